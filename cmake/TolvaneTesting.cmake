@@ -1,0 +1,40 @@
+# tolvane_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>]
+#                  [TIMEOUT <seconds>] [ENV <VAR=value...>])
+# One Qt Test executable registered with CTest. Widget tests run offscreen; the
+# cloud and GCPM endpoints are pointed at loopback so nothing can leave the box.
+function(tolvane_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tolvane_testsupport Qt5::Test)
+  target_compile_definitions(${name} PRIVATE
+    TOLVANE_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+    TOLVANE_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    LABELS "unit;${T_LABELS}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOLVANE_GCPM_HOST=127.0.0.1;TOLVANE_GCPM_PORT=1;TOLVANE_CLOUD_URL=http://127.0.0.1:1;${T_ENV}")
+endfunction()
+
+# tolvane_add_fuzzer(<name> SOURCES <files...> [LIBS <targets...>] [SECONDS <n>])
+# A libFuzzer harness, run for a bounded time as a CTest test labelled "fuzz".
+function(tolvane_add_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS ${TOLVANE_FUZZ_SECONDS})
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/corpus-${name})
+  set(seeds ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+            sh -c "mkdir -p '${corpus}' && exec \"$0\" -max_total_time=${F_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 '${corpus}' $(test -d '${seeds}' && echo '${seeds}')"
+            $<TARGET_FILE:${name}>)
+  math(EXPR limit "${F_SECONDS} + 120")
+  set_tests_properties(${name} PROPERTIES LABELS "fuzz" TIMEOUT ${limit})
+endfunction()

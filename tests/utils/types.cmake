@@ -1,0 +1,1 @@
+tolvane_add_test(tst_zotypes SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zotypes.cpp LIBS tolvane_types)
