@@ -1,0 +1,57 @@
+#include "ZoFRMFileInfo.h"
+
+#include <cstring>
+
+ZoFRMFileInfo::ZoFRMFileInfo() = default;
+
+// Copies share the buffer; freeing is the store's business.
+ZoFRMFileInfo::~ZoFRMFileInfo() = default;
+
+tdu1 *ZoFRMFileInfo::allocData(tdu4 size)
+{
+    return new tdu1[size_t(size) + 1]();
+}
+
+void ZoFRMFileInfo::freeData(tdu1 *data)
+{
+    delete[] data;
+}
+
+void ZoFRMFileInfo::setDataCopy(const QByteArray &bytes)
+{
+    size = tdu4(bytes.size());
+    data = allocData(size);
+    if (size > 0)
+        std::memcpy(data, bytes.constData(), size);
+}
+
+bool ZoFRMFileInfo::headerImageLength(tdu4 &length) const
+{
+    if (!hasHeader())
+        return false;
+    const tdu1 *p = data + ImageLengthOffset;
+    length = tdu4(p[0]) | (tdu4(p[1]) << 8) | (tdu4(p[2]) << 16) | (tdu4(p[3]) << 24);
+    return true;
+}
+
+bool ZoFRMFileInfo::headerVersion(tVersion &out) const
+{
+    if (!hasHeader())
+        return false;
+    std::memcpy(&out, data + VersionOffset, sizeof out);
+    return true;
+}
+
+bool ZoFRMFileInfo::headerCompileTime(tFcsDateTime &compileTime) const
+{
+    if (!hasHeader())
+        return false;
+    const tdu1 *p = data + CompileTimeOffset;
+    compileTime.year = tdu2(p[0] | (p[1] << 8));
+    compileTime.month = p[2];
+    compileTime.day = p[3];
+    compileTime.hour = p[4];
+    compileTime.minute = p[5];
+    compileTime.second = p[6];
+    return true;
+}
