@@ -1,0 +1,127 @@
+#include "ZoPureSerialPortWrapper.h"
+
+#include "ZoCommSupport.h"
+
+#include <QMetaObject>
+
+namespace {
+const char *const kSource = "comm\\ZoPureSerialPortWrapper";
+}
+
+ZoPureSerialPortWrapper::ZoPureSerialPortWrapper(QObject *parent)
+    : ZoPureWapper(parent)
+{
+}
+
+ZoPureSerialPortWrapper::~ZoPureSerialPortWrapper()
+{
+    if (port && port->isOpen())
+        port->close();
+}
+
+bool ZoPureSerialPortWrapper::setName(const QString &newName)
+{
+    if (opened) {
+        ZoComm::contractViolation(kSource,
+                                  "Can't set name, the ctrl had been opend, can't setName.");
+        return false;
+    }
+    name = newName;
+    return true;
+}
+
+bool ZoPureSerialPortWrapper::open()
+{
+    if (opened)
+        return true;
+    if (!port)
+        port = std::make_unique<QSerialPort>(name);
+    else
+        port->setPortName(name); // the name may have changed while closed
+
+    if (!port->open(QIODevice::ReadWrite)) {
+        qCDebug(lcComm).noquote() << QString::asprintf("Fail to open serialport. %s, %d",
+                                                       "comm/ZoPureSerialPortWrapper.cpp", __LINE__)
+                                  << name << port->errorString();
+        return false;
+    }
+    connect(port.get(), &QIODevice::readyRead, this, &ZoPureSerialPortWrapper::readData,
+            Qt::UniqueConnection);
+
+    const bool configured = port->setBaudRate(baud, QSerialPort::AllDirections)
+                            && port->setDataBits(QSerialPort::DataBits(dataBits))
+                            && port->setParity(QSerialPort::Parity(parity))
+                            && port->setStopBits(QSerialPort::StopBits(stopBits))
+                            && port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        port->close();
+        return false;
+    }
+    opened = true;
+    return true;
+}
+
+bool ZoPureSerialPortWrapper::close()
+{
+    if (!opened || !port)
+        return false;
+    port->close();
+    opened = false;
+    return true;
+}
+
+tds8 ZoPureSerialPortWrapper::write(const tdu1 *data, tds4 length)
+{
+    if (!opened || !port || !data || length < 0)
+        return -1;
+    return port->write(reinterpret_cast<const char *>(data), length);
+}
+
+int ZoPureSerialPortWrapper::error() const
+{
+    return port ? int(port->error()) : 0;
+}
+
+QString ZoPureSerialPortWrapper::errorString() const
+{
+    return port ? port->errorString() : QString();
+}
+
+bool ZoPureSerialPortWrapper::clear()
+{
+    if (!port || !opened)
+        return true;
+    port->clearError();
+    return port->clear(QSerialPort::AllDirections);
+}
+
+void ZoPureSerialPortWrapper::readData()
+{
+    readScheduled = false;
+    if (!opened || !port)
+        return;
+    const qint64 n = port->read(reinterpret_cast<char *>(readBuffer.data()), ReadBufferSize);
+    readCount = tds4(n);
+    if (n == 0)
+        return; // nothing buffered; flushing now would throw away bytes in flight
+    if (n < 0 || n > ReadBufferSize) {
+        port->clearError();
+        port->clear(QSerialPort::Input);
+        return;
+    }
+
+    // A copy, so that a listener may remove itself (or another) while called.
+    const QList<IZoReceiveData *> listeners = receivers;
+    for (IZoReceiveData *listener : listeners)
+        listener->onSerialData(readBuffer.data(), readCount);
+
+    // The port only signals new bytes; what is left over from a burst would
+    // otherwise wait for the device to send again, which a bootloader waiting
+    // for our next block never does. Take it in the next round of the event
+    // loop, one buffer at a time, so other events still get their turn.
+    if (opened && port && port->bytesAvailable() > 0 && !readScheduled) {
+        readScheduled = true;
+        QMetaObject::invokeMethod(this, &ZoPureSerialPortWrapper::readData,
+                                  Qt::QueuedConnection);
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ZoPureWapper.h"
+
+#include <QSerialPort>
+
+#include <array>
+#include <memory>
+
+// Serial link. The settings are plain members that the looper writes before
+// open(); their values follow QSerialPort's enumerations and are passed on
+// unchanged.
+class ZoPureSerialPortWrapper : public ZoPureWapper
+{
+    Q_OBJECT
+public:
+    static constexpr int ReadBufferSize = 256;
+
+    explicit ZoPureSerialPortWrapper(QObject *parent = nullptr);
+    ~ZoPureSerialPortWrapper() override;
+
+    // Refused (false and a log line) while the link is open.
+    bool setName(const QString &name);
+
+    bool open() override;
+    bool close() override;
+    tds8 write(const tdu1 *data, tds4 length) override;
+    int error() const override;
+    QString errorString() const override;
+    bool clear() override;
+
+    tds4 baud = 115200;
+    tds4 dataBits = QSerialPort::Data8;
+    tds4 parity = QSerialPort::NoParity;
+    tds4 stopBits = QSerialPort::OneStop;
+
+public Q_SLOTS:
+    void readData();
+
+private:
+    std::unique_ptr<QSerialPort> port;
+    QString name;
+    std::array<tdu1, ReadBufferSize> readBuffer{};
+    bool readScheduled = false;
+};
