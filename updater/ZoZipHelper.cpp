@@ -1,0 +1,273 @@
+#include "ZoZipHelper.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTime>
+
+#include <unzip.h>
+
+#include <cstring>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcHaldenUnzip, "haldenupdate.unzip")
+
+namespace {
+
+constexpr int kCopyBufferSize = 10240;
+constexpr uLong kNameBufferSize = 256;
+constexpr uLong kExtraBufferSize = 256;
+constexpr uLong kCommentBufferSize = 64;
+
+// Names that point out of the destination however the target path is put
+// together, on this platform or on the one the archive was made on: absolute
+// paths, drive letters and ".." steps, with either kind of slash.
+bool isUnsafeEntryName(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
+        return true;
+    if (name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter())
+        return true;
+    int start = 0;
+    for (int i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name.at(i) == QLatin1Char('/') || name.at(i) == QLatin1Char('\\')) {
+            if (i - start == 2 && name.at(start) == QLatin1Char('.')
+                && name.at(start + 1) == QLatin1Char('.'))
+                return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+bool isWithin(const QString &canonicalRoot, const QString &canonicalPath)
+{
+    if (canonicalPath == canonicalRoot)
+        return true;
+    const QString prefix = canonicalRoot.endsWith(QLatin1Char('/'))
+                               ? canonicalRoot
+                               : canonicalRoot + QLatin1Char('/');
+    return canonicalPath.startsWith(prefix);
+}
+
+// Where writing target would really land, links followed, must be inside the
+// root. Checked before any directory of the target is made, so a link already
+// in the installation cannot carry the extraction elsewhere.
+bool staysWithin(const QString &canonicalRoot, const QString &target)
+{
+    const QFileInfo fi(target);
+    if (fi.isSymLink()) {
+        const QString resolved = fi.canonicalFilePath(); // empty when dangling
+        return !resolved.isEmpty() && isWithin(canonicalRoot, resolved);
+    }
+    QString existing = QDir::cleanPath(fi.absoluteFilePath());
+    while (!QFileInfo::exists(existing)) {
+        const QString up = QFileInfo(existing).path();
+        if (up == existing)
+            return false;
+        existing = up;
+    }
+    const QString resolved = QFileInfo(existing).canonicalFilePath();
+    return !resolved.isEmpty() && isWithin(canonicalRoot, resolved);
+}
+
+// The entry's DOS date and time as minizip decoded it; invalid when the
+// archive holds nonsense there.
+QDateTime entryDateTime(const tm_unz &t)
+{
+    if (t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59
+        || t.tm_sec > 59 || t.tm_year > 9999)
+        return QDateTime();
+    return QDateTime(QDate(int(t.tm_year), int(t.tm_mon) + 1, int(t.tm_mday)),
+                     QTime(int(t.tm_hour), int(t.tm_min), int(t.tm_sec)), Qt::LocalTime);
+}
+
+} // namespace
+
+ZoZipHelper::ZoZipHelper(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<tds8>("tds8");
+}
+
+bool ZoZipHelper::fail()
+{
+    Q_EMIT sigUpZipFinished(false);
+    return false;
+}
+
+bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
+{
+    if (!QFileInfo::exists(zipPath)) {
+        qCWarning(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - no archive at" << zipPath;
+        return fail();
+    }
+
+    if (!QDir(destDir).exists() && !QDir().mkpath(destDir)) {
+        qCCritical(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - Fail to mkpath()" << destDir;
+        return fail();
+    }
+    const QString canonicalRoot = QFileInfo(destDir).canonicalFilePath();
+    if (canonicalRoot.isEmpty()) {
+        qCCritical(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - Fail to mkpath()" << destDir;
+        return fail();
+    }
+
+    unzFile uf = unzOpen64(QFile::encodeName(zipPath).constData());
+    if (!uf) {
+        qCDebug(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() Fail to open unzip File" << zipPath;
+        return fail();
+    }
+
+    unz_global_info64 globalInfo;
+    int rc = unzGetGlobalInfo64(uf, &globalInfo);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Fail to get global info" << rc;
+        unzClose(uf);
+        return fail();
+    }
+    qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Success to get global info:"
+                           << quint64(globalInfo.number_entry) << quint64(globalInfo.size_comment);
+    const tds8 total = tds8(globalInfo.number_entry);
+
+    rc = unzGoToFirstFile(uf);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Fail to unzGoToFirstFile" << rc;
+        unzClose(uf);
+        return fail();
+    }
+
+    std::vector<char> copyBuffer(kCopyBufferSize);
+    std::vector<char> longName;
+    bool walkedToEnd = false;
+    tds8 index = 0;
+    for (;;) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - currentIndex " << index;
+
+        // One pass through the body handles one entry; every failure leaves it
+        // for the progress report and the step to the next entry.
+        do {
+            unz_file_info64 fileInfo;
+            char nameBuffer[kNameBufferSize];
+            char extraBuffer[kExtraBufferSize];
+            char commentBuffer[kCommentBufferSize];
+            rc = unzGetCurrentFileInfo64(uf, &fileInfo, nameBuffer, kNameBufferSize, extraBuffer,
+                                         kExtraBufferSize, commentBuffer, kCommentBufferSize - 1);
+            if (rc != UNZ_OK) {
+                qCDebug(lcHaldenUnzip)
+                    << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
+                break;
+            }
+
+            // A longer name does not fit the buffer and would come back cut
+            // short, naming some other file; fetch it whole.
+            const char *rawName = nameBuffer;
+            size_t rawLength = strnlen(nameBuffer, kNameBufferSize);
+            if (fileInfo.size_filename > kNameBufferSize) {
+                longName.assign(fileInfo.size_filename + 1, '\0');
+                rc = unzGetCurrentFileInfo64(uf, nullptr, longName.data(), uLong(longName.size()),
+                                             nullptr, 0, nullptr, 0);
+                if (rc != UNZ_OK) {
+                    qCDebug(lcHaldenUnzip)
+                        << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
+                    break;
+                }
+                rawName = longName.data();
+                rawLength = strnlen(longName.data(), longName.size());
+            }
+            const QString name = QString::fromLocal8Bit(rawName, int(rawLength));
+            const QString target = destDir + QDir::separator() + name;
+
+            if (isUnsafeEntryName(name) || !staysWithin(canonicalRoot, target)) {
+                qCWarning(lcHaldenUnzip).noquote()
+                    << "ZoZipHelper::upzip() - Refuse entry outside the destination:" << name;
+                break;
+            }
+
+            const QFileInfo targetInfo(target);
+            if (targetInfo.exists()) {
+                qCDebug(lcHaldenUnzip).noquote()
+                    << "ZoZipHelper::upzip() - file had existed!!" << targetInfo.absoluteFilePath();
+            } else {
+                const QString parent = targetInfo.absolutePath();
+                if (!QDir(parent).exists())
+                    QDir().mkpath(parent);
+            }
+
+            rc = unzOpenCurrentFile(uf);
+            if (rc != UNZ_OK) {
+                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzOpenCurrentFile" << rc;
+                break;
+            }
+
+            QFile out(target);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                unzCloseCurrentFile(uf);
+                // A directory entry ends here; its directory exists by now.
+                qCDebug(lcHaldenUnzip).noquote()
+                    << "ZoZipHelper::upzip() - Fail to open Writing File"
+                    << targetInfo.absoluteFilePath() << out.errorString();
+                break;
+            }
+
+            for (;;) {
+                const int got = unzReadCurrentFile(uf, copyBuffer.data(), kCopyBufferSize);
+                if (got < 0)
+                    qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile"
+                                           << got;
+                if (got <= 0)
+                    break;
+                const qint64 written = out.write(copyBuffer.data(), got);
+                if (written < got)
+                    qCDebug(lcHaldenUnzip)
+                        << "ZoZipHelper::upzip() - Write data has some wrong!!" << written << got;
+            }
+            if (!out.flush())
+                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Write data has some wrong!!"
+                                       << out.errorString();
+
+            const QDateTime stamp = entryDateTime(fileInfo.tmu_date);
+            if (stamp.isValid()) {
+#ifdef Q_OS_WIN
+                out.setFileTime(stamp, QFileDevice::FileBirthTime);
+#endif
+                out.setFileTime(stamp, QFileDevice::FileModificationTime);
+                out.setFileTime(stamp, QFileDevice::FileAccessTime);
+            }
+            out.close();
+
+            rc = unzCloseCurrentFile(uf);
+            if (rc != UNZ_OK)
+                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
+        } while (false);
+
+        ++index;
+        Q_EMIT sigUpZipProgress(index, total);
+
+        rc = unzGoToNextFile(uf);
+        if (rc == UNZ_OK)
+            continue;
+        if (rc == UNZ_END_OF_LIST_OF_FILE) {
+            walkedToEnd = true;
+        } else {
+            // The central directory broke off: the entries after this point
+            // were never looked at, so the installation is not complete.
+            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGoToNextFile" << rc;
+        }
+        break;
+    }
+
+    rc = unzClose(uf);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip).noquote()
+            << "ZoZipHelper::upzip() - Fail to close unzip file" << zipPath;
+        return fail();
+    }
+    if (!walkedToEnd)
+        return fail();
+    Q_EMIT sigUpZipFinished(true);
+    return true;
+}
