@@ -1,0 +1,115 @@
+#pragma once
+
+#include "ZoFRMFileInfo.h"
+#include "ZoFirmwareUpgInfo.h"
+#include "ZoTypes.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+// Client of the cloud service: fetches the firmware catalogue of a device
+// family and branch, downloads its files one after the other and reports
+// upgraded versions. Lives on the main thread; one task is tracked at a time.
+class ZoNimbraHttpHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum CloudTask : tdu1 {
+        CloudTaskIdle = 0,
+        CloudTaskFirmwareFile = 1, // an "upgradePath" file
+        CloudTaskPathFile = 2,     // a "path" file
+        CloudTaskCatalogue = 4,
+        CloudTaskVersionReport = 5,
+    };
+
+    // The task argument of sigDownloadResult.
+    enum DownloadResultCode : tdu1 {
+        ResultAllFetched = 4,      // with succ true
+        ResultFailed = 1,          // with succ false
+        ResultFirmwareTimeout = 3, // with succ false
+        ResultPathTimeout = 4,     // with succ false
+    };
+
+    static constexpr int DefaultTimeoutMs = 10000;
+    static const char *const GetFirmwarePath;
+    static const char *const EditVersionPath;
+    static const char *const UserAgent;
+
+    using Catalogue = QMap<tdu4, ZoFirmwareUpgInfo>;
+
+    // The base address comes from ZoCloudAddress::baseUrl().
+    explicit ZoNimbraHttpHelper(QObject *parent = nullptr);
+    ~ZoNimbraHttpHelper() override;
+
+    void requestFirmware(tdu1 fid, int type, QString special);
+    void editVersion(const tVersion &version, QString deviceID);
+
+    // Scheme, host and port the endpoint paths are appended to.
+    void setBaseUrl(const QString &baseUrl);
+    QString baseUrl() const { return m_baseUrl; }
+    // TLS settings of every request (for instance an extra trusted CA);
+    // without a call the system's defaults apply. Errors are never ignored.
+    void setSslConfiguration(const QSslConfiguration &configuration);
+    // How long a request may take before the task is given up.
+    void setDownloadTimeout(int milliseconds);
+    int downloadTimeout() const { return m_timeoutMs; }
+
+    // Parses a getFirmware reply into catalogue (entries parsed before a
+    // failing one stay); true when it is a successful reply whose entries
+    // all parse and that holds requestedFid.
+    static bool parseCatalogue(const QByteArray &body, tdu1 requestedFid, Catalogue &catalogue);
+    // One catalogue element; on failure info is cleared.
+    static bool parseFirmwareEntry(const QJsonObject &object, ZoFirmwareUpgInfo &info);
+
+signals:
+    void sigDownloadResult(bool succ, tdu1 task);
+    void sigFRMFileDownloaded(ZoFRMFileInfo info);
+
+public slots:
+    void onZoNimbraReplyFinished(QNetworkReply *pReply);
+    void onSslErrors(QList<QSslError> onSslErrors);
+    void onDownloadTimeout();
+
+private:
+    void post(const QString &path, const QJsonObject &body, CloudTask task);
+    void download(const QString &url, CloudTask task);
+    bool letPendingEventsRun(quint64 ticket);
+    void track(QNetworkReply *reply, CloudTask task);
+    void handleBody(const QByteArray &body);
+    void finishFirmwareFile(const QByteArray &body);
+    void finishPathFile();
+    bool pickNext(bool byUpgradePath, ZoFirmwareUpgInfo &entry) const;
+    void becomeIdle();
+    void fail(tdu1 code);
+
+    QNetworkAccessManager *m_manager = nullptr;
+    QTimer *m_timeoutTimer = nullptr;
+    QNetworkRequest m_postRequest;
+    QSslConfiguration m_sslConfiguration;
+    bool m_hasSslConfiguration = false;
+    QString m_baseUrl;
+    int m_timeoutMs = DefaultTimeoutMs;
+
+    tdu1 m_task = CloudTaskIdle;
+    tdu1 m_requestedFid = 0;
+    Catalogue m_catalogue;
+    ZoFirmwareUpgInfo m_current;
+    // The reply the task waits for; any other reply is stale and must
+    // neither stop the timeout nor produce a result.
+    QPointer<QNetworkReply> m_pendingReply;
+    // Counts requests, so a request or result issued from a nested event
+    // loop or a connected slot supersedes the one in progress.
+    quint64 m_requestSerial = 0;
+};
