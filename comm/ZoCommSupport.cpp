@@ -32,10 +32,12 @@ bool parseDottedIpv4(const QString &text, uint32_t *address)
     return true;
 }
 
-void contractViolation(const char *source, const char *message)
+void contractViolation(const char *source, const char *message, const QString &detail)
 {
-    qCWarning(lcComm).noquote() << QLatin1String(source) + QLatin1String(": ")
-                                       + QLatin1String(message);
+    QString line = QLatin1String(source) + QLatin1String(": ") + QLatin1String(message);
+    if (!detail.isNull())
+        line += QLatin1String(" \"") + detail + QLatin1Char('"');
+    qCWarning(lcComm).noquote() << line;
 }
 
 } // namespace ZoComm

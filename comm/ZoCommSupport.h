@@ -17,6 +17,6 @@ namespace ZoComm {
 bool parseDottedIpv4(const QString &text, uint32_t *address);
 
 // The contract messages name the source the way the links always have.
-void contractViolation(const char *source, const char *message);
+void contractViolation(const char *source, const char *message, const QString &detail = QString());
 
 } // namespace ZoComm

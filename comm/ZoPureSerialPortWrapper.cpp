@@ -74,7 +74,11 @@ tds8 ZoPureSerialPortWrapper::write(const tdu1 *data, tds4 length)
 {
     if (!opened || !port || !data || length < 0)
         return -1;
-    return port->write(reinterpret_cast<const char *>(data), length);
+    const qint64 n = port->write(reinterpret_cast<const char *>(data), length);
+    // Hand the bytes to the driver now rather than on the next event-loop
+    // round: a bootloader answers each block, so latency adds up per block.
+    port->flush();
+    return n;
 }
 
 int ZoPureSerialPortWrapper::error() const

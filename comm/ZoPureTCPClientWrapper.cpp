@@ -44,8 +44,7 @@ bool ZoPureTCPClientWrapper::setHostAddress(const QString &address)
     }
     uint32_t value = 0;
     if (!ZoComm::parseDottedIpv4(address, &value)) {
-        ZoComm::contractViolation(kSource, "IP is error!!!!");
-        qCWarning(lcComm) << "ZoPureTCPClientWrapper::setHostAddress() - rejected" << address;
+        ZoComm::contractViolation(kSource, "IP is error!!!!", address);
         addressRejected = true;
         remoteAddress.reset();
         return false;

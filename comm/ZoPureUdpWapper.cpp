@@ -47,8 +47,7 @@ bool ZoPureUdpWapper::setHostAddress(const QString &address)
     }
     uint32_t value = 0;
     if (!ZoComm::parseDottedIpv4(address, &value)) {
-        ZoComm::contractViolation(kSource, "IP is error!!!!");
-        qCWarning(lcComm) << "ZoPureUdpWapper::setHostAddress() - rejected" << address;
+        ZoComm::contractViolation(kSource, "IP is error!!!!", address);
         addressRejected = true;
         remoteAddress.reset();
         return false;

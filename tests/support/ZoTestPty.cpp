@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -69,4 +70,20 @@ QByteArray ZoTestPty::read(int count, int timeoutMs)
             out.append(buf, int(n));
     }
     return out;
+}
+
+bool ZoTestPty::waitQueued(int count, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(m_slave, FIONREAD, &queued) != 0)
+            return false;
+        if (queued >= count)
+            return true;
+        if (t.elapsed() >= timeoutMs)
+            return false;
+        ::usleep(1000);
+    }
 }

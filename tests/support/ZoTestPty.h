@@ -21,6 +21,10 @@ public:
     // Reads what arrives on the master side until count bytes are in or
     // timeoutMs passes; returns what was read.
     QByteArray read(int count, int timeoutMs);
+    // Waits until at least count bytes written to the master are queued for
+    // readers of the slave side (the pty moves them over asynchronously), so
+    // that a burst is seen by the code under test as one burst.
+    bool waitQueued(int count, int timeoutMs);
 
 private:
     int m_master = -1;

@@ -1,0 +1,149 @@
+#include "ZoPureTCPClientWrapper.h"
+#include "ZoTestReceiver.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+class TstZoPureTCPClientWrapper : public QObject
+{
+    Q_OBJECT
+
+private:
+    static tds8 send(ZoPureWapper &link, const QByteArray &b)
+    {
+        return link.write(reinterpret_cast<const tdu1 *>(b.constData()), b.size());
+    }
+    static void aimAt(ZoPureTCPClientWrapper &link, quint16 port)
+    {
+        QVERIFY(link.setName(QStringLiteral("127.0.0.1")));
+        QVERIFY(link.setHostAddress(QStringLiteral("127.0.0.1")));
+        QVERIFY(link.setPort(0));
+        link.hostPort = port;
+    }
+    static std::unique_ptr<QTcpSocket> accept(QTcpServer &server)
+    {
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(2000))
+            return nullptr;
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        if (peer)
+            peer->setParent(nullptr);
+        return peer;
+    }
+
+private Q_SLOTS:
+    void connectExchangeAndPeerClose()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        ZoPureTCPClientWrapper link;
+        ZoTestReceiver rx;
+        link.addReceiver(&rx);
+        aimAt(link, server.serverPort());
+        QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
+
+        QCOMPARE(send(link, "early"), tds8(-1));
+        QVERIFY(link.open());
+        QVERIFY(link.isOpen());
+        QVERIFY(link.boundPort() != 0);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toBool(), true);
+        QVERIFY(!link.setHostAddress(QStringLiteral("127.0.0.2")));
+        auto peer = accept(server);
+        QVERIFY(peer);
+
+        QCOMPARE(send(link, "cmd"), tds8(3));
+        QVERIFY(peer->waitForReadyRead(2000));
+        QCOMPARE(peer->readAll(), QByteArray("cmd"));
+
+        // More than one read buffer's worth arrives complete and in order.
+        QByteArray bulk(12000, Qt::Uninitialized);
+        for (int i = 0; i < bulk.size(); ++i)
+            bulk[i] = char(i % 251);
+        peer->write(bulk);
+        peer->flush();
+        QTRY_COMPARE(rx.totalBytes(), bulk.size());
+        QCOMPARE(rx.all(), bulk);
+        for (const ZoTestReceiver::Chunk &c : qAsConst(rx.chunks)) {
+            QVERIFY(c.bytes.size() <= ZoPureTCPClientWrapper::ReadBufferSize);
+            QCOMPARE(c.kind, ZoTestReceiver::Tcp);
+        }
+
+        // The socket reports a peer's close as an error and as a
+        // disconnection; the listener hears about it once.
+        peer->close();
+        QTRY_VERIFY(!link.isOpen());
+        QTest::qWait(100);
+        QCOMPARE(spy.size(), 2);
+        QCOMPARE(spy.at(1).at(0).toBool(), false);
+        QCOMPARE(send(link, "dead"), tds8(-1));
+
+        // The same object connects again.
+        QVERIFY(link.open());
+        QCOMPARE(spy.size(), 3);
+        QCOMPARE(spy.at(2).at(0).toBool(), true);
+    }
+
+    void closingOnPurposeIsSilent()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        ZoPureTCPClientWrapper link;
+        aimAt(link, server.serverPort());
+        QVERIFY(link.open());
+        auto peer = accept(server);
+        QVERIFY(peer);
+        QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
+        QVERIFY(link.close());
+        QVERIFY(!link.isOpen());
+        QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+        QTest::qWait(50);
+        QCOMPARE(spy.size(), 0);
+    }
+
+    void refusedConnection()
+    {
+        quint16 port = 0;
+        {
+            QTcpServer gone;
+            QVERIFY(gone.listen(QHostAddress(QHostAddress::LocalHost), 0));
+            port = gone.serverPort();
+        }
+        ZoPureTCPClientWrapper link;
+        aimAt(link, port);
+        QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
+        QVERIFY(!link.open());
+        QVERIFY(!link.isOpen());
+        QTest::qWait(50);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toBool(), false);
+    }
+
+    void malformedAddressLeavesLinkClosed_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("three parts") << "127.0.1";
+        QTest::newRow("octet above 255") << "127.0.0.300";
+        QTest::newRow("name") << "localhost";
+    }
+    void malformedAddressLeavesLinkClosed()
+    {
+        QFETCH(QString, text);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        ZoPureTCPClientWrapper link;
+        aimAt(link, server.serverPort());
+        QVERIFY(!link.setHostAddress(text)); // replaces the good address
+        QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
+        QVERIFY(!link.open());
+        QVERIFY(!link.isOpen());
+        QVERIFY(!server.waitForNewConnection(100));
+        QCOMPARE(spy.size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoPureTCPClientWrapper)
+#include "tst_zopuretcpclientwrapper.moc"
