@@ -1,0 +1,145 @@
+// tolvane-cloud-sim: a stand-in for the maker's cloud service on loopback.
+// See ZoCloudSimServer.h for the served directory and the README for the
+// file formats.
+
+#include "ZoCloudSimServer.h"
+#include "ZoSimEventLog.h"
+#include "ZoSimFaultTable.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+int fail(const QString& text)
+{
+    std::fprintf(stderr, "tolvane-cloud-sim: %s\n", text.toLocal8Bit().constData());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tolvane-cloud-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves a firmware catalogue, firmware files, version reports, release checks and "
+        "release archives on 127.0.0.1. Prints \"LISTENING <port>\" as its first line."));
+    parser.addHelpOption();
+    const QCommandLineOption portOpt(QStringLiteral("port"),
+                                     QStringLiteral("TCP port on 127.0.0.1 (0: any free port)."),
+                                     QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption rootOpt(QStringLiteral("root"),
+                                     QStringLiteral("Served directory (catalog.json, releases.json, "
+                                                    "files/, releases/)."),
+                                     QStringLiteral("DIR"));
+    const QCommandLineOption httpsOpt(QStringLiteral("https"), QStringLiteral("Serve HTTPS."));
+    const QCommandLineOption certOpt(QStringLiteral("cert"),
+                                     QStringLiteral("PEM certificate for --https."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption keyOpt(QStringLiteral("key"),
+                                    QStringLiteral("PEM private key for --https."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption baseOpt(QStringLiteral("base-url"),
+                                     QStringLiteral("Address written into replies instead of the "
+                                                    "one the client used."),
+                                     QStringLiteral("URL"));
+    const QCommandLineOption logOpt(QStringLiteral("log"),
+                                    QStringLiteral("Event log (JSON lines), default standard output."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption configOpt(QStringLiteral("config"),
+                                       QStringLiteral("JSON file with a \"faults\" section."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption faultOpt(
+        QStringLiteral("fault"),
+        QStringLiteral("Fault for a path, PATH:kind[=value][,...]; kinds delay=MS, hang=S, "
+                       "status=CODE, apiStatus=CODE, empty, malformed, drop[=BYTES], times=N. "
+                       "Repeatable; PATH may end in *."),
+        QStringLiteral("SPEC"));
+    parser.addOptions({portOpt, rootOpt, httpsOpt, certOpt, keyOpt, baseOpt, logOpt, configOpt,
+                       faultOpt});
+    parser.process(app);
+
+    bool ok = false;
+    ZoCloudSimServer::Options options;
+    options.port = parser.value(portOpt).toInt(&ok);
+    if (!ok || options.port < 0 || options.port > 65535)
+        return fail(QStringLiteral("--port needs a number 0..65535"));
+    options.root = parser.value(rootOpt);
+    if (options.root.isEmpty() || !QFileInfo(options.root).isDir())
+        return fail(QStringLiteral("--root must name a directory"));
+    options.root = QDir(options.root).absolutePath();
+    options.https = parser.isSet(httpsOpt);
+    options.certFile = parser.value(certOpt);
+    options.keyFile = parser.value(keyOpt);
+    if (options.https && (options.certFile.isEmpty() || options.keyFile.isEmpty()))
+        return fail(QStringLiteral("--https needs --cert and --key"));
+    options.baseUrl = parser.value(baseOpt);
+    while (options.baseUrl.endsWith(QLatin1Char('/')))
+        options.baseUrl.chop(1);
+
+    ZoSimFaultTable faults;
+    QString error;
+    if (parser.isSet(configOpt) && !faults.loadFile(parser.value(configOpt), &error))
+        return fail(error);
+    for (const QString& spec : parser.values(faultOpt))
+        if (!faults.addFlag(spec, &error))
+            return fail(error);
+
+    ZoSimEventLog log;
+    if (!log.open(parser.value(logOpt), &error))
+        return fail(error);
+
+    // Signals are taken by one thread with sigwait; every other thread,
+    // including httplib's workers created later, inherits the blocked mask.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    ZoCloudSimServer server(options, &faults, &log);
+    if (!server.bind(&error))
+        return fail(error);
+
+    std::printf("LISTENING %d\n", server.port());
+    std::fflush(stdout);
+    QJsonObject started;
+    started.insert(QStringLiteral("event"), QStringLiteral("listening"));
+    started.insert(QStringLiteral("port"), server.port());
+    started.insert(QStringLiteral("scheme"), server.scheme());
+    started.insert(QStringLiteral("root"), options.root);
+    log.write(started);
+
+    std::atomic<bool> signalled{false};
+    std::thread signalThread([&] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        signalled = true;
+        server.stop();
+    });
+
+    const bool served = server.run();
+    if (!signalled)
+        pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+
+    QJsonObject stopped;
+    stopped.insert(QStringLiteral("event"), QStringLiteral("stopped"));
+    log.write(stopped);
+    return served || signalled ? 0 : 1;
+}
