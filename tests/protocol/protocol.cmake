@@ -1,0 +1,1 @@
+tolvane_add_test(tst_zoprotocolbase SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoprotocolbase.cpp LIBS tolvane_protocol)
