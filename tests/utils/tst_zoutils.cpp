@@ -1,0 +1,275 @@
+#include "ZoBusDevCfg.h"
+#include "ZoTvkInstance.h"
+#include "ZoUtils.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QNetworkInterface>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TstZoUtils : public QObject
+{
+    Q_OBJECT
+
+private:
+    static ZoBusDevCfg cfgFrom(const QString &xml)
+    {
+        ZoBusDevCfg cfg;
+        QDomDocument doc;
+        doc.setContent(xml);
+        cfg.parse(doc.documentElement());
+        return cfg;
+    }
+
+private Q_SLOTS:
+    void deviceName_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("airframeIn");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("airframe");
+        QTest::addColumn<QString>("icon");
+        QTest::addColumn<int>("family");
+
+        QTest::newRow("emba mr") << 6 << 99 << "MsgGNCEmba" << 1 << "emba.png" << 6;
+        QTest::newRow("arno qp") << 11 << 99 << "MsgGNCArno" << 3 << "arno.png" << 1;
+        QTest::newRow("emba keeps airframe") << 21 << 99 << "MsgGNCEmba" << 99 << "emba.png" << 6;
+        QTest::newRow("arno keeps airframe") << 22 << 2 << "MsgGNCArno" << 2 << "arno.png" << 1;
+        QTest::newRow("drent keeps airframe") << 26 << 3 << "MsgGNCDRENT" << 3 << "drent.png" << 5;
+        QTest::newRow("drent ag") << 67 << 0 << "MsgGNCDRENT" << 258 << "drent.png" << 5;
+        QTest::newRow("brisk2 ag") << 68 << 0 << "MsgGNCBrisk2" << 258 << "brisk2.png" << 4;
+        QTest::newRow("arno2 ag") << 69 << 0 << "MsgGNCArno2" << 258 << "arno2.png" << 2;
+        QTest::newRow("brisk fw") << 34 << 0 << "MsgGNCBrisk" << 2 << "brisk.png" << 3;
+        QTest::newRow("emba2 qp") << 82 << 0 << "MsgGNCEmba2" << 3 << "emba2.png" << 7;
+        QTest::newRow("fuel gauge") << 39 << 7 << "MsgFuelGauge" << 0 << "fuelguage.png" << 0;
+        QTest::newRow("k58") << 76 << 7 << "MsgK58NavBoard" << 0 << "k58NaviBoard.png" << 0;
+        QTest::newRow("brisk2 feature") << 45 << 7 << "MsgGNCBrisk2FeatureBoard" << 0 << "arno2.png" << 0;
+        QTest::newRow("tachometer") << 58 << 7 << "MsgTachmometer" << 0 << "wn1.png" << 0;
+        QTest::newRow("servo") << 86 << 7 << "MsgGNCServo" << 0 << "lkservo.png" << 0;
+        QTest::newRow("vexa b") << 208 << 7 << "MsgGNCVexaGNSS_B" << 0 << "tirel_b.png" << 0;
+        QTest::newRow("core 12 unnamed") << 12 << 7 << "MsgUnknownDev" << 0 << "unknown.png" << 0;
+        QTest::newRow("unknown") << 200 << 7 << "MsgUnknownDev" << 0 << "unknown.png" << 0;
+    }
+    void deviceName()
+    {
+        QFETCH(int, code);
+        QFETCH(int, airframeIn);
+        QFETCH(QString, name);
+        QFETCH(int, airframe);
+        QFETCH(QString, icon);
+        QFETCH(int, family);
+        int out = airframeIn;
+        // No dictionary is installed, so the translation is the key itself.
+        QCOMPARE(ZoUtils::deviceName(tdu1(code), out), name);
+        QCOMPARE(out, airframe);
+        QCOMPARE(ZoUtils::iconPath(tdu1(code)), QStringLiteral(":/resource/icon/") + icon);
+        QCOMPARE(ZoUtils::coreFamily(tdu1(code)), family);
+    }
+
+    void firmwareIdFor_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("airframe");
+        QTest::addColumn<int>("fid");
+        QTest::newRow("emba ag unchanged") << 8 << 258 << 8;
+        QTest::newRow("drent 26 fw") << 26 << 2 << 24;
+        QTest::newRow("drent ag") << 23 << 258 << 67;
+        QTest::newRow("drent 67 mr") << 67 << 1 << 23;
+        QTest::newRow("arno 22 qp") << 22 << 3 << 11;
+        QTest::newRow("emba 21 mr") << 21 << 1 << 6;
+        QTest::newRow("arno2 69 fw") << 69 << 2 << 42;
+        QTest::newRow("brisk2 ag") << 47 << 258 << 68;
+        QTest::newRow("emba2 ag unchanged") << 81 << 258 << 81;
+        QTest::newRow("emba2 mr") << 82 << 1 << 80;
+        QTest::newRow("airframe 0") << 24 << 0 << 24;
+        QTest::newRow("airframe 4") << 41 << 4 << 41;
+        QTest::newRow("module in range") << 46 << 1 << 46;
+        QTest::newRow("above range") << 90 << 1 << 90;
+        QTest::newRow("below range") << 5 << 1 << 5;
+    }
+    void firmwareIdFor()
+    {
+        QFETCH(int, code);
+        QFETCH(int, airframe);
+        QFETCH(int, fid);
+        QCOMPARE(int(ZoUtils::firmwareIdFor(tdu1(code), airframe)), fid);
+    }
+
+    void classes_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("protocolClass");
+        QTest::addColumn<bool>("core");
+        QTest::addColumn<bool>("secondGen");
+        QTest::newRow("tunex") << 77 << 4 << false << false;
+        QTest::newRow("servo") << 86 << 4 << false << false;
+        QTest::newRow("hesk") << 79 << 3 << false << false;
+        QTest::newRow("emba2 data board") << 83 << 3 << false << false;
+        QTest::newRow("core 12") << 12 << 1 << true << false;
+        QTest::newRow("core 15") << 15 << 1 << true << false;
+        QTest::newRow("not core 13") << 13 << 2 << false << false;
+        QTest::newRow("arno2") << 43 << 1 << true << true;
+        QTest::newRow("drent ag") << 67 << 1 << true << false;
+        QTest::newRow("brisk2 ag") << 68 << 1 << true << true;
+        QTest::newRow("emba2") << 80 << 1 << true << true;
+        QTest::newRow("brisk2 board") << 44 << 2 << false << false;
+        QTest::newRow("unknown") << 200 << 2 << false << false;
+    }
+    void classes()
+    {
+        QFETCH(int, code);
+        QFETCH(int, protocolClass);
+        QFETCH(bool, core);
+        QFETCH(bool, secondGen);
+        QCOMPARE(ZoUtils::protocolClass(tdu1(code)), protocolClass);
+        QCOMPARE(ZoUtils::isCore(tdu1(code)), core);
+        QCOMPARE(ZoUtils::isSecondGenerationCore(tdu1(code)), secondGen);
+    }
+
+    void smallPredicates()
+    {
+        QVERIFY(ZoUtils::isArno2(69) && !ZoUtils::isArno2(68));
+        QVERIFY(ZoUtils::isBrisk2Board(45) && !ZoUtils::isBrisk2Board(46));
+        QVERIFY(ZoUtils::isEmba2(81) && !ZoUtils::isEmba2(83));
+        QVERIFY(ZoUtils::isEmba2DataBoard(83));
+        QVERIFY(ZoUtils::sameCoreFamily(23, 67));
+        QVERIFY(ZoUtils::sameCoreFamily(46, 200));
+        QVERIFY(!ZoUtils::sameCoreFamily(41, 47));
+        QCOMPARE(ZoUtils::airframeName(4), QString());
+        QCOMPARE(ZoUtils::airframeName(258), QStringLiteral("MsgAG"));
+        QCOMPARE(ZoUtils::airframeName(2), QStringLiteral("MsgFW"));
+        tVersion v;
+        v.type = 4;
+        v.major = 2;
+        v.minor = 20;
+        v.revision = 0;
+        QCOMPARE(ZoUtils::versionText(v), QStringLiteral("V2.20.0"));
+        QCOMPARE(ZoUtils::configDir(), QDir::currentPath());
+    }
+
+    void moduleList_data()
+    {
+        QTest::addColumn<int>("core");
+        QTest::addColumn<QString>("cfgXml");
+        QTest::addColumn<QList<tds4>>("expected");
+        const QString tunexServo = QStringLiteral(
+            "<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex><servo><NodeId>3</NodeId></servo></cfg>");
+        QTest::newRow("emba2 nodes") << 80 << tunexServo
+                                     << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694};
+        QTest::newRow("emba2 no cfg") << 81 << QString() << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
+        QTest::newRow("emba2 servo only")
+            << 82 << QStringLiteral("<cfg><servo><NodeId>4</NodeId></servo></cfg>")
+            << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 4 * 65536 + 86, 77};
+        QTest::newRow("arno2 ag") << 69 << tunexServo << QList<tds4>{44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+        QTest::newRow("brisk2") << 48 << tunexServo << QList<tds4>{46, 65, 92, 36, 37, 38, 57, 58, 79};
+        QTest::newRow("first gen core") << 23 << tunexServo << QList<tds4>{};
+        QTest::newRow("in range not a family") << 60 << tunexServo << QList<tds4>{};
+    }
+    void moduleList()
+    {
+        QFETCH(int, core);
+        QFETCH(QString, cfgXml);
+        QFETCH(QList<tds4>, expected);
+        ZoUtils *u = ZoUtils::instance();
+        u->buildModuleList(99, nullptr);
+        if (cfgXml.isEmpty()) {
+            u->buildModuleList(tdu1(core), nullptr);
+        } else {
+            const ZoBusDevCfg cfg = cfgFrom(cfgXml);
+            u->buildModuleList(tdu1(core), &cfg);
+        }
+        QCOMPARE(u->moduleList(), expected);
+        u->clearModuleList();
+        QVERIFY(u->moduleList().isEmpty());
+    }
+
+    void moduleListLeavesOutIgnored()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile f(dir.filePath(QStringLiteral("sysconfig.xml")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><lan isset=\"1\" language=\"en_US\"/>"
+                "<ignoreDevices><devId>44</devId><devId>131149</devId></ignoreDevices></config>\n");
+        f.close();
+        const QString old = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QVERIFY(ZoTvkInstance::instance()->loadSysConfig());
+        QDir::setCurrent(old);
+
+        ZoUtils::instance()->buildModuleList(41, nullptr);
+        const QList<tds4> arno = ZoUtils::instance()->moduleList();
+        QVERIFY(!arno.isEmpty());
+        QCOMPARE(arno.first(), 45);
+        QVERIFY(!arno.contains(44));
+
+        const ZoBusDevCfg cfg = cfgFrom(QStringLiteral("<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
+        ZoUtils::instance()->buildModuleList(80, &cfg);
+        const QList<tds4> emba = ZoUtils::instance()->moduleList();
+        QVERIFY(emba.contains(65613));
+        QVERIFY(!emba.contains(131149));
+        QVERIFY(!emba.contains(77));
+    }
+
+    void ipToUInt_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<uint>("value");
+        QTest::newRow("plain") << "192.168.0.5" << true << 0xC0A80005u;
+        QTest::newRow("zeros") << "0.0.0.0" << true << 0u;
+        QTest::newRow("max") << "255.255.255.255" << true << 0xFFFFFFFFu;
+        QTest::newRow("three parts") << "192.168.1" << false << 0u;
+        QTest::newRow("octet 300") << "192.168.1.300" << false << 0u;
+        QTest::newRow("empty part") << "192..1.1" << false << 0u;
+        QTest::newRow("five parts") << "1.2.3.4.5" << false << 0u;
+        QTest::newRow("sign") << "1.2.3.+4" << false << 0u;
+        QTest::newRow("letters") << "a.b.c.d" << false << 0u;
+        QTest::newRow("empty") << "" << false << 0u;
+    }
+    void ipToUInt()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(uint, value);
+        bool got = !ok;
+        QCOMPARE(uint(ZoUtils::ipToUInt(text, &got)), value);
+        QCOMPARE(got, ok);
+    }
+
+    void sameSegment_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("two parts") << QStringLiteral("10.1");
+        QTest::newRow("loopback is never offered") << QStringLiteral("127.0.0.9");
+    }
+    void sameSegment()
+    {
+        QFETCH(QString, address);
+        QCOMPARE(ZoUtils::findIpSameNetSegmentToIds(address), QString());
+    }
+
+    void sameSegmentFindsLocalInterface()
+    {
+        // Whatever broadcast-capable IPv4 address this machine has must be
+        // found from any address of its /24.
+        for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
+            for (const QNetworkAddressEntry &e : iface.addressEntries()) {
+                if (e.ip().protocol() != QAbstractSocket::IPv4Protocol || e.broadcast().isNull()
+                    || e.ip().toString() == QLatin1String("127.0.0.1"))
+                    continue;
+                QStringList parts = e.ip().toString().split(QLatin1Char('.'));
+                parts[3] = QStringLiteral("250");
+                QVERIFY(!ZoUtils::findIpSameNetSegmentToIds(parts.join(QLatin1Char('.'))).isEmpty());
+                return;
+            }
+        }
+        QSKIP("no broadcast-capable IPv4 interface here (private namespace holds only loopback)");
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoUtils)
+#include "tst_zoutils.moc"

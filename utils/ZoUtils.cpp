@@ -1,0 +1,349 @@
+#include "ZoUtils.h"
+
+#include "ZoBusDevCfg.h"
+#include "ZoTvkInstance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QMutexLocker>
+#include <QNetworkInterface>
+#include <QStringList>
+
+#include <initializer_list>
+
+Q_LOGGING_CATEGORY(lcUtils, "tolvane.utils")
+
+namespace {
+
+// The catalogue row of one device type code. airframe -1: a core of the
+// family whose variant is not known from the code, the caller's value stays.
+struct DeviceRow
+{
+    tdu1 code;
+    const char *key;
+    const char *icon;
+    int airframe;
+    int family;
+};
+
+constexpr int Keep = -1;
+
+const DeviceRow kDevices[] = {
+    {6, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 1, 6},
+    {7, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 2, 6},
+    {8, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 3, 6},
+    {9, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 1, 1},
+    {10, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 2, 1},
+    {11, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 3, 1},
+    {21, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", Keep, 6},
+    {22, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", Keep, 1},
+    {23, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 1, 5},
+    {24, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 2, 5},
+    {25, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 3, 5},
+    {26, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", Keep, 5},
+    {29, QT_TRANSLATE_NOOP("QObject", "MsgPwb6S"), "pwb.png", 0, 0},
+    {30, QT_TRANSLATE_NOOP("QObject", "MsgPwb12S"), "pwb.png", 0, 0},
+    {32, QT_TRANSLATE_NOOP("QObject", "MsgFennic"), "fennic.png", 0, 0},
+    {33, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 1, 3},
+    {34, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 2, 3},
+    {35, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 3, 3},
+    {36, QT_TRANSLATE_NOOP("QObject", "MsgGostrel"), "gostrel.png", 0, 0},
+    {37, QT_TRANSLATE_NOOP("QObject", "MsgQV1"), "qv1.png", 0, 0},
+    {38, QT_TRANSLATE_NOOP("QObject", "MsgExtCompass"), "extcompass.png", 0, 0},
+    {39, QT_TRANSLATE_NOOP("QObject", "MsgFuelGauge"), "fuelguage.png", 0, 0},
+    {41, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 1, 2},
+    {42, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 2, 2},
+    {43, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 3, 2},
+    {44, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2DataBoard"), "arno2.png", 0, 0},
+    {45, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2FeatureBoard"), "arno2.png", 0, 0},
+    {46, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0},
+    {47, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 1, 4},
+    {48, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 2, 4},
+    {49, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 3, 4},
+    {57, QT_TRANSLATE_NOOP("QObject", "MsgWN1"), "wn1.png", 0, 0},
+    {58, QT_TRANSLATE_NOOP("QObject", "MsgTachmometer"), "wn1.png", 0, 0},
+    {65, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0},
+    {67, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 258, 5},
+    {68, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 258, 4},
+    {69, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 258, 2},
+    {76, QT_TRANSLATE_NOOP("QObject", "MsgK58NavBoard"), "k58NaviBoard.png", 0, 0},
+    {77, QT_TRANSLATE_NOOP("QObject", "MsgGNCTunex"), "tunex.png", 0, 0},
+    {78, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_A"), "tirel_a.png", 0, 0},
+    {79, QT_TRANSLATE_NOOP("QObject", "MsgGNCHesk24S"), "hesk24s.png", 0, 0},
+    {80, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 1, 7},
+    {81, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 2, 7},
+    {82, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 3, 7},
+    {83, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2DataBoard"), "emba2.png", 0, 0},
+    {86, QT_TRANSLATE_NOOP("QObject", "MsgGNCServo"), "lkservo.png", 0, 0},
+    {92, QT_TRANSLATE_NOOP("QObject", "MsgJX1Pro"), "wn1.png", 0, 0},
+    {208, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_B"), "tirel_b.png", 0, 0},
+};
+
+const DeviceRow kUnknown = {0, QT_TRANSLATE_NOOP("QObject", "MsgUnknownDev"), "unknown.png", 0, 0};
+
+const DeviceRow &rowOf(tdu1 code)
+{
+    for (const DeviceRow &row : kDevices) {
+        if (row.code == code)
+            return row;
+    }
+    return kUnknown;
+}
+
+bool in(tdu1 code, int lo, int hi)
+{
+    return code >= lo && code <= hi;
+}
+
+// Family members of the firmware id table: the firmware id for airframe 1,
+// 2, 3 and 258 (0 where the family has no such member) and every code that
+// belongs to the family.
+struct FirmwareRow
+{
+    tdu1 ids[4];
+    std::initializer_list<int> members;
+};
+
+const FirmwareRow kFirmwareRows[] = {
+    {{6, 7, 8, 0}, {6, 7, 8, 21}},
+    {{9, 10, 11, 0}, {9, 10, 11, 22}},
+    {{23, 24, 25, 67}, {23, 24, 25, 26, 67}},
+    {{33, 34, 35, 0}, {33, 34, 35}},
+    {{41, 42, 43, 69}, {41, 42, 43, 69}},
+    {{47, 48, 49, 68}, {47, 48, 49, 68}},
+    {{80, 81, 82, 0}, {80, 81, 82}},
+};
+
+} // namespace
+
+ZoUtils *ZoUtils::instance()
+{
+    static ZoUtils utils;
+    return &utils;
+}
+
+ZoUtils::ZoUtils() = default;
+ZoUtils::~ZoUtils() = default;
+
+QString ZoUtils::configDir()
+{
+    return QDir::currentPath();
+}
+
+QString ZoUtils::deviceName(tdu1 code, int &airframe)
+{
+    const DeviceRow &row = rowOf(code);
+    if (row.airframe != Keep)
+        airframe = row.airframe;
+    return QCoreApplication::translate("QObject", row.key);
+}
+
+QString ZoUtils::iconPath(tdu1 code)
+{
+    return QStringLiteral(":/resource/icon/") + QLatin1String(rowOf(code).icon);
+}
+
+QString ZoUtils::airframeName(int airframe)
+{
+    switch (airframe) {
+    case AirframeMR:
+        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgMR"));
+    case AirframeFW:
+        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgFW"));
+    case AirframeQP:
+        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgQP"));
+    case AirframeAG:
+        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgAG"));
+    default:
+        return QString();
+    }
+}
+
+QString ZoUtils::versionText(const tVersion &version)
+{
+    return QStringLiteral("V%1.%2.%3").arg(version.major).arg(version.minor).arg(version.revision);
+}
+
+int ZoUtils::coreFamily(tdu1 code)
+{
+    return rowOf(code).family;
+}
+
+bool ZoUtils::sameCoreFamily(tdu1 a, tdu1 b)
+{
+    return coreFamily(a) == coreFamily(b);
+}
+
+bool ZoUtils::isCore(tdu1 code)
+{
+    return in(code, 6, 12) || code == 15 || in(code, 21, 26) || in(code, 33, 35) || in(code, 41, 43)
+           || in(code, 47, 49) || in(code, 67, 69) || in(code, 80, 82);
+}
+
+bool ZoUtils::isSecondGenerationCore(tdu1 code)
+{
+    return in(code, 41, 43) || in(code, 47, 49) || code == 68 || code == 69 || in(code, 80, 82);
+}
+
+bool ZoUtils::isArno2(tdu1 code)
+{
+    return in(code, 41, 43) || code == 69;
+}
+
+bool ZoUtils::isBrisk2Board(tdu1 code)
+{
+    return code == 44 || code == 45;
+}
+
+bool ZoUtils::isEmba2(tdu1 code)
+{
+    return in(code, 80, 82);
+}
+
+bool ZoUtils::isEmba2DataBoard(tdu1 code)
+{
+    return code == 83;
+}
+
+int ZoUtils::protocolClass(tdu1 code)
+{
+    if (code == 77 || code == 86)
+        return ClassBus;
+    if (code == 79 || code == 83)
+        return ClassCanByDevNum;
+    if (isCore(code))
+        return ClassCore;
+    return ClassCan;
+}
+
+tdu1 ZoUtils::firmwareIdFor(tdu1 code, int airframe)
+{
+    if (!in(code, 6, 82))
+        return code;
+    int column;
+    switch (airframe) {
+    case AirframeMR:
+        column = 0;
+        break;
+    case AirframeFW:
+        column = 1;
+        break;
+    case AirframeQP:
+        column = 2;
+        break;
+    case AirframeAG:
+        column = 3;
+        break;
+    default:
+        return code;
+    }
+    for (const FirmwareRow &row : kFirmwareRows) {
+        for (int member : row.members) {
+            if (member == code)
+                return row.ids[column] != 0 ? row.ids[column] : code;
+        }
+    }
+    return code;
+}
+
+void ZoUtils::addModule(tds4 devId)
+{
+    if (!ZoTvkInstance::instance()->isIgnoredDevice(devId))
+        m_moduleList.append(devId);
+}
+
+void ZoUtils::buildModuleList(tdu1 coreCode, const ZoBusDevCfg *cfg)
+{
+    static const tds4 kArno2[] = {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+    static const tds4 kBrisk2[] = {46, 65, 92, 36, 37, 38, 57, 58, 79};
+    static const tds4 kEmba2[] = {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+
+    QMutexLocker locker(&m_mutex);
+    m_moduleList.clear();
+    if (!in(coreCode, 41, 82))
+        return;
+    if (isArno2(coreCode)) {
+        for (tds4 id : kArno2)
+            addModule(id);
+    } else if (in(coreCode, 47, 49) || coreCode == 68) {
+        for (tds4 id : kBrisk2)
+            addModule(id);
+    } else if (isEmba2(coreCode)) {
+        for (tds4 id : kEmba2)
+            addModule(id);
+        if (cfg) {
+            for (tdu1 node : cfg->tunexNodeIds())
+                addModule(tds4(node) * 65536 + 77);
+            for (tdu1 node : cfg->servoNodeIds())
+                addModule(tds4(node) * 65536 + 86);
+        }
+        if (!cfg || cfg->tunexNodeIds().isEmpty())
+            addModule(77);
+    }
+}
+
+QList<tds4> ZoUtils::moduleList() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_moduleList;
+}
+
+void ZoUtils::clearModuleList()
+{
+    QMutexLocker locker(&m_mutex);
+    m_moduleList.clear();
+}
+
+QString ZoUtils::findIpSameNetSegmentToIds(const QString &address)
+{
+    if (address.isEmpty())
+        return QString();
+    const QStringList wanted = address.split(QLatin1Char('.'));
+    if (wanted.size() < 3)
+        return QString();
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto entries = iface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || entry.broadcast().isNull())
+                continue;
+            const QString text = entry.ip().toString();
+            if (text == QLatin1String("127.0.0.1"))
+                continue;
+            const QStringList parts = text.split(QLatin1Char('.'));
+            if (parts.size() >= 3 && parts[0] == wanted[0] && parts[1] == wanted[1] && parts[2] == wanted[2]) {
+                qCDebug(lcUtils) << "ZoUtils::findIpSameNetSegmentToIds" << __LINE__ << text;
+                return text;
+            }
+        }
+    }
+    return QString();
+}
+
+tdu4 ZoUtils::ipToUInt(const QString &address, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    const QStringList parts = address.split(QLatin1Char('.'));
+    if (parts.size() != 4) {
+        qCWarning(lcUtils) << "IP is error!!!!" << address;
+        return 0;
+    }
+    tdu4 value = 0;
+    for (const QString &part : parts) {
+        // Plain decimal digits only: toUInt would also take "+1" or " 1".
+        bool digits = !part.isEmpty() && part.size() <= 3;
+        for (QChar c : part)
+            digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const uint octet = digits ? part.toUInt() : 256;
+        if (octet > 255) {
+            qCWarning(lcUtils) << "IP is error!!!!" << address;
+            return 0;
+        }
+        value = (value << 8) | octet;
+    }
+    if (ok)
+        *ok = true;
+    return value;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+class ZoBusDevCfg;
+
+// The device catalogue: what a one-byte device type code means (name, icon,
+// core family, firmware id, transfer path) and the modules a second
+// generation core may carry. One object for the process; everything but the
+// module list is a pure function of its arguments.
+class ZoUtils
+{
+public:
+    enum AirframeType : int {
+        AirframeNone = 0,
+        AirframeMR = 1,
+        AirframeFW = 2,
+        AirframeQP = 3,
+        AirframeAG = 258,
+    };
+
+    enum CoreFamily : int {
+        FamilyNone = 0,
+        FamilyArno = 1,
+        FamilyArno2 = 2,
+        FamilyBrisk = 3,
+        FamilyBrisk2 = 4,
+        FamilyDRENT = 5,
+        FamilyEmba = 6,
+        FamilyEmba2 = 7,
+    };
+
+    // Transfer path classes (protocolClass).
+    enum ProtocolClass : int {
+        ClassCore = 1,
+        ClassCan = 2,
+        ClassCanByDevNum = 3,
+        ClassBus = 4,
+    };
+
+    static ZoUtils *instance();
+
+    ZoUtils(const ZoUtils &) = delete;
+    ZoUtils &operator=(const ZoUtils &) = delete;
+
+    static QString configDir();
+
+    // Translated name. Sets airframe for the codes that carry one; the
+    // family codes without a variant (21, 22, 26) leave it as it was.
+    static QString deviceName(tdu1 code, int &airframe);
+    static QString iconPath(tdu1 code);
+    static QString airframeName(int airframe);
+    static QString versionText(const tVersion &version);
+
+    static int coreFamily(tdu1 code);
+    static bool sameCoreFamily(tdu1 a, tdu1 b);
+    static bool isCore(tdu1 code);
+    static bool isSecondGenerationCore(tdu1 code);
+    static bool isArno2(tdu1 code);
+    static bool isBrisk2Board(tdu1 code);
+    static bool isEmba2(tdu1 code);
+    static bool isEmba2DataBoard(tdu1 code);
+
+    static int protocolClass(tdu1 code);
+    static tdu1 firmwareIdFor(tdu1 code, int airframe);
+
+    // Rebuilds the expected module list for the core: node x 65536 + type,
+    // leaving out the ignored devices of sysconfig.xml. cfg may be null.
+    void buildModuleList(tdu1 coreCode, const ZoBusDevCfg *cfg);
+    QList<tds4> moduleList() const;
+    void clearModuleList();
+
+    // A local IPv4 address (with a broadcast address, not 127.0.0.1) whose
+    // first three octets equal those of address, or empty text.
+    static QString findIpSameNetSegmentToIds(const QString &address);
+    // Dotted IPv4 text as a number, first octet most significant. Anything
+    // else is logged and gives 0 with *ok false.
+    static tdu4 ipToUInt(const QString &address, bool *ok = nullptr);
+
+private:
+    ZoUtils();
+    ~ZoUtils();
+
+    void addModule(tds4 devId);
+
+    mutable QMutex m_mutex;
+    QList<tds4> m_moduleList;
+};
