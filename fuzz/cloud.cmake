@@ -1,0 +1,1 @@
+tolvane_add_fuzzer(fuzz_catalogue SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_catalogue.cpp LIBS tolvane_cloud)
