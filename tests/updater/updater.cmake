@@ -1,2 +1,8 @@
 # The updater's back end: extraction, downloads, the release check.
 tolvane_add_test(tst_zoziphelper SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoziphelper.cpp LIBS tolvane_updater_core)
+tolvane_add_test(tst_zodownloadmanager SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zodownloadmanager.cpp LIBS tolvane_updater_core)
+if(TARGET tolvane-cloud-sim)
+  tolvane_add_test(tst_zohttphelper SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zohttphelper.cpp LIBS tolvane_updater_core TIMEOUT 180)
+  target_compile_definitions(tst_zohttphelper PRIVATE TOLVANE_CLOUD_SIM_PATH="$<TARGET_FILE:tolvane-cloud-sim>")
+  add_dependencies(tst_zohttphelper tolvane-cloud-sim)
+endif()

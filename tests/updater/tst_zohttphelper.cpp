@@ -1,0 +1,350 @@
+#include "ZoHttpHelper.h"
+#include "ZoTestHttpServer.h"
+#include "ZoTestLog.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const char kCheckPath[] = "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
+
+// tolvane-cloud-sim on an ephemeral loopback port, serving releases.json from
+// a directory of the test's own; its event log says what it received.
+class CloudSim
+{
+public:
+    ~CloudSim()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(3000))
+                m_process.kill();
+            m_process.waitForFinished(1000);
+        }
+    }
+
+    bool start(const QByteArray &releasesJson, const QStringList &faults = {})
+    {
+        if (!m_root.isValid() || !writeReleases(releasesJson))
+            return false;
+        QStringList args{"--port", "0", "--root", m_root.path(), "--log",
+                         m_root.filePath("events.jsonl")};
+        for (const QString &f : faults)
+            args << "--fault" << QString::fromLatin1(kCheckPath) + ":" + f;
+        m_process.start(QStringLiteral(TOLVANE_CLOUD_SIM_PATH), args);
+        if (!m_process.waitForStarted(5000))
+            return false;
+        QByteArray out;
+        while (!out.contains('\n') && m_process.waitForReadyRead(5000))
+            out += m_process.readAllStandardOutput();
+        if (!out.startsWith("LISTENING "))
+            return false;
+        m_port = out.mid(10).trimmed().toInt();
+        return m_port > 0;
+    }
+
+    bool writeReleases(const QByteArray &json)
+    {
+        QFile f(m_root.filePath("releases.json"));
+        return f.open(QIODevice::WriteOnly) && f.write(json) == json.size();
+    }
+
+    QString checkUrl() const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(kCheckPath));
+    }
+
+    QList<QJsonObject> requests() const
+    {
+        QList<QJsonObject> out;
+        QFile f(m_root.filePath("events.jsonl"));
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            if (e.value("event").toString() == "request")
+                out << e;
+        }
+        return out;
+    }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+const QByteArray kTwoReleases = R"({"releases": [
+  {"match": {"key": 7}, "cdt": "2026-11-28 09:00:00", "importanceLevel": 1,
+   "description": "mandatory", "version": "2.1.9.3", "archive": "Tolvane-2.1.9.3.zip"},
+  {"match": {"key": 3, "code": "K-42"}, "cdt": "2026-11-27 08:00:00", "importanceLevel": 2,
+   "description": "coded", "version": "2.1.9.4", "archive": "Tolvane-2.1.9.4.zip"},
+  {"cdt": "2026-11-20 10:15:00", "importanceLevel": 2, "description": "ordinary",
+   "version": "2.1.9.2", "archive": "Tolvane-2.1.9.2.zip"}]})";
+
+// Signals of one check, in arrival order.
+struct Outcome
+{
+    QList<ZoHaldenUpdateInfo> offered;
+    QStringList failed;
+    void attach(ZoHttpHelper &h)
+    {
+        QObject::connect(&h, &ZoHttpHelper::sigHaldenUpgradeTipDownloaded,
+                         [this](const ZoHaldenUpdateInfo &i) { offered << i; });
+        QObject::connect(&h, &ZoHttpHelper::sigDownloadFailed,
+                         [this](const QString &e) { failed << e; });
+    }
+    int count() const { return offered.size() + failed.size(); }
+};
+
+} // namespace
+
+class tst_ZoHttpHelper : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void requestBody_data();
+    void requestBody();
+    void requestBytesAndHeaders();
+    void cloudReplies_data();
+    void cloudReplies();
+    void replyShapes_data();
+    void replyShapes();
+    void timeoutReportedOnce_data();
+    void timeoutReportedOnce();
+    void unusableAddress_data();
+    void unusableAddress();
+};
+
+void tst_ZoHttpHelper::requestBody_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expectedBody");
+    QTest::addColumn<QString>("expectedVersion");
+    QTest::addColumn<int>("expectedLevel");
+
+    QTest::newRow("no channel, no code") << -1 << "" << R"({"key":-1})" << "2.1.9.2" << 2;
+    QTest::newRow("mandatory channel") << 7 << "" << R"({"key":7})" << "2.1.9.3" << 1;
+    QTest::newRow("with code") << 3 << "K-42" << R"({"code":"K-42","key":3})" << "2.1.9.4" << 2;
+}
+
+void tst_ZoHttpHelper::requestBody()
+{
+    QFETCH(int, channel);
+    QFETCH(QString, code);
+    QFETCH(QString, expectedBody);
+    QFETCH(QString, expectedVersion);
+    QFETCH(int, expectedLevel);
+
+    CloudSim sim;
+    QVERIFY(sim.start(kTwoReleases));
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(channel, code, sim.checkUrl());
+    QTRY_COMPARE(out.count(), 1);
+
+    const QList<QJsonObject> seen = sim.requests();
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].value("method").toString(), QStringLiteral("POST"));
+    QCOMPARE(QJsonDocument(seen[0].value("body").toObject()).toJson(QJsonDocument::Compact),
+             expectedBody.toUtf8());
+    QCOMPARE(out.failed, QStringList());
+    QCOMPARE(out.offered[0].version, expectedVersion);
+    QCOMPARE(out.offered[0].importanceLevel, expectedLevel);
+}
+
+void tst_ZoHttpHelper::requestBytesAndHeaders()
+{
+    ZoTestHttpServer server;
+    QVERIFY(server.listen());
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(3, QStringLiteral("ABC"), server.url("/check"));
+    QTRY_COMPARE(out.count(), 1);
+
+    const ZoTestHttpServer::Request r = server.requests().value(0);
+    QCOMPARE(r.method, QByteArray("POST"));
+    QCOMPARE(r.body, QByteArray(R"({"code":"ABC","key":3})"));
+    QCOMPARE(r.headers.value("content-type"), QByteArray("application/json;charset=UTF-8"));
+    QCOMPARE(r.headers.value("cache-control"), QByteArray("no-cache"));
+}
+
+void tst_ZoHttpHelper::cloudReplies_data()
+{
+    QTest::addColumn<QByteArray>("releases");
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("errorText"); // a refused check carries the reply's error text
+    QTest::addColumn<QString>("logged");
+
+    const QByteArray noLevel = R"({"releases": [{"cdt": "c", "description": "d",
+        "version": "3.0", "archive": "a.zip"}]})";
+    QTest::newRow("offered") << kTwoReleases << QStringList() << true << false << "";
+    QTest::newRow("no importanceLevel") << noLevel << QStringList() << true << false << "";
+    QTest::newRow("empty data") << QByteArray(R"({"releases": []})") << QStringList() << false
+                                << false << "";
+    QTest::newRow("service status") << kTwoReleases << QStringList{"apiStatus=500"} << false
+                                    << false << "Nimbra Server Reply not success:";
+    QTest::newRow("http status") << kTwoReleases << QStringList{"status=503"} << false << true
+                                 << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
+    QTest::newRow("empty body") << kTwoReleases << QStringList{"empty"} << false << false
+                                << "ZoHttpHelper::onUpgradeReplyFinished reply content empty ";
+    QTest::newRow("malformed") << kTwoReleases << QStringList{"malformed"} << false << false << "";
+    QTest::newRow("dropped mid-body") << kTwoReleases << QStringList{"drop=40"} << false << true
+                                      << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
+    QTest::newRow("late but in time") << kTwoReleases << QStringList{"delay=1500"} << true
+                                      << false << "";
+}
+
+void tst_ZoHttpHelper::cloudReplies()
+{
+    QFETCH(QByteArray, releases);
+    QFETCH(QStringList, faults);
+    QFETCH(bool, accepted);
+    QFETCH(bool, errorText);
+    QFETCH(QString, logged);
+
+    CloudSim sim;
+    QVERIFY(sim.start(releases, faults));
+    ZoTestLogCapture log;
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(5, QString(), sim.checkUrl());
+    QTRY_COMPARE(out.count(), 1);
+
+    if (accepted) {
+        const ZoHaldenUpdateInfo &info = out.offered.value(0);
+        QVERIFY(!info.version.isEmpty());
+        QCOMPARE(info.importanceLevel, 2);
+        QVERIFY(info.url.startsWith(QStringLiteral("http://127.0.0.1:")));
+        QVERIFY(info.url.endsWith(QStringLiteral(".zip")));
+    } else {
+        QCOMPARE(out.failed.size(), 1);
+        QCOMPARE(!out.failed[0].isEmpty(), errorText);
+    }
+    if (!logged.isEmpty())
+        QVERIFY(log.contains(logged));
+    QTest::qWait(50);
+    QCOMPARE(out.count(), 1);
+}
+
+void tst_ZoHttpHelper::replyShapes_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("level");
+
+    const QByteArray data = R"("data":{"cdt":"c","version":"2.1.10","url":"http://x/a.zip",
+                               "description":"notes","importanceLevel":1})";
+    QTest::newRow("complete") << QByteArray(R"({"status":200,"message":"ok",)" + data + "}")
+                              << true << 1;
+    QTest::newRow("no message") << QByteArray(R"({"status":200,)" + data + "}") << false << 0;
+    QTest::newRow("no status") << QByteArray(R"({"message":"ok",)" + data + "}") << false << 0;
+    QTest::newRow("status as text")
+        << QByteArray(R"({"status":"200","message":"ok",)" + data + "}") << false << 0;
+    QTest::newRow("data not an object")
+        << QByteArray(R"({"status":200,"message":"ok","data":[1,2]})") << false << 0;
+    QTest::newRow("data missing") << QByteArray(R"({"status":200,"message":"ok"})") << false << 0;
+    QTest::newRow("top level array") << QByteArray(R"([{"status":200}])") << false << 0;
+    QTest::newRow("level as text")
+        << QByteArray(R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":"1"}})")
+        << true << 2;
+    QTest::newRow("level fractional")
+        << QByteArray(R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":1.5}})")
+        << true << 2;
+}
+
+void tst_ZoHttpHelper::replyShapes()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, accepted);
+    QFETCH(int, level);
+
+    // Shapes a real service might send but the simulator never does.
+    ZoTestHttpServer server;
+    QVERIFY(server.listen());
+    ZoTestHttpServer::Response r;
+    r.body = body;
+    server.setResponse("/check", r);
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(1, QString(), server.url("/check"));
+    QTRY_COMPARE(out.count(), 1);
+
+    QCOMPARE(out.offered.size(), accepted ? 1 : 0);
+    if (accepted) {
+        QCOMPARE(out.offered[0].importanceLevel, level);
+        ZoHaldenUpdateInfo direct;
+        QVERIFY(ZoHttpHelper::parseReplyBody(body, direct));
+        QCOMPARE(direct, out.offered[0]);
+    } else {
+        QCOMPARE(out.failed, QStringList{QString()});
+    }
+}
+
+void tst_ZoHttpHelper::timeoutReportedOnce_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("answer after 4.5 s") << "delay=4500";
+    QTest::newRow("no answer at all") << "hang=5";
+}
+
+void tst_ZoHttpHelper::timeoutReportedOnce()
+{
+    QFETCH(QString, fault);
+    CloudSim sim;
+    QVERIFY(sim.start(kTwoReleases, {fault}));
+    ZoTestLogCapture log;
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    QElapsedTimer clock;
+    clock.start();
+    helper.checkUpgrade(5, QString(), sim.checkUrl());
+
+    QTRY_COMPARE_WITH_TIMEOUT(out.count(), 1, 6000);
+    const qint64 took = clock.elapsed();
+    QVERIFY2(took >= 2900 && took < 4000, qPrintable(QString::number(took)));
+    // No translator is installed here, so the text is its key.
+    QCOMPARE(out.failed, QStringList{QStringLiteral("MsgRequestTimeout")});
+    // Past the moment the server would have answered: still one report.
+    QTest::qWait(2200);
+    QCOMPARE(out.count(), 1);
+    QCOMPARE(log.count("ZoHttpHelper::onCheckTimeout"), 1);
+}
+
+void tst_ZoHttpHelper::unusableAddress_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("empty") << "";
+    QTest::newRow("nobody listening") << "http://127.0.0.1:1/check";
+    QTest::newRow("no scheme") << "not a url";
+}
+
+void tst_ZoHttpHelper::unusableAddress()
+{
+    QFETCH(QString, url);
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(1, QString(), url);
+    QTRY_COMPARE(out.count(), 1);
+    QCOMPARE(out.failed.size(), 1);
+    QVERIFY(!out.failed[0].isEmpty());
+    QTest::qWait(50);
+    QCOMPARE(out.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_ZoHttpHelper)
+#include "tst_zohttphelper.moc"
