@@ -117,8 +117,7 @@ bool ZoConfigUtils::saveConfig(const QString &path)
     document.save(stream, 4, QDomNode::EncodingFromTextStream);
     stream.flush();
     if (stream.status() != QTextStream::Ok || !file.commit()) {
-        qCWarning(lcConfigUtils).noquote()
-            << "saveConfig failed:" << path << file.errorString();
+        qCWarning(lcConfigUtils).noquote() << "saveConfig failed:" << path << file.errorString();
         return false;
     }
     return true;

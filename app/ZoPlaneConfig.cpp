@@ -7,8 +7,7 @@ namespace {
 
 // A numeric field needs a non-empty decimal text that fits 32 bits; a text
 // that is not a number still stores 0 before the load stops.
-template<typename T>
-bool readNumber(const QDomElement &connection, const QString &name, T &field)
+template <typename T> bool readNumber(const QDomElement &connection, const QString &name, T &field)
 {
     const QDomElement e = connection.firstChildElement(name);
     if (e.isNull())
@@ -31,8 +30,8 @@ bool readString(const QDomElement &connection, const QString &name, QString &fie
     return true;
 }
 
-void writeField(QDomElement &connection, QDomDocument &document, const QString &name,
-                const QString &value)
+void writeField(
+    QDomElement &connection, QDomDocument &document, const QString &name, const QString &value)
 {
     QDomElement e = connection.firstChildElement(name);
     if (e.isNull()) {
@@ -63,16 +62,16 @@ bool ZoPlaneConfig::load(const QDomElement &connection)
         return false;
 
     return readString(connection, QStringLiteral("com"), com)
-           && readNumber(connection, QStringLiteral("baud"), baud)
-           && readNumber(connection, QStringLiteral("databits"), databits)
-           && readNumber(connection, QStringLiteral("parity"), parity)
-           && readNumber(connection, QStringLiteral("stopbits"), stopbits)
-           && readString(connection, QStringLiteral("host"), host)
-           && readNumber(connection, QStringLiteral("hostport"), hostport)
-           && readNumber(connection, QStringLiteral("localPort"), localPort)
-           && readString(connection, QStringLiteral("TcpServerHost"), TcpServerHost)
-           && readNumber(connection, QStringLiteral("TcpServerHostPort"), TcpServerHostPort)
-           && readNumber(connection, QStringLiteral("TcpClientLocalPort"), TcpClientLocalPort);
+        && readNumber(connection, QStringLiteral("baud"), baud)
+        && readNumber(connection, QStringLiteral("databits"), databits)
+        && readNumber(connection, QStringLiteral("parity"), parity)
+        && readNumber(connection, QStringLiteral("stopbits"), stopbits)
+        && readString(connection, QStringLiteral("host"), host)
+        && readNumber(connection, QStringLiteral("hostport"), hostport)
+        && readNumber(connection, QStringLiteral("localPort"), localPort)
+        && readString(connection, QStringLiteral("TcpServerHost"), TcpServerHost)
+        && readNumber(connection, QStringLiteral("TcpServerHostPort"), TcpServerHostPort)
+        && readNumber(connection, QStringLiteral("TcpClientLocalPort"), TcpClientLocalPort);
 }
 
 bool ZoPlaneConfig::save(QDomElement &connection, QDomDocument &document) const
@@ -88,17 +87,16 @@ bool ZoPlaneConfig::save(QDomElement &connection, QDomDocument &document) const
     writeField(connection, document, QStringLiteral("localPort"), QString::number(localPort));
     writeField(connection, document, QStringLiteral("TcpServerHost"), TcpServerHost);
     writeField(connection, document, QStringLiteral("TcpServerHostPort"),
-               QString::number(TcpServerHostPort));
+        QString::number(TcpServerHostPort));
     writeField(connection, document, QStringLiteral("TcpClientLocalPort"),
-               QString::number(TcpClientLocalPort));
+        QString::number(TcpClientLocalPort));
     return true;
 }
 
 bool ZoPlaneConfig::operator==(const ZoPlaneConfig &o) const
 {
     return type == o.type && com == o.com && baud == o.baud && databits == o.databits
-           && parity == o.parity && stopbits == o.stopbits && host == o.host
-           && hostport == o.hostport && localPort == o.localPort
-           && TcpServerHost == o.TcpServerHost && TcpServerHostPort == o.TcpServerHostPort
-           && TcpClientLocalPort == o.TcpClientLocalPort;
+        && parity == o.parity && stopbits == o.stopbits && host == o.host && hostport == o.hostport
+        && localPort == o.localPort && TcpServerHost == o.TcpServerHost
+        && TcpServerHostPort == o.TcpServerHostPort && TcpClientLocalPort == o.TcpClientLocalPort;
 }

@@ -10,8 +10,7 @@
 #include <sys/resource.h>
 
 namespace QTest {
-template<>
-char *toString(const ZoPlaneConfig &c)
+template <> char *toString(const ZoPlaneConfig &c)
 {
     const QString s = QStringLiteral("type=%1 com=%2 baud=%3 databits=%4 parity=%5 stopbits=%6 "
                                      "host=%7 hostport=%8 localPort=%9 tcp=%10:%11 local=%12")
@@ -69,10 +68,8 @@ ZoPlaneConfig sentinel()
     return c;
 }
 
-const char *const fieldNames[] = {"com",       "baud",          "databits",
-                                  "parity",    "stopbits",      "host",
-                                  "hostport",  "localPort",     "TcpServerHost",
-                                  "TcpServerHostPort", "TcpClientLocalPort"};
+const char *const fieldNames[] = {"com", "baud", "databits", "parity", "stopbits", "host",
+    "hostport", "localPort", "TcpServerHost", "TcpServerHostPort", "TcpClientLocalPort"};
 
 // A "connection" element; values[i] == nullptr leaves field i out.
 QByteArray connectionXml(const char *typeAttr, const QVector<const char *> &values)
@@ -88,8 +85,8 @@ QByteArray connectionXml(const char *typeAttr, const QVector<const char *> &valu
     return xml + "</connection>";
 }
 
-const QVector<const char *> tcpValues = {"COM3", "57600", "7", "2", "3", "127.0.0.1",
-                                         "14550", "14551", "127.0.0.2", "5760", "5761"};
+const QVector<const char *> tcpValues
+    = {"COM3", "57600", "7", "2", "3", "127.0.0.1", "14550", "14551", "127.0.0.2", "5760", "5761"};
 
 class RefusingWriter : public ZoConfigUtils
 {
@@ -213,32 +210,40 @@ void tst_ZoConfigUtils::loadConfig_data()
     QTest::addColumn<bool>("malformed");
 
     const QString before = QStringLiteral("xx_XX");
-    const QList<tds4> beforeIds{7};
+    const QList<tds4> beforeIds {7};
     const QByteArray tcp = connectionXml("2", tcpValues);
     const QByteArray lanEn = "<lan isset=\"1\" language=\"en_US\"/>";
-    auto config = [](const QByteArray &body) { return "<?xml version=\"1.0\"?><config>" + body + "</config>"; };
+    auto config = [](const QByteArray &body) {
+        return "<?xml version=\"1.0\"?><config>" + body + "</config>";
+    };
 
     QTest::newRow("missing file") << QByteArray() << false << before << beforeIds << 0 << false;
     QTest::newRow("empty file") << QByteArray("") << false << before << beforeIds << 0 << true;
-    QTest::newRow("truncated") << config(tcp + lanEn).left(120) << false << before << beforeIds << 0 << true;
-    QTest::newRow("not xml") << QByteArray("baud=115200\n") << false << before << beforeIds << 0 << true;
-    QTest::newRow("connection without lan") << config(tcp) << false << before << beforeIds << 2 << false;
-    QTest::newRow("lan only") << config(lanEn) << true << QStringLiteral("en_US") << beforeIds << 0 << false;
+    QTest::newRow("truncated") << config(tcp + lanEn).left(120) << false << before << beforeIds << 0
+                               << true;
+    QTest::newRow("not xml") << QByteArray("baud=115200\n") << false << before << beforeIds << 0
+                             << true;
+    QTest::newRow("connection without lan")
+        << config(tcp) << false << before << beforeIds << 2 << false;
+    QTest::newRow("lan only") << config(lanEn) << true << QStringLiteral("en_US") << beforeIds << 0
+                              << false;
     QTest::newRow("isset 0 means system locale")
         << config(tcp + "<lan isset=\"0\" language=\"en_US\"/>") << true << QLocale::system().name()
         << beforeIds << 2 << false;
-    QTest::newRow("isset without language") << config("<lan isset=\"1\"/>") << true << QString()
-                                            << beforeIds << 0 << false;
-    QTest::newRow("duplicate ids dropped")
-        << config(lanEn + "<ignoreDevices><devId>44</devId><devId>44</devId><devId>46</devId>"
-                          "</ignoreDevices>")
-        << true << QStringLiteral("en_US") << QList<tds4>{44, 46} << 0 << false;
+    QTest::newRow("isset without language")
+        << config("<lan isset=\"1\"/>") << true << QString() << beforeIds << 0 << false;
+    QTest::newRow("duplicate ids dropped") << config(lanEn
+        + "<ignoreDevices><devId>44</devId><devId>44</devId><devId>46</devId>"
+          "</ignoreDevices>") << true << QStringLiteral("en_US")
+                                           << QList<tds4> {44, 46} << 0 << false;
     QTest::newRow("ids not numbers give 0")
-        << config(lanEn + "<ignoreDevices><devId>x</devId><devId>-5</devId><devId/>"
-                          "<other>9</other></ignoreDevices>")
-        << true << QStringLiteral("en_US") << QList<tds4>{0, -5} << 0 << false;
+        << config(lanEn
+               + "<ignoreDevices><devId>x</devId><devId>-5</devId><devId/>"
+                 "<other>9</other></ignoreDevices>")
+        << true << QStringLiteral("en_US") << QList<tds4> {0, -5} << 0 << false;
     QTest::newRow("empty ignoreDevices clears")
-        << config(lanEn + "<ignoreDevices/>") << true << QStringLiteral("en_US") << QList<tds4>{} << 0 << false;
+        << config(lanEn + "<ignoreDevices/>") << true << QStringLiteral("en_US") << QList<tds4> {}
+        << 0 << false;
     QTest::newRow("bad link field still loads language")
         << config("<connection type=\"1\"><com>COM1</com><baud>x</baud></connection>" + lanEn)
         << true << QStringLiteral("en_US") << beforeIds << 1 << false;
@@ -259,8 +264,8 @@ void tst_ZoConfigUtils::loadConfig()
     if (!content.isNull())
         QVERIFY(writeFile(path, content));
     if (malformed) {
-        QTest::ignoreMessage(QtDebugMsg,
-                             QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
     }
 
     ZoConfigUtils utils;
@@ -290,7 +295,8 @@ void tst_ZoConfigUtils::saveByteExact_data()
     QTest::addColumn<bool>("defaults");
 
     QTest::newRow("tcp, ignore list with a duplicate") << dataFile("sysconfig_tcp.xml") << false;
-    QTest::newRow("defaults, no ignoreDevices element") << dataFile("sysconfig_defaults.xml") << true;
+    QTest::newRow("defaults, no ignoreDevices element")
+        << dataFile("sysconfig_defaults.xml") << true;
 }
 
 void tst_ZoConfigUtils::saveByteExact()
@@ -352,7 +358,8 @@ void tst_ZoConfigUtils::saveCreatesMissingDirectory()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a/b/sysconfig.xml"));
-    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("The file{%1} doesn't exist!").arg(path)));
+    QTest::ignoreMessage(
+        QtDebugMsg, qPrintable(QStringLiteral("The file{%1} doesn't exist!").arg(path)));
     ZoConfigUtils utils;
     QVERIFY(utils.saveConfig(path));
     ZoConfigUtils reread;
@@ -389,13 +396,14 @@ void tst_ZoConfigUtils::failedSaveKeepsPreviousFile()
         saved = utils->saveConfig(path);
     } else if (failure == QLatin1String("fsize")) {
         // Writes past 16 bytes fail with EFBIG, as on a full disk.
-        rlimit old{};
+        rlimit old {};
         QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit small = old;
         small.rlim_cur = 16;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^saveConfig failed:")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^saveConfig failed:")));
         saved = utils->saveConfig(path);
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, oldHandler);
@@ -405,20 +413,22 @@ void tst_ZoConfigUtils::failedSaveKeepsPreviousFile()
         if (probe.open(QIODevice::WriteOnly)) {
             probe.close();
             probe.remove();
-            QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                  | QFileDevice::ExeOwner);
+            QFile::setPermissions(dir.path(),
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             QSKIP("directory permissions do not bind this user (root)");
         }
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Couldn't open load file. ") + path));
+        QTest::ignoreMessage(
+            QtWarningMsg, qPrintable(QStringLiteral("Couldn't open load file. ") + path));
         saved = utils->saveConfig(path);
-        QFile::setPermissions(dir.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(
+            dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     QVERIFY(!saved);
     QCOMPARE(readAll(path), previous);
     // No temporary file is left behind beside it.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("sysconfig.xml")});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList {QStringLiteral("sysconfig.xml")});
 }
 
 QTEST_GUILESS_MAIN(tst_ZoConfigUtils)

@@ -41,7 +41,7 @@ private:
 void tst_ZoTvkInstance::firstUseFromManyThreads()
 {
     constexpr int threadCount = 8;
-    std::atomic<bool> go{false};
+    std::atomic<bool> go {false};
     std::vector<ZoTvkInstance *> seen(threadCount, nullptr);
     std::vector<std::thread> threads;
     for (int i = 0; i < threadCount; ++i) {
@@ -70,7 +70,7 @@ void tst_ZoTvkInstance::filesFollowWorkingDirectory()
                             "<ignoreDevices><devId>44</devId></ignoreDevices></config>";
     QVERIFY(writeFile(a.filePath(QStringLiteral("sysconfig.xml")), sysA));
     QVERIFY(writeFile(a.filePath(QStringLiteral("busdevcfg.xml")),
-                      "<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></cfg>"));
+        "<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></cfg>"));
 
     QVERIFY(QDir::setCurrent(a.path()));
     QVERIFY(tvk->loadSysConfig());
@@ -79,7 +79,7 @@ void tst_ZoTvkInstance::filesFollowWorkingDirectory()
     QVERIFY(tvk->isIgnoredDevice(44));
     QVERIFY(!tvk->isIgnoredDevice(46));
     QVERIFY(tvk->loadBusDevCfg());
-    QCOMPARE(tvk->busDevCfg()->tunexNodeIds(), (QList<tdu1>{1, 2}));
+    QCOMPARE(tvk->busDevCfg()->tunexNodeIds(), (QList<tdu1> {1, 2}));
 
     // The language is changed in memory only until the next save.
     tvk->setLanguage(QStringLiteral("zh_CN"));

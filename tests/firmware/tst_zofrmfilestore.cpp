@@ -25,7 +25,7 @@ ZoFRMFileInfo record(tdu1 fid, const QByteArray &bytes)
 {
     ZoFRMFileInfo info;
     info.fid = fid;
-    info.version = tVersion{fid, 1, 2, 3};
+    info.version = tVersion {fid, 1, 2, 3};
     info.setDataCopy(bytes);
     return info;
 }
@@ -67,7 +67,7 @@ void tst_ZoFRMFileStore::header()
     ZoFRMFileInfo info;
     if (!file.isNull())
         info.setDataCopy(file);
-    tVersion version{1, 1, 1, 1};
+    tVersion version {1, 1, 1, 1};
     tFcsDateTime when;
     tdu4 length = 77;
     QCOMPARE(info.hasHeader(), hasHeader);
@@ -84,8 +84,9 @@ void tst_ZoFRMFileStore::header()
         QCOMPARE(int(when.month), 12);
         QCOMPARE(int(when.day), 6);
         QCOMPARE(int(when.second), 59);
-        QCOMPARE(length, tdu4(uchar(file[16]) | uchar(file[17]) << 8 | uchar(file[18]) << 16
-                              | tdu4(uchar(file[19])) << 24));
+        QCOMPARE(length,
+            tdu4(uchar(file[16]) | uchar(file[17]) << 8 | uchar(file[18]) << 16
+                | tdu4(uchar(file[19])) << 24));
     } else {
         QCOMPARE(int(version.type), 1);
         QCOMPARE(length, tdu4(77));
@@ -131,7 +132,7 @@ void tst_ZoFRMFileStore::storingFetchedRecordAgainKeepsBuffer()
     const ZoFRMFileInfo got = store.getFRMFileInfo(44, found);
     QCOMPARE(got.nickNameEn, QStringLiteral("renamed"));
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(got.data), int(got.size)),
-             QByteArray("firmware"));
+        QByteArray("firmware"));
 }
 
 void tst_ZoFRMFileStore::separateFids()
