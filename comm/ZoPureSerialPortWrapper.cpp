@@ -22,8 +22,8 @@ ZoPureSerialPortWrapper::~ZoPureSerialPortWrapper()
 bool ZoPureSerialPortWrapper::setName(const QString &newName)
 {
     if (opened) {
-        ZoComm::contractViolation(kSource,
-                                  "Can't set name, the ctrl had been opend, can't setName.");
+        ZoComm::contractViolation(
+            kSource, "Can't set name, the ctrl had been opend, can't setName.");
         return false;
     }
     name = newName;
@@ -40,19 +40,19 @@ bool ZoPureSerialPortWrapper::open()
         port->setPortName(name); // the name may have changed while closed
 
     if (!port->open(QIODevice::ReadWrite)) {
-        qCDebug(lcComm).noquote() << QString::asprintf("Fail to open serialport. %s, %d",
-                                                       "comm/ZoPureSerialPortWrapper.cpp", __LINE__)
+        qCDebug(lcComm).noquote() << QString::asprintf(
+            "Fail to open serialport. %s, %d", "comm/ZoPureSerialPortWrapper.cpp", __LINE__)
                                   << name << port->errorString();
         return false;
     }
     connect(port.get(), &QIODevice::readyRead, this, &ZoPureSerialPortWrapper::readData,
-            Qt::UniqueConnection);
+        Qt::UniqueConnection);
 
     const bool configured = port->setBaudRate(baud, QSerialPort::AllDirections)
-                            && port->setDataBits(QSerialPort::DataBits(dataBits))
-                            && port->setParity(QSerialPort::Parity(parity))
-                            && port->setStopBits(QSerialPort::StopBits(stopBits))
-                            && port->setFlowControl(QSerialPort::NoFlowControl);
+        && port->setDataBits(QSerialPort::DataBits(dataBits))
+        && port->setParity(QSerialPort::Parity(parity))
+        && port->setStopBits(QSerialPort::StopBits(stopBits))
+        && port->setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         port->close();
         return false;
@@ -125,7 +125,6 @@ void ZoPureSerialPortWrapper::readData()
     // loop, one buffer at a time, so other events still get their turn.
     if (opened && port && port->bytesAvailable() > 0 && !readScheduled) {
         readScheduled = true;
-        QMetaObject::invokeMethod(this, &ZoPureSerialPortWrapper::readData,
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &ZoPureSerialPortWrapper::readData, Qt::QueuedConnection);
     }
 }

@@ -40,6 +40,6 @@ public Q_SLOTS:
 private:
     std::unique_ptr<QSerialPort> port;
     QString name;
-    std::array<tdu1, ReadBufferSize> readBuffer{};
+    std::array<tdu1, ReadBufferSize> readBuffer {};
     bool readScheduled = false;
 };

@@ -28,8 +28,8 @@ ZoPureTCPClientWrapper::~ZoPureTCPClientWrapper()
 bool ZoPureTCPClientWrapper::setName(const QString &newName)
 {
     if (isOpen()) {
-        ZoComm::contractViolation(kSource,
-                                  "Can't set name, the ctrl had been opend, can't setPort.");
+        ZoComm::contractViolation(
+            kSource, "Can't set name, the ctrl had been opend, can't setPort.");
         return false;
     }
     name = newName;
@@ -57,8 +57,8 @@ bool ZoPureTCPClientWrapper::setHostAddress(const QString &address)
 bool ZoPureTCPClientWrapper::setPort(int port)
 {
     if (isOpen()) {
-        ZoComm::contractViolation(kSource,
-                                  "Can't set port, the ctrl had been opend, can't setPort.");
+        ZoComm::contractViolation(
+            kSource, "Can't set port, the ctrl had been opend, can't setPort.");
         return false;
     }
     localPort = port;
@@ -113,24 +113,28 @@ bool ZoPureTCPClientWrapper::open()
 
     if (!socket) {
         socket = std::make_unique<QTcpSocket>();
-        connect(socket.get(), &QAbstractSocket::connected, this,
-                &ZoPureTCPClientWrapper::onConnected);
+        connect(
+            socket.get(), &QAbstractSocket::connected, this, &ZoPureTCPClientWrapper::onConnected);
         connect(socket.get(), &QAbstractSocket::disconnected, this,
-                &ZoPureTCPClientWrapper::onDisconnected);
-        connect(socket.get(), &QIODevice::readyRead, this,
-                &ZoPureTCPClientWrapper::onReadDataOnConn);
+            &ZoPureTCPClientWrapper::onDisconnected);
+        connect(
+            socket.get(), &QIODevice::readyRead, this, &ZoPureTCPClientWrapper::onReadDataOnConn);
         connect(socket.get(), &QAbstractSocket::errorOccurred, this,
-                &ZoPureTCPClientWrapper::onConnectError);
+            &ZoPureTCPClientWrapper::onConnectError);
     } else if (socket->state() != QAbstractSocket::UnconnectedState) {
         silenceAndDrop(); // leftovers of an earlier attempt
     }
-    reported = Reported::Nothing;
 
+    // A local port still held by the previous connection (TIME_WAIT) fails
+    // to bind; the connection is then made from any port. That failure is
+    // not the result of the attempt, so it is kept from the listeners.
+    reported = Reported::Down;
     if (localPort > 0 && !socket->bind(quint16(localPort)))
         qCDebug(lcComm) << "Fail to bind " << localPort << "error:" << socket->error();
+    reported = Reported::Nothing;
 
     socket->connectToHost(remoteAddress->toString(), quint16(hostPort), QIODevice::ReadWrite,
-                          QAbstractSocket::IPv4Protocol);
+        QAbstractSocket::IPv4Protocol);
     if (!socket->waitForConnected(ConnectTimeoutMs) || !tcpConnected) {
         // The socket may not have told us (a silent host just times out), yet
         // the attempt has failed: say so once, then tear down quietly.

@@ -68,5 +68,5 @@ private:
     tds4 localPort = -1;
     bool addressRejected = false;
     Reported reported = Reported::Nothing;
-    std::array<tdu1, ReadBufferSize> readBuffer{};
+    std::array<tdu1, ReadBufferSize> readBuffer {};
 };

@@ -31,8 +31,8 @@ ZoPureUdpWapper::~ZoPureUdpWapper()
 bool ZoPureUdpWapper::setName(const QString &newName)
 {
     if (opened) {
-        ZoComm::contractViolation(kSource,
-                                  "Can't set name, the ctrl had been opend, can't setPort.");
+        ZoComm::contractViolation(
+            kSource, "Can't set name, the ctrl had been opend, can't setPort.");
         return false;
     }
     name = newName;
@@ -60,8 +60,8 @@ bool ZoPureUdpWapper::setHostAddress(const QString &address)
 bool ZoPureUdpWapper::setPort(int port)
 {
     if (opened) {
-        ZoComm::contractViolation(kSource,
-                                  "Can't set port, the ctrl had been opend, can't setPort.");
+        ZoComm::contractViolation(
+            kSource, "Can't set port, the ctrl had been opend, can't setPort.");
         return false;
     }
     localPort = port;
@@ -93,12 +93,12 @@ bool ZoPureUdpWapper::open()
     if (!socket->isOpen() && !socket->open(QIODevice::ReadWrite))
         return false;
     connect(socket.get(), &QAbstractSocket::stateChanged, this,
-            &ZoPureUdpWapper::onSocketStateChange, Qt::UniqueConnection);
+        &ZoPureUdpWapper::onSocketStateChange, Qt::UniqueConnection);
 
     if (!remoteAddress) {
         const bool bound = socket->bind(port);
         connect(socket.get(), &QIODevice::readyRead, this, &ZoPureUdpWapper::readData,
-                Qt::UniqueConnection);
+            Qt::UniqueConnection);
         opened = bound;
         return bound;
     }
@@ -139,8 +139,8 @@ tds8 ZoPureUdpWapper::write(const tdu1 *data, tds4 length)
         return -1;
     if (hostPort < 0 || hostPort > 65535)
         return -1;
-    return socket->writeDatagram(reinterpret_cast<const char *>(data), length, *remoteAddress,
-                                 quint16(hostPort));
+    return socket->writeDatagram(
+        reinterpret_cast<const char *>(data), length, *remoteAddress, quint16(hostPort));
 }
 
 int ZoPureUdpWapper::error() const
@@ -166,7 +166,7 @@ void ZoPureUdpWapper::readData()
             continue;
         }
         const qint64 n = socket->readDatagram(reinterpret_cast<char *>(readBuffer.data()),
-                                              ReadBufferSize, &senderAddress, &senderPort);
+            ReadBufferSize, &senderAddress, &senderPort);
         if (n < 1)
             break;
         readCount = tds4(n);
@@ -180,5 +180,5 @@ void ZoPureUdpWapper::onSocketStateChange(QAbstractSocket::SocketState state)
 {
     if (state == QAbstractSocket::BoundState && socket)
         connect(socket.get(), &QIODevice::readyRead, this, &ZoPureUdpWapper::readData,
-                Qt::UniqueConnection);
+            Qt::UniqueConnection);
 }

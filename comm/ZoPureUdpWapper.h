@@ -54,5 +54,5 @@ private:
     QString name;
     tds4 localPort = -1;
     bool addressRejected = false;
-    std::array<tdu1, ReadBufferSize> readBuffer{};
+    std::array<tdu1, ReadBufferSize> readBuffer {};
 };

