@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QSocketNotifier;
+
+// A pseudo-terminal pair whose slave the program opens by name (PATH is made
+// a symlink to it). At a baud rate other than 0 both directions move at most
+// baud / 10 bytes a second, as a real 8N1 UART would.
+class ZoSimPtyLink : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZoSimPtyLink(QObject *parent = nullptr);
+    ~ZoSimPtyLink() override;
+
+    // An empty path makes no symlink. A path that exists and is not a symlink
+    // is refused, so a typo cannot replace a file.
+    bool open(const QString &symlinkPath, int baud, QString *error);
+    void close();
+
+    QString slaveName() const { return m_slaveName; }
+    int baud() const { return m_baud; }
+    qint64 pendingOut() const { return m_out.size(); }
+
+    void write(const QByteArray &bytes);
+
+    static constexpr int kMaxPending = 256 * 1024;
+
+Q_SIGNALS:
+    void received(const QByteArray &bytes);
+
+private:
+    void onReadable();
+    void onWritable();
+    void onTick();
+    void pump();
+    qint64 budget(qint64 startNs, qint64 moved) const;
+
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slaveName;
+    QString m_symlink;
+    int m_baud = 0;
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+    QByteArray m_out;
+    QByteArray m_in;
+    qint64 m_outStart = 0;
+    qint64 m_outSent = 0;
+    qint64 m_inStart = 0;
+    qint64 m_inDelivered = 0;
+};
