@@ -1,0 +1,162 @@
+#pragma once
+
+#include "IReceivePackage.h"
+#include "IZoReceiveData.h"
+#include "ZoGcpmProtocol.h"
+#include "ZoTelemetryQueue.h"
+#include "ZoTypes.h"
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+class QTimer;
+class QUdpSocket;
+class ZoFcsProtocolBase;
+class ZoFirmwareUpdateProtocol;
+class ZoPlaneConfig;
+class ZoPureWapper;
+
+// The device-side main loop. A thread object moved into its own thread: it
+// alone creates, opens, reads, writes and deletes the data link, runs both
+// codecs' receive paths, watches the link for silence, announces itself to
+// the GCPM endpoint while a TCP client link is open, and reports every reply
+// the upgrade workflow waits for as a signal.
+//
+// The GUI thread talks to it through the open/close slots (queued), by
+// pushing built commands into sendQueue and emitting sigSendCmd, and by
+// writing protocolMode and moduleVariant.
+class ZoMsgLooper : public QThread, public IZoReceiveData, public IReceivePackage
+{
+    Q_OBJECT
+public:
+    // protocolMode values the workflow writes.
+    enum : tds4 {
+        ModeApplication = 0,
+        ModeCoreBootloader = 2,
+        ModeModuleTransfer = 3,
+    };
+    static constexpr int RecordSize = 256;
+    static constexpr int DataLinkCheckMs = 1000;
+    static constexpr int SilenceMs = 2000;
+    static constexpr int GcpmPollMs = 500;
+
+    ZoMsgLooper();
+    ~ZoMsgLooper() override;
+
+    // Before startLooper(); not owned. The open slots write the chosen link
+    // settings into it (a private default record is used when none is set).
+    void setPlaneConfig(ZoPlaneConfig *config);
+    void startLooper();
+
+    // Created when the thread starts; null before. The workflow builds its
+    // commands with them (each thread builds into its own buffers).
+    std::atomic<ZoFcsProtocolBase *> fcsProtocol{nullptr};
+    std::atomic<ZoFirmwareUpdateProtocol *> updateProtocol{nullptr};
+
+    // Commands waiting to be sent: 5 records of up to 256 bytes.
+    ZoTelemetryQueue sendQueue;
+    // 0/1 application protocol, 2/3 bootloader protocol, anything else:
+    // received bytes are ignored and nothing is sent.
+    std::atomic<tds4> protocolMode{ModeApplication};
+    // Transfer variant of the bus module being upgraded; 3 changes how module
+    // replies behind the flight controller are read.
+    std::atomic<tdu1> moduleVariant{0};
+
+    // The state last reported by sigPlaneConnectionChanged.
+    bool isConnected() const { return connected.load(); }
+
+    // IZoReceiveData: bytes from the link, on the worker thread.
+    void onUdpData(const tdu1 *data, tds4 count) override;
+    void onTcpData(const tdu1 *data, tds4 count) override;
+    void onSerialData(const tdu1 *data, tds4 count) override;
+    // IReceivePackage: frames from the codec in use, on the worker thread.
+    void onPackage(const tdu1 *frame, tdu2 length) override;
+    void onBadPackage(const tdu1 *frame, tdu2 length) override;
+
+Q_SIGNALS:
+    void openPlaneComm(int type, bool succ);
+    void sigCloseComState(bool succ);
+    void sigPlaneConnectionChanged(bool connected);
+    void sigGNCFMVersion(tVersion fmVersion);
+    void sigGNCEID(QString eid);
+    void sigCANDevVersion(tVersion fmVersion, tdu1 devIdx, QString sn);
+    void sigGNCCompileTime(tFcsDateTime fmComTime);
+    void sigGNCUpgEraseFlashAck();
+    void sigCANDevUpgEraseFlashAck();
+    void sigGNCUpgradeProgAck(tds4 updSize);
+    void sigCANDevUpgradeProgAck(tds4 updSize);
+    void readyReadMsg();
+    void sigSendCmd();
+
+public Q_SLOTS:
+    void onOpenPlaneUdp(QString host, tds4 hostPort, tds4 localPort);
+    void onOpenPlaneSerial(QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits);
+    void onOpenPlaneTCPClient(QString host, tds4 hostPort, tds4 localPort);
+    void onClosePlaneComm();
+    void onOpenComSucc(bool succ);
+    void onTerminateLooper();
+
+protected Q_SLOTS:
+    void onReadGNCMsg();
+    void onDLCheckTimeout();
+    void onSendDataToGNC();
+    void onSendGmpCmdTimer();
+
+protected:
+    void run() override;
+
+private:
+    enum LinkKind { LinkUdp = 0, LinkSerial = 1, LinkTcpClient = 2 };
+
+    void feedBytes(const tdu1 *data, tds4 count);
+    // Under `mutex`: deletes the link and stops the announcer.
+    void dropLink();
+    void finishOpen(LinkKind kind, bool ok);
+    ZoPlaneConfig *config();
+    void closeLink();
+
+    void decodeApplicationFrame(const tdu1 *frame, tdu2 length);
+    void captureAddress(const tdu1 *frame, tdu2 length);
+    void decodeCanReply(const tdu1 *data, tdu2 length);
+    void decodeBusReply(const tdu1 *data, tdu2 length);
+    void decodeShortForm(const tdu1 *payload, tdu2 length, bool bus);
+    void decodeLongForm(const tdu1 *payload, tdu2 length);
+    void decodeBootloaderReply(const tdu1 *frame, tdu2 length);
+    void reportConnected();
+
+    void startAnnouncer(const QString &serverHost, tds4 clientPort);
+    void stopAnnouncer();
+
+    std::unique_ptr<ZoFcsProtocolBase> ownFcs;
+    std::unique_ptr<ZoFirmwareUpdateProtocol> ownUpdate;
+    QMutex mutex;
+    ZoPlaneConfig *planeConfig = nullptr;
+    std::unique_ptr<ZoPlaneConfig> defaultPlaneConfig;
+    std::unique_ptr<ZoPureWapper> link;
+    tds8 lastRxTime = 0;
+    tdu1 sequenceCounter = 0;
+    tdu1 sequenceValue = 0;
+    std::array<tdu1, 4> sequenceMessage{};
+    ZoTelemetryQueue rxQueue;
+    std::unique_ptr<QTimer> dlCheckTimer;
+    std::atomic<bool> connected{false};
+    tdu4 peerAddress = 0;
+    std::array<tdu1, 10> addressPrefix{};
+    bool hasAddressPrefix = false;
+    bool addressCaptured = false;
+    std::unique_ptr<QUdpSocket> gcpmSocket;
+    std::unique_ptr<QTimer> gcpmTimer;
+    ZoGcpmTarget gcpmTarget;
+    std::unique_ptr<ZoGcpmProtocol> gcpmProtocol;
+    ZoTelemetryQueue gcpmQueue;
+
+    // Work buffers of the worker thread, so nothing is allocated per frame.
+    std::array<tdu1, RecordSize> rxFrame{};
+    std::array<tdu1, RecordSize> txCommand{};
+    std::array<tdu1, 255> canData{};
+};

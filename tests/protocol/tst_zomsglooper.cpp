@@ -1,0 +1,592 @@
+#include "ZoFcsProtocolBase.h"
+#include "ZoFirmwareUpdateProtocol.h"
+#include "ZoMsgLooper.h"
+#include "ZoPlaneConfig.h"
+#include "ZoTestPty.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <memory>
+
+// The looper on its own thread against scripted peers over loopback sockets
+// and a pseudo-terminal. Expected frames are written out byte by byte here;
+// the CRC is this file's own bitwise CRC-16/MODBUS.
+namespace {
+
+tdu2 modbus(const QByteArray &b)
+{
+    tdu2 crc = 0xFFFF;
+    for (char c : b) {
+        crc ^= tdu1(c);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? tdu2((crc >> 1) ^ 0xA001) : tdu2(crc >> 1);
+    }
+    return crc;
+}
+
+QByteArray withCrc(QByteArray b)
+{
+    const tdu2 crc = modbus(b);
+    b.append(char(crc & 0xFF));
+    b.append(char(crc >> 8));
+    return b;
+}
+
+QByteArray hex(const char *h)
+{
+    return QByteArray::fromHex(h);
+}
+
+// [type, n, data]
+QByteArray sub(tdu1 type, const QByteArray &data)
+{
+    return QByteArray(1, char(type)) + char(data.size()) + data;
+}
+
+// AB 0E, L = body + 2, body, CRC
+QByteArray app(const QByteArray &body)
+{
+    return withCrc(hex("ab0e") + char(body.size() + 2) + body);
+}
+
+// Bootloader reply: EB 90, total length, CRC over byte 6 on, then bytes 5...
+QByteArray boot(const QByteArray &fromByte5)
+{
+    const QByteArray tail = fromByte5.mid(1);
+    const tdu2 crc = modbus(tail);
+    QByteArray f = hex("eb90");
+    f.append(char(fromByte5.size() + 5));
+    f.append(char(crc & 0xFF));
+    f.append(char(crc >> 8));
+    return f + fromByte5;
+}
+
+// 0x22 answer: 48 parameter bytes with the version record at 22..25.
+QByteArray parameters(tdu1 type, tdu1 major, tdu1 minor, tdu1 rev, int size = 48)
+{
+    QByteArray p(size, '\0');
+    if (size >= 26) {
+        p[22] = char(type);
+        p[23] = char(major);
+        p[24] = char(minor);
+        p[25] = char(rev);
+    }
+    return boot(hex("8122") + p);
+}
+
+QByteArray canReply(tdu2 id, const QByteArray &payload)
+{
+    return app(sub(0x5F, QByteArray(1, char(id & 0xFF)) + char(id >> 8) + payload));
+}
+
+QByteArray busReply(tdu1 selector, const QByteArray &payload)
+{
+    return app(sub(0x9B, QByteArray(1, char(0xA0)) + char(selector) + payload));
+}
+
+QString v(const tVersion &x)
+{
+    return QStringLiteral("%1.%2.%3.%4").arg(x.type).arg(x.major).arg(x.minor).arg(x.revision);
+}
+
+const QString kMarker = QStringLiteral("sigGNCFMVersion(238.9.9.9)");
+
+} // namespace
+
+class TstZoMsgLooper : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ZoMsgLooper> looper;
+    ZoPlaneConfig planeConfig;
+    QUdpSocket gcpm;
+    QStringList events;
+
+    std::unique_ptr<QUdpSocket> peer;
+    quint16 looperPort = 0;
+
+    void record(const QString &e) { events.append(e); }
+
+    void connectAll()
+    {
+        ZoMsgLooper *l = looper.get();
+        connect(l, &ZoMsgLooper::openPlaneComm, this,
+                [this](int t, bool s) { record(QStringLiteral("openPlaneComm(%1,%2)").arg(t).arg(s)); });
+        connect(l, &ZoMsgLooper::sigCloseComState, this,
+                [this](bool s) { record(QStringLiteral("sigCloseComState(%1)").arg(s)); });
+        connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
+                [this](bool s) { record(QStringLiteral("sigPlaneConnectionChanged(%1)").arg(s)); });
+        connect(l, &ZoMsgLooper::sigGNCFMVersion, this,
+                [this](tVersion x) { record(QStringLiteral("sigGNCFMVersion(%1)").arg(v(x))); });
+        connect(l, &ZoMsgLooper::sigGNCEID, this,
+                [this](QString s) { record(QStringLiteral("sigGNCEID(%1)").arg(s)); });
+        connect(l, &ZoMsgLooper::sigCANDevVersion, this, [this](tVersion x, tdu1 idx, QString sn) {
+            record(QStringLiteral("sigCANDevVersion(%1,%2,%3)").arg(v(x)).arg(idx).arg(sn));
+        });
+        connect(l, &ZoMsgLooper::sigGNCCompileTime, this, [this](tFcsDateTime t) {
+            record(QStringLiteral("sigGNCCompileTime(%1-%2-%3 %4:%5:%6)")
+                       .arg(t.year).arg(t.month).arg(t.day).arg(t.hour).arg(t.minute).arg(t.second));
+        });
+        connect(l, &ZoMsgLooper::sigGNCUpgEraseFlashAck, this,
+                [this] { record(QStringLiteral("sigGNCUpgEraseFlashAck()")); });
+        connect(l, &ZoMsgLooper::sigCANDevUpgEraseFlashAck, this,
+                [this] { record(QStringLiteral("sigCANDevUpgEraseFlashAck()")); });
+        connect(l, &ZoMsgLooper::sigGNCUpgradeProgAck, this,
+                [this](tds4 n) { record(QStringLiteral("sigGNCUpgradeProgAck(%1)").arg(n)); });
+        connect(l, &ZoMsgLooper::sigCANDevUpgradeProgAck, this,
+                [this](tds4 n) { record(QStringLiteral("sigCANDevUpgradeProgAck(%1)").arg(n)); });
+    }
+
+    // Queues one command the way the workflow does.
+    void sendCommand(const QByteArray &cmd)
+    {
+        looper->sendQueue.push(reinterpret_cast<const tdu1 *>(cmd.constData()), tdu2(cmd.size()));
+        emit looper->sigSendCmd();
+    }
+
+    QByteArray readPeer(int timeoutMs = 2000)
+    {
+        if (!peer->hasPendingDatagrams() && !peer->waitForReadyRead(timeoutMs))
+            return QByteArray();
+        QByteArray d(int(peer->pendingDatagramSize()), '\0');
+        QHostAddress from;
+        quint16 port = 0;
+        peer->readDatagram(d.data(), d.size(), &from, &port);
+        looperPort = port;
+        return d;
+    }
+
+    // Opens a UDP link to a fresh peer; the looper's own port is learnt from
+    // the source of a first command.
+    bool openUdp()
+    {
+        peer = std::make_unique<QUdpSocket>();
+        if (!peer->bind(QHostAddress(QHostAddress::LocalHost), 0))
+            return false;
+        events.clear();
+        const quint16 peerPort = peer->localPort();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), peerPort] {
+            l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0);
+        });
+        if (!QTest::qWaitFor([this] { return events.contains(QStringLiteral("openPlaneComm(0,1)")); }, 3000))
+            return false;
+        looper->protocolMode = ZoMsgLooper::ModeApplication;
+        sendCommand(hex("e20100"));
+        return !readPeer().isEmpty() && looperPort != 0;
+    }
+
+    void toLooper(const QByteArray &bytes)
+    {
+        peer->writeDatagram(bytes, QHostAddress::LocalHost, looperPort);
+    }
+
+    // Everything sent before the marker has been decoded once the marker's
+    // signal is back (frames decode in order).
+    bool sync(bool bootloader)
+    {
+        toLooper(bootloader ? parameters(238, 9, 9, 9) : app(sub(0xE2, hex("ee090909"))));
+        if (!QTest::qWaitFor([this] { return events.contains(kMarker); }, 3000))
+            return false;
+        events.removeOne(kMarker);
+        return true;
+    }
+
+    bool connectedOnUdp()
+    {
+        if (!openUdp())
+            return false;
+        toLooper(app(sub(0x77, hex("00"))));
+        if (!sync(false))
+            return false;
+        return events.removeAll(QStringLiteral("sigPlaneConnectionChanged(1)")) == 1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(gcpm.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpm.localPort()));
+        looper = std::make_unique<ZoMsgLooper>();
+        looper->setPlaneConfig(&planeConfig);
+        connectAll();
+        looper->startLooper();
+        QTRY_VERIFY(looper->fcsProtocol.load() && looper->updateProtocol.load());
+        QVERIFY(connectedOnUdp());
+    }
+
+    void cleanupTestCase()
+    {
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
+        QVERIFY(looper->wait(3000));
+        looper.reset();
+    }
+
+    // Every reply of the table against exactly the signals it must give.
+    void replies_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("variant");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList none;
+
+        // Application frames.
+        QTest::newRow("version") << 0 << 0 << app(sub(0xE2, hex("2a010203"))) << QStringList{"sigGNCFMVersion(42.1.2.3)"};
+        QTest::newRow("version status 5 gives zeros") << 0 << 0 << app(sub(0xE2, hex("05")))
+                                                      << QStringList{"sigGNCFMVersion(0.0.0.0)"};
+        QTest::newRow("version status 0") << 0 << 0 << app(sub(0xE2, hex("00"))) << none;
+        QTest::newRow("version 3 bytes") << 0 << 0 << app(sub(0xE2, hex("010203"))) << none;
+        QTest::newRow("compile time") << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05")))
+                                      << QStringList{"sigGNCCompileTime(2024-12-6 21:30:5)"};
+        QTest::newRow("compile time 6 bytes") << 0 << 0 << app(sub(0xE3, hex("e8070c06151e"))) << none;
+        QTest::newRow("eid") << 0 << 0 << app(sub(0xEB, hex("01abcdef"))) << QStringList{"sigGNCEID(01ABCDEF)"};
+        QTest::newRow("eid status byte") << 0 << 0 << app(sub(0xEB, hex("07"))) << none;
+        QTest::newRow("eid empty") << 0 << 0 << app(sub(0xEB, QByteArray())) << none;
+        QTest::newRow("unknown type") << 0 << 0 << app(sub(0x77, hex("2a010203"))) << none;
+        QTest::newRow("bad crc") << 0 << 0 << QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00') << none;
+        QTest::newRow("sub-message past the body") << 0 << 0 << app(hex("e20a2a010203")) << none;
+        QTest::newRow("two frames one chunk")
+            << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05"))) + app(sub(0xE2, hex("2a010203")))
+            << QStringList{"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"};
+        QTest::newRow("two sub-messages one frame")
+            << 0 << 0 << app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203")))
+            << QStringList{"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"};
+        QTest::newRow("oversized frame") << 0 << 0 << withCrc(hex("ab0efe") + QByteArray(252, '\x77')) << none;
+
+        // CAN pass-through, identity and long form.
+        QTest::newRow("can identity f1") << 0 << 0 << canReply(0xF1, hex("2e10341201020305"))
+                                         << QStringList{"sigCANDevVersion(46.1.2.3,5,1234)"};
+        QTest::newRow("can identity f0") << 0 << 0 << canReply(0xF0, hex("251000ab07080900"))
+                                         << QStringList{"sigCANDevVersion(37.7.8.9,0,ab00)"};
+        QTest::newRow("can identity marker") << 0 << 0 << canReply(0xF1, hex("2e11341201020305")) << none;
+        QTest::newRow("can identity 7 bytes") << 0 << 0 << canReply(0xF1, hex("2e103412010203")) << none;
+        QTest::newRow("can identity 9 bytes") << 0 << 0 << canReply(0xF1, hex("2e1034120102030500")) << none;
+        QTest::newRow("can id below f0") << 0 << 0 << canReply(0xEF, hex("2e10341201020305")) << none;
+        QTest::newRow("can id only") << 0 << 0 << canReply(0x6F1, QByteArray()) << none;
+        QTest::newRow("6f1 erase") << 0 << 0 << canReply(0x6F1, hex("812100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("6f1 program") << 0 << 0 << canReply(0x6F1, hex("81310a00"))
+                                     << QStringList{"sigCANDevUpgradeProgAck(320)"};
+        QTest::newRow("6f1 program cut") << 0 << 0 << canReply(0x6F1, hex("81310a")) << none;
+        QTest::newRow("6f1 marker") << 0 << 0 << canReply(0x6F1, hex("802100")) << none;
+        QTest::newRow("6f1 two bytes") << 0 << 0 << canReply(0x6F1, hex("8121")) << none;
+        QTest::newRow("6f2 erase") << 0 << 0 << canReply(0x6F2, hex("812100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("6f2 program") << 0 << 0 << canReply(0x6F2, hex("81310501"))
+                                     << QStringList{"sigCANDevUpgradeProgAck(8352)"};
+        QByteArray longVersion(50, '\0');
+        longVersion[0] = char(0x81);
+        longVersion[1] = 0x22;
+        longVersion[24] = 77;
+        longVersion[25] = 3;
+        longVersion[26] = 4;
+        longVersion[27] = 5;
+        QTest::newRow("6f2 version") << 0 << 0 << canReply(0x6F2, longVersion)
+                                     << QStringList{"sigCANDevVersion(77.3.4.5,0,)"};
+        QTest::newRow("6f2 version 49") << 0 << 0 << canReply(0x6F2, longVersion.left(49)) << none;
+        QTest::newRow("6f2 marker") << 0 << 0 << canReply(0x6F2, hex("822100")) << none;
+        QTest::newRow("6f2 unknown command") << 0 << 0 << canReply(0x6F2, hex("815a00")) << none;
+        QTest::newRow("6f3") << 0 << 0 << canReply(0x6F3, hex("812100")) << none;
+
+        // CAN pass-through, short form (module variant 3).
+        QTest::newRow("v3 6f1 erase") << 0 << 3 << canReply(0x6F1, hex("4f022100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("v3 6f1 erase n0 long") << 0 << 3 << canReply(0x6F1, hex("4f02210099")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("v3 6f1 erase n1") << 0 << 3 << canReply(0x6F1, hex("4f02210199")) << none;
+        QTest::newRow("v3 6f1 program") << 0 << 3 << canReply(0x6F1, hex("4f0231020a00"))
+                                        << QStringList{"sigCANDevUpgradeProgAck(320)"};
+        QTest::newRow("v3 6f1 program cut") << 0 << 3 << canReply(0x6F1, hex("4f0231020a")) << none;
+        QTest::newRow("v3 6f1 version") << 0 << 3 << canReply(0x6F1, hex("4f0241044f010203"))
+                                        << QStringList{"sigCANDevVersion(79.1.2.3,2,2)"};
+        QTest::newRow("v3 6f1 version cut") << 0 << 3 << canReply(0x6F1, hex("4f0241044f0102")) << none;
+        QTest::newRow("v3 6f1 unknown") << 0 << 3 << canReply(0x6F1, hex("4f025a00")) << none;
+        QTest::newRow("v3 6f1 three bytes") << 0 << 3 << canReply(0x6F1, hex("4f0221")) << none;
+        QTest::newRow("v3 6f1 long form") << 0 << 3 << canReply(0x6F1, hex("812100")) << none;
+        QTest::newRow("v3 6f2 logged only") << 0 << 3 << canReply(0x6F2, hex("812100")) << none;
+        QTest::newRow("v3 identity still read") << 0 << 3 << canReply(0xF1, hex("2e10341201020305"))
+                                                << QStringList{"sigCANDevVersion(46.1.2.3,5,1234)"};
+
+        // Bus pass-through.
+        QTest::newRow("bus identity") << 0 << 0 << busReply(0xFA, hex("5683341201020300"))
+                                      << QStringList{"sigCANDevVersion(86.1.2.3,3,3)"};
+        QTest::newRow("bus identity 7") << 0 << 0 << busReply(0xFA, hex("56833412010203")) << none;
+        QTest::newRow("bus erase") << 0 << 0 << busReply(0xFC, hex("56012100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("bus program") << 0 << 0 << busReply(0xFC, hex("560131020b00"))
+                                     << QStringList{"sigCANDevUpgradeProgAck(352)"};
+        QTest::newRow("bus version") << 0 << 0 << busReply(0xFC, hex("56044104560a0b0c"))
+                                     << QStringList{"sigCANDevVersion(86.10.11.12,4,4)"};
+        QTest::newRow("bus short cut") << 0 << 0 << busReply(0xFC, hex("560121")) << none;
+        QTest::newRow("bus selector fb") << 0 << 0 << busReply(0xFB, hex("56012100")) << none;
+        QTest::newRow("bus one byte") << 0 << 0 << app(sub(0x9B, hex("a0"))) << none;
+
+        // Bootloader replies on the direct link.
+        for (int mode : {2, 3}) {
+            const QByteArray m = QByteArray::number(mode);
+            QTest::newRow("boot erase " + m) << mode << 0 << boot(hex("8121")) << QStringList{"sigGNCUpgEraseFlashAck()"};
+            QTest::newRow("boot program " + m) << mode << 0 << boot(hex("81310a00"))
+                                               << QStringList{"sigGNCUpgradeProgAck(320)"};
+        }
+        QTest::newRow("boot key mode ack") << 2 << 0 << boot(hex("81320a00")) << none;
+        QTest::newRow("boot program cut") << 2 << 0 << boot(hex("81310a")) << none;
+        QTest::newRow("boot parameters") << 2 << 0 << parameters(41, 2, 20, 1)
+                                         << QStringList{"sigGNCFMVersion(41.2.20.1)"};
+        QTest::newRow("boot parameters 47") << 2 << 0 << parameters(41, 2, 20, 1, 47) << none;
+        QTest::newRow("boot marker") << 2 << 0 << boot(hex("8021")) << none;
+        QTest::newRow("boot six bytes") << 2 << 0 << boot(hex("81")) << none;
+        QTest::newRow("boot two frames") << 2 << 0 << boot(hex("8121")) + boot(hex("81310100"))
+                                         << QStringList{"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"};
+        QTest::newRow("application frame in boot mode") << 2 << 0 << app(sub(0xE2, hex("2a010203"))) << none;
+        QTest::newRow("boot frame in application mode") << 0 << 0 << boot(hex("8121")) << none;
+    }
+    void replies()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, variant);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        looper->protocolMode = mode;
+        looper->moduleVariant = tdu1(variant);
+        events.clear();
+        toLooper(bytes);
+        QVERIFY(sync(mode >= 2));
+        looper->protocolMode = 0;
+        looper->moduleVariant = 0;
+        QCOMPARE(events, expected);
+    }
+
+    // Frames that split and join across datagrams still decode once, in order.
+    void splitStream()
+    {
+        const QByteArray a = app(sub(0xE2, hex("2a010203")));
+        const QByteArray b = app(sub(0xEB, hex("0102")));
+        const QByteArray all = a + b;
+        events.clear();
+        for (int i = 0; i < all.size(); i += 3)
+            toLooper(all.mid(i, 3));
+        QVERIFY(sync(false));
+        QCOMPARE(events, (QStringList{"sigGNCFMVersion(42.1.2.3)", "sigGNCEID(0102)"}));
+    }
+
+    void modeOutsideBothProtocols()
+    {
+        looper->protocolMode = 7;
+        events.clear();
+        toLooper(app(sub(0xE2, hex("2a010203"))));
+        sendCommand(hex("e20100"));
+        QTest::qWait(200);
+        QVERIFY(!peer->hasPendingDatagrams());
+        looper->protocolMode = 0;
+        QVERIFY(sync(false));
+        QCOMPARE(events, QStringList());
+    }
+
+    // The first frame's address sub-message decides the prefix of every
+    // later command frame; the sequence sub-message follows it.
+    void addressPrefix_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("prefix");
+        QTest::newRow("8 bytes") << sub(0x00, hex("0102030478563412")) << hex("00087856341200000000");
+        QTest::newRow("4 bytes") << sub(0x00, hex("44332211")) << hex("00084433221100000000");
+        QTest::newRow("zero address") << sub(0x00, hex("0102030400000000")) << QByteArray();
+        QTest::newRow("6 bytes") << sub(0x00, hex("010203040506")) << QByteArray();
+        QTest::newRow("other type first") << sub(0x77, hex("0102030478563412")) << QByteArray();
+    }
+    void addressPrefix()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, prefix);
+        QVERIFY(openUdp());
+        toLooper(app(first + sub(0xE2, hex("2a010203"))));
+        QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
+        // Captured once per connection: a later address changes nothing.
+        toLooper(app(sub(0x00, hex("01020304efbeadde"))));
+
+        sendCommand(hex("e20100"));
+        const QByteArray f1 = readPeer();
+        QVERIFY(f1.size() > 3 + prefix.size() + 3);
+        const tdu1 seq = tdu1(f1[3 + prefix.size() + 2]);
+        QCOMPARE(f1, app(prefix + hex("1002") + char(seq) + '\x00' + hex("e20100")));
+
+        // Entering the bootloader carries no sequence number and uses none.
+        const QByteArray enter = hex("e1080000000000000000");
+        sendCommand(enter);
+        QCOMPARE(readPeer(), app(prefix + enter));
+        sendCommand(hex("e30100"));
+        QCOMPARE(readPeer(), app(prefix + hex("1002") + char(tdu1(seq + 1)) + '\x00' + hex("e30100")));
+    }
+
+    void sendsBootloaderFramesAsTheyAre()
+    {
+        looper->protocolMode = ZoMsgLooper::ModeCoreBootloader;
+        const QByteArray leave = hex("eb9006ffff50");
+        sendCommand(leave);
+        QCOMPARE(readPeer(), leave);
+        looper->protocolMode = -1;
+        sendCommand(leave);
+        QTest::qWait(150);
+        QVERIFY(!peer->hasPendingDatagrams());
+        looper->protocolMode = 0;
+    }
+
+    void reopenReplacesLink()
+    {
+        QVERIFY(connectedOnUdp());
+        QVERIFY(looper->isConnected());
+        const quint16 oldPort = looperPort;
+        auto oldPeer = std::move(peer);
+        QVERIFY(openUdp());
+        QVERIFY(!looper->isConnected());
+        QVERIFY(!events.contains(QStringLiteral("sigCloseComState(1)")));
+        QVERIFY(looperPort != oldPort);
+        // The old socket is gone: its port can be taken again.
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::AnyIPv4, oldPort, QAbstractSocket::DontShareAddress));
+        QVERIFY(!oldPeer->hasPendingDatagrams());
+        toLooper(app(sub(0x77, hex("00"))));
+        QVERIFY(sync(false));
+        QCOMPARE(events.count(QStringLiteral("sigPlaneConnectionChanged(1)")), 1);
+        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkUdp));
+        QCOMPARE(planeConfig.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(planeConfig.hostport, tdu4(peer->localPort()));
+    }
+
+    void closeKeepsCommandsQueued()
+    {
+        QVERIFY(connectedOnUdp());
+        events.clear();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onClosePlaneComm(); });
+        QTRY_COMPARE(events, (QStringList{"sigCloseComState(1)", "sigPlaneConnectionChanged(0)"}));
+        looper->sendQueue.clear();
+        sendCommand(hex("e20100"));
+        QTest::qWait(100);
+        QCOMPARE(looper->sendQueue.size(), 1);
+        looper->sendQueue.clear();
+    }
+
+    // Silence of two seconds is reported, and again every second after.
+    void dataLinkCheck()
+    {
+        QVERIFY(connectedOnUdp());
+        events.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 5000);
+        QVERIFY(!looper->isConnected());
+        toLooper(app(sub(0x77, hex("00"))));
+        QVERIFY(sync(false));
+        QVERIFY(events.endsWith(QStringLiteral("sigPlaneConnectionChanged(1)")));
+    }
+
+    void serialLink()
+    {
+        ZoTestPty pty;
+        QVERIFY(pty.isValid());
+        events.clear();
+        const QString name = pty.slaveName();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), name] {
+            l->onOpenPlaneSerial(name, 115200, 8, 0, 1);
+        });
+        QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,1)")));
+        QVERIFY(pty.write(app(sub(0xE2, hex("2a010203"))) + app(sub(0xEB, hex("a1b2")))));
+        QTRY_COMPARE(events, (QStringList{"openPlaneComm(1,1)", "sigPlaneConnectionChanged(1)",
+                                          "sigGNCFMVersion(42.1.2.3)", "sigGNCEID(A1B2)"}));
+        sendCommand(hex("e30100"));
+        const QByteArray got = pty.read(12, 2000);
+        QCOMPARE(got.size(), 12);
+        QCOMPARE(got, app(hex("1002") + got.mid(5, 1) + '\x00' + hex("e30100")));
+        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkSerialPort));
+        QCOMPARE(planeConfig.com, name);
+
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onOpenPlaneSerial(QStringLiteral("/dev/does-not-exist"), 115200, 8, 0, 1); });
+        QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,0)")));
+        QVERIFY(openUdp());
+    }
+
+    // TCP client: stream bursts larger than a codec chunk, GCPM polls while
+    // the link is open, one failure report when the peer hangs up.
+    void tcpLink()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        while (gcpm.hasPendingDatagrams())
+            gcpm.receiveDatagram();
+        events.clear();
+        const quint16 port = server.serverPort();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), port] {
+            l->onOpenPlaneTCPClient(QStringLiteral("127.0.0.1"), port, 0);
+        });
+        QVERIFY(server.waitForNewConnection(3000));
+        std::unique_ptr<QTcpSocket> conn(server.nextPendingConnection());
+        QTRY_COMPARE(events.count(QStringLiteral("openPlaneComm(2,1)")), 2);
+        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkTcpClient));
+        QCOMPARE(planeConfig.TcpServerHostPort, tdu4(port));
+
+        QByteArray burst;
+        QStringList want;
+        for (int i = 0; i < 40; ++i) {
+            burst += app(sub(0xE2, QByteArray(1, char(1)) + char(i) + hex("0000")));
+            want << QStringLiteral("sigGNCFMVersion(1.%1.0.0)").arg(i);
+        }
+        QVERIFY(burst.size() > 256);
+        conn->write(burst);
+        conn->flush();
+        QTRY_COMPARE(events.filter(QStringLiteral("sigGNCFMVersion")), want);
+
+        sendCommand(hex("e20100"));
+        QTRY_VERIFY(conn->bytesAvailable() >= 12 || conn->waitForReadyRead(50));
+        const QByteArray got = conn->readAll();
+        QCOMPARE(got, app(hex("1002") + got.mid(5, 1) + '\x00' + hex("e20100")));
+
+        // No local address shares the server's segment here, so only polls.
+        QVERIFY(gcpm.waitForReadyRead(2000));
+        QCOMPARE(gcpm.receiveDatagram().data(), hex("abef03059f7d"));
+
+        events.clear();
+        conn->disconnectFromHost();
+        QTRY_COMPARE(events.count(QStringLiteral("openPlaneComm(2,0)")), 1);
+        QTest::qWait(300);
+        QCOMPARE(events.count(QStringLiteral("openPlaneComm(2,0)")), 1);
+
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onClosePlaneComm(); });
+        QTRY_VERIFY(events.contains(QStringLiteral("sigCloseComState(1)")));
+        QTest::qWait(100);
+        while (gcpm.hasPendingDatagrams())
+            gcpm.receiveDatagram();
+        QTest::qWait(1200);
+        QVERIFY2(!gcpm.hasPendingDatagrams(), "GCPM polls go on after the link closed");
+        QVERIFY(openUdp());
+    }
+
+    void multicastGroup()
+    {
+        if (qEnvironmentVariable("TOLVANE_IN_NETNS") != QLatin1String("1"))
+            QSKIP("multicast is only exercised inside the loopback-only namespace (scripts/netns-run.sh)");
+        QUdpSocket pick;
+        QVERIFY(pick.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        const quint16 localPort = pick.localPort();
+        pick.close();
+        events.clear();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), localPort] {
+            l->onOpenPlaneUdp(QStringLiteral("239.255.42.99"), 9, localPort);
+        });
+        QTRY_VERIFY(events.filter(QStringLiteral("openPlaneComm(0,")).size() == 1);
+        if (!events.contains(QStringLiteral("openPlaneComm(0,1)")))
+            QSKIP("the kernel refused to join 239.255.42.99 on loopback");
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        for (const QNetworkInterface &i : QNetworkInterface::allInterfaces()) {
+            if (i.flags() & QNetworkInterface::IsLoopBack)
+                sender.setMulticastInterface(i);
+        }
+        sender.setSocketOption(QAbstractSocket::MulticastTtlOption, 0);
+        sender.writeDatagram(app(sub(0xE2, hex("2a010203"))), QHostAddress(QStringLiteral("239.255.42.99")), localPort);
+        QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
+        QVERIFY(openUdp());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoMsgLooper)
+#include "tst_zomsglooper.moc"
