@@ -19,8 +19,8 @@ QString withoutTrailingSlashes(QString text)
 } // namespace
 
 const char *const ZoCloudAddress::EnvironmentVariable = "TOLVANE_CLOUD_URL";
-const char *const ZoCloudAddress::SoftwareUpgradeQueryPath =
-    "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
+const char *const ZoCloudAddress::SoftwareUpgradeQueryPath
+    = "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
 
 QString ZoCloudAddress::defaultBaseUrl()
 {
@@ -37,9 +37,10 @@ QString ZoCloudAddress::resolve(const QString &overrideText)
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty()
         || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        qCWarning(lcCloud).noquote() << "ZoCloudAddress::resolve() - ignoring" << EnvironmentVariable
-                                     << "value" << overrideText << "(not an http or https address),"
-                                     << "using" << defaultBaseUrl();
+        qCWarning(lcCloud).noquote()
+            << "ZoCloudAddress::resolve() - ignoring" << EnvironmentVariable << "value"
+            << overrideText << "(not an http or https address),"
+            << "using" << defaultBaseUrl();
         return defaultBaseUrl();
     }
     return text;

@@ -27,7 +27,7 @@ QString loggedBody(const QByteArray &body)
     if (body.size() <= LoggedBodyLimit)
         return QString::fromUtf8(body);
     return QString::fromUtf8(body.left(LoggedBodyLimit))
-           + QStringLiteral("... (%1 bytes)").arg(body.size());
+        + QStringLiteral("... (%1 bytes)").arg(body.size());
 }
 
 // A JSON number as a whole number in [low, high]; anything else (not a
@@ -72,9 +72,9 @@ ZoNimbraHttpHelper::ZoNimbraHttpHelper(QObject *parent)
     , m_baseUrl(ZoCloudAddress::baseUrl())
 {
     connect(m_manager, &QNetworkAccessManager::finished, this,
-            &ZoNimbraHttpHelper::onZoNimbraReplyFinished);
-    m_postRequest.setHeader(QNetworkRequest::ContentTypeHeader,
-                            QByteArrayLiteral("application/json;charset=UTF-8"));
+        &ZoNimbraHttpHelper::onZoNimbraReplyFinished);
+    m_postRequest.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json;charset=UTF-8"));
     m_postRequest.setRawHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache"));
 }
 
@@ -115,10 +115,11 @@ void ZoNimbraHttpHelper::editVersion(const tVersion &version, QString deviceID)
 {
     QJsonObject body;
     body.insert(QStringLiteral("deviceID"), deviceID);
-    body.insert(QStringLiteral("version"), QStringLiteral("%1.%2.%3")
-                                               .arg(unsigned(version.major))
-                                               .arg(unsigned(version.minor))
-                                               .arg(unsigned(version.revision)));
+    body.insert(QStringLiteral("version"),
+        QStringLiteral("%1.%2.%3")
+            .arg(unsigned(version.major))
+            .arg(unsigned(version.minor))
+            .arg(unsigned(version.revision)));
     body.insert(QStringLiteral("fid"), QString::number(unsigned(version.type)));
     post(QLatin1String(EditVersionPath), body, CloudTaskVersionReport);
 }
@@ -212,10 +213,10 @@ void ZoNimbraHttpHelper::onZoNimbraReplyFinished(QNetworkReply *pReply)
     if (pReply->error() != QNetworkReply::NoError) {
         const QString errorText = pReply->errorString();
         const int httpStatus = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        qCDebug(lcCloud).noquote().nospace() << "Download of " << pReply->url().toEncoded()
-                                             << " failed: " << errorText;
+        qCDebug(lcCloud).noquote().nospace()
+            << "Download of " << pReply->url().toEncoded() << " failed: " << errorText;
         qCWarning(lcCloud, "found error ....code: %d %d, %s\n", httpStatus, int(pReply->error()),
-                  qUtf8Printable(errorText));
+            qUtf8Printable(errorText));
         pReply->deleteLater();
         fail(ResultFailed);
         return;
@@ -276,7 +277,8 @@ void ZoNimbraHttpHelper::finishFirmwareFile(const QByteArray &body)
 
     const quint64 serial = m_requestSerial;
     emit sigFRMFileDownloaded(record);
-    qCDebug(lcCloud).noquote() << "Single Firmware Feb File,size:" << record.nickName << record.size;
+    qCDebug(lcCloud).noquote() << "Single Firmware Feb File,size:" << record.nickName
+                               << record.size;
     if (serial != m_requestSerial)
         return; // a receiver started another request
 
@@ -328,7 +330,7 @@ bool ZoNimbraHttpHelper::pickNext(bool byUpgradePath, ZoFirmwareUpgInfo &entry) 
 void ZoNimbraHttpHelper::onSslErrors(QList<QSslError> onSslErrors)
 {
     for (const QSslError &error : onSslErrors)
-        qCDebug(lcCloud).noquote() << "SSL error: " << error.errorString();
+        qCDebug(lcCloud).noquote().nospace() << "SSL error: " << error.errorString();
 
     auto *reply = qobject_cast<QNetworkReply *>(sender());
     if (reply != nullptr && reply != m_pendingReply)
@@ -360,7 +362,8 @@ void ZoNimbraHttpHelper::onDownloadTimeout()
     }
 }
 
-bool ZoNimbraHttpHelper::parseCatalogue(const QByteArray &body, tdu1 requestedFid, Catalogue &catalogue)
+bool ZoNimbraHttpHelper::parseCatalogue(
+    const QByteArray &body, tdu1 requestedFid, Catalogue &catalogue)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
@@ -406,11 +409,14 @@ bool ZoNimbraHttpHelper::parseCatalogue(const QByteArray &body, tdu1 requestedFi
 bool ZoNimbraHttpHelper::parseFirmwareEntry(const QJsonObject &object, ZoFirmwareUpgInfo &info)
 {
     info = ZoFirmwareUpgInfo();
-    const auto text = [&object](const char *key) { return object.value(QLatin1String(key)).toString(); };
+    const auto text
+        = [&object](const char *key) { return object.value(QLatin1String(key)).toString(); };
 
-    info.fid = static_cast<tdu4>(wholeNumber(object.value(QLatin1String("fid")), INT32_MIN, UINT32_MAX));
+    info.fid
+        = static_cast<tdu4>(wholeNumber(object.value(QLatin1String("fid")), INT32_MIN, UINT32_MAX));
     info.type = static_cast<tdu1>(
-        static_cast<tdu4>(wholeNumber(object.value(QLatin1String("type")), INT32_MIN, UINT32_MAX)) & 0xFFu);
+        static_cast<tdu4>(wholeNumber(object.value(QLatin1String("type")), INT32_MIN, UINT32_MAX))
+        & 0xFFu);
     info.nickName = text("nickName");
     info.nickNameEn = text("nickNameEn");
     info.upgradeDescriptionEn = text("UpgradeDescriptionEn");

@@ -29,17 +29,17 @@ public:
     enum CloudTask : tdu1 {
         CloudTaskIdle = 0,
         CloudTaskFirmwareFile = 1, // an "upgradePath" file
-        CloudTaskPathFile = 2,     // a "path" file
+        CloudTaskPathFile = 2, // a "path" file
         CloudTaskCatalogue = 4,
         CloudTaskVersionReport = 5,
     };
 
     // The task argument of sigDownloadResult.
     enum DownloadResultCode : tdu1 {
-        ResultAllFetched = 4,      // with succ true
-        ResultFailed = 1,          // with succ false
+        ResultAllFetched = 4, // with succ true
+        ResultFailed = 1, // with succ false
         ResultFirmwareTimeout = 3, // with succ false
-        ResultPathTimeout = 4,     // with succ false
+        ResultPathTimeout = 4, // with succ false
     };
 
     static constexpr int DefaultTimeoutMs = 10000;

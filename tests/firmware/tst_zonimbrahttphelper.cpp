@@ -29,7 +29,8 @@ public:
     bool start(bool https, const QStringList &faults = {})
     {
         m_https = https;
-        QStringList args{QStringLiteral("--root"), m_dir.path(), QStringLiteral("--log"), logPath()};
+        QStringList args {
+            QStringLiteral("--root"), m_dir.path(), QStringLiteral("--log"), logPath()};
         if (https)
             args << QStringLiteral("--https") << QStringLiteral("--cert")
                  << QStringLiteral(TOLVANE_CLOUDSIM_CERT) << QStringLiteral("--key")
@@ -70,11 +71,11 @@ public:
     }
     void writeCatalogue(int fid, int branch, const QString &special, const QJsonArray &firmwares)
     {
-        const QJsonObject catalogue{{"fid", fid}, {"branch", branch}, {"special", special},
-                                    {"firmwares", firmwares}};
+        const QJsonObject catalogue {
+            {"fid", fid}, {"branch", branch}, {"special", special}, {"firmwares", firmwares}};
         QFile file(m_dir.filePath(QStringLiteral("catalog.json")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{"catalogues", QJsonArray{catalogue}}}).toJson());
+        file.write(QJsonDocument(QJsonObject {{"catalogues", QJsonArray {catalogue}}}).toJson());
     }
     // The requests the simulator handled, in order.
     QList<QJsonObject> requests() const
@@ -95,7 +96,7 @@ public:
         QStringList out;
         for (const QJsonObject &r : requests())
             out << r.value(QLatin1String("method")).toString() + QLatin1Char(' ')
-                       + r.value(QLatin1String("path")).toString();
+                    + r.value(QLatin1String("path")).toString();
         return out;
     }
 
@@ -122,16 +123,18 @@ struct Client
         if (trustSim) {
             QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
             tls.setCaCertificates(tls.caCertificates()
-                                  + QSslCertificate::fromPath(QStringLiteral(TOLVANE_CLOUDSIM_CERT)));
+                + QSslCertificate::fromPath(QStringLiteral(TOLVANE_CLOUDSIM_CERT)));
             helper.setSslConfiguration(tls);
         }
-        QObject::connect(&helper, &ZoNimbraHttpHelper::sigFRMFileDownloaded, [this](ZoFRMFileInfo info) {
-            files << info;
-            events << QStringLiteral("file %1").arg(info.fid);
-        });
-        QObject::connect(&helper, &ZoNimbraHttpHelper::sigDownloadResult, [this](bool succ, tdu1 code) {
-            events << QStringLiteral("result %1 %2").arg(succ).arg(code);
-        });
+        QObject::connect(
+            &helper, &ZoNimbraHttpHelper::sigFRMFileDownloaded, [this](ZoFRMFileInfo info) {
+                files << info;
+                events << QStringLiteral("file %1").arg(info.fid);
+            });
+        QObject::connect(
+            &helper, &ZoNimbraHttpHelper::sigDownloadResult, [this](bool succ, tdu1 code) {
+                events << QStringLiteral("result %1 %2").arg(succ).arg(code);
+            });
     }
     ~Client()
     {
@@ -141,9 +144,10 @@ struct Client
     }
 };
 
-QJsonObject entry(int fid, const QString &version, const QString &upgradeFile, const QString &pathFile)
+QJsonObject entry(
+    int fid, const QString &version, const QString &upgradeFile, const QString &pathFile)
 {
-    QJsonObject e{{"fid", fid}, {"version", version}};
+    QJsonObject e {{"fid", fid}, {"version", version}};
     if (!upgradeFile.isEmpty())
         e.insert(QStringLiteral("upgradeFile"), upgradeFile);
     if (!pathFile.isEmpty())
@@ -154,15 +158,18 @@ QJsonObject entry(int fid, const QString &version, const QString &upgradeFile, c
 // fid 4 with a firmware file and a path file, fid 44 with a path file only.
 QJsonArray twoEntries()
 {
-    QJsonObject core = entry(4, QStringLiteral("2.1.9"), QStringLiteral("fw4.bin"), QStringLiteral("p4.bin"));
+    QJsonObject core
+        = entry(4, QStringLiteral("2.1.9"), QStringLiteral("fw4.bin"), QStringLiteral("p4.bin"));
     core.insert(QStringLiteral("nickName"), QStringLiteral("飞控"));
     core.insert(QStringLiteral("nickNameEn"), QStringLiteral("Core"));
     core.insert(QStringLiteral("upgradeDescription"), QStringLiteral("说明"));
     core.insert(QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("Notes"));
-    return QJsonArray{core, entry(44, QStringLiteral("1.0.3"), QString(), QStringLiteral("p44.bin"))};
+    return QJsonArray {
+        core, entry(44, QStringLiteral("1.0.3"), QString(), QStringLiteral("p44.bin"))};
 }
 
-void serveTwoEntries(CloudSim &sim, const QByteArray &firmware, int branch = 1, const QString &special = {})
+void serveTwoEntries(
+    CloudSim &sim, const QByteArray &firmware, int branch = 1, const QString &special = {})
 {
     sim.writeCatalogue(4, branch, special, twoEntries());
     sim.writeFile(QStringLiteral("fw4.bin"), firmware);
@@ -208,8 +215,10 @@ void tst_ZoNimbraHttpHelper::baseAddress_data()
     QTest::addColumn<QString>("expected"); // empty: the build's default
     QTest::addColumn<bool>("warns");
     QTest::newRow("unset") << QString() << QString() << false;
-    QTest::newRow("loopback with port") << "http://127.0.0.1:8080/" << "http://127.0.0.1:8080" << false;
-    QTest::newRow("blanks and slashes") << " https://cloud.test.invalid// " << "https://cloud.test.invalid" << false;
+    QTest::newRow("loopback with port") << "http://127.0.0.1:8080/"
+                                        << "http://127.0.0.1:8080" << false;
+    QTest::newRow("blanks and slashes") << " https://cloud.test.invalid// "
+                                        << "https://cloud.test.invalid" << false;
     QTest::newRow("other scheme") << "ftp://127.0.0.1" << QString() << true;
     QTest::newRow("no scheme") << "127.0.0.1:80" << QString() << true;
 }
@@ -224,14 +233,16 @@ void tst_ZoNimbraHttpHelper::baseAddress()
     const QByteArray saved = qgetenv(ZoCloudAddress::EnvironmentVariable);
     qputenv(ZoCloudAddress::EnvironmentVariable, value.toUtf8());
     for (int i = 0; warns && i < 3; ++i) // one per resolution below
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ignoring TOLVANE_CLOUD_URL")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("ignoring TOLVANE_CLOUD_URL")));
     const QString base = ZoCloudAddress::baseUrl();
     const QString query = ZoCloudAddress::softwareUpgradeQueryUrl();
     const ZoNimbraHttpHelper helper;
     qputenv(ZoCloudAddress::EnvironmentVariable, saved);
 
     QCOMPARE(base, expected);
-    QCOMPARE(query, expected + QStringLiteral("/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl"));
+    QCOMPARE(
+        query, expected + QStringLiteral("/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl"));
     QCOMPARE(helper.baseUrl(), expected);
 }
 
@@ -243,21 +254,27 @@ void tst_ZoNimbraHttpHelper::parseCatalogue_data()
     QTest::addColumn<QString>("entries"); // fid:type.major.minor.revision:nickName, ...
 
     QTest::newRow("versions keep their low byte")
-        << QByteArray(R"([{"fid":4,"version":"256.0.-1","nickName":"a"}])") << 4 << true << "4:4.0.0.255:a";
+        << QByteArray(R"([{"fid":4,"version":"256.0.-1","nickName":"a"}])") << 4 << true
+        << "4:4.0.0.255:a";
     QTest::newRow("fid beyond a byte names its low byte")
         << QByteArray(R"([{"fid":260,"version":"1.2.3"},{"fid":4,"version":"1.0.0"}])") << 4 << true
         << "4:4.1.0.0:,260:4.1.2.3:";
-    QTest::newRow("a later fid replaces the earlier")
-        << QByteArray(R"([{"fid":4,"version":"1.0.0","nickName":"old"},{"fid":4,"version":"1.0.1","nickName":"new"}])")
-        << 4 << true << "4:4.1.0.1:new";
-    QTest::newRow("a bad element keeps the ones before")
-        << QByteArray(R"([{"fid":4,"version":"1.0.0"},{"fid":5,"version":"1.0"},{"fid":6,"version":"1.0.0"}])")
-        << 4 << false << "4:4.1.0.0:";
-    QTest::newRow("four parts") << QByteArray(R"([{"fid":4,"version":"1.2.3.4"}])") << 4 << false << "";
-    QTest::newRow("empty part") << QByteArray(R"([{"fid":4,"version":"1..3"}])") << 4 << false << "";
-    QTest::newRow("not decimal") << QByteArray(R"([{"fid":4,"version":"1.2.x3"}])") << 4 << false << "";
-    QTest::newRow("padded part") << QByteArray(R"([{"fid":4,"version":"1. 2.3"}])") << 4 << false << "";
-    QTest::newRow("version as a number") << QByteArray(R"([{"fid":4,"version":1.2}])") << 4 << false << "";
+    QTest::newRow("a later fid replaces the earlier") << QByteArray(
+        R"([{"fid":4,"version":"1.0.0","nickName":"old"},{"fid":4,"version":"1.0.1","nickName":"new"}])")
+                                                      << 4 << true << "4:4.1.0.1:new";
+    QTest::newRow("a bad element keeps the ones before") << QByteArray(
+        R"([{"fid":4,"version":"1.0.0"},{"fid":5,"version":"1.0"},{"fid":6,"version":"1.0.0"}])")
+                                                         << 4 << false << "4:4.1.0.0:";
+    QTest::newRow("four parts") << QByteArray(R"([{"fid":4,"version":"1.2.3.4"}])") << 4 << false
+                                << "";
+    QTest::newRow("empty part") << QByteArray(R"([{"fid":4,"version":"1..3"}])") << 4 << false
+                                << "";
+    QTest::newRow("not decimal") << QByteArray(R"([{"fid":4,"version":"1.2.x3"}])") << 4 << false
+                                 << "";
+    QTest::newRow("padded part") << QByteArray(R"([{"fid":4,"version":"1. 2.3"}])") << 4 << false
+                                 << "";
+    QTest::newRow("version as a number")
+        << QByteArray(R"([{"fid":4,"version":1.2}])") << 4 << false << "";
     QTest::newRow("element not an object") << QByteArray(R"([4])") << 4 << false << "";
 }
 
@@ -268,7 +285,8 @@ void tst_ZoNimbraHttpHelper::parseCatalogue()
     QFETCH(bool, ok);
     QFETCH(QString, entries);
 
-    const QByteArray body = R"({"status":200,"message":"success","data":{"firmwares":)" + firmwares + "}}";
+    const QByteArray body
+        = R"({"status":200,"message":"success","data":{"firmwares":)" + firmwares + "}}";
     ZoNimbraHttpHelper::Catalogue catalogue;
     QCOMPARE(ZoNimbraHttpHelper::parseCatalogue(body, tdu1(requestedFid), catalogue), ok);
     QStringList seen;
@@ -283,7 +301,8 @@ void tst_ZoNimbraHttpHelper::parseCatalogue()
     QCOMPARE(seen.join(QLatin1Char(',')), entries);
 
     // The envelope around a good list decides as well.
-    const QByteArray stringStatus = R"({"status":"200","message":"","data":{"firmwares":)" + firmwares + "}}";
+    const QByteArray stringStatus
+        = R"({"status":"200","message":"","data":{"firmwares":)" + firmwares + "}}";
     ZoNimbraHttpHelper::Catalogue none;
     QVERIFY(!ZoNimbraHttpHelper::parseCatalogue(stringStatus, tdu1(requestedFid), none));
 }
@@ -316,12 +335,13 @@ void tst_ZoNimbraHttpHelper::downloadsCatalogue()
 
     client.helper.requestFirmware(4, branch, special);
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 2, 15000);
-    QCOMPARE(client.events, (QStringList{"file 4", "result 1 4"}));
+    QCOMPARE(client.events, (QStringList {"file 4", "result 1 4"}));
 
     const ZoFRMFileInfo &info = client.files.at(0);
     QCOMPARE(info.fid, tdu1(4));
-    QCOMPARE((QList<int>{info.version.type, info.version.major, info.version.minor, info.version.revision}),
-             (QList<int>{4, 2, 1, 9}));
+    QCOMPARE((QList<int> {
+                 info.version.type, info.version.major, info.version.minor, info.version.revision}),
+        (QList<int> {4, 2, 1, 9}));
     QCOMPARE(info.nickName, QStringLiteral("飞控"));
     QCOMPARE(info.nickNameEn, QStringLiteral("Core"));
     QCOMPARE(info.upgradeDescription, QStringLiteral("说明"));
@@ -329,12 +349,14 @@ void tst_ZoNimbraHttpHelper::downloadsCatalogue()
     QCOMPARE(info.size, tdu4(size));
     QVERIFY(QByteArray(reinterpret_cast<const char *>(info.data), int(info.size)) == firmware);
 
-    QCOMPARE(sim.paths(), (QStringList{"POST " + CataloguePath, "GET /files/fw4.bin", "GET /files/p4.bin",
-                                       "GET /files/p44.bin"}));
+    QCOMPARE(sim.paths(),
+        (QStringList {"POST " + CataloguePath, "GET /files/fw4.bin", "GET /files/p4.bin",
+            "GET /files/p44.bin"}));
     const QList<QJsonObject> requests = sim.requests();
     QCOMPARE(requests.at(0).value("body").toObject(),
-             (QJsonObject{{"fid", 4}, {"type", branch}, {"special", special}}));
-    QCOMPARE(requests.at(0).value("contentType").toString(), QStringLiteral("application/json;charset=UTF-8"));
+        (QJsonObject {{"fid", 4}, {"type", branch}, {"special", special}}));
+    QCOMPARE(requests.at(0).value("contentType").toString(),
+        QStringLiteral("application/json;charset=UTF-8"));
     QCOMPARE(requests.at(0).value("cacheControl").toString(), QStringLiteral("no-cache"));
     for (int i = 1; i < requests.size(); ++i) {
         QCOMPARE(requests.at(i).value("userAgent").toString(), QStringLiteral("RAZERAzedad 2.0"));
@@ -354,15 +376,18 @@ void tst_ZoNimbraHttpHelper::catalogueFailures_data()
     QTest::newRow("malformed JSON") << good << 4 << cat + "malformed" << QString();
     QTest::newRow("unsuccessful") << good << 4 << cat + "apiStatus=500"
                                   << "Nimbra Server Reply not success: 500 injected service status";
-    QTest::newRow("HTTP error") << good << 4 << cat + "status=503" << "W found error ....code: 503 ";
+    QTest::newRow("HTTP error") << good << 4 << cat + "status=503"
+                                << "W found error ....code: 503 ";
     QTest::newRow("empty body") << good << 4 << cat + "empty" << QString();
     QTest::newRow("dropped mid-body") << good << 4 << cat + "drop" << QString();
     QTest::newRow("catalogue hangs") << good << 4 << cat + "hang=3" << QString();
     QTest::newRow("no catalogue for the fid") << good << 9 << QString() << QString();
-    QTest::newRow("missing fid") << QJsonArray{entry(8, "1.0.0", "fw4.bin", "")} << 4 << QString() << QString();
-    QTest::newRow("two-part version") << QJsonArray{entry(4, "2.20", "fw4.bin", "p4.bin")} << 4 << QString()
-                                      << QString();
-    QTest::newRow("no upgradePath") << QJsonArray{entry(4, "1.0.0", "", "p4.bin")} << 4 << QString() << QString();
+    QTest::newRow("missing fid") << QJsonArray {entry(8, "1.0.0", "fw4.bin", "")} << 4 << QString()
+                                 << QString();
+    QTest::newRow("two-part version")
+        << QJsonArray {entry(4, "2.20", "fw4.bin", "p4.bin")} << 4 << QString() << QString();
+    QTest::newRow("no upgradePath")
+        << QJsonArray {entry(4, "1.0.0", "", "p4.bin")} << 4 << QString() << QString();
     QTest::newRow("no firmwares") << QJsonArray() << 4 << QString() << QString();
 }
 
@@ -376,26 +401,27 @@ void tst_ZoNimbraHttpHelper::catalogueFailures()
     CloudSim sim;
     serveTwoEntries(sim, "firmware");
     sim.writeCatalogue(4, 1, QString(), firmwares);
-    QVERIFY(sim.start(false, fault.isEmpty() ? QStringList() : QStringList{fault}));
+    QVERIFY(sim.start(false, fault.isEmpty() ? QStringList() : QStringList {fault}));
     Client client(sim, 500);
     if (log.startsWith("W "))
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(log.mid(2))));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QRegularExpression::escape(log.mid(2))));
     else if (!log.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QRegularExpression::escape(log)));
 
     client.helper.requestFirmware(tdu1(requestedFid), 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 1, 5000);
     QTest::qWait(100);
-    QCOMPARE(client.events, QStringList{"result 0 1"});
-    QCOMPARE(sim.paths(), QStringList{"POST " + CataloguePath});
+    QCOMPARE(client.events, QStringList {"result 0 1"});
+    QCOMPARE(sim.paths(), QStringList {"POST " + CataloguePath});
 }
 
 void tst_ZoNimbraHttpHelper::fileTimeouts_data()
 {
     QTest::addColumn<QString>("hangingFile");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("firmware file") << "fw4.bin" << QStringList{"result 0 3"};
-    QTest::newRow("path file") << "p44.bin" << QStringList{"file 4", "result 0 4"};
+    QTest::newRow("firmware file") << "fw4.bin" << QStringList {"result 0 3"};
+    QTest::newRow("path file") << "p44.bin" << QStringList {"file 4", "result 0 4"};
 }
 
 void tst_ZoNimbraHttpHelper::fileTimeouts()
@@ -431,7 +457,7 @@ void tst_ZoNimbraHttpHelper::staleReplyKeepsTimeout()
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 1, 3000);
     client.helper.requestFirmware(4, 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 2, 2500);
-    QCOMPARE(client.events, (QStringList{"result 0 1", "result 0 3"}));
+    QCOMPARE(client.events, (QStringList {"result 0 1", "result 0 3"}));
 
     // The stale reply (sent 1500 ms after the first request) came while the
     // file download was running and before its timeout was due.
@@ -439,7 +465,8 @@ void tst_ZoNimbraHttpHelper::staleReplyKeepsTimeout()
     QCOMPARE(requests.size(), 3);
     const double staleAt = requests.at(0).value("t").toDouble() + 1500;
     const double downloadAt = requests.at(2).value("t").toDouble();
-    QVERIFY2(downloadAt < staleAt && staleAt < downloadAt + 1000, "stale reply outside the download");
+    QVERIFY2(
+        downloadAt < staleAt && staleAt < downloadAt + 1000, "stale reply outside the download");
 }
 
 void tst_ZoNimbraHttpHelper::untrustedCertificateFails()
@@ -452,7 +479,7 @@ void tst_ZoNimbraHttpHelper::untrustedCertificateFails()
     client.helper.requestFirmware(4, 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 1, 3000);
     QTest::qWait(300);
-    QCOMPARE(client.events, QStringList{"result 0 1"});
+    QCOMPARE(client.events, QStringList {"result 0 1"});
     QVERIFY(sim.requests().isEmpty());
 }
 
@@ -465,21 +492,25 @@ void tst_ZoNimbraHttpHelper::editVersionBody_data()
     QTest::addColumn<QStringList>("expected");
     const QString ev = EditVersionPath + QLatin1Char(':');
 
-    QTest::newRow("report") << QList<int>{4, 2, 1, 9} << "SN-0001" << QString()
-                            << QJsonObject{{"deviceID", "SN-0001"}, {"version", "2.1.9"}, {"fid", "4"}}
+    QTest::newRow("report") << QList<int> {4, 2, 1, 9} << "SN-0001" << QString()
+                            << QJsonObject {{"deviceID", "SN-0001"}, {"version", "2.1.9"},
+                                   {"fid", "4"}}
                             << QStringList();
-    QTest::newRow("bytes in decimal") << QList<int>{44, 255, 0, 10} << "FC ÄÖ 7" << QString()
-                                      << QJsonObject{{"deviceID", "FC ÄÖ 7"}, {"version", "255.0.10"}, {"fid", "44"}}
-                                      << QStringList();
+    QTest::newRow("bytes in decimal")
+        << QList<int> {44, 255, 0, 10} << "FC ÄÖ 7" << QString()
+        << QJsonObject {{"deviceID", "FC ÄÖ 7"}, {"version", "255.0.10"}, {"fid", "44"}}
+        << QStringList();
     QTest::newRow("slow answer is not timed out")
-        << QList<int>{4, 1, 0, 0} << "a" << ev + "delay=700"
-        << QJsonObject{{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}} << QStringList();
-    QTest::newRow("server error") << QList<int>{4, 1, 0, 0} << "a" << ev + "status=500"
-                                  << QJsonObject{{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}}
-                                  << QStringList{"result 0 1"};
-    QTest::newRow("empty answer") << QList<int>{4, 1, 0, 0} << "a" << ev + "empty"
-                                  << QJsonObject{{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}}
-                                  << QStringList{"result 0 1"};
+        << QList<int> {4, 1, 0, 0} << "a" << ev + "delay=700"
+        << QJsonObject {{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}} << QStringList();
+    QTest::newRow("server error") << QList<int> {4, 1, 0, 0} << "a"
+                                  << ev
+            + "status=500" << QJsonObject {{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}}
+                                  << QStringList {"result 0 1"};
+    QTest::newRow("empty answer") << QList<int> {4, 1, 0, 0} << "a"
+                                  << ev
+            + "empty" << QJsonObject {{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}}
+                                  << QStringList {"result 0 1"};
 }
 
 void tst_ZoNimbraHttpHelper::editVersionBody()
@@ -491,10 +522,11 @@ void tst_ZoNimbraHttpHelper::editVersionBody()
     QFETCH(QStringList, expected);
 
     CloudSim sim;
-    QVERIFY(sim.start(false, fault.isEmpty() ? QStringList() : QStringList{fault}));
+    QVERIFY(sim.start(false, fault.isEmpty() ? QStringList() : QStringList {fault}));
     Client client(sim, 300);
     if (fault.contains("status=500"))
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("found error ....code: 500 ")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("found error ....code: 500 ")));
 
     tVersion v;
     v.type = tdu1(version[0]);
@@ -509,7 +541,8 @@ void tst_ZoNimbraHttpHelper::editVersionBody()
     const QJsonObject request = sim.requests().at(0);
     QCOMPARE(request.value("path").toString(), EditVersionPath);
     QCOMPARE(request.value("body").toObject(), body);
-    QCOMPARE(request.value("contentType").toString(), QStringLiteral("application/json;charset=UTF-8"));
+    QCOMPARE(
+        request.value("contentType").toString(), QStringLiteral("application/json;charset=UTF-8"));
     QCOMPARE(request.value("cacheControl").toString(), QStringLiteral("no-cache"));
 }
 
