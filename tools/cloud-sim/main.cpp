@@ -13,6 +13,10 @@
 #include <QJsonObject>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -125,21 +129,41 @@ int main(int argc, char* argv[])
     started.insert(QStringLiteral("root"), options.root);
     log.write(started);
 
-    std::atomic<bool> signalled{false};
-    std::thread signalThread([&] {
-        int sig = 0;
-        sigwait(&stopSignals, &sig);
-        signalled = true;
-        server.stop();
+    // The listener runs beside this thread, which waits for a stop signal.
+    // httplib's stop() waits for idle keep-alive connections to time out;
+    // a stopped simulator should go at once, so that wait is bounded.
+    const pthread_t mainThread = pthread_self();
+    std::atomic<bool> listenerDone{false};
+    std::atomic<bool> served{false};
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    std::thread listener([&] {
+        served = server.run();
+        {
+            std::lock_guard<std::mutex> lock(doneMutex);
+            listenerDone = true;
+        }
+        doneCv.notify_all();
+        pthread_kill(mainThread, SIGTERM);  // wakes sigwait when the listener failed
     });
-
-    const bool served = server.run();
-    if (!signalled)
-        pthread_kill(signalThread.native_handle(), SIGTERM);
-    signalThread.join();
-
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    const bool listenerFailed = listenerDone.load() && !served;
+    server.stop();
+    bool joined = false;
+    {
+        std::unique_lock<std::mutex> lock(doneMutex);
+        joined = doneCv.wait_for(lock, std::chrono::milliseconds(300), [&] { return listenerDone.load(); });
+    }
     QJsonObject stopped;
     stopped.insert(QStringLiteral("event"), QStringLiteral("stopped"));
     log.write(stopped);
-    return served || signalled ? 0 : 1;
+    if (!joined) {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    listener.join();
+    if (listenerFailed)
+        return fail(QStringLiteral("the listener stopped unexpectedly"));
+    return 0;
 }
