@@ -400,7 +400,7 @@ void tst_ZoNimbraHttpHelper::catalogueFailures()
     else if (!log.isEmpty())
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QRegularExpression::escape(log)));
 
-    client.helper.requestFirmware(4, 1, QString());
+    client.helper.requestFirmware(tdu1(requestedFid), 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 1, 5000);
     QTest::qWait(100);
     QCOMPARE(client.events, QStringList {"result 0 1"});
