@@ -180,8 +180,10 @@ tds4 ZoFcsProtocolBase::parseText(const tdu1 *sub, tdu1 type, std::unique_ptr<td
         return -2;
     const tdu1 n = sub[1];
     if (n == 1) {
+        // A status, no text. A status of 0 must not read as "decoded": the
+        // caller would then look for a text that is not there.
         length = 1;
-        return sub[2];
+        return sub[2] ? tds4(sub[2]) : -2;
     }
     text = std::make_unique<tdu1[]>(size_t(n) + 1);
     if (n > 0)

@@ -60,8 +60,9 @@ public:
     virtual tds4 parseCompileTime(const tdu1 *sub, tFcsDateTime &time,
                                   tdu2 available = 0xFFFF);
     virtual tdu1 *makeRequestEA(tdu1 a, tdu1 b, tdu1 &length);
-    // One data byte: returns it, text stays null, length 1. Otherwise text
-    // holds the n data bytes and a terminating zero, length n, result 0.
+    // One data byte: a status; returns it (-2 for 0), text stays null, length
+    // 1. Otherwise text holds the n data bytes and a terminating zero, length
+    // n, result 0; so a result of 0 always comes with a text.
     virtual tds4 parseTextEA(const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length,
                              tdu2 available = 0xFFFF);
     // The hardware identity (0xEB), same rule as parseTextEA.

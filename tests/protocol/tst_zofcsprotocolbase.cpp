@@ -309,6 +309,9 @@ void tst_ZoFcsProtocolBase::textParsersHandBackOwnedCopies()
     QCOMPARE(c.parseIdentity(u(status), text, len), 3);
     QCOMPARE(int(len), 1);
     QVERIFY(!text);
+    const QByteArray zero = QByteArray::fromHex("eb0100");
+    QCOMPARE(c.parseIdentity(u(zero), text, len), -2);
+    QVERIFY(!text);
 
     const QByteArray empty = QByteArray::fromHex("ea00");
     QCOMPARE(c.parseTextEA(u(empty), text, len), 0);
