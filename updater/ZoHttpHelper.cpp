@@ -56,6 +56,8 @@ void ZoHttpHelper::checkUpgrade(tds4 channel, const QString &code, const QString
     if (!m_timer) {
         m_timer = new QTimer(this);
         m_timer->setSingleShot(true);
+        // A coarse timer may fire 5 % early; the service is given its full 3 s.
+        m_timer->setTimerType(Qt::PreciseTimer);
         connect(m_timer, &QTimer::timeout, this, &ZoHttpHelper::onCheckTimeout);
     }
     m_timer->start(kCheckTimeoutMs);

@@ -1,0 +1,6 @@
+# The updater reads two things from outside: the release archive it extracts
+# over the installation, and the cloud's reply to its release check.
+tolvane_add_fuzzer(fuzz_upzip SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_upzip.cpp
+  LIBS tolvane_updater_core ${CMAKE_DL_LIBS})
+tolvane_add_fuzzer(fuzz_haldencheck SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_haldencheck.cpp
+  LIBS tolvane_updater_core)
