@@ -68,13 +68,13 @@ class Sim
 public:
     ~Sim() { stop(); }
 
-    bool start(const QString& root, const QStringList& extra)
+    bool start(const QString &root, const QStringList &extra)
     {
         m_log = root + QStringLiteral("/events.log");
         QFile::remove(m_log);
         m_proc.setProgram(QStringLiteral(TOLVANE_CLOUDSIM_EXE));
-        m_proc.setArguments(QStringList{QStringLiteral("--root"), root, QStringLiteral("--log"), m_log} +
-                            extra);
+        m_proc.setArguments(
+            QStringList {QStringLiteral("--root"), root, QStringLiteral("--log"), m_log} + extra);
         m_proc.start();
         if (!m_proc.waitForStarted(5000))
             return false;
@@ -108,20 +108,20 @@ public:
         QFile f(m_log);
         if (!f.open(QIODevice::ReadOnly))
             return out;
-        for (const QByteArray& line : f.readAll().split('\n')) {
+        for (const QByteArray &line : f.readAll().split('\n')) {
             if (line.isEmpty())
                 continue;
             QJsonParseError pe;
             const QJsonDocument doc = QJsonDocument::fromJson(line, &pe);
             if (pe.error != QJsonParseError::NoError || !doc.isObject())
-                out.append(QJsonObject{{QStringLiteral("event"), QStringLiteral("UNPARSABLE")}});
+                out.append(QJsonObject {{QStringLiteral("event"), QStringLiteral("UNPARSABLE")}});
             else
                 out.append(doc.object());
         }
         return out;
     }
 
-    QJsonObject lastRequestTo(const QString& path) const
+    QJsonObject lastRequestTo(const QString &path) const
     {
         const QList<QJsonObject> all = events();
         for (auto it = all.crbegin(); it != all.crend(); ++it)
@@ -137,7 +137,7 @@ private:
     QString m_log;
 };
 
-}  // namespace
+} // namespace
 
 class TstCloudSim : public QObject
 {
@@ -147,16 +147,16 @@ private:
     QTemporaryDir m_root;
     QByteArray m_fw4;
     QByteArray m_archive;
-    std::unique_ptr<Sim> m_sim;  // the plain-HTTP simulator without faults
+    std::unique_ptr<Sim> m_sim; // the plain-HTTP simulator without faults
     QNetworkAccessManager m_nam;
 
-    QString base(const Sim& sim, const QString& scheme = QStringLiteral("http"),
-                 const QString& host = QStringLiteral("127.0.0.1")) const
+    QString base(const Sim &sim, const QString &scheme = QStringLiteral("http"),
+        const QString &host = QStringLiteral("127.0.0.1")) const
     {
         return QStringLiteral("%1://%2:%3").arg(scheme, host).arg(sim.port);
     }
 
-    Result wait(QNetworkReply* reply, int timeoutMs)
+    Result wait(QNetworkReply *reply, int timeoutMs)
     {
         Result r;
         QElapsedTimer t;
@@ -166,7 +166,8 @@ private:
         timer.setSingleShot(true);
         connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        connect(reply, &QNetworkReply::sslErrors, this, [&r](const QList<QSslError>&) { r.sslErrors = true; });
+        connect(reply, &QNetworkReply::sslErrors, this,
+            [&r](const QList<QSslError> &) { r.sslErrors = true; });
         timer.start(timeoutMs);
         if (!reply->isFinished())
             loop.exec();
@@ -183,31 +184,32 @@ private:
         return r;
     }
 
-    Result post(const QString& url, const QJsonObject& body, int timeoutMs = 10000,
-                const QSslConfiguration* ssl = nullptr)
+    Result post(const QString &url, const QJsonObject &body, int timeoutMs = 10000,
+        const QSslConfiguration *ssl = nullptr)
     {
-        QNetworkRequest req{QUrl(url)};
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
+        QNetworkRequest req {QUrl(url)};
+        req.setHeader(
+            QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
         req.setRawHeader("Cache-Control", "no-cache");
         if (ssl)
             req.setSslConfiguration(*ssl);
         return wait(m_nam.post(req, QJsonDocument(body).toJson(QJsonDocument::Compact)), timeoutMs);
     }
 
-    Result get(const QString& url, int timeoutMs = 10000)
+    Result get(const QString &url, int timeoutMs = 10000)
     {
-        QNetworkRequest req{QUrl(url)};
+        QNetworkRequest req {QUrl(url)};
         req.setRawHeader("User-Agent", "RAZERAzedad 2.0");
         return wait(m_nam.get(req), timeoutMs);
     }
 
-    static QJsonObject catalogueQuery(int fid, int type, const QString& special)
+    static QJsonObject catalogueQuery(int fid, int type, const QString &special)
     {
         return {{QStringLiteral("fid"), fid}, {QStringLiteral("type"), type},
-                {QStringLiteral("special"), special}};
+            {QStringLiteral("special"), special}};
     }
 
-    void writeFile(const QString& rel, const QByteArray& bytes)
+    void writeFile(const QString &rel, const QByteArray &bytes)
     {
         QFile f(m_root.filePath(rel));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -237,7 +239,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_sim->stop());
         // Every line of the event log is a JSON object.
-        for (const QJsonObject& e : m_sim->events())
+        for (const QJsonObject &e : m_sim->events())
             QVERIFY(e.value(QStringLiteral("event")).toString() != QLatin1String("UNPARSABLE"));
     }
 
@@ -249,44 +251,51 @@ private Q_SLOTS:
         QVERIFY(o.value(QStringLiteral("status")).isDouble());
         QCOMPARE(o.value(QStringLiteral("status")).toInt(), 200);
         QVERIFY(o.value(QStringLiteral("message")).isString());
-        const QJsonArray fw = o.value(QStringLiteral("data")).toObject().value(QStringLiteral("firmwares")).toArray();
+        const QJsonArray fw = o.value(QStringLiteral("data"))
+                                  .toObject()
+                                  .value(QStringLiteral("firmwares"))
+                                  .toArray();
         QCOMPARE(fw.size(), 2);
 
-        const QStringList keys{QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("fid"),
-                               QStringLiteral("nickName"), QStringLiteral("nickNameEn"),
-                               QStringLiteral("path"), QStringLiteral("type"),
-                               QStringLiteral("upgradeDescription"), QStringLiteral("upgradePath"),
-                               QStringLiteral("version")};
+        const QStringList keys {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("fid"),
+            QStringLiteral("nickName"), QStringLiteral("nickNameEn"), QStringLiteral("path"),
+            QStringLiteral("type"), QStringLiteral("upgradeDescription"),
+            QStringLiteral("upgradePath"), QStringLiteral("version")};
         const QString files = base(*m_sim) + QStringLiteral("/files/");
         const struct
         {
             int fid;
-            const char* nick;
-            const char* nickEn;
-            const char* desc;
-            const char* descEn;
-            const char* version;
+            const char *nick;
+            const char *nickEn;
+            const char *desc;
+            const char *descEn;
+            const char *version;
             QString upgradePath;
             QString path;
-        } want[] = {{4, "飞控", "Core", "说明", "Core notes", "2.3.1", files + QStringLiteral("fw4.bin"),
-                     files + QStringLiteral("fw4.txt")},
-                    {44, "数据板", "Board", "", "Board notes", "1.0.12", QString(),
-                     files + QStringLiteral("fw44.txt")}};
+        } want[] = {{4, "飞控", "Core", "说明", "Core notes", "2.3.1",
+                        files + QStringLiteral("fw4.bin"), files + QStringLiteral("fw4.txt")},
+            {44, "数据板", "Board", "", "Board notes", "1.0.12", QString(),
+                files + QStringLiteral("fw44.txt")}};
         for (int i = 0; i < 2; ++i) {
             const QJsonObject e = fw.at(i).toObject();
             QCOMPARE(e.keys(), keys);
             QVERIFY(e.value(QStringLiteral("fid")).isDouble());
             QVERIFY(e.value(QStringLiteral("type")).isDouble());
-            for (const QString& k : keys)
+            for (const QString &k : keys)
                 if (k != QLatin1String("fid") && k != QLatin1String("type"))
                     QVERIFY2(e.value(k).isString(), qPrintable(k));
             QCOMPARE(e.value(QStringLiteral("fid")).toInt(), want[i].fid);
             QCOMPARE(e.value(QStringLiteral("type")).toInt(), 1);
-            QCOMPARE(e.value(QStringLiteral("nickName")).toString(), QString::fromUtf8(want[i].nick));
-            QCOMPARE(e.value(QStringLiteral("nickNameEn")).toString(), QString::fromUtf8(want[i].nickEn));
-            QCOMPARE(e.value(QStringLiteral("upgradeDescription")).toString(), QString::fromUtf8(want[i].desc));
-            QCOMPARE(e.value(QStringLiteral("UpgradeDescriptionEn")).toString(), QString::fromUtf8(want[i].descEn));
-            QCOMPARE(e.value(QStringLiteral("version")).toString(), QString::fromUtf8(want[i].version));
+            QCOMPARE(
+                e.value(QStringLiteral("nickName")).toString(), QString::fromUtf8(want[i].nick));
+            QCOMPARE(e.value(QStringLiteral("nickNameEn")).toString(),
+                QString::fromUtf8(want[i].nickEn));
+            QCOMPARE(e.value(QStringLiteral("upgradeDescription")).toString(),
+                QString::fromUtf8(want[i].desc));
+            QCOMPARE(e.value(QStringLiteral("UpgradeDescriptionEn")).toString(),
+                QString::fromUtf8(want[i].descEn));
+            QCOMPARE(
+                e.value(QStringLiteral("version")).toString(), QString::fromUtf8(want[i].version));
             QCOMPARE(e.value(QStringLiteral("upgradePath")).toString(), want[i].upgradePath);
             QCOMPARE(e.value(QStringLiteral("path")).toString(), want[i].path);
         }
@@ -294,7 +303,8 @@ private Q_SLOTS:
         const QJsonObject ev = m_sim->lastRequestTo(kCatalogue);
         QCOMPARE(ev.value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
         QCOMPARE(ev.value(QStringLiteral("body")).toObject(), catalogueQuery(4, 1, QString()));
-        QCOMPARE(ev.value(QStringLiteral("contentType")).toString(), QStringLiteral("application/json;charset=UTF-8"));
+        QCOMPARE(ev.value(QStringLiteral("contentType")).toString(),
+            QStringLiteral("application/json;charset=UTF-8"));
         QCOMPARE(ev.value(QStringLiteral("cacheControl")).toString(), QStringLiteral("no-cache"));
     }
 
@@ -302,20 +312,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("query");
         QTest::addColumn<int>("apiStatus");
-        QTest::addColumn<QString>("version");  // of the first entry when 200
+        QTest::addColumn<QString>("version"); // of the first entry when 200
 
-        QTest::newRow("stable") << catalogueQuery(4, 1, QString()) << 200 << QStringLiteral("2.3.1");
-        QTest::newRow("development") << catalogueQuery(4, 2, QString()) << 200 << QStringLiteral("2.4.0");
-        QTest::newRow("custom, right key") << catalogueQuery(4, 3, QStringLiteral("K3Y")) << 200
-                                           << QStringLiteral("9.9.9");
-        QTest::newRow("custom, wrong key") << catalogueQuery(4, 3, QStringLiteral("k3y")) << 403 << QString();
+        QTest::newRow("stable") << catalogueQuery(4, 1, QString()) << 200
+                                << QStringLiteral("2.3.1");
+        QTest::newRow("development")
+            << catalogueQuery(4, 2, QString()) << 200 << QStringLiteral("2.4.0");
+        QTest::newRow("custom, right key")
+            << catalogueQuery(4, 3, QStringLiteral("K3Y")) << 200 << QStringLiteral("9.9.9");
+        QTest::newRow("custom, wrong key")
+            << catalogueQuery(4, 3, QStringLiteral("k3y")) << 403 << QString();
         QTest::newRow("unknown fid") << catalogueQuery(7, 1, QString()) << 404 << QString();
         QTest::newRow("fid sent as text")
-            << QJsonObject{{QStringLiteral("fid"), QStringLiteral("4")}, {QStringLiteral("type"), 1},
-                           {QStringLiteral("special"), QString()}}
+            << QJsonObject {{QStringLiteral("fid"), QStringLiteral("4")},
+                   {QStringLiteral("type"), 1}, {QStringLiteral("special"), QString()}}
             << 400 << QString();
         QTest::newRow("special missing")
-            << QJsonObject{{QStringLiteral("fid"), 4}, {QStringLiteral("type"), 1}} << 400 << QString();
+            << QJsonObject {{QStringLiteral("fid"), 4}, {QStringLiteral("type"), 1}} << 400
+            << QString();
     }
     void catalogueSelection()
     {
@@ -328,11 +342,20 @@ private Q_SLOTS:
         QCOMPARE(o.value(QStringLiteral("status")).toInt(), apiStatus);
         QVERIFY(o.value(QStringLiteral("message")).isString());
         if (apiStatus == 200)
-            QCOMPARE(o.value(QStringLiteral("data")).toObject().value(QStringLiteral("firmwares"))
-                         .toArray().at(0).toObject().value(QStringLiteral("version")).toString(),
-                     version);
+            QCOMPARE(o.value(QStringLiteral("data"))
+                         .toObject()
+                         .value(QStringLiteral("firmwares"))
+                         .toArray()
+                         .at(0)
+                         .toObject()
+                         .value(QStringLiteral("version"))
+                         .toString(),
+                version);
         else if (apiStatus == 400)
-            QVERIFY(!m_sim->lastRequestTo(kCatalogue).value(QStringLiteral("problem")).toString().isEmpty());
+            QVERIFY(!m_sim->lastRequestTo(kCatalogue)
+                         .value(QStringLiteral("problem"))
+                         .toString()
+                         .isEmpty());
     }
 
     void fileBytesIntact_data()
@@ -353,7 +376,8 @@ private Q_SLOTS:
         QVERIFY(r.body == bytes);
         const QJsonObject ev = m_sim->lastRequestTo(path);
         QCOMPARE(ev.value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
-        QCOMPARE(ev.value(QStringLiteral("userAgent")).toString(), QStringLiteral("RAZERAzedad 2.0"));
+        QCOMPARE(
+            ev.value(QStringLiteral("userAgent")).toString(), QStringLiteral("RAZERAzedad 2.0"));
     }
 
     void fileOutsideRootRefused()
@@ -365,9 +389,9 @@ private Q_SLOTS:
 
     void editVersionRecorded()
     {
-        const QJsonObject report{{QStringLiteral("deviceID"), QStringLiteral("EID-0011AABB")},
-                                 {QStringLiteral("version"), QStringLiteral("2.20.1")},
-                                 {QStringLiteral("fid"), QStringLiteral("41")}};
+        const QJsonObject report {{QStringLiteral("deviceID"), QStringLiteral("EID-0011AABB")},
+            {QStringLiteral("version"), QStringLiteral("2.20.1")},
+            {QStringLiteral("fid"), QStringLiteral("41")}};
         const Result r = post(base(*m_sim) + kEditVersion, report);
         QCOMPARE(r.error, QNetworkReply::NoError);
         QCOMPARE(r.json().value(QStringLiteral("status")).toInt(), 200);
@@ -378,11 +402,16 @@ private Q_SLOTS:
         // A version that is not major.minor.revision text is recorded and flagged.
         QJsonObject bad = report;
         bad.insert(QStringLiteral("version"), 2);
-        QCOMPARE(post(base(*m_sim) + kEditVersion, bad).json().value(QStringLiteral("status")).toInt(), 400);
+        QCOMPARE(
+            post(base(*m_sim) + kEditVersion, bad).json().value(QStringLiteral("status")).toInt(),
+            400);
 
         const QJsonArray reports = get(base(*m_sim) + QStringLiteral("/sim/editVersions"))
-                                       .json().value(QStringLiteral("data")).toObject()
-                                       .value(QStringLiteral("reports")).toArray();
+                                       .json()
+                                       .value(QStringLiteral("data"))
+                                       .toObject()
+                                       .value(QStringLiteral("reports"))
+                                       .toArray();
         QCOMPARE(reports.size(), 2);
         QCOMPARE(reports.at(0).toObject(), report);
         QVERIFY(reports.at(1).toObject().contains(QStringLiteral("problem")));
@@ -393,19 +422,20 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("query");
         QTest::addColumn<int>("apiStatus");
         QTest::addColumn<QString>("version");
-        QTest::addColumn<int>("importanceLevel");  // -1: key absent
+        QTest::addColumn<int>("importanceLevel"); // -1: key absent
 
-        QTest::newRow("no code, any channel") << QJsonObject{{QStringLiteral("key"), -1}} << 200
-                                              << QStringLiteral("2.1.9.2") << 2;
-        QTest::newRow("channel 7 is mandatory") << QJsonObject{{QStringLiteral("key"), 7}} << 200
-                                                << QStringLiteral("2.2.0.0") << 1;
+        QTest::newRow("no code, any channel")
+            << QJsonObject {{QStringLiteral("key"), -1}} << 200 << QStringLiteral("2.1.9.2") << 2;
+        QTest::newRow("channel 7 is mandatory")
+            << QJsonObject {{QStringLiteral("key"), 7}} << 200 << QStringLiteral("2.2.0.0") << 1;
         QTest::newRow("code without importance level")
-            << QJsonObject{{QStringLiteral("code"), QStringLiteral("BETA")}, {QStringLiteral("key"), 7}}
+            << QJsonObject {{QStringLiteral("code"), QStringLiteral("BETA")},
+                   {QStringLiteral("key"), 7}}
             << 200 << QStringLiteral("3.0.0.1") << -1;
         QTest::newRow("empty code member")
-            << QJsonObject{{QStringLiteral("code"), QString()}, {QStringLiteral("key"), -1}} << 400
+            << QJsonObject {{QStringLiteral("code"), QString()}, {QStringLiteral("key"), -1}} << 400
             << QString() << -1;
-        QTest::newRow("key missing") << QJsonObject{} << 400 << QString() << -1;
+        QTest::newRow("key missing") << QJsonObject {} << 400 << QString() << -1;
     }
     void releaseRecord()
     {
@@ -421,10 +451,11 @@ private Q_SLOTS:
         if (apiStatus != 200)
             return;
         const QJsonObject d = o.value(QStringLiteral("data")).toObject();
-        for (const char* k : {"cdt", "description", "version", "url"})
+        for (const char *k : {"cdt", "description", "version", "url"})
             QVERIFY2(d.value(QLatin1String(k)).isString(), k);
         QCOMPARE(d.value(QStringLiteral("version")).toString(), version);
-        QCOMPARE(d.value(QStringLiteral("url")).toString(), base(*m_sim) + QStringLiteral("/releases/rel.zip"));
+        QCOMPARE(d.value(QStringLiteral("url")).toString(),
+            base(*m_sim) + QStringLiteral("/releases/rel.zip"));
         if (importanceLevel < 0) {
             QVERIFY(!d.contains(QStringLiteral("importanceLevel")));
         } else {
@@ -437,27 +468,30 @@ private Q_SLOTS:
 
     void faults_data()
     {
-        QTest::addColumn<QString>("fault");   // --fault flag, or a config file's "faults" object
+        QTest::addColumn<QString>("fault"); // --fault flag, or a config file's "faults" object
         QTest::addColumn<bool>("viaConfig");
-        QTest::addColumn<QString>("target");  // catalogue | file | release
+        QTest::addColumn<QString>("target"); // catalogue | file | release
         QTest::addColumn<QString>("expect");
 
         QTest::newRow("delay") << QStringLiteral("%1:delay=700").arg(kCatalogue) << false
                                << QStringLiteral("catalogue") << QStringLiteral("delayed");
         QTest::newRow("HTTP status") << QStringLiteral("%1:status=503").arg(kRelease) << false
                                      << QStringLiteral("release") << QStringLiteral("http503");
-        QTest::newRow("service status") << QStringLiteral("%1:apiStatus=500").arg(kCatalogue) << false
-                                        << QStringLiteral("catalogue") << QStringLiteral("api500");
-        QTest::newRow("malformed JSON") << QStringLiteral("%1:malformed").arg(kCatalogue) << false
-                                        << QStringLiteral("catalogue") << QStringLiteral("malformed");
+        QTest::newRow("service status")
+            << QStringLiteral("%1:apiStatus=500").arg(kCatalogue) << false
+            << QStringLiteral("catalogue") << QStringLiteral("api500");
+        QTest::newRow("malformed JSON")
+            << QStringLiteral("%1:malformed").arg(kCatalogue) << false
+            << QStringLiteral("catalogue") << QStringLiteral("malformed");
         QTest::newRow("empty body") << QStringLiteral("%1:empty").arg(kRelease) << false
                                     << QStringLiteral("release") << QStringLiteral("empty");
         QTest::newRow("dropped mid-body") << QStringLiteral("/files/fw4.bin:drop=1000") << false
                                           << QStringLiteral("file") << QStringLiteral("dropped");
         QTest::newRow("hang") << QStringLiteral("%1:hang=30").arg(kCatalogue) << false
                               << QStringLiteral("catalogue") << QStringLiteral("hangs");
-        QTest::newRow("first request only") << QStringLiteral("%1:status=500,times=1").arg(kCatalogue)
-                                            << false << QStringLiteral("catalogue") << QStringLiteral("once");
+        QTest::newRow("first request only")
+            << QStringLiteral("%1:status=500,times=1").arg(kCatalogue) << false
+            << QStringLiteral("catalogue") << QStringLiteral("once");
         QTest::newRow("config file, prefix pattern")
             << QStringLiteral("{\"/files/*\": {\"drop\": true}}") << true << QStringLiteral("file")
             << QStringLiteral("dropped");
@@ -488,13 +522,14 @@ private Q_SLOTS:
             if (target == QLatin1String("catalogue"))
                 return post(base(sim) + kCatalogue, catalogueQuery(4, 1, QString()), timeoutMs);
             if (target == QLatin1String("release"))
-                return post(base(sim) + kRelease, QJsonObject{{QStringLiteral("key"), -1}}, timeoutMs);
+                return post(
+                    base(sim) + kRelease, QJsonObject {{QStringLiteral("key"), -1}}, timeoutMs);
             return get(base(sim) + QStringLiteral("/files/fw4.bin"), timeoutMs);
         };
         const Result r = ask();
         const QString path = target == QLatin1String("catalogue") ? kCatalogue
-                             : target == QLatin1String("release") ? kRelease
-                                                                   : QStringLiteral("/files/fw4.bin");
+            : target == QLatin1String("release")                  ? kRelease
+                                                 : QStringLiteral("/files/fw4.bin");
         QVERIFY(!sim.lastRequestTo(path).value(QStringLiteral("fault")).toString().isEmpty());
 
         if (expect == QLatin1String("delayed")) {
@@ -558,8 +593,9 @@ private Q_SLOTS:
         const QString dir = QStringLiteral(TOLVANE_CLOUDSIM_CERT_DIR);
         const QString cert = dir + QStringLiteral("/cloudsim-cert.pem");
         Sim sim;
-        QVERIFY(sim.start(m_root.path(), {QStringLiteral("--https"), QStringLiteral("--cert"), cert,
-                                          QStringLiteral("--key"), dir + QStringLiteral("/cloudsim-key.pem")}));
+        QVERIFY(sim.start(m_root.path(),
+            {QStringLiteral("--https"), QStringLiteral("--cert"), cert, QStringLiteral("--key"),
+                dir + QStringLiteral("/cloudsim-key.pem")}));
 
         QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
         if (trusted) {
@@ -572,8 +608,9 @@ private Q_SLOTS:
         QNetworkAccessManager nam;
         nam.setProxy(QNetworkProxy::NoProxy);
         const QString b = base(sim, QStringLiteral("https"), host);
-        QNetworkRequest req{QUrl(b + kRelease)};
-        req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
+        QNetworkRequest req {QUrl(b + kRelease)};
+        req.setHeader(
+            QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
         req.setSslConfiguration(conf);
         const Result r = wait(nam.post(req, QByteArray("{\"key\":-1}")), 10000);
         if (!trusted) {
@@ -584,9 +621,13 @@ private Q_SLOTS:
         }
         QCOMPARE(r.error, QNetworkReply::NoError);
         QVERIFY(!r.sslErrors);
-        QCOMPARE(r.json().value(QStringLiteral("data")).toObject().value(QStringLiteral("url")).toString(),
-                 b + QStringLiteral("/releases/rel.zip"));
-        const QJsonObject sent{{QStringLiteral("key"), -1}};
+        QCOMPARE(r.json()
+                     .value(QStringLiteral("data"))
+                     .toObject()
+                     .value(QStringLiteral("url"))
+                     .toString(),
+            b + QStringLiteral("/releases/rel.zip"));
+        const QJsonObject sent {{QStringLiteral("key"), -1}};
         QCOMPARE(sim.lastRequestTo(kRelease).value(QStringLiteral("body")).toObject(), sent);
     }
 };

@@ -28,7 +28,7 @@ const char kReleasesPrefix[] = "/releases/";
 // so a client sending a firmware image by mistake does not flood the log.
 constexpr int kRawBodyLogLimit = 4096;
 
-bool isIntegral(const QJsonValue& v, double lo, double hi)
+bool isIntegral(const QJsonValue &v, double lo, double hi)
 {
     if (!v.isDouble())
         return false;
@@ -36,29 +36,31 @@ bool isIntegral(const QJsonValue& v, double lo, double hi)
     return d >= lo && d <= hi && d == static_cast<double>(static_cast<qint64>(d));
 }
 
-QString header(const httplib::Request& req, const char* name)
+QString header(const httplib::Request &req, const char *name)
 {
     return QString::fromStdString(req.get_header_value(name));
 }
 
 // A file name taken from a request path: one plain component, nothing that
 // could climb out of the served directory.
-bool isPlainName(const QString& name)
+bool isPlainName(const QString &name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QChar(0));
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+        && !name.contains(QChar(0));
 }
 
-QString fileUrl(const QString& base, const char* prefix, const QString& name)
+QString fileUrl(const QString &base, const char *prefix, const QString &name)
 {
     return base + QLatin1String(prefix) + QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
-}  // namespace
+} // namespace
 
-ZoCloudSimServer::ZoCloudSimServer(Options options, ZoSimFaultTable* faults, ZoSimEventLog* log)
-    : m_options(std::move(options)), m_faults(faults), m_log(log)
+ZoCloudSimServer::ZoCloudSimServer(Options options, ZoSimFaultTable *faults, ZoSimEventLog *log)
+    : m_options(std::move(options))
+    , m_faults(faults)
+    , m_log(log)
 {
 }
 
@@ -69,7 +71,7 @@ QString ZoCloudSimServer::scheme() const
     return m_options.https ? QStringLiteral("https") : QStringLiteral("http");
 }
 
-bool ZoCloudSimServer::bind(QString* error)
+bool ZoCloudSimServer::bind(QString *error)
 {
     if (m_options.https) {
         const QByteArray cert = QFile::encodeName(m_options.certFile);
@@ -86,7 +88,8 @@ bool ZoCloudSimServer::bind(QString* error)
     // Hanging and delayed replies hold a worker each; a client that opens a
     // few connections must still be served. httplib owns the queue it gets.
     m_server->new_task_queue = [] { return new httplib::ThreadPool(32); };
-    auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
+    auto handler
+        = [this](const httplib::Request &req, httplib::Response &res) { handle(req, res); };
     m_server->Get(".*", handler);
     m_server->Post(".*", handler);
 
@@ -128,7 +131,7 @@ bool ZoCloudSimServer::pause(std::chrono::milliseconds span)
     return !m_wake.wait_for(lock, span, [this] { return m_stopping.load(); });
 }
 
-QString ZoCloudSimServer::baseUrl(const httplib::Request& req) const
+QString ZoCloudSimServer::baseUrl(const httplib::Request &req) const
 {
     if (!m_options.baseUrl.isEmpty())
         return m_options.baseUrl;
@@ -142,8 +145,8 @@ QString ZoCloudSimServer::baseUrl(const httplib::Request& req) const
     return scheme() + QStringLiteral("://127.0.0.1:") + QString::number(m_port);
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::envelope(int status, const QString& message,
-                                                   const QJsonValue& data)
+ZoCloudSimServer::Reply ZoCloudSimServer::envelope(
+    int status, const QString &message, const QJsonValue &data)
 {
     QJsonObject o;
     o.insert(QStringLiteral("status"), status);
@@ -157,7 +160,7 @@ ZoCloudSimServer::Reply ZoCloudSimServer::envelope(int status, const QString& me
     return r;
 }
 
-bool ZoCloudSimServer::readJsonFile(const QString& name, QJsonObject* out, QString* error) const
+bool ZoCloudSimServer::readJsonFile(const QString &name, QJsonObject *out, QString *error) const
 {
     QFile file(QDir(m_options.root).filePath(name));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -174,7 +177,7 @@ bool ZoCloudSimServer::readJsonFile(const QString& name, QJsonObject* out, QStri
     return true;
 }
 
-void ZoCloudSimServer::handle(const httplib::Request& req, httplib::Response& res)
+void ZoCloudSimServer::handle(const httplib::Request &req, httplib::Response &res)
 {
     QJsonObject event;
     event.insert(QStringLiteral("event"), QStringLiteral("request"));
@@ -184,12 +187,11 @@ void ZoCloudSimServer::handle(const httplib::Request& req, httplib::Response& re
     event.insert(QStringLiteral("remotePort"), req.remote_port);
     const struct
     {
-        const char* name;
-        const char* key;
-    } logged[] = {{"Content-Type", "contentType"},
-                  {"Cache-Control", "cacheControl"},
-                  {"User-Agent", "userAgent"}};
-    for (const auto& h : logged)
+        const char *name;
+        const char *key;
+    } logged[] = {{"Content-Type", "contentType"}, {"Cache-Control", "cacheControl"},
+        {"User-Agent", "userAgent"}};
+    for (const auto &h : logged)
         if (req.has_header(h.name))
             event.insert(QLatin1String(h.key), header(req, h.name));
 
@@ -203,8 +205,7 @@ void ZoCloudSimServer::handle(const httplib::Request& req, httplib::Response& re
         else if (pe.error == QJsonParseError::NoError && doc.isArray())
             body = doc.array();
         else
-            event.insert(QStringLiteral("rawBody"),
-                         QString::fromUtf8(raw.left(kRawBodyLogLimit)));
+            event.insert(QStringLiteral("rawBody"), QString::fromUtf8(raw.left(kRawBodyLogLimit)));
     }
     if (req.method == "POST")
         event.insert(QStringLiteral("body"), body);
@@ -239,7 +240,7 @@ void ZoCloudSimServer::handle(const httplib::Request& req, httplib::Response& re
         // the connection closes.
         res.status = 200;
         res.set_content_provider(
-            1, reply.contentType, [](size_t, size_t, httplib::DataSink&) { return false; });
+            1, reply.contentType, [](size_t, size_t, httplib::DataSink &) { return false; });
         return;
     }
 
@@ -250,26 +251,24 @@ void ZoCloudSimServer::handle(const httplib::Request& req, httplib::Response& re
         const size_t wanted = fault.dropAfter < 0 ? full / 2 : static_cast<size_t>(fault.dropAfter);
         const size_t cut = std::min(wanted, announced - 1);
         auto data = std::make_shared<QByteArray>(reply.body);
-        res.set_content_provider(
-            announced, reply.contentType,
-            [data, cut](size_t offset, size_t length, httplib::DataSink& sink) {
+        res.set_content_provider(announced, reply.contentType,
+            [data, cut](size_t offset, size_t length, httplib::DataSink &sink) {
                 if (offset >= cut)
-                    return false;  // httplib closes the connection mid-body
+                    return false; // httplib closes the connection mid-body
                 const size_t n = std::min(length, cut - offset);
                 return sink.write(data->constData() + offset, n);
             });
         return;
     }
-    res.set_content(reply.body.constData(), static_cast<size_t>(reply.body.size()),
-                    reply.contentType);
+    res.set_content(
+        reply.body.constData(), static_cast<size_t>(reply.body.size()), reply.contentType);
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::route(const httplib::Request& req,
-                                                const QJsonValue& body, const QString& base,
-                                                QJsonObject& event)
+ZoCloudSimServer::Reply ZoCloudSimServer::route(
+    const httplib::Request &req, const QJsonValue &body, const QString &base, QJsonObject &event)
 {
-    const std::string& path = req.path;
-    auto routeName = [&event](const char* name) {
+    const std::string &path = req.path;
+    auto routeName = [&event](const char *name) {
         event.insert(QStringLiteral("route"), QLatin1String(name));
     };
     if (req.method == "POST") {
@@ -293,8 +292,8 @@ ZoCloudSimServer::Reply ZoCloudSimServer::route(const httplib::Request& req,
         }
         if (p.startsWith(QLatin1String(kReleasesPrefix))) {
             routeName("archive");
-            return staticFile(QStringLiteral("releases"), p.mid(int(sizeof kReleasesPrefix) - 1),
-                              event);
+            return staticFile(
+                QStringLiteral("releases"), p.mid(int(sizeof kReleasesPrefix) - 1), event);
         }
         if (path == kReportsPath) {
             routeName("reports");
@@ -307,10 +306,10 @@ ZoCloudSimServer::Reply ZoCloudSimServer::route(const httplib::Request& req,
     return r;
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(const QJsonValue& body, const QString& base,
-                                                    QJsonObject& event)
+ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(
+    const QJsonValue &body, const QString &base, QJsonObject &event)
 {
-    auto refuse = [&event](const QString& problem) {
+    auto refuse = [&event](const QString &problem) {
         event.insert(QStringLiteral("problem"), problem);
         return envelope(400, problem, QJsonObject());
     };
@@ -338,17 +337,17 @@ ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(const QJsonValue& body, cons
     }
     const QJsonArray catalogues = doc.value(QStringLiteral("catalogues")).toArray();
     bool keyMismatch = false;
-    for (const QJsonValue& cv : catalogues) {
+    for (const QJsonValue &cv : catalogues) {
         const QJsonObject c = cv.toObject();
-        if (c.value(QStringLiteral("fid")).toInt(-1) != fid ||
-            c.value(QStringLiteral("branch")).toInt(-1) != branch)
+        if (c.value(QStringLiteral("fid")).toInt(-1) != fid
+            || c.value(QStringLiteral("branch")).toInt(-1) != branch)
             continue;
         if (branch == 3 && c.value(QStringLiteral("special")).toString() != special) {
             keyMismatch = true;
             continue;
         }
         QJsonArray out;
-        for (const QJsonValue& ev : c.value(QStringLiteral("firmwares")).toArray()) {
+        for (const QJsonValue &ev : c.value(QStringLiteral("firmwares")).toArray()) {
             QJsonObject e = ev.toObject();
             // File names become addresses on this server; literal "upgradePath"
             // and "path" values pass through untouched (to serve odd ones).
@@ -356,10 +355,10 @@ ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(const QJsonValue& body, cons
             const QString pathFile = e.take(QStringLiteral("pathFile")).toString();
             if (!e.contains(QStringLiteral("upgradePath")))
                 e.insert(QStringLiteral("upgradePath"),
-                         upgradeFile.isEmpty() ? QString() : fileUrl(base, kFilesPrefix, upgradeFile));
+                    upgradeFile.isEmpty() ? QString() : fileUrl(base, kFilesPrefix, upgradeFile));
             if (!e.contains(QStringLiteral("path")))
                 e.insert(QStringLiteral("path"),
-                         pathFile.isEmpty() ? QString() : fileUrl(base, kFilesPrefix, pathFile));
+                    pathFile.isEmpty() ? QString() : fileUrl(base, kFilesPrefix, pathFile));
             if (!e.contains(QStringLiteral("type")))
                 e.insert(QStringLiteral("type"), branch);
             out.append(e);
@@ -372,12 +371,13 @@ ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(const QJsonValue& body, cons
     if (keyMismatch)
         return envelope(403, QStringLiteral("custom branch key not recognised"), QJsonObject());
     return envelope(404, QStringLiteral("no firmware for fid %1 on branch %2").arg(fid).arg(branch),
-                    QJsonObject());
+        QJsonObject());
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::editVersion(const QJsonValue& body, QJsonObject& event)
+ZoCloudSimServer::Reply ZoCloudSimServer::editVersion(const QJsonValue &body, QJsonObject &event)
 {
-    static const QRegularExpression versionRe(QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
+    static const QRegularExpression versionRe(
+        QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
     static const QRegularExpression fidRe(QStringLiteral("^[0-9]{1,3}$"));
     QString problem;
     const QJsonObject q = body.toObject();
@@ -385,11 +385,11 @@ ZoCloudSimServer::Reply ZoCloudSimServer::editVersion(const QJsonValue& body, QJ
         problem = QStringLiteral("request body is not a JSON object");
     else if (!q.value(QStringLiteral("deviceID")).isString())
         problem = QStringLiteral("\"deviceID\" must be a string");
-    else if (!q.value(QStringLiteral("version")).isString() ||
-             !versionRe.match(q.value(QStringLiteral("version")).toString()).hasMatch())
+    else if (!q.value(QStringLiteral("version")).isString()
+        || !versionRe.match(q.value(QStringLiteral("version")).toString()).hasMatch())
         problem = QStringLiteral("\"version\" must be a string major.minor.revision");
-    else if (!q.value(QStringLiteral("fid")).isString() ||
-             !fidRe.match(q.value(QStringLiteral("fid")).toString()).hasMatch())
+    else if (!q.value(QStringLiteral("fid")).isString()
+        || !fidRe.match(q.value(QStringLiteral("fid")).toString()).hasMatch())
         problem = QStringLiteral("\"fid\" must be a decimal string");
 
     QJsonObject record = q;
@@ -407,10 +407,10 @@ ZoCloudSimServer::Reply ZoCloudSimServer::editVersion(const QJsonValue& body, QJ
     return envelope(200, QStringLiteral("success"), QJsonObject());
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::releaseCheck(const QJsonValue& body, const QString& base,
-                                                       QJsonObject& event)
+ZoCloudSimServer::Reply ZoCloudSimServer::releaseCheck(
+    const QJsonValue &body, const QString &base, QJsonObject &event)
 {
-    auto refuse = [&event](const QString& problem) {
+    auto refuse = [&event](const QString &problem) {
         event.insert(QStringLiteral("problem"), problem);
         return envelope(400, problem, QJsonObject());
     };
@@ -423,8 +423,8 @@ ZoCloudSimServer::Reply ZoCloudSimServer::releaseCheck(const QJsonValue& body, c
     QString code;
     if (q.contains(QStringLiteral("code"))) {
         // The updater leaves the member out when it has no code.
-        if (!q.value(QStringLiteral("code")).isString() ||
-            q.value(QStringLiteral("code")).toString().isEmpty())
+        if (!q.value(QStringLiteral("code")).isString()
+            || q.value(QStringLiteral("code")).toString().isEmpty())
             return refuse(QStringLiteral("\"code\" must be a non-empty string when present"));
         code = q.value(QStringLiteral("code")).toString();
     }
@@ -435,14 +435,14 @@ ZoCloudSimServer::Reply ZoCloudSimServer::releaseCheck(const QJsonValue& body, c
         event.insert(QStringLiteral("problem"), error);
         return envelope(500, error, QJsonObject());
     }
-    for (const QJsonValue& rv : doc.value(QStringLiteral("releases")).toArray()) {
+    for (const QJsonValue &rv : doc.value(QStringLiteral("releases")).toArray()) {
         QJsonObject r = rv.toObject();
         const QJsonObject match = r.take(QStringLiteral("match")).toObject();
-        if (match.contains(QStringLiteral("key")) &&
-            match.value(QStringLiteral("key")).toInt(key + 1) != key)
+        if (match.contains(QStringLiteral("key"))
+            && match.value(QStringLiteral("key")).toInt(key + 1) != key)
             continue;
-        if (match.contains(QStringLiteral("code")) &&
-            match.value(QStringLiteral("code")).toString() != code)
+        if (match.contains(QStringLiteral("code"))
+            && match.value(QStringLiteral("code")).toString() != code)
             continue;
         const QString archive = r.take(QStringLiteral("archive")).toString();
         if (!r.contains(QStringLiteral("url")) && !archive.isEmpty())
@@ -453,8 +453,8 @@ ZoCloudSimServer::Reply ZoCloudSimServer::releaseCheck(const QJsonValue& body, c
     return envelope(200, QStringLiteral("no release for this channel"), QJsonObject());
 }
 
-ZoCloudSimServer::Reply ZoCloudSimServer::staticFile(const QString& dir, const QString& name,
-                                                     QJsonObject& event)
+ZoCloudSimServer::Reply ZoCloudSimServer::staticFile(
+    const QString &dir, const QString &name, QJsonObject &event)
 {
     QFile file;
     if (isPlainName(name))
@@ -468,8 +468,8 @@ ZoCloudSimServer::Reply ZoCloudSimServer::staticFile(const QString& dir, const Q
     Reply r;
     r.body = file.readAll();
     r.contentType = name.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive)
-                        ? "application/zip"
-                        : "application/octet-stream";
+        ? "application/zip"
+        : "application/octet-stream";
     return r;
 }
 

@@ -17,7 +17,7 @@ namespace httplib {
 class Server;
 struct Request;
 struct Response;
-}  // namespace httplib
+} // namespace httplib
 
 class ZoSimEventLog;
 class ZoSimFaultTable;
@@ -39,19 +39,19 @@ public:
     struct Options
     {
         QString root;
-        QString baseUrl;  // put into replies instead of the request's own address
+        QString baseUrl; // put into replies instead of the request's own address
         bool https = false;
         QString certFile;
         QString keyFile;
-        int port = 0;     // 0: any free port
+        int port = 0; // 0: any free port
     };
 
-    ZoCloudSimServer(Options options, ZoSimFaultTable* faults, ZoSimEventLog* log);
+    ZoCloudSimServer(Options options, ZoSimFaultTable *faults, ZoSimEventLog *log);
     ~ZoCloudSimServer();
-    ZoCloudSimServer(const ZoCloudSimServer&) = delete;
-    ZoCloudSimServer& operator=(const ZoCloudSimServer&) = delete;
+    ZoCloudSimServer(const ZoCloudSimServer &) = delete;
+    ZoCloudSimServer &operator=(const ZoCloudSimServer &) = delete;
 
-    bool bind(QString* error);
+    bool bind(QString *error);
     int port() const { return m_port; }
     QString scheme() const;
     // Serves until stop(); false when the listener failed.
@@ -65,32 +65,32 @@ private:
         int status = 200;
         QByteArray body;
         std::string contentType;
-        bool envelope = false;  // a JSON "status"/"message"/"data" reply
-        int apiStatus = 0;      // its "status"
+        bool envelope = false; // a JSON "status"/"message"/"data" reply
+        int apiStatus = 0; // its "status"
     };
 
-    void handle(const httplib::Request& req, httplib::Response& res);
-    Reply route(const httplib::Request& req, const QJsonValue& body, const QString& base,
-                QJsonObject& event);
-    Reply catalogue(const QJsonValue& body, const QString& base, QJsonObject& event);
-    Reply editVersion(const QJsonValue& body, QJsonObject& event);
-    Reply releaseCheck(const QJsonValue& body, const QString& base, QJsonObject& event);
-    Reply staticFile(const QString& dir, const QString& name, QJsonObject& event);
+    void handle(const httplib::Request &req, httplib::Response &res);
+    Reply route(const httplib::Request &req, const QJsonValue &body, const QString &base,
+        QJsonObject &event);
+    Reply catalogue(const QJsonValue &body, const QString &base, QJsonObject &event);
+    Reply editVersion(const QJsonValue &body, QJsonObject &event);
+    Reply releaseCheck(const QJsonValue &body, const QString &base, QJsonObject &event);
+    Reply staticFile(const QString &dir, const QString &name, QJsonObject &event);
     Reply reports();
-    QString baseUrl(const httplib::Request& req) const;
-    bool readJsonFile(const QString& name, QJsonObject* out, QString* error) const;
+    QString baseUrl(const httplib::Request &req) const;
+    bool readJsonFile(const QString &name, QJsonObject *out, QString *error) const;
     // false when the simulator is stopping
     bool pause(std::chrono::milliseconds span);
 
-    static Reply envelope(int status, const QString& message, const QJsonValue& data);
+    static Reply envelope(int status, const QString &message, const QJsonValue &data);
 
     Options m_options;
-    ZoSimFaultTable* m_faults;
-    ZoSimEventLog* m_log;
+    ZoSimFaultTable *m_faults;
+    ZoSimEventLog *m_log;
     std::unique_ptr<httplib::Server> m_server;
     int m_port = 0;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<qint64> m_seq{0};
+    std::atomic<bool> m_stopping {false};
+    std::atomic<qint64> m_seq {0};
     std::mutex m_waitMutex;
     std::condition_variable m_wake;
     std::mutex m_reportsMutex;

@@ -2,7 +2,11 @@
 
 #include <QJsonDocument>
 
-ZoSimEventLog::ZoSimEventLog() : m_file(stdout), m_start(std::chrono::steady_clock::now()) {}
+ZoSimEventLog::ZoSimEventLog()
+    : m_file(stdout)
+    , m_start(std::chrono::steady_clock::now())
+{
+}
 
 ZoSimEventLog::~ZoSimEventLog()
 {
@@ -10,11 +14,11 @@ ZoSimEventLog::~ZoSimEventLog()
         std::fclose(m_file);
 }
 
-bool ZoSimEventLog::open(const QString& path, QString* error)
+bool ZoSimEventLog::open(const QString &path, QString *error)
 {
     if (path.isEmpty())
         return true;
-    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "a");
+    std::FILE *f = std::fopen(path.toLocal8Bit().constData(), "a");
     if (!f) {
         if (error)
             *error = QStringLiteral("cannot open log file %1").arg(path);

@@ -15,18 +15,18 @@ class ZoSimEventLog
 public:
     ZoSimEventLog();
     ~ZoSimEventLog();
-    ZoSimEventLog(const ZoSimEventLog&) = delete;
-    ZoSimEventLog& operator=(const ZoSimEventLog&) = delete;
+    ZoSimEventLog(const ZoSimEventLog &) = delete;
+    ZoSimEventLog &operator=(const ZoSimEventLog &) = delete;
 
     // Empty path: standard output.
-    bool open(const QString& path, QString* error);
+    bool open(const QString &path, QString *error);
 
     // Adds "t" (milliseconds since start) and writes the event.
     void write(QJsonObject event);
 
 private:
     std::mutex m_mutex;
-    std::FILE* m_file = nullptr;
+    std::FILE *m_file = nullptr;
     bool m_ownsFile = false;
     std::chrono::steady_clock::time_point m_start;
 };

@@ -6,7 +6,7 @@
 
 namespace {
 
-bool readInt(const QJsonValue& v, int minimum, int* out)
+bool readInt(const QJsonValue &v, int minimum, int *out)
 {
     if (!v.isDouble())
         return false;
@@ -17,7 +17,7 @@ bool readInt(const QJsonValue& v, int minimum, int* out)
     return true;
 }
 
-bool readFlag(const QJsonValue& v, bool* out)
+bool readFlag(const QJsonValue &v, bool *out)
 {
     if (v.isBool()) {
         *out = v.toBool();
@@ -26,7 +26,7 @@ bool readFlag(const QJsonValue& v, bool* out)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 QString ZoSimFault::describe() const
 {
@@ -44,11 +44,12 @@ QString ZoSimFault::describe() const
     if (malformed)
         parts << QStringLiteral("malformed");
     if (drop)
-        parts << (dropAfter >= 0 ? QStringLiteral("drop=%1").arg(dropAfter) : QStringLiteral("drop"));
+        parts << (dropAfter >= 0 ? QStringLiteral("drop=%1").arg(dropAfter)
+                                 : QStringLiteral("drop"));
     return parts.join(QLatin1Char(','));
 }
 
-bool ZoSimFaultTable::loadFile(const QString& path, QString* error)
+bool ZoSimFaultTable::loadFile(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -80,7 +81,7 @@ bool ZoSimFaultTable::loadFile(const QString& path, QString* error)
     return true;
 }
 
-bool ZoSimFaultTable::addRule(const QString& pattern, const QJsonObject& spec, QString* error)
+bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &spec, QString *error)
 {
     Rule rule;
     rule.pattern = pattern;
@@ -93,8 +94,8 @@ bool ZoSimFaultTable::addRule(const QString& pattern, const QJsonObject& spec, Q
         return false;
     }
     for (auto it = spec.begin(); it != spec.end(); ++it) {
-        const QString& k = it.key();
-        const QJsonValue& v = it.value();
+        const QString &k = it.key();
+        const QJsonValue &v = it.value();
         bool ok = false;
         if (k == QLatin1String("delay"))
             ok = readInt(v, 0, &rule.fault.delayMs);
@@ -133,7 +134,7 @@ bool ZoSimFaultTable::addRule(const QString& pattern, const QJsonObject& spec, Q
     return true;
 }
 
-bool ZoSimFaultTable::addFlag(const QString& flag, QString* error)
+bool ZoSimFaultTable::addFlag(const QString &flag, QString *error)
 {
     const int colon = flag.indexOf(QLatin1Char(':'));
     if (colon <= 0) {
@@ -142,7 +143,7 @@ bool ZoSimFaultTable::addFlag(const QString& flag, QString* error)
     }
     QJsonObject spec;
     const QStringList kinds = flag.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString& kind : kinds) {
+    for (const QString &kind : kinds) {
         const int eq = kind.indexOf(QLatin1Char('='));
         const QString name = eq < 0 ? kind : kind.left(eq);
         if (eq < 0) {
@@ -160,19 +161,19 @@ bool ZoSimFaultTable::addFlag(const QString& flag, QString* error)
     return addRule(flag.left(colon), spec, error);
 }
 
-ZoSimFault ZoSimFaultTable::take(const std::string& path)
+ZoSimFault ZoSimFaultTable::take(const std::string &path)
 {
     const QString p = QString::fromStdString(path);
     std::lock_guard<std::mutex> lock(m_mutex);
-    Rule* best = nullptr;
-    for (Rule& r : m_rules) {
+    Rule *best = nullptr;
+    for (Rule &r : m_rules) {
         if (r.times > 0 && r.used >= r.times)
             continue;
         const bool hit = r.prefix ? p.startsWith(r.pattern) : p == r.pattern;
         if (!hit)
             continue;
-        if (!best || (!r.prefix && best->prefix) ||
-            (r.prefix == best->prefix && r.pattern.size() > best->pattern.size()))
+        if (!best || (!r.prefix && best->prefix)
+            || (r.prefix == best->prefix && r.pattern.size() > best->pattern.size()))
             best = &r;
     }
     if (!best)

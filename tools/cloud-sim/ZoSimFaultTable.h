@@ -12,19 +12,19 @@
 // (empty, malformed, drop).
 struct ZoSimFault
 {
-    int delayMs = 0;      // wait before answering
-    int hangSec = 0;      // send nothing for this long, then close without a reply
-    int httpStatus = 0;   // answer with this HTTP status and an error envelope
-    int apiStatus = 0;    // keep HTTP 200 but put this into the envelope's "status"
+    int delayMs = 0; // wait before answering
+    int hangSec = 0; // send nothing for this long, then close without a reply
+    int httpStatus = 0; // answer with this HTTP status and an error envelope
+    int apiStatus = 0; // keep HTTP 200 but put this into the envelope's "status"
     bool emptyBody = false;
-    bool malformed = false;  // cut the body in half (a JSON reply no longer parses)
-    bool drop = false;       // announce the full length, send part of it, close
-    qint64 dropAfter = -1;   // bytes sent before the close; -1: half the body
+    bool malformed = false; // cut the body in half (a JSON reply no longer parses)
+    bool drop = false; // announce the full length, send part of it, close
+    qint64 dropAfter = -1; // bytes sent before the close; -1: half the body
 
     bool any() const
     {
-        return delayMs > 0 || hangSec > 0 || httpStatus > 0 || apiStatus > 0 || emptyBody ||
-               malformed || drop;
+        return delayMs > 0 || hangSec > 0 || httpStatus > 0 || apiStatus > 0 || emptyBody
+            || malformed || drop;
     }
     QString describe() const;
 };
@@ -38,13 +38,13 @@ public:
     // {"faults": {"<pattern>": {"delay": 500, "hang": 30, "status": 503,
     //  "apiStatus": 500, "empty": true, "malformed": true, "drop": true | <bytes>,
     //  "times": 1}}}
-    bool loadFile(const QString& path, QString* error);
-    bool addRule(const QString& pattern, const QJsonObject& spec, QString* error);
+    bool loadFile(const QString &path, QString *error);
+    bool addRule(const QString &pattern, const QJsonObject &spec, QString *error);
     // "<pattern>:kind[=value][,kind[=value]...]", the same kinds as the file.
-    bool addFlag(const QString& flag, QString* error);
+    bool addFlag(const QString &flag, QString *error);
 
     // The fault for one request to path; uses up one of a limited rule's turns.
-    ZoSimFault take(const std::string& path);
+    ZoSimFault take(const std::string &path);
 
 private:
     struct Rule
@@ -52,7 +52,7 @@ private:
         QString pattern;
         bool prefix = false;
         ZoSimFault fault;
-        int times = 0;  // 0: every request
+        int times = 0; // 0: every request
         int used = 0;
     };
     std::mutex m_mutex;

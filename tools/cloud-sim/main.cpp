@@ -15,24 +15,24 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <mutex>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <pthread.h>
 #include <thread>
 
 namespace {
 
-int fail(const QString& text)
+int fail(const QString &text)
 {
     std::fprintf(stderr, "tolvane-cloud-sim: %s\n", text.toLocal8Bit().constData());
     return 2;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char* argv[])
+int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tolvane-cloud-sim"));
@@ -43,37 +43,32 @@ int main(int argc, char* argv[])
         "release archives on 127.0.0.1. Prints \"LISTENING <port>\" as its first line."));
     parser.addHelpOption();
     const QCommandLineOption portOpt(QStringLiteral("port"),
-                                     QStringLiteral("TCP port on 127.0.0.1 (0: any free port)."),
-                                     QStringLiteral("N"), QStringLiteral("0"));
+        QStringLiteral("TCP port on 127.0.0.1 (0: any free port)."), QStringLiteral("N"),
+        QStringLiteral("0"));
     const QCommandLineOption rootOpt(QStringLiteral("root"),
-                                     QStringLiteral("Served directory (catalog.json, releases.json, "
-                                                    "files/, releases/)."),
-                                     QStringLiteral("DIR"));
+        QStringLiteral("Served directory (catalog.json, releases.json, "
+                       "files/, releases/)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption httpsOpt(QStringLiteral("https"), QStringLiteral("Serve HTTPS."));
     const QCommandLineOption certOpt(QStringLiteral("cert"),
-                                     QStringLiteral("PEM certificate for --https."),
-                                     QStringLiteral("FILE"));
+        QStringLiteral("PEM certificate for --https."), QStringLiteral("FILE"));
     const QCommandLineOption keyOpt(QStringLiteral("key"),
-                                    QStringLiteral("PEM private key for --https."),
-                                    QStringLiteral("FILE"));
+        QStringLiteral("PEM private key for --https."), QStringLiteral("FILE"));
     const QCommandLineOption baseOpt(QStringLiteral("base-url"),
-                                     QStringLiteral("Address written into replies instead of the "
-                                                    "one the client used."),
-                                     QStringLiteral("URL"));
+        QStringLiteral("Address written into replies instead of the "
+                       "one the client used."),
+        QStringLiteral("URL"));
     const QCommandLineOption logOpt(QStringLiteral("log"),
-                                    QStringLiteral("Event log (JSON lines), default standard output."),
-                                    QStringLiteral("FILE"));
+        QStringLiteral("Event log (JSON lines), default standard output."), QStringLiteral("FILE"));
     const QCommandLineOption configOpt(QStringLiteral("config"),
-                                       QStringLiteral("JSON file with a \"faults\" section."),
-                                       QStringLiteral("FILE"));
-    const QCommandLineOption faultOpt(
-        QStringLiteral("fault"),
+        QStringLiteral("JSON file with a \"faults\" section."), QStringLiteral("FILE"));
+    const QCommandLineOption faultOpt(QStringLiteral("fault"),
         QStringLiteral("Fault for a path, PATH:kind[=value][,...]; kinds delay=MS, hang=S, "
                        "status=CODE, apiStatus=CODE, empty, malformed, drop[=BYTES], times=N. "
                        "Repeatable; PATH may end in *."),
         QStringLiteral("SPEC"));
-    parser.addOptions({portOpt, rootOpt, httpsOpt, certOpt, keyOpt, baseOpt, logOpt, configOpt,
-                       faultOpt});
+    parser.addOptions(
+        {portOpt, rootOpt, httpsOpt, certOpt, keyOpt, baseOpt, logOpt, configOpt, faultOpt});
     parser.process(app);
 
     bool ok = false;
@@ -98,7 +93,7 @@ int main(int argc, char* argv[])
     QString error;
     if (parser.isSet(configOpt) && !faults.loadFile(parser.value(configOpt), &error))
         return fail(error);
-    for (const QString& spec : parser.values(faultOpt))
+    for (const QString &spec : parser.values(faultOpt))
         if (!faults.addFlag(spec, &error))
             return fail(error);
 
@@ -133,8 +128,8 @@ int main(int argc, char* argv[])
     // httplib's stop() waits for idle keep-alive connections to time out;
     // a stopped simulator should go at once, so that wait is bounded.
     const pthread_t mainThread = pthread_self();
-    std::atomic<bool> listenerDone{false};
-    std::atomic<bool> served{false};
+    std::atomic<bool> listenerDone {false};
+    std::atomic<bool> served {false};
     std::mutex doneMutex;
     std::condition_variable doneCv;
     std::thread listener([&] {
@@ -144,7 +139,7 @@ int main(int argc, char* argv[])
             listenerDone = true;
         }
         doneCv.notify_all();
-        pthread_kill(mainThread, SIGTERM);  // wakes sigwait when the listener failed
+        pthread_kill(mainThread, SIGTERM); // wakes sigwait when the listener failed
     });
     int sig = 0;
     sigwait(&stopSignals, &sig);
@@ -153,7 +148,8 @@ int main(int argc, char* argv[])
     bool joined = false;
     {
         std::unique_lock<std::mutex> lock(doneMutex);
-        joined = doneCv.wait_for(lock, std::chrono::milliseconds(300), [&] { return listenerDone.load(); });
+        joined = doneCv.wait_for(
+            lock, std::chrono::milliseconds(300), [&] { return listenerDone.load(); });
     }
     QJsonObject stopped;
     stopped.insert(QStringLiteral("event"), QStringLiteral("stopped"));

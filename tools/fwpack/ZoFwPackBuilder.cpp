@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-void ZoFwPackBuilder::setCompileTime(quint16 year, quint8 month, quint8 day, quint8 hour,
-                                     quint8 minute, quint8 second)
+void ZoFwPackBuilder::setCompileTime(
+    quint16 year, quint8 month, quint8 day, quint8 hour, quint8 minute, quint8 second)
 {
     m_time[0] = quint8(year & 0xFF);
     m_time[1] = quint8(year >> 8);

@@ -26,8 +26,8 @@ public:
         m_minor = minor;
         m_revision = revision;
     }
-    void setCompileTime(quint16 year, quint8 month, quint8 day, quint8 hour, quint8 minute,
-                        quint8 second);
+    void setCompileTime(
+        quint16 year, quint8 month, quint8 day, quint8 hour, quint8 minute, quint8 second);
     // Writes this value into the length field instead of the image's size,
     // for files whose header and body disagree.
     void overrideLengthField(quint32 length)
@@ -37,7 +37,10 @@ public:
     }
 
     QByteArray header(quint32 imageLength) const;
-    QByteArray build(const QByteArray& image) const { return header(quint32(image.size())) + image; }
+    QByteArray build(const QByteArray &image) const
+    {
+        return header(quint32(image.size())) + image;
+    }
 
     // Deterministic image bytes: SplitMix64 seeded with seed, each 64-bit
     // output written little-endian, the last one cut to fit.
@@ -48,7 +51,7 @@ private:
     quint8 m_major = 0;
     quint8 m_minor = 0;
     quint8 m_revision = 0;
-    quint8 m_time[7] = {0xEA, 0x07, 1, 1, 0, 0, 0};  // 2026-01-01 00:00:00
+    quint8 m_time[7] = {0xEA, 0x07, 1, 1, 0, 0, 0}; // 2026-01-01 00:00:00
     quint32 m_lengthOverride = 0;
     bool m_hasLengthOverride = false;
 };

@@ -17,13 +17,13 @@ namespace {
 
 constexpr qint64 kMaxImage = 256LL * 1024 * 1024;
 
-int fail(const QString& text)
+int fail(const QString &text)
 {
     std::fprintf(stderr, "tolvane-fwpack: %s\n", text.toLocal8Bit().constData());
     return 2;
 }
 
-bool parseByte(const QString& text, quint8* out)
+bool parseByte(const QString &text, quint8 *out)
 {
     bool ok = false;
     const uint v = text.toUInt(&ok, 0);
@@ -33,9 +33,9 @@ bool parseByte(const QString& text, quint8* out)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char* argv[])
+int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tolvane-fwpack"));
@@ -45,32 +45,29 @@ int main(int argc, char* argv[])
         "Builds a firmware file: 48-byte header (image length at 16, type and version at 22, "
         "compile time at 30) followed by the image."));
     parser.addHelpOption();
-    const QCommandLineOption outOpt(QStringLiteral("o"), QStringLiteral("Output file."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption outOpt(
+        QStringLiteral("o"), QStringLiteral("Output file."), QStringLiteral("FILE"));
     const QCommandLineOption typeOpt(QStringLiteral("type"),
-                                     QStringLiteral("Device type code 0..255 (header byte 22)."),
-                                     QStringLiteral("T"));
+        QStringLiteral("Device type code 0..255 (header byte 22)."), QStringLiteral("T"));
     const QCommandLineOption versionOpt(QStringLiteral("version"),
-                                        QStringLiteral("Firmware version major.minor.revision."),
-                                        QStringLiteral("V"));
+        QStringLiteral("Firmware version major.minor.revision."), QStringLiteral("V"));
     const QCommandLineOption timeOpt(QStringLiteral("compile-time"),
-                                     QStringLiteral("Compile time \"yyyy-MM-dd HH:mm:ss\" "
-                                                    "(default 2026-01-01 00:00:00)."),
-                                     QStringLiteral("TIME"));
+        QStringLiteral("Compile time \"yyyy-MM-dd HH:mm:ss\" "
+                       "(default 2026-01-01 00:00:00)."),
+        QStringLiteral("TIME"));
     const QCommandLineOption imageOpt(QStringLiteral("image"),
-                                      QStringLiteral("Take the image from this file."),
-                                      QStringLiteral("FILE"));
+        QStringLiteral("Take the image from this file."), QStringLiteral("FILE"));
     const QCommandLineOption sizeOpt(QStringLiteral("size"),
-                                     QStringLiteral("Pseudo-random image of N bytes."),
-                                     QStringLiteral("N"));
+        QStringLiteral("Pseudo-random image of N bytes."), QStringLiteral("N"));
     const QCommandLineOption seedOpt(QStringLiteral("seed"),
-                                     QStringLiteral("Seed of the pseudo-random image (default 0)."),
-                                     QStringLiteral("S"), QStringLiteral("0"));
+        QStringLiteral("Seed of the pseudo-random image (default 0)."), QStringLiteral("S"),
+        QStringLiteral("0"));
     const QCommandLineOption lengthOpt(QStringLiteral("length-field"),
-                                       QStringLiteral("Write N into the length field instead of "
-                                                      "the image size."),
-                                       QStringLiteral("N"));
-    parser.addOptions({outOpt, typeOpt, versionOpt, timeOpt, imageOpt, sizeOpt, seedOpt, lengthOpt});
+        QStringLiteral("Write N into the length field instead of "
+                       "the image size."),
+        QStringLiteral("N"));
+    parser.addOptions(
+        {outOpt, typeOpt, versionOpt, timeOpt, imageOpt, sizeOpt, seedOpt, lengthOpt});
     parser.process(app);
 
     if (!parser.isSet(outOpt))
@@ -86,8 +83,8 @@ int main(int argc, char* argv[])
 
     const QStringList parts = parser.value(versionOpt).split(QLatin1Char('.'));
     quint8 v[3] = {0, 0, 0};
-    if (parts.size() != 3 || !parseByte(parts[0], &v[0]) || !parseByte(parts[1], &v[1]) ||
-        !parseByte(parts[2], &v[2]))
+    if (parts.size() != 3 || !parseByte(parts[0], &v[0]) || !parseByte(parts[1], &v[1])
+        || !parseByte(parts[2], &v[2]))
         return fail(QStringLiteral("--version needs major.minor.revision, each 0..255"));
     builder.setVersion(v[0], v[1], v[2]);
 
@@ -98,8 +95,8 @@ int main(int argc, char* argv[])
         if (!t.isValid() || t.date().year() < 0 || t.date().year() > 65535)
             return fail(QStringLiteral("--compile-time needs \"yyyy-MM-dd HH:mm:ss\""));
         builder.setCompileTime(quint16(t.date().year()), quint8(t.date().month()),
-                               quint8(t.date().day()), quint8(t.time().hour()),
-                               quint8(t.time().minute()), quint8(t.time().second()));
+            quint8(t.date().day()), quint8(t.time().hour()), quint8(t.time().minute()),
+            quint8(t.time().second()));
     }
 
     QByteArray image;
@@ -134,8 +131,8 @@ int main(int argc, char* argv[])
 
     // The aircraft simulator logs the same digest of what it received.
     std::printf("%s: %d header + %d image bytes, type %u, version %u.%u.%u, image sha256 %s\n",
-                parser.value(outOpt).toLocal8Bit().constData(), ZoFwPackBuilder::kHeaderSize,
-                image.size(), type, v[0], v[1], v[2],
-                QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex().constData());
+        parser.value(outOpt).toLocal8Bit().constData(), ZoFwPackBuilder::kHeaderSize, image.size(),
+        type, v[0], v[1], v[2],
+        QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex().constData());
     return 0;
 }
