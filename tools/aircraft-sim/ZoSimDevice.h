@@ -44,6 +44,7 @@ public:
     bool inBootloader() const { return m_state != State::Application; }
     bool transferActive() const { return m_image.active(); }
     const uint8_t *version() const { return m_version; } // type, major, minor, revision
+    QByteArray versionBytes() const { return QByteArray(reinterpret_cast<const char *>(m_version), 4); }
     const uint8_t *compileTime() const { return m_compileTime; }
     uint16_t serial() const { return m_serial; }
     const QByteArray &eid() const { return m_eid; }

@@ -57,8 +57,12 @@ ZoSimImageAssembler::BlockKind ZoSimImageAssembler::addBlock(uint16_t index, con
         return kind;
     const uint32_t end = offset + uint32_t(length);
     if (end > uint32_t(m_data.size())) {
+        // QByteArray::resize leaves the new bytes undefined; gaps must read as zero.
+        const int old = m_data.size();
         m_data.resize(int(end));
         m_covered.resize(int(end));
+        std::memset(m_data.data() + old, 0, size_t(int(end) - old));
+        std::memset(m_covered.data() + old, 0, size_t(int(end) - old));
     }
     uint8_t *dst = reinterpret_cast<uint8_t *>(m_data.data()) + offset;
     std::memcpy(dst, encrypted, length);

@@ -1,0 +1,235 @@
+// Every failure switch of the aircraft simulator, observed to act.
+
+#include "AcSimRig.h"
+
+#include "ZoSimTcpLink.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kKey = hexBytes("00112233445566778899AABBCCDDEEFF");
+
+QByteArray coreKeyFrame()
+{
+    const uint8_t ver[4] = {80, 2, 20, 0};
+    const uint8_t tm[7] = {0xE9, 0x07, 1, 1, 1, 1, 1};
+    return bootRequest('!', keyPayload(kKey, firmwareHeader(1024, ver, tm)));
+}
+
+QByteArray coreBlock(int index)
+{
+    const QByteArray idx = QByteArray().append(char(index & 0xFF)).append(char(index >> 8));
+    return bootRequest('1', idx + encrypt(kKey, testImage(128, index)));
+}
+
+// Block index of a core acknowledgement, -1 for anything else.
+int ackIndex(const QByteArray &f)
+{
+    if (f.size() != 9 || uint8_t(f[5]) != 0x81 || f[6] != '1')
+        return -1;
+    return uint8_t(f[7]) | (uint8_t(f[8]) << 8);
+}
+
+void enterAndErase(AcSimRig &rig)
+{
+    rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
+    rig.send(coreKeyFrame());
+}
+
+// Sends blocks 0, 4, 8, ... and returns the acknowledged indices.
+QList<int> sendBlocks(AcSimRig &rig, int count)
+{
+    QList<int> acked;
+    for (int i = 0; i < count; ++i) {
+        rig.send(coreBlock(i * 4));
+        const int a = ackIndex(rig.take(80));
+        if (a >= 0)
+            acked << a;
+    }
+    return acked;
+}
+
+} // namespace
+
+class tst_AcSimFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void blockFaults_data();
+    void blockFaults();
+    void corruptEveryNthReply();
+    void latencyPerDevice();
+    void neverAckErase();
+    void refuseKey_data();
+    void refuseKey();
+    void closeTcpAfterBlocks();
+    void faultSpecs_data();
+    void faultSpecs();
+};
+
+void tst_AcSimFaults::blockFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QList<int>>("acked");
+    QTest::newRow("none") << QString() << QList<int>{0, 4, 8, 12, 16};
+    QTest::newRow("drop every 2nd ack") << "drop-ack-every=2" << QList<int>{0, 8, 16};
+    QTest::newRow("stall after 2 blocks") << "core:stall-after-blocks=2" << QList<int>{0, 4};
+    QTest::newRow("stall after 0 blocks") << "stall-after-blocks=0" << QList<int>{};
+    QTest::newRow("other device's fault") << "38:drop-ack-every=1" << QList<int>{0, 4, 8, 12, 16};
+}
+
+void tst_AcSimFaults::blockFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QList<int>, acked);
+    ZoSimScenario sc = rigScenario();
+    if (!fault.isEmpty())
+        QVERIFY(sc.addFault(fault, nullptr));
+    AcSimRig rig(sc);
+    enterAndErase(rig);
+    QCOMPARE(rig.take(), hexBytes("EB 90 07 7F 58 81 21"));
+    QCOMPARE(sendBlocks(rig, 5), acked);
+    if (fault.contains(QLatin1String("stall-after-blocks=2"))) {
+        // A new key frame starts a new transfer and the device answers again.
+        rig.send(coreKeyFrame());
+        QCOMPARE(rig.take(), hexBytes("EB 90 07 7F 58 81 21"));
+        rig.send(coreBlock(0));
+        QCOMPARE(ackIndex(rig.take()), 0);
+    }
+}
+
+void tst_AcSimFaults::corruptEveryNthReply()
+{
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(QStringLiteral("corrupt-every=3"), nullptr));
+    AcSimRig rig(sc);
+    const QByteArray good = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
+    QList<QByteArray> replies;
+    for (int i = 0; i < 6; ++i) {
+        rig.send(hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"));
+        replies << rig.take();
+    }
+    QByteArray bad = good;
+    bad[8] = char(0x03 ^ 0x5A); // the last data byte, so the CRC no longer holds
+    QCOMPARE(replies, (QList<QByteArray>{good, good, bad, good, good, bad}));
+    QCOMPARE(rig.eventsOf(QStringLiteral("fault")).size(), 2);
+}
+
+void tst_AcSimFaults::latencyPerDevice()
+{
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(QStringLiteral("38.0:latency-ms=150"), nullptr));
+    AcSimRig rig(sc);
+    QElapsedTimer t;
+    t.start();
+    rig.send(canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00")));
+    rig.send(hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"));
+    // The core is not delayed, so its reply overtakes the module's.
+    QCOMPARE(rig.take(), hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38"));
+    QVERIFY(t.elapsed() < 100);
+    const QByteArray module = rig.take(1000);
+    QCOMPARE(module, hexBytes("AB 0E 0E 5F 0A F1 00 26 10 34 12 03 01 00 00 6D 8A"));
+    QVERIFY2(t.elapsed() >= 149, qPrintable(QString::number(t.elapsed())));
+}
+
+void tst_AcSimFaults::neverAckErase()
+{
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(QStringLiteral("core:never-ack-erase"), nullptr));
+    AcSimRig rig(sc);
+    enterAndErase(rig);
+    QVERIFY(rig.take(150).isEmpty());
+    QCOMPARE(rig.aircraft->core()->state(), ZoSimDevice::State::Bootloader);
+    // The erase did happen: the blocks are taken as usual.
+    QCOMPARE(sendBlocks(rig, 2), (QList<int>{0, 4}));
+}
+
+void tst_AcSimFaults::refuseKey_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("coreEnters");
+    QTest::addColumn<bool>("kind3Enters");
+    QTest::addColumn<bool>("kind4Enters");
+    QTest::newRow("global") << "refuse-key" << false << false << false;
+    QTest::newRow("one module") << "79.2:refuse-key" << true << false << true;
+    QTest::newRow("by type") << "77:refuse-key=true" << true << true << false;
+}
+
+void tst_AcSimFaults::refuseKey()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, coreEnters);
+    QFETCH(bool, kind3Enters);
+    QFETCH(bool, kind4Enters);
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(fault, nullptr));
+    AcSimRig rig(sc);
+    const QByteArray key6 = hexBytes("6A 0C E3 51 97 4B");
+    rig.send(canSend(0x06F8, hexBytes("4F 02") + key6));
+    rig.send(busSend(0xFB, hexBytes("4D 01") + key6));
+    rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
+    QCOMPARE(rig.aircraft->core()->inBootloader(), coreEnters);
+    QCOMPARE(rig.aircraft->module(79, 2)->inBootloader(), kind3Enters);
+    QCOMPARE(rig.aircraft->module(77, 1)->inBootloader(), kind4Enters);
+}
+
+void tst_AcSimFaults::closeTcpAfterBlocks()
+{
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(QStringLiteral("close-after-blocks=2"), nullptr));
+    ZoSimEventLog log;
+    log.setSilent(true);
+    ZoSimAircraft aircraft(sc, &log);
+    ZoSimTcpLink tcp(&aircraft, &log);
+    QString error;
+    QVERIFY2(tcp.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    QVERIFY(!tcp.listen(QHostAddress(QStringLiteral("10.0.0.1")), 0, &error)); // loopback only
+
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, tcp.port());
+    QVERIFY(s.waitForConnected(2000));
+    QTRY_COMPARE(tcp.clientCount(), 1);
+    s.write(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")) + coreKeyFrame());
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll()).size() >= 7, 2000);
+    QCOMPARE(got, hexBytes("EB 90 07 7F 58 81 21"));
+    got.clear();
+    s.write(coreBlock(0) + coreBlock(4));
+    QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 2000);
+    got += s.readAll();
+    // Both acknowledgements made it out before the line was cut.
+    QCOMPARE(got.size(), 18);
+    QCOMPARE(ackIndex(got.mid(9)), 4);
+    QTRY_COMPARE(tcp.clientCount(), 0);
+}
+
+void tst_AcSimFaults::faultSpecs_data()
+{
+    QTest::addColumn<QString>("spec");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("global count") << "drop-ack-every=3" << true;
+    QTest::newRow("json name") << "latencyMs=5" << true;
+    QTest::newRow("flag without value") << "never-ack-erase" << true;
+    QTest::newRow("module by name") << "77.1:corrupt-every=2" << true;
+    QTest::newRow("unknown fault") << "explode=1" << false;
+    QTest::newRow("negative count") << "drop-ack-every=-1" << false;
+    QTest::newRow("not a number") << "latency-ms=soon" << false;
+    QTest::newRow("bool with junk") << "refuse-key=maybe" << false;
+    QTest::newRow("unknown device") << "12.3:refuse-key" << false;
+}
+
+void tst_AcSimFaults::faultSpecs()
+{
+    QFETCH(QString, spec);
+    QFETCH(bool, ok);
+    ZoSimScenario sc = rigScenario();
+    QString error;
+    QCOMPARE(sc.addFault(spec, &error), ok);
+    QCOMPARE(error.isEmpty(), ok);
+}
+
+QTEST_GUILESS_MAIN(tst_AcSimFaults)
+#include "tst_acsimfaults.moc"

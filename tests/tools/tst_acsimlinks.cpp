@@ -1,0 +1,377 @@
+// The aircraft simulator's links (paced pty, UDP, GCPM listener), its
+// scenario files and its command line.
+
+#include "AcSimRig.h"
+
+#include "ZoSimGcpmListener.h"
+#include "ZoSimPtyLink.h"
+#include "ZoSimUdpLink.h"
+
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+int openSlave(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        struct termios tio;
+        ::tcgetattr(fd, &tio);
+        cfmakeraw(&tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    return fd;
+}
+
+// Reads until count bytes came or timeoutMs passed; stamps the last byte.
+QByteArray readFd(int fd, int count, int timeoutMs, std::chrono::steady_clock::time_point *lastByte)
+{
+    QByteArray got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[4096];
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        struct pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            got.append(buf, int(n));
+            if (lastByte)
+                *lastByte = std::chrono::steady_clock::now();
+        }
+    }
+    return got;
+}
+
+} // namespace
+
+class tst_AcSimLinks : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ptyPacing_data();
+    void ptyPacing();
+    void ptyCarriesTheAircraft();
+    void udpAnswersTheLastSender();
+    void gcpm_data();
+    void gcpm();
+    void scenarioFiles_data();
+    void scenarioFiles();
+    void seedScenarioLoads();
+    void commandLine_data();
+    void commandLine();
+};
+
+void tst_AcSimLinks::ptyPacing_data()
+{
+    QTest::addColumn<bool>("outbound");
+    QTest::newRow("aircraft to program") << true;
+    QTest::newRow("program to aircraft") << false;
+}
+
+void tst_AcSimLinks::ptyPacing()
+{
+    QFETCH(bool, outbound);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ttyAircraft"));
+    ZoSimPtyLink pty;
+    QString error;
+    QVERIFY2(pty.open(path, 115200, &error), qPrintable(error));
+    const int fd = openSlave(path);
+    QVERIFY(fd >= 0);
+    const QByteArray payload = testImage(11520, 3);
+
+    const auto start = std::chrono::steady_clock::now();
+    auto last = start;
+    QByteArray got;
+    if (outbound) {
+        std::thread reader([&] { got = readFd(fd, payload.size(), 5000, &last); });
+        pty.write(payload);
+        QElapsedTimer t;
+        t.start();
+        while (pty.pendingOut() > 0 && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        reader.join();
+    } else {
+        QObject::connect(&pty, &ZoSimPtyLink::received, [&](const QByteArray &b) {
+            got += b;
+            last = std::chrono::steady_clock::now();
+        });
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            int off = 0;
+            while (off < payload.size()) {
+                const ssize_t n = ::write(fd, payload.constData() + off, size_t(payload.size() - off));
+                if (n > 0)
+                    off += int(n);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            done = true;
+        });
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < payload.size() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        writer.join();
+    }
+    ::close(fd);
+    QCOMPARE(got.size(), payload.size());
+    QCOMPARE(got, payload);
+    const double seconds = std::chrono::duration<double>(last - start).count();
+    qInfo("11520 bytes at 115200 baud took %.4f s", seconds);
+    // 1.00 s +- 3 %; the upper bound has slack for a loaded build machine,
+    // the lower one none: pacing must never run early.
+    QVERIFY2(seconds >= 0.97 && seconds <= 1.10, qPrintable(QString::number(seconds)));
+}
+
+void tst_AcSimLinks::ptyCarriesTheAircraft()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ttyAircraft"));
+    ZoSimScenario sc = rigScenario();
+    sc.telemetryMs = 20;
+    ZoSimEventLog log;
+    log.setSilent(true);
+    ZoSimAircraft aircraft(sc, &log);
+    ZoSimPtyLink pty;
+    QString error;
+    QVERIFY(pty.open(path, 0, &error));
+    QVERIFY(QFileInfo(path).isSymLink());
+    const int link = aircraft.attachLink(QStringLiteral("pty"));
+    connect(&pty, &ZoSimPtyLink::received, &aircraft, [&](const QByteArray &b) { aircraft.receive(link, b); });
+    connect(&aircraft, &ZoSimAircraft::transmit, &pty, [&](int to, const QByteArray &b) {
+        if (to == 0 || to == link)
+            pty.write(b);
+    });
+    aircraft.start();
+    const int fd = openSlave(path);
+    QVERIFY(fd >= 0);
+    ::tcflush(fd, TCIFLUSH);
+    const QByteArray req = hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F");
+    QCOMPARE(::write(fd, req.constData(), size_t(req.size())), ssize_t(req.size()));
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    const QByteArray reply = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
+    while (!(got.contains(reply) && got.contains(hexBytes("AB 0E 0C A1 08"))) && t.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char buf[512];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, int(n));
+    }
+    ::close(fd);
+    QVERIFY(got.contains(reply));
+    QVERIFY(got.contains(hexBytes("AB 0E 0C A1 08"))); // telemetry, unasked
+    pty.close();
+    QVERIFY(!QFileInfo::exists(path) && !QFileInfo(path).isSymLink());
+}
+
+void tst_AcSimLinks::udpAnswersTheLastSender()
+{
+    ZoSimScenario sc = rigScenario();
+    sc.telemetryMs = 20;
+    ZoSimEventLog log;
+    log.setSilent(true);
+    ZoSimAircraft aircraft(sc, &log);
+    ZoSimUdpLink udp;
+    QString error;
+    QVERIFY(!udp.open(QHostAddress(QStringLiteral("192.0.2.1")), 0, &error)); // loopback only
+    QVERIFY2(udp.open(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    QUdpSocket program, other;
+    QVERIFY(program.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    QVERIFY(other.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    udp.setPeer(QHostAddress::LocalHost, program.localPort());
+    udp.setPeer(QHostAddress(QStringLiteral("192.0.2.7")), 9); // refused: stays on loopback
+    const int link = aircraft.attachLink(QStringLiteral("udp"));
+    connect(&udp, &ZoSimUdpLink::received, &aircraft, [&](const QByteArray &b) { aircraft.receive(link, b); });
+    connect(&aircraft, &ZoSimAircraft::transmit, &udp, [&](int to, const QByteArray &b) {
+        if (to == 0 || to == link)
+            udp.write(b);
+    });
+    aircraft.start();
+    // Telemetry goes to the configured peer before anyone has spoken.
+    QTRY_VERIFY_WITH_TIMEOUT(program.hasPendingDatagrams(), 2000);
+    QCOMPARE(program.receiveDatagram().data().left(4), hexBytes("AB 0E 0C A1"));
+    other.writeDatagram(hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"), QHostAddress::LocalHost, udp.port());
+    QByteArray reply;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        while (other.hasPendingDatagrams()) {
+            const QByteArray d = other.receiveDatagram().data();
+            if (d.mid(3, 1) == hexBytes("E2"))
+                reply = d;
+        }
+        return !reply.isEmpty();
+    }(), 2000);
+    QCOMPARE(reply, hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38"));
+    // From now on the last sender gets the stream.
+    while (program.hasPendingDatagrams())
+        program.receiveDatagram();
+    QTRY_VERIFY_WITH_TIMEOUT(other.hasPendingDatagrams(), 2000);
+    QTest::qWait(60);
+    QVERIFY(!program.hasPendingDatagrams());
+}
+
+void tst_AcSimLinks::gcpm_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("poll") << hexBytes("AB EF 03 05 9F 7D") << "gcpm" << "poll";
+    QTest::newRow("announce") << hexBytes("AB EF 09 03 05 00 A8 C0 72 1F 53 FF") << "gcpm" << "192.168.0.5:8050";
+    QTest::newRow("bad crc") << hexBytes("AB EF 03 05 9F 7E") << "gcpmError" << "bad CRC";
+    QTest::newRow("length") << hexBytes("AB EF 04 05 9F 7D") << "gcpmError" << "length byte";
+    QTest::newRow("header") << hexBytes("AB EE 03 05 9F 7D") << "gcpmError" << "bad header";
+    QTest::newRow("short") << hexBytes("AB EF 03") << "gcpmError" << "shorter";
+    QTest::newRow("announce missing port") << hexBytes("AB EF 07 03 05 00 A8 C0 00 00").left(8) << "gcpmError" << "";
+}
+
+void tst_AcSimLinks::gcpm()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, event);
+    QFETCH(QString, detail);
+    ZoSimEventLog log;
+    log.setSilent(true);
+    QList<QJsonObject> events;
+    connect(&log, &ZoSimEventLog::logged, [&](const QJsonObject &o) { events << o; });
+    ZoSimGcpmListener gcpm(&log);
+    QString error;
+    QVERIFY(!gcpm.open(QHostAddress(QStringLiteral("192.0.2.1")), 0, false, &error));
+    QVERIFY2(gcpm.open(QHostAddress::LocalHost, 0, false, &error), qPrintable(error));
+    QUdpSocket program;
+    program.writeDatagram(datagram, QHostAddress::LocalHost, gcpm.port());
+    QTRY_COMPARE_WITH_TIMEOUT(events.size(), 1, 2000);
+    const QJsonObject e = events.first();
+    QCOMPARE(e.value(QStringLiteral("event")).toString(), event);
+    if (event == QLatin1String("gcpm") && detail.contains(QLatin1Char(':')))
+        QCOMPARE(QStringLiteral("%1:%2").arg(e.value(QStringLiteral("address")).toString()).arg(e.value(QStringLiteral("port")).toInt()), detail);
+    else if (event == QLatin1String("gcpm"))
+        QCOMPARE(e.value(QStringLiteral("cmd")).toString(), detail);
+    else
+        QVERIFY(e.value(QStringLiteral("reason")).toString().contains(detail));
+}
+
+void tst_AcSimLinks::scenarioFiles_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("minimal") << QByteArray("{\"core\": {\"type\": 41}}") << QString();
+    QTest::newRow("full") << QByteArray(R"({"telemetryMs": 50, "eraseMs": 10, "address": "8", "addressValue": "0x0A0B0C0D",
+        "core": {"type": 80, "version": "2.19.3", "compileTime": "2024-05-17 13:45:09", "eid": "00 11 AA BB", "faults": {"latencyMs": 5}},
+        "modules": [{"type": 77, "node": 1, "version": "1.0.4", "serial": "1234", "faults": {"refuseKey": true}}],
+        "faults": {"dropAckEvery": 7}, "_comment": "ignored"})") << QString();
+    QTest::newRow("not json") << QByteArray("{core") << "scenario:";
+    QTest::newRow("array") << QByteArray("[]") << "top level";
+    QTest::newRow("typo") << QByteArray("{\"telemetryMS\": 5}") << "unknown key";
+    QTest::newRow("type range") << QByteArray("{\"core\": {\"type\": 256}}") << "1 to 255";
+    QTest::newRow("version text") << QByteArray("{\"core\": {\"version\": \"2.19\"}}") << "MAJOR.MINOR.REVISION";
+    QTest::newRow("version range") << QByteArray("{\"core\": {\"version\": \"2.300.1\"}}") << "MAJOR.MINOR.REVISION";
+    QTest::newRow("compile time") << QByteArray("{\"core\": {\"compileTime\": \"2024-13-01 00:00:00\"}}") << "compileTime";
+    QTest::newRow("eid odd") << QByteArray("{\"core\": {\"eid\": \"ABC\"}}") << "eid";
+    QTest::newRow("address") << QByteArray("{\"address\": \"6\"}") << "none, 4 or 8";
+    QTest::newRow("module as core") << QByteArray("{\"modules\": [{\"type\": 80}]}") << "core type";
+    QTest::newRow("module twice") << QByteArray("{\"modules\": [{\"type\": 38}, {\"type\": 38}]}") << "twice";
+    QTest::newRow("module without type") << QByteArray("{\"modules\": [{\"node\": 3}]}") << "required";
+    QTest::newRow("serial range") << QByteArray("{\"modules\": [{\"type\": 38, \"serial\": 70000}]}") << "16 bits";
+    QTest::newRow("fault value") << QByteArray("{\"faults\": {\"latencyMs\": -4}}") << "bad value";
+    QTest::newRow("fault name") << QByteArray("{\"faults\": {\"lag\": 4}}") << "unknown fault";
+    QTest::newRow("fraction") << QByteArray("{\"telemetryMs\": 2.5}") << "telemetryMs";
+}
+
+void tst_AcSimLinks::scenarioFiles()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    ZoSimScenario sc;
+    QString got;
+    QCOMPARE(sc.load(json, &got), error.isEmpty());
+    if (!error.isEmpty())
+        QVERIFY2(got.contains(error), qPrintable(got));
+    if (QByteArray(QTest::currentDataTag()) == "full") {
+        QCOMPARE(sc.address, uint32_t(0x0A0B0C0D));
+        QCOMPARE(sc.core.eid, hexBytes("0011AABB"));
+        QCOMPARE(sc.modules.size(), 1);
+        QCOMPARE(sc.modules[0].serial, uint16_t(0x1234));
+        const ZoSimFaults f = sc.faultsFor(sc.modules[0]);
+        QCOMPARE(f.dropAckEvery, 7);
+        QVERIFY(f.refuseKey);
+        QVERIFY(!sc.faultsFor(sc.core).refuseKey);
+        QCOMPARE(sc.faultsFor(sc.core).latencyMs, 5);
+    }
+}
+
+void tst_AcSimLinks::seedScenarioLoads()
+{
+    QFile f(QStringLiteral(TOLVANE_TEST_DATA_DIR "/../../tools/aircraft-sim/scenarios/default.json"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    ZoSimScenario sc;
+    QString error;
+    QVERIFY2(sc.load(f.readAll(), &error), qPrintable(error));
+    QSet<int> kinds;
+    for (const ZoSimDeviceConfig &m : sc.modules)
+        kinds << ZoSimScenario::busKind(m.type);
+    QCOMPARE(kinds, (QSet<int>{2, 3, 4}));
+}
+
+void tst_AcSimLinks::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("runs and logs") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--gcpm"), QStringLiteral("0"),
+                                                  QStringLiteral("--module"), QStringLiteral("77:1:1.0.4"), QStringLiteral("--duration-ms"), QStringLiteral("200")}
+                                   << 0;
+    QTest::newRow("remote bind refused") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("10.1.2.3")} << 2;
+    QTest::newRow("remote peer refused") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--udp-peer"), QStringLiteral("192.168.0.9:5000")} << 2;
+    QTest::newRow("no link") << QStringList{QStringLiteral("--core-type"), QStringLiteral("80")} << 2;
+    QTest::newRow("bad module") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--module"), QStringLiteral("77:x:1.0.0")} << 2;
+}
+
+void tst_AcSimLinks::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("events.jsonl"));
+    QProcess p;
+    p.start(QStringLiteral(TOLVANE_BINARY_DIR "/tools/aircraft-sim/tolvane-aircraft-sim"), args + QStringList{QStringLiteral("--log"), logPath});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), exitCode);
+    if (exitCode != 0) {
+        QVERIFY(!p.readAllStandardError().isEmpty());
+        return;
+    }
+    QFile f(logPath);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    QStringList kinds;
+    for (const QByteArray &l : lines) {
+        if (l.isEmpty())
+            continue;
+        const QJsonObject o = QJsonDocument::fromJson(l).object();
+        QVERIFY2(!o.isEmpty(), l.constData());
+        kinds << o.value(QStringLiteral("event")).toString();
+    }
+    QVERIFY(kinds.contains(QStringLiteral("link")));
+    QVERIFY(kinds.contains(QStringLiteral("aircraft")));
+    QCOMPARE(kinds.last(), QStringLiteral("exit"));
+}
+
+QTEST_GUILESS_MAIN(tst_AcSimLinks)
+#include "tst_acsimlinks.moc"
