@@ -1,0 +1,2 @@
+add_executable(bench_protocol ${CMAKE_CURRENT_LIST_DIR}/bench_protocol.cpp)
+target_link_libraries(bench_protocol PRIVATE tolvane_protocol)
