@@ -1,0 +1,121 @@
+// Moves 11,520 bytes each way through the aircraft simulator's pty paced at
+// 115200 baud (10 bits a byte, so 1.000 s) and prints how far off it was:
+//   BENCH pty_pacing_error_pct <worst of both directions> pct
+//   BENCH pty_pacing_out_s / pty_pacing_in_s <seconds> s
+
+#include "ZoSimPtyLink.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBytes = 11520;
+constexpr int kBaud = 115200;
+
+using Clock = std::chrono::steady_clock;
+
+double outbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
+{
+    Clock::time_point last{};
+    int got = 0;
+    const Clock::time_point start = Clock::now();
+    std::thread reader([&] {
+        char buf[4096];
+        const auto end = start + std::chrono::seconds(5);
+        while (got < kBytes && Clock::now() < end) {
+            struct pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                got += int(n);
+                last = Clock::now();
+            }
+        }
+    });
+    pty.write(payload);
+    QElapsedTimer t;
+    t.start();
+    while (pty.pendingOut() > 0 && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    reader.join();
+    return got == kBytes ? std::chrono::duration<double>(last - start).count() : -1.0;
+}
+
+double inbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
+{
+    int got = 0;
+    Clock::time_point last{};
+    auto c = QObject::connect(&pty, &ZoSimPtyLink::received, [&](const QByteArray &b) {
+        got += b.size();
+        last = Clock::now();
+    });
+    const Clock::time_point start = Clock::now();
+    std::thread writer([&] {
+        int off = 0;
+        while (off < payload.size() && Clock::now() < start + std::chrono::seconds(5)) {
+            const ssize_t n = ::write(fd, payload.constData() + off, size_t(payload.size() - off));
+            if (n > 0)
+                off += int(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    QElapsedTimer t;
+    t.start();
+    while (got < kBytes && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    writer.join();
+    QObject::disconnect(c);
+    return got == kBytes ? std::chrono::duration<double>(last - start).count() : -1.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ttyBench"));
+    ZoSimPtyLink pty;
+    QString error;
+    if (!pty.open(path, kBaud, &error)) {
+        std::fprintf(stderr, "bench_pty_pacing: %s\n", qPrintable(error));
+        return 1;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 1;
+    struct termios tio;
+    ::tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+
+    const QByteArray payload(kBytes, '\x55');
+    const double out = outbound(pty, fd, payload);
+    const double in = inbound(pty, fd, payload);
+    ::close(fd);
+    if (out < 0 || in < 0) {
+        std::fprintf(stderr, "bench_pty_pacing: bytes went missing\n");
+        return 1;
+    }
+    const double ideal = double(kBytes) * 10.0 / kBaud;
+    const double worst = std::max(std::fabs(out - ideal), std::fabs(in - ideal)) / ideal * 100.0;
+    std::printf("BENCH pty_pacing_out_s %.4f s\n", out);
+    std::printf("BENCH pty_pacing_in_s %.4f s\n", in);
+    std::printf("BENCH pty_pacing_error_pct %.2f pct\n", worst);
+    return 0;
+}
