@@ -137,7 +137,8 @@ QString ZoCloudSimServer::baseUrl(const httplib::Request &req) const
         return m_options.baseUrl;
     // Point back at the address the client used, so a client that reached us
     // as "localhost" (as a certificate check may need) keeps using that name.
-    static const QRegularExpression hostRe(
+    // One per thread: handlers run on several workers at once.
+    thread_local const QRegularExpression hostRe(
         QStringLiteral("^([A-Za-z0-9.-]+|\\[[0-9A-Fa-f:.]+\\])(:[0-9]{1,5})?$"));
     const QString host = header(req, "Host");
     if (hostRe.match(host).hasMatch())
@@ -376,9 +377,10 @@ ZoCloudSimServer::Reply ZoCloudSimServer::catalogue(
 
 ZoCloudSimServer::Reply ZoCloudSimServer::editVersion(const QJsonValue &body, QJsonObject &event)
 {
-    static const QRegularExpression versionRe(
+    // One per thread: handlers run on several workers at once.
+    thread_local const QRegularExpression versionRe(
         QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
-    static const QRegularExpression fidRe(QStringLiteral("^[0-9]{1,3}$"));
+    thread_local const QRegularExpression fidRe(QStringLiteral("^[0-9]{1,3}$"));
     QString problem;
     const QJsonObject q = body.toObject();
     if (!body.isObject())
