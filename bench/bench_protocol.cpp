@@ -16,7 +16,7 @@
 #include <vector>
 
 namespace {
-std::atomic<long> g_allocations{0};
+std::atomic<long> g_allocations {0};
 }
 
 void *operator new(std::size_t n)
@@ -26,11 +26,26 @@ void *operator new(std::size_t n)
         return p;
     throw std::bad_alloc();
 }
-void *operator new[](std::size_t n) { return operator new(n); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void *operator new[](std::size_t n)
+{
+    return operator new(n);
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -114,7 +129,7 @@ int main()
         allocs = g_allocations.load() - before;
         if (counter.good != frames || counter.bad != 0) {
             std::fprintf(stderr, "codec delivered %ld good, %ld bad of %ld frames\n", counter.good,
-                         counter.bad, frames);
+                counter.bad, frames);
             return 1;
         }
         g_sink = g_sink + counter.sum;

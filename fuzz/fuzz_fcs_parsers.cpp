@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (a <= size)
         codec.concat(frame, a, frame, n);
     n = tdu1(size > 255 ? 255 : size);
-    if (const tdu1 *f = codec.buildFrame(frame, tdu1(size > 1 ? data[1] % (size + 1) : 0), frame, n)) {
+    if (const tdu1 *f
+        = codec.buildFrame(frame, tdu1(size > 1 ? data[1] % (size + 1) : 0), frame, n)) {
         if (!codec.checkCrc(f, n) || codec.frameLength(true) != n)
             std::abort();
     }

@@ -11,16 +11,22 @@ struct Tables
     tdu4 te[4][256];
 };
 
-constexpr tdu1 rotl8(tdu1 x, int s) { return tdu1(((x << s) | (x >> (8 - s))) & 0xFF); }
+constexpr tdu1 rotl8(tdu1 x, int s)
+{
+    return tdu1(((x << s) | (x >> (8 - s))) & 0xFF);
+}
 
-constexpr tdu1 xtime(tdu1 x) { return tdu1(((x << 1) ^ ((x & 0x80) ? 0x1B : 0)) & 0xFF); }
+constexpr tdu1 xtime(tdu1 x)
+{
+    return tdu1(((x << 1) ^ ((x & 0x80) ? 0x1B : 0)) & 0xFF);
+}
 
 // The S-box from its definition: multiplicative inverse in GF(2^8) followed
 // by the affine map. p walks the powers of 3, q the powers of its inverse,
 // so q is always p's inverse.
 constexpr Tables makeTables()
 {
-    Tables t{};
+    Tables t {};
     tdu1 p = 1;
     tdu1 q = 1;
     do {
@@ -52,8 +58,8 @@ constexpr Tables makeTables()
 constexpr Tables kT = makeTables();
 
 static_assert(kT.sbox[0x00] == 0x63 && kT.sbox[0x01] == 0x7C && kT.sbox[0x53] == 0xED
-                  && kT.sbox[0xFF] == 0x16,
-              "S-box as in FIPS-197 figure 7");
+        && kT.sbox[0xFF] == 0x16,
+    "S-box as in FIPS-197 figure 7");
 
 inline tdu4 load32(const tdu1 *p)
 {
@@ -71,14 +77,20 @@ inline void store32(tdu1 *p, tdu4 v)
 inline tdu4 subWord(tdu4 w)
 {
     return (tdu4(kT.sbox[w >> 24]) << 24) | (tdu4(kT.sbox[(w >> 16) & 0xFF]) << 16)
-           | (tdu4(kT.sbox[(w >> 8) & 0xFF]) << 8) | tdu4(kT.sbox[w & 0xFF]);
+        | (tdu4(kT.sbox[(w >> 8) & 0xFF]) << 8) | tdu4(kT.sbox[w & 0xFF]);
 }
 
 } // namespace
 
-const tdu1 *AES::sbox() { return kT.sbox; }
+const tdu1 *AES::sbox()
+{
+    return kT.sbox;
+}
 
-const tdu1 *AES::invSbox() { return kT.inv; }
+const tdu1 *AES::invSbox()
+{
+    return kT.inv;
+}
 
 AES::AES(const tdu1 *key)
 {
@@ -113,13 +125,13 @@ void AES::encryptBlock(const tdu1 *in, tdu1 *out) const
     for (int round = 1; round < 10; ++round) {
         rk += 4;
         const tdu4 t0 = te[0][s0 >> 24] ^ te[1][(s1 >> 16) & 0xFF] ^ te[2][(s2 >> 8) & 0xFF]
-                        ^ te[3][s3 & 0xFF] ^ rk[0];
+            ^ te[3][s3 & 0xFF] ^ rk[0];
         const tdu4 t1 = te[0][s1 >> 24] ^ te[1][(s2 >> 16) & 0xFF] ^ te[2][(s3 >> 8) & 0xFF]
-                        ^ te[3][s0 & 0xFF] ^ rk[1];
+            ^ te[3][s0 & 0xFF] ^ rk[1];
         const tdu4 t2 = te[0][s2 >> 24] ^ te[1][(s3 >> 16) & 0xFF] ^ te[2][(s0 >> 8) & 0xFF]
-                        ^ te[3][s1 & 0xFF] ^ rk[2];
+            ^ te[3][s1 & 0xFF] ^ rk[2];
         const tdu4 t3 = te[0][s3 >> 24] ^ te[1][(s0 >> 16) & 0xFF] ^ te[2][(s1 >> 8) & 0xFF]
-                        ^ te[3][s2 & 0xFF] ^ rk[3];
+            ^ te[3][s2 & 0xFF] ^ rk[3];
         s0 = t0;
         s1 = t1;
         s2 = t2;
@@ -129,8 +141,8 @@ void AES::encryptBlock(const tdu1 *in, tdu1 *out) const
     const tdu1 *sb = kT.sbox;
     auto last = [sb](tdu4 a, tdu4 b, tdu4 c, tdu4 d, tdu4 k) {
         return ((tdu4(sb[a >> 24]) << 24) | (tdu4(sb[(b >> 16) & 0xFF]) << 16)
-                | (tdu4(sb[(c >> 8) & 0xFF]) << 8) | tdu4(sb[d & 0xFF]))
-               ^ k;
+                   | (tdu4(sb[(c >> 8) & 0xFF]) << 8) | tdu4(sb[d & 0xFF]))
+            ^ k;
     };
     store32(out, last(s0, s1, s2, s3, rk[0]));
     store32(out + 4, last(s1, s2, s3, s0, rk[1]));

@@ -11,13 +11,17 @@ AESCrypt::AESCrypt()
 
 AESCrypt::~AESCrypt() = default;
 
-void AESCrypt::setKey(const tdu1 *key) { m_aes = std::make_unique<AES>(key); }
+void AESCrypt::setKey(const tdu1 *key)
+{
+    m_aes = std::make_unique<AES>(key);
+}
 
 void AESCrypt::encrypt(tdu1 *data, int length)
 {
     if (!data || length < 0)
         return;
-    const size_t n = length == 0 ? std::strlen(reinterpret_cast<const char *>(data)) : size_t(length);
+    const size_t n
+        = length == 0 ? std::strlen(reinterpret_cast<const char *>(data)) : size_t(length);
     size_t done = 0;
     for (; done + AES::BlockSize <= n; done += AES::BlockSize)
         m_aes->encryptBlock(data + done);

@@ -5,7 +5,7 @@
 
 namespace {
 
-std::atomic<tdu4> s_sequence{0};
+std::atomic<tdu4> s_sequence {0};
 
 // The sub-message's data is [2, 2 + n); refuse one that claims more bytes
 // than the caller can let us read.
@@ -16,7 +16,10 @@ inline bool fits(const tdu1 *sub, tdu2 available)
 
 } // namespace
 
-ZoFcsProtocolBase::ZoFcsProtocolBase() { setHeader(FcsHeader); }
+ZoFcsProtocolBase::ZoFcsProtocolBase()
+{
+    setHeader(FcsHeader);
+}
 
 ZoFcsProtocolBase::~ZoFcsProtocolBase() = default;
 
@@ -27,9 +30,18 @@ void ZoFcsProtocolBase::assign(const ZoProtocolBase &other)
         std::memcpy(m_sequenceArea, fcs->m_sequenceArea, sizeof m_sequenceArea);
 }
 
-bool ZoFcsProtocolBase::reserved26() { return false; }
-bool ZoFcsProtocolBase::reserved27() { return false; }
-bool ZoFcsProtocolBase::reserved28() { return false; }
+bool ZoFcsProtocolBase::reserved26()
+{
+    return false;
+}
+bool ZoFcsProtocolBase::reserved27()
+{
+    return false;
+}
+bool ZoFcsProtocolBase::reserved28()
+{
+    return false;
+}
 
 tds4 ZoFcsProtocolBase::parseStatus(const tdu1 *sub, tdu1 type, tdu2 available)
 {
@@ -43,8 +55,22 @@ tds4 ZoFcsProtocolBase::parseStatus(const tdu1 *sub, tdu1 type, tdu2 available)
 bool ZoFcsProtocolBase::isKnownType(tdu1 type)
 {
     switch (type) {
-    case 0x01: case 0x02: case 0x04: case 0x05: case 0x06: case 0x08: case 0x09: case 0x0A:
-    case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x40: case 0x41: case 0x42: case 0x44:
+    case 0x01:
+    case 0x02:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x0C:
+    case 0x0D:
+    case 0x0E:
+    case 0x0F:
+    case 0x40:
+    case 0x41:
+    case 0x42:
+    case 0x44:
     case 0x48:
         return true;
     default:
@@ -52,13 +78,28 @@ bool ZoFcsProtocolBase::isKnownType(tdu1 type)
     }
 }
 
-bool ZoFcsProtocolBase::isClass1(tdu1 value) { return value < 16 && (value & 3) == 1; }
-bool ZoFcsProtocolBase::isClass2(tdu1 value) { return value < 16 && (value & 3) == 2; }
-bool ZoFcsProtocolBase::isClass3(tdu1 value) { return value < 16 && (value & 3) == 3; }
+bool ZoFcsProtocolBase::isClass1(tdu1 value)
+{
+    return value < 16 && (value & 3) == 1;
+}
+bool ZoFcsProtocolBase::isClass2(tdu1 value)
+{
+    return value < 16 && (value & 3) == 2;
+}
+bool ZoFcsProtocolBase::isClass3(tdu1 value)
+{
+    return value < 16 && (value & 3) == 3;
+}
 
-bool ZoFcsProtocolBase::isEventFrame() { return currentSlot()[3] == 0xBB; }
+bool ZoFcsProtocolBase::isEventFrame()
+{
+    return currentSlot()[3] == 0xBB;
+}
 
-bool ZoFcsProtocolBase::isEventType(tdu1 type) { return type == 0xBB; }
+bool ZoFcsProtocolBase::isEventType(tdu1 type)
+{
+    return type == 0xBB;
+}
 
 tdu1 *ZoFcsProtocolBase::makeSequence(tdu1 value, tdu1 &length)
 {
@@ -71,7 +112,10 @@ tdu1 *ZoFcsProtocolBase::makeSequence(tdu1 value, tdu1 &length)
     return out;
 }
 
-tdu4 ZoFcsProtocolBase::sequenceCounter() { return s_sequence.load(std::memory_order_relaxed); }
+tdu4 ZoFcsProtocolBase::sequenceCounter()
+{
+    return s_sequence.load(std::memory_order_relaxed);
+}
 
 tdu1 *ZoFcsProtocolBase::fixedSubMessage(tdu1 type, tdu1 n, tdu1 first, tdu1 &length)
 {
@@ -96,12 +140,17 @@ tdu1 *ZoFcsProtocolBase::makeEnterBootloaderShort(tdu1 &length)
     return fixedSubMessage(0xE1, 0, 0, length);
 }
 
-tdu1 *ZoFcsProtocolBase::makeRequestD0(tdu1 &length) { return fixedSubMessage(0xD0, 1, 0, length); }
+tdu1 *ZoFcsProtocolBase::makeRequestD0(tdu1 &length)
+{
+    return fixedSubMessage(0xD0, 1, 0, length);
+}
 
 tds4 ZoFcsProtocolBase::parseOneByte(const tdu1 *sub, tdu1 type, tdu2 available)
 {
-    if (!sub || available < 3 || sub[0] != type || sub[1] != 1)
+    if (!sub || available < 2 || sub[0] != type || sub[1] != 1)
         return -1;
+    if (!fits(sub, available))
+        return -2;
     return sub[2];
 }
 
@@ -110,7 +159,10 @@ tds4 ZoFcsProtocolBase::parseStatusD0(const tdu1 *sub, tdu2 available)
     return parseOneByte(sub, 0xD0, available);
 }
 
-tdu1 *ZoFcsProtocolBase::makeRequestD1(tdu1 &length) { return fixedSubMessage(0xD1, 1, 0, length); }
+tdu1 *ZoFcsProtocolBase::makeRequestD1(tdu1 &length)
+{
+    return fixedSubMessage(0xD1, 1, 0, length);
+}
 
 tds4 ZoFcsProtocolBase::parseStatusD1(const tdu1 *sub, tdu2 available)
 {
@@ -169,8 +221,8 @@ tdu1 *ZoFcsProtocolBase::makeRequestEA(tdu1 a, tdu1 b, tdu1 &length)
     return out;
 }
 
-tds4 ZoFcsProtocolBase::parseText(const tdu1 *sub, tdu1 type, std::unique_ptr<tdu1[]> &text,
-                                  tdu1 &length, tdu2 available)
+tds4 ZoFcsProtocolBase::parseText(
+    const tdu1 *sub, tdu1 type, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available)
 {
     text.reset();
     length = 0;
@@ -193,14 +245,14 @@ tds4 ZoFcsProtocolBase::parseText(const tdu1 *sub, tdu1 type, std::unique_ptr<td
     return 0;
 }
 
-tds4 ZoFcsProtocolBase::parseTextEA(const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length,
-                                    tdu2 available)
+tds4 ZoFcsProtocolBase::parseTextEA(
+    const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available)
 {
     return parseText(sub, 0xEA, text, length, available);
 }
 
-tds4 ZoFcsProtocolBase::parseIdentity(const tdu1 *sub, std::unique_ptr<tdu1[]> &text,
-                                      tdu1 &length, tdu2 available)
+tds4 ZoFcsProtocolBase::parseIdentity(
+    const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available)
 {
     return parseText(sub, 0xEB, text, length, available);
 }
@@ -244,8 +296,10 @@ tds4 ZoFcsProtocolBase::parseFlagQueryCount(const tdu1 *sub, tdu1 *flags10, tdu2
 
 tds4 ZoFcsProtocolBase::parseFlagQueryMask(const tdu1 *sub, tdu2 available)
 {
-    if (!sub || available < 2 || sub[0] != 0x20 || !fits(sub, available))
+    if (!sub || available < 2 || sub[0] != 0x20)
         return -1;
+    if (!fits(sub, available))
+        return -2;
     if (sub[1] == 10) {
         tds4 mask = 0;
         for (int i = 0; i < 8; ++i)
@@ -268,7 +322,10 @@ tdu1 *ZoFcsProtocolBase::makeCommandFE(const tdu1 *data, tdu1 &length)
     return makeSubMessage(0xFE, data, length);
 }
 
-tdu1 *ZoFcsProtocolBase::makeRequestE5(tdu1 &length) { return fixedSubMessage(0xE5, 1, 0, length); }
+tdu1 *ZoFcsProtocolBase::makeRequestE5(tdu1 &length)
+{
+    return fixedSubMessage(0xE5, 1, 0, length);
+}
 
 tds4 ZoFcsProtocolBase::parseE5(const tdu1 *sub, tdu1 *out16, tdu2 available)
 {
@@ -290,7 +347,7 @@ tds4 ZoFcsProtocolBase::parseE4(const tdu1 *sub, tdu1 &value, tdu2 available)
 {
     const tds4 r = parseOneByte(sub, 0xE4, available);
     if (r < 0)
-        return -1;
+        return r;
     value = tdu1(r);
     return 0;
 }
@@ -306,13 +363,13 @@ tds4 ZoFcsProtocolBase::parseDA(const tdu1 *sub, tdu1 &value, tdu2 available)
 {
     const tds4 r = parseOneByte(sub, 0xDA, available);
     if (r < 0)
-        return -1;
+        return r;
     value = tdu1(r);
     return 0;
 }
 
-tds4 ZoFcsProtocolBase::parseCanReply(const tdu1 *sub, tdu2 &identifier, tdu1 *data,
-                                      tdu2 &length, tdu2 available)
+tds4 ZoFcsProtocolBase::parseCanReply(
+    const tdu1 *sub, tdu2 &identifier, tdu1 *data, tdu2 &length, tdu2 available)
 {
     length = 0;
     if (!sub || available < 2 || sub[0] != 0x5F)

@@ -57,17 +57,16 @@ public:
     virtual tds4 parseVersion(const tdu1 *sub, tVersion &version, tdu2 available = 0xFFFF);
     // [0xE3, 1, 0]
     virtual tdu1 *makeCompileTimeRequest(tdu1 &length);
-    virtual tds4 parseCompileTime(const tdu1 *sub, tFcsDateTime &time,
-                                  tdu2 available = 0xFFFF);
+    virtual tds4 parseCompileTime(const tdu1 *sub, tFcsDateTime &time, tdu2 available = 0xFFFF);
     virtual tdu1 *makeRequestEA(tdu1 a, tdu1 b, tdu1 &length);
     // One data byte: a status; returns it (-2 for 0), text stays null, length
     // 1. Otherwise text holds the n data bytes and a terminating zero, length
     // n, result 0; so a result of 0 always comes with a text.
-    virtual tds4 parseTextEA(const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length,
-                             tdu2 available = 0xFFFF);
+    virtual tds4 parseTextEA(
+        const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available = 0xFFFF);
     // The hardware identity (0xEB), same rule as parseTextEA.
-    virtual tds4 parseIdentity(const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length,
-                               tdu2 available = 0xFFFF);
+    virtual tds4 parseIdentity(
+        const tdu1 *sub, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available = 0xFFFF);
     // With data: [0x92, n + 1, code, data]; without: [0x92, 9, code, 8 zeros].
     virtual tdu1 *makeCommand92(tdu1 code, const tdu1 *data, tdu1 &length);
     virtual tds4 parseStatus92(const tdu1 *sub, tdu2 available = 0xFFFF);
@@ -85,8 +84,8 @@ public:
     virtual tds4 parseDA(const tdu1 *sub, tdu1 &value, tdu2 available = 0xFFFF);
     // 0x5F: identifier = data bytes 0-1; all n data bytes (identifier too)
     // are copied to `data`, which must hold 255 bytes; length = n.
-    virtual tds4 parseCanReply(const tdu1 *sub, tdu2 &identifier, tdu1 *data, tdu2 &length,
-                               tdu2 available = 0xFFFF);
+    virtual tds4 parseCanReply(
+        const tdu1 *sub, tdu2 &identifier, tdu1 *data, tdu2 &length, tdu2 available = 0xFFFF);
     // [0x5B, n, data]: identifier word (u16 LE) and CAN payload.
     virtual tdu1 *makeCanSend(const tdu1 *data, tdu1 &length);
     virtual tds4 parse5E(const tdu1 *sub, tdu1 *out8, tdu2 available = 0xFFFF);
@@ -104,8 +103,8 @@ public:
 
 private:
     tds4 parseOneByte(const tdu1 *sub, tdu1 type, tdu2 available);
-    tds4 parseText(const tdu1 *sub, tdu1 type, std::unique_ptr<tdu1[]> &text, tdu1 &length,
-                   tdu2 available);
+    tds4 parseText(
+        const tdu1 *sub, tdu1 type, std::unique_ptr<tdu1[]> &text, tdu1 &length, tdu2 available);
     tdu1 *fixedSubMessage(tdu1 type, tdu1 n, tdu1 first, tdu1 &length);
 
     tdu1 m_sequenceArea[5] = {0x10, 0x02, 0, 0, 0};

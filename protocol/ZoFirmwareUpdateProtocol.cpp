@@ -26,9 +26,15 @@ ZoFirmwareUpdateProtocol::ZoFirmwareUpdateProtocol() = default;
 
 ZoFirmwareUpdateProtocol::~ZoFirmwareUpdateProtocol() = default;
 
-void ZoFirmwareUpdateProtocol::setReceiver(IReceivePackage *receiver) { m_receiver = receiver; }
+void ZoFirmwareUpdateProtocol::setReceiver(IReceivePackage *receiver)
+{
+    m_receiver = receiver;
+}
 
-void ZoFirmwareUpdateProtocol::setKeyMode(tdu1 mode) { m_keyMode = mode != 0; }
+void ZoFirmwareUpdateProtocol::setKeyMode(tdu1 mode)
+{
+    m_keyMode = mode != 0;
+}
 
 void ZoFirmwareUpdateProtocol::makeSessionKey(tdu1 *key16)
 {
@@ -39,8 +45,8 @@ void ZoFirmwareUpdateProtocol::makeSessionKey(tdu1 *key16)
     m_cipher.setKey(m_sessionKey);
 }
 
-tdu2 ZoFirmwareUpdateProtocol::buildKeyFrame(tdu1 *out, tdu1 *header48, bool framed,
-                                             tdu1 deviceType, tdu1 deviceIndex, bool addressed)
+tdu2 ZoFirmwareUpdateProtocol::buildKeyFrame(
+    tdu1 *out, tdu1 *header48, bool framed, tdu1 deviceType, tdu1 deviceIndex, bool addressed)
 {
     if (!out || !header48)
         return 0;
@@ -71,8 +77,7 @@ tdu2 ZoFirmwareUpdateProtocol::buildKeyFrame(tdu1 *out, tdu1 *header48, bool fra
 }
 
 tdu2 ZoFirmwareUpdateProtocol::buildDataFrame(tdu1 *out, const tdu1 *image, tdu4 offset, tdu2 n,
-                                              bool framed, tdu1 deviceType, tdu1 deviceIndex,
-                                              bool addressed)
+    bool framed, tdu1 deviceType, tdu1 deviceIndex, bool addressed)
 {
     if (!out || !image || n > MaxBlock)
         return 0;
@@ -111,8 +116,8 @@ tdu2 ZoFirmwareUpdateProtocol::buildDataFrame(tdu1 *out, const tdu1 *image, tdu4
     return tdu2(lead + 2 + n);
 }
 
-void ZoFirmwareUpdateProtocol::buildReadParameters(tdu1 *out, tdu1 &command, tdu1 &length,
-                                                   bool enable)
+void ZoFirmwareUpdateProtocol::buildReadParameters(
+    tdu1 *out, tdu1 &command, tdu1 &length, bool enable)
 {
     if (!enable || !out)
         return;

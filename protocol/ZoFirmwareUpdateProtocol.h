@@ -40,14 +40,14 @@ public:
     // encrypted under it. `header48` is changed in place (bytes 0-15 become
     // the key, 16-47 are encrypted). Returns 54 (framed), 52 (addressed) or
     // 49 (bare); 0 when a buffer is null. `out` must hold 54 bytes.
-    tdu2 buildKeyFrame(tdu1 *out, tdu1 *header48, bool framed, tdu1 deviceType, tdu1 deviceIndex,
-                       bool addressed);
+    tdu2 buildKeyFrame(
+        tdu1 *out, tdu1 *header48, bool framed, tdu1 deviceType, tdu1 deviceIndex, bool addressed);
     // Data frame of n image bytes at `offset`, encrypted under the session
     // key; block index = offset / 32. Returns n + 8 (framed), n + 6
     // (addressed) or n + 3 (bare); 0 when a buffer is null or n > MaxBlock.
     // Reads exactly n bytes of the image; `out` must hold n + 8 bytes.
     tdu2 buildDataFrame(tdu1 *out, const tdu1 *image, tdu4 offset, tdu2 n, bool framed,
-                        tdu1 deviceType, tdu1 deviceIndex, bool addressed);
+        tdu1 deviceType, tdu1 deviceIndex, bool addressed);
     // EB 90 06 FF FF 22
     void buildReadParameters(tdu1 *out, tdu1 &command, tdu1 &length, bool enable);
     // EB 90 06 FF FF 50

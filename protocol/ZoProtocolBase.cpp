@@ -16,7 +16,7 @@ struct CrcTables
 
 constexpr CrcTables makeCrcTables()
 {
-    CrcTables c{};
+    CrcTables c {};
     for (int i = 0; i < 256; ++i) {
         tdu2 crc = tdu2(i);
         for (int b = 0; b < 8; ++b)
@@ -36,7 +36,10 @@ constexpr CrcTables kCrc = makeCrcTables();
 thread_local tdu1 t_scratch[ZoProtocolBase::BufferSize];
 thread_local tdu1 t_transmit[ZoProtocolBase::BufferSize];
 
-inline tdu2 readLe16(const tdu1 *p) { return tdu2(p[0] | (tdu2(p[1]) << 8)); }
+inline tdu2 readLe16(const tdu1 *p)
+{
+    return tdu2(p[0] | (tdu2(p[1]) << 8));
+}
 
 } // namespace
 
@@ -44,11 +47,20 @@ ZoProtocolBase::ZoProtocolBase() = default;
 
 ZoProtocolBase::~ZoProtocolBase() = default;
 
-tdu1 *ZoProtocolBase::scratchBuffer() { return t_scratch; }
+tdu1 *ZoProtocolBase::scratchBuffer()
+{
+    return t_scratch;
+}
 
-tdu1 *ZoProtocolBase::transmitBuffer() { return t_transmit; }
+tdu1 *ZoProtocolBase::transmitBuffer()
+{
+    return t_transmit;
+}
 
-tdu1 *ZoProtocolBase::frameBuffer(bool tx) { return tx ? t_transmit : m_ring[m_slot]; }
+tdu1 *ZoProtocolBase::frameBuffer(bool tx)
+{
+    return tx ? t_transmit : m_ring[m_slot];
+}
 
 void ZoProtocolBase::assign(const ZoProtocolBase &other)
 {
@@ -63,13 +75,25 @@ void ZoProtocolBase::assign(const ZoProtocolBase &other)
     m_slot = other.m_slot;
 }
 
-void ZoProtocolBase::setReceiver(IReceivePackage *receiver) { m_receiver = receiver; }
+void ZoProtocolBase::setReceiver(IReceivePackage *receiver)
+{
+    m_receiver = receiver;
+}
 
-tdu4 ZoProtocolBase::tag() const { return m_tag; }
+tdu4 ZoProtocolBase::tag() const
+{
+    return m_tag;
+}
 
-bool ZoProtocolBase::reserved4() { return false; }
+bool ZoProtocolBase::reserved4()
+{
+    return false;
+}
 
-tdu2 ZoProtocolBase::frameLength(bool tx) { return tdu2(frameBuffer(tx)[2] + 3); }
+tdu2 ZoProtocolBase::frameLength(bool tx)
+{
+    return tdu2(frameBuffer(tx)[2] + 3);
+}
 
 tdu2 ZoProtocolBase::dataLength(bool tx)
 {
@@ -77,7 +101,10 @@ tdu2 ZoProtocolBase::dataLength(bool tx)
     return tdu2(len > 0 ? len : 0);
 }
 
-tdu1 ZoProtocolBase::subMessageCount(bool tx) { return subMessageCountOf(frameBuffer(tx), BufferSize); }
+tdu1 ZoProtocolBase::subMessageCount(bool tx)
+{
+    return subMessageCountOf(frameBuffer(tx), BufferSize);
+}
 
 tdu1 *ZoProtocolBase::subMessageAt(tdu1 index, bool tx)
 {
@@ -89,11 +116,20 @@ bool ZoProtocolBase::isType(const tdu1 *subMessage, tdu1 type)
     return subMessage && subMessage[0] == type;
 }
 
-void ZoProtocolBase::setHeader(tdu2 header) { m_header = header; }
+void ZoProtocolBase::setHeader(tdu2 header)
+{
+    m_header = header;
+}
 
-tdu2 ZoProtocolBase::header() const { return m_header; }
+tdu2 ZoProtocolBase::header() const
+{
+    return m_header;
+}
 
-bool ZoProtocolBase::reserved12() { return false; }
+bool ZoProtocolBase::reserved12()
+{
+    return false;
+}
 
 tdu1 *ZoProtocolBase::buildFrame(tdu2 header, tdu1 type, const tdu1 *data, tdu1 &length)
 {
@@ -135,8 +171,8 @@ tdu1 *ZoProtocolBase::makeSubMessage(tdu1 type, tdu1 value, tdu1 &length)
     return t_scratch;
 }
 
-tdu1 *ZoProtocolBase::buildFrame(const tdu1 *prefix, tdu1 prefixLength, const tdu1 *body,
-                                 tdu1 &length)
+tdu1 *ZoProtocolBase::buildFrame(
+    const tdu1 *prefix, tdu1 prefixLength, const tdu1 *body, tdu1 &length)
 {
     const int p = prefix ? prefixLength : 0;
     const int b = length;
@@ -163,8 +199,8 @@ tdu1 *ZoProtocolBase::buildFrame(const tdu1 *prefix, tdu1 prefixLength, const td
     return t_transmit;
 }
 
-tdu1 *ZoProtocolBase::makeSubMessage(tdu1 type, const tdu1 *partA, tdu1 lengthA,
-                                     const tdu1 *partB, tdu1 &lengthB)
+tdu1 *ZoProtocolBase::makeSubMessage(
+    tdu1 type, const tdu1 *partA, tdu1 lengthA, const tdu1 *partB, tdu1 &lengthB)
 {
     const int a = partA ? lengthA : 0;
     const int b = partB ? lengthB : 0;
@@ -199,9 +235,15 @@ tdu1 *ZoProtocolBase::makeSubMessage(tdu1 type, const tdu1 *data, tdu1 &length)
     return t_scratch;
 }
 
-tdu1 *ZoProtocolBase::currentSlotData() { return m_ring[m_slot] + 5; }
+tdu1 *ZoProtocolBase::currentSlotData()
+{
+    return m_ring[m_slot] + 5;
+}
 
-tdu1 *ZoProtocolBase::currentSlot() { return m_ring[m_slot]; }
+tdu1 *ZoProtocolBase::currentSlot()
+{
+    return m_ring[m_slot];
+}
 
 void ZoProtocolBase::markCurrentSlot(bool ok, tdu2 length)
 {
@@ -232,7 +274,10 @@ tdu1 *ZoProtocolBase::concat(const tdu1 *partA, int lengthA, const tdu1 *partB, 
     return t_scratch;
 }
 
-bool ZoProtocolBase::isHeader(const tdu1 *bytes) { return bytes && readLe16(bytes) == m_header; }
+bool ZoProtocolBase::isHeader(const tdu1 *bytes)
+{
+    return bytes && readLe16(bytes) == m_header;
+}
 
 bool ZoProtocolBase::checkCrc(const tdu1 *frame, tdu2 length)
 {
@@ -253,7 +298,7 @@ tdu2 ZoProtocolBase::crc16(const tdu1 *data, tdu2 length)
         const tdu1 b0 = tdu1((crc ^ p[0]) & 0xFF);
         const tdu1 b1 = tdu1(((crc >> 8) ^ p[1]) & 0xFF);
         crc = tdu2(t[7][b0] ^ t[6][b1] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]]
-                   ^ t[1][p[6]] ^ t[0][p[7]]);
+            ^ t[1][p[6]] ^ t[0][p[7]]);
         p += 8;
         n -= 8;
     }
@@ -421,8 +466,8 @@ tdu1 *ZoProtocolBase::subMessageAtImpl(const tdu1 *frame, tdu1 index, tdu2 avail
     return const_cast<tdu1 *>(p);
 }
 
-const tdu1 *ZoProtocolBase::subMessageOf(const tdu1 *frame, tdu1 index, tdu1 &dataLength,
-                                         tdu2 available)
+const tdu1 *ZoProtocolBase::subMessageOf(
+    const tdu1 *frame, tdu1 index, tdu1 &dataLength, tdu2 available)
 {
     dataLength = 0;
     if (!frame || available < MinFrame || frame[2] < 2)

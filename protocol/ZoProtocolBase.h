@@ -53,11 +53,10 @@ public:
     virtual tdu1 *makeSubMessage(tdu1 type, tdu1 value, tdu1 &length);
     // Frame with the stored header whose body is prefix + body; length in:
     // body length, out: whole frame. Null (length 0) above MaxFrameBody.
-    virtual tdu1 *buildFrame(const tdu1 *prefix, tdu1 prefixLength, const tdu1 *body,
-                             tdu1 &length);
+    virtual tdu1 *buildFrame(const tdu1 *prefix, tdu1 prefixLength, const tdu1 *body, tdu1 &length);
     // [type, a + b, A, B]; length in: B's length, out: the sub-message's.
-    virtual tdu1 *makeSubMessage(tdu1 type, const tdu1 *partA, tdu1 lengthA, const tdu1 *partB,
-                                 tdu1 &lengthB);
+    virtual tdu1 *makeSubMessage(
+        tdu1 type, const tdu1 *partA, tdu1 lengthA, const tdu1 *partB, tdu1 &lengthB);
     // [type, n, data]; length in: n, out: n + 2. Null (length 0) when n > 253.
     virtual tdu1 *makeSubMessage(tdu1 type, const tdu1 *data, tdu1 &length);
     virtual tdu1 *currentSlotData();
@@ -84,8 +83,8 @@ public:
     // the frame really holds, so `dataLength` bytes after the two leading ones
     // can always be read.
     static tdu1 subMessageCountOf(const tdu1 *frame, tdu2 available = 0xFFFF);
-    static const tdu1 *subMessageOf(const tdu1 *frame, tdu1 index, tdu1 &dataLength,
-                                    tdu2 available = 0xFFFF);
+    static const tdu1 *subMessageOf(
+        const tdu1 *frame, tdu1 index, tdu1 &dataLength, tdu2 available = 0xFFFF);
 
     // Receive state, for tests and diagnostics.
     int bufferedCount() const { return m_count; }

@@ -6,7 +6,10 @@
 
 namespace {
 
-QByteArray hex(const tdu1 *p, int n) { return QByteArray(reinterpret_cast<const char *>(p), n).toHex(); }
+QByteArray hex(const tdu1 *p, int n)
+{
+    return QByteArray(reinterpret_cast<const char *>(p), n).toHex();
+}
 
 } // namespace
 

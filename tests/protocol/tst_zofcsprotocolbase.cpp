@@ -10,7 +10,10 @@ QByteArray bytes(const tdu1 *p, int n)
     return p ? QByteArray(reinterpret_cast<const char *>(p), n) : QByteArray();
 }
 
-const tdu1 *u(const QByteArray &b) { return reinterpret_cast<const tdu1 *>(b.constData()); }
+const tdu1 *u(const QByteArray &b)
+{
+    return reinterpret_cast<const tdu1 *>(b.constData());
+}
 
 } // namespace
 
@@ -131,7 +134,8 @@ void tst_ZoFcsProtocolBase::sequenceCounterAdvances()
     const tdu4 start = ZoFcsProtocolBase::sequenceCounter();
     tdu1 n = 0;
     const tdu1 *p = a.makeSequence(0x11, n);
-    QCOMPARE(bytes(p, n).toHex(), (QByteArray::fromHex("1002") + char(start & 0xFF) + char(0x11)).toHex());
+    QCOMPARE(bytes(p, n).toHex(),
+        (QByteArray::fromHex("1002") + char(start & 0xFF) + char(0x11)).toHex());
     // The counter is shared by every codec of the process.
     p = b.makeSequence(0, n);
     QCOMPARE(int(p[2]), int((start + 1) & 0xFF));
@@ -148,7 +152,7 @@ void tst_ZoFcsProtocolBase::parsers_data()
     QTest::addColumn<QByteArray>("decoded");
 
     auto row = [](const char *name, const char *parser, const char *hex, int result,
-                  const char *decoded = "") {
+                   const char *decoded = "") {
         QTest::newRow(name) << QString::fromLatin1(parser) << QByteArray::fromHex(hex) << result
                             << QByteArray::fromHex(decoded);
     };
@@ -284,10 +288,9 @@ void tst_ZoFcsProtocolBase::parsersStayInsideTheSubMessage()
     tdu1 buf[255];
     tdu2 id = 0;
     tdu2 len = 0;
-    const int results[] = {c.parseVersion(s, v, avail),      c.parseCompileTime(s, t, avail),
-                           c.parseIdentity(s, text, tl, avail), c.parseCanReply(s, id, buf, len, avail),
-                           c.parseE5(s, buf, avail),          c.parseFlagQueryCount(s, buf, avail),
-                           c.parse5E(s, buf, avail)};
+    const int results[] = {c.parseVersion(s, v, avail), c.parseCompileTime(s, t, avail),
+        c.parseIdentity(s, text, tl, avail), c.parseCanReply(s, id, buf, len, avail),
+        c.parseE5(s, buf, avail), c.parseFlagQueryCount(s, buf, avail), c.parse5E(s, buf, avail)};
     int refused = 0;
     for (int r : results)
         refused += r == -2 ? 1 : 0;
@@ -324,8 +327,8 @@ void tst_ZoFcsProtocolBase::textParsersHandBackOwnedCopies()
 void tst_ZoFcsProtocolBase::classifiers()
 {
     ZoFcsProtocolBase c;
-    const QList<int> known{0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C,
-                           0x0D, 0x0E, 0x0F, 0x40, 0x41, 0x42, 0x44, 0x48};
+    const QList<int> known {0x01, 0x02, 0x04, 0x05, 0x06, 0x08, 0x09, 0x0A, 0x0C, 0x0D, 0x0E, 0x0F,
+        0x40, 0x41, 0x42, 0x44, 0x48};
     for (int t = 0; t < 256; ++t)
         QCOMPARE(c.isKnownType(tdu1(t)), known.contains(t));
     QVERIFY(c.isClass1(5) && !c.isClass1(17) && !c.isClass1(6));

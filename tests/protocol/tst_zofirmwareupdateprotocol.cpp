@@ -27,9 +27,15 @@ tdu2 referenceCrc(const tdu1 *p, int n)
     return crc;
 }
 
-QByteArray hex(const tdu1 *p, int n) { return QByteArray(reinterpret_cast<const char *>(p), n).toHex(); }
+QByteArray hex(const tdu1 *p, int n)
+{
+    return QByteArray(reinterpret_cast<const char *>(p), n).toHex();
+}
 
-const tdu1 *u(const QByteArray &b) { return reinterpret_cast<const tdu1 *>(b.constData()); }
+const tdu1 *u(const QByteArray &b)
+{
+    return reinterpret_cast<const tdu1 *>(b.constData());
+}
 
 QByteArray firmwareHeader()
 {
@@ -93,7 +99,8 @@ void tst_ZoFirmwareUpdateProtocol::keyFrame_data()
     QTest::addColumn<QByteArray>("lead");
     QTest::addColumn<int>("length");
     QTest::newRow("framed") << true << false << false << QByteArray::fromHex("eb9036") << 54;
-    QTest::newRow("framed, key mode") << true << true << true << QByteArray::fromHex("eb9036") << 54;
+    QTest::newRow("framed, key mode")
+        << true << true << true << QByteArray::fromHex("eb9036") << 54;
     QTest::newRow("addressed") << false << true << false << QByteArray::fromHex("4f022130") << 52;
     QTest::newRow("addressed ignores key mode")
         << false << true << true << QByteArray::fromHex("4f022130") << 52;
@@ -113,8 +120,8 @@ void tst_ZoFirmwareUpdateProtocol::keyFrame()
     const QByteArray original = firmwareHeader();
     QByteArray header = original;
     std::unique_ptr<tdu1[]> out(new tdu1[size_t(length)]);
-    const tdu2 n = p.buildKeyFrame(out.get(), reinterpret_cast<tdu1 *>(header.data()), framed, 0x4F, 2,
-                                   addressed);
+    const tdu2 n = p.buildKeyFrame(
+        out.get(), reinterpret_cast<tdu1 *>(header.data()), framed, 0x4F, 2, addressed);
     QCOMPARE(int(n), length);
     QCOMPARE(hex(out.get(), lead.size()), lead.toHex());
     const tdu1 *body = out.get() + length - 48;
@@ -129,7 +136,9 @@ void tst_ZoFirmwareUpdateProtocol::keyFrame()
         QCOMPARE(int(out[4]), crc >> 8);
         QCOMPARE(char(out[5]), keyMode ? '#' : '!');
     }
-    QCOMPARE(int(p.buildKeyFrame(nullptr, reinterpret_cast<tdu1 *>(header.data()), true, 0, 0, false)), 0);
+    QCOMPARE(
+        int(p.buildKeyFrame(nullptr, reinterpret_cast<tdu1 *>(header.data()), true, 0, 0, false)),
+        0);
     QCOMPARE(int(p.buildKeyFrame(out.get(), nullptr, true, 0, 0, false)), 0);
 }
 
@@ -165,12 +174,12 @@ void tst_ZoFirmwareUpdateProtocol::dataFrame_data()
     QTest::addColumn<int>("n");
     QTest::addColumn<QByteArray>("lead");
     QTest::addColumn<int>("length");
-    QTest::newRow("framed 64 at 0x1240") << true << false << false << 64
-                                         << QByteArray::fromHex("eb9048") << 72;
-    QTest::newRow("framed 128, key mode") << true << false << true << 128
-                                          << QByteArray::fromHex("eb9088") << 136;
-    QTest::newRow("addressed 64") << false << true << false << 64
-                                  << QByteArray::fromHex("53033142") << 70;
+    QTest::newRow("framed 64 at 0x1240")
+        << true << false << false << 64 << QByteArray::fromHex("eb9048") << 72;
+    QTest::newRow("framed 128, key mode")
+        << true << false << true << 128 << QByteArray::fromHex("eb9088") << 136;
+    QTest::newRow("addressed 64") << false << true << false << 64 << QByteArray::fromHex("53033142")
+                                  << 70;
     QTest::newRow("bare 128") << false << false << true << 128 << QByteArray::fromHex("31") << 131;
 }
 
@@ -192,7 +201,8 @@ void tst_ZoFirmwareUpdateProtocol::dataFrame()
         image[i] = char(i * 7 + (i >> 8));
     // Exactly the frame's size: no rounded-up block may be written past it.
     std::unique_ptr<tdu1[]> out(new tdu1[size_t(length)]);
-    const tdu2 got = p.buildDataFrame(out.get(), u(image), 0x1240, tdu2(n), framed, 0x53, 3, addressed);
+    const tdu2 got
+        = p.buildDataFrame(out.get(), u(image), 0x1240, tdu2(n), framed, 0x53, 3, addressed);
     QCOMPARE(int(got), length);
     QCOMPARE(hex(out.get(), lead.size()), lead.toHex());
     const int at = framed ? 6 : addressed ? 4 : 1;
@@ -255,28 +265,27 @@ void tst_ZoFirmwareUpdateProtocol::feed_data()
     params.append(QByteArray(48, char(0x33)));
 
     QTest::newRow("two in one chunk")
-        << QList<QByteArray>{erase + ack} << QList<QByteArray>{erase, ack} << 0;
+        << QList<QByteArray> {erase + ack} << QList<QByteArray> {erase, ack} << 0;
     QList<QByteArray> bytes;
     for (char c : params)
         bytes << QByteArray(1, c);
-    QTest::newRow("byte by byte") << bytes << QList<QByteArray>{params} << 0;
-    QTest::newRow("garbage and a split sync")
-        << QList<QByteArray>{QByteArray::fromHex("0102eb"), ack.mid(1)} << QList<QByteArray>{ack} << 0;
+    QTest::newRow("byte by byte") << bytes << QList<QByteArray> {params} << 0;
+    QTest::newRow("garbage and a split sync") << QList<QByteArray> {QByteArray::fromHex("0102eb"),
+        ack.mid(1)} << QList<QByteArray> {ack} << 0;
     QTest::newRow("length 0 is skipped")
-        << QList<QByteArray>{QByteArray::fromHex("eb9000") + ack} << QList<QByteArray>{ack} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("eb9000") + ack} << QList<QByteArray> {ack} << 0;
     QTest::newRow("length 5 is skipped")
-        << QList<QByteArray>{QByteArray::fromHex("eb9005"), ack} << QList<QByteArray>{ack} << 0;
-    QTest::newRow("shortest frame") << QList<QByteArray>{QByteArray::fromHex("eb9006ffff50")}
-                                    << QList<QByteArray>{QByteArray::fromHex("eb9006ffff50")} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("eb9005"), ack} << QList<QByteArray> {ack} << 0;
+    QTest::newRow("shortest frame") << QList<QByteArray> {QByteArray::fromHex("eb9006ffff50")}
+                                    << QList<QByteArray> {QByteArray::fromHex("eb9006ffff50")} << 0;
     QTest::newRow("waits for the rest")
-        << QList<QByteArray>{ack + params.left(10)} << QList<QByteArray>{ack} << 10;
+        << QList<QByteArray> {ack + params.left(10)} << QList<QByteArray> {ack} << 10;
     QTest::newRow("oversized chunk is dropped")
-        << QList<QByteArray>{ack.left(4), QByteArray(257, char(0xEB)), erase}
-        << QList<QByteArray>{erase} << 0;
+        << QList<QByteArray> {ack.left(4), QByteArray(257, char(0xEB)), erase}
+        << QList<QByteArray> {erase} << 0;
     const QByteArray longest = QByteArray::fromHex("eb90ff") + QByteArray(252, char(0x90));
-    QTest::newRow("255-byte frame")
-        << QList<QByteArray>{longest.left(128), longest.mid(128), ack}
-        << QList<QByteArray>{longest, ack} << 0;
+    QTest::newRow("255-byte frame") << QList<QByteArray> {longest.left(128), longest.mid(128), ack}
+                                    << QList<QByteArray> {longest, ack} << 0;
 }
 
 void tst_ZoFirmwareUpdateProtocol::feed()

@@ -14,13 +14,15 @@ struct Recorder : IReceivePackage
     void onPackage(const tdu1 *frame, tdu2 length) override
     {
         events << QStringLiteral("G:")
-                      + QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(frame), length).toHex());
+                + QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char *>(frame), length).toHex());
         pointers << frame;
     }
     void onBadPackage(const tdu1 *frame, tdu2 length) override
     {
         events << QStringLiteral("B:")
-                      + QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(frame), length).toHex());
+                + QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char *>(frame), length).toHex());
         pointers << frame;
     }
 };
@@ -48,10 +50,19 @@ QByteArray frameOf(const QByteArray &body)
     return f;
 }
 
-QString good(const QByteArray &frame) { return QStringLiteral("G:") + QString::fromLatin1(frame.toHex()); }
-QString bad(const QByteArray &frame) { return QStringLiteral("B:") + QString::fromLatin1(frame.toHex()); }
+QString good(const QByteArray &frame)
+{
+    return QStringLiteral("G:") + QString::fromLatin1(frame.toHex());
+}
+QString bad(const QByteArray &frame)
+{
+    return QStringLiteral("B:") + QString::fromLatin1(frame.toHex());
+}
 
-const tdu1 *u(const QByteArray &b) { return reinterpret_cast<const tdu1 *>(b.constData()); }
+const tdu1 *u(const QByteArray &b)
+{
+    return reinterpret_cast<const tdu1 *>(b.constData());
+}
 
 } // namespace
 
@@ -83,8 +94,7 @@ void tst_ZoProtocolBase::crcKnownValues_data()
     QTest::addColumn<int>("crc");
     QTest::newRow("check string") << QByteArray("123456789") << 0x4B37;
     QTest::newRow("empty") << QByteArray() << 0xFFFF;
-    QTest::newRow("version request frame")
-        << QByteArray::fromHex("ab0e0910020500e20100") << 0xEFF6;
+    QTest::newRow("version request frame") << QByteArray::fromHex("ab0e0910020500e20100") << 0xEFF6;
     QTest::newRow("empty frame") << QByteArray::fromHex("ab0e02") << 0x8185;
     QByteArray all(256, 0);
     for (int i = 0; i < 256; ++i)
@@ -119,43 +129,45 @@ void tst_ZoProtocolBase::feed_data()
     const QByteArray reply = QByteArray::fromHex("ab0e08e2042c01020377f8");
     const QByteArray empty = QByteArray::fromHex("ab0e028581");
 
-    QTest::newRow("one frame") << QList<QByteArray>{version} << QStringList{good(version)} << 0;
+    QTest::newRow("one frame") << QList<QByteArray> {version} << QStringList {good(version)} << 0;
     QList<QByteArray> bytes;
     for (char c : version)
         bytes << QByteArray(1, c);
-    QTest::newRow("byte by byte") << bytes << QStringList{good(version)} << 0;
+    QTest::newRow("byte by byte") << bytes << QStringList {good(version)} << 0;
     QTest::newRow("two in one chunk")
-        << QList<QByteArray>{version + reply} << QStringList{good(version), good(reply)} << 0;
+        << QList<QByteArray> {version + reply} << QStringList {good(version), good(reply)} << 0;
     QTest::newRow("garbage before header")
-        << QList<QByteArray>{QByteArray::fromHex("00ff0eab") + reply}
-        << QStringList{good(reply)} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("00ff0eab") + reply} << QStringList {good(reply)}
+        << 0;
     QTest::newRow("header split over two chunks, no header in the first")
-        << QList<QByteArray>{QByteArray::fromHex("1234ab"), reply.mid(1)}
-        << QStringList{good(reply)} << 0;
-    QTest::newRow("empty body") << QList<QByteArray>{empty} << QStringList{good(empty)} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("1234ab"), reply.mid(1)}
+        << QStringList {good(reply)} << 0;
+    QTest::newRow("empty body") << QList<QByteArray> {empty} << QStringList {good(empty)} << 0;
     QTest::newRow("trailing bytes wait")
-        << QList<QByteArray>{reply + reply.left(4)} << QStringList{good(reply)} << 4;
+        << QList<QByteArray> {reply + reply.left(4)} << QStringList {good(reply)} << 4;
 
     // A frame whose CRC is wrong and that hides a complete frame after its
     // header: the rejected frame costs two bytes, the inner one is found.
     QByteArray outer = QByteArray::fromHex("ab0e") + char(reply.size() + 2) + reply + "xx";
     QTest::newRow("bad crc hides a good frame")
-        << QList<QByteArray>{outer} << QStringList{bad(outer), good(reply)} << 1;
+        << QList<QByteArray> {outer} << QStringList {bad(outer), good(reply)} << 1;
     QByteArray corrupt = reply;
     corrupt[5] = char(corrupt[5] ^ 0x40);
     QTest::newRow("bad crc then good")
-        << QList<QByteArray>{corrupt + reply} << QStringList{bad(corrupt), good(reply)} << 0;
-    QTest::newRow("length 0 header is skipped")
-        << QList<QByteArray>{QByteArray::fromHex("ab0e00"), reply} << QStringList{good(reply)} << 0;
+        << QList<QByteArray> {corrupt + reply} << QStringList {bad(corrupt), good(reply)} << 0;
+    QTest::newRow("length 0 header is skipped") << QList<QByteArray> {QByteArray::fromHex("ab0e00"),
+        reply} << QStringList {good(reply)} << 0;
     QTest::newRow("length 1 header is skipped")
-        << QList<QByteArray>{QByteArray::fromHex("ab0e01") + reply} << QStringList{good(reply)} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("ab0e01") + reply} << QStringList {good(reply)}
+        << 0;
     QTest::newRow("257-byte frame is not held")
-        << QList<QByteArray>{QByteArray::fromHex("ab0efe") + reply} << QStringList{good(reply)} << 0;
-    QTest::newRow("258-byte frame is not held")
-        << QList<QByteArray>{QByteArray::fromHex("ab0eff"), reply} << QStringList{good(reply)} << 0;
+        << QList<QByteArray> {QByteArray::fromHex("ab0efe") + reply} << QStringList {good(reply)}
+        << 0;
+    QTest::newRow("258-byte frame is not held") << QList<QByteArray> {QByteArray::fromHex("ab0eff"),
+        reply} << QStringList {good(reply)} << 0;
     QTest::newRow("257-byte chunk is dropped whole")
-        << QList<QByteArray>{reply.left(3), QByteArray(257, 'z'), reply}
-        << QStringList{good(reply)} << 0;
+        << QList<QByteArray> {reply.left(3), QByteArray(257, 'z'), reply}
+        << QStringList {good(reply)} << 0;
 
     QByteArray big(250, 0);
     for (int i = 0; i < big.size(); ++i)
@@ -164,10 +176,11 @@ void tst_ZoProtocolBase::feed_data()
     big[1] = char(248);
     const QByteArray longest = frameOf(big); // 255 bytes, length byte 252
     QTest::newRow("255-byte frame, split 200 + 55")
-        << QList<QByteArray>{longest.left(200), longest.mid(200)} << QStringList{good(longest)} << 0;
+        << QList<QByteArray> {longest.left(200), longest.mid(200)} << QStringList {good(longest)}
+        << 0;
     const QByteArray full = frameOf(QByteArray(251, char(0x11))); // length byte 253: 256 bytes
-    QTest::newRow("256-byte frame") << QList<QByteArray>{full.left(100), full.mid(100)}
-                                    << QStringList{good(full)} << 0;
+    QTest::newRow("256-byte frame")
+        << QList<QByteArray> {full.left(100), full.mid(100)} << QStringList {good(full)} << 0;
 }
 
 void tst_ZoProtocolBase::feed()
@@ -252,27 +265,24 @@ void tst_ZoProtocolBase::walkers_data()
     QTest::addColumn<QList<int>>("offsets");
     QTest::addColumn<QList<int>>("lengths");
 
-    QTest::newRow("empty body") << frameOf({}) << 1 << QList<int>{3} << QList<int>{0};
-    QTest::newRow("one") << frameOf(QByteArray::fromHex("e20100")) << 1 << QList<int>{3}
-                         << QList<int>{1};
-    QTest::newRow("sequence + version")
-        << frameOf(QByteArray::fromHex("10020500e20100")) << 2 << QList<int>{3, 7}
-        << QList<int>{2, 1};
-    QTest::newRow("three, one empty")
-        << frameOf(QByteArray::fromHex("0100e2020a0bbb0107")) << 3 << QList<int>{3, 5, 9}
-        << QList<int>{0, 2, 1};
+    QTest::newRow("empty body") << frameOf({}) << 1 << QList<int> {3} << QList<int> {0};
+    QTest::newRow("one") << frameOf(QByteArray::fromHex("e20100")) << 1 << QList<int> {3}
+                         << QList<int> {1};
+    QTest::newRow("sequence + version") << frameOf(QByteArray::fromHex("10020500e20100")) << 2
+                                        << QList<int> {3, 7} << QList<int> {2, 1};
+    QTest::newRow("three, one empty") << frameOf(QByteArray::fromHex("0100e2020a0bbb0107")) << 3
+                                      << QList<int> {3, 5, 9} << QList<int> {0, 2, 1};
     QTest::newRow("rest of two bytes is not counted")
-        << frameOf(QByteArray::fromHex("e20100aaaa")) << 1 << QList<int>{3, 6}
-        << QList<int>{1, 0};
+        << frameOf(QByteArray::fromHex("e20100aaaa")) << 1 << QList<int> {3, 6}
+        << QList<int> {1, 0};
     // The second sub-message claims 200 data bytes; it is counted and found,
     // but only the 2 bytes the frame holds are reported.
-    QTest::newRow("length byte beyond the body")
-        << frameOf(QByteArray::fromHex("e20100ebc80102")) << 2 << QList<int>{3, 6}
-        << QList<int>{1, 2};
+    QTest::newRow("length byte beyond the body") << frameOf(QByteArray::fromHex("e20100ebc80102"))
+                                                 << 2 << QList<int> {3, 6} << QList<int> {1, 2};
     QTest::newRow("first sub-message longer than the body")
-        << frameOf(QByteArray::fromHex("e2ff01")) << 1 << QList<int>{3} << QList<int>{1};
-    QTest::newRow("length byte below 2") << QByteArray::fromHex("ab0e01ffff") << 0
-                                         << QList<int>{} << QList<int>{};
+        << frameOf(QByteArray::fromHex("e2ff01")) << 1 << QList<int> {3} << QList<int> {1};
+    QTest::newRow("length byte below 2")
+        << QByteArray::fromHex("ab0e01ffff") << 0 << QList<int> {} << QList<int> {};
 }
 
 void tst_ZoProtocolBase::walkers()
@@ -332,7 +342,7 @@ void tst_ZoProtocolBase::buildFrameBytes()
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(cmd), len), QByteArray::fromHex("e20100"));
     const tdu1 *frame = codec.buildFrame(u(seq), tdu1(seq.size()), cmd, len);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame), len),
-             QByteArray::fromHex("ab0e0910020500e20100f6ef"));
+        QByteArray::fromHex("ab0e0910020500e20100f6ef"));
     QCOMPARE(int(codec.subMessageCount(true)), 2);
     QCOMPARE(int(codec.subMessageAt(1, true) - frame), 7);
 
@@ -340,12 +350,13 @@ void tst_ZoProtocolBase::buildFrameBytes()
     len = tdu1(payload.size());
     frame = codec.buildFrame(0x0EAB, 0xE2, u(payload), len);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame), len),
-             QByteArray::fromHex("ab0e08e2042c01020377f8"));
+        QByteArray::fromHex("ab0e08e2042c01020377f8"));
     QCOMPARE(int(codec.header()), 0x0EAB);
 
     len = 0;
     frame = codec.buildFrame(nullptr, 0, nullptr, len);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame), len), QByteArray::fromHex("ab0e028581"));
+    QCOMPARE(
+        QByteArray(reinterpret_cast<const char *>(frame), len), QByteArray::fromHex("ab0e028581"));
 
     // concat: address prefix then sequence, as the looper joins them.
     const QByteArray address = QByteArray::fromHex("00087856341200000000");
@@ -357,7 +368,8 @@ void tst_ZoProtocolBase::buildFrameBytes()
     const QByteArray d2 = QByteArray::fromHex("0102");
     b = 2;
     const tdu1 *sub = codec.makeSubMessage(0x9B, u(a2), 2, u(d2), b);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(sub), b), QByteArray::fromHex("9b04a0fc0102"));
+    QCOMPARE(
+        QByteArray(reinterpret_cast<const char *>(sub), b), QByteArray::fromHex("9b04a0fc0102"));
     sub = codec.makeSubMessage(0x10, b);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(sub), b), QByteArray::fromHex("1000"));
     sub = codec.makeSubMessage(0x10, tdu1(7), b);
@@ -393,12 +405,13 @@ void tst_ZoProtocolBase::buildersAcceptTheirOwnScratchAsInput()
     const QByteArray before(reinterpret_cast<const char *>(seq), len);
     tdu1 n = len;
     const tdu1 *wrapped = codec.makeSubMessage(0x5B, seq, n);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(wrapped), n), QByteArray::fromHex("5b04") + before);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(wrapped), n),
+        QByteArray::fromHex("5b04") + before);
     const QByteArray tail = QByteArray::fromHex("e20100");
     tdu1 t = tdu1(tail.size());
     const tdu1 *joined = codec.concat(wrapped, n, u(tail), t);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(joined), t),
-             QByteArray::fromHex("5b04") + before + tail);
+        QByteArray::fromHex("5b04") + before + tail);
 }
 
 // The GUI thread builds commands while the looper frames others; neither may
@@ -406,11 +419,10 @@ void tst_ZoProtocolBase::buildersAcceptTheirOwnScratchAsInput()
 void tst_ZoProtocolBase::buildersArePerThread()
 {
     ZoFcsProtocolBase codec;
-    std::atomic<int> mismatches{0};
-    std::atomic<bool> go{false};
+    std::atomic<int> mismatches {0};
+    std::atomic<bool> go {false};
     auto gui = [&] {
-        while (!go.load()) {
-        }
+        while (!go.load()) { }
         for (int i = 0; i < 20000; ++i) {
             tdu1 len = 0;
             const tdu1 *p = codec.makeFlagQuery(tdu1(i & 0xF), 3, len);
@@ -419,8 +431,7 @@ void tst_ZoProtocolBase::buildersArePerThread()
         }
     };
     auto worker = [&] {
-        while (!go.load()) {
-        }
+        while (!go.load()) { }
         const QByteArray seq = QByteArray::fromHex("10020100");
         for (int i = 0; i < 20000; ++i) {
             tdu1 b = tdu1(seq.size());
@@ -473,7 +484,7 @@ void tst_ZoProtocolBase::assignCarriesAHalfFrame()
     b.setReceiver(&rb);
     b.assign(a);
     b.feed(u(f) + 6, f.size() - 6);
-    QCOMPARE(rb.events, QStringList{good(f)});
+    QCOMPARE(rb.events, QStringList {good(f)});
     QVERIFY(ra.events.isEmpty());
 }
 
