@@ -75,27 +75,6 @@ private Q_SLOTS:
         QVERIFY(!p.makeAnnounce(nullArgs ? nullptr : args, len));
     }
 
-    void helpers()
-    {
-        ZoGcpmProtocol p;
-        const tdu1 data[3] = {1, 2, 3};
-        tdu1 len = 3;
-        const tdu1 *r = p.prefixHeader(data, len);
-        QCOMPARE(bytes(r, len), QByteArray::fromHex("abef010203"));
-        len = 3;
-        r = p.makeCommand(0x09, data, len);
-        QCOMPARE(bytes(r, len), QByteArray::fromHex("09010203"));
-        r = p.makeCommand(0x07, len);
-        QCOMPARE(bytes(r, len), QByteArray::fromHex("07"));
-        // The largest frame fits the frame buffer, one byte more does not.
-        tdu1 big[252] = {};
-        tdu2 flen = 251;
-        QVERIFY(p.buildFrame(big, flen));
-        QCOMPARE(int(flen), 256);
-        flen = 252;
-        QVERIFY(!p.buildFrame(big, flen));
-    }
-
     void endpointFromEnvironment()
     {
         qunsetenv("TOLVANE_GCPM_HOST");

@@ -34,21 +34,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("family");
 
         QTest::newRow("emba mr") << 6 << 99 << "MsgGNCEmba" << 1 << "emba.png" << 6;
-        QTest::newRow("arno qp") << 11 << 99 << "MsgGNCArno" << 3 << "arno.png" << 1;
         QTest::newRow("emba keeps airframe") << 21 << 99 << "MsgGNCEmba" << 99 << "emba.png" << 6;
-        QTest::newRow("arno keeps airframe") << 22 << 2 << "MsgGNCArno" << 2 << "arno.png" << 1;
         QTest::newRow("drent keeps airframe") << 26 << 3 << "MsgGNCDRENT" << 3 << "drent.png" << 5;
         QTest::newRow("drent ag") << 67 << 0 << "MsgGNCDRENT" << 258 << "drent.png" << 5;
-        QTest::newRow("brisk2 ag") << 68 << 0 << "MsgGNCBrisk2" << 258 << "brisk2.png" << 4;
-        QTest::newRow("arno2 ag") << 69 << 0 << "MsgGNCArno2" << 258 << "arno2.png" << 2;
-        QTest::newRow("brisk fw") << 34 << 0 << "MsgGNCBrisk" << 2 << "brisk.png" << 3;
         QTest::newRow("emba2 qp") << 82 << 0 << "MsgGNCEmba2" << 3 << "emba2.png" << 7;
         QTest::newRow("fuel gauge") << 39 << 7 << "MsgFuelGauge" << 0 << "fuelguage.png" << 0;
         QTest::newRow("k58") << 76 << 7 << "MsgK58NavBoard" << 0 << "k58NaviBoard.png" << 0;
-        QTest::newRow("brisk2 feature") << 45 << 7 << "MsgGNCBrisk2FeatureBoard" << 0 << "arno2.png" << 0;
-        QTest::newRow("tachometer") << 58 << 7 << "MsgTachmometer" << 0 << "wn1.png" << 0;
-        QTest::newRow("servo") << 86 << 7 << "MsgGNCServo" << 0 << "lkservo.png" << 0;
-        QTest::newRow("vexa b") << 208 << 7 << "MsgGNCVexaGNSS_B" << 0 << "tirel_b.png" << 0;
         QTest::newRow("core 12 unnamed") << 12 << 7 << "MsgUnknownDev" << 0 << "unknown.png" << 0;
         QTest::newRow("unknown") << 200 << 7 << "MsgUnknownDev" << 0 << "unknown.png" << 0;
     }
@@ -76,18 +67,12 @@ private Q_SLOTS:
         QTest::newRow("emba ag unchanged") << 8 << 258 << 8;
         QTest::newRow("drent 26 fw") << 26 << 2 << 24;
         QTest::newRow("drent ag") << 23 << 258 << 67;
-        QTest::newRow("drent 67 mr") << 67 << 1 << 23;
-        QTest::newRow("arno 22 qp") << 22 << 3 << 11;
-        QTest::newRow("emba 21 mr") << 21 << 1 << 6;
         QTest::newRow("arno2 69 fw") << 69 << 2 << 42;
         QTest::newRow("brisk2 ag") << 47 << 258 << 68;
         QTest::newRow("emba2 ag unchanged") << 81 << 258 << 81;
-        QTest::newRow("emba2 mr") << 82 << 1 << 80;
-        QTest::newRow("airframe 0") << 24 << 0 << 24;
         QTest::newRow("airframe 4") << 41 << 4 << 41;
         QTest::newRow("module in range") << 46 << 1 << 46;
         QTest::newRow("above range") << 90 << 1 << 90;
-        QTest::newRow("below range") << 5 << 1 << 5;
     }
     void firmwareIdFor()
     {
@@ -104,17 +89,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("core");
         QTest::addColumn<bool>("secondGen");
         QTest::newRow("tunex") << 77 << 4 << false << false;
-        QTest::newRow("servo") << 86 << 4 << false << false;
         QTest::newRow("hesk") << 79 << 3 << false << false;
-        QTest::newRow("emba2 data board") << 83 << 3 << false << false;
         QTest::newRow("core 12") << 12 << 1 << true << false;
-        QTest::newRow("core 15") << 15 << 1 << true << false;
         QTest::newRow("not core 13") << 13 << 2 << false << false;
         QTest::newRow("arno2") << 43 << 1 << true << true;
-        QTest::newRow("drent ag") << 67 << 1 << true << false;
         QTest::newRow("brisk2 ag") << 68 << 1 << true << true;
         QTest::newRow("emba2") << 80 << 1 << true << true;
-        QTest::newRow("brisk2 board") << 44 << 2 << false << false;
         QTest::newRow("unknown") << 200 << 2 << false << false;
     }
     void classes()
@@ -220,13 +200,10 @@ private Q_SLOTS:
         QTest::addColumn<uint>("value");
         QTest::newRow("plain") << "192.168.0.5" << true << 0xC0A80005u;
         QTest::newRow("zeros") << "0.0.0.0" << true << 0u;
-        QTest::newRow("max") << "255.255.255.255" << true << 0xFFFFFFFFu;
         QTest::newRow("three parts") << "192.168.1" << false << 0u;
         QTest::newRow("octet 300") << "192.168.1.300" << false << 0u;
         QTest::newRow("empty part") << "192..1.1" << false << 0u;
-        QTest::newRow("five parts") << "1.2.3.4.5" << false << 0u;
         QTest::newRow("sign") << "1.2.3.+4" << false << 0u;
-        QTest::newRow("letters") << "a.b.c.d" << false << 0u;
         QTest::newRow("empty") << "" << false << 0u;
     }
     void ipToUInt()
