@@ -191,12 +191,18 @@ int symlink(const char *target, const char *path)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("haldenupdate.*=false"));
-    char pattern[] = "/tmp/fuzz_upzip-XXXXXX";
-    const char *dir = mkdtemp(pattern);
+    // Memory-backed when there is such a place: the harness makes and removes
+    // a small tree for every input.
+    char shmPattern[] = "/dev/shm/fuzz_upzip-XXXXXX";
+    char tmpPattern[] = "/tmp/fuzz_upzip-XXXXXX";
+    const char *dir = mkdtemp(shmPattern);
+    if (!dir)
+        dir = mkdtemp(tmpPattern);
     char canonical[4096];
     if (!dir || !realpath(dir, canonical))
         std::abort();
     g_scratch = canonical;
+    std::atexit([] { QDir(QString::fromStdString(g_scratch)).removeRecursively(); });
     return 0;
 }
 
