@@ -29,14 +29,17 @@ using Clock = std::chrono::steady_clock;
 
 double outbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
 {
-    Clock::time_point last{};
+    Clock::time_point last {};
     int got = 0;
     const Clock::time_point start = Clock::now();
     std::thread reader([&] {
         char buf[4096];
         const auto end = start + std::chrono::seconds(5);
         while (got < kBytes && Clock::now() < end) {
-            struct pollfd p{fd, POLLIN, 0};
+            struct pollfd p
+            {
+                fd, POLLIN, 0
+            };
             if (::poll(&p, 1, 20) <= 0)
                 continue;
             const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -58,7 +61,7 @@ double outbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
 double inbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
 {
     int got = 0;
-    Clock::time_point last{};
+    Clock::time_point last {};
     auto c = QObject::connect(&pty, &ZoSimPtyLink::received, [&](const QByteArray &b) {
         got += b.size();
         last = Clock::now();

@@ -47,13 +47,15 @@ struct AcSimRig
     explicit AcSimRig(const ZoSimScenario &sc)
     {
         log.setSilent(true);
-        QObject::connect(&log, &ZoSimEventLog::logged, [this](const QJsonObject &o) { events << o; });
+        QObject::connect(
+            &log, &ZoSimEventLog::logged, [this](const QJsonObject &o) { events << o; });
         aircraft = std::make_unique<ZoSimAircraft>(sc, &log);
         link = aircraft->attachLink(QStringLiteral("test"));
-        QObject::connect(aircraft.get(), &ZoSimAircraft::transmit, [this](int to, const QByteArray &b) {
-            if (to == link || to == 0)
-                out << b;
-        });
+        QObject::connect(
+            aircraft.get(), &ZoSimAircraft::transmit, [this](int to, const QByteArray &b) {
+                if (to == link || to == 0)
+                    out << b;
+            });
         aircraft->start();
     }
 
@@ -99,7 +101,8 @@ inline QByteArray appRequest(const QByteArray &body)
 {
     QByteArray f;
     f.append(char(0xAB)).append(char(0x0E)).append(char(body.size() + 2)).append(body);
-    const uint16_t c = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(f.constData()), size_t(f.size()));
+    const uint16_t c
+        = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(f.constData()), size_t(f.size()));
     return f.append(char(c & 0xFF)).append(char(c >> 8));
 }
 
@@ -110,7 +113,8 @@ inline QByteArray sub(uint8_t type, const QByteArray &data)
 
 inline QByteArray canSend(uint16_t word, const QByteArray &payload)
 {
-    return appRequest(sub(0x5B, QByteArray().append(char(word & 0xFF)).append(char(word >> 8)) + payload));
+    return appRequest(
+        sub(0x5B, QByteArray().append(char(word & 0xFF)).append(char(word >> 8)) + payload));
 }
 
 inline QByteArray busSend(uint8_t selector, const QByteArray &payload)
@@ -122,8 +126,10 @@ inline QByteArray bootRequest(uint8_t cmd, const QByteArray &data)
 {
     QByteArray f;
     f.append(char(0xEB)).append(char(0x90)).append(char(6 + data.size()));
-    const uint16_t c = data.isEmpty() ? 0xFFFF
-                                      : ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+    const uint16_t c = data.isEmpty()
+        ? 0xFFFF
+        : ZoSimCrc::modbus(
+            reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
     return f.append(char(c & 0xFF)).append(char(c >> 8)).append(char(cmd)).append(data);
 }
 

@@ -74,11 +74,11 @@ void tst_AcSimFaults::blockFaults_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QList<int>>("acked");
-    QTest::newRow("none") << QString() << QList<int>{0, 4, 8, 12, 16};
-    QTest::newRow("drop every 2nd ack") << "drop-ack-every=2" << QList<int>{0, 8, 16};
-    QTest::newRow("stall after 2 blocks") << "core:stall-after-blocks=2" << QList<int>{0, 4};
-    QTest::newRow("stall after 0 blocks") << "stall-after-blocks=0" << QList<int>{};
-    QTest::newRow("other device's fault") << "38:drop-ack-every=1" << QList<int>{0, 4, 8, 12, 16};
+    QTest::newRow("none") << QString() << QList<int> {0, 4, 8, 12, 16};
+    QTest::newRow("drop every 2nd ack") << "drop-ack-every=2" << QList<int> {0, 8, 16};
+    QTest::newRow("stall after 2 blocks") << "core:stall-after-blocks=2" << QList<int> {0, 4};
+    QTest::newRow("stall after 0 blocks") << "stall-after-blocks=0" << QList<int> {};
+    QTest::newRow("other device's fault") << "38:drop-ack-every=1" << QList<int> {0, 4, 8, 12, 16};
 }
 
 void tst_AcSimFaults::blockFaults()
@@ -114,7 +114,7 @@ void tst_AcSimFaults::corruptEveryNthReply()
     }
     QByteArray bad = good;
     bad[8] = char(0x03 ^ 0x5A); // the last data byte, so the CRC no longer holds
-    QCOMPARE(replies, (QList<QByteArray>{good, good, bad, good, good, bad}));
+    QCOMPARE(replies, (QList<QByteArray> {good, good, bad, good, good, bad}));
     QCOMPARE(rig.eventsOf(QStringLiteral("fault")).size(), 2);
 }
 
@@ -144,7 +144,7 @@ void tst_AcSimFaults::neverAckErase()
     QVERIFY(rig.take(150).isEmpty());
     QCOMPARE(rig.aircraft->core()->state(), ZoSimDevice::State::Bootloader);
     // The erase did happen: the blocks are taken as usual.
-    QCOMPARE(sendBlocks(rig, 2), (QList<int>{0, 4}));
+    QCOMPARE(sendBlocks(rig, 2), (QList<int> {0, 4}));
 }
 
 void tst_AcSimFaults::refuseKey_data()

@@ -44,7 +44,10 @@ QByteArray readFd(int fd, int count, int timeoutMs, std::chrono::steady_clock::t
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[4096];
     while (got.size() < count && std::chrono::steady_clock::now() < end) {
-        struct pollfd p{fd, POLLIN, 0};
+        struct pollfd p
+        {
+            fd, POLLIN, 0
+        };
         if (::poll(&p, 1, 20) <= 0)
             continue;
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -112,11 +115,12 @@ void tst_AcSimLinks::ptyPacing()
             got += b;
             last = std::chrono::steady_clock::now();
         });
-        std::atomic<bool> done{false};
+        std::atomic<bool> done {false};
         std::thread writer([&] {
             int off = 0;
             while (off < payload.size()) {
-                const ssize_t n = ::write(fd, payload.constData() + off, size_t(payload.size() - off));
+                const ssize_t n
+                    = ::write(fd, payload.constData() + off, size_t(payload.size() - off));
                 if (n > 0)
                     off += int(n);
                 else
@@ -154,7 +158,8 @@ void tst_AcSimLinks::ptyCarriesTheAircraft()
     QVERIFY(pty.open(path, 0, &error));
     QVERIFY(QFileInfo(path).isSymLink());
     const int link = aircraft.attachLink(QStringLiteral("pty"));
-    connect(&pty, &ZoSimPtyLink::received, &aircraft, [&](const QByteArray &b) { aircraft.receive(link, b); });
+    connect(&pty, &ZoSimPtyLink::received, &aircraft,
+        [&](const QByteArray &b) { aircraft.receive(link, b); });
     connect(&aircraft, &ZoSimAircraft::transmit, &pty, [&](int to, const QByteArray &b) {
         if (to == 0 || to == link)
             pty.write(b);
@@ -169,7 +174,8 @@ void tst_AcSimLinks::ptyCarriesTheAircraft()
     QElapsedTimer t;
     t.start();
     const QByteArray reply = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
-    while (!(got.contains(reply) && got.contains(hexBytes("AB 0E 0C A1 08"))) && t.elapsed() < 2000) {
+    while (
+        !(got.contains(reply) && got.contains(hexBytes("AB 0E 0C A1 08"))) && t.elapsed() < 2000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         char buf[512];
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -200,7 +206,8 @@ void tst_AcSimLinks::udpAnswersTheLastSender()
     udp.setPeer(QHostAddress::LocalHost, program.localPort());
     udp.setPeer(QHostAddress(QStringLiteral("192.0.2.7")), 9); // refused: stays on loopback
     const int link = aircraft.attachLink(QStringLiteral("udp"));
-    connect(&udp, &ZoSimUdpLink::received, &aircraft, [&](const QByteArray &b) { aircraft.receive(link, b); });
+    connect(&udp, &ZoSimUdpLink::received, &aircraft,
+        [&](const QByteArray &b) { aircraft.receive(link, b); });
     connect(&aircraft, &ZoSimAircraft::transmit, &udp, [&](int to, const QByteArray &b) {
         if (to == 0 || to == link)
             udp.write(b);
@@ -209,16 +216,19 @@ void tst_AcSimLinks::udpAnswersTheLastSender()
     // Telemetry goes to the configured peer before anyone has spoken.
     QTRY_VERIFY_WITH_TIMEOUT(program.hasPendingDatagrams(), 2000);
     QCOMPARE(program.receiveDatagram().data().left(4), hexBytes("AB 0E 0C A1"));
-    other.writeDatagram(hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"), QHostAddress::LocalHost, udp.port());
+    other.writeDatagram(
+        hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"), QHostAddress::LocalHost, udp.port());
     QByteArray reply;
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        while (other.hasPendingDatagrams()) {
-            const QByteArray d = other.receiveDatagram().data();
-            if (d.mid(3, 1) == hexBytes("E2"))
-                reply = d;
-        }
-        return !reply.isEmpty();
-    }(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (other.hasPendingDatagrams()) {
+                const QByteArray d = other.receiveDatagram().data();
+                if (d.mid(3, 1) == hexBytes("E2"))
+                    reply = d;
+            }
+            return !reply.isEmpty();
+        }(),
+        2000);
     QCOMPARE(reply, hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38"));
     // From now on the last sender gets the stream.
     while (program.hasPendingDatagrams())
@@ -233,13 +243,21 @@ void tst_AcSimLinks::gcpm_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("detail");
-    QTest::newRow("poll") << hexBytes("AB EF 03 05 9F 7D") << "gcpm" << "poll";
-    QTest::newRow("announce") << hexBytes("AB EF 09 03 05 00 A8 C0 72 1F 53 FF") << "gcpm" << "192.168.0.5:8050";
-    QTest::newRow("bad crc") << hexBytes("AB EF 03 05 9F 7E") << "gcpmError" << "bad CRC";
-    QTest::newRow("length") << hexBytes("AB EF 04 05 9F 7D") << "gcpmError" << "length byte";
-    QTest::newRow("header") << hexBytes("AB EE 03 05 9F 7D") << "gcpmError" << "bad header";
-    QTest::newRow("short") << hexBytes("AB EF 03") << "gcpmError" << "shorter";
-    QTest::newRow("announce missing port") << hexBytes("AB EF 07 03 05 00 A8 C0 00 00").left(8) << "gcpmError" << "";
+    QTest::newRow("poll") << hexBytes("AB EF 03 05 9F 7D") << "gcpm"
+                          << "poll";
+    QTest::newRow("announce") << hexBytes("AB EF 09 03 05 00 A8 C0 72 1F 53 FF") << "gcpm"
+                              << "192.168.0.5:8050";
+    QTest::newRow("bad crc") << hexBytes("AB EF 03 05 9F 7E") << "gcpmError"
+                             << "bad CRC";
+    QTest::newRow("length") << hexBytes("AB EF 04 05 9F 7D") << "gcpmError"
+                            << "length byte";
+    QTest::newRow("header") << hexBytes("AB EE 03 05 9F 7D") << "gcpmError"
+                            << "bad header";
+    QTest::newRow("short") << hexBytes("AB EF 03") << "gcpmError"
+                           << "shorter";
+    QTest::newRow("announce missing port")
+        << hexBytes("AB EF 07 03 05 00 A8 C0 00 00").left(8) << "gcpmError"
+        << "";
 }
 
 void tst_AcSimLinks::gcpm()
@@ -261,7 +279,10 @@ void tst_AcSimLinks::gcpm()
     const QJsonObject e = events.first();
     QCOMPARE(e.value(QStringLiteral("event")).toString(), event);
     if (event == QLatin1String("gcpm") && detail.contains(QLatin1Char(':')))
-        QCOMPARE(QStringLiteral("%1:%2").arg(e.value(QStringLiteral("address")).toString()).arg(e.value(QStringLiteral("port")).toInt()), detail);
+        QCOMPARE(QStringLiteral("%1:%2")
+                     .arg(e.value(QStringLiteral("address")).toString())
+                     .arg(e.value(QStringLiteral("port")).toInt()),
+            detail);
     else if (event == QLatin1String("gcpm"))
         QCOMPARE(e.value(QStringLiteral("cmd")).toString(), detail);
     else
@@ -273,23 +294,33 @@ void tst_AcSimLinks::scenarioFiles_data()
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<QString>("error");
     QTest::newRow("minimal") << QByteArray("{\"core\": {\"type\": 41}}") << QString();
-    QTest::newRow("full") << QByteArray(R"({"telemetryMs": 50, "eraseMs": 10, "address": "8", "addressValue": "0x0A0B0C0D",
+    QTest::newRow("full") << QByteArray(
+        R"({"telemetryMs": 50, "eraseMs": 10, "address": "8", "addressValue": "0x0A0B0C0D",
         "core": {"type": 80, "version": "2.19.3", "compileTime": "2024-05-17 13:45:09", "eid": "00 11 AA BB", "faults": {"latencyMs": 5}},
         "modules": [{"type": 77, "node": 1, "version": "1.0.4", "serial": "1234", "faults": {"refuseKey": true}}],
-        "faults": {"dropAckEvery": 7}, "_comment": "ignored"})") << QString();
+        "faults": {"dropAckEvery": 7}, "_comment": "ignored"})")
+                          << QString();
     QTest::newRow("not json") << QByteArray("{core") << "scenario:";
     QTest::newRow("array") << QByteArray("[]") << "top level";
     QTest::newRow("typo") << QByteArray("{\"telemetryMS\": 5}") << "unknown key";
     QTest::newRow("type range") << QByteArray("{\"core\": {\"type\": 256}}") << "1 to 255";
-    QTest::newRow("version text") << QByteArray("{\"core\": {\"version\": \"2.19\"}}") << "MAJOR.MINOR.REVISION";
-    QTest::newRow("version range") << QByteArray("{\"core\": {\"version\": \"2.300.1\"}}") << "MAJOR.MINOR.REVISION";
-    QTest::newRow("compile time") << QByteArray("{\"core\": {\"compileTime\": \"2024-13-01 00:00:00\"}}") << "compileTime";
+    QTest::newRow("version text") << QByteArray("{\"core\": {\"version\": \"2.19\"}}")
+                                  << "MAJOR.MINOR.REVISION";
+    QTest::newRow("version range")
+        << QByteArray("{\"core\": {\"version\": \"2.300.1\"}}") << "MAJOR.MINOR.REVISION";
+    QTest::newRow("compile time") << QByteArray(
+        "{\"core\": {\"compileTime\": \"2024-13-01 00:00:00\"}}")
+                                  << "compileTime";
     QTest::newRow("eid odd") << QByteArray("{\"core\": {\"eid\": \"ABC\"}}") << "eid";
     QTest::newRow("address") << QByteArray("{\"address\": \"6\"}") << "none, 4 or 8";
     QTest::newRow("module as core") << QByteArray("{\"modules\": [{\"type\": 80}]}") << "core type";
-    QTest::newRow("module twice") << QByteArray("{\"modules\": [{\"type\": 38}, {\"type\": 38}]}") << "twice";
-    QTest::newRow("module without type") << QByteArray("{\"modules\": [{\"node\": 3}]}") << "required";
-    QTest::newRow("serial range") << QByteArray("{\"modules\": [{\"type\": 38, \"serial\": 70000}]}") << "16 bits";
+    QTest::newRow("module twice") << QByteArray("{\"modules\": [{\"type\": 38}, {\"type\": 38}]}")
+                                  << "twice";
+    QTest::newRow("module without type")
+        << QByteArray("{\"modules\": [{\"node\": 3}]}") << "required";
+    QTest::newRow("serial range") << QByteArray(
+        "{\"modules\": [{\"type\": 38, \"serial\": 70000}]}")
+                                  << "16 bits";
     QTest::newRow("fault value") << QByteArray("{\"faults\": {\"latencyMs\": -4}}") << "bad value";
     QTest::newRow("fault name") << QByteArray("{\"faults\": {\"lag\": 4}}") << "unknown fault";
     QTest::newRow("fraction") << QByteArray("{\"telemetryMs\": 2.5}") << "telemetryMs";
@@ -319,7 +350,8 @@ void tst_AcSimLinks::scenarioFiles()
 
 void tst_AcSimLinks::seedScenarioLoads()
 {
-    QFile f(QStringLiteral(TOLVANE_TEST_DATA_DIR "/../../tools/aircraft-sim/scenarios/default.json"));
+    QFile f(
+        QStringLiteral(TOLVANE_TEST_DATA_DIR "/../../tools/aircraft-sim/scenarios/default.json"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     ZoSimScenario sc;
     QString error;
@@ -327,20 +359,28 @@ void tst_AcSimLinks::seedScenarioLoads()
     QSet<int> kinds;
     for (const ZoSimDeviceConfig &m : sc.modules)
         kinds << ZoSimScenario::busKind(m.type);
-    QCOMPARE(kinds, (QSet<int>{2, 3, 4}));
+    QCOMPARE(kinds, (QSet<int> {2, 3, 4}));
 }
 
 void tst_AcSimLinks::commandLine_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("runs and logs") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--gcpm"), QStringLiteral("0"),
-                                                  QStringLiteral("--module"), QStringLiteral("77:1:1.0.4"), QStringLiteral("--duration-ms"), QStringLiteral("200")}
+    QTest::newRow("runs and logs") << QStringList {QStringLiteral("--udp"), QStringLiteral("0"),
+        QStringLiteral("--gcpm"), QStringLiteral("0"), QStringLiteral("--module"),
+        QStringLiteral("77:1:1.0.4"), QStringLiteral("--duration-ms"), QStringLiteral("200")}
                                    << 0;
-    QTest::newRow("remote bind refused") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("10.1.2.3")} << 2;
-    QTest::newRow("remote peer refused") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--udp-peer"), QStringLiteral("192.168.0.9:5000")} << 2;
-    QTest::newRow("no link") << QStringList{QStringLiteral("--core-type"), QStringLiteral("80")} << 2;
-    QTest::newRow("bad module") << QStringList{QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--module"), QStringLiteral("77:x:1.0.0")} << 2;
+    QTest::newRow("remote bind refused") << QStringList {QStringLiteral("--udp"),
+        QStringLiteral("0"), QStringLiteral("--bind"), QStringLiteral("10.1.2.3")}
+                                         << 2;
+    QTest::newRow("remote peer refused") << QStringList {QStringLiteral("--udp"),
+        QStringLiteral("0"), QStringLiteral("--udp-peer"), QStringLiteral("192.168.0.9:5000")}
+                                         << 2;
+    QTest::newRow("no link") << QStringList {QStringLiteral("--core-type"), QStringLiteral("80")}
+                             << 2;
+    QTest::newRow("bad module") << QStringList {QStringLiteral("--udp"), QStringLiteral("0"),
+        QStringLiteral("--module"), QStringLiteral("77:x:1.0.0")}
+                                << 2;
 }
 
 void tst_AcSimLinks::commandLine()
@@ -350,7 +390,8 @@ void tst_AcSimLinks::commandLine()
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("events.jsonl"));
     QProcess p;
-    p.start(QStringLiteral(TOLVANE_BINARY_DIR "/tools/aircraft-sim/tolvane-aircraft-sim"), args + QStringList{QStringLiteral("--log"), logPath});
+    p.start(QStringLiteral(TOLVANE_BINARY_DIR "/tools/aircraft-sim/tolvane-aircraft-sim"),
+        args + QStringList {QStringLiteral("--log"), logPath});
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), exitCode);
     if (exitCode != 0) {

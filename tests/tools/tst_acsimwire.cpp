@@ -42,7 +42,8 @@ void tst_AcSimWire::checksums()
     QCOMPARE(ZoSimCrc::xmodem(p, 9), uint16_t(0x31C3));
     QCOMPARE(ZoSimCrc::modbus(p, 0), uint16_t(0xFFFF));
     const QByteArray poll = hexBytes("AB EF 03 05");
-    QCOMPARE(ZoSimCrc::xmodem(reinterpret_cast<const uint8_t *>(poll.constData()), 4), uint16_t(0x7D9F));
+    QCOMPARE(
+        ZoSimCrc::xmodem(reinterpret_cast<const uint8_t *>(poll.constData()), 4), uint16_t(0x7D9F));
 }
 
 void tst_AcSimWire::aesKnownAnswer()
@@ -71,13 +72,16 @@ void tst_AcSimWire::applicationReplies_data()
                                   << hexBytes("AB 0E 0B E3 07 E8 07 05 11 0D 2D 09 37 D7");
     QTest::newRow("identity") << 0 << appRequest(hexBytes("10 02 03 00 EB 02 00 00"))
                               << hexBytes("AB 0E 08 EB 04 00 11 AA BB 01 86");
-    QTest::newRow("8-byte address") << 8 << hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F")
-                                    << hexBytes("AB 0E 12 00 08 00 00 00 00 04 03 02 01 E2 04 50 02 13 03 39 DF");
-    QTest::newRow("4-byte address") << 4 << hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F")
-                                    << hexBytes("AB 0E 0E 00 04 04 03 02 01 E2 04 50 02 13 03 78 3F");
+    QTest::newRow("8-byte address")
+        << 8 << hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F")
+        << hexBytes("AB 0E 12 00 08 00 00 00 00 04 03 02 01 E2 04 50 02 13 03 39 DF");
+    QTest::newRow("4-byte address")
+        << 4 << hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F")
+        << hexBytes("AB 0E 0E 00 04 04 03 02 01 E2 04 50 02 13 03 78 3F");
     // The program puts the captured address in front of later requests.
-    QTest::newRow("addressed request") << 8 << appRequest(hexBytes("00 08 04 03 02 01 00 00 00 00 10 02 07 00 E2 01 00"))
-                                       << hexBytes("AB 0E 12 00 08 00 00 00 00 04 03 02 01 E2 04 50 02 13 03 39 DF");
+    QTest::newRow("addressed request")
+        << 8 << appRequest(hexBytes("00 08 04 03 02 01 00 00 00 00 10 02 07 00 E2 01 00"))
+        << hexBytes("AB 0E 12 00 08 00 00 00 00 04 03 02 01 E2 04 50 02 13 03 39 DF");
 }
 
 void tst_AcSimWire::applicationReplies()
@@ -168,7 +172,11 @@ void tst_AcSimWire::coreBootloaderTransfer()
         else if (off == 128)
             QCOMPARE(ack, hexBytes("EB 90 09 22 CF 81 31 04 00"));
         else
-            QCOMPARE(ack.mid(5), QByteArray("\x81" "1", 2) + idx);
+            QCOMPARE(ack.mid(5),
+                QByteArray("\x81"
+                           "1",
+                    2)
+                    + idx);
     }
 
     rig.send(hexBytes("EB 90 06 FF FF 22"));
@@ -177,7 +185,8 @@ void tst_AcSimWire::coreBootloaderTransfer()
     QCOMPARE(params.left(3), hexBytes("EB 90 37"));
     QCOMPARE(params.mid(5, 2), hexBytes("81 22"));
     QCOMPARE(params.mid(7 + 22, 4), hexBytes("50 02 13 03")); // still the running firmware
-    const uint16_t crc = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(params.constData()) + 6, 49);
+    const uint16_t crc
+        = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(params.constData()) + 6, 49);
     QCOMPARE(uint8_t(params[3]), uint8_t(crc & 0xFF));
 
     rig.send(hexBytes("EB 90 06 FF FF 50"));
@@ -191,7 +200,7 @@ void tst_AcSimWire::coreBootloaderTransfer()
     QCOMPARE(v[0].value(QStringLiteral("blocksBeyondImage")).toInt(), 1);
     QCOMPARE(v[0].value(QStringLiteral("headerVersion")).toString(), QStringLiteral("80:2.20.1"));
     QCOMPARE(v[0].value(QStringLiteral("sha256")).toString(),
-             QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
     QFile f(v[0].value(QStringLiteral("dumped")).toString());
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), image);
@@ -217,7 +226,10 @@ void tst_AcSimWire::verificationReportsOrderGapsResends()
         QByteArray idx;
         idx.append(char(off / 32)).append(char(0));
         rig.send(bootRequest('2', idx + encrypt(key, testImage(128, off))));
-        QCOMPARE(rig.take().mid(5, 2), QByteArray("\x81" "2", 2));
+        QCOMPARE(rig.take().mid(5, 2),
+            QByteArray("\x81"
+                       "2",
+                2));
     }
     rig.send(hexBytes("EB 90 06 FF FF 50"));
     const QJsonObject v = rig.eventsOf(QStringLiteral("verify")).value(0);
@@ -225,7 +237,8 @@ void tst_AcSimWire::verificationReportsOrderGapsResends()
     QCOMPARE(v.value(QStringLiteral("outOfOrder")).toInt(), 1);
     QCOMPARE(v.value(QStringLiteral("resends")).toInt(), 1);
     QCOMPARE(v.value(QStringLiteral("gaps")).toInt(), 1);
-    QCOMPARE(v.value(QStringLiteral("gapRanges")).toArray().at(0).toArray(), (QJsonArray{128, 256}));
+    QCOMPARE(
+        v.value(QStringLiteral("gapRanges")).toArray().at(0).toArray(), (QJsonArray {128, 256}));
     QCOMPARE(v.value(QStringLiteral("complete")).toBool(), false);
 }
 
@@ -233,10 +246,11 @@ void tst_AcSimWire::moduleVersionQueries_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("CAN 0x0F0 to kind 2") << canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00"))
-                                         << hexBytes("AB 0E 0E 5F 0A F1 00 26 10 34 12 03 01 00 00 6D 8A");
-    QTest::newRow("BUS 0xFA to kind 4") << busSend(0xFA, hexBytes("4D 01"))
-                                        << hexBytes("AB 0E 0E 9B 0A A0 FA 4D 81 34 12 01 00 04 00 22 CE");
+    QTest::newRow("CAN 0x0F0 to kind 2")
+        << canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00"))
+        << hexBytes("AB 0E 0E 5F 0A F1 00 26 10 34 12 03 01 00 00 6D 8A");
+    QTest::newRow("BUS 0xFA to kind 4") << busSend(
+        0xFA, hexBytes("4D 01")) << hexBytes("AB 0E 0E 9B 0A A0 FA 4D 81 34 12 01 00 04 00 22 CE");
     QTest::newRow("unknown module") << busSend(0xFA, hexBytes("4D 07")) << QByteArray();
 }
 
@@ -257,15 +271,18 @@ void tst_AcSimWire::moduleTransfer_data()
     QTest::addColumn<QByteArray>("eraseAck");
     QTest::addColumn<QByteArray>("secondBlockAck");
     const QByteArray key6 = hexBytes("6A 0C E3 51 97 4B");
-    QTest::newRow("kind 2, long form on 0x6F1") << "38.0" << canSend(0x06F0, hexBytes("26 00 00 00 00 00 00 00")) << 2
-                                                << hexBytes("AB 0E 09 5F 05 F1 06 81 21 00 11 1F")
-                                                << hexBytes("AB 0E 0A 5F 06 F1 06 81 31 02 00 F8 59");
-    QTest::newRow("kind 3, short form on 0x6F1") << "79.2" << canSend(0x06F8, hexBytes("4F 02") + key6) << 3
-                                                 << hexBytes("AB 0E 0A 5F 06 F1 06 4F 02 21 00 2F 8E")
-                                                 << hexBytes("AB 0E 0C 5F 08 F1 06 4F 02 31 02 02 00 6A DC");
-    QTest::newRow("kind 4, short form on 0xFC") << "77.1" << busSend(0xFB, hexBytes("4D 01") + key6) << 4
-                                                << hexBytes("AB 0E 0A 9B 06 A0 FC 4D 01 21 00 06 00")
-                                                << hexBytes("AB 0E 0C 9B 08 A0 FC 4D 01 31 02 02 00 F5 28");
+    QTest::newRow("kind 2, long form on 0x6F1")
+        << "38.0" << canSend(0x06F0, hexBytes("26 00 00 00 00 00 00 00")) << 2
+        << hexBytes("AB 0E 09 5F 05 F1 06 81 21 00 11 1F")
+        << hexBytes("AB 0E 0A 5F 06 F1 06 81 31 02 00 F8 59");
+    QTest::newRow("kind 3, short form on 0x6F1")
+        << "79.2" << canSend(0x06F8, hexBytes("4F 02") + key6) << 3
+        << hexBytes("AB 0E 0A 5F 06 F1 06 4F 02 21 00 2F 8E")
+        << hexBytes("AB 0E 0C 5F 08 F1 06 4F 02 31 02 02 00 6A DC");
+    QTest::newRow("kind 4, short form on 0xFC")
+        << "77.1" << busSend(0xFB, hexBytes("4D 01") + key6) << 4
+        << hexBytes("AB 0E 0A 9B 06 A0 FC 4D 01 21 00 06 00")
+        << hexBytes("AB 0E 0C 9B 08 A0 FC 4D 01 31 02 02 00 F5 28");
 }
 
 void tst_AcSimWire::moduleTransfer()
@@ -296,9 +313,11 @@ void tst_AcSimWire::moduleTransfer()
     QByteArray report = forceReport();
     if (kind == 2) {
         QCOMPARE(report.mid(3, 6), hexBytes("5F 34 F2 06 81 22")); // 50-byte payload on 0x6F2
-        QCOMPARE(report.mid(7 + 24, 4), QByteArray().append(char(type)).append(hexBytes("03 01 00")));
+        QCOMPARE(
+            report.mid(7 + 24, 4), QByteArray().append(char(type)).append(hexBytes("03 01 00")));
     } else {
-        QCOMPARE(report.right(10).left(8), addr + hexBytes("41 04") + QByteArray().append(char(type)) + m->versionBytes().mid(1));
+        QCOMPARE(report.right(10).left(8),
+            addr + hexBytes("41 04") + QByteArray().append(char(type)) + m->versionBytes().mid(1));
     }
 
     const uint8_t ver[4] = {type, 9, 8, 7};
@@ -343,7 +362,7 @@ void tst_AcSimWire::moduleTransfer()
     QCOMPARE(v.value(QStringLiteral("dev")).toString(), device);
     QCOMPARE(v.value(QStringLiteral("complete")).toBool(), true);
     QCOMPARE(v.value(QStringLiteral("sha256")).toString(),
-             QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
     QCOMPARE(m->versionBytes(), QByteArray().append(char(type)).append(hexBytes("09 08 07")));
 }
 
@@ -370,9 +389,11 @@ void tst_AcSimWire::parserSurvivesGarbage()
         for (int k = 0; k < 6; ++k) {
             const int at = int(rng.bounded(junk.size()));
             const int pick = int(rng.bounded(4));
-            const QByteArray ins = pick == 0 ? hexBytes("AB 0E") : pick == 1 ? hexBytes("EB 90")
-                                  : pick == 2 ? appRequest(junk.mid(at, int(rng.bounded(0, 40))))
-                                              : bootRequest(uint8_t(rng.bounded(256)), junk.mid(at, int(rng.bounded(0, 80))));
+            const QByteArray ins = pick == 0 ? hexBytes("AB 0E")
+                : pick == 1                  ? hexBytes("EB 90")
+                : pick == 2
+                ? appRequest(junk.mid(at, int(rng.bounded(0, 40))))
+                : bootRequest(uint8_t(rng.bounded(256)), junk.mid(at, int(rng.bounded(0, 80))));
             junk.insert(at, ins);
         }
         rig.send(junk);

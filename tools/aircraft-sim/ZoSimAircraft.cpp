@@ -36,8 +36,8 @@ QString hexOf(const uint8_t *p, size_t n)
 struct ZoSimAircraft::Link
 {
     QString kind;
-    ZoSimFrameParser app{ZoSimFrameParser::Kind::App};
-    ZoSimFrameParser boot{ZoSimFrameParser::Kind::Boot};
+    ZoSimFrameParser app {ZoSimFrameParser::Kind::App};
+    ZoSimFrameParser boot {ZoSimFrameParser::Kind::Boot};
 };
 
 // What the framing sub-messages of one request frame said.
@@ -53,10 +53,10 @@ ZoSimAircraft::ZoSimAircraft(const ZoSimScenario &scenario, ZoSimEventLog *log, 
     , m_log(log)
 {
     m_core = new ZoSimDevice(scenario.core, true, scenario.faultsFor(scenario.core),
-                             scenario.core.eraseMs >= 0 ? scenario.core.eraseMs : scenario.eraseMs, log, this, this);
+        scenario.core.eraseMs >= 0 ? scenario.core.eraseMs : scenario.eraseMs, log, this, this);
     for (const ZoSimDeviceConfig &c : scenario.modules)
         m_modules.append(new ZoSimDevice(c, false, scenario.faultsFor(c),
-                                         c.eraseMs >= 0 ? c.eraseMs : scenario.eraseMs, log, this, this));
+            c.eraseMs >= 0 ? c.eraseMs : scenario.eraseMs, log, this, this));
     m_telemetryTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_telemetryTimer, &QTimer::timeout, this, &ZoSimAircraft::sendTelemetry);
     m_delayTimer.setSingleShot(true);
@@ -78,14 +78,14 @@ void ZoSimAircraft::start()
 {
     QJsonArray mods;
     for (ZoSimDevice *m : m_modules)
-        mods.append(QJsonObject{{QStringLiteral("dev"), m->name()}, {QStringLiteral("busKind"), m->busKind()},
-                                {QStringLiteral("board"), ZoSimScenario::isCoreBoard(m->type())}});
+        mods.append(QJsonObject {{QStringLiteral("dev"), m->name()},
+            {QStringLiteral("busKind"), m->busKind()},
+            {QStringLiteral("board"), ZoSimScenario::isCoreBoard(m->type())}});
     m_log->log(QStringLiteral("aircraft"),
-               {{QStringLiteral("coreType"), int(m_core->type())},
-                {QStringLiteral("addressMode"), m_scenario.addressMode},
-                {QStringLiteral("telemetryMs"), m_scenario.telemetryMs},
-                {QStringLiteral("eraseMs"), m_scenario.eraseMs},
-                {QStringLiteral("modules"), mods}});
+        {{QStringLiteral("coreType"), int(m_core->type())},
+            {QStringLiteral("addressMode"), m_scenario.addressMode},
+            {QStringLiteral("telemetryMs"), m_scenario.telemetryMs},
+            {QStringLiteral("eraseMs"), m_scenario.eraseMs}, {QStringLiteral("modules"), mods}});
     if (m_scenario.telemetryMs > 0)
         m_telemetryTimer.start(m_scenario.telemetryMs);
 }
@@ -144,7 +144,8 @@ QByteArray ZoSimAircraft::frame(const QByteArray &body)
     QByteArray f;
     f.reserve(body.size() + 5);
     f.append(char(0xAB)).append(char(0x0E)).append(char(uint8_t(body.size() + 2))).append(body);
-    const uint16_t crc = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(f.constData()), size_t(f.size()));
+    const uint16_t crc
+        = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(f.constData()), size_t(f.size()));
     f.append(char(crc & 0xFF)).append(char(crc >> 8));
     return f;
 }
@@ -153,7 +154,8 @@ QByteArray ZoSimAircraft::appFrame(const QByteArray &subMessages) const
 {
     QByteArray body;
     const uint32_t a = m_scenario.address;
-    const char own[4] = {char(a & 0xFF), char((a >> 8) & 0xFF), char((a >> 16) & 0xFF), char(a >> 24)};
+    const char own[4]
+        = {char(a & 0xFF), char((a >> 8) & 0xFF), char((a >> 16) & 0xFF), char(a >> 24)};
     if (m_scenario.addressMode == 4) {
         body.append(char(0x00)).append(char(4)).append(own, 4);
     } else if (m_scenario.addressMode == 8) {
@@ -169,14 +171,16 @@ void ZoSimAircraft::onAppFrame(int link, const uint8_t *f, size_t length, bool c
 {
     if (m_core->inBootloader()) {
         if (crcOk)
-            ignored(QStringLiteral("core in bootloader"), {{QStringLiteral("frame"), hexOf(f, length)}});
+            ignored(QStringLiteral("core in bootloader"),
+                {{QStringLiteral("frame"), hexOf(f, length)}});
         return;
     }
     if (!crcOk) {
         ++m_badCrc;
-        m_log->log(QStringLiteral("badCrc"), {{QStringLiteral("link"), link},
-                                              {QStringLiteral("protocol"), QStringLiteral("application")},
-                                              {QStringLiteral("count"), m_badCrc}});
+        m_log->log(QStringLiteral("badCrc"),
+            {{QStringLiteral("link"), link},
+                {QStringLiteral("protocol"), QStringLiteral("application")},
+                {QStringLiteral("count"), m_badCrc}});
         return;
     }
     const uint8_t *body = f + 3;
@@ -185,13 +189,15 @@ void ZoSimAircraft::onAppFrame(int link, const uint8_t *f, size_t length, bool c
     size_t pos = 0;
     while (pos < bodyLen) {
         if (pos + 2 > bodyLen || pos + 2 + body[pos + 1] > bodyLen) {
-            ignored(QStringLiteral("sub-message runs past the frame"), {{QStringLiteral("frame"), hexOf(f, length)}});
+            ignored(QStringLiteral("sub-message runs past the frame"),
+                {{QStringLiteral("frame"), hexOf(f, length)}});
             break;
         }
         const size_t n = body[pos + 1];
         handleSub(link, body[pos], body + pos + 2, n, rq);
         if (m_core->inBootloader())
-            break; // whatever follows the enter-bootloader command is not for the application any more
+            break; // whatever follows the enter-bootloader command is not for the application any
+                   // more
         pos += 2 + n;
     }
 }
@@ -213,7 +219,8 @@ void ZoSimAircraft::handleSub(int link, uint8_t type, const uint8_t *d, size_t n
     switch (type) {
     case 0x00: // address sub-message: the aircraft's address in data bytes 0-3
         if (n >= 4)
-            rq.address = qint64(uint32_t(d[0]) | (uint32_t(d[1]) << 8) | (uint32_t(d[2]) << 16) | (uint32_t(d[3]) << 24));
+            rq.address = qint64(uint32_t(d[0]) | (uint32_t(d[1]) << 8) | (uint32_t(d[2]) << 16)
+                | (uint32_t(d[3]) << 24));
         return;
     case 0x10: // sequence sub-message
         if (n >= 1)
@@ -227,7 +234,8 @@ void ZoSimAircraft::handleSub(int link, uint8_t type, const uint8_t *d, size_t n
     }
     case 0xE3: {
         request(QStringLiteral("compileTime"));
-        send(m_core, link, appFrame(QByteArray("\xE3\x07", 2) + bytes(m_core->compileTime(), 7)), false);
+        send(m_core, link, appFrame(QByteArray("\xE3\x07", 2) + bytes(m_core->compileTime(), 7)),
+            false);
         return;
     }
     case 0xEB: {
@@ -249,7 +257,7 @@ void ZoSimAircraft::handleSub(int link, uint8_t type, const uint8_t *d, size_t n
         return;
     default:
         ignored(QStringLiteral("unknown sub-message"),
-                {{QStringLiteral("type"), int(type)}, {QStringLiteral("data"), hexOf(d, n)}});
+            {{QStringLiteral("type"), int(type)}, {QStringLiteral("data"), hexOf(d, n)}});
         return;
     }
 }
@@ -259,26 +267,36 @@ void ZoSimAircraft::handleSub(int link, uint8_t type, const uint8_t *d, size_t n
 void ZoSimAircraft::canReply(ZoSimDevice *from, int link, uint16_t id, const QByteArray &payload)
 {
     QByteArray sub;
-    sub.append(char(0x5F)).append(char(uint8_t(payload.size() + 2))).append(char(id & 0xFF)).append(char(id >> 8));
+    sub.append(char(0x5F))
+        .append(char(uint8_t(payload.size() + 2)))
+        .append(char(id & 0xFF))
+        .append(char(id >> 8));
     sub.append(payload);
     send(from, link, appFrame(sub), false);
 }
 
-void ZoSimAircraft::busReply(ZoSimDevice *from, int link, uint8_t selector, const QByteArray &payload)
+void ZoSimAircraft::busReply(
+    ZoSimDevice *from, int link, uint8_t selector, const QByteArray &payload)
 {
     QByteArray sub;
-    sub.append(char(0x9B)).append(char(uint8_t(payload.size() + 2))).append(char(0xA0)).append(char(selector));
+    sub.append(char(0x9B))
+        .append(char(uint8_t(payload.size() + 2)))
+        .append(char(0xA0))
+        .append(char(selector));
     sub.append(payload);
     send(from, link, appFrame(sub), false);
 }
 
 void ZoSimAircraft::moduleVersionReply(ZoSimDevice *m, int link)
 {
-    m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), m->name()}, {QStringLiteral("cmd"), QStringLiteral("versionQuery")}});
+    m_log->log(QStringLiteral("request"),
+        {{QStringLiteral("dev"), m->name()},
+            {QStringLiteral("cmd"), QStringLiteral("versionQuery")}});
     const uint8_t *v = m->version();
     QByteArray p;
     if (m->busKind() == 4) {
-        p.append(char(m->type())).append(char(0x80 | m->node())); // the reply marks the index with bit 7
+        p.append(char(m->type()))
+            .append(char(0x80 | m->node())); // the reply marks the index with bit 7
         p.append(char(m->serial() & 0xFF)).append(char(m->serial() >> 8));
         p.append(reinterpret_cast<const char *>(v + 1), 3).append(char(0));
         busReply(m, link, 0xFA, p);
@@ -292,15 +310,18 @@ void ZoSimAircraft::moduleVersionReply(ZoSimDevice *m, int link)
 
 void ZoSimAircraft::moduleEnter(ZoSimDevice *m, bool keyOk, const QString &how)
 {
-    m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), m->name()},
-                                           {QStringLiteral("cmd"), QStringLiteral("enterBootloader")},
-                                           {QStringLiteral("via"), how}});
+    m_log->log(QStringLiteral("request"),
+        {{QStringLiteral("dev"), m->name()},
+            {QStringLiteral("cmd"), QStringLiteral("enterBootloader")},
+            {QStringLiteral("via"), how}});
     m->enterBootloader(keyOk, how);
 }
 
 void ZoSimAircraft::moduleForceReport(ZoSimDevice *m, int link)
 {
-    m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), m->name()}, {QStringLiteral("cmd"), QStringLiteral("forceReport")}});
+    m_log->log(QStringLiteral("request"),
+        {{QStringLiteral("dev"), m->name()},
+            {QStringLiteral("cmd"), QStringLiteral("forceReport")}});
     if (!m->inBootloader()) {
         ignored(QStringLiteral("not in bootloader"), {{QStringLiteral("dev"), m->name()}});
         return;
@@ -310,7 +331,9 @@ void ZoSimAircraft::moduleForceReport(ZoSimDevice *m, int link)
 
 void ZoSimAircraft::moduleLeave(ZoSimDevice *m)
 {
-    m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), m->name()}, {QStringLiteral("cmd"), QStringLiteral("leaveBootloader")}});
+    m_log->log(QStringLiteral("request"),
+        {{QStringLiteral("dev"), m->name()},
+            {QStringLiteral("cmd"), QStringLiteral("leaveBootloader")}});
     if (!m->inBootloader()) {
         ignored(QStringLiteral("not in bootloader"), {{QStringLiteral("dev"), m->name()}});
         return;
@@ -320,7 +343,8 @@ void ZoSimAircraft::moduleLeave(ZoSimDevice *m)
 
 bool ZoSimAircraft::moduleKeyFrame(ZoSimDevice *m, int link, const uint8_t *keyAndHeader)
 {
-    m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), m->name()}, {QStringLiteral("cmd"), QStringLiteral("keyFrame")}});
+    m_log->log(QStringLiteral("request"),
+        {{QStringLiteral("dev"), m->name()}, {QStringLiteral("cmd"), QStringLiteral("keyFrame")}});
     if (!m->inBootloader()) {
         ignored(QStringLiteral("not in bootloader"), {{QStringLiteral("dev"), m->name()}});
         return false;
@@ -332,7 +356,8 @@ bool ZoSimAircraft::moduleKeyFrame(ZoSimDevice *m, int link, const uint8_t *keyA
 void ZoSimAircraft::handleCan(int link, const uint8_t *d, size_t n)
 {
     if (n < 3) {
-        ignored(QStringLiteral("CAN pass-through too short"), {{QStringLiteral("data"), hexOf(d, n)}});
+        ignored(
+            QStringLiteral("CAN pass-through too short"), {{QStringLiteral("data"), hexOf(d, n)}});
         return;
     }
     const uint16_t word = uint16_t(d[0] | (d[1] << 8));
@@ -357,21 +382,25 @@ void ZoSimAircraft::handleCan(int link, const uint8_t *d, size_t n)
     switch (id) {
     case 0x0F0: // version query: type, 0x10, FF FF
         if (pn >= 2 && p[1] == 0x10) {
-            for (ZoSimDevice *m : canModules([p](ZoSimDevice *m) { return (m->type() == p[0] || p[0] == 0xFF) && !m->inBootloader(); })) {
+            for (ZoSimDevice *m : canModules([p](ZoSimDevice *m) {
+                     return (m->type() == p[0] || p[0] == 0xFF) && !m->inBootloader();
+                 })) {
                 moduleVersionReply(m, link);
                 ++answered;
             }
         }
         break;
     case 0x6F0: // enter bootloader, bus kind 2: type
-        for (ZoSimDevice *m : canModules([p](ZoSimDevice *m) { return m->busKind() == 2 && m->type() == p[0]; })) {
+        for (ZoSimDevice *m :
+            canModules([p](ZoSimDevice *m) { return m->busKind() == 2 && m->type() == p[0]; })) {
             moduleEnter(m, true, QStringLiteral("CAN 0x6F0"));
             ++answered;
         }
         break;
     case 0x6F8: // enter bootloader, bus kind 3: type, device number, key
         if (ZoSimDevice *m = kind3()) {
-            moduleEnter(m, pn >= 8 && std::memcmp(p + 2, kModuleKey, 6) == 0, QStringLiteral("CAN 0x6F8"));
+            moduleEnter(
+                m, pn >= 8 && std::memcmp(p + 2, kModuleKey, 6) == 0, QStringLiteral("CAN 0x6F8"));
             ++answered;
         }
         break;
@@ -380,7 +409,8 @@ void ZoSimAircraft::handleCan(int link, const uint8_t *d, size_t n)
             p[2] == 0x41 ? moduleForceReport(m, link) : moduleLeave(m);
             ++answered;
         } else if (p[0] == 0x22 || p[0] == 0x50) {
-            for (ZoSimDevice *m2 : canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
+            for (ZoSimDevice *m2 :
+                canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
                 p[0] == 0x22 ? moduleForceReport(m2, link) : moduleLeave(m2);
                 ++answered;
             }
@@ -394,14 +424,17 @@ void ZoSimAircraft::handleCan(int link, const uint8_t *d, size_t n)
             else if (p[2] == '1' && pn >= 6 && size_t(p[3]) == pn - 4 && m->inBootloader())
                 m->dataBlock(link, uint16_t(p[4] | (p[5] << 8)), p + 6, pn - 6, '1');
             else
-                ignored(QStringLiteral("malformed addressed transfer frame"), {{QStringLiteral("dev"), m->name()}, {QStringLiteral("data"), hexOf(p, pn)}});
+                ignored(QStringLiteral("malformed addressed transfer frame"),
+                    {{QStringLiteral("dev"), m->name()}, {QStringLiteral("data"), hexOf(p, pn)}});
         } else if (p[0] == '!' && pn == 49) {
-            for (ZoSimDevice *m2 : canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
+            for (ZoSimDevice *m2 :
+                canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
                 moduleKeyFrame(m2, link, p + 1);
                 ++answered;
             }
         } else if (p[0] == '1' && pn >= 3) {
-            for (ZoSimDevice *m2 : canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
+            for (ZoSimDevice *m2 :
+                canModules([](ZoSimDevice *m) { return m->busKind() == 2 && m->inBootloader(); })) {
                 m2->dataBlock(link, uint16_t(p[1] | (p[2] << 8)), p + 3, pn - 3, '1');
                 ++answered;
             }
@@ -411,13 +444,15 @@ void ZoSimAircraft::handleCan(int link, const uint8_t *d, size_t n)
         break;
     }
     if (answered == 0)
-        ignored(QStringLiteral("no CAN module takes this"), {{QStringLiteral("id"), int(id)}, {QStringLiteral("data"), hexOf(p, pn)}});
+        ignored(QStringLiteral("no CAN module takes this"),
+            {{QStringLiteral("id"), int(id)}, {QStringLiteral("data"), hexOf(p, pn)}});
 }
 
 void ZoSimAircraft::handleBus(int link, const uint8_t *d, size_t n)
 {
     if (n < 3 || d[0] != 0xA0) {
-        ignored(QStringLiteral("malformed bus pass-through"), {{QStringLiteral("data"), hexOf(d, n)}});
+        ignored(
+            QStringLiteral("malformed bus pass-through"), {{QStringLiteral("data"), hexOf(d, n)}});
         return;
     }
     const uint8_t selector = d[1];
@@ -439,7 +474,10 @@ void ZoSimAircraft::handleBus(int link, const uint8_t *d, size_t n)
     switch (selector) {
     case 0xFA: // version query: type, device number (0xFF: every number)
         if (pn >= 2) {
-            for (ZoSimDevice *m : busModules([p](ZoSimDevice *m) { return m->type() == p[0] && (m->node() == p[1] || p[1] == 0xFF) && !m->inBootloader(); })) {
+            for (ZoSimDevice *m : busModules([p](ZoSimDevice *m) {
+                     return m->type() == p[0] && (m->node() == p[1] || p[1] == 0xFF)
+                         && !m->inBootloader();
+                 })) {
                 moduleVersionReply(m, link);
                 ++answered;
             }
@@ -447,7 +485,8 @@ void ZoSimAircraft::handleBus(int link, const uint8_t *d, size_t n)
         break;
     case 0xFB: // enter bootloader: type, device number, key
         if (addressed) {
-            moduleEnter(addressed, pn >= 8 && std::memcmp(p + 2, kModuleKey, 6) == 0, QStringLiteral("BUS 0xFB"));
+            moduleEnter(addressed, pn >= 8 && std::memcmp(p + 2, kModuleKey, 6) == 0,
+                QStringLiteral("BUS 0xFB"));
             ++answered;
         }
         break;
@@ -463,7 +502,9 @@ void ZoSimAircraft::handleBus(int link, const uint8_t *d, size_t n)
             else if (p[2] == '1' && pn >= 6 && size_t(p[3]) == pn - 4 && addressed->inBootloader())
                 addressed->dataBlock(link, uint16_t(p[4] | (p[5] << 8)), p + 6, pn - 6, '1');
             else
-                ignored(QStringLiteral("malformed addressed transfer frame"), {{QStringLiteral("dev"), addressed->name()}, {QStringLiteral("data"), hexOf(p, pn)}});
+                ignored(QStringLiteral("malformed addressed transfer frame"),
+                    {{QStringLiteral("dev"), addressed->name()},
+                        {QStringLiteral("data"), hexOf(p, pn)}});
         } else if (pn >= 3 && p[0] == '1') {
             // Data frames reach the bus bare: the module in its bootloader takes them.
             for (ZoSimDevice *m : busModules([](ZoSimDevice *m) { return m->inBootloader(); })) {
@@ -476,7 +517,8 @@ void ZoSimAircraft::handleBus(int link, const uint8_t *d, size_t n)
         break;
     }
     if (answered == 0)
-        ignored(QStringLiteral("no bus module takes this"), {{QStringLiteral("selector"), int(selector)}, {QStringLiteral("data"), hexOf(p, pn)}});
+        ignored(QStringLiteral("no bus module takes this"),
+            {{QStringLiteral("selector"), int(selector)}, {QStringLiteral("data"), hexOf(p, pn)}});
 }
 
 // ---- core bootloader ----
@@ -486,7 +528,8 @@ QByteArray ZoSimAircraft::bootReply(uint8_t command, const QByteArray &data)
     QByteArray f;
     f.append(char(0xEB)).append(char(0x90)).append(char(uint8_t(7 + data.size()))).append(2, '\0');
     f.append(char(0x81)).append(char(command)).append(data);
-    const uint16_t crc = ZoSimCrc::modbus(reinterpret_cast<const uint8_t *>(f.constData()) + 6, size_t(f.size() - 6));
+    const uint16_t crc = ZoSimCrc::modbus(
+        reinterpret_cast<const uint8_t *>(f.constData()) + 6, size_t(f.size() - 6));
     f[3] = char(crc & 0xFF);
     f[4] = char(crc >> 8);
     return f;
@@ -496,27 +539,30 @@ void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool 
 {
     if (!m_core->inBootloader()) {
         if (crcOk)
-            ignored(QStringLiteral("core in application"), {{QStringLiteral("frame"), hexOf(f, length)}});
+            ignored(QStringLiteral("core in application"),
+                {{QStringLiteral("frame"), hexOf(f, length)}});
         return;
     }
     if (!crcOk) {
         ++m_badCrc;
-        m_log->log(QStringLiteral("badCrc"), {{QStringLiteral("link"), link},
-                                              {QStringLiteral("protocol"), QStringLiteral("bootloader")},
-                                              {QStringLiteral("count"), m_badCrc}});
+        m_log->log(QStringLiteral("badCrc"),
+            {{QStringLiteral("link"), link},
+                {QStringLiteral("protocol"), QStringLiteral("bootloader")},
+                {QStringLiteral("count"), m_badCrc}});
         return;
     }
     const uint8_t cmd = f[5];
     auto request = [&](const QString &name) {
-        m_log->log(QStringLiteral("request"), {{QStringLiteral("dev"), QStringLiteral("core")},
-                                               {QStringLiteral("cmd"), name},
-                                               {QStringLiteral("link"), link}});
+        m_log->log(QStringLiteral("request"),
+            {{QStringLiteral("dev"), QStringLiteral("core")}, {QStringLiteral("cmd"), name},
+                {QStringLiteral("link"), link}});
     };
     switch (cmd) {
     case '!':
     case '#':
         if (length != 54) {
-            ignored(QStringLiteral("key frame is not 54 bytes"), {{QStringLiteral("length"), qint64(length)}});
+            ignored(QStringLiteral("key frame is not 54 bytes"),
+                {{QStringLiteral("length"), qint64(length)}});
             return;
         }
         request(QStringLiteral("keyFrame"));
@@ -525,7 +571,8 @@ void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool 
     case '1':
     case '2':
         if (length < 8) {
-            ignored(QStringLiteral("data frame too short"), {{QStringLiteral("length"), qint64(length)}});
+            ignored(QStringLiteral("data frame too short"),
+                {{QStringLiteral("length"), qint64(length)}});
             return;
         }
         m_core->dataBlock(link, uint16_t(f[6] | (f[7] << 8)), f + 8, length - 8, cmd);
@@ -539,15 +586,18 @@ void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool 
         m_core->leaveBootloader();
         return;
     default:
-        ignored(QStringLiteral("unknown bootloader command"), {{QStringLiteral("command"), int(cmd)}});
+        ignored(
+            QStringLiteral("unknown bootloader command"), {{QStringLiteral("command"), int(cmd)}});
         return;
     }
 }
 
-void ZoSimAircraft::deviceReply(ZoSimDevice *dev, int link, ZoSimDevice::Reply kind, uint16_t index, uint8_t command)
+void ZoSimAircraft::deviceReply(
+    ZoSimDevice *dev, int link, ZoSimDevice::Reply kind, uint16_t index, uint8_t command)
 {
     if (!dev->isCore() && m_core->inBootloader()) {
-        ignored(QStringLiteral("gateway down: core in bootloader"), {{QStringLiteral("dev"), dev->name()}});
+        ignored(QStringLiteral("gateway down: core in bootloader"),
+            {{QStringLiteral("dev"), dev->name()}});
         return;
     }
     const char lo = char(index & 0xFF);
@@ -571,7 +621,12 @@ void ZoSimAircraft::deviceReply(ZoSimDevice *dev, int link, ZoSimDevice::Reply k
         if (kind == ZoSimDevice::Reply::EraseDone)
             canReply(dev, link, 0x6F1, QByteArray("\x81!\x00", 3));
         else if (kind == ZoSimDevice::Reply::BlockAck)
-            canReply(dev, link, 0x6F1, QByteArray("\x81" "1", 2).append(lo).append(hi));
+            canReply(dev, link, 0x6F1,
+                QByteArray("\x81"
+                           "1",
+                    2)
+                    .append(lo)
+                    .append(hi));
         else
             canReply(dev, link, 0x6F2, QByteArray("\x81\x22", 2) + params48);
         return;
@@ -595,10 +650,12 @@ void ZoSimAircraft::deviceCloseLink(ZoSimDevice *dev, int link)
 {
     auto it = m_links.find(link);
     if (it == m_links.end() || it->second->kind != QLatin1String("tcp")) {
-        ignored(QStringLiteral("closeAfterBlocks needs a TCP link"), {{QStringLiteral("dev"), dev->name()}});
+        ignored(QStringLiteral("closeAfterBlocks needs a TCP link"),
+            {{QStringLiteral("dev"), dev->name()}});
         return;
     }
-    m_log->log(QStringLiteral("link"), {{QStringLiteral("link"), link}, {QStringLiteral("state"), QStringLiteral("closing")}});
+    m_log->log(QStringLiteral("link"),
+        {{QStringLiteral("link"), link}, {QStringLiteral("state"), QStringLiteral("closing")}});
     Q_EMIT closeLinkRequested(link);
 }
 
@@ -611,15 +668,15 @@ void ZoSimAircraft::send(ZoSimDevice *from, int link, QByteArray out, bool bootF
         // bootloader reply (whose CRC nobody checks) carries a wrong value.
         const int at = bootFrame ? out.size() - 1 : out.size() - 3;
         out[at] = char(out[at] ^ 0x5A);
-        m_log->log(QStringLiteral("fault"), {{QStringLiteral("dev"), from->name()},
-                                             {QStringLiteral("fault"), QStringLiteral("corruptEvery")},
-                                             {QStringLiteral("byte"), at}});
+        m_log->log(QStringLiteral("fault"),
+            {{QStringLiteral("dev"), from->name()},
+                {QStringLiteral("fault"), QStringLiteral("corruptEvery")},
+                {QStringLiteral("byte"), at}});
     }
     const int latency = from->faults().latencyMs;
-    m_log->log(QStringLiteral("reply"), {{QStringLiteral("dev"), from->name()},
-                                         {QStringLiteral("link"), link},
-                                         {QStringLiteral("delayMs"), latency},
-                                         {QStringLiteral("bytes"), hex(out)}});
+    m_log->log(QStringLiteral("reply"),
+        {{QStringLiteral("dev"), from->name()}, {QStringLiteral("link"), link},
+            {QStringLiteral("delayMs"), latency}, {QStringLiteral("bytes"), hex(out)}});
     if (latency <= 0) {
         Q_EMIT transmit(link, out);
         return;
@@ -628,7 +685,7 @@ void ZoSimAircraft::send(ZoSimDevice *from, int link, QByteArray out, bool bootF
     auto pos = m_delayed.end();
     while (pos != m_delayed.begin() && std::prev(pos)->due > due)
         --pos;
-    m_delayed.insert(pos, Delayed{due, link, out});
+    m_delayed.insert(pos, Delayed {due, link, out});
     m_delayTimer.start(int(qMax<qint64>(0, m_delayed.front().due - m_uptime.elapsed())));
 }
 

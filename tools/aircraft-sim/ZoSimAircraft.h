@@ -47,7 +47,8 @@ public:
     // EB 90, length, CRC over bytes 6.., 0x81, command answered, data.
     static QByteArray bootReply(uint8_t command, const QByteArray &data);
 
-    void deviceReply(ZoSimDevice *dev, int link, ZoSimDevice::Reply kind, uint16_t index, uint8_t command) override;
+    void deviceReply(ZoSimDevice *dev, int link, ZoSimDevice::Reply kind, uint16_t index,
+        uint8_t command) override;
     void deviceCloseLink(ZoSimDevice *dev, int link) override;
 
 Q_SIGNALS:
@@ -79,7 +80,8 @@ private:
     ZoSimEventLog *m_log;
     ZoSimDevice *m_core = nullptr;
     QVector<ZoSimDevice *> m_modules;
-    std::map<int, std::shared_ptr<Link>> m_links; // shared: a fault may detach a link while its bytes are parsed
+    std::map<int, std::shared_ptr<Link>>
+        m_links; // shared: a fault may detach a link while its bytes are parsed
     int m_nextLink = 1;
     int m_badCrc = 0;
     uint32_t m_telemetryCount = 0;

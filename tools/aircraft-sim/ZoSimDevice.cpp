@@ -13,9 +13,12 @@ namespace {
 QString stateName(ZoSimDevice::State s)
 {
     switch (s) {
-    case ZoSimDevice::State::Application: return QStringLiteral("application");
-    case ZoSimDevice::State::Bootloader: return QStringLiteral("bootloader");
-    case ZoSimDevice::State::Erasing: return QStringLiteral("erasing");
+    case ZoSimDevice::State::Application:
+        return QStringLiteral("application");
+    case ZoSimDevice::State::Bootloader:
+        return QStringLiteral("bootloader");
+    case ZoSimDevice::State::Erasing:
+        return QStringLiteral("erasing");
     }
     return QString();
 }
@@ -27,14 +30,14 @@ QString versionText(const uint8_t v[4])
 
 } // namespace
 
-ZoSimDevice::ZoSimDevice(const ZoSimDeviceConfig &cfg, bool isCore, const ZoSimFaults &faults, int eraseMs,
-                         ZoSimEventLog *log, Sink *sink, QObject *parent)
+ZoSimDevice::ZoSimDevice(const ZoSimDeviceConfig &cfg, bool isCore, const ZoSimFaults &faults,
+    int eraseMs, ZoSimEventLog *log, Sink *sink, QObject *parent)
     : QObject(parent)
     , m_name(isCore ? QStringLiteral("core") : cfg.name())
     , m_isCore(isCore)
     , m_node(isCore ? 0 : cfg.node)
     , m_busKind(isCore ? 1 : ZoSimScenario::busKind(cfg.type))
-    , m_version{cfg.type, cfg.version[0], cfg.version[1], cfg.version[2]}
+    , m_version {cfg.type, cfg.version[0], cfg.version[1], cfg.version[2]}
     , m_serial(cfg.serial)
     , m_eid(cfg.eid)
     , m_faults(faults)
@@ -61,20 +64,19 @@ void ZoSimDevice::setState(State s, const QString &why)
 {
     if (s == m_state)
         return;
-    m_log->log(QStringLiteral("state"), {{QStringLiteral("dev"), m_name},
-                                         {QStringLiteral("from"), stateName(m_state)},
-                                         {QStringLiteral("to"), stateName(s)},
-                                         {QStringLiteral("why"), why}});
+    m_log->log(QStringLiteral("state"),
+        {{QStringLiteral("dev"), m_name}, {QStringLiteral("from"), stateName(m_state)},
+            {QStringLiteral("to"), stateName(s)}, {QStringLiteral("why"), why}});
     m_state = s;
 }
 
 bool ZoSimDevice::enterBootloader(bool keyOk, const QString &how)
 {
     if (!keyOk || m_faults.refuseKey) {
-        m_log->log(QStringLiteral("refused"), {{QStringLiteral("dev"), m_name},
-                                               {QStringLiteral("cmd"), how},
-                                               {QStringLiteral("reason"), keyOk ? QStringLiteral("fault refuseKey")
-                                                                                 : QStringLiteral("wrong key")}});
+        m_log->log(QStringLiteral("refused"),
+            {{QStringLiteral("dev"), m_name}, {QStringLiteral("cmd"), how},
+                {QStringLiteral("reason"),
+                    keyOk ? QStringLiteral("fault refuseKey") : QStringLiteral("wrong key")}});
         return false;
     }
     if (m_state == State::Application)
@@ -90,10 +92,11 @@ void ZoSimDevice::keyFrame(int link, const uint8_t key[16], const uint8_t encryp
     m_eraseLink = link;
     uint8_t v[4];
     m_image.headerVersion(v);
-    m_log->log(QStringLiteral("transfer"), {{QStringLiteral("dev"), m_name},
-                                            {QStringLiteral("imageSize"), qint64(m_image.imageSize())},
-                                            {QStringLiteral("headerVersion"), versionText(v)},
-                                            {QStringLiteral("eraseMs"), m_eraseMs}});
+    m_log->log(QStringLiteral("transfer"),
+        {{QStringLiteral("dev"), m_name},
+            {QStringLiteral("imageSize"), qint64(m_image.imageSize())},
+            {QStringLiteral("headerVersion"), versionText(v)},
+            {QStringLiteral("eraseMs"), m_eraseMs}});
     setState(State::Erasing, QStringLiteral("key frame"));
     m_eraseTimer.start(m_eraseMs);
 }
@@ -102,51 +105,57 @@ void ZoSimDevice::onEraseTimeout()
 {
     setState(State::Bootloader, QStringLiteral("erase done"));
     if (m_faults.neverAckErase) {
-        m_log->log(QStringLiteral("fault"), {{QStringLiteral("dev"), m_name},
-                                             {QStringLiteral("fault"), QStringLiteral("neverAckErase")}});
+        m_log->log(QStringLiteral("fault"),
+            {{QStringLiteral("dev"), m_name},
+                {QStringLiteral("fault"), QStringLiteral("neverAckErase")}});
         return;
     }
     m_sink->deviceReply(this, m_eraseLink, Reply::EraseDone, 0, '!');
 }
 
-void ZoSimDevice::dataBlock(int link, uint16_t index, const uint8_t *data, size_t length, uint8_t command)
+void ZoSimDevice::dataBlock(
+    int link, uint16_t index, const uint8_t *data, size_t length, uint8_t command)
 {
-    QJsonObject ev{{QStringLiteral("dev"), m_name},
-                   {QStringLiteral("cmd"), QStringLiteral("dataBlock")},
-                   {QStringLiteral("index"), int(index)},
-                   {QStringLiteral("length"), qint64(length)}};
+    QJsonObject ev {{QStringLiteral("dev"), m_name},
+        {QStringLiteral("cmd"), QStringLiteral("dataBlock")}, {QStringLiteral("index"), int(index)},
+        {QStringLiteral("length"), qint64(length)}};
     if (m_state == State::Erasing || !m_image.active()) {
         ev[QStringLiteral("reason")] = m_state == State::Erasing ? QStringLiteral("still erasing")
                                                                  : QStringLiteral("no key frame");
         m_log->log(QStringLiteral("ignored"), ev);
         return;
     }
-    if (m_stalled || (m_faults.stallAfterBlocks >= 0 && m_image.blocks() >= m_faults.stallAfterBlocks)) {
+    if (m_stalled
+        || (m_faults.stallAfterBlocks >= 0 && m_image.blocks() >= m_faults.stallAfterBlocks)) {
         if (!m_stalled)
-            m_log->log(QStringLiteral("fault"), {{QStringLiteral("dev"), m_name},
-                                                 {QStringLiteral("fault"), QStringLiteral("stallAfterBlocks")},
-                                                 {QStringLiteral("blocks"), m_image.blocks()}});
+            m_log->log(QStringLiteral("fault"),
+                {{QStringLiteral("dev"), m_name},
+                    {QStringLiteral("fault"), QStringLiteral("stallAfterBlocks")},
+                    {QStringLiteral("blocks"), m_image.blocks()}});
         m_stalled = true;
         return;
     }
     const ZoSimImageAssembler::BlockKind kind = m_image.addBlock(index, data, length);
-    ev[QStringLiteral("order")] = kind == ZoSimImageAssembler::BlockKind::InOrder      ? QStringLiteral("in")
-                                  : kind == ZoSimImageAssembler::BlockKind::Resend     ? QStringLiteral("resend")
-                                                                                       : QStringLiteral("out");
+    ev[QStringLiteral("order")] = kind == ZoSimImageAssembler::BlockKind::InOrder
+        ? QStringLiteral("in")
+        : kind == ZoSimImageAssembler::BlockKind::Resend ? QStringLiteral("resend")
+                                                         : QStringLiteral("out");
     m_log->log(QStringLiteral("request"), ev);
 
     ++m_acks;
     if (m_faults.dropAckEvery > 0 && m_acks % m_faults.dropAckEvery == 0) {
-        m_log->log(QStringLiteral("fault"), {{QStringLiteral("dev"), m_name},
-                                             {QStringLiteral("fault"), QStringLiteral("dropAckEvery")},
-                                             {QStringLiteral("index"), int(index)}});
+        m_log->log(QStringLiteral("fault"),
+            {{QStringLiteral("dev"), m_name},
+                {QStringLiteral("fault"), QStringLiteral("dropAckEvery")},
+                {QStringLiteral("index"), int(index)}});
     } else {
         m_sink->deviceReply(this, link, Reply::BlockAck, index, command);
     }
     if (m_faults.closeAfterBlocks >= 0 && m_image.blocks() == m_faults.closeAfterBlocks) {
-        m_log->log(QStringLiteral("fault"), {{QStringLiteral("dev"), m_name},
-                                             {QStringLiteral("fault"), QStringLiteral("closeAfterBlocks")},
-                                             {QStringLiteral("blocks"), m_image.blocks()}});
+        m_log->log(QStringLiteral("fault"),
+            {{QStringLiteral("dev"), m_name},
+                {QStringLiteral("fault"), QStringLiteral("closeAfterBlocks")},
+                {QStringLiteral("blocks"), m_image.blocks()}});
         m_sink->deviceCloseLink(this, link);
     }
 }
@@ -166,7 +175,8 @@ void ZoSimDevice::leaveBootloader()
         r[QStringLiteral("dev")] = m_name;
         ++m_transfers;
         if (!m_dumpDir.isEmpty()) {
-            const QString path = QDir(m_dumpDir).filePath(QStringLiteral("%1-%2.bin").arg(m_name).arg(m_transfers));
+            const QString path = QDir(m_dumpDir).filePath(
+                QStringLiteral("%1-%2.bin").arg(m_name).arg(m_transfers));
             QFile f(path);
             if (QDir().mkpath(m_dumpDir) && f.open(QIODevice::WriteOnly | QIODevice::Truncate)
                 && f.write(m_image.image()) == qint64(m_image.image().size()))

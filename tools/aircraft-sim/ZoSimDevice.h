@@ -28,12 +28,14 @@ public:
     {
     public:
         virtual ~Sink() = default;
-        virtual void deviceReply(ZoSimDevice *dev, int link, Reply kind, uint16_t index, uint8_t command) = 0;
+        virtual void deviceReply(
+            ZoSimDevice *dev, int link, Reply kind, uint16_t index, uint8_t command)
+            = 0;
         virtual void deviceCloseLink(ZoSimDevice *dev, int link) = 0;
     };
 
     ZoSimDevice(const ZoSimDeviceConfig &cfg, bool isCore, const ZoSimFaults &faults, int eraseMs,
-                ZoSimEventLog *log, Sink *sink, QObject *parent = nullptr);
+        ZoSimEventLog *log, Sink *sink, QObject *parent = nullptr);
 
     const QString &name() const { return m_name; }
     bool isCore() const { return m_isCore; }
@@ -44,7 +46,10 @@ public:
     bool inBootloader() const { return m_state != State::Application; }
     bool transferActive() const { return m_image.active(); }
     const uint8_t *version() const { return m_version; } // type, major, minor, revision
-    QByteArray versionBytes() const { return QByteArray(reinterpret_cast<const char *>(m_version), 4); }
+    QByteArray versionBytes() const
+    {
+        return QByteArray(reinterpret_cast<const char *>(m_version), 4);
+    }
     const uint8_t *compileTime() const { return m_compileTime; }
     uint16_t serial() const { return m_serial; }
     const QByteArray &eid() const { return m_eid; }

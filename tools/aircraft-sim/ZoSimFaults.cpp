@@ -25,14 +25,29 @@ const Field kFields[] = {
 void store(ZoSimFaults &f, int index, int value)
 {
     switch (index) {
-    case 0: f.dropAckEvery = value; break;
-    case 1: f.corruptEvery = value; break;
-    case 2: f.latencyMs = value; break;
-    case 3: f.stallAfterBlocks = value; break;
-    case 4: f.closeAfterBlocks = value; break;
-    case 5: f.neverAckErase = value != 0; break;
-    case 6: f.refuseKey = value != 0; break;
-    default: break;
+    case 0:
+        f.dropAckEvery = value;
+        break;
+    case 1:
+        f.corruptEvery = value;
+        break;
+    case 2:
+        f.latencyMs = value;
+        break;
+    case 3:
+        f.stallAfterBlocks = value;
+        break;
+    case 4:
+        f.closeAfterBlocks = value;
+        break;
+    case 5:
+        f.neverAckErase = value != 0;
+        break;
+    case 6:
+        f.refuseKey = value != 0;
+        break;
+    default:
+        break;
     }
 }
 
@@ -56,7 +71,7 @@ bool ZoSimFaults::apply(const QJsonObject &o, QString *error)
         if (f.isBool && v.isBool()) {
             value = v.toBool() ? 1 : 0;
         } else if (!f.isBool && v.isDouble() && v.toDouble() == double(int(v.toDouble()))
-                   && v.toDouble() >= f.minimum && v.toDouble() <= 1e9) {
+            && v.toDouble() >= f.minimum && v.toDouble() <= 1e9) {
             value = int(v.toDouble());
         } else {
             if (error)
@@ -92,7 +107,9 @@ bool ZoSimFaults::applyFlag(const QString &nameValue, QString *error)
             value = text.toInt(&ok);
             if (!ok || value < f.minimum) {
                 if (error)
-                    *error = QStringLiteral("fault \"%1\" needs a number (%2 or more)").arg(name).arg(f.minimum);
+                    *error = QStringLiteral("fault \"%1\" needs a number (%2 or more)")
+                                 .arg(name)
+                                 .arg(f.minimum);
                 return false;
             }
         }

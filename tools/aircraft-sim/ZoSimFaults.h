@@ -8,9 +8,9 @@
 // meaningful count) switch a fault off.
 struct ZoSimFaults
 {
-    int dropAckEvery = 0;      // drop every Nth block acknowledgement
-    int corruptEvery = 0;      // corrupt one byte of every Nth reply frame
-    int latencyMs = 0;         // hold every reply this long
+    int dropAckEvery = 0; // drop every Nth block acknowledgement
+    int corruptEvery = 0; // corrupt one byte of every Nth reply frame
+    int latencyMs = 0; // hold every reply this long
     int stallAfterBlocks = -1; // after N accepted blocks, answer nothing until the next key frame
     int closeAfterBlocks = -1; // after N accepted blocks, close the TCP connection they came on
     bool neverAckErase = false;

@@ -44,7 +44,8 @@ void ZoSimFrameParser::process(const Callback &onFrame)
         }
         if (m_count - pos < 3)
             break;
-        const size_t total = m_kind == Kind::App ? size_t(m_buf[pos + 2]) + 3 : size_t(m_buf[pos + 2]);
+        const size_t total
+            = m_kind == Kind::App ? size_t(m_buf[pos + 2]) + 3 : size_t(m_buf[pos + 2]);
         const size_t minimum = m_kind == Kind::App ? 5 : 6;
         if (total < minimum) {
             pos += 2; // a length that can never complete: not a header after all

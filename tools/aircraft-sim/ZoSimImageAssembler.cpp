@@ -23,7 +23,7 @@ void ZoSimImageAssembler::begin(const uint8_t key[16], const uint8_t encryptedHe
 uint32_t ZoSimImageAssembler::imageSize() const
 {
     return uint32_t(m_header[16]) | (uint32_t(m_header[17]) << 8) | (uint32_t(m_header[18]) << 16)
-           | (uint32_t(m_header[19]) << 24);
+        | (uint32_t(m_header[19]) << 24);
 }
 
 void ZoSimImageAssembler::headerVersion(uint8_t out[4]) const
@@ -36,8 +36,8 @@ void ZoSimImageAssembler::headerCompileTime(uint8_t out[7]) const
     std::memcpy(out, m_header + 30, 7);
 }
 
-ZoSimImageAssembler::BlockKind ZoSimImageAssembler::addBlock(uint16_t index, const uint8_t *encrypted,
-                                                             size_t length)
+ZoSimImageAssembler::BlockKind ZoSimImageAssembler::addBlock(
+    uint16_t index, const uint8_t *encrypted, size_t length)
 {
     const uint32_t offset = uint32_t(index) * 32u;
     BlockKind kind = BlockKind::InOrder;
@@ -67,7 +67,8 @@ ZoSimImageAssembler::BlockKind ZoSimImageAssembler::addBlock(uint16_t index, con
     uint8_t *dst = reinterpret_cast<uint8_t *>(m_data.data()) + offset;
     std::memcpy(dst, encrypted, length);
     if (m_aes.decrypt(dst, length) != length)
-        ++m_partialCipherBlocks; // the tail of a block that is not a multiple of 16 cannot be undone
+        ++m_partialCipherBlocks; // the tail of a block that is not a multiple of 16 cannot be
+                                 // undone
     std::memset(m_covered.data() + offset, 1, length);
     return kind;
 }
@@ -102,7 +103,7 @@ QJsonObject ZoSimImageAssembler::finish()
         } else {
             ++gaps;
             if (gapRanges.size() < 16)
-                gapRanges.append(QJsonArray{qint64(i), qint64(j)});
+                gapRanges.append(QJsonArray {qint64(i), qint64(j)});
         }
         i = j;
     }
@@ -120,7 +121,8 @@ QJsonObject ZoSimImageAssembler::finish()
     QJsonObject r;
     r[QStringLiteral("imageSize")] = qint64(size);
     r[QStringLiteral("sizeTooLarge")] = size > kMaxImage;
-    r[QStringLiteral("headerVersion")] = QStringLiteral("%1:%2.%3.%4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]);
+    r[QStringLiteral("headerVersion")]
+        = QStringLiteral("%1:%2.%3.%4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]);
     r[QStringLiteral("headerCompileTime")] = QStringLiteral("%1-%2-%3 %4:%5:%6")
                                                  .arg(c[0] | (c[1] << 8))
                                                  .arg(c[2], 2, 10, QLatin1Char('0'))
@@ -137,6 +139,7 @@ QJsonObject ZoSimImageAssembler::finish()
     r[QStringLiteral("blocksBeyondImage")] = beyond;
     r[QStringLiteral("partialCipherBlocks")] = m_partialCipherBlocks;
     r[QStringLiteral("complete")] = gaps == 0 && size <= kMaxImage;
-    r[QStringLiteral("sha256")] = QString::fromLatin1(QCryptographicHash::hash(img, QCryptographicHash::Sha256).toHex());
+    r[QStringLiteral("sha256")]
+        = QString::fromLatin1(QCryptographicHash::hash(img, QCryptographicHash::Sha256).toHex());
     return r;
 }

@@ -48,5 +48,5 @@ private:
     int m_resends = 0;
     int m_partialCipherBlocks = 0;
     uint32_t m_expected = 0; // offset the next in-order block starts at
-    QByteArray m_seen;        // one byte per block index: 1 once received
+    QByteArray m_seen; // one byte per block index: 1 once received
 };

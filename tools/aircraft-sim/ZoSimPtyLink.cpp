@@ -37,7 +37,8 @@ bool ZoSimPtyLink::open(const QString &symlinkPath, int baud, QString *error)
         const QFileInfo fi(symlinkPath);
         if (fi.exists() && !fi.isSymLink()) {
             if (error)
-                *error = QStringLiteral("%1 exists and is not a symlink; not replacing it").arg(symlinkPath);
+                *error = QStringLiteral("%1 exists and is not a symlink; not replacing it")
+                             .arg(symlinkPath);
             return false;
         }
     }
@@ -47,7 +48,8 @@ bool ZoSimPtyLink::open(const QString &symlinkPath, int baud, QString *error)
     cfmakeraw(&tio);
     if (::openpty(&m_master, &m_slave, name, &tio, nullptr) != 0) {
         if (error)
-            *error = QStringLiteral("openpty: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            *error
+                = QStringLiteral("openpty: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         m_master = m_slave = -1;
         return false;
     }
@@ -61,7 +63,8 @@ bool ZoSimPtyLink::open(const QString &symlinkPath, int baud, QString *error)
         QFile::remove(symlinkPath);
         if (!QFile::link(m_slaveName, symlinkPath)) {
             if (error)
-                *error = QStringLiteral("cannot make the symlink %1 -> %2").arg(symlinkPath, m_slaveName);
+                *error = QStringLiteral("cannot make the symlink %1 -> %2")
+                             .arg(symlinkPath, m_slaveName);
             close();
             return false;
         }
@@ -133,7 +136,8 @@ void ZoSimPtyLink::pump()
             }
             if (n < want && m_baud > 0) {
                 // The reader is behind: the line idles, no credit builds up.
-                m_outStart = m_clock.nsecsElapsed() - qint64(double(m_outSent) * 1e10 / double(m_baud));
+                m_outStart
+                    = m_clock.nsecsElapsed() - qint64(double(m_outSent) * 1e10 / double(m_baud));
             }
             if (m_writeNotifier)
                 m_writeNotifier->setEnabled(!m_out.isEmpty() && n < want);

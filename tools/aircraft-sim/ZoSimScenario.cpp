@@ -58,10 +58,12 @@ bool loadDevice(const QJsonObject &o, bool isCore, ZoSimDeviceConfig *d, QString
             d->node = uint8_t(x);
         } else if (k == QLatin1String("version")) {
             if (!v.isString() || !ZoSimScenario::parseVersion(v.toString(), d->version))
-                return fail(error, where + QStringLiteral(": \"version\" must read MAJOR.MINOR.REVISION"));
+                return fail(
+                    error, where + QStringLiteral(": \"version\" must read MAJOR.MINOR.REVISION"));
         } else if (k == QLatin1String("compileTime")) {
             if (!v.isString() || !ZoSimScenario::parseCompileTime(v.toString(), d->compileTime))
-                return fail(error, where + QStringLiteral(": \"compileTime\" must read YYYY-MM-DD hh:mm:ss"));
+                return fail(error,
+                    where + QStringLiteral(": \"compileTime\" must read YYYY-MM-DD hh:mm:ss"));
         } else if (k == QLatin1String("serial") && !isCore) {
             // A string is hexadecimal, as the program shows serial numbers.
             if (v.isString()) {
@@ -77,7 +79,8 @@ bool loadDevice(const QJsonObject &o, bool isCore, ZoSimDeviceConfig *d, QString
             }
         } else if (k == QLatin1String("eid") && isCore) {
             if (!v.isString() || !ZoSimScenario::parseHex(v.toString(), &d->eid))
-                return fail(error, QStringLiteral("core: \"eid\" must be 1 to 64 bytes of hexadecimal"));
+                return fail(
+                    error, QStringLiteral("core: \"eid\" must be 1 to 64 bytes of hexadecimal"));
         } else if (k == QLatin1String("eraseMs")) {
             if (!intValue(v, 0, 600000, &x))
                 return fail(error, where + QStringLiteral(": \"eraseMs\" must be 0 to 600000"));
@@ -85,7 +88,9 @@ bool loadDevice(const QJsonObject &o, bool isCore, ZoSimDeviceConfig *d, QString
         } else if (k == QLatin1String("faults")) {
             ZoSimFaults probe;
             if (!v.isObject() || !probe.apply(v.toObject(), error))
-                return error && !error->isEmpty() ? false : fail(error, where + QStringLiteral(": bad \"faults\""));
+                return error && !error->isEmpty()
+                    ? false
+                    : fail(error, where + QStringLiteral(": bad \"faults\""));
             d->faultJson = v.toObject();
         } else {
             return fail(error, where + QStringLiteral(": unknown key \"%1\"").arg(k));
@@ -124,7 +129,8 @@ int ZoSimScenario::busKind(uint8_t type)
 bool ZoSimScenario::isCoreType(uint8_t t)
 {
     return (t >= 6 && t <= 12) || t == 15 || (t >= 21 && t <= 26) || (t >= 33 && t <= 35)
-           || (t >= 41 && t <= 43) || (t >= 47 && t <= 49) || (t >= 67 && t <= 69) || (t >= 80 && t <= 82);
+        || (t >= 41 && t <= 43) || (t >= 47 && t <= 49) || (t >= 67 && t <= 69)
+        || (t >= 80 && t <= 82);
 }
 
 bool ZoSimScenario::isCoreBoard(uint8_t t)
@@ -158,7 +164,7 @@ bool ZoSimScenario::parseCompileTime(const QString &text, uint8_t out[7])
         return false;
     const uint year = m.captured(1).toUInt();
     const uint f[5] = {m.captured(2).toUInt(), m.captured(3).toUInt(), m.captured(4).toUInt(),
-                       m.captured(5).toUInt(), m.captured(6).toUInt()};
+        m.captured(5).toUInt(), m.captured(6).toUInt()};
     if (year > 0xFFFF || f[0] > 12 || f[1] > 31 || f[2] > 23 || f[3] > 59 || f[4] > 59)
         return false;
     out[0] = uint8_t(year & 0xFF);
@@ -185,7 +191,8 @@ bool ZoSimScenario::load(const QByteArray &json, QString *error)
     QJsonParseError pe;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &pe);
     if (pe.error != QJsonParseError::NoError)
-        return fail(error, QStringLiteral("scenario: %1 at offset %2").arg(pe.errorString()).arg(pe.offset));
+        return fail(error,
+            QStringLiteral("scenario: %1 at offset %2").arg(pe.errorString()).arg(pe.offset));
     if (!doc.isObject())
         return fail(error, QStringLiteral("scenario: the top level must be an object"));
     const QJsonObject o = doc.object();
@@ -213,7 +220,9 @@ bool ZoSimScenario::load(const QByteArray &json, QString *error)
             address = uint32_t(x);
         } else if (k == QLatin1String("core")) {
             if (!v.isObject() || !loadDevice(v.toObject(), true, &core, error))
-                return error && !error->isEmpty() ? false : fail(error, QStringLiteral("scenario: bad \"core\""));
+                return error && !error->isEmpty()
+                    ? false
+                    : fail(error, QStringLiteral("scenario: bad \"core\""));
         } else if (k == QLatin1String("modules")) {
             if (!v.isArray())
                 return fail(error, QStringLiteral("scenario: \"modules\" must be an array"));
@@ -221,15 +230,18 @@ bool ZoSimScenario::load(const QByteArray &json, QString *error)
             for (const QJsonValue &m : v.toArray()) {
                 ZoSimDeviceConfig d;
                 if (!m.isObject() || !loadDevice(m.toObject(), false, &d, error))
-                    return error && !error->isEmpty() ? false
-                                                      : fail(error, QStringLiteral("scenario: bad module entry"));
+                    return error && !error->isEmpty()
+                        ? false
+                        : fail(error, QStringLiteral("scenario: bad module entry"));
                 if (d.type == 0)
                     return fail(error, QStringLiteral("module: \"type\" is required"));
                 modules.append(d);
             }
         } else if (k == QLatin1String("faults")) {
             if (!v.isObject() || !faults.apply(v.toObject(), error))
-                return error && !error->isEmpty() ? false : fail(error, QStringLiteral("scenario: bad \"faults\""));
+                return error && !error->isEmpty()
+                    ? false
+                    : fail(error, QStringLiteral("scenario: bad \"faults\""));
         } else {
             return fail(error, QStringLiteral("scenario: unknown key \"%1\"").arg(k));
         }
@@ -254,7 +266,8 @@ bool ZoSimScenario::addModule(const QString &spec, QString *error)
 {
     const QStringList p = spec.split(QLatin1Char(':'));
     if (p.size() < 3 || p.size() > 4)
-        return fail(error, QStringLiteral("--module wants TYPE:NODE:VERSION[:SERIAL], got \"%1\"").arg(spec));
+        return fail(error,
+            QStringLiteral("--module wants TYPE:NODE:VERSION[:SERIAL], got \"%1\"").arg(spec));
     ZoSimDeviceConfig d;
     bool ok1 = false, ok2 = false, ok3 = true;
     const uint type = p[0].toUInt(&ok1, 0);
@@ -264,7 +277,8 @@ bool ZoSimScenario::addModule(const QString &spec, QString *error)
         serial = p[3].toUInt(&ok3, 16);
     if (!ok1 || type < 1 || type > 255 || !ok2 || node > 255 || !ok3 || serial > 0xFFFF
         || !parseVersion(p[2], d.version))
-        return fail(error, QStringLiteral("--module \"%1\": bad type, node, version or serial").arg(spec));
+        return fail(
+            error, QStringLiteral("--module \"%1\": bad type, node, version or serial").arg(spec));
     d.type = uint8_t(type);
     d.node = uint8_t(node);
     d.serial = uint16_t(serial);
@@ -301,10 +315,12 @@ bool ZoSimScenario::addFault(const QString &spec, QString *error)
             matched = true;
         }
     }
-    return matched ? true
-                   : fail(error, QStringLiteral("--fault \"%1\": no device \"%2\" (use core, TYPE or TYPE.NODE;"
-                                                " give --module first)")
-                                     .arg(spec, dev));
+    return matched
+        ? true
+        : fail(error,
+            QStringLiteral("--fault \"%1\": no device \"%2\" (use core, TYPE or TYPE.NODE;"
+                           " give --module first)")
+                .arg(spec, dev));
 }
 
 ZoSimFaults ZoSimScenario::faultsFor(const ZoSimDeviceConfig &dev) const
@@ -324,10 +340,14 @@ bool ZoSimScenario::validate(QString *error) const
         return fail(error, QStringLiteral("at most 64 modules"));
     for (int i = 0; i < modules.size(); ++i) {
         if (busKind(modules[i].type) == 1)
-            return fail(error, QStringLiteral("module %1: type %2 is a core type").arg(i).arg(modules[i].type));
+            return fail(error,
+                QStringLiteral("module %1: type %2 is a core type").arg(i).arg(modules[i].type));
         for (int j = 0; j < i; ++j)
             if (modules[i].type == modules[j].type && modules[i].node == modules[j].node)
-                return fail(error, QStringLiteral("module %1.%2 is listed twice").arg(modules[i].type).arg(modules[i].node));
+                return fail(error,
+                    QStringLiteral("module %1.%2 is listed twice")
+                        .arg(modules[i].type)
+                        .arg(modules[i].node));
     }
     return true;
 }

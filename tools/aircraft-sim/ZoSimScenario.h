@@ -19,8 +19,8 @@ struct ZoSimDeviceConfig
     uint8_t version[3] = {1, 0, 0};
     uint8_t compileTime[7] = {0xE8, 0x07, 1, 1, 0, 0, 0}; // 2024-01-01 00:00:00
     uint16_t serial = 0;
-    QByteArray eid;    // core only
-    int eraseMs = -1;  // -1: the scenario's eraseMs
+    QByteArray eid; // core only
+    int eraseMs = -1; // -1: the scenario's eraseMs
     QJsonObject faultJson;
     QStringList faultFlags;
 
@@ -33,24 +33,24 @@ struct ZoSimScenario
 
     ZoSimDeviceConfig core;
     QVector<ZoSimDeviceConfig> modules;
-    int addressMode = 0;         // 0 none, 4 or 8: the address sub-message in front of every reply
+    int addressMode = 0; // 0 none, 4 or 8: the address sub-message in front of every reply
     uint32_t address = 0x01000A0A; // the aircraft's own address, little-endian on the wire
-    int telemetryMs = 100;       // 0: no telemetry
+    int telemetryMs = 100; // 0: no telemetry
     int eraseMs = 1500;
-    ZoSimFaults faults;          // global
+    ZoSimFaults faults; // global
 
     // Reads a scenario file; keys not given keep their current value.
     bool load(const QByteArray &json, QString *error);
 
     // Command-line forms.
     bool setAddressMode(const QString &text, QString *error);
-    bool addModule(const QString &spec, QString *error);      // TYPE:NODE:VERSION[:SERIAL]
-    bool addFault(const QString &spec, QString *error);       // [DEVICE:]name[=value]
+    bool addModule(const QString &spec, QString *error); // TYPE:NODE:VERSION[:SERIAL]
+    bool addFault(const QString &spec, QString *error); // [DEVICE:]name[=value]
 
     ZoSimFaults faultsFor(const ZoSimDeviceConfig &dev) const;
     bool validate(QString *error) const;
 
-    static int busKind(uint8_t type);      // 1 core, 2 CAN, 3 CAN with device number, 4 serial bus
+    static int busKind(uint8_t type); // 1 core, 2 CAN, 3 CAN with device number, 4 serial bus
     static bool isCoreType(uint8_t type);
     static bool isCoreBoard(uint8_t type); // 44, 45, 83: boards of the core, reached like modules
 

@@ -15,7 +15,7 @@ ZoSimTcpLink::ZoSimTcpLink(ZoSimAircraft *aircraft, ZoSimEventLog *log, QObject 
     connect(aircraft, &ZoSimAircraft::transmit, this, &ZoSimTcpLink::onTransmit);
     // Queued: the request comes while the aircraft is still parsing that link's bytes.
     connect(aircraft, &ZoSimAircraft::closeLinkRequested, this, &ZoSimTcpLink::onCloseRequested,
-            Qt::QueuedConnection);
+        Qt::QueuedConnection);
 }
 
 ZoSimTcpLink::~ZoSimTcpLink()
@@ -30,12 +30,17 @@ bool ZoSimTcpLink::listen(const QHostAddress &bind, quint16 port, QString *error
 {
     if (!bind.isLoopback() && !m_allowRemote) {
         if (error)
-            *error = QStringLiteral("refusing to listen on %1 (loopback only without --allow-remote)").arg(bind.toString());
+            *error
+                = QStringLiteral("refusing to listen on %1 (loopback only without --allow-remote)")
+                      .arg(bind.toString());
         return false;
     }
     if (!m_server.listen(bind, port)) {
         if (error)
-            *error = QStringLiteral("TCP listen %1:%2: %3").arg(bind.toString()).arg(port).arg(m_server.errorString());
+            *error = QStringLiteral("TCP listen %1:%2: %3")
+                         .arg(bind.toString())
+                         .arg(port)
+                         .arg(m_server.errorString());
         return false;
     }
     return true;
@@ -53,15 +58,16 @@ void ZoSimTcpLink::onNewConnection()
         s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const int link = m_aircraft->attachLink(QStringLiteral("tcp"));
         m_clients[link] = s;
-        m_log->log(QStringLiteral("link"), {{QStringLiteral("link"), link},
-                                            {QStringLiteral("kind"), QStringLiteral("tcp")},
-                                            {QStringLiteral("state"), QStringLiteral("connected")},
-                                            {QStringLiteral("peerPort"), int(s->peerPort())}});
+        m_log->log(QStringLiteral("link"),
+            {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("tcp")},
+                {QStringLiteral("state"), QStringLiteral("connected")},
+                {QStringLiteral("peerPort"), int(s->peerPort())}});
         connect(s, &QTcpSocket::readyRead, this, [this, link, s]() {
             const QByteArray data = s->readAll();
             m_aircraft->receive(link, data);
         });
-        connect(s, &QTcpSocket::disconnected, this, [this, link]() { drop(link, QStringLiteral("disconnected")); });
+        connect(s, &QTcpSocket::disconnected, this,
+            [this, link]() { drop(link, QStringLiteral("disconnected")); });
     }
 }
 
@@ -75,9 +81,9 @@ void ZoSimTcpLink::drop(int link, const QString &why)
     m_aircraft->detachLink(link);
     s->disconnect(this);
     s->deleteLater();
-    m_log->log(QStringLiteral("link"), {{QStringLiteral("link"), link},
-                                        {QStringLiteral("kind"), QStringLiteral("tcp")},
-                                        {QStringLiteral("state"), why}});
+    m_log->log(QStringLiteral("link"),
+        {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("tcp")},
+            {QStringLiteral("state"), why}});
 }
 
 void ZoSimTcpLink::onTransmit(int link, const QByteArray &bytes)

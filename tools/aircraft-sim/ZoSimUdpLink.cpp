@@ -12,12 +12,17 @@ bool ZoSimUdpLink::open(const QHostAddress &bind, quint16 port, QString *error)
 {
     if (!bind.isLoopback() && !m_allowRemote) {
         if (error)
-            *error = QStringLiteral("refusing to bind UDP to %1 (loopback only without --allow-remote)").arg(bind.toString());
+            *error = QStringLiteral(
+                "refusing to bind UDP to %1 (loopback only without --allow-remote)")
+                         .arg(bind.toString());
         return false;
     }
     if (!m_socket.bind(bind, port)) {
         if (error)
-            *error = QStringLiteral("UDP bind %1:%2: %3").arg(bind.toString()).arg(port).arg(m_socket.errorString());
+            *error = QStringLiteral("UDP bind %1:%2: %3")
+                         .arg(bind.toString())
+                         .arg(port)
+                         .arg(m_socket.errorString());
         return false;
     }
     return true;

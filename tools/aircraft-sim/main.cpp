@@ -23,7 +23,7 @@
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+std::atomic<bool> g_stop {false};
 
 void onSignal(int)
 {
@@ -65,35 +65,62 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("tolvane-aircraft-sim"));
 
     QCommandLineParser cl;
-    cl.setApplicationDescription(QStringLiteral(
-        "Simulated aircraft: flight controller, bus modules and their bootloaders.\n"
-        "Talks to loopback only unless --allow-remote is given."));
+    cl.setApplicationDescription(
+        QStringLiteral("Simulated aircraft: flight controller, bus modules and their bootloaders.\n"
+                       "Talks to loopback only unless --allow-remote is given."));
     cl.addHelpOption();
-    const QCommandLineOption oScenario(QStringLiteral("scenario"), QStringLiteral("Scenario file (JSON)."), QStringLiteral("FILE"));
-    const QCommandLineOption oUdp(QStringLiteral("udp"), QStringLiteral("Bind UDP to PORT (0: any free port)."), QStringLiteral("PORT"));
-    const QCommandLineOption oUdpPeer(QStringLiteral("udp-peer"), QStringLiteral("Where telemetry goes until a datagram arrives."), QStringLiteral("HOST:PORT"));
-    const QCommandLineOption oTcp(QStringLiteral("tcp"), QStringLiteral("Listen for the program's TCP client on PORT."), QStringLiteral("PORT"));
-    const QCommandLineOption oPty(QStringLiteral("pty"), QStringLiteral("Make PATH a symlink to a pseudo-terminal slave."), QStringLiteral("PATH"));
-    const QCommandLineOption oBaud(QStringLiteral("baud"), QStringLiteral("Pace the pty at N baud, 10 bits a byte (0: unpaced)."), QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption oGcpm(QStringLiteral("gcpm"), QStringLiteral("Receive GCPM datagrams on PORT."), QStringLiteral("PORT"));
-    const QCommandLineOption oBind(QStringLiteral("bind"), QStringLiteral("Address to bind (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption oRemote(QStringLiteral("allow-remote"), QStringLiteral("Allow binding and sending to addresses other than loopback."));
-    const QCommandLineOption oLog(QStringLiteral("log"), QStringLiteral("Event log (JSON lines; default standard output)."), QStringLiteral("FILE"));
-    const QCommandLineOption oDump(QStringLiteral("dump-dir"), QStringLiteral("Write every received image here."), QStringLiteral("DIR"));
-    const QCommandLineOption oCoreType(QStringLiteral("core-type"), QStringLiteral("Core device type code."), QStringLiteral("N"));
-    const QCommandLineOption oCoreVer(QStringLiteral("core-version"), QStringLiteral("Core firmware version."), QStringLiteral("X.Y.Z"));
-    const QCommandLineOption oCoreTime(QStringLiteral("core-compile-time"), QStringLiteral("Core compile time."), QStringLiteral("\"YYYY-MM-DD hh:mm:ss\""));
-    const QCommandLineOption oEid(QStringLiteral("eid"), QStringLiteral("Core hardware identity."), QStringLiteral("HEX"));
-    const QCommandLineOption oAddress(QStringLiteral("address"), QStringLiteral("Address sub-message in replies: none, 4 or 8."), QStringLiteral("MODE"));
-    const QCommandLineOption oAddressValue(QStringLiteral("address-value"), QStringLiteral("The aircraft's 32-bit address."), QStringLiteral("N"));
-    const QCommandLineOption oModule(QStringLiteral("module"), QStringLiteral("Add a module (repeatable)."), QStringLiteral("TYPE:NODE:VERSION[:SERIAL]"));
-    const QCommandLineOption oTelemetry(QStringLiteral("telemetry-ms"), QStringLiteral("Telemetry period (0: none; default 100)."), QStringLiteral("N"));
-    const QCommandLineOption oErase(QStringLiteral("erase-ms"), QStringLiteral("Erase time of the bootloaders (default 1500)."), QStringLiteral("N"));
-    const QCommandLineOption oFault(QStringLiteral("fault"), QStringLiteral("Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable."), QStringLiteral("[DEV:]NAME[=N]"));
-    const QCommandLineOption oDuration(QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
-    for (const QCommandLineOption *o : {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm, &oBind, &oRemote, &oLog, &oDump,
-                                        &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress, &oAddressValue, &oModule, &oTelemetry,
-                                        &oErase, &oFault, &oDuration})
+    const QCommandLineOption oScenario(QStringLiteral("scenario"),
+        QStringLiteral("Scenario file (JSON)."), QStringLiteral("FILE"));
+    const QCommandLineOption oUdp(QStringLiteral("udp"),
+        QStringLiteral("Bind UDP to PORT (0: any free port)."), QStringLiteral("PORT"));
+    const QCommandLineOption oUdpPeer(QStringLiteral("udp-peer"),
+        QStringLiteral("Where telemetry goes until a datagram arrives."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption oTcp(QStringLiteral("tcp"),
+        QStringLiteral("Listen for the program's TCP client on PORT."), QStringLiteral("PORT"));
+    const QCommandLineOption oPty(QStringLiteral("pty"),
+        QStringLiteral("Make PATH a symlink to a pseudo-terminal slave."), QStringLiteral("PATH"));
+    const QCommandLineOption oBaud(QStringLiteral("baud"),
+        QStringLiteral("Pace the pty at N baud, 10 bits a byte (0: unpaced)."), QStringLiteral("N"),
+        QStringLiteral("0"));
+    const QCommandLineOption oGcpm(QStringLiteral("gcpm"),
+        QStringLiteral("Receive GCPM datagrams on PORT."), QStringLiteral("PORT"));
+    const QCommandLineOption oBind(QStringLiteral("bind"),
+        QStringLiteral("Address to bind (default 127.0.0.1)."), QStringLiteral("HOST"),
+        QStringLiteral("127.0.0.1"));
+    const QCommandLineOption oRemote(QStringLiteral("allow-remote"),
+        QStringLiteral("Allow binding and sending to addresses other than loopback."));
+    const QCommandLineOption oLog(QStringLiteral("log"),
+        QStringLiteral("Event log (JSON lines; default standard output)."), QStringLiteral("FILE"));
+    const QCommandLineOption oDump(QStringLiteral("dump-dir"),
+        QStringLiteral("Write every received image here."), QStringLiteral("DIR"));
+    const QCommandLineOption oCoreType(
+        QStringLiteral("core-type"), QStringLiteral("Core device type code."), QStringLiteral("N"));
+    const QCommandLineOption oCoreVer(QStringLiteral("core-version"),
+        QStringLiteral("Core firmware version."), QStringLiteral("X.Y.Z"));
+    const QCommandLineOption oCoreTime(QStringLiteral("core-compile-time"),
+        QStringLiteral("Core compile time."), QStringLiteral("\"YYYY-MM-DD hh:mm:ss\""));
+    const QCommandLineOption oEid(
+        QStringLiteral("eid"), QStringLiteral("Core hardware identity."), QStringLiteral("HEX"));
+    const QCommandLineOption oAddress(QStringLiteral("address"),
+        QStringLiteral("Address sub-message in replies: none, 4 or 8."), QStringLiteral("MODE"));
+    const QCommandLineOption oAddressValue(QStringLiteral("address-value"),
+        QStringLiteral("The aircraft's 32-bit address."), QStringLiteral("N"));
+    const QCommandLineOption oModule(QStringLiteral("module"),
+        QStringLiteral("Add a module (repeatable)."), QStringLiteral("TYPE:NODE:VERSION[:SERIAL]"));
+    const QCommandLineOption oTelemetry(QStringLiteral("telemetry-ms"),
+        QStringLiteral("Telemetry period (0: none; default 100)."), QStringLiteral("N"));
+    const QCommandLineOption oErase(QStringLiteral("erase-ms"),
+        QStringLiteral("Erase time of the bootloaders (default 1500)."), QStringLiteral("N"));
+    const QCommandLineOption oFault(QStringLiteral("fault"),
+        QStringLiteral(
+            "Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable."),
+        QStringLiteral("[DEV:]NAME[=N]"));
+    const QCommandLineOption oDuration(
+        QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
+    for (const QCommandLineOption *o : {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm,
+             &oBind, &oRemote, &oLog, &oDump, &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress,
+             &oAddressValue, &oModule, &oTelemetry, &oErase, &oFault, &oDuration})
         cl.addOption(*o);
     cl.process(app);
     if (!cl.positionalArguments().isEmpty())
@@ -128,7 +155,8 @@ int main(int argc, char **argv)
     }
     if (cl.isSet(oCoreVer) && !ZoSimScenario::parseVersion(cl.value(oCoreVer), sc.core.version))
         return die(QStringLiteral("--core-version must read MAJOR.MINOR.REVISION"));
-    if (cl.isSet(oCoreTime) && !ZoSimScenario::parseCompileTime(cl.value(oCoreTime), sc.core.compileTime))
+    if (cl.isSet(oCoreTime)
+        && !ZoSimScenario::parseCompileTime(cl.value(oCoreTime), sc.core.compileTime))
         return die(QStringLiteral("--core-compile-time must read \"YYYY-MM-DD hh:mm:ss\""));
     if (cl.isSet(oEid) && !ZoSimScenario::parseHex(cl.value(oEid), &sc.core.eid))
         return die(QStringLiteral("--eid must be 1 to 64 bytes of hexadecimal"));
@@ -168,10 +196,12 @@ int main(int argc, char **argv)
     if (!bind.setAddress(bindText))
         return die(QStringLiteral("--bind %1 is not an address").arg(bindText));
     if (!bind.isLoopback() && !allowRemote)
-        return die(QStringLiteral("--bind %1 is not loopback; add --allow-remote if you mean it").arg(bindText));
+        return die(QStringLiteral("--bind %1 is not loopback; add --allow-remote if you mean it")
+                       .arg(bindText));
 
     if (!cl.isSet(oUdp) && !cl.isSet(oTcp) && !cl.isSet(oPty) && !cl.isSet(oGcpm))
-        return die(QStringLiteral("nothing to do: give --udp, --tcp, --pty or --gcpm (see --help)"));
+        return die(
+            QStringLiteral("nothing to do: give --udp, --tcp, --pty or --gcpm (see --help)"));
 
     ZoSimEventLog log;
     if (!log.open(cl.value(oLog), &error))
@@ -199,23 +229,32 @@ int main(int argc, char **argv)
             if (!hostPort(cl.value(oUdpPeer), &h, &p))
                 return die(QStringLiteral("--udp-peer wants HOST:PORT"));
             if (!h.isLoopback() && !allowRemote)
-                return die(QStringLiteral("--udp-peer %1 is not loopback; add --allow-remote if you mean it").arg(h.toString()));
+                return die(QStringLiteral(
+                    "--udp-peer %1 is not loopback; add --allow-remote if you mean it")
+                               .arg(h.toString()));
             udp->setPeer(h, p);
         }
         const int link = aircraft.attachLink(QStringLiteral("udp"));
         ZoSimUdpLink *u = udp.get();
-        QObject::connect(u, &ZoSimUdpLink::received, &aircraft, [&aircraft, link](const QByteArray &b) { aircraft.receive(link, b); });
-        QObject::connect(&aircraft, &ZoSimAircraft::transmit, u, [u, link](int to, const QByteArray &b) {
-            if (to == 0 || to == link)
-                u->write(b);
-        });
-        QObject::connect(u, &ZoSimUdpLink::peerChanged, &log, [&log, link](const QString &h, quint16 p) {
-            log.log(QStringLiteral("link"), {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("udp")},
-                                             {QStringLiteral("state"), QStringLiteral("peer")}, {QStringLiteral("peer"), h},
-                                             {QStringLiteral("peerPort"), int(p)}});
-        });
-        log.log(QStringLiteral("link"), {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("udp")},
-                                         {QStringLiteral("state"), QStringLiteral("listening")}, {QStringLiteral("port"), int(udp->port())}});
+        QObject::connect(u, &ZoSimUdpLink::received, &aircraft,
+            [&aircraft, link](const QByteArray &b) { aircraft.receive(link, b); });
+        QObject::connect(
+            &aircraft, &ZoSimAircraft::transmit, u, [u, link](int to, const QByteArray &b) {
+                if (to == 0 || to == link)
+                    u->write(b);
+            });
+        QObject::connect(
+            u, &ZoSimUdpLink::peerChanged, &log, [&log, link](const QString &h, quint16 p) {
+                log.log(QStringLiteral("link"),
+                    {{QStringLiteral("link"), link},
+                        {QStringLiteral("kind"), QStringLiteral("udp")},
+                        {QStringLiteral("state"), QStringLiteral("peer")},
+                        {QStringLiteral("peer"), h}, {QStringLiteral("peerPort"), int(p)}});
+            });
+        log.log(QStringLiteral("link"),
+            {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("udp")},
+                {QStringLiteral("state"), QStringLiteral("listening")},
+                {QStringLiteral("port"), int(udp->port())}});
     }
     if (cl.isSet(oTcp)) {
         if (!portValue(cl.value(oTcp), &port))
@@ -224,8 +263,10 @@ int main(int argc, char **argv)
         tcp->setAllowRemote(allowRemote);
         if (!tcp->listen(bind, port, &error))
             return die(error);
-        log.log(QStringLiteral("link"), {{QStringLiteral("kind"), QStringLiteral("tcp")},
-                                         {QStringLiteral("state"), QStringLiteral("listening")}, {QStringLiteral("port"), int(tcp->port())}});
+        log.log(QStringLiteral("link"),
+            {{QStringLiteral("kind"), QStringLiteral("tcp")},
+                {QStringLiteral("state"), QStringLiteral("listening")},
+                {QStringLiteral("port"), int(tcp->port())}});
     }
     if (cl.isSet(oPty)) {
         if (!intOpt(oBaud, 0, 10000000, &v))
@@ -235,14 +276,18 @@ int main(int argc, char **argv)
             return die(error);
         const int link = aircraft.attachLink(QStringLiteral("pty"));
         ZoSimPtyLink *pl = pty.get();
-        QObject::connect(pl, &ZoSimPtyLink::received, &aircraft, [&aircraft, link](const QByteArray &b) { aircraft.receive(link, b); });
-        QObject::connect(&aircraft, &ZoSimAircraft::transmit, pl, [pl, link](int to, const QByteArray &b) {
-            if (to == 0 || to == link)
-                pl->write(b);
-        });
-        log.log(QStringLiteral("link"), {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("pty")},
-                                         {QStringLiteral("state"), QStringLiteral("open")}, {QStringLiteral("path"), cl.value(oPty)},
-                                         {QStringLiteral("slave"), pty->slaveName()}, {QStringLiteral("baud"), v}});
+        QObject::connect(pl, &ZoSimPtyLink::received, &aircraft,
+            [&aircraft, link](const QByteArray &b) { aircraft.receive(link, b); });
+        QObject::connect(
+            &aircraft, &ZoSimAircraft::transmit, pl, [pl, link](int to, const QByteArray &b) {
+                if (to == 0 || to == link)
+                    pl->write(b);
+            });
+        log.log(QStringLiteral("link"),
+            {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("pty")},
+                {QStringLiteral("state"), QStringLiteral("open")},
+                {QStringLiteral("path"), cl.value(oPty)},
+                {QStringLiteral("slave"), pty->slaveName()}, {QStringLiteral("baud"), v}});
     }
     if (cl.isSet(oGcpm)) {
         if (!portValue(cl.value(oGcpm), &port))
@@ -250,8 +295,10 @@ int main(int argc, char **argv)
         gcpm = std::make_unique<ZoSimGcpmListener>(&log);
         if (!gcpm->open(bind, port, allowRemote, &error))
             return die(error);
-        log.log(QStringLiteral("link"), {{QStringLiteral("kind"), QStringLiteral("gcpm")},
-                                         {QStringLiteral("state"), QStringLiteral("listening")}, {QStringLiteral("port"), int(gcpm->port())}});
+        log.log(QStringLiteral("link"),
+            {{QStringLiteral("kind"), QStringLiteral("gcpm")},
+                {QStringLiteral("state"), QStringLiteral("listening")},
+                {QStringLiteral("port"), int(gcpm->port())}});
     }
 
     std::signal(SIGINT, onSignal);
