@@ -363,10 +363,13 @@ private Q_SLOTS:
     {
         const QByteArray a = app(sub(0xE2, hex("2a010203")));
         const QByteArray b = app(sub(0xEB, hex("0102")));
-        const QByteArray all = a + b;
+        // A 257-byte frame fits neither a codec slot nor a queue record.
+        const QByteArray oversized = withCrc(hex("ab0efe") + sub(0xE2, hex("2a010203")) + QByteArray(246, '\x77'));
+        QCOMPARE(oversized.size(), 257);
+        const QByteArray all = oversized + a + b;
         events.clear();
-        for (int i = 0; i < all.size(); i += 3)
-            toLooper(all.mid(i, 3));
+        for (int i = 0; i < all.size(); i += 50)
+            toLooper(all.mid(i, 50));
         QVERIFY(sync(false));
         QCOMPARE(events, (QStringList{"sigGNCFMVersion(42.1.2.3)", "sigGNCEID(0102)"}));
     }
