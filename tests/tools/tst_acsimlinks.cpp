@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void seedScenarioLoads();
     void commandLine_data();
     void commandLine();
+    void programEndToEnd();
 };
 
 void tst_AcSimLinks::ptyPacing_data()
@@ -412,6 +414,68 @@ void tst_AcSimLinks::commandLine()
     QVERIFY(kinds.contains(QStringLiteral("link")));
     QVERIFY(kinds.contains(QStringLiteral("aircraft")));
     QCOMPARE(kinds.last(), QStringLiteral("exit"));
+}
+
+// The program itself, on all three links at once, stopped with SIGTERM.
+void tst_AcSimLinks::programEndToEnd()
+{
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath(QStringLiteral("events.jsonl"));
+    const QString ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    QProcess p;
+    p.start(QStringLiteral(TOLVANE_BINARY_DIR "/tools/aircraft-sim/tolvane-aircraft-sim"),
+        {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--udp"), QStringLiteral("0"),
+            QStringLiteral("--udp-peer"), QStringLiteral("127.0.0.1:%1").arg(peer.localPort()),
+            QStringLiteral("--pty"), ptyPath, QStringLiteral("--core-version"),
+            QStringLiteral("2.19.3"), QStringLiteral("--core-type"), QStringLiteral("80"),
+            QStringLiteral("--telemetry-ms"), QStringLiteral("30"), QStringLiteral("--log"),
+            logPath});
+    QVERIFY(p.waitForStarted(5000));
+    auto events = [&] {
+        QList<QJsonObject> r;
+        QFile f(logPath);
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &l : f.readAll().split('\n'))
+                if (!l.isEmpty())
+                    r << QJsonDocument::fromJson(l).object();
+        return r;
+    };
+    int tcpPort = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QJsonObject &o : events())
+                if (o.value(QStringLiteral("kind")).toString() == QLatin1String("tcp"))
+                    tcpPort = o.value(QStringLiteral("port")).toInt();
+            return tcpPort != 0 && QFileInfo(ptyPath).isSymLink();
+        }(),
+        5000);
+    const QByteArray req = hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F");
+    const QByteArray reply = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
+
+    QTcpSocket tcp;
+    tcp.connectToHost(QHostAddress::LocalHost, quint16(tcpPort));
+    QVERIFY(tcp.waitForConnected(3000));
+    tcp.write(req);
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += tcp.readAll()).contains(reply), 3000);
+
+    const int fd = openSlave(ptyPath);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, req.constData(), size_t(req.size())), ssize_t(req.size()));
+    got = readFd(fd, 4096, 500, nullptr);
+    ::close(fd);
+    QVERIFY(got.contains(reply));
+
+    QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), 3000);
+    QCOMPARE(peer.receiveDatagram().data().left(4), hexBytes("AB 0E 0C A1"));
+
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(events().last().value(QStringLiteral("event")).toString(), QStringLiteral("exit"));
+    QVERIFY(!QFileInfo(ptyPath).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(tst_AcSimLinks)
