@@ -3,9 +3,11 @@
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTestPty.h"
+#include "ZoUtils.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -25,6 +27,17 @@ tdu2 modbus(const QByteArray &b)
         crc ^= tdu1(c);
         for (int i = 0; i < 8; ++i)
             crc = (crc & 1) ? tdu2((crc >> 1) ^ 0xA001) : tdu2(crc >> 1);
+    }
+    return crc;
+}
+
+tdu2 xmodem(const QByteArray &b)
+{
+    tdu2 crc = 0;
+    for (char c : b) {
+        crc ^= tdu2(tdu1(c) << 8);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 0x8000) ? tdu2((crc << 1) ^ 0x1021) : tdu2(crc << 1);
     }
     return crc;
 }
@@ -560,6 +573,44 @@ private Q_SLOTS:
             gcpm.receiveDatagram();
         QTest::qWait(1200);
         QVERIFY2(!gcpm.hasPendingDatagrams(), "GCPM polls go on after the link closed");
+        QVERIFY(openUdp());
+    }
+
+    // The announce needs a local address with a broadcast address in the
+    // server's segment; inside the private namespace a second loopback
+    // address with one is added for the duration of the test.
+    void gcpmAnnounce()
+    {
+        if (qEnvironmentVariable("TOLVANE_IN_NETNS") != QLatin1String("1"))
+            QSKIP("the announce is only exercised inside the loopback-only namespace (scripts/netns-run.sh)");
+        const QStringList add{"addr", "add", "127.0.0.2/8", "brd", "+", "dev", "lo"};
+        QProcess::execute(QStringLiteral("ip"), add);
+        if (ZoUtils::findIpSameNetSegmentToIds(QStringLiteral("127.0.0.1")) != QLatin1String("127.0.0.2"))
+            QSKIP("could not give loopback a second address with a broadcast address");
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        while (gcpm.hasPendingDatagrams())
+            gcpm.receiveDatagram();
+        events.clear();
+        const quint16 port = server.serverPort();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), port] {
+            l->onOpenPlaneTCPClient(QStringLiteral("127.0.0.1"), port, 0);
+        });
+        QVERIFY(server.waitForNewConnection(3000));
+        std::unique_ptr<QTcpSocket> conn(server.nextPendingConnection());
+        const quint16 clientPort = conn->peerPort();
+        QVERIFY(gcpm.waitForReadyRead(2000));
+        const QByteArray announce = gcpm.receiveDatagram().data();
+        QByteArray want = hex("abef0903" "0200007f");
+        want.append(char(clientPort & 0xFF));
+        want.append(char(clientPort >> 8));
+        const tdu2 crc = xmodem(want);
+        want.append(char(crc & 0xFF));
+        want.append(char(crc >> 8));
+        QProcess::execute(QStringLiteral("ip"), QStringList{"addr", "del", "127.0.0.2/8", "dev", "lo"});
+        QCOMPARE(announce, want);
+        QVERIFY(gcpm.waitForReadyRead(2000));
+        QCOMPARE(gcpm.receiveDatagram().data(), hex("abef03059f7d"));
         QVERIFY(openUdp());
     }
 
