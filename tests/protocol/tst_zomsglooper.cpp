@@ -573,6 +573,15 @@ private Q_SLOTS:
             gcpm.receiveDatagram();
         QTest::qWait(1200);
         QVERIFY2(!gcpm.hasPendingDatagrams(), "GCPM polls go on after the link closed");
+
+        // Nobody listens any more: the attempt is reported as failed.
+        server.close();
+        events.clear();
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), port] {
+            l->onOpenPlaneTCPClient(QStringLiteral("127.0.0.1"), port, 0);
+        });
+        QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(2,0)")));
+        QVERIFY(!events.contains(QStringLiteral("openPlaneComm(2,1)")));
         QVERIFY(openUdp());
     }
 
