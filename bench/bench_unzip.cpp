@@ -35,17 +35,17 @@ struct Archive
 
 bool addEntry(zipFile zf, const QByteArray &name, const QByteArray &data, bool deflate)
 {
-    zip_fileinfo zi{};
+    zip_fileinfo zi {};
     zi.tmz_date.tm_year = 2026;
     zi.tmz_date.tm_mon = 10;
     zi.tmz_date.tm_mday = 20;
     zi.tmz_date.tm_hour = 10;
     if (zipOpenNewFileInZip64(zf, name.constData(), &zi, nullptr, 0, nullptr, 0, nullptr,
-                              deflate ? Z_DEFLATED : 0, deflate ? Z_DEFAULT_COMPRESSION : 0, 0)
+            deflate ? Z_DEFLATED : 0, deflate ? Z_DEFAULT_COMPRESSION : 0, 0)
         != ZIP_OK)
         return false;
     const bool ok = data.isEmpty()
-                    || zipWriteInFileInZip(zf, data.constData(), unsigned(data.size())) == ZIP_OK;
+        || zipWriteInFileInZip(zf, data.constData(), unsigned(data.size())) == ZIP_OK;
     return zipCloseFileInZip(zf) == ZIP_OK && ok;
 }
 
@@ -59,10 +59,9 @@ QByteArray randomBytes(QRandomGenerator &rng, int size)
 // Looks like logs and sources: compresses about four to one.
 QByteArray textBytes(QRandomGenerator &rng, int size)
 {
-    static const char *words[] = {"void",   "return", "const",  "QString", "firmware", "upgrade",
-                                  "device", "frame",  "status", "version", "module",   "0x",
-                                  "if",     "else",   "while",  "link",    "=",        "{",
-                                  "}",      ";",      "bytes",  "timeout", "error",    "ok"};
+    static const char *words[] = {"void", "return", "const", "QString", "firmware", "upgrade",
+        "device", "frame", "status", "version", "module", "0x", "if", "else", "while", "link", "=",
+        "{", "}", ";", "bytes", "timeout", "error", "ok"};
     QByteArray b;
     b.reserve(size + 64);
     while (b.size() < size) {
@@ -134,7 +133,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("# archive %.1f MB, %d entries, %.1f MB extracted\n", a.archiveBytes / 1e6,
-                a.entries, a.contentBytes / 1e6);
+        a.entries, a.contentBytes / 1e6);
 
     double best = 1e9, bestInfozip = 1e9;
     for (int run = 0; run < 3; ++run) {
@@ -154,8 +153,7 @@ int main(int argc, char **argv)
         const QString theirs = tmp.filePath(QStringLiteral("infozip%1").arg(run));
         t.restart();
         const int rc = QProcess::execute(QStringLiteral("unzip"),
-                                         {QStringLiteral("-q"), QStringLiteral("-o"), zipPath,
-                                          QStringLiteral("-d"), theirs});
+            {QStringLiteral("-q"), QStringLiteral("-o"), zipPath, QStringLiteral("-d"), theirs});
         const double si = t.nsecsElapsed() / 1e9;
         if (rc != 0 || treeBytes(theirs) != a.contentBytes) {
             std::fprintf(stderr, "bench_unzip: unzip failed (exit %d)\n", rc);

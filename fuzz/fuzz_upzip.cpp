@@ -23,7 +23,7 @@
 
 namespace {
 
-std::string g_scratch;     // canonical, no trailing slash
+std::string g_scratch; // canonical, no trailing slash
 bool g_watching = false;
 
 // Lexically normalised absolute form of path (the scratch tree holds no links).
@@ -79,8 +79,7 @@ bool writes(int flags)
     return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND)) != 0;
 }
 
-template <typename F>
-F real(const char *name)
+template <typename F> F real(const char *name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }

@@ -43,9 +43,8 @@ QString ZoDownloadManager::saveFileName(const QUrl &url)
     const QString path = url.path(QUrl::FullyDecoded);
     const QString fileName = QFileInfo(path).fileName();
     QString baseName = fileName.section(QLatin1Char('.'), 0, 0);
-    const QString suffix = fileName.contains(QLatin1Char('.'))
-                               ? fileName.section(QLatin1Char('.'), -1)
-                               : QString();
+    const QString suffix
+        = fileName.contains(QLatin1Char('.')) ? fileName.section(QLatin1Char('.'), -1) : QString();
     if (baseName.isEmpty())
         baseName = QStringLiteral("download");
 
@@ -74,7 +73,7 @@ void ZoDownloadManager::onStartNextDownload()
 
     if (m_queue.isEmpty()) {
         qCDebug(lcHaldenDownload, "%d/%d files downloaded successfully", m_downloadedCount,
-                m_totalCount);
+            m_totalCount);
         return;
     }
 
@@ -144,16 +143,16 @@ void ZoDownloadManager::onDownloadProgress(qint64 bytesReceived, qint64 bytesTot
         speed /= 1024 * 1024;
         unit = QStringLiteral("MB/s");
     }
-    const double percent = bytesTotal > 0 ? double(bytesReceived) / double(bytesTotal) * 100.0 : 0.0;
+    const double percent
+        = bytesTotal > 0 ? double(bytesReceived) / double(bytesTotal) * 100.0 : 0.0;
     qCDebug(lcHaldenDownload).noquote()
         << "ZoDownloadManager::onDownloadProgress " << percent << speed << unit;
 }
 
 void ZoDownloadManager::finishLater(const QString &filename, bool isSucc)
 {
-    QTimer::singleShot(0, this, [this, filename, isSucc] {
-        Q_EMIT sigDownloadFinished(filename, isSucc);
-    });
+    QTimer::singleShot(
+        0, this, [this, filename, isSucc] { Q_EMIT sigDownloadFinished(filename, isSucc); });
 }
 
 void ZoDownloadManager::onDownloadFinished()
@@ -181,9 +180,8 @@ void ZoDownloadManager::onDownloadFinished()
     } else {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() != m_written)
-            failure = QStringLiteral("received %1 of %2 bytes")
-                          .arg(m_written)
-                          .arg(length.toLongLong());
+            failure
+                = QStringLiteral("received %1 of %2 bytes").arg(m_written).arg(length.toLongLong());
     }
 
     if (!failure.isEmpty()) {

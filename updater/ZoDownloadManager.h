@@ -51,6 +51,6 @@ private:
     QElapsedTimer m_clock;
     tds4 m_downloadedCount = 0;
     tds4 m_totalCount = 0;
-    qint64 m_written = 0;      // bytes of the current download that reached the file
+    qint64 m_written = 0; // bytes of the current download that reached the file
     bool m_writeFailed = false; // the current file could not take everything
 };

@@ -8,5 +8,5 @@ void ZoHaldenUpdateInfo::clear()
 bool ZoHaldenUpdateInfo::operator==(const ZoHaldenUpdateInfo &o) const
 {
     return cdt == o.cdt && importanceLevel == o.importanceLevel && description == o.description
-           && version == o.version && url == o.url;
+        && version == o.version && url == o.url;
 }

@@ -16,11 +16,11 @@ ZoHttpHelper::ZoHttpHelper(QObject *parent)
     : QObject(parent)
 {
     qRegisterMetaType<ZoHaldenUpdateInfo>("ZoHaldenUpdateInfo");
-    m_request.setHeader(QNetworkRequest::ContentTypeHeader,
-                        QStringLiteral("application/json;charset=UTF-8"));
+    m_request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json;charset=UTF-8"));
     m_request.setRawHeader("Cache-Control", "no-cache");
-    connect(&m_manager, &QNetworkAccessManager::finished, this,
-            &ZoHttpHelper::onUpgradeReplyFinished);
+    connect(
+        &m_manager, &QNetworkAccessManager::finished, this, &ZoHttpHelper::onUpgradeReplyFinished);
 }
 
 ZoHttpHelper::~ZoHttpHelper()

@@ -48,8 +48,8 @@ bool isWithin(const QString &canonicalRoot, const QString &canonicalPath)
     if (canonicalPath == canonicalRoot)
         return true;
     const QString prefix = canonicalRoot.endsWith(QLatin1Char('/'))
-                               ? canonicalRoot
-                               : canonicalRoot + QLatin1Char('/');
+        ? canonicalRoot
+        : canonicalRoot + QLatin1Char('/');
     return canonicalPath.startsWith(prefix);
 }
 
@@ -82,7 +82,7 @@ QDateTime entryDateTime(const tm_unz &t)
         || t.tm_sec > 59 || t.tm_year > 9999)
         return QDateTime();
     return QDateTime(QDate(int(t.tm_year), int(t.tm_mon) + 1, int(t.tm_mday)),
-                     QTime(int(t.tm_hour), int(t.tm_min), int(t.tm_sec)), Qt::LocalTime);
+        QTime(int(t.tm_hour), int(t.tm_min), int(t.tm_sec)), Qt::LocalTime);
 }
 
 } // namespace
@@ -118,7 +118,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
 
     unzFile uf = unzOpen64(QFile::encodeName(zipPath).constData());
     if (!uf) {
-        qCDebug(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() Fail to open unzip File" << zipPath;
+        qCDebug(lcHaldenUnzip).noquote()
+            << "ZoZipHelper::upzip() Fail to open unzip File" << zipPath;
         return fail();
     }
 
@@ -155,7 +156,7 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             char extraBuffer[kExtraBufferSize];
             char commentBuffer[kCommentBufferSize];
             rc = unzGetCurrentFileInfo64(uf, &fileInfo, nameBuffer, kNameBufferSize, extraBuffer,
-                                         kExtraBufferSize, commentBuffer, kCommentBufferSize - 1);
+                kExtraBufferSize, commentBuffer, kCommentBufferSize - 1);
             if (rc != UNZ_OK) {
                 qCDebug(lcHaldenUnzip)
                     << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
@@ -168,8 +169,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             size_t rawLength = strnlen(nameBuffer, kNameBufferSize);
             if (fileInfo.size_filename > kNameBufferSize) {
                 longName.assign(fileInfo.size_filename + 1, '\0');
-                rc = unzGetCurrentFileInfo64(uf, nullptr, longName.data(), uLong(longName.size()),
-                                             nullptr, 0, nullptr, 0);
+                rc = unzGetCurrentFileInfo64(
+                    uf, nullptr, longName.data(), uLong(longName.size()), nullptr, 0, nullptr, 0);
                 if (rc != UNZ_OK) {
                     qCDebug(lcHaldenUnzip)
                         << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
@@ -216,8 +217,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             for (;;) {
                 const int got = unzReadCurrentFile(uf, copyBuffer.data(), kCopyBufferSize);
                 if (got < 0)
-                    qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile"
-                                           << got;
+                    qCDebug(lcHaldenUnzip)
+                        << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile" << got;
                 if (got <= 0)
                     break;
                 const qint64 written = out.write(copyBuffer.data(), got);
@@ -226,8 +227,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
                         << "ZoZipHelper::upzip() - Write data has some wrong!!" << written << got;
             }
             if (!out.flush())
-                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Write data has some wrong!!"
-                                       << out.errorString();
+                qCDebug(lcHaldenUnzip)
+                    << "ZoZipHelper::upzip() - Write data has some wrong!!" << out.errorString();
 
             const QDateTime stamp = entryDateTime(fileInfo.tmu_date);
             if (stamp.isValid()) {
@@ -241,7 +242,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
 
             rc = unzCloseCurrentFile(uf);
             if (rc != UNZ_OK)
-                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
+                qCDebug(lcHaldenUnzip)
+                    << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
         } while (false);
 
         ++index;

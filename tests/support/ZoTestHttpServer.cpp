@@ -66,8 +66,8 @@ void ZoTestHttpServer::onReadyRead(QTcpSocket *socket)
     for (int i = 1; i < lines.size(); ++i) {
         const int colon = lines[i].indexOf(':');
         if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                   lines[i].mid(colon + 1).trimmed());
+            request.headers.insert(
+                lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
     }
     const int length = request.headers.value("content-length", "0").toInt();
     if (buffer.size() - headerEnd - 4 < length)
@@ -110,8 +110,8 @@ void ZoTestHttpServer::answer(QTcpSocket *socket, const Response &response)
     sendChunk(socket, response.body, budget, response);
 }
 
-void ZoTestHttpServer::sendChunk(QTcpSocket *socket, QByteArray rest, qint64 budget,
-                                 const Response &response)
+void ZoTestHttpServer::sendChunk(
+    QTcpSocket *socket, QByteArray rest, qint64 budget, const Response &response)
 {
     const qint64 piece = response.chunkSize > 0 ? qMin<qint64>(response.chunkSize, budget) : budget;
     socket->write(rest.left(int(piece)));

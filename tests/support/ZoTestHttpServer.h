@@ -23,12 +23,12 @@ public:
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
-        int delayMs = 0;            // wait before the status line
-        qint64 contentLength = -1;  // announced length; -1: the body's size, -2: none
-        qint64 dropAfter = -1;      // close after this many body bytes; -1: send all
-        int chunkSize = 0;          // >0: send the body in pieces of this size ...
-        int chunkIntervalMs = 0;    // ... this far apart
-        bool neverAnswer = false;   // read the request, then stay silent
+        int delayMs = 0; // wait before the status line
+        qint64 contentLength = -1; // announced length; -1: the body's size, -2: none
+        qint64 dropAfter = -1; // close after this many body bytes; -1: send all
+        int chunkSize = 0; // >0: send the body in pieces of this size ...
+        int chunkIntervalMs = 0; // ... this far apart
+        bool neverAnswer = false; // read the request, then stay silent
     };
 
     struct Request

@@ -27,7 +27,7 @@ inline bool zoWriteTestZip(const QString &path, const QList<ZoTestZipEntry> &ent
         return false;
     bool ok = true;
     for (const ZoTestZipEntry &e : entries) {
-        zip_fileinfo zi{};
+        zip_fileinfo zi {};
         zi.tmz_date.tm_year = uInt(e.time.date().year());
         zi.tmz_date.tm_mon = uInt(e.time.date().month() - 1);
         zi.tmz_date.tm_mday = uInt(e.time.date().day());
@@ -35,10 +35,9 @@ inline bool zoWriteTestZip(const QString &path, const QList<ZoTestZipEntry> &ent
         zi.tmz_date.tm_min = uInt(e.time.time().minute());
         zi.tmz_date.tm_sec = uInt(e.time.time().second());
         ok = ok
-             && zipOpenNewFileInZip64(zf, e.name.constData(), &zi, nullptr, 0, nullptr, 0, nullptr,
-                                      e.deflate ? Z_DEFLATED : 0,
-                                      e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0)
-                    == ZIP_OK;
+            && zipOpenNewFileInZip64(zf, e.name.constData(), &zi, nullptr, 0, nullptr, 0, nullptr,
+                   e.deflate ? Z_DEFLATED : 0, e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0)
+                == ZIP_OK;
         if (ok && !e.data.isEmpty())
             ok = zipWriteInFileInZip(zf, e.data.constData(), unsigned(e.data.size())) == ZIP_OK;
         ok = zipCloseFileInZip(zf) == ZIP_OK && ok;

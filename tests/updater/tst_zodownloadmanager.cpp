@@ -76,9 +76,9 @@ void tst_ZoDownloadManager::cleanup()
 void tst_ZoDownloadManager::connectRecorder(ZoDownloadManager &dm)
 {
     connect(&dm, &ZoDownloadManager::sigDownloadFinished, this,
-            [this](const QString &name, bool ok) { m_finished << Finished(name, ok); });
+        [this](const QString &name, bool ok) { m_finished << Finished(name, ok); });
     connect(&dm, &ZoDownloadManager::sigDownloadProgress, this,
-            [this](qint64 got, qint64 total) { m_progress << qMakePair(got, total); });
+        [this](qint64 got, qint64 total) { m_progress << qMakePair(got, total); });
 }
 
 void tst_ZoDownloadManager::saveFileNameNeverOverwrites_data()
@@ -88,17 +88,17 @@ void tst_ZoDownloadManager::saveFileNameNeverOverwrites_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("free") << "http://h/pkg/app.zip" << QStringList() << "app.zip";
-    QTest::newRow("taken") << "http://h/pkg/app.zip" << QStringList{"app.zip"} << "app.0.zip";
-    QTest::newRow("taken twice") << "http://h/pkg/app.zip" << QStringList{"app.zip", "app.0.zip"}
+    QTest::newRow("taken") << "http://h/pkg/app.zip" << QStringList {"app.zip"} << "app.0.zip";
+    QTest::newRow("taken twice") << "http://h/pkg/app.zip" << QStringList {"app.zip", "app.0.zip"}
                                  << "app.1.zip";
-    QTest::newRow("two dots") << "http://h/r/app.tar.gz" << QStringList{"app.tar.gz"}
+    QTest::newRow("two dots") << "http://h/r/app.tar.gz" << QStringList {"app.tar.gz"}
                               << "app.0.gz";
     QTest::newRow("encoded") << "http://h/r/new%20app.zip" << QStringList() << "new app.zip";
-    QTest::newRow("no base") << "http://h/r/.zip" << QStringList{".zip"} << "download.0.zip";
+    QTest::newRow("no base") << "http://h/r/.zip" << QStringList {".zip"} << "download.0.zip";
     QTest::newRow("query ignored") << "http://h/r/app.zip?sig=abc" << QStringList() << "app.zip";
     QTest::newRow("no file name") << "http://h/" << QStringList() << "";
-    QTest::newRow("dangling link taken") << "http://h/app.zip" << QStringList{"@link app.zip"}
-                                         << "app.0.zip";
+    QTest::newRow("dangling link taken")
+        << "http://h/app.zip" << QStringList {"@link app.zip"} << "app.0.zip";
 }
 
 void tst_ZoDownloadManager::saveFileNameNeverOverwrites()
@@ -132,7 +132,7 @@ void tst_ZoDownloadManager::downloadsQueueInOrder()
     connectRecorder(dm);
     dm.stop(); // idle: nothing happens
     dm.append(QUrl(server.url("/a/app.zip")));
-    dm.append(QUrl(server.url("/")));          // no file name: cannot be saved, dropped
+    dm.append(QUrl(server.url("/"))); // no file name: cannot be saved, dropped
     dm.append(QUrl(server.url("/b/app.zip"))); // same name: must not overwrite the first
 
     QTRY_COMPARE(m_finished.size(), 2);
@@ -174,17 +174,18 @@ void tst_ZoDownloadManager::failedDownloadRemovesFile()
     QVERIFY(server.listen());
     ZoTestHttpServer::Response r;
     r.status = status;
-    r.body = payload(200000);
+    r.body = payload(diskFull ? 6 << 20 : 200000);
     r.dropAfter = dropAfter;
     server.setResponse("/rel/app.zip", r);
 
-    // A file size limit makes the disk "full" for this process only.
+    // A file size limit makes the disk "full" for this process only; it is
+    // well above anything the test's own output may have written to a file.
     struct rlimit oldLimit;
     QVERIFY(getrlimit(RLIMIT_FSIZE, &oldLimit) == 0);
     if (diskFull) {
         std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = oldLimit;
-        small.rlim_cur = 50000;
+        small.rlim_cur = 3 << 20;
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
 
@@ -224,8 +225,8 @@ void tst_ZoDownloadManager::stopKeepsPartialFile()
 
     QTRY_VERIFY(log.contains("Failed download: "));
     QTest::qWait(300);
-    QVERIFY(m_finished.isEmpty());           // no signal for a stopped download
-    QCOMPARE(server.requests().size(), 1);   // and the queue does not move on
+    QVERIFY(m_finished.isEmpty()); // no signal for a stopped download
+    QCOMPARE(server.requests().size(), 1); // and the queue does not move on
     QVERIFY(QFileInfo("app.zip").size() > 8000);
     QVERIFY(!log.contains("files downloaded successfully"));
 }

@@ -33,8 +33,8 @@ public:
     {
         if (!m_root.isValid() || !writeReleases(releasesJson))
             return false;
-        QStringList args{"--port", "0", "--root", m_root.path(), "--log",
-                         m_root.filePath("events.jsonl")};
+        QStringList args {
+            "--port", "0", "--root", m_root.path(), "--log", m_root.filePath("events.jsonl")};
         for (const QString &f : faults)
             args << "--fault" << QString::fromLatin1(kCheckPath) + ":" + f;
         m_process.start(QStringLiteral(TOLVANE_CLOUD_SIM_PATH), args);
@@ -96,9 +96,9 @@ struct Outcome
     void attach(ZoHttpHelper &h)
     {
         QObject::connect(&h, &ZoHttpHelper::sigHaldenUpgradeTipDownloaded,
-                         [this](const ZoHaldenUpdateInfo &i) { offered << i; });
-        QObject::connect(&h, &ZoHttpHelper::sigDownloadFailed,
-                         [this](const QString &e) { failed << e; });
+            [this](const ZoHaldenUpdateInfo &i) { offered << i; });
+        QObject::connect(
+            &h, &ZoHttpHelper::sigDownloadFailed, [this](const QString &e) { failed << e; });
     }
     int count() const { return offered.size() + failed.size(); }
 };
@@ -130,9 +130,15 @@ void tst_ZoHttpHelper::requestBody_data()
     QTest::addColumn<QString>("expectedVersion");
     QTest::addColumn<int>("expectedLevel");
 
-    QTest::newRow("no channel, no code") << -1 << "" << R"({"key":-1})" << "2.1.9.2" << 2;
-    QTest::newRow("mandatory channel") << 7 << "" << R"({"key":7})" << "2.1.9.3" << 1;
-    QTest::newRow("with code") << 3 << "K-42" << R"({"code":"K-42","key":3})" << "2.1.9.4" << 2;
+    QTest::newRow("no channel, no code") << -1 << ""
+                                         << R"({"key":-1})"
+                                         << "2.1.9.2" << 2;
+    QTest::newRow("mandatory channel") << 7 << ""
+                                       << R"({"key":7})"
+                                       << "2.1.9.3" << 1;
+    QTest::newRow("with code") << 3 << "K-42"
+                               << R"({"code":"K-42","key":3})"
+                               << "2.1.9.4" << 2;
 }
 
 void tst_ZoHttpHelper::requestBody()
@@ -155,7 +161,7 @@ void tst_ZoHttpHelper::requestBody()
     QCOMPARE(seen.size(), 1);
     QCOMPARE(seen[0].value("method").toString(), QStringLiteral("POST"));
     QCOMPARE(QJsonDocument(seen[0].value("body").toObject()).toJson(QJsonDocument::Compact),
-             expectedBody.toUtf8());
+        expectedBody.toUtf8());
     QCOMPARE(out.failed, QStringList());
     QCOMPARE(out.offered[0].version, expectedVersion);
     QCOMPARE(out.offered[0].importanceLevel, expectedLevel);
@@ -192,17 +198,17 @@ void tst_ZoHttpHelper::cloudReplies_data()
     QTest::newRow("no importanceLevel") << noLevel << QStringList() << true << false << "";
     QTest::newRow("empty data") << QByteArray(R"({"releases": []})") << QStringList() << false
                                 << false << "";
-    QTest::newRow("service status") << kTwoReleases << QStringList{"apiStatus=500"} << false
+    QTest::newRow("service status") << kTwoReleases << QStringList {"apiStatus=500"} << false
                                     << false << "Nimbra Server Reply not success:";
-    QTest::newRow("http status") << kTwoReleases << QStringList{"status=503"} << false << true
+    QTest::newRow("http status") << kTwoReleases << QStringList {"status=503"} << false << true
                                  << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
-    QTest::newRow("empty body") << kTwoReleases << QStringList{"empty"} << false << false
+    QTest::newRow("empty body") << kTwoReleases << QStringList {"empty"} << false << false
                                 << "ZoHttpHelper::onUpgradeReplyFinished reply content empty ";
-    QTest::newRow("malformed") << kTwoReleases << QStringList{"malformed"} << false << false << "";
-    QTest::newRow("dropped mid-body") << kTwoReleases << QStringList{"drop=40"} << false << true
+    QTest::newRow("malformed") << kTwoReleases << QStringList {"malformed"} << false << false << "";
+    QTest::newRow("dropped mid-body") << kTwoReleases << QStringList {"drop=40"} << false << true
                                       << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
-    QTest::newRow("late but in time") << kTwoReleases << QStringList{"delay=1500"} << true
-                                      << false << "";
+    QTest::newRow("late but in time")
+        << kTwoReleases << QStringList {"delay=1500"} << true << false << "";
 }
 
 void tst_ZoHttpHelper::cloudReplies()
@@ -246,8 +252,8 @@ void tst_ZoHttpHelper::replyShapes_data()
 
     const QByteArray data = R"("data":{"cdt":"c","version":"2.1.10","url":"http://x/a.zip",
                                "description":"notes","importanceLevel":1})";
-    QTest::newRow("complete") << QByteArray(R"({"status":200,"message":"ok",)" + data + "}")
-                              << true << 1;
+    QTest::newRow("complete") << QByteArray(R"({"status":200,"message":"ok",)" + data + "}") << true
+                              << 1;
     QTest::newRow("no message") << QByteArray(R"({"status":200,)" + data + "}") << false << 0;
     QTest::newRow("no status") << QByteArray(R"({"message":"ok",)" + data + "}") << false << 0;
     QTest::newRow("status as text")
@@ -256,12 +262,12 @@ void tst_ZoHttpHelper::replyShapes_data()
         << QByteArray(R"({"status":200,"message":"ok","data":[1,2]})") << false << 0;
     QTest::newRow("data missing") << QByteArray(R"({"status":200,"message":"ok"})") << false << 0;
     QTest::newRow("top level array") << QByteArray(R"([{"status":200}])") << false << 0;
-    QTest::newRow("level as text")
-        << QByteArray(R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":"1"}})")
-        << true << 2;
-    QTest::newRow("level fractional")
-        << QByteArray(R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":1.5}})")
-        << true << 2;
+    QTest::newRow("level as text") << QByteArray(
+        R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":"1"}})")
+                                   << true << 2;
+    QTest::newRow("level fractional") << QByteArray(
+        R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":1.5}})")
+                                      << true << 2;
 }
 
 void tst_ZoHttpHelper::replyShapes()
@@ -289,7 +295,7 @@ void tst_ZoHttpHelper::replyShapes()
         QVERIFY(ZoHttpHelper::parseReplyBody(body, direct));
         QCOMPARE(direct, out.offered[0]);
     } else {
-        QCOMPARE(out.failed, QStringList{QString()});
+        QCOMPARE(out.failed, QStringList {QString()});
     }
 }
 
@@ -317,7 +323,7 @@ void tst_ZoHttpHelper::timeoutReportedOnce()
     const qint64 took = clock.elapsed();
     QVERIFY2(took >= 2990 && took < 4000, qPrintable(QString::number(took)));
     // No translator is installed here, so the text is its key.
-    QCOMPARE(out.failed, QStringList{QStringLiteral("MsgRequestTimeout")});
+    QCOMPARE(out.failed, QStringList {QStringLiteral("MsgRequestTimeout")});
     // Past the moment the server would have answered: still one report.
     QTest::qWait(2200);
     QCOMPARE(out.count(), 1);

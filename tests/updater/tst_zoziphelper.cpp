@@ -27,7 +27,7 @@ QStringList treeOf(const QString &root)
 {
     QStringList out;
     QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext())
         out << QDir(root).relativeFilePath(it.next());
     out.sort();
@@ -44,7 +44,7 @@ struct Recorder
             events << QStringLiteral("progress %1/%2").arg(n).arg(total);
         });
         QObject::connect(&zip, &ZoZipHelper::sigUpZipFinished,
-                         [this](bool ok) { events << QStringLiteral("finished %1").arg(ok); });
+            [this](bool ok) { events << QStringLiteral("finished %1").arg(ok); });
     }
 };
 
@@ -84,9 +84,8 @@ void tst_ZoZipHelper::init()
 void tst_ZoZipHelper::extractsTreeWithProgress()
 {
     const QByteArray big = QByteArray("0123456789abcdef").repeated(5000); // spans copy buffers
-    QVERIFY(zoWriteTestZip(m_zip, {{"plugins/", {}},
-                                   {"plugins/codecs/libx.so", big},
-                                   {"Tolvane.exe", "program"}}));
+    QVERIFY(zoWriteTestZip(
+        m_zip, {{"plugins/", {}}, {"plugins/codecs/libx.so", big}, {"Tolvane.exe", "program"}}));
     ZoTestLogCapture log;
     ZoZipHelper zip;
     Recorder rec;
@@ -94,10 +93,10 @@ void tst_ZoZipHelper::extractsTreeWithProgress()
 
     QVERIFY(zip.upzip(m_zip, m_dest)); // the destination does not exist yet
 
-    QCOMPARE(rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3",
-                                      "finished 1"}));
-    QCOMPARE(treeOf(m_dest), QStringList({"Tolvane.exe", "plugins", "plugins/codecs",
-                                          "plugins/codecs/libx.so"}));
+    QCOMPARE(
+        rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 1"}));
+    QCOMPARE(treeOf(m_dest),
+        QStringList({"Tolvane.exe", "plugins", "plugins/codecs", "plugins/codecs/libx.so"}));
     QCOMPARE(readFile(m_dest + "plugins/codecs/libx.so"), big);
     QCOMPARE(readFile(m_dest + "Tolvane.exe"), QByteArray("program"));
     // The directory entry cannot be opened as a file; that is said, not fatal.
@@ -141,9 +140,9 @@ void tst_ZoZipHelper::keepsEntryDate()
 void tst_ZoZipHelper::corruptEntryIsLoggedRestExtracts()
 {
     const QByteArray marker = "CORRUPT-ME-" + QByteArray(200, 'm');
-    QVERIFY(zoWriteTestZip(m_zip, {{"first.txt", "one", {}, false},
-                                   {"second.txt", marker, {}, false},
-                                   {"third.txt", "three", {}, false}}));
+    QVERIFY(zoWriteTestZip(m_zip,
+        {{"first.txt", "one", {}, false}, {"second.txt", marker, {}, false},
+            {"third.txt", "three", {}, false}}));
     QByteArray bytes = readFile(m_zip);
     const int at = bytes.indexOf(marker);
     QVERIFY(at > 0);
@@ -156,8 +155,8 @@ void tst_ZoZipHelper::corruptEntryIsLoggedRestExtracts()
     rec.attach(zip);
     QVERIFY(zip.upzip(m_zip, m_dest));
     QCOMPARE(rec.events.last(), QStringLiteral("finished 1"));
-    QVERIFY(log.contains(QStringLiteral("ZoZipHelper::upzip() - Fail to unzCloseCurrentFile %1")
-                             .arg(UNZ_CRCERROR)));
+    QVERIFY(log.contains(
+        QStringLiteral("ZoZipHelper::upzip() - Fail to unzCloseCurrentFile %1").arg(UNZ_CRCERROR)));
     QCOMPARE(readFile(m_dest + "first.txt"), QByteArray("one"));
     QCOMPARE(readFile(m_dest + "third.txt"), QByteArray("three"));
 }
@@ -165,8 +164,8 @@ void tst_ZoZipHelper::corruptEntryIsLoggedRestExtracts()
 void tst_ZoZipHelper::longNameIsNotCut()
 {
     // Longer than the 256-byte name buffer; cut short it would name another file.
-    const QByteArray name = QByteArray(120, 'a') + '/' + QByteArray(120, 'b') + '/'
-                            + QByteArray(60, 'c') + ".txt";
+    const QByteArray name
+        = QByteArray(120, 'a') + '/' + QByteArray(120, 'b') + '/' + QByteArray(60, 'c') + ".txt";
     QVERIFY(zoWriteTestZip(m_zip, {{name, "deep"}}));
     ZoZipHelper zip;
     QVERIFY(zip.upzip(m_zip, m_dest));
@@ -209,8 +208,8 @@ void tst_ZoZipHelper::refusesEntriesOutsideDestination()
     rec.attach(zip);
     QVERIFY(zip.upzip(m_zip, m_dest));
 
-    QCOMPARE(rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3",
-                                      "finished 1"}));
+    QCOMPARE(
+        rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 1"}));
     QVERIFY(log.contains("ZoZipHelper::upzip() - Refuse entry outside the destination:"));
     // Nothing landed anywhere but in the destination, and there only the two
     // harmless files.
