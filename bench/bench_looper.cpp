@@ -42,7 +42,8 @@ using Clock = std::chrono::steady_clock;
 
 tds8 nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
 constexpr int BlockSize = 128;
@@ -58,7 +59,7 @@ public:
         fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         if (fd < 0)
             return false;
-        sockaddr_in a{};
+        sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
@@ -66,7 +67,7 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
         port = ntohs(a.sin_port);
-        timeval tv{0, 200000};
+        timeval tv {0, 200000};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         worker = std::thread([this] { loop(); });
         return true;
@@ -82,7 +83,7 @@ public:
     }
 
     tdu2 port = 0;
-    std::atomic<tds8> lastAckNs{0};
+    std::atomic<tds8> lastAckNs {0};
     std::vector<tds8> rttNs;
 
 private:
@@ -90,10 +91,11 @@ private:
     {
         rttNs.reserve(70000);
         tdu1 buf[512];
-        sockaddr_in from{};
+        sockaddr_in from {};
         while (running) {
             socklen_t fl = sizeof from;
-            const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fl);
+            const ssize_t n
+                = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fl);
             const tds8 t = nowNs();
             if (n < 6 || buf[0] != 0xEB || buf[1] != 0x90)
                 continue;
@@ -121,14 +123,18 @@ private:
     }
 
     int fd = -1;
-    std::atomic<bool> running{true};
+    std::atomic<bool> running {true};
     std::thread worker;
 };
 
 class Driver : public QObject
 {
 public:
-    Driver(ZoMsgLooper *l, Peer *p, int blocks) : looper(l), peer(p), total(blocks), image(ImageSize)
+    Driver(ZoMsgLooper *l, Peer *p, int blocks)
+        : looper(l)
+        , peer(p)
+        , total(blocks)
+        , image(ImageSize)
     {
         for (int i = 0; i < ImageSize; ++i)
             image[size_t(i)] = tdu1(i * 7 + 3);
@@ -171,7 +177,8 @@ public:
         const tds8 t0 = nowNs();
         ZoFirmwareUpdateProtocol *upd = looper->updateProtocol.load();
         upd->setKeyMode(0);
-        const tdu2 n = upd->buildDataFrame(frame, image.data(), offset, BlockSize, true, 0, 0, false);
+        const tdu2 n
+            = upd->buildDataFrame(frame, image.data(), offset, BlockSize, true, 0, 0, false);
         offset = (offset + BlockSize) % ImageSize;
         looper->sendQueue.push(frame, n);
         emit looper->sigSendCmd();
@@ -257,8 +264,10 @@ int main(int argc, char **argv)
         QThread::msleep(1);
 
     Driver driver(&looper, &peer, blocks + Warmup);
-    QObject::connect(&looper, &ZoMsgLooper::sigGNCUpgEraseFlashAck, &driver, [&driver] { driver.onErased(); });
-    QObject::connect(&looper, &ZoMsgLooper::sigGNCUpgradeProgAck, &driver, [&driver](tds4 n) { driver.onAck(n); });
+    QObject::connect(
+        &looper, &ZoMsgLooper::sigGNCUpgEraseFlashAck, &driver, [&driver] { driver.onErased(); });
+    QObject::connect(&looper, &ZoMsgLooper::sigGNCUpgradeProgAck, &driver,
+        [&driver](tds4 n) { driver.onAck(n); });
     bool opened = false;
     QObject::connect(&looper, &ZoMsgLooper::openPlaneComm, &driver, [&](int, bool ok) {
         opened = ok;
@@ -270,9 +279,8 @@ int main(int argc, char **argv)
             QCoreApplication::exit(1);
     });
     const tds4 peerPort = peer.port;
-    QMetaObject::invokeMethod(&looper, [&looper, peerPort] {
-        looper.onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0);
-    });
+    QMetaObject::invokeMethod(&looper,
+        [&looper, peerPort] { looper.onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0); });
     QTimer::singleShot(120000, &app, [] { QCoreApplication::exit(2); });
     const int rc = app.exec();
 
@@ -280,14 +288,17 @@ int main(int argc, char **argv)
     looper.wait(3000);
     peer.stop();
     if (rc != 0 || !opened) {
-        std::fprintf(stderr, "bench_looper: run did not complete (code %d, %d blocks acknowledged)\n", rc,
-                     driver.acked);
+        std::fprintf(stderr,
+            "bench_looper: run did not complete (code %d, %d blocks acknowledged)\n", rc,
+            driver.acked);
         return 1;
     }
 
-    std::vector<tds8> rtt(peer.rttNs.begin() + std::min<long>(Warmup, long(peer.rttNs.size())), peer.rttNs.end());
-    std::vector<tds8> inbound(driver.inboundNs.begin() + std::min<long>(Warmup, long(driver.inboundNs.size())),
-                              driver.inboundNs.end());
+    std::vector<tds8> rtt(
+        peer.rttNs.begin() + std::min<long>(Warmup, long(peer.rttNs.size())), peer.rttNs.end());
+    std::vector<tds8> inbound(
+        driver.inboundNs.begin() + std::min<long>(Warmup, long(driver.inboundNs.size())),
+        driver.inboundNs.end());
     const double seconds = std::chrono::duration<double>(driver.finished - driver.started).count();
     std::printf("BENCH looper_block_rtt_p50_us %.1f us\n", percentileUs(rtt, 0.50));
     std::printf("BENCH looper_block_rtt_p99_us %.1f us\n", percentileUs(rtt, 0.99));

@@ -8,7 +8,7 @@
 namespace {
 constexpr std::array<tdu2, 256> makeXmodemTable()
 {
-    std::array<tdu2, 256> table{};
+    std::array<tdu2, 256> table {};
     for (int i = 0; i < 256; ++i) {
         tdu2 crc = tdu2(i << 8);
         for (int bit = 0; bit < 8; ++bit)

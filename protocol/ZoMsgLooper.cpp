@@ -199,7 +199,8 @@ void ZoMsgLooper::onOpenPlaneUdp(QString host, tds4 hostPort, tds4 localPort)
     protocolMode = ModeApplication;
 }
 
-void ZoMsgLooper::onOpenPlaneSerial(QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits)
+void ZoMsgLooper::onOpenPlaneSerial(
+    QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits)
 {
     QMutexLocker locker(&mutex);
     dropLink();
@@ -411,7 +412,8 @@ void ZoMsgLooper::decodeApplicationFrame(const tdu1 *frame, tdu2 length)
             // A one-byte status reply carries no identity; nothing is shown.
             std::unique_ptr<tdu1[]> text;
             tdu1 textLength = 0;
-            if (fcs->parseIdentity(sub, text, textLength, available) == 0 && text && textLength > 0) {
+            if (fcs->parseIdentity(sub, text, textLength, available) == 0 && text
+                && textLength > 0) {
                 const QByteArray raw(reinterpret_cast<const char *>(text.get()), textLength);
                 emit sigGNCEID(QString::fromLatin1(raw.toHex().toUpper()));
             }
@@ -441,7 +443,7 @@ void ZoMsgLooper::captureAddress(const tdu1 *frame, tdu2 length)
     }
     peerAddress = address;
     addressPrefix = {SubAddress, 0x08, tdu1(address), tdu1(address >> 8), tdu1(address >> 16),
-                     tdu1(address >> 24), 0, 0, 0, 0};
+        tdu1(address >> 24), 0, 0, 0, 0};
     hasAddressPrefix = true;
 }
 
@@ -460,8 +462,9 @@ void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
         const tVersion version = versionOf(payload[0], payload + 4);
         const tdu2 serial = le16(payload + 2);
         const tdu1 index = payload[7];
-        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index
-                                    << "SN:" << serial << "Version:" << ZoUtils::versionText(version);
+        qCDebug(lcLooper).noquote()
+            << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index << "SN:" << serial
+            << "Version:" << ZoUtils::versionText(version);
         emit sigCANDevVersion(version, index, QString::number(serial, 16));
         return;
     }
@@ -484,8 +487,8 @@ void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
     if (identifier == 0x6F2) {
         if (shortForm) {
             if (n >= 4)
-                qCDebug(lcLooper) << "CAN DeviceInfo ACK decTYPE,Idx,cmdId:" << payload[0] << payload[1]
-                                  << payload[2] << payload[3];
+                qCDebug(lcLooper) << "CAN DeviceInfo ACK decTYPE,Idx,cmdId:" << payload[0]
+                                  << payload[1] << payload[2] << payload[3];
             return;
         }
         decodeLongForm(payload, n);
@@ -502,8 +505,9 @@ void ZoMsgLooper::decodeBusReply(const tdu1 *data, tdu2 length)
             return;
         const tVersion version = versionOf(payload[0], payload + 4);
         const tdu1 index = payload[1] & 0x7F;
-        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index
-                                    << "SN:" << le16(payload + 2) << "Version:" << ZoUtils::versionText(version);
+        qCDebug(lcLooper).noquote()
+            << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index
+            << "SN:" << le16(payload + 2) << "Version:" << ZoUtils::versionText(version);
         emit sigCANDevVersion(version, index, QString::number(index));
     } else if (selector == BusSelectorTransfer) {
         decodeShortForm(payload, n, true);
@@ -526,14 +530,16 @@ void ZoMsgLooper::decodeShortForm(const tdu1 *payload, tdu2 length, bool bus)
         if ((length == 6 || n == 2) && length >= 6) {
             const tdu2 block = le16(data);
             emit sigCANDevUpgradeProgAck(tds4(block) * BlockUnit);
-            qCDebug(lcLooper) << (bus ? "handleBLUpgradedDBUSV2 ACK: " : "handleBLUpgradedSinglePacket ACK: ")
+            qCDebug(lcLooper) << (bus ? "handleBLUpgradedDBUSV2 ACK: "
+                                      : "handleBLUpgradedSinglePacket ACK: ")
                               << block;
         }
     } else if (command == CmdModuleVersion) {
         if ((length == 8 || n == 4) && length >= 8) {
             const tVersion version = versionOf(data[0], data + 1);
-            qCDebug(lcLooper).noquote() << (bus ? "DBUS DeviceInfo:" : "CAN DeviceInfo:") << nameOf(version.type)
-                                        << payload[0] << "Version:" << ZoUtils::versionText(version);
+            qCDebug(lcLooper).noquote()
+                << (bus ? "DBUS DeviceInfo:" : "CAN DeviceInfo:") << nameOf(version.type)
+                << payload[0] << "Version:" << ZoUtils::versionText(version);
             emit sigCANDevVersion(version, index, QString::number(index));
         }
     }
@@ -551,8 +557,8 @@ void ZoMsgLooper::decodeLongForm(const tdu1 *payload, tdu2 length)
         if (length != 50)
             return;
         const tVersion version = versionOf(payload[24], payload + 25);
-        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type) << "Version:"
-                                    << ZoUtils::versionText(version);
+        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type)
+                                    << "Version:" << ZoUtils::versionText(version);
         emit sigCANDevVersion(version, 0, QString());
     } else if (command == CmdProgram && length >= 4) {
         const tdu2 index = le16(payload + 2);
@@ -579,8 +585,8 @@ void ZoMsgLooper::decodeBootloaderReply(const tdu1 *frame, tdu2 length)
             return;
         const tdu1 *parameters = frame + 7;
         const tVersion version = versionOf(parameters[22], parameters + 23);
-        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type) << "Version:"
-                                    << ZoUtils::versionText(version);
+        qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type)
+                                    << "Version:" << ZoUtils::versionText(version);
         emit sigGNCFMVersion(version);
     } else if (command == CmdProgram) {
         if (length < 9)
@@ -632,7 +638,8 @@ void ZoMsgLooper::onSendDataToGNC()
             prefixLength = tdu1(prefixLength + sequenceMessage.size());
         }
         if (length + prefixLength > ZoProtocolBase::MaxFrameBody) {
-            qCWarning(lcLooper) << "ZoMsgLooper::onSendDataToGNC - command too long for a frame:" << length;
+            qCWarning(lcLooper) << "ZoMsgLooper::onSendDataToGNC - command too long for a frame:"
+                                << length;
             return;
         }
         tdu1 frameLength = tdu1(length);
@@ -669,9 +676,8 @@ void ZoMsgLooper::startAnnouncer(const QString &serverHost, tds4 clientPort)
     if (!ok)
         return;
     const tdu2 port = tdu2(clientPort);
-    const tdu1 args[ZoGcpmProtocol::AnnounceArgs] = {tdu1(address),       tdu1(address >> 8),
-                                                     tdu1(address >> 16), tdu1(address >> 24),
-                                                     tdu1(port),          tdu1(port >> 8)};
+    const tdu1 args[ZoGcpmProtocol::AnnounceArgs] = {tdu1(address), tdu1(address >> 8),
+        tdu1(address >> 16), tdu1(address >> 24), tdu1(port), tdu1(port >> 8)};
     tdu1 length = ZoGcpmProtocol::AnnounceArgs;
     const tdu1 *command = gcpmProtocol->makeAnnounce(args, length);
     if (!command)
@@ -680,7 +686,7 @@ void ZoMsgLooper::startAnnouncer(const QString &serverHost, tds4 clientPort)
     const tdu1 *frame = gcpmProtocol->buildFrame(command, frameLength);
     if (frame)
         gcpmSocket->writeDatagram(reinterpret_cast<const char *>(frame), frameLength,
-                                  QHostAddress(gcpmTarget.address), gcpmTarget.port);
+            QHostAddress(gcpmTarget.address), gcpmTarget.port);
 }
 
 void ZoMsgLooper::stopAnnouncer()
@@ -706,5 +712,5 @@ void ZoMsgLooper::onSendGmpCmdTimer()
     const tdu1 *frame = gcpmProtocol->buildFrame(command, frameLength);
     if (frame)
         gcpmSocket->writeDatagram(reinterpret_cast<const char *>(frame), frameLength,
-                                  QHostAddress(gcpmTarget.address), gcpmTarget.port);
+            QHostAddress(gcpmTarget.address), gcpmTarget.port);
 }

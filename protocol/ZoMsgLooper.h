@@ -55,17 +55,17 @@ public:
 
     // Created when the thread starts; null before. The workflow builds its
     // commands with them (each thread builds into its own buffers).
-    std::atomic<ZoFcsProtocolBase *> fcsProtocol{nullptr};
-    std::atomic<ZoFirmwareUpdateProtocol *> updateProtocol{nullptr};
+    std::atomic<ZoFcsProtocolBase *> fcsProtocol {nullptr};
+    std::atomic<ZoFirmwareUpdateProtocol *> updateProtocol {nullptr};
 
     // Commands waiting to be sent: 5 records of up to 256 bytes.
     ZoTelemetryQueue sendQueue;
     // 0/1 application protocol, 2/3 bootloader protocol, anything else:
     // received bytes are ignored and nothing is sent.
-    std::atomic<tds4> protocolMode{ModeApplication};
+    std::atomic<tds4> protocolMode {ModeApplication};
     // Transfer variant of the bus module being upgraded; 3 changes how module
     // replies behind the flight controller are read.
-    std::atomic<tdu1> moduleVariant{0};
+    std::atomic<tdu1> moduleVariant {0};
 
     // The state last reported by sigPlaneConnectionChanged.
     bool isConnected() const { return connected.load(); }
@@ -141,12 +141,12 @@ private:
     tds8 lastRxTime = 0;
     tdu1 sequenceCounter = 0;
     tdu1 sequenceValue = 0;
-    std::array<tdu1, 4> sequenceMessage{};
+    std::array<tdu1, 4> sequenceMessage {};
     ZoTelemetryQueue rxQueue;
     std::unique_ptr<QTimer> dlCheckTimer;
-    std::atomic<bool> connected{false};
+    std::atomic<bool> connected {false};
     tdu4 peerAddress = 0;
-    std::array<tdu1, 10> addressPrefix{};
+    std::array<tdu1, 10> addressPrefix {};
     bool hasAddressPrefix = false;
     bool addressCaptured = false;
     std::unique_ptr<QUdpSocket> gcpmSocket;
@@ -156,7 +156,7 @@ private:
     ZoTelemetryQueue gcpmQueue;
 
     // Work buffers of the worker thread, so nothing is allocated per frame.
-    std::array<tdu1, RecordSize> rxFrame{};
-    std::array<tdu1, RecordSize> txCommand{};
-    std::array<tdu1, 255> canData{};
+    std::array<tdu1, RecordSize> rxFrame {};
+    std::array<tdu1, RecordSize> txCommand {};
+    std::array<tdu1, 255> canData {};
 };

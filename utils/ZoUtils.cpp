@@ -178,7 +178,7 @@ bool ZoUtils::sameCoreFamily(tdu1 a, tdu1 b)
 bool ZoUtils::isCore(tdu1 code)
 {
     return in(code, 6, 12) || code == 15 || in(code, 21, 26) || in(code, 33, 35) || in(code, 41, 43)
-           || in(code, 47, 49) || in(code, 67, 69) || in(code, 80, 82);
+        || in(code, 47, 49) || in(code, 67, 69) || in(code, 80, 82);
 }
 
 bool ZoUtils::isSecondGenerationCore(tdu1 code)
@@ -306,13 +306,15 @@ QString ZoUtils::findIpSameNetSegmentToIds(const QString &address)
     for (const QNetworkInterface &iface : interfaces) {
         const auto entries = iface.addressEntries();
         for (const QNetworkAddressEntry &entry : entries) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol || entry.broadcast().isNull())
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol
+                || entry.broadcast().isNull())
                 continue;
             const QString text = entry.ip().toString();
             if (text == QLatin1String("127.0.0.1"))
                 continue;
             const QStringList parts = text.split(QLatin1Char('.'));
-            if (parts.size() >= 3 && parts[0] == wanted[0] && parts[1] == wanted[1] && parts[2] == wanted[2]) {
+            if (parts.size() >= 3 && parts[0] == wanted[0] && parts[1] == wanted[1]
+                && parts[2] == wanted[2]) {
                 qCDebug(lcUtils) << "ZoUtils::findIpSameNetSegmentToIds" << __LINE__ << text;
                 return text;
             }

@@ -7,7 +7,10 @@ class TstZoGcpmProtocol : public QObject
     Q_OBJECT
 
 private:
-    static QByteArray bytes(const tdu1 *p, int n) { return QByteArray(reinterpret_cast<const char *>(p), n); }
+    static QByteArray bytes(const tdu1 *p, int n)
+    {
+        return QByteArray(reinterpret_cast<const char *>(p), n);
+    }
 
 private Q_SLOTS:
     void frames_data()
@@ -25,7 +28,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, frame);
         ZoGcpmProtocol p;
         tdu1 len = 0;
-        const tdu1 *cmd = command == 5 ? p.makePoll(len) : command == 1 ? p.makePoll01(len) : p.makePoll06(len);
+        const tdu1 *cmd = command == 5 ? p.makePoll(len)
+            : command == 1             ? p.makePoll01(len)
+                                       : p.makePoll06(len);
         QCOMPARE(int(len), 1);
         QCOMPARE(int(cmd[0]), command);
         tdu2 flen = len;

@@ -129,31 +129,37 @@ private:
     void connectAll()
     {
         ZoMsgLooper *l = looper.get();
-        connect(l, &ZoMsgLooper::openPlaneComm, this,
-                [this](int t, bool s) { record(QStringLiteral("openPlaneComm(%1,%2)").arg(t).arg(s)); });
+        connect(l, &ZoMsgLooper::openPlaneComm, this, [this](int t, bool s) {
+            record(QStringLiteral("openPlaneComm(%1,%2)").arg(t).arg(s));
+        });
         connect(l, &ZoMsgLooper::sigCloseComState, this,
-                [this](bool s) { record(QStringLiteral("sigCloseComState(%1)").arg(s)); });
+            [this](bool s) { record(QStringLiteral("sigCloseComState(%1)").arg(s)); });
         connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
-                [this](bool s) { record(QStringLiteral("sigPlaneConnectionChanged(%1)").arg(s)); });
+            [this](bool s) { record(QStringLiteral("sigPlaneConnectionChanged(%1)").arg(s)); });
         connect(l, &ZoMsgLooper::sigGNCFMVersion, this,
-                [this](tVersion x) { record(QStringLiteral("sigGNCFMVersion(%1)").arg(v(x))); });
+            [this](tVersion x) { record(QStringLiteral("sigGNCFMVersion(%1)").arg(v(x))); });
         connect(l, &ZoMsgLooper::sigGNCEID, this,
-                [this](QString s) { record(QStringLiteral("sigGNCEID(%1)").arg(s)); });
+            [this](QString s) { record(QStringLiteral("sigGNCEID(%1)").arg(s)); });
         connect(l, &ZoMsgLooper::sigCANDevVersion, this, [this](tVersion x, tdu1 idx, QString sn) {
             record(QStringLiteral("sigCANDevVersion(%1,%2,%3)").arg(v(x)).arg(idx).arg(sn));
         });
         connect(l, &ZoMsgLooper::sigGNCCompileTime, this, [this](tFcsDateTime t) {
             record(QStringLiteral("sigGNCCompileTime(%1-%2-%3 %4:%5:%6)")
-                       .arg(t.year).arg(t.month).arg(t.day).arg(t.hour).arg(t.minute).arg(t.second));
+                       .arg(t.year)
+                       .arg(t.month)
+                       .arg(t.day)
+                       .arg(t.hour)
+                       .arg(t.minute)
+                       .arg(t.second));
         });
         connect(l, &ZoMsgLooper::sigGNCUpgEraseFlashAck, this,
-                [this] { record(QStringLiteral("sigGNCUpgEraseFlashAck()")); });
+            [this] { record(QStringLiteral("sigGNCUpgEraseFlashAck()")); });
         connect(l, &ZoMsgLooper::sigCANDevUpgEraseFlashAck, this,
-                [this] { record(QStringLiteral("sigCANDevUpgEraseFlashAck()")); });
+            [this] { record(QStringLiteral("sigCANDevUpgEraseFlashAck()")); });
         connect(l, &ZoMsgLooper::sigGNCUpgradeProgAck, this,
-                [this](tds4 n) { record(QStringLiteral("sigGNCUpgradeProgAck(%1)").arg(n)); });
+            [this](tds4 n) { record(QStringLiteral("sigGNCUpgradeProgAck(%1)").arg(n)); });
         connect(l, &ZoMsgLooper::sigCANDevUpgradeProgAck, this,
-                [this](tds4 n) { record(QStringLiteral("sigCANDevUpgradeProgAck(%1)").arg(n)); });
+            [this](tds4 n) { record(QStringLiteral("sigCANDevUpgradeProgAck(%1)").arg(n)); });
     }
 
     // Queues one command the way the workflow does.
@@ -187,7 +193,8 @@ private:
         QMetaObject::invokeMethod(looper.get(), [l = looper.get(), peerPort] {
             l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0);
         });
-        if (!QTest::qWaitFor([this] { return events.contains(QStringLiteral("openPlaneComm(0,1)")); }, 3000))
+        if (!QTest::qWaitFor(
+                [this] { return events.contains(QStringLiteral("openPlaneComm(0,1)")); }, 3000))
             return false;
         looper->protocolMode = ZoMsgLooper::ModeApplication;
         sendCommand(hex("e20100"));
@@ -251,47 +258,59 @@ private Q_SLOTS:
         const QStringList none;
 
         // Application frames.
-        QTest::newRow("version") << 0 << 0 << app(sub(0xE2, hex("2a010203"))) << QStringList{"sigGNCFMVersion(42.1.2.3)"};
-        QTest::newRow("version status 5 gives zeros") << 0 << 0 << app(sub(0xE2, hex("05")))
-                                                      << QStringList{"sigGNCFMVersion(0.0.0.0)"};
+        QTest::newRow("version") << 0 << 0 << app(sub(0xE2, hex("2a010203")))
+                                 << QStringList {"sigGNCFMVersion(42.1.2.3)"};
+        QTest::newRow("version status 5 gives zeros")
+            << 0 << 0 << app(sub(0xE2, hex("05"))) << QStringList {"sigGNCFMVersion(0.0.0.0)"};
         QTest::newRow("version status 0") << 0 << 0 << app(sub(0xE2, hex("00"))) << none;
         QTest::newRow("version 3 bytes") << 0 << 0 << app(sub(0xE2, hex("010203"))) << none;
         QTest::newRow("compile time") << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05")))
-                                      << QStringList{"sigGNCCompileTime(2024-12-6 21:30:5)"};
-        QTest::newRow("compile time 6 bytes") << 0 << 0 << app(sub(0xE3, hex("e8070c06151e"))) << none;
-        QTest::newRow("eid") << 0 << 0 << app(sub(0xEB, hex("01abcdef"))) << QStringList{"sigGNCEID(01ABCDEF)"};
+                                      << QStringList {"sigGNCCompileTime(2024-12-6 21:30:5)"};
+        QTest::newRow("compile time 6 bytes")
+            << 0 << 0 << app(sub(0xE3, hex("e8070c06151e"))) << none;
+        QTest::newRow("eid") << 0 << 0 << app(sub(0xEB, hex("01abcdef")))
+                             << QStringList {"sigGNCEID(01ABCDEF)"};
         QTest::newRow("eid status byte") << 0 << 0 << app(sub(0xEB, hex("07"))) << none;
         QTest::newRow("eid empty") << 0 << 0 << app(sub(0xEB, QByteArray())) << none;
         QTest::newRow("unknown type") << 0 << 0 << app(sub(0x77, hex("2a010203"))) << none;
-        QTest::newRow("bad crc") << 0 << 0 << QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00') << none;
+        QTest::newRow("bad crc") << 0 << 0
+                                 << QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00')
+                                 << none;
         QTest::newRow("sub-message past the body") << 0 << 0 << app(hex("e20a2a010203")) << none;
         QTest::newRow("two frames one chunk")
             << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05"))) + app(sub(0xE2, hex("2a010203")))
-            << QStringList{"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"};
+            << QStringList {"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"};
         QTest::newRow("two sub-messages one frame")
             << 0 << 0 << app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203")))
-            << QStringList{"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"};
-        QTest::newRow("oversized frame") << 0 << 0 << withCrc(hex("ab0efe") + QByteArray(252, '\x77')) << none;
+            << QStringList {"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"};
+        QTest::newRow("oversized frame")
+            << 0 << 0 << withCrc(hex("ab0efe") + QByteArray(252, '\x77')) << none;
 
         // CAN pass-through, identity and long form.
         QTest::newRow("can identity f1") << 0 << 0 << canReply(0xF1, hex("2e10341201020305"))
-                                         << QStringList{"sigCANDevVersion(46.1.2.3,5,1234)"};
+                                         << QStringList {"sigCANDevVersion(46.1.2.3,5,1234)"};
         QTest::newRow("can identity f0") << 0 << 0 << canReply(0xF0, hex("251000ab07080900"))
-                                         << QStringList{"sigCANDevVersion(37.7.8.9,0,ab00)"};
-        QTest::newRow("can identity marker") << 0 << 0 << canReply(0xF1, hex("2e11341201020305")) << none;
-        QTest::newRow("can identity 7 bytes") << 0 << 0 << canReply(0xF1, hex("2e103412010203")) << none;
-        QTest::newRow("can identity 9 bytes") << 0 << 0 << canReply(0xF1, hex("2e1034120102030500")) << none;
-        QTest::newRow("can id below f0") << 0 << 0 << canReply(0xEF, hex("2e10341201020305")) << none;
+                                         << QStringList {"sigCANDevVersion(37.7.8.9,0,ab00)"};
+        QTest::newRow("can identity marker")
+            << 0 << 0 << canReply(0xF1, hex("2e11341201020305")) << none;
+        QTest::newRow("can identity 7 bytes")
+            << 0 << 0 << canReply(0xF1, hex("2e103412010203")) << none;
+        QTest::newRow("can identity 9 bytes")
+            << 0 << 0 << canReply(0xF1, hex("2e1034120102030500")) << none;
+        QTest::newRow("can id below f0")
+            << 0 << 0 << canReply(0xEF, hex("2e10341201020305")) << none;
         QTest::newRow("can id only") << 0 << 0 << canReply(0x6F1, QByteArray()) << none;
-        QTest::newRow("6f1 erase") << 0 << 0 << canReply(0x6F1, hex("812100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("6f1 erase") << 0 << 0 << canReply(0x6F1, hex("812100"))
+                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
         QTest::newRow("6f1 program") << 0 << 0 << canReply(0x6F1, hex("81310a00"))
-                                     << QStringList{"sigCANDevUpgradeProgAck(320)"};
+                                     << QStringList {"sigCANDevUpgradeProgAck(320)"};
         QTest::newRow("6f1 program cut") << 0 << 0 << canReply(0x6F1, hex("81310a")) << none;
         QTest::newRow("6f1 marker") << 0 << 0 << canReply(0x6F1, hex("802100")) << none;
         QTest::newRow("6f1 two bytes") << 0 << 0 << canReply(0x6F1, hex("8121")) << none;
-        QTest::newRow("6f2 erase") << 0 << 0 << canReply(0x6F2, hex("812100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("6f2 erase") << 0 << 0 << canReply(0x6F2, hex("812100"))
+                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
         QTest::newRow("6f2 program") << 0 << 0 << canReply(0x6F2, hex("81310501"))
-                                     << QStringList{"sigCANDevUpgradeProgAck(8352)"};
+                                     << QStringList {"sigCANDevUpgradeProgAck(8352)"};
         QByteArray longVersion(50, '\0');
         longVersion[0] = char(0x81);
         longVersion[1] = 0x22;
@@ -300,38 +319,43 @@ private Q_SLOTS:
         longVersion[26] = 4;
         longVersion[27] = 5;
         QTest::newRow("6f2 version") << 0 << 0 << canReply(0x6F2, longVersion)
-                                     << QStringList{"sigCANDevVersion(77.3.4.5,0,)"};
+                                     << QStringList {"sigCANDevVersion(77.3.4.5,0,)"};
         QTest::newRow("6f2 version 49") << 0 << 0 << canReply(0x6F2, longVersion.left(49)) << none;
         QTest::newRow("6f2 marker") << 0 << 0 << canReply(0x6F2, hex("822100")) << none;
         QTest::newRow("6f2 unknown command") << 0 << 0 << canReply(0x6F2, hex("815a00")) << none;
         QTest::newRow("6f3") << 0 << 0 << canReply(0x6F3, hex("812100")) << none;
 
         // CAN pass-through, short form (module variant 3).
-        QTest::newRow("v3 6f1 erase") << 0 << 3 << canReply(0x6F1, hex("4f022100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("v3 6f1 erase n0 long") << 0 << 3 << canReply(0x6F1, hex("4f02210099")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("v3 6f1 erase") << 0 << 3 << canReply(0x6F1, hex("4f022100"))
+                                      << QStringList {"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("v3 6f1 erase n0 long") << 0 << 3 << canReply(0x6F1, hex("4f02210099"))
+                                              << QStringList {"sigCANDevUpgEraseFlashAck()"};
         QTest::newRow("v3 6f1 erase n1") << 0 << 3 << canReply(0x6F1, hex("4f02210199")) << none;
         QTest::newRow("v3 6f1 program") << 0 << 3 << canReply(0x6F1, hex("4f0231020a00"))
-                                        << QStringList{"sigCANDevUpgradeProgAck(320)"};
+                                        << QStringList {"sigCANDevUpgradeProgAck(320)"};
         QTest::newRow("v3 6f1 program cut") << 0 << 3 << canReply(0x6F1, hex("4f0231020a")) << none;
         QTest::newRow("v3 6f1 version") << 0 << 3 << canReply(0x6F1, hex("4f0241044f010203"))
-                                        << QStringList{"sigCANDevVersion(79.1.2.3,2,2)"};
-        QTest::newRow("v3 6f1 version cut") << 0 << 3 << canReply(0x6F1, hex("4f0241044f0102")) << none;
+                                        << QStringList {"sigCANDevVersion(79.1.2.3,2,2)"};
+        QTest::newRow("v3 6f1 version cut")
+            << 0 << 3 << canReply(0x6F1, hex("4f0241044f0102")) << none;
         QTest::newRow("v3 6f1 unknown") << 0 << 3 << canReply(0x6F1, hex("4f025a00")) << none;
         QTest::newRow("v3 6f1 three bytes") << 0 << 3 << canReply(0x6F1, hex("4f0221")) << none;
         QTest::newRow("v3 6f1 long form") << 0 << 3 << canReply(0x6F1, hex("812100")) << none;
         QTest::newRow("v3 6f2 logged only") << 0 << 3 << canReply(0x6F2, hex("812100")) << none;
-        QTest::newRow("v3 identity still read") << 0 << 3 << canReply(0xF1, hex("2e10341201020305"))
-                                                << QStringList{"sigCANDevVersion(46.1.2.3,5,1234)"};
+        QTest::newRow("v3 identity still read")
+            << 0 << 3 << canReply(0xF1, hex("2e10341201020305"))
+            << QStringList {"sigCANDevVersion(46.1.2.3,5,1234)"};
 
         // Bus pass-through.
         QTest::newRow("bus identity") << 0 << 0 << busReply(0xFA, hex("5683341201020300"))
-                                      << QStringList{"sigCANDevVersion(86.1.2.3,3,3)"};
+                                      << QStringList {"sigCANDevVersion(86.1.2.3,3,3)"};
         QTest::newRow("bus identity 7") << 0 << 0 << busReply(0xFA, hex("56833412010203")) << none;
-        QTest::newRow("bus erase") << 0 << 0 << busReply(0xFC, hex("56012100")) << QStringList{"sigCANDevUpgEraseFlashAck()"};
+        QTest::newRow("bus erase") << 0 << 0 << busReply(0xFC, hex("56012100"))
+                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
         QTest::newRow("bus program") << 0 << 0 << busReply(0xFC, hex("560131020b00"))
-                                     << QStringList{"sigCANDevUpgradeProgAck(352)"};
+                                     << QStringList {"sigCANDevUpgradeProgAck(352)"};
         QTest::newRow("bus version") << 0 << 0 << busReply(0xFC, hex("56044104560a0b0c"))
-                                     << QStringList{"sigCANDevVersion(86.10.11.12,4,4)"};
+                                     << QStringList {"sigCANDevVersion(86.10.11.12,4,4)"};
         QTest::newRow("bus short cut") << 0 << 0 << busReply(0xFC, hex("560121")) << none;
         QTest::newRow("bus selector fb") << 0 << 0 << busReply(0xFB, hex("56012100")) << none;
         QTest::newRow("bus one byte") << 0 << 0 << app(sub(0x9B, hex("a0"))) << none;
@@ -339,20 +363,23 @@ private Q_SLOTS:
         // Bootloader replies on the direct link.
         for (int mode : {2, 3}) {
             const QByteArray m = QByteArray::number(mode);
-            QTest::newRow("boot erase " + m) << mode << 0 << boot(hex("8121")) << QStringList{"sigGNCUpgEraseFlashAck()"};
-            QTest::newRow("boot program " + m) << mode << 0 << boot(hex("81310a00"))
-                                               << QStringList{"sigGNCUpgradeProgAck(320)"};
+            QTest::newRow("boot erase " + m)
+                << mode << 0 << boot(hex("8121")) << QStringList {"sigGNCUpgEraseFlashAck()"};
+            QTest::newRow("boot program " + m)
+                << mode << 0 << boot(hex("81310a00")) << QStringList {"sigGNCUpgradeProgAck(320)"};
         }
         QTest::newRow("boot key mode ack") << 2 << 0 << boot(hex("81320a00")) << none;
         QTest::newRow("boot program cut") << 2 << 0 << boot(hex("81310a")) << none;
-        QTest::newRow("boot parameters") << 2 << 0 << parameters(41, 2, 20, 1)
-                                         << QStringList{"sigGNCFMVersion(41.2.20.1)"};
+        QTest::newRow("boot parameters")
+            << 2 << 0 << parameters(41, 2, 20, 1) << QStringList {"sigGNCFMVersion(41.2.20.1)"};
         QTest::newRow("boot parameters 47") << 2 << 0 << parameters(41, 2, 20, 1, 47) << none;
         QTest::newRow("boot marker") << 2 << 0 << boot(hex("8021")) << none;
         QTest::newRow("boot six bytes") << 2 << 0 << boot(hex("81")) << none;
-        QTest::newRow("boot two frames") << 2 << 0 << boot(hex("8121")) + boot(hex("81310100"))
-                                         << QStringList{"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"};
-        QTest::newRow("application frame in boot mode") << 2 << 0 << app(sub(0xE2, hex("2a010203"))) << none;
+        QTest::newRow("boot two frames")
+            << 2 << 0 << boot(hex("8121")) + boot(hex("81310100"))
+            << QStringList {"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"};
+        QTest::newRow("application frame in boot mode")
+            << 2 << 0 << app(sub(0xE2, hex("2a010203"))) << none;
         QTest::newRow("boot frame in application mode") << 0 << 0 << boot(hex("8121")) << none;
     }
     void replies()
@@ -377,14 +404,15 @@ private Q_SLOTS:
         const QByteArray a = app(sub(0xE2, hex("2a010203")));
         const QByteArray b = app(sub(0xEB, hex("0102")));
         // A 257-byte frame fits neither a codec slot nor a queue record.
-        const QByteArray oversized = withCrc(hex("ab0efe") + sub(0xE2, hex("2a010203")) + QByteArray(246, '\x77'));
+        const QByteArray oversized
+            = withCrc(hex("ab0efe") + sub(0xE2, hex("2a010203")) + QByteArray(246, '\x77'));
         QCOMPARE(oversized.size(), 257);
         const QByteArray all = oversized + a + b;
         events.clear();
         for (int i = 0; i < all.size(); i += 50)
             toLooper(all.mid(i, 50));
         QVERIFY(sync(false));
-        QCOMPARE(events, (QStringList{"sigGNCFMVersion(42.1.2.3)", "sigGNCEID(0102)"}));
+        QCOMPARE(events, (QStringList {"sigGNCFMVersion(42.1.2.3)", "sigGNCEID(0102)"}));
     }
 
     void modeOutsideBothProtocols()
@@ -406,7 +434,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("first");
         QTest::addColumn<QByteArray>("prefix");
-        QTest::newRow("8 bytes") << sub(0x00, hex("0102030478563412")) << hex("00087856341200000000");
+        QTest::newRow("8 bytes") << sub(0x00, hex("0102030478563412"))
+                                 << hex("00087856341200000000");
         QTest::newRow("4 bytes") << sub(0x00, hex("44332211")) << hex("00084433221100000000");
         QTest::newRow("zero address") << sub(0x00, hex("0102030400000000")) << QByteArray();
         QTest::newRow("6 bytes") << sub(0x00, hex("010203040506")) << QByteArray();
@@ -433,7 +462,8 @@ private Q_SLOTS:
         sendCommand(enter);
         QCOMPARE(readPeer(), app(prefix + enter));
         sendCommand(hex("e30100"));
-        QCOMPARE(readPeer(), app(prefix + hex("1002") + char(tdu1(seq + 1)) + '\x00' + hex("e30100")));
+        QCOMPARE(
+            readPeer(), app(prefix + hex("1002") + char(tdu1(seq + 1)) + '\x00' + hex("e30100")));
     }
 
     void sendsBootloaderFramesAsTheyAre()
@@ -476,7 +506,7 @@ private Q_SLOTS:
         QVERIFY(connectedOnUdp());
         events.clear();
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onClosePlaneComm(); });
-        QTRY_COMPARE(events, (QStringList{"sigCloseComState(1)", "sigPlaneConnectionChanged(0)"}));
+        QTRY_COMPARE(events, (QStringList {"sigCloseComState(1)", "sigPlaneConnectionChanged(0)"}));
         looper->sendQueue.clear();
         sendCommand(hex("e20100"));
         QTest::qWait(100);
@@ -489,7 +519,8 @@ private Q_SLOTS:
     {
         QVERIFY(connectedOnUdp());
         events.clear();
-        QTRY_COMPARE_WITH_TIMEOUT(events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 5000);
         QVERIFY(!looper->isConnected());
         toLooper(app(sub(0x77, hex("00"))));
         QVERIFY(sync(false));
@@ -502,13 +533,13 @@ private Q_SLOTS:
         QVERIFY(pty.isValid());
         events.clear();
         const QString name = pty.slaveName();
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), name] {
-            l->onOpenPlaneSerial(name, 115200, 8, 0, 1);
-        });
+        QMetaObject::invokeMethod(looper.get(),
+            [l = looper.get(), name] { l->onOpenPlaneSerial(name, 115200, 8, 0, 1); });
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,1)")));
         QVERIFY(pty.write(app(sub(0xE2, hex("2a010203"))) + app(sub(0xEB, hex("a1b2")))));
-        QTRY_COMPARE(events, (QStringList{"openPlaneComm(1,1)", "sigPlaneConnectionChanged(1)",
-                                          "sigGNCFMVersion(42.1.2.3)", "sigGNCEID(A1B2)"}));
+        QTRY_COMPARE(events,
+            (QStringList {"openPlaneComm(1,1)", "sigPlaneConnectionChanged(1)",
+                "sigGNCFMVersion(42.1.2.3)", "sigGNCEID(A1B2)"}));
         sendCommand(hex("e30100"));
         const QByteArray got = pty.read(12, 2000);
         QCOMPARE(got.size(), 12);
@@ -516,7 +547,9 @@ private Q_SLOTS:
         QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkSerialPort));
         QCOMPARE(planeConfig.com, name);
 
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onOpenPlaneSerial(QStringLiteral("/dev/does-not-exist"), 115200, 8, 0, 1); });
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] {
+            l->onOpenPlaneSerial(QStringLiteral("/dev/does-not-exist"), 115200, 8, 0, 1);
+        });
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,0)")));
         QVERIFY(openUdp());
     }
@@ -591,10 +624,12 @@ private Q_SLOTS:
     void gcpmAnnounce()
     {
         if (qEnvironmentVariable("TOLVANE_IN_NETNS") != QLatin1String("1"))
-            QSKIP("the announce is only exercised inside the loopback-only namespace (scripts/netns-run.sh)");
-        const QStringList add{"addr", "add", "127.0.0.2/8", "brd", "+", "dev", "lo"};
+            QSKIP("the announce is only exercised inside the loopback-only namespace "
+                  "(scripts/netns-run.sh)");
+        const QStringList add {"addr", "add", "127.0.0.2/8", "brd", "+", "dev", "lo"};
         QProcess::execute(QStringLiteral("ip"), add);
-        if (ZoUtils::findIpSameNetSegmentToIds(QStringLiteral("127.0.0.1")) != QLatin1String("127.0.0.2"))
+        if (ZoUtils::findIpSameNetSegmentToIds(QStringLiteral("127.0.0.1"))
+            != QLatin1String("127.0.0.2"))
             QSKIP("could not give loopback a second address with a broadcast address");
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
@@ -610,13 +645,15 @@ private Q_SLOTS:
         const quint16 clientPort = conn->peerPort();
         QVERIFY(gcpm.waitForReadyRead(2000));
         const QByteArray announce = gcpm.receiveDatagram().data();
-        QByteArray want = hex("abef0903" "0200007f");
+        QByteArray want = hex("abef0903"
+                              "0200007f");
         want.append(char(clientPort & 0xFF));
         want.append(char(clientPort >> 8));
         const tdu2 crc = xmodem(want);
         want.append(char(crc & 0xFF));
         want.append(char(crc >> 8));
-        QProcess::execute(QStringLiteral("ip"), QStringList{"addr", "del", "127.0.0.2/8", "dev", "lo"});
+        QProcess::execute(
+            QStringLiteral("ip"), QStringList {"addr", "del", "127.0.0.2/8", "dev", "lo"});
         QCOMPARE(announce, want);
         QVERIFY(gcpm.waitForReadyRead(2000));
         QCOMPARE(gcpm.receiveDatagram().data(), hex("abef03059f7d"));
@@ -626,7 +663,8 @@ private Q_SLOTS:
     void multicastGroup()
     {
         if (qEnvironmentVariable("TOLVANE_IN_NETNS") != QLatin1String("1"))
-            QSKIP("multicast is only exercised inside the loopback-only namespace (scripts/netns-run.sh)");
+            QSKIP("multicast is only exercised inside the loopback-only namespace "
+                  "(scripts/netns-run.sh)");
         QUdpSocket pick;
         QVERIFY(pick.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
         const quint16 localPort = pick.localPort();
@@ -645,7 +683,8 @@ private Q_SLOTS:
                 sender.setMulticastInterface(i);
         }
         sender.setSocketOption(QAbstractSocket::MulticastTtlOption, 0);
-        sender.writeDatagram(app(sub(0xE2, hex("2a010203"))), QHostAddress(QStringLiteral("239.255.42.99")), localPort);
+        sender.writeDatagram(app(sub(0xE2, hex("2a010203"))),
+            QHostAddress(QStringLiteral("239.255.42.99")), localPort);
         QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
         QVERIFY(openUdp());
     }

@@ -10,8 +10,14 @@ class TstZoTelemetryQueue : public QObject
     Q_OBJECT
 
 private:
-    static QByteArray bytes(const tdu1 *p, tdu2 n) { return QByteArray(reinterpret_cast<const char *>(p), n); }
-    static const tdu1 *raw(const QByteArray &b) { return reinterpret_cast<const tdu1 *>(b.constData()); }
+    static QByteArray bytes(const tdu1 *p, tdu2 n)
+    {
+        return QByteArray(reinterpret_cast<const char *>(p), n);
+    }
+    static const tdu1 *raw(const QByteArray &b)
+    {
+        return reinterpret_cast<const tdu1 *>(b.constData());
+    }
 
 private Q_SLOTS:
     void pushPopInOrder()
@@ -84,7 +90,7 @@ private Q_SLOTS:
         ZoTelemetryQueue q;
         const tdu1 one = 1;
         QVERIFY(!q.push(&one, 1)); // item size 0 after construction
-        q.configure(16, 0);        // capacity 0 keeps the old one
+        q.configure(16, 0); // capacity 0 keeps the old one
         QCOMPARE(int(q.capacity()), 10);
         QVERIFY(q.push(&one, 1));
         q.configure(16, 10); // unchanged: the queued record stays
@@ -98,7 +104,7 @@ private Q_SLOTS:
     {
         ZoTelemetryQueue q;
         q.configure(256, 64);
-        std::atomic<bool> done{false};
+        std::atomic<bool> done {false};
         QThread *producer = QThread::create([&] {
             tdu1 rec[200];
             for (int i = 0; i < 20000; ++i) {

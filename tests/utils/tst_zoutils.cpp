@@ -134,18 +134,23 @@ private Q_SLOTS:
         QTest::addColumn<int>("core");
         QTest::addColumn<QString>("cfgXml");
         QTest::addColumn<QList<tds4>>("expected");
-        const QString tunexServo = QStringLiteral(
-            "<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex><servo><NodeId>3</NodeId></servo></cfg>");
-        QTest::newRow("emba2 nodes") << 80 << tunexServo
-                                     << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694};
-        QTest::newRow("emba2 no cfg") << 81 << QString() << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
+        const QString tunexServo
+            = QStringLiteral("<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></"
+                             "tunex><servo><NodeId>3</NodeId></servo></cfg>");
+        QTest::newRow("emba2 nodes")
+            << 80 << tunexServo
+            << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694};
+        QTest::newRow("emba2 no cfg")
+            << 81 << QString() << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
         QTest::newRow("emba2 servo only")
             << 82 << QStringLiteral("<cfg><servo><NodeId>4</NodeId></servo></cfg>")
-            << QList<tds4>{83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 4 * 65536 + 86, 77};
-        QTest::newRow("arno2 ag") << 69 << tunexServo << QList<tds4>{44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
-        QTest::newRow("brisk2") << 48 << tunexServo << QList<tds4>{46, 65, 92, 36, 37, 38, 57, 58, 79};
-        QTest::newRow("first gen core") << 23 << tunexServo << QList<tds4>{};
-        QTest::newRow("in range not a family") << 60 << tunexServo << QList<tds4>{};
+            << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 4 * 65536 + 86, 77};
+        QTest::newRow("arno2 ag") << 69 << tunexServo
+                                  << QList<tds4> {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+        QTest::newRow("brisk2") << 48 << tunexServo
+                                << QList<tds4> {46, 65, 92, 36, 37, 38, 57, 58, 79};
+        QTest::newRow("first gen core") << 23 << tunexServo << QList<tds4> {};
+        QTest::newRow("in range not a family") << 60 << tunexServo << QList<tds4> {};
     }
     void moduleList()
     {
@@ -171,7 +176,8 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         QFile f(dir.filePath(QStringLiteral("sysconfig.xml")));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><lan isset=\"1\" language=\"en_US\"/>"
+        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><lan isset=\"1\" "
+                "language=\"en_US\"/>"
                 "<ignoreDevices><devId>44</devId><devId>131149</devId></ignoreDevices></config>\n");
         f.close();
         const QString old = QDir::currentPath();
@@ -185,7 +191,8 @@ private Q_SLOTS:
         QCOMPARE(arno.first(), 45);
         QVERIFY(!arno.contains(44));
 
-        const ZoBusDevCfg cfg = cfgFrom(QStringLiteral("<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
+        const ZoBusDevCfg cfg
+            = cfgFrom(QStringLiteral("<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
         ZoUtils::instance()->buildModuleList(80, &cfg);
         const QList<tds4> emba = ZoUtils::instance()->moduleList();
         QVERIFY(emba.contains(65613));
@@ -240,7 +247,8 @@ private Q_SLOTS:
                     continue;
                 QStringList parts = e.ip().toString().split(QLatin1Char('.'));
                 parts[3] = QStringLiteral("250");
-                QVERIFY(!ZoUtils::findIpSameNetSegmentToIds(parts.join(QLatin1Char('.'))).isEmpty());
+                QVERIFY(
+                    !ZoUtils::findIpSameNetSegmentToIds(parts.join(QLatin1Char('.'))).isEmpty());
                 return;
             }
         }
