@@ -70,7 +70,6 @@ class tst_AcSimLinks : public QObject
 private Q_SLOTS:
     void ptyPacing_data();
     void ptyPacing();
-    void ptyCarriesTheAircraft();
     void udpAnswersTheLastSender();
     void gcpm_data();
     void gcpm();
@@ -144,51 +143,6 @@ void tst_AcSimLinks::ptyPacing()
     // 1.00 s +- 3 %; the upper bound has slack for a loaded build machine,
     // the lower one none: pacing must never run early.
     QVERIFY2(seconds >= 0.97 && seconds <= 1.10, qPrintable(QString::number(seconds)));
-}
-
-void tst_AcSimLinks::ptyCarriesTheAircraft()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("ttyAircraft"));
-    ZoSimScenario sc = rigScenario();
-    sc.telemetryMs = 20;
-    ZoSimEventLog log;
-    log.setSilent(true);
-    ZoSimAircraft aircraft(sc, &log);
-    ZoSimPtyLink pty;
-    QString error;
-    QVERIFY(pty.open(path, 0, &error));
-    QVERIFY(QFileInfo(path).isSymLink());
-    const int link = aircraft.attachLink(QStringLiteral("pty"));
-    connect(&pty, &ZoSimPtyLink::received, &aircraft,
-        [&](const QByteArray &b) { aircraft.receive(link, b); });
-    connect(&aircraft, &ZoSimAircraft::transmit, &pty, [&](int to, const QByteArray &b) {
-        if (to == 0 || to == link)
-            pty.write(b);
-    });
-    aircraft.start();
-    const int fd = openSlave(path);
-    QVERIFY(fd >= 0);
-    ::tcflush(fd, TCIFLUSH);
-    const QByteArray req = hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F");
-    QCOMPARE(::write(fd, req.constData(), size_t(req.size())), ssize_t(req.size()));
-    QByteArray got;
-    QElapsedTimer t;
-    t.start();
-    const QByteArray reply = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
-    while (
-        !(got.contains(reply) && got.contains(hexBytes("AB 0E 0C A1 08"))) && t.elapsed() < 2000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        char buf[512];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            got.append(buf, int(n));
-    }
-    ::close(fd);
-    QVERIFY(got.contains(reply));
-    QVERIFY(got.contains(hexBytes("AB 0E 0C A1 08"))); // telemetry, unasked
-    pty.close();
-    QVERIFY(!QFileInfo::exists(path) && !QFileInfo(path).isSymLink());
 }
 
 void tst_AcSimLinks::udpAnswersTheLastSender()
@@ -303,26 +257,17 @@ void tst_AcSimLinks::scenarioFiles_data()
         "faults": {"dropAckEvery": 7}, "_comment": "ignored"})")
                           << QString();
     QTest::newRow("not json") << QByteArray("{core") << "scenario:";
-    QTest::newRow("array") << QByteArray("[]") << "top level";
     QTest::newRow("typo") << QByteArray("{\"telemetryMS\": 5}") << "unknown key";
     QTest::newRow("type range") << QByteArray("{\"core\": {\"type\": 256}}") << "1 to 255";
     QTest::newRow("version text") << QByteArray("{\"core\": {\"version\": \"2.19\"}}")
                                   << "MAJOR.MINOR.REVISION";
-    QTest::newRow("version range")
-        << QByteArray("{\"core\": {\"version\": \"2.300.1\"}}") << "MAJOR.MINOR.REVISION";
     QTest::newRow("compile time") << QByteArray(
         "{\"core\": {\"compileTime\": \"2024-13-01 00:00:00\"}}")
                                   << "compileTime";
-    QTest::newRow("eid odd") << QByteArray("{\"core\": {\"eid\": \"ABC\"}}") << "eid";
     QTest::newRow("address") << QByteArray("{\"address\": \"6\"}") << "none, 4 or 8";
     QTest::newRow("module as core") << QByteArray("{\"modules\": [{\"type\": 80}]}") << "core type";
     QTest::newRow("module twice") << QByteArray("{\"modules\": [{\"type\": 38}, {\"type\": 38}]}")
                                   << "twice";
-    QTest::newRow("module without type")
-        << QByteArray("{\"modules\": [{\"node\": 3}]}") << "required";
-    QTest::newRow("serial range") << QByteArray(
-        "{\"modules\": [{\"type\": 38, \"serial\": 70000}]}")
-                                  << "16 bits";
     QTest::newRow("fault value") << QByteArray("{\"faults\": {\"latencyMs\": -4}}") << "bad value";
     QTest::newRow("fault name") << QByteArray("{\"faults\": {\"lag\": 4}}") << "unknown fault";
     QTest::newRow("fraction") << QByteArray("{\"telemetryMs\": 2.5}") << "telemetryMs";
@@ -467,6 +412,7 @@ void tst_AcSimLinks::programEndToEnd()
     got = readFd(fd, 4096, 500, nullptr);
     ::close(fd);
     QVERIFY(got.contains(reply));
+    QVERIFY(got.contains(hexBytes("AB 0E 0C A1 08"))); // telemetry, unasked
 
     QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), 3000);
     QCOMPARE(peer.receiveDatagram().data().left(4), hexBytes("AB 0E 0C A1"));
