@@ -520,7 +520,7 @@ private Q_SLOTS:
         QVERIFY(connectedOnUdp());
         events.clear();
         QTRY_COMPARE_WITH_TIMEOUT(
-            events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 5000);
+            events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 7000);
         QVERIFY(!looper->isConnected());
         toLooper(app(sub(0x77, hex("00"))));
         QVERIFY(sync(false));
