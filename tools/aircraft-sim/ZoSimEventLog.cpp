@@ -1,5 +1,6 @@
 #include "ZoSimEventLog.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -20,7 +21,10 @@ bool ZoSimEventLog::open(const QString &path, QString *error)
         ok = f->open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
     } else {
         f->setFileName(path);
-        ok = f->open(QIODevice::WriteOnly | QIODevice::Append);
+        // Append to a regular file; a pipe or a device cannot seek to its end.
+        const QFileInfo fi(path);
+        const bool regular = !fi.exists() || fi.isFile();
+        ok = f->open(regular ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly);
     }
     if (!ok) {
         if (error)
