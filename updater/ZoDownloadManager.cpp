@@ -81,7 +81,7 @@ void ZoDownloadManager::onStartNextDownload()
     const QString filename = saveFileName(url);
     m_output.setFileName(filename);
     if (!m_output.open(QIODevice::WriteOnly)) {
-        qCDebug(lcHaldenDownload).noquote()
+        qCDebug(lcHaldenDownload).noquote().nospace()
             << "Problem opening save file " << filename << "for download. "
             << url.toString(QUrl::FullyEncoded) << " : " << m_output.errorString();
         onStartNextDownload();
@@ -102,7 +102,8 @@ void ZoDownloadManager::onStartNextDownload()
     connect(reply, &QNetworkReply::finished, this, &ZoDownloadManager::onDownloadFinished);
     connect(reply, &QNetworkReply::readyRead, this, &ZoDownloadManager::onDownloadReadyRead);
 
-    qCDebug(lcHaldenDownload).noquote() << "Downloading " << url.toString(QUrl::FullyEncoded);
+    qCDebug(lcHaldenDownload).noquote().nospace()
+        << "Downloading " << url.toString(QUrl::FullyEncoded);
     m_clock.start();
 }
 
@@ -146,7 +147,7 @@ void ZoDownloadManager::onDownloadProgress(qint64 bytesReceived, qint64 bytesTot
     const double percent
         = bytesTotal > 0 ? double(bytesReceived) / double(bytesTotal) * 100.0 : 0.0;
     qCDebug(lcHaldenDownload).noquote()
-        << "ZoDownloadManager::onDownloadProgress " << percent << speed << unit;
+        << "ZoDownloadManager::onDownloadProgress" << percent << speed << unit;
 }
 
 void ZoDownloadManager::finishLater(const QString &filename, bool isSucc)
@@ -185,7 +186,7 @@ void ZoDownloadManager::onDownloadFinished()
     }
 
     if (!failure.isEmpty()) {
-        qCDebug(lcHaldenDownload).noquote() << "Failed download: " << failure;
+        qCDebug(lcHaldenDownload).noquote().nospace() << "Failed download: " << failure;
         if (reply->error() == QNetworkReply::OperationCanceledError && !m_writeFailed) {
             // Cancelled by stop(): keep the partial file, start nothing.
             reply->deleteLater();

@@ -66,7 +66,7 @@ void ZoHttpHelper::checkUpgrade(tds4 channel, const QString &code, const QString
 void ZoHttpHelper::onSslErrors(const QList<QSslError> &errors)
 {
     for (const QSslError &e : errors)
-        qCWarning(lcHaldenCheck).noquote() << "SSL error: " << e.errorString();
+        qCWarning(lcHaldenCheck).noquote().nospace() << "SSL error: " << e.errorString();
 }
 
 void ZoHttpHelper::onCheckTimeout()
@@ -102,9 +102,9 @@ void ZoHttpHelper::onUpgradeReplyFinished(QNetworkReply *pReply)
         m_reply = nullptr;
 
     if (pReply->error() != QNetworkReply::NoError) {
-        qCDebug(lcHaldenCheck).noquote()
+        qCDebug(lcHaldenCheck).noquote().nospace()
             << "ZoHttpHelper::onUpgradeReplyFinished reply error "
-            << pReply->url().toString(QUrl::FullyEncoded) << pReply->errorString();
+            << pReply->url().toString(QUrl::FullyEncoded) << ' ' << pReply->errorString();
         pReply->deleteLater();
         Q_EMIT sigDownloadFailed(pReply->errorString());
         return;

@@ -146,7 +146,7 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
     bool walkedToEnd = false;
     tds8 index = 0;
     for (;;) {
-        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - currentIndex " << index;
+        qCDebug(lcHaldenUnzip).nospace() << "ZoZipHelper::upzip() - currentIndex " << index;
 
         // One pass through the body handles one entry; every failure leaves it
         // for the progress report and the step to the next entry.

@@ -29,12 +29,17 @@ public:
         }
     }
 
-    bool start(const QByteArray &releasesJson, const QStringList &faults = {})
+    bool start(const QByteArray &releasesJson, const QStringList &faults = {}, bool https = false)
     {
         if (!m_root.isValid() || !writeReleases(releasesJson))
             return false;
         QStringList args {
             "--port", "0", "--root", m_root.path(), "--log", m_root.filePath("events.jsonl")};
+        if (https)
+            args << "--https"
+                 << "--cert" << TOLVANE_CLOUD_SIM_CERT_DIR "/cloudsim-cert.pem"
+                 << "--key" << TOLVANE_CLOUD_SIM_CERT_DIR "/cloudsim-key.pem";
+        m_scheme = https ? "https" : "http";
         for (const QString &f : faults)
             args << "--fault" << QString::fromLatin1(kCheckPath) + ":" + f;
         m_process.start(QStringLiteral(TOLVANE_CLOUD_SIM_PATH), args);
@@ -57,7 +62,10 @@ public:
 
     QString checkUrl() const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(kCheckPath));
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(m_scheme)
+            .arg(m_port)
+            .arg(QLatin1String(kCheckPath));
     }
 
     QList<QJsonObject> requests() const
@@ -77,6 +85,7 @@ public:
 private:
     QTemporaryDir m_root;
     QProcess m_process;
+    QString m_scheme;
     int m_port = 0;
 };
 
@@ -118,6 +127,7 @@ private Q_SLOTS:
     void replyShapes();
     void timeoutReportedOnce_data();
     void timeoutReportedOnce();
+    void untrustedCertificateRefused();
     void unusableAddress_data();
     void unusableAddress();
 };
@@ -328,6 +338,22 @@ void tst_ZoHttpHelper::timeoutReportedOnce()
     QTest::qWait(2200);
     QCOMPARE(out.count(), 1);
     QCOMPARE(log.count("ZoHttpHelper::onCheckTimeout"), 1);
+}
+
+void tst_ZoHttpHelper::untrustedCertificateRefused()
+{
+    // The simulator's certificate is self-signed: the check must not trust it.
+    CloudSim sim;
+    QVERIFY(sim.start(kTwoReleases, {}, true));
+    ZoTestLogCapture log;
+    ZoHttpHelper helper;
+    Outcome out;
+    out.attach(helper);
+    helper.checkUpgrade(5, QString(), sim.checkUrl());
+    QTRY_COMPARE(out.count(), 1);
+    QCOMPARE(out.offered.size(), 0);
+    QVERIFY(!out.failed.value(0).isEmpty());
+    QVERIFY(log.contains("SSL error: "));
 }
 
 void tst_ZoHttpHelper::unusableAddress_data()
