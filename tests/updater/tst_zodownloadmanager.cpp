@@ -46,6 +46,7 @@ private Q_SLOTS:
     void failedDownloadRemovesFile_data();
     void failedDownloadRemovesFile();
     void stopKeepsPartialFile();
+    void compressedTransferIsWhole();
 
 private:
     void connectRecorder(ZoDownloadManager &dm);
@@ -229,6 +230,26 @@ void tst_ZoDownloadManager::stopKeepsPartialFile()
     QCOMPARE(server.requests().size(), 1); // and the queue does not move on
     QVERIFY(QFileInfo("app.zip").size() > 8000);
     QVERIFY(!log.contains("files downloaded successfully"));
+}
+
+void tst_ZoDownloadManager::compressedTransferIsWhole()
+{
+    // Content-Length counts the compressed bytes; the file gets more. That
+    // is no short body.
+    ZoTestHttpServer server;
+    QVERIFY(server.listen());
+    const QByteArray body = QByteArray("release notes ").repeated(20000);
+    ZoTestHttpServer::Response r;
+    r.body = qCompress(body).mid(4); // a zlib stream
+    r.headers = {{"Content-Encoding", "deflate"}};
+    server.setResponse("/app.zip", r);
+
+    ZoDownloadManager dm;
+    connectRecorder(dm);
+    dm.append(QUrl(server.url("/app.zip")));
+    QTRY_COMPARE(m_finished.size(), 1);
+    QCOMPARE(m_finished.first(), Finished("app.zip", true));
+    QCOMPARE(readFile("app.zip"), body);
 }
 
 QTEST_GUILESS_MAIN(tst_ZoDownloadManager)
