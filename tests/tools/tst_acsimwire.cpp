@@ -24,6 +24,7 @@ private Q_SLOTS:
     void applicationReplies();
     void badCrcIgnoredAndCounted();
     void enterBootloaderSilencesApplication();
+    void restartSilenceAfterLeaving();
     void coreBootloaderTransfer();
     void verificationReportsOrderGapsResends();
     void moduleVersionQueries_data();
@@ -137,6 +138,24 @@ void tst_AcSimWire::enterBootloaderSilencesApplication()
     QVERIFY(!rig.take(500).isEmpty());
     rig.send(appRequest(hexBytes("E1 00")));
     QCOMPARE(rig.aircraft->core()->state(), ZoSimDevice::State::Bootloader);
+}
+
+void tst_AcSimWire::restartSilenceAfterLeaving()
+{
+    ZoSimScenario sc = rigScenario();
+    sc.telemetryMs = 10;
+    sc.rebootMs = 150;
+    AcSimRig rig(sc);
+    rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
+    rig.send(hexBytes("EB 90 06 FF FF 50"));
+    QElapsedTimer t;
+    t.start();
+    rig.out.clear();
+    rig.send(hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F"));
+    const QByteArray first = rig.take(1000);
+    QVERIFY2(t.elapsed() >= 140, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(first.left(4), hexBytes("AB 0E 0C A1")); // the request made while restarting is lost
+    QCOMPARE(rig.eventsOf(QStringLiteral("request")).size(), 2); // enter and leave only
 }
 
 void tst_AcSimWire::coreBootloaderTransfer()

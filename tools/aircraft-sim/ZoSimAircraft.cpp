@@ -85,7 +85,8 @@ void ZoSimAircraft::start()
         {{QStringLiteral("coreType"), int(m_core->type())},
             {QStringLiteral("addressMode"), m_scenario.addressMode},
             {QStringLiteral("telemetryMs"), m_scenario.telemetryMs},
-            {QStringLiteral("eraseMs"), m_scenario.eraseMs}, {QStringLiteral("modules"), mods}});
+            {QStringLiteral("eraseMs"), m_scenario.eraseMs},
+            {QStringLiteral("rebootMs"), m_scenario.rebootMs}, {QStringLiteral("modules"), mods}});
     if (m_scenario.telemetryMs > 0)
         m_telemetryTimer.start(m_scenario.telemetryMs);
 }
@@ -169,9 +170,10 @@ QByteArray ZoSimAircraft::appFrame(const QByteArray &subMessages) const
 
 void ZoSimAircraft::onAppFrame(int link, const uint8_t *f, size_t length, bool crcOk)
 {
-    if (m_core->inBootloader()) {
+    if (m_core->inBootloader() || rebooting()) {
         if (crcOk)
-            ignored(QStringLiteral("core in bootloader"),
+            ignored(rebooting() ? QStringLiteral("core restarting")
+                                : QStringLiteral("core in bootloader"),
                 {{QStringLiteral("frame"), hexOf(f, length)}});
         return;
     }
@@ -584,6 +586,13 @@ void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool 
     case 0x50:
         request(QStringLiteral("leaveBootloader"));
         m_core->leaveBootloader();
+        if (m_scenario.rebootMs > 0) {
+            m_silentUntil = m_uptime.elapsed() + m_scenario.rebootMs;
+            m_log->log(QStringLiteral("state"),
+                {{QStringLiteral("dev"), QStringLiteral("core")},
+                    {QStringLiteral("to"), QStringLiteral("restarting")},
+                    {QStringLiteral("ms"), m_scenario.rebootMs}});
+        }
         return;
     default:
         ignored(
@@ -595,7 +604,7 @@ void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool 
 void ZoSimAircraft::deviceReply(
     ZoSimDevice *dev, int link, ZoSimDevice::Reply kind, uint16_t index, uint8_t command)
 {
-    if (!dev->isCore() && m_core->inBootloader()) {
+    if (!dev->isCore() && (m_core->inBootloader() || rebooting())) {
         ignored(QStringLiteral("gateway down: core in bootloader"),
             {{QStringLiteral("dev"), dev->name()}});
         return;
@@ -703,8 +712,8 @@ void ZoSimAircraft::flushDelayed()
 
 void ZoSimAircraft::sendTelemetry()
 {
-    if (m_core->inBootloader())
-        return; // the bootloader stays silent unless asked
+    if (m_core->inBootloader() || rebooting())
+        return; // the bootloader stays silent unless asked, and a restarting core says nothing
     ++m_telemetryCount;
     const uint32_t up = uint32_t(m_uptime.elapsed());
     QByteArray sub;

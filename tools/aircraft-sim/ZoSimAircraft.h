@@ -39,6 +39,7 @@ public:
     ZoSimDevice *module(uint8_t type, uint8_t node) const;
     const QVector<ZoSimDevice *> &modules() const { return m_modules; }
     int badCrcFrames() const { return m_badCrc; }
+    bool rebooting() const { return m_uptime.elapsed() < m_silentUntil; }
 
     // An application frame with the scenario's address sub-message in front.
     QByteArray appFrame(const QByteArray &subMessages) const;
@@ -87,6 +88,7 @@ private:
     uint32_t m_telemetryCount = 0;
     QTimer m_telemetryTimer;
     QElapsedTimer m_uptime;
+    qint64 m_silentUntil = 0; // the core restarts after its bootloader and says nothing until then
 
     struct Delayed
     {

@@ -210,6 +210,10 @@ bool ZoSimScenario::load(const QByteArray &json, QString *error)
             if (!intValue(v, 0, 600000, &x))
                 return fail(error, QStringLiteral("scenario: \"eraseMs\" must be 0 to 600000"));
             eraseMs = int(x);
+        } else if (k == QLatin1String("rebootMs")) {
+            if (!intValue(v, 0, 600000, &x))
+                return fail(error, QStringLiteral("scenario: \"rebootMs\" must be 0 to 600000"));
+            rebootMs = int(x);
         } else if (k == QLatin1String("address")) {
             const QString t = v.isDouble() ? QString::number(v.toInt()) : v.toString();
             if (!setAddressMode(t, error))

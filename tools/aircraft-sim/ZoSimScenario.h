@@ -37,6 +37,7 @@ struct ZoSimScenario
     uint32_t address = 0x01000A0A; // the aircraft's own address, little-endian on the wire
     int telemetryMs = 100; // 0: no telemetry
     int eraseMs = 1500;
+    int rebootMs = 0; // silence of the core after it leaves its bootloader, as in a restart
     ZoSimFaults faults; // global
 
     // Reads a scenario file; keys not given keep their current value.

@@ -112,6 +112,9 @@ int main(int argc, char **argv)
         QStringLiteral("Telemetry period (0: none; default 100)."), QStringLiteral("N"));
     const QCommandLineOption oErase(QStringLiteral("erase-ms"),
         QStringLiteral("Erase time of the bootloaders (default 1500)."), QStringLiteral("N"));
+    const QCommandLineOption oReboot(QStringLiteral("reboot-ms"),
+        QStringLiteral("Silence of the core after leaving its bootloader (default 0)."),
+        QStringLiteral("N"));
     const QCommandLineOption oFault(QStringLiteral("fault"),
         QStringLiteral(
             "Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable."),
@@ -120,7 +123,7 @@ int main(int argc, char **argv)
         QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
     for (const QCommandLineOption *o : {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm,
              &oBind, &oRemote, &oLog, &oDump, &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress,
-             &oAddressValue, &oModule, &oTelemetry, &oErase, &oFault, &oDuration})
+             &oAddressValue, &oModule, &oTelemetry, &oErase, &oReboot, &oFault, &oDuration})
         cl.addOption(*o);
     cl.process(app);
     if (!cl.positionalArguments().isEmpty())
@@ -181,6 +184,11 @@ int main(int argc, char **argv)
         if (!intOpt(oErase, 0, 600000, &v))
             return die(error);
         sc.eraseMs = v;
+    }
+    if (cl.isSet(oReboot)) {
+        if (!intOpt(oReboot, 0, 600000, &v))
+            return die(error);
+        sc.rebootMs = v;
     }
     for (const QString &f : cl.values(oFault))
         if (!sc.addFault(f, &error))
