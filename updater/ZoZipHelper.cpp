@@ -144,6 +144,10 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
     std::vector<char> copyBuffer(kCopyBufferSize);
     std::vector<char> longName;
     bool walkedToEnd = false;
+    // An entry that could not be read or written whole leaves the installation
+    // damaged: the walk goes on for the rest, but the result is a failure so
+    // the user is asked to retry instead of starting a broken program.
+    bool entryDamaged = false;
     tds8 index = 0;
     for (;;) {
         qCDebug(lcHaldenUnzip).nospace() << "ZoZipHelper::upzip() - currentIndex " << index;
@@ -201,12 +205,15 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             rc = unzOpenCurrentFile(uf);
             if (rc != UNZ_OK) {
                 qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzOpenCurrentFile" << rc;
+                entryDamaged = true;
                 break;
             }
 
             QFile out(target);
             if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
                 unzCloseCurrentFile(uf);
+                if (!name.endsWith(QLatin1Char('/')) && !name.endsWith(QLatin1Char('\\')))
+                    entryDamaged = true;
                 // A directory entry ends here; its directory exists by now.
                 qCDebug(lcHaldenUnzip).noquote()
                     << "ZoZipHelper::upzip() - Fail to open Writing File"
@@ -216,19 +223,25 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
 
             for (;;) {
                 const int got = unzReadCurrentFile(uf, copyBuffer.data(), kCopyBufferSize);
-                if (got < 0)
+                if (got < 0) {
                     qCDebug(lcHaldenUnzip)
                         << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile" << got;
+                    entryDamaged = true;
+                }
                 if (got <= 0)
                     break;
                 const qint64 written = out.write(copyBuffer.data(), got);
-                if (written < got)
+                if (written < got) {
                     qCDebug(lcHaldenUnzip)
                         << "ZoZipHelper::upzip() - Write data has some wrong!!" << written << got;
+                    entryDamaged = true;
+                }
             }
-            if (!out.flush())
+            if (!out.flush()) {
                 qCDebug(lcHaldenUnzip)
                     << "ZoZipHelper::upzip() - Write data has some wrong!!" << out.errorString();
+                entryDamaged = true;
+            }
 
             const QDateTime stamp = entryDateTime(fileInfo.tmu_date);
             if (stamp.isValid()) {
@@ -241,9 +254,11 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             out.close();
 
             rc = unzCloseCurrentFile(uf);
-            if (rc != UNZ_OK)
+            if (rc != UNZ_OK) {
                 qCDebug(lcHaldenUnzip)
                     << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
+                entryDamaged = true;
+            }
         } while (false);
 
         ++index;
@@ -268,7 +283,7 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
             << "ZoZipHelper::upzip() - Fail to close unzip file" << zipPath;
         return fail();
     }
-    if (!walkedToEnd)
+    if (!walkedToEnd || entryDamaged)
         return fail();
     Q_EMIT sigUpZipFinished(true);
     return true;
