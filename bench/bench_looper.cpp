@@ -7,10 +7,11 @@
 // it into sendQueue and emits sigSendCmd.
 //
 // Measured at the peer: from sending an acknowledgement to receiving the
-// next block. The driver also notes when its slot runs, which splits the
-// round trip into the inbound half (socket -> worker decode -> queued hop to
-// the main thread) and the outbound half (build, queued hop to the worker,
-// write, peer wake-up).
+// next block. The driver also notes when its slot runs and when the worker
+// decoded the acknowledgement, which splits the round trip into: socket and
+// worker decode, the queued hop to the main thread, and the outbound half
+// (build, queued hop to the worker, write, peer wake-up). A plain two-hop
+// ping-pong between two threads gives the floor of the queued hops alone.
 //
 //   bench_looper [blocks]        (default 24000)
 
@@ -139,6 +140,7 @@ public:
         for (int i = 0; i < ImageSize; ++i)
             image[size_t(i)] = tdu1(i * 7 + 3);
         inboundNs.reserve(size_t(blocks));
+        hopToMainNs.reserve(size_t(blocks));
         buildNs.reserve(size_t(blocks) + 1);
     }
 
@@ -164,6 +166,9 @@ public:
         const tds8 sent = peer->lastAckNs.load();
         if (sent != 0)
             inboundNs.push_back(t - sent);
+        const tds8 framed = frameOnWorkerNs.load();
+        if (framed != 0)
+            hopToMainNs.push_back(t - framed);
         if (++acked >= total) {
             finished = Clock::now();
             QCoreApplication::quit();
@@ -193,6 +198,9 @@ public:
     std::vector<tdu1> image;
     tdu1 frame[BlockSize + 8] = {};
     std::vector<tds8> inboundNs;
+    std::vector<tds8> hopToMainNs;
+    // Set on the worker thread when an acknowledgement was decoded.
+    std::atomic<tds8> frameOnWorkerNs {0};
     std::vector<tds8> buildNs;
     Clock::time_point started;
     Clock::time_point finished;
@@ -264,6 +272,11 @@ int main(int argc, char **argv)
         QThread::msleep(1);
 
     Driver driver(&looper, &peer, blocks + Warmup);
+    // No context object: runs on the worker thread when the acknowledgement
+    // has been decoded, just before the queued call to the driver is posted
+    // (connected first, so it runs first).
+    QObject::connect(&looper, &ZoMsgLooper::sigGNCUpgradeProgAck,
+        [&driver](tds4) { driver.frameOnWorkerNs = nowNs(); });
     QObject::connect(
         &looper, &ZoMsgLooper::sigGNCUpgEraseFlashAck, &driver, [&driver] { driver.onErased(); });
     QObject::connect(&looper, &ZoMsgLooper::sigGNCUpgradeProgAck, &driver,
@@ -305,6 +318,10 @@ int main(int argc, char **argv)
     std::printf("BENCH looper_blocks_per_s %.0f blocks/s\n", double(driver.acked) / seconds);
     std::printf("BENCH looper_ack_to_driver_p50_us %.1f us\n", percentileUs(inbound, 0.50));
     std::printf("BENCH looper_ack_to_driver_p99_us %.1f us\n", percentileUs(inbound, 0.99));
+    std::vector<tds8> hop(
+        driver.hopToMainNs.begin() + std::min<long>(Warmup, long(driver.hopToMainNs.size())),
+        driver.hopToMainNs.end());
+    std::printf("BENCH looper_decoded_to_driver_p50_us %.1f us\n", percentileUs(hop, 0.50));
     std::printf("BENCH looper_driver_build_p50_us %.1f us\n", percentileUs(driver.buildNs, 0.50));
     const std::vector<tds8> floor = twoHopFloor(20000);
     std::printf("BENCH looper_floor_two_queued_hops_p50_us %.1f us\n", percentileUs(floor, 0.50));
