@@ -154,7 +154,16 @@ void ZoNimbraHttpHelper::download(const QString &url, CloudTask task)
     const quint64 ticket = ++m_requestSerial;
     if (!letPendingEventsRun(ticket))
         return;
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    const QUrl address(url, QUrl::TolerantMode);
+    // The catalogue is outside input: a file: or other local address would
+    // read this machine's files into a device's flash.
+    const QString scheme = address.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        qCWarning(lcCloud).noquote() << "ZoNimbraHttpHelper::download refuse address" << url;
+        fail(1);
+        return;
+    }
+    QNetworkRequest request(address);
     request.setRawHeader(QByteArrayLiteral("User-Agent"), QByteArray(UserAgent));
     if (m_hasSslConfiguration)
         request.setSslConfiguration(m_sslConfiguration);

@@ -380,6 +380,11 @@ void tst_ZoNimbraHttpHelper::catalogueFailures_data()
     QTest::newRow("no upgradePath")
         << QJsonArray {entry(4, "1.0.0", "", "p4.bin")} << 4 << QString() << QString();
     QTest::newRow("no firmwares") << QJsonArray() << 4 << QString() << QString();
+    QJsonObject local = entry(4, "1.0.0", "", "p4.bin");
+    local.insert(QStringLiteral("upgradePath"), QStringLiteral("file:///etc/passwd"));
+    QTest::newRow("local file address")
+        << QJsonArray {local} << 4 << QString()
+        << "W ZoNimbraHttpHelper::download refuse address file:///etc/passwd";
 }
 
 void tst_ZoNimbraHttpHelper::catalogueFailures()
