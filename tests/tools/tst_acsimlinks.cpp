@@ -70,6 +70,7 @@ class tst_AcSimLinks : public QObject
 private Q_SLOTS:
     void ptyPacing_data();
     void ptyPacing();
+    void telemetryGivesWayOnABusyLine();
     void udpAnswersTheLastSender();
     void gcpm_data();
     void gcpm();
@@ -143,6 +144,19 @@ void tst_AcSimLinks::ptyPacing()
     // 1.00 s +- 3 %; the upper bound has slack for a loaded build machine,
     // the lower one none: pacing must never run early.
     QVERIFY2(seconds >= 0.97 && seconds <= 1.10, qPrintable(QString::number(seconds)));
+}
+
+void tst_AcSimLinks::telemetryGivesWayOnABusyLine()
+{
+    ZoSimPtyLink pty;
+    QString error;
+    QVERIFY(pty.open(QString(), 9600, &error));
+    for (int i = 0; i < 100; ++i)
+        pty.write(QByteArray(20, 'T'), true);
+    QVERIFY(pty.pendingOut() <= ZoSimPtyLink::kBusyLine + 20);
+    const qint64 before = pty.pendingOut();
+    pty.write(QByteArray(100, 'R')); // a reply always gets in line
+    QCOMPARE(pty.pendingOut(), before + 100);
 }
 
 void tst_AcSimLinks::udpAnswersTheLastSender()

@@ -106,9 +106,11 @@ qint64 ZoSimPtyLink::budget(qint64 startNs, qint64 moved) const
     return allowed - moved;
 }
 
-void ZoSimPtyLink::write(const QByteArray &bytes)
+void ZoSimPtyLink::write(const QByteArray &bytes, bool droppable)
 {
     if (m_master < 0 || bytes.isEmpty())
+        return;
+    if (droppable && m_out.size() > kBusyLine)
         return;
     if (m_out.size() + bytes.size() > kMaxPending)
         return; // nobody is reading the line; a real UART would lose it too

@@ -29,9 +29,13 @@ public:
     int baud() const { return m_baud; }
     qint64 pendingOut() const { return m_out.size(); }
 
-    void write(const QByteArray &bytes);
+    // A droppable write (telemetry) is skipped while more than kBusyLine bytes
+    // wait: like a UART nobody listens to, the line does not save up stale
+    // frames in front of the next reply.
+    void write(const QByteArray &bytes, bool droppable = false);
 
     static constexpr int kMaxPending = 256 * 1024;
+    static constexpr int kBusyLine = 512;
 
 Q_SIGNALS:
     void received(const QByteArray &bytes);

@@ -289,7 +289,7 @@ int main(int argc, char **argv)
         QObject::connect(
             &aircraft, &ZoSimAircraft::transmit, pl, [pl, link](int to, const QByteArray &b) {
                 if (to == 0 || to == link)
-                    pl->write(b);
+                    pl->write(b, to == 0); // telemetry gives way on a busy line
             });
         log.log(QStringLiteral("link"),
             {{QStringLiteral("link"), link}, {QStringLiteral("kind"), QStringLiteral("pty")},
