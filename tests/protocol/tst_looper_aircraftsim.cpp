@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -200,12 +202,21 @@ public:
         return r;
     }
 
+    // The latest verification of a device.
     QJsonObject verification(const QString &dev) const
     {
+        QJsonObject last;
         for (const QJsonObject &o : eventsOf("verify"))
             if (text(o, "dev") == dev)
-                return o;
-        return QJsonObject();
+                last = o;
+        return last;
+    }
+
+    // A simulator started by someone else (scripts/demo-e2e.sh).
+    void attach(quint16 tcpPort, const QString &log)
+    {
+        port = tcpPort;
+        logPath = log;
     }
 
     QTemporaryDir dir;
@@ -779,8 +790,8 @@ private Q_SLOTS:
                                  .arg(v.minor)
                                  .arg(v.revision)
                                  .arg(t.year)
-                                 .arg(t.month)
-                                 .arg(t.day)
+                                 .arg(t.month, 2, 10, QLatin1Char('0'))
+                                 .arg(t.day, 2, 10, QLatin1Char('0'))
                                  .arg(rx.eids.first());
 
         // What the aircraft saw: one request each, numbered in order, with
@@ -1001,6 +1012,120 @@ private Q_SLOTS:
             const QString prefix = moduleText(t.type, ver, t.node, QString());
             QVERIFY2(rx.modules.first().startsWith(prefix), qPrintable(rx.modules.first()));
         }
+        QVERIFY(noMisreads());
+    }
+
+    // The walk-through of scripts/demo-e2e.sh: against the aircraft it
+    // started (TOLVANE_E2E_AIRCRAFT_TCP, TOLVANE_E2E_AIRCRAFT_LOG), with the
+    // firmware the cloud simulator offers for the core found
+    // (TOLVANE_E2E_CLOUD_URL), modules first and the core last.
+    void demo()
+    {
+        const int port = qEnvironmentVariableIntValue("TOLVANE_E2E_AIRCRAFT_TCP");
+        const QString log = qEnvironmentVariable("TOLVANE_E2E_AIRCRAFT_LOG");
+        const QUrl cloud(qEnvironmentVariable("TOLVANE_E2E_CLOUD_URL"));
+        if (port <= 0 || log.isEmpty())
+            QSKIP("run by scripts/demo-e2e.sh");
+        QVERIFY2(cloud.isEmpty() || cloud.host() == QLatin1String("127.0.0.1"), "loopback only");
+        const Scenario sc = loadScenario(QStringLiteral("default.json"));
+        sim->attach(quint16(port), log);
+        QVERIFY(openLink(Link::Tcp));
+
+        sendApp(&ZoFcsProtocolBase::makeVersionRequest);
+        sendApp(&ZoFcsProtocolBase::makeCompileTimeRequest);
+        sendApp(&ZoFcsProtocolBase::makeIdentityRequest);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !rx.versions.isEmpty() && !rx.compileTimes.isEmpty() && !rx.eids.isEmpty(), 3000);
+        const tVersion core = rx.versions.first();
+        QCOMPARE(core.type, sc.coreType);
+        qInfo().noquote() << QStringLiteral("FOUND core: type %1, firmware V%2.%3.%4, EID %5")
+                                 .arg(core.type)
+                                 .arg(core.major)
+                                 .arg(core.minor)
+                                 .arg(core.revision)
+                                 .arg(rx.eids.first());
+        for (const SimModule &m : sc.modules) {
+            rx.modules.clear();
+            driver->requestModuleVersion(Target {m.type, m.node, m.busKind});
+            QTRY_VERIFY_WITH_TIMEOUT(!rx.modules.isEmpty(), 3000);
+            qInfo().noquote() << QStringLiteral("FOUND module (bus kind %1): ").arg(m.busKind)
+                    + rx.modules.join(QLatin1String(", "));
+        }
+        if (cloud.isEmpty())
+            return;
+
+        // The catalogue of the core's family and its files, from the cloud simulator.
+        QNetworkAccessManager nam;
+        QNetworkRequest rq(
+            cloud.resolved(QUrl(QStringLiteral("/app/api/user/firmware/getFirmware"))));
+        rq.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+        std::unique_ptr<QNetworkReply> reply(nam.post(rq,
+            QJsonDocument(QJsonObject {{QStringLiteral("fid"), int(core.type)},
+                              {QStringLiteral("type"), 1}, {QStringLiteral("special"), QString()}})
+                .toJson(QJsonDocument::Compact)));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 5000);
+        const QJsonArray offered = QJsonDocument::fromJson(reply->readAll())
+                                       .object()
+                                       .value(QStringLiteral("data"))
+                                       .toObject()
+                                       .value(QStringLiteral("firmwares"))
+                                       .toArray();
+        QVERIFY(!offered.isEmpty());
+        QList<QPair<Target, QByteArray>> plan;
+        for (const QJsonValue &v : offered) {
+            const QJsonObject f = v.toObject();
+            const QUrl url(text(f, "upgradePath"));
+            QVERIFY2(url.host() == QLatin1String("127.0.0.1"), "loopback only");
+            std::unique_ptr<QNetworkReply> get(nam.get(QNetworkRequest(url)));
+            QTRY_VERIFY_WITH_TIMEOUT(get->isFinished(), 5000);
+            const QByteArray file = get->readAll();
+            qInfo().noquote() << QStringLiteral("CLOUD offers %1 V%2 (%3 bytes)")
+                                     .arg(text(f, "nickNameEn"), text(f, "version"))
+                                     .arg(file.size());
+            QVERIFY(file.size() >= 48);
+            const tdu1 type = tdu1(file[22]);
+            if (type == core.type)
+                plan.append({Target {type, 0, 1}, file});
+            for (const SimModule &m : sc.modules)
+                if (m.type == type)
+                    plan.prepend({Target {m.type, m.node, m.busKind}, file});
+        }
+        for (const auto &step : plan) {
+            const Target &t = step.first;
+            const QByteArray &file = step.second;
+            const QJsonObject verify = transfer(t, file);
+            QVERIFY2(driver->done, qPrintable(t.simName()));
+            qInfo().noquote()
+                << QStringLiteral(
+                       "FLASHED %1 with V%2.%3.%4: %5 image bytes in %6 blocks; the device "
+                       "verified: complete %7, gaps %8, out of order %9, SHA-256 %10")
+                       .arg(t.simName())
+                       .arg(tdu1(file[23]))
+                       .arg(tdu1(file[24]))
+                       .arg(tdu1(file[25]))
+                       .arg(verify.value(QStringLiteral("imageSize")).toInt())
+                       .arg(verify.value(QStringLiteral("blocks")).toInt())
+                       .arg(verify.value(QStringLiteral("complete")).toBool() ? "yes" : "NO")
+                       .arg(verify.value(QStringLiteral("gaps")).toInt())
+                       .arg(verify.value(QStringLiteral("outOfOrder")).toInt())
+                       .arg(text(verify, "sha256")
+                                   == sha256(file.mid(
+                                       48, int(verify.value(QStringLiteral("imageSize")).toInt())))
+                               ? QStringLiteral("matches the file")
+                               : QStringLiteral("DIFFERS from the file"));
+            QVERIFY(verify.value(QStringLiteral("complete")).toBool());
+            QCOMPARE(text(verify, "sha256"),
+                sha256(file.mid(48, verify.value(QStringLiteral("imageSize")).toInt())));
+            QTest::qWait(100); // the workflow's pause between devices, shortened
+        }
+        rx.clear();
+        sendApp(&ZoFcsProtocolBase::makeVersionRequest);
+        QTRY_VERIFY_WITH_TIMEOUT(!rx.versions.isEmpty(), 3000);
+        const tVersion now = rx.versions.first();
+        qInfo().noquote() << QStringLiteral("REPORTED by the core after its restart: V%1.%2.%3")
+                                 .arg(now.major)
+                                 .arg(now.minor)
+                                 .arg(now.revision);
         QVERIFY(noMisreads());
     }
 };
