@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1 || size > (1u << 20))

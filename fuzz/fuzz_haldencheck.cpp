@@ -6,16 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Qt 5.15's JSON parser loses the value it replaces when an object repeats a
-// key ({"a":{},"a":{}} leaks 144 bytes); that is Qt's, not ours to mend.
-// The suppression is wide because Qt's frames carry no symbols; the parse
-// under test holds no memory but Qt's own values, so there is little of ours
-// it could hide.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libQt5Core.so\n";
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("haldenupdate.*=false"));

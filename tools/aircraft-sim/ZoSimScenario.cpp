@@ -1,5 +1,7 @@
 #include "ZoSimScenario.h"
 
+#include <cmath>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -18,7 +20,10 @@ bool intValue(const QJsonValue &v, qint64 lo, qint64 hi, qint64 *out)
 {
     if (v.isDouble()) {
         const double d = v.toDouble();
-        if (d != double(qint64(d)) || d < double(lo) || d > double(hi))
+        // Range before conversion: casting a double that does not fit qint64
+        // (or NaN) is undefined.
+        if (!(d >= double(lo) && d <= double(hi)) || !(std::fabs(d) < 9.2e18)
+            || std::trunc(d) != d)
             return false;
         *out = qint64(d);
         return true;
