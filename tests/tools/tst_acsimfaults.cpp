@@ -208,7 +208,7 @@ void tst_AcSimFaults::closeTcpAfterBlocks()
 
 void tst_AcSimFaults::faultSpecs_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("flag");
     QTest::addColumn<bool>("ok");
     QTest::newRow("global count") << "drop-ack-every=3" << true;
     QTest::newRow("flag without value") << "never-ack-erase" << true;
@@ -220,11 +220,11 @@ void tst_AcSimFaults::faultSpecs_data()
 
 void tst_AcSimFaults::faultSpecs()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, flag);
     QFETCH(bool, ok);
     ZoSimScenario sc = rigScenario();
     QString error;
-    QCOMPARE(sc.addFault(spec, &error), ok);
+    QCOMPARE(sc.addFault(flag, &error), ok);
     QCOMPARE(error.isEmpty(), ok);
 }
 

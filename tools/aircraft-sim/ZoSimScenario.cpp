@@ -271,12 +271,12 @@ bool ZoSimScenario::setAddressMode(const QString &text, QString *error)
     return true;
 }
 
-bool ZoSimScenario::addModule(const QString &spec, QString *error)
+bool ZoSimScenario::addModule(const QString &text, QString *error)
 {
-    const QStringList p = spec.split(QLatin1Char(':'));
+    const QStringList p = text.split(QLatin1Char(':'));
     if (p.size() < 3 || p.size() > 4)
         return fail(error,
-            QStringLiteral("--module wants TYPE:NODE:VERSION[:SERIAL], got \"%1\"").arg(spec));
+            QStringLiteral("--module wants TYPE:NODE:VERSION[:SERIAL], got \"%1\"").arg(text));
     ZoSimDeviceConfig d;
     bool ok1 = false, ok2 = false, ok3 = true;
     const uint type = p[0].toUInt(&ok1, 0);
@@ -287,7 +287,7 @@ bool ZoSimScenario::addModule(const QString &spec, QString *error)
     if (!ok1 || type < 1 || type > 255 || !ok2 || node > 255 || !ok3 || serial > 0xFFFF
         || !parseVersion(p[2], d.version))
         return fail(
-            error, QStringLiteral("--module \"%1\": bad type, node, version or serial").arg(spec));
+            error, QStringLiteral("--module \"%1\": bad type, node, version or serial").arg(text));
     d.type = uint8_t(type);
     d.node = uint8_t(node);
     d.serial = uint16_t(serial);
@@ -302,14 +302,14 @@ bool ZoSimScenario::addModule(const QString &spec, QString *error)
     return true;
 }
 
-bool ZoSimScenario::addFault(const QString &spec, QString *error)
+bool ZoSimScenario::addFault(const QString &text, QString *error)
 {
-    const int colon = spec.indexOf(QLatin1Char(':'));
+    const int colon = text.indexOf(QLatin1Char(':'));
     if (colon < 0) {
-        return faults.applyFlag(spec, error);
+        return faults.applyFlag(text, error);
     }
-    const QString dev = spec.left(colon);
-    const QString flag = spec.mid(colon + 1);
+    const QString dev = text.left(colon);
+    const QString flag = text.mid(colon + 1);
     ZoSimFaults probe;
     if (!probe.applyFlag(flag, error))
         return false;
@@ -329,7 +329,7 @@ bool ZoSimScenario::addFault(const QString &spec, QString *error)
         : fail(error,
             QStringLiteral("--fault \"%1\": no device \"%2\" (use core, TYPE or TYPE.NODE;"
                            " give --module first)")
-                .arg(spec, dev));
+                .arg(text, dev));
 }
 
 ZoSimFaults ZoSimScenario::faultsFor(const ZoSimDeviceConfig &dev) const

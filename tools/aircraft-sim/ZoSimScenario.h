@@ -45,8 +45,8 @@ struct ZoSimScenario
 
     // Command-line forms.
     bool setAddressMode(const QString &text, QString *error);
-    bool addModule(const QString &spec, QString *error); // TYPE:NODE:VERSION[:SERIAL]
-    bool addFault(const QString &spec, QString *error); // [DEVICE:]name[=value]
+    bool addModule(const QString &text, QString *error); // TYPE:NODE:VERSION[:SERIAL]
+    bool addFault(const QString &text, QString *error); // [DEVICE:]name[=value]
 
     ZoSimFaults faultsFor(const ZoSimDeviceConfig &dev) const;
     bool validate(QString *error) const;
