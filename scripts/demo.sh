@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Builds the programs and the simulators and runs the main job against the
-# bundled aircraft and cloud simulators (no hardware needed).
+# The main job on its embedded default: installs what is missing (as root),
+# builds, and runs the walk-through against the bundled aircraft and cloud
+# simulators on loopback (no hardware needed). See scripts/demo-e2e.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j"$(nproc)"
-echo "Built targets:"
-find build -maxdepth 3 -type f -executable \( -name 'Tolvane' -o -name 'ZoHaldenUpdate' -o -name 'tolvane-*' \) | sort
+exec scripts/demo-e2e.sh "$@"
