@@ -281,7 +281,7 @@ class UpgradeDriver : public QObject
 public:
     int enterWaitMs = 100;
     int eraseTimeoutMs = 1000;
-    int programTimeoutMs = 400;
+    int programTimeoutMs = 500;
     tds4 coreProtocolMode = ZoMsgLooper::ModeModuleTransfer;
 
     explicit UpgradeDriver(ZoMsgLooper *looper)
@@ -401,6 +401,34 @@ public:
             break;
         default:
             sendBus(0xFC, addressed(t.type, t.node, 0x50));
+            break;
+        }
+    }
+
+    // Asks a device in its bootloader for its stored version (the manual
+    // add of a device that did not answer the search).
+    void forceReport(const Target &t)
+    {
+        l->sendQueue.clear();
+        l->moduleVariant = tdu1(t.isCore() ? 0 : t.busKind);
+        switch (t.busKind) {
+        case 1: {
+            l->protocolMode = ZoMsgLooper::ModeCoreBootloader;
+            tdu1 frame[8] = {};
+            tdu1 command = 0;
+            tdu1 n = 0;
+            l->updateProtocol.load()->buildReadParameters(frame, command, n, true);
+            send(frame, n);
+            break;
+        }
+        case 2:
+            sendCan(0x6F1, true, QByteArray(1, char(0x22)));
+            break;
+        case 3:
+            sendCan(0x6F1, true, addressed(t.type, t.node, 0x41));
+            break;
+        default:
+            sendBus(0xFC, addressed(t.type, t.node, 0x41));
             break;
         }
     }
@@ -608,6 +636,7 @@ class TstLooperAircraftSim : public QObject
     Q_OBJECT
 
 private:
+    QUdpSocket gcpmSink;
     std::unique_ptr<ZoMsgLooper> looper;
     std::unique_ptr<UpgradeDriver> driver;
     std::unique_ptr<AircraftSim> sim; // one per case, stopped after the link is closed
@@ -697,6 +726,11 @@ private Q_SLOTS:
     {
         // Every frame written is logged at debug level; keep the output readable.
         QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+        // The looper announces itself while a TCP link is open: to a local
+        // sink, whatever the environment says.
+        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
         looper = std::make_unique<ZoMsgLooper>();
         ZoMsgLooper *l = looper.get();
         connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
@@ -865,6 +899,66 @@ private Q_SLOTS:
                 QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     }
 
+    // A device held in its bootloader reports its stored version: the core
+    // in the bootloader protocol (0x22 parameters), modules in the long
+    // (CAN, bus kind 2) or short form (kinds 3 and 4).
+    void bootloaderReports_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("node");
+        QTest::addColumn<int>("busKind");
+        QTest::newRow("core") << 80 << 0 << 1;
+        QTest::newRow("CAN module 46") << 46 << 0 << 2;
+        QTest::newRow("CAN board 83.0") << 83 << 0 << 3;
+        QTest::newRow("bus module 86.3") << 86 << 3 << 4;
+    }
+
+    void bootloaderReports()
+    {
+        QFETCH(int, type);
+        QFETCH(int, node);
+        QFETCH(int, busKind);
+        const Scenario sc = loadScenario(QStringLiteral("default.json"));
+        const Target t {tdu1(type), tdu1(node), busKind};
+        tdu1 ver[3] = {sc.version[0], sc.version[1], sc.version[2]};
+        for (const SimModule &m : sc.modules)
+            if (m.type == t.type && m.node == t.node)
+                std::copy(m.version, m.version + 3, ver);
+        QVERIFY(sim->start(Link::Udp, QStringLiteral("default.json"), {}));
+        QVERIFY(openLink(Link::Udp));
+
+        driver->enterBootloader(t);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QJsonObject &o : sim->eventsOf("state"))
+                    if (text(o, "dev") == t.simName()
+                        && text(o, "to") == QLatin1String("bootloader"))
+                        return true;
+                return false;
+            }(),
+            3000);
+        rx.clear();
+        driver->forceReport(t);
+        if (t.isCore()) {
+            QTRY_COMPARE_WITH_TIMEOUT(rx.versions.size(), 1, 3000);
+            const tVersion v = rx.versions.first();
+            QCOMPARE((QVector<int> {v.type, v.major, v.minor, v.revision}),
+                (QVector<int> {type, ver[0], ver[1], ver[2]}));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(rx.modules.size(), 1, 3000);
+            // The long form names no device; the short form carries the index.
+            const bool longForm = busKind == 2;
+            QCOMPARE(rx.modules.first(),
+                moduleText(t.type, ver, longForm ? 0 : node,
+                    longForm ? QString() : QString::number(node)));
+        }
+        driver->leaveBootloader(t);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !sim->requests(t.simName(), QStringLiteral("leaveBootloader")).isEmpty(), 3000);
+        driver->reset();
+        QVERIFY(noMisreads());
+    }
+
     // Whole transfers into the core's bootloader and into a module of each
     // bus kind, verified by the simulator, then the new version reported.
     // Faults of the simulator make the driver resend; with a CRC around
@@ -989,6 +1083,14 @@ private Q_SLOTS:
                 qPrintable(QStringLiteral("acknowledged size %1").arg(a)));
 
         QCOMPARE(leaveFrames(t), 3);
+        if (t.isCore()) {
+            // The enter-bootloader command travels without a sequence number.
+            const QList<QJsonObject> enter
+                = sim->requests(QStringLiteral("core"), QStringLiteral("enterBootloader"));
+            QCOMPARE(enter.size(), 1);
+            QVERIFY(!enter.first().contains(QStringLiteral("seq")));
+            QCOMPARE(enter.first().value(QStringLiteral("length")).toInt(), 8);
+        }
 
         // Back in its application the device reports the new firmware (asked
         // again when a corrupted reply was lost).
