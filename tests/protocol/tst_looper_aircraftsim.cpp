@@ -708,6 +708,14 @@ private:
         return ok;
     }
 
+    static bool withoutCorruption(const QStringList &faults)
+    {
+        for (const QString &f : faults)
+            if (f.contains(QLatin1String("corrupt")))
+                return false;
+        return true;
+    }
+
     int leaveFrames(const Target &t) const
     {
         int n = sim->requests(t.simName(), QStringLiteral("leaveBootloader")).size();
@@ -1048,6 +1056,9 @@ private Q_SLOTS:
             if (text(o, "fault") == QLatin1String("corruptEvery"))
                 ++corrupted;
         }
+        // The erase was acknowledged, not waited out (only a corrupted reply may hide it).
+        if (withoutCorruption(faults))
+            QVERIFY(!driver->eraseTimedOut);
         if (faults.isEmpty())
             QCOMPARE(resends, 0);
         if (dropped > 0)
