@@ -5,8 +5,7 @@ if(TARGET tolvane-cloud-sim)
   add_dependencies(tst_zonimbrahttphelper tolvane-cloud-sim tolvane-cloud-sim-cert)
   target_compile_definitions(tst_zonimbrahttphelper PRIVATE
     TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
-    TOLVANE_CLOUDSIM_CERT="${TOLVANE_CLOUDSIM_CERT_DIR}/cloudsim-cert.pem"
-    TOLVANE_CLOUDSIM_KEY="${TOLVANE_CLOUDSIM_CERT_DIR}/cloudsim-key.pem")
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}")
 else()
   message(STATUS "tst_zonimbrahttphelper needs tolvane-cloud-sim (TOLVANE_BUILD_TOOLS=ON); not built")
 endif()

@@ -1,93 +1,14 @@
 #include "ZoHttpHelper.h"
+#include "ZoTestCloudSim.h"
 #include "ZoTestHttpServer.h"
 #include "ZoTestLog.h"
 
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
 const char kCheckPath[] = "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
-
-// tolvane-cloud-sim on an ephemeral loopback port, serving releases.json from
-// a directory of the test's own; its event log says what it received.
-class CloudSim
-{
-public:
-    ~CloudSim()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000))
-                m_process.kill();
-            m_process.waitForFinished(1000);
-        }
-    }
-
-    bool start(const QByteArray &releasesJson, const QStringList &faults = {}, bool https = false)
-    {
-        if (!m_root.isValid() || !writeReleases(releasesJson))
-            return false;
-        QStringList args {
-            "--port", "0", "--root", m_root.path(), "--log", m_root.filePath("events.jsonl")};
-        if (https)
-            args << "--https"
-                 << "--cert" << TOLVANE_CLOUD_SIM_CERT_DIR "/cloudsim-cert.pem"
-                 << "--key" << TOLVANE_CLOUD_SIM_CERT_DIR "/cloudsim-key.pem";
-        m_scheme = https ? "https" : "http";
-        for (const QString &f : faults)
-            args << "--fault" << QString::fromLatin1(kCheckPath) + ":" + f;
-        m_process.start(QStringLiteral(TOLVANE_CLOUD_SIM_PATH), args);
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray out;
-        while (!out.contains('\n') && m_process.waitForReadyRead(5000))
-            out += m_process.readAllStandardOutput();
-        if (!out.startsWith("LISTENING "))
-            return false;
-        m_port = out.mid(10).trimmed().toInt();
-        return m_port > 0;
-    }
-
-    bool writeReleases(const QByteArray &json)
-    {
-        QFile f(m_root.filePath("releases.json"));
-        return f.open(QIODevice::WriteOnly) && f.write(json) == json.size();
-    }
-
-    QString checkUrl() const
-    {
-        return QStringLiteral("%1://127.0.0.1:%2%3")
-            .arg(m_scheme)
-            .arg(m_port)
-            .arg(QLatin1String(kCheckPath));
-    }
-
-    QList<QJsonObject> requests() const
-    {
-        QList<QJsonObject> out;
-        QFile f(m_root.filePath("events.jsonl"));
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const QJsonObject e = QJsonDocument::fromJson(line).object();
-            if (e.value("event").toString() == "request")
-                out << e;
-        }
-        return out;
-    }
-
-private:
-    QTemporaryDir m_root;
-    QProcess m_process;
-    QString m_scheme;
-    int m_port = 0;
-};
 
 const QByteArray kTwoReleases = R"({"releases": [
   {"match": {"key": 7}, "cdt": "2026-11-28 09:00:00", "importanceLevel": 1,
@@ -112,6 +33,19 @@ struct Outcome
     int count() const { return offered.size() + failed.size(); }
 };
 
+// Starts the simulator serving releases, with faults ("kind[=value]") on the
+// check address; "untrusted" serves HTTPS under the simulator's self-signed
+// certificate. Returns the check address, empty if the simulator did not start.
+QString serve(ZoTestCloudSim &sim, const QByteArray &releases, QStringList faults = {})
+{
+    const bool https = faults.removeAll(QStringLiteral("untrusted")) > 0;
+    for (QString &fault : faults)
+        fault.prepend(QLatin1String(kCheckPath) + QLatin1Char(':'));
+    if (!sim.writeFile(QStringLiteral("releases.json"), releases) || !sim.start(https, faults))
+        return QString();
+    return sim.baseUrl() + QLatin1String(kCheckPath);
+}
+
 } // namespace
 
 class tst_ZoHttpHelper : public QObject
@@ -120,14 +54,12 @@ class tst_ZoHttpHelper : public QObject
 private Q_SLOTS:
     void requestBody_data();
     void requestBody();
-    void requestBytesAndHeaders();
     void cloudReplies_data();
     void cloudReplies();
     void replyShapes_data();
     void replyShapes();
     void timeoutReportedOnce_data();
     void timeoutReportedOnce();
-    void untrustedCertificateRefused();
     void unusableAddress_data();
     void unusableAddress();
 };
@@ -159,39 +91,25 @@ void tst_ZoHttpHelper::requestBody()
     QFETCH(QString, expectedVersion);
     QFETCH(int, expectedLevel);
 
-    CloudSim sim;
-    QVERIFY(sim.start(kTwoReleases));
+    ZoTestCloudSim sim;
+    const QString url = serve(sim, kTwoReleases);
+    QVERIFY(!url.isEmpty());
     ZoHttpHelper helper;
     Outcome out;
     out.attach(helper);
-    helper.checkUpgrade(channel, code, sim.checkUrl());
+    helper.checkUpgrade(channel, code, url);
     QTRY_COMPARE(out.count(), 1);
 
     const QList<QJsonObject> seen = sim.requests();
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].value("method").toString(), QStringLiteral("POST"));
+    QCOMPARE(sim.paths(), QStringList {QStringLiteral("POST ") + kCheckPath});
     QCOMPARE(QJsonDocument(seen[0].value("body").toObject()).toJson(QJsonDocument::Compact),
         expectedBody.toUtf8());
+    QCOMPARE(
+        seen[0].value("contentType").toString(), QStringLiteral("application/json;charset=UTF-8"));
+    QCOMPARE(seen[0].value("cacheControl").toString(), QStringLiteral("no-cache"));
     QCOMPARE(out.failed, QStringList());
     QCOMPARE(out.offered[0].version, expectedVersion);
     QCOMPARE(out.offered[0].importanceLevel, expectedLevel);
-}
-
-void tst_ZoHttpHelper::requestBytesAndHeaders()
-{
-    ZoTestHttpServer server;
-    QVERIFY(server.listen());
-    ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
-    helper.checkUpgrade(3, QStringLiteral("ABC"), server.url("/check"));
-    QTRY_COMPARE(out.count(), 1);
-
-    const ZoTestHttpServer::Request r = server.requests().value(0);
-    QCOMPARE(r.method, QByteArray("POST"));
-    QCOMPARE(r.body, QByteArray(R"({"code":"ABC","key":3})"));
-    QCOMPARE(r.headers.value("content-type"), QByteArray("application/json;charset=UTF-8"));
-    QCOMPARE(r.headers.value("cache-control"), QByteArray("no-cache"));
 }
 
 void tst_ZoHttpHelper::cloudReplies_data()
@@ -219,6 +137,8 @@ void tst_ZoHttpHelper::cloudReplies_data()
                                       << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
     QTest::newRow("late but in time")
         << kTwoReleases << QStringList {"delay=1500"} << true << false << "";
+    QTest::newRow("untrusted certificate")
+        << kTwoReleases << QStringList {"untrusted"} << false << true << "SSL error: ";
 }
 
 void tst_ZoHttpHelper::cloudReplies()
@@ -229,13 +149,14 @@ void tst_ZoHttpHelper::cloudReplies()
     QFETCH(bool, errorText);
     QFETCH(QString, logged);
 
-    CloudSim sim;
-    QVERIFY(sim.start(releases, faults));
+    ZoTestCloudSim sim;
+    const QString url = serve(sim, releases, faults);
+    QVERIFY(!url.isEmpty());
     ZoTestLogCapture log;
     ZoHttpHelper helper;
     Outcome out;
     out.attach(helper);
-    helper.checkUpgrade(5, QString(), sim.checkUrl());
+    helper.checkUpgrade(5, QString(), url);
     QTRY_COMPARE(out.count(), 1);
 
     if (accepted) {
@@ -319,15 +240,16 @@ void tst_ZoHttpHelper::timeoutReportedOnce_data()
 void tst_ZoHttpHelper::timeoutReportedOnce()
 {
     QFETCH(QString, fault);
-    CloudSim sim;
-    QVERIFY(sim.start(kTwoReleases, {fault}));
+    ZoTestCloudSim sim;
+    const QString url = serve(sim, kTwoReleases, {fault});
+    QVERIFY(!url.isEmpty());
     ZoTestLogCapture log;
     ZoHttpHelper helper;
     Outcome out;
     out.attach(helper);
     QElapsedTimer clock;
     clock.start();
-    helper.checkUpgrade(5, QString(), sim.checkUrl());
+    helper.checkUpgrade(5, QString(), url);
 
     QTRY_COMPARE_WITH_TIMEOUT(out.count(), 1, 6000);
     const qint64 took = clock.elapsed();
@@ -338,22 +260,6 @@ void tst_ZoHttpHelper::timeoutReportedOnce()
     QTest::qWait(2200);
     QCOMPARE(out.count(), 1);
     QCOMPARE(log.count("ZoHttpHelper::onCheckTimeout"), 1);
-}
-
-void tst_ZoHttpHelper::untrustedCertificateRefused()
-{
-    // The simulator's certificate is self-signed: the check must not trust it.
-    CloudSim sim;
-    QVERIFY(sim.start(kTwoReleases, {}, true));
-    ZoTestLogCapture log;
-    ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
-    helper.checkUpgrade(5, QString(), sim.checkUrl());
-    QTRY_COMPARE(out.count(), 1);
-    QCOMPARE(out.offered.size(), 0);
-    QVERIFY(!out.failed.value(0).isEmpty());
-    QVERIFY(log.contains("SSL error: "));
 }
 
 void tst_ZoHttpHelper::unusableAddress_data()

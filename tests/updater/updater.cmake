@@ -4,7 +4,7 @@ tolvane_add_test(tst_zodownloadmanager SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zod
 if(TARGET tolvane-cloud-sim)
   tolvane_add_test(tst_zohttphelper SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zohttphelper.cpp LIBS tolvane_updater_core TIMEOUT 180)
   target_compile_definitions(tst_zohttphelper PRIVATE
-    TOLVANE_CLOUD_SIM_PATH="$<TARGET_FILE:tolvane-cloud-sim>"
-    TOLVANE_CLOUD_SIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}")
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}")
   add_dependencies(tst_zohttphelper tolvane-cloud-sim tolvane-cloud-sim-cert)
 endif()

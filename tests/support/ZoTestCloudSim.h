@@ -1,0 +1,108 @@
+#pragma once
+
+// tolvane-cloud-sim run as the program it is, on 127.0.0.1 and an ephemeral
+// port, serving a temporary directory of the test's own and logging what it
+// received there. Header only: the test's CMake entry names the program and
+// its certificate directory (TOLVANE_CLOUDSIM, TOLVANE_CLOUDSIM_CERT_DIR).
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class ZoTestCloudSim
+{
+public:
+    ~ZoTestCloudSim()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    static QString certPath()
+    {
+        return QStringLiteral(TOLVANE_CLOUDSIM_CERT_DIR "/cloudsim-cert.pem");
+    }
+
+    // faults: "PATH:kind[=value][,...]" as the simulator's --fault takes them.
+    bool start(bool https = false, const QStringList &faults = {})
+    {
+        QStringList args {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+            m_dir.path(), QStringLiteral("--log"), logPath()};
+        if (https)
+            args << QStringLiteral("--https") << QStringLiteral("--cert") << certPath()
+                 << QStringLiteral("--key")
+                 << QStringLiteral(TOLVANE_CLOUDSIM_CERT_DIR "/cloudsim-key.pem");
+        for (const QString &fault : faults)
+            args << QStringLiteral("--fault") << fault;
+        m_https = https;
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(TOLVANE_CLOUDSIM), args);
+        while (m_process.canReadLine() || m_process.waitForReadyRead(5000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("LISTENING ")) {
+                m_port = line.mid(10).toInt();
+                return m_port > 0;
+            }
+        }
+        return false;
+    }
+
+    QString baseUrl() const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(QLatin1String(m_https ? "https" : "http"))
+            .arg(m_port);
+    }
+
+    // A file below the served directory ("catalog.json", "files/fw4.bin").
+    bool writeFile(const QString &relativePath, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(relativePath);
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+            && file.write(bytes) == bytes.size();
+    }
+
+    // The requests the simulator handled, in order.
+    QList<QJsonObject> requests() const
+    {
+        QList<QJsonObject> out;
+        QFile file(logPath());
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QJsonObject event = QJsonDocument::fromJson(line).object();
+                if (event.value(QLatin1String("event")).toString() == QLatin1String("request"))
+                    out << event;
+            }
+        }
+        return out;
+    }
+
+    // "METHOD /path" of each request, in order.
+    QStringList paths() const
+    {
+        QStringList out;
+        for (const QJsonObject &r : requests())
+            out << r.value(QLatin1String("method")).toString() + QLatin1Char(' ')
+                    + r.value(QLatin1String("path")).toString();
+        return out;
+    }
+
+private:
+    QString logPath() const { return m_dir.filePath(QStringLiteral("sim.jsonl")); }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
+    bool m_https = false;
+};
