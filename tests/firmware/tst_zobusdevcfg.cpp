@@ -1,4 +1,5 @@
 #include "ZoBusDevCfg.h"
+#include "ZoTestFiles.h"
 
 #include <QDomDocument>
 #include <QRegularExpression>
@@ -62,15 +63,11 @@ void tst_ZoBusDevCfg::loadFile()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("busdevcfg.xml"));
-    if (!content.isNull()) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    }
-    if (!content.isNull() && !result) {
+    if (!content.isNull())
+        QVERIFY(zoWriteFile(path, content));
+    if (!content.isNull() && !result)
         QTest::ignoreMessage(
             QtDebugMsg, QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
-    }
     QCOMPARE(cfg.loadFile(path), result);
     QCOMPARE(cfg.tunexNodeIds(), tunex);
     QCOMPARE(cfg.servoNodeIds(), servo);
