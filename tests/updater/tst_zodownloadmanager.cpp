@@ -1,4 +1,5 @@
 #include "ZoDownloadManager.h"
+#include "ZoTestFiles.h"
 #include "ZoTestHttpServer.h"
 #include "ZoTestLog.h"
 
@@ -11,18 +12,6 @@
 namespace {
 
 using Finished = QPair<QString, bool>;
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
 
 QByteArray payload(int size)
 {
@@ -111,7 +100,7 @@ void tst_ZoDownloadManager::saveFileNameNeverOverwrites()
         if (e.startsWith("@link "))
             QVERIFY(QFile::link(m_tmp->filePath("nowhere/file"), e.mid(6)));
         else
-            touch(e);
+            QVERIFY(zoWriteFile(e, QByteArray()));
     }
     QCOMPARE(ZoDownloadManager::saveFileName(QUrl(url)), expected);
 }
@@ -138,8 +127,8 @@ void tst_ZoDownloadManager::downloadsQueueInOrder()
 
     QTRY_COMPARE(m_finished.size(), 2);
     QCOMPARE(m_finished, QList<Finished>({{"app.zip", true}, {"app.0.zip", true}}));
-    QCOMPARE(readFile("app.zip"), first);
-    QCOMPARE(readFile("app.0.zip"), second);
+    QCOMPARE(zoReadFile("app.zip"), first);
+    QCOMPARE(zoReadFile("app.0.zip"), second);
     QTRY_VERIFY(log.contains("2/3 files downloaded successfully"));
     QVERIFY(log.contains("Problem opening save file "));
     QCOMPARE(server.requests().size(), 2);
@@ -249,7 +238,7 @@ void tst_ZoDownloadManager::compressedTransferIsWhole()
     dm.append(QUrl(server.url("/app.zip")));
     QTRY_COMPARE(m_finished.size(), 1);
     QCOMPARE(m_finished.first(), Finished("app.zip", true));
-    QCOMPARE(readFile("app.zip"), body);
+    QCOMPARE(zoReadFile("app.zip"), body);
 }
 
 QTEST_GUILESS_MAIN(tst_ZoDownloadManager)

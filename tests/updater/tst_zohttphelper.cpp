@@ -23,7 +23,7 @@ struct Outcome
 {
     QList<ZoHaldenUpdateInfo> offered;
     QStringList failed;
-    void attach(ZoHttpHelper &h)
+    explicit Outcome(ZoHttpHelper &h)
     {
         QObject::connect(&h, &ZoHttpHelper::sigHaldenUpgradeTipDownloaded,
             [this](const ZoHaldenUpdateInfo &i) { offered << i; });
@@ -95,8 +95,7 @@ void tst_ZoHttpHelper::requestBody()
     const QString url = serve(sim, kTwoReleases);
     QVERIFY(!url.isEmpty());
     ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
+    Outcome out(helper);
     helper.checkUpgrade(channel, code, url);
     QTRY_COMPARE(out.count(), 1);
 
@@ -154,8 +153,7 @@ void tst_ZoHttpHelper::cloudReplies()
     QVERIFY(!url.isEmpty());
     ZoTestLogCapture log;
     ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
+    Outcome out(helper);
     helper.checkUpgrade(5, QString(), url);
     QTRY_COMPARE(out.count(), 1);
 
@@ -214,8 +212,7 @@ void tst_ZoHttpHelper::replyShapes()
     r.body = body;
     server.setResponse("/check", r);
     ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
+    Outcome out(helper);
     helper.checkUpgrade(1, QString(), server.url("/check"));
     QTRY_COMPARE(out.count(), 1);
 
@@ -245,8 +242,7 @@ void tst_ZoHttpHelper::timeoutReportedOnce()
     QVERIFY(!url.isEmpty());
     ZoTestLogCapture log;
     ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
+    Outcome out(helper);
     QElapsedTimer clock;
     clock.start();
     helper.checkUpgrade(5, QString(), url);
@@ -274,8 +270,7 @@ void tst_ZoHttpHelper::unusableAddress()
 {
     QFETCH(QString, url);
     ZoHttpHelper helper;
-    Outcome out;
-    out.attach(helper);
+    Outcome out(helper);
     helper.checkUpgrade(1, QString(), url);
     QTRY_COMPARE(out.count(), 1);
     QCOMPARE(out.failed.size(), 1);

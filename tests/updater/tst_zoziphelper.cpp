@@ -1,3 +1,4 @@
+#include "ZoTestFiles.h"
 #include "ZoTestLog.h"
 #include "ZoTestZip.h"
 #include "ZoZipHelper.h"
@@ -9,18 +10,6 @@
 #include <unzip.h>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
 
 // Every file below root, relative to it, sorted.
 QStringList treeOf(const QString &root)
@@ -38,7 +27,7 @@ QStringList treeOf(const QString &root)
 struct Recorder
 {
     QStringList events;
-    void attach(ZoZipHelper &zip)
+    explicit Recorder(ZoZipHelper &zip)
     {
         QObject::connect(&zip, &ZoZipHelper::sigUpZipProgress, [this](tds8 n, tds8 total) {
             events << QStringLiteral("progress %1/%2").arg(n).arg(total);
@@ -88,8 +77,7 @@ void tst_ZoZipHelper::extractsTreeWithProgress()
         m_zip, {{"plugins/", {}}, {"plugins/codecs/libx.so", big}, {"Tolvane.exe", "program"}}));
     ZoTestLogCapture log;
     ZoZipHelper zip;
-    Recorder rec;
-    rec.attach(zip);
+    Recorder rec(zip);
 
     QVERIFY(zip.upzip(m_zip, m_dest)); // the destination does not exist yet
 
@@ -97,8 +85,8 @@ void tst_ZoZipHelper::extractsTreeWithProgress()
         rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 1"}));
     QCOMPARE(treeOf(m_dest),
         QStringList({"Tolvane.exe", "plugins", "plugins/codecs", "plugins/codecs/libx.so"}));
-    QCOMPARE(readFile(m_dest + "plugins/codecs/libx.so"), big);
-    QCOMPARE(readFile(m_dest + "Tolvane.exe"), QByteArray("program"));
+    QCOMPARE(zoReadFile(m_dest + "plugins/codecs/libx.so"), big);
+    QCOMPARE(zoReadFile(m_dest + "Tolvane.exe"), QByteArray("program"));
     // The directory entry cannot be opened as a file; that is said, not fatal.
     QCOMPARE(log.count("ZoZipHelper::upzip() - Fail to open Writing File"), 1);
 }
@@ -106,15 +94,15 @@ void tst_ZoZipHelper::extractsTreeWithProgress()
 void tst_ZoZipHelper::replacesAndTruncatesExistingFile()
 {
     QVERIFY(QDir().mkpath(m_dest + "config"));
-    QVERIFY(writeFile(m_dest + "config/app.ini", QByteArray(4096, 'x')));
-    QVERIFY(writeFile(m_dest + "keep.txt", "untouched"));
+    QVERIFY(zoWriteFile(m_dest + "config/app.ini", QByteArray(4096, 'x')));
+    QVERIFY(zoWriteFile(m_dest + "keep.txt", "untouched"));
     QVERIFY(zoWriteTestZip(m_zip, {{"config/app.ini", "short=1\n"}}));
 
     ZoTestLogCapture log;
     ZoZipHelper zip;
     QVERIFY(zip.upzip(m_zip, m_dest));
-    QCOMPARE(readFile(m_dest + "config/app.ini"), QByteArray("short=1\n"));
-    QCOMPARE(readFile(m_dest + "keep.txt"), QByteArray("untouched"));
+    QCOMPARE(zoReadFile(m_dest + "config/app.ini"), QByteArray("short=1\n"));
+    QCOMPARE(zoReadFile(m_dest + "keep.txt"), QByteArray("untouched"));
     QVERIFY(log.contains("ZoZipHelper::upzip() - file had existed!!"));
 }
 
@@ -134,7 +122,6 @@ void tst_ZoZipHelper::keepsEntryDate()
     QVERIFY(zip.upzip(m_zip, m_dest));
     const QFileInfo fi(m_dest + "a/dated.bin");
     QCOMPARE(fi.lastModified(), stamp);
-    QCOMPARE(fi.lastModified().date().month(), stamp.date().month());
 }
 
 void tst_ZoZipHelper::corruptEntryIsLoggedRestExtracts()
@@ -143,25 +130,24 @@ void tst_ZoZipHelper::corruptEntryIsLoggedRestExtracts()
     QVERIFY(zoWriteTestZip(m_zip,
         {{"first.txt", "one", {}, false}, {"second.txt", marker, {}, false},
             {"third.txt", "three", {}, false}}));
-    QByteArray bytes = readFile(m_zip);
+    QByteArray bytes = zoReadFile(m_zip);
     const int at = bytes.indexOf(marker);
     QVERIFY(at > 0);
     bytes[at + 3] = 'X'; // stored data no longer matches its CRC
-    QVERIFY(writeFile(m_zip, bytes));
+    QVERIFY(zoWriteFile(m_zip, bytes));
 
     ZoTestLogCapture log;
     ZoZipHelper zip;
-    Recorder rec;
-    rec.attach(zip);
+    Recorder rec(zip);
     // The rest of the archive is still written, but a damaged installation
     // must not be reported as a good one.
     QVERIFY(!zip.upzip(m_zip, m_dest));
-    QCOMPARE(rec.events,
-        QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 0"}));
+    QCOMPARE(
+        rec.events, QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 0"}));
     QVERIFY(log.contains(
         QStringLiteral("ZoZipHelper::upzip() - Fail to unzCloseCurrentFile %1").arg(UNZ_CRCERROR)));
-    QCOMPARE(readFile(m_dest + "first.txt"), QByteArray("one"));
-    QCOMPARE(readFile(m_dest + "third.txt"), QByteArray("three"));
+    QCOMPARE(zoReadFile(m_dest + "first.txt"), QByteArray("one"));
+    QCOMPARE(zoReadFile(m_dest + "third.txt"), QByteArray("three"));
 }
 
 void tst_ZoZipHelper::longNameIsNotCut()
@@ -173,7 +159,7 @@ void tst_ZoZipHelper::longNameIsNotCut()
     ZoZipHelper zip;
     QVERIFY(zip.upzip(m_zip, m_dest));
     QCOMPARE(treeOf(m_dest).size(), 3);
-    QCOMPARE(readFile(m_dest + QString::fromLatin1(name)), QByteArray("deep"));
+    QCOMPARE(zoReadFile(m_dest + QString::fromLatin1(name)), QByteArray("deep"));
 }
 
 void tst_ZoZipHelper::refusesEntriesOutsideDestination_data()
@@ -207,8 +193,7 @@ void tst_ZoZipHelper::refusesEntriesOutsideDestination()
     QVERIFY(zoWriteTestZip(m_zip, {{"before.txt", "b"}, {name, "evil"}, {"after.txt", "a"}}));
     ZoTestLogCapture log;
     ZoZipHelper zip;
-    Recorder rec;
-    rec.attach(zip);
+    Recorder rec(zip);
     QVERIFY(zip.upzip(m_zip, m_dest));
 
     QCOMPARE(
@@ -237,15 +222,14 @@ void tst_ZoZipHelper::earlyFailureReportsFinished()
     QFETCH(QString, what);
     QString dest = m_dest;
     if (what == "garbage")
-        QVERIFY(writeFile(m_zip, QByteArray(1000, 'g')));
+        QVERIFY(zoWriteFile(m_zip, QByteArray(1000, 'g')));
     if (what == "blocked") {
         QVERIFY(zoWriteTestZip(m_zip, {{"a.txt", "a"}}));
-        QVERIFY(writeFile(m_tmp->filePath("plain"), "file"));
+        QVERIFY(zoWriteFile(m_tmp->filePath("plain"), "file"));
         dest = m_tmp->filePath("plain/app/");
     }
     ZoZipHelper zip;
-    Recorder rec;
-    rec.attach(zip);
+    Recorder rec(zip);
     QVERIFY(!zip.upzip(m_zip, dest));
     // The form waits for this signal with its button disabled.
     QCOMPARE(rec.events, QStringList({"finished 0"}));
@@ -254,20 +238,19 @@ void tst_ZoZipHelper::earlyFailureReportsFinished()
 void tst_ZoZipHelper::brokenCentralDirectoryFails()
 {
     QVERIFY(zoWriteTestZip(m_zip, {{"one.txt", "1"}, {"two.txt", "2"}, {"three.txt", "3"}}));
-    QByteArray bytes = readFile(m_zip);
+    QByteArray bytes = zoReadFile(m_zip);
     // Break the second central directory record: the walk cannot reach the end.
     const int first = bytes.indexOf("PK\x01\x02");
     const int second = bytes.indexOf("PK\x01\x02", first + 4);
     QVERIFY(second > first && first > 0);
     bytes[second + 2] = 'Z';
-    QVERIFY(writeFile(m_zip, bytes));
+    QVERIFY(zoWriteFile(m_zip, bytes));
 
     ZoZipHelper zip;
-    Recorder rec;
-    rec.attach(zip);
+    Recorder rec(zip);
     QVERIFY(!zip.upzip(m_zip, m_dest));
     QCOMPARE(rec.events, QStringList({"progress 1/3", "finished 0"}));
-    QCOMPARE(readFile(m_dest + "one.txt"), QByteArray("1"));
+    QCOMPARE(zoReadFile(m_dest + "one.txt"), QByteArray("1"));
 }
 
 QTEST_GUILESS_MAIN(tst_ZoZipHelper)
