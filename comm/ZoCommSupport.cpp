@@ -1,5 +1,6 @@
 #include "ZoCommSupport.h"
 
+#include <QHostAddress>
 #include <QStringList>
 
 Q_LOGGING_CATEGORY(lcComm, "tolvane.comm")
@@ -38,6 +39,30 @@ void contractViolation(const char *source, const char *message, const QString &d
     if (!detail.isNull())
         line += QLatin1String(" \"") + detail + QLatin1Char('"');
     qCWarning(lcComm).noquote() << line;
+}
+
+bool refuseWhileOpen(const char *source, bool open, const char *message)
+{
+    if (open)
+        contractViolation(source, message);
+    return open;
+}
+
+bool setHostAddress(const char *source, bool open, const QString &text,
+    std::unique_ptr<QHostAddress> &address, bool &rejected)
+{
+    if (refuseWhileOpen(source, open, "error"))
+        return false;
+    uint32_t value = 0;
+    if (!parseDottedIpv4(text, &value)) {
+        contractViolation(source, "IP is error!!!!", text);
+        rejected = true;
+        address.reset();
+        return false;
+    }
+    address = std::make_unique<QHostAddress>(quint32(value));
+    rejected = false;
+    return true;
 }
 
 } // namespace ZoComm

@@ -27,40 +27,23 @@ ZoPureTCPClientWrapper::~ZoPureTCPClientWrapper()
 
 bool ZoPureTCPClientWrapper::setName(const QString &newName)
 {
-    if (isOpen()) {
-        ZoComm::contractViolation(
-            kSource, "Can't set name, the ctrl had been opend, can't setPort.");
+    if (ZoComm::refuseWhileOpen(
+            kSource, isOpen(), "Can't set name, the ctrl had been opend, can't setPort."))
         return false;
-    }
     name = newName;
     return true;
 }
 
 bool ZoPureTCPClientWrapper::setHostAddress(const QString &address)
 {
-    if (isOpen()) {
-        ZoComm::contractViolation(kSource, "error");
-        return false;
-    }
-    uint32_t value = 0;
-    if (!ZoComm::parseDottedIpv4(address, &value)) {
-        ZoComm::contractViolation(kSource, "IP is error!!!!", address);
-        addressRejected = true;
-        remoteAddress.reset();
-        return false;
-    }
-    remoteAddress = std::make_unique<QHostAddress>(quint32(value));
-    addressRejected = false;
-    return true;
+    return ZoComm::setHostAddress(kSource, isOpen(), address, remoteAddress, addressRejected);
 }
 
 bool ZoPureTCPClientWrapper::setPort(int port)
 {
-    if (isOpen()) {
-        ZoComm::contractViolation(
-            kSource, "Can't set port, the ctrl had been opend, can't setPort.");
+    if (ZoComm::refuseWhileOpen(
+            kSource, isOpen(), "Can't set port, the ctrl had been opend, can't setPort."))
         return false;
-    }
     localPort = port;
     return true;
 }

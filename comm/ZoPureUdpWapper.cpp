@@ -30,40 +30,23 @@ ZoPureUdpWapper::~ZoPureUdpWapper()
 
 bool ZoPureUdpWapper::setName(const QString &newName)
 {
-    if (opened) {
-        ZoComm::contractViolation(
-            kSource, "Can't set name, the ctrl had been opend, can't setPort.");
+    if (ZoComm::refuseWhileOpen(
+            kSource, opened, "Can't set name, the ctrl had been opend, can't setPort."))
         return false;
-    }
     name = newName;
     return true;
 }
 
 bool ZoPureUdpWapper::setHostAddress(const QString &address)
 {
-    if (opened) {
-        ZoComm::contractViolation(kSource, "error");
-        return false;
-    }
-    uint32_t value = 0;
-    if (!ZoComm::parseDottedIpv4(address, &value)) {
-        ZoComm::contractViolation(kSource, "IP is error!!!!", address);
-        addressRejected = true;
-        remoteAddress.reset();
-        return false;
-    }
-    remoteAddress = std::make_unique<QHostAddress>(quint32(value));
-    addressRejected = false;
-    return true;
+    return ZoComm::setHostAddress(kSource, opened, address, remoteAddress, addressRejected);
 }
 
 bool ZoPureUdpWapper::setPort(int port)
 {
-    if (opened) {
-        ZoComm::contractViolation(
-            kSource, "Can't set port, the ctrl had been opend, can't setPort.");
+    if (ZoComm::refuseWhileOpen(
+            kSource, opened, "Can't set port, the ctrl had been opend, can't setPort."))
         return false;
-    }
     localPort = port;
     return true;
 }
