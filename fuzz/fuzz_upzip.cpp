@@ -84,69 +84,50 @@ template <typename F> F real(const char *name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// open, open64 (at == false) and openat, openat64 (at == true).
+int watchedOpen(const char *name, bool at, int dirfd, const char *path, int flags, mode_t mode)
+{
+    if (writes(flags))
+        check(dirfd, path, name);
+    if (at)
+        return real<int (*)(int, const char *, int, ...)>(name)(dirfd, path, flags, mode);
+    return real<int (*)(const char *, int, ...)>(name)(path, flags, mode);
+}
+
 } // namespace
+
+// Only an open that may create a file passes a mode.
+#define ZO_WATCHED_OPEN(name, at, dirfd)                                                           \
+    mode_t mode = 0;                                                                               \
+    if (flags & (O_CREAT | O_TMPFILE)) {                                                           \
+        va_list ap;                                                                                \
+        va_start(ap, flags);                                                                       \
+        mode = mode_t(va_arg(ap, int));                                                            \
+        va_end(ap);                                                                                \
+    }                                                                                              \
+    return watchedOpen(name, at, dirfd, path, flags, mode)
 
 // The calls through which Qt creates and changes files and directories.
 extern "C" {
 
 int open(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (writes(flags))
-        check(AT_FDCWD, path, "open");
-    static auto fn = real<int (*)(const char *, int, ...)>("open");
-    return fn(path, flags, mode);
+    ZO_WATCHED_OPEN("open", false, AT_FDCWD);
 }
 
 int open64(const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (writes(flags))
-        check(AT_FDCWD, path, "open64");
-    static auto fn = real<int (*)(const char *, int, ...)>("open64");
-    return fn(path, flags, mode);
+    ZO_WATCHED_OPEN("open64", false, AT_FDCWD);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (writes(flags))
-        check(dirfd, path, "openat");
-    static auto fn = real<int (*)(int, const char *, int, ...)>("openat");
-    return fn(dirfd, path, flags, mode);
+    ZO_WATCHED_OPEN("openat", true, dirfd);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = mode_t(va_arg(ap, int));
-        va_end(ap);
-    }
-    if (writes(flags))
-        check(dirfd, path, "openat64");
-    static auto fn = real<int (*)(int, const char *, int, ...)>("openat64");
-    return fn(dirfd, path, flags, mode);
+    ZO_WATCHED_OPEN("openat64", true, dirfd);
 }
 
 int creat(const char *path, mode_t mode)
