@@ -1235,7 +1235,8 @@ private Q_SLOTS:
         sendApp(&ZoFcsProtocolBase::makeVersionRequest);
         QTRY_VERIFY_WITH_TIMEOUT(!rx.versions.isEmpty(), 3000);
         const tVersion now = rx.versions.first();
-        qInfo().noquote() << QStringLiteral("REPORTED by the core after its restart: V%1.%2.%3")
+        qInfo().noquote() << QStringLiteral(
+            "REPORTED by the core, back in its application: V%1.%2.%3")
                                  .arg(now.major)
                                  .arg(now.minor)
                                  .arg(now.revision);
