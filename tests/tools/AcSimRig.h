@@ -16,13 +16,17 @@
 #include <QList>
 #include <QObject>
 
-#include <cstring>
 #include <memory>
 
+// fromHex skips the blanks that keep hand-worked frames readable.
 inline QByteArray hexBytes(const char *text)
 {
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+    return QByteArray::fromHex(text);
 }
+
+// The program's first version request, and the core's answer in rigScenario().
+inline const QByteArray kVersionRequest = hexBytes("AB 0E 09 10 02 01 00 E2 01 00 07 2F");
+inline const QByteArray kVersionReply = hexBytes("AB 0E 08 E2 04 50 02 13 03 92 38");
 
 // Scenario used by most cases: a core with one module of each bus kind.
 inline ZoSimScenario rigScenario()
@@ -69,14 +73,6 @@ struct AcSimRig
         while (out.isEmpty() && t.elapsed() < timeoutMs)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return out.isEmpty() ? QByteArray() : out.takeFirst();
-    }
-
-    void idle(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
 
     QList<QJsonObject> eventsOf(const QString &name) const
