@@ -135,33 +135,42 @@ void tst_AcSimFaults::latencyPerDevice()
     QVERIFY2(t.elapsed() >= 149, qPrintable(QString::number(t.elapsed())));
 }
 
+// The 6-byte key of bus kinds 3 and 4, and the fault that refuses it anyway.
 void tst_AcSimFaults::refuseKey_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("key");
     QTest::addColumn<bool>("coreEnters");
     QTest::addColumn<bool>("kind3Enters");
     QTest::addColumn<bool>("kind4Enters");
-    QTest::newRow("global") << "refuse-key" << false << false << false;
-    QTest::newRow("one module") << "79.2:refuse-key" << true << false << true;
-    QTest::newRow("by type") << "77:refuse-key=true" << true << true << false;
+    const QByteArray key = hexBytes("6A 0C E3 51 97 4B");
+    QTest::newRow("right key") << QString() << key << true << true << true;
+    QTest::newRow("wrong key") << QString() << hexBytes("6A 0C E3 51 97 4C") << true << false
+                               << false;
+    QTest::newRow("global") << "refuse-key" << key << false << false << false;
+    QTest::newRow("one module") << "79.2:refuse-key" << key << true << false << true;
+    QTest::newRow("by type") << "77:refuse-key=true" << key << true << true << false;
 }
 
 void tst_AcSimFaults::refuseKey()
 {
     QFETCH(QString, fault);
+    QFETCH(QByteArray, key);
     QFETCH(bool, coreEnters);
     QFETCH(bool, kind3Enters);
     QFETCH(bool, kind4Enters);
     ZoSimScenario sc = rigScenario();
-    QVERIFY(sc.addFault(fault, nullptr));
+    if (!fault.isEmpty())
+        QVERIFY(sc.addFault(fault, nullptr));
     AcSimRig rig(sc);
-    const QByteArray key6 = hexBytes("6A 0C E3 51 97 4B");
-    rig.send(canSend(0x06F8, hexBytes("4F 02") + key6));
-    rig.send(busSend(0xFB, hexBytes("4D 01") + key6));
+    rig.send(canSend(0x06F8, hexBytes("4F 02") + key));
+    rig.send(busSend(0xFB, hexBytes("4D 01") + key));
     rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
     QCOMPARE(rig.aircraft->core()->inBootloader(), coreEnters);
     QCOMPARE(rig.aircraft->module(79, 2)->inBootloader(), kind3Enters);
     QCOMPARE(rig.aircraft->module(77, 1)->inBootloader(), kind4Enters);
+    QCOMPARE(
+        rig.eventsOf(QStringLiteral("refused")).size(), 3 - coreEnters - kind3Enters - kind4Enters);
 }
 
 void tst_AcSimFaults::closeTcpAfterBlocks()

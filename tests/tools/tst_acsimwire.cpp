@@ -23,7 +23,6 @@ private Q_SLOTS:
     void moduleVersionQueries();
     void moduleTransfer_data();
     void moduleTransfer();
-    void wrongModuleKeyRefused();
 };
 
 void tst_AcSimWire::aesKnownAnswer()
@@ -321,16 +320,6 @@ void tst_AcSimWire::moduleTransfer()
     QCOMPARE(v.value(QStringLiteral("sha256")).toString(),
         QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
     QCOMPARE(m->versionBytes(), QByteArray().append(char(type)).append(hexBytes("09 08 07")));
-}
-
-void tst_AcSimWire::wrongModuleKeyRefused()
-{
-    AcSimRig rig(rigScenario());
-    rig.send(canSend(0x06F8, hexBytes("4F 02 6A 0C E3 51 97 4C")));
-    rig.send(busSend(0xFB, hexBytes("4D 01 00 00 00 00 00 00")));
-    QCOMPARE(rig.aircraft->module(79, 2)->state(), ZoSimDevice::State::Application);
-    QCOMPARE(rig.aircraft->module(77, 1)->state(), ZoSimDevice::State::Application);
-    QCOMPARE(rig.eventsOf(QStringLiteral("refused")).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_AcSimWire)
