@@ -293,7 +293,7 @@ void tst_AcSimLinks::commandLine()
     const QString logPath = dir.filePath(QStringLiteral("events.jsonl"));
     const QString ptyPath = dir.filePath(QStringLiteral("tty"));
     QProcess p;
-    p.start(QStringLiteral(TOLVANE_BINARY_DIR "/tools/aircraft-sim/tolvane-aircraft-sim"),
+    p.start(QStringLiteral(TOLVANE_AIRCRAFT_SIM_EXE),
         args.replace(QLatin1String("DIR"), dir.path()).split(QLatin1Char(' '))
             + QStringList {QStringLiteral("--log"), logPath});
     if (exitCode != 0) {
