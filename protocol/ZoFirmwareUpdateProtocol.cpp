@@ -185,28 +185,8 @@ void ZoFirmwareUpdateProtocol::cut()
     const int end = m_count;
     for (;;) {
         if (!m_synced) {
-            int hit = -1;
-            const tdu1 *from = acc + pos;
-            const tdu1 *last = acc + end - 1;
-            while (from < last) {
-                const void *p = std::memchr(from, Sync0, size_t(last - from));
-                if (!p)
-                    break;
-                const tdu1 *q = static_cast<const tdu1 *>(p);
-                if (q[1] == Sync1) {
-                    hit = int(q - acc);
-                    break;
-                }
-                from = q + 1;
-            }
+            const int hit = ZoProtocolBase::findHeader(acc, pos, end, Sync0, Sync1, m_count);
             if (hit < 0) {
-                // The last byte was never tested: it may start a split sync.
-                if (end - pos >= 1) {
-                    acc[0] = acc[end - 1];
-                    m_count = 1;
-                } else {
-                    m_count = 0;
-                }
                 m_frameLength = 0;
                 return;
             }

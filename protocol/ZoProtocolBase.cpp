@@ -350,29 +350,8 @@ bool ZoProtocolBase::parse()
 
     for (;;) {
         if (!m_synced) {
-            int hit = -1;
-            const tdu1 *from = acc + pos;
-            const tdu1 *last = acc + end - 1; // last position a header can start is end - 2
-            while (from < last) {
-                const void *p = std::memchr(from, h0, size_t(last - from));
-                if (!p)
-                    break;
-                const tdu1 *q = static_cast<const tdu1 *>(p);
-                if (q[1] == h1) {
-                    hit = int(q - acc);
-                    break;
-                }
-                from = q + 1;
-            }
+            const int hit = findHeader(acc, pos, end, h0, h1, m_count);
             if (hit < 0) {
-                // Keep the last byte: it was never tested and may be the first
-                // half of a header split across two chunks.
-                if (end - pos >= 1) {
-                    acc[0] = acc[end - 1];
-                    m_count = 1;
-                } else {
-                    m_count = 0;
-                }
                 m_frameLength = 0;
                 return cut;
             }

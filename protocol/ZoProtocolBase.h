@@ -3,6 +3,8 @@
 #include "IReceivePackage.h"
 #include "ZoTypes.h"
 
+#include <cstring>
+
 // Frame codec of the device link: header (2 bytes), length byte L (bytes that
 // follow it), a body of sub-messages [type, n, data...] and a CRC-16/MODBUS
 // over everything before it, low byte first. A frame is L + 3 bytes.
@@ -85,6 +87,32 @@ public:
     static tdu1 subMessageCountOf(const tdu1 *frame, tdu2 available = 0xFFFF);
     static const tdu1 *subMessageOf(
         const tdu1 *frame, tdu1 index, tdu1 &dataLength, tdu2 available = 0xFFFF);
+
+    // The header search both frame codecs share: the position in acc[pos, end)
+    // where the two bytes h0 h1 start, or -1. On a miss the accumulator keeps
+    // only its last byte (it was never tested and may be the first half of a
+    // header split across two chunks) and `count` says what is left.
+    static int findHeader(tdu1 *acc, int pos, int end, tdu1 h0, tdu1 h1, int &count)
+    {
+        const tdu1 *from = acc + pos;
+        const tdu1 *last = acc + end - 1; // last position a header can start is end - 2
+        while (from < last) {
+            const void *p = std::memchr(from, h0, size_t(last - from));
+            if (!p)
+                break;
+            const tdu1 *q = static_cast<const tdu1 *>(p);
+            if (q[1] == h1)
+                return int(q - acc);
+            from = q + 1;
+        }
+        if (end - pos >= 1) {
+            acc[0] = acc[end - 1];
+            count = 1;
+        } else {
+            count = 0;
+        }
+        return -1;
+    }
 
     // Receive state, for tests and diagnostics.
     int bufferedCount() const { return m_count; }
