@@ -20,14 +20,9 @@ bool ZoTestHttpServer::listen()
     return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
-quint16 ZoTestHttpServer::port() const
-{
-    return m_server->serverPort();
-}
-
 QString ZoTestHttpServer::url(const QString &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server->serverPort()).arg(path);
 }
 
 void ZoTestHttpServer::setResponse(const QByteArray &path, const Response &response)
@@ -63,19 +58,16 @@ void ZoTestHttpServer::onReadyRead(QTcpSocket *socket)
     const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
     request.method = first.value(0);
     request.path = first.value(1);
-    for (int i = 1; i < lines.size(); ++i) {
-        const int colon = lines[i].indexOf(':');
-        if (colon > 0)
-            request.headers.insert(
-                lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    int length = 0;
+    for (const QByteArray &line : lines) {
+        if (line.toLower().startsWith("content-length:"))
+            length = line.mid(15).trimmed().toInt();
     }
-    const int length = request.headers.value("content-length", "0").toInt();
     if (buffer.size() - headerEnd - 4 < length)
         return;
     request.body = buffer.mid(headerEnd + 4, length);
     m_pending.remove(socket);
     m_requests.append(request);
-    Q_EMIT requestReceived();
 
     Response response;
     if (m_responses.contains(request.path)) {
@@ -84,23 +76,13 @@ void ZoTestHttpServer::onReadyRead(QTcpSocket *socket)
         response.status = 404;
         response.body = "not found";
     }
-    if (response.neverAnswer)
-        return;
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(response.delayMs, this, [this, guard, response] {
-        if (guard)
-            answer(guard, response);
-    });
+    answer(socket, response);
 }
 
 void ZoTestHttpServer::answer(QTcpSocket *socket, const Response &response)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
-    if (response.contentLength != -2) {
-        const qint64 length
-            = response.contentLength >= 0 ? response.contentLength : response.body.size();
-        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    }
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n"
+        + "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     for (const auto &h : response.headers)
         head += h.first + ": " + h.second + "\r\n";
     head += "Connection: close\r\n\r\n";

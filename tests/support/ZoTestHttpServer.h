@@ -12,8 +12,8 @@ class QTcpSocket;
 
 // A small HTTP/1.1 peer on 127.0.0.1 and an ephemeral port, for tests that
 // need replies shaped byte by byte: a body shorter than its Content-Length,
-// a late answer, a slow trickle. One request per connection; every answer
-// closes the connection.
+// a slow trickle. One request per connection; every answer closes the
+// connection.
 class ZoTestHttpServer : public QObject
 {
     Q_OBJECT
@@ -23,19 +23,15 @@ public:
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
-        int delayMs = 0; // wait before the status line
-        qint64 contentLength = -1; // announced length; -1: the body's size, -2: none
         qint64 dropAfter = -1; // close after this many body bytes; -1: send all
         int chunkSize = 0; // >0: send the body in pieces of this size ...
         int chunkIntervalMs = 0; // ... this far apart
-        bool neverAnswer = false; // read the request, then stay silent
     };
 
     struct Request
     {
         QByteArray method;
         QByteArray path;
-        QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
     };
 
@@ -43,15 +39,11 @@ public:
     ~ZoTestHttpServer() override;
 
     bool listen();
-    quint16 port() const;
     QString url(const QString &path) const;
 
     // Paths without a response get 404.
     void setResponse(const QByteArray &path, const Response &response);
     QList<Request> requests() const { return m_requests; }
-
-Q_SIGNALS:
-    void requestReceived();
 
 private:
     void onNewConnection();
