@@ -1,4 +1,5 @@
 #include "ZoBusDevCfg.h"
+#include "ZoTestFiles.h"
 #include "ZoTvkInstance.h"
 #include "ZoUtils.h"
 
@@ -120,13 +121,7 @@ private Q_SLOTS:
         QCOMPARE(ZoUtils::airframeName(4), QString());
         QCOMPARE(ZoUtils::airframeName(258), QStringLiteral("MsgAG"));
         QCOMPARE(ZoUtils::airframeName(2), QStringLiteral("MsgFW"));
-        tVersion v;
-        v.type = 4;
-        v.major = 2;
-        v.minor = 20;
-        v.revision = 0;
-        QCOMPARE(ZoUtils::versionText(v), QStringLiteral("V2.20.0"));
-        QCOMPARE(ZoUtils::configDir(), QDir::currentPath());
+        QCOMPARE(ZoUtils::versionText(tVersion {4, 2, 20, 0}), QStringLiteral("V2.20.0"));
     }
 
     void moduleList_data()
@@ -173,13 +168,9 @@ private Q_SLOTS:
     void moduleListLeavesOutIgnored()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile f(dir.filePath(QStringLiteral("sysconfig.xml")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><lan isset=\"1\" "
-                "language=\"en_US\"/>"
-                "<ignoreDevices><devId>44</devId><devId>131149</devId></ignoreDevices></config>\n");
-        f.close();
+        QVERIFY(zoWriteFile(dir.filePath(QStringLiteral("sysconfig.xml")),
+            "<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices><devId>44</devId>"
+            "<devId>131149</devId></ignoreDevices></config>"));
         const QString old = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
         QVERIFY(ZoTvkInstance::instance()->loadSysConfig());
