@@ -16,10 +16,6 @@ private:
             b[i] = char((i * 7 + seed) & 0xFF);
         return b;
     }
-    static tds8 send(ZoPureWapper &link, const QByteArray &b)
-    {
-        return link.write(reinterpret_cast<const tdu1 *>(b.constData()), b.size());
-    }
 
 private Q_SLOTS:
     void listenerList()
@@ -52,14 +48,14 @@ private Q_SLOTS:
     void badPortName()
     {
         ZoPureSerialPortWrapper link;
-        QCOMPARE(send(link, "abc"), tds8(-1)); // never opened
+        QCOMPARE(zoSend(link, "abc"), tds8(-1)); // never opened
         QVERIFY(!link.close());
         QCOMPARE(link.error(), 0);
         QVERIFY(link.setName(QStringLiteral("/dev/tolvane-no-such-port")));
         QVERIFY(!link.open());
         QVERIFY(!link.isOpen());
         QVERIFY(link.error() != 0);
-        QCOMPARE(send(link, "abc"), tds8(-1));
+        QCOMPARE(zoSend(link, "abc"), tds8(-1));
 
         // The port object is kept, and picks up a new name.
         ZoTestPty pty;
@@ -109,18 +105,18 @@ private Q_SLOTS:
         QVERIFY(link.isOpen());
         QVERIFY(!link.setName(QStringLiteral("/dev/other"))); // refused while open
 
-        QCOMPARE(send(link, "ping"), tds8(4));
+        QCOMPARE(zoSend(link, "ping"), tds8(4));
         QCOMPARE(pty.read(4, 2000), QByteArray("ping"));
 
         QVERIFY(link.close());
         QVERIFY(!link.isOpen());
         QVERIFY(!link.close());
-        QCOMPARE(send(link, "lost"), tds8(-1));
+        QCOMPARE(zoSend(link, "lost"), tds8(-1));
 
         QVERIFY(link.open());
         QVERIFY(pty.write("back"));
         QTRY_COMPARE(rx.all(), QByteArray("back"));
-        QCOMPARE(send(link, "pong"), tds8(4));
+        QCOMPARE(zoSend(link, "pong"), tds8(4));
         QCOMPARE(pty.read(4, 2000), QByteArray("pong"));
     }
 };

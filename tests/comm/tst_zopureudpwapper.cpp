@@ -12,10 +12,6 @@ class TstZoPureUdpWapper : public QObject
     Q_OBJECT
 
 private:
-    static tds8 send(ZoPureWapper &link, const QByteArray &b)
-    {
-        return link.write(reinterpret_cast<const tdu1 *>(b.constData()), b.size());
-    }
     static QByteArray nextDatagram(QUdpSocket &s, int timeoutMs = 2000)
     {
         if (!s.hasPendingDatagrams() && !s.waitForReadyRead(timeoutMs))
@@ -64,14 +60,14 @@ private Q_SLOTS:
         QVERIFY(link.setHostAddress(QStringLiteral("127.0.0.1")));
         QVERIFY(link.setPort(0));
         link.hostPort = peer.localPort();
-        QCOMPARE(send(link, "early"), tds8(-1));
+        QCOMPARE(zoSend(link, "early"), tds8(-1));
         QVERIFY(link.open());
         QVERIFY(link.boundPort() != 0);
         QVERIFY(!link.setPort(1));
         QVERIFY(!link.setName(QStringLiteral("x")));
         QVERIFY(!link.setHostAddress(QStringLiteral("127.0.0.2")));
 
-        QCOMPARE(send(link, "cmd"), tds8(3));
+        QCOMPARE(zoSend(link, "cmd"), tds8(3));
         QCOMPARE(nextDatagram(peer), QByteArray("cmd"));
 
         // Datagrams are passed on whole and in order; an empty one does not
@@ -87,9 +83,9 @@ private Q_SLOTS:
 
         QVERIFY(link.close());
         QVERIFY(!link.isOpen());
-        QCOMPARE(send(link, "late"), tds8(-1));
+        QCOMPARE(zoSend(link, "late"), tds8(-1));
         QVERIFY(link.open()); // reopen the same object
-        QCOMPARE(send(link, "again"), tds8(5));
+        QCOMPARE(zoSend(link, "again"), tds8(5));
         QCOMPARE(nextDatagram(peer), QByteArray("again"));
     }
 
@@ -142,7 +138,7 @@ private Q_SLOTS:
             peer.bind(QHostAddress(QHostAddress::AnyIPv4), 0, QAbstractSocket::ReuseAddressHint));
         QVERIFY(peer.joinMulticastGroup(group));
         link.hostPort = peer.localPort();
-        QCOMPARE(send(link, "to-group"), tds8(8));
+        QCOMPARE(zoSend(link, "to-group"), tds8(8));
         QCOMPARE(nextDatagram(peer), QByteArray("to-group"));
     }
 };

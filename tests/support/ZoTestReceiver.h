@@ -4,6 +4,7 @@
 // it needs the link interface, which only tests of the links and above have.
 
 #include "IZoReceiveData.h"
+#include "ZoPureWapper.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,3 +46,8 @@ private:
         chunks.append({kind, QByteArray(reinterpret_cast<const char *>(data), count)});
     }
 };
+
+inline tds8 zoSend(ZoPureWapper &link, const QByteArray &bytes)
+{
+    return link.write(reinterpret_cast<const tdu1 *>(bytes.constData()), bytes.size());
+}
