@@ -22,35 +22,22 @@ namespace {
 
 ZoMsgLooper *g_looper = nullptr;
 
-void wrapApplication(const uint8_t *data, size_t size, std::vector<tdu1> &out)
+// Body cut into frames of at most 250 bytes: [AB 0E len] body CRC, or
+// [EB 90 len crc crc] + from byte 5 on (at least the marker byte).
+void wrap(bool bootloader, const uint8_t *data, size_t size, std::vector<tdu1> &out)
 {
-    // Body cut into frames of at most 250 bytes.
     while (size > 0) {
         const size_t n = size > 250 ? 250 : size;
         const size_t at = out.size();
-        out.push_back(0xAB);
-        out.push_back(0x0E);
-        out.push_back(tdu1(n + 2));
+        if (bootloader)
+            out.insert(out.end(), {0xEB, 0x90, tdu1(n + 5), 0xFF, 0xFF});
+        else
+            out.insert(out.end(), {0xAB, 0x0E, tdu1(n + 2)});
         out.insert(out.end(), data, data + n);
-        const tdu2 crc = ZoProtocolBase::crc16(out.data() + at, tdu2(n + 3));
-        out.push_back(tdu1(crc & 0xFF));
-        out.push_back(tdu1(crc >> 8));
-        data += n;
-        size -= n;
-    }
-}
-
-void wrapBootloader(const uint8_t *data, size_t size, std::vector<tdu1> &out)
-{
-    // [EB 90 len crc crc] + from byte 5 on; at least the marker byte.
-    while (size > 0) {
-        const size_t n = size > 250 ? 250 : size;
-        out.push_back(0xEB);
-        out.push_back(0x90);
-        out.push_back(tdu1(n + 5));
-        out.push_back(0xFF);
-        out.push_back(0xFF);
-        out.insert(out.end(), data, data + n);
+        if (!bootloader) {
+            const tdu2 crc = ZoProtocolBase::crc16(out.data() + at, tdu2(n + 3));
+            out.insert(out.end(), {tdu1(crc & 0xFF), tdu1(crc >> 8)});
+        }
         data += n;
         size -= n;
     }
@@ -80,15 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size -= 2;
 
     std::vector<tdu1> stream;
-    if (flags & 0x01) {
-        if (mode >= 2)
-            wrapBootloader(data, size, stream);
-        else
-            wrapApplication(data, size, stream);
-    } else {
+    if (flags & 0x01)
+        wrap(mode >= 2, data, size, stream);
+    else
         stream.assign(data, data + size);
-    }
-    const int channel = (flags >> 1) & 0x03;
+    void (ZoMsgLooper::*const listener)(const tdu1 *, tds4) = ((flags >> 1) & 0x03) == 0
+        ? &ZoMsgLooper::onUdpData
+        : ((flags >> 1) & 0x03) == 1 ? &ZoMsgLooper::onTcpData
+                                     : &ZoMsgLooper::onSerialData;
     const size_t chunk = size_t(((flags >> 3) + 1) * 8);
 
     g_looper->protocolMode = mode;
@@ -96,22 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ZoMsgLooper *looper = g_looper;
     QMetaObject::invokeMethod(
         looper,
-        [looper, &stream, channel, chunk] {
+        [looper, &stream, listener, chunk] {
             for (size_t at = 0; at < stream.size(); at += chunk) {
                 const size_t n = std::min(chunk, stream.size() - at);
                 // Each listener gets its own copy so ASan sees reads past it.
                 std::vector<tdu1> piece(stream.begin() + long(at), stream.begin() + long(at + n));
-                switch (channel) {
-                case 0:
-                    looper->onUdpData(piece.data(), tds4(n));
-                    break;
-                case 1:
-                    looper->onTcpData(piece.data(), tds4(n));
-                    break;
-                default:
-                    looper->onSerialData(piece.data(), tds4(n));
-                    break;
-                }
+                (looper->*listener)(piece.data(), tds4(n));
             }
         },
         Qt::BlockingQueuedConnection);
