@@ -114,13 +114,9 @@ class AircraftSim
 public:
     ~AircraftSim()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(2000);
-        }
+        if (!process.waitForFinished(5000))
+            process.kill(); // and QProcess waits for it
     }
 
     bool start(Link link, const QString &scenario, const QStringList &extra)
@@ -155,11 +151,11 @@ public:
         return QTest::qWaitFor(
             [&] {
                 if (link == Link::Pty)
-                    return QFileInfo(ptyPath).isSymLink() && !eventsOf("aircraft").isEmpty();
-                for (const QJsonObject &o : eventsOf("link"))
+                    return QFileInfo(ptyPath).isSymLink() && !events("aircraft").isEmpty();
+                for (const QJsonObject &o : events("link"))
                     if (text(o, "state") == QLatin1String("listening"))
                         port = quint16(num(o, "port"));
-                return port != 0 && !eventsOf("aircraft").isEmpty();
+                return port != 0 && !events("aircraft").isEmpty();
             },
             5000);
     }
@@ -171,33 +167,21 @@ public:
         logPath = log;
     }
 
-    QList<QJsonObject> events() const
+    // The logged events, in order: all of them, or those of one kind (of
+    // one device, of one command) when these are given.
+    QList<QJsonObject> events(const char *name = nullptr, const QString &dev = QString(),
+        const QString &cmd = QString()) const
     {
         QList<QJsonObject> r;
         QFile f(logPath);
         if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray &l : f.readAll().split('\n'))
-                if (!l.isEmpty())
-                    r << QJsonDocument::fromJson(l).object();
-        return r;
-    }
-
-    // Events of one kind (and of one device when `dev` is given), in order.
-    QList<QJsonObject> eventsOf(const char *name, const QString &dev = QString()) const
-    {
-        QList<QJsonObject> r;
-        for (const QJsonObject &o : events())
-            if (text(o, "event") == QLatin1String(name) && (dev.isNull() || text(o, "dev") == dev))
-                r << o;
-        return r;
-    }
-
-    QList<QJsonObject> requests(const QString &dev, const QString &cmd) const
-    {
-        QList<QJsonObject> r = eventsOf("request", dev);
-        r.erase(std::remove_if(r.begin(), r.end(),
-                    [&](const QJsonObject &o) { return text(o, "cmd") != cmd; }),
-            r.end());
+            for (const QByteArray &l : f.readAll().split('\n')) {
+                const QJsonObject o = QJsonDocument::fromJson(l).object();
+                if (!l.isEmpty() && (!name || text(o, "event") == QLatin1String(name))
+                    && (dev.isNull() || text(o, "dev") == dev)
+                    && (cmd.isNull() || text(o, "cmd") == cmd))
+                    r << o;
+            }
         return r;
     }
 
@@ -562,7 +546,7 @@ private:
         // takes the first, the repeats find it gone.
         (void)QTest::qWaitFor([&] { return leaveFrames(t) >= 3; }, 3000);
         driver->reset();
-        const QList<QJsonObject> v = sim->eventsOf("verify", t.simName());
+        const QList<QJsonObject> v = sim->events("verify", t.simName());
         return v.isEmpty() ? QJsonObject() : v.last();
     }
 
@@ -573,8 +557,8 @@ private:
             "CAN pass-through too short", "malformed bus pass-through",
             "malformed addressed transfer frame", "key frame is not 54 bytes",
             "data frame too short", "unknown bootloader command"};
-        bool ok = sim->eventsOf("badCrc").isEmpty();
-        for (const QJsonObject &o : sim->eventsOf("ignored"))
+        bool ok = sim->events("badCrc").isEmpty();
+        for (const QJsonObject &o : sim->events("ignored"))
             if (misreads.contains(text(o, "reason"))) {
                 qWarning().noquote() << QJsonDocument(o).toJson(QJsonDocument::Compact);
                 ok = false;
@@ -584,8 +568,8 @@ private:
 
     int leaveFrames(const Target &t) const
     {
-        int n = sim->requests(t.simName(), QStringLiteral("leaveBootloader")).size();
-        for (const QJsonObject &o : sim->eventsOf("ignored")) {
+        int n = sim->events("request", t.simName(), QStringLiteral("leaveBootloader")).size();
+        for (const QJsonObject &o : sim->events("ignored")) {
             if (t.isCore() && text(o, "frame") == QLatin1String("EB 90 06 FF FF 50"))
                 ++n; // reached the core's application
             if (t.busKind == 2 && num(o, "id") == 0x6F1 && text(o, "data") == QLatin1String("50"))
@@ -690,7 +674,7 @@ private Q_SLOTS:
         QVERIFY(sim->start(Link(link), scenario, extra));
         QVERIFY(openLink(Link(link)));
         // Nothing was asked yet: the telemetry alone made the link.
-        QVERIFY(sim->eventsOf("request").isEmpty());
+        QVERIFY(sim->events("request").isEmpty());
 
         QVERIFY(readIdentity());
         QTest::qWait(100); // and no more
@@ -704,7 +688,8 @@ private Q_SLOTS:
         // the address it announced when it announces one.
         int seq = -1;
         for (const char *cmd : {"version", "compileTime", "identity"}) {
-            const QList<QJsonObject> r = sim->requests(QStringLiteral("core"), QLatin1String(cmd));
+            const QList<QJsonObject> r
+                = sim->events("request", QStringLiteral("core"), QLatin1String(cmd));
             QCOMPARE(r.size(), 1);
             const QJsonObject &got = r.first();
             QVERIFY2(got.contains(QStringLiteral("seq")), "sequence sub-message missing");
@@ -712,11 +697,9 @@ private Q_SLOTS:
                 QCOMPARE(num(got, "seq"), (seq + 1) % 256);
             seq = num(got, "seq");
             QCOMPARE(got.contains(QStringLiteral("address")), sc.addressMode != 0);
-            if (sc.addressMode != 0) {
-                QCOMPARE(got.value(QStringLiteral("address")).toVariant().toLongLong(),
-                    qint64(sc.address));
-                QVERIFY(got.value(QStringLiteral("addressOk")).toBool());
-            }
+            QCOMPARE(got.value(QStringLiteral("address")).toVariant().toLongLong(),
+                sc.addressMode != 0 ? qint64(sc.address) : 0);
+            QCOMPARE(got.value(QStringLiteral("addressOk")).toBool(), sc.addressMode != 0);
         }
         QVERIFY(noMisreads());
     }
@@ -762,7 +745,7 @@ private Q_SLOTS:
         expected.sort();
         QCOMPARE(got, expected);
         QVERIFY(noMisreads());
-        for (const QJsonObject &o : sim->eventsOf("ignored"))
+        for (const QJsonObject &o : sim->events("ignored"))
             QVERIFY2(!text(o, "reason").endsWith(QLatin1String(" module takes this")),
                 QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     }
@@ -798,7 +781,7 @@ private Q_SLOTS:
         driver->enterBootloader(t);
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                for (const QJsonObject &o : sim->eventsOf("state", t.simName()))
+                for (const QJsonObject &o : sim->events("state", t.simName()))
                     if (text(o, "to") == QLatin1String("bootloader"))
                         return true;
                 return false;
@@ -820,7 +803,8 @@ private Q_SLOTS:
         }
         driver->leaveBootloader(t);
         QTRY_VERIFY_WITH_TIMEOUT(
-            !sim->requests(t.simName(), QStringLiteral("leaveBootloader")).isEmpty(), 3000);
+            !sim->events("request", t.simName(), QStringLiteral("leaveBootloader")).isEmpty(),
+            3000);
         driver->reset();
         QVERIFY(noMisreads());
     }
@@ -893,7 +877,7 @@ private Q_SLOTS:
         QCOMPARE(num(verify, "blocks"), driver->expectedBlocks() + resends);
 
         const bool corrupting = fault.contains(QLatin1String("corrupt"));
-        const QList<QJsonObject> faults = sim->eventsOf("fault", t.simName());
+        const QList<QJsonObject> faults = sim->events("fault", t.simName());
         // The erase was acknowledged, not waited out (only a corrupted reply may hide it).
         if (!corrupting)
             QVERIFY(!driver->eraseTimedOut);
@@ -931,7 +915,7 @@ private Q_SLOTS:
         if (t.isCore()) {
             // The enter-bootloader command travels without a sequence number.
             const QList<QJsonObject> enter
-                = sim->requests(QStringLiteral("core"), QStringLiteral("enterBootloader"));
+                = sim->events("request", QStringLiteral("core"), QStringLiteral("enterBootloader"));
             QCOMPARE(enter.size(), 1);
             QVERIFY(!enter.first().contains(QStringLiteral("seq")));
             QCOMPARE(num(enter.first(), "length"), 8);
