@@ -1,16 +1,11 @@
 #include "ZoGcpmProtocol.h"
+#include "ZoProtocolTestUtil.h"
 
 #include <QtTest>
 
 class TstZoGcpmProtocol : public QObject
 {
     Q_OBJECT
-
-private:
-    static QByteArray bytes(const tdu1 *p, int n)
-    {
-        return QByteArray(reinterpret_cast<const char *>(p), n);
-    }
 
 private Q_SLOTS:
     void frames_data()
@@ -87,9 +82,6 @@ private Q_SLOTS:
         ZoGcpmTarget d = ZoGcpmTarget::fromEnvironment();
         QCOMPARE(d.address, QStringLiteral("192.168.0.100"));
         QCOMPARE(int(d.port), 8000);
-        QCOMPARE(int(d.secondPort), 8050);
-        QCOMPARE(d.groupAddress, QStringLiteral("226.0.0.80"));
-        QCOMPARE(int(d.groupPort), 5555);
         qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
         qputenv("TOLVANE_GCPM_PORT", "4321");
         d = ZoGcpmTarget::fromEnvironment();

@@ -2,6 +2,7 @@
 #include "ZoFirmwareUpdateProtocol.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
+#include "ZoProtocolTestUtil.h"
 #include "ZoTestPty.h"
 #include "ZoUtils.h"
 
@@ -17,19 +18,8 @@
 
 // The looper on its own thread against scripted peers over loopback sockets
 // and a pseudo-terminal. Expected frames are written out byte by byte here;
-// the CRC is this file's own bitwise CRC-16/MODBUS.
+// the CRC is the tests' own bitwise CRC-16/MODBUS.
 namespace {
-
-tdu2 modbus(const QByteArray &b)
-{
-    tdu2 crc = 0xFFFF;
-    for (char c : b) {
-        crc ^= tdu1(c);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? tdu2((crc >> 1) ^ 0xA001) : tdu2(crc >> 1);
-    }
-    return crc;
-}
 
 tdu2 xmodem(const QByteArray &b)
 {
@@ -44,7 +34,7 @@ tdu2 xmodem(const QByteArray &b)
 
 QByteArray withCrc(const QByteArray &b)
 {
-    const tdu2 crc = modbus(b);
+    const tdu2 crc = referenceCrc(b);
     return b + char(crc & 0xFF) + char(crc >> 8);
 }
 
@@ -68,7 +58,7 @@ QByteArray app(const QByteArray &body)
 // Bootloader reply: EB 90, total length, CRC over byte 6 on, then bytes 5...
 QByteArray boot(const QByteArray &fromByte5)
 {
-    const tdu2 crc = modbus(fromByte5.mid(1));
+    const tdu2 crc = referenceCrc(fromByte5.mid(1));
     return hex("eb90") + char(fromByte5.size() + 5) + char(crc & 0xFF) + char(crc >> 8) + fromByte5;
 }
 

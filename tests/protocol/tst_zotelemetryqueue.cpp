@@ -1,3 +1,4 @@
+#include "ZoProtocolTestUtil.h"
 #include "ZoTelemetryQueue.h"
 
 #include <QThread>
@@ -9,24 +10,14 @@ class TstZoTelemetryQueue : public QObject
 {
     Q_OBJECT
 
-private:
-    static QByteArray bytes(const tdu1 *p, tdu2 n)
-    {
-        return QByteArray(reinterpret_cast<const char *>(p), n);
-    }
-    static const tdu1 *raw(const QByteArray &b)
-    {
-        return reinterpret_cast<const tdu1 *>(b.constData());
-    }
-
 private Q_SLOTS:
     void pushPopInOrder()
     {
         ZoTelemetryQueue q;
         q.configure(256, 5);
         const QByteArray a("abc"), b("defgh");
-        QVERIFY(q.push(raw(a), tdu2(a.size())));
-        QVERIFY(q.push(raw(b), tdu2(b.size())));
+        QVERIFY(q.push(u(a), tdu2(a.size())));
+        QVERIFY(q.push(u(b), tdu2(b.size())));
         QCOMPARE(q.size(), 2);
         tdu2 n = 0;
         const tdu1 *p = q.pop(n);
@@ -75,9 +66,9 @@ private Q_SLOTS:
         q.configure(256, 3);
         // The neighbouring record must survive an oversized push untouched.
         const QByteArray guard(256, char(0x5A));
-        q.push(raw(guard), 256);
+        q.push(u(guard), 256);
         const QByteArray data(length, char(0xA5));
-        const tdu1 *r = q.push(nullData ? nullptr : raw(data), tdu2(length));
+        const tdu1 *r = q.push(nullData ? nullptr : u(data), tdu2(length));
         QCOMPARE(r != nullptr, stored);
         tdu1 out[300];
         QCOMPARE(int(q.popInto(out, sizeof out)), 256);
