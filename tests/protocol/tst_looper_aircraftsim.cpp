@@ -242,20 +242,20 @@ public:
     explicit UpgradeDriver(ZoMsgLooper *looper)
         : l(looper)
     {
-        stepTimer.setSingleShot(true);
-        connect(&stepTimer, &QTimer::timeout, this, &UpgradeDriver::onTimeout);
-        connect(l, &ZoMsgLooper::sigGNCUpgEraseFlashAck, this, [this] { onEraseAck(true); });
+        // Acknowledgements count only from the kind of device being flashed.
+        connect(
+            l, &ZoMsgLooper::sigGNCUpgEraseFlashAck, this, [this] { erased |= target.isCore(); });
         connect(l, &ZoMsgLooper::sigCANDevUpgEraseFlashAck, this, [this] {
             ++canEraseAcks;
-            onEraseAck(false);
+            erased |= !target.isCore();
         });
         connect(l, &ZoMsgLooper::sigGNCUpgradeProgAck, this, [this](tds4 n) {
             gncAcks << n;
-            onProgramAck(true, n);
+            acked = target.isCore() ? n : acked;
         });
         connect(l, &ZoMsgLooper::sigCANDevUpgradeProgAck, this, [this](tds4 n) {
             canAcks << n;
-            onProgramAck(false, n);
+            acked = target.isCore() ? acked : n;
         });
     }
 
@@ -352,15 +352,16 @@ public:
         send(frame, n);
     }
 
-    // Starts the transfer of `file` into `t`; done/failed report the end.
-    void start(const Target &t, const QByteArray &file)
+    // The transfer of `file` into `t`, start to end; false when a block
+    // stayed unacknowledged after four resends.
+    bool flash(const Target &t, const QByteArray &file)
     {
         target = t;
-        done = failed = eraseTimedOut = false;
-        timeouts = retries = offset = canEraseAcks = 0;
+        eraseTimedOut = false;
+        timeouts = canEraseAcks = 0;
         gncAcks.clear();
         canAcks.clear();
-        header = file.left(48);
+        QByteArray header = file.left(48);
         tdu4 sizeField = 0;
         for (int i = 0; i < 4; ++i)
             sizeField |= tdu4(tdu1(file[16 + i])) << (8 * i);
@@ -368,19 +369,50 @@ public:
         pageCount = n / 128;
         // The last frame (offset pageCount * 128) lies past the image; it
         // carries zeros, as do the bytes that fill the last page.
-        image = file.mid(48).leftJustified(n + 128, '\0', true);
+        const QByteArray image = file.mid(48).leftJustified(n + 128, '\0', true);
         chunkSize = t.isCore() ? 128 : 64;
         reset();
         enterBootloader(t);
-        step = 5;
-        stepTimer.start(100);
+        QTest::qWait(100);
+
+        ZoFirmwareUpdateProtocol *up = l->updateProtocol.load();
+        up->setKeyMode(0);
+        l->protocolMode = t.isCore() ? coreProtocolMode : ZoMsgLooper::ModeApplication;
+        l->sendQueue.clear();
+        l->moduleVariant = tdu1(t.busKind);
+        tdu1 out[ZoFirmwareUpdateProtocol::MaxBlock + 8] = {};
+        erased = false;
+        sendBoot(out,
+            up->buildKeyFrame(out, reinterpret_cast<tdu1 *>(header.data()), t.isCore(), t.type,
+                t.node, t.busKind == 3 || t.busKind == 4));
+        eraseTimedOut = !waitFor([this] { return erased; }, 1000);
+        const tdu1 *img = reinterpret_cast<const tdu1 *>(image.constData());
+        for (int offset = 0; offset <= pageCount * 128; offset += chunkSize) {
+            acked = -1;
+            for (int tries = 0;; ++tries) {
+                sendBoot(out,
+                    up->buildDataFrame(out, img, tdu4(offset), tdu2(chunkSize), t.isCore(), t.type,
+                        t.node, t.busKind == 3));
+                if (waitFor([&] { return acked == offset; }, 500))
+                    break;
+                ++timeouts;
+                // The core may reset before acknowledging its last block.
+                if (tries == 4 && t.isCore() && offset + chunkSize >= pageCount * 128)
+                    break;
+                if (tries == 4) {
+                    reset();
+                    return false;
+                }
+            }
+        }
+        for (int i = 0; i < 3; ++i)
+            leaveBootloader(t);
+        return true;
     }
 
     // What resetUpgradeState does to the looper.
     void reset()
     {
-        stepTimer.stop();
-        step = 0;
         l->protocolMode = ZoMsgLooper::ModeApplication;
         l->sendQueue.clear();
         l->moduleVariant = 0;
@@ -388,9 +420,6 @@ public:
 
     int expectedBlocks() const { return pageCount * 128 / chunkSize + 1; }
 
-    Target target;
-    bool done = false;
-    bool failed = false;
     bool eraseTimedOut = false;
     int timeouts = 0;
     int canEraseAcks = 0;
@@ -400,96 +429,34 @@ public:
     QVector<tds4> canAcks;
 
 private:
-    void sendEraseFlash()
+    // Waits for `done` as the looper's signals arrive (QTest::qWaitFor
+    // would add a pause of its own to every block).
+    template <typename F> static bool waitFor(F done, int ms)
     {
-        ZoFirmwareUpdateProtocol *up = l->updateProtocol.load();
-        up->setKeyMode(0);
-        tdu1 out[64] = {};
-        QByteArray h = header;
-        tdu1 *h48 = reinterpret_cast<tdu1 *>(h.data());
-        l->protocolMode = target.isCore() ? coreProtocolMode : ZoMsgLooper::ModeApplication;
-        l->sendQueue.clear();
-        l->moduleVariant = tdu1(target.busKind);
-        if (target.isCore()) {
-            send(out, up->buildKeyFrame(out, h48, true, target.type, 0, false));
-        } else {
-            const bool addr = target.busKind == 3 || target.busKind == 4;
-            const tdu2 n = up->buildKeyFrame(out, h48, false, target.type, target.node, addr);
-            sendModuleBoot(target, true, QByteArray(reinterpret_cast<const char *>(out), n));
+        const QDeadlineTimer deadline(ms);
+        QTimer wake; // so that the wait below ends when nothing arrives
+        wake.start(10);
+        while (!done()) {
+            if (deadline.hasExpired())
+                return false;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
-        step = 7;
-        stepTimer.start(1000);
+        return true;
     }
 
-    void sendProgramData()
+    // A transfer frame: directly to the core, wrapped for a module.
+    void sendBoot(const tdu1 *frame, tdu2 n)
     {
-        ZoFirmwareUpdateProtocol *up = l->updateProtocol.load();
-        up->setKeyMode(0);
-        tdu1 out[ZoFirmwareUpdateProtocol::MaxBlock + 8] = {};
-        const tdu1 *img = reinterpret_cast<const tdu1 *>(image.constData());
-        const tdu2 n = up->buildDataFrame(out, img, tdu4(offset), tdu2(chunkSize), target.isCore(),
-            target.type, target.node, target.busKind == 3);
         if (target.isCore())
-            send(out, n);
+            send(frame, n);
         else
-            sendModuleBoot(target, true, QByteArray(reinterpret_cast<const char *>(out), n));
-        step = 8;
-        stepTimer.start(500);
-    }
-
-    // Acknowledgements count only from the kind of device being flashed.
-    void onEraseAck(bool core)
-    {
-        if (core != target.isCore() || step != 7)
-            return;
-        stepTimer.stop();
-        sendProgramData();
-    }
-
-    void onProgramAck(bool core, tds4 size)
-    {
-        if (core != target.isCore() || step != 8 || size != offset)
-            return;
-        stepTimer.stop();
-        retries = 0;
-        if (offset < pageCount * 128) {
-            offset += chunkSize;
-            sendProgramData();
-            return;
-        }
-        step = 11;
-        for (int i = 0; i < 3; ++i)
-            leaveBootloader(target);
-        done = true;
-    }
-
-    void onTimeout()
-    {
-        if (step == 5) {
-            sendEraseFlash();
-        } else if (step == 7) {
-            eraseTimedOut = true;
-            sendProgramData();
-        } else if (step == 8) {
-            ++timeouts;
-            if (++retries <= 4) {
-                sendProgramData();
-            } else if (target.isCore() && offset + chunkSize >= pageCount * 128) {
-                onProgramAck(true, offset);
-            } else {
-                failed = true;
-                reset();
-            }
-        }
+            sendModuleBoot(target, true, QByteArray(reinterpret_cast<const char *>(frame), n));
     }
 
     ZoMsgLooper *l;
-    QTimer stepTimer;
-    QByteArray header;
-    QByteArray image;
-    int step = 0;
-    int offset = 0;
-    int retries = 0;
+    Target target;
+    bool erased = false;
+    tds4 acked = -1;
 };
 
 // Every signal of the looper, as the window would receive it.
@@ -538,8 +505,7 @@ private:
     // verification record.
     QJsonObject transfer(const Target &t, const QByteArray &file)
     {
-        driver->start(t, file);
-        if (!QTest::qWaitFor([this] { return driver->done || driver->failed; }, 40000))
+        if (!driver->flash(t, file))
             return QJsonObject();
         // All three leave frames must be out before the looper goes back to
         // the application protocol (which empties its send queue); the device
@@ -858,8 +824,7 @@ private Q_SLOTS:
         const QByteArray file = firmwareFile(t.type, imageSize, type * 256 + node);
         driver->coreProtocolMode = coreMode;
         const QJsonObject verify = transfer(t, file);
-        QVERIFY2(driver->done, "transfer did not complete");
-        QVERIFY(!verify.isEmpty());
+        QVERIFY2(!verify.isEmpty(), "transfer did not complete");
         qInfo().noquote() << "flashed" << t.simName() << "device verified:"
                           << QJsonDocument(verify).toJson(QJsonDocument::Compact);
 
@@ -1016,7 +981,7 @@ private Q_SLOTS:
             const Target &t = step.first;
             const QByteArray &file = step.second;
             const QJsonObject verify = transfer(t, file);
-            QVERIFY2(driver->done, qPrintable(t.simName()));
+            QVERIFY2(!verify.isEmpty(), qPrintable(t.simName()));
             const bool same
                 = text(verify, "sha256") == sha256(file.mid(48, num(verify, "imageSize")));
             qInfo().noquote() << QStringLiteral(
