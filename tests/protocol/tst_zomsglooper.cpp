@@ -243,62 +243,52 @@ private Q_SLOTS:
         QTest::addColumn<int>("variant");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("expected");
-        const QStringList none;
+        auto rowIn = [](int mode, int variant, const QByteArray &name, const QByteArray &bytes,
+                         const QStringList &expected = {}) {
+            QTest::newRow(name.constData()) << mode << variant << bytes << expected;
+        };
+        auto row = [&](const char *name, const QByteArray &bytes,
+                       const QStringList &expected = {}) { rowIn(0, 0, name, bytes, expected); };
 
         // Application frames.
-        QTest::newRow("version") << 0 << 0 << app(sub(0xE2, hex("2a010203")))
-                                 << QStringList {"sigGNCFMVersion(42.1.2.3)"};
-        QTest::newRow("version status 5 gives zeros")
-            << 0 << 0 << app(sub(0xE2, hex("05"))) << QStringList {"sigGNCFMVersion(0.0.0.0)"};
-        QTest::newRow("version status 0") << 0 << 0 << app(sub(0xE2, hex("00"))) << none;
-        QTest::newRow("version 3 bytes") << 0 << 0 << app(sub(0xE2, hex("010203"))) << none;
-        QTest::newRow("compile time") << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05")))
-                                      << QStringList {"sigGNCCompileTime(2024-12-6 21:30:5)"};
-        QTest::newRow("compile time 6 bytes")
-            << 0 << 0 << app(sub(0xE3, hex("e8070c06151e"))) << none;
-        QTest::newRow("eid") << 0 << 0 << app(sub(0xEB, hex("01abcdef")))
-                             << QStringList {"sigGNCEID(01ABCDEF)"};
-        QTest::newRow("eid status byte") << 0 << 0 << app(sub(0xEB, hex("07"))) << none;
-        QTest::newRow("eid empty") << 0 << 0 << app(sub(0xEB, QByteArray())) << none;
-        QTest::newRow("unknown type") << 0 << 0 << app(sub(0x77, hex("2a010203"))) << none;
-        QTest::newRow("bad crc") << 0 << 0
-                                 << QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00')
-                                 << none;
-        QTest::newRow("sub-message past the body") << 0 << 0 << app(hex("e20a2a010203")) << none;
-        QTest::newRow("two frames one chunk")
-            << 0 << 0 << app(sub(0xE3, hex("e8070c06151e05"))) + app(sub(0xE2, hex("2a010203")))
-            << QStringList {"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"};
-        QTest::newRow("two sub-messages one frame")
-            << 0 << 0 << app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203")))
-            << QStringList {"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"};
-        QTest::newRow("oversized frame")
-            << 0 << 0 << withCrc(hex("ab0efe") + QByteArray(252, '\x77')) << none;
+        row("version", app(sub(0xE2, hex("2a010203"))), {"sigGNCFMVersion(42.1.2.3)"});
+        row("version status 5 gives zeros", app(sub(0xE2, hex("05"))),
+            {"sigGNCFMVersion(0.0.0.0)"});
+        row("version status 0", app(sub(0xE2, hex("00"))));
+        row("version 3 bytes", app(sub(0xE2, hex("010203"))));
+        row("compile time", app(sub(0xE3, hex("e8070c06151e05"))),
+            {"sigGNCCompileTime(2024-12-6 21:30:5)"});
+        row("compile time 6 bytes", app(sub(0xE3, hex("e8070c06151e"))));
+        row("eid", app(sub(0xEB, hex("01abcdef"))), {"sigGNCEID(01ABCDEF)"});
+        row("eid status byte", app(sub(0xEB, hex("07"))));
+        row("eid empty", app(sub(0xEB, QByteArray())));
+        row("unknown type", app(sub(0x77, hex("2a010203"))));
+        row("bad crc", QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00'));
+        row("sub-message past the body", app(hex("e20a2a010203")));
+        row("two frames one chunk",
+            app(sub(0xE3, hex("e8070c06151e05"))) + app(sub(0xE2, hex("2a010203"))),
+            {"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"});
+        row("two sub-messages one frame", app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203"))),
+            {"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"});
+        row("oversized frame", withCrc(hex("ab0efe") + QByteArray(252, '\x77')));
 
         // CAN pass-through, identity and long form.
-        QTest::newRow("can identity f1") << 0 << 0 << canReply(0xF1, hex("2e10341201020305"))
-                                         << QStringList {"sigCANDevVersion(46.1.2.3,5,1234)"};
-        QTest::newRow("can identity f0") << 0 << 0 << canReply(0xF0, hex("251000ab07080900"))
-                                         << QStringList {"sigCANDevVersion(37.7.8.9,0,ab00)"};
-        QTest::newRow("can identity marker")
-            << 0 << 0 << canReply(0xF1, hex("2e11341201020305")) << none;
-        QTest::newRow("can identity 7 bytes")
-            << 0 << 0 << canReply(0xF1, hex("2e103412010203")) << none;
-        QTest::newRow("can identity 9 bytes")
-            << 0 << 0 << canReply(0xF1, hex("2e1034120102030500")) << none;
-        QTest::newRow("can id below f0")
-            << 0 << 0 << canReply(0xEF, hex("2e10341201020305")) << none;
-        QTest::newRow("can id only") << 0 << 0 << canReply(0x6F1, QByteArray()) << none;
-        QTest::newRow("6f1 erase") << 0 << 0 << canReply(0x6F1, hex("812100"))
-                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("6f1 program") << 0 << 0 << canReply(0x6F1, hex("81310a00"))
-                                     << QStringList {"sigCANDevUpgradeProgAck(320)"};
-        QTest::newRow("6f1 program cut") << 0 << 0 << canReply(0x6F1, hex("81310a")) << none;
-        QTest::newRow("6f1 marker") << 0 << 0 << canReply(0x6F1, hex("802100")) << none;
-        QTest::newRow("6f1 two bytes") << 0 << 0 << canReply(0x6F1, hex("8121")) << none;
-        QTest::newRow("6f2 erase") << 0 << 0 << canReply(0x6F2, hex("812100"))
-                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("6f2 program") << 0 << 0 << canReply(0x6F2, hex("81310501"))
-                                     << QStringList {"sigCANDevUpgradeProgAck(8352)"};
+        row("can identity f1", canReply(0xF1, hex("2e10341201020305")),
+            {"sigCANDevVersion(46.1.2.3,5,1234)"});
+        row("can identity f0", canReply(0xF0, hex("251000ab07080900")),
+            {"sigCANDevVersion(37.7.8.9,0,ab00)"});
+        row("can identity marker", canReply(0xF1, hex("2e11341201020305")));
+        row("can identity 7 bytes", canReply(0xF1, hex("2e103412010203")));
+        row("can identity 9 bytes", canReply(0xF1, hex("2e1034120102030500")));
+        row("can id below f0", canReply(0xEF, hex("2e10341201020305")));
+        row("can id only", canReply(0x6F1, QByteArray()));
+        row("6f1 erase", canReply(0x6F1, hex("812100")), {"sigCANDevUpgEraseFlashAck()"});
+        row("6f1 program", canReply(0x6F1, hex("81310a00")), {"sigCANDevUpgradeProgAck(320)"});
+        row("6f1 program cut", canReply(0x6F1, hex("81310a")));
+        row("6f1 marker", canReply(0x6F1, hex("802100")));
+        row("6f1 two bytes", canReply(0x6F1, hex("8121")));
+        row("6f2 erase", canReply(0x6F2, hex("812100")), {"sigCANDevUpgEraseFlashAck()"});
+        row("6f2 program", canReply(0x6F2, hex("81310501")), {"sigCANDevUpgradeProgAck(8352)"});
         QByteArray longVersion(50, '\0');
         longVersion[0] = char(0x81);
         longVersion[1] = 0x22;
@@ -306,69 +296,60 @@ private Q_SLOTS:
         longVersion[25] = 3;
         longVersion[26] = 4;
         longVersion[27] = 5;
-        QTest::newRow("6f2 version") << 0 << 0 << canReply(0x6F2, longVersion)
-                                     << QStringList {"sigCANDevVersion(77.3.4.5,0,)"};
-        QTest::newRow("6f2 version 49") << 0 << 0 << canReply(0x6F2, longVersion.left(49)) << none;
-        QTest::newRow("6f2 marker") << 0 << 0 << canReply(0x6F2, hex("822100")) << none;
-        QTest::newRow("6f2 unknown command") << 0 << 0 << canReply(0x6F2, hex("815a00")) << none;
-        QTest::newRow("6f3") << 0 << 0 << canReply(0x6F3, hex("812100")) << none;
+        row("6f2 version", canReply(0x6F2, longVersion), {"sigCANDevVersion(77.3.4.5,0,)"});
+        row("6f2 version 49", canReply(0x6F2, longVersion.left(49)));
+        row("6f2 marker", canReply(0x6F2, hex("822100")));
+        row("6f2 unknown command", canReply(0x6F2, hex("815a00")));
+        row("6f3", canReply(0x6F3, hex("812100")));
 
         // CAN pass-through, short form (module variant 3).
-        QTest::newRow("v3 6f1 erase") << 0 << 3 << canReply(0x6F1, hex("4f022100"))
-                                      << QStringList {"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("v3 6f1 erase n0 long") << 0 << 3 << canReply(0x6F1, hex("4f02210099"))
-                                              << QStringList {"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("v3 6f1 erase n1") << 0 << 3 << canReply(0x6F1, hex("4f02210199")) << none;
-        QTest::newRow("v3 6f1 program") << 0 << 3 << canReply(0x6F1, hex("4f0231020a00"))
-                                        << QStringList {"sigCANDevUpgradeProgAck(320)"};
-        QTest::newRow("v3 6f1 program cut") << 0 << 3 << canReply(0x6F1, hex("4f0231020a")) << none;
-        QTest::newRow("v3 6f1 version") << 0 << 3 << canReply(0x6F1, hex("4f0241044f010203"))
-                                        << QStringList {"sigCANDevVersion(79.1.2.3,2,2)"};
-        QTest::newRow("v3 6f1 version cut")
-            << 0 << 3 << canReply(0x6F1, hex("4f0241044f0102")) << none;
-        QTest::newRow("v3 6f1 unknown") << 0 << 3 << canReply(0x6F1, hex("4f025a00")) << none;
-        QTest::newRow("v3 6f1 three bytes") << 0 << 3 << canReply(0x6F1, hex("4f0221")) << none;
-        QTest::newRow("v3 6f1 long form") << 0 << 3 << canReply(0x6F1, hex("812100")) << none;
-        QTest::newRow("v3 6f2 logged only") << 0 << 3 << canReply(0x6F2, hex("812100")) << none;
-        QTest::newRow("v3 identity still read")
-            << 0 << 3 << canReply(0xF1, hex("2e10341201020305"))
-            << QStringList {"sigCANDevVersion(46.1.2.3,5,1234)"};
+        rowIn(0, 3, "v3 6f1 erase", canReply(0x6F1, hex("4f022100")),
+            {"sigCANDevUpgEraseFlashAck()"});
+        rowIn(0, 3, "v3 6f1 erase n0 long", canReply(0x6F1, hex("4f02210099")),
+            {"sigCANDevUpgEraseFlashAck()"});
+        rowIn(0, 3, "v3 6f1 erase n1", canReply(0x6F1, hex("4f02210199")));
+        rowIn(0, 3, "v3 6f1 program", canReply(0x6F1, hex("4f0231020a00")),
+            {"sigCANDevUpgradeProgAck(320)"});
+        rowIn(0, 3, "v3 6f1 program cut", canReply(0x6F1, hex("4f0231020a")));
+        rowIn(0, 3, "v3 6f1 version", canReply(0x6F1, hex("4f0241044f010203")),
+            {"sigCANDevVersion(79.1.2.3,2,2)"});
+        rowIn(0, 3, "v3 6f1 version cut", canReply(0x6F1, hex("4f0241044f0102")));
+        rowIn(0, 3, "v3 6f1 unknown", canReply(0x6F1, hex("4f025a00")));
+        rowIn(0, 3, "v3 6f1 three bytes", canReply(0x6F1, hex("4f0221")));
+        rowIn(0, 3, "v3 6f1 long form", canReply(0x6F1, hex("812100")));
+        rowIn(0, 3, "v3 6f2 logged only", canReply(0x6F2, hex("812100")));
+        rowIn(0, 3, "v3 identity still read", canReply(0xF1, hex("2e10341201020305")),
+            {"sigCANDevVersion(46.1.2.3,5,1234)"});
 
         // Bus pass-through.
-        QTest::newRow("bus identity") << 0 << 0 << busReply(0xFA, hex("5683341201020300"))
-                                      << QStringList {"sigCANDevVersion(86.1.2.3,3,3)"};
-        QTest::newRow("bus identity 7") << 0 << 0 << busReply(0xFA, hex("56833412010203")) << none;
-        QTest::newRow("bus erase") << 0 << 0 << busReply(0xFC, hex("56012100"))
-                                   << QStringList {"sigCANDevUpgEraseFlashAck()"};
-        QTest::newRow("bus program") << 0 << 0 << busReply(0xFC, hex("560131020b00"))
-                                     << QStringList {"sigCANDevUpgradeProgAck(352)"};
-        QTest::newRow("bus version") << 0 << 0 << busReply(0xFC, hex("56044104560a0b0c"))
-                                     << QStringList {"sigCANDevVersion(86.10.11.12,4,4)"};
-        QTest::newRow("bus short cut") << 0 << 0 << busReply(0xFC, hex("560121")) << none;
-        QTest::newRow("bus selector fb") << 0 << 0 << busReply(0xFB, hex("56012100")) << none;
-        QTest::newRow("bus one byte") << 0 << 0 << app(sub(0x9B, hex("a0"))) << none;
+        row("bus identity", busReply(0xFA, hex("5683341201020300")),
+            {"sigCANDevVersion(86.1.2.3,3,3)"});
+        row("bus identity 7", busReply(0xFA, hex("56833412010203")));
+        row("bus erase", busReply(0xFC, hex("56012100")), {"sigCANDevUpgEraseFlashAck()"});
+        row("bus program", busReply(0xFC, hex("560131020b00")), {"sigCANDevUpgradeProgAck(352)"});
+        row("bus version", busReply(0xFC, hex("56044104560a0b0c")),
+            {"sigCANDevVersion(86.10.11.12,4,4)"});
+        row("bus short cut", busReply(0xFC, hex("560121")));
+        row("bus selector fb", busReply(0xFB, hex("56012100")));
+        row("bus one byte", app(sub(0x9B, hex("a0"))));
 
         // Bootloader replies on the direct link.
         for (int mode : {2, 3}) {
             const QByteArray m = QByteArray::number(mode);
-            QTest::newRow("boot erase " + m)
-                << mode << 0 << boot(hex("8121")) << QStringList {"sigGNCUpgEraseFlashAck()"};
-            QTest::newRow("boot program " + m)
-                << mode << 0 << boot(hex("81310a00")) << QStringList {"sigGNCUpgradeProgAck(320)"};
+            rowIn(mode, 0, "boot erase " + m, boot(hex("8121")), {"sigGNCUpgEraseFlashAck()"});
+            rowIn(
+                mode, 0, "boot program " + m, boot(hex("81310a00")), {"sigGNCUpgradeProgAck(320)"});
         }
-        QTest::newRow("boot key mode ack") << 2 << 0 << boot(hex("81320a00")) << none;
-        QTest::newRow("boot program cut") << 2 << 0 << boot(hex("81310a")) << none;
-        QTest::newRow("boot parameters")
-            << 2 << 0 << parameters(41, 2, 20, 1) << QStringList {"sigGNCFMVersion(41.2.20.1)"};
-        QTest::newRow("boot parameters 47") << 2 << 0 << parameters(41, 2, 20, 1, 47) << none;
-        QTest::newRow("boot marker") << 2 << 0 << boot(hex("8021")) << none;
-        QTest::newRow("boot six bytes") << 2 << 0 << boot(hex("81")) << none;
-        QTest::newRow("boot two frames")
-            << 2 << 0 << boot(hex("8121")) + boot(hex("81310100"))
-            << QStringList {"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"};
-        QTest::newRow("application frame in boot mode")
-            << 2 << 0 << app(sub(0xE2, hex("2a010203"))) << none;
-        QTest::newRow("boot frame in application mode") << 0 << 0 << boot(hex("8121")) << none;
+        rowIn(2, 0, "boot key mode ack", boot(hex("81320a00")));
+        rowIn(2, 0, "boot program cut", boot(hex("81310a")));
+        rowIn(2, 0, "boot parameters", parameters(41, 2, 20, 1), {"sigGNCFMVersion(41.2.20.1)"});
+        rowIn(2, 0, "boot parameters 47", parameters(41, 2, 20, 1, 47));
+        rowIn(2, 0, "boot marker", boot(hex("8021")));
+        rowIn(2, 0, "boot six bytes", boot(hex("81")));
+        rowIn(2, 0, "boot two frames", boot(hex("8121")) + boot(hex("81310100")),
+            {"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"});
+        rowIn(2, 0, "application frame in boot mode", app(sub(0xE2, hex("2a010203"))));
+        row("boot frame in application mode", boot(hex("8121")));
     }
     void replies()
     {
