@@ -65,14 +65,12 @@ QJsonObject entry(
 // fid 4 with a firmware file and a path file, fid 44 with a path file only.
 QJsonArray twoEntries()
 {
-    QJsonObject core
-        = entry(4, QStringLiteral("2.1.9"), QStringLiteral("fw4.bin"), QStringLiteral("p4.bin"));
-    core.insert(QStringLiteral("nickName"), QStringLiteral("飞控"));
-    core.insert(QStringLiteral("nickNameEn"), QStringLiteral("Core"));
-    core.insert(QStringLiteral("upgradeDescription"), QStringLiteral("说明"));
-    core.insert(QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("Notes"));
-    return QJsonArray {
-        core, entry(44, QStringLiteral("1.0.3"), QString(), QStringLiteral("p44.bin"))};
+    return QJsonDocument::fromJson(R"([
+        {"fid": 4, "version": "2.1.9", "upgradeFile": "fw4.bin", "pathFile": "p4.bin",
+         "nickName": "飞控", "nickNameEn": "Core",
+         "upgradeDescription": "说明", "UpgradeDescriptionEn": "Notes"},
+        {"fid": 44, "version": "1.0.3", "pathFile": "p44.bin"}])")
+        .array();
 }
 
 void writeCatalogue(
