@@ -226,34 +226,29 @@ void tst_ZoFirmwareUpdateProtocol::feed_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QList<QByteArray>>("expected");
     QTest::addColumn<int>("left");
+    auto row
+        = [](const char *name, const QList<QByteArray> &chunks, const QList<QByteArray> &expected,
+              int left = 0) { QTest::newRow(name) << chunks << expected << left; };
 
     const QByteArray erase = QByteArray::fromHex("eb9007ffff8121");
     const QByteArray ack = QByteArray::fromHex("eb9009ffff81310a00");
     QByteArray params = QByteArray::fromHex("eb9037ffff8122");
     params.append(QByteArray(48, char(0x33)));
 
-    QTest::newRow("two in one chunk")
-        << QList<QByteArray> {erase + ack} << QList<QByteArray> {erase, ack} << 0;
+    row("two in one chunk", {erase + ack}, {erase, ack});
     QList<QByteArray> bytes;
     for (char c : params)
         bytes << QByteArray(1, c);
-    QTest::newRow("byte by byte") << bytes << QList<QByteArray> {params} << 0;
-    QTest::newRow("garbage and a split sync") << QList<QByteArray> {QByteArray::fromHex("0102eb"),
-        ack.mid(1)} << QList<QByteArray> {ack} << 0;
-    QTest::newRow("length 0 is skipped")
-        << QList<QByteArray> {QByteArray::fromHex("eb9000") + ack} << QList<QByteArray> {ack} << 0;
-    QTest::newRow("length 5 is skipped")
-        << QList<QByteArray> {QByteArray::fromHex("eb9005"), ack} << QList<QByteArray> {ack} << 0;
-    QTest::newRow("shortest frame") << QList<QByteArray> {QByteArray::fromHex("eb9006ffff50")}
-                                    << QList<QByteArray> {QByteArray::fromHex("eb9006ffff50")} << 0;
-    QTest::newRow("waits for the rest")
-        << QList<QByteArray> {ack + params.left(10)} << QList<QByteArray> {ack} << 10;
-    QTest::newRow("oversized chunk is dropped")
-        << QList<QByteArray> {ack.left(4), QByteArray(257, char(0xEB)), erase}
-        << QList<QByteArray> {erase} << 0;
+    row("byte by byte", bytes, {params});
+    row("garbage and a split sync", {QByteArray::fromHex("0102eb"), ack.mid(1)}, {ack});
+    row("length 0 is skipped", {QByteArray::fromHex("eb9000") + ack}, {ack});
+    row("length 5 is skipped", {QByteArray::fromHex("eb9005"), ack}, {ack});
+    row("shortest frame", {QByteArray::fromHex("eb9006ffff50")},
+        {QByteArray::fromHex("eb9006ffff50")});
+    row("waits for the rest", {ack + params.left(10)}, {ack}, 10);
+    row("oversized chunk is dropped", {ack.left(4), QByteArray(257, char(0xEB)), erase}, {erase});
     const QByteArray longest = QByteArray::fromHex("eb90ff") + QByteArray(252, char(0x90));
-    QTest::newRow("255-byte frame") << QList<QByteArray> {longest.left(128), longest.mid(128), ack}
-                                    << QList<QByteArray> {longest, ack} << 0;
+    row("255-byte frame", {longest.left(128), longest.mid(128), ack}, {longest, ack});
 }
 
 void tst_ZoFirmwareUpdateProtocol::feed()

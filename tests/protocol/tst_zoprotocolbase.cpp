@@ -86,50 +86,38 @@ void tst_ZoProtocolBase::feed_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("left");
+    auto row = [](const char *name, const QList<QByteArray> &chunks, const QStringList &expected,
+                   int left = 0) { QTest::newRow(name) << chunks << expected << left; };
 
     const QByteArray version = QByteArray::fromHex("ab0e0910020500e20100f6ef");
     const QByteArray reply = QByteArray::fromHex("ab0e08e2042c01020377f8");
     const QByteArray empty = QByteArray::fromHex("ab0e028581");
 
-    QTest::newRow("one frame") << QList<QByteArray> {version} << QStringList {good(version)} << 0;
+    row("one frame", {version}, {good(version)});
     QList<QByteArray> single;
     for (char c : version)
         single << QByteArray(1, c);
-    QTest::newRow("byte by byte") << single << QStringList {good(version)} << 0;
-    QTest::newRow("two in one chunk")
-        << QList<QByteArray> {version + reply} << QStringList {good(version), good(reply)} << 0;
-    QTest::newRow("garbage before header")
-        << QList<QByteArray> {QByteArray::fromHex("00ff0eab") + reply} << QStringList {good(reply)}
-        << 0;
-    QTest::newRow("no header: the last byte may start one")
-        << QList<QByteArray> {QByteArray::fromHex("1234ab"), reply.mid(1)}
-        << QStringList {good(reply)} << 0;
-    QTest::newRow("empty body") << QList<QByteArray> {empty} << QStringList {good(empty)} << 0;
-    QTest::newRow("trailing bytes wait")
-        << QList<QByteArray> {reply + reply.left(4)} << QStringList {good(reply)} << 4;
+    row("byte by byte", single, {good(version)});
+    row("two in one chunk", {version + reply}, {good(version), good(reply)});
+    row("garbage before header", {QByteArray::fromHex("00ff0eab") + reply}, {good(reply)});
+    row("no header: the last byte may start one", {QByteArray::fromHex("1234ab"), reply.mid(1)},
+        {good(reply)});
+    row("empty body", {empty}, {good(empty)});
+    row("trailing bytes wait", {reply + reply.left(4)}, {good(reply)}, 4);
     // A frame whose CRC is wrong costs only its header, so the good frame
     // that starts inside it is still found.
     const QByteArray outer = QByteArray::fromHex("ab0e") + char(reply.size() + 2) + reply + "xx";
-    QTest::newRow("bad crc hides a good frame")
-        << QList<QByteArray> {outer} << QStringList {bad(outer), good(reply)} << 1;
+    row("bad crc hides a good frame", {outer}, {bad(outer), good(reply)}, 1);
     QByteArray corrupt = reply;
     corrupt[5] = char(corrupt[5] ^ 0x40);
-    QTest::newRow("bad crc then good")
-        << QList<QByteArray> {corrupt + reply} << QStringList {bad(corrupt), good(reply)} << 0;
-    QTest::newRow("length 1 header is skipped")
-        << QList<QByteArray> {QByteArray::fromHex("ab0e01") + reply} << QStringList {good(reply)}
-        << 0;
-    QTest::newRow("257-byte frame is not held")
-        << QList<QByteArray> {QByteArray::fromHex("ab0efe") + reply} << QStringList {good(reply)}
-        << 0;
-    QTest::newRow("258-byte frame is not held") << QList<QByteArray> {QByteArray::fromHex("ab0eff"),
-        reply} << QStringList {good(reply)} << 0;
-    QTest::newRow("257-byte chunk is dropped with the accumulator")
-        << QList<QByteArray> {reply.left(3), QByteArray(257, 'z'), reply}
-        << QStringList {good(reply)} << 0;
+    row("bad crc then good", {corrupt + reply}, {bad(corrupt), good(reply)});
+    row("length 1 header is skipped", {QByteArray::fromHex("ab0e01") + reply}, {good(reply)});
+    row("257-byte frame is not held", {QByteArray::fromHex("ab0efe") + reply}, {good(reply)});
+    row("258-byte frame is not held", {QByteArray::fromHex("ab0eff"), reply}, {good(reply)});
+    row("257-byte chunk is dropped with the accumulator",
+        {reply.left(3), QByteArray(257, 'z'), reply}, {good(reply)});
     const QByteArray full = frameOf(QByteArray(251, char(0x11))); // length byte 253: 256 bytes
-    QTest::newRow("256-byte frame in two chunks")
-        << QList<QByteArray> {full.left(100), full.mid(100)} << QStringList {good(full)} << 0;
+    row("256-byte frame in two chunks", {full.left(100), full.mid(100)}, {good(full)});
 }
 
 void tst_ZoProtocolBase::feed()
