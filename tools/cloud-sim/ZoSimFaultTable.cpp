@@ -81,7 +81,7 @@ bool ZoSimFaultTable::loadFile(const QString &path, QString *error)
     return true;
 }
 
-bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &spec, QString *error)
+bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &settings, QString *error)
 {
     Rule rule;
     rule.pattern = pattern;
@@ -93,7 +93,7 @@ bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &spec, Q
         *error = QStringLiteral("fault path %1 must start with /").arg(pattern);
         return false;
     }
-    for (auto it = spec.begin(); it != spec.end(); ++it) {
+    for (auto it = settings.begin(); it != settings.end(); ++it) {
         const QString &k = it.key();
         const QJsonValue &v = it.value();
         bool ok = false;
@@ -141,13 +141,13 @@ bool ZoSimFaultTable::addFlag(const QString &flag, QString *error)
         *error = QStringLiteral("fault %1: expected PATH:kind[=value][,...]").arg(flag);
         return false;
     }
-    QJsonObject spec;
+    QJsonObject settings;
     const QStringList kinds = flag.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &kind : kinds) {
         const int eq = kind.indexOf(QLatin1Char('='));
         const QString name = eq < 0 ? kind : kind.left(eq);
         if (eq < 0) {
-            spec.insert(name, true);
+            settings.insert(name, true);
             continue;
         }
         bool ok = false;
@@ -156,9 +156,9 @@ bool ZoSimFaultTable::addFlag(const QString &flag, QString *error)
             *error = QStringLiteral("fault %1: %2 needs a number").arg(flag, name);
             return false;
         }
-        spec.insert(name, static_cast<double>(n));
+        settings.insert(name, static_cast<double>(n));
     }
-    return addRule(flag.left(colon), spec, error);
+    return addRule(flag.left(colon), settings, error);
 }
 
 ZoSimFault ZoSimFaultTable::take(const std::string &path)

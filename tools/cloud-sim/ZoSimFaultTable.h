@@ -39,7 +39,7 @@ public:
     //  "apiStatus": 500, "empty": true, "malformed": true, "drop": true | <bytes>,
     //  "times": 1}}}
     bool loadFile(const QString &path, QString *error);
-    bool addRule(const QString &pattern, const QJsonObject &spec, QString *error);
+    bool addRule(const QString &pattern, const QJsonObject &settings, QString *error);
     // "<pattern>:kind[=value][,kind[=value]...]", the same kinds as the file.
     bool addFlag(const QString &flag, QString *error);
 

@@ -93,8 +93,8 @@ int main(int argc, char *argv[])
     QString error;
     if (parser.isSet(configOpt) && !faults.loadFile(parser.value(configOpt), &error))
         return fail(error);
-    for (const QString &spec : parser.values(faultOpt))
-        if (!faults.addFlag(spec, &error))
+    for (const QString &flag : parser.values(faultOpt))
+        if (!faults.addFlag(flag, &error))
             return fail(error);
 
     ZoSimEventLog log;
