@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
         QStringLiteral("Fault for a path, PATH:kind[=value][,...]; kinds delay=MS, hang=S, "
                        "status=CODE, apiStatus=CODE, empty, malformed, drop[=BYTES], times=N. "
                        "Repeatable; PATH may end in *."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("RULE"));
     parser.addOptions(
         {portOpt, rootOpt, httpsOpt, certOpt, keyOpt, baseOpt, logOpt, configOpt, faultOpt});
     parser.process(app);
