@@ -1,6 +1,7 @@
 #include "ZoFcsProtocolBase.h"
 #include "ZoFirmwareUpdateProtocol.h"
 #include "ZoMsgLooper.h"
+#include "ZoTestAircraftSim.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -27,7 +28,7 @@
 // with shorter waits than the real one.
 namespace {
 
-enum class Link { Udp, Tcp, Pty };
+using Link = ZoTestAircraftSim::Link;
 
 QString text(const QJsonObject &o, const char *key)
 {
@@ -108,90 +109,7 @@ Scenario loadScenario(const QString &file)
     return s;
 }
 
-// One simulator process with its event log in a temporary directory.
-class AircraftSim
-{
-public:
-    ~AircraftSim()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill(); // and QProcess waits for it
-    }
-
-    bool start(Link link, const QString &scenario, const QStringList &extra)
-    {
-        if (!dir.isValid())
-            return false;
-        logPath = dir.filePath(QStringLiteral("events.jsonl"));
-        ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
-        QStringList args {QStringLiteral("--scenario"),
-            QStringLiteral(TOLVANE_AIRCRAFT_SCENARIOS "/") + scenario,
-            QStringLiteral("--telemetry-ms"), QStringLiteral("50"), QStringLiteral("--erase-ms"),
-            QStringLiteral("60"), QStringLiteral("--log"), logPath};
-        if (link == Link::Udp) {
-            // Telemetry needs a destination before the program says anything:
-            // reserve a port for the looper and name it as the simulator's peer.
-            QUdpSocket probe;
-            if (!probe.bind(QHostAddress(QHostAddress::LocalHost), 0))
-                return false;
-            looperUdpPort = probe.localPort();
-            probe.close();
-            args << QStringLiteral("--udp") << QStringLiteral("0") << QStringLiteral("--udp-peer")
-                 << QStringLiteral("127.0.0.1:%1").arg(looperUdpPort);
-        } else if (link == Link::Tcp) {
-            args << QStringLiteral("--tcp") << QStringLiteral("0");
-        } else {
-            args << QStringLiteral("--pty") << ptyPath;
-        }
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(TOLVANE_AIRCRAFT_SIM), args + extra);
-        if (!process.waitForStarted(5000))
-            return false;
-        return QTest::qWaitFor(
-            [&] {
-                if (link == Link::Pty)
-                    return QFileInfo(ptyPath).isSymLink() && !events("aircraft").isEmpty();
-                for (const QJsonObject &o : events("link"))
-                    if (text(o, "state") == QLatin1String("listening"))
-                        port = quint16(num(o, "port"));
-                return port != 0 && !events("aircraft").isEmpty();
-            },
-            5000);
-    }
-
-    // A simulator started by someone else (scripts/demo-e2e.sh).
-    void attach(quint16 tcpPort, const QString &log)
-    {
-        port = tcpPort;
-        logPath = log;
-    }
-
-    // The logged events, in order: all of them, or those of one kind (of
-    // one device, of one command) when these are given.
-    QList<QJsonObject> events(const char *name = nullptr, const QString &dev = QString(),
-        const QString &cmd = QString()) const
-    {
-        QList<QJsonObject> r;
-        QFile f(logPath);
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray &l : f.readAll().split('\n')) {
-                const QJsonObject o = QJsonDocument::fromJson(l).object();
-                if (!l.isEmpty() && (!name || text(o, "event") == QLatin1String(name))
-                    && (dev.isNull() || text(o, "dev") == dev)
-                    && (cmd.isNull() || text(o, "cmd") == cmd))
-                    r << o;
-            }
-        return r;
-    }
-
-    QTemporaryDir dir;
-    QProcess process;
-    QString logPath;
-    QString ptyPath;
-    quint16 port = 0;
-    quint16 looperUdpPort = 0;
-};
+using AircraftSim = ZoTestAircraftSim;
 
 // ---- the workflow's side ----
 
@@ -488,12 +406,12 @@ private:
     {
         rx = Received();
         const tds4 port = sim->port;
-        const tds4 local = sim->looperUdpPort;
+        const tds4 local = sim->programUdpPort;
         const QString pty = sim->ptyPath;
         QMetaObject::invokeMethod(looper.get(), [l = looper.get(), link, port, local, pty] {
-            if (link == Link::Udp)
+            if (link == ZoTestAircraftSim::Udp)
                 l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), port, local);
-            else if (link == Link::Tcp)
+            else if (link == ZoTestAircraftSim::Tcp)
                 l->onOpenPlaneTCPClient(QStringLiteral("127.0.0.1"), port, 0);
             else
                 l->onOpenPlaneSerial(pty, 115200, 8, 0, 1);
@@ -618,11 +536,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("link");
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QStringList>("extra");
-        QTest::newRow("udp, 8-byte address") << int(Link::Udp) << "arno2.json" << QStringList();
-        QTest::newRow("tcp, no address") << int(Link::Tcp) << "default.json" << QStringList();
-        QTest::newRow("pty, no address") << int(Link::Pty) << "default.json" << QStringList();
+        QTest::newRow("udp, 8-byte address") << int(ZoTestAircraftSim::Udp) << "arno2.json" << QStringList();
+        QTest::newRow("tcp, no address") << int(ZoTestAircraftSim::Tcp) << "default.json" << QStringList();
+        QTest::newRow("pty, no address") << int(ZoTestAircraftSim::Pty) << "default.json" << QStringList();
         QTest::newRow("tcp, 4-byte address")
-            << int(Link::Tcp) << "default.json"
+            << int(ZoTestAircraftSim::Tcp) << "default.json"
             << QStringList {"--address", "4", "--address-value", "0x12345678"};
     }
 
@@ -676,8 +594,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("link");
         QTest::addColumn<QString>("scenario");
-        QTest::newRow("Emba2 over udp") << int(Link::Udp) << "default.json";
-        QTest::newRow("Arno2 over tcp, addressed") << int(Link::Tcp) << "arno2.json";
+        QTest::newRow("Emba2 over udp") << int(ZoTestAircraftSim::Udp) << "default.json";
+        QTest::newRow("Arno2 over tcp, addressed") << int(ZoTestAircraftSim::Tcp) << "arno2.json";
     }
 
     void moduleVersions()
@@ -741,8 +659,8 @@ private Q_SLOTS:
         for (const SimModule &m : sc.modules)
             if (m.target.type == t.type && m.target.node == t.node)
                 version = m.version;
-        QVERIFY(sim->start(Link::Udp, QStringLiteral("default.json"), {}));
-        QVERIFY(openLink(Link::Udp));
+        QVERIFY(sim->start(ZoTestAircraftSim::Udp, QStringLiteral("default.json"), {}));
+        QVERIFY(openLink(ZoTestAircraftSim::Udp));
 
         driver->enterBootloader(t);
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -788,11 +706,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("imageSize");
         QTest::addColumn<int>("coreMode");
         QTest::addColumn<QString>("fault");
-        const int udp = int(Link::Udp);
-        const int tcp = int(Link::Tcp);
+        const int udp = int(ZoTestAircraftSim::Udp);
+        const int tcp = int(ZoTestAircraftSim::Tcp);
         QTest::newRow("core over udp") << udp << 80 << 0 << 1 << 20000 << 3 << QString();
         QTest::newRow("core over tcp, mode 2") << tcp << 80 << 0 << 1 << 16384 << 2 << QString();
-        QTest::newRow("core over pty") << int(Link::Pty) << 80 << 0 << 1 << 12000 << 3 << QString();
+        QTest::newRow("core over pty") << int(ZoTestAircraftSim::Pty) << 80 << 0 << 1 << 12000 << 3 << QString();
         QTest::newRow("CAN module 38") << udp << 38 << 0 << 2 << 6000 << 3 << QString();
         QTest::newRow("CAN module 79.1") << tcp << 79 << 1 << 3 << 6000 << 3 << QString();
         QTest::newRow("bus module 77.2") << udp << 77 << 2 << 4 << 6000 << 3 << QString();
@@ -922,7 +840,7 @@ private Q_SLOTS:
         QVERIFY2(cloud.isEmpty() || cloud.host() == QLatin1String("127.0.0.1"), "loopback only");
         const Scenario sc = loadScenario(QStringLiteral("default.json"));
         sim->attach(quint16(port), log);
-        QVERIFY(openLink(Link::Tcp));
+        QVERIFY(openLink(ZoTestAircraftSim::Tcp));
 
         QVERIFY(readIdentity());
         QCOMPARE(rx.versions.first(), sc.version);
