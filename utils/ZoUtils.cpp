@@ -217,6 +217,27 @@ int ZoUtils::protocolClass(tdu1 code)
     return ClassCan;
 }
 
+int ZoUtils::coreProtocolIndex(tdu1 code)
+{
+    static const std::initializer_list<int> kIndex[] = {
+        {6, 9, 23, 33, 41, 47, 80},
+        {7, 10, 12, 15, 24, 34, 42, 48, 81},
+        {8, 11, 25, 35, 43, 49, 82},
+        {67, 68, 69},
+    };
+    for (int i = 0; i < 4; ++i)
+        for (int member : kIndex[i])
+            if (member == code)
+                return i;
+    return -1;
+}
+
+int ZoUtils::protocolTypeOfIndex(int index)
+{
+    static const int kTypes[] = {AirframeMR, AirframeFW, AirframeQP, AirframeAG};
+    return index >= 0 && index < 4 ? kTypes[index] : AirframeNone;
+}
+
 tdu1 ZoUtils::firmwareIdFor(tdu1 code, int airframe)
 {
     if (!in(code, 6, 82))

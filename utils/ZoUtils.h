@@ -66,6 +66,11 @@ public:
     static bool isEmba2DataBoard(tdu1 code);
 
     static int protocolClass(tdu1 code);
+    // Which of the four airframe protocol types a core of this code runs:
+    // index 0 to 3 of the core header's protocol box (protocol type 1, 2, 3
+    // or 258), or -1 for a code that offers no choice.
+    static int coreProtocolIndex(tdu1 code);
+    static int protocolTypeOfIndex(int index);
     static tdu1 firmwareIdFor(tdu1 code, int airframe);
 
     // Rebuilds the expected module list for the core: node x 65536 + type,
