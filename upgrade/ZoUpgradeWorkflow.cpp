@@ -84,6 +84,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
     qRegisterMetaType<tds4>("tds4");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
+    qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
 
     m_stepTimer->setSingleShot(true);
     m_stepTimer->setTimerType(Qt::PreciseTimer);
@@ -750,22 +751,20 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
         const tdu1 curType = record.curVersion.type;
         const tdu1 tarType = record.tarVersion.type;
         if (ZoUtils::protocolClass(curType) == ZoUtils::ClassCore && m_protType == 1
-            && m_branchIndex != BranchCustom) {
-            if (record.curVersion.number() < kVersionLine
-                && record.tarVersion.number() >= kVersionLine) {
-                record.releaseNote.clear();
-                m_heldBack.insert(record.key);
-                Q_EMIT sigTargetChanged(record.key, record.tarVersion, QString(), false);
-                return;
-            }
-            if (curType != tarType && ZoUtils::sameCoreFamily(curType, tarType)) {
-                u = true;
-                record.needUpgrade = true;
-            } else if (!u && m_customBranch && m_compileTimeKnown) {
-                // Same version on a custom branch: a different build still counts.
-                u = isCompileTimeDifferent(record.curCompileTime, record.tarCompileTime);
-                record.needUpgrade = u;
-            }
+            && m_branchIndex != BranchCustom && record.curVersion.number() < kVersionLine
+            && record.tarVersion.number() >= kVersionLine) {
+            record.releaseNote.clear();
+            m_heldBack.insert(record.key);
+            Q_EMIT sigTargetChanged(record.key, record.tarVersion, QString(), false);
+            return;
+        }
+        if (curType != tarType && ZoUtils::sameCoreFamily(curType, tarType)) {
+            u = true;
+            record.needUpgrade = true;
+        } else if (!u && m_customBranch && m_compileTimeKnown) {
+            // Same version on a custom branch: a different build still counts.
+            u = isCompileTimeDifferent(record.curCompileTime, record.tarCompileTime);
+            record.needUpgrade = u;
         }
     }
     Q_EMIT sigTargetChanged(record.key, record.tarVersion, record.releaseNote, u);

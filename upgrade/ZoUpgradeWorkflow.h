@@ -204,7 +204,7 @@ Q_SIGNALS:
     void sigRunFinished(bool succ, QString messageKey, QString text);
     // Any other information box: title key and the translated text.
     void sigInformation(QString titleKey, QString text);
-    void sigQuestion(int id, QString titleKey, QString text, Buttons buttons);
+    void sigQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
     void sigPlaySound(bool success);
     void sigWaitPopup(bool visible, int value);
     void sigSelectModules(QList<tds4> missing);

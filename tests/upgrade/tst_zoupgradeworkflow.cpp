@@ -1,0 +1,290 @@
+#include "ZoFRMFileInfo.h"
+#include "ZoMsgLooper.h"
+#include "ZoPlaneConfig.h"
+#include "ZoUpgradeWorkflow.h"
+#include "ZoUtils.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+// The workflow's decisions, driven through the slots the looper and the
+// cloud client call: which devices need new firmware, and in which order an
+// upgrade-all run takes them. No aircraft is attached; the looper runs
+// without a link, so whatever the workflow sends goes nowhere.
+namespace {
+
+tVersion ver(int type, int major, int minor, int revision)
+{
+    tVersion v;
+    v.type = tdu1(type);
+    v.major = tdu1(major);
+    v.minor = tdu1(minor);
+    v.revision = tdu1(revision);
+    return v;
+}
+
+tVersion parse(int type, const QString &text)
+{
+    const QStringList p = text.split(QLatin1Char('.'));
+    return ver(type, p.value(0).toInt(), p.value(1).toInt(), p.value(2).toInt());
+}
+
+tFcsDateTime when(const QString &text)
+{
+    const QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    tFcsDateTime r;
+    r.year = tdu2(t.date().year());
+    r.month = tdu1(t.date().month());
+    r.day = tdu1(t.date().day());
+    r.hour = tdu1(t.time().hour());
+    r.minute = tdu1(t.time().minute());
+    r.second = tdu1(t.time().second());
+    return r;
+}
+
+// A firmware file as the cloud hands it over: the header names `headerType`
+// (normally the fid) and the version; `body` image bytes follow.
+ZoFRMFileInfo firmware(int fid, const tVersion &v, int headerType = -1, int body = 256,
+    const tFcsDateTime &compiled = tFcsDateTime())
+{
+    QByteArray f(48 + body, char(0x5A));
+    for (int i = 0; i < 48; ++i)
+        f[i] = 0;
+    for (int i = 0; i < 4; ++i)
+        f[16 + i] = char((tdu4(body) >> (8 * i)) & 0xFF);
+    f[22] = char(headerType < 0 ? fid : headerType);
+    f[23] = char(v.major);
+    f[24] = char(v.minor);
+    f[25] = char(v.revision);
+    std::memcpy(f.data() + 30, &compiled, sizeof compiled);
+    ZoFRMFileInfo info;
+    info.fid = tdu1(fid);
+    info.version = v;
+    info.version.type = tdu1(fid);
+    info.upgradeDescriptionEn = QStringLiteral("notes %1").arg(fid);
+    info.setDataCopy(f);
+    return info;
+}
+
+} // namespace
+
+class TstZoUpgradeWorkflow : public QObject
+{
+    Q_OBJECT
+
+    ZoPlaneConfig config;
+    std::unique_ptr<ZoUpgradeWorkflow> wf;
+
+    // A core found by the search, reporting `version`, with the branch box
+    // on `branch`.
+    void connectCore(const tVersion &version, int branch = ZoUpgradeWorkflow::BranchStable)
+    {
+        wf->onUpdateGNCFMVersion(version);
+        wf->onAutoSearchPlaneFinished(true, 1);
+        if (branch == ZoUpgradeWorkflow::BranchCustom)
+            wf->selectBranch(branch);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        wf = std::make_unique<ZoUpgradeWorkflow>(&config);
+        QTRY_VERIFY(wf->looper()->fcsProtocol.load());
+    }
+    void cleanup() { wf.reset(); }
+
+    // What a catalogue file makes of a device: the target shown, whether it
+    // can be upgraded, and whether an upgrade-all run would take it.
+    void decision_data()
+    {
+        QTest::addColumn<int>("coreType");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("fileType"); // the type the header names
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("branch");
+        QTest::addColumn<QString>("curCompiled");
+        QTest::addColumn<QString>("tarCompiled");
+        QTest::addColumn<bool>("canUpgrade");
+        QTest::addColumn<bool>("picked");
+        const QString t0 = QStringLiteral("2026-01-01 10:00:00");
+        const int stable = ZoUpgradeWorkflow::BranchStable;
+        const int custom = ZoUpgradeWorkflow::BranchCustom;
+        QTest::newRow("newer") << 80 << "1.7.5" << 80 << "1.8.2" << stable << t0 << t0 << true
+                               << true;
+        QTest::newRow("same") << 80 << "1.8.2" << 80 << "1.8.2" << stable << t0 << t0 << false
+                              << false;
+        QTest::newRow("older, stable")
+            << 80 << "1.9.0" << 80 << "1.8.2" << stable << t0 << t0 << false << false;
+        QTest::newRow("older, custom: any difference")
+            << 80 << "1.9.0" << 80 << "1.8.2" << custom << t0 << t0 << true << true;
+        // Protocol type 1 (a multirotor core) below the 2.20 line cannot take
+        // a target at or above it: shown, not offered, and not flashed.
+        QTest::newRow("2.19.9 to 2.20.0 held back")
+            << 41 << "2.19.9" << 41 << "2.20.0" << stable << t0 << t0 << false << false;
+        QTest::newRow("2.20.0 to 2.20.1")
+            << 41 << "2.20.0" << 41 << "2.20.1" << stable << t0 << t0 << true << true;
+        QTest::newRow("2.19.9 to 2.20.0, custom branch")
+            << 41 << "2.19.9" << 41 << "2.20.0" << custom << t0 << t0 << true << true;
+        QTest::newRow("2.19.9 to 2.20.0, fixed wing (type 2)")
+            << 42 << "2.19.9" << 42 << "2.20.0" << stable << t0 << t0 << true << true;
+        // A family member of another airframe type: flashed even at the same version.
+        QTest::newRow("family change, same version")
+            << 80 << "1.8.2" << 81 << "1.8.2" << stable << t0 << t0 << true << true;
+        QTest::newRow("custom, same version, other build (21 min)")
+            << 80 << "1.8.2" << 80 << "1.8.2" << custom << t0 << "2026-01-01 10:21:00" << true
+            << true;
+        QTest::newRow("custom, same version, same build within 20 min")
+            << 80 << "1.8.2" << 80 << "1.8.2" << custom << t0 << "2026-01-01 10:20:00" << false
+            << false;
+        QTest::newRow("custom, same version, other day")
+            << 80 << "1.8.2" << 80 << "1.8.2" << custom << t0 << "2026-01-02 10:00:00" << true
+            << true;
+    }
+
+    void decision()
+    {
+        QFETCH(int, coreType);
+        QFETCH(QString, current);
+        QFETCH(int, fileType);
+        QFETCH(QString, target);
+        QFETCH(int, branch);
+        QFETCH(QString, curCompiled);
+        QFETCH(QString, tarCompiled);
+        QFETCH(bool, canUpgrade);
+        QFETCH(bool, picked);
+
+        connectCore(parse(coreType, current), branch);
+        wf->onUpdateGNCFMComplieTime(when(curCompiled));
+        QSignalSpy targets(wf.get(), &ZoUpgradeWorkflow::sigTargetChanged);
+        wf->onUpdateDevFRMTarInfo(
+            firmware(coreType, parse(fileType, target), fileType, 256, when(tarCompiled)));
+
+        QCOMPARE(targets.size(), 1);
+        QCOMPARE(targets[0][0].value<tds4>(), coreType << 16);
+        const tVersion shown = targets[0][1].value<tVersion>();
+        // The header's version wins over the catalogue's.
+        QCOMPARE(shown.type, tdu1(fileType));
+        QCOMPARE(ZoUtils::versionText(shown), QStringLiteral("V") + target);
+        QCOMPARE(targets[0][3].toBool(), canUpgrade);
+        const ZoUpgradeWorkflow::Pick pick = wf->pickNextDevice();
+        QCOMPARE(pick.devId, picked ? tdu1(fileType) : tdu1(0));
+        QCOMPARE(pick.isCore, picked);
+    }
+
+    // Modules first in key order, then the core's boards, the core last; a
+    // file reaches every device of its type, serial-bus nodes included; a
+    // CAN module addressed by device number is addressed with the number it
+    // reported although its key carries none.
+    void pickOrder()
+    {
+        connectCore(ver(80, 1, 7, 5));
+        wf->onUpdateCANDevVersion(ver(83, 1, 1, 0), 0, QStringLiteral("831"));
+        wf->onUpdateCANDevVersion(ver(77, 1, 0, 4), 2, QStringLiteral("2"));
+        wf->onUpdateCANDevVersion(ver(77, 1, 0, 4), 1, QStringLiteral("1"));
+        wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 5, QStringLiteral("7901"));
+        wf->onUpdateCANDevVersion(ver(38, 3, 1, 0), 0, QStringLiteral("1234"));
+        QVERIFY(wf->hasModuleRow(0x4D0001) && wf->hasModuleRow(0x4D0002));
+        QVERIFY(wf->hasModuleRow(0x4F0000));
+        QVERIFY(wf->hasCoreRow(0x530000)); // the data board sits with the core
+        // The core stays below the 2.20 line its protocol type cannot cross.
+        for (int type : {80, 83, 77, 79, 38})
+            wf->onUpdateDevFRMTarInfo(firmware(type, ver(type, type == 80 ? 1 : 9, 9, 0)));
+
+        using Pick = ZoUpgradeWorkflow::Pick;
+        const QList<QVector<int>> expected {// devId, isCore, devNum, key
+            {38, 0, 0, 0x260000}, {77, 0, 1, 0x4D0001}, {77, 0, 2, 0x4D0002}, {79, 0, 5, 0x4F0000},
+            {83, 0, 0, 0x530000}, {80, 1, 0, 0x500000}};
+        for (const QVector<int> &e : expected) {
+            const Pick p = wf->pickNextDevice();
+            const QVector<int> got {p.devId, p.isCore, p.devNum, p.key};
+            QVERIFY2(got == e,
+                qPrintable(QStringLiteral("%1 %2 %3 %4")
+                               .arg(got[0])
+                               .arg(got[1])
+                               .arg(got[2])
+                               .arg(got[3], 0, 16)));
+            // As finishing it would: the device now runs its target.
+            if (e[1])
+                wf->onUpdateGNCFMVersion(ver(80, 1, 9, 0));
+            else
+                wf->onUpdateCANDevVersion(ver(e[0], 9, 9, 0), tdu1(e[2]), QString());
+        }
+        QCOMPARE(wf->pickNextDevice().devId, tdu1(0));
+    }
+
+    // What cannot be flashed is refused before anything is sent, and the run
+    // ends with the message naming the device; with nothing due it ends at once.
+    void runRefusals_data()
+    {
+        QTest::addColumn<int>("headerType");
+        QTest::addColumn<int>("body");
+        QTest::addColumn<QString>("messageKey");
+        QTest::newRow("nothing due") << -2 << 256 << "MsgAllDevUpgraded";
+        QTest::newRow("header names another device") << 81 << 256 << "MsgPrepareUpgradeFailed:";
+        QTest::newRow("image beyond what a transfer can name")
+            << 80 << (65535 * 32) << "MsgPrepareUpgradeFailed:";
+    }
+
+    void runRefusals()
+    {
+        QFETCH(int, headerType);
+        QFETCH(int, body);
+        QFETCH(QString, messageKey);
+        connectCore(ver(80, 1, 7, 5));
+        if (headerType != -2) {
+            // The catalogue names 80; the file inside says otherwise (or is too big).
+            ZoFRMFileInfo f = firmware(80, ver(80, 1, 8, 2), headerType, body);
+            f.version.type = 80;
+            wf->onUpdateDevFRMTarInfo(f);
+        }
+        QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunFinished);
+        const int queued = wf->looper()->sendQueue.size();
+        wf->upgradeAll();
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(finished[0][1].toString().startsWith(messageKey));
+        QCOMPARE(finished[0][0].toBool(), messageKey == QLatin1String("MsgAllDevUpgraded"));
+        QCOMPARE(wf->looper()->sendQueue.size(), queued); // no enter-bootloader
+        QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+        QVERIFY(wf->controls().upgradeEnabled);
+    }
+
+    // A version report's failure while a device is being flashed must not
+    // take the run out of its upgrade mode (acknowledgements would be ignored).
+    void strayDownloadResultKeepsTheRun()
+    {
+        connectCore(ver(80, 1, 7, 5));
+        wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 8, 2)));
+        wf->upgradeAll();
+        QCOMPARE(wf->upgradeStep(), tdu1(ZoUpgradeWorkflow::StepEnterBootloader));
+        const tds4 mode = wf->windowMode();
+        QCOMPARE(mode, tds4(ZoUpgradeWorkflow::ModeCoreUpgrade));
+        wf->onUpdateDownloadTips(false, 1);
+        QCOMPARE(wf->windowMode(), mode);
+    }
+
+    // The not-found question: Retry and Cancel the first time, Add as well
+    // from the second time on; the engine waits for the answer.
+    void notFoundQuestion()
+    {
+        QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
+        QSignalSpy addCore(wf.get(), &ZoUpgradeWorkflow::sigShowAddCore);
+        for (int round = 0; round < 2; ++round) {
+            wf->onAutoSearchPlaneFinished(false, 0);
+            QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeNone));
+            QCOMPARE(asked.size(), round + 1);
+            const auto buttons = asked.last()[3].value<ZoUpgradeWorkflow::Buttons>();
+            QCOMPARE(buttons.size(), round == 0 ? 2 : 3);
+            QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNotFound));
+            wf->answer(ZoUpgradeWorkflow::QuestionNotFound,
+                round == 0 ? ZoUpgradeWorkflow::ButtonCancel : ZoUpgradeWorkflow::ButtonNo);
+        }
+        QCOMPARE(addCore.size(), 1);
+        QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNone));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoUpgradeWorkflow)
+#include "tst_zoupgradeworkflow.moc"
