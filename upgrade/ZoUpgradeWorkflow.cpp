@@ -1353,7 +1353,8 @@ bool ZoUpgradeWorkflow::sendGetEid()
     if (!looperReady(false))
         return false;
     tdu1 n = 0;
-    if (!sendCommand(m_looper->fcsProtocol.load()->makeIdentityRequest(n), n))
+    const tdu1 *request = m_looper->fcsProtocol.load()->makeIdentityRequest(n);
+    if (!sendCommand(request, n))
         return false;
     qCDebug(lcUpgrade) << "Send to Get Firmware EID Info";
     return true;
@@ -1417,12 +1418,11 @@ bool ZoUpgradeWorkflow::sendProgramData()
     tdu1 out[ZoFirmwareUpdateProtocol::MaxBlock + 8] = {};
     tdu2 length = 0;
     if (m_windowMode == ModeCoreUpgrade) {
-        length = up->buildDataFrame(out, image + m_ctx.offset, tdu4(m_ctx.offset),
-            tdu2(m_ctx.chunkSize), true, m_ctx.devId, m_ctx.devNum, false);
+        length = up->buildDataFrame(out, image, tdu4(m_ctx.offset), tdu2(m_ctx.chunkSize), true,
+            m_ctx.devId, m_ctx.devNum, false);
     } else if (m_windowMode == ModeModuleUpgrade) {
-        length = up->buildDataFrame(out, image + m_ctx.offset, tdu4(m_ctx.offset),
-            tdu2(m_ctx.chunkSize), false, m_ctx.devId, m_ctx.devNum,
-            kind == ZoUtils::ClassCanByDevNum);
+        length = up->buildDataFrame(out, image, tdu4(m_ctx.offset), tdu2(m_ctx.chunkSize), false,
+            m_ctx.devId, m_ctx.devNum, kind == ZoUtils::ClassCanByDevNum);
     } else {
         return false;
     }

@@ -1,0 +1,405 @@
+#include "ZoMsgLooper.h"
+#include "ZoNimbraHttpHelper.h"
+#include "ZoPlaneConfig.h"
+#include "ZoPlaneSearch.h"
+#include "ZoTestAircraftSim.h"
+#include "ZoTestCloudSim.h"
+#include "ZoTvkInstance.h"
+#include "ZoUpgradeWorkflow.h"
+#include "ZoUtils.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <memory>
+
+// The whole upgrade through the workflow engine: the aircraft simulator on
+// a UDP, TCP or paced serial link, the cloud simulator serving the catalogue
+// and the firmware files. What the aircraft logs (each image's SHA-256, gaps,
+// the commands it saw) and what the cloud logs (version reports) decide;
+// the engine's own view only has to agree with them.
+namespace {
+
+using Sim = ZoTestAircraftSim;
+
+struct Device
+{
+    int type;
+    int node;
+    QString from; // version the aircraft runs
+    QString file; // firmware the cloud offers, in the sample directory
+    QString to;
+};
+
+// An Emba2 core with its data board and one module of each transfer path:
+// CAN (38), CAN by device number (79 at node 1), serial bus (77 node 2, 86 node 3).
+const QList<Device> kFleet {
+    {80, 0, QStringLiteral("1.7.5"), QStringLiteral("emba2-80-1.8.2.bin"), QStringLiteral("1.8.2")},
+    {83, 0, QStringLiteral("1.1.0"), QStringLiteral("emba2db-83-1.2.0.bin"),
+        QStringLiteral("1.2.0")},
+    {38, 0, QStringLiteral("1.0.0"), QStringLiteral("compass-38-1.0.7.bin"),
+        QStringLiteral("1.0.7")},
+    {79, 1, QStringLiteral("1.2.3"), QStringLiteral("hesk24s-79-3.1.2.bin"),
+        QStringLiteral("3.1.2")},
+    {77, 2, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
+    {86, 3, QStringLiteral("1.0.9"), QStringLiteral("servo-86-1.1.1.bin"), QStringLiteral("1.1.1")},
+};
+
+QString simName(const Device &d)
+{
+    return d.type == 80 ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(d.type).arg(d.node);
+}
+
+QByteArray sampleFile(const QString &name)
+{
+    QFile f(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The image the header announces.
+QString imageSha(const QByteArray &file)
+{
+    tdu4 n = 0;
+    for (int i = 0; i < 4; ++i)
+        n |= tdu4(tdu1(file[16 + i])) << (8 * i);
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.mid(48, int(n)), QCryptographicHash::Sha256).toHex());
+}
+
+QString text(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toString();
+}
+
+} // namespace
+
+class TstZoUpgradeWorkflowSim : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QUdpSocket gcpmSink;
+    ZoPlaneConfig config;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<ZoTestCloudSim> cloud;
+    std::unique_ptr<ZoUpgradeWorkflow> wf;
+    QList<QVariantList> finished;
+
+    // The scenario of `devices`, written for the aircraft simulator.
+    QString writeScenario(const QList<Device> &devices)
+    {
+        QJsonArray modules;
+        QJsonObject core;
+        for (const Device &d : devices) {
+            if (d.type == 80) {
+                core = QJsonObject {{QStringLiteral("type"), 80},
+                    {QStringLiteral("version"), d.from},
+                    {QStringLiteral("compileTime"), QStringLiteral("2024-05-17 13:45:09")},
+                    {QStringLiteral("eid"), QStringLiteral("3A0F2C5D00170043")}};
+                continue;
+            }
+            modules.append(QJsonObject {{QStringLiteral("type"), d.type},
+                {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
+                {QStringLiteral("serial"),
+                    QStringLiteral("%1%2").arg(d.type).arg(d.node, 2, 10, QLatin1Char('0'))}});
+        }
+        const QString path = work.filePath(QStringLiteral("scenario.json"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return QString();
+        f.write(
+            QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
+                              {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
+                .toJson());
+        return path;
+    }
+
+    // The cloud's stable catalogue for the core: one file per device type.
+    // `wrongHeader` serves a file whose header names another type.
+    bool serveCatalogue(const QList<Device> &devices, int wrongHeader = 0)
+    {
+        QJsonArray firmwares;
+        for (const Device &d : devices) {
+            QByteArray file = sampleFile(d.file);
+            if (file.size() < 48)
+                return false;
+            if (d.type == wrongHeader)
+                file[22] = char(wrongHeader + 1);
+            if (!cloud->writeFile(QStringLiteral("files/") + d.file, file))
+                return false;
+            firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
+                {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
+                {QStringLiteral("upgradeDescription"), QStringLiteral("说明")},
+                {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("notes")},
+                {QStringLiteral("version"), d.to}, {QStringLiteral("upgradeFile"), d.file}});
+        }
+        const QJsonObject catalogue {{QStringLiteral("catalogues"),
+            QJsonArray {QJsonObject {{QStringLiteral("fid"), 80}, {QStringLiteral("branch"), 1},
+                {QStringLiteral("firmwares"), firmwares}}}}};
+        return cloud->writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
+    }
+
+    // Search over `link`, read everything, fetch the catalogue: ready to upgrade.
+    bool connectAircraft(int link)
+    {
+        ZoPlaneConfig c;
+        if (link == Sim::Udp) {
+            c.type = ZoPlaneConfig::LinkUdp;
+            c.host = QStringLiteral("127.0.0.1");
+            c.hostport = sim->port;
+            c.localPort = sim->programUdpPort;
+        } else if (link == Sim::Tcp) {
+            c.type = ZoPlaneConfig::LinkTcpClient;
+            c.TcpServerHost = QStringLiteral("127.0.0.1");
+            c.TcpServerHostPort = sim->port;
+            c.TcpClientLocalPort = 0;
+        } else {
+            c.type = ZoPlaneConfig::LinkSerialPort;
+            c.com = sim->ptyPath;
+        }
+        QSignalSpy found(wf.get(), &ZoUpgradeWorkflow::sigSearchFinished);
+        QSignalSpy catalogue(wf.get(), &ZoUpgradeWorkflow::sigCatalogueResult);
+        wf->searchLink(c);
+        if (!QTest::qWaitFor([&] { return !found.isEmpty(); }, 10000) || !found[0][0].toBool()) {
+            qWarning() << "aircraft not found";
+            return false;
+        }
+        if (!QTest::qWaitFor([&] { return !catalogue.isEmpty(); }, 10000)
+            || !catalogue[0][0].toBool()) {
+            qWarning() << "no catalogue" << cloud->paths();
+            return false;
+        }
+        return wf->controls().upgradeEnabled;
+    }
+
+    bool runUpgrade(int seconds)
+    {
+        finished.clear();
+        wf->upgradeAll();
+        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, seconds * 1000);
+    }
+
+    // The leave-bootloader frames the device received: the first takes it out
+    // of its bootloader, the later ones reach its application (or, unaddressed,
+    // find no module in a bootloader) and are logged as ignored.
+    int leaveFrames(const Device &d) const
+    {
+        int n = sim->events("request", simName(d), QStringLiteral("leaveBootloader")).size();
+        for (const QJsonObject &o : sim->events("ignored")) {
+            if (d.type == 80 && text(o, "frame") == QLatin1String("EB 90 06 FF FF 50"))
+                ++n;
+            if (d.type == 38 && o.value(QLatin1String("id")).toInt() == 0x6F1
+                && text(o, "data") == QLatin1String("50"))
+                ++n;
+        }
+        return n;
+    }
+
+    QStringList versionReports() const
+    {
+        QStringList r;
+        for (const QJsonObject &q : cloud->requests())
+            if (text(q, "path").endsWith(QLatin1String("/editVersion"))) {
+                const QJsonObject body = q.value(QLatin1String("body")).toObject();
+                r << QStringLiteral("%1 %2 %3")
+                         .arg(text(body, "fid"), text(body, "version"), text(body, "deviceID"));
+            }
+        return r;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
+        // The program reads its bus configuration from the working directory:
+        // the serial-bus nodes it asks for.
+        QVERIFY(QDir::setCurrent(work.path()));
+        QFile cfg(QStringLiteral("busdevcfg.xml"));
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write("<busdevcfg><tunex><NodeId>2</NodeId></tunex>"
+                  "<servo><NodeId>3</NodeId></servo></busdevcfg>");
+        cfg.close();
+        QVERIFY(ZoTvkInstance::instance()->loadBusDevCfg());
+    }
+
+    void init()
+    {
+        sim = std::make_unique<Sim>();
+        cloud = std::make_unique<ZoTestCloudSim>();
+        QVERIFY(cloud->start());
+        wf = std::make_unique<ZoUpgradeWorkflow>(&config);
+        wf->cloud()->setBaseUrl(cloud->baseUrl());
+        ZoUpgradeWorkflow::Timings t;
+        t.enterBootloaderMs = 300;
+        t.blockMs = 400;
+        t.betweenDevicesMs = 100;
+        t.identityToCatalogueMs = 100;
+        wf->setTimings(t);
+        ZoPlaneSearch::Timings s;
+        s.waitModuleInfoMs = 150;
+        wf->search()->setTimings(s);
+        connect(wf.get(), &ZoUpgradeWorkflow::sigRunFinished, this,
+            [this](bool ok, QString key, QString) {
+                finished << QVariantList {ok, key};
+            });
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed()) {
+            const QList<QJsonObject> ev = sim->events();
+            for (int i = std::max(0, int(ev.size()) - 8); i < ev.size(); ++i)
+                qWarning().noquote() << QJsonDocument(ev[i]).toJson(QJsonDocument::Compact);
+        }
+        wf.reset();
+        sim.reset();
+        cloud.reset();
+    }
+
+    // Upgrade-all on every kind of link: modules first, the board next, the
+    // core last; every image arrives whole as the file holds it; each device
+    // leaves its bootloader (the core too: its three leave frames go out
+    // before the looper returns to the application protocol); one version
+    // report per device.
+    void upgradeAll_data()
+    {
+        QTest::addColumn<int>("link");
+        QTest::newRow("udp") << int(Sim::Udp);
+        QTest::newRow("tcp") << int(Sim::Tcp);
+        QTest::newRow("pty at 115200 baud") << int(Sim::Pty);
+    }
+
+    void upgradeAll()
+    {
+        QFETCH(int, link);
+        QStringList extra;
+        if (link == Sim::Pty)
+            extra << QStringLiteral("--baud") << QStringLiteral("115200");
+        QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
+        QVERIFY(serveCatalogue(kFleet));
+        QVERIFY(connectAircraft(link));
+        for (const Device &d : kFleet) {
+            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
+            QVERIFY2(wf->records().contains(key), qPrintable(simName(d)));
+            QCOMPARE(
+                ZoUtils::versionText(wf->records()[key].curVersion), QStringLiteral("V") + d.from);
+            QCOMPARE(
+                ZoUtils::versionText(wf->records()[key].tarVersion), QStringLiteral("V") + d.to);
+        }
+
+        QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
+        QVERIFY(runUpgrade(90));
+        QCOMPARE(finished[0], (QVariantList {true, QStringLiteral("MsgAllDevUpgraded")}));
+        QCOMPARE(sounds.size(), 1);
+        QVERIFY(sounds[0][0].toBool());
+
+        QStringList order;
+        for (const QJsonObject &o : sim->events("transfer"))
+            order << text(o, "dev");
+        QCOMPARE(order,
+            (QStringList {QStringLiteral("38.0"), QStringLiteral("77.2"), QStringLiteral("79.1"),
+                QStringLiteral("86.3"), QStringLiteral("83.0"), QStringLiteral("core")}));
+
+        QStringList expectedReports;
+        for (const Device &d : kFleet) {
+            const QList<QJsonObject> v = sim->events("verify", simName(d));
+            QVERIFY2(v.size() == 1, qPrintable(simName(d)));
+            QVERIFY(v[0].value(QLatin1String("complete")).toBool());
+            QCOMPARE(v[0].value(QLatin1String("gaps")).toInt(), 0);
+            QVERIFY2(text(v[0], "sha256") == imageSha(sampleFile(d.file)),
+                QJsonDocument(v[0]).toJson(QJsonDocument::Compact).constData());
+            // A TCP segment may carry all three leave frames; the simulated core
+            // drops what follows the first once it is back in its application.
+            if (link == Sim::Tcp && d.type == 80)
+                QVERIFY(leaveFrames(d) >= 1);
+            else
+                QVERIFY2(leaveFrames(d) == 3, qPrintable(simName(d)));
+            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
+            expectedReports
+                << QStringLiteral("%1 %2 %3").arg(d.type).arg(d.to, wf->records()[key].serial);
+            QCOMPARE(wf->transferStats(key).resends, 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(versionReports().size(), kFleet.size(), 5000);
+        QStringList reports = versionReports();
+        reports.sort();
+        expectedReports.sort();
+        QCOMPARE(reports, expectedReports);
+    }
+
+    // Faults of the aircraft: a lost acknowledgement costs a resend and
+    // nothing else; a device that stops answering, or a link that closes,
+    // fails the run with the failure sound and no report for it; a file
+    // whose header names another device is refused before anything is sent.
+    void faults_data()
+    {
+        QTest::addColumn<int>("link");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("wrongHeader");
+        QTest::addColumn<bool>("succ");
+        QTest::addColumn<QString>("messageKey");
+        QTest::addColumn<int>("reports");
+        const int udp = Sim::Udp;
+        QTest::newRow("core drops every 7th ack")
+            << udp << "core:drop-ack-every=7" << 0 << true << "MsgAllDevUpgraded" << 2;
+        QTest::newRow("bus module drops every 7th ack")
+            << udp << "77.2:drop-ack-every=7" << 0 << true << "MsgAllDevUpgraded" << 2;
+        QTest::newRow("bus module stalls")
+            << udp << "77.2:stall-after-blocks=5" << 0 << false << "MsgUpgradeFailed" << 0;
+        QTest::newRow("tcp closed mid-transfer") << int(Sim::Tcp) << "core:close-after-blocks=20"
+                                                 << 0 << false << "MsgUpgradeFailed" << 1;
+        QTest::newRow("header names another device")
+            << udp << QString() << 77 << false << "MsgPrepareUpgradeFailed:" << 0;
+    }
+
+    void faults()
+    {
+        QFETCH(int, link);
+        QFETCH(QString, fault);
+        QFETCH(int, wrongHeader);
+        QFETCH(bool, succ);
+        QFETCH(QString, messageKey);
+        QFETCH(int, reports);
+        const QList<Device> fleet {kFleet[0], kFleet[4]};
+        QStringList extra;
+        if (!fault.isEmpty())
+            extra << QStringLiteral("--fault") << fault;
+        QVERIFY(sim->start(Sim::Link(link), writeScenario(fleet), extra));
+        QVERIFY(serveCatalogue(fleet, wrongHeader));
+        QVERIFY(connectAircraft(link));
+        QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
+        QVERIFY(runUpgrade(60));
+        QCOMPARE(finished[0][0].toBool(), succ);
+        QVERIFY2(finished[0][1].toString().startsWith(messageKey),
+            qPrintable(finished[0][1].toString()));
+        QCOMPARE(sounds.size(), 1);
+        QCOMPARE(sounds[0][0].toBool(), succ);
+        QTest::qWait(300);
+        QCOMPARE(versionReports().size(), reports);
+        if (succ) {
+            const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
+            const tds4 key = (d.type << 16) | (d.type == 77 ? d.node : 0);
+            const int dropped = sim->events("fault", simName(d)).size();
+            QVERIFY(dropped > 0);
+            QCOMPARE(wf->transferStats(key).resends, dropped);
+            for (const Device &x : fleet)
+                QCOMPARE(text(sim->events("verify", simName(x)).value(0), "sha256"),
+                    imageSha(sampleFile(x.file)));
+        } else if (wrongHeader) {
+            QVERIFY(sim->events("transfer").isEmpty());
+            QVERIFY(sim->events("request", QString(), QStringLiteral("enterBootloader")).isEmpty());
+        } else {
+            QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+            QVERIFY(wf->controls().upgradeEnabled);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoUpgradeWorkflowSim)
+#include "tst_zoupgradeworkflow_sim.moc"
