@@ -93,6 +93,32 @@ bool ZoPlaneConfig::save(QDomElement &connection, QDomDocument &document) const
     return true;
 }
 
+void ZoPlaneConfig::applyLink(const ZoPlaneConfig &used)
+{
+    switch (used.type) {
+    case LinkUdp:
+        host = used.host;
+        hostport = used.hostport;
+        localPort = used.localPort;
+        break;
+    case LinkSerialPort:
+        com = used.com;
+        baud = used.baud;
+        databits = used.databits;
+        parity = used.parity;
+        stopbits = used.stopbits;
+        break;
+    case LinkTcpClient:
+        TcpServerHost = used.TcpServerHost;
+        TcpServerHostPort = used.TcpServerHostPort;
+        TcpClientLocalPort = used.TcpClientLocalPort;
+        break;
+    default:
+        return;
+    }
+    type = used.type;
+}
+
 bool ZoPlaneConfig::operator==(const ZoPlaneConfig &o) const
 {
     return type == o.type && com == o.com && baud == o.baud && databits == o.databits

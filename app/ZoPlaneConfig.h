@@ -28,6 +28,13 @@ public:
     // Writes type and the eleven fields into a "connection" element.
     virtual bool save(QDomElement &connection, QDomDocument &document) const;
 
+    // Takes the link type of `used` and the fields of that kind of link only
+    // (UDP: host, hostport, localPort; serial: com, baud, databits, parity,
+    // stopbits; TCP client: TcpServerHost, TcpServerHostPort,
+    // TcpClientLocalPort); every other field keeps its value. A type that
+    // names no kind of link changes nothing.
+    void applyLink(const ZoPlaneConfig &used);
+
     bool operator==(const ZoPlaneConfig &o) const;
     bool operator!=(const ZoPlaneConfig &o) const { return !(*this == o); }
 

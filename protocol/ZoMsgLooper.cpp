@@ -91,6 +91,7 @@ ZoMsgLooper::ZoMsgLooper()
     qRegisterMetaType<tds4>("tds4");
     qRegisterMetaType<tVersion>("tVersion");
     qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
+    qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
 
     rxQueue.configure(RecordSize, 10);
     sendQueue.configure(RecordSize, 5);
@@ -119,7 +120,17 @@ ZoMsgLooper::~ZoMsgLooper()
 
 void ZoMsgLooper::setPlaneConfig(ZoPlaneConfig *config)
 {
-    planeConfig = config;
+    // The writer belongs to the calling thread, so the queued signal runs the
+    // write there; deleting it drops the connection and any report still
+    // waiting for it.
+    configWriter.reset();
+    if (!config)
+        return;
+    configWriter = std::make_unique<QObject>();
+    connect(
+        this, &ZoMsgLooper::sigPlaneConfigUsed, configWriter.get(),
+        [config](const ZoPlaneConfig &settings) { config->applyLink(settings); },
+        Qt::QueuedConnection);
 }
 
 void ZoMsgLooper::startLooper()
@@ -148,15 +159,6 @@ void ZoMsgLooper::run()
     QMutexLocker locker(&mutex);
     dropLink();
     dlCheckTimer.reset();
-}
-
-ZoPlaneConfig *ZoMsgLooper::config()
-{
-    if (!planeConfig) {
-        defaultPlaneConfig = std::make_unique<ZoPlaneConfig>();
-        planeConfig = defaultPlaneConfig.get();
-    }
-    return planeConfig;
 }
 
 void ZoMsgLooper::dropLink()
@@ -190,11 +192,12 @@ void ZoMsgLooper::onOpenPlaneUdp(QString host, tds4 hostPort, tds4 localPort)
     link = std::move(udp);
     finishOpen(LinkUdp, ok);
 
-    ZoPlaneConfig *cfg = config();
-    cfg->type = ZoPlaneConfig::LinkUdp;
-    cfg->host = host;
-    cfg->hostport = tdu4(hostPort);
-    cfg->localPort = tdu4(localPort);
+    ZoPlaneConfig used;
+    used.type = ZoPlaneConfig::LinkUdp;
+    used.host = host;
+    used.hostport = tdu4(hostPort);
+    used.localPort = tdu4(localPort);
+    emit sigPlaneConfigUsed(used);
     connected = false;
     protocolMode = ModeApplication;
 }
@@ -215,13 +218,14 @@ void ZoMsgLooper::onOpenPlaneSerial(
     link = std::move(serial);
     finishOpen(LinkSerial, ok);
 
-    ZoPlaneConfig *cfg = config();
-    cfg->type = ZoPlaneConfig::LinkSerialPort;
-    cfg->com = com;
-    cfg->baud = tdu4(baud);
-    cfg->databits = tdu4(dataBits);
-    cfg->parity = tdu1(parity);
-    cfg->stopbits = tdu1(stopBits);
+    ZoPlaneConfig used;
+    used.type = ZoPlaneConfig::LinkSerialPort;
+    used.com = com;
+    used.baud = tdu4(baud);
+    used.databits = tdu4(dataBits);
+    used.parity = tdu1(parity);
+    used.stopbits = tdu1(stopBits);
+    emit sigPlaneConfigUsed(used);
     connected = false;
     protocolMode = ModeApplication;
     moduleVariant = 0;
@@ -243,14 +247,15 @@ void ZoMsgLooper::onOpenPlaneTCPClient(QString host, tds4 hostPort, tds4 localPo
     const bool ok = raw->open();
     finishOpen(LinkTcpClient, ok);
 
-    // The settings are recorded before the announcer starts, so that the
-    // announce carries this connection's server segment and port rather than
-    // those of the previous one.
-    ZoPlaneConfig *cfg = config();
-    cfg->type = ZoPlaneConfig::LinkTcpClient;
-    cfg->TcpServerHost = host;
-    cfg->TcpServerHostPort = tdu4(hostPort);
-    cfg->TcpClientLocalPort = tdu4(localPort);
+    // The settings are reported before the announcer starts; the announcer
+    // takes this connection's server host and port as arguments and reads
+    // nothing from the record.
+    ZoPlaneConfig used;
+    used.type = ZoPlaneConfig::LinkTcpClient;
+    used.TcpServerHost = host;
+    used.TcpServerHostPort = tdu4(hostPort);
+    used.TcpClientLocalPort = tdu4(localPort);
+    emit sigPlaneConfigUsed(used);
     startAnnouncer(host, localPort > 0 ? localPort : tds4(raw->boundPort()));
 
     connected = false;

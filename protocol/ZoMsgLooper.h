@@ -3,6 +3,7 @@
 #include "IReceivePackage.h"
 #include "IZoReceiveData.h"
 #include "ZoGcpmProtocol.h"
+#include "ZoPlaneConfig.h"
 #include "ZoTelemetryQueue.h"
 #include "ZoTypes.h"
 
@@ -18,7 +19,6 @@ class QTimer;
 class QUdpSocket;
 class ZoFcsProtocolBase;
 class ZoFirmwareUpdateProtocol;
-class ZoPlaneConfig;
 class ZoPureWapper;
 
 // The device-side main loop. A thread object moved into its own thread: it
@@ -48,10 +48,20 @@ public:
     ZoMsgLooper();
     ~ZoMsgLooper() override;
 
-    // Before startLooper(); not owned. The open slots write the chosen link
-    // settings into it (a private default record is used when none is set).
+    // Before startLooper(), on the owner's thread; not owned, and it must
+    // outlive the looper. The worker thread never touches it: each open slot
+    // reports the link it opened with sigPlaneConfigUsed, and the owner's
+    // thread (the one calling this) writes that link type and that kind's
+    // fields into *config when the queued signal arrives
+    // (ZoPlaneConfig::applyLink); no other field changes. Without a record
+    // nothing is written anywhere. The looper is then to be destroyed on
+    // that same thread.
     void setPlaneConfig(ZoPlaneConfig *config);
     void startLooper();
+
+    // The object that writes the record given to setPlaneConfig; it lives on
+    // the thread that called setPlaneConfig. Null without a record.
+    const QObject *planeConfigWriter() const { return configWriter.get(); }
 
     // Created when the thread starts; null before. The workflow builds its
     // commands with them (each thread builds into its own buffers).
@@ -80,6 +90,9 @@ public:
 
 Q_SIGNALS:
     void openPlaneComm(int type, bool succ);
+    // From an open slot, after openPlaneComm: the link type and that kind's
+    // fields as just used; the other fields hold defaults.
+    void sigPlaneConfigUsed(ZoPlaneConfig settings);
     void sigCloseComState(bool succ);
     void sigPlaneConnectionChanged(bool connected);
     void sigGNCFMVersion(tVersion fmVersion);
@@ -117,7 +130,6 @@ private:
     // Under `mutex`: deletes the link and stops the announcer.
     void dropLink();
     void finishOpen(LinkKind kind, bool ok);
-    ZoPlaneConfig *config();
     void closeLink();
 
     void decodeApplicationFrame(const tdu1 *frame, tdu2 length);
@@ -135,8 +147,8 @@ private:
     std::unique_ptr<ZoFcsProtocolBase> ownFcs;
     std::unique_ptr<ZoFirmwareUpdateProtocol> ownUpdate;
     QMutex mutex;
-    ZoPlaneConfig *planeConfig = nullptr;
-    std::unique_ptr<ZoPlaneConfig> defaultPlaneConfig;
+    // Created by setPlaneConfig on the owner's thread and deleted there.
+    std::unique_ptr<QObject> configWriter;
     std::unique_ptr<ZoPureWapper> link;
     tds8 lastRxTime = 0;
     tdu1 sequenceCounter = 0;

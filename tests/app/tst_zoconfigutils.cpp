@@ -82,6 +82,8 @@ class tst_ZoConfigUtils : public QObject
 private Q_SLOTS:
     void planeConfigLoad_data();
     void planeConfigLoad();
+    void applyLink_data();
+    void applyLink();
     void loadConfig_data();
     void loadConfig();
     void loadUnreadableFile();
@@ -127,6 +129,31 @@ void tst_ZoConfigUtils::planeConfigLoad()
     ZoPlaneConfig config;
     setFields(config, sentinel);
     QCOMPARE(config.load(doc.documentElement()), result);
+    QCOMPARE(fields(config), expected);
+}
+
+void tst_ZoConfigUtils::applyLink_data()
+{
+    QTest::addColumn<QString>("used");
+    QTest::addColumn<QString>("expected"); // starting from the sentinel
+
+    // `tcp` with another type: only that type's fields come across.
+    QTest::newRow("udp") << "0" + tcp.mid(1) << "0|S|1|2|3|4|127.0.0.1|14550|14551|t|7|8";
+    QTest::newRow("serial") << "1" + tcp.mid(1) << "1|COM3|57600|7|2|3|h|5|6|t|7|8";
+    QTest::newRow("tcp client") << tcp << "2|S|1|2|3|4|h|5|6|127.0.0.2|5760|5761";
+    QTest::newRow("type 3 changes nothing") << "3" + tcp.mid(1) << sentinel;
+}
+
+void tst_ZoConfigUtils::applyLink()
+{
+    QFETCH(QString, used);
+    QFETCH(QString, expected);
+
+    ZoPlaneConfig from;
+    setFields(from, used);
+    ZoPlaneConfig config;
+    setFields(config, sentinel);
+    config.applyLink(from);
     QCOMPARE(fields(config), expected);
 }
 

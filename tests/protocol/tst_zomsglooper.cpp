@@ -111,6 +111,39 @@ QString str(const tFcsDateTime &t)
 
 const QString kMarker = QStringLiteral("sigGNCFMVersion(238.9.9.9)");
 
+// The shared link record as "type|com|baud|databits|parity|stopbits|host|
+// hostport|localPort|TcpServerHost|TcpServerHostPort|TcpClientLocalPort", so
+// a mismatch shows every field.
+QString fields(const ZoPlaneConfig &c)
+{
+    return QStringList {QString::number(c.type), c.com, QString::number(c.baud),
+        QString::number(c.databits), QString::number(c.parity), QString::number(c.stopbits), c.host,
+        QString::number(c.hostport), QString::number(c.localPort), c.TcpServerHost,
+        QString::number(c.TcpServerHostPort), QString::number(c.TcpClientLocalPort)}
+        .join(QLatin1Char('|'));
+}
+
+// "9|mark-com|1|2|3|4|mark-host|5|6|mark-tcp|7|8": every field differs from
+// the defaults and from what the tests open with, so a field that an open
+// must leave alone shows.
+ZoPlaneConfig marked()
+{
+    ZoPlaneConfig c;
+    c.type = 9;
+    c.com = QStringLiteral("mark-com");
+    c.baud = 1;
+    c.databits = 2;
+    c.parity = 3;
+    c.stopbits = 4;
+    c.host = QStringLiteral("mark-host");
+    c.hostport = 5;
+    c.localPort = 6;
+    c.TcpServerHost = QStringLiteral("mark-tcp");
+    c.TcpServerHostPort = 7;
+    c.TcpClientLocalPort = 8;
+    return c;
+}
+
 } // namespace
 
 class TstZoMsgLooper : public QObject
@@ -169,6 +202,25 @@ private:
         return d;
     }
 
+    // Runs an open slot on the worker thread and returns once it has run,
+    // before this thread has handled any event. Only the queued report may
+    // change the shared record, here on this thread, so it must still be as
+    // it was; false if it is not.
+    template <typename F> bool openOnWorker(F open)
+    {
+        const QString before = fields(planeConfig);
+        QMetaObject::invokeMethod(looper.get(), open, Qt::BlockingQueuedConnection);
+        return fields(planeConfig) == before;
+    }
+
+    // Lets the reports of earlier opens in, then marks every field of the
+    // shared record.
+    void markRecord()
+    {
+        QCoreApplication::sendPostedEvents();
+        planeConfig = marked();
+    }
+
     // Opens a UDP link to a fresh peer; the looper's own port is learnt from
     // the source of a first command.
     bool openUdp()
@@ -178,9 +230,12 @@ private:
             return false;
         events.clear();
         const quint16 peerPort = peer->localPort();
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), peerPort] {
-            l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0);
-        });
+        if (!openOnWorker([l = looper.get(), peerPort] {
+                l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), peerPort, 0);
+            })) {
+            qWarning("the worker thread wrote the shared link record");
+            return false;
+        }
         if (!QTest::qWaitFor(
                 [this] { return events.contains(QStringLiteral("openPlaneComm(0,1)")); }, 3000))
             return false;
@@ -222,7 +277,11 @@ private Q_SLOTS:
         qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
         qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpm.localPort()));
         looper = std::make_unique<ZoMsgLooper>();
+        QVERIFY(!looper->planeConfigWriter());
         looper->setPlaneConfig(&planeConfig);
+        // The record is written on this thread, never on the worker's.
+        QVERIFY(looper->planeConfigWriter());
+        QCOMPARE(looper->planeConfigWriter()->thread(), QThread::currentThread());
         connectAll();
         looper->startLooper();
         QTRY_VERIFY(looper->fcsProtocol.load() && looper->updateProtocol.load());
@@ -449,6 +508,7 @@ private Q_SLOTS:
         QVERIFY(looper->isConnected());
         const quint16 oldPort = looperPort;
         auto oldPeer = std::move(peer);
+        markRecord();
         QVERIFY(openUdp());
         QVERIFY(!looper->isConnected());
         QVERIFY(!events.contains(QStringLiteral("sigCloseComState(1)")));
@@ -460,9 +520,10 @@ private Q_SLOTS:
         toLooper(app(sub(0x77, hex("00"))));
         QVERIFY(sync(false));
         QCOMPARE(events.count(QStringLiteral("sigPlaneConnectionChanged(1)")), 1);
-        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkUdp));
-        QCOMPARE(planeConfig.host, QStringLiteral("127.0.0.1"));
-        QCOMPARE(planeConfig.hostport, tdu4(peer->localPort()));
+        // The UDP fields only; the serial and TCP client ones keep their marks.
+        const QString udp = QStringLiteral("0|mark-com|1|2|3|4|127.0.0.1|%1|0|mark-tcp|7|8")
+                                .arg(peer->localPort());
+        QTRY_COMPARE(fields(planeConfig), udp);
     }
 
     void closeKeepsCommandsQueued()
@@ -497,8 +558,10 @@ private Q_SLOTS:
         QVERIFY(pty.isValid());
         events.clear();
         const QString name = pty.slaveName();
-        QMetaObject::invokeMethod(looper.get(),
-            [l = looper.get(), name] { l->onOpenPlaneSerial(name, 115200, 8, 0, 1); });
+        markRecord();
+        QVERIFY2(
+            openOnWorker([l = looper.get(), name] { l->onOpenPlaneSerial(name, 115200, 8, 0, 1); }),
+            "the worker thread wrote the shared link record");
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,1)")));
         QVERIFY(pty.write(app(sub(0xE2, hex("2a010203"))) + app(sub(0xEB, hex("a1b2")))));
         QTRY_COMPARE(events,
@@ -508,13 +571,20 @@ private Q_SLOTS:
         const QByteArray got = pty.read(12, 2000);
         QCOMPARE(got.size(), 12);
         QCOMPARE(got, app(hex("1002") + got.mid(5, 1) + '\x00' + hex("e30100")));
-        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkSerialPort));
-        QCOMPARE(planeConfig.com, name);
+        // The serial fields only; the UDP and TCP client ones keep their marks.
+        const QString serial
+            = QStringLiteral("1|%1|115200|8|0|1|mark-host|5|6|mark-tcp|7|8").arg(name);
+        QTRY_COMPARE(fields(planeConfig), serial);
 
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] {
-            l->onOpenPlaneSerial(QStringLiteral("/dev/does-not-exist"), 115200, 8, 0, 1);
-        });
+        // A failed open records its settings all the same.
+        QVERIFY2(openOnWorker([l = looper.get()] {
+            l->onOpenPlaneSerial(QStringLiteral("/dev/does-not-exist"), 57600, 7, 2, 2);
+        }),
+            "the worker thread wrote the shared link record");
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,0)")));
+        const QString failed
+            = QStringLiteral("1|/dev/does-not-exist|57600|7|2|2|mark-host|5|6|mark-tcp|7|8");
+        QTRY_COMPARE(fields(planeConfig), failed);
         QVERIFY(openUdp());
     }
 
@@ -528,14 +598,18 @@ private Q_SLOTS:
             gcpm.receiveDatagram();
         events.clear();
         const quint16 port = server.serverPort();
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), port] {
+        markRecord();
+        QVERIFY2(openOnWorker([l = looper.get(), port] {
             l->onOpenPlaneTCPClient(QStringLiteral("127.0.0.1"), port, 0);
-        });
+        }),
+            "the worker thread wrote the shared link record");
         QVERIFY(server.waitForNewConnection(3000));
         std::unique_ptr<QTcpSocket> conn(server.nextPendingConnection());
         QTRY_COMPARE(events.count(QStringLiteral("openPlaneComm(2,1)")), 2);
-        QCOMPARE(planeConfig.type, tdu1(ZoPlaneConfig::LinkTcpClient));
-        QCOMPARE(planeConfig.TcpServerHostPort, tdu4(port));
+        // The TCP client fields only; the serial and UDP ones keep their marks.
+        const QString tcp
+            = QStringLiteral("2|mark-com|1|2|3|4|mark-host|5|6|127.0.0.1|%1|0").arg(port);
+        QTRY_COMPARE(fields(planeConfig), tcp);
 
         QByteArray burst;
         QStringList want;
