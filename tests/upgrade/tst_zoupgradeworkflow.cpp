@@ -265,6 +265,50 @@ private Q_SLOTS:
         QCOMPARE(wf->windowMode(), mode);
     }
 
+    // A module added by hand: it is told to enter its bootloader and asked
+    // to report from there, with the looper reading the reply in the form of
+    // the module's bus kind (the short form for a module addressed by
+    // number). Its report makes a row flagged for upgrade with the stored
+    // firmware as target; silence tells the user the add failed.
+    void manualModuleAdd_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("answers from its bootloader") << true;
+        QTest::newRow("stays silent") << false;
+    }
+
+    void manualModuleAdd()
+    {
+        QFETCH(bool, answers);
+        ZoUpgradeWorkflow::Timings t;
+        t.forceReportDelayMs = 10;
+        t.manualModuleMs = 300;
+        wf->setTimings(t);
+        connectCore(ver(80, 1, 7, 5));
+        wf->onUpdateDevFRMTarInfo(firmware(79, ver(79, 3, 1, 2)));
+        QSignalSpy info(wf.get(), &ZoUpgradeWorkflow::sigInformation);
+        QSignalSpy popup(wf.get(), &ZoUpgradeWorkflow::sigWaitPopup);
+
+        wf->onManSelectModule(79);
+        QTRY_COMPARE(int(wf->looper()->moduleVariant.load()), 3);
+        QCOMPARE(wf->pendingSelection(), tdu1(79));
+        if (answers) {
+            wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 1, QStringLiteral("1"));
+            QVERIFY(wf->records().value(0x4F0000).needUpgrade);
+            QCOMPARE(ZoUtils::versionText(wf->records().value(0x4F0000).tarVersion),
+                QStringLiteral("V3.1.2"));
+            const ZoUpgradeWorkflow::Pick p = wf->pickNextDevice();
+            QCOMPARE(p.key, 0x4F0000);
+            QCOMPARE(p.devNum, tdu1(1));
+            QTest::qWait(400);
+            QVERIFY(info.isEmpty());
+        } else {
+            QTRY_COMPARE(info.size(), 1);
+            QCOMPARE(wf->pendingSelection(), tdu1(0));
+            QVERIFY(!popup.last()[0].toBool()); // the wait popup is closed
+        }
+    }
+
     // The not-found question: Retry and Cancel the first time, Add as well
     // from the second time on; the engine waits for the answer.
     void notFoundQuestion()
