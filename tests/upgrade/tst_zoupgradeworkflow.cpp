@@ -241,12 +241,11 @@ private Q_SLOTS:
             wf->onUpdateDevFRMTarInfo(f);
         }
         QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunFinished);
-        const int queued = wf->looper()->sendQueue.size();
         wf->upgradeAll();
         QCOMPARE(finished.size(), 1);
         QVERIFY(finished[0][1].toString().startsWith(messageKey));
         QCOMPARE(finished[0][0].toBool(), messageKey == QLatin1String("MsgAllDevUpgraded"));
-        QCOMPARE(wf->looper()->sendQueue.size(), queued); // no enter-bootloader
+        QCOMPARE(wf->upgradeStep(), tdu1(ZoUpgradeWorkflow::StepIdle)); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
         QVERIFY(wf->controls().upgradeEnabled);
     }
