@@ -172,6 +172,16 @@ void ZoUpgradeWorkflow::setControls(const std::function<void(Controls &)> &chang
     Q_EMIT sigControlsChanged();
 }
 
+void ZoUpgradeWorkflow::enableControls()
+{
+    setControls([](Controls &c) {
+        c.upgradeEnabled = true;
+        c.branchEnabled = true;
+        c.manualAddEnabled = true;
+        c.coreHeaderEnabled = true;
+    });
+}
+
 void ZoUpgradeWorkflow::resetUpgradeState()
 {
     m_ctx = Context();
@@ -649,15 +659,22 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
         return;
     m_branchIndex = BranchCustom;
     m_customKey = key;
+    Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
     requestFirmware(3, key);
     m_customBranch = true;
 }
 
 void ZoUpgradeWorkflow::requestFirmware(int branch, const QString &key)
 {
-    Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
+    requestFirmwareFor(ZoUtils::firmwareIdFor(coreType(), m_protType), branch, key);
+}
+
+void ZoUpgradeWorkflow::requestFirmwareFor(tdu1 fid, int branch, const QString &key)
+{
+    // The custom branch says so where it is fetched (not on a protocol change).
+    if (branch != 3)
+        Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
     setWindowMode(ModeReady);
-    const tdu1 fid = ZoUtils::firmwareIdFor(coreType(), m_protType);
     m_catalogueInFlight = true;
     if (m_offline) {
         // Queued, as the cloud's answers would be.
@@ -860,23 +877,13 @@ void ZoUpgradeWorkflow::upgradeAll()
     resetUpgradeState();
     const Pick pick = pickNextDevice();
     if (pick.devId == 0) {
-        setControls([](Controls &c) {
-            c.upgradeEnabled = true;
-            c.branchEnabled = true;
-            c.manualAddEnabled = true;
-            c.coreHeaderEnabled = true;
-        });
+        enableControls();
         m_allUpgraded = true;
         Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
         return;
     }
     if (!prepareUpgrade(pick)) {
-        setControls([](Controls &c) {
-            c.upgradeEnabled = true;
-            c.branchEnabled = true;
-            c.manualAddEnabled = true;
-            c.coreHeaderEnabled = true;
-        });
+        enableControls();
         int airframe = 0;
         const QString name = m_records.contains(pick.key)
             ? m_records[pick.key].name
@@ -1023,15 +1030,17 @@ void ZoUpgradeWorkflow::failRun()
 
 void ZoUpgradeWorkflow::onGNCUpgEraseFlashAck()
 {
-    if (m_windowMode != ModeCoreUpgrade || m_ctx.step != StepErase)
-        return;
-    m_stepTimer->stop();
-    sendProgramData();
+    eraseAcknowledged(ModeCoreUpgrade);
 }
 
 void ZoUpgradeWorkflow::onCANDevUpgEraseFlashAck()
 {
-    if (m_windowMode != ModeModuleUpgrade || m_ctx.step != StepErase)
+    eraseAcknowledged(ModeModuleUpgrade);
+}
+
+void ZoUpgradeWorkflow::eraseAcknowledged(tds4 mode)
+{
+    if (m_windowMode != mode || m_ctx.step != StepErase)
         return;
     m_stepTimer->stop();
     sendProgramData();
@@ -1039,25 +1048,18 @@ void ZoUpgradeWorkflow::onCANDevUpgEraseFlashAck()
 
 void ZoUpgradeWorkflow::onGNCUpgradeProgAck(tds4 upgradeSize)
 {
-    if (m_windowMode != ModeCoreUpgrade || m_ctx.step != StepProgram || upgradeSize != m_ctx.offset)
-        return;
-    m_stepTimer->stop();
-    m_ctx.retries = 0;
-    updateRowProgress(m_ctx.offset);
-    if (m_ctx.offset >= m_ctx.pageCount * PageBytes) {
-        deviceDone();
-        return;
-    }
-    m_ctx.offset += m_ctx.chunkSize;
-    qCDebug(lcUpgrade).noquote() << "Success to devId" << hexId(m_ctx.devId)
-                                 << "trans size:" << m_ctx.offset << m_ctx.pageCount * PageBytes;
-    sendProgramData();
+    programAcknowledged(ModeCoreUpgrade, upgradeSize);
 }
 
 void ZoUpgradeWorkflow::onCANDevUpgradeProgAck(tds4 upgradeSize)
 {
-    if (m_windowMode != ModeModuleUpgrade || m_ctx.step != StepProgram
-        || upgradeSize != m_ctx.offset)
+    programAcknowledged(ModeModuleUpgrade, upgradeSize);
+}
+
+void ZoUpgradeWorkflow::programAcknowledged(tds4 mode, tds4 upgradeSize)
+{
+    // Late duplicates and replies from the other kind of device change nothing.
+    if (m_windowMode != mode || m_ctx.step != StepProgram || upgradeSize != m_ctx.offset)
         return;
     m_stepTimer->stop();
     m_ctx.retries = 0;
@@ -1092,12 +1094,7 @@ void ZoUpgradeWorkflow::deviceDone()
             return;
         }
         resetUpgradeState();
-        setControls([](Controls &c) {
-            c.upgradeEnabled = true;
-            c.branchEnabled = true;
-            c.manualAddEnabled = true;
-            c.coreHeaderEnabled = true;
-        });
+        enableControls();
         Q_EMIT sigPlaySound(true);
         Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
     });
@@ -1132,12 +1129,7 @@ void ZoUpgradeWorkflow::startNextDevice()
     resetUpgradeState();
     const Pick pick = pickNextDevice();
     if (pick.devId == 0) {
-        setControls([](Controls &c) {
-            c.upgradeEnabled = true;
-            c.branchEnabled = true;
-            c.manualAddEnabled = true;
-            c.coreHeaderEnabled = true;
-        });
+        enableControls();
         m_allUpgraded = true;
         Q_EMIT sigPlaySound(true);
         Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
@@ -1574,22 +1566,10 @@ void ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType(tds4 protType)
     }
     if (m_windowMode < ModeFound)
         return;
-    if (m_branchIndex == BranchCustom) {
-        setWindowMode(ModeReady);
-        m_catalogueInFlight = true;
-        if (m_offline)
-            QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
-        else
-            m_cloud->requestFirmware(t, 3, m_customKey);
-        return;
-    }
-    Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
-    setWindowMode(ModeReady);
-    m_catalogueInFlight = true;
-    if (m_offline)
-        QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
+    if (m_branchIndex == BranchCustom)
+        requestFirmwareFor(t, 3, m_customKey);
     else
-        m_cloud->requestFirmware(t, m_branchIndex + 1, QString());
+        requestFirmwareFor(t, m_branchIndex + 1, QString());
 }
 
 void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)

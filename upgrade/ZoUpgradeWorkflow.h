@@ -279,6 +279,10 @@ private:
     bool needsUpgrade(const ZoDevFMInfo &record) const;
     void applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &info);
     void requestFirmware(int branch, const QString &key);
+    void requestFirmwareFor(tdu1 fid, int branch, const QString &key);
+    void eraseAcknowledged(tds4 mode);
+    void programAcknowledged(tds4 mode, tds4 upgradeSize);
+    void enableControls();
     void offerLocalFirmware();
 
     // Rows.
