@@ -1,0 +1,321 @@
+#include "ZoCliOptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+constexpr tdu4 kMaxBaud = 4000000;
+
+// The options tolvane-cli knows; the same table serves parsing and --help.
+struct Parser
+{
+    Parser()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Finds the aircraft, reads what the flight controller (core) and every module behind "
+            "it run, compares that with the firmware catalogue and, with --upgrade, flashes what "
+            "is due (modules first, the core last) and checks the new versions."));
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOption(help);
+        parser.addOption(link);
+        parser.addOption(branch);
+        parser.addOption(key);
+        parser.addOption(firmware);
+        parser.addOption(list);
+        parser.addOption(upgrade);
+        parser.addOption(yes);
+        parser.addOption(report);
+    }
+
+    QCommandLineParser parser;
+    const QCommandLineOption help {
+        {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this text and exit.")};
+    const QCommandLineOption link {QStringLiteral("link"),
+        QStringLiteral("auto (default: the search over the stored link settings of sysconfig.xml), "
+                       "udp:HOST:PORT[:LOCALPORT], tcp:HOST:PORT[:LOCALPORT] or "
+                       "serial:DEVICE[:BAUD]; an explicit link is the only one tried."),
+        QStringLiteral("LINK")};
+    const QCommandLineOption branch {QStringLiteral("branch"),
+        QStringLiteral("Firmware branch: stable (default), dev or custom (needs --key)."),
+        QStringLiteral("BRANCH")};
+    const QCommandLineOption key {
+        QStringLiteral("key"), QStringLiteral("Key of the custom branch."), QStringLiteral("KEY")};
+    const QCommandLineOption firmware {QStringLiteral("firmware"),
+        QStringLiteral("Work offline: take the firmware files in DIR instead of the cloud's "
+                       "catalogue, and report no versions to the cloud."),
+        QStringLiteral("DIR")};
+    const QCommandLineOption list {QStringLiteral("list"),
+        QStringLiteral("List every device with its current and target version (default).")};
+    const QCommandLineOption upgrade {QStringLiteral("upgrade"),
+        QStringLiteral("List, then flash every device that is due and verify the result.")};
+    const QCommandLineOption yes {QStringLiteral("yes"),
+        QStringLiteral("Answer Yes to the engine's questions (otherwise No).")};
+    const QCommandLineOption report {QStringLiteral("report"),
+        QStringLiteral("Write a JSON record of the run to FILE."), QStringLiteral("FILE")};
+};
+
+// Decimal digits only: no sign, no blanks, no base prefix.
+bool parseDecimal(const QString &text, tdu4 maximum, tdu4 &value)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return false;
+    quint64 v = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        v = v * 10 + quint64(c.unicode() - '0');
+    }
+    if (v > maximum)
+        return false;
+    value = tdu4(v);
+    return true;
+}
+
+bool isDottedIpv4(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        tdu4 octet = 0;
+        // "010" is refused: some readers take a leading zero as octal.
+        if (part.size() > 3 || (part.size() > 1 && part.startsWith(QLatin1Char('0')))
+            || !parseDecimal(part, 255, octet))
+            return false;
+    }
+    return true;
+}
+
+// The token the user typed for an option the parser did not know.
+QString typedOption(const QStringList &arguments, const QString &name)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--"))
+            break;
+        QString bare = a;
+        while (bare.startsWith(QLatin1Char('-')))
+            bare.remove(0, 1);
+        if (a.startsWith(QLatin1Char('-')) && bare.section(QLatin1Char('='), 0, 0) == name)
+            return a.section(QLatin1Char('='), 0, 0);
+    }
+    return QStringLiteral("--") + name;
+}
+
+} // namespace
+
+bool ZoCliOptions::fail(const QString &message)
+{
+    m_error = message;
+    return false;
+}
+
+QString ZoCliOptions::branchName(int branch)
+{
+    switch (branch) {
+    case BranchDevelopment:
+        return QStringLiteral("dev");
+    case BranchCustom:
+        return QStringLiteral("custom");
+    default:
+        return QStringLiteral("stable");
+    }
+}
+
+bool ZoCliOptions::parseLink(const QString &text, ZoPlaneConfig &out, QString *error)
+{
+    auto bad = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    const QString scheme = text.section(QLatin1Char(':'), 0, 0);
+    const QString rest = text.section(QLatin1Char(':'), 1);
+    ZoPlaneConfig link;
+    if (scheme == QLatin1String("udp") || scheme == QLatin1String("tcp")) {
+        const bool udp = scheme == QLatin1String("udp");
+        const QString form = QStringLiteral("%1:HOST:PORT[:LOCALPORT]").arg(scheme);
+        const QStringList parts = rest.split(QLatin1Char(':'));
+        if (!text.contains(QLatin1Char(':')) || parts.size() < 2 || parts.size() > 3)
+            return bad(QStringLiteral("expected %1").arg(form));
+        if (!isDottedIpv4(parts.at(0)))
+            return bad(QStringLiteral("HOST '%1' is not a dotted IPv4 address (%2)")
+                           .arg(parts.at(0), form));
+        tdu4 port = 0;
+        if (!parseDecimal(parts.at(1), 65535, port) || port == 0)
+            return bad(QStringLiteral("PORT '%1' is not a port number 1-65535").arg(parts.at(1)));
+        // Without a local port UDP listens where it sends, as aircraft
+        // links are usually set up; a TCP client takes any free port.
+        tdu4 localPort = udp ? port : 0;
+        if (parts.size() == 3 && !parseDecimal(parts.at(2), 65535, localPort))
+            return bad(
+                QStringLiteral("LOCALPORT '%1' is not a port number 0-65535").arg(parts.at(2)));
+        if (udp) {
+            link.type = ZoPlaneConfig::LinkUdp;
+            link.host = parts.at(0);
+            link.hostport = port;
+            link.localPort = localPort;
+        } else {
+            link.type = ZoPlaneConfig::LinkTcpClient;
+            link.TcpServerHost = parts.at(0);
+            link.TcpServerHostPort = port;
+            link.TcpClientLocalPort = localPort;
+        }
+    } else if (scheme == QLatin1String("serial")) {
+        if (!text.contains(QLatin1Char(':')) || rest.isEmpty())
+            return bad(QStringLiteral("expected serial:DEVICE[:BAUD]"));
+        // The last colon starts the baud rate, so a device name cannot hold
+        // one; a typo in the rate must not pass as part of the name.
+        QString device = rest;
+        tdu4 baud = 115200;
+        const int colon = rest.lastIndexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            device = rest.left(colon);
+            const QString rate = rest.mid(colon + 1);
+            if (!parseDecimal(rate, kMaxBaud, baud) || baud == 0)
+                return bad(
+                    QStringLiteral("BAUD '%1' is not a baud rate 1-%2").arg(rate).arg(kMaxBaud));
+        }
+        if (device.isEmpty())
+            return bad(QStringLiteral("expected serial:DEVICE[:BAUD]"));
+        link.type = ZoPlaneConfig::LinkSerialPort;
+        link.com = device;
+        link.baud = baud;
+        link.databits = 8;
+        link.parity = 0;
+        link.stopbits = 1;
+    } else {
+        return bad(QStringLiteral("expected auto, udp:HOST:PORT[:LOCALPORT], "
+                                  "tcp:HOST:PORT[:LOCALPORT] or serial:DEVICE[:BAUD]"));
+    }
+    out = link;
+    return true;
+}
+
+bool ZoCliOptions::parse(const QStringList &arguments)
+{
+    *this = ZoCliOptions();
+    Parser p;
+    QCommandLineParser &parser = p.parser;
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            return fail(
+                QStringLiteral("unknown option %1").arg(typedOption(arguments, unknown.first())));
+        return fail(parser.errorText());
+    }
+    if (parser.isSet(p.help)) {
+        helpRequested = true;
+        return true;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    // Given twice, one of the two would be dropped without a word.
+    const QList<const QCommandLineOption *> all
+        = {&p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.yes, &p.report};
+    for (const QCommandLineOption *o : all) {
+        const QString name = o->names().constLast();
+        const int count = o->valueName().isEmpty()
+            ? int(std::count(parser.optionNames().cbegin(), parser.optionNames().cend(), name))
+            : parser.values(*o).size();
+        if (count > 1)
+            return fail(QStringLiteral("--%1 given more than once").arg(name));
+    }
+
+    if (parser.isSet(p.link)) {
+        linkText = parser.value(p.link);
+        if (linkText != QLatin1String("auto")) {
+            QString why;
+            if (!parseLink(linkText, link, &why))
+                return fail(QStringLiteral("--link %1: %2").arg(linkText, why));
+            autoLink = false;
+        }
+    }
+
+    if (parser.isSet(p.branch)) {
+        const QString b = parser.value(p.branch);
+        if (b == QLatin1String("stable"))
+            branch = BranchStable;
+        else if (b == QLatin1String("dev"))
+            branch = BranchDevelopment;
+        else if (b == QLatin1String("custom"))
+            branch = BranchCustom;
+        else
+            return fail(QStringLiteral("--branch %1: expected stable, dev or custom").arg(b));
+    }
+    if (parser.isSet(p.key)) {
+        key = parser.value(p.key);
+        if (key.trimmed().isEmpty())
+            return fail(QStringLiteral("--key: the key is empty"));
+        if (branch != BranchCustom)
+            return fail(QStringLiteral("--key is only used with --branch custom"));
+    }
+    if (branch == BranchCustom && key.isEmpty())
+        return fail(QStringLiteral("--branch custom needs --key KEY"));
+
+    if (parser.isSet(p.firmware)) {
+        firmwareDir = parser.value(p.firmware);
+        if (firmwareDir.isEmpty() || !QFileInfo(firmwareDir).isDir())
+            return fail(QStringLiteral("--firmware %1: not a directory").arg(firmwareDir));
+    }
+
+    if (parser.isSet(p.list) && parser.isSet(p.upgrade))
+        return fail(QStringLiteral("--list and --upgrade exclude each other"));
+    mode = parser.isSet(p.upgrade) ? ModeUpgrade : ModeList;
+    yes = parser.isSet(p.yes);
+
+    if (parser.isSet(p.report)) {
+        reportPath = parser.value(p.report);
+        const QFileInfo file(reportPath);
+        if (reportPath.isEmpty() || file.isDir())
+            return fail(QStringLiteral("--report %1: not a file name").arg(reportPath));
+        // Found out now, not after an upgrade whose record would be lost.
+        if (!file.absoluteDir().exists())
+            return fail(QStringLiteral("--report %1: the folder %2 does not exist")
+                            .arg(reportPath, file.absolutePath()));
+    }
+    return true;
+}
+
+QString ZoCliOptions::helpText()
+{
+    Parser p;
+    return p.parser.helpText()
+        + QStringLiteral(
+            "\n"
+            "sysconfig.xml (stored link settings, ignored devices) and busdevcfg.xml (node ids of\n"
+            "the serial-bus modules) are read from the working directory; without them the\n"
+            "defaults apply. Nothing is written back to them.\n"
+            "\n"
+            "Links: HOST is a dotted IPv4 address. Without LOCALPORT a UDP link listens on PORT\n"
+            "and a TCP client takes any free port; BAUD defaults to 115200 (8N1).\n"
+            "\n"
+            "--firmware DIR: every file in DIR (hidden ones aside) must be a firmware file: a\n"
+            "48-byte header (image length at 16, type and version at 22) followed by exactly\n"
+            "that many image bytes, one file per type. Any other file stops the program.\n"
+            "\n"
+            "--upgrade flashes every device that is due. Progress is drawn in place on a\n"
+            "terminal, otherwise printed every 10 %. Afterwards the program waits up to 30 s for\n"
+            "the core to answer again, reads every version anew and calls a device verified\n"
+            "when it reports its target version.\n"
+            "\n"
+            "Exit codes:\n"
+            "  0  listed; or every device that was due was upgraded and verified; or none was due\n"
+            "  1  an upgrade failed (or was not carried out, or the report could not be written)\n"
+            "  2  usage error\n"
+            "  3  no aircraft found (also when the link cannot be opened or nothing answers "
+            "within 60 s)\n"
+            "  4  the firmware catalogue or a download failed, or a file in --firmware DIR is "
+            "unusable\n"
+            "  5  upgraded, but not every upgraded device reported its target version afterwards\n"
+            "\n"
+            "Environment: TOLVANE_CLOUD_URL sets the cloud service's address; QT_LOGGING_RULES,\n"
+            "when set, replaces the default that hides the engine's debug output.\n");
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "ZoPlaneConfig.h"
+
+#include <QString>
+#include <QStringList>
+
+// What tolvane-cli was asked to do, read from its command line and checked
+// before anything is opened: a bad option is a usage error (exit 2) and must
+// never start a search or touch an aircraft. Holds no engine.
+class ZoCliOptions
+{
+public:
+    enum Mode { ModeList, ModeUpgrade };
+    // The same numbering as the upgrade workflow's branch box.
+    enum Branch { BranchStable = 0, BranchDevelopment = 1, BranchCustom = 2 };
+
+    // Parses the whole argument list (program name first). On false,
+    // error() says what was wrong and names the option.
+    bool parse(const QStringList &arguments);
+
+    // udp:HOST:PORT[:LOCALPORT], tcp:HOST:PORT[:LOCALPORT] or
+    // serial:DEVICE[:BAUD] into link; false with *error (without the option
+    // name) for anything else. HOST is a dotted IPv4 address, as the links
+    // take nothing else.
+    static bool parseLink(const QString &text, ZoPlaneConfig &link, QString *error);
+    static QString branchName(int branch);
+    static QString helpText();
+
+    QString error() const { return m_error; }
+
+    bool helpRequested = false;
+    bool autoLink = true;
+    QString linkText = QStringLiteral("auto");
+    ZoPlaneConfig link; // an explicit link; meaningless with autoLink
+    int branch = BranchStable;
+    QString key;
+    QString firmwareDir;
+    Mode mode = ModeList;
+    bool yes = false;
+    QString reportPath;
+
+private:
+    bool fail(const QString &message);
+
+    QString m_error;
+};

@@ -1,0 +1,45 @@
+// tolvane-cli: the upgrade workflow without a display, for production lines
+// and scripts. See --help and the README's section on it.
+
+#include "ZoCliOptions.h"
+#include "ZoCliRunner.h"
+#include "ZoTvkInstance.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tolvane-cli"));
+    // The engine narrates every frame at debug level; a terminal or a
+    // production log wants the program's own lines. QT_LOGGING_RULES, when
+    // given, says otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+
+    ZoCliOptions options;
+    if (!options.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "tolvane-cli: %s\nTry 'tolvane-cli --help'.\n",
+            qUtf8Printable(options.error()));
+        return ZoCliRunner::ExitUsage;
+    }
+    if (options.helpRequested) {
+        std::fputs(qUtf8Printable(ZoCliOptions::helpText()), stdout);
+        return ZoCliRunner::ExitSuccess;
+    }
+
+    // Missing files are no error: the defaults apply, as in the window.
+    ZoTvkInstance::instance()->loadSysConfig();
+    ZoTvkInstance::instance()->loadBusDevCfg();
+
+    ZoCliRunner runner(options);
+    QObject::connect(
+        &runner, &ZoCliRunner::sigFinished, &app, [](int code) { QCoreApplication::exit(code); },
+        Qt::QueuedConnection);
+    QTimer::singleShot(0, &runner, &ZoCliRunner::start);
+    return app.exec();
+}

@@ -1,0 +1,18 @@
+# tolvane-cli: its option table and verdicts in-process, and the program
+# itself against the aircraft and cloud simulators on loopback. Each upgrade
+# run takes the engine's real timings (3 s per bootloader entry, 1 s between
+# devices, a 30 s wait for a silent core), hence the long timeout.
+if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-fwpack)
+  tolvane_add_test(tst_tolvanecli SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_tolvanecli.cpp
+                   LIBS tolvane_cli LABELS e2e TIMEOUT 300)
+  add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)
+  target_compile_definitions(tst_tolvanecli PRIVATE
+    TOLVANE_CLI="$<TARGET_FILE:tolvane-cli>"
+    TOLVANE_AIRCRAFT_SIM="$<TARGET_FILE:tolvane-aircraft-sim>"
+    TOLVANE_AIRCRAFT_SCENARIOS="${PROJECT_SOURCE_DIR}/tools/aircraft-sim/scenarios"
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
+    TOLVANE_FWPACK="$<TARGET_FILE:tolvane-fwpack>")
+else()
+  message(STATUS "tst_tolvanecli needs the simulators and tolvane-fwpack (TOLVANE_BUILD_TOOLS=ON); not built")
+endif()
