@@ -234,8 +234,10 @@ void ZoUpgradeWorkflow::startSearch()
         tds4(m_config->TcpClientLocalPort));
 }
 
-void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &link)
+void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
 {
+    // A copy first: `requested` may be the pinned record this replaces.
+    const ZoPlaneConfig link = requested;
     m_pinnedLink = std::make_unique<ZoPlaneConfig>(link);
     setWindowMode(ModeSearching);
     switch (link.type) {
@@ -1115,11 +1117,12 @@ void ZoUpgradeWorkflow::finishDevice()
         m_core.curVersion = it->curVersion;
         m_core.curCompileTime = it->curCompileTime;
     }
-    if (m_versionReporting)
+    if (m_versionReporting) {
         m_cloud->editVersion(it->curVersion, it->serial);
+        Q_EMIT sigVersionReported(key, it->curVersion, it->serial);
+    }
     qCCritical(lcUpgrade).noquote() << "mode upgrade done sn" << it->serial << "newest version"
                                     << ZoUtils::versionText(it->curVersion);
-    Q_EMIT sigVersionReported(key, it->curVersion, it->serial);
     Q_EMIT sigRecordChanged(key);
     Q_EMIT sigDeviceResult(key, true);
 }

@@ -135,7 +135,7 @@ public:
     void startSearch();
     // Tests only this link; later searches (after a reconnect or Retry) stay
     // on it too.
-    void searchLink(const ZoPlaneConfig &link);
+    void searchLink(const ZoPlaneConfig &requested);
     // Forgets the aircraft and reads everything again over the link in use.
     void research();
 

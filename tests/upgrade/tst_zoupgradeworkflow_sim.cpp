@@ -330,6 +330,17 @@ private Q_SLOTS:
             QCOMPARE(wf->transferStats(key).resends, 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(versionReports().size(), kFleet.size(), 5000);
+
+        // Read back over the same link: every unit now runs its target.
+        QSignalSpy found(wf.get(), &ZoUpgradeWorkflow::sigSearchFinished);
+        wf->research();
+        QVERIFY(zoWaitFor([&] { return !found.isEmpty(); }, 15000));
+        QVERIFY(found[0][0].toBool());
+        for (const Device &d : kFleet) {
+            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
+            QCOMPARE(ZoUtils::versionText(wf->records().value(key).curVersion),
+                QStringLiteral("V") + d.to);
+        }
         QStringList reports = versionReports();
         reports.sort();
         expectedReports.sort();
