@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end walk-through on loopback only: builds everything, starts the
 # cloud simulator on the built sample directory and the aircraft simulator on
-# its default scenario, then lets the program's own looper and codecs find
-# the aircraft, read its versions, fetch the core family's firmware from the
-# cloud and flash it, modules first and the core last. Afterwards the whole
-# end-to-end test suite runs against simulators of its own.
+# its default scenario, then runs `tolvane-cli --upgrade` against them: it
+# finds the aircraft, reads every unit's version, fetches the core family's
+# catalogue and firmware, flashes what is due (modules first, the core last),
+# reads the versions back and writes a JSON report. Last, the aircraft
+# simulator's own verification of every image it received is printed.
 #
 #   scripts/demo-e2e.sh            build in build/ and run
 #   BUILD_DIR=build-x scripts/demo-e2e.sh
@@ -28,8 +29,8 @@ fi
 cloud_sim="$BUILD_DIR/tools/cloud-sim/tolvane-cloud-sim"
 aircraft_sim="$BUILD_DIR/tools/aircraft-sim/tolvane-aircraft-sim"
 sample="$BUILD_DIR/tools/cloud-sim/sample"
-test_exe="$BUILD_DIR/tests/tst_looper_aircraftsim"
-for f in "$cloud_sim" "$aircraft_sim" "$test_exe"; do
+cli="$BUILD_DIR/app/tolvane-cli"
+for f in "$cloud_sim" "$aircraft_sim" "$cli"; do
   [ -x "$f" ] || { echo "missing $f (did the build succeed?)" >&2; exit 1; }
 done
 [ -d "$sample" ] || { echo "missing $sample" >&2; exit 1; }
@@ -77,38 +78,37 @@ aircraft_port="$(grep -m1 '"kind":"tcp"' "$work/aircraft.jsonl" | grep -o '"port
 echo "   waiting for the program's TCP client on port $aircraft_port"
 echo "   aboard: $(grep -m1 '"event":"aircraft"' "$work/aircraft.jsonl" | grep -o '"dev":"[0-9.]*"' | cut -d'"' -f4 | tr '\n' ' ')"
 
-echo
-echo "== The program's looper meets the aircraft (FOUND), the cloud (CLOUD) and flashes (FLASHED)"
-set +e
-TOLVANE_E2E_AIRCRAFT_TCP="$aircraft_port" TOLVANE_E2E_AIRCRAFT_LOG="$work/aircraft.jsonl" \
-  TOLVANE_E2E_CLOUD_URL="http://127.0.0.1:$cloud_port" \
-  QT_QPA_PLATFORM=offscreen TOLVANE_GCPM_HOST=127.0.0.1 TOLVANE_GCPM_PORT=1 \
-  "$test_exe" demo 2>&1 | awk '
-    /^QINFO/ { sub(/^QINFO  : TstLooperAircraftSim::demo\(\) /, "   "); print; next }
-    /^(FAIL|SKIP)/ || /^   (Loc|Actual|Expected)/ { print }'
-demo_rc=${PIPESTATUS[0]}
-set -e
-echo "   the aircraft simulator saw $(grep -c '"event":"request"' "$work/aircraft.jsonl") requests," \
-  "$(grep -c '"event":"verify"' "$work/aircraft.jsonl") verified transfers," \
-  "$(grep -c '"event":"badCrc"' "$work/aircraft.jsonl") frames with a bad CRC"
+# The program reads its configuration from its working directory: the serial
+# bus nodes it asks for are those of the scenario.
+mkdir -p "$work/field"
+cat >"$work/field/busdevcfg.xml" <<'XML'
+<busdevcfg>
+    <tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex>
+    <servo><NodeId>3</NodeId></servo>
+</busdevcfg>
+XML
 
 echo
-echo "== The end-to-end suite (each case starts its own simulator; faults included)"
+echo "== tolvane-cli --upgrade --yes --link tcp:127.0.0.1:$aircraft_port"
 set +e
-QT_QPA_PLATFORM=offscreen TOLVANE_GCPM_HOST=127.0.0.1 TOLVANE_GCPM_PORT=1 \
-  "$test_exe" 2>&1 | awk '
-    /^QINFO/ { sub(/^QINFO  : TstLooperAircraftSim::/, "   "); print; next }
-    /^(PASS|SKIP)/ { failing = 0; print; next }
-    /^FAIL/ { failing = 1; print; next }
-    /^   (Loc|Actual|Expected)/ { if (failing) print; next }
-    /^Totals/ { print }'
-suite_rc=${PIPESTATUS[0]}
+cli_abs="$(realpath "$cli")"
+(cd "$work/field" && TOLVANE_CLOUD_URL="http://127.0.0.1:$cloud_port" \
+  TOLVANE_GCPM_HOST=127.0.0.1 TOLVANE_GCPM_PORT=1 \
+  "$cli_abs" --link "tcp:127.0.0.1:$aircraft_port" --upgrade --yes --report "$work/report.json")
+cli_rc=$?
 set -e
 
 echo
-if [ "$demo_rc" -eq 0 ] && [ "$suite_rc" -eq 0 ]; then
-  echo "== All good: found, flashed and verified on loopback."
+echo "== What the aircraft simulator verified (image received whole, SHA-256 of what it got)"
+grep '"event":"verify"' "$work/aircraft.jsonl" | sed -E \
+  's/.*"complete":([a-z]+).*"dev":"([^"]*)".*"gaps":([0-9]+).*"headerVersion":"([^"]*)".*"sha256":"(.{16}).*/   \2: complete \1, gaps \3, firmware \4, sha256 \5.../'
+echo "   the aircraft saw $(grep -c '"event":"badCrc"' "$work/aircraft.jsonl") frames with a bad CRC;" \
+  "the cloud recorded $(grep -c '"route":"editVersion"' "$work/cloud.jsonl") version reports"
+
+echo
+if [ "$cli_rc" -eq 0 ]; then
+  echo "== All good: found, flashed, verified by the aircraft and read back on loopback."
 else
-  echo "== Something failed (walk-through exit $demo_rc, suite exit $suite_rc); see above."
+  echo "== tolvane-cli ended with exit code $cli_rc; see above."
   exit 1
 fi

@@ -578,7 +578,7 @@ void ZoCliRunner::drawProgress(const Device &d, Progress &p, bool final)
     const int percent = int(qint64(value) * 100 / maximum);
     const qint64 now = m_clock.elapsed();
     const double seconds = p.firstMs >= 0 ? double(now - p.firstMs) / 1000.0 : 0.0;
-    const double rate = seconds >= 0.2 ? double(value - p.firstValue) / seconds : 0.0;
+    const double rate = seconds >= 0.02 ? double(value - p.firstValue) / seconds : 0.0;
     const int blocks = m_engine->transferStats(d.key).blocksSent;
     QString left = QStringLiteral("--");
     if (rate > 0)
