@@ -214,8 +214,8 @@ private Q_SLOTS:
         row("defaults", QString(), true, QStringLiteral("auto list stable"));
         row("udp with local port", QStringLiteral("--link udp:127.0.0.1:14550:14551"), true,
             QStringLiteral("udp 127.0.0.1:14550 local 14551 list stable"));
-        row("udp listens where it sends", QStringLiteral("--link=udp:10.0.0.2:6075"), true,
-            QStringLiteral("udp 10.0.0.2:6075 local 6075 list stable"));
+        row("udp listens where it sends", QStringLiteral("--link=udp:127.0.0.2:6075"), true,
+            QStringLiteral("udp 127.0.0.2:6075 local 6075 list stable"));
         row("tcp", QStringLiteral("--link tcp:127.0.0.1:8001 --upgrade"), true,
             QStringLiteral("tcp 127.0.0.1:8001 local 0 upgrade stable"));
         row("serial with baud", QStringLiteral("--link serial:/tmp/x:115200 --yes"), true,
@@ -400,8 +400,8 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QList<Runner::Device> list;
         QStringList names;
-        for (const QString &spec : devices) {
-            const QStringList flags = spec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &entry : devices) {
+            const QStringList flags = entry.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             Runner::Device d;
             d.hasTarget = flags.contains(QStringLiteral("target"));
             d.target = tVersion {77, 2, 0, 4};

@@ -23,9 +23,9 @@ struct Rig
         search.setTimings(FastTimings);
         search.setPortEnumerator([ports] {
             QList<ZoPlaneSearch::PortCandidate> out;
-            for (const QString &spec : ports) {
-                const QString name = spec.section(QLatin1Char(':'), 0, 0);
-                const QString flags = spec.section(QLatin1Char(':'), 1);
+            for (const QString &entry : ports) {
+                const QString name = entry.section(QLatin1Char(':'), 0, 0);
+                const QString flags = entry.section(QLatin1Char(':'), 1);
                 out.append({name, flags.contains(QLatin1Char('n')),
                     flags.contains(QLatin1Char('i')), flags.contains(QLatin1Char('b'))});
             }
