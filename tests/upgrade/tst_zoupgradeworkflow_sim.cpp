@@ -426,6 +426,10 @@ private Q_SLOTS:
             QVERIFY(sim->events("transfer").isEmpty());
             QVERIFY(sim->events("request", QString(), QStringLiteral("enterBootloader")).isEmpty());
         } else {
+            // The block that went unanswered was sent five times, then the run gave up.
+            const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
+            const tds4 key = (d.type << 16) | (d.type == 77 ? d.node : 0);
+            QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
             QVERIFY(wf->controls().upgradeEnabled);
         }
