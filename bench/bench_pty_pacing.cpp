@@ -2,6 +2,8 @@
 // 115200 baud (10 bits a byte, so 1.000 s) and prints how far off it was:
 //   BENCH pty_pacing_error_pct <worst of both directions> pct
 //   BENCH pty_pacing_out_s / pty_pacing_in_s <seconds> s
+//   BENCH pty_exchange_ms, pty_exchange_error_pct: one stop-and-wait exchange
+//         (136 bytes in, 9 back) against its 145 byte times
 
 #include "ZoSimPtyLink.h"
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -86,6 +89,52 @@ double inbound(ZoSimPtyLink &pty, int fd, const QByteArray &payload)
     return got == kBytes ? std::chrono::duration<double>(last - start).count() : -1.0;
 }
 
+// Stop-and-wait exchanges, as a bootloader transfer makes them: 136 bytes
+// in, 9 bytes back, the next 136 once those arrived. Returns the mean time
+// of one exchange, which a real line takes 145 byte times for.
+double exchanges(ZoSimPtyLink &pty, int fd, int count)
+{
+    int got = 0;
+    auto c = QObject::connect(&pty, &ZoSimPtyLink::received, [&](const QByteArray &b) {
+        got += b.size();
+        if (got >= 136) {
+            got -= 136;
+            pty.write(QByteArray(9, '\x2A'));
+        }
+    });
+    std::atomic<bool> done {false};
+    double seconds = -1.0;
+    std::thread peer([&] {
+        const QByteArray frame(136, '\x55');
+        char buf[256];
+        const Clock::time_point start = Clock::now();
+        const Clock::time_point end = start + std::chrono::seconds(10);
+        for (int i = 0; i < count && Clock::now() < end; ++i) {
+            if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+                break;
+            int back = 0;
+            while (back < 9 && Clock::now() < end) {
+                struct pollfd p
+                {
+                    fd, POLLIN, 0
+                };
+                if (::poll(&p, 1, 20) > 0) {
+                    const ssize_t n = ::read(fd, buf, sizeof buf);
+                    back += n > 0 ? int(n) : 0;
+                }
+            }
+            if (i == count - 1 && back >= 9)
+                seconds = std::chrono::duration<double>(Clock::now() - start).count() / count;
+        }
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    peer.join();
+    QObject::disconnect(c);
+    return seconds;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -110,8 +159,9 @@ int main(int argc, char **argv)
     const QByteArray payload(kBytes, '\x55');
     const double out = outbound(pty, fd, payload);
     const double in = inbound(pty, fd, payload);
+    const double exchange = exchanges(pty, fd, 200);
     ::close(fd);
-    if (out < 0 || in < 0) {
+    if (out < 0 || in < 0 || exchange < 0) {
         std::fprintf(stderr, "bench_pty_pacing: bytes went missing\n");
         return 1;
     }
@@ -120,5 +170,9 @@ int main(int argc, char **argv)
     std::printf("BENCH pty_pacing_out_s %.4f s\n", out);
     std::printf("BENCH pty_pacing_in_s %.4f s\n", in);
     std::printf("BENCH pty_pacing_error_pct %.2f pct\n", worst);
+    const double exchangeIdeal = 145 * 10.0 / kBaud;
+    std::printf("BENCH pty_exchange_ms %.3f ms\n", exchange * 1000);
+    std::printf("BENCH pty_exchange_error_pct %.2f pct\n",
+        std::fabs(exchange - exchangeIdeal) / exchangeIdeal * 100.0);
     return 0;
 }

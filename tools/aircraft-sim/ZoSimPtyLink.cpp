@@ -5,18 +5,17 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 ZoSimPtyLink::ZoSimPtyLink(QObject *parent)
     : QObject(parent)
 {
-    m_tick.setTimerType(Qt::PreciseTimer);
-    m_tick.setInterval(1);
-    connect(&m_tick, &QTimer::timeout, this, &ZoSimPtyLink::onTick);
     m_clock.start();
 }
 
@@ -71,6 +70,8 @@ bool ZoSimPtyLink::open(const QString &symlinkPath, int baud, QString *error)
         m_symlink = symlinkPath;
     }
     m_baud = baud;
+    if (m_baud > 0)
+        startPacer();
     m_readNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
     connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &ZoSimPtyLink::onReadable);
     m_writeNotifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
@@ -81,7 +82,7 @@ bool ZoSimPtyLink::open(const QString &symlinkPath, int baud, QString *error)
 
 void ZoSimPtyLink::close()
 {
-    m_tick.stop();
+    stopPacer();
     m_readNotifier.reset();
     m_writeNotifier.reset();
     if (!m_symlink.isEmpty()) {
@@ -100,8 +101,11 @@ void ZoSimPtyLink::close()
 
 qint64 ZoSimPtyLink::budget(qint64 startNs, qint64 moved) const
 {
-    // Byte k is on the wire once (k + 1) byte times have passed.
-    const qint64 elapsed = m_clock.nsecsElapsed() - startNs;
+    // Byte k is on the wire once (k + 1) byte times have passed. Handing a
+    // byte over takes the simulator itself about kHandOverNs (the pacer's
+    // wake-up reaching this thread); starting that much early puts it on the
+    // other side on time.
+    const qint64 elapsed = m_clock.nsecsElapsed() - startNs + kHandOverNs;
     const qint64 allowed = qint64(double(elapsed) * double(m_baud) / 1e10);
     return allowed - moved;
 }
@@ -156,11 +160,75 @@ void ZoSimPtyLink::pump()
             Q_EMIT received(chunk);
         }
     }
-    const bool busy = m_baud > 0 && (!m_out.isEmpty() || !m_in.isEmpty());
-    if (busy && !m_tick.isActive())
-        m_tick.start();
-    else if (!busy)
-        m_tick.stop();
+    // Wake when the next batch of either direction is complete: up to 32
+    // bytes at a time, and the last byte pending exactly when it is due, so a
+    // message's end arrives on time without a wake-up per byte.
+    constexpr qint64 batch = 32;
+    qint64 next = -1;
+    if (m_baud > 0 && !m_out.isEmpty())
+        next = dueNs(m_outStart, m_outSent + qMin<qint64>(m_out.size(), batch) - 1);
+    if (m_baud > 0 && !m_in.isEmpty()) {
+        const qint64 in = dueNs(m_inStart, m_inDelivered + qMin<qint64>(m_in.size(), batch) - 1);
+        next = next < 0 ? in : qMin(next, in);
+    }
+    armTick(next < 0 ? -1 : qMax<qint64>(0, next - kHandOverNs - m_clock.nsecsElapsed()));
+}
+
+qint64 ZoSimPtyLink::dueNs(qint64 startNs, qint64 index) const
+{
+    // Rounded up, so that budget() counts the byte as on the wire by then.
+    return startNs + qint64(std::ceil(double(index + 1) * 1e10 / double(m_baud)));
+}
+
+void ZoSimPtyLink::armTick(qint64 delayNs)
+{
+    if (!m_pacer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_pacerMutex);
+        m_pacerArmed = delayNs >= 0;
+        m_pacerDue
+            = std::chrono::steady_clock::now() + std::chrono::nanoseconds(qMax<qint64>(0, delayNs));
+    }
+    m_pacerWake.notify_one();
+}
+
+void ZoSimPtyLink::startPacer()
+{
+    stopPacer();
+    m_pacerStop = false;
+    m_pacerArmed = false;
+    m_pacer = std::thread([this] { pacerLoop(); });
+}
+
+void ZoSimPtyLink::stopPacer()
+{
+    if (!m_pacer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_pacerMutex);
+        m_pacerStop = true;
+    }
+    m_pacerWake.notify_one();
+    m_pacer.join();
+}
+
+void ZoSimPtyLink::pacerLoop()
+{
+    // Wake on the byte's time, not up to the default 50 us slack after it.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    std::unique_lock<std::mutex> lock(m_pacerMutex);
+    while (!m_pacerStop) {
+        if (!m_pacerArmed) {
+            m_pacerWake.wait(lock);
+            continue;
+        }
+        if (m_pacerWake.wait_until(lock, m_pacerDue) == std::cv_status::no_timeout)
+            continue; // re-armed, disarmed or stopped: look again
+        m_pacerArmed = false;
+        // pump() belongs to the link's own thread.
+        QMetaObject::invokeMethod(this, &ZoSimPtyLink::onTick, Qt::QueuedConnection);
+    }
 }
 
 void ZoSimPtyLink::onTick()

@@ -4,9 +4,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 class QSocketNotifier;
 
@@ -36,6 +39,7 @@ public:
 
     static constexpr int kMaxPending = 256 * 1024;
     static constexpr int kBusyLine = 512;
+    static constexpr qint64 kHandOverNs = 100000;
 
 Q_SIGNALS:
     void received(const QByteArray &bytes);
@@ -46,6 +50,13 @@ private:
     void onTick();
     void pump();
     qint64 budget(qint64 startNs, qint64 moved) const;
+    // When byte `index` of a run that started at startNs is on the wire.
+    qint64 dueNs(qint64 startNs, qint64 index) const;
+    // Has pump() run again after delayNs (negative: not at all).
+    void armTick(qint64 delayNs);
+    void startPacer();
+    void stopPacer();
+    void pacerLoop();
 
     int m_master = -1;
     int m_slave = -1;
@@ -54,7 +65,16 @@ private:
     int m_baud = 0;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
-    QTimer m_tick;
+    // The pacer thread wakes the link when the next byte is due. Qt's timers
+    // count whole milliseconds: rounding every message's end up to the next
+    // one would add most of a millisecond to each exchange at 115200 baud,
+    // which a real line does not.
+    std::thread m_pacer;
+    std::mutex m_pacerMutex;
+    std::condition_variable m_pacerWake;
+    std::chrono::steady_clock::time_point m_pacerDue;
+    bool m_pacerArmed = false;
+    bool m_pacerStop = false;
     QElapsedTimer m_clock;
     QByteArray m_out;
     QByteArray m_in;
