@@ -292,6 +292,9 @@ void ZoPlaneSearch::onPlaneDeteced(bool succ)
         m_moduleQueryState = 1;
     } else {
         emit sigGetFirmwareInfo(1, 0, 0);
+        // The core came back while its modules were being asked (the link
+        // went quiet for a moment): go on asking, or the search never ends.
+        m_waitModuleInfoTimer->start(m_timings.waitModuleInfoMs);
     }
 }
 

@@ -198,8 +198,11 @@ void tst_ZoPlaneSearch::coreFoundThenModules()
     QCOMPARE(rig.log, QStringList {"info 1 30021 3"}); // the first module at once
     QCOMPARE(rig.search.progressMaximum(), 2 + 2 + 1);
     rig.search.coreIdentified(true, true, {ModA}); // only one identity answer counts
+    // The link blinks while the modules are asked: the pacing goes on.
+    rig.search.onPlaneDeteced(true);
     QVERIFY(rig.finished.wait(1000));
-    QCOMPARE(rig.log, QStringList({"info 1 30021 3", "info 1 70030 7", "finish 1 1"}));
+    QCOMPARE(
+        rig.log, QStringList({"info 1 30021 3", "info 1 0 0", "info 1 70030 7", "finish 1 1"}));
     QVERIFY(!rig.search.isActive());
 }
 
