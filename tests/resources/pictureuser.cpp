@@ -1,0 +1,6 @@
+#include "pictureuser.h"
+
+QImage pictureUserLoad(const QString &path)
+{
+    return QImage(path);
+}

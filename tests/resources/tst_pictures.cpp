@@ -1,0 +1,226 @@
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+QImage load(const QString &path)
+{
+    return QImage(path).convertToFormat(QImage::Format_ARGB32);
+}
+
+// A picture that rendered into nothing (wrong view box, unsupported SVG)
+// comes out fully transparent.
+bool hasInk(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) > 32)
+                return true;
+        }
+    }
+    return false;
+}
+
+QString readSource(const QString &relative)
+{
+    QFile f(QStringLiteral(TOLVANE_SOURCE_DIR "/") + relative);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+QStringList allPictures()
+{
+    QStringList out;
+    for (const QString &root : {QStringLiteral(":/resource"), QStringLiteral(":/toolkit")}) {
+        QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next();
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestPictures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every icon the device catalogue hands out, as the rows and the
+    // selection buttons load it.
+    void catalogueIcons()
+    {
+        const QString source = readSource(QStringLiteral("utils/ZoUtils.cpp"));
+        QVERIFY2(!source.isEmpty(), "utils/ZoUtils.cpp not readable");
+        QVERIFY(source.contains(QLatin1String("\":/resource/icon/\"")));
+
+        QSet<QString> names;
+        QRegularExpression png(QStringLiteral("\"([A-Za-z0-9_]+\\.png)\""));
+        for (auto it = png.globalMatch(source); it.hasNext();)
+            names.insert(it.next().captured(1));
+        // The catalogue's rows: a parse that found only a few would prove
+        // little.
+        QVERIFY2(names.size() >= 20, qPrintable(QString::number(names.size())));
+        QVERIFY(names.contains(QStringLiteral("unknown.png")));
+
+        for (const QString &name : qAsConst(names)) {
+            const QString path = QStringLiteral(":/resource/icon/") + name;
+            const QImage image = load(path);
+            QVERIFY2(!image.isNull(), qPrintable(path));
+            QCOMPARE(image.size(), QSize(64, 64));
+            QVERIFY2(hasInk(image), qPrintable(path));
+        }
+    }
+
+    void namedPictures_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        const auto add = [](const char *path, int w, int h) {
+            QTest::newRow(path) << QString::fromLatin1(path) << QSize(w, h);
+        };
+        // Sized for the widgets that show them.
+        add(":/toolkit/resource/msgbox/korvelhalden.png", 35, 35);
+        add(":/toolkit/resource/msgbox/informationblue.png", 35, 35);
+        add(":/toolkit/resource/msgbox/questionblue.png", 35, 35);
+        add(":/toolkit/resource/msgbox/warningyellow.png", 35, 35);
+        add(":/resource/FlashbayUpdate.png", 20, 20);
+        add(":/resource/close-normal.png", 16, 16);
+        add(":/resource/close-select.png", 16, 16);
+        add(":/resource/close.png", 16, 16);
+        add(":/resource/connected.png", 24, 24);
+        add(":/resource/disconnected.png", 24, 24);
+        add(":/resource/fold.png", 20, 20);
+        add(":/resource/unfold.png", 20, 20);
+        add(":/resource/iconselected.png", 24, 24);
+        add(":/resource/korvelhalden.png", 48, 48);
+        add(":/resource/moduleupgradedsucc.png", 200, 200);
+        add(":/resource/moduleupradefailed.png", 200, 200);
+        add(":/resource/titleBar.png", 800, 600);
+        add(":/resource/datalinkbkg.png", 410, 170);
+        add(":/resource/selectbkg.png", 415, 400);
+        add(":/resource/selectgncbkg.png", 521, 174);
+    }
+
+    void namedPictures()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        const QImage image = load(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QCOMPARE(image.size(), size);
+        QVERIFY(hasInk(image));
+    }
+
+    // The result pictures must read as success and failure at a glance: the
+    // disc of the one is green, of the other red.
+    void resultColours()
+    {
+        const QColor ok
+            = load(QStringLiteral(":/resource/moduleupgradedsucc.png")).pixelColor(100, 20);
+        const QColor bad
+            = load(QStringLiteral(":/resource/moduleupradefailed.png")).pixelColor(100, 20);
+        QVERIFY2(ok.green() > 2 * ok.red(), qPrintable(ok.name()));
+        QVERIFY2(bad.red() > 2 * bad.green(), qPrintable(bad.name()));
+    }
+
+    // Backgrounds are stretched over whole windows: opaque everywhere, or
+    // the desktop would show through the frameless forms.
+    void backgroundsOpaque()
+    {
+        for (const char *path : {":/resource/titleBar.png", ":/resource/datalinkbkg.png",
+                 ":/resource/selectbkg.png", ":/resource/selectgncbkg.png"}) {
+            const QImage image = load(QString::fromLatin1(path));
+            QVERIFY(!image.isNull());
+            for (const QPoint p : {QPoint(0, 0), QPoint(image.width() / 2, image.height() / 2),
+                     QPoint(image.width() - 1, image.height() - 1)})
+                QCOMPARE(qAlpha(image.pixel(p)), 255);
+        }
+    }
+
+    // Any picture the code of the tree names must be compiled in; a missing
+    // one leaves an empty label with no error anywhere.
+    void picturesNamedBySources()
+    {
+        const QRegularExpression ref(
+            QStringLiteral(":/(?:toolkit/)?resource/[A-Za-z0-9_/.-]+\\.png"));
+        QStringList missing;
+        int seen = 0;
+        QDirIterator it(QStringLiteral(TOLVANE_SOURCE_DIR), {"*.cpp", "*.h", "*.ui", "*.qss"},
+            QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            if (file.contains(QLatin1String("/build")) || file.contains(QLatin1String("/tests/"))
+                || file.contains(QLatin1String("/.git/")))
+                continue;
+            QFile f(file);
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            const QString text = QString::fromUtf8(f.readAll());
+            for (auto m = ref.globalMatch(text); m.hasNext();) {
+                const QString path = m.next().captured(0);
+                ++seen;
+                if (load(path).isNull())
+                    missing << path + QStringLiteral(" (") + file + QLatin1Char(')');
+            }
+        }
+        QVERIFY(seen > 0);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char('\n'))));
+    }
+
+    // Everything in the two sets is a readable picture. Also leaves a
+    // contact sheet of them in the build tree for a look by eye.
+    void contactSheet()
+    {
+        const QStringList paths = allPictures();
+        QVERIFY(paths.size() >= 40);
+
+        const int cell = 150;
+        const int columns = 6;
+        const int rows = (paths.size() + columns - 1) / columns;
+        QImage sheet(columns * cell, rows * cell, QImage::Format_ARGB32);
+        sheet.fill(QColor(0x2b, 0x2e, 0x33));
+        QPainter painter(&sheet);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setPen(QColor(0xcc, 0xcc, 0xcc));
+        QFont font = painter.font();
+        font.setPixelSize(10);
+        painter.setFont(font);
+        for (int i = 0; i < paths.size(); ++i) {
+            const QImage image = load(paths.at(i));
+            QVERIFY2(!image.isNull(), qPrintable(paths.at(i)));
+            const QRect box((i % columns) * cell, (i / columns) * cell, cell, cell);
+            QSize shown = image.size().scaled(cell - 20, cell - 40, Qt::KeepAspectRatio);
+            if (image.width() <= cell - 20 && image.height() <= cell - 40)
+                shown = image.size();
+            if (paths.at(i).contains(QLatin1String("/icon/"))) {
+                // Also at the row's 48 px, where it has to stay legible.
+                painter.drawImage(QRect(box.x() + 6, box.y() + 30, 64, 64), image);
+                painter.drawImage(QRect(box.x() + 80, box.y() + 38, 48, 48), image);
+            } else {
+                painter.drawImage(QRect(box.center().x() - shown.width() / 2,
+                                      box.y() + 10 + (cell - 40 - shown.height()) / 2,
+                                      shown.width(), shown.height()),
+                    image);
+            }
+            painter.drawText(box.adjusted(2, cell - 28, -2, 0), Qt::AlignHCenter | Qt::TextWordWrap,
+                paths.at(i).mid(paths.at(i).lastIndexOf(QLatin1Char('/')) + 1));
+        }
+        painter.end();
+        const QString out = QStringLiteral(TOLVANE_BINARY_DIR "/resources/contact-sheet.png");
+        QDir().mkpath(QFileInfo(out).path());
+        QVERIFY(sheet.save(out));
+    }
+};
+
+QTEST_MAIN(TestPictures)
+#include "tst_pictures.moc"
