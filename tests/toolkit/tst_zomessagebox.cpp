@@ -1,0 +1,287 @@
+#include "ZoMessageBox.h"
+#include "ZoTitleBar.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+using Button = QMessageBox::StandardButton;
+using Buttons = QMessageBox::StandardButtons;
+Q_DECLARE_METATYPE(QMessageBox::StandardButtons)
+Q_DECLARE_METATYPE(QMessageBox::StandardButton)
+
+namespace {
+// Stands in for a second language: every caption key of the box gets a
+// recognisable German text.
+class GermanCaptions : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "ZoMessageBox") != 0)
+            return QString();
+        if (qstrcmp(sourceText, "BtnYes") == 0)
+            return QStringLiteral("Ja");
+        if (qstrcmp(sourceText, "BtnNo") == 0)
+            return QStringLiteral("Nein");
+        if (qstrcmp(sourceText, "BtnOk") == 0)
+            return QStringLiteral("Gut");
+        if (qstrcmp(sourceText, "BtnCancel") == 0)
+            return QStringLiteral("Abbrechen");
+        return QString();
+    }
+};
+
+enum class Operation { Information, Question, Warning };
+
+Button callOperation(Operation operation, Buttons buttons, Button defaultButton)
+{
+    switch (operation) {
+    case Operation::Information:
+        return ZoMessageBox::information(
+            nullptr, QStringLiteral("Title"), QStringLiteral("Text"), buttons);
+    case Operation::Question:
+        return ZoMessageBox::question(nullptr, QStringLiteral("Title"), QStringLiteral("Text"),
+            defaultButton, QStringLiteral("Go on"), QStringLiteral("Stop"));
+    case Operation::Warning:
+        return ZoMessageBox::warning(
+            nullptr, QStringLiteral("Title"), QStringLiteral("Text"), buttons, defaultButton);
+    }
+    return QMessageBox::NoButton;
+}
+}
+Q_DECLARE_METATYPE(Operation)
+
+class TstZoMessageBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void defaultAndFocus_data();
+    void defaultAndFocus();
+    void modalRun_data();
+    void modalRun();
+    void responderAnswers_data();
+    void responderAnswers();
+    void captionsFollowLanguage();
+    void parentedBoxIsOwnWindow();
+    void snapshot();
+};
+
+void TstZoMessageBox::cleanup()
+{
+    ZoMessageBox::setTestResponder({});
+    ZoMessageBox::clearShownRequests();
+}
+
+void TstZoMessageBox::defaultAndFocus_data()
+{
+    QTest::addColumn<Buttons>("buttons");
+    QTest::addColumn<Button>("requested");
+    QTest::addColumn<Button>("expected");
+
+    QTest::newRow("information") << Buttons(QMessageBox::Ok) << QMessageBox::Ok << QMessageBox::Ok;
+    QTest::newRow("question defaults to No")
+        << Buttons(QMessageBox::Yes | QMessageBox::No) << QMessageBox::No << QMessageBox::No;
+    QTest::newRow("warning, default not among the buttons")
+        << Buttons(QMessageBox::Ok) << QMessageBox::No << QMessageBox::NoButton;
+    QTest::newRow("warning without default") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
+                                             << QMessageBox::NoButton << QMessageBox::NoButton;
+    QTest::newRow("warning defaults to Cancel") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
+                                                << QMessageBox::Cancel << QMessageBox::Cancel;
+}
+
+void TstZoMessageBox::defaultAndFocus()
+{
+    QFETCH(Buttons, buttons);
+    QFETCH(Button, requested);
+    QFETCH(Button, expected);
+
+    ZoMessageBox box(nullptr, QStringLiteral("Title"), QStringLiteral("Text"), buttons, requested);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowActive(&box));
+
+    const auto pushButtons = box.findChildren<QPushButton *>();
+    for (QPushButton *b : pushButtons) {
+        const bool isExpected = expected != QMessageBox::NoButton && b == box.button(expected);
+        QVERIFY2(b->isDefault() == isExpected, qPrintable(b->text()));
+        QVERIFY2(b->hasFocus() == isExpected, qPrintable(b->text()));
+    }
+
+    // Enter presses the default button and nothing else.
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : &box;
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(box.standardClickedButton(), expected);
+    QCOMPARE(box.isVisible(), expected == QMessageBox::NoButton);
+}
+
+void TstZoMessageBox::modalRun_data()
+{
+    QTest::addColumn<QString>("click");
+    QTest::addColumn<Button>("expected");
+
+    QTest::newRow("Yes") << "Yes" << QMessageBox::Yes;
+    QTest::newRow("No") << "No" << QMessageBox::No;
+    QTest::newRow("title bar close is no answer") << "close" << QMessageBox::NoButton;
+    QTest::newRow("Escape is no answer") << "escape" << QMessageBox::NoButton;
+}
+
+// The real modal run, answered by clicking the box from a timer.
+void TstZoMessageBox::modalRun()
+{
+    QFETCH(QString, click);
+    QFETCH(Button, expected);
+
+    bool clicked = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<ZoMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        QVERIFY(box->windowModality() != Qt::NonModal);
+        QCOMPARE(box->titleBar()->findChild<QLabel *>(QStringLiteral("titleLabel"))->text(),
+            QStringLiteral("Proceed?"));
+        clicked = true;
+        if (click == QLatin1String("close"))
+            QTest::mouseClick(box->titleBar()->closeButton(), Qt::LeftButton);
+        else if (click == QLatin1String("escape"))
+            QTest::keyClick(box, Qt::Key_Escape);
+        else
+            QTest::mouseClick(
+                box->button(click == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No),
+                Qt::LeftButton);
+    });
+    const Button answer
+        = ZoMessageBox::question(nullptr, QStringLiteral("Proceed?"), QStringLiteral("Text"));
+    QVERIFY(clicked);
+    QCOMPARE(answer, expected);
+}
+
+void TstZoMessageBox::responderAnswers_data()
+{
+    QTest::addColumn<Operation>("operation");
+    QTest::addColumn<Buttons>("buttons");
+    QTest::addColumn<Button>("defaultButton");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<Button>("expected");
+    QTest::addColumn<Button>("recordedDefault");
+    QTest::addColumn<int>("icon");
+
+    QTest::newRow("information Ok")
+        << Operation::Information << Buttons(QMessageBox::Ok) << QMessageBox::NoButton
+        << int(QMessageBox::Ok) << QMessageBox::Ok << QMessageBox::Ok
+        << int(QMessageBox::Information);
+    QTest::newRow("question Yes") << Operation::Question << Buttons() << QMessageBox::No
+                                  << int(QMessageBox::Yes) << QMessageBox::Yes << QMessageBox::No
+                                  << int(QMessageBox::Question);
+    QTest::newRow("question closed")
+        << Operation::Question << Buttons() << QMessageBox::No << int(QMessageBox::NoButton)
+        << QMessageBox::NoButton << QMessageBox::No << int(QMessageBox::Question);
+    QTest::newRow("warning Yes/Cancel")
+        << Operation::Warning << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
+        << QMessageBox::Cancel << int(QMessageBox::Cancel) << QMessageBox::Cancel
+        << QMessageBox::Cancel << int(QMessageBox::Warning);
+    QTest::newRow("an answer the box does not offer is a refusal")
+        << Operation::Warning << Buttons(QMessageBox::Ok) << QMessageBox::No
+        << int(QMessageBox::Yes) << QMessageBox::NoButton << QMessageBox::NoButton
+        << int(QMessageBox::Warning);
+}
+
+void TstZoMessageBox::responderAnswers()
+{
+    QFETCH(Operation, operation);
+    QFETCH(Buttons, buttons);
+    QFETCH(Button, defaultButton);
+    QFETCH(int, answer);
+    QFETCH(Button, expected);
+    QFETCH(Button, recordedDefault);
+    QFETCH(int, icon);
+
+    int calls = 0;
+    ZoMessageBox::setTestResponder([&](const ZoMessageBox::Request &) {
+        ++calls;
+        return answer;
+    });
+    if (answer == int(QMessageBox::Yes) && operation == Operation::Warning)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a button")));
+    QCOMPARE(callOperation(operation, buttons, defaultButton), expected);
+    QCOMPARE(calls, 1);
+
+    const QList<ZoMessageBox::Request> shown = ZoMessageBox::shownRequests();
+    QCOMPARE(shown.size(), 1);
+    const ZoMessageBox::Request &r = shown.first();
+    QCOMPARE(r.title, QStringLiteral("Title"));
+    QCOMPARE(r.text, QStringLiteral("Text"));
+    QCOMPARE(r.defaultButton, recordedDefault);
+    QCOMPARE(int(r.icon), icon);
+    if (operation == Operation::Question) {
+        QCOMPARE(r.buttons, Buttons(QMessageBox::Yes | QMessageBox::No));
+        QCOMPARE(r.captions.value(QMessageBox::Yes), QStringLiteral("Go on"));
+        QCOMPARE(r.captions.value(QMessageBox::No), QStringLiteral("Stop"));
+    } else {
+        QCOMPARE(r.buttons, buttons);
+    }
+}
+
+void TstZoMessageBox::captionsFollowLanguage()
+{
+    ZoMessageBox box(nullptr, QStringLiteral("Title"), QStringLiteral("Text"),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel,
+        QMessageBox::No);
+    box.show();
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("BtnCancel"));
+
+    GermanCaptions german;
+    QVERIFY(QCoreApplication::installTranslator(&german));
+    QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("Ja"));
+    QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("Nein"));
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Gut"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    // The restyled buttons keep their size and look.
+    QCOMPARE(box.button(QMessageBox::No)->minimumSize(), QSize(80, 25));
+    QVERIFY(box.button(QMessageBox::No)->styleSheet().contains(QLatin1String("#088DF2")));
+
+    QCoreApplication::removeTranslator(&german);
+    QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
+}
+
+void TstZoMessageBox::parentedBoxIsOwnWindow()
+{
+    QWidget owner;
+    owner.resize(600, 400);
+    owner.show();
+    ZoMessageBox box(&owner, QStringLiteral("Title"), QStringLiteral("Text"));
+    QVERIFY(box.isWindow());
+    QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
+}
+
+// A picture to look at by eye; kept when TOLVANE_SNAPSHOT_DIR names a folder.
+void TstZoMessageBox::snapshot()
+{
+    QTemporaryDir temp;
+    const QByteArray keep = qgetenv("TOLVANE_SNAPSHOT_DIR");
+    const QString dir = keep.isEmpty() ? temp.path() : QString::fromLocal8Bit(keep);
+
+    ZoMessageBox box(nullptr, QStringLiteral("Question"),
+        QStringLiteral("A rather long message that has to wrap onto a second line "
+                       "because the box is narrow; see <a "
+                       "href=\"http://127.0.0.1/\">the notes</a>."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
+    box.resize(360, 150);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    const QLabel *text = box.findChild<QLabel *>(QStringLiteral("messageTextLabel"));
+    QVERIFY(text);
+    QVERIFY(text->height() > 2 * text->fontMetrics().height());
+    QVERIFY(box.grab().save(dir + QStringLiteral("/messagebox.png")));
+}
+
+QTEST_MAIN(TstZoMessageBox)
+#include "tst_zomessagebox.moc"
