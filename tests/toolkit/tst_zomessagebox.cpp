@@ -70,7 +70,6 @@ private slots:
     void responderAnswers_data();
     void responderAnswers();
     void captionsFollowLanguage();
-    void parentedBoxIsOwnWindow();
     void snapshot();
 };
 
@@ -249,16 +248,6 @@ void TstZoMessageBox::captionsFollowLanguage()
 
     QCoreApplication::removeTranslator(&german);
     QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
-}
-
-void TstZoMessageBox::parentedBoxIsOwnWindow()
-{
-    QWidget owner;
-    owner.resize(600, 400);
-    owner.show();
-    ZoMessageBox box(&owner, QStringLiteral("Title"), QStringLiteral("Text"));
-    QVERIFY(box.isWindow());
-    QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
 }
 
 // A picture to look at by eye; kept when TOLVANE_SNAPSHOT_DIR names a folder.
