@@ -150,12 +150,6 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
     m_timings = timings;
 }
 
-QString ZoUpgradeWorkflow::tr2(const char *key)
-{
-    // The window shows these texts; their dictionary entries live in its context.
-    return QCoreApplication::translate("ZoTolMainWindow", key);
-}
-
 // ---- state ------------------------------------------------------------------
 
 void ZoUpgradeWorkflow::setWindowMode(tds4 mode)
@@ -335,8 +329,8 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
             buttons.append({ButtonNo, QStringLiteral("BtnAdd")});
         buttons.append({ButtonCancel, QStringLiteral("BtnCancel")});
         ask(QuestionNotFound, QStringLiteral("MsgInfo"),
-            tr2(offerAdd ? "MsgFCSNotFoundRetryAddCancel" : "MsgFCSNotFoundRetryCancel"), buttons,
-            [this](int button) {
+            offerAdd ? tr("MsgFCSNotFoundRetryAddCancel") : tr("MsgFCSNotFoundRetryCancel"),
+            buttons, [this](int button) {
                 if (button == ButtonYes) {
                     qCDebug(lcUpgrade) << "click the retry button";
                     Q_EMIT sigHideLinkSettings();
@@ -491,11 +485,11 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
         const QString realName = ZoUtils::deviceName(version.type, realFrame);
         const QString format = QStringLiteral("%1\uFF0C%2\uFF1A[%3]\uFF0C%4\uFF1A[%5]");
         if (!ZoUtils::sameCoreFamily(selected, version.type)) {
-            difference = format.arg(tr2("MsgHWDevNotSame"), tr2("MsgAddDevice"), selectedName,
-                tr2("MsgRealDevice"), realName);
+            difference = format.arg(tr("MsgHWDevNotSame"), tr("MsgAddDevice"), selectedName,
+                tr("MsgRealDevice"), realName);
         } else if (selectedFrame != realFrame) {
-            difference = format.arg(tr2("MsgDeviceProtNotSame"), tr2("MsgAddDevice"),
-                ZoUtils::airframeName(selectedFrame), tr2("MsgRealDevice"),
+            difference = format.arg(tr("MsgDeviceProtNotSame"), tr("MsgAddDevice"),
+                ZoUtils::airframeName(selectedFrame), tr("MsgRealDevice"),
                 ZoUtils::airframeName(realFrame));
         }
         auto accept = [this, version, selected]() mutable {
@@ -544,7 +538,7 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
     record.key = tds4(t) << 16;
     record.icon = ZoUtils::iconPath(t);
     int airframe = ZoUtils::AirframeNone;
-    record.name = ZoUtils::isEmba2(t) ? tr2("MsgCoreApp") : ZoUtils::deviceName(t, airframe);
+    record.name = ZoUtils::isEmba2(t) ? tr("MsgCoreApp") : ZoUtils::deviceName(t, airframe);
     record.curVersion = version;
     if (m_compileTimeKnown)
         record.curCompileTime = m_core.curCompileTime;
@@ -860,7 +854,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     if (isUpgrading() || m_question != QuestionNone)
         return;
     if (m_reconnectCheck) {
-        ask(QuestionSameDevice, QStringLiteral("MsgConfirm"), tr2("MsgPlsCheckIsSameDev"),
+        ask(QuestionSameDevice, QStringLiteral("MsgConfirm"), tr("MsgPlsCheckIsSameDev"),
             {{ButtonYes, QStringLiteral("BtnYes")}, {ButtonNo, QStringLiteral("BtnMessageBoxNo")}},
             [this](int button) {
                 if (button == ButtonYes) {
@@ -881,7 +875,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     if (pick.devId == 0) {
         enableControls();
         m_allUpgraded = true;
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
+        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
         return;
     }
     if (!prepareUpgrade(pick)) {
@@ -891,7 +885,7 @@ void ZoUpgradeWorkflow::upgradeAll()
             ? m_records[pick.key].name
             : ZoUtils::deviceName(pick.devId, airframe);
         Q_EMIT sigRunFinished(false, QStringLiteral("MsgPrepareUpgradeFailed:") + name,
-            QStringLiteral("%1:%2").arg(tr2("MsgPrepareUpgradeFailed"), name));
+            QStringLiteral("%1:%2").arg(tr("MsgPrepareUpgradeFailed"), name));
         Q_EMIT sigPlaySound(false);
         return;
     }
@@ -1027,7 +1021,7 @@ void ZoUpgradeWorkflow::failRun()
         c.branchEnabled = true;
     });
     Q_EMIT sigPlaySound(false);
-    Q_EMIT sigRunFinished(false, QStringLiteral("MsgUpgradeFailed"), tr2("MsgUpgradeFailed"));
+    Q_EMIT sigRunFinished(false, QStringLiteral("MsgUpgradeFailed"), tr("MsgUpgradeFailed"));
 }
 
 void ZoUpgradeWorkflow::onGNCUpgEraseFlashAck()
@@ -1098,7 +1092,7 @@ void ZoUpgradeWorkflow::deviceDone()
         resetUpgradeState();
         enableControls();
         Q_EMIT sigPlaySound(true);
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
+        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
     });
 }
 
@@ -1135,7 +1129,7 @@ void ZoUpgradeWorkflow::startNextDevice()
         enableControls();
         m_allUpgraded = true;
         Q_EMIT sigPlaySound(true);
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr2("MsgAllDevUpgraded"));
+        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
         return;
     }
     if (prepareUpgrade(pick)) {
@@ -1437,7 +1431,7 @@ void ZoUpgradeWorkflow::onShowSelectModuleForm()
 {
     const QList<tds4> missing = missingModules();
     if (missing.isEmpty()) {
-        inform(QStringLiteral("MsgInfo"), tr2("MsgAllCANFoundOrManAddedDev"));
+        inform(QStringLiteral("MsgInfo"), tr("MsgAllCANFoundOrManAddedDev"));
         return;
     }
     Q_EMIT sigSelectModules(missing);
@@ -1470,7 +1464,7 @@ void ZoUpgradeWorkflow::onWaitManDetectTimeout()
         int airframe = 0;
         ask(QuestionForceAddCore, QStringLiteral("MsgConfirm"),
             QStringLiteral("%1\uFF1A[%2]")
-                .arg(tr2("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(selected, airframe)),
+                .arg(tr("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(selected, airframe)),
             {{ButtonYes, QStringLiteral("BtnYes")}, {ButtonNo, QStringLiteral("BtnMessageBoxNo")}},
             [this, selected](int button) {
                 if (button == ButtonYes) {
@@ -1494,7 +1488,7 @@ void ZoUpgradeWorkflow::onWaitManDetectTimeout()
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);
     }
-    inform(QStringLiteral("MsgInfo"), tr2("MsgManualAddModuleFailed"));
+    inform(QStringLiteral("MsgInfo"), tr("MsgManualAddModuleFailed"));
     m_pendingSelection = 0;
     m_ctx.devId = 0;
     m_looper->moduleVariant = 0;
@@ -1595,12 +1589,12 @@ void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)
         if (!m_records[0x2C0000].needUpgrade) {
             onManSelectModule(45);
         } else {
-            inform(QStringLiteral("MsgInfo"), tr2("MsgR4DataBoardNeedUpgradeFirst"));
+            inform(QStringLiteral("MsgInfo"), tr("MsgR4DataBoardNeedUpgradeFirst"));
             m_brisk2Type = 0;
             Q_EMIT sigBrisk2Type(0);
         }
     } else if (!data && !feature) {
-        inform(QStringLiteral("MsgInfo"), tr2("MsgNeedForceR4DataBoard"));
+        inform(QStringLiteral("MsgInfo"), tr("MsgNeedForceR4DataBoard"));
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);
     }

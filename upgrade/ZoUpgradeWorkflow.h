@@ -316,7 +316,6 @@ private:
     void ask(Question id, const QString &titleKey, const QString &text, const Buttons &buttons,
         std::function<void(int)> onAnswer);
     void inform(const QString &titleKey, const QString &text);
-    static QString tr2(const char *key);
 
     ZoPlaneConfig *m_config;
     Timings m_timings;
