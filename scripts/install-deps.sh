@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux unzip zip
   libbenchmark-dev
+  fonts-wqy-microhei  # Chinese texts in the form screenshots
 )
 
 missing=()

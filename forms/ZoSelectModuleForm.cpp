@@ -1,0 +1,103 @@
+#include "ZoSelectModuleForm.h"
+#include "ui_ZoSelectModuleForm.h"
+
+#include "ZoPrivateSelectePrefPushButton.h"
+#include "ZoUtils.h"
+
+#include <QPainter>
+
+namespace {
+
+const int kColumns = 3;
+
+} // namespace
+
+ZoSelectModuleForm::ZoSelectModuleForm(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::ZoSelectModuleForm)
+    , m_background(QStringLiteral(":/resource/selectbkg.png"))
+{
+    ui->setupUi(this);
+    // Signal arguments by their alias names, for queued connections.
+    qRegisterMetaType<tdu1>("tdu1");
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    ui->gridModules->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+ZoSelectModuleForm::~ZoSelectModuleForm()
+{
+    delete ui;
+}
+
+QList<ZoPrivateSelectePrefPushButton *> ZoSelectModuleForm::buttons() const
+{
+    QList<ZoPrivateSelectePrefPushButton *> result;
+    for (const Entry &entry : m_entries)
+        result.append(entry.button);
+    return result;
+}
+
+void ZoSelectModuleForm::setModules(QList<int> ids)
+{
+    for (const Entry &entry : qAsConst(m_entries)) {
+        ui->gridModules->removeWidget(entry.button);
+        delete entry.button;
+    }
+    m_entries.clear();
+
+    // The index is the grid position; it is not folded into 8 bits, so a
+    // list of more than 255 modules cannot make two buttons answer together.
+    int index = 0;
+    for (int id : qAsConst(ids)) {
+        const tdu1 code = tdu1(id & 0xFF);
+        auto *button = new ZoPrivateSelectePrefPushButton(ui->scrollAreaModules);
+        button->setFixedSize(100, 100);
+        button->setup(index, ZoUtils::iconPath(code), [code] {
+            int airframe = ZoUtils::AirframeNone;
+            return ZoUtils::deviceName(code, airframe);
+        }());
+        ui->gridModules->addWidget(button, index / kColumns, index % kColumns);
+        connect(button, &ZoPrivateSelectePrefPushButton::sigbtnClicked, this,
+            &ZoSelectModuleForm::onModuleIconClicked);
+        m_entries.append({id, button});
+        ++index;
+    }
+    onModuleIconClicked(-1);
+}
+
+void ZoSelectModuleForm::onModuleIconClicked(int index)
+{
+    m_selectedId = 0;
+    for (int i = 0; i < m_entries.size(); ++i) {
+        m_entries[i].button->setSelected(i == index);
+        if (i == index)
+            m_selectedId = tdu1(m_entries[i].id & 0xFF);
+    }
+}
+
+void ZoSelectModuleForm::on_btnAddMod_clicked()
+{
+    if (m_selectedId != 0)
+        Q_EMIT sigSelectedModule(m_selectedId);
+    close();
+}
+
+void ZoSelectModuleForm::on_btnCancel_clicked()
+{
+    close();
+}
+
+void ZoSelectModuleForm::paintEvent(QPaintEvent *event)
+{
+    Q_UNUSED(event)
+    QPainter painter(this);
+    if (!m_background.isNull()) {
+        painter.drawPixmap(rect(), m_background);
+        return;
+    }
+    // Without its artwork the form still needs a body the white texts read on.
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QColor(0x55, 0x5A, 0x63));
+    painter.setBrush(QColor(0x2B, 0x2F, 0x36));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+}

@@ -1,0 +1,315 @@
+#include "ZoAddGNCForm.h"
+#include "ZoManualAddModuleForm.h"
+#include "ZoPrivateSelectePrefPushButton.h"
+#include "ZoSelectGNCForm.h"
+#include "ZoSelectModuleForm.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+template <typename T> T *child(QWidget *form, const char *name)
+{
+    T *w = form->findChild<T *>(QLatin1String(name));
+    if (!w)
+        qFatal("no widget %s", name);
+    return w;
+}
+
+const QString kBlueFrame
+    = QStringLiteral("QWidget#widget{border-width: 1px;border-color:#0099FF;border-style: "
+                     "solid;border-radius:10px;}");
+const QString kWhiteFrame
+    = QStringLiteral("QWidget#widget{border-width: 1px;border-color:#FFFFFF;border-style: "
+                     "solid;border-radius:10px;}");
+
+QString frameStyle(ZoPrivateSelectePrefPushButton *button)
+{
+    return child<QWidget>(button, "widget")->styleSheet();
+}
+
+bool checkMarkShown(ZoPrivateSelectePrefPushButton *button)
+{
+    return !child<QLabel>(button, "labelSelected")->isHidden();
+}
+
+} // namespace
+
+class TstZoSelectionForms : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bannersAskForTheirForm();
+    void coreFormOffersFamiliesAndAirframes();
+    void coreFormEmitsFirmwareId_data();
+    void coreFormEmitsFirmwareId();
+    void coreFormCancelEmitsNothing();
+
+    void moduleGridPositions_data();
+    void moduleGridPositions();
+    void moduleSelectionEmitsTypeCode_data();
+    void moduleSelectionEmitsTypeCode();
+    void moduleSelectionMovesWithTheClick();
+    void moduleListReplacesOldButtons();
+    void moduleCancelEmitsNothing();
+
+    void buttonSetup_data();
+    void buttonSetup();
+    void buttonReactsToLeftPressOnly();
+};
+
+void TstZoSelectionForms::bannersAskForTheirForm()
+{
+    ZoAddGNCForm addCore;
+    QCOMPARE(addCore.size(), QSize(658, 120));
+    QSignalSpy core(&addCore, &ZoAddGNCForm::sigSelectGNC);
+    QTest::mouseClick(child<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
+    QCOMPARE(core.count(), 1);
+
+    ZoManualAddModuleForm addModule;
+    QCOMPARE(addModule.size(), QSize(658, 60));
+    QCOMPARE(addModule.maximumSize(), QSize(658, 60));
+    QSignalSpy module(&addModule, &ZoManualAddModuleForm::sigSelecteModule);
+    QTest::mouseClick(child<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
+    QCOMPARE(module.count(), 1);
+}
+
+void TstZoSelectionForms::coreFormOffersFamiliesAndAirframes()
+{
+    ZoSelectGNCForm form;
+    QCOMPARE(form.size(), QSize(521, 174));
+    QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
+    QComboBox *names = child<QComboBox>(&form, "cmbGNCName");
+    QComboBox *airframes = child<QComboBox>(&form, "cmbGNCProtType");
+    QCOMPARE(names->count(), 7);
+    QCOMPARE(airframes->count(), 3);
+    // Without dictionaries the keys show: the catalogue's names, in its order.
+    const QStringList expected = {QStringLiteral("MsgGNCEmba"), QStringLiteral("MsgGNCArno"),
+        QStringLiteral("MsgGNCArno2"), QStringLiteral("MsgGNCBrisk"),
+        QStringLiteral("MsgGNCBrisk2"), QStringLiteral("MsgGNCDRENT"),
+        QStringLiteral("MsgGNCEmba2")};
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(names->itemText(i), expected.at(i));
+    QCOMPARE(airframes->itemText(0), QStringLiteral("MsgMR"));
+    QCOMPARE(airframes->itemText(2), QStringLiteral("MsgQP"));
+}
+
+void TstZoSelectionForms::coreFormEmitsFirmwareId_data()
+{
+    QTest::addColumn<int>("nameIndex");
+    QTest::addColumn<int>("airframeIndex");
+    QTest::addColumn<uint>("devId");
+    QTest::newRow("Emba MR") << 0 << 0 << 6u;
+    QTest::newRow("Arno QP") << 1 << 2 << 11u;
+    QTest::newRow("Arno2 FW") << 2 << 1 << 42u;
+    QTest::newRow("Brisk MR") << 3 << 0 << 33u;
+    QTest::newRow("Brisk2 QP") << 4 << 2 << 49u;
+    QTest::newRow("DRENT QP") << 5 << 2 << 25u;
+    QTest::newRow("Emba2 FW") << 6 << 1 << 81u;
+}
+
+void TstZoSelectionForms::coreFormEmitsFirmwareId()
+{
+    QFETCH(int, nameIndex);
+    QFETCH(int, airframeIndex);
+    QFETCH(uint, devId);
+    ZoSelectGNCForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    child<QComboBox>(&form, "cmbGNCName")->setCurrentIndex(nameIndex);
+    child<QComboBox>(&form, "cmbGNCProtType")->setCurrentIndex(airframeIndex);
+    QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
+    QTest::mouseClick(child<QPushButton>(&form, "btnAdd"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(devId));
+    QVERIFY(!form.isVisible());
+}
+
+void TstZoSelectionForms::coreFormCancelEmitsNothing()
+{
+    ZoSelectGNCForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
+    QTest::mouseClick(child<QPushButton>(&form, "btnCancel"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(!form.isVisible());
+}
+
+void TstZoSelectionForms::moduleGridPositions_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("empty") << 0 << 0;
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("three fill a row") << 3 << 1;
+    QTest::newRow("seven") << 7 << 3;
+    QTest::newRow("thirteen") << 13 << 5;
+}
+
+void TstZoSelectionForms::moduleGridPositions()
+{
+    QFETCH(int, count);
+    QFETCH(int, rows);
+    ZoSelectModuleForm form;
+    QCOMPARE(form.size(), QSize(415, 400));
+    QList<int> ids;
+    for (int i = 0; i < count; ++i)
+        ids.append(36 + i);
+    form.setModules(ids);
+
+    const QList<ZoPrivateSelectePrefPushButton *> buttons = form.buttons();
+    QCOMPARE(buttons.size(), count);
+    auto *grid = child<QGridLayout>(&form, "gridModules");
+    QCOMPARE(grid->count(), count);
+    int lastRow = -1;
+    for (int i = 0; i < count; ++i) {
+        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
+        grid->getItemPosition(grid->indexOf(buttons.at(i)), &row, &column, &rowSpan, &columnSpan);
+        QCOMPARE(row, i / 3);
+        QCOMPARE(column, i % 3);
+        QCOMPARE(buttons.at(i)->size(), QSize(100, 100));
+        QCOMPARE(buttons.at(i)->index(), i);
+        QVERIFY(!buttons.at(i)->isSelected());
+        lastRow = row;
+    }
+    QCOMPARE(lastRow + 1, rows);
+    QCOMPARE(form.selectedId(), tdu1(0));
+}
+
+void TstZoSelectionForms::moduleSelectionEmitsTypeCode_data()
+{
+    QTest::addColumn<int>("click");
+    QTest::addColumn<uint>("emitted");
+    // 83, 46, then node 2 of the tuning module, node 3 of the servo.
+    QTest::newRow("data board") << 0 << 83u;
+    QTest::newRow("plain module") << 1 << 46u;
+    QTest::newRow("tuning module node 2") << 2 << 77u;
+    QTest::newRow("servo node 3") << 3 << 86u;
+}
+
+void TstZoSelectionForms::moduleSelectionEmitsTypeCode()
+{
+    QFETCH(int, click);
+    QFETCH(uint, emitted);
+    ZoSelectModuleForm form;
+    form.setModules({83, 46, 2 * 65536 + 77, 3 * 65536 + 86});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.buttons().at(click), Qt::LeftButton);
+    QCOMPARE(form.selectedId(), tdu1(emitted));
+
+    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
+    QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<tdu1>(), tdu1(emitted));
+    QVERIFY(!form.isVisible());
+}
+
+void TstZoSelectionForms::moduleSelectionMovesWithTheClick()
+{
+    ZoSelectModuleForm form;
+    form.setModules({36, 37, 38});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const auto buttons = form.buttons();
+
+    // A press on the name inside the button counts as a press on the button.
+    QTest::mouseClick(child<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
+    QTest::mouseClick(buttons.at(2), Qt::LeftButton);
+    QCOMPARE(form.selectedId(), tdu1(38));
+    for (int i = 0; i < buttons.size(); ++i) {
+        QCOMPARE(frameStyle(buttons.at(i)), i == 2 ? kBlueFrame : kWhiteFrame);
+        QCOMPARE(checkMarkShown(buttons.at(i)), i == 2);
+    }
+}
+
+void TstZoSelectionForms::moduleListReplacesOldButtons()
+{
+    ZoSelectModuleForm form;
+    form.setModules({36, 37, 38, 39});
+    QPointer<ZoPrivateSelectePrefPushButton> old = form.buttons().at(0);
+    form.onModuleIconClicked(1);
+    QCOMPARE(form.selectedId(), tdu1(37));
+
+    // An empty list leaves an empty grid and no selection; add only closes.
+    form.setModules({});
+    QVERIFY(old.isNull());
+    QVERIFY(form.buttons().isEmpty());
+    QCOMPARE(child<QGridLayout>(&form, "gridModules")->count(), 0);
+    QCOMPARE(form.selectedId(), tdu1(0));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
+    QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(!form.isVisible());
+}
+
+void TstZoSelectionForms::moduleCancelEmitsNothing()
+{
+    ZoSelectModuleForm form;
+    form.setModules({36});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(form.buttons().at(0), Qt::LeftButton);
+    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
+    QTest::mouseClick(child<QPushButton>(&form, "btnCancel"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(!form.isVisible());
+}
+
+void TstZoSelectionForms::buttonSetup_data()
+{
+    QTest::addColumn<QString>("iconPath");
+    QTest::addColumn<QString>("iconStyle");
+    QTest::addColumn<bool>("selected");
+    QTest::newRow("plain") << QStringLiteral(":/resource/icon/tunex.png")
+                           << QStringLiteral("image: url(:/resource/icon/tunex.png)") << false;
+    QTest::newRow("pressed look") << QStringLiteral(":/resource/icon/tunex_pressed.png")
+                                  << QStringLiteral("image:url(:/resource/icon/tunex.png);")
+                                  << true;
+    QTest::newRow("suffix in another case")
+        << QStringLiteral(":/resource/icon/tunex_Pressed.png")
+        << QStringLiteral("image: url(:/resource/icon/tunex_Pressed.png)") << false;
+}
+
+void TstZoSelectionForms::buttonSetup()
+{
+    QFETCH(QString, iconPath);
+    QFETCH(QString, iconStyle);
+    QFETCH(bool, selected);
+    ZoPrivateSelectePrefPushButton button;
+    button.setup(4, iconPath, QStringLiteral("MsgGNCTunex"));
+    QCOMPARE(button.iconStyle(), iconStyle);
+    QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
+    QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgGNCTunex"));
+    QCOMPARE(frameStyle(&button), selected ? kBlueFrame : kWhiteFrame);
+    QCOMPARE(checkMarkShown(&button), selected);
+    QCOMPARE(button.layout()->contentsMargins(), QMargins(6, 6, 6, 6));
+}
+
+void TstZoSelectionForms::buttonReactsToLeftPressOnly()
+{
+    ZoPrivateSelectePrefPushButton button;
+    button.setup(5, QStringLiteral(":/resource/icon/qv1.png"), QStringLiteral("MsgQV1"));
+    button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&button));
+    QSignalSpy spy(&button, &ZoPrivateSelectePrefPushButton::sigbtnClicked);
+    QTest::mouseClick(&button, Qt::RightButton);
+    QTest::mouseClick(&button, Qt::MiddleButton);
+    QCOMPARE(spy.count(), 0);
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(90, 90));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toInt(), 5);
+}
+
+QTEST_MAIN(TstZoSelectionForms)
+#include "tst_zoselectionforms.moc"
