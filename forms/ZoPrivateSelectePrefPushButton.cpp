@@ -64,7 +64,8 @@ void ZoPrivateSelectePrefPushButton::setup(int index, const QString &iconPath, c
     }
     setSelected(pressed);
     ui->labelIcon->setStyleSheet(m_iconStyle);
-    ui->labelName->setText(name);
+    ui->labelName->setText(fittedName(name));
+    ui->labelName->setToolTip(name);
     layout()->setContentsMargins(6, 6, 6, 6);
 }
 
@@ -72,6 +73,24 @@ void ZoPrivateSelectePrefPushButton::setSelected(bool on)
 {
     ui->widget->setStyleSheet(on ? kSelectedFrame : kPlainFrame);
     ui->labelSelected->setVisible(on);
+}
+
+QString ZoPrivateSelectePrefPushButton::fittedName(const QString &name)
+{
+    // Two lines fit under the icon. A name that would overflow them, or has
+    // a word wider than the button, is shortened with an ellipsis instead
+    // of being cut off at the frame; the tooltip keeps it whole.
+    ui->labelName->ensurePolished();
+    const QFontMetrics metrics(ui->labelName->font());
+    const QMargins outer = layout()->contentsMargins();
+    const QMargins inner = ui->widget->layout()->contentsMargins();
+    const int available
+        = maximumWidth() - outer.left() - outer.right() - inner.left() - inner.right();
+    const QRect needed = metrics.boundingRect(
+        QRect(0, 0, available, 0xFFFF), Qt::AlignHCenter | Qt::TextWordWrap, name);
+    if (needed.width() <= available && needed.height() <= 2 * metrics.lineSpacing())
+        return name;
+    return metrics.elidedText(name, Qt::ElideRight, available);
 }
 
 bool ZoPrivateSelectePrefPushButton::isSelected() const

@@ -36,6 +36,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
+    QString fittedName(const QString &name);
+
     Ui::ZoPrivateSelectePrefPushButton *ui;
     int m_index = 0;
     QString m_iconStyle;

@@ -62,6 +62,8 @@ private Q_SLOTS:
 
     void buttonSetup_data();
     void buttonSetup();
+    void buttonNameFitsUnderTheIcon_data();
+    void buttonNameFitsUnderTheIcon();
     void buttonReactsToLeftPressOnly();
 };
 
@@ -287,13 +289,39 @@ void TstZoSelectionForms::buttonSetup()
     QFETCH(QString, iconStyle);
     QFETCH(bool, selected);
     ZoPrivateSelectePrefPushButton button;
-    button.setup(4, iconPath, QStringLiteral("MsgGNCTunex"));
+    button.setup(4, iconPath, QStringLiteral("MsgQV1"));
     QCOMPARE(button.iconStyle(), iconStyle);
     QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
-    QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgGNCTunex"));
+    QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgQV1"));
+    QCOMPARE(child<QLabel>(&button, "labelName")->toolTip(), QStringLiteral("MsgQV1"));
     QCOMPARE(frameStyle(&button), selected ? kBlueFrame : kWhiteFrame);
     QCOMPARE(checkMarkShown(&button), selected);
     QCOMPARE(button.layout()->contentsMargins(), QMargins(6, 6, 6, 6));
+}
+
+void TstZoSelectionForms::buttonNameFitsUnderTheIcon_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("short") << QStringLiteral("QV1") << true;
+    QTest::newRow("two words wrap") << QStringLiteral("Fuel gauge") << true;
+    QTest::newRow("one long word") << QStringLiteral("MsgGNCBrisk2FeatureBoard") << false;
+    QTest::newRow("too many lines")
+        << QStringLiteral("a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h")
+        << false;
+}
+
+void TstZoSelectionForms::buttonNameFitsUnderTheIcon()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, whole);
+    ZoPrivateSelectePrefPushButton button;
+    button.setup(0, QStringLiteral(":/resource/icon/qv1.png"), name);
+    QLabel *label = child<QLabel>(&button, "labelName");
+    QCOMPARE(label->toolTip(), name);
+    QCOMPARE(label->text() == name, whole);
+    if (!whole)
+        QVERIFY(label->text().endsWith(QChar(0x2026)));
 }
 
 void TstZoSelectionForms::buttonReactsToLeftPressOnly()

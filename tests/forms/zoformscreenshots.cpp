@@ -1,0 +1,291 @@
+// Renders every form of forms/ (and the message box, when the toolkit has
+// one) in English and in Chinese to PNG files, so their layout can be looked
+// at without the main window. Run offscreen:
+//
+//   tolvane-form-screenshots <output dir> <dictionary dir>
+//
+// <output dir>/<language>/<name>.png are written; a dictionary
+// FlashbayUpdate_<language>.qm in <dictionary dir> is used when present,
+// otherwise the translation keys show.
+
+#include "ZoAddGNCForm.h"
+#include "ZoCoreFMHeaderForm.h"
+#include "ZoDataLinkSettingForm.h"
+#include "ZoManualAddModuleForm.h"
+#include "ZoModuleFMHeaderForm.h"
+#include "ZoModuleFMInfoForm.h"
+#include "ZoPlaneConfig.h"
+#include "ZoSelectGNCForm.h"
+#include "ZoSelectModuleForm.h"
+#include "ZoTvkInstance.h"
+#include "ZoUtils.h"
+
+#if __has_include("ZoMessageBox.h")
+#include "ZoMessageBox.h"
+#define TOLVANE_HAVE_MESSAGE_BOX 1
+#endif
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+tVersion version(tdu1 type, tdu1 major, tdu1 minor, tdu1 revision)
+{
+    tVersion v;
+    v.type = type;
+    v.major = major;
+    v.minor = minor;
+    v.revision = revision;
+    return v;
+}
+
+ZoDevFMInfo device(tdu1 type, const tVersion &current)
+{
+    ZoDevFMInfo info;
+    info.key = int(type) << 16;
+    int airframe = ZoUtils::AirframeNone;
+    info.name = ZoUtils::deviceName(type, airframe);
+    info.icon = ZoUtils::iconPath(type);
+    info.curVersion = current;
+    return info;
+}
+
+// The device list draws its rows over the main window's dark picture; a plain
+// dark host stands in for it, exactly the size of what it holds.
+class Host : public QWidget
+{
+public:
+    explicit Host(const QList<QWidget *> &children)
+    {
+        setObjectName(QStringLiteral("host"));
+        setAttribute(Qt::WA_StyledBackground);
+        setStyleSheet(QStringLiteral("QWidget#host{background-color:#1F2329;}"));
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+        for (QWidget *child : children)
+            layout->addWidget(child);
+    }
+};
+
+class Shooter
+{
+public:
+    explicit Shooter(const QString &dir)
+        : m_dir(dir)
+    {
+    }
+
+    bool shoot(const QString &name, QWidget *widget)
+    {
+        widget->show();
+        QApplication::processEvents();
+        const QString path = m_dir + QLatin1Char('/') + name + QStringLiteral(".png");
+        const QPixmap picture = widget->grab();
+        const bool ok = picture.save(path);
+        std::printf("%s %dx%d%s\n", qPrintable(path), picture.width(), picture.height(),
+            ok ? "" : " (not written)");
+        m_failed = m_failed || !ok;
+        return ok;
+    }
+
+    bool hosted(const QString &name, const QList<QWidget *> &children)
+    {
+        Host host(children);
+        return shoot(name, &host);
+    }
+
+    bool failed() const { return m_failed; }
+
+private:
+    QString m_dir;
+    bool m_failed = false;
+};
+
+void shootLinkSettings(Shooter &shooter)
+{
+    const auto ports = [] {
+        return QList<ZoDataLinkSettingForm::PortEntry> {
+            {QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), false}};
+    };
+    ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
+    *cfg = ZoPlaneConfig();
+    cfg->host = QStringLiteral("127.0.0.1");
+    cfg->TcpServerHost = QStringLiteral("127.0.0.1");
+
+    {
+        ZoDataLinkSettingForm form;
+        form.setPortLister(ports);
+        shooter.shoot(QStringLiteral("datalink-udp"), &form);
+        form.findChild<QRadioButton *>(QStringLiteral("rbSerialPort"))->click();
+        shooter.shoot(QStringLiteral("datalink-serial"), &form);
+        form.onOpenCommState(ZoPlaneConfig::LinkSerialPort, true);
+        shooter.shoot(QStringLiteral("datalink-serial-open"), &form);
+        form.findChild<QRadioButton *>(QStringLiteral("rbTCPClient"))->setEnabled(true);
+        form.onCloseCommState(true);
+        form.findChild<QRadioButton *>(QStringLiteral("rbTCPClient"))->click();
+        shooter.shoot(QStringLiteral("datalink-tcpclient"), &form);
+    }
+}
+
+void shootDeviceList(Shooter &shooter)
+{
+    shooter.hosted(QStringLiteral("module-header"), {new ZoModuleFMHeaderForm});
+
+    auto *core = new ZoCoreFMHeaderForm;
+    core->setCore(QStringLiteral("Arno2"), version(41, 2, 20, 0));
+    core->setEnabled(true);
+    {
+        int airframe = ZoUtils::AirframeNone;
+        core->setCore(ZoUtils::deviceName(41, airframe), version(41, 2, 20, 0));
+    }
+    shooter.hosted(QStringLiteral("core-header"), {core});
+
+    const auto row = [](tdu1 type, const tVersion &cur,
+                         const std::function<void(ZoModuleFMInfoForm *)> &state) {
+        auto *form = new ZoModuleFMInfoForm;
+        form->init(device(type, cur));
+        state(form);
+        return form;
+    };
+    const auto offered = [](ZoModuleFMInfoForm *f) {
+        f->setTarget(version(f->info().curVersion.type, 1, 6, 0), QString(), true);
+    };
+    const auto current
+        = [](ZoModuleFMInfoForm *f) { f->setTarget(f->info().curVersion, QString(), false); };
+    const auto running = [offered](ZoModuleFMInfoForm *f) {
+        offered(f);
+        f->setProgressRange(0, 100);
+        f->setProgress(60);
+    };
+    const auto done = [offered](ZoModuleFMInfoForm *f) {
+        offered(f);
+        f->setProgressRange(0, 100);
+        f->setProgress(100);
+        f->setResult(true);
+    };
+    const auto failed = [offered](ZoModuleFMInfoForm *f) {
+        offered(f);
+        f->setProgressRange(0, 100);
+        f->setProgress(30);
+        f->setResult(false);
+    };
+
+    shooter.hosted(
+        QStringLiteral("row-new"), {row(77, version(77, 1, 2, 0), [](ZoModuleFMInfoForm *) {})});
+    shooter.hosted(QStringLiteral("row-offered"), {row(77, version(77, 1, 2, 0), offered)});
+    shooter.hosted(QStringLiteral("row-current"), {row(38, version(38, 3, 1, 4), current)});
+    shooter.hosted(QStringLiteral("row-progress"), {row(83, version(83, 1, 0, 9), running)});
+    shooter.hosted(QStringLiteral("row-done"), {row(46, version(46, 1, 0, 0), done)});
+    shooter.hosted(QStringLiteral("row-failed"), {row(79, version(79, 2, 0, 0), failed)});
+
+    // The list as the main window stacks it: module header, modules, the
+    // manual-add row, then the core's header and row.
+    auto *coreHeader = new ZoCoreFMHeaderForm;
+    {
+        int airframe = ZoUtils::AirframeNone;
+        coreHeader->setCore(ZoUtils::deviceName(80, airframe), version(80, 2, 20, 0));
+    }
+    shooter.hosted(QStringLiteral("device-list"),
+        {new ZoModuleFMHeaderForm, row(83, version(83, 1, 0, 9), running),
+            row(77, version(77, 1, 2, 0), offered), row(38, version(38, 3, 1, 4), current),
+            row(86, version(86, 1, 0, 0), done), new ZoManualAddModuleForm, coreHeader,
+            row(80, version(80, 2, 20, 0), offered)});
+}
+
+void shootSelection(Shooter &shooter)
+{
+    shooter.hosted(QStringLiteral("add-gnc"), {new ZoAddGNCForm});
+    shooter.hosted(QStringLiteral("manual-add-module"), {new ZoManualAddModuleForm});
+    {
+        ZoSelectGNCForm form;
+        shooter.shoot(QStringLiteral("select-gnc"), &form);
+    }
+    {
+        ZoSelectModuleForm form;
+        QList<int> ids;
+        for (tds4 id : {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694})
+            ids.append(id);
+        form.setModules(ids);
+        form.onModuleIconClicked(2);
+        shooter.shoot(QStringLiteral("select-module"), &form);
+    }
+}
+
+void shootMessageBoxes(Shooter &shooter)
+{
+#ifdef TOLVANE_HAVE_MESSAGE_BOX
+    {
+        ZoMessageBox box(nullptr, QStringLiteral("MsgTip"), QStringLiteral("MsgAllDevUpgraded"));
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
+        shooter.shoot(QStringLiteral("msgbox-information"), &box);
+    }
+    {
+        ZoMessageBox box(nullptr, QStringLiteral("MsgPleaseConfirm"),
+            QStringLiteral("MsgExitOrNot"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
+        shooter.shoot(QStringLiteral("msgbox-question"), &box);
+    }
+#else
+    Q_UNUSED(shooter)
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: %s <output dir> <dictionary dir>\n", argv[0]);
+        return 2;
+    }
+    const QString outDir = args.at(1);
+    const QString dictDir = args.at(2);
+
+    // The link settings panel reads and may write sysconfig.xml in the
+    // working directory; keep whatever lies in the caller's away from it.
+    QTemporaryDir work;
+    if (!work.isValid() || !QDir::setCurrent(work.path())) {
+        std::fprintf(stderr, "no temporary working directory\n");
+        return 1;
+    }
+
+    bool failed = false;
+    for (const QString &language : {QStringLiteral("en_US"), QStringLiteral("zh_CN")}) {
+        const QString dir = outDir + QLatin1Char('/') + language;
+        if (!QDir().mkpath(dir)) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(dir));
+            return 1;
+        }
+        QTranslator translator;
+        const QString dict = dictDir + QStringLiteral("/FlashbayUpdate_") + language;
+        if (QFile::exists(dict + QStringLiteral(".qm")) && translator.load(dict))
+            QApplication::installTranslator(&translator);
+        else
+            std::printf("%s: no dictionary, the keys show\n", qPrintable(language));
+
+        Shooter shooter(dir);
+        shootLinkSettings(shooter);
+        shootDeviceList(shooter);
+        shootSelection(shooter);
+        shootMessageBoxes(shooter);
+        QApplication::removeTranslator(&translator);
+        failed = failed || shooter.failed();
+    }
+    return failed ? 1 : 0;
+}
