@@ -281,14 +281,21 @@ void TstZoDataLinkSettingForm::unknownLinkTypeOpensNothing()
 void TstZoDataLinkSettingForm::busyPortsAreNotOffered()
 {
     auto form = makeForm();
-    form->setPortLister([] {
-        return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyS0"), false},
-            {QStringLiteral("ttyUSB0"), true}, {QStringLiteral("ttyUSB1"), false}};
-    });
+    QList<ZoDataLinkSettingForm::PortEntry> system = {{QStringLiteral("ttyS0"), false},
+        {QStringLiteral("ttyUSB0"), true}, {QStringLiteral("ttyUSB1"), false}};
+    form->setPortLister([&system] { return system; });
     QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
     QCOMPARE(ports->count(), 2);
     QCOMPARE(ports->itemText(0), QStringLiteral("ttyS0"));
     QCOMPARE(ports->itemText(1), QStringLiteral("ttyUSB1"));
+
+    // The refresh button asks the system again and replaces the list.
+    system = {{QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), true}};
+    QTest::mouseClick(child<QPushButton>(form.get(), "btnSearchSerial"), Qt::LeftButton);
+    QCOMPARE(form->portNames(), QStringList {QStringLiteral("ttyUSB0")});
+    QCOMPARE(ports->count(), 1);
+    QCOMPARE(ports->itemText(0), QStringLiteral("ttyUSB0"));
+    form->setPortLister(nullptr);
 }
 
 void TstZoDataLinkSettingForm::foundConnectionIsShownNotStored()
