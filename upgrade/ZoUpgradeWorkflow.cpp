@@ -60,6 +60,13 @@ QString hexId(tdu1 id)
     return QString::number(id, 16).toUpper();
 }
 
+// A key the window translates in its own context (titles, buttons, tips);
+// marked so that the dictionary tools list it there.
+QString viewKey(const char *key)
+{
+    return QLatin1String(key);
+}
+
 bool isBoard(tdu1 type)
 {
     return type == 44 || type == 45 || type == 83;
@@ -324,11 +331,11 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     if (!bFound) {
         const bool offerAdd = m_notFoundBefore;
         m_notFoundBefore = true;
-        Buttons buttons {{ButtonYes, QStringLiteral("BtnRetry")}};
+        Buttons buttons {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnRetry"))}};
         if (offerAdd)
-            buttons.append({ButtonNo, QStringLiteral("BtnAdd")});
-        buttons.append({ButtonCancel, QStringLiteral("BtnCancel")});
-        ask(QuestionNotFound, QStringLiteral("MsgInfo"),
+            buttons.append({ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnAdd"))});
+        buttons.append({ButtonCancel, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnCancel"))});
+        ask(QuestionNotFound, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
             offerAdd ? tr("MsgFCSNotFoundRetryAddCancel") : tr("MsgFCSNotFoundRetryCancel"),
             buttons, [this](int button) {
                 if (button == ButtonYes) {
@@ -507,8 +514,10 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
             accept();
             return;
         }
-        ask(QuestionCoreMismatch, QStringLiteral("MsgConfirm"), difference,
-            {{ButtonYes, QStringLiteral("BtnYes")}, {ButtonNo, QStringLiteral("BtnMessageBoxNo")}},
+        ask(QuestionCoreMismatch, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
+            difference,
+            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
             [this, accept](int button) mutable {
                 if (button == ButtonYes) {
                     accept();
@@ -655,7 +664,7 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
         return;
     m_branchIndex = BranchCustom;
     m_customKey = key;
-    Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
+    Q_EMIT sigDownloadTips(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloading")));
     requestFirmware(3, key);
     m_customBranch = true;
 }
@@ -669,7 +678,7 @@ void ZoUpgradeWorkflow::requestFirmwareFor(tdu1 fid, int branch, const QString &
 {
     // The custom branch says so where it is fetched (not on a protocol change).
     if (branch != 3)
-        Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
+        Q_EMIT sigDownloadTips(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloading")));
     setWindowMode(ModeReady);
     m_catalogueInFlight = true;
     if (m_offline) {
@@ -718,8 +727,9 @@ void ZoUpgradeWorkflow::onUpdateDownloadTips(bool succ, tdu1 task)
             setWindowMode(ModeFound);
         return;
     }
-    Q_EMIT sigDownloadTips(
-        succ ? QStringLiteral("MsgFirmDownloaded") : QStringLiteral("MsgFirmDownloadFailed"));
+    Q_EMIT sigDownloadTips(succ
+            ? viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloaded"))
+            : viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloadFailed")));
     setControls([succ](Controls &c) { c.upgradeEnabled = succ; });
     QTimer::singleShot(m_timings.tipsHideMs, this, [this] { Q_EMIT sigDownloadTips(QString()); });
 }
@@ -854,8 +864,10 @@ void ZoUpgradeWorkflow::upgradeAll()
     if (isUpgrading() || m_question != QuestionNone)
         return;
     if (m_reconnectCheck) {
-        ask(QuestionSameDevice, QStringLiteral("MsgConfirm"), tr("MsgPlsCheckIsSameDev"),
-            {{ButtonYes, QStringLiteral("BtnYes")}, {ButtonNo, QStringLiteral("BtnMessageBoxNo")}},
+        ask(QuestionSameDevice, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
+            tr("MsgPlsCheckIsSameDev"),
+            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
             [this](int button) {
                 if (button == ButtonYes) {
                     m_reconnectCheck = false;
@@ -1431,7 +1443,8 @@ void ZoUpgradeWorkflow::onShowSelectModuleForm()
 {
     const QList<tds4> missing = missingModules();
     if (missing.isEmpty()) {
-        inform(QStringLiteral("MsgInfo"), tr("MsgAllCANFoundOrManAddedDev"));
+        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
+            tr("MsgAllCANFoundOrManAddedDev"));
         return;
     }
     Q_EMIT sigSelectModules(missing);
@@ -1462,10 +1475,11 @@ void ZoUpgradeWorkflow::onWaitManDetectTimeout()
     if (m_manualCore) {
         const tdu1 selected = m_pendingSelection;
         int airframe = 0;
-        ask(QuestionForceAddCore, QStringLiteral("MsgConfirm"),
+        ask(QuestionForceAddCore, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
             QStringLiteral("%1\uFF1A[%2]")
                 .arg(tr("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(selected, airframe)),
-            {{ButtonYes, QStringLiteral("BtnYes")}, {ButtonNo, QStringLiteral("BtnMessageBoxNo")}},
+            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
             [this, selected](int button) {
                 if (button == ButtonYes) {
                     Q_EMIT sigWaitPopup(false, 100);
@@ -1488,7 +1502,8 @@ void ZoUpgradeWorkflow::onWaitManDetectTimeout()
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);
     }
-    inform(QStringLiteral("MsgInfo"), tr("MsgManualAddModuleFailed"));
+    inform(
+        viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));
     m_pendingSelection = 0;
     m_ctx.devId = 0;
     m_looper->moduleVariant = 0;
@@ -1589,12 +1604,14 @@ void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)
         if (!m_records[0x2C0000].needUpgrade) {
             onManSelectModule(45);
         } else {
-            inform(QStringLiteral("MsgInfo"), tr("MsgR4DataBoardNeedUpgradeFirst"));
+            inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
+                tr("MsgR4DataBoardNeedUpgradeFirst"));
             m_brisk2Type = 0;
             Q_EMIT sigBrisk2Type(0);
         }
     } else if (!data && !feature) {
-        inform(QStringLiteral("MsgInfo"), tr("MsgNeedForceR4DataBoard"));
+        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
+            tr("MsgNeedForceR4DataBoard"));
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);
     }

@@ -146,18 +146,21 @@ QString ZoUtils::iconPath(tdu1 code)
 
 QString ZoUtils::airframeName(int airframe)
 {
-    switch (airframe) {
-    case AirframeMR:
-        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgMR"));
-    case AirframeFW:
-        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgFW"));
-    case AirframeQP:
-        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgQP"));
-    case AirframeAG:
-        return QCoreApplication::translate("QObject", QT_TRANSLATE_NOOP("QObject", "MsgAG"));
-    default:
-        return QString();
-    }
+    // Marked one by one so that the dictionary tools find every key.
+    static const struct
+    {
+        int airframe;
+        const char *key;
+    } kNames[] = {
+        {AirframeMR, QT_TRANSLATE_NOOP("QObject", "MsgMR")},
+        {AirframeFW, QT_TRANSLATE_NOOP("QObject", "MsgFW")},
+        {AirframeQP, QT_TRANSLATE_NOOP("QObject", "MsgQP")},
+        {AirframeAG, QT_TRANSLATE_NOOP("QObject", "MsgAG")},
+    };
+    for (const auto &name : kNames)
+        if (name.airframe == airframe)
+            return QCoreApplication::translate("QObject", name.key);
+    return QString();
 }
 
 QString ZoUtils::versionText(const tVersion &version)

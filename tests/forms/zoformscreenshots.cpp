@@ -229,13 +229,16 @@ void shootMessageBoxes(Shooter &shooter)
 {
 #ifdef TOLVANE_HAVE_MESSAGE_BOX
     {
-        ZoMessageBox box(nullptr, QStringLiteral("MsgTip"), QStringLiteral("MsgAllDevUpgraded"));
+        // The boxes the upgrade shows, with the texts the window would give them.
+        ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgInfo"),
+            QCoreApplication::translate("ZoUpgradeWorkflow", "MsgAllDevUpgraded"));
         box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
         shooter.shoot(QStringLiteral("msgbox-information"), &box);
     }
     {
-        ZoMessageBox box(nullptr, QStringLiteral("MsgPleaseConfirm"),
-            QStringLiteral("MsgExitOrNot"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgConfirm"),
+            QCoreApplication::translate("ZoUpgradeWorkflow", "MsgPlsCheckIsSameDev"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
         shooter.shoot(QStringLiteral("msgbox-question"), &box);
     }

@@ -16,3 +16,14 @@ target_include_directories(tst_picturelink PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 
 tolvane_add_test(tst_chimes SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_chimes.cpp)
 add_dependencies(tst_chimes tolvane_audio)
+
+# Every key the code uses has a real text in both dictionaries; the build
+# makes the dictionaries the program loads.
+if(TARGET tolvane-dictionaries AND TOLVANE_LUPDATE)
+  tolvane_add_test(tst_dictionaries SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_dictionaries.cpp)
+  add_dependencies(tst_dictionaries tolvane-dictionaries)
+  target_compile_definitions(tst_dictionaries PRIVATE
+    TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TOLVANE_LUPDATE="${TOLVANE_LUPDATE}"
+    TOLVANE_DICT_DIR="${TOLVANE_DICT_DIR}")
+endif()

@@ -1,0 +1,479 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>MsgGNCEmba</source>
+        <translation>Emba flight controller</translation>
+    </message>
+    <message>
+        <source>MsgGNCArno</source>
+        <translation>Arno flight controller</translation>
+    </message>
+    <message>
+        <source>MsgGNCDRENT</source>
+        <translation>DRENT flight controller</translation>
+    </message>
+    <message>
+        <source>MsgPwb6S</source>
+        <translation>PWB 6S power board</translation>
+    </message>
+    <message>
+        <source>MsgPwb12S</source>
+        <translation>PWB 12S power board</translation>
+    </message>
+    <message>
+        <source>MsgFennic</source>
+        <translation>Fennic radio</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk</source>
+        <translation>Brisk flight controller</translation>
+    </message>
+    <message>
+        <source>MsgGostrel</source>
+        <translation>Gostrel ESC</translation>
+    </message>
+    <message>
+        <source>MsgQV1</source>
+        <translation>QV1 camera</translation>
+    </message>
+    <message>
+        <source>MsgExtCompass</source>
+        <translation>External compass</translation>
+    </message>
+    <message>
+        <source>MsgFuelGauge</source>
+        <translation>Fuel gauge</translation>
+    </message>
+    <message>
+        <source>MsgGNCArno2</source>
+        <translation>Arno2 flight controller</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2DataBoard</source>
+        <translation>R4 data board</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2FeatureBoard</source>
+        <translation>R4 feature board</translation>
+    </message>
+    <message>
+        <source>MsgJX1</source>
+        <translation>JX1 radar</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2</source>
+        <translation>Brisk2 flight controller</translation>
+    </message>
+    <message>
+        <source>MsgWN1</source>
+        <translation>WN1 wind sensor</translation>
+    </message>
+    <message>
+        <source>MsgTachmometer</source>
+        <translation>Tachometer</translation>
+    </message>
+    <message>
+        <source>MsgK58NavBoard</source>
+        <translation>K58 navigation board</translation>
+    </message>
+    <message>
+        <source>MsgGNCTunex</source>
+        <translation>Tunex tuning module</translation>
+    </message>
+    <message>
+        <source>MsgGNCVexaGNSS_A</source>
+        <translation>Vexa GNSS A</translation>
+    </message>
+    <message>
+        <source>MsgGNCHesk24S</source>
+        <translation>Hesk24S battery</translation>
+    </message>
+    <message>
+        <source>MsgGNCEmba2</source>
+        <translation>Emba2 flight controller</translation>
+    </message>
+    <message>
+        <source>MsgGNCEmba2DataBoard</source>
+        <translation>Emba2 data board</translation>
+    </message>
+    <message>
+        <source>MsgGNCServo</source>
+        <translation>Servo</translation>
+    </message>
+    <message>
+        <source>MsgJX1Pro</source>
+        <translation>JX1 Pro radar</translation>
+    </message>
+    <message>
+        <source>MsgGNCVexaGNSS_B</source>
+        <translation>Vexa GNSS B</translation>
+    </message>
+    <message>
+        <source>MsgUnknownDev</source>
+        <translation>Unknown device</translation>
+    </message>
+    <message>
+        <source>MsgMR</source>
+        <translation>Multirotor</translation>
+    </message>
+    <message>
+        <source>MsgFW</source>
+        <translation>Fixed wing</translation>
+    </message>
+    <message>
+        <source>MsgQP</source>
+        <translation>Quadplane</translation>
+    </message>
+    <message>
+        <source>MsgAG</source>
+        <translation>Agricultural</translation>
+    </message>
+</context>
+<context>
+    <name>ZoAddGNCForm</name>
+    <message>
+        <source>WndAddGNCForm</source>
+        <translation>Add a flight controller</translation>
+    </message>
+    <message>
+        <source>MsgNotFoundGNC</source>
+        <translation>Flight controller not found</translation>
+    </message>
+    <message>
+        <source>BtnManualAdd</source>
+        <translation>Add by hand</translation>
+    </message>
+</context>
+<context>
+    <name>ZoCoreFMHeaderForm</name>
+    <message>
+        <source>WndCoreFMHeaderForm</source>
+        <translation>Flight controller</translation>
+    </message>
+    <message>
+        <source>LabGNC</source>
+        <translation>Flight controller</translation>
+    </message>
+    <message>
+        <source>LitMR</source>
+        <translation>Multirotor</translation>
+    </message>
+    <message>
+        <source>LitFW</source>
+        <translation>Fixed wing</translation>
+    </message>
+    <message>
+        <source>LitQP</source>
+        <translation>Quadplane</translation>
+    </message>
+    <message>
+        <source>LitAG</source>
+        <translation>Agricultural</translation>
+    </message>
+    <message>
+        <source>LitQelvo</source>
+        <translation>Qelvo</translation>
+    </message>
+    <message>
+        <source>LitTarn</source>
+        <translation>Tarn</translation>
+    </message>
+</context>
+<context>
+    <name>ZoDataLinkSettingForm</name>
+    <message>
+        <source>WndDataLinkSettingForm</source>
+        <translation>Data link settings</translation>
+    </message>
+    <message>
+        <source>LabDataLinkSetting</source>
+        <translation>Data link settings</translation>
+    </message>
+    <message>
+        <source>BtnSerialPort</source>
+        <translation>Serial port</translation>
+    </message>
+    <message>
+        <source>BtnUDP</source>
+        <translation>UDP</translation>
+    </message>
+    <message>
+        <source>BtnVorn2</source>
+        <translation>TCP client</translation>
+    </message>
+    <message>
+        <source>LabHost</source>
+        <translation>Host</translation>
+    </message>
+    <message>
+        <source>LabHostPort</source>
+        <translation>Host port</translation>
+    </message>
+    <message>
+        <source>LabLocalPort</source>
+        <translation>Local port</translation>
+    </message>
+</context>
+<context>
+    <name>ZoManualAddModuleForm</name>
+    <message>
+        <source>WndManualAddModuleForm</source>
+        <translation>Add a module</translation>
+    </message>
+    <message>
+        <source>MsgNotFoundModule</source>
+        <translation>Module not found</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>Add</translation>
+    </message>
+</context>
+<context>
+    <name>ZoMessageBox</name>
+    <message>
+        <source>BtnYes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>BtnNo</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>BtnOk</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>ZoModuleFMHeaderForm</name>
+    <message>
+        <source>WndModuleFMHeaderForm</source>
+        <translation>Modules</translation>
+    </message>
+    <message>
+        <source>LabDevice</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>LabModule</source>
+        <translation>Module</translation>
+    </message>
+    <message>
+        <source>LabCurVersion</source>
+        <translation>Current</translation>
+    </message>
+    <message>
+        <source>LabNewestVersion</source>
+        <translation>Newest</translation>
+    </message>
+    <message>
+        <source>LabUpgradInfo</source>
+        <translation>Status</translation>
+    </message>
+</context>
+<context>
+    <name>ZoModuleFMInfoForm</name>
+    <message>
+        <source>WndModuleFMInfoForm</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>BtnDetails</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>LabCanUpgrade</source>
+        <translation>Upgrade available</translation>
+    </message>
+    <message>
+        <source>LabUpgraded</source>
+        <translation>Up to date</translation>
+    </message>
+</context>
+<context>
+    <name>ZoSelectGNCForm</name>
+    <message>
+        <source>WndSelectGNCForm</source>
+        <translation>Choose the flight controller</translation>
+    </message>
+    <message>
+        <source>WndAddGNCDevice</source>
+        <translation>Add a flight controller</translation>
+    </message>
+    <message>
+        <source>LabGNCName</source>
+        <translation>Flight controller</translation>
+    </message>
+    <message>
+        <source>LabProtType</source>
+        <translation>Airframe</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>ZoSelectModuleForm</name>
+    <message>
+        <source>WndSelectModuleForm</source>
+        <translation>Choose the module</translation>
+    </message>
+    <message>
+        <source>LabAddModule</source>
+        <translation>Add a module by hand</translation>
+    </message>
+    <message>
+        <source>MsgAddInfoTip</source>
+        <translation>Choose the device that was not found.</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>ZoTitleBar</name>
+    <message>
+        <source>Restore</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>Maximize</source>
+        <translation>Maximize</translation>
+    </message>
+    <message>
+        <source>Minimize</source>
+        <translation>Minimize</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>ZoTolMainWindow</name>
+    <message>
+        <source>BtnRetry</source>
+        <translation>Retry</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>MsgInfo</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>MsgConfirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>BtnYes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>BtnMessageBoxNo</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloading</source>
+        <translation>Downloading firmware…</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloaded</source>
+        <translation>Firmware downloaded</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloadFailed</source>
+        <translation>Firmware download failed</translation>
+    </message>
+</context>
+<context>
+    <name>ZoUpgradeWorkflow</name>
+    <message>
+        <source>MsgFCSNotFoundRetryAddCancel</source>
+        <translation>No flight controller found. Retry the search, add it by hand, or cancel.</translation>
+    </message>
+    <message>
+        <source>MsgFCSNotFoundRetryCancel</source>
+        <translation>No flight controller found. Check the link and power, then retry.</translation>
+    </message>
+    <message>
+        <source>MsgHWDevNotSame</source>
+        <translation>The hardware differs</translation>
+    </message>
+    <message>
+        <source>MsgAddDevice</source>
+        <translation>Added</translation>
+    </message>
+    <message>
+        <source>MsgRealDevice</source>
+        <translation>Found</translation>
+    </message>
+    <message>
+        <source>MsgDeviceProtNotSame</source>
+        <translation>The airframe type differs</translation>
+    </message>
+    <message>
+        <source>MsgCoreApp</source>
+        <translation>Flight controller</translation>
+    </message>
+    <message>
+        <source>MsgPlsCheckIsSameDev</source>
+        <translation>The link dropped after the last run. Is this the same aircraft?</translation>
+    </message>
+    <message>
+        <source>MsgAllDevUpgraded</source>
+        <translation>Every device is up to date.</translation>
+    </message>
+    <message>
+        <source>MsgPrepareUpgradeFailed</source>
+        <translation>Cannot prepare the upgrade of</translation>
+    </message>
+    <message>
+        <source>MsgUpgradeFailed</source>
+        <translation>The upgrade failed. Check the link and try again.</translation>
+    </message>
+    <message>
+        <source>MsgAllCANFoundOrManAddedDev</source>
+        <translation>Every module was found, or one is already added by hand.</translation>
+    </message>
+    <message>
+        <source>MsgManualAddGNCFailedForceAdd</source>
+        <translation>The flight controller did not answer. Add it anyway</translation>
+    </message>
+    <message>
+        <source>MsgManualAddModuleFailed</source>
+        <translation>The module did not answer. Check its power and cable.</translation>
+    </message>
+    <message>
+        <source>MsgR4DataBoardNeedUpgradeFirst</source>
+        <translation>Upgrade the R4 data board first.</translation>
+    </message>
+    <message>
+        <source>MsgNeedForceR4DataBoard</source>
+        <translation>Add the R4 data board first.</translation>
+    </message>
+</context>
+</TS>

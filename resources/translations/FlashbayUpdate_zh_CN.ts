@@ -1,0 +1,479 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>MsgGNCEmba</source>
+        <translation>Emba 飞控</translation>
+    </message>
+    <message>
+        <source>MsgGNCArno</source>
+        <translation>Arno 飞控</translation>
+    </message>
+    <message>
+        <source>MsgGNCDRENT</source>
+        <translation>DRENT 飞控</translation>
+    </message>
+    <message>
+        <source>MsgPwb6S</source>
+        <translation>PWB 6S 电源板</translation>
+    </message>
+    <message>
+        <source>MsgPwb12S</source>
+        <translation>PWB 12S 电源板</translation>
+    </message>
+    <message>
+        <source>MsgFennic</source>
+        <translation>Fennic 电台</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk</source>
+        <translation>Brisk 飞控</translation>
+    </message>
+    <message>
+        <source>MsgGostrel</source>
+        <translation>Gostrel 电调</translation>
+    </message>
+    <message>
+        <source>MsgQV1</source>
+        <translation>QV1 相机</translation>
+    </message>
+    <message>
+        <source>MsgExtCompass</source>
+        <translation>外置罗盘</translation>
+    </message>
+    <message>
+        <source>MsgFuelGauge</source>
+        <translation>油量计</translation>
+    </message>
+    <message>
+        <source>MsgGNCArno2</source>
+        <translation>Arno2 飞控</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2DataBoard</source>
+        <translation>R4 数据板</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2FeatureBoard</source>
+        <translation>R4 功能板</translation>
+    </message>
+    <message>
+        <source>MsgJX1</source>
+        <translation>JX1 雷达</translation>
+    </message>
+    <message>
+        <source>MsgGNCBrisk2</source>
+        <translation>Brisk2 飞控</translation>
+    </message>
+    <message>
+        <source>MsgWN1</source>
+        <translation>WN1 风速计</translation>
+    </message>
+    <message>
+        <source>MsgTachmometer</source>
+        <translation>转速计</translation>
+    </message>
+    <message>
+        <source>MsgK58NavBoard</source>
+        <translation>K58 导航板</translation>
+    </message>
+    <message>
+        <source>MsgGNCTunex</source>
+        <translation>Tunex 调参模块</translation>
+    </message>
+    <message>
+        <source>MsgGNCVexaGNSS_A</source>
+        <translation>Vexa 卫星定位 A</translation>
+    </message>
+    <message>
+        <source>MsgGNCHesk24S</source>
+        <translation>Hesk24S 智能电池</translation>
+    </message>
+    <message>
+        <source>MsgGNCEmba2</source>
+        <translation>Emba2 飞控</translation>
+    </message>
+    <message>
+        <source>MsgGNCEmba2DataBoard</source>
+        <translation>Emba2 数据板</translation>
+    </message>
+    <message>
+        <source>MsgGNCServo</source>
+        <translation>舵机</translation>
+    </message>
+    <message>
+        <source>MsgJX1Pro</source>
+        <translation>JX1 Pro 雷达</translation>
+    </message>
+    <message>
+        <source>MsgGNCVexaGNSS_B</source>
+        <translation>Vexa 卫星定位 B</translation>
+    </message>
+    <message>
+        <source>MsgUnknownDev</source>
+        <translation>未知设备</translation>
+    </message>
+    <message>
+        <source>MsgMR</source>
+        <translation>多旋翼</translation>
+    </message>
+    <message>
+        <source>MsgFW</source>
+        <translation>固定翼</translation>
+    </message>
+    <message>
+        <source>MsgQP</source>
+        <translation>复合翼</translation>
+    </message>
+    <message>
+        <source>MsgAG</source>
+        <translation>农业机</translation>
+    </message>
+</context>
+<context>
+    <name>ZoAddGNCForm</name>
+    <message>
+        <source>WndAddGNCForm</source>
+        <translation>添加飞控</translation>
+    </message>
+    <message>
+        <source>MsgNotFoundGNC</source>
+        <translation>未找到飞控</translation>
+    </message>
+    <message>
+        <source>BtnManualAdd</source>
+        <translation>手动添加</translation>
+    </message>
+</context>
+<context>
+    <name>ZoCoreFMHeaderForm</name>
+    <message>
+        <source>WndCoreFMHeaderForm</source>
+        <translation>飞控</translation>
+    </message>
+    <message>
+        <source>LabGNC</source>
+        <translation>飞控</translation>
+    </message>
+    <message>
+        <source>LitMR</source>
+        <translation>多旋翼</translation>
+    </message>
+    <message>
+        <source>LitFW</source>
+        <translation>固定翼</translation>
+    </message>
+    <message>
+        <source>LitQP</source>
+        <translation>复合翼</translation>
+    </message>
+    <message>
+        <source>LitAG</source>
+        <translation>农业机</translation>
+    </message>
+    <message>
+        <source>LitQelvo</source>
+        <translation>Qelvo 版</translation>
+    </message>
+    <message>
+        <source>LitTarn</source>
+        <translation>Tarn 版</translation>
+    </message>
+</context>
+<context>
+    <name>ZoDataLinkSettingForm</name>
+    <message>
+        <source>WndDataLinkSettingForm</source>
+        <translation>数据链路设置</translation>
+    </message>
+    <message>
+        <source>LabDataLinkSetting</source>
+        <translation>数据链路设置</translation>
+    </message>
+    <message>
+        <source>BtnSerialPort</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>BtnUDP</source>
+        <translation>UDP 网络</translation>
+    </message>
+    <message>
+        <source>BtnVorn2</source>
+        <translation>TCP 客户端</translation>
+    </message>
+    <message>
+        <source>LabHost</source>
+        <translation>主机地址</translation>
+    </message>
+    <message>
+        <source>LabHostPort</source>
+        <translation>主机端口</translation>
+    </message>
+    <message>
+        <source>LabLocalPort</source>
+        <translation>本地端口</translation>
+    </message>
+</context>
+<context>
+    <name>ZoManualAddModuleForm</name>
+    <message>
+        <source>WndManualAddModuleForm</source>
+        <translation>添加模块</translation>
+    </message>
+    <message>
+        <source>MsgNotFoundModule</source>
+        <translation>未找到模块</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>添加</translation>
+    </message>
+</context>
+<context>
+    <name>ZoMessageBox</name>
+    <message>
+        <source>BtnYes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>BtnNo</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>BtnOk</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>ZoModuleFMHeaderForm</name>
+    <message>
+        <source>WndModuleFMHeaderForm</source>
+        <translation>模块</translation>
+    </message>
+    <message>
+        <source>LabDevice</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>LabModule</source>
+        <translation>模块</translation>
+    </message>
+    <message>
+        <source>LabCurVersion</source>
+        <translation>当前版本</translation>
+    </message>
+    <message>
+        <source>LabNewestVersion</source>
+        <translation>最新版本</translation>
+    </message>
+    <message>
+        <source>LabUpgradInfo</source>
+        <translation>升级状态</translation>
+    </message>
+</context>
+<context>
+    <name>ZoModuleFMInfoForm</name>
+    <message>
+        <source>WndModuleFMInfoForm</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>BtnDetails</source>
+        <translation>详情</translation>
+    </message>
+    <message>
+        <source>LabCanUpgrade</source>
+        <translation>可升级</translation>
+    </message>
+    <message>
+        <source>LabUpgraded</source>
+        <translation>已是最新</translation>
+    </message>
+</context>
+<context>
+    <name>ZoSelectGNCForm</name>
+    <message>
+        <source>WndSelectGNCForm</source>
+        <translation>选择飞控</translation>
+    </message>
+    <message>
+        <source>WndAddGNCDevice</source>
+        <translation>添加飞控</translation>
+    </message>
+    <message>
+        <source>LabGNCName</source>
+        <translation>飞控型号</translation>
+    </message>
+    <message>
+        <source>LabProtType</source>
+        <translation>机型</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>ZoSelectModuleForm</name>
+    <message>
+        <source>WndSelectModuleForm</source>
+        <translation>选择模块</translation>
+    </message>
+    <message>
+        <source>LabAddModule</source>
+        <translation>手动添加模块</translation>
+    </message>
+    <message>
+        <source>MsgAddInfoTip</source>
+        <translation>请选择未找到的设备。</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>ZoTitleBar</name>
+    <message>
+        <source>Restore</source>
+        <translation>还原</translation>
+    </message>
+    <message>
+        <source>Maximize</source>
+        <translation>最大化</translation>
+    </message>
+    <message>
+        <source>Minimize</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
+    <name>ZoTolMainWindow</name>
+    <message>
+        <source>BtnRetry</source>
+        <translation>重试</translation>
+    </message>
+    <message>
+        <source>BtnAdd</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>MsgInfo</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>MsgConfirm</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>BtnYes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>BtnMessageBoxNo</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloading</source>
+        <translation>正在下载固件……</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloaded</source>
+        <translation>固件下载完成</translation>
+    </message>
+    <message>
+        <source>MsgFirmDownloadFailed</source>
+        <translation>固件下载失败</translation>
+    </message>
+</context>
+<context>
+    <name>ZoUpgradeWorkflow</name>
+    <message>
+        <source>MsgFCSNotFoundRetryAddCancel</source>
+        <translation>未找到飞控。可重新搜索、手动添加或取消。</translation>
+    </message>
+    <message>
+        <source>MsgFCSNotFoundRetryCancel</source>
+        <translation>未找到飞控。请检查链路和供电后重试。</translation>
+    </message>
+    <message>
+        <source>MsgHWDevNotSame</source>
+        <translation>硬件不一致</translation>
+    </message>
+    <message>
+        <source>MsgAddDevice</source>
+        <translation>添加的设备</translation>
+    </message>
+    <message>
+        <source>MsgRealDevice</source>
+        <translation>实际设备</translation>
+    </message>
+    <message>
+        <source>MsgDeviceProtNotSame</source>
+        <translation>机型不一致</translation>
+    </message>
+    <message>
+        <source>MsgCoreApp</source>
+        <translation>飞控主程序</translation>
+    </message>
+    <message>
+        <source>MsgPlsCheckIsSameDev</source>
+        <translation>上次升级后链路已断开，请确认是否为同一架飞机？</translation>
+    </message>
+    <message>
+        <source>MsgAllDevUpgraded</source>
+        <translation>所有设备均已升级到最新版本。</translation>
+    </message>
+    <message>
+        <source>MsgPrepareUpgradeFailed</source>
+        <translation>无法准备升级</translation>
+    </message>
+    <message>
+        <source>MsgUpgradeFailed</source>
+        <translation>升级失败，请检查链路后重试。</translation>
+    </message>
+    <message>
+        <source>MsgAllCANFoundOrManAddedDev</source>
+        <translation>所有模块均已找到，或已有手动添加的模块。</translation>
+    </message>
+    <message>
+        <source>MsgManualAddGNCFailedForceAdd</source>
+        <translation>飞控无应答，是否强制添加</translation>
+    </message>
+    <message>
+        <source>MsgManualAddModuleFailed</source>
+        <translation>模块无应答，请检查供电和连线。</translation>
+    </message>
+    <message>
+        <source>MsgR4DataBoardNeedUpgradeFirst</source>
+        <translation>请先升级 R4 数据板。</translation>
+    </message>
+    <message>
+        <source>MsgNeedForceR4DataBoard</source>
+        <translation>请先添加 R4 数据板。</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,144 @@
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+// The two dictionaries against the code: every key the code passes through
+// a translation call (or a form file) has a real English and a real Chinese
+// text in its context, and the built dictionaries are what the program loads.
+namespace {
+
+using Texts = QMap<QPair<QString, QString>, QString>; // (context, key) -> text
+
+// Every message of a Linguist file; unfinished ones map to an empty text.
+Texts readTs(const QString &path)
+{
+    Texts texts;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return texts;
+    QXmlStreamReader xml(&f);
+    QString context;
+    QString source;
+    while (!xml.atEnd()) {
+        if (!xml.readNextStartElement())
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            const bool unfinished
+                = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            const QString text = xml.readElementText();
+            texts.insert({context, source}, unfinished ? QString() : text);
+        }
+    }
+    return texts;
+}
+
+bool hasChinese(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF)
+            return true;
+    return false;
+}
+
+// "MsgAllDevUpgraded", "BtnYes": a key, not a text a user should read.
+bool isKey(const QString &text)
+{
+    static const QRegularExpression key(
+        QStringLiteral("^(Msg|Lab|Lit|Btn|Wnd)[A-Z][A-Za-z0-9_]*$"));
+    return key.match(text).hasMatch();
+}
+
+QString tsPath(const char *lang)
+{
+    return QStringLiteral(TOLVANE_SOURCE_DIR "/resources/translations/FlashbayUpdate_%1.ts")
+        .arg(QLatin1String(lang));
+}
+
+} // namespace
+
+class TstDictionaries : public QObject
+{
+    Q_OBJECT
+
+    Texts used;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // What the code uses today, extracted by the same tool that maintains
+        // the dictionaries.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString out = dir.filePath(QStringLiteral("used.ts"));
+        QProcess lupdate;
+        lupdate.setWorkingDirectory(QStringLiteral(TOLVANE_SOURCE_DIR));
+        lupdate.start(QStringLiteral(TOLVANE_LUPDATE),
+            {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
+                QStringLiteral("toolkit"), QStringLiteral("forms"), QStringLiteral("upgrade"),
+                QStringLiteral("utils"), QStringLiteral("app"), QStringLiteral("-ts"), out});
+        QVERIFY(lupdate.waitForFinished(60000));
+        QCOMPARE(lupdate.exitCode(), 0);
+        used = readTs(out);
+        QVERIFY2(used.size() > 50, "the code's keys were not found");
+    }
+
+    void everyKeyTranslated_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("English") << QStringLiteral("en_US");
+        QTest::newRow("Chinese") << QStringLiteral("zh_CN");
+    }
+
+    void everyKeyTranslated()
+    {
+        QFETCH(QString, lang);
+        const Texts dictionary = readTs(tsPath(lang.toLatin1().constData()));
+        QStringList problems;
+        for (auto it = used.cbegin(); it != used.cend(); ++it) {
+            const QString where = it.key().first + QLatin1String("::") + it.key().second;
+            const QString text = dictionary.value(it.key());
+            if (text.trimmed().isEmpty())
+                problems << where + QLatin1String(" has no text");
+            else if (lang == QLatin1String("zh_CN") && !hasChinese(text))
+                problems << where + QLatin1String(" is not Chinese: ") + text;
+            else if (text == it.key().second && isKey(text))
+                problems << where + QLatin1String(" is the key itself");
+        }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+
+    // The build turns the sources into what the program loads.
+    void builtDictionaries_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("yes");
+        QTest::newRow("English") << QStringLiteral("en_US") << QStringLiteral("Yes");
+        QTest::newRow("Chinese") << QStringLiteral("zh_CN") << QStringLiteral("是");
+    }
+
+    void builtDictionaries()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, yes);
+        QTranslator translator;
+        QVERIFY(translator.load(
+            QStringLiteral("FlashbayUpdate_") + lang, QStringLiteral(TOLVANE_DICT_DIR)));
+        QCOMPARE(translator.translate("ZoMessageBox", "BtnYes"), yes);
+        const Texts dictionary = readTs(tsPath(lang.toLatin1().constData()));
+        QCOMPARE(translator.translate("QObject", "MsgGNCEmba2"),
+            dictionary.value({QStringLiteral("QObject"), QStringLiteral("MsgGNCEmba2")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDictionaries)
+#include "tst_dictionaries.moc"
