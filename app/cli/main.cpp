@@ -6,8 +6,10 @@
 #include "ZoTvkInstance.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -35,6 +37,22 @@ int main(int argc, char *argv[])
     // Missing files are no error: the defaults apply, as in the window.
     ZoTvkInstance::instance()->loadSysConfig();
     ZoTvkInstance::instance()->loadBusDevCfg();
+
+    // Device names are dictionary keys: without a dictionary a technician
+    // reads "MsgGNCTunex". The window's folder under the working directory
+    // first, then the one installed or built beside the program.
+    QTranslator dictionary;
+    const QString language = ZoTvkInstance::instance()->language() == QLatin1String("zh_CN")
+        ? QStringLiteral("zh_CN")
+        : QStringLiteral("en_US");
+    const QString appDir = QCoreApplication::applicationDirPath();
+    for (const QString &dir : {QDir::currentPath() + QStringLiteral("/dict"),
+             appDir + QStringLiteral("/dict"), appDir + QStringLiteral("/../dict")}) {
+        if (dictionary.load(QStringLiteral("FlashbayUpdate_") + language, dir)) {
+            QCoreApplication::installTranslator(&dictionary);
+            break;
+        }
+    }
 
     ZoCliRunner runner(options);
     QObject::connect(

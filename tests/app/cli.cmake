@@ -13,6 +13,10 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
     TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
     TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
     TOLVANE_FWPACK="$<TARGET_FILE:tolvane-fwpack>")
+  # The program shows device names from the dictionaries built beside it.
+  if(TARGET tolvane-dictionaries)
+    add_dependencies(tst_tolvanecli tolvane-dictionaries)
+  endif()
 else()
   message(STATUS "tst_tolvanecli needs the simulators and tolvane-fwpack (TOLVANE_BUILD_TOOLS=ON); not built")
 endif()

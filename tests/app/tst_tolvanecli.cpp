@@ -512,7 +512,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY2(r.out.contains(QRegularExpression(
-                     QStringLiteral("MsgGNCTunex +77 +1 +1 +1\\.0\\.4 +2\\.0\\.4 +yes"))),
+                     QStringLiteral("Tunex tuning module +77 +1 +1 +1\\.0\\.4 +2\\.0\\.4 +yes"))),
             qPrintable(r.out));
         const QJsonObject core = r.report.value(QLatin1String("core")).toObject();
         QCOMPARE(num(core, "type"), 80);
