@@ -1,11 +1,12 @@
 #include "ZoSelectGNCForm.h"
+
+#include "ZoFormBackground.h"
 #include "ui_ZoSelectGNCForm.h"
 
 #include "ZoUtils.h"
 
 #include <QDebug>
 #include <QListView>
-#include <QPainter>
 
 namespace {
 
@@ -61,14 +62,5 @@ void ZoSelectGNCForm::on_btnCancel_clicked()
 void ZoSelectGNCForm::paintEvent(QPaintEvent *event)
 {
     Q_UNUSED(event)
-    QPainter painter(this);
-    if (!m_background.isNull()) {
-        painter.drawPixmap(rect(), m_background);
-        return;
-    }
-    // Without its artwork the form still needs a body the white texts read on.
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QColor(0x55, 0x5A, 0x63));
-    painter.setBrush(QColor(0x2B, 0x2F, 0x36));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    ZoFormBackground::paint(this, m_background);
 }

@@ -1,10 +1,11 @@
 #include "ZoSelectModuleForm.h"
+
+#include "ZoFormBackground.h"
 #include "ui_ZoSelectModuleForm.h"
 
 #include "ZoPrivateSelectePrefPushButton.h"
 #include "ZoUtils.h"
 
-#include <QPainter>
 
 namespace {
 
@@ -90,14 +91,5 @@ void ZoSelectModuleForm::on_btnCancel_clicked()
 void ZoSelectModuleForm::paintEvent(QPaintEvent *event)
 {
     Q_UNUSED(event)
-    QPainter painter(this);
-    if (!m_background.isNull()) {
-        painter.drawPixmap(rect(), m_background);
-        return;
-    }
-    // Without its artwork the form still needs a body the white texts read on.
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QColor(0x55, 0x5A, 0x63));
-    painter.setBrush(QColor(0x2B, 0x2F, 0x36));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    ZoFormBackground::paint(this, m_background);
 }
