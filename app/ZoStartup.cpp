@@ -1,0 +1,241 @@
+#include "ZoStartup.h"
+
+#include "ZoCloudAddress.h"
+#include "ZoMessageBox.h"
+#include "ZoPlatform.h"
+#include "ZoTvkInstance.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProcess>
+#include <QTranslator>
+
+namespace ZoStartup {
+
+const char *const ApplicationVersion = "2.1.9.2";
+const char *const UpdaterProgram = "ZoHaldenUpdate";
+const char *const UpdateStagingDir = "/updateExeDir/";
+const char *const DictionaryDir = "/dict/";
+const char *const DictionaryPrefix = "FlashbayUpdate";
+const char *const DictionaryEnding = "qm";
+const char *const FallbackLanguage = "en_US";
+const int ClientType = 7;
+
+Environment currentEnvironment(const QStringList &arguments)
+{
+    Environment env;
+    env.applicationFilePath = QCoreApplication::applicationFilePath();
+    env.applicationDir = QCoreApplication::applicationDirPath();
+    env.applicationName = QCoreApplication::applicationName();
+    env.workingDir = QDir::currentPath();
+    env.arguments = arguments;
+    env.systemLocale = QLocale::system().name();
+    return env;
+}
+
+QString elevatedRestartParameters(
+    bool elevated, const QString &applicationFilePath, const QStringList &arguments)
+{
+    if (elevated)
+        return QString();
+    if (!applicationFilePath.startsWith(QLatin1Char('C'), Qt::CaseInsensitive))
+        return QString();
+    const QString marker = QStringLiteral("runas");
+    if (arguments.size() >= 2 && arguments.at(1) == marker)
+        return QString();
+    QStringList parts {marker};
+    parts += arguments.mid(1);
+    return parts.join(QLatin1Char(' '));
+}
+
+bool relaunchElevated(const Environment &env)
+{
+    const QString parameters = elevatedRestartParameters(
+        ZoPlatform::isElevated(), env.applicationFilePath, env.arguments);
+    if (parameters.isNull())
+        return false;
+    qDebug().noquote() << QStringLiteral("------ ") + parameters;
+    return ZoPlatform::startElevated(env.applicationFilePath, parameters);
+}
+
+bool copyCoverFile(const QString &applicationDir)
+{
+    const QString exe = ZoPlatform::executableName(QLatin1String(UpdaterProgram));
+    const QString stagingDir = applicationDir + QLatin1String(UpdateStagingDir);
+    const QString source = stagingDir + exe;
+    if (!QFile::exists(source))
+        return false;
+    const QString target = applicationDir + QLatin1Char('/') + exe;
+    const QString log = QStringLiteral("Tolvane::main copyCoverFile ");
+
+    // The old updater is only given up once the new one is complete beside
+    // it: a failed copy must not leave the installation without an updater.
+    if (QFileInfo::exists(target) && !QFileInfo(target).isFile()) {
+        qDebug().noquote() << log + QStringLiteral("false ") + target;
+        return false;
+    }
+    const QString fresh = target + QStringLiteral(".new");
+    QFile::remove(fresh);
+    const bool copied = QFile::copy(source, fresh);
+    qDebug().noquote() << log + (copied ? QStringLiteral("true ") : QStringLiteral("false "))
+            + source;
+    if (!copied) {
+        QFile::remove(fresh);
+        return false;
+    }
+
+    const QString previous = target + QStringLiteral(".old");
+    const bool hadTarget = QFile::exists(target);
+    if (hadTarget) {
+        QFile::remove(previous);
+        const bool moved = QFile::rename(target, previous);
+        qDebug().noquote() << log + (moved ? QStringLiteral("true ") : QStringLiteral("false "))
+                + target;
+        if (!moved) {
+            QFile::remove(fresh);
+            return false;
+        }
+    }
+    if (!QFile::rename(fresh, target)) {
+        qWarning().noquote() << log + QStringLiteral("cannot put ") + fresh
+                + QStringLiteral(" in place");
+        if (hadTarget)
+            QFile::rename(previous, target);
+        QFile::remove(fresh);
+        return false;
+    }
+    if (hadTarget)
+        QFile::remove(previous);
+    if (QFile::remove(source))
+        QDir().rmdir(stagingDir);
+    return true;
+}
+
+QString loadConfiguration(const QString &systemLocale)
+{
+    ZoTvkInstance *tvk = ZoTvkInstance::instance();
+    QString language = systemLocale;
+    if (tvk->loadSysConfig())
+        language = tvk->language();
+    else
+        tvk->setLanguage(systemLocale);
+    if (!tvk->loadBusDevCfg())
+        qWarning() << "load default bus device config failed";
+    return language;
+}
+
+bool findDictionaries(QMap<QString, QString> &map, const QString &prefix, const QString &ending,
+    const QString &workingDir)
+{
+    const QDir dir(workingDir + QLatin1String(DictionaryDir));
+    if (!dir.exists())
+        return false;
+    const QFileInfoList entries
+        = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot,
+            QDir::Name | QDir::DirsFirst);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir())
+            continue;
+        const QString name = entry.fileName();
+        if (!name.startsWith(prefix, Qt::CaseSensitive)
+            || !name.endsWith(ending, Qt::CaseSensitive))
+            continue;
+        // "<prefix>_xx_YY.<ending>": a name too short to hold a whole
+        // language code names no language.
+        const QString key = name.mid(prefix.size() + 1, 5);
+        if (key.size() != 5 || prefix.size() + 1 + 5 > name.size() - ending.size())
+            continue;
+        map.insert(key, entry.absoluteFilePath());
+    }
+    return !map.isEmpty();
+}
+
+QString chooseDictionary(const QMap<QString, QString> &map, const QString &language)
+{
+    if (map.isEmpty())
+        return QString();
+    auto it = map.constFind(language);
+    if (it == map.constEnd())
+        it = map.constFind(QLatin1String(FallbackLanguage));
+    if (it == map.constEnd())
+        it = map.constBegin();
+    return it.value();
+}
+
+bool installDictionary(QTranslator &translator, const QString &workingDir, const QString &language)
+{
+    QMap<QString, QString> map;
+    if (!findDictionaries(
+            map, QLatin1String(DictionaryPrefix), QLatin1String(DictionaryEnding), workingDir))
+        return false;
+    if (!translator.load(chooseDictionary(map, language)))
+        return false;
+    if (!QCoreApplication::installTranslator(&translator)) {
+        qWarning() << "Fail to install dictionary.";
+        return false;
+    }
+    return true;
+}
+
+QStringList updaterArguments(const QString &applicationName)
+{
+    const QString quotedName
+        = QLatin1Char('"') + ZoPlatform::executableName(applicationName) + QLatin1Char('"');
+    return {QStringLiteral("-v"), QLatin1String(ApplicationVersion), QStringLiteral("-k"),
+        quotedName, QStringLiteral("-ct"), QString::number(ClientType), QStringLiteral("-url"),
+        ZoCloudAddress::softwareUpgradeQueryUrl()};
+}
+
+int startHaldenUpdateProcess(const QString &applicationDir, const QString &applicationName)
+{
+    const QString program = applicationDir + QLatin1Char('/')
+        + ZoPlatform::executableName(QLatin1String(UpdaterProgram));
+    const QStringList arguments = updaterArguments(applicationName);
+    qDebug() << "Tolvane::main " << arguments;
+
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.start();
+    int result;
+    if (!process.waitForStarted(-1))
+        result = -2;
+    else if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        result = -1;
+    else
+        result = process.exitCode();
+    qDebug() << "startHaldenUpdateProcess code" << result;
+    return result;
+}
+
+void showUpdaterFailure()
+{
+    ZoMessageBox::warning(nullptr, QObject::tr("LabWarning"),
+        QObject::tr("LabFirmwareUpdateToolStartFailedPleaseReinstall"), QMessageBox::Ok,
+        QMessageBox::NoButton);
+}
+
+int run(const Environment &env, const std::function<int()> &runWindow)
+{
+    if (relaunchElevated(env))
+        return 0;
+    copyCoverFile(env.applicationDir);
+    const QString language = loadConfiguration(env.systemLocale);
+    // Lives until the window's event loop has ended; its destructor takes it
+    // out of the application again.
+    QTranslator translator;
+    installDictionary(translator, env.workingDir, language);
+
+    if (startHaldenUpdateProcess(env.applicationDir, env.applicationName) < 0) {
+        showUpdaterFailure();
+        return 0;
+    }
+    return runWindow();
+}
+
+} // namespace ZoStartup

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QTranslator;
+
+// Tolvane's start-up sequence, step by step. Every step takes the folders
+// it works in as parameters so that it can run against a scratch
+// installation; main() passes the real ones.
+namespace ZoStartup {
+
+extern const char *const ApplicationVersion; // "2.1.9.2"
+extern const char *const UpdaterProgram; // "ZoHaldenUpdate"
+extern const char *const UpdateStagingDir; // "/updateExeDir/"
+extern const char *const DictionaryDir; // "/dict/"
+extern const char *const DictionaryPrefix; // "FlashbayUpdate"
+extern const char *const DictionaryEnding; // "qm"
+extern const char *const FallbackLanguage; // "en_US"
+extern const int ClientType; // 7
+
+struct Environment
+{
+    QString applicationFilePath;
+    QString applicationDir;
+    // The executable's base name, which the updater ends by name.
+    QString applicationName;
+    // sysconfig.xml, busdevcfg.xml and "dict" are looked up here.
+    QString workingDir;
+    QStringList arguments;
+    QString systemLocale;
+};
+
+// The values of the running process.
+Environment currentEnvironment(const QStringList &arguments);
+
+// The parameter string of the elevated restart, or a null string when this
+// process goes on as it is: it has the rights already, does not run from
+// drive C, or is itself the restarted copy ("runas" first).
+QString elevatedRestartParameters(
+    bool elevated, const QString &applicationFilePath, const QStringList &arguments);
+// True when an elevated copy was started; the caller then exits at once.
+bool relaunchElevated(const Environment &env);
+
+// Puts a staged updater from applicationDir + "/updateExeDir/" in place.
+// True when the updater was replaced; the outcome is logged either way.
+bool copyCoverFile(const QString &applicationDir);
+
+// Loads sysconfig.xml and busdevcfg.xml through ZoTvkInstance (from the
+// current working directory) and returns the working language: the
+// configured one, else systemLocale, which then becomes the configuration's
+// language in memory.
+QString loadConfiguration(const QString &systemLocale);
+
+// Fills map with language code -> absolute path of every
+// "<prefix>_<lang>.<ending>" in workingDir + "/dict/". True when it holds
+// at least one entry.
+bool findDictionaries(QMap<QString, QString> &map, const QString &prefix, const QString &ending,
+    const QString &workingDir);
+// The dictionary for language, else the one for "en_US", else the one with
+// the smallest key; empty when map is empty.
+QString chooseDictionary(const QMap<QString, QString> &map, const QString &language);
+// Finds, loads and installs the dictionary for language into translator.
+// True when a dictionary was installed.
+bool installDictionary(QTranslator &translator, const QString &workingDir, const QString &language);
+
+// "-v", "-k", "-ct" and "-url" for the updater.
+QStringList updaterArguments(const QString &applicationName);
+// Runs the updater from applicationDir and waits for it: its exit code, -2
+// when it cannot be started, -1 when it crashed.
+int startHaldenUpdateProcess(const QString &applicationDir, const QString &applicationName);
+// The warning shown when the updater could not be run.
+void showUpdaterFailure();
+
+// The whole sequence after the application object (a QApplication) exists. runWindow
+// creates and shows the main window and runs the event loop; its result is
+// returned. 0 when the program hands over to an elevated copy or the
+// updater could not be run.
+int run(const Environment &env, const std::function<int()> &runWindow);
+
+} // namespace ZoStartup

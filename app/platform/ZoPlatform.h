@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What Tolvane and ZoHaldenUpdate need of the operating system: rights,
+// executable names, ending a program by name and starting one detached.
+// One implementation per platform; CMake compiles the right one.
+class ZoPlatform
+{
+public:
+    // True when the process already has the rights an installation needs.
+    // Platforms without an elevation mechanism report true: there is
+    // nothing to restart for.
+    static bool isElevated();
+
+    // Starts program again with elevated rights and the given parameter
+    // string; true when the elevated copy was started. Always false where
+    // there is no elevation mechanism.
+    static bool startElevated(const QString &programFilePath, const QString &parameters);
+
+    // The file name of program's executable: "ZoHaldenUpdate" becomes
+    // "ZoHaldenUpdate.exe" on Windows and stays as it is elsewhere.
+    static QString executableName(const QString &program);
+
+    // Ends every process of this user whose executable is called name
+    // (surrounding double quotes are ignored), never the calling process.
+    // Where signals exist they are asked to stop first and killed once
+    // graceMs has passed. True when none of them is left running.
+    static bool killProcessesByName(const QString &name, int graceMs = 2000);
+
+    // Starts program (a name as executableName() takes it) from
+    // applicationDir, detached, in workingDir. pid receives its process id.
+    static bool startDetached(const QString &applicationDir, const QString &program,
+        const QStringList &arguments, const QString &workingDir, qint64 *pid = nullptr);
+};

@@ -1,0 +1,64 @@
+#include "ZoPlatform.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QProcess>
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+namespace {
+
+QString unquoted(QString name)
+{
+    name = name.trimmed();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2);
+    return name;
+}
+
+} // namespace
+
+bool ZoPlatform::isElevated()
+{
+    return IsUserAnAdmin() != FALSE;
+}
+
+bool ZoPlatform::startElevated(const QString &programFilePath, const QString &parameters)
+{
+    const QByteArray file = QDir::toNativeSeparators(programFilePath).toLocal8Bit();
+    const QByteArray params = parameters.toLocal8Bit();
+    const HINSTANCE result = ShellExecuteA(
+        nullptr, "runas", file.constData(), params.constData(), nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+QString ZoPlatform::executableName(const QString &program)
+{
+    return program + QStringLiteral(".exe");
+}
+
+bool ZoPlatform::killProcessesByName(const QString &name, int graceMs)
+{
+    Q_UNUSED(graceMs) // taskkill /f ends the process at once
+    const QString image = unquoted(name);
+    if (image.isEmpty())
+        return false;
+    // taskkill /im alone would end this process too when it carries the name.
+    const QString filter = QStringLiteral("PID ne %1").arg(QCoreApplication::applicationPid());
+    const int code = QProcess::execute(QStringLiteral("taskkill"),
+        {QStringLiteral("/im"), image, QStringLiteral("/fi"), filter, QStringLiteral("/f")});
+    qDebug() << "ZoPlatform::killProcessesByName" << image << "taskkill" << code;
+    // 128: no such process, which leaves nothing running either.
+    return code == 0 || code == 128;
+}
+
+bool ZoPlatform::startDetached(const QString &applicationDir, const QString &program,
+    const QStringList &arguments, const QString &workingDir, qint64 *pid)
+{
+    const QString path = QDir(applicationDir).absoluteFilePath(executableName(program));
+    return QProcess::startDetached(path, arguments, workingDir, pid);
+}
