@@ -261,6 +261,11 @@ QMessageBox::StandardButton ZoMessageBox::warning(QWidget *parent, const QString
     return run(box, QMessageBox::Warning);
 }
 
+QMessageBox::StandardButton ZoMessageBox::showBox(ZoMessageBox &box, QMessageBox::Icon icon)
+{
+    return run(box, icon);
+}
+
 void ZoMessageBox::setTestResponder(Responder responder)
 {
     s_responder = std::move(responder);

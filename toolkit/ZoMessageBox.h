@@ -52,6 +52,11 @@ public:
         const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+    // Shows a box the caller has prepared (its own captions or button
+    // styles) exactly as the static operations show theirs, with the icon's
+    // picture and the test responder.
+    static QMessageBox::StandardButton showBox(ZoMessageBox &box, QMessageBox::Icon icon);
+
     // While a responder is installed the static operations show the box
     // without a modal loop, record it and let the responder press a button.
     // An empty function removes it.

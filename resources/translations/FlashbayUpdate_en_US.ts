@@ -298,6 +298,21 @@
     </message>
 </context>
 <context>
+    <name>ZoSearchPlaneDeviceForm</name>
+    <message>
+        <source>WndPlanesSearchForm</source>
+        <translation>Searching for the aircraft</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>MsgDeviceSearching</source>
+        <translation>Looking for the flight controller</translation>
+    </message>
+</context>
+<context>
     <name>ZoSelectGNCForm</name>
     <message>
         <source>WndSelectGNCForm</source>
@@ -407,6 +422,70 @@
     <message>
         <source>MsgFirmDownloadFailed</source>
         <translation>Firmware download failed</translation>
+    </message>
+    <message>
+        <source>WndAppName</source>
+        <translation>Tolvane Firmware Upgrade</translation>
+    </message>
+    <message>
+        <source>BtnDLSetting</source>
+        <translation>Link settings</translation>
+    </message>
+    <message>
+        <source>btnGet</source>
+        <translation>Fetch</translation>
+    </message>
+    <message>
+        <source>LitStable</source>
+        <translation>Stable</translation>
+    </message>
+    <message>
+        <source>LitDev</source>
+        <translation>Development</translation>
+    </message>
+    <message>
+        <source>LitCustom</source>
+        <translation>Custom</translation>
+    </message>
+    <message>
+        <source>BtnUpgrade</source>
+        <translation>Upgrade all</translation>
+    </message>
+    <message>
+        <source>MsgCopyRight</source>
+        <translation>Copyright © Korvel Halden. All rights reserved.</translation>
+    </message>
+    <message>
+        <source>LabKeepOnPower</source>
+        <translation>Keep the aircraft powered during the upgrade.</translation>
+    </message>
+    <message>
+        <source>LabRestartAfterDone</source>
+        <translation>Power-cycle the aircraft when the upgrade is done.</translation>
+    </message>
+    <message>
+        <source>LabConnected</source>
+        <translation>Connected</translation>
+    </message>
+    <message>
+        <source>LabUnConnected</source>
+        <translation>Not connected</translation>
+    </message>
+    <message>
+        <source>MsgDetailInfo</source>
+        <translation>details</translation>
+    </message>
+    <message>
+        <source>MsgReleaseNote</source>
+        <translation>Release notes:</translation>
+    </message>
+    <message>
+        <source>MsgPleaseConfirm</source>
+        <translation>Please confirm</translation>
+    </message>
+    <message>
+        <source>MsgExitOrNot</source>
+        <translation>An upgrade is running. Quitting now can leave a device without working firmware. Quit anyway?</translation>
     </message>
 </context>
 <context>

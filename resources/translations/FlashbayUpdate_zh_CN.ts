@@ -298,6 +298,21 @@
     </message>
 </context>
 <context>
+    <name>ZoSearchPlaneDeviceForm</name>
+    <message>
+        <source>WndPlanesSearchForm</source>
+        <translation>正在搜索飞机</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>MsgDeviceSearching</source>
+        <translation>正在查找飞控</translation>
+    </message>
+</context>
+<context>
     <name>ZoSelectGNCForm</name>
     <message>
         <source>WndSelectGNCForm</source>
@@ -407,6 +422,70 @@
     <message>
         <source>MsgFirmDownloadFailed</source>
         <translation>固件下载失败</translation>
+    </message>
+    <message>
+        <source>WndAppName</source>
+        <translation>Tolvane 固件升级</translation>
+    </message>
+    <message>
+        <source>BtnDLSetting</source>
+        <translation>链路设置</translation>
+    </message>
+    <message>
+        <source>btnGet</source>
+        <translation>获取</translation>
+    </message>
+    <message>
+        <source>LitStable</source>
+        <translation>稳定版</translation>
+    </message>
+    <message>
+        <source>LitDev</source>
+        <translation>开发版</translation>
+    </message>
+    <message>
+        <source>LitCustom</source>
+        <translation>定制版</translation>
+    </message>
+    <message>
+        <source>BtnUpgrade</source>
+        <translation>全部升级</translation>
+    </message>
+    <message>
+        <source>MsgCopyRight</source>
+        <translation>版权所有 © Korvel Halden，保留所有权利。</translation>
+    </message>
+    <message>
+        <source>LabKeepOnPower</source>
+        <translation>升级过程中请保持飞机供电。</translation>
+    </message>
+    <message>
+        <source>LabRestartAfterDone</source>
+        <translation>升级完成后请将飞机断电重启。</translation>
+    </message>
+    <message>
+        <source>LabConnected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>LabUnConnected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>MsgDetailInfo</source>
+        <translation>详细信息</translation>
+    </message>
+    <message>
+        <source>MsgReleaseNote</source>
+        <translation>更新说明：</translation>
+    </message>
+    <message>
+        <source>MsgPleaseConfirm</source>
+        <translation>请确认</translation>
+    </message>
+    <message>
+        <source>MsgExitOrNot</source>
+        <translation>正在升级，现在退出可能导致设备固件不可用。仍要退出吗？</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,356 @@
+#include "ZoMessageBox.h"
+#include "ZoModuleFMInfoForm.h"
+#include "ZoNimbraHttpHelper.h"
+#include "ZoPlaneConfig.h"
+#include "ZoPlaneSearch.h"
+#include "ZoRoundWaterProgressBar.h"
+#include "ZoSearchPlaneDeviceForm.h"
+#include "ZoTestAircraftSim.h"
+#include "ZoTestCloudSim.h"
+#include "ZoTestWait.h"
+#include "ZoTolMainWindow.h"
+#include "ZoTvkInstance.h"
+#include "ZoUpgradeWorkflow.h"
+#include "ZoUtils.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <memory>
+
+// The main window as the user drives it: it searches on its own at start,
+// draws a row per device with what it runs and what the cloud offers, and the
+// upgrade button flashes everything. The aircraft simulator's own checks of
+// each image decide; the boxes the window shows are answered and recorded by
+// the message box's responder.
+namespace {
+
+using Sim = ZoTestAircraftSim;
+using Box = ZoMessageBox::Request;
+
+struct Device
+{
+    int type;
+    int node;
+    QString from;
+    QString file;
+    QString to;
+};
+
+// An Emba2 core, its data board, a CAN module and a serial-bus module.
+const QList<Device> kFleet {
+    {80, 0, QStringLiteral("1.7.5"), QStringLiteral("emba2-80-1.8.2.bin"), QStringLiteral("1.8.2")},
+    {83, 0, QStringLiteral("1.1.0"), QStringLiteral("emba2db-83-1.2.0.bin"),
+        QStringLiteral("1.2.0")},
+    {38, 0, QStringLiteral("1.0.0"), QStringLiteral("compass-38-1.0.7.bin"),
+        QStringLiteral("1.0.7")},
+    {77, 2, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
+};
+
+tds4 keyOf(const Device &d)
+{
+    return (d.type << 16) | (d.type == 77 ? d.node : 0);
+}
+
+QString simName(const Device &d)
+{
+    return d.type == 80 ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(d.type).arg(d.node);
+}
+
+QByteArray sampleFile(const QString &name)
+{
+    QFile f(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// SHA-256 of the image the file's header announces.
+QString imageSha(const QByteArray &file)
+{
+    tdu4 n = 0;
+    for (int i = 0; i < 4; ++i)
+        n |= tdu4(tdu1(file[16 + i])) << (8 * i);
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.mid(48, int(n)), QCryptographicHash::Sha256).toHex());
+}
+
+QString resultOf(ZoModuleFMInfoForm *row)
+{
+    auto *bar = row->findChild<ZoRoundWaterProgressBar *>(QStringLiteral("widgetUpradePrg"));
+    return bar ? bar->resultPicture() : QString();
+}
+
+// A loopback port nobody listens on.
+quint16 deadPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    return server.serverPort();
+}
+
+} // namespace
+
+class TstZoTolMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QUdpSocket gcpmSink;
+    ZoPlaneConfig config;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<ZoTestCloudSim> cloud;
+    std::unique_ptr<ZoTolMainWindow> window;
+    // Answers to questions, in order; Cancel once they run out.
+    QList<int> answers;
+
+    QList<Box> boxes(const QString &text = QString()) const
+    {
+        QList<Box> r;
+        for (const Box &b : ZoMessageBox::shownRequests())
+            if (text.isNull() || b.text == text)
+                r << b;
+        return r;
+    }
+
+    QString writeScenario(const QList<Device> &devices)
+    {
+        QJsonArray modules;
+        QJsonObject core;
+        for (const Device &d : devices) {
+            if (d.type == 80) {
+                core = QJsonObject {{QStringLiteral("type"), 80},
+                    {QStringLiteral("version"), d.from},
+                    {QStringLiteral("compileTime"), QStringLiteral("2024-05-17 13:45:09")},
+                    {QStringLiteral("eid"), QStringLiteral("3A0F2C5D00170043")}};
+                continue;
+            }
+            modules.append(QJsonObject {{QStringLiteral("type"), d.type},
+                {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
+                {QStringLiteral("serial"), QStringLiteral("%1%2").arg(d.type).arg(d.node)}});
+        }
+        const QString path = work.filePath(QStringLiteral("scenario.json"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return QString();
+        f.write(
+            QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
+                              {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
+                .toJson());
+        return path;
+    }
+
+    bool serveCatalogue(const QList<Device> &devices)
+    {
+        QJsonArray firmwares;
+        for (const Device &d : devices) {
+            if (!cloud->writeFile(QStringLiteral("files/") + d.file, sampleFile(d.file)))
+                return false;
+            firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
+                {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
+                {QStringLiteral("upgradeDescription"), QStringLiteral("说明")},
+                {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("notes")},
+                {QStringLiteral("version"), d.to}, {QStringLiteral("upgradeFile"), d.file}});
+        }
+        const QJsonObject catalogue {{QStringLiteral("catalogues"),
+            QJsonArray {QJsonObject {{QStringLiteral("fid"), 80}, {QStringLiteral("branch"), 1},
+                {QStringLiteral("firmwares"), firmwares}}}}};
+        return cloud->writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
+    }
+
+    // The window on loopback links only: UDP to `udpPort`, the TCP client to
+    // a port nobody serves, and no serial port at all. It searches as soon as
+    // the event loop runs.
+    void openWindow(quint16 udpPort, quint16 localPort)
+    {
+        config.type = ZoPlaneConfig::LinkUdp;
+        config.host = QStringLiteral("127.0.0.1");
+        config.hostport = udpPort;
+        config.localPort = localPort;
+        config.TcpServerHost = QStringLiteral("127.0.0.1");
+        config.TcpServerHostPort = deadPort();
+        config.TcpClientLocalPort = 0;
+        *ZoTvkInstance::instance()->planeConfig() = config;
+        window = std::make_unique<ZoTolMainWindow>(&config);
+        ZoUpgradeWorkflow *engine = window->engine();
+        engine->search()->setPortEnumerator([] { return QList<ZoPlaneSearch::PortCandidate>(); });
+        ZoPlaneSearch::Timings s;
+        s.detectMs = 300;
+        s.waitPlaneDataMs = 300;
+        s.waitModuleInfoMs = 150;
+        engine->search()->setTimings(s);
+        ZoUpgradeWorkflow::Timings t;
+        t.enterBootloaderMs = 300;
+        t.blockMs = 400;
+        t.eraseMs = 2000;
+        t.betweenDevicesMs = 100;
+        t.identityToCatalogueMs = 100;
+        t.researchDelayMs = 50;
+        engine->setTimings(t);
+        engine->cloud()->setBaseUrl(cloud->baseUrl());
+        window->show();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
+        QVERIFY(QDir::setCurrent(work.path()));
+        QFile cfg(QStringLiteral("busdevcfg.xml"));
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write("<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>");
+        cfg.close();
+        QVERIFY(ZoTvkInstance::instance()->loadBusDevCfg());
+        ZoMessageBox::setTestResponder([this](const Box &box) {
+            if (box.buttons & QMessageBox::Ok)
+                return int(QMessageBox::Ok);
+            return answers.isEmpty() ? int(QMessageBox::Cancel) : answers.takeFirst();
+        });
+    }
+
+    void init()
+    {
+        ZoMessageBox::clearShownRequests();
+        answers.clear();
+        sim = std::make_unique<Sim>();
+        cloud = std::make_unique<ZoTestCloudSim>();
+        QVERIFY(cloud->start());
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            for (const Box &b : boxes())
+                qWarning() << "box" << b.title << b.text;
+        window.reset();
+        sim.reset();
+        cloud.reset();
+    }
+
+    void cleanupTestCase() { ZoMessageBox::setTestResponder(nullptr); }
+
+    // The search runs at start, every row shows what the device runs and
+    // then what the cloud offers; the upgrade button flashes everything
+    // (closing meanwhile asks and is refused) or, with a device that stops
+    // answering, fails on that device's row.
+    void upgradeFromTheWindow_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("failed"); // index into kFleet, -1 none
+        QTest::newRow("every device") << QString() << "MsgAllDevUpgraded" << -1;
+        QTest::newRow("bus module stalls") << "77.2:stall-after-blocks=5"
+                                           << "MsgUpgradeFailed" << 3;
+    }
+
+    void upgradeFromTheWindow()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QFETCH(int, failed);
+        QStringList extra;
+        if (!fault.isEmpty())
+            extra << QStringLiteral("--fault") << fault;
+        QVERIFY(sim->start(Sim::Udp, writeScenario(kFleet), extra));
+        QVERIFY(serveCatalogue(kFleet));
+        openWindow(sim->port, sim->programUdpPort);
+        QVERIFY(window->searchForm()->isVisible());
+
+        for (const Device &d : kFleet) {
+            QVERIFY2(zoWaitFor([&] { return window->row(keyOf(d)) != nullptr; }, 15000),
+                qPrintable(simName(d)));
+            QCOMPARE(ZoUtils::versionText(window->row(keyOf(d))->info().curVersion),
+                QStringLiteral("V") + d.from);
+        }
+        auto *upgrade = window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"));
+        QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
+        QVERIFY(!window->searchForm()->isVisible());
+        const QList<QWidget *> rows = window->rowWidgets();
+        for (const Device &d : kFleet) {
+            ZoModuleFMInfoForm *row = window->row(keyOf(d));
+            QCOMPARE(ZoUtils::versionText(row->info().tarVersion), QStringLiteral("V") + d.to);
+            // Modules under the module header, the board and the core under
+            // the core header.
+            const int at = window->rowIndex(keyOf(d));
+            QCOMPARE(rows.value(at), row);
+            QVERIFY2((at < 3) == (d.type == 38 || d.type == 77), qPrintable(simName(d)));
+        }
+
+        QTest::mouseClick(upgrade, Qt::LeftButton);
+        QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        const QList<Box> asked = boxes(QStringLiteral("MsgExitOrNot"));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].title, QStringLiteral("MsgPleaseConfirm"));
+        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::Cancel);
+        QCOMPARE(asked[0].defaultButton, QMessageBox::Cancel);
+        QCOMPARE(asked[0].icon, QMessageBox::Warning);
+
+        QVERIFY(zoWaitFor([&] { return !boxes(message).isEmpty(); }, 90000));
+        QTest::qWait(300);
+        QCOMPARE(boxes(message).size(), 1);
+        QCOMPARE(boxes(message)[0].title, QStringLiteral("MsgInfo"));
+        for (int i = 0; i < kFleet.size(); ++i) {
+            const Device &d = kFleet[i];
+            ZoModuleFMInfoForm *row = window->row(keyOf(d));
+            if (i == failed) {
+                QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupradefailed.png"));
+                QCOMPARE(
+                    ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.from);
+                continue;
+            }
+            if (failed >= 0)
+                continue; // the run stopped before it came to this one
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                sim->events("verify", simName(d)).size() == 1, qPrintable(simName(d)), 3000);
+            const QJsonObject v = sim->events("verify", simName(d)).value(0);
+            QCOMPARE(v.value(QLatin1String("sha256")).toString(), imageSha(sampleFile(d.file)));
+            QCOMPARE(v.value(QLatin1String("gaps")).toInt(), 0);
+            QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupgradedsucc.png"));
+            QCOMPARE(ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.to);
+        }
+        QVERIFY(!window->engine()->isUpgrading());
+        QVERIFY(upgrade->isEnabled());
+    }
+
+    // Nothing answers: the window asks Retry or Cancel; after a retry that
+    // finds nothing again it offers to add the core by hand as well.
+    void notFoundOffersRetryThenAdd()
+    {
+        openWindow(deadPort(), 0);
+        answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
+        QVERIFY(zoWaitFor([&] { return boxes().size() >= 2; }, 20000));
+        QTest::qWait(200);
+        const QList<Box> shown = boxes();
+        QCOMPARE(shown.size(), 2);
+        using Captions = QMap<QMessageBox::StandardButton, QString>;
+        QCOMPARE(shown[0].text, QStringLiteral("MsgFCSNotFoundRetryCancel"));
+        QCOMPARE(shown[0].captions,
+            (Captions {{QMessageBox::Yes, QStringLiteral("BtnRetry")},
+                {QMessageBox::Cancel, QStringLiteral("BtnCancel")}}));
+        QCOMPARE(shown[1].text, QStringLiteral("MsgFCSNotFoundRetryAddCancel"));
+        QCOMPARE(shown[1].captions,
+            (Captions {{QMessageBox::Yes, QStringLiteral("BtnRetry")},
+                {QMessageBox::No, QStringLiteral("BtnAdd")},
+                {QMessageBox::Cancel, QStringLiteral("BtnCancel")}}));
+        for (const Box &b : shown) {
+            QCOMPARE(b.title, QStringLiteral("MsgInfo"));
+            QCOMPARE(b.icon, QMessageBox::Question);
+        }
+        QVERIFY(!window->searchForm()->isVisible());
+        // No device rows, and nothing can be upgraded.
+        for (QWidget *row : window->rowWidgets())
+            QVERIFY(!qobject_cast<ZoModuleFMInfoForm *>(row));
+        QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"))->isEnabled());
+    }
+};
+
+QTEST_MAIN(TstZoTolMainWindow)
+#include "tst_zotolmainwindow.moc"

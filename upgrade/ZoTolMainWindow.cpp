@@ -1,0 +1,665 @@
+#include "ZoTolMainWindow.h"
+#include "ui_ZoTolMainWindow.h"
+
+#include "ZoAddGNCForm.h"
+#include "ZoCoreFMHeaderForm.h"
+#include "ZoDataLinkSettingForm.h"
+#include "ZoManualAddModuleForm.h"
+#include "ZoMessageBox.h"
+#include "ZoModuleFMHeaderForm.h"
+#include "ZoModuleFMInfoForm.h"
+#include "ZoMsgLooper.h"
+#include "ZoPlaneSearch.h"
+#include "ZoRoundWaterProgressBar.h"
+#include "ZoSearchPlaneDeviceForm.h"
+#include "ZoSelectGNCForm.h"
+#include "ZoSelectModuleForm.h"
+#include "ZoTvkInstance.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QDir>
+#include <QListView>
+#include <QListWidget>
+#include <QMediaPlayer>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+// The not-found box's own buttons: brown, larger while hovered.
+QString notFoundButtonStyle()
+{
+    const auto rule = [](const char *selector, const char *colour, int pointSize) {
+        return QStringLiteral("%1{border:1px solid black;border-radius:5px;color:white;"
+                              "font-family:\"Microsoft YaHei\";background-color:%2;"
+                              "font-size:%3pt;}")
+            .arg(QLatin1String(selector), QLatin1String(colour))
+            .arg(pointSize);
+    };
+    return rule("QPushButton", "#CC9900", 10) + rule("QPushButton:hover", "#D1C18E", 12)
+        + rule("QPushButton:pressed", "#98895D", 9);
+}
+
+QMessageBox::StandardButton standardButtonOf(int engineButton)
+{
+    switch (engineButton) {
+    case ZoUpgradeWorkflow::ButtonYes:
+        return QMessageBox::Yes;
+    case ZoUpgradeWorkflow::ButtonNo:
+        return QMessageBox::No;
+    case ZoUpgradeWorkflow::ButtonCancel:
+        return QMessageBox::Cancel;
+    default:
+        return QMessageBox::NoButton;
+    }
+}
+
+int engineButtonOf(QMessageBox::StandardButton button)
+{
+    switch (button) {
+    case QMessageBox::Yes:
+        return ZoUpgradeWorkflow::ButtonYes;
+    case QMessageBox::No:
+        return ZoUpgradeWorkflow::ButtonNo;
+    default:
+        // A box closed through its title bar refuses, as Cancel does.
+        return ZoUpgradeWorkflow::ButtonCancel;
+    }
+}
+
+} // namespace
+
+ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::ZoTolMainWindow)
+{
+    ui->setupUi(this);
+    setMouseTracking(true);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+
+    // Signal arguments by their alias names, for queued connections across
+    // the looper's thread.
+    qRegisterMetaType<tVersion>("tVersion");
+    qRegisterMetaType<tdu1>("tdu1");
+    qRegisterMetaType<tdu2>("tdu2");
+    qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
+    qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
+    qRegisterMetaType<tds4>("tds4");
+
+    m_engine
+        = new ZoUpgradeWorkflow(config ? config : ZoTvkInstance::instance()->planeConfig(), this);
+    ZoUpgradeWorkflow *e = m_engine;
+
+    ui->labelSWVersion->setText(QStringLiteral("V%1").arg(QLatin1String(ProgramVersion)));
+    ui->labelLogo->setStyleSheet(
+        QStringLiteral("QLabel{image: url(:/resource/korvelhalden.png);};"));
+    ui->cmbFMSvrBranchType->setView(new QListView(ui->cmbFMSvrBranchType));
+    ui->cmbFMSvrBranchType->hide();
+    ui->cmbFMSvrBranchType->setEnabled(false);
+    ui->lineEditCustBranchKey->hide();
+    ui->btnGetCustomBranch->hide();
+    ui->labelDownloadTip->hide();
+    ui->btnAllUpgrade->setEnabled(false);
+    retranslate();
+    showConnection(false);
+    insertHeaders();
+
+    connect(e, &ZoUpgradeWorkflow::sigRowAdded, this, &ZoTolMainWindow::onRowAdded);
+    connect(e, &ZoUpgradeWorkflow::sigRowRemoved, this, &ZoTolMainWindow::onRowRemoved);
+    connect(e, &ZoUpgradeWorkflow::sigRowsCleared, this, &ZoTolMainWindow::onRowsCleared);
+    connect(e, &ZoUpgradeWorkflow::sigRecordChanged, this, &ZoTolMainWindow::onRecordChanged);
+    connect(e, &ZoUpgradeWorkflow::sigManualAddRow, this, &ZoTolMainWindow::onManualAddRow);
+    connect(e, &ZoUpgradeWorkflow::sigCurrentRow, this, &ZoTolMainWindow::onCurrentRow);
+    connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
+    connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
+    connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoTolMainWindow::onDeviceResult);
+    connect(e, &ZoUpgradeWorkflow::sigTargetChanged, this, &ZoTolMainWindow::onTargetChanged);
+    connect(e, &ZoUpgradeWorkflow::sigCoreHeader, this, &ZoTolMainWindow::onCoreHeader);
+    connect(
+        e, &ZoUpgradeWorkflow::sigProtocolTypeReset, this, &ZoTolMainWindow::onProtocolTypeReset);
+    connect(e, &ZoUpgradeWorkflow::sigBrisk2Type, this, &ZoTolMainWindow::onBrisk2Type);
+    connect(e, &ZoUpgradeWorkflow::sigControlsChanged, this, &ZoTolMainWindow::onControlsChanged);
+    connect(e, &ZoUpgradeWorkflow::sigDownloadTips, this, &ZoTolMainWindow::onDownloadTips);
+    connect(e, &ZoUpgradeWorkflow::sigPlaySound, this, &ZoTolMainWindow::onPlaySound);
+    connect(e, &ZoUpgradeWorkflow::sigWaitPopup, this, &ZoTolMainWindow::onWaitPopup);
+    connect(
+        e, &ZoUpgradeWorkflow::sigConnectionChanged, this, &ZoTolMainWindow::onConnectionChanged);
+    connect(e, &ZoUpgradeWorkflow::sigSelectModules, this, &ZoTolMainWindow::onSelectModules);
+    connect(e, &ZoUpgradeWorkflow::sigShowAddCore, this, &ZoTolMainWindow::onShowAddCore);
+    connect(e, &ZoUpgradeWorkflow::sigCloseAddCore, this, &ZoTolMainWindow::onCloseAddCore);
+    // Boxes wait for the user in a modal loop of their own; the engine must
+    // not be inside one of its slots meanwhile, so they open from the event
+    // loop instead of from within the signal.
+    connect(e, &ZoUpgradeWorkflow::sigRunFinished, this, &ZoTolMainWindow::onRunFinished,
+        Qt::QueuedConnection);
+    connect(e, &ZoUpgradeWorkflow::sigInformation, this, &ZoTolMainWindow::onInformation,
+        Qt::QueuedConnection);
+    connect(e, &ZoUpgradeWorkflow::sigQuestion, this, &ZoTolMainWindow::onQuestion,
+        Qt::QueuedConnection);
+
+    m_linkSettings = new ZoDataLinkSettingForm(this);
+    centre(m_linkSettings);
+    m_linkSettings->hide();
+    connect(e, &ZoUpgradeWorkflow::sigHideLinkSettings, m_linkSettings, &QWidget::hide);
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComUdp, e,
+        &ZoUpgradeWorkflow::onSearchOnspecUdpCom);
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComSerial, e,
+        &ZoUpgradeWorkflow::onSearchOnSpecSPCom);
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComTcpClient, e,
+        &ZoUpgradeWorkflow::onSearchOnspecTcpClientCom);
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigCloseCom, e,
+        &ZoUpgradeWorkflow::onClosePlaneComm);
+    ZoMsgLooper *looper = e->looper();
+    connect(looper, &ZoMsgLooper::openPlaneComm, m_linkSettings,
+        &ZoDataLinkSettingForm::onOpenCommState);
+    connect(looper, &ZoMsgLooper::sigCloseComState, m_linkSettings,
+        &ZoDataLinkSettingForm::onCloseCommState);
+    connect(e->search(), &ZoPlaneSearch::sigPlaneConnectionFound, m_linkSettings,
+        &ZoDataLinkSettingForm::onSynFoundConnection);
+
+    m_searchForm = new ZoSearchPlaneDeviceForm(e->search(), this);
+
+    m_waitPopup = new ZoRoundWaterProgressBar(this);
+    m_waitPopup->setFixedSize(200, 200);
+    m_waitPopup->setRange(0, 100);
+    m_waitPopup->hide();
+
+    m_player = new QMediaPlayer(this);
+    m_player->setVolume(100);
+
+    centre(m_searchForm);
+    m_searchForm->show();
+    m_searchForm->raise();
+    QTimer::singleShot(0, e, &ZoUpgradeWorkflow::startSearch);
+}
+
+ZoTolMainWindow::~ZoTolMainWindow()
+{
+    // The engine goes first, while every row it could still report to exists.
+    m_engine->disconnect(this);
+    delete m_engine;
+    m_engine = nullptr;
+    delete ui;
+}
+
+// ---- texts ------------------------------------------------------------------
+
+QString ZoTolMainWindow::viewText(const QString &key) const
+{
+    return QCoreApplication::translate("ZoTolMainWindow", key.toUtf8().constData());
+}
+
+void ZoTolMainWindow::retranslate()
+{
+    setWindowTitle(tr("WndAppName"));
+    ui->labelTilte->setText(tr("WndAppName"));
+    ui->labelCopyRight->setText(tr("MsgCopyRight"));
+    ui->labelAlarmTip->setText(
+        QStringLiteral("1.%1\n2.%2").arg(tr("LabKeepOnPower"), tr("LabRestartAfterDone")));
+    ui->labelConnState->setText(m_connected ? tr("LabConnected") : tr("LabUnConnected"));
+    if (!m_tipsKey.isEmpty())
+        ui->labelDownloadTip->setText(viewText(m_tipsKey));
+}
+
+void ZoTolMainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        retranslate();
+    }
+    QWidget::changeEvent(event);
+}
+
+void ZoTolMainWindow::showConnection(bool connected)
+{
+    m_connected = connected;
+    ui->labelConnState->setStyleSheet(connected ? QStringLiteral("color: rgb(0, 255, 0);")
+                                                : QStringLiteral("color: rgb(200, 200, 200);"));
+    ui->labelConnState->setText(connected ? tr("LabConnected") : tr("LabUnConnected"));
+    ui->labelConnStateSignal->setStyleSheet(connected
+            ? QStringLiteral("border-image: url(:/resource/connected.png);")
+            : QStringLiteral("border-image: url(:/resource/disconnected.png);"));
+}
+
+void ZoTolMainWindow::onConnectionChanged(bool connected)
+{
+    showConnection(connected);
+}
+
+// ---- the device list ------------------------------------------------------------
+
+QListWidgetItem *ZoTolMainWindow::insertRow(QWidget *widget, int index)
+{
+    QListWidget *list = ui->listWidgetModuleInfo;
+    auto *item = new QListWidgetItem;
+    item->setSizeHint(widget->size());
+    if (index < 0 || index > list->count())
+        index = list->count();
+    list->insertItem(index, item);
+    list->setItemWidget(item, widget);
+    return item;
+}
+
+void ZoTolMainWindow::removeItem(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    QListWidget *list = ui->listWidgetModuleInfo;
+    QWidget *widget = list->itemWidget(item);
+    delete list->takeItem(list->row(item));
+    if (widget)
+        widget->deleteLater();
+}
+
+void ZoTolMainWindow::insertHeaders()
+{
+    m_moduleHeader = new ZoModuleFMHeaderForm;
+    m_moduleHeaderItem = insertRow(m_moduleHeader, 0);
+    m_coreHeader = new ZoCoreFMHeaderForm;
+    // Below the manual-add row when that is there.
+    const int coreIndex = m_manualAddItem ? ui->listWidgetModuleInfo->row(m_manualAddItem) + 1 : 1;
+    m_coreHeaderItem = insertRow(m_coreHeader, coreIndex);
+    connect(m_coreHeader, &ZoCoreFMHeaderForm::sigSelectGNCProtType, m_engine,
+        &ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType);
+    connect(m_coreHeader, &ZoCoreFMHeaderForm::sigSelectBrisk2Type, m_engine,
+        &ZoUpgradeWorkflow::onUpdateBrisk2Type);
+    m_coreHeader->setEnabled(m_engine->controls().coreHeaderEnabled);
+}
+
+void ZoTolMainWindow::onRowAdded(tds4 key, bool coreRow, int index)
+{
+    Q_UNUSED(coreRow)
+    // The engine announces a replaced row's removal first; a leftover would
+    // otherwise stay in the list without a key.
+    if (m_items.contains(key))
+        onRowRemoved(key);
+    auto *row = new ZoModuleFMInfoForm;
+    row->init(m_engine->records().value(key));
+    connect(row, &ZoModuleFMInfoForm::sigTarModFmVerInfo, this,
+        &ZoTolMainWindow::onShowModuleTarFMReleaseNote);
+    m_rows.insert(key, row);
+    m_items.insert(key, insertRow(row, index));
+}
+
+void ZoTolMainWindow::onRowRemoved(tds4 key)
+{
+    m_rows.remove(key);
+    removeItem(m_items.take(key));
+}
+
+void ZoTolMainWindow::onRowsCleared()
+{
+    m_rows.clear();
+    m_items.clear();
+    QListWidget *list = ui->listWidgetModuleInfo;
+    for (int i = list->count() - 1; i >= 0; --i) {
+        QListWidgetItem *item = list->item(i);
+        if (item != m_manualAddItem)
+            removeItem(item);
+    }
+    insertHeaders();
+}
+
+void ZoTolMainWindow::onManualAddRow(bool present, int index)
+{
+    if (!present) {
+        removeItem(m_manualAddItem);
+        m_manualAddItem = nullptr;
+        m_manualAdd = nullptr;
+        return;
+    }
+    if (m_manualAddItem)
+        return;
+    m_manualAdd = new ZoManualAddModuleForm;
+    m_manualAdd->setEnabled(m_engine->controls().manualAddEnabled);
+    connect(m_manualAdd, &ZoManualAddModuleForm::sigSelecteModule, m_engine,
+        &ZoUpgradeWorkflow::onShowSelectModuleForm);
+    m_manualAddItem = insertRow(m_manualAdd, index);
+}
+
+ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(tds4 key) const
+{
+    if (ZoModuleFMInfoForm *row = m_rows.value(key))
+        return row;
+    // A protocol change copies the core's record to the other family
+    // member's key and keeps drawing it on the core's row.
+    if (!m_engine->hasModuleRow(key) && !m_engine->hasCoreRow(key)
+        && m_engine->records().contains(key))
+        return m_rows.value(m_engine->coreRecord().key);
+    return nullptr;
+}
+
+int ZoTolMainWindow::rowIndex(tds4 key) const
+{
+    QListWidgetItem *item = m_items.value(key);
+    return item ? ui->listWidgetModuleInfo->row(item) : -1;
+}
+
+QList<QWidget *> ZoTolMainWindow::rowWidgets() const
+{
+    QList<QWidget *> widgets;
+    QListWidget *list = ui->listWidgetModuleInfo;
+    for (int i = 0; i < list->count(); ++i)
+        widgets.append(list->itemWidget(list->item(i)));
+    return widgets;
+}
+
+void ZoTolMainWindow::onRecordChanged(tds4 key)
+{
+    if (ZoModuleFMInfoForm *row = rowFor(key))
+        row->setCurVersion(m_engine->records().value(key).curVersion);
+}
+
+void ZoTolMainWindow::onCurrentRow(tds4 key)
+{
+    // Called with every block: a hash lookup and nothing that grows with
+    // the list.
+    QListWidgetItem *item = m_items.value(key);
+    if (!item || ui->listWidgetModuleInfo->currentItem() == item)
+        return;
+    ui->listWidgetModuleInfo->setCurrentItem(item);
+    ui->listWidgetModuleInfo->scrollToItem(item);
+}
+
+void ZoTolMainWindow::onProgressRange(tds4 key, int maximum)
+{
+    if (ZoModuleFMInfoForm *row = rowFor(key))
+        row->setProgressRange(0, maximum);
+}
+
+void ZoTolMainWindow::onProgress(tds4 key, int value)
+{
+    if (ZoModuleFMInfoForm *row = rowFor(key))
+        row->setProgress(value);
+}
+
+void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
+{
+    if (ZoModuleFMInfoForm *row = rowFor(key))
+        row->setResult(upgraded);
+}
+
+void ZoTolMainWindow::onTargetChanged(
+    tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade)
+{
+    ZoModuleFMInfoForm *row = rowFor(key);
+    if (!row)
+        return;
+    if (tarVersion.type == 0)
+        row->reset();
+    else
+        row->setTarget(tarVersion, releaseNote, canUpgrade);
+}
+
+void ZoTolMainWindow::onCoreHeader(QString name, tVersion version)
+{
+    m_coreHeader->setCore(name, version);
+}
+
+void ZoTolMainWindow::onProtocolTypeReset(tdu1 coreType)
+{
+    m_coreHeader->resetProtType(coreType);
+}
+
+void ZoTolMainWindow::onBrisk2Type(tdu1 type)
+{
+    m_coreHeader->setBrisk2Type(m_engine->coreType(), type);
+}
+
+void ZoTolMainWindow::onShowModuleTarFMReleaseNote(tdu4 devId)
+{
+    const ZoDevFMInfo record = m_engine->records().value(tds4(devId) << 16);
+    if (record.releaseNote.isEmpty())
+        return;
+    const tVersion &v = record.tarVersion;
+    ZoMessageBox::information(this, QStringLiteral("%1 %2").arg(record.name, tr("MsgDetailInfo")),
+        QStringLiteral("%1 %2\n\n%3\n%4")
+            .arg(record.name, QStringLiteral("V%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision),
+                tr("MsgReleaseNote"), record.releaseNote));
+}
+
+// ---- controls and tips ------------------------------------------------------------
+
+void ZoTolMainWindow::onControlsChanged()
+{
+    const ZoUpgradeWorkflow::Controls &c = m_engine->controls();
+    ui->btnAllUpgrade->setEnabled(c.upgradeEnabled);
+    ui->cmbFMSvrBranchType->setVisible(c.branchVisible);
+    ui->cmbFMSvrBranchType->setEnabled(c.branchEnabled);
+    ui->lineEditCustBranchKey->setVisible(c.customKeyVisible);
+    ui->btnGetCustomBranch->setVisible(c.customKeyVisible);
+    if (m_manualAdd)
+        m_manualAdd->setEnabled(c.manualAddEnabled);
+    m_coreHeader->setEnabled(c.coreHeaderEnabled);
+}
+
+void ZoTolMainWindow::onDownloadTips(QString textKey)
+{
+    m_tipsKey = textKey;
+    if (textKey.isEmpty()) {
+        ui->labelDownloadTip->clear();
+        ui->labelDownloadTip->hide();
+        return;
+    }
+    ui->labelDownloadTip->setText(viewText(textKey));
+    ui->labelDownloadTip->show();
+}
+
+void ZoTolMainWindow::on_btnAllUpgrade_clicked()
+{
+    m_engine->upgradeAll();
+}
+
+void ZoTolMainWindow::on_cmbFMSvrBranchType_activated(int index)
+{
+    m_engine->selectBranch(index);
+}
+
+void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
+{
+    m_engine->fetchCustomBranch(ui->lineEditCustBranchKey->text());
+}
+
+// ---- boxes, sounds and popups ------------------------------------------------------
+
+void ZoTolMainWindow::onRunFinished(bool succ, QString messageKey, QString text)
+{
+    Q_UNUSED(succ)
+    // A run that stops because the next device's firmware cannot be used
+    // carries no text, but the user still has to learn that it stopped.
+    static const QString prepareFailed = QStringLiteral("MsgPrepareUpgradeFailed:");
+    if (text.isEmpty() && messageKey.startsWith(prepareFailed))
+        text = QStringLiteral("%1:%2").arg(
+            QCoreApplication::translate("ZoUpgradeWorkflow", "MsgPrepareUpgradeFailed"),
+            messageKey.mid(prepareFailed.size()));
+    ZoMessageBox::information(this, tr("MsgInfo"), text);
+}
+
+void ZoTolMainWindow::onInformation(QString titleKey, QString text)
+{
+    ZoMessageBox::information(this, viewText(titleKey), text);
+}
+
+void ZoTolMainWindow::onQuestion(
+    int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons)
+{
+    QMessageBox::StandardButtons standard;
+    for (const auto &b : buttons)
+        standard |= standardButtonOf(b.first);
+    ZoMessageBox box(this, viewText(titleKey), text, standard, QMessageBox::NoButton);
+    const bool notFound = id == ZoUpgradeWorkflow::QuestionNotFound;
+    for (const auto &b : buttons) {
+        QAbstractButton *button = box.button(standardButtonOf(b.first));
+        if (!button)
+            continue;
+        button->setText(viewText(b.second));
+        if (notFound)
+            button->setStyleSheet(notFoundButtonStyle());
+    }
+    const QMessageBox::StandardButton answer = ZoMessageBox::showBox(box, QMessageBox::Question);
+    m_engine->answer(id, engineButtonOf(answer));
+}
+
+void ZoTolMainWindow::onPlaySound(bool success)
+{
+    // A chime already sounding is not cut short by the next one.
+    if (m_player->state() == QMediaPlayer::PlayingState)
+        return;
+    const QString file
+        = success ? QStringLiteral("/audio/succ.wav") : QStringLiteral("/audio/fail.wav");
+    m_player->setMedia(QUrl::fromLocalFile(QDir::currentPath() + file));
+    m_player->play();
+}
+
+void ZoTolMainWindow::onWaitPopup(bool visible, int value)
+{
+    m_waitPopup->setValue(value);
+    if (!visible) {
+        m_waitPopup->hide();
+        return;
+    }
+    centre(m_waitPopup);
+    m_waitPopup->show();
+    m_waitPopup->raise();
+}
+
+// ---- forms ----------------------------------------------------------------------
+
+void ZoTolMainWindow::centre(QWidget *child) const
+{
+    child->move((width() - child->width()) / 2, (height() - child->height()) / 2);
+}
+
+void ZoTolMainWindow::onSelectModules(QList<tds4> missing)
+{
+    if (missing.isEmpty()) {
+        if (m_selectModule) {
+            m_selectModule->setModules({});
+            m_selectModule->hide();
+        }
+        return;
+    }
+    if (!m_selectModule) {
+        m_selectModule = new ZoSelectModuleForm(this);
+        connect(m_selectModule, &ZoSelectModuleForm::sigSelectedModule, m_engine,
+            &ZoUpgradeWorkflow::onManSelectModule);
+    }
+    m_selectModule->setModules(missing);
+    centre(m_selectModule);
+    m_selectModule->show();
+    m_selectModule->raise();
+}
+
+void ZoTolMainWindow::onShowAddCore()
+{
+    if (!m_addCore) {
+        m_addCore = new ZoAddGNCForm(this);
+        connect(m_addCore, &ZoAddGNCForm::sigSelectGNC, this,
+            &ZoTolMainWindow::onShowSelectGNCDeviceForm);
+    }
+    // In the list's place, below the tool row.
+    m_addCore->move(ui->listWidgetModuleInfo->geometry().topLeft());
+    m_addCore->show();
+    m_addCore->raise();
+}
+
+void ZoTolMainWindow::onCloseAddCore()
+{
+    if (m_addCore)
+        m_addCore->hide();
+}
+
+void ZoTolMainWindow::onShowSelectGNCDeviceForm()
+{
+    if (!m_selectCore) {
+        m_selectCore = new ZoSelectGNCForm(this);
+        connect(m_selectCore, &ZoSelectGNCForm::sigSelectedGNC, m_engine,
+            &ZoUpgradeWorkflow::onManSelectCoreGNCDevice);
+    }
+    centre(m_selectCore);
+    m_selectCore->show();
+    m_selectCore->raise();
+}
+
+// ---- the window -----------------------------------------------------------------
+
+void ZoTolMainWindow::on_btnDLSetting_clicked()
+{
+    m_linkSettings->setVisible(!m_linkSettings->isVisible());
+    if (m_linkSettings->isVisible())
+        m_linkSettings->raise();
+}
+
+void ZoTolMainWindow::on_btnMinWnd_clicked()
+{
+    if (!isMinimized())
+        showMinimized();
+}
+
+bool ZoTolMainWindow::confirmClose()
+{
+    if (!m_engine->isUpgrading())
+        return true;
+    return ZoMessageBox::warning(this, tr("MsgPleaseConfirm"), tr("MsgExitOrNot"),
+               QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel)
+        == QMessageBox::Yes;
+}
+
+void ZoTolMainWindow::on_btnCloseWnd_clicked()
+{
+    if (!confirmClose())
+        return;
+    ZoMsgLooper *looper = m_engine->looper();
+    if (looper && looper->isRunning())
+        looper->exit(0);
+    // Asked once is enough: the close event that follows must not ask again.
+    m_closing = true;
+    close();
+    m_closing = false;
+}
+
+void ZoTolMainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_closing && !confirmClose()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void ZoTolMainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        m_dragging = true;
+        m_dragOffset = event->globalPos() - pos();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void ZoTolMainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPos() - m_dragOffset);
+    QWidget::mouseMoveEvent(event);
+}
+
+void ZoTolMainWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void ZoTolMainWindow::paintEvent(QPaintEvent *event)
+{
+    Q_UNUSED(event)
+    QPainter painter(this);
+    const QPixmap background(QStringLiteral(":/resource/titleBar.png"));
+    if (background.isNull())
+        painter.fillRect(rect(), QColor(0x1F, 0x23, 0x29));
+    else
+        painter.drawPixmap(rect(), background);
+}

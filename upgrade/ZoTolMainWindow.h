@@ -1,0 +1,143 @@
+#pragma once
+
+#include "ZoTypes.h"
+#include "ZoUpgradeWorkflow.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class QListWidgetItem;
+class QMediaPlayer;
+class ZoAddGNCForm;
+class ZoCoreFMHeaderForm;
+class ZoDataLinkSettingForm;
+class ZoManualAddModuleForm;
+class ZoModuleFMHeaderForm;
+class ZoModuleFMInfoForm;
+class ZoPlaneConfig;
+class ZoRoundWaterProgressBar;
+class ZoSearchPlaneDeviceForm;
+class ZoSelectGNCForm;
+class ZoSelectModuleForm;
+
+namespace Ui {
+class ZoTolMainWindow;
+}
+
+// The application's main window: the device list with its two section
+// headers, the connection state, the firmware branch, the upgrade button and
+// the forms around them. It owns the upgrade engine and only draws what the
+// engine reports; what the user does goes back to the engine's slots.
+class ZoTolMainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // `config` is the link settings record the engine works with; null takes
+    // the configuration singleton's. The search starts as soon as the event
+    // loop runs, so whoever creates the window may still tune the engine.
+    explicit ZoTolMainWindow(ZoPlaneConfig *config = nullptr, QWidget *parent = nullptr);
+    ~ZoTolMainWindow() override;
+
+    static constexpr const char *ProgramVersion = "2.1.9.2";
+
+    ZoUpgradeWorkflow *engine() const { return m_engine; }
+    ZoSearchPlaneDeviceForm *searchForm() const { return m_searchForm; }
+    ZoDataLinkSettingForm *linkSettingsForm() const { return m_linkSettings; }
+    ZoRoundWaterProgressBar *waitPopup() const { return m_waitPopup; }
+    QMediaPlayer *player() const { return m_player; }
+    // The row drawn for a device key, null when there is none.
+    ZoModuleFMInfoForm *row(tds4 key) const { return m_rows.value(key); }
+    // The list position of a device's row, -1 when there is none.
+    int rowIndex(tds4 key) const;
+    // The list's row widgets, top to bottom (headers and the manual-add row
+    // included).
+    QList<QWidget *> rowWidgets() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private Q_SLOTS:
+    void on_btnCloseWnd_clicked();
+    void on_btnMinWnd_clicked();
+    void on_btnDLSetting_clicked();
+    void on_btnAllUpgrade_clicked();
+    void on_cmbFMSvrBranchType_activated(int index);
+    void on_btnGetCustomBranch_clicked();
+    void onShowModuleTarFMReleaseNote(tdu4 devId);
+    void onShowSelectGNCDeviceForm();
+
+    // What the engine reports.
+    void onRowAdded(tds4 key, bool coreRow, int index);
+    void onRowRemoved(tds4 key);
+    void onRowsCleared();
+    void onRecordChanged(tds4 key);
+    void onManualAddRow(bool present, int index);
+    void onCurrentRow(tds4 key);
+    void onProgressRange(tds4 key, int maximum);
+    void onProgress(tds4 key, int value);
+    void onDeviceResult(tds4 key, bool upgraded);
+    void onTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
+    void onCoreHeader(QString name, tVersion version);
+    void onProtocolTypeReset(tdu1 coreType);
+    void onBrisk2Type(tdu1 type);
+    void onControlsChanged();
+    void onDownloadTips(QString textKey);
+    void onRunFinished(bool succ, QString messageKey, QString text);
+    void onInformation(QString titleKey, QString text);
+    void onQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
+    void onPlaySound(bool success);
+    void onWaitPopup(bool visible, int value);
+    void onConnectionChanged(bool connected);
+    void onSelectModules(QList<tds4> missing);
+    void onShowAddCore();
+    void onCloseAddCore();
+
+private:
+    void retranslate();
+    void showConnection(bool connected);
+    void insertHeaders();
+    QListWidgetItem *insertRow(QWidget *widget, int index);
+    void removeItem(QListWidgetItem *item);
+    // The row of `key`, or the core's row while a protocol change has
+    // re-keyed the core's record.
+    ZoModuleFMInfoForm *rowFor(tds4 key) const;
+    void centre(QWidget *child) const;
+    bool confirmClose();
+    QString viewText(const QString &key) const;
+
+    Ui::ZoTolMainWindow *ui;
+    ZoUpgradeWorkflow *m_engine = nullptr;
+    ZoSearchPlaneDeviceForm *m_searchForm = nullptr;
+    ZoDataLinkSettingForm *m_linkSettings = nullptr;
+    ZoRoundWaterProgressBar *m_waitPopup = nullptr;
+    QMediaPlayer *m_player = nullptr;
+    ZoModuleFMHeaderForm *m_moduleHeader = nullptr;
+    ZoCoreFMHeaderForm *m_coreHeader = nullptr;
+    ZoManualAddModuleForm *m_manualAdd = nullptr;
+    QPointer<ZoSelectModuleForm> m_selectModule;
+    QPointer<ZoAddGNCForm> m_addCore;
+    QPointer<ZoSelectGNCForm> m_selectCore;
+
+    QHash<tds4, ZoModuleFMInfoForm *> m_rows;
+    QHash<tds4, QListWidgetItem *> m_items;
+    QListWidgetItem *m_moduleHeaderItem = nullptr;
+    QListWidgetItem *m_coreHeaderItem = nullptr;
+    QListWidgetItem *m_manualAddItem = nullptr;
+
+    bool m_connected = false;
+    QString m_tipsKey;
+    bool m_closing = false;
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+};
