@@ -10,6 +10,7 @@ packages=(
   libminizip-dev zlib1g-dev libssl-dev openssl libcpp-httplib-dev
   clang libclang-rt-14-dev
   iproute2 util-linux unzip zip
+  dpkg-dev  # dpkg-shlibdeps: the Debian package's dependencies
   libbenchmark-dev
   fonts-wqy-microhei  # Chinese texts in the form screenshots
 )

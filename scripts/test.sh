@@ -19,6 +19,19 @@ cmake -S . -B build -G Ninja -DTOLVANE_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 scripts/netns-run.sh ctest --test-dir build --output-on-failure -j"$jobs" -L unit
 
+echo "== Debian package (build/) =="
+# The package must hold a runnable installation: unpack it and start the
+# command-line program from there.
+rm -f build/tolvane_*.deb
+(cd build && cpack -G DEB >/dev/null)
+deb=$(ls build/tolvane_*.deb)
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg -x "$deb" "$unpacked"
+(cd "$unpacked/usr/lib/tolvane" && ./tolvane-cli --help >/dev/null)
+"$unpacked/usr/bin/tolvane-cli" --help >/dev/null
+echo "$deb: unpacks and runs"
+
 if [ "${TOLVANE_SKIP_ASAN:-}" = "1" ]; then
   echo "TOLVANE_SKIP_ASAN=1: sanitizer build and fuzzers skipped"
   exit 0

@@ -1,0 +1,109 @@
+# Installation and the Debian package.
+#
+# Everything runs from one folder, <prefix>/lib/tolvane: the programs side by
+# side (ZoHaldenUpdate is looked for beside Tolvane and extracts releases
+# over that folder), dict/ and audio/ below it and an example busdevcfg.xml.
+# Tolvane reads its configuration and dictionaries from the working
+# directory, so the desktop entry and the launchers in <prefix>/bin start the
+# programs there.
+#
+#   cmake --install build --prefix /opt/tolvane
+#   (cd build && cpack -G DEB)
+
+# Tolvane itself is defined once the main window's library is known.
+if(COMMAND tolvane_add_program)
+  tolvane_add_program()
+endif()
+
+set(TOLVANE_INSTALL_RELDIR lib/tolvane)
+set(tolvane_pkg_dir ${PROJECT_BINARY_DIR}/packaging)
+
+set(tolvane_programs)
+foreach(program Tolvane ZoHaldenUpdate tolvane-cli)
+  if(TARGET ${program})
+    list(APPEND tolvane_programs ${program})
+  endif()
+endforeach()
+install(TARGETS ${tolvane_programs} RUNTIME DESTINATION ${TOLVANE_INSTALL_RELDIR})
+
+# A launcher in bin/ for each program a user starts by hand. Tolvane finds
+# its dictionaries only in the working directory, so its launcher moves
+# there; tolvane-cli looks beside itself too and keeps the caller's folder
+# (and so the caller's sysconfig.xml and busdevcfg.xml).
+foreach(program Tolvane tolvane-cli)
+  if(TARGET ${program})
+    set(TOLVANE_PROGRAM ${program})
+    if(program STREQUAL "Tolvane")
+      set(TOLVANE_LAUNCHER_CD "cd \"$dir\" || exit 1")
+    else()
+      set(TOLVANE_LAUNCHER_CD "")
+    endif()
+    set(TOLVANE_INSTALL_RELDIR_FROM_BIN ../${TOLVANE_INSTALL_RELDIR})
+    string(TOLOWER ${program} launcher)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/launcher.sh.in ${tolvane_pkg_dir}/${launcher} @ONLY)
+    install(PROGRAMS ${tolvane_pkg_dir}/${launcher} DESTINATION bin)
+  endif()
+endforeach()
+
+if(TARGET tolvane-dictionaries)
+  install(DIRECTORY ${PROJECT_BINARY_DIR}/dict/ DESTINATION ${TOLVANE_INSTALL_RELDIR}/dict
+          FILES_MATCHING PATTERN "*.qm")
+endif()
+if(TARGET tolvane_audio)
+  install(DIRECTORY ${PROJECT_BINARY_DIR}/audio/ DESTINATION ${TOLVANE_INSTALL_RELDIR}/audio
+          FILES_MATCHING PATTERN "*.wav")
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/packaging/busdevcfg.xml DESTINATION ${TOLVANE_INSTALL_RELDIR})
+
+# The icon: the maker's logo at 128 px, rendered like every other picture.
+if(TARGET tolvane-svgrender)
+  set(tolvane_icon ${tolvane_pkg_dir}/tolvane.png)
+  set(tolvane_logo ${PROJECT_SOURCE_DIR}/resources/svg/logo/korvelhalden.svg)
+  add_custom_command(OUTPUT ${tolvane_icon}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${tolvane_pkg_dir}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen
+            $<TARGET_FILE:tolvane-svgrender> ${tolvane_logo} ${tolvane_icon} 128 128
+    DEPENDS tolvane-svgrender ${tolvane_logo}
+    COMMENT "Rendering the 128 px application icon"
+    VERBATIM)
+  add_custom_target(tolvane-icon ALL DEPENDS ${tolvane_icon})
+  install(FILES ${tolvane_icon} DESTINATION share/icons/hicolor/128x128/apps)
+endif()
+
+# The desktop entry only where there is a window to start. It names the
+# installation folder, which is known only at install time (--prefix, or
+# /usr in the package).
+if(TARGET Tolvane)
+  set(tolvane_desktop_in ${CMAKE_CURRENT_LIST_DIR}/packaging/tolvane.desktop.in)
+  set(tolvane_desktop ${tolvane_pkg_dir}/desktop/tolvane.desktop)
+  install(CODE "
+    set(TOLVANE_INSTALL_DIR \"\${CMAKE_INSTALL_PREFIX}/${TOLVANE_INSTALL_RELDIR}\")
+    configure_file(\"${tolvane_desktop_in}\" \"${tolvane_desktop}\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\" TYPE FILE
+         FILES \"${tolvane_desktop}\")")
+endif()
+
+# --- Debian package ------------------------------------------------------------
+set(CPACK_PACKAGE_NAME tolvane)
+set(CPACK_PACKAGE_VENDOR "Korvelhalden")
+set(CPACK_PACKAGE_CONTACT "Tolvane maintainers <tolvane@korvelhalden.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware upgrade tool for the aircraft's flight controller and modules")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_STRIP_FILES ON)
+# dpkg-shlibdeps reads the libraries off the built programs; what is only
+# loaded at run time is named by hand: Qt's audio back end for the chimes
+# and OpenSSL, which Qt Network opens for HTTPS only when it is needed.
+find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(TOLVANE_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5multimedia5-plugins, libssl3")
+else()
+  message(STATUS "dpkg-shlibdeps not found (dpkg-dev): the package names its dependencies by hand")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5serialport5, libqt5xml5, libqt5multimedia5, libqt5multimedia5-plugins, libminizip1, zlib1g, libssl3, libc6, libstdc++6")
+endif()
+include(CPack)
