@@ -18,6 +18,14 @@
 #include "ZoSelectGNCForm.h"
 #include "ZoSelectModuleForm.h"
 #include "ZoTvkInstance.h"
+
+#if __has_include("ZoTolMainWindow.h")
+#include "ZoPlaneSearch.h"
+#include "ZoSearchPlaneDeviceForm.h"
+#include "ZoTolMainWindow.h"
+#include "ZoUpgradeWorkflow.h"
+#define TOLVANE_HAVE_MAIN_WINDOW 1
+#endif
 #include "ZoUtils.h"
 
 #if __has_include("ZoMessageBox.h")
@@ -247,6 +255,34 @@ void shootMessageBoxes(Shooter &shooter)
 #endif
 }
 
+// The main window while it searches, and after a search, its rows filled
+// through the engine's slots as the looper would report the aircraft. Its
+// links point at loopback ports nobody serves and no serial port is offered.
+void shootMainWindow(Shooter &shooter)
+{
+#ifdef TOLVANE_HAVE_MAIN_WINDOW
+    ZoPlaneConfig config;
+    config.host = QStringLiteral("127.0.0.1");
+    config.hostport = 9;
+    config.TcpServerHost = QStringLiteral("127.0.0.1");
+    config.TcpServerHostPort = 9;
+    ZoTolMainWindow window(&config);
+    ZoUpgradeWorkflow *engine = window.engine();
+    engine->search()->setPortEnumerator([] { return QList<ZoPlaneSearch::PortCandidate>(); });
+    shooter.shoot(QStringLiteral("main-window-searching"), &window);
+
+    engine->onPlaneConnectionChanged(true);
+    engine->onUpdateGNCFMVersion(version(80, 1, 7, 5));
+    engine->onUpdateCANDevVersion(version(38, 1, 0, 0), 0, QStringLiteral("3800"));
+    engine->onUpdateCANDevVersion(version(77, 1, 0, 4), 2, QStringLiteral("7702"));
+    engine->onUpdateCANDevVersion(version(83, 1, 1, 0), 0, QStringLiteral("8300"));
+    window.searchForm()->hide();
+    shooter.shoot(QStringLiteral("main-window"), &window);
+#else
+    Q_UNUSED(shooter)
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -287,6 +323,7 @@ int main(int argc, char *argv[])
         shootDeviceList(shooter);
         shootSelection(shooter);
         shootMessageBoxes(shooter);
+        shootMainWindow(shooter);
         QApplication::removeTranslator(&translator);
         failed = failed || shooter.failed();
     }
