@@ -107,11 +107,12 @@ class TstZoTolMainWindow : public QObject
     // Answers to questions, in order; Cancel once they run out.
     QList<int> answers;
 
+    // The boxes shown so far, or those whose text starts with `text`.
     QList<Box> boxes(const QString &text = QString()) const
     {
         QList<Box> r;
         for (const Box &b : ZoMessageBox::shownRequests())
-            if (text.isNull() || b.text == text)
+            if (text.isNull() || b.text.startsWith(text))
                 r << b;
         return r;
     }
@@ -143,11 +144,17 @@ class TstZoTolMainWindow : public QObject
         return path;
     }
 
-    bool serveCatalogue(const QList<Device> &devices)
+    // `wrongHeader`: that device's file names another type in its header.
+    bool serveCatalogue(const QList<Device> &devices, int wrongHeader)
     {
         QJsonArray firmwares;
         for (const Device &d : devices) {
-            if (!cloud->writeFile(QStringLiteral("files/") + d.file, sampleFile(d.file)))
+            QByteArray file = sampleFile(d.file);
+            if (file.size() < 48)
+                return false;
+            if (d.type == wrongHeader)
+                file[22] = char(wrongHeader + 1);
+            if (!cloud->writeFile(QStringLiteral("files/") + d.file, file))
                 return false;
             firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
                 {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
@@ -237,28 +244,36 @@ private Q_SLOTS:
 
     // The search runs at start, every row shows what the device runs and
     // then what the cloud offers; the upgrade button flashes everything
-    // (closing meanwhile asks and is refused) or, with a device that stops
-    // answering, fails on that device's row.
+    // (closing meanwhile asks and is refused) or stops at the device that
+    // fails, which its row shows. A run that stops because the core's file
+    // names another device still says so, with the device's name.
     void upgradeFromTheWindow_data()
     {
         QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("wrongHeader");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("failed"); // index into kFleet, -1 none
-        QTest::newRow("every device") << QString() << "MsgAllDevUpgraded" << -1;
-        QTest::newRow("bus module stalls") << "77.2:stall-after-blocks=5"
-                                           << "MsgUpgradeFailed" << 3;
+        QTest::addColumn<QString>("failedResult"); // that row's result picture
+        const QString failedPicture = QStringLiteral(":/resource/moduleupradefailed.png");
+        QTest::newRow("every device") << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
+        QTest::newRow("bus module stalls")
+            << "77.2:stall-after-blocks=5" << 0 << "MsgUpgradeFailed" << 3 << failedPicture;
+        QTest::newRow("core file names another device")
+            << QString() << 80 << "MsgPrepareUpgradeFailed:" << 0 << QString();
     }
 
     void upgradeFromTheWindow()
     {
         QFETCH(QString, fault);
+        QFETCH(int, wrongHeader);
         QFETCH(QString, message);
         QFETCH(int, failed);
+        QFETCH(QString, failedResult);
         QStringList extra;
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
         QVERIFY(sim->start(Sim::Udp, writeScenario(kFleet), extra));
-        QVERIFY(serveCatalogue(kFleet));
+        QVERIFY(serveCatalogue(kFleet, wrongHeader));
         openWindow(sim->port, sim->programUdpPort);
         QVERIFY(window->searchForm()->isVisible());
 
@@ -297,16 +312,18 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(boxes(message).size(), 1);
         QCOMPARE(boxes(message)[0].title, QStringLiteral("MsgInfo"));
+        if (wrongHeader) // the device it stopped at, by name
+            QCOMPARE(boxes(message)[0].text, message + window->row(0x500000)->info().name);
         for (int i = 0; i < kFleet.size(); ++i) {
             const Device &d = kFleet[i];
             ZoModuleFMInfoForm *row = window->row(keyOf(d));
             if (i == failed) {
-                QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupradefailed.png"));
+                QCOMPARE(resultOf(row), failedResult);
                 QCOMPARE(
                     ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.from);
                 continue;
             }
-            if (failed >= 0)
+            if (failed >= 0 && !wrongHeader)
                 continue; // the run stopped before it came to this one
             QTRY_VERIFY2_WITH_TIMEOUT(
                 sim->events("verify", simName(d)).size() == 1, qPrintable(simName(d)), 3000);
