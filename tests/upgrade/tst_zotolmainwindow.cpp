@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
+#include <QLabel>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QUdpSocket>
@@ -297,6 +298,14 @@ private Q_SLOTS:
             QVERIFY2((at < 3) == (d.type == 38 || d.type == 77), qPrintable(simName(d)));
         }
 
+        // A row's details button shows the offered firmware's release note.
+        ZoModuleFMInfoForm *compass = window->row(keyOf(kFleet[2]));
+        QTest::mouseClick(compass->findChild<QPushButton *>(QStringLiteral("btnTarFMUpdateInfo")),
+            Qt::LeftButton);
+        const QString name = compass->info().name;
+        QCOMPARE(boxes().value(0).title, name + QStringLiteral(" MsgDetailInfo"));
+        QCOMPARE(boxes().value(0).text, name + QStringLiteral(" V1.0.7\n\nMsgReleaseNote\nnotes"));
+
         QTest::mouseClick(upgrade, Qt::LeftButton);
         QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
         QVERIFY(!window->close());
@@ -343,6 +352,13 @@ private Q_SLOTS:
     {
         openWindow(deadPort(), 0);
         answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
+        ZoSearchPlaneDeviceForm *form = window->searchForm();
+        QVERIFY(zoWaitFor([&] { return window->engine()->search()->isActive(); }, 5000));
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->size(), QSize(410, 170));
+        QCOMPARE(form->geometry().center(), window->rect().center());
+        QCOMPARE(form->findChild<QLabel *>(QStringLiteral("labelSearchPrgDesc"))->text(),
+            QStringLiteral("MsgDeviceSearching... .."));
         QVERIFY(zoWaitFor([&] { return boxes().size() >= 2; }, 20000));
         QTest::qWait(200);
         const QList<Box> shown = boxes();
