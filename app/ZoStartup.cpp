@@ -195,7 +195,7 @@ int startHaldenUpdateProcess(const QString &applicationDir, const QString &appli
     const QString program = applicationDir + QLatin1Char('/')
         + ZoPlatform::executableName(QLatin1String(UpdaterProgram));
     const QStringList arguments = updaterArguments(applicationName);
-    qDebug() << "Tolvane::main " << arguments;
+    qDebug() << "Tolvane::main" << arguments;
 
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);

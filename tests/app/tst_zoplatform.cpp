@@ -86,7 +86,7 @@ void tst_ZoPlatform::killEndsProcessesByName()
 {
     QFETCH(bool, ignoresTerm);
     QFETCH(bool, quoted);
-    const int graceMs = 400;
+    const int graceMs = 1000;
     const QString name = uniqueName();
     const QString target = installAs(QStringLiteral(TOLVANE_PLATFORM_HELPER), name);
     // Same stem, other name: a prefix match would end it too.
