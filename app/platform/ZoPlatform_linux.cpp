@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QVector>
 
+#include <algorithm>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
