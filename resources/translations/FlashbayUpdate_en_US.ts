@@ -131,6 +131,14 @@
         <source>MsgAG</source>
         <translation>Agricultural</translation>
     </message>
+    <message>
+        <source>LabWarning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>LabFirmwareUpdateToolStartFailedPleaseReinstall</source>
+        <translation>The software updater could not be started. Please reinstall the program.</translation>
+    </message>
 </context>
 <context>
     <name>ZoAddGNCForm</name>

@@ -131,6 +131,14 @@
         <source>MsgAG</source>
         <translation>农业机</translation>
     </message>
+    <message>
+        <source>LabWarning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>LabFirmwareUpdateToolStartFailedPleaseReinstall</source>
+        <translation>软件升级程序无法启动，请重新安装本程序。</translation>
+    </message>
 </context>
 <context>
     <name>ZoAddGNCForm</name>

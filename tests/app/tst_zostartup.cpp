@@ -28,6 +28,7 @@ private slots:
     void updaterArgumentsAreExact();
     void runHandsOverToWindowOrWarns_data();
     void runHandsOverToWindowOrWarns();
+    void runInstallsTheConfiguredDictionary();
     void copyCoverFile_data();
     void copyCoverFile();
     void dictionaryChoice_data();
@@ -191,6 +192,27 @@ void tst_ZoStartup::runHandsOverToWindowOrWarns()
         QCOMPARE(r.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(r.defaultButton, QMessageBox::NoButton);
     }
+}
+
+void tst_ZoStartup::runInstallsTheConfiguredDictionary()
+{
+    const QString built = QStringLiteral(TOLVANE_BINARY_DIR "/dict/FlashbayUpdate_zh_CN.qm");
+    if (!QFile::exists(built))
+        QSKIP("no dictionaries built (lrelease missing)");
+    QVERIFY(QDir().mkpath(m_work->filePath(QStringLiteral("dict"))));
+    QVERIFY(QFile::copy(built, m_work->filePath(QStringLiteral("dict/FlashbayUpdate_zh_CN.qm"))));
+    QVERIFY(QFile::copy(QStringLiteral(TOLVANE_BINARY_DIR "/dict/FlashbayUpdate_en_US.qm"),
+        m_work->filePath(QStringLiteral("dict/FlashbayUpdate_en_US.qm"))));
+    QVERIFY(zoWriteFile(m_work->filePath(QStringLiteral("sysconfig.xml")),
+        "<config><lan isset=\"1\" language=\"zh_CN\"/></config>"));
+
+    // No updater: the warning comes in the configured language.
+    QCOMPARE(ZoStartup::run(environment(), []() { return 42; }), 0);
+    const QList<ZoMessageBox::Request> shown = ZoMessageBox::shownRequests();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().title, QString::fromUtf8("\xe8\xad\xa6\xe5\x91\x8a")); // "warning"
+    // The dictionary does not outlive the sequence.
+    QCOMPARE(QObject::tr("LabWarning"), QStringLiteral("LabWarning"));
 }
 
 void tst_ZoStartup::copyCoverFile_data()
