@@ -78,6 +78,9 @@ ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
     , ui(new Ui::ZoTolMainWindow)
 {
     ui->setupUi(this);
+    m_progressFlush.setSingleShot(true);
+    m_progressFlush.setInterval(ProgressDrawMs);
+    connect(&m_progressFlush, &QTimer::timeout, this, &ZoTolMainWindow::flushProgress);
     setMouseTracking(true);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
 
@@ -248,6 +251,8 @@ void ZoTolMainWindow::removeItem(QListWidgetItem *item)
 {
     if (!item)
         return;
+    if (item == m_currentItem)
+        m_currentItem = nullptr;
     QListWidget *list = ui->listWidgetModuleInfo;
     QWidget *widget = list->itemWidget(item);
     delete list->takeItem(list->row(item));
@@ -295,6 +300,7 @@ void ZoTolMainWindow::onRowsCleared()
 {
     m_rows.clear();
     m_items.clear();
+    m_currentItem = nullptr;
     QListWidget *list = ui->listWidgetModuleInfo;
     for (int i = list->count() - 1; i >= 0; --i) {
         QListWidgetItem *item = list->item(i);
@@ -358,27 +364,45 @@ void ZoTolMainWindow::onCurrentRow(tds4 key)
 {
     // Called with every block: a hash lookup and nothing that grows with
     // the list.
+    // The list's own current item is no guide: with its selection mode it
+    // may stay unset, and setting it again on every block costs more than
+    // the block. Only a new row is made current and scrolled to.
     QListWidgetItem *item = m_items.value(key);
-    if (!item || ui->listWidgetModuleInfo->currentItem() == item)
+    if (!item || item == m_currentItem)
         return;
+    m_currentItem = item;
     ui->listWidgetModuleInfo->setCurrentItem(item);
     ui->listWidgetModuleInfo->scrollToItem(item);
 }
 
 void ZoTolMainWindow::onProgressRange(tds4 key, int maximum)
 {
+    flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
         row->setProgressRange(0, maximum);
 }
 
 void ZoTolMainWindow::onProgress(tds4 key, int value)
 {
-    if (ZoModuleFMInfoForm *row = rowFor(key))
-        row->setProgress(value);
+    // Drawing the ring costs more than a block takes on a fast link: keep
+    // the newest value and draw it a few times a second, not once a block.
+    m_pendingProgress.insert(key, value);
+    if (!m_progressFlush.isActive())
+        m_progressFlush.start();
+}
+
+void ZoTolMainWindow::flushProgress()
+{
+    m_progressFlush.stop();
+    for (auto it = m_pendingProgress.cbegin(); it != m_pendingProgress.cend(); ++it)
+        if (ZoModuleFMInfoForm *row = rowFor(it.key()))
+            row->setProgress(it.value());
+    m_pendingProgress.clear();
 }
 
 void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
 {
+    flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
         row->setResult(upgraded);
 }

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class QListWidgetItem;
@@ -45,6 +46,9 @@ public:
     ~ZoTolMainWindow() override;
 
     static constexpr const char *ProgramVersion = "2.1.9.2";
+    // How often a running transfer's progress is drawn: as often as the ring
+    // animates anyway.
+    static constexpr int ProgressDrawMs = 100;
 
     ZoUpgradeWorkflow *engine() const { return m_engine; }
     ZoSearchPlaneDeviceForm *searchForm() const { return m_searchForm; }
@@ -86,6 +90,7 @@ private Q_SLOTS:
     void onCurrentRow(tds4 key);
     void onProgressRange(tds4 key, int maximum);
     void onProgress(tds4 key, int value);
+    void flushProgress();
     void onDeviceResult(tds4 key, bool upgraded);
     void onTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);
@@ -131,6 +136,11 @@ private:
 
     QHash<tds4, ZoModuleFMInfoForm *> m_rows;
     QHash<tds4, QListWidgetItem *> m_items;
+    // Progress waiting to be drawn, newest value per row.
+    QHash<tds4, int> m_pendingProgress;
+    // The row a transfer last made current.
+    QListWidgetItem *m_currentItem = nullptr;
+    QTimer m_progressFlush;
     QListWidgetItem *m_moduleHeaderItem = nullptr;
     QListWidgetItem *m_coreHeaderItem = nullptr;
     QListWidgetItem *m_manualAddItem = nullptr;
