@@ -246,7 +246,13 @@ void ZoPlaneSearch::onOpenCommState(int type, bool bOK)
     if (!m_autoMode)
         return; // one link given by the user: the form stays up
     if (type == ZoPlaneConfig::LinkUdp && m_candidate.type == ZoPlaneConfig::LinkUdp) {
+        // On to the serial ports now: left to the detect timeout, the switch
+        // to serial would be taken for the end of the serial stage and the
+        // ports never tried (a busy local UDP port hid a cabled aircraft).
+        m_detectTimer->stop();
         m_candidate.type = ZoPlaneConfig::LinkSerialPort;
+        m_portIndex = -1;
+        step();
     } else if (type == ZoPlaneConfig::LinkSerialPort
         && m_candidate.type == ZoPlaneConfig::LinkSerialPort && m_portIndex >= m_portList.size()) {
         m_candidate.type = ZoPlaneConfig::LinkTcpClient;
@@ -259,6 +265,9 @@ void ZoPlaneSearch::onOpenCommState(int type, bool bOK)
 void ZoPlaneSearch::onDetectTimeout()
 {
     m_detectTimer->stop();
+    // The UDP candidate's data wait belongs to it: left running it would
+    // close the next candidate before that one's data could arrive.
+    m_waitPlaneDataTimer->stop();
     if (m_candidate.type == ZoPlaneConfig::LinkUdp)
         m_candidate.type = ZoPlaneConfig::LinkSerialPort;
     else if (m_candidate.type == ZoPlaneConfig::LinkSerialPort)

@@ -154,10 +154,9 @@ void tst_ZoPlaneSearch::autoSequence_data()
     QTest::newRow("failed serial open moves on at once")
         << L {"A", "B"} << L {"A"} << L {udp, a, b, close, tcp, close, end};
     QTest::newRow("failed TCP open ends") << L {"A"} << L {"A", "tcp"} << L {udp, a, tcp, end};
-    // As described: a failed UDP open only switches to serial, and the detect
-    // timeout then moves serial on to TCP, so the ports are never tried.
-    QTest::newRow("failed UDP open skips the ports (described hole)")
-        << L {"A"} << L {"udp"} << L {udp, tcp, close, end};
+    // A UDP link that cannot open still leaves the serial ports to try.
+    QTest::newRow("failed UDP open goes on to the ports")
+        << L {"A"} << L {"udp"} << L {udp, a, close, tcp, close, end};
 }
 
 void tst_ZoPlaneSearch::autoSequence()

@@ -169,22 +169,33 @@ class TstZoTolMainWindow : public QObject
         return cloud->writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
     }
 
-    // The window on loopback links only: UDP to `udpPort`, the TCP client to
-    // a port nobody serves, and no serial port at all. It searches as soon as
-    // the event loop runs.
-    void openWindow(quint16 udpPort, quint16 localPort)
+    // The window on loopback links only. Its automatic search tries UDP, the
+    // serial ports, then the TCP client: the aircraft waits on `link`, the
+    // other candidates lead nowhere (a UDP port nobody serves, a TCP port
+    // nobody listens on, no serial port but the aircraft's pty). It searches
+    // as soon as the event loop runs.
+    void openWindow(int link)
     {
         config.type = ZoPlaneConfig::LinkUdp;
         config.host = QStringLiteral("127.0.0.1");
-        config.hostport = udpPort;
-        config.localPort = localPort;
+        config.hostport = link == Sim::Udp ? sim->port : deadPort();
+        config.localPort = link == Sim::Udp ? sim->programUdpPort : 0;
         config.TcpServerHost = QStringLiteral("127.0.0.1");
-        config.TcpServerHostPort = deadPort();
+        config.TcpServerHostPort = link == Sim::Tcp ? sim->port : deadPort();
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
         window = std::make_unique<ZoTolMainWindow>(&config);
         ZoUpgradeWorkflow *engine = window->engine();
-        engine->search()->setPortEnumerator([] { return QList<ZoPlaneSearch::PortCandidate>(); });
+        const QString pty = link == Sim::Pty ? sim->ptyPath : QString();
+        engine->search()->setPortEnumerator([pty] {
+            QList<ZoPlaneSearch::PortCandidate> ports;
+            if (!pty.isEmpty()) {
+                ZoPlaneSearch::PortCandidate p;
+                p.name = pty;
+                ports << p;
+            }
+            return ports;
+        });
         ZoPlaneSearch::Timings s;
         s.detectMs = 300;
         s.waitPlaneDataMs = 300;
@@ -250,21 +261,29 @@ private Q_SLOTS:
     // names another device still says so, with the device's name.
     void upgradeFromTheWindow_data()
     {
+        QTest::addColumn<int>("link");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("wrongHeader");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("failed"); // index into kFleet, -1 none
         QTest::addColumn<QString>("failedResult"); // that row's result picture
         const QString failedPicture = QStringLiteral(":/resource/moduleupradefailed.png");
-        QTest::newRow("every device") << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
+        const int udp = Sim::Udp;
+        QTest::newRow("every device, UDP")
+            << udp << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
+        QTest::newRow("every device, TCP")
+            << int(Sim::Tcp) << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
+        QTest::newRow("every device, pty")
+            << int(Sim::Pty) << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
         QTest::newRow("bus module stalls")
-            << "77.2:stall-after-blocks=5" << 0 << "MsgUpgradeFailed" << 3 << failedPicture;
+            << udp << "77.2:stall-after-blocks=5" << 0 << "MsgUpgradeFailed" << 3 << failedPicture;
         QTest::newRow("core file names another device")
-            << QString() << 80 << "MsgPrepareUpgradeFailed:" << 0 << QString();
+            << udp << QString() << 80 << "MsgPrepareUpgradeFailed:" << 0 << QString();
     }
 
     void upgradeFromTheWindow()
     {
+        QFETCH(int, link);
         QFETCH(QString, fault);
         QFETCH(int, wrongHeader);
         QFETCH(QString, message);
@@ -273,9 +292,9 @@ private Q_SLOTS:
         QStringList extra;
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
-        QVERIFY(sim->start(Sim::Udp, writeScenario(kFleet), extra));
+        QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
         QVERIFY(serveCatalogue(kFleet, wrongHeader));
-        openWindow(sim->port, sim->programUdpPort);
+        openWindow(link);
         QVERIFY(window->searchForm()->isVisible());
 
         for (const Device &d : kFleet) {
@@ -350,7 +369,7 @@ private Q_SLOTS:
     // finds nothing again it offers to add the core by hand as well.
     void notFoundOffersRetryThenAdd()
     {
-        openWindow(deadPort(), 0);
+        openWindow(-1); // no aircraft on any link
         answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
         ZoSearchPlaneDeviceForm *form = window->searchForm();
         QVERIFY(zoWaitFor([&] { return window->engine()->search()->isActive(); }, 5000));
