@@ -7,6 +7,7 @@
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
+#include "ZoTestFleet.h"
 #include "ZoTestWait.h"
 #include "ZoTolMainWindow.h"
 #include "ZoTvkInstance.h"
@@ -33,51 +34,10 @@ namespace {
 
 using Sim = ZoTestAircraftSim;
 using Box = ZoMessageBox::Request;
+using Device = ZoTestDevice;
 
-struct Device
-{
-    int type;
-    int node;
-    QString from;
-    QString file;
-    QString to;
-};
-
-// An Emba2 core, its data board, a CAN module and a serial-bus module.
-const QList<Device> kFleet {
-    {80, 0, QStringLiteral("1.7.5"), QStringLiteral("emba2-80-1.8.2.bin"), QStringLiteral("1.8.2")},
-    {83, 0, QStringLiteral("1.1.0"), QStringLiteral("emba2db-83-1.2.0.bin"),
-        QStringLiteral("1.2.0")},
-    {38, 0, QStringLiteral("1.0.0"), QStringLiteral("compass-38-1.0.7.bin"),
-        QStringLiteral("1.0.7")},
-    {77, 2, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
-};
-
-tds4 keyOf(const Device &d)
-{
-    return (d.type << 16) | (d.type == 77 ? d.node : 0);
-}
-
-QString simName(const Device &d)
-{
-    return d.type == 80 ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(d.type).arg(d.node);
-}
-
-QByteArray sampleFile(const QString &name)
-{
-    QFile f(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// SHA-256 of the image the file's header announces.
-QString imageSha(const QByteArray &file)
-{
-    tdu4 n = 0;
-    for (int i = 0; i < 4; ++i)
-        n |= tdu4(tdu1(file[16 + i])) << (8 * i);
-    return QString::fromLatin1(
-        QCryptographicHash::hash(file.mid(48, int(n)), QCryptographicHash::Sha256).toHex());
-}
+// The core, its data board, a CAN module and a serial-bus module.
+const QList<Device> kFleet {zoTestFleet()[0], zoTestFleet()[1], zoTestFleet()[2], zoTestFleet()[4]};
 
 QString resultOf(ZoModuleFMInfoForm *row)
 {
@@ -120,53 +80,8 @@ class TstZoTolMainWindow : public QObject
 
     QString writeScenario(const QList<Device> &devices)
     {
-        QJsonArray modules;
-        QJsonObject core;
-        for (const Device &d : devices) {
-            if (d.type == 80) {
-                core = QJsonObject {{QStringLiteral("type"), 80},
-                    {QStringLiteral("version"), d.from},
-                    {QStringLiteral("compileTime"), QStringLiteral("2024-05-17 13:45:09")},
-                    {QStringLiteral("eid"), QStringLiteral("3A0F2C5D00170043")}};
-                continue;
-            }
-            modules.append(QJsonObject {{QStringLiteral("type"), d.type},
-                {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
-                {QStringLiteral("serial"), QStringLiteral("%1%2").arg(d.type).arg(d.node)}});
-        }
         const QString path = work.filePath(QStringLiteral("scenario.json"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            return QString();
-        f.write(
-            QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
-                              {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
-                .toJson());
-        return path;
-    }
-
-    // `wrongHeader`: that device's file names another type in its header.
-    bool serveCatalogue(const QList<Device> &devices, int wrongHeader)
-    {
-        QJsonArray firmwares;
-        for (const Device &d : devices) {
-            QByteArray file = sampleFile(d.file);
-            if (file.size() < 48)
-                return false;
-            if (d.type == wrongHeader)
-                file[22] = char(wrongHeader + 1);
-            if (!cloud->writeFile(QStringLiteral("files/") + d.file, file))
-                return false;
-            firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
-                {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
-                {QStringLiteral("upgradeDescription"), QStringLiteral("说明")},
-                {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("notes")},
-                {QStringLiteral("version"), d.to}, {QStringLiteral("upgradeFile"), d.file}});
-        }
-        const QJsonObject catalogue {{QStringLiteral("catalogues"),
-            QJsonArray {QJsonObject {{QStringLiteral("fid"), 80}, {QStringLiteral("branch"), 1},
-                {QStringLiteral("firmwares"), firmwares}}}}};
-        return cloud->writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
+        return zoTestWriteScenario(path, devices) ? path : QString();
     }
 
     // The window on loopback links only. Its automatic search tries UDP, the
@@ -293,14 +208,14 @@ private Q_SLOTS:
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
-        QVERIFY(serveCatalogue(kFleet, wrongHeader));
+        QVERIFY(zoTestServeCatalogue(*cloud, kFleet, wrongHeader));
         openWindow(link);
         QVERIFY(window->searchForm()->isVisible());
 
         for (const Device &d : kFleet) {
-            QVERIFY2(zoWaitFor([&] { return window->row(keyOf(d)) != nullptr; }, 15000),
-                qPrintable(simName(d)));
-            QCOMPARE(ZoUtils::versionText(window->row(keyOf(d))->info().curVersion),
+            QVERIFY2(zoWaitFor([&] { return window->row(d.key()) != nullptr; }, 15000),
+                qPrintable(d.simName()));
+            QCOMPARE(ZoUtils::versionText(window->row(d.key())->info().curVersion),
                 QStringLiteral("V") + d.from);
         }
         auto *upgrade = window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"));
@@ -308,17 +223,17 @@ private Q_SLOTS:
         QVERIFY(!window->searchForm()->isVisible());
         const QList<QWidget *> rows = window->rowWidgets();
         for (const Device &d : kFleet) {
-            ZoModuleFMInfoForm *row = window->row(keyOf(d));
+            ZoModuleFMInfoForm *row = window->row(d.key());
             QCOMPARE(ZoUtils::versionText(row->info().tarVersion), QStringLiteral("V") + d.to);
             // Modules under the module header, the board and the core under
             // the core header.
-            const int at = window->rowIndex(keyOf(d));
+            const int at = window->rowIndex(d.key());
             QCOMPARE(rows.value(at), row);
-            QVERIFY2((at < 3) == (d.type == 38 || d.type == 77), qPrintable(simName(d)));
+            QVERIFY2((at < 3) == (d.type == 38 || d.type == 77), qPrintable(d.simName()));
         }
 
         // A row's details button shows the offered firmware's release note.
-        ZoModuleFMInfoForm *compass = window->row(keyOf(kFleet[2]));
+        ZoModuleFMInfoForm *compass = window->row(kFleet[2].key());
         QTest::mouseClick(compass->findChild<QPushButton *>(QStringLiteral("btnTarFMUpdateInfo")),
             Qt::LeftButton);
         const QString name = compass->info().name;
@@ -344,7 +259,7 @@ private Q_SLOTS:
             QCOMPARE(boxes(message)[0].text, message + window->row(0x500000)->info().name);
         for (int i = 0; i < kFleet.size(); ++i) {
             const Device &d = kFleet[i];
-            ZoModuleFMInfoForm *row = window->row(keyOf(d));
+            ZoModuleFMInfoForm *row = window->row(d.key());
             if (i == failed) {
                 QCOMPARE(resultOf(row), failedResult);
                 QCOMPARE(
@@ -354,9 +269,10 @@ private Q_SLOTS:
             if (failed >= 0 && !wrongHeader)
                 continue; // the run stopped before it came to this one
             QTRY_VERIFY2_WITH_TIMEOUT(
-                sim->events("verify", simName(d)).size() == 1, qPrintable(simName(d)), 3000);
-            const QJsonObject v = sim->events("verify", simName(d)).value(0);
-            QCOMPARE(v.value(QLatin1String("sha256")).toString(), imageSha(sampleFile(d.file)));
+                sim->events("verify", d.simName()).size() == 1, qPrintable(d.simName()), 3000);
+            const QJsonObject v = sim->events("verify", d.simName()).value(0);
+            QCOMPARE(v.value(QLatin1String("sha256")).toString(),
+                zoTestImageSha(zoTestSampleFile(d.file)));
             QCOMPARE(v.value(QLatin1String("gaps")).toInt(), 0);
             QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupgradedsucc.png"));
             QCOMPARE(ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.to);

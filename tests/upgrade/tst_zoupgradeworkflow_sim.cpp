@@ -4,6 +4,7 @@
 #include "ZoPlaneSearch.h"
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
+#include "ZoTestFleet.h"
 #include "ZoTestWait.h"
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeWorkflow.h"
@@ -26,50 +27,9 @@
 namespace {
 
 using Sim = ZoTestAircraftSim;
+using Device = ZoTestDevice;
 
-struct Device
-{
-    int type;
-    int node;
-    QString from; // version the aircraft runs
-    QString file; // firmware the cloud offers, in the sample directory
-    QString to;
-};
-
-// An Emba2 core with its data board and one module of each transfer path:
-// CAN (38), CAN by device number (79 at node 1), serial bus (77 node 2, 86 node 3).
-const QList<Device> kFleet {
-    {80, 0, QStringLiteral("1.7.5"), QStringLiteral("emba2-80-1.8.2.bin"), QStringLiteral("1.8.2")},
-    {83, 0, QStringLiteral("1.1.0"), QStringLiteral("emba2db-83-1.2.0.bin"),
-        QStringLiteral("1.2.0")},
-    {38, 0, QStringLiteral("1.0.0"), QStringLiteral("compass-38-1.0.7.bin"),
-        QStringLiteral("1.0.7")},
-    {79, 1, QStringLiteral("1.2.3"), QStringLiteral("hesk24s-79-3.1.2.bin"),
-        QStringLiteral("3.1.2")},
-    {77, 2, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
-    {86, 3, QStringLiteral("1.0.9"), QStringLiteral("servo-86-1.1.1.bin"), QStringLiteral("1.1.1")},
-};
-
-QString simName(const Device &d)
-{
-    return d.type == 80 ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(d.type).arg(d.node);
-}
-
-QByteArray sampleFile(const QString &name)
-{
-    QFile f(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The image the header announces.
-QString imageSha(const QByteArray &file)
-{
-    tdu4 n = 0;
-    for (int i = 0; i < 4; ++i)
-        n |= tdu4(tdu1(file[16 + i])) << (8 * i);
-    return QString::fromLatin1(
-        QCryptographicHash::hash(file.mid(48, int(n)), QCryptographicHash::Sha256).toHex());
-}
+const QList<Device> &kFleet = zoTestFleet();
 
 QString text(const QJsonObject &o, const char *key)
 {
@@ -90,58 +50,15 @@ class TstZoUpgradeWorkflowSim : public QObject
     std::unique_ptr<ZoUpgradeWorkflow> wf;
     QList<QVariantList> finished;
 
-    // The scenario of `devices`, written for the aircraft simulator.
     QString writeScenario(const QList<Device> &devices)
     {
-        QJsonArray modules;
-        QJsonObject core;
-        for (const Device &d : devices) {
-            if (d.type == 80) {
-                core = QJsonObject {{QStringLiteral("type"), 80},
-                    {QStringLiteral("version"), d.from},
-                    {QStringLiteral("compileTime"), QStringLiteral("2024-05-17 13:45:09")},
-                    {QStringLiteral("eid"), QStringLiteral("3A0F2C5D00170043")}};
-                continue;
-            }
-            modules.append(QJsonObject {{QStringLiteral("type"), d.type},
-                {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
-                {QStringLiteral("serial"),
-                    QStringLiteral("%1%2").arg(d.type).arg(d.node, 2, 10, QLatin1Char('0'))}});
-        }
         const QString path = work.filePath(QStringLiteral("scenario.json"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            return QString();
-        f.write(
-            QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
-                              {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
-                .toJson());
-        return path;
+        return zoTestWriteScenario(path, devices) ? path : QString();
     }
 
-    // The cloud's stable catalogue for the core: one file per device type.
-    // `wrongHeader` serves a file whose header names another type.
     bool serveCatalogue(const QList<Device> &devices, int wrongHeader = 0)
     {
-        QJsonArray firmwares;
-        for (const Device &d : devices) {
-            QByteArray file = sampleFile(d.file);
-            if (file.size() < 48)
-                return false;
-            if (d.type == wrongHeader)
-                file[22] = char(wrongHeader + 1);
-            if (!cloud->writeFile(QStringLiteral("files/") + d.file, file))
-                return false;
-            firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
-                {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
-                {QStringLiteral("upgradeDescription"), QStringLiteral("说明")},
-                {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("notes")},
-                {QStringLiteral("version"), d.to}, {QStringLiteral("upgradeFile"), d.file}});
-        }
-        const QJsonObject catalogue {{QStringLiteral("catalogues"),
-            QJsonArray {QJsonObject {{QStringLiteral("fid"), 80}, {QStringLiteral("branch"), 1},
-                {QStringLiteral("firmwares"), firmwares}}}}};
-        return cloud->writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
+        return zoTestServeCatalogue(*cloud, devices, wrongHeader);
     }
 
     // Search over `link`, read everything, fetch the catalogue: ready to upgrade.
@@ -188,7 +105,7 @@ class TstZoUpgradeWorkflowSim : public QObject
     // find no module in a bootloader) and are logged as ignored.
     int leaveFrames(const Device &d) const
     {
-        int n = sim->events("request", simName(d), QStringLiteral("leaveBootloader")).size();
+        int n = sim->events("request", d.simName(), QStringLiteral("leaveBootloader")).size();
         for (const QJsonObject &o : sim->events("ignored")) {
             if (d.type == 80 && text(o, "frame") == QLatin1String("EB 90 06 FF FF 50"))
                 ++n;
@@ -287,8 +204,8 @@ private Q_SLOTS:
         QVERIFY(serveCatalogue(kFleet));
         QVERIFY(connectAircraft(link));
         for (const Device &d : kFleet) {
-            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
-            QVERIFY2(wf->records().contains(key), qPrintable(simName(d)));
+            const tds4 key = d.key();
+            QVERIFY2(wf->records().contains(key), qPrintable(d.simName()));
             QCOMPARE(
                 ZoUtils::versionText(wf->records()[key].curVersion), QStringLiteral("V") + d.from);
             QCOMPARE(
@@ -312,19 +229,19 @@ private Q_SLOTS:
         for (const Device &d : kFleet) {
             // The last leave frames may still be on their way when the run ends.
             QTRY_VERIFY2_WITH_TIMEOUT(
-                sim->events("verify", simName(d)).size() == 1, qPrintable(simName(d)), 3000);
-            const QList<QJsonObject> v = sim->events("verify", simName(d));
+                sim->events("verify", d.simName()).size() == 1, qPrintable(d.simName()), 3000);
+            const QList<QJsonObject> v = sim->events("verify", d.simName());
             QVERIFY(v[0].value(QLatin1String("complete")).toBool());
             QCOMPARE(v[0].value(QLatin1String("gaps")).toInt(), 0);
-            QVERIFY2(text(v[0], "sha256") == imageSha(sampleFile(d.file)),
+            QVERIFY2(text(v[0], "sha256") == zoTestImageSha(zoTestSampleFile(d.file)),
                 QJsonDocument(v[0]).toJson(QJsonDocument::Compact).constData());
             // A TCP segment may carry all three leave frames; the simulated core
             // drops what follows the first once it is back in its application.
             if (link == Sim::Tcp && d.type == 80)
                 QVERIFY(leaveFrames(d) >= 1);
             else
-                QVERIFY2(leaveFrames(d) == 3, qPrintable(simName(d)));
-            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
+                QVERIFY2(leaveFrames(d) == 3, qPrintable(d.simName()));
+            const tds4 key = d.key();
             expectedReports
                 << QStringLiteral("%1 %2 %3").arg(d.type).arg(d.to, wf->records()[key].serial);
             QCOMPARE(wf->transferStats(key).resends, 0);
@@ -337,7 +254,7 @@ private Q_SLOTS:
         QVERIFY(zoWaitFor([&] { return !found.isEmpty(); }, 15000));
         QVERIFY(found[0][0].toBool());
         for (const Device &d : kFleet) {
-            const tds4 key = (d.type << 16) | (d.type == 77 || d.type == 86 ? d.node : 0);
+            const tds4 key = d.key();
             QCOMPARE(ZoUtils::versionText(wf->records().value(key).curVersion),
                 QStringLiteral("V") + d.to);
         }
@@ -408,8 +325,8 @@ private Q_SLOTS:
         if (succ) {
             const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
             QVERIFY(sim->events("badCrc").isEmpty());
-            const tds4 key = (d.type << 16) | (d.type == 77 ? d.node : 0);
-            const int faults = sim->events("fault", simName(d)).size();
+            const tds4 key = d.key();
+            const int faults = sim->events("fault", d.simName()).size();
             QVERIFY(faults > 0);
             // Each dropped acknowledgement costs one resend; a corrupted
             // reply may also hide an erase acknowledgement.
@@ -418,9 +335,9 @@ private Q_SLOTS:
             else
                 QVERIFY(wf->transferStats(key).resends > 0);
             for (const Device &x : fleet) {
-                QTRY_VERIFY_WITH_TIMEOUT(!sim->events("verify", simName(x)).isEmpty(), 3000);
-                QCOMPARE(text(sim->events("verify", simName(x)).value(0), "sha256"),
-                    imageSha(sampleFile(x.file)));
+                QTRY_VERIFY_WITH_TIMEOUT(!sim->events("verify", x.simName()).isEmpty(), 3000);
+                QCOMPARE(text(sim->events("verify", x.simName()).value(0), "sha256"),
+                    zoTestImageSha(zoTestSampleFile(x.file)));
             }
         } else if (wrongHeader) {
             QVERIFY(sim->events("transfer").isEmpty());
@@ -428,7 +345,7 @@ private Q_SLOTS:
         } else {
             // The block that went unanswered was sent five times, then the run gave up.
             const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
-            const tds4 key = (d.type << 16) | (d.type == 77 ? d.node : 0);
+            const tds4 key = d.key();
             QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
             QVERIFY(wf->controls().upgradeEnabled);
