@@ -85,6 +85,43 @@ QDateTime entryDateTime(const tm_unz &t)
         QTime(int(t.tm_hour), int(t.tm_min), int(t.tm_sec)), Qt::LocalTime);
 }
 
+// Reads every entry once, decompressing it and letting minizip check its
+// CRC on close, without writing anything. Extraction writes in place, so a
+// damaged archive found half-way would leave an installation that may no
+// longer start; this pass turns that into a clean refusal up front. Leaves
+// the archive positioned after its last entry.
+bool archiveReadsWhole(unzFile uf, std::vector<char> &buffer)
+{
+    int rc = unzGoToFirstFile(uf);
+    tds8 index = 0;
+    while (rc == UNZ_OK) {
+        rc = unzOpenCurrentFile(uf);
+        if (rc != UNZ_OK) {
+            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzOpenCurrentFile" << rc
+                                   << "checking entry" << index;
+            return false;
+        }
+        int got;
+        do {
+            got = unzReadCurrentFile(uf, buffer.data(), unsigned(buffer.size()));
+        } while (got > 0);
+        rc = unzCloseCurrentFile(uf);
+        if (got < 0 || rc != UNZ_OK) {
+            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile"
+                                   << (got < 0 ? got : rc) << "checking entry" << index;
+            return false;
+        }
+        ++index;
+        rc = unzGoToNextFile(uf);
+    }
+    if (rc != UNZ_END_OF_LIST_OF_FILE) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGoToNextFile" << rc
+                               << "checking entry" << index;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ZoZipHelper::ZoZipHelper(QObject *parent)
@@ -134,6 +171,14 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
                            << quint64(globalInfo.number_entry) << quint64(globalInfo.size_comment);
     const tds8 total = tds8(globalInfo.number_entry);
 
+    std::vector<char> copyBuffer(kCopyBufferSize);
+    if (!archiveReadsWhole(uf, copyBuffer)) {
+        qCWarning(lcHaldenUnzip).noquote()
+            << "ZoZipHelper::upzip() - damaged archive, nothing written:" << zipPath;
+        unzClose(uf);
+        return fail();
+    }
+
     rc = unzGoToFirstFile(uf);
     if (rc != UNZ_OK) {
         qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Fail to unzGoToFirstFile" << rc;
@@ -141,7 +186,6 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
         return fail();
     }
 
-    std::vector<char> copyBuffer(kCopyBufferSize);
     std::vector<char> longName;
     bool walkedToEnd = false;
     // An entry that could not be read or written whole leaves the installation
