@@ -37,29 +37,9 @@ Environment currentEnvironment(const QStringList &arguments)
     return env;
 }
 
-QString elevatedRestartParameters(
-    bool elevated, const QString &applicationFilePath, const QStringList &arguments)
-{
-    if (elevated)
-        return QString();
-    if (!applicationFilePath.startsWith(QLatin1Char('C'), Qt::CaseInsensitive))
-        return QString();
-    const QString marker = QStringLiteral("runas");
-    if (arguments.size() >= 2 && arguments.at(1) == marker)
-        return QString();
-    QStringList parts {marker};
-    parts += arguments.mid(1);
-    return parts.join(QLatin1Char(' '));
-}
-
 bool relaunchElevated(const Environment &env)
 {
-    const QString parameters = elevatedRestartParameters(
-        ZoPlatform::isElevated(), env.applicationFilePath, env.arguments);
-    if (parameters.isNull())
-        return false;
-    qDebug().noquote() << QStringLiteral("------ ") + parameters;
-    return ZoPlatform::startElevated(env.applicationFilePath, parameters);
+    return ZoPlatform::relaunchElevated(env.applicationFilePath, env.arguments);
 }
 
 bool copyCoverFile(const QString &applicationDir)

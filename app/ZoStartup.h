@@ -37,11 +37,6 @@ struct Environment
 // The values of the running process.
 Environment currentEnvironment(const QStringList &arguments);
 
-// The parameter string of the elevated restart, or a null string when this
-// process goes on as it is: it has the rights already, does not run from
-// drive C, or is itself the restarted copy ("runas" first).
-QString elevatedRestartParameters(
-    bool elevated, const QString &applicationFilePath, const QStringList &arguments);
 // True when an elevated copy was started; the caller then exits at once.
 bool relaunchElevated(const Environment &env);
 

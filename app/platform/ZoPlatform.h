@@ -19,6 +19,15 @@ public:
     // there is no elevation mechanism.
     static bool startElevated(const QString &programFilePath, const QString &parameters);
 
+    // The parameter string of an elevated restart, or a null string when the
+    // process goes on as it is: it has the rights already, does not run from
+    // drive C, or is itself the restarted copy ("runas" first).
+    static QString elevatedRestartParameters(
+        bool elevated, const QString &programFilePath, const QStringList &arguments);
+    // Both programs' first step: true when an elevated copy was started and
+    // the caller is to exit at once.
+    static bool relaunchElevated(const QString &programFilePath, const QStringList &arguments);
+
     // The file name of program's executable: "ZoHaldenUpdate" becomes
     // "ZoHaldenUpdate.exe" on Windows and stays as it is elsewhere.
     static QString executableName(const QString &program);
@@ -29,7 +38,8 @@ public:
     // graceMs has passed. True when none of them is left running.
     static bool killProcessesByName(const QString &name, int graceMs = 2000);
 
-    // Starts program (a name as executableName() takes it) from
+    // Starts program (a name as executableName() takes it, surrounding
+    // double quotes ignored) from
     // applicationDir, detached, in workingDir. pid receives its process id.
     static bool startDetached(const QString &applicationDir, const QString &program,
         const QStringList &arguments, const QString &workingDir, qint64 *pid = nullptr);

@@ -176,6 +176,6 @@ bool ZoPlatform::killProcessesByName(const QString &name, int graceMs)
 bool ZoPlatform::startDetached(const QString &applicationDir, const QString &program,
     const QStringList &arguments, const QString &workingDir, qint64 *pid)
 {
-    const QString path = QDir(applicationDir).absoluteFilePath(executableName(program));
+    const QString path = QDir(applicationDir).absoluteFilePath(executableName(unquoted(program)));
     return QProcess::startDetached(path, arguments, workingDir, pid);
 }

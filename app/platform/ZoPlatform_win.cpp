@@ -38,6 +38,9 @@ bool ZoPlatform::startElevated(const QString &programFilePath, const QString &pa
 
 QString ZoPlatform::executableName(const QString &program)
 {
+    // The updater's "-k" already carries the suffix.
+    if (program.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive))
+        return program;
     return program + QStringLiteral(".exe");
 }
 
@@ -59,6 +62,6 @@ bool ZoPlatform::killProcessesByName(const QString &name, int graceMs)
 bool ZoPlatform::startDetached(const QString &applicationDir, const QString &program,
     const QStringList &arguments, const QString &workingDir, qint64 *pid)
 {
-    const QString path = QDir(applicationDir).absoluteFilePath(executableName(program));
+    const QString path = QDir(applicationDir).absoluteFilePath(executableName(unquoted(program)));
     return QProcess::startDetached(path, arguments, workingDir, pid);
 }

@@ -20,6 +20,8 @@ class tst_ZoPlatform : public QObject
 
 private slots:
     void init();
+    void elevatedRestartParameters_data();
+    void elevatedRestartParameters();
     void killEndsProcessesByName_data();
     void killEndsProcessesByName();
     void killSparesItself();
@@ -70,6 +72,46 @@ std::unique_ptr<QProcess> tst_ZoPlatform::startReady(
             return nullptr;
     }
     return p;
+}
+
+void tst_ZoPlatform::elevatedRestartParameters_data()
+{
+    QTest::addColumn<bool>("elevated");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // null: no restart
+
+    const QString c = QStringLiteral("c:/Program Files/Tolvane/Tolvane.exe");
+    QTest::newRow("drive c in lower case, no rights")
+        << false << c << QStringList {c} << QStringLiteral("runas");
+    QTest::newRow("the restarted copy does not restart again")
+        << false << c << QStringList {c, QStringLiteral("runas")} << QString();
+    QTest::newRow("drive D never asks")
+        << false << QStringLiteral("D:/Tolvane/Tolvane.exe")
+        << QStringList {QStringLiteral("D:/Tolvane/Tolvane.exe")} << QString();
+    QTest::newRow("already elevated") << true << c << QStringList {c} << QString();
+    QTest::newRow("arguments with blanks pass unquoted")
+        << false << QStringLiteral("C:/T/Tolvane.exe")
+        << QStringList {QStringLiteral("C:/T/Tolvane.exe"), QStringLiteral("a b"),
+               QStringLiteral("c")}
+        << QStringLiteral("runas a b c");
+    QTest::newRow("runas later in the line still restarts")
+        << false << c << QStringList {c, QStringLiteral("x"), QStringLiteral("runas")}
+        << QStringLiteral("runas x runas");
+    QTest::newRow("an absolute Unix path")
+        << false << QStringLiteral("/opt/tolvane/Tolvane")
+        << QStringList {QStringLiteral("/opt/tolvane/Tolvane")} << QString();
+}
+
+void tst_ZoPlatform::elevatedRestartParameters()
+{
+    QFETCH(bool, elevated);
+    QFETCH(QString, path);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    const QString got = ZoPlatform::elevatedRestartParameters(elevated, path, arguments);
+    QCOMPARE(got.isNull(), expected.isNull());
+    QCOMPARE(got, expected);
 }
 
 void tst_ZoPlatform::killEndsProcessesByName_data()
@@ -162,12 +204,14 @@ void tst_ZoPlatform::startDetachedKeepsWorkingDirectory()
     const QString out = m_dir->filePath(QStringLiteral("cwd.txt"));
 
     // Started from elsewhere: the program is found in the application
-    // folder, not in the working directory.
+    // folder, not in the working directory. The name comes quoted, as the
+    // updater receives it.
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QDir::tempPath()));
     qint64 pid = 0;
     const bool started
-        = ZoPlatform::startDetached(appDir, name, {QStringLiteral("cwd"), out}, work.path(), &pid);
+        = ZoPlatform::startDetached(appDir, QLatin1Char('"') + name + QLatin1Char('"'),
+            {QStringLiteral("cwd"), out}, work.path(), &pid);
     QDir::setCurrent(before);
     QVERIFY(started);
     QVERIFY(pid > 0);

@@ -23,8 +23,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void elevatedRestartParameters_data();
-    void elevatedRestartParameters();
     void updaterArgumentsAreExact();
     void runHandsOverToWindowOrWarns_data();
     void runHandsOverToWindowOrWarns();
@@ -88,46 +86,6 @@ ZoStartup::Environment tst_ZoStartup::environment() const
 QString tst_ZoStartup::updaterPath() const
 {
     return m_app->filePath(ZoPlatform::executableName(QStringLiteral("ZoHaldenUpdate")));
-}
-
-void tst_ZoStartup::elevatedRestartParameters_data()
-{
-    QTest::addColumn<bool>("elevated");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected"); // null: no restart
-
-    const QString c = QStringLiteral("c:/Program Files/Tolvane/Tolvane.exe");
-    QTest::newRow("drive c in lower case, no rights")
-        << false << c << QStringList {c} << QStringLiteral("runas");
-    QTest::newRow("the restarted copy does not restart again")
-        << false << c << QStringList {c, QStringLiteral("runas")} << QString();
-    QTest::newRow("drive D never asks")
-        << false << QStringLiteral("D:/Tolvane/Tolvane.exe")
-        << QStringList {QStringLiteral("D:/Tolvane/Tolvane.exe")} << QString();
-    QTest::newRow("already elevated") << true << c << QStringList {c} << QString();
-    QTest::newRow("arguments with blanks pass unquoted")
-        << false << QStringLiteral("C:/T/Tolvane.exe")
-        << QStringList {QStringLiteral("C:/T/Tolvane.exe"), QStringLiteral("a b"),
-               QStringLiteral("c")}
-        << QStringLiteral("runas a b c");
-    QTest::newRow("runas later in the line still restarts")
-        << false << c << QStringList {c, QStringLiteral("x"), QStringLiteral("runas")}
-        << QStringLiteral("runas x runas");
-    QTest::newRow("an absolute Unix path")
-        << false << QStringLiteral("/opt/tolvane/Tolvane")
-        << QStringList {QStringLiteral("/opt/tolvane/Tolvane")} << QString();
-}
-
-void tst_ZoStartup::elevatedRestartParameters()
-{
-    QFETCH(bool, elevated);
-    QFETCH(QString, path);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    const QString got = ZoStartup::elevatedRestartParameters(elevated, path, arguments);
-    QCOMPARE(got.isNull(), expected.isNull());
-    QCOMPARE(got, expected);
 }
 
 void tst_ZoStartup::updaterArgumentsAreExact()
