@@ -7,5 +7,9 @@ cd "$(dirname "$0")/.."
 for lang in en_US zh_CN; do
   lupdate -silent -no-obsolete -locations none -target-language "$lang" \
     toolkit forms upgrade utils app -ts "resources/translations/FlashbayUpdate_$lang.ts"
+  # The updater shares only the message box's question with the toolkit.
+  lupdate -silent -no-obsolete -locations none -target-language "$lang" \
+    updater toolkit/ZoMessageBox.h toolkit/ZoMessageBox.cpp \
+    -ts "resources/translations/ZoHaldenUpdate_$lang.ts"
 done
 grep -c 'type="unfinished"' resources/translations/*.ts || true

@@ -253,6 +253,34 @@ QMessageBox::StandardButton ZoMessageBox::question(QWidget *parent, const QStrin
     return run(box, QMessageBox::Question);
 }
 
+QMessageBox::StandardButton ZoMessageBox::question(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    box.setWindowFlags(box.windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
+    box.button(QMessageBox::Yes)->setText(tr("LabYes"));
+    box.button(QMessageBox::No)->setText(tr("LabNo"));
+
+    if (s_responder) {
+        box.show();
+        Request request;
+        request.title = title;
+        request.text = text;
+        request.buttons = QMessageBox::Yes | QMessageBox::No;
+        request.icon = QMessageBox::Question;
+        request.captions.insert(QMessageBox::Yes, box.button(QMessageBox::Yes)->text());
+        request.captions.insert(QMessageBox::No, box.button(QMessageBox::No)->text());
+        s_shown.append(request);
+        const int answer = s_responder(request);
+        QAbstractButton *pressed = box.button(QMessageBox::StandardButton(answer));
+        if (pressed)
+            pressed->click();
+        box.hide();
+        return pressed ? QMessageBox::StandardButton(answer) : QMessageBox::NoButton;
+    }
+    const int result = box.exec();
+    return result == -1 ? QMessageBox::Cancel : QMessageBox::StandardButton(result);
+}
+
 QMessageBox::StandardButton ZoMessageBox::warning(QWidget *parent, const QString &title,
     const QString &text, QMessageBox::StandardButtons buttons,
     QMessageBox::StandardButton defaultButton)

@@ -52,6 +52,11 @@ public:
         const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+    // The updater's lighter question: the platform's standard message box,
+    // parentless and of fixed size, with the translated "Yes" and "No". The
+    // test responder answers it like the others.
+    static QMessageBox::StandardButton question(const QString &title, const QString &text);
+
     // Shows a box the caller has prepared (its own captions or button
     // styles) exactly as the static operations show theirs, with the icon's
     // picture and the test responder.

@@ -243,6 +243,14 @@
 <context>
     <name>ZoMessageBox</name>
     <message>
+        <source>LabYes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>LabNo</source>
+        <translation>No</translation>
+    </message>
+    <message>
         <source>BtnYes</source>
         <translation>Yes</translation>
     </message>

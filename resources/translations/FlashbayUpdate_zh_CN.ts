@@ -243,6 +243,14 @@
 <context>
     <name>ZoMessageBox</name>
     <message>
+        <source>LabYes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>LabNo</source>
+        <translation>否</translation>
+    </message>
+    <message>
         <source>BtnYes</source>
         <translation>是</translation>
     </message>

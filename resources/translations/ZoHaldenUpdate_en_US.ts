@@ -1,0 +1,88 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>ZoHaldenUpdateForm</name>
+    <message>
+        <source>LabSoftwareUpdate</source>
+        <translation>Software update online</translation>
+    </message>
+    <message>
+        <source>BtnStartUpdate</source>
+        <translation>Start Update</translation>
+    </message>
+    <message>
+        <source>BtnStopUpdate</source>
+        <translation>Stop Update</translation>
+    </message>
+    <message>
+        <source>LabHaldenVersionTip</source>
+        <translation>Software can be upgraded to</translation>
+    </message>
+    <message>
+        <source>LabHaldenIsUpdating</source>
+        <translation>Software is updating to</translation>
+    </message>
+    <message>
+        <source>MsgConfirmToUpdateRetryBecauseDownloadFailed</source>
+        <translation>Update failed because download failed,whether to retry?</translation>
+    </message>
+    <message>
+        <source>MsgGcsIsUpdatingConfirmToExit</source>
+        <translation>Software is updating, please confirm to exit?</translation>
+    </message>
+    <message>
+        <source>LabWarning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>MsgIsStartSoftwareProcess</source>
+        <translation>Whether to start the software?</translation>
+    </message>
+    <message>
+        <source>LabTip</source>
+        <translation>Tip</translation>
+    </message>
+    <message>
+        <source>MsgConfirmToUpdateRetryBecauseUnZipFailed</source>
+        <translation>Update failed because unzip failed,whether to retry?</translation>
+    </message>
+</context>
+<context>
+    <name>ZoListItemBodyForm</name>
+    <message>
+        <source>LabUpgradeAvailable</source>
+        <translation>Available</translation>
+    </message>
+</context>
+<context>
+    <name>ZoListItemHeaderForm</name>
+    <message>
+        <source>BtnStartUpgrade</source>
+        <translation>Upgrade</translation>
+    </message>
+    <message>
+        <source>BtnStopUpgrade</source>
+        <translation>Stop Update</translation>
+    </message>
+    <message>
+        <source>BtnUpgrade</source>
+        <translation>Upgrade</translation>
+    </message>
+    <message>
+        <source>BtnUpgradePage</source>
+        <translation>Upgrade</translation>
+    </message>
+</context>
+<context>
+    <name>ZoMessageBox</name>
+    <message>
+        <source>LabYes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>LabNo</source>
+        <translation>No</translation>
+    </message>
+</context>
+</TS>

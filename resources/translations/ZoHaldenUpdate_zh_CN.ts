@@ -1,0 +1,88 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>ZoHaldenUpdateForm</name>
+    <message>
+        <source>LabSoftwareUpdate</source>
+        <translation>在线软件更新</translation>
+    </message>
+    <message>
+        <source>BtnStartUpdate</source>
+        <translation>开始更新</translation>
+    </message>
+    <message>
+        <source>BtnStopUpdate</source>
+        <translation>停止更新</translation>
+    </message>
+    <message>
+        <source>LabHaldenVersionTip</source>
+        <translation>软件可升级到</translation>
+    </message>
+    <message>
+        <source>LabHaldenIsUpdating</source>
+        <translation>软件正在更新到</translation>
+    </message>
+    <message>
+        <source>MsgConfirmToUpdateRetryBecauseDownloadFailed</source>
+        <translation>下载失败，更新未完成，是否重试？</translation>
+    </message>
+    <message>
+        <source>MsgGcsIsUpdatingConfirmToExit</source>
+        <translation>软件正在更新，确定要退出吗？</translation>
+    </message>
+    <message>
+        <source>LabWarning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>MsgIsStartSoftwareProcess</source>
+        <translation>是否启动软件？</translation>
+    </message>
+    <message>
+        <source>LabTip</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>MsgConfirmToUpdateRetryBecauseUnZipFailed</source>
+        <translation>解压失败，更新未完成，是否重试？</translation>
+    </message>
+</context>
+<context>
+    <name>ZoListItemBodyForm</name>
+    <message>
+        <source>LabUpgradeAvailable</source>
+        <translation>可用</translation>
+    </message>
+</context>
+<context>
+    <name>ZoListItemHeaderForm</name>
+    <message>
+        <source>BtnStartUpgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>BtnStopUpgrade</source>
+        <translation>停止更新</translation>
+    </message>
+    <message>
+        <source>BtnUpgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>BtnUpgradePage</source>
+        <translation>升级</translation>
+    </message>
+</context>
+<context>
+    <name>ZoMessageBox</name>
+    <message>
+        <source>LabYes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>LabNo</source>
+        <translation>否</translation>
+    </message>
+</context>
+</TS>

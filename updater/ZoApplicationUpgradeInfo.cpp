@@ -1,0 +1,6 @@
+#include "ZoApplicationUpgradeInfo.h"
+
+ZoApplicationUpgradeInfo::ZoApplicationUpgradeInfo(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "ZoTypes.h"
+
+class QApplication;
+
+// ZoHaldenUpdate's start-up, step by step, each step taking what it reads as
+// parameters so that it can be driven against a scratch installation.
+namespace ZoHaldenStartup {
+
+struct Options
+{
+    QString version; // "-v": the installed version
+    tds4 type = -1; // "-t": only logged
+    QString name; // "-k": the application's executable name
+    QString url; // "-url": where the release check is posted
+    tds4 channel = -1; // "-ct"
+    QString code; // "-cc"
+};
+
+// Reads the options from the whole argument list (the program path first).
+// An option's value is the argument after its first occurrence; one given
+// last keeps its default.
+Options parseOptions(const QStringList &arguments);
+
+// The working language from applicationDir + "/config/sysconfig-language.xml",
+// or systemLocale when the file is missing, unreadable, malformed or does not
+// mark a choice. Empty when the file has no "ctrl" element.
+QString readLanguageSetting(const QString &applicationDir, const QString &systemLocale);
+
+// Loads the embedded dictionary of language into the application and the
+// embedded style sheet; the translator lives as long as the application.
+void installLanguageAndStyle(QApplication &app, const QString &language);
+
+// Everything after the application object exists: the form is set up, the
+// check sent and the event loop run. The program's exit code.
+int run(QApplication &app);
+
+} // namespace ZoHaldenStartup
