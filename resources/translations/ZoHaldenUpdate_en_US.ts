@@ -77,12 +77,35 @@
 <context>
     <name>ZoMessageBox</name>
     <message>
+        <source>BtnYes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>BtnNo</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>BtnOk</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
         <source>LabYes</source>
         <translation>Yes</translation>
     </message>
     <message>
         <source>LabNo</source>
         <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>ZoHttpHelper</name>
+    <message>
+        <source>MsgRequestTimeout</source>
+        <translation>Software upgrade information request timed out</translation>
     </message>
 </context>
 </TS>

@@ -77,12 +77,35 @@
 <context>
     <name>ZoMessageBox</name>
     <message>
+        <source>BtnYes</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>BtnNo</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>BtnOk</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>BtnCancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
         <source>LabYes</source>
         <translation>是</translation>
     </message>
     <message>
         <source>LabNo</source>
         <translation>否</translation>
+    </message>
+</context>
+<context>
+    <name>ZoHttpHelper</name>
+    <message>
+        <source>MsgRequestTimeout</source>
+        <translation>软件升级信息请求超时</translation>
     </message>
 </context>
 </TS>

@@ -8,9 +8,10 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-// The two dictionaries against the code: every key the code passes through
-// a translation call (or a form file) has a real English and a real Chinese
-// text in its context, and the built dictionaries are what the program loads.
+// The dictionaries against the code: every key the code passes through a
+// translation call (or a form file) has a real English and a real Chinese
+// text in its context, and the built dictionaries are what the programs load:
+// Tolvane's from dict/, the updater's from inside the program.
 namespace {
 
 using Texts = QMap<QPair<QString, QString>, QString>; // (context, key) -> text
@@ -58,10 +59,24 @@ bool isKey(const QString &text)
     return key.match(text).hasMatch();
 }
 
-QString tsPath(const char *lang)
+QString tsPath(const QString &dictionary, const QString &lang)
 {
-    return QStringLiteral(TOLVANE_SOURCE_DIR "/resources/translations/FlashbayUpdate_%1.ts")
-        .arg(QLatin1String(lang));
+    return QStringLiteral(TOLVANE_SOURCE_DIR "/resources/translations/%1_%2.ts")
+        .arg(dictionary, lang);
+}
+
+// The sources whose keys each dictionary holds: the updater shares only the
+// message box's question with the rest.
+const QMap<QString, QStringList> &sourcesOf()
+{
+    static const QMap<QString, QStringList> sources {
+        {QStringLiteral("FlashbayUpdate"),
+            {QStringLiteral("toolkit"), QStringLiteral("forms"), QStringLiteral("upgrade"),
+                QStringLiteral("utils"), QStringLiteral("app")}},
+        {QStringLiteral("ZoHaldenUpdate"),
+            {QStringLiteral("updater"), QStringLiteral("toolkit/ZoMessageBox.h"),
+                QStringLiteral("toolkit/ZoMessageBox.cpp")}}};
+    return sources;
 }
 
 } // namespace
@@ -70,7 +85,7 @@ class TstDictionaries : public QObject
 {
     Q_OBJECT
 
-    Texts used;
+    QMap<QString, Texts> used; // by dictionary
 
 private Q_SLOTS:
     void initTestCase()
@@ -79,34 +94,45 @@ private Q_SLOTS:
         // the dictionaries.
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString out = dir.filePath(QStringLiteral("used.ts"));
-        QProcess lupdate;
-        lupdate.setWorkingDirectory(QStringLiteral(TOLVANE_SOURCE_DIR));
-        lupdate.start(QStringLiteral(TOLVANE_LUPDATE),
-            {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
-                QStringLiteral("toolkit"), QStringLiteral("forms"), QStringLiteral("upgrade"),
-                QStringLiteral("utils"), QStringLiteral("app"), QStringLiteral("-ts"), out});
-        QVERIFY(lupdate.waitForFinished(60000));
-        QCOMPARE(lupdate.exitCode(), 0);
-        used = readTs(out);
-        QVERIFY2(used.size() > 50, "the code's keys were not found");
+        const QMap<QString, QStringList> &sources = sourcesOf();
+        for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
+            const QString out = dir.filePath(it.key() + QStringLiteral(".ts"));
+            QProcess lupdate;
+            lupdate.setWorkingDirectory(QStringLiteral(TOLVANE_SOURCE_DIR));
+            lupdate.start(QStringLiteral(TOLVANE_LUPDATE),
+                QStringList {QStringLiteral("-silent"), QStringLiteral("-locations"),
+                    QStringLiteral("none")}
+                    + it.value() + QStringList {QStringLiteral("-ts"), out});
+            QVERIFY(lupdate.waitForFinished(60000));
+            QCOMPARE(lupdate.exitCode(), 0);
+            used.insert(it.key(), readTs(out));
+        }
+        QVERIFY2(used.value(QStringLiteral("FlashbayUpdate")).size() > 50,
+            "the code's keys were not found");
+        QVERIFY2(used.value(QStringLiteral("ZoHaldenUpdate")).size() > 15,
+            "the updater's keys were not found");
     }
 
     void everyKeyTranslated_data()
     {
+        QTest::addColumn<QString>("dictionary");
         QTest::addColumn<QString>("lang");
-        QTest::newRow("English") << QStringLiteral("en_US");
-        QTest::newRow("Chinese") << QStringLiteral("zh_CN");
+        for (const QString &d : sourcesOf().keys()) {
+            QTest::addRow("%s English", qPrintable(d)) << d << QStringLiteral("en_US");
+            QTest::addRow("%s Chinese", qPrintable(d)) << d << QStringLiteral("zh_CN");
+        }
     }
 
     void everyKeyTranslated()
     {
+        QFETCH(QString, dictionary);
         QFETCH(QString, lang);
-        const Texts dictionary = readTs(tsPath(lang.toLatin1().constData()));
+        const Texts texts = readTs(tsPath(dictionary, lang));
+        const Texts keys = used.value(dictionary);
         QStringList problems;
-        for (auto it = used.cbegin(); it != used.cend(); ++it) {
+        for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
             const QString where = it.key().first + QLatin1String("::") + it.key().second;
-            const QString text = dictionary.value(it.key());
+            const QString text = texts.value(it.key());
             if (text.trimmed().isEmpty())
                 problems << where + QLatin1String(" has no text");
             else if (lang == QLatin1String("zh_CN") && !hasChinese(text))
@@ -134,9 +160,32 @@ private Q_SLOTS:
         QVERIFY(translator.load(
             QStringLiteral("FlashbayUpdate_") + lang, QStringLiteral(TOLVANE_DICT_DIR)));
         QCOMPARE(translator.translate("ZoMessageBox", "BtnYes"), yes);
-        const Texts dictionary = readTs(tsPath(lang.toLatin1().constData()));
+        const Texts dictionary = readTs(tsPath(QStringLiteral("FlashbayUpdate"), lang));
         QCOMPARE(translator.translate("QObject", "MsgGNCEmba2"),
             dictionary.value({QStringLiteral("QObject"), QStringLiteral("MsgGNCEmba2")}));
+    }
+
+    void updaterDictionariesEmbedded_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("yes");
+        QTest::newRow("English") << QStringLiteral("en_US")
+                                 << QStringLiteral("Software update online") << QStringLiteral("Yes");
+        QTest::newRow("Chinese") << QStringLiteral("zh_CN") << QStringLiteral("在线软件更新")
+                                 << QStringLiteral("是");
+    }
+
+    void updaterDictionariesEmbedded()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, title);
+        QFETCH(QString, yes);
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(":/ZoHaldenUpdate-") + lang + QStringLiteral(".qm")));
+        QCOMPARE(translator.translate("ZoHaldenUpdateForm", "LabSoftwareUpdate"), title);
+        QCOMPARE(translator.translate("ZoMessageBox", "LabYes"), yes);
+        QVERIFY(QFile::exists(QStringLiteral(":/qss/resource/dark.qss")));
     }
 };
 
