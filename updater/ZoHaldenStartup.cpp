@@ -10,6 +10,8 @@
 #include <QLoggingCategory>
 #include <QTranslator>
 
+#include <memory>
+
 Q_LOGGING_CATEGORY(lcHaldenStartup, "haldenupdate.startup")
 
 namespace ZoHaldenStartup {
@@ -73,11 +75,12 @@ QString readLanguageSetting(const QString &applicationDir, const QString &system
 
 void installLanguageAndStyle(QApplication &app, const QString &language)
 {
-    auto *translator = new QTranslator(&app);
-    if (translator->load(QStringLiteral(":/ZoHaldenUpdate-") + language + QStringLiteral(".qm")))
-        QApplication::installTranslator(translator);
-    else
-        delete translator;
+    // A language without a dictionary of its own (a German system, or a
+    // settings file that names none) reads English rather than raw keys.
+    auto translator = std::make_unique<QTranslator>(&app);
+    if (translator->load(QStringLiteral(":/ZoHaldenUpdate-") + language + QStringLiteral(".qm"))
+        || translator->load(QStringLiteral(":/ZoHaldenUpdate-en_US.qm")))
+        QApplication::installTranslator(translator.release()); // owned by app
 
     QFile style(QStringLiteral(":/qss/resource/dark.qss"));
     if (style.open(QIODevice::ReadOnly)) {

@@ -31,8 +31,9 @@ Options parseOptions(const QStringList &arguments);
 // mark a choice. Empty when the file has no "ctrl" element.
 QString readLanguageSetting(const QString &applicationDir, const QString &systemLocale);
 
-// Loads the embedded dictionary of language into the application and the
-// embedded style sheet; the translator lives as long as the application.
+// Loads the embedded dictionary of language (English when there is none for
+// it) into the application and the embedded style sheet; the translator
+// lives as long as the application.
 void installLanguageAndStyle(QApplication &app, const QString &language);
 
 // Everything after the application object exists: the form is set up, the

@@ -5,7 +5,6 @@
 #include "ZoListItemHeaderForm.h"
 #include "ZoModuleUpgradeInfo.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QListWidgetItem>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -21,6 +20,8 @@ ZoListItemForm::ZoListItemForm(QListWidgetItem *item, QWidget *parent)
         &ZoListItemForm::sigSelectChanged);
     connect(ui->wgtHead, &ZoListItemHeaderForm::sigUpgrade, this, &ZoListItemForm::sigUpgrade);
     ui->wgtBody->hide();
+    ui->wgtBody->textBrowser()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->wgtBody->textBrowser()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_item->setSizeHint(QSize(HintWidth, FoldedHeight));
 }
 
@@ -62,13 +63,18 @@ void ZoListItemForm::setExpanded(bool expanded)
     ui->wgtHead->setSelected(expanded);
     ui->wgtBody->setVisible(expanded);
 
-    // The notes are shown whole, without a scroll bar of their own: the row
-    // grows to the laid-out text's height at the width the row has.
+    // The notes are shown whole, without scroll bars of their own: the row
+    // grows to the height the text takes at the width the row has, measured
+    // on a copy laid out as the browser will lay it out.
     QTextBrowser *browser = ui->wgtBody->textBrowser();
-    QTextDocument *document = browser->document();
-    const int available = qMax(width(), HintWidth) - 2 * browser->frameWidth();
-    document->setTextWidth(available);
-    const int bodyHeight = qCeil(document->size().height()) + 2 * browser->frameWidth();
+    browser->ensurePolished();
+    const int frame = 2 * browser->frameWidth();
+    QTextDocument measure;
+    measure.setDefaultFont(browser->font());
+    measure.setDocumentMargin(browser->document()->documentMargin());
+    measure.setPlainText(browser->toPlainText());
+    measure.setTextWidth(qMax(width(), HintWidth) - frame);
+    const int bodyHeight = qMax(FoldedHeight, qCeil(measure.size().height()) + frame);
     browser->setFixedHeight(bodyHeight);
     ui->wgtBody->resize(ui->wgtBody->width(), bodyHeight);
     m_item->setSizeHint(

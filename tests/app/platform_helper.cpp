@@ -5,6 +5,9 @@
 //       "ignore" goes on until killed. Prints "ready" once the handler is in.
 //   platform_helper cwd <file>
 //       Writes its working directory to <file> and exits.
+//   platform_helper
+//       Without arguments, as an updater restarts an application: writes its
+//       working directory to "<its own path>.started" and exits.
 
 #include <climits>
 #include <csignal>
@@ -42,20 +45,26 @@ int main(int argc, char *argv[])
         for (;;)
             pause();
     }
-    if (argc == 3 && std::strcmp(argv[1], "cwd") == 0) {
+    const bool restarted = argc == 1;
+    if (restarted || (argc == 3 && std::strcmp(argv[1], "cwd") == 0)) {
+        char out[PATH_MAX + 16];
+        if (restarted)
+            std::snprintf(out, sizeof out, "%s.started", argv[0]);
+        else
+            std::snprintf(out, sizeof out, "%s", argv[2]);
         char cwd[PATH_MAX];
         if (!getcwd(cwd, sizeof cwd))
             return 2;
         // Written under another name first so the reader never sees half.
-        char part[PATH_MAX + 8];
-        std::snprintf(part, sizeof part, "%s.part", argv[2]);
+        char part[PATH_MAX + 32];
+        std::snprintf(part, sizeof part, "%s.part", out);
         FILE *f = std::fopen(part, "w");
         if (!f)
             return 3;
         std::fputs(cwd, f);
         std::fclose(f);
-        return std::rename(part, argv[2]) == 0 ? 0 : 4;
+        return std::rename(part, out) == 0 ? 0 : 4;
     }
-    std::fprintf(stderr, "usage: platform_helper term <file> obey|ignore | cwd <file>\n");
+    std::fprintf(stderr, "usage: platform_helper [term <file> obey|ignore | cwd <file>]\n");
     return 1;
 }

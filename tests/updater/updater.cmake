@@ -8,3 +8,15 @@ if(TARGET tolvane-cloud-sim)
     TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}")
   add_dependencies(tst_zohttphelper tolvane-cloud-sim tolvane-cloud-sim-cert)
 endif()
+# The updater's start-up decisions and its window.
+tolvane_add_test(tst_zohaldenstartup SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zohaldenstartup.cpp
+  LIBS tolvane_updater_ui)
+if(TARGET tolvane-cloud-sim AND TARGET tst_platform_helper)
+  tolvane_add_test(tst_zohaldenupdateform SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zohaldenupdateform.cpp
+    LIBS tolvane_updater_ui TIMEOUT 180)
+  target_compile_definitions(tst_zohaldenupdateform PRIVATE
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
+    TOLVANE_PLATFORM_HELPER="$<TARGET_FILE:tst_platform_helper>")
+  add_dependencies(tst_zohaldenupdateform tolvane-cloud-sim tst_platform_helper)
+endif()
