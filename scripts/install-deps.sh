@@ -13,6 +13,7 @@ packages=(
   dpkg-dev  # dpkg-shlibdeps: the Debian package's dependencies
   libbenchmark-dev
   fonts-wqy-microhei  # Chinese texts in the form screenshots
+  xvfb xdotool xauth  # real windowed programs in the end-to-end tests and the demo
 )
 
 missing=()

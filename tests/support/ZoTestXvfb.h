@@ -1,0 +1,127 @@
+#pragma once
+// A private X display for tests that run real windowed programs: Xvfb on the
+// first free display number (it picks one itself), reachable over its Unix
+// socket only, ended with the object. xdotool finds and drives windows on it;
+// tolvane-xshot (TOLVANE_XSHOT) photographs it.
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QThread>
+
+class ZoTestXvfb
+{
+public:
+    ~ZoTestXvfb()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.terminate();
+        if (!m_server.waitForFinished(3000)) {
+            m_server.kill();
+            m_server.waitForFinished(3000);
+        }
+    }
+
+    static bool available()
+    {
+        return !QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+            && !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
+    }
+
+    bool start(const QString &screen = QStringLiteral("1280x800x24"))
+    {
+        m_server.setProcessChannelMode(QProcess::SeparateChannels);
+        m_server.start(QStringLiteral("Xvfb"),
+            {QStringLiteral("-screen"), QStringLiteral("0"), screen, QStringLiteral("-nolisten"),
+                QStringLiteral("tcp"), QStringLiteral("-displayfd"), QStringLiteral("1")});
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains('\n') && t.elapsed() < 10000) {
+            if (!m_server.waitForReadyRead(500) && m_server.state() == QProcess::NotRunning)
+                return false;
+            out += m_server.readAllStandardOutput();
+        }
+        bool ok = false;
+        const int number = out.trimmed().toInt(&ok);
+        if (!ok)
+            return false;
+        m_display = QStringLiteral(":%1").arg(number);
+        return true;
+    }
+
+    QString display() const { return m_display; }
+
+    // The caller's environment with this display, for programs started on it.
+    QProcessEnvironment environment(
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) const
+    {
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return env;
+    }
+
+    // Runs an X client (xdotool, tolvane-xshot) on this display; its standard
+    // output, or a null array when it failed.
+    QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs = 10000) const
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(program, arguments);
+        if (!p.waitForFinished(timeoutMs) || p.exitStatus() != QProcess::NormalExit
+            || p.exitCode() != 0)
+            return QByteArray();
+        const QByteArray out = p.readAllStandardOutput();
+        return out.isNull() ? QByteArray("") : out;
+    }
+
+    // Ids of the visible windows whose title matches the regular expression.
+    QStringList windows(const QString &titlePattern) const
+    {
+        const QByteArray out = run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                titlePattern});
+        QStringList ids;
+        for (const QByteArray &line : out.split('\n'))
+            if (!line.trimmed().isEmpty())
+                ids << QString::fromLatin1(line.trimmed());
+        return ids;
+    }
+
+    QString waitForWindow(const QString &titlePattern, int timeoutMs) const
+    {
+        QElapsedTimer t;
+        t.start();
+        do {
+            const QStringList ids = windows(titlePattern);
+            if (!ids.isEmpty())
+                return ids.last();
+            QThread::msleep(100);
+        } while (t.elapsed() < timeoutMs);
+        return QString();
+    }
+
+    // Presses keys in a window the way a user at the keyboard would: the
+    // window gets the input focus first (there is no window manager to give
+    // it), then the keys go through the X test extension.
+    bool pressKeys(const QString &window, const QStringList &keys) const
+    {
+        return !run(QStringLiteral("xdotool"),
+            QStringList {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window,
+                QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50")}
+                + keys)
+                    .isNull();
+    }
+
+    bool screenshot(const QString &path) const
+    {
+        return !run(QStringLiteral(TOLVANE_XSHOT), {path}).isNull();
+    }
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
