@@ -67,6 +67,11 @@ bool copyCoverFile(const QString &applicationDir)
         QFile::remove(fresh);
         return false;
     }
+    // A release archive made elsewhere may not mark the program runnable;
+    // an updater that cannot be started would end every later start-up.
+    QFile::setPermissions(fresh,
+        QFile::permissions(fresh) | QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup
+            | QFile::ExeOther);
 
     const QString previous = target + QStringLiteral(".old");
     const bool hadTarget = QFile::exists(target);

@@ -74,6 +74,36 @@ bool staysWithin(const QString &canonicalRoot, const QString &target)
     return !resolved.isEmpty() && isWithin(canonicalRoot, resolved);
 }
 
+// The permissions an archive made on a Unix system records for a regular
+// file, so that programs in a release stay runnable (the updater a release
+// stages under updateExeDir/ among them). The owner keeps read and write
+// whatever the archive says, or the next release could not replace the file.
+// Nothing when the archive carries no Unix mode.
+QFileDevice::Permissions entryPermissions(const unz_file_info64 &info)
+{
+    constexpr uLong kMadeOnUnix = 3;
+    const uLong mode = uLong(info.external_fa >> 16);
+    if ((info.version >> 8) != kMadeOnUnix || (mode & 0170000) != 0100000)
+        return {};
+    QFileDevice::Permissions p = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+        | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    if (mode & 0100)
+        p |= QFileDevice::ExeOwner | QFileDevice::ExeUser;
+    if (mode & 040)
+        p |= QFileDevice::ReadGroup;
+    if (mode & 020)
+        p |= QFileDevice::WriteGroup;
+    if (mode & 010)
+        p |= QFileDevice::ExeGroup;
+    if (mode & 04)
+        p |= QFileDevice::ReadOther;
+    if (mode & 02)
+        p |= QFileDevice::WriteOther;
+    if (mode & 01)
+        p |= QFileDevice::ExeOther;
+    return p;
+}
+
 // The entry's DOS date and time as minizip decoded it; invalid when the
 // archive holds nonsense there.
 QDateTime entryDateTime(const tm_unz &t)
@@ -295,6 +325,8 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
                 out.setFileTime(stamp, QFileDevice::FileModificationTime);
                 out.setFileTime(stamp, QFileDevice::FileAccessTime);
             }
+            if (const QFileDevice::Permissions p = entryPermissions(fileInfo))
+                out.setPermissions(p);
             out.close();
 
             rc = unzCloseCurrentFile(uf);

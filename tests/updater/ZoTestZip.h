@@ -18,6 +18,9 @@ struct ZoTestZipEntry
     QByteArray data;
     QDateTime time = QDateTime(QDate(2024, 6, 15), QTime(10, 20, 30));
     bool deflate = true;
+    // Unix permission bits recorded as an archive made on Unix records them;
+    // 0: made on DOS, no mode.
+    unsigned mode = 0;
 };
 
 inline bool zoWriteTestZip(const QString &path, const QList<ZoTestZipEntry> &entries)
@@ -34,9 +37,12 @@ inline bool zoWriteTestZip(const QString &path, const QList<ZoTestZipEntry> &ent
         zi.tmz_date.tm_hour = uInt(e.time.time().hour());
         zi.tmz_date.tm_min = uInt(e.time.time().minute());
         zi.tmz_date.tm_sec = uInt(e.time.time().second());
+        const uLong madeBy = e.mode ? (3u << 8) | 20u : 0u;
+        zi.external_fa = uLong(e.mode ? (0100000u | e.mode) << 16 : 0u);
         ok = ok
-            && zipOpenNewFileInZip64(zf, e.name.constData(), &zi, nullptr, 0, nullptr, 0, nullptr,
-                   e.deflate ? Z_DEFLATED : 0, e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0)
+            && zipOpenNewFileInZip4_64(zf, e.name.constData(), &zi, nullptr, 0, nullptr, 0,
+                   nullptr, e.deflate ? Z_DEFLATED : 0, e.deflate ? Z_DEFAULT_COMPRESSION : 0, 0,
+                   -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0, 0)
                 == ZIP_OK;
         if (ok && !e.data.isEmpty())
             ok = zipWriteInFileInZip(zf, e.data.constData(), unsigned(e.data.size())) == ZIP_OK;

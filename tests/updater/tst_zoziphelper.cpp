@@ -46,6 +46,7 @@ private Q_SLOTS:
     void init();
     void extractsTreeWithProgress();
     void replacesAndTruncatesExistingFile();
+    void keepsUnixPermissions();
     void keepsEntryDate_data();
     void keepsEntryDate();
     void damagedArchiveWritesNothing();
@@ -104,6 +105,22 @@ void tst_ZoZipHelper::replacesAndTruncatesExistingFile()
     QCOMPARE(zoReadFile(m_dest + "config/app.ini"), QByteArray("short=1\n"));
     QCOMPARE(zoReadFile(m_dest + "keep.txt"), QByteArray("untouched"));
     QVERIFY(log.contains("ZoZipHelper::upzip() - file had existed!!"));
+}
+
+void tst_ZoZipHelper::keepsUnixPermissions()
+{
+    QVERIFY(zoWriteTestZip(m_zip,
+        {{"updateExeDir/ZoHaldenUpdate", "program", {}, true, 0755},
+            {"readonly.txt", "r", {}, true, 0444}, {"fromdos.txt", "d"}}));
+    ZoZipHelper zip;
+    QVERIFY(zip.upzip(m_zip, m_dest));
+    const QFileInfo program(m_dest + "updateExeDir/ZoHaldenUpdate");
+    QVERIFY(program.isExecutable());
+    QVERIFY(program.permission(QFile::ExeOther));
+    // Still replaceable by the next release.
+    QVERIFY(QFileInfo(m_dest + "readonly.txt").isWritable());
+    QVERIFY(!QFileInfo(m_dest + "readonly.txt").isExecutable());
+    QVERIFY(!QFileInfo(m_dest + "fromdos.txt").isExecutable());
 }
 
 void tst_ZoZipHelper::keepsEntryDate_data()
