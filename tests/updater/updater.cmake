@@ -20,3 +20,19 @@ if(TARGET tolvane-cloud-sim AND TARGET tst_platform_helper)
     TOLVANE_PLATFORM_HELPER="$<TARGET_FILE:tst_platform_helper>")
   add_dependencies(tst_zohaldenupdateform tolvane-cloud-sim tst_platform_helper)
 endif()
+# Tolvane and ZoHaldenUpdate as real processes on a private X display.
+# Tolvane itself is defined after the tests, once its window library is known.
+if(TARGET tolvane-cloud-sim AND TARGET tolvane_window AND TARGET ZoHaldenUpdate AND TARGET tolvane-xshot
+   AND TARGET tolvane-dictionaries)
+  tolvane_add_test(tst_haldenupdatehandoff SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_haldenupdatehandoff.cpp
+    LIBS tolvane_platform tolvane_updater_core TIMEOUT 240)
+  target_compile_definitions(tst_haldenupdatehandoff PRIVATE
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
+    TOLVANE_PROGRAM="$<TARGET_FILE:Tolvane>"
+    TOLVANE_UPDATER="$<TARGET_FILE:ZoHaldenUpdate>"
+    TOLVANE_XSHOT="$<TARGET_FILE:tolvane-xshot>"
+    TOLVANE_DICT_DIR="${TOLVANE_DICT_DIR}")
+  add_dependencies(tst_haldenupdatehandoff tolvane-cloud-sim Tolvane ZoHaldenUpdate tolvane-xshot
+    tolvane-dictionaries)
+endif()
