@@ -91,6 +91,26 @@ public:
         return ids;
     }
 
+    // The visible windows of a program (its executable's base name), which
+    // finds titles xdotool's name search cannot match (Chinese ones).
+    QStringList windowsOf(const QString &program) const
+    {
+        const QByteArray out = run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                QStringLiteral("^") + program + QStringLiteral("$")});
+        QStringList ids;
+        for (const QByteArray &line : out.split('\n'))
+            if (!line.trimmed().isEmpty())
+                ids << QString::fromLatin1(line.trimmed());
+        return ids;
+    }
+
+    QString titleOf(const QString &window) const
+    {
+        return QString::fromUtf8(
+            run(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}).trimmed());
+    }
+
     QString waitForWindow(const QString &titlePattern, int timeoutMs) const
     {
         QElapsedTimer t;

@@ -36,3 +36,13 @@ if(TARGET tolvane-cloud-sim AND TARGET tolvane_window AND TARGET ZoHaldenUpdate 
   add_dependencies(tst_haldenupdatehandoff tolvane-cloud-sim Tolvane ZoHaldenUpdate tolvane-xshot
     tolvane-dictionaries)
 endif()
+if(TARGET tolvane-cloud-sim AND TARGET tolvane-xshot)
+  tolvane_add_test(tst_haldenupdateprogram SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_haldenupdateprogram.cpp
+    TIMEOUT 180)
+  target_compile_definitions(tst_haldenupdateprogram PRIVATE
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
+    TOLVANE_UPDATER="$<TARGET_FILE:ZoHaldenUpdate>"
+    TOLVANE_XSHOT="$<TARGET_FILE:tolvane-xshot>")
+  add_dependencies(tst_haldenupdateprogram tolvane-cloud-sim ZoHaldenUpdate)
+endif()

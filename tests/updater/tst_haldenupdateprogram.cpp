@@ -1,0 +1,134 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ZoTestCloudSim.h"
+#include "ZoTestFiles.h"
+#include "ZoTestXvfb.h"
+
+// The ZoHaldenUpdate program as Tolvane starts it: it must end by itself,
+// with 0 and without a window, whenever there is nothing to install, and it
+// speaks the language its settings file beside it names.
+namespace {
+
+const char kQuery[] = "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
+
+QByteArray releaseFor(int key, const QString &version)
+{
+    const QJsonObject release {{"match", QJsonObject {{"key", key}}}, {"cdt", "2026-12-07 06:00:00"},
+        {"importanceLevel", 2}, {"description", "Notes"}, {"version", version},
+        {"archive", "release.zip"}};
+    return QJsonDocument(QJsonObject {{"releases", QJsonArray {release}}}).toJson();
+}
+
+} // namespace
+
+class tst_HaldenUpdateProgram : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nothingToInstallExitsZero_data();
+    void nothingToInstallExitsZero();
+    void languageFileBesideTheProgram_data();
+    void languageFileBesideTheProgram();
+};
+
+void tst_HaldenUpdateProgram::nothingToInstallExitsZero_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("no -url at all") << "no url";
+    QTest::newRow("-url as the last argument") << "url last";
+    QTest::newRow("unreachable cloud") << "unreachable";
+    QTest::newRow("same version offered") << "same";
+    QTest::newRow("no release for the channel") << "other channel";
+}
+
+void tst_HaldenUpdateProgram::nothingToInstallExitsZero()
+{
+    QFETCH(QString, situation);
+    ZoTestCloudSim cloud;
+    QStringList args {QStringLiteral("-v"), QStringLiteral("2.1.9.2"), QStringLiteral("-k"),
+        QStringLiteral("\"NoSuchProgramHere\""), QStringLiteral("-ct"), QStringLiteral("7")};
+    if (situation == QLatin1String("url last")) {
+        args << QStringLiteral("-url");
+    } else if (situation == QLatin1String("unreachable")) {
+        args << QStringLiteral("-url") << QStringLiteral("http://127.0.0.1:1") + QLatin1String(kQuery);
+    } else if (situation != QLatin1String("no url")) {
+        QVERIFY(cloud.writeFile(QStringLiteral("releases.json"),
+            situation == QLatin1String("same") ? releaseFor(7, QStringLiteral("2.1.9.2"))
+                                          : releaseFor(3, QStringLiteral("9.0"))));
+        QVERIFY(cloud.start());
+        args << QStringLiteral("-url") << cloud.baseUrl() + QLatin1String(kQuery);
+    }
+    QProcess updater;
+    // Whatever display the caller has: these runs must never need one.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    updater.setProcessEnvironment(env);
+    updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    updater.start(QStringLiteral(TOLVANE_UPDATER), args);
+    QVERIFY(updater.waitForFinished(15000));
+    QCOMPARE(updater.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(updater.exitCode(), 0);
+}
+
+void tst_HaldenUpdateProgram::languageFileBesideTheProgram_data()
+{
+    QTest::addColumn<QByteArray>("setting"); // null: no file
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Chinese chosen")
+        << QByteArray("<c><ctrl isset=\"1\" language=\"zh_CN\"/></c>") << "在线软件更新";
+    QTest::newRow("English chosen")
+        << QByteArray("<c><ctrl isset=\"1\" language=\"en_US\"/></c>") << "Software update online";
+    // The system's language has no dictionary here: English, not raw keys.
+    QTest::newRow("no file") << QByteArray() << "Software update online";
+}
+
+void tst_HaldenUpdateProgram::languageFileBesideTheProgram()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, title);
+    if (!ZoTestXvfb::available())
+        QSKIP("needs Xvfb and xdotool");
+    ZoTestXvfb x;
+    QVERIFY(x.start());
+    QTemporaryDir inst;
+    QVERIFY(inst.isValid());
+    const QString program = inst.filePath(QStringLiteral("ZoHaldenUpdate"));
+    QVERIFY(QFile::copy(QStringLiteral(TOLVANE_UPDATER), program));
+    QVERIFY(QDir(inst.path()).mkpath(QStringLiteral("config")));
+    if (!setting.isNull())
+        QVERIFY(zoWriteFile(inst.filePath(QStringLiteral("config/sysconfig-language.xml")), setting));
+
+    ZoTestCloudSim cloud;
+    QVERIFY(cloud.writeFile(QStringLiteral("releases.json"), releaseFor(7, QStringLiteral("3.0"))));
+    QVERIFY(cloud.start());
+    QProcess updater;
+    QProcessEnvironment env = x.environment();
+    env.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+    updater.setProcessEnvironment(env);
+    updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    updater.start(program,
+        {QStringLiteral("-v"), QStringLiteral("2.1.9.2"), QStringLiteral("-ct"), QStringLiteral("7"),
+            QStringLiteral("-url"), cloud.baseUrl() + QLatin1String(kQuery)});
+    QVERIFY(updater.waitForStarted(5000));
+
+    auto titles = [&x] {
+        QStringList out;
+        for (const QString &w : x.windowsOf(QStringLiteral("ZoHaldenUpdate")))
+            out << x.titleOf(w);
+        return out;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(titles().contains(title), 15000);
+    updater.kill();
+    updater.waitForFinished(3000);
+}
+
+QTEST_GUILESS_MAIN(tst_HaldenUpdateProgram)
+#include "tst_haldenupdateprogram.moc"
