@@ -62,8 +62,13 @@ QString readLanguageSetting(const QString &applicationDir, const QString &system
         qCWarning(lcHaldenStartup) << "Couldn't open load file.";
         return systemLocale;
     }
+    return parseLanguageSetting(file.readAll(), systemLocale);
+}
+
+QString parseLanguageSetting(const QByteArray &content, const QString &systemLocale)
+{
     QDomDocument document;
-    if (!document.setContent(&file))
+    if (!document.setContent(content))
         return systemLocale;
     const QDomElement ctrl = document.documentElement().firstChildElement(QStringLiteral("ctrl"));
     if (ctrl.isNull())

@@ -31,6 +31,11 @@ Options parseOptions(const QStringList &arguments);
 // mark a choice. Empty when the file has no "ctrl" element.
 QString readLanguageSetting(const QString &applicationDir, const QString &systemLocale);
 
+// The language a settings file's content names: its first "ctrl" element's
+// "language" when "isset" is "1", systemLocale when the content is no XML or
+// marks no choice, empty when there is no "ctrl" element.
+QString parseLanguageSetting(const QByteArray &content, const QString &systemLocale);
+
 // Loads the embedded dictionary of language (English when there is none for
 // it) into the application and the embedded style sheet; the translator
 // lives as long as the application.
