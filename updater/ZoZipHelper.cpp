@@ -152,6 +152,159 @@ bool archiveReadsWhole(unzFile uf, std::vector<char> &buffer)
     return true;
 }
 
+// The archive handle, closed however the walk ends. close() reports what
+// the library says, since a clean close is part of a good extraction.
+class UnzArchive
+{
+public:
+    explicit UnzArchive(const QString &path)
+        : m_uf(unzOpen64(QFile::encodeName(path).constData()))
+    {
+    }
+    ~UnzArchive()
+    {
+        if (m_uf)
+            unzClose(m_uf);
+    }
+    UnzArchive(const UnzArchive &) = delete;
+    UnzArchive &operator=(const UnzArchive &) = delete;
+
+    unzFile handle() const { return m_uf; }
+    int close()
+    {
+        const int rc = unzClose(m_uf);
+        m_uf = nullptr;
+        return rc;
+    }
+
+private:
+    unzFile m_uf;
+};
+
+// The entry's name, whole: a name longer than the 256-byte buffer would
+// come back cut short and name some other file. False when the library
+// cannot say.
+bool readEntryName(unzFile uf, const unz_file_info64 &info, const char *buffer,
+    std::vector<char> &longName, QString &name)
+{
+    const char *raw = buffer;
+    size_t length = strnlen(buffer, kNameBufferSize);
+    if (info.size_filename > kNameBufferSize) {
+        longName.assign(info.size_filename + 1, '\0');
+        const int rc = unzGetCurrentFileInfo64(
+            uf, nullptr, longName.data(), uLong(longName.size()), nullptr, 0, nullptr, 0);
+        if (rc != UNZ_OK) {
+            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
+            return false;
+        }
+        raw = longName.data();
+        length = strnlen(longName.data(), longName.size());
+    }
+    name = QString::fromLocal8Bit(raw, int(length));
+    return true;
+}
+
+// Copies the open entry into out through buffer; false when a read or a
+// write fell short.
+bool copyEntry(unzFile uf, QFile &out, std::vector<char> &buffer)
+{
+    bool whole = true;
+    for (;;) {
+        const int got = unzReadCurrentFile(uf, buffer.data(), unsigned(buffer.size()));
+        if (got < 0) {
+            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile" << got;
+            whole = false;
+        }
+        if (got <= 0)
+            break;
+        const qint64 written = out.write(buffer.data(), got);
+        if (written < got) {
+            qCDebug(lcHaldenUnzip)
+                << "ZoZipHelper::upzip() - Write data has some wrong!!" << written << got;
+            whole = false;
+        }
+    }
+    if (!out.flush()) {
+        qCDebug(lcHaldenUnzip)
+            << "ZoZipHelper::upzip() - Write data has some wrong!!" << out.errorString();
+        whole = false;
+    }
+    return whole;
+}
+
+void stampEntry(QFile &out, const unz_file_info64 &info)
+{
+    const QDateTime stamp = entryDateTime(info.tmu_date);
+    if (stamp.isValid()) {
+#ifdef Q_OS_WIN
+        out.setFileTime(stamp, QFileDevice::FileBirthTime);
+#endif
+        out.setFileTime(stamp, QFileDevice::FileModificationTime);
+        out.setFileTime(stamp, QFileDevice::FileAccessTime);
+    }
+    if (const QFileDevice::Permissions p = entryPermissions(info))
+        out.setPermissions(p);
+}
+
+// Writes the archive's current entry below destDir. False when the entry
+// was meant to be installed but could not be, whole; a refused entry (one
+// that would land outside the destination) and a directory entry are no
+// damage.
+bool extractEntry(unzFile uf, const QString &destDir, const QString &canonicalRoot,
+    std::vector<char> &buffer, std::vector<char> &longName)
+{
+    unz_file_info64 info;
+    char nameBuffer[kNameBufferSize];
+    char extraBuffer[kExtraBufferSize];
+    char commentBuffer[kCommentBufferSize];
+    int rc = unzGetCurrentFileInfo64(uf, &info, nameBuffer, kNameBufferSize, extraBuffer,
+        kExtraBufferSize, commentBuffer, kCommentBufferSize - 1);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
+        return true;
+    }
+    QString name;
+    if (!readEntryName(uf, info, nameBuffer, longName, name))
+        return true;
+    const QString target = destDir + QDir::separator() + name;
+    if (isUnsafeEntryName(name) || !staysWithin(canonicalRoot, target)) {
+        qCWarning(lcHaldenUnzip).noquote()
+            << "ZoZipHelper::upzip() - Refuse entry outside the destination:" << name;
+        return true;
+    }
+
+    const QFileInfo targetInfo(target);
+    if (targetInfo.exists()) {
+        qCDebug(lcHaldenUnzip).noquote()
+            << "ZoZipHelper::upzip() - file had existed!!" << targetInfo.absoluteFilePath();
+    } else if (!QDir(targetInfo.absolutePath()).exists()) {
+        QDir().mkpath(targetInfo.absolutePath());
+    }
+
+    rc = unzOpenCurrentFile(uf);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzOpenCurrentFile" << rc;
+        return false;
+    }
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        unzCloseCurrentFile(uf);
+        // A directory entry ends here; its directory exists by now.
+        qCDebug(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - Fail to open Writing File"
+                                         << targetInfo.absoluteFilePath() << out.errorString();
+        return name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
+    }
+    bool whole = copyEntry(uf, out, buffer);
+    stampEntry(out, info);
+    out.close();
+    rc = unzCloseCurrentFile(uf);
+    if (rc != UNZ_OK) {
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
+        whole = false;
+    }
+    return whole;
+}
+
 } // namespace
 
 ZoZipHelper::ZoZipHelper(QObject *parent)
@@ -172,7 +325,6 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
         qCWarning(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - no archive at" << zipPath;
         return fail();
     }
-
     if (!QDir(destDir).exists() && !QDir().mkpath(destDir)) {
         qCCritical(lcHaldenUnzip).noquote() << "ZoZipHelper::upzip() - Fail to mkpath()" << destDir;
         return fail();
@@ -183,18 +335,17 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
         return fail();
     }
 
-    unzFile uf = unzOpen64(QFile::encodeName(zipPath).constData());
+    UnzArchive archive(zipPath);
+    unzFile uf = archive.handle();
     if (!uf) {
         qCDebug(lcHaldenUnzip).noquote()
             << "ZoZipHelper::upzip() Fail to open unzip File" << zipPath;
         return fail();
     }
-
     unz_global_info64 globalInfo;
     int rc = unzGetGlobalInfo64(uf, &globalInfo);
     if (rc != UNZ_OK) {
         qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Fail to get global info" << rc;
-        unzClose(uf);
         return fail();
     }
     qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Success to get global info:"
@@ -205,156 +356,35 @@ bool ZoZipHelper::upzip(const QString &zipPath, const QString &destDir)
     if (!archiveReadsWhole(uf, copyBuffer)) {
         qCWarning(lcHaldenUnzip).noquote()
             << "ZoZipHelper::upzip() - damaged archive, nothing written:" << zipPath;
-        unzClose(uf);
         return fail();
     }
-
     rc = unzGoToFirstFile(uf);
     if (rc != UNZ_OK) {
         qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() Fail to unzGoToFirstFile" << rc;
-        unzClose(uf);
         return fail();
     }
 
-    std::vector<char> longName;
-    bool walkedToEnd = false;
-    // An entry that could not be read or written whole leaves the installation
+    // An entry that could not be written whole leaves the installation
     // damaged: the walk goes on for the rest, but the result is a failure so
     // the user is asked to retry instead of starting a broken program.
     bool entryDamaged = false;
+    std::vector<char> longName;
     tds8 index = 0;
-    for (;;) {
+    do {
         qCDebug(lcHaldenUnzip).nospace() << "ZoZipHelper::upzip() - currentIndex " << index;
-
-        // One pass through the body handles one entry; every failure leaves it
-        // for the progress report and the step to the next entry.
-        do {
-            unz_file_info64 fileInfo;
-            char nameBuffer[kNameBufferSize];
-            char extraBuffer[kExtraBufferSize];
-            char commentBuffer[kCommentBufferSize];
-            rc = unzGetCurrentFileInfo64(uf, &fileInfo, nameBuffer, kNameBufferSize, extraBuffer,
-                kExtraBufferSize, commentBuffer, kCommentBufferSize - 1);
-            if (rc != UNZ_OK) {
-                qCDebug(lcHaldenUnzip)
-                    << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
-                break;
-            }
-
-            // A longer name does not fit the buffer and would come back cut
-            // short, naming some other file; fetch it whole.
-            const char *rawName = nameBuffer;
-            size_t rawLength = strnlen(nameBuffer, kNameBufferSize);
-            if (fileInfo.size_filename > kNameBufferSize) {
-                longName.assign(fileInfo.size_filename + 1, '\0');
-                rc = unzGetCurrentFileInfo64(
-                    uf, nullptr, longName.data(), uLong(longName.size()), nullptr, 0, nullptr, 0);
-                if (rc != UNZ_OK) {
-                    qCDebug(lcHaldenUnzip)
-                        << "ZoZipHelper::upzip() - Fail to unzGetCurrentFileInfo64" << rc;
-                    break;
-                }
-                rawName = longName.data();
-                rawLength = strnlen(longName.data(), longName.size());
-            }
-            const QString name = QString::fromLocal8Bit(rawName, int(rawLength));
-            const QString target = destDir + QDir::separator() + name;
-
-            if (isUnsafeEntryName(name) || !staysWithin(canonicalRoot, target)) {
-                qCWarning(lcHaldenUnzip).noquote()
-                    << "ZoZipHelper::upzip() - Refuse entry outside the destination:" << name;
-                break;
-            }
-
-            const QFileInfo targetInfo(target);
-            if (targetInfo.exists()) {
-                qCDebug(lcHaldenUnzip).noquote()
-                    << "ZoZipHelper::upzip() - file had existed!!" << targetInfo.absoluteFilePath();
-            } else {
-                const QString parent = targetInfo.absolutePath();
-                if (!QDir(parent).exists())
-                    QDir().mkpath(parent);
-            }
-
-            rc = unzOpenCurrentFile(uf);
-            if (rc != UNZ_OK) {
-                qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzOpenCurrentFile" << rc;
-                entryDamaged = true;
-                break;
-            }
-
-            QFile out(target);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                unzCloseCurrentFile(uf);
-                if (!name.endsWith(QLatin1Char('/')) && !name.endsWith(QLatin1Char('\\')))
-                    entryDamaged = true;
-                // A directory entry ends here; its directory exists by now.
-                qCDebug(lcHaldenUnzip).noquote()
-                    << "ZoZipHelper::upzip() - Fail to open Writing File"
-                    << targetInfo.absoluteFilePath() << out.errorString();
-                break;
-            }
-
-            for (;;) {
-                const int got = unzReadCurrentFile(uf, copyBuffer.data(), kCopyBufferSize);
-                if (got < 0) {
-                    qCDebug(lcHaldenUnzip)
-                        << "ZoZipHelper::upzip() - Fail to unzReadCurrentFile" << got;
-                    entryDamaged = true;
-                }
-                if (got <= 0)
-                    break;
-                const qint64 written = out.write(copyBuffer.data(), got);
-                if (written < got) {
-                    qCDebug(lcHaldenUnzip)
-                        << "ZoZipHelper::upzip() - Write data has some wrong!!" << written << got;
-                    entryDamaged = true;
-                }
-            }
-            if (!out.flush()) {
-                qCDebug(lcHaldenUnzip)
-                    << "ZoZipHelper::upzip() - Write data has some wrong!!" << out.errorString();
-                entryDamaged = true;
-            }
-
-            const QDateTime stamp = entryDateTime(fileInfo.tmu_date);
-            if (stamp.isValid()) {
-#ifdef Q_OS_WIN
-                out.setFileTime(stamp, QFileDevice::FileBirthTime);
-#endif
-                out.setFileTime(stamp, QFileDevice::FileModificationTime);
-                out.setFileTime(stamp, QFileDevice::FileAccessTime);
-            }
-            if (const QFileDevice::Permissions p = entryPermissions(fileInfo))
-                out.setPermissions(p);
-            out.close();
-
-            rc = unzCloseCurrentFile(uf);
-            if (rc != UNZ_OK) {
-                qCDebug(lcHaldenUnzip)
-                    << "ZoZipHelper::upzip() - Fail to unzCloseCurrentFile" << rc;
-                entryDamaged = true;
-            }
-        } while (false);
-
+        if (!extractEntry(uf, destDir, canonicalRoot, copyBuffer, longName))
+            entryDamaged = true;
         ++index;
         Q_EMIT sigUpZipProgress(index, total);
-
         rc = unzGoToNextFile(uf);
-        if (rc == UNZ_OK)
-            continue;
-        if (rc == UNZ_END_OF_LIST_OF_FILE) {
-            walkedToEnd = true;
-        } else {
-            // The central directory broke off: the entries after this point
-            // were never looked at, so the installation is not complete.
-            qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGoToNextFile" << rc;
-        }
-        break;
-    }
+    } while (rc == UNZ_OK);
+    // Anything but the list's end means the central directory broke off and
+    // the entries after this point were never looked at.
+    const bool walkedToEnd = rc == UNZ_END_OF_LIST_OF_FILE;
+    if (!walkedToEnd)
+        qCDebug(lcHaldenUnzip) << "ZoZipHelper::upzip() - Fail to unzGoToNextFile" << rc;
 
-    rc = unzClose(uf);
-    if (rc != UNZ_OK) {
+    if (archive.close() != UNZ_OK) {
         qCDebug(lcHaldenUnzip).noquote()
             << "ZoZipHelper::upzip() - Fail to close unzip file" << zipPath;
         return fail();
