@@ -2,6 +2,7 @@
 
 #include "ZoSimCrc.h"
 #include "ZoSimEventLog.h"
+#include "ZoSimLoopback.h"
 
 #include <QJsonObject>
 #include <QNetworkDatagram>
@@ -16,22 +17,7 @@ ZoSimGcpmListener::ZoSimGcpmListener(ZoSimEventLog *log, QObject *parent)
 bool ZoSimGcpmListener::open(
     const QHostAddress &bind, quint16 port, bool allowRemote, QString *error)
 {
-    if (!bind.isLoopback() && !allowRemote) {
-        if (error)
-            *error = QStringLiteral(
-                "refusing to bind GCPM to %1 (loopback only without --allow-remote)")
-                         .arg(bind.toString());
-        return false;
-    }
-    if (!m_socket.bind(bind, port)) {
-        if (error)
-            *error = QStringLiteral("GCPM bind %1:%2: %3")
-                         .arg(bind.toString())
-                         .arg(port)
-                         .arg(m_socket.errorString());
-        return false;
-    }
-    return true;
+    return ZoSimLoopback::bindUdp(m_socket, bind, port, allowRemote, QStringLiteral("GCPM"), error);
 }
 
 void ZoSimGcpmListener::onReadyRead()

@@ -1,5 +1,7 @@
 #include "ZoSimTcpLink.h"
 
+#include "ZoSimLoopback.h"
+
 #include "ZoSimAircraft.h"
 #include "ZoSimEventLog.h"
 
@@ -28,22 +30,7 @@ ZoSimTcpLink::~ZoSimTcpLink()
 
 bool ZoSimTcpLink::listen(const QHostAddress &bind, quint16 port, QString *error)
 {
-    if (!bind.isLoopback() && !m_allowRemote) {
-        if (error)
-            *error
-                = QStringLiteral("refusing to listen on %1 (loopback only without --allow-remote)")
-                      .arg(bind.toString());
-        return false;
-    }
-    if (!m_server.listen(bind, port)) {
-        if (error)
-            *error = QStringLiteral("TCP listen %1:%2: %3")
-                         .arg(bind.toString())
-                         .arg(port)
-                         .arg(m_server.errorString());
-        return false;
-    }
-    return true;
+    return ZoSimLoopback::listenTcp(m_server, bind, port, m_allowRemote, error);
 }
 
 void ZoSimTcpLink::onNewConnection()

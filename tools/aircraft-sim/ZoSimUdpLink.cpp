@@ -1,5 +1,7 @@
 #include "ZoSimUdpLink.h"
 
+#include "ZoSimLoopback.h"
+
 #include <QNetworkDatagram>
 
 ZoSimUdpLink::ZoSimUdpLink(QObject *parent)
@@ -10,22 +12,8 @@ ZoSimUdpLink::ZoSimUdpLink(QObject *parent)
 
 bool ZoSimUdpLink::open(const QHostAddress &bind, quint16 port, QString *error)
 {
-    if (!bind.isLoopback() && !m_allowRemote) {
-        if (error)
-            *error = QStringLiteral(
-                "refusing to bind UDP to %1 (loopback only without --allow-remote)")
-                         .arg(bind.toString());
-        return false;
-    }
-    if (!m_socket.bind(bind, port)) {
-        if (error)
-            *error = QStringLiteral("UDP bind %1:%2: %3")
-                         .arg(bind.toString())
-                         .arg(port)
-                         .arg(m_socket.errorString());
-        return false;
-    }
-    return true;
+    return ZoSimLoopback::bindUdp(
+        m_socket, bind, port, m_allowRemote, QStringLiteral("UDP"), error);
 }
 
 void ZoSimUdpLink::setPeer(const QHostAddress &host, quint16 port)

@@ -2,8 +2,10 @@
 // --help; every fact it observes goes to the JSON-lines event log.
 
 #include "ZoSimAircraft.h"
+#include "ZoSimCommandLine.h"
 #include "ZoSimEventLog.h"
 #include "ZoSimGcpmListener.h"
+#include "ZoSimLoopback.h"
 #include "ZoSimPtyLink.h"
 #include "ZoSimScenario.h"
 #include "ZoSimTcpLink.h"
@@ -28,33 +30,6 @@ std::atomic<bool> g_stop {false};
 void onSignal(int)
 {
     g_stop = true;
-}
-
-int die(const QString &text)
-{
-    std::fprintf(stderr, "tolvane-aircraft-sim: %s\n", qPrintable(text));
-    return 2;
-}
-
-bool portValue(const QString &text, quint16 *out)
-{
-    bool ok = false;
-    const uint p = text.toUInt(&ok);
-    if (!ok || p > 65535)
-        return false;
-    *out = quint16(p);
-    return true;
-}
-
-bool hostPort(const QString &text, QHostAddress *host, quint16 *port)
-{
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return false;
-    QString h = text.left(colon);
-    if (h == QLatin1String("localhost"))
-        h = QStringLiteral("127.0.0.1");
-    return host->setAddress(h) && portValue(text.mid(colon + 1), port) && *port != 0;
 }
 
 } // namespace
@@ -127,93 +102,92 @@ int main(int argc, char **argv)
         cl.addOption(*o);
     cl.process(app);
     if (!cl.positionalArguments().isEmpty())
-        return die(QStringLiteral("unexpected argument %1").arg(cl.positionalArguments().first()));
+        return ZoSimCommandLine::fail(
+            QStringLiteral("unexpected argument %1").arg(cl.positionalArguments().first()));
 
     QString error;
     ZoSimScenario sc;
     if (cl.isSet(oScenario)) {
         QFile f(cl.value(oScenario));
         if (!f.open(QIODevice::ReadOnly))
-            return die(QStringLiteral("cannot read %1: %2").arg(f.fileName(), f.errorString()));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("cannot read %1: %2").arg(f.fileName(), f.errorString()));
         if (f.size() > 1024 * 1024)
-            return die(QStringLiteral("%1 is larger than 1 MiB").arg(f.fileName()));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("%1 is larger than 1 MiB").arg(f.fileName()));
         if (!sc.load(f.readAll(), &error))
-            return die(QStringLiteral("%1: %2").arg(f.fileName(), error));
+            return ZoSimCommandLine::fail(QStringLiteral("%1: %2").arg(f.fileName(), error));
     }
     auto intOpt = [&](const QCommandLineOption &o, int lo, int hi, int *out) {
-        bool ok = false;
-        const int v = cl.value(o).toInt(&ok, 0);
-        if (!ok || v < lo || v > hi) {
-            error = QStringLiteral("--%1 must be %2 to %3").arg(o.names().first()).arg(lo).arg(hi);
+        qint64 v = 0;
+        if (!ZoSimCommandLine::intOption(cl, o, lo, hi, &v, &error))
             return false;
-        }
-        *out = v;
+        *out = int(v);
         return true;
     };
     int v = 0;
     if (cl.isSet(oCoreType)) {
         if (!intOpt(oCoreType, 1, 255, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         sc.core.type = uint8_t(v);
     }
     if (cl.isSet(oCoreVer) && !ZoSimScenario::parseVersion(cl.value(oCoreVer), sc.core.version))
-        return die(QStringLiteral("--core-version must read MAJOR.MINOR.REVISION"));
+        return ZoSimCommandLine::fail(
+            QStringLiteral("--core-version must read MAJOR.MINOR.REVISION"));
     if (cl.isSet(oCoreTime)
         && !ZoSimScenario::parseCompileTime(cl.value(oCoreTime), sc.core.compileTime))
-        return die(QStringLiteral("--core-compile-time must read \"YYYY-MM-DD hh:mm:ss\""));
+        return ZoSimCommandLine::fail(
+            QStringLiteral("--core-compile-time must read \"YYYY-MM-DD hh:mm:ss\""));
     if (cl.isSet(oEid) && !ZoSimScenario::parseHex(cl.value(oEid), &sc.core.eid))
-        return die(QStringLiteral("--eid must be 1 to 64 bytes of hexadecimal"));
+        return ZoSimCommandLine::fail(QStringLiteral("--eid must be 1 to 64 bytes of hexadecimal"));
     if (cl.isSet(oAddress) && !sc.setAddressMode(cl.value(oAddress), &error))
-        return die(error);
+        return ZoSimCommandLine::fail(error);
     if (cl.isSet(oAddressValue)) {
         bool ok = false;
         const qlonglong a = cl.value(oAddressValue).toLongLong(&ok, 0);
         if (!ok || a < 0 || a > 0xFFFFFFFFll)
-            return die(QStringLiteral("--address-value must be 32 bits"));
+            return ZoSimCommandLine::fail(QStringLiteral("--address-value must be 32 bits"));
         sc.address = uint32_t(a);
     }
     for (const QString &m : cl.values(oModule))
         if (!sc.addModule(m, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
     if (cl.isSet(oTelemetry)) {
         if (!intOpt(oTelemetry, 0, 600000, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         sc.telemetryMs = v;
     }
     if (cl.isSet(oErase)) {
         if (!intOpt(oErase, 0, 600000, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         sc.eraseMs = v;
     }
     if (cl.isSet(oReboot)) {
         if (!intOpt(oReboot, 0, 600000, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         sc.rebootMs = v;
     }
     for (const QString &f : cl.values(oFault))
         if (!sc.addFault(f, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
     if (!sc.validate(&error))
-        return die(error);
+        return ZoSimCommandLine::fail(error);
 
     const bool allowRemote = cl.isSet(oRemote);
     QHostAddress bind;
-    QString bindText = cl.value(oBind);
-    if (bindText == QLatin1String("localhost"))
-        bindText = QStringLiteral("127.0.0.1");
-    if (!bind.setAddress(bindText))
-        return die(QStringLiteral("--bind %1 is not an address").arg(bindText));
-    if (!bind.isLoopback() && !allowRemote)
-        return die(QStringLiteral("--bind %1 is not loopback; add --allow-remote if you mean it")
-                       .arg(bindText));
+    if (!ZoSimLoopback::readAddress(cl.value(oBind), &bind))
+        return ZoSimCommandLine::fail(
+            QStringLiteral("--bind %1 is not an address").arg(cl.value(oBind)));
+    if (!ZoSimLoopback::permitted(bind, allowRemote, QStringLiteral("--bind"), &error))
+        return ZoSimCommandLine::fail(error);
 
     if (!cl.isSet(oUdp) && !cl.isSet(oTcp) && !cl.isSet(oPty) && !cl.isSet(oGcpm))
-        return die(
+        return ZoSimCommandLine::fail(
             QStringLiteral("nothing to do: give --udp, --tcp, --pty or --gcpm (see --help)"));
 
     ZoSimEventLog log;
     if (!log.open(cl.value(oLog), &error))
-        return die(error);
+        return ZoSimCommandLine::fail(error);
     ZoSimAircraft aircraft(sc, &log);
     if (cl.isSet(oDump))
         aircraft.setDumpDir(cl.value(oDump));
@@ -225,21 +199,19 @@ int main(int argc, char **argv)
     quint16 port = 0;
 
     if (cl.isSet(oUdp)) {
-        if (!portValue(cl.value(oUdp), &port))
-            return die(QStringLiteral("--udp wants a port"));
+        if (!ZoSimCommandLine::readPort(cl.value(oUdp), true, &port))
+            return ZoSimCommandLine::fail(QStringLiteral("--udp wants a port"));
         udp = std::make_unique<ZoSimUdpLink>();
         udp->setAllowRemote(allowRemote);
         if (!udp->open(bind, port, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         if (cl.isSet(oUdpPeer)) {
             QHostAddress h;
             quint16 p = 0;
-            if (!hostPort(cl.value(oUdpPeer), &h, &p))
-                return die(QStringLiteral("--udp-peer wants HOST:PORT"));
-            if (!h.isLoopback() && !allowRemote)
-                return die(QStringLiteral(
-                    "--udp-peer %1 is not loopback; add --allow-remote if you mean it")
-                               .arg(h.toString()));
+            if (!ZoSimLoopback::readHostPort(cl.value(oUdpPeer), &h, &p))
+                return ZoSimCommandLine::fail(QStringLiteral("--udp-peer wants HOST:PORT"));
+            if (!ZoSimLoopback::permitted(h, allowRemote, QStringLiteral("--udp-peer"), &error))
+                return ZoSimCommandLine::fail(error);
             udp->setPeer(h, p);
         }
         const int link = aircraft.attachLink(QStringLiteral("udp"));
@@ -265,12 +237,12 @@ int main(int argc, char **argv)
                 {QStringLiteral("port"), int(udp->port())}});
     }
     if (cl.isSet(oTcp)) {
-        if (!portValue(cl.value(oTcp), &port))
-            return die(QStringLiteral("--tcp wants a port"));
+        if (!ZoSimCommandLine::readPort(cl.value(oTcp), true, &port))
+            return ZoSimCommandLine::fail(QStringLiteral("--tcp wants a port"));
         tcp = std::make_unique<ZoSimTcpLink>(&aircraft, &log);
         tcp->setAllowRemote(allowRemote);
         if (!tcp->listen(bind, port, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         log.log(QStringLiteral("link"),
             {{QStringLiteral("kind"), QStringLiteral("tcp")},
                 {QStringLiteral("state"), QStringLiteral("listening")},
@@ -278,10 +250,10 @@ int main(int argc, char **argv)
     }
     if (cl.isSet(oPty)) {
         if (!intOpt(oBaud, 0, 10000000, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         pty = std::make_unique<ZoSimPtyLink>();
         if (!pty->open(cl.value(oPty), v, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         const int link = aircraft.attachLink(QStringLiteral("pty"));
         ZoSimPtyLink *pl = pty.get();
         QObject::connect(pl, &ZoSimPtyLink::received, &aircraft,
@@ -298,11 +270,11 @@ int main(int argc, char **argv)
                 {QStringLiteral("slave"), pty->slaveName()}, {QStringLiteral("baud"), v}});
     }
     if (cl.isSet(oGcpm)) {
-        if (!portValue(cl.value(oGcpm), &port))
-            return die(QStringLiteral("--gcpm wants a port"));
+        if (!ZoSimCommandLine::readPort(cl.value(oGcpm), true, &port))
+            return ZoSimCommandLine::fail(QStringLiteral("--gcpm wants a port"));
         gcpm = std::make_unique<ZoSimGcpmListener>(&log);
         if (!gcpm->open(bind, port, allowRemote, &error))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         log.log(QStringLiteral("link"),
             {{QStringLiteral("kind"), QStringLiteral("gcpm")},
                 {QStringLiteral("state"), QStringLiteral("listening")},
@@ -319,7 +291,7 @@ int main(int argc, char **argv)
     stopPoll.start(100);
     if (cl.isSet(oDuration)) {
         if (!intOpt(oDuration, 1, 86400000, &v))
-            return die(error);
+            return ZoSimCommandLine::fail(error);
         QTimer::singleShot(v, &app, &QCoreApplication::quit);
     }
 

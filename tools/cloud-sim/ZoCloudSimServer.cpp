@@ -1,6 +1,6 @@
 #include "ZoCloudSimServer.h"
 
-#include "ZoSimEventLog.h"
+#include "ZoCloudSimEventLog.h"
 #include "ZoSimFaultTable.h"
 
 #include <httplib.h>
@@ -57,7 +57,8 @@ QString fileUrl(const QString &base, const char *prefix, const QString &name)
 
 } // namespace
 
-ZoCloudSimServer::ZoCloudSimServer(Options options, ZoSimFaultTable *faults, ZoSimEventLog *log)
+ZoCloudSimServer::ZoCloudSimServer(
+    Options options, ZoSimFaultTable *faults, ZoCloudSimEventLog *log)
     : m_options(std::move(options))
     , m_faults(faults)
     , m_log(log)
@@ -246,23 +247,63 @@ void ZoCloudSimServer::handle(const httplib::Request &req, httplib::Response &re
     }
 
     res.status = reply.status;
-    if (fault.drop) {
-        const size_t full = static_cast<size_t>(reply.body.size());
-        const size_t announced = std::max<size_t>(full, 1);
-        const size_t wanted = fault.dropAfter < 0 ? full / 2 : static_cast<size_t>(fault.dropAfter);
-        const size_t cut = std::min(wanted, announced - 1);
-        auto data = std::make_shared<QByteArray>(reply.body);
-        res.set_content_provider(announced, reply.contentType,
-            [data, cut](size_t offset, size_t length, httplib::DataSink &sink) {
-                if (offset >= cut)
-                    return false; // httplib closes the connection mid-body
-                const size_t n = std::min(length, cut - offset);
-                return sink.write(data->constData() + offset, n);
-            });
+    if (fault.streamed()) {
+        stream(reply, fault, res);
         return;
     }
     res.set_content(
         reply.body.constData(), static_cast<size_t>(reply.body.size()), reply.contentType);
+}
+
+void ZoCloudSimServer::stream(const Reply &reply, const ZoSimFault &fault, httplib::Response &res)
+{
+    const size_t full = static_cast<size_t>(reply.body.size());
+    // With a Content-Length a cut must fall short of it, or the client would
+    // have the whole reply; an empty body is announced as one byte for that.
+    const bool cuts = fault.drop || fault.stallSec > 0;
+    const size_t announced = cuts ? std::max<size_t>(full, 1) : full;
+    const qint64 wanted = fault.stallSec > 0 ? fault.stallAfter : fault.dropAfter;
+    size_t end = full; // bytes sent before the stall or the close
+    if (cuts) {
+        end = wanted < 0 ? full / 2 : static_cast<size_t>(wanted);
+        end = std::min(end, fault.chunked ? full : announced - 1);
+    }
+    // The pace is kept in slices every 100 ms, so that a slow reply never
+    // falls silent for longer than that.
+    constexpr size_t unpacedSlice = 64 * 1024;
+    const size_t slice = fault.rateBytesPerSec > 0
+        ? std::max<size_t>(static_cast<size_t>(fault.rateBytesPerSec / 10), 1)
+        : unpacedSlice;
+    const bool paced = fault.rateBytesPerSec > 0;
+    const int stallSec = fault.stallSec;
+    auto data = std::make_shared<QByteArray>(reply.body);
+
+    // One step of the body from offset on; false ends the connection there.
+    auto step = [this, data, end, slice, paced, stallSec](
+                    size_t offset, size_t length, httplib::DataSink &sink) {
+        if (offset >= end) {
+            if (stallSec > 0)
+                pause(std::chrono::seconds(stallSec));
+            return false; // httplib closes the connection mid-body
+        }
+        const size_t n = std::min({length, end - offset, slice});
+        if (!sink.write(data->constData() + offset, n))
+            return false;
+        return !paced || pause(std::chrono::milliseconds(100));
+    };
+    if (fault.chunked) {
+        const bool whole = !cuts;
+        res.set_chunked_content_provider(
+            reply.contentType, [step, end, whole](size_t offset, httplib::DataSink &sink) {
+                if (whole && offset >= end) {
+                    sink.done();
+                    return true;
+                }
+                return step(offset, end, sink);
+            });
+        return;
+    }
+    res.set_content_provider(announced, reply.contentType, step);
 }
 
 ZoCloudSimServer::Reply ZoCloudSimServer::route(

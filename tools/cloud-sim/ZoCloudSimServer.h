@@ -19,8 +19,9 @@ struct Request;
 struct Response;
 } // namespace httplib
 
-class ZoSimEventLog;
+class ZoCloudSimEventLog;
 class ZoSimFaultTable;
+struct ZoSimFault;
 
 // The cloud service as the two programs see it: the firmware catalogue and its
 // files, the installed-version report, the updater's release check and the
@@ -46,7 +47,7 @@ public:
         int port = 0; // 0: any free port
     };
 
-    ZoCloudSimServer(Options options, ZoSimFaultTable *faults, ZoSimEventLog *log);
+    ZoCloudSimServer(Options options, ZoSimFaultTable *faults, ZoCloudSimEventLog *log);
     ~ZoCloudSimServer();
     ZoCloudSimServer(const ZoCloudSimServer &) = delete;
     ZoCloudSimServer &operator=(const ZoCloudSimServer &) = delete;
@@ -76,6 +77,9 @@ private:
     Reply editVersion(const QJsonValue &body, QJsonObject &event);
     Reply releaseCheck(const QJsonValue &body, const QString &base, QJsonObject &event);
     Reply staticFile(const QString &dir, const QString &name, QJsonObject &event);
+    // The body through a content provider, the way fault says: paced, cut
+    // short, stalled or without a Content-Length.
+    void stream(const Reply &reply, const ZoSimFault &fault, httplib::Response &res);
     Reply reports();
     QString baseUrl(const httplib::Request &req) const;
     bool readJsonFile(const QString &name, QJsonObject *out, QString *error) const;
@@ -86,7 +90,7 @@ private:
 
     Options m_options;
     ZoSimFaultTable *m_faults;
-    ZoSimEventLog *m_log;
+    ZoCloudSimEventLog *m_log;
     std::unique_ptr<httplib::Server> m_server;
     int m_port = 0;
     std::atomic<bool> m_stopping {false};

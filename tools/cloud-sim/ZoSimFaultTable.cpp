@@ -46,6 +46,14 @@ QString ZoSimFault::describe() const
     if (drop)
         parts << (dropAfter >= 0 ? QStringLiteral("drop=%1").arg(dropAfter)
                                  : QStringLiteral("drop"));
+    if (rateBytesPerSec > 0)
+        parts << QStringLiteral("rate=%1").arg(rateBytesPerSec);
+    if (stallSec > 0)
+        parts << QStringLiteral("stall=%1").arg(stallSec);
+    if (stallAfter >= 0)
+        parts << QStringLiteral("stallAt=%1").arg(stallAfter);
+    if (chunked)
+        parts << QStringLiteral("chunked");
     return parts.join(QLatin1Char(','));
 }
 
@@ -111,7 +119,19 @@ bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &setting
             ok = readFlag(v, &rule.fault.malformed);
         else if (k == QLatin1String("times"))
             ok = readInt(v, 0, &rule.times);
-        else if (k == QLatin1String("drop")) {
+        else if (k == QLatin1String("stall"))
+            ok = readInt(v, 1, &rule.fault.stallSec);
+        else if (k == QLatin1String("chunked"))
+            ok = readFlag(v, &rule.fault.chunked);
+        else if (k == QLatin1String("rate")) {
+            int bytes = 0;
+            ok = readInt(v, 1, &bytes);
+            rule.fault.rateBytesPerSec = bytes;
+        } else if (k == QLatin1String("stallAt")) {
+            int bytes = 0;
+            ok = readInt(v, 0, &bytes);
+            rule.fault.stallAfter = ok ? bytes : -1;
+        } else if (k == QLatin1String("drop")) {
             int bytes = 0;
             if (readFlag(v, &rule.fault.drop)) {
                 ok = true;
@@ -128,6 +148,10 @@ bool ZoSimFaultTable::addRule(const QString &pattern, const QJsonObject &setting
             *error = QStringLiteral("bad value for fault %1 of %2").arg(k, pattern);
             return false;
         }
+    }
+    if (rule.fault.stallAfter >= 0 && rule.fault.stallSec == 0) {
+        *error = QStringLiteral("fault stallAt of %1 needs stall").arg(pattern);
+        return false;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_rules.push_back(rule);

@@ -9,7 +9,8 @@
 
 // What goes wrong with one reply. Several switches may be combined; they act
 // in this order: delay, hang, httpStatus / apiStatus, then the body faults
-// (empty, malformed, drop).
+// (empty, malformed), then the way the body is sent (chunked, rate, and stall
+// or drop, which end it early).
 struct ZoSimFault
 {
     int delayMs = 0; // wait before answering
@@ -20,11 +21,17 @@ struct ZoSimFault
     bool malformed = false; // cut the body in half (a JSON reply no longer parses)
     bool drop = false; // announce the full length, send part of it, close
     qint64 dropAfter = -1; // bytes sent before the close; -1: half the body
+    qint64 rateBytesPerSec = 0; // send the body at this pace, a slice every 100 ms
+    int stallSec = 0; // send part of the body, then nothing for this long, then close
+    qint64 stallAfter = -1; // bytes sent before the stall; -1: half the body
+    bool chunked = false; // no Content-Length: chunked transfer encoding
 
+    // Whether the body goes out through a content provider rather than at once.
+    bool streamed() const { return drop || rateBytesPerSec > 0 || stallSec > 0 || chunked; }
     bool any() const
     {
         return delayMs > 0 || hangSec > 0 || httpStatus > 0 || apiStatus > 0 || emptyBody
-            || malformed || drop;
+            || malformed || streamed();
     }
     QString describe() const;
 };
@@ -37,7 +44,8 @@ class ZoSimFaultTable
 public:
     // {"faults": {"<pattern>": {"delay": 500, "hang": 30, "status": 503,
     //  "apiStatus": 500, "empty": true, "malformed": true, "drop": true | <bytes>,
-    //  "times": 1}}}
+    //  "rate": <bytes per second>, "stall": <seconds>, "stallAt": <bytes>,
+    //  "chunked": true, "times": 1}}}
     bool loadFile(const QString &path, QString *error);
     bool addRule(const QString &pattern, const QJsonObject &settings, QString *error);
     // "<pattern>:kind[=value][,kind[=value]...]", the same kinds as the file.

@@ -2,8 +2,9 @@
 // See ZoCloudSimServer.h for the served directory and the README for the
 // file formats.
 
+#include "ZoCloudSimEventLog.h"
 #include "ZoCloudSimServer.h"
-#include "ZoSimEventLog.h"
+#include "ZoSimCommandLine.h"
 #include "ZoSimFaultTable.h"
 
 #include <QCommandLineParser>
@@ -21,16 +22,6 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
-
-namespace {
-
-int fail(const QString &text)
-{
-    std::fprintf(stderr, "tolvane-cloud-sim: %s\n", text.toLocal8Bit().constData());
-    return 2;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -64,27 +55,28 @@ int main(int argc, char *argv[])
         QStringLiteral("JSON file with a \"faults\" section."), QStringLiteral("FILE"));
     const QCommandLineOption faultOpt(QStringLiteral("fault"),
         QStringLiteral("Fault for a path, PATH:kind[=value][,...]; kinds delay=MS, hang=S, "
-                       "status=CODE, apiStatus=CODE, empty, malformed, drop[=BYTES], times=N. "
+                       "status=CODE, apiStatus=CODE, empty, malformed, drop[=BYTES], "
+                       "rate=BYTES_PER_S, stall=S, stallAt=BYTES, chunked, times=N. "
                        "Repeatable; PATH may end in *."),
         QStringLiteral("RULE"));
     parser.addOptions(
         {portOpt, rootOpt, httpsOpt, certOpt, keyOpt, baseOpt, logOpt, configOpt, faultOpt});
     parser.process(app);
 
-    bool ok = false;
     ZoCloudSimServer::Options options;
-    options.port = parser.value(portOpt).toInt(&ok);
-    if (!ok || options.port < 0 || options.port > 65535)
-        return fail(QStringLiteral("--port needs a number 0..65535"));
+    quint16 port = 0;
+    if (!ZoSimCommandLine::readPort(parser.value(portOpt), true, &port))
+        return ZoSimCommandLine::fail(QStringLiteral("--port needs a number 0..65535"));
+    options.port = port;
     options.root = parser.value(rootOpt);
     if (options.root.isEmpty() || !QFileInfo(options.root).isDir())
-        return fail(QStringLiteral("--root must name a directory"));
+        return ZoSimCommandLine::fail(QStringLiteral("--root must name a directory"));
     options.root = QDir(options.root).absolutePath();
     options.https = parser.isSet(httpsOpt);
     options.certFile = parser.value(certOpt);
     options.keyFile = parser.value(keyOpt);
     if (options.https && (options.certFile.isEmpty() || options.keyFile.isEmpty()))
-        return fail(QStringLiteral("--https needs --cert and --key"));
+        return ZoSimCommandLine::fail(QStringLiteral("--https needs --cert and --key"));
     options.baseUrl = parser.value(baseOpt);
     while (options.baseUrl.endsWith(QLatin1Char('/')))
         options.baseUrl.chop(1);
@@ -92,14 +84,14 @@ int main(int argc, char *argv[])
     ZoSimFaultTable faults;
     QString error;
     if (parser.isSet(configOpt) && !faults.loadFile(parser.value(configOpt), &error))
-        return fail(error);
+        return ZoSimCommandLine::fail(error);
     for (const QString &flag : parser.values(faultOpt))
         if (!faults.addFlag(flag, &error))
-            return fail(error);
+            return ZoSimCommandLine::fail(error);
 
-    ZoSimEventLog log;
+    ZoCloudSimEventLog log;
     if (!log.open(parser.value(logOpt), &error))
-        return fail(error);
+        return ZoSimCommandLine::fail(error);
 
     // Signals are taken by one thread with sigwait; every other thread,
     // including httplib's workers created later, inherits the blocked mask.
@@ -113,7 +105,7 @@ int main(int argc, char *argv[])
 
     ZoCloudSimServer server(options, &faults, &log);
     if (!server.bind(&error))
-        return fail(error);
+        return ZoSimCommandLine::fail(error);
 
     std::printf("LISTENING %d\n", server.port());
     std::fflush(stdout);
@@ -160,6 +152,6 @@ int main(int argc, char *argv[])
     }
     listener.join();
     if (listenerFailed)
-        return fail(QStringLiteral("the listener stopped unexpectedly"));
+        return ZoSimCommandLine::fail(QStringLiteral("the listener stopped unexpectedly"));
     return 0;
 }

@@ -2,6 +2,7 @@
 // simulators, the tests and the demo.
 
 #include "ZoFwPackBuilder.h"
+#include "ZoSimCommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,17 +18,10 @@ namespace {
 
 constexpr qint64 kMaxImage = 256LL * 1024 * 1024;
 
-int fail(const QString &text)
-{
-    std::fprintf(stderr, "tolvane-fwpack: %s\n", text.toLocal8Bit().constData());
-    return 2;
-}
-
 bool parseByte(const QString &text, quint8 *out)
 {
-    bool ok = false;
-    const uint v = text.toUInt(&ok, 0);
-    if (!ok || v > 255)
+    qint64 v = 0;
+    if (!ZoSimCommandLine::readInt(text, 0, 255, &v))
         return false;
     *out = quint8(v);
     return true;
@@ -71,21 +65,23 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     if (!parser.isSet(outOpt))
-        return fail(QStringLiteral("-o FILE is required"));
+        return ZoSimCommandLine::fail(QStringLiteral("-o FILE is required"));
     if (parser.isSet(imageOpt) == parser.isSet(sizeOpt))
-        return fail(QStringLiteral("give exactly one of --image FILE or --size N"));
+        return ZoSimCommandLine::fail(
+            QStringLiteral("give exactly one of --image FILE or --size N"));
 
     ZoFwPackBuilder builder;
     quint8 type = 0;
     if (!parser.isSet(typeOpt) || !parseByte(parser.value(typeOpt), &type))
-        return fail(QStringLiteral("--type needs a device type code 0..255"));
+        return ZoSimCommandLine::fail(QStringLiteral("--type needs a device type code 0..255"));
     builder.setType(type);
 
     const QStringList parts = parser.value(versionOpt).split(QLatin1Char('.'));
     quint8 v[3] = {0, 0, 0};
     if (parts.size() != 3 || !parseByte(parts[0], &v[0]) || !parseByte(parts[1], &v[1])
         || !parseByte(parts[2], &v[2]))
-        return fail(QStringLiteral("--version needs major.minor.revision, each 0..255"));
+        return ZoSimCommandLine::fail(
+            QStringLiteral("--version needs major.minor.revision, each 0..255"));
     builder.setVersion(v[0], v[1], v[2]);
 
     if (parser.isSet(timeOpt)) {
@@ -93,7 +89,8 @@ int main(int argc, char *argv[])
         text.replace(QLatin1Char('T'), QLatin1Char(' '));
         const QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         if (!t.isValid() || t.date().year() < 0 || t.date().year() > 65535)
-            return fail(QStringLiteral("--compile-time needs \"yyyy-MM-dd HH:mm:ss\""));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("--compile-time needs \"yyyy-MM-dd HH:mm:ss\""));
         builder.setCompileTime(quint16(t.date().year()), quint8(t.date().month()),
             quint8(t.date().day()), quint8(t.time().hour()), quint8(t.time().minute()),
             quint8(t.time().second()));
@@ -104,30 +101,33 @@ int main(int argc, char *argv[])
     if (parser.isSet(imageOpt)) {
         QFile in(parser.value(imageOpt));
         if (!in.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read %1").arg(in.fileName()));
+            return ZoSimCommandLine::fail(QStringLiteral("cannot read %1").arg(in.fileName()));
         if (in.size() > kMaxImage)
-            return fail(QStringLiteral("%1 is larger than 256 MiB").arg(in.fileName()));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("%1 is larger than 256 MiB").arg(in.fileName()));
         image = in.readAll();
     } else {
         const qint64 size = parser.value(sizeOpt).toLongLong(&ok);
         if (!ok || size < 0 || size > kMaxImage)
-            return fail(QStringLiteral("--size needs a byte count up to 256 MiB"));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("--size needs a byte count up to 256 MiB"));
         const quint64 seed = parser.value(seedOpt).toULongLong(&ok, 0);
         if (!ok)
-            return fail(QStringLiteral("--seed needs an unsigned 64-bit number"));
+            return ZoSimCommandLine::fail(QStringLiteral("--seed needs an unsigned 64-bit number"));
         image = ZoFwPackBuilder::pseudoRandomImage(size, seed);
     }
     if (parser.isSet(lengthOpt)) {
         const quint32 length = parser.value(lengthOpt).toUInt(&ok, 0);
         if (!ok)
-            return fail(QStringLiteral("--length-field needs an unsigned 32-bit number"));
+            return ZoSimCommandLine::fail(
+                QStringLiteral("--length-field needs an unsigned 32-bit number"));
         builder.overrideLengthField(length);
     }
 
     QSaveFile out(parser.value(outOpt));
     const QByteArray file = builder.build(image);
     if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size() || !out.commit())
-        return fail(QStringLiteral("cannot write %1").arg(parser.value(outOpt)));
+        return ZoSimCommandLine::fail(QStringLiteral("cannot write %1").arg(parser.value(outOpt)));
 
     // The aircraft simulator logs the same digest of what it received.
     std::printf("%s: %d header + %d image bytes, type %u, version %u.%u.%u, image sha256 %s\n",

@@ -1,20 +1,20 @@
-#include "ZoSimEventLog.h"
+#include "ZoCloudSimEventLog.h"
 
 #include <QJsonDocument>
 
-ZoSimEventLog::ZoSimEventLog()
+ZoCloudSimEventLog::ZoCloudSimEventLog()
     : m_file(stdout)
     , m_start(std::chrono::steady_clock::now())
 {
 }
 
-ZoSimEventLog::~ZoSimEventLog()
+ZoCloudSimEventLog::~ZoCloudSimEventLog()
 {
     if (m_ownsFile && m_file)
         std::fclose(m_file);
 }
 
-bool ZoSimEventLog::open(const QString &path, QString *error)
+bool ZoCloudSimEventLog::open(const QString &path, QString *error)
 {
     if (path.isEmpty())
         return true;
@@ -30,7 +30,7 @@ bool ZoSimEventLog::open(const QString &path, QString *error)
     return true;
 }
 
-void ZoSimEventLog::write(QJsonObject event)
+void ZoCloudSimEventLog::write(QJsonObject event)
 {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - m_start);

@@ -10,13 +10,13 @@
 // One JSON object per line, flushed at once, so a test or a script reading the
 // log while the simulator runs sees every request as soon as it was handled.
 // Safe to call from every server thread.
-class ZoSimEventLog
+class ZoCloudSimEventLog
 {
 public:
-    ZoSimEventLog();
-    ~ZoSimEventLog();
-    ZoSimEventLog(const ZoSimEventLog &) = delete;
-    ZoSimEventLog &operator=(const ZoSimEventLog &) = delete;
+    ZoCloudSimEventLog();
+    ~ZoCloudSimEventLog();
+    ZoCloudSimEventLog(const ZoCloudSimEventLog &) = delete;
+    ZoCloudSimEventLog &operator=(const ZoCloudSimEventLog &) = delete;
 
     // Empty path: standard output.
     bool open(const QString &path, QString *error);
