@@ -1,0 +1,290 @@
+#include "ZoTestAircraftSim.h"
+#include "ZoTestCloudSim.h"
+#include "ZoTestFiles.h"
+#include "ZoTestFleet.h"
+#include "ZoTestXvfb.h"
+
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QSet>
+#include <QTcpServer>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/types.h>
+
+// The Tolvane program as a user starts it, on a private X display: from its
+// build folder with the updater beside it, its configuration and
+// dictionaries in a working directory of its own, against both simulators
+// on loopback. What the program did is read from the simulators' logs and
+// from the screen; the window is closed with its own close button.
+namespace {
+
+const QString kTitle = QStringLiteral("Tolvane Firmware Upgrade"); // WndAppName in English
+
+// The core, its data board, a CAN module and a serial-bus module.
+const QList<ZoTestDevice> kFleet {
+    zoTestFleet()[0], zoTestFleet()[1], zoTestFleet()[2], zoTestFleet()[4]};
+
+quint16 deadTcpPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress(QHostAddress::LocalHost), 0);
+    return server.serverPort();
+}
+
+QByteArray sysconfig(quint16 udpPort, quint16 localUdpPort, quint16 tcpPort)
+{
+    return QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<config>\n"
+        "    <connection type=\"0\">\n"
+        "        <com></com><baud>115200</baud><databits>8</databits><parity>0</parity>"
+        "<stopbits>1</stopbits>\n"
+        "        <host>127.0.0.1</host><hostport>%1</hostport><localPort>%2</localPort>\n"
+        "        <TcpServerHost>127.0.0.1</TcpServerHost><TcpServerHostPort>%3</TcpServerHostPort>"
+        "<TcpClientLocalPort>0</TcpClientLocalPort>\n"
+        "    </connection>\n"
+        "    <lan isset=\"1\" language=\"en_US\"/>\n"
+        "</config>\n")
+        .arg(udpPort)
+        .arg(localUdpPort)
+        .arg(tcpPort)
+        .toUtf8();
+}
+
+// The programs whose parent is `pid`, from /proc.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> out;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 child = entry.toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
+        const QByteArray stat = zoReadFile(QStringLiteral("/proc/%1/stat").arg(child));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid)
+            out << child;
+    }
+    return out;
+}
+
+QString nameOf(qint64 pid)
+{
+    return QString::fromLocal8Bit(zoReadFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed());
+}
+
+bool running(qint64 pid)
+{
+    const QByteArray stat = zoReadFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    // A zombie has ended; only its parent's wait is missing.
+    return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+QList<QJsonObject> routed(const ZoTestCloudSim &cloud, const QString &route)
+{
+    QList<QJsonObject> out;
+    for (const QJsonObject &r : cloud.requests())
+        if (r.value(QLatin1String("route")).toString() == route)
+            out << r;
+    return out;
+}
+
+// Pixels of `colour` in the rectangle: the upgrade button, enabled, is the
+// only block of this blue in the window's lower right corner.
+int pixelsOf(const QImage &image, const QRect &area, QRgb colour)
+{
+    int n = 0;
+    const QRect r = area.intersected(image.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            n += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    return n;
+}
+
+} // namespace
+
+class TstTolvaneXvfb : public QObject
+{
+    Q_OBJECT
+
+    ZoTestXvfb xvfb;
+    QUdpSocket gcpmSink;
+    QTemporaryDir work;
+    QProcess program;
+
+    QString programLog() const { return work.filePath(QStringLiteral("tolvane.log")); }
+
+    // Ends the program and whatever it started, by their ids, however the
+    // test went.
+    void stopProgram()
+    {
+        if (program.state() == QProcess::NotRunning)
+            return;
+        for (qint64 child : childrenOf(program.processId()))
+            ::kill(pid_t(child), SIGKILL);
+        program.terminate();
+        if (!program.waitForFinished(5000)) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+    }
+
+    QImage grab(const QString &window, const QString &path) const
+    {
+        if (xvfb.run(QStringLiteral(TOLVANE_XSHOT), {path, window}).isNull())
+            return QImage();
+        return QImage(path);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!ZoTestXvfb::available())
+            QSKIP("Xvfb and xdotool are needed (scripts/install-deps.sh)");
+        QVERIFY(work.isValid());
+        QVERIFY(xvfb.start());
+        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            qWarning().noquote() << "Tolvane's output:\n"
+                    + QString::fromLocal8Bit(zoReadFile(programLog()));
+        stopProgram();
+    }
+
+    // Started from its folder, the program first lets the updater ask the
+    // cloud for a newer release of itself (there is none), then opens its
+    // window, finds the aircraft over UDP, reads every unit's version and
+    // fetches the core's catalogue; the window then offers the upgrade. The
+    // close button ends the program with nothing left running.
+    void startsSearchesOffersAndCloses()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(cloud.start());
+        QVERIFY(zoTestServeCatalogue(cloud, kFleet));
+        QVERIFY(cloud.writeFile(QStringLiteral("releases.json"),
+            R"({"releases":[{"match":{"key":7},"cdt":"2026-11-20 10:15:00","importanceLevel":2,
+                "description":"current","version":"2.1.9.2","archive":"Tolvane-2.1.9.2.zip"}]})"));
+
+        ZoTestAircraftSim sim;
+        const QString scenario = work.filePath(QStringLiteral("scenario.json"));
+        QVERIFY(zoTestWriteScenario(scenario, kFleet));
+        QVERIFY(sim.start(ZoTestAircraftSim::Udp, scenario));
+
+        const QString field = work.filePath(QStringLiteral("field"));
+        QVERIFY(QDir().mkpath(field + QStringLiteral("/dict")));
+        QVERIFY(zoWriteFile(field + QStringLiteral("/sysconfig.xml"),
+            sysconfig(sim.port, sim.programUdpPort, deadTcpPort())));
+        QVERIFY(zoWriteFile(field + QStringLiteral("/busdevcfg.xml"),
+            "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>"));
+        const QDir dict(QStringLiteral(TOLVANE_DICT_DIR));
+        const QStringList dictionaries = dict.entryList({QStringLiteral("*.qm")}, QDir::Files);
+        QVERIFY2(!dictionaries.isEmpty(), TOLVANE_DICT_DIR);
+        for (const QString &qm : dictionaries)
+            QVERIFY(QFile::copy(dict.filePath(qm), field + QStringLiteral("/dict/") + qm));
+
+        QProcessEnvironment env = xvfb.environment();
+        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloud.baseUrl());
+        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
+        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QString::number(gcpmSink.localPort()));
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(field);
+        program.setStandardOutputFile(programLog());
+        program.setStandardErrorFile(programLog(), QIODevice::Append);
+        program.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
+        QVERIFY2(program.waitForStarted(5000), qPrintable(program.errorString()));
+
+        const QString window
+            = xvfb.waitForWindow(QLatin1Char('^') + kTitle + QLatin1Char('$'), 30000);
+        QVERIFY2(
+            !window.isEmpty(), "no window titled from the dictionary in the working directory");
+        // The updater ran before the window, from beside the program, with
+        // the program's version and channel and the cloud address it was given.
+        const QList<QJsonObject> releaseChecks
+            = routed(cloud, QStringLiteral("getSoftwareUpgradeUrl"));
+        QCOMPARE(releaseChecks.size(), 1);
+        QCOMPARE(releaseChecks[0]
+                     .value(QLatin1String("body"))
+                     .toObject()
+                     .value(QLatin1String("key"))
+                     .toInt(),
+            7);
+        QCOMPARE(
+            releaseChecks[0].value(QLatin1String("release")).toString(), QStringLiteral("2.1.9.2"));
+        for (qint64 child : childrenOf(program.processId()))
+            QVERIFY2(nameOf(child) != QLatin1String("ZoHaldenUpdate"), "the updater still runs");
+
+        // Found over UDP: every unit was asked for its version, and the
+        // core's catalogue was fetched once it was known.
+        QVERIFY2(
+            QTest::qWaitFor(
+                [&] { return !routed(cloud, QStringLiteral("getFirmware")).isEmpty(); }, 30000),
+            qPrintable(cloud.paths().join(QLatin1Char(' '))));
+        const QJsonObject catalogue = routed(cloud, QStringLiteral("getFirmware")).first();
+        QCOMPARE(
+            catalogue.value(QLatin1String("body")).toObject().value(QLatin1String("fid")).toInt(),
+            80);
+        QCOMPARE(catalogue.value(QLatin1String("status")).toInt(), 200);
+        QCOMPARE(catalogue.value(QLatin1String("firmwares")).toInt(), kFleet.size());
+        QSet<QString> asked;
+        for (const QJsonObject &e : sim.events("request"))
+            if (e.value(QLatin1String("cmd")).toString() == QLatin1String("versionQuery"))
+                asked << e.value(QLatin1String("dev")).toString();
+        for (const ZoTestDevice &d : kFleet)
+            if (d.type != 80)
+                QVERIFY2(asked.contains(d.simName()), qPrintable(d.simName()));
+
+        // On screen: the upgrade button turns blue once every row has its
+        // offer. The last picture stays in the build tree to be looked at.
+        const QString shot = QStringLiteral(TOLVANE_BINARY_DIR "/tests/tst_tolvanexvfb.png");
+        QImage image;
+        const QRgb enabledBlue = qRgb(0x0A, 0x74, 0xC4);
+        const bool offered = QTest::qWaitFor(
+            [&] {
+                image = grab(window, shot);
+                const QRect corner(image.width() - 200, image.height() - 60, 200, 60);
+                return !image.isNull() && pixelsOf(image, corner, enabledBlue) > 100 * 25;
+            },
+            20000);
+        QVERIFY2(!image.isNull(), qPrintable(shot));
+        QVERIFY2(image.width() >= 720 && image.height() >= 640, qPrintable(shot));
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 2)
+            for (int x = 0; x < image.width(); x += 2)
+                colours << image.pixel(x, y);
+        QVERIFY2(colours.size() > 50, qPrintable(shot)); // text, icons, not a blank fill
+        QVERIFY2(offered, qPrintable(shot));
+
+        // The close button, right in the title row (12 px margin, 30 x 26,
+        // the row 34 px high under a 4 px margin). The pointer rests on it a
+        // moment first, as a hand would: a press that arrives together with
+        // the motion is at times not taken as a click.
+        const QPoint close(image.width() - 12 - 15, 4 + 17);
+        QVERIFY(!xvfb.run(QStringLiteral("xdotool"),
+                         {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                             QString::number(close.x()), QString::number(close.y()),
+                             QStringLiteral("sleep"), QStringLiteral("0.3"),
+                             QStringLiteral("click"), QStringLiteral("1")})
+                     .isNull());
+        const qint64 pid = program.processId();
+        const QList<qint64> children = childrenOf(pid);
+        QVERIFY2(program.waitForFinished(10000), "the close button did not end the program");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(!running(pid));
+        for (qint64 child : children)
+            QVERIFY2(!running(child), qPrintable(nameOf(child)));
+        QVERIFY(xvfb.windows(kTitle).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTolvaneXvfb)
+#include "tst_tolvanexvfb.moc"
