@@ -65,6 +65,11 @@ bool ZoTvkInstance::isIgnoredDevice(tds4 devId) const
     return m_configUtils.isIgnoredDevice(devId);
 }
 
+QList<tds4> ZoTvkInstance::ignoreDevices() const
+{
+    return m_configUtils.ignoreDevices();
+}
+
 bool ZoTvkInstance::setFRMFileInfo(const ZoFRMFileInfo &info)
 {
     QMutexLocker lock(&m_mutex);

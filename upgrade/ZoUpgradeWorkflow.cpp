@@ -537,8 +537,12 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
     const bool hasModules = ZoUtils::isSecondGenerationCore(t);
     ZoUtils *catalogue = ZoUtils::instance();
     catalogue->clearModuleList();
-    if (hasModules)
-        catalogue->buildModuleList(t, ZoTvkInstance::instance()->busDevCfg());
+    if (hasModules) {
+        ZoTvkInstance *config = ZoTvkInstance::instance();
+        const ZoBusDevCfg *bus = config->busDevCfg();
+        catalogue->buildModuleList(
+            t, bus->tunexNodeIds(), bus->servoNodeIds(), config->ignoreDevices());
+    }
     const QList<tds4> modules = catalogue->moduleList();
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);

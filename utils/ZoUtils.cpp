@@ -1,8 +1,5 @@
 #include "ZoUtils.h"
 
-#include "ZoBusDevCfg.h"
-#include "ZoTvkInstance.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QLoggingCategory>
@@ -271,17 +268,17 @@ tdu1 ZoUtils::firmwareIdFor(tdu1 code, int airframe)
     return code;
 }
 
-void ZoUtils::addModule(tds4 devId)
-{
-    if (!ZoTvkInstance::instance()->isIgnoredDevice(devId))
-        m_moduleList.append(devId);
-}
-
-void ZoUtils::buildModuleList(tdu1 coreCode, const ZoBusDevCfg *cfg)
+void ZoUtils::buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+    const QList<tdu1> &servoNodes, const QList<tds4> &ignored)
 {
     static const tds4 kArno2[] = {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
     static const tds4 kBrisk2[] = {46, 65, 92, 36, 37, 38, 57, 58, 79};
     static const tds4 kEmba2[] = {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+
+    const auto addModule = [this, &ignored](tds4 devId) {
+        if (!ignored.contains(devId))
+            m_moduleList.append(devId);
+    };
 
     QMutexLocker locker(&m_mutex);
     m_moduleList.clear();
@@ -296,13 +293,11 @@ void ZoUtils::buildModuleList(tdu1 coreCode, const ZoBusDevCfg *cfg)
     } else if (isEmba2(coreCode)) {
         for (tds4 id : kEmba2)
             addModule(id);
-        if (cfg) {
-            for (tdu1 node : cfg->tunexNodeIds())
-                addModule(tds4(node) * 65536 + 77);
-            for (tdu1 node : cfg->servoNodeIds())
-                addModule(tds4(node) * 65536 + 86);
-        }
-        if (!cfg || cfg->tunexNodeIds().isEmpty())
+        for (tdu1 node : tunexNodes)
+            addModule(tds4(node) * 65536 + 77);
+        for (tdu1 node : servoNodes)
+            addModule(tds4(node) * 65536 + 86);
+        if (tunexNodes.isEmpty())
             addModule(77);
     }
 }

@@ -6,8 +6,6 @@
 #include <QMutex>
 #include <QString>
 
-class ZoBusDevCfg;
-
 // The device catalogue: what a one-byte device type code means (name, icon,
 // core family, firmware id, transfer path) and the modules a second
 // generation core may carry. One object for the process; everything but the
@@ -73,9 +71,12 @@ public:
     static int protocolTypeOfIndex(int index);
     static tdu1 firmwareIdFor(tdu1 code, int airframe);
 
-    // Rebuilds the expected module list for the core: node x 65536 + type,
-    // leaving out the ignored devices of sysconfig.xml. cfg may be null.
-    void buildModuleList(tdu1 coreCode, const ZoBusDevCfg *cfg);
+    // Rebuilds the expected module list for the core: node x 65536 + type.
+    // tunexNodes and servoNodes are the nodes of the bus modules addressed by
+    // node (busdevcfg.xml); without any tuning module node one is expected at
+    // node 0. The ids in `ignored` (sysconfig.xml) are left out.
+    void buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+        const QList<tdu1> &servoNodes, const QList<tds4> &ignored);
     QList<tds4> moduleList() const;
     void clearModuleList();
 
@@ -89,8 +90,6 @@ public:
 private:
     ZoUtils();
     ~ZoUtils();
-
-    void addModule(tds4 devId);
 
     mutable QMutex m_mutex;
     QList<tds4> m_moduleList;

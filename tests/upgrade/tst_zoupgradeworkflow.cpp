@@ -1,10 +1,14 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
+#include "ZoTestFiles.h"
+#include "ZoTvkInstance.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
+#include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -326,6 +330,50 @@ private Q_SLOTS:
         }
         QCOMPARE(addCore.size(), 1);
         QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNone));
+    }
+
+    // The modules a core is expected to carry follow the configuration: the
+    // bus nodes of busdevcfg.xml are added, the ignored ids of sysconfig.xml
+    // left out.
+    void moduleListFollowsConfiguration()
+    {
+        const auto load = [](const QByteArray &sys, const QByteArray &bus) {
+            QTemporaryDir dir;
+            const QString old = QDir::currentPath();
+            const bool ok = dir.isValid()
+                && zoWriteFile(dir.filePath(QStringLiteral("sysconfig.xml")), sys)
+                && zoWriteFile(dir.filePath(QStringLiteral("busdevcfg.xml")), bus)
+                && QDir::setCurrent(dir.path()) && ZoTvkInstance::instance()->loadSysConfig()
+                && ZoTvkInstance::instance()->loadBusDevCfg();
+            QDir::setCurrent(old);
+            return ok;
+        };
+        QVERIFY(load("<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices>"
+                     "<devId>44</devId><devId>131149</devId></ignoreDevices></config>",
+            "<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
+        qRegisterMetaType<QList<tds4>>("QList<tds4>");
+        QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
+
+        connectCore(ver(41, 2, 20, 0));
+        QCOMPARE(modules.size(), 1);
+        const auto arno = modules.last()[0].value<QList<tds4>>();
+        QVERIFY(!arno.isEmpty());
+        QCOMPARE(arno.first(), 45);
+        QVERIFY(!arno.contains(44));
+
+        wf = std::make_unique<ZoUpgradeWorkflow>(&config);
+        QTRY_VERIFY(wf->looper()->fcsProtocol.load());
+        QSignalSpy again(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
+        connectCore(ver(80, 1, 7, 5));
+        QCOMPARE(again.size(), 1);
+        const auto emba = again.last()[0].value<QList<tds4>>();
+        QVERIFY(emba.contains(65613));
+        QVERIFY(!emba.contains(131149));
+        QVERIFY(!emba.contains(77));
+
+        // The other tests expect no ignored ids and no bus nodes.
+        QVERIFY(load("<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices/></config>",
+            "<c><tunex/><servo/></c>"));
     }
 };
 

@@ -1,28 +1,11 @@
-#include "ZoBusDevCfg.h"
-#include "ZoTestFiles.h"
-#include "ZoTvkInstance.h"
 #include "ZoUtils.h"
 
-#include <QDir>
-#include <QDomDocument>
-#include <QFile>
 #include <QNetworkInterface>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TstZoUtils : public QObject
 {
     Q_OBJECT
-
-private:
-    static ZoBusDevCfg cfgFrom(const QString &xml)
-    {
-        ZoBusDevCfg cfg;
-        QDomDocument doc;
-        doc.setContent(xml);
-        cfg.parse(doc.documentElement());
-        return cfg;
-    }
 
 private Q_SLOTS:
     void deviceName_data()
@@ -127,39 +110,36 @@ private Q_SLOTS:
     void moduleList_data()
     {
         QTest::addColumn<int>("core");
-        QTest::addColumn<QString>("cfgXml");
+        QTest::addColumn<QList<tdu1>>("tunex");
+        QTest::addColumn<QList<tdu1>>("servo");
         QTest::addColumn<QList<tds4>>("expected");
-        const QString tunexServo
-            = QStringLiteral("<cfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></"
-                             "tunex><servo><NodeId>3</NodeId></servo></cfg>");
+        const QList<tdu1> none;
+        const QList<tdu1> tunex {1, 2};
+        const QList<tdu1> servo {3};
         QTest::newRow("emba2 nodes")
-            << 80 << tunexServo
+            << 80 << tunex << servo
             << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694};
-        QTest::newRow("emba2 no cfg")
-            << 81 << QString() << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
+        QTest::newRow("emba2 no nodes")
+            << 81 << none << none << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
         QTest::newRow("emba2 servo only")
-            << 82 << QStringLiteral("<cfg><servo><NodeId>4</NodeId></servo></cfg>")
+            << 82 << none << QList<tdu1> {4}
             << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 4 * 65536 + 86, 77};
-        QTest::newRow("arno2 ag") << 69 << tunexServo
+        QTest::newRow("arno2 ag") << 69 << tunex << servo
                                   << QList<tds4> {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
-        QTest::newRow("brisk2") << 48 << tunexServo
+        QTest::newRow("brisk2") << 48 << tunex << servo
                                 << QList<tds4> {46, 65, 92, 36, 37, 38, 57, 58, 79};
-        QTest::newRow("first gen core") << 23 << tunexServo << QList<tds4> {};
-        QTest::newRow("in range not a family") << 60 << tunexServo << QList<tds4> {};
+        QTest::newRow("first gen core") << 23 << tunex << servo << QList<tds4> {};
+        QTest::newRow("in range not a family") << 60 << tunex << servo << QList<tds4> {};
     }
     void moduleList()
     {
         QFETCH(int, core);
-        QFETCH(QString, cfgXml);
+        QFETCH(QList<tdu1>, tunex);
+        QFETCH(QList<tdu1>, servo);
         QFETCH(QList<tds4>, expected);
         ZoUtils *u = ZoUtils::instance();
-        u->buildModuleList(99, nullptr);
-        if (cfgXml.isEmpty()) {
-            u->buildModuleList(tdu1(core), nullptr);
-        } else {
-            const ZoBusDevCfg cfg = cfgFrom(cfgXml);
-            u->buildModuleList(tdu1(core), &cfg);
-        }
+        u->buildModuleList(99, {}, {}, {});
+        u->buildModuleList(tdu1(core), tunex, servo, {});
         QCOMPARE(u->moduleList(), expected);
         u->clearModuleList();
         QVERIFY(u->moduleList().isEmpty());
@@ -167,24 +147,14 @@ private Q_SLOTS:
 
     void moduleListLeavesOutIgnored()
     {
-        QTemporaryDir dir;
-        QVERIFY(zoWriteFile(dir.filePath(QStringLiteral("sysconfig.xml")),
-            "<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices><devId>44</devId>"
-            "<devId>131149</devId></ignoreDevices></config>"));
-        const QString old = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        QVERIFY(ZoTvkInstance::instance()->loadSysConfig());
-        QDir::setCurrent(old);
-
-        ZoUtils::instance()->buildModuleList(41, nullptr);
+        const QList<tds4> ignored {44, 131149};
+        ZoUtils::instance()->buildModuleList(41, {}, {}, ignored);
         const QList<tds4> arno = ZoUtils::instance()->moduleList();
         QVERIFY(!arno.isEmpty());
         QCOMPARE(arno.first(), 45);
         QVERIFY(!arno.contains(44));
 
-        const ZoBusDevCfg cfg
-            = cfgFrom(QStringLiteral("<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
-        ZoUtils::instance()->buildModuleList(80, &cfg);
+        ZoUtils::instance()->buildModuleList(80, {1, 2}, {}, ignored);
         const QList<tds4> emba = ZoUtils::instance()->moduleList();
         QVERIFY(emba.contains(65613));
         QVERIFY(!emba.contains(131149));

@@ -1,1 +1,1 @@
-tolvane_add_test(tst_zoutils SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoutils.cpp LIBS tolvane_utils Qt5::Xml)
+tolvane_add_test(tst_zoutils SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoutils.cpp LIBS tolvane_utils)
