@@ -37,15 +37,13 @@ public:
     ZoPlaneConfig *planeConfig();
     ZoBusDevCfg *busDevCfg();
     bool isIgnoredDevice(tds4 devId) const;
-    // The device ids of sysconfig.xml that the module lists leave out.
-    QList<tds4> ignoreDevices() const;
 
-    // Stores the record under info.fid and takes ownership of info.data;
-    // the buffer of the record it replaces is freed. Always true.
+    // Stores the record under info.fid (see ZoFRMFileStore for who frees
+    // which buffer). Always true.
     bool setFRMFileInfo(const ZoFRMFileInfo &info);
     // A copy sharing the stored buffer, or a default record with found false.
-    // The buffer stays valid only until the next setFRMFileInfo for the same
-    // fid: copy the bytes needed for a transfer at once.
+    // A buffer set by hand stays valid only until the next setFRMFileInfo for
+    // the same fid: copy the bytes needed for a transfer at once.
     ZoFRMFileInfo getFRMFileInfo(tdu4 fid, bool &found);
 
     static QString sysConfigPath();

@@ -4,7 +4,8 @@
 
 ZoFRMFileInfo::ZoFRMFileInfo() = default;
 
-// Copies share the buffer; freeing is the store's business.
+// Copies share the buffer; an owned one goes with the last of them, any
+// other is the store's business.
 ZoFRMFileInfo::~ZoFRMFileInfo() = default;
 
 tdu1 *ZoFRMFileInfo::allocData(tdu4 size)
@@ -21,6 +22,7 @@ void ZoFRMFileInfo::setDataCopy(const QByteArray &bytes)
 {
     size = tdu4(bytes.size());
     data = allocData(size);
+    m_owner.reset(data, &ZoFRMFileInfo::freeData);
     if (size > 0)
         std::memcpy(data, bytes.constData(), size);
 }

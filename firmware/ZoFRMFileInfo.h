@@ -6,13 +6,20 @@
 #include <QMetaType>
 #include <QString>
 
-// One downloaded firmware file. Copies share the data buffer as a plain
-// pointer and never free it: the buffer belongs to whoever created it until
-// the record is stored in the firmware store, which then owns it and frees
-// it when a newer record with the same fid replaces it.
+#include <memory>
+
+// One downloaded firmware file. Copies share the data buffer.
 //
-// Buffers must come from allocData() (or new tdu1[]), because the store
-// frees them with freeData().
+// A buffer made by setDataCopy() is owned by the records themselves: it is
+// freed when the last copy holding it goes, whether or not one of them was
+// ever stored, so a record nobody keeps leaks nothing and a copy fetched from
+// the store stays readable after the store replaced it. Such a buffer must
+// never be passed to freeData().
+//
+// A buffer set by hand (data = allocData(n)) has no owner: it belongs to
+// whoever created it until the record is stored in the firmware store, which
+// then frees it with freeData() when a newer record with the same fid
+// replaces it.
 //
 // File layout (little-endian): a 48-byte header, holding the image length
 // at offset 16, a tVersion at 22 and a tFcsDateTime at 30; the image follows.
@@ -30,8 +37,12 @@ public:
     virtual ~ZoFRMFileInfo();
 
     // A new buffer of bytes.size() + 1 bytes (the last one zero) holding a
-    // copy of bytes; sets data and size. Any previous buffer is not freed.
+    // copy of bytes, owned by this record and its copies; sets data and size.
+    // A previous buffer without an owner is not freed.
     void setDataCopy(const QByteArray &bytes);
+    // Whether data is a buffer the records own (see above), which the store
+    // must leave alone.
+    bool ownsData() const { return data != nullptr && m_owner.get() == data; }
     static tdu1 *allocData(tdu4 size);
     static void freeData(tdu1 *data);
 
@@ -53,6 +64,11 @@ public:
     QString upgradeDescriptionEn;
     tdu4 size = 0;
     tdu1 *data = nullptr;
+
+private:
+    // Shared by the copies of a record made with setDataCopy(); std::shared_ptr
+    // because records cross threads (the store is read from the looper).
+    std::shared_ptr<tdu1> m_owner;
 };
 
 Q_DECLARE_METATYPE(ZoFRMFileInfo)

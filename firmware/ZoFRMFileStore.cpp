@@ -5,7 +5,8 @@ ZoFRMFileStore::ZoFRMFileStore() = default;
 ZoFRMFileStore::~ZoFRMFileStore()
 {
     for (const ZoFRMFileInfo &info : qAsConst(m_files))
-        ZoFRMFileInfo::freeData(info.data);
+        if (!info.ownsData())
+            ZoFRMFileInfo::freeData(info.data);
 }
 
 bool ZoFRMFileStore::setFRMFileInfo(const ZoFRMFileInfo &info)
@@ -13,11 +14,9 @@ bool ZoFRMFileStore::setFRMFileInfo(const ZoFRMFileInfo &info)
     auto it = m_files.find(info.fid);
     if (it != m_files.end()) {
         // Storing a record fetched from here again must not free the buffer
-        // it still points at.
-        if (it->data && it->data != info.data)
+        // it still points at. An owned buffer goes with its last record.
+        if (it->data && it->data != info.data && !it->ownsData())
             ZoFRMFileInfo::freeData(it->data);
-        it->data = nullptr;
-        it->size = 0;
     }
     m_files.insert(info.fid, info);
     return true;

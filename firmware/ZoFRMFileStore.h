@@ -5,9 +5,9 @@
 
 #include <QMap>
 
-// The in-memory firmware store: one record per fid, owning the data buffers
-// of the records stored in it. Not locked itself; ZoTvkInstance guards it
-// with its mutex.
+// The in-memory firmware store: one record per fid, owning the unowned data
+// buffers of the records stored in it (records made with setDataCopy() own
+// theirs). Not locked itself; ZoTvkInstance guards it with its mutex.
 class ZoFRMFileStore
 {
 public:
@@ -16,8 +16,9 @@ public:
     ZoFRMFileStore(const ZoFRMFileStore &) = delete;
     ZoFRMFileStore &operator=(const ZoFRMFileStore &) = delete;
 
-    // Replaces the record under info.fid, freeing the old record's buffer
-    // unless the new record carries the very same buffer. Always true.
+    // Replaces the record under info.fid, freeing the old record's unowned
+    // buffer unless the new record carries the very same buffer; an owned
+    // one stays while other copies of the record hold it. Always true.
     bool setFRMFileInfo(const ZoFRMFileInfo &info);
     ZoFRMFileInfo getFRMFileInfo(tdu4 fid, bool &found) const;
 

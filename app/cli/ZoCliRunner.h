@@ -95,7 +95,7 @@ public:
     // Every file of the folder (hidden ones aside), at most one per type; on
     // false nothing is returned and *error names the file.
     static bool readFirmwareDir(const QString &dir, QList<FirmwareFile> &files, QString *error);
-    // Store records for the engine; each owns a new buffer from allocData.
+    // Store records for the engine, each with a copy of its file's bytes.
     static QList<ZoFRMFileInfo> firmwareRecords(const QList<FirmwareFile> &files);
 
     // A device is verified when it reports exactly the target: type and

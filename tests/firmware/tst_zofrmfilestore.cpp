@@ -40,6 +40,7 @@ private Q_SLOTS:
     void header();
     void replaceAndLookups();
     void storingFetchedRecordAgainKeepsBuffer();
+    void bufferOwnership();
 };
 
 void tst_ZoFRMFileStore::header_data()
@@ -83,7 +84,6 @@ void tst_ZoFRMFileStore::header()
         QCOMPARE(int(version.type), 1);
         QCOMPARE(length, tdu4(77));
     }
-    ZoFRMFileInfo::freeData(info.data);
 }
 
 void tst_ZoFRMFileStore::replaceAndLookups()
@@ -122,6 +122,49 @@ void tst_ZoFRMFileStore::storingFetchedRecordAgainKeepsBuffer()
     const ZoFRMFileInfo got = store.getFRMFileInfo(44, found);
     QCOMPARE(got.nickNameEn, QStringLiteral("renamed"));
     QCOMPARE(bytesOf(got), QByteArray("firmware"));
+}
+
+// A copied buffer belongs to its records: a copy fetched before the store
+// replaced the record stays readable, even after the store is gone, and a
+// record never stored frees its buffer by itself (the sanitizer build reports
+// a leak or a double free otherwise). A buffer set by hand is still the
+// store's to free.
+void tst_ZoFRMFileStore::bufferOwnership()
+{
+    ZoFRMFileInfo kept;
+    {
+        ZoFRMFileStore store;
+        store.setFRMFileInfo(record(4, QByteArray("first")));
+        bool found = false;
+        kept = store.getFRMFileInfo(4, found);
+        QVERIFY(kept.ownsData());
+        store.setFRMFileInfo(record(4, QByteArray("second")));
+        QCOMPARE(bytesOf(kept), QByteArray("first"));
+        QCOMPARE(bytesOf(store.getFRMFileInfo(4, found)), QByteArray("second"));
+
+        for (const char *text : {"by hand", "by hand again"}) {
+            ZoFRMFileInfo byHand;
+            byHand.fid = 5;
+            byHand.size = tdu4(qstrlen(text));
+            byHand.data = ZoFRMFileInfo::allocData(byHand.size);
+            memcpy(byHand.data, text, byHand.size);
+            QVERIFY(!byHand.ownsData());
+            store.setFRMFileInfo(byHand);
+        }
+        QCOMPARE(bytesOf(store.getFRMFileInfo(5, found)), QByteArray("by hand again"));
+
+        // Only the buffer the owner made counts as owned.
+        ZoFRMFileInfo repointed = record(6, QByteArray("owned"));
+        repointed.data = ZoFRMFileInfo::allocData(1);
+        repointed.size = 1;
+        QVERIFY(!repointed.ownsData());
+        store.setFRMFileInfo(repointed);
+
+        const ZoFRMFileInfo passing = record(7, QByteArray(1000, 'p'));
+        const ZoFRMFileInfo copy = passing;
+        QVERIFY(copy.data == passing.data && copy.ownsData());
+    }
+    QCOMPARE(bytesOf(kept), QByteArray("first"));
 }
 
 QTEST_GUILESS_MAIN(tst_ZoFRMFileStore)

@@ -43,12 +43,6 @@ struct Client
                 events << QStringLiteral("result %1 %2").arg(succ).arg(code);
             });
     }
-    ~Client()
-    {
-        // Nobody stores these records, so their buffers are ours to free.
-        for (const ZoFRMFileInfo &info : files)
-            ZoFRMFileInfo::freeData(info.data);
-    }
 };
 
 QJsonObject entry(
