@@ -1,11 +1,11 @@
 #include "ZoNimbraHttpHelper.h"
 
 #include "ZoCloudAddress.h"
+#include "ZoCloudEnvelope.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonParseError>
 #include <QJsonValue>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <climits>
 #include <cstdint>
 
 namespace {
@@ -374,30 +373,11 @@ void ZoNimbraHttpHelper::onDownloadTimeout()
 bool ZoNimbraHttpHelper::parseCatalogue(
     const QByteArray &body, tdu1 requestedFid, Catalogue &catalogue)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+    ZoCloudEnvelope envelope;
+    if (!envelope.parse(body, lcCloud))
         return false;
-    const QJsonObject root = document.object();
-
-    if (!root.contains(QLatin1String("status")))
-        return false;
-    const int status = int(wholeNumber(root.value(QLatin1String("status")), INT_MIN, INT_MAX));
-    if (!root.contains(QLatin1String("message")))
-        return false;
-    const QString message = root.value(QLatin1String("message")).toString();
-    if (status != 200) {
-        qCDebug(lcCloud).noquote() << "Nimbra Server Reply not success:" << status << message;
-        return false;
-    }
-
-    if (!root.contains(QLatin1String("data")))
-        return false;
-    const QJsonValue dataValue = root.value(QLatin1String("data"));
-    if (!dataValue.isObject())
-        return false;
-    const QJsonObject data = dataValue.toObject();
-    if (data.isEmpty() || !data.contains(QLatin1String("firmwares")))
+    const QJsonObject &data = envelope.data;
+    if (!data.contains(QLatin1String("firmwares")))
         return false;
     const QJsonValue firmwaresValue = data.value(QLatin1String("firmwares"));
     if (!firmwaresValue.isArray())

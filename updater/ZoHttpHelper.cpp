@@ -1,5 +1,7 @@
 #include "ZoHttpHelper.h"
 
+#include "ZoCloudEnvelope.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -124,27 +126,10 @@ void ZoHttpHelper::onUpgradeReplyFinished(QNetworkReply *pReply)
 
 bool ZoHttpHelper::parseReplyBody(const QByteArray &bytes, ZoHaldenUpdateInfo &info)
 {
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
-    if (err.error != QJsonParseError::NoError || !doc.isObject())
+    ZoCloudEnvelope envelope;
+    if (!envelope.parse(bytes, lcHaldenCheck))
         return false;
-    const QJsonObject root = doc.object();
-
-    if (!root.contains(QStringLiteral("status")))
-        return false;
-    const int status = root.value(QStringLiteral("status")).toInt(0);
-    if (!root.contains(QStringLiteral("message")))
-        return false;
-    const QString message = root.value(QStringLiteral("message")).toString();
-    if (status != 200) {
-        qCDebug(lcHaldenCheck).noquote() << "Nimbra Server Reply not success:" << status << message;
-        return false;
-    }
-
-    const QJsonValue dataValue = root.value(QStringLiteral("data"));
-    if (!dataValue.isObject() || dataValue.toObject().isEmpty())
-        return false;
-    const QJsonObject data = dataValue.toObject();
+    const QJsonObject &data = envelope.data;
 
     info.cdt = data.value(QStringLiteral("cdt")).toString();
     const QJsonValue level = data.value(QStringLiteral("importanceLevel"));
