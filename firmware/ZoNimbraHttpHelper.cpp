@@ -173,12 +173,58 @@ void ZoNimbraHttpHelper::track(QNetworkReply *reply, CloudTask task)
 {
     m_pendingReply = reply;
     connect(reply, &QNetworkReply::sslErrors, this, &ZoNimbraHttpHelper::onSslErrors);
+    // readyRead rather than downloadProgress: the latter is held back to a
+    // few per second, and the size limit must act on every chunk.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { onReplyHeaders(reply); });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onReplyProgress(reply); });
     if (!m_timeoutTimer) {
         m_timeoutTimer = new QTimer(this);
+        m_timeoutTimer->setSingleShot(true);
+        // A coarse timer may fire 5 % early; a link is given its full timeout.
+        m_timeoutTimer->setTimerType(Qt::PreciseTimer);
         connect(m_timeoutTimer, &QTimer::timeout, this, &ZoNimbraHttpHelper::onDownloadTimeout);
     }
+    m_sinceProgress.start();
     m_timeoutTimer->start(m_timeoutMs);
     m_task = task;
+}
+
+void ZoNimbraHttpHelper::onReplyHeaders(QNetworkReply *reply)
+{
+    if (reply != m_pendingReply)
+        return;
+    m_sinceProgress.start();
+    bool known = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && announced > MaxReplyBytes)
+        refuseOversized(reply, announced, "announcing");
+}
+
+void ZoNimbraHttpHelper::onReplyProgress(QNetworkReply *reply)
+{
+    if (reply != m_pendingReply)
+        return;
+    // Restarting the timer for every chunk would cost more than the chunk;
+    // the timeout looks at this clock instead.
+    m_sinceProgress.start();
+    // Nothing is read before the reply ends, so what is buffered is all that
+    // came, whatever the header said or whether it said anything.
+    if (reply->bytesAvailable() > MaxReplyBytes)
+        refuseOversized(reply, reply->bytesAvailable(), "past");
+}
+
+void ZoNimbraHttpHelper::refuseOversized(QNetworkReply *reply, qint64 bytes, const char *what)
+{
+    qCWarning(lcCloud).noquote() << "ZoNimbraHttpHelper::download refuse"
+                                 << reply->url().toEncoded() << what << bytes << "bytes, more than"
+                                 << MaxReplyBytes;
+    // No longer pending before the abort, whose finished() then finds the
+    // reply stale and merely disposes of it.
+    m_pendingReply.clear();
+    if (m_timeoutTimer)
+        m_timeoutTimer->stop();
+    reply->abort();
+    fail(ResultFailed);
 }
 
 void ZoNimbraHttpHelper::becomeIdle()
@@ -230,6 +276,11 @@ void ZoNimbraHttpHelper::onZoNimbraReplyFinished(QNetworkReply *pReply)
         return;
     }
 
+    if (pReply->bytesAvailable() > MaxReplyBytes) {
+        refuseOversized(pReply, pReply->bytesAvailable(), "past");
+        pReply->deleteLater(); // a finished reply ignores the abort
+        return;
+    }
     const QByteArray body = pReply->readAll();
     pReply->deleteLater();
     if (body.isEmpty()) {
@@ -353,7 +404,21 @@ void ZoNimbraHttpHelper::onSslErrors(QList<QSslError> onSslErrors)
 
 void ZoNimbraHttpHelper::onDownloadTimeout()
 {
-    // The reply is left to run; should it still come, it is stale.
+    if (m_task == CloudTaskIdle)
+        return;
+    if (m_pendingReply && m_sinceProgress.isValid()) {
+        const qint64 quiet = m_sinceProgress.elapsed();
+        if (quiet < m_timeoutMs) {
+            m_timeoutTimer->start(int(m_timeoutMs - quiet)); // still receiving
+            return;
+        }
+    }
+    // A stalled connection would otherwise stay open for as long as the
+    // server keeps it, holding one of the few the manager opens per host.
+    if (QNetworkReply *reply = m_pendingReply.data()) {
+        m_pendingReply.clear();
+        reply->abort();
+    }
     switch (m_task) {
     case CloudTaskFirmwareFile:
         fail(ResultFirmwareTimeout);

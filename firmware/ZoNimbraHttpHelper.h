@@ -4,6 +4,7 @@
 #include "ZoFirmwareUpgInfo.h"
 #include "ZoTypes.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -21,6 +22,10 @@ class QTimer;
 // Client of the cloud service: fetches the firmware catalogue of a device
 // family and branch, downloads its files one after the other and reports
 // upgraded versions. Lives on the main thread; one task is tracked at a time.
+//
+// A request is given up when it receives nothing for the download timeout,
+// not when it takes longer: a firmware file over a slow mobile link may take
+// minutes, a stalled one is over after the timeout.
 class ZoNimbraHttpHelper : public QObject
 {
     Q_OBJECT
@@ -43,6 +48,9 @@ public:
     };
 
     static constexpr int DefaultTimeoutMs = 10000;
+    // Larger replies are refused (ResultFailed) before they fill the memory;
+    // no firmware file comes near it.
+    static constexpr qint64 MaxReplyBytes = qint64(64) * 1024 * 1024;
     static const char *const GetFirmwarePath;
     static const char *const EditVersionPath;
     static const char *const UserAgent;
@@ -62,7 +70,8 @@ public:
     // TLS settings of every request (for instance an extra trusted CA);
     // without a call the system's defaults apply. Errors are never ignored.
     void setSslConfiguration(const QSslConfiguration &configuration);
-    // How long a request may take before the task is given up.
+    // How long a request may go without receiving a byte before the task is
+    // given up.
     void setDownloadTimeout(int milliseconds);
     int downloadTimeout() const { return m_timeoutMs; }
 
@@ -87,6 +96,9 @@ private:
     void download(const QString &url, CloudTask task);
     bool letPendingEventsRun(quint64 ticket);
     void track(QNetworkReply *reply, CloudTask task);
+    void onReplyHeaders(QNetworkReply *reply);
+    void onReplyProgress(QNetworkReply *reply);
+    void refuseOversized(QNetworkReply *reply, qint64 bytes, const char *what);
     void handleBody(const QByteArray &body);
     void finishFirmwareFile(const QByteArray &body);
     void finishPathFile();
@@ -96,6 +108,8 @@ private:
 
     QNetworkAccessManager *m_manager = nullptr;
     QTimer *m_timeoutTimer = nullptr;
+    // Since the pending reply last received anything.
+    QElapsedTimer m_sinceProgress;
     QNetworkRequest m_postRequest;
     QSslConfiguration m_sslConfiguration;
     bool m_hasSslConfiguration = false;

@@ -64,6 +64,8 @@ public:
             .arg(m_port);
     }
 
+    QString filePath(const QString &relativePath) const { return m_dir.filePath(relativePath); }
+
     // A file below the served directory ("catalog.json", "files/fw4.bin").
     bool writeFile(const QString &relativePath, const QByteArray &bytes)
     {

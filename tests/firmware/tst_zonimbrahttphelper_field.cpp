@@ -1,0 +1,145 @@
+// The cloud client with its real timeout and size limit, against the cloud
+// simulator sending firmware files the way a poor link does. Slow by nature
+// (a timeout of 10 s must pass), so apart from the other cloud client tests,
+// and the slow cases run side by side.
+
+#include "ZoNimbraHttpHelper.h"
+#include "ZoTestCloudSim.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+// One client on its own simulator, with what it emitted and when.
+struct Download
+{
+    ZoTestCloudSim sim;
+    QStringList events;
+    QList<ZoFRMFileInfo> files;
+    QElapsedTimer clock;
+    qint64 endedAtMs = -1;
+    ZoNimbraHttpHelper helper; // declared last: gone before the lists
+
+    // A catalogue whose only entry is fid 4 with firmware file fw4.bin.
+    bool serve(const QByteArray &firmware)
+    {
+        const QJsonObject entry {{"fid", 4}, {"version", "2.1.9"}, {"upgradeFile", "fw4.bin"}};
+        const QJsonObject catalogue {
+            {"fid", 4}, {"branch", 1}, {"special", ""}, {"firmwares", QJsonArray {entry}}};
+        return sim.writeFile(QStringLiteral("catalog.json"),
+                   QJsonDocument(QJsonObject {{"catalogues", QJsonArray {catalogue}}}).toJson())
+            && sim.writeFile(QStringLiteral("files/fw4.bin"), firmware);
+    }
+
+    bool start(const QString &fault = QString())
+    {
+        if (!sim.start(
+                false, fault.isEmpty() ? QStringList() : QStringList {"/files/fw4.bin:" + fault}))
+            return false;
+        helper.setBaseUrl(sim.baseUrl()); // the timeout stays the default
+        QObject::connect(
+            &helper, &ZoNimbraHttpHelper::sigFRMFileDownloaded, [this](ZoFRMFileInfo info) {
+                files << info;
+                events << QStringLiteral("file %1").arg(info.fid);
+            });
+        QObject::connect(
+            &helper, &ZoNimbraHttpHelper::sigDownloadResult, [this](bool succ, tdu1 code) {
+                events << QStringLiteral("result %1 %2").arg(succ).arg(code);
+                endedAtMs = clock.elapsed();
+            });
+        clock.start();
+        helper.requestFirmware(4, 1, QString());
+        return true;
+    }
+};
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(size).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+} // namespace
+
+class tst_ZoNimbraHttpHelperField : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void slowAndStalledDownloads();
+    void oversizedFileRefused_data();
+    void oversizedFileRefused();
+};
+
+// A 3 MiB file at 280000 bytes/s takes about 11 s, more than the timeout,
+// and is never silent for more than 100 ms: it must arrive. Beside it, a
+// file that stops after its first MiB must end with the firmware timeout,
+// and not before 10 s have passed.
+void tst_ZoNimbraHttpHelperField::slowAndStalledDownloads()
+{
+    QCOMPARE(ZoNimbraHttpHelper::DefaultTimeoutMs, 10000);
+    const QByteArray firmware = randomBytes(3 * 1024 * 1024);
+    Download slow;
+    Download stalled;
+    QVERIFY(slow.serve(firmware));
+    QVERIFY(stalled.serve(firmware));
+    QVERIFY(slow.start(QStringLiteral("rate=280000")));
+    QVERIFY(stalled.start(QStringLiteral("stall=60,stallAt=1048576")));
+
+    QTRY_VERIFY_WITH_TIMEOUT(slow.endedAtMs >= 0 && stalled.endedAtMs >= 0, 40000);
+
+    QCOMPARE(slow.events, (QStringList {"file 4", "result 1 4"}));
+    QVERIFY2(slow.endedAtMs > 10500, qPrintable(QString::number(slow.endedAtMs)));
+    QCOMPARE(slow.files.at(0).size, tdu4(firmware.size()));
+    QVERIFY(QByteArray(
+                reinterpret_cast<const char *>(slow.files.at(0).data), int(slow.files.at(0).size))
+        == firmware);
+
+    QCOMPARE(stalled.events, QStringList {"result 0 3"});
+    QVERIFY2(stalled.endedAtMs >= 10000 && stalled.endedAtMs < 14000,
+        qPrintable(QString::number(stalled.endedAtMs)));
+}
+
+void tst_ZoNimbraHttpHelperField::oversizedFileRefused_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("log");
+    // 65 MiB: announced, or found out while it comes.
+    QTest::newRow("Content-Length")
+        << QString() << "/files/fw4.bin announcing 68157440 bytes, more than 67108864";
+    // The whole file, then silence instead of the end of the reply: only a
+    // refusal while it comes gives the failure result rather than the timeout.
+    QTest::newRow("no Content-Length") << "chunked,stall=60,stallAt=68157440"
+                                       << "/files/fw4.bin past";
+}
+
+void tst_ZoNimbraHttpHelperField::oversizedFileRefused()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, log);
+
+    Download big;
+    QVERIFY(big.serve(QByteArray()));
+    {
+        // Sparse: the test does not hold the file itself.
+        QFile file(big.sim.filePath("files/fw4.bin"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(ZoNimbraHttpHelper::MaxReplyBytes + 1024 * 1024));
+    }
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^ZoNimbraHttpHelper::download refuse http://.*")
+            + QRegularExpression::escape(log)));
+
+    QVERIFY(big.start(fault));
+    QTRY_VERIFY_WITH_TIMEOUT(big.endedAtMs >= 0, 30000);
+    QCOMPARE(big.events, QStringList {"result 0 1"});
+    QVERIFY(big.files.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_ZoNimbraHttpHelperField)
+#include "tst_zonimbrahttphelper_field.moc"
