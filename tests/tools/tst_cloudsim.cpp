@@ -143,9 +143,9 @@ private:
             loop.exec();
         r.elapsedMs = t.elapsed();
         r.finished = reply->isFinished();
-        if (r.finished)
-            r.body = reply->readAll();
-        else
+        // Unfinished: what came before the wait ran out.
+        r.body = reply->readAll();
+        if (!r.finished)
             reply->abort();
         r.error = reply->error();
         r.http = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -353,6 +353,15 @@ private Q_SLOTS:
             << kCatalogue + ":status=500,times=1" << kCatalogue << "once";
         QTest::newRow("config file, prefix pattern")
             << "{\"faults\": {\"/files/*\": {\"drop\": true}}}" << fw << "dropped";
+        // 5000 bytes in slices of 1000 every 100 ms.
+        QTest::newRow("rate") << fw + ":rate=10000" << fw << "paced";
+        QTest::newRow("stall") << fw + ":stall=30,stallAt=1000" << fw << "stalls";
+        QTest::newRow("stall at the rate") << fw + ":rate=10000,stall=30" << fw << "stalls";
+        QTest::newRow("chunked") << fw + ":chunked" << fw << "chunked";
+        QTest::newRow("chunked at the rate") << fw + ":chunked,rate=10000" << fw << "chunked";
+        QTest::newRow("chunked, stalled")
+            << "{\"faults\": {\"/files/*\": {\"chunked\": true, \"stall\": 30, \"stallAt\": 1000}}}"
+            << fw << "stalls";
     }
     void faults()
     {
@@ -366,7 +375,7 @@ private Q_SLOTS:
         }
         Sim sim;
         QVERIFY(sim.start(m_root.path(), args));
-        const int timeoutMs = expect == "hangs" ? 1500 : 10000;
+        const int timeoutMs = expect == "hangs" || expect == "stalls" ? 1500 : 10000;
         auto ask = [&]() {
             if (path == kCatalogue)
                 return post(sim.base() + path, catalogueQuery(4, 1, ""), timeoutMs);
@@ -403,11 +412,52 @@ private Q_SLOTS:
         } else if (expect == "hangs") {
             QVERIFY(!r.finished);
             QVERIFY(sim.stop(3000)); // a hanging reply must not keep the simulator alive
+        } else if (expect == "paced") {
+            QCOMPARE(r.error, QNetworkReply::NoError);
+            QCOMPARE(r.contentLength, QByteArray::number(m_fw4.size()));
+            QVERIFY(r.body == m_fw4);
+            QVERIFY2(r.elapsedMs >= 350, qPrintable(QString::number(r.elapsedMs)));
+        } else if (expect == "chunked") {
+            QCOMPARE(r.error, QNetworkReply::NoError);
+            QVERIFY(r.contentLength.isEmpty());
+            QVERIFY(r.body == m_fw4);
+        } else if (expect == "stalls") {
+            // Part of the body, then silence until the wait ran out.
+            QVERIFY(!r.finished);
+            const int sent = fault.contains("stallAt") ? 1000 : m_fw4.size() / 2;
+            QCOMPARE(r.body, m_fw4.left(sent));
+            QVERIFY(sim.stop(3000));
         } else {
             QCOMPARE(r.http, 500);
             QCOMPARE(ask().json().value("status").toInt(), 200);
             QVERIFY(!sim.lastRequestTo(path).contains("fault"));
         }
+    }
+
+    void badFaultFlags_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("stallAt alone") << "/files/*:stallAt=10"
+                                       << "stallAt of /files/* needs stall";
+        QTest::newRow("rate of nothing") << "/files/*:rate=0"
+                                         << "bad value for fault rate";
+        QTest::newRow("stall of nothing") << "/files/*:stall=0"
+                                          << "bad value for fault stall";
+        QTest::newRow("rate in words") << "/files/*:rate=fast"
+                                       << "rate needs a number";
+    }
+    void badFaultFlags()
+    {
+        QFETCH(QString, flag);
+        QFETCH(QString, message);
+        QProcess sim;
+        sim.start(TOLVANE_CLOUDSIM_EXE, {"--root", m_root.path(), "--port", "0", "--fault", flag});
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 2);
+        const QString err = QString::fromLocal8Bit(sim.readAllStandardError());
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QVERIFY(!sim.readAllStandardOutput().contains("LISTENING"));
     }
 
     // Never ignoring TLS errors: the certificate is either trusted through the
