@@ -4,8 +4,39 @@
 
 #include <QMetaObject>
 
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
 namespace {
 const char *const kSource = "comm\\ZoPureSerialPortWrapper";
+}
+
+bool ZoPureSerialPortWrapper::requestLowLatency(int fd, QString *why)
+{
+#ifdef Q_OS_LINUX
+    serial_struct settings {};
+    if (::ioctl(fd, TIOCGSERIAL, &settings) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (settings.flags & ASYNC_LOW_LATENCY)
+        return true;
+    settings.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &settings) != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    return true;
+#else
+    Q_UNUSED(fd)
+    *why = QStringLiteral("not supported on this system");
+    return false;
+#endif
 }
 
 ZoPureSerialPortWrapper::ZoPureSerialPortWrapper(QObject *parent)
@@ -56,6 +87,16 @@ bool ZoPureSerialPortWrapper::open()
     if (!configured) {
         port->close();
         return false;
+    }
+
+    // USB adapters hold received bytes back for up to 16 ms to fill a
+    // packet; a transfer that waits for each block's answer loses more than
+    // half its speed to that. Drivers without the setting (a pseudo-terminal)
+    // work as they are.
+    QString why;
+    if (!requestLowLatency(int(port->handle()), &why) && lowLatencyRefusedFor != name) {
+        lowLatencyRefusedFor = name;
+        qCInfo(lcComm).noquote() << "Serial port" << name << "keeps its receive latency:" << why;
     }
     opened = true;
     return true;

@@ -34,6 +34,11 @@ public:
     tds4 parity = QSerialPort::NoParity;
     tds4 stopBits = QSerialPort::OneStop;
 
+    // Asks the driver of the open serial port fd to pass on received bytes at
+    // once (Linux: ASYNC_LOW_LATENCY). False, with the reason, where it
+    // refuses or has no such setting.
+    static bool requestLowLatency(int fd, QString *why);
+
 public Q_SLOTS:
     void readData();
 
@@ -42,4 +47,7 @@ private:
     QString name;
     std::array<tdu1, ReadBufferSize> readBuffer {};
     bool readScheduled = false;
+    // The port whose refusal of low latency was last logged: reopening the
+    // same port does not log it again.
+    QString lowLatencyRefusedFor;
 };

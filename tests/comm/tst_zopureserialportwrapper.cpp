@@ -4,6 +4,21 @@
 
 #include <QtTest>
 
+namespace {
+
+// The comm log lines about receive latency, while installed.
+QStringList latencyLines;
+QtMessageHandler previousHandler = nullptr;
+
+void collectLatencyLines(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (qstrcmp(context.category, "tolvane.comm") == 0 && text.contains("receive latency"))
+        latencyLines << text;
+    previousHandler(type, context, text);
+}
+
+} // namespace
+
 class TstZoPureSerialPortWrapper : public QObject
 {
     Q_OBJECT
@@ -118,6 +133,40 @@ private Q_SLOTS:
         QTRY_COMPARE(rx.all(), QByteArray("back"));
         QCOMPARE(zoSend(link, "pong"), tds8(4));
         QCOMPARE(pty.read(4, 2000), QByteArray("pong"));
+    }
+
+    // A pseudo-terminal has no low-latency setting: the link opens anyway,
+    // says so once per port however often it is opened, and carries bytes
+    // both ways.
+    void lowLatencyRefusedOncePerPort()
+    {
+        ZoTestPty pty, otherPty;
+        QString why;
+        QVERIFY(!ZoPureSerialPortWrapper::requestLowLatency(pty.masterFd(), &why));
+        QVERIFY(!why.isEmpty());
+        QVERIFY(!ZoPureSerialPortWrapper::requestLowLatency(-1, &why));
+
+        latencyLines.clear();
+        previousHandler = qInstallMessageHandler(collectLatencyLines);
+        ZoPureSerialPortWrapper link;
+        ZoTestReceiver rx;
+        link.addReceiver(&rx);
+        QVERIFY(link.setName(pty.slaveName()));
+        const bool firstOpen = link.open() && link.close() && link.open();
+        const QStringList afterSamePort = latencyLines;
+        const bool secondOpen = link.close() && link.setName(otherPty.slaveName()) && link.open();
+        qInstallMessageHandler(previousHandler);
+
+        QVERIFY(firstOpen && secondOpen);
+        QCOMPARE(afterSamePort.size(), 1);
+        QVERIFY2(afterSamePort.at(0).contains(pty.slaveName()), qPrintable(afterSamePort.at(0)));
+        QCOMPARE(latencyLines.size(), 2);
+        QVERIFY(latencyLines.at(1).contains(otherPty.slaveName()));
+
+        QCOMPARE(zoSend(link, "ping"), tds8(4));
+        QCOMPARE(otherPty.read(4, 2000), QByteArray("ping"));
+        QVERIFY(otherPty.write("pong"));
+        QTRY_COMPARE(rx.all(), QByteArray("pong"));
     }
 };
 
