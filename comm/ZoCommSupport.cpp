@@ -1,37 +1,12 @@
 #include "ZoCommSupport.h"
 
+#include "ZoIpv4Address.h"
+
 #include <QHostAddress>
-#include <QStringList>
 
 Q_LOGGING_CATEGORY(lcComm, "tolvane.comm")
 
 namespace ZoComm {
-
-bool parseDottedIpv4(const QString &text, uint32_t *address)
-{
-    const QStringList parts = text.split(QLatin1Char('.'), Qt::SkipEmptyParts);
-    if (parts.size() != 4)
-        return false;
-    uint32_t value = 0;
-    for (const QString &part : parts) {
-        // Digits only: no sign, no blanks, no hexadecimal. Three digits are
-        // enough for 255, longer runs would only hide an overflow.
-        if (part.size() > 3)
-            return false;
-        uint32_t octet = 0;
-        for (const QChar c : part) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-            octet = octet * 10 + uint32_t(c.unicode() - '0');
-        }
-        if (octet > 255)
-            return false;
-        value = (value << 8) | octet;
-    }
-    if (address)
-        *address = value;
-    return true;
-}
 
 void contractViolation(const char *source, const char *message, const QString &detail)
 {
@@ -53,8 +28,8 @@ bool setHostAddress(const char *source, bool open, const QString &text,
 {
     if (refuseWhileOpen(source, open, "error"))
         return false;
-    uint32_t value = 0;
-    if (!parseDottedIpv4(text, &value)) {
+    tdu4 value = 0;
+    if (!ZoIpv4Address::parse(text, &value)) {
         contractViolation(source, "IP is error!!!!", text);
         rejected = true;
         address.reset();

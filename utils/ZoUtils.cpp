@@ -1,5 +1,7 @@
 #include "ZoUtils.h"
 
+#include "ZoIpv4Address.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLoggingCategory>
@@ -344,27 +346,11 @@ QString ZoUtils::findIpSameNetSegmentToIds(const QString &address)
 
 tdu4 ZoUtils::ipToUInt(const QString &address, bool *ok)
 {
-    if (ok)
-        *ok = false;
-    const QStringList parts = address.split(QLatin1Char('.'));
-    if (parts.size() != 4) {
-        qCWarning(lcUtils) << "IP is error!!!!" << address;
-        return 0;
-    }
     tdu4 value = 0;
-    for (const QString &part : parts) {
-        // Plain decimal digits only: toUInt would also take "+1" or " 1".
-        bool digits = !part.isEmpty() && part.size() <= 3;
-        for (QChar c : part)
-            digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        const uint octet = digits ? part.toUInt() : 256;
-        if (octet > 255) {
-            qCWarning(lcUtils) << "IP is error!!!!" << address;
-            return 0;
-        }
-        value = (value << 8) | octet;
-    }
+    const bool valid = ZoIpv4Address::parse(address, &value);
+    if (!valid)
+        qCWarning(lcUtils) << "IP is error!!!!" << address;
     if (ok)
-        *ok = true;
+        *ok = valid;
     return value;
 }

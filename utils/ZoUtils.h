@@ -83,8 +83,8 @@ public:
     // A local IPv4 address (with a broadcast address, not 127.0.0.1) whose
     // first three octets equal those of address, or empty text.
     static QString findIpSameNetSegmentToIds(const QString &address);
-    // Dotted IPv4 text as a number, first octet most significant. Anything
-    // else is logged and gives 0 with *ok false.
+    // Dotted IPv4 text (as ZoIpv4Address reads it) as a number, first octet
+    // most significant. Anything else is logged and gives 0 with *ok false.
     static tdu4 ipToUInt(const QString &address, bool *ok = nullptr);
 
 private:

@@ -1,5 +1,7 @@
 #include "ZoCliOptions.h"
 
+#include "ZoIpv4Address.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
@@ -76,21 +78,6 @@ bool parseDecimal(const QString &text, tdu4 maximum, tdu4 &value)
     return true;
 }
 
-bool isDottedIpv4(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString &part : parts) {
-        tdu4 octet = 0;
-        // "010" is refused: some readers take a leading zero as octal.
-        if (part.size() > 3 || (part.size() > 1 && part.startsWith(QLatin1Char('0')))
-            || !parseDecimal(part, 255, octet))
-            return false;
-    }
-    return true;
-}
-
 // The token the user typed for an option the parser did not know.
 QString typedOption(const QStringList &arguments, const QString &name)
 {
@@ -143,7 +130,7 @@ bool ZoCliOptions::parseLink(const QString &text, ZoPlaneConfig &out, QString *e
         const QStringList parts = rest.split(QLatin1Char(':'));
         if (!text.contains(QLatin1Char(':')) || parts.size() < 2 || parts.size() > 3)
             return bad(QStringLiteral("expected %1").arg(form));
-        if (!isDottedIpv4(parts.at(0)))
+        if (!ZoIpv4Address::parse(parts.at(0), nullptr))
             return bad(QStringLiteral("HOST '%1' is not a dotted IPv4 address (%2)")
                            .arg(parts.at(0), form));
         tdu4 port = 0;
