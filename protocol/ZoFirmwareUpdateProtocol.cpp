@@ -22,13 +22,16 @@ void writeShortCommand(tdu1 *out, tdu1 command)
 
 } // namespace
 
-ZoFirmwareUpdateProtocol::ZoFirmwareUpdateProtocol() = default;
+ZoFirmwareUpdateProtocol::ZoFirmwareUpdateProtocol()
+    : m_cutter(Sync0, Sync1, 0, MinFrame)
+{
+}
 
 ZoFirmwareUpdateProtocol::~ZoFirmwareUpdateProtocol() = default;
 
 void ZoFirmwareUpdateProtocol::setReceiver(IReceivePackage *receiver)
 {
-    m_receiver = receiver;
+    m_cutter.setReceiver(receiver);
 }
 
 void ZoFirmwareUpdateProtocol::setKeyMode(tdu1 mode)
@@ -150,78 +153,7 @@ tdu2 ZoFirmwareUpdateProtocol::crc16(const tdu1 *data, int length)
     return ZoProtocolBase::crc16(data, tdu2(length > 0xFFFF ? 0xFFFF : length));
 }
 
-void ZoFirmwareUpdateProtocol::resetReceive()
-{
-    m_count = 0;
-    m_synced = false;
-    m_frameLength = 0;
-}
-
 bool ZoFirmwareUpdateProtocol::feed(const tdu1 *data, int length)
 {
-    if (!data || length < 1)
-        return false;
-    if (length > MaxChunk) {
-        resetReceive();
-        return false;
-    }
-    if (m_count < 0 || m_count > AccumulatorSize - MaxChunk)
-        resetReceive();
-    std::memcpy(m_accumulator + m_count, data, size_t(length));
-    m_count += length;
-    if (m_count <= 2) {
-        m_synced = false;
-        m_frameLength = 0;
-        return true;
-    }
-    cut();
-    return true;
-}
-
-void ZoFirmwareUpdateProtocol::cut()
-{
-    tdu1 *const acc = m_accumulator;
-    int pos = 0;
-    const int end = m_count;
-    for (;;) {
-        if (!m_synced) {
-            const int hit = ZoProtocolBase::findHeader(acc, pos, end, Sync0, Sync1, m_count);
-            if (hit < 0) {
-                m_frameLength = 0;
-                return;
-            }
-            m_synced = true;
-            pos = hit;
-        }
-        const int held = end - pos;
-        if (held <= 2)
-            break;
-        const int flen = acc[pos + 2];
-        if (flen < MinFrame) {
-            // Not a frame we can consume; skip the sync so the search moves on.
-            pos += 2;
-            m_synced = false;
-            m_frameLength = 0;
-            if (end - pos < 2)
-                break;
-            continue;
-        }
-        m_frameLength = tdu2(flen);
-        if (held < flen)
-            break;
-        tdu1 *slot = m_ring[m_slot];
-        std::memcpy(slot, acc + pos, size_t(flen));
-        if (m_receiver)
-            m_receiver->onPackage(slot, tdu2(flen));
-        pos += flen;
-        m_slot = tdu1((m_slot + 1) % SlotCount);
-        m_synced = false;
-        m_frameLength = 0;
-        if (end - pos < 2)
-            break;
-    }
-    const int rest = end - pos;
-    if (pos > 0 && rest > 0)
-        std::memmove(acc, acc + pos, size_t(rest));
-    m_count = rest;
+    return m_cutter.feed(data, length);
 }

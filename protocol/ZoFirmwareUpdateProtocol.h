@@ -2,6 +2,7 @@
 
 #include "AESCrypt.h"
 #include "IReceivePackage.h"
+#include "ZoFrameCutter.h"
 #include "ZoTypes.h"
 
 // The bootloader transfer protocol. Framed requests are
@@ -16,10 +17,10 @@
 class ZoFirmwareUpdateProtocol
 {
 public:
-    static constexpr int AccumulatorSize = 512;
-    static constexpr int MaxChunk = 256;
-    static constexpr int SlotSize = 256;
-    static constexpr int SlotCount = 10;
+    static constexpr int AccumulatorSize = ZoFrameCutter::AccumulatorSize;
+    static constexpr int MaxChunk = ZoFrameCutter::MaxChunk;
+    static constexpr int SlotSize = ZoFrameCutter::SlotSize;
+    static constexpr int SlotCount = ZoFrameCutter::SlotCount;
     static constexpr int MinFrame = 6;
     static constexpr int HeaderBytes = 48;
     static constexpr int KeyBytes = 16;
@@ -68,21 +69,13 @@ public:
 
     const tdu1 *sessionKey() const { return m_sessionKey; }
     bool keyMode() const { return m_keyMode; }
-    int bufferedCount() const { return m_count; }
-    tdu1 slotIndex() const { return m_slot; }
+    int bufferedCount() const { return m_cutter.bufferedCount(); }
+    tdu1 slotIndex() const { return m_cutter.slotIndex(); }
 
 private:
-    void resetReceive();
-    void cut();
-
     bool m_keyMode = false;
     tdu1 m_sessionKey[KeyBytes] = {};
     AESCrypt m_cipher;
-    tds4 m_count = 0;
-    tdu2 m_frameLength = 0;
-    bool m_synced = false;
-    IReceivePackage *m_receiver = nullptr;
-    tdu1 m_accumulator[AccumulatorSize] = {};
-    tdu1 m_ring[SlotCount][SlotSize] = {};
-    tdu1 m_slot = 0;
+    // Frames are as long as their length byte says, at least MinFrame.
+    ZoFrameCutter m_cutter;
 };

@@ -43,7 +43,14 @@ inline tdu2 readLe16(const tdu1 *p)
 
 } // namespace
 
-ZoProtocolBase::ZoProtocolBase() = default;
+ZoProtocolBase::ZoProtocolBase()
+    : m_cutter(tdu1(m_header & 0xFF), tdu1(m_header >> 8), 3, MinFrame,
+          [](void *self, const tdu1 *frame, tdu2 length) {
+              return static_cast<ZoProtocolBase *>(self)->checkCrc(frame, length);
+          },
+          this)
+{
+}
 
 ZoProtocolBase::~ZoProtocolBase() = default;
 
@@ -59,25 +66,17 @@ tdu1 *ZoProtocolBase::transmitBuffer()
 
 tdu1 *ZoProtocolBase::frameBuffer(bool tx)
 {
-    return tx ? t_transmit : m_ring[m_slot];
+    return tx ? t_transmit : m_cutter.currentSlot();
 }
 
 void ZoProtocolBase::assign(const ZoProtocolBase &other)
 {
-    if (&other == this)
-        return;
-    m_count = other.m_count;
-    m_frameLength = other.m_frameLength;
-    m_synced = other.m_synced;
-    // Only the first half can hold bytes between two feeds.
-    std::memcpy(m_accumulator, other.m_accumulator, MaxChunk);
-    std::memcpy(m_ring, other.m_ring, sizeof m_ring);
-    m_slot = other.m_slot;
+    m_cutter.assign(other.m_cutter);
 }
 
 void ZoProtocolBase::setReceiver(IReceivePackage *receiver)
 {
-    m_receiver = receiver;
+    m_cutter.setReceiver(receiver);
 }
 
 tdu4 ZoProtocolBase::tag() const
@@ -119,6 +118,7 @@ bool ZoProtocolBase::isType(const tdu1 *subMessage, tdu1 type)
 void ZoProtocolBase::setHeader(tdu2 header)
 {
     m_header = header;
+    m_cutter.setHeader(tdu1(header & 0xFF), tdu1(header >> 8));
 }
 
 tdu2 ZoProtocolBase::header() const
@@ -237,17 +237,17 @@ tdu1 *ZoProtocolBase::makeSubMessage(tdu1 type, const tdu1 *data, tdu1 &length)
 
 tdu1 *ZoProtocolBase::currentSlotData()
 {
-    return m_ring[m_slot] + 5;
+    return m_cutter.currentSlot() + 5;
 }
 
 tdu1 *ZoProtocolBase::currentSlot()
 {
-    return m_ring[m_slot];
+    return m_cutter.currentSlot();
 }
 
 void ZoProtocolBase::markCurrentSlot(bool ok, tdu2 length)
 {
-    tdu1 *slot = m_ring[m_slot];
+    tdu1 *slot = m_cutter.currentSlot();
     if (length > 0 && length < 246)
         std::memset(slot + length, 0, size_t(246 - length));
     const tds8 now = QDateTime::currentMSecsSinceEpoch();
@@ -307,101 +307,19 @@ tdu2 ZoProtocolBase::crc16(const tdu1 *data, tdu2 length)
     return crc;
 }
 
-void ZoProtocolBase::resetReceive()
-{
-    m_count = 0;
-    m_synced = 0;
-    m_frameLength = 0;
-}
-
 bool ZoProtocolBase::feed(const tdu1 *data, int length)
 {
-    if (!data || length <= 0)
+    if (!m_cutter.append(data, length))
         return false;
-    if (length > MaxChunk) {
-        resetReceive();
-        return false;
-    }
-    // parse() leaves at most MaxChunk bytes behind; guard anyway so a
-    // subclass with its own parse() can never push us past the array.
-    if (m_count < 0 || m_count > AccumulatorSize - MaxChunk)
-        resetReceive();
-    std::memcpy(m_accumulator + m_count, data, size_t(length));
-    m_count += length;
-    if (m_count <= 2) {
-        m_synced = 0;
-        m_frameLength = 0;
-        return true;
-    }
-    parse();
+    // parse() is the hook a codec may take over; the cutter does the work.
+    if (m_cutter.cuttable())
+        parse();
     return true;
 }
 
 bool ZoProtocolBase::parse()
 {
-    // Work on a read position and compact once at the end: moving the
-    // remainder after every frame would cost more than the frames themselves.
-    tdu1 *const acc = m_accumulator;
-    int pos = 0;
-    int end = m_count;
-    bool cut = false;
-    const tdu1 h0 = tdu1(m_header & 0xFF);
-    const tdu1 h1 = tdu1(m_header >> 8);
-
-    for (;;) {
-        if (!m_synced) {
-            const int hit = findHeader(acc, pos, end, h0, h1, m_count);
-            if (hit < 0) {
-                m_frameLength = 0;
-                return cut;
-            }
-            m_synced = 1;
-            pos = hit;
-        }
-        const int held = end - pos;
-        if (held <= 2)
-            break;
-        const int flen = acc[pos + 2] + 3;
-        if (flen < MinFrame || flen > SlotSize) {
-            // Too short to be a frame, or too long for a slot: treat it as a
-            // false header and look again right after it.
-            pos += 2;
-            m_synced = 0;
-            m_frameLength = 0;
-            if (end - pos < 2)
-                break;
-            continue;
-        }
-        m_frameLength = tdu2(flen);
-        if (held < flen)
-            break;
-
-        tdu1 *slot = m_ring[m_slot];
-        std::memcpy(slot, acc + pos, size_t(flen));
-        cut = true;
-        // A rejected frame costs only its header, so a real frame that starts
-        // inside it is still found. Whatever follows is parsed in this same
-        // call, so nothing beyond an incomplete frame is ever left behind.
-        if (checkCrc(slot, tdu2(flen))) {
-            if (m_receiver)
-                m_receiver->onPackage(slot, tdu2(flen));
-            pos += flen;
-        } else {
-            if (m_receiver)
-                m_receiver->onBadPackage(slot, tdu2(flen));
-            pos += 2;
-        }
-        m_slot = tdu1((m_slot + 1) % SlotCount);
-        m_synced = 0;
-        m_frameLength = 0;
-        if (end - pos < 2)
-            break;
-    }
-    const int rest = end - pos;
-    if (pos > 0 && rest > 0)
-        std::memmove(acc, acc + pos, size_t(rest));
-    m_count = rest;
-    return cut;
+    return m_cutter.cut();
 }
 
 tdu1 ZoProtocolBase::subMessageCountOf(const tdu1 *frame, tdu2 available)

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "IReceivePackage.h"
+#include "ZoFrameCutter.h"
 #include "ZoTypes.h"
-
-#include <cstring>
 
 // Frame codec of the device link: header (2 bytes), length byte L (bytes that
 // follow it), a body of sub-messages [type, n, data...] and a CRC-16/MODBUS
@@ -16,10 +15,10 @@
 class ZoProtocolBase
 {
 public:
-    static constexpr int AccumulatorSize = 512;
-    static constexpr int MaxChunk = 256;
-    static constexpr int SlotSize = 256;
-    static constexpr int SlotCount = 10;
+    static constexpr int AccumulatorSize = ZoFrameCutter::AccumulatorSize;
+    static constexpr int MaxChunk = ZoFrameCutter::MaxChunk;
+    static constexpr int SlotSize = ZoFrameCutter::SlotSize;
+    static constexpr int SlotCount = ZoFrameCutter::SlotCount;
     static constexpr int BufferSize = 256;
     static constexpr int MinFrame = 5;
     // Prefix and body of one frame together; the frame then fits in 255 bytes.
@@ -88,35 +87,9 @@ public:
     static const tdu1 *subMessageOf(
         const tdu1 *frame, tdu1 index, tdu1 &dataLength, tdu2 available = 0xFFFF);
 
-    // The header search both frame codecs share: the position in acc[pos, end)
-    // where the two bytes h0 h1 start, or -1. On a miss the accumulator keeps
-    // only its last byte (it was never tested and may be the first half of a
-    // header split across two chunks) and `count` says what is left.
-    static int findHeader(tdu1 *acc, int pos, int end, tdu1 h0, tdu1 h1, int &count)
-    {
-        const tdu1 *from = acc + pos;
-        const tdu1 *last = acc + end - 1; // last position a header can start is end - 2
-        while (from < last) {
-            const void *p = std::memchr(from, h0, size_t(last - from));
-            if (!p)
-                break;
-            const tdu1 *q = static_cast<const tdu1 *>(p);
-            if (q[1] == h1)
-                return int(q - acc);
-            from = q + 1;
-        }
-        if (end - pos >= 1) {
-            acc[0] = acc[end - 1];
-            count = 1;
-        } else {
-            count = 0;
-        }
-        return -1;
-    }
-
     // Receive state, for tests and diagnostics.
-    int bufferedCount() const { return m_count; }
-    tdu1 slotIndex() const { return m_slot; }
+    int bufferedCount() const { return m_cutter.bufferedCount(); }
+    tdu1 slotIndex() const { return m_cutter.slotIndex(); }
 
 protected:
     static tdu1 *scratchBuffer();
@@ -124,16 +97,10 @@ protected:
     tdu1 *frameBuffer(bool tx);
 
 private:
-    void resetReceive();
     static tdu1 *subMessageAtImpl(const tdu1 *frame, tdu1 index, tdu2 available);
 
     tdu2 m_header = 0xFFFF;
-    tds4 m_count = 0;
-    tdu2 m_frameLength = 0;
-    tdu1 m_synced = 0;
-    IReceivePackage *m_receiver = nullptr;
     tdu4 m_tag = 0;
-    tdu1 m_accumulator[AccumulatorSize] = {};
-    tdu1 m_ring[SlotCount][SlotSize] = {};
-    tdu1 m_slot = 0;
+    // Frames are L + 3 bytes, at least MinFrame; checkCrc() judges them.
+    ZoFrameCutter m_cutter;
 };

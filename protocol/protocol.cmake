@@ -2,6 +2,8 @@
 # protocol and its cipher. Plain C++ on top of Qt Core: no sockets, no widgets.
 add_library(tolvane_protocol STATIC
   ${CMAKE_CURRENT_LIST_DIR}/IReceivePackage.h
+  ${CMAKE_CURRENT_LIST_DIR}/ZoFrameCutter.h
+  ${CMAKE_CURRENT_LIST_DIR}/ZoFrameCutter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZoProtocolBase.h
   ${CMAKE_CURRENT_LIST_DIR}/ZoProtocolBase.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ZoFcsProtocolBase.h
