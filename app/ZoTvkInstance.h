@@ -37,6 +37,8 @@ public:
     ZoPlaneConfig *planeConfig();
     ZoBusDevCfg *busDevCfg();
     bool isIgnoredDevice(tds4 devId) const;
+    // The device ids of sysconfig.xml that the module lists leave out.
+    QList<tds4> ignoreDevices() const;
 
     // Stores the record under info.fid (see ZoFRMFileStore for who frees
     // which buffer). Always true.
