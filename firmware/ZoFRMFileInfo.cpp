@@ -1,5 +1,7 @@
 #include "ZoFRMFileInfo.h"
 
+#include "ZoLittleEndian.h"
+
 #include <cstring>
 
 ZoFRMFileInfo::ZoFRMFileInfo() = default;
@@ -31,8 +33,7 @@ bool ZoFRMFileInfo::headerImageLength(tdu4 &length) const
 {
     if (!hasHeader())
         return false;
-    const tdu1 *p = data + ImageLengthOffset;
-    length = tdu4(p[0]) | (tdu4(p[1]) << 8) | (tdu4(p[2]) << 16) | (tdu4(p[3]) << 24);
+    length = ZoLittleEndian::read32(data, size, ImageLengthOffset);
     return true;
 }
 
@@ -49,7 +50,7 @@ bool ZoFRMFileInfo::headerCompileTime(tFcsDateTime &compileTime) const
     if (!hasHeader())
         return false;
     const tdu1 *p = data + CompileTimeOffset;
-    compileTime.year = tdu2(p[0] | (p[1] << 8));
+    compileTime.year = ZoLittleEndian::read16(data, size, CompileTimeOffset);
     compileTime.month = p[2];
     compileTime.day = p[3];
     compileTime.hour = p[4];

@@ -1,5 +1,7 @@
 #include "ZoFcsProtocolBase.h"
 
+#include "ZoLittleEndian.h"
+
 #include <atomic>
 #include <cstring>
 
@@ -201,7 +203,7 @@ tds4 ZoFcsProtocolBase::parseCompileTime(const tdu1 *sub, tFcsDateTime &time, td
     if (!fits(sub, available))
         return -2;
     if (sub[1] == 7) {
-        time.year = tdu2(sub[2] | (tdu2(sub[3]) << 8));
+        time.year = ZoLittleEndian::read16(sub, available, 2);
         time.month = sub[4];
         time.day = sub[5];
         time.hour = sub[6];
@@ -377,7 +379,7 @@ tds4 ZoFcsProtocolBase::parseCanReply(
     const tdu1 n = sub[1];
     if (n < 2 || !fits(sub, available))
         return -2;
-    identifier = tdu2(sub[2] | (tdu2(sub[3]) << 8));
+    identifier = ZoLittleEndian::read16(sub, available, 2);
     if (data)
         std::memcpy(data, sub + 2, n);
     length = n;

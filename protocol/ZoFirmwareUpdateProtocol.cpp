@@ -1,5 +1,6 @@
 #include "ZoFirmwareUpdateProtocol.h"
 
+#include "ZoLittleEndian.h"
 #include "ZoProtocolBase.h"
 
 #include <QUuid>
@@ -143,7 +144,7 @@ tdu2 ZoFirmwareUpdateProtocol::parseAck(const tdu1 *frame, bool enable, tdu2 len
         return 0;
     if (frame[5] != 0x81 || (frame[6] != '1' && frame[6] != '2'))
         return 0;
-    return tdu2(frame[7] | (tdu2(frame[8]) << 8));
+    return ZoLittleEndian::read16(frame, length, 7);
 }
 
 tdu2 ZoFirmwareUpdateProtocol::crc16(const tdu1 *data, int length)

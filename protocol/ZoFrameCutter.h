@@ -29,8 +29,8 @@ public:
     using Check = bool (*)(void *context, const tdu1 *frame, tdu2 length);
 
     // A frame is (length byte + lengthBias) bytes long.
-    ZoFrameCutter(tdu1 header0, tdu1 header1, int lengthBias, int minFrame,
-        Check check = nullptr, void *context = nullptr);
+    ZoFrameCutter(tdu1 header0, tdu1 header1, int lengthBias, int minFrame, Check check = nullptr,
+        void *context = nullptr);
     ZoFrameCutter(const ZoFrameCutter &) = delete;
     ZoFrameCutter &operator=(const ZoFrameCutter &) = delete;
 

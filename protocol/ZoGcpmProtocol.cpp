@@ -1,5 +1,7 @@
 #include "ZoGcpmProtocol.h"
 
+#include "ZoLittleEndian.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -119,14 +121,14 @@ tdu1 *ZoGcpmProtocol::makeCommand(tdu1 command, const tdu1 *data, tdu1 &length)
 
 bool ZoGcpmProtocol::isHeader(const tdu1 *p) const
 {
-    return p && tdu2(p[0] | (p[1] << 8)) == m_header;
+    return p && ZoLittleEndian::read16(p, 2, 0) == m_header;
 }
 
 bool ZoGcpmProtocol::checkCrc(const tdu1 *frame, tdu1 length) const
 {
     if (!frame || length < 3)
         return false;
-    const tdu2 stored = tdu2(frame[length - 2] | (frame[length - 1] << 8));
+    const tdu2 stored = ZoLittleEndian::read16(frame, length, length - 2u);
     return crc16(frame, length - 2) == stored;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ZoFcsProtocolBase.h"
 #include "ZoFirmwareUpdateProtocol.h"
+#include "ZoLittleEndian.h"
 #include "ZoPlaneConfig.h"
 #include "ZoPureSerialPortWrapper.h"
 #include "ZoPureTCPClientWrapper.h"
@@ -44,16 +45,6 @@ constexpr tdu1 VariantShortForm = 3;
 
 // A block index counts 32-byte units of the image.
 constexpr tds4 BlockUnit = 32;
-
-tdu2 le16(const tdu1 *p)
-{
-    return tdu2(p[0] | (p[1] << 8));
-}
-
-tdu4 le32(const tdu1 *p)
-{
-    return tdu4(p[0]) | (tdu4(p[1]) << 8) | (tdu4(p[2]) << 16) | (tdu4(p[3]) << 24);
-}
 
 tVersion versionOf(tdu1 type, const tdu1 *mmr)
 {
@@ -438,9 +429,9 @@ void ZoMsgLooper::captureAddress(const tdu1 *frame, tdu2 length)
     if (bodyEnd >= 5 && frame[3] == SubAddress) {
         const int n = frame[4];
         if (n == 4 && 5 + 4 <= bodyEnd)
-            address = le32(frame + 5);
+            address = ZoLittleEndian::read32(frame, size_t(bodyEnd), 5);
         else if (n != 4 && n >= 8 && 5 + 8 <= bodyEnd)
-            address = le32(frame + 9);
+            address = ZoLittleEndian::read32(frame, size_t(bodyEnd), 9);
     }
     if (address == 0) {
         hasAddressPrefix = false;
@@ -454,7 +445,7 @@ void ZoMsgLooper::captureAddress(const tdu1 *frame, tdu2 length)
 
 void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
 {
-    const tdu2 identifier = le16(data);
+    const tdu2 identifier = ZoLittleEndian::read16(data, length, 0);
     const tdu1 *payload = data + 2;
     const tdu2 n = tdu2(length - 2);
     const bool shortForm = moduleVariant.load() == VariantShortForm;
@@ -465,7 +456,7 @@ void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
         if (n != 8 || payload[1] != 0x10)
             return;
         const tVersion version = versionOf(payload[0], payload + 4);
-        const tdu2 serial = le16(payload + 2);
+        const tdu2 serial = ZoLittleEndian::read16(payload, n, 2);
         const tdu1 index = payload[7];
         qCDebug(lcLooper).noquote()
             << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index << "SN:" << serial
@@ -483,7 +474,7 @@ void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
         if (payload[1] == CmdErase) {
             emit sigCANDevUpgEraseFlashAck();
         } else if (payload[1] == CmdProgram && n >= 4) {
-            const tdu2 index = le16(payload + 2);
+            const tdu2 index = ZoLittleEndian::read16(payload, n, 2);
             emit sigCANDevUpgradeProgAck(tds4(index) * BlockUnit);
             qCDebug(lcLooper) << "handleBLUpgradedSinglePacket ACK: " << index;
         }
@@ -512,7 +503,8 @@ void ZoMsgLooper::decodeBusReply(const tdu1 *data, tdu2 length)
         const tdu1 index = payload[1] & 0x7F;
         qCDebug(lcLooper).noquote()
             << "CAN DeviceInfo:" << nameOf(version.type) << "DEVIDx:" << index
-            << "SN:" << le16(payload + 2) << "Version:" << ZoUtils::versionText(version);
+            << "SN:" << ZoLittleEndian::read16(payload, n, 2)
+            << "Version:" << ZoUtils::versionText(version);
         emit sigCANDevVersion(version, index, QString::number(index));
     } else if (selector == BusSelectorTransfer) {
         decodeShortForm(payload, n, true);
@@ -533,7 +525,7 @@ void ZoMsgLooper::decodeShortForm(const tdu1 *payload, tdu2 length, bool bus)
             emit sigCANDevUpgEraseFlashAck();
     } else if (command == CmdProgram) {
         if ((length == 6 || n == 2) && length >= 6) {
-            const tdu2 block = le16(data);
+            const tdu2 block = ZoLittleEndian::read16(payload, length, 4);
             emit sigCANDevUpgradeProgAck(tds4(block) * BlockUnit);
             qCDebug(lcLooper) << (bus ? "handleBLUpgradedDBUSV2 ACK: "
                                       : "handleBLUpgradedSinglePacket ACK: ")
@@ -566,7 +558,7 @@ void ZoMsgLooper::decodeLongForm(const tdu1 *payload, tdu2 length)
                                     << "Version:" << ZoUtils::versionText(version);
         emit sigCANDevVersion(version, 0, QString());
     } else if (command == CmdProgram && length >= 4) {
-        const tdu2 index = le16(payload + 2);
+        const tdu2 index = ZoLittleEndian::read16(payload, length, 2);
         emit sigCANDevUpgradeProgAck(tds4(index) * BlockUnit);
         qCDebug(lcLooper) << "handleBLUpgradedMultiPacket ACK: " << index;
     }
@@ -597,7 +589,8 @@ void ZoMsgLooper::decodeBootloaderReply(const tdu1 *frame, tdu2 length)
         if (length < 9)
             return;
         ZoFirmwareUpdateProtocol *upd = ownUpdate.get();
-        const tdu2 index = upd ? upd->parseAck(frame, true, length) : le16(frame + 7);
+        const tdu2 index
+            = upd ? upd->parseAck(frame, true, length) : ZoLittleEndian::read16(frame, length, 7);
         emit sigGNCUpgradeProgAck(tds4(index) * BlockUnit);
     }
 }

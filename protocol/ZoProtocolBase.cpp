@@ -1,5 +1,7 @@
 #include "ZoProtocolBase.h"
 
+#include "ZoLittleEndian.h"
+
 #include <QDateTime>
 #include <algorithm>
 #include <array>
@@ -36,19 +38,15 @@ constexpr CrcTables kCrc = makeCrcTables();
 thread_local tdu1 t_scratch[ZoProtocolBase::BufferSize];
 thread_local tdu1 t_transmit[ZoProtocolBase::BufferSize];
 
-inline tdu2 readLe16(const tdu1 *p)
-{
-    return tdu2(p[0] | (tdu2(p[1]) << 8));
-}
-
 } // namespace
 
 ZoProtocolBase::ZoProtocolBase()
-    : m_cutter(tdu1(m_header & 0xFF), tdu1(m_header >> 8), 3, MinFrame,
-          [](void *self, const tdu1 *frame, tdu2 length) {
-              return static_cast<ZoProtocolBase *>(self)->checkCrc(frame, length);
-          },
-          this)
+    : m_cutter(
+        tdu1(m_header & 0xFF), tdu1(m_header >> 8), 3, MinFrame,
+        [](void *self, const tdu1 *frame, tdu2 length) {
+            return static_cast<ZoProtocolBase *>(self)->checkCrc(frame, length);
+        },
+        this)
 {
 }
 
@@ -276,14 +274,14 @@ tdu1 *ZoProtocolBase::concat(const tdu1 *partA, int lengthA, const tdu1 *partB, 
 
 bool ZoProtocolBase::isHeader(const tdu1 *bytes)
 {
-    return bytes && readLe16(bytes) == m_header;
+    return bytes && ZoLittleEndian::read16(bytes, 2, 0) == m_header;
 }
 
 bool ZoProtocolBase::checkCrc(const tdu1 *frame, tdu2 length)
 {
     if (!frame || length < 4)
         return false;
-    return crc16(frame, tdu2(length - 2)) == readLe16(frame + length - 2);
+    return crc16(frame, tdu2(length - 2)) == ZoLittleEndian::read16(frame, length, length - 2u);
 }
 
 tdu2 ZoProtocolBase::crc16(const tdu1 *data, tdu2 length)

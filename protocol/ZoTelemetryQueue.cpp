@@ -1,5 +1,7 @@
 #include "ZoTelemetryQueue.h"
 
+#include "ZoLittleEndian.h"
+
 #include <QMutexLocker>
 
 #include <cstring>
@@ -7,7 +9,7 @@
 namespace {
 tdu2 lengthOf(const tdu1 *record)
 {
-    return tdu2(record[0] | (record[1] << 8));
+    return ZoLittleEndian::read16(record, 2, 0);
 }
 } // namespace
 

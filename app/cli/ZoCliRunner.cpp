@@ -1,5 +1,6 @@
 #include "ZoCliRunner.h"
 
+#include "ZoLittleEndian.h"
 #include "ZoMsgLooper.h"
 #include "ZoNimbraHttpHelper.h"
 #include "ZoTvkInstance.h"
@@ -23,12 +24,6 @@ const char *const kFetchStarted = "MsgFirmDownloading";
 const char *const kPrepareFailed = "MsgPrepareUpgradeFailed:";
 constexpr int kBarWidth = 24;
 constexpr int kRedrawMs = 100;
-
-tdu4 le32(const QByteArray &b, int at)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(b.constData()) + at;
-    return tdu4(p[0]) | (tdu4(p[1]) << 8) | (tdu4(p[2]) << 16) | (tdu4(p[3]) << 24);
-}
 
 QString timeText(const tFcsDateTime &t)
 {
@@ -839,7 +834,7 @@ bool ZoCliRunner::checkFirmwareFile(
     read.revision = v[3];
     if (read.type == 0)
         return bad(QStringLiteral("the header names no device type"));
-    const tdu4 announced = le32(bytes, int(ZoFRMFileInfo::ImageLengthOffset));
+    const tdu4 announced = ZoLittleEndian::read32(bytes, int(ZoFRMFileInfo::ImageLengthOffset));
     const tdu4 present = tdu4(bytes.size() - header);
     if (announced == 0)
         return bad(QStringLiteral("the header announces no image"));
