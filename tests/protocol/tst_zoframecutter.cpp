@@ -50,7 +50,6 @@ private Q_SLOTS:
     void splitAtEveryPosition_data();
     void splitAtEveryPosition();
     void assignCarriesAHalfFrame();
-    void headerChangeTakesEffectAtTheNextSearch();
 };
 
 void tst_ZoFrameCutter::splitAtEveryPosition_data()
@@ -128,20 +127,6 @@ void tst_ZoFrameCutter::assignCarriesAHalfFrame()
     QVERIFY(to.feed(u(rest), rest.size()));
     QCOMPARE(rec.events, (QStringList {good(frame), good(QByteArray::fromHex("12340200ff"))}));
     QCOMPARE(to.slotIndex(), tdu1(from.slotIndex() + 2));
-}
-
-void tst_ZoFrameCutter::headerChangeTakesEffectAtTheNextSearch()
-{
-    const QByteArray a = QByteArray::fromHex("ab0e025a5a");
-    const QByteArray b = QByteArray::fromHex("eb90025a5a");
-    ZoFrameCutter cutter(0xAB, 0x0E, 3, 5);
-    Recorder rec;
-    cutter.setReceiver(&rec);
-    QVERIFY(cutter.feed(u(a + b.left(3)), a.size() + 3));
-    cutter.setHeader(0xEB, 0x90);
-    QVERIFY(cutter.feed(u(b) + 3, b.size() - 3));
-    QVERIFY(cutter.feed(u(a + b), a.size() + b.size()));
-    QCOMPARE(rec.events, (QStringList {good(a), good(b)}));
 }
 
 QTEST_GUILESS_MAIN(tst_ZoFrameCutter)
