@@ -18,6 +18,7 @@
 #include "ZoMessageBox.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
+#include "ZoTestWait.h"
 #include "ZoTestZip.h"
 #include "ZoUpgradeListWidget.h"
 
@@ -74,6 +75,7 @@ private:
     void startCheck(ZoHaldenUpdateForm &form);
     QPushButton *rowButton(ZoHaldenUpdateForm &form) const;
     QStringList askedTexts() const;
+    bool upgradeUntilAsked(ZoHaldenUpdateForm &form, int questions);
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     std::unique_ptr<ZoTestCloudSim> m_sim;
@@ -174,6 +176,17 @@ QStringList tst_ZoHaldenUpdateForm::askedTexts() const
     for (const ZoMessageBox::Request &r : ZoMessageBox::shownRequests())
         out << r.title + QLatin1Char('/') + r.text;
     return out;
+}
+
+// Checks, presses the offer's button once it is shown, and waits until the
+// update has asked that many questions.
+bool tst_ZoHaldenUpdateForm::upgradeUntilAsked(ZoHaldenUpdateForm &form, int questions)
+{
+    startCheck(form);
+    if (!zoWaitFor([&form] { return form.isVisible(); }, 10000))
+        return false;
+    QTest::mouseClick(rowButton(form), Qt::LeftButton);
+    return zoWaitFor([this, questions] { return askedTexts().size() >= questions; }, 15000);
 }
 
 void tst_ZoHaldenUpdateForm::nothingToDoEndsWithoutWindow_data()
@@ -288,11 +301,7 @@ void tst_ZoHaldenUpdateForm::failedDownloadAsksToRetry()
         {QStringLiteral("/releases/*:status=503,times=1")}));
     m_answers = {QMessageBox::Yes, QMessageBox::No};
     ZoHaldenUpdateForm form;
-    startCheck(form);
-    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
-    QTest::mouseClick(rowButton(form), Qt::LeftButton);
-
-    QTRY_COMPARE_WITH_TIMEOUT(askedTexts().size(), 2, 15000);
+    QVERIFY(upgradeUntilAsked(form, 2));
     QCOMPARE(askedTexts(),
         QStringList({QStringLiteral("LabWarning/MsgConfirmToUpdateRetryBecauseDownloadFailed"),
             QStringLiteral("LabTip/MsgIsStartSoftwareProcess")}));
@@ -318,11 +327,7 @@ void tst_ZoHaldenUpdateForm::damagedArchiveChangesNothing()
     // Retry once, then give up.
     m_answers = {QMessageBox::Yes, QMessageBox::No};
     ZoHaldenUpdateForm form;
-    startCheck(form);
-    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
-    QTest::mouseClick(rowButton(form), Qt::LeftButton);
-
-    QTRY_COMPARE_WITH_TIMEOUT(askedTexts().size(), 2, 15000);
+    QVERIFY(upgradeUntilAsked(form, 2));
     QCOMPARE(askedTexts(),
         QStringList({QStringLiteral("LabWarning/MsgConfirmToUpdateRetryBecauseUnZipFailed"),
             QStringLiteral("LabWarning/MsgConfirmToUpdateRetryBecauseUnZipFailed")}));
@@ -338,11 +343,7 @@ void tst_ZoHaldenUpdateForm::hostileArchiveStaysInside()
             {"README.txt", "2.1.10"}}));
     m_answers = {QMessageBox::No};
     ZoHaldenUpdateForm form;
-    startCheck(form);
-    QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
-    QTest::mouseClick(rowButton(form), Qt::LeftButton);
-
-    QTRY_COMPARE_WITH_TIMEOUT(askedTexts().size(), 1, 15000);
+    QVERIFY(upgradeUntilAsked(form, 1));
     QCOMPARE(zoReadFile(m_install + QStringLiteral("/README.txt")), QByteArray("2.1.10"));
     QVERIFY(!QFile::exists(m_tmp->filePath(QStringLiteral("escaped.txt"))));
     QVERIFY(!QFile::exists(m_tmp->filePath(QStringLiteral("../escaped-deep.txt"))));
