@@ -350,20 +350,20 @@ void ZoNimbraHttpHelper::finishFirmwareFile(const QByteArray &body)
 
     for (ZoFirmwareUpgInfo &entry : m_catalogue)
         entry.downloaded = false;
-    if (!pickNext(false, next)) {
-        becomeIdle();
-        emit sigDownloadResult(true, ResultAllFetched);
-        return;
-    }
-    m_current = next;
-    download(m_current.path, CloudTaskPathFile);
+    fetchNextPathFile();
 }
 
 void ZoNimbraHttpHelper::finishPathFile()
 {
     m_current.downloaded = true;
     m_catalogue.insert(m_current.fid, m_current);
+    fetchNextPathFile();
+}
 
+// The release-note files come after every firmware file; the run ends when
+// none is left.
+void ZoNimbraHttpHelper::fetchNextPathFile()
+{
     ZoFirmwareUpgInfo next;
     if (!pickNext(false, next)) {
         becomeIdle();

@@ -102,6 +102,7 @@ private:
     void handleBody(const QByteArray &body);
     void finishFirmwareFile(const QByteArray &body);
     void finishPathFile();
+    void fetchNextPathFile();
     bool pickNext(bool byUpgradePath, ZoFirmwareUpgInfo &entry) const;
     void becomeIdle();
     void fail(tdu1 code);

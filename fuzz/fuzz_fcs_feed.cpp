@@ -1,6 +1,7 @@
 // The flight-controller frame codec's receive path: any bytes in any chunking.
 // The first input bytes choose the chunk sizes; every delivered frame is
 // checked and walked in an exact-size copy.
+#include "ZoFuzzChunks.h"
 #include "ZoFcsProtocolBase.h"
 
 #include <cstdlib>
@@ -52,18 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::memcpy(&seed, data, seedBytes);
     data += seedBytes;
     size -= seedBytes;
-    while (size > 0) {
-        seed = seed * 1103515245u + 12345u;
-        // Mostly small chunks, sometimes the largest allowed, rarely too long.
-        size_t chunk = 1 + (seed >> 16) % ((seed & 3) == 0 ? 300 : 64);
-        if (chunk > size)
-            chunk = size;
-        std::vector<tdu1> piece(data, data + chunk);
-        codec.feed(piece.data(), int(piece.size()));
+    zoFuzzFeedInChunks(data, size, seed, [&codec](const tdu1 *bytes, int count) {
+        codec.feed(bytes, count);
         if (codec.bufferedCount() < 0 || codec.bufferedCount() > ZoProtocolBase::MaxChunk)
             std::abort();
-        data += chunk;
-        size -= chunk;
-    }
+    });
     return 0;
 }

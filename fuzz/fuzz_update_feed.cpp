@@ -1,4 +1,5 @@
 // The bootloader transfer protocol's receive path and reply parser.
+#include "ZoFuzzChunks.h"
 #include "ZoFirmwareUpdateProtocol.h"
 
 #include <cstdlib>
@@ -35,17 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tdu4 seed = data[0];
     ++data;
     --size;
-    while (size > 0) {
-        seed = seed * 1103515245u + 12345u;
-        size_t chunk = 1 + (seed >> 16) % ((seed & 3) == 0 ? 300 : 64);
-        if (chunk > size)
-            chunk = size;
-        std::vector<tdu1> piece(data, data + chunk);
-        proto.feed(piece.data(), int(piece.size()));
-        if (proto.bufferedCount() < 0 || proto.bufferedCount() > ZoFirmwareUpdateProtocol::MaxChunk)
+    zoFuzzFeedInChunks(data, size, seed, [&proto](const tdu1 *bytes, int count) {
+        proto.feed(bytes, count);
+        if (proto.bufferedCount() < 0
+            || proto.bufferedCount() > ZoFirmwareUpdateProtocol::MaxChunk)
             std::abort();
-        data += chunk;
-        size -= chunk;
-    }
+    });
     return 0;
 }
