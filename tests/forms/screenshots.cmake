@@ -12,3 +12,6 @@ target_compile_definitions(tolvane-form-screenshots PRIVATE QT_NO_CAST_FROM_ASCI
 if(TARGET tolvane_window)
   target_link_libraries(tolvane-form-screenshots PRIVATE tolvane_window)
 endif()
+if(TARGET tolvane_updater_ui)
+  target_link_libraries(tolvane-form-screenshots PRIVATE tolvane_updater_ui)
+endif()

@@ -28,6 +28,14 @@
 #endif
 #include "ZoUtils.h"
 
+#if __has_include("ZoHaldenUpdateForm.h")
+#include "ZoHaldenUpdateForm.h"
+#include "ZoListItemForm.h"
+#include "ZoListItemHeaderForm.h"
+#include "ZoUpgradeListWidget.h"
+#define TOLVANE_HAVE_UPDATER 1
+#endif
+
 #if __has_include("ZoMessageBox.h")
 #include "ZoMessageBox.h"
 #define TOLVANE_HAVE_MESSAGE_BOX 1
@@ -283,6 +291,51 @@ void shootMainWindow(Shooter &shooter)
 #endif
 }
 
+// The updater's window with an ordinary offer unfolded, and with a mandatory
+// one downloading, in the updater's own dictionary and style sheet. Its
+// archive address is a loopback port nobody serves.
+void shootUpdater(Shooter &shooter, const QString &language)
+{
+#ifdef TOLVANE_HAVE_UPDATER
+    QTranslator translator;
+    translator.load(QStringLiteral(":/ZoHaldenUpdate-") + language + QStringLiteral(".qm"));
+    QApplication::installTranslator(&translator);
+    QFile style(QStringLiteral(":/qss/resource/dark.qss"));
+    if (style.open(QIODevice::ReadOnly))
+        qApp->setStyleSheet(QString::fromLatin1(style.readAll()));
+
+    ZoHaldenUpdateInfo info;
+    info.version = QStringLiteral("2.1.10");
+    info.description = QStringLiteral(
+        "Faster firmware download; clearer messages when the aircraft disconnects.\n"
+        "Modules of the serial bus are found again after a restart.");
+    info.url = QStringLiteral("http://127.0.0.1:9/Tolvane-2.1.10.zip");
+    {
+        ZoHaldenUpdateForm form;
+        form.setLanguage(language);
+        form.setName(QStringLiteral("\"tolvane-screenshot-nobody\""));
+        info.importanceLevel = 2;
+        form.onHaldenUpgradeTipDownloaded(info);
+        form.upgradeList()->onSelectChanged(0, true);
+        shooter.shoot(QStringLiteral("updater-offer"), &form);
+    }
+    {
+        ZoHaldenUpdateForm form;
+        form.setLanguage(language);
+        form.setName(QStringLiteral("\"tolvane-screenshot-nobody\""));
+        info.importanceLevel = 1;
+        form.onHaldenUpgradeTipDownloaded(info);
+        form.onDownloadProgress(453, 1000);
+        shooter.shoot(QStringLiteral("updater-mandatory"), &form);
+    }
+    qApp->setStyleSheet(QString());
+    QApplication::removeTranslator(&translator);
+#else
+    Q_UNUSED(shooter)
+    Q_UNUSED(language)
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -325,6 +378,7 @@ int main(int argc, char *argv[])
         shootMessageBoxes(shooter);
         shootMainWindow(shooter);
         QApplication::removeTranslator(&translator);
+        shootUpdater(shooter, language);
         failed = failed || shooter.failed();
     }
     return failed ? 1 : 0;
