@@ -1,6 +1,7 @@
 #include "ZoPlaneSearch.h"
 
 #include <QSerialPortInfo>
+#include <QDebug>
 #include <QTimer>
 
 namespace {
@@ -102,6 +103,7 @@ void ZoPlaneSearch::resetSearch()
     m_stepCount = 0;
     m_found = 0;
     m_portIndex = -1;
+    m_identityAsked = 0;
 }
 
 void ZoPlaneSearch::buildCandidates()
@@ -299,6 +301,11 @@ void ZoPlaneSearch::onPlaneDeteced(bool succ)
     if (m_moduleQueryState < 2) {
         emit sigGetFirmwareInfo(0, 0, 0);
         m_moduleQueryState = 1;
+        // A core that sends data but never tells its version would hold the
+        // search (and the window behind it) for good: ask again at the
+        // module pace, a few times, then give up.
+        m_identityAsked = 1;
+        m_waitModuleInfoTimer->start(m_timings.waitModuleInfoMs);
     } else {
         emit sigGetFirmwareInfo(1, 0, 0);
         // The core came back while its modules were being asked (the link
@@ -333,6 +340,16 @@ void ZoPlaneSearch::coreIdentified(bool answered, bool hasModules, const QList<t
 
 void ZoPlaneSearch::onWaitCANDevInfoTimeout()
 {
+    if (m_moduleQueryState == 1 && !m_coreAnswered) {
+        if (m_identityAsked < IdentityAttempts) {
+            ++m_identityAsked;
+            emit sigGetFirmwareInfo(0, 0, 0);
+            return;
+        }
+        qWarning() << "ZoPlaneSearch - the core sends data but never answered its version";
+        finish(false, 0);
+        return;
+    }
     m_moduleIndex += 1;
     setProgress(m_progressValue + 1, m_progressMaximum);
     if (m_moduleIndex < m_stepCount) {

@@ -38,6 +38,9 @@ public:
     };
     using PortEnumerator = std::function<QList<PortCandidate>()>;
 
+    // Version requests a core gets before the search gives it up.
+    static constexpr int IdentityAttempts = 4;
+
     struct Timings
     {
         int detectMs = 1000;
@@ -114,6 +117,7 @@ private:
     tdu4 m_moduleIndex = 0;
     tdu4 m_stepCount = 10;
     bool m_coreAnswered = false;
+    int m_identityAsked = 0; // version requests sent to the core found
     int m_progressValue = 0;
     int m_progressMaximum = 0;
     std::unique_ptr<QTimer> m_detectTimer;

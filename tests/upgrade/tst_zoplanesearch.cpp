@@ -93,6 +93,7 @@ private Q_SLOTS:
     void coreFoundThenModules();
     void coreWithoutModules_data();
     void coreWithoutModules();
+    void silentCoreEndsSearch();
     void oneLink_data();
     void oneLink();
     void inactiveIgnoresReports();
@@ -190,7 +191,10 @@ void tst_ZoPlaneSearch::coreFoundThenModules()
     QCOMPARE(int(config.type), int(ZoPlaneConfig::LinkSerialPort));
     QCOMPARE(config.com, QStringLiteral("A"));
     QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
-    QVERIFY(rig.quietFor(120)); // every timer stopped: the search waits for the core
+    // The other timers stopped: the search only asks the core again.
+    QTest::qWait(45);
+    QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
+    QVERIFY(rig.finished.isEmpty());
 
     rig.log.clear();
     rig.search.coreIdentified(true, true, {ModA, ModB});
@@ -228,6 +232,22 @@ void tst_ZoPlaneSearch::coreWithoutModules()
     QVERIFY(rig.finished.isEmpty());
     rig.search.coreIdentified(true, hasModules, modules);
     QCOMPARE(rig.log.mid(1), QStringList({"info 0 0 0", "finish 1 1"}));
+    QVERIFY(!rig.search.isActive());
+    QVERIFY(rig.quietFor(100));
+}
+
+// A core whose data arrives but whose version never does is asked again at
+// the module pace, then given up: the search ends as not found instead of
+// holding the window for good.
+void tst_ZoPlaneSearch::silentCoreEndsSearch()
+{
+    Rig rig;
+    rig.answerOpens = false;
+    rig.startAuto();
+    rig.search.onPlaneDeteced(true);
+    QTRY_COMPARE(rig.finished.size(), 1);
+    QCOMPARE(rig.log.count(QStringLiteral("info 0 0 0")), ZoPlaneSearch::IdentityAttempts);
+    QCOMPARE(rig.log.last(), QStringLiteral("finish 0 0"));
     QVERIFY(!rig.search.isActive());
     QVERIFY(rig.quietFor(100));
 }
