@@ -22,21 +22,13 @@ template <typename T> T *child(QWidget *form, const char *name)
     return w;
 }
 
-const QString kBlueFrame
-    = QStringLiteral("QWidget#widget{border-width: 1px;border-color:#0099FF;border-style: "
-                     "solid;border-radius:10px;}");
-const QString kWhiteFrame
-    = QStringLiteral("QWidget#widget{border-width: 1px;border-color:#FFFFFF;border-style: "
-                     "solid;border-radius:10px;}");
-
-QString frameStyle(ZoPrivateSelectePrefPushButton *button)
+// A selected button shows its check mark in a blue frame; the others neither.
+QString look(ZoPrivateSelectePrefPushButton *button)
 {
-    return child<QWidget>(button, "widget")->styleSheet();
-}
-
-bool checkMarkShown(ZoPrivateSelectePrefPushButton *button)
-{
-    return !child<QLabel>(button, "labelSelected")->isHidden();
+    const bool blue
+        = child<QWidget>(button, "widget")->styleSheet().contains(QLatin1String("#0099FF"));
+    const bool checked = !child<QLabel>(button, "labelSelected")->isHidden();
+    return blue != checked ? QStringLiteral("mixed") : blue ? QStringLiteral("selected") : "plain";
 }
 
 } // namespace
@@ -47,10 +39,9 @@ class TstZoSelectionForms : public QObject
 
 private Q_SLOTS:
     void bannersAskForTheirForm();
-    void coreFormOffersFamiliesAndAirframes();
     void coreFormEmitsFirmwareId_data();
     void coreFormEmitsFirmwareId();
-    void coreFormCancelEmitsNothing();
+    void cancelEmitsNothing();
 
     void moduleGridPositions_data();
     void moduleGridPositions();
@@ -58,7 +49,6 @@ private Q_SLOTS:
     void moduleSelectionEmitsTypeCode();
     void moduleSelectionMovesWithTheClick();
     void moduleListReplacesOldButtons();
-    void moduleCancelEmitsNothing();
 
     void buttonSetup_data();
     void buttonSetup();
@@ -70,37 +60,14 @@ private Q_SLOTS:
 void TstZoSelectionForms::bannersAskForTheirForm()
 {
     ZoAddGNCForm addCore;
-    QCOMPARE(addCore.size(), QSize(658, 120));
     QSignalSpy core(&addCore, &ZoAddGNCForm::sigSelectGNC);
     QTest::mouseClick(child<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
     QCOMPARE(core.count(), 1);
 
     ZoManualAddModuleForm addModule;
-    QCOMPARE(addModule.size(), QSize(658, 60));
-    QCOMPARE(addModule.maximumSize(), QSize(658, 60));
     QSignalSpy module(&addModule, &ZoManualAddModuleForm::sigSelecteModule);
     QTest::mouseClick(child<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
     QCOMPARE(module.count(), 1);
-}
-
-void TstZoSelectionForms::coreFormOffersFamiliesAndAirframes()
-{
-    ZoSelectGNCForm form;
-    QCOMPARE(form.size(), QSize(521, 174));
-    QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
-    QComboBox *names = child<QComboBox>(&form, "cmbGNCName");
-    QComboBox *airframes = child<QComboBox>(&form, "cmbGNCProtType");
-    QCOMPARE(names->count(), 7);
-    QCOMPARE(airframes->count(), 3);
-    // Without dictionaries the keys show: the catalogue's names, in its order.
-    const QStringList expected = {QStringLiteral("MsgGNCEmba"), QStringLiteral("MsgGNCArno"),
-        QStringLiteral("MsgGNCArno2"), QStringLiteral("MsgGNCBrisk"),
-        QStringLiteral("MsgGNCBrisk2"), QStringLiteral("MsgGNCDRENT"),
-        QStringLiteral("MsgGNCEmba2")};
-    for (int i = 0; i < expected.size(); ++i)
-        QCOMPARE(names->itemText(i), expected.at(i));
-    QCOMPARE(airframes->itemText(0), QStringLiteral("MsgMR"));
-    QCOMPARE(airframes->itemText(2), QStringLiteral("MsgQP"));
 }
 
 void TstZoSelectionForms::coreFormEmitsFirmwareId_data()
@@ -108,6 +75,7 @@ void TstZoSelectionForms::coreFormEmitsFirmwareId_data()
     QTest::addColumn<int>("nameIndex");
     QTest::addColumn<int>("airframeIndex");
     QTest::addColumn<uint>("devId");
+    // The indexes follow the catalogue's order of families and airframes.
     QTest::newRow("Emba MR") << 0 << 0 << 6u;
     QTest::newRow("Arno QP") << 1 << 2 << 11u;
     QTest::newRow("Arno2 FW") << 2 << 1 << 42u;
@@ -134,15 +102,22 @@ void TstZoSelectionForms::coreFormEmitsFirmwareId()
     QVERIFY(!form.isVisible());
 }
 
-void TstZoSelectionForms::coreFormCancelEmitsNothing()
+void TstZoSelectionForms::cancelEmitsNothing()
 {
-    ZoSelectGNCForm form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
-    QTest::mouseClick(child<QPushButton>(&form, "btnCancel"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(!form.isVisible());
+    ZoSelectGNCForm coreForm;
+    ZoSelectModuleForm moduleForm;
+    moduleForm.setModules({36});
+    for (QWidget *form : {static_cast<QWidget *>(&coreForm), static_cast<QWidget *>(&moduleForm)}) {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+    }
+    QTest::mouseClick(moduleForm.buttons().at(0), Qt::LeftButton); // a choice, then Cancel
+    QSignalSpy core(&coreForm, &ZoSelectGNCForm::sigSelectedGNC);
+    QSignalSpy module(&moduleForm, &ZoSelectModuleForm::sigSelectedModule);
+    QTest::mouseClick(child<QPushButton>(&coreForm, "btnCancel"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(&moduleForm, "btnCancel"), Qt::LeftButton);
+    QCOMPARE(core.count() + module.count(), 0);
+    QVERIFY(!coreForm.isVisible() && !moduleForm.isVisible());
 }
 
 void TstZoSelectionForms::moduleGridPositions_data()
@@ -161,7 +136,6 @@ void TstZoSelectionForms::moduleGridPositions()
     QFETCH(int, count);
     QFETCH(int, rows);
     ZoSelectModuleForm form;
-    QCOMPARE(form.size(), QSize(415, 400));
     QList<int> ids;
     for (int i = 0; i < count; ++i)
         ids.append(36 + i);
@@ -177,9 +151,9 @@ void TstZoSelectionForms::moduleGridPositions()
         grid->getItemPosition(grid->indexOf(buttons.at(i)), &row, &column, &rowSpan, &columnSpan);
         QCOMPARE(row, i / 3);
         QCOMPARE(column, i % 3);
-        QCOMPARE(buttons.at(i)->size(), QSize(100, 100));
         QCOMPARE(buttons.at(i)->index(), i);
         QVERIFY(!buttons.at(i)->isSelected());
+        QCOMPARE(look(buttons.at(i)), "plain");
         lastRow = row;
     }
     QCOMPARE(lastRow + 1, rows);
@@ -227,10 +201,8 @@ void TstZoSelectionForms::moduleSelectionMovesWithTheClick()
     QTest::mouseClick(child<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
     QTest::mouseClick(buttons.at(2), Qt::LeftButton);
     QCOMPARE(form.selectedId(), tdu1(38));
-    for (int i = 0; i < buttons.size(); ++i) {
-        QCOMPARE(frameStyle(buttons.at(i)), i == 2 ? kBlueFrame : kWhiteFrame);
-        QCOMPARE(checkMarkShown(buttons.at(i)), i == 2);
-    }
+    for (int i = 0; i < buttons.size(); ++i)
+        QCOMPARE(look(buttons.at(i)), i == 2 ? "selected" : "plain");
 }
 
 void TstZoSelectionForms::moduleListReplacesOldButtons()
@@ -251,19 +223,6 @@ void TstZoSelectionForms::moduleListReplacesOldButtons()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
     QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(!form.isVisible());
-}
-
-void TstZoSelectionForms::moduleCancelEmitsNothing()
-{
-    ZoSelectModuleForm form;
-    form.setModules({36});
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTest::mouseClick(form.buttons().at(0), Qt::LeftButton);
-    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
-    QTest::mouseClick(child<QPushButton>(&form, "btnCancel"), Qt::LeftButton);
     QCOMPARE(spy.count(), 0);
     QVERIFY(!form.isVisible());
 }
@@ -294,9 +253,7 @@ void TstZoSelectionForms::buttonSetup()
     QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
     QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgQV1"));
     QCOMPARE(child<QLabel>(&button, "labelName")->toolTip(), QStringLiteral("MsgQV1"));
-    QCOMPARE(frameStyle(&button), selected ? kBlueFrame : kWhiteFrame);
-    QCOMPARE(checkMarkShown(&button), selected);
-    QCOMPARE(button.layout()->contentsMargins(), QMargins(6, 6, 6, 6));
+    QCOMPARE(look(&button), selected ? "selected" : "plain");
 }
 
 void TstZoSelectionForms::buttonNameFitsUnderTheIcon_data()
