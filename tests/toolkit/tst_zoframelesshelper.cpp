@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -73,7 +72,6 @@ private slots:
     void titleHeightZeroKeepsHeight();
     void titleFollowsWindow();
     void parentedDialogIsOwnWindow();
-    void snapshot();
 };
 
 void TstZoFramelessHelper::edgeBand_data()
@@ -288,7 +286,6 @@ void TstZoFramelessHelper::titleFollowsWindow()
     ZoCustomDialog dialog;
     dialog.setWindowTitle(QStringLiteral("Settings"));
     QCOMPARE(dialog.titleBar()->titleLabel()->text(), QStringLiteral("Settings"));
-    QCOMPARE(dialog.titleBar()->objectName(), QStringLiteral("titleBar1"));
 
     // The close button closes the dialog as a rejection.
     dialog.show();
@@ -303,23 +300,6 @@ void TstZoFramelessHelper::parentedDialogIsOwnWindow()
     auto *dialog = new ZoCustomDialog(false, 4, &owner);
     QVERIFY(dialog->isWindow());
     // Destroying the owner takes the dialog and its helper along cleanly.
-}
-
-// A picture to look at by eye; kept when TOLVANE_SNAPSHOT_DIR names a folder.
-void TstZoFramelessHelper::snapshot()
-{
-    QTemporaryDir temp;
-    const QByteArray keep = qgetenv("TOLVANE_SNAPSHOT_DIR");
-    const QString dir = keep.isEmpty() ? temp.path() : QString::fromLocal8Bit(keep);
-
-    ZoCustomDialog dialog(true, 8);
-    dialog.setWindowTitle(QStringLiteral("Settings"));
-    auto *label = new QLabel(QStringLiteral("Content area"));
-    dialog.contentLayout()->addWidget(label);
-    dialog.resize(320, 160);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QVERIFY(dialog.grab().save(dir + QStringLiteral("/customdialog.png")));
 }
 
 QTEST_MAIN(TstZoFramelessHelper)

@@ -5,7 +5,6 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
@@ -70,7 +69,7 @@ private slots:
     void responderAnswers_data();
     void responderAnswers();
     void captionsFollowLanguage();
-    void snapshot();
+    void longTextWraps();
 };
 
 void TstZoMessageBox::cleanup()
@@ -242,21 +241,13 @@ void TstZoMessageBox::captionsFollowLanguage()
     QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("Nein"));
     QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Gut"));
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
-    // The restyled buttons keep their size and look.
-    QCOMPARE(box.button(QMessageBox::No)->minimumSize(), QSize(80, 25));
-    QVERIFY(box.button(QMessageBox::No)->styleSheet().contains(QLatin1String("#088DF2")));
 
     QCoreApplication::removeTranslator(&german);
     QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
 }
 
-// A picture to look at by eye; kept when TOLVANE_SNAPSHOT_DIR names a folder.
-void TstZoMessageBox::snapshot()
+void TstZoMessageBox::longTextWraps()
 {
-    QTemporaryDir temp;
-    const QByteArray keep = qgetenv("TOLVANE_SNAPSHOT_DIR");
-    const QString dir = keep.isEmpty() ? temp.path() : QString::fromLocal8Bit(keep);
-
     ZoMessageBox box(nullptr, QStringLiteral("Question"),
         QStringLiteral("A rather long message that has to wrap onto a second line "
                        "because the box is narrow; see <a "
@@ -269,7 +260,6 @@ void TstZoMessageBox::snapshot()
     const QLabel *text = box.findChild<QLabel *>(QStringLiteral("messageTextLabel"));
     QVERIFY(text);
     QVERIFY(text->height() > 2 * text->fontMetrics().height());
-    QVERIFY(box.grab().save(dir + QStringLiteral("/messagebox.png")));
 }
 
 QTEST_MAIN(TstZoMessageBox)

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -56,7 +55,6 @@ private slots:
     void finishedShowsNoRing();
     void setResult_data();
     void setResult();
-    void snapshots();
 };
 
 void TstZoRoundWaterProgressBar::waterLevel_data()
@@ -187,22 +185,6 @@ void TstZoRoundWaterProgressBar::setResult()
     } else {
         QVERIFY(near(image.pixel(80, 80), kDisc));
     }
-}
-
-// Pictures to look at by eye; kept when TOLVANE_SNAPSHOT_DIR names a folder.
-void TstZoRoundWaterProgressBar::snapshots()
-{
-    QTemporaryDir temp;
-    const QByteArray keep = qgetenv("TOLVANE_SNAPSHOT_DIR");
-    const QString dir = keep.isEmpty() ? temp.path() : QString::fromLocal8Bit(keep);
-    ZoRoundWaterProgressBar bar;
-    bar.resize(160, 160);
-    for (int value : {0, 50, 100}) {
-        bar.setValue(value);
-        QVERIFY(render(bar).save(QStringLiteral("%1/progress-%2.png").arg(dir).arg(value)));
-    }
-    bar.setResult(true);
-    QVERIFY(render(bar).save(dir + QStringLiteral("/progress-success.png")));
 }
 
 QTEST_MAIN(TstZoRoundWaterProgressBar)
