@@ -1,6 +1,7 @@
 #include "ZoConfigUtils.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTestFiles.h"
+#include "ZoTestPlaneConfig.h"
 
 #include <QDomDocument>
 #include <QRegularExpression>
@@ -17,34 +18,6 @@ const QStringList names
         QStringLiteral("parity"), QStringLiteral("stopbits"), QStringLiteral("host"),
         QStringLiteral("hostport"), QStringLiteral("localPort"), QStringLiteral("TcpServerHost"),
         QStringLiteral("TcpServerHostPort"), QStringLiteral("TcpClientLocalPort")};
-
-// A link record as "type|com|baud|...|TcpClientLocalPort", so expectations
-// read as one line and a mismatch shows every field.
-QString fields(const ZoPlaneConfig &c)
-{
-    return QStringList {QString::number(c.type), c.com, QString::number(c.baud),
-        QString::number(c.databits), QString::number(c.parity), QString::number(c.stopbits), c.host,
-        QString::number(c.hostport), QString::number(c.localPort), c.TcpServerHost,
-        QString::number(c.TcpServerHostPort), QString::number(c.TcpClientLocalPort)}
-        .join(QLatin1Char('|'));
-}
-
-void setFields(ZoPlaneConfig &c, const QString &s)
-{
-    const QStringList f = s.split(QLatin1Char('|'));
-    c.type = tdu1(f[0].toUInt());
-    c.com = f[1];
-    c.baud = f[2].toUInt();
-    c.databits = f[3].toUInt();
-    c.parity = tdu1(f[4].toUInt());
-    c.stopbits = tdu1(f[5].toUInt());
-    c.host = f[6];
-    c.hostport = f[7].toUInt();
-    c.localPort = f[8].toUInt();
-    c.TcpServerHost = f[9];
-    c.TcpServerHostPort = f[10].toUInt();
-    c.TcpClientLocalPort = f[11].toUInt();
-}
 
 // Every field differs from the defaults, so a field the load left alone shows.
 const QString sentinel = QStringLiteral("1|S|1|2|3|4|h|5|6|t|7|8");
@@ -86,7 +59,6 @@ private Q_SLOTS:
     void applyLink();
     void loadConfig_data();
     void loadConfig();
-    void loadUnreadableFile();
     void saveByteExact_data();
     void saveByteExact();
     void saveCreatesMissingDirectory();
@@ -126,10 +98,9 @@ void tst_ZoConfigUtils::planeConfigLoad()
 
     QDomDocument doc;
     QVERIFY(doc.setContent(connectionXml(xml)));
-    ZoPlaneConfig config;
-    setFields(config, sentinel);
+    ZoPlaneConfig config = zoLinkFromFields(sentinel);
     QCOMPARE(config.load(doc.documentElement()), result);
-    QCOMPARE(fields(config), expected);
+    QCOMPARE(zoLinkFields(config), expected);
 }
 
 void tst_ZoConfigUtils::applyLink_data()
@@ -149,17 +120,14 @@ void tst_ZoConfigUtils::applyLink()
     QFETCH(QString, used);
     QFETCH(QString, expected);
 
-    ZoPlaneConfig from;
-    setFields(from, used);
-    ZoPlaneConfig config;
-    setFields(config, sentinel);
-    config.applyLink(from);
-    QCOMPARE(fields(config), expected);
+    ZoPlaneConfig config = zoLinkFromFields(sentinel);
+    config.applyLink(zoLinkFromFields(used));
+    QCOMPARE(zoLinkFields(config), expected);
 }
 
 void tst_ZoConfigUtils::loadConfig_data()
 {
-    QTest::addColumn<QByteArray>("content"); // null: no file
+    QTest::addColumn<QByteArray>("content"); // null: no file; "<folder>": a folder in its place
     QTest::addColumn<bool>("result");
     QTest::addColumn<QString>("language"); // before: "xx_XX"
     QTest::addColumn<QList<tds4>>("ignore"); // before: {7}
@@ -177,6 +145,8 @@ void tst_ZoConfigUtils::loadConfig_data()
     auto ids = [](const QByteArray &body) { return "<ignoreDevices>" + body + "</ignoreDevices>"; };
 
     QTest::newRow("missing file") << QByteArray() << false << xx << seven << 0 << false;
+    // A folder cannot be read as a file, even by root.
+    QTest::newRow("unreadable") << QByteArray("<folder>") << false << xx << seven << 0 << false;
     QTest::newRow("empty file") << QByteArray("") << false << xx << seven << 0 << true;
     QTest::newRow("truncated") << cfg(conn + lanEn).left(120) << false << xx << seven << 0 << true;
     QTest::newRow("not xml") << QByteArray("baud=115200\n") << false << xx << seven << 0 << true;
@@ -210,8 +180,12 @@ void tst_ZoConfigUtils::loadConfig()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("sysconfig.xml"));
-    if (!content.isNull())
+    if (content == "<folder>") {
+        QVERIFY(QDir().mkdir(path));
+        QTest::ignoreMessage(QtWarningMsg, "Couldn't open load file.");
+    } else if (!content.isNull()) {
         QVERIFY(zoWriteFile(path, content));
+    }
     if (malformed) {
         QTest::ignoreMessage(
             QtDebugMsg, QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
@@ -223,17 +197,6 @@ void tst_ZoConfigUtils::loadConfig()
     QCOMPARE(utils.language(), language);
     QCOMPARE(utils.ignoreDevices(), ignore);
     QCOMPARE(int(utils.planeConfig()->type), type);
-}
-
-void tst_ZoConfigUtils::loadUnreadableFile()
-{
-    // A directory by the file's name cannot be read as a file, even by root.
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("sysconfig.xml"));
-    QVERIFY(QDir().mkdir(path));
-    QTest::ignoreMessage(QtWarningMsg, "Couldn't open load file.");
-    ZoConfigUtils utils;
-    QVERIFY(!utils.loadConfig(path));
 }
 
 void tst_ZoConfigUtils::saveByteExact_data()
@@ -251,7 +214,7 @@ void tst_ZoConfigUtils::saveByteExact()
 
     ZoConfigUtils utils;
     if (!defaults) {
-        setFields(*utils.planeConfig(), tcp);
+        *utils.planeConfig() = zoLinkFromFields(tcp);
         utils.setLanguage(QStringLiteral("en_US"));
         utils.setIgnoreDevices({44, 44, 46});
     }
@@ -263,7 +226,7 @@ void tst_ZoConfigUtils::saveByteExact()
 
     ZoConfigUtils reread;
     QVERIFY(reread.loadConfig(path));
-    QCOMPARE(fields(*reread.planeConfig()), fields(*utils.planeConfig()));
+    QCOMPARE(zoLinkFields(*reread.planeConfig()), zoLinkFields(*utils.planeConfig()));
     QCOMPARE(reread.ignoreDevices(), utils.ignoreDevices());
 }
 

@@ -12,12 +12,11 @@ class tst_ZoBusDevCfg : public QObject
 private Q_SLOTS:
     void loadFile_data();
     void loadFile();
-    void unreadableFile();
 };
 
 void tst_ZoBusDevCfg::loadFile_data()
 {
-    QTest::addColumn<QByteArray>("content"); // null: no file
+    QTest::addColumn<QByteArray>("content"); // null: no file; "<folder>": a folder in its place
     QTest::addColumn<bool>("result");
     QTest::addColumn<QList<tdu1>>("tunex");
     QTest::addColumn<QList<tdu1>>("servo");
@@ -28,6 +27,7 @@ void tst_ZoBusDevCfg::loadFile_data()
     auto node = [](const char *id) { return QByteArray("<NodeId>") + id + "</NodeId>"; };
 
     QTest::newRow("missing file") << QByteArray() << false << t0 << s0;
+    QTest::newRow("unreadable") << QByteArray("<folder>") << false << t0 << s0;
     QTest::newRow("malformed") << QByteArray("<cfg><tunex>") << false << t0 << s0;
     QTest::newRow("empty file") << QByteArray("") << false << t0 << s0;
     QTest::newRow("duplicates dropped")
@@ -63,24 +63,18 @@ void tst_ZoBusDevCfg::loadFile()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("busdevcfg.xml"));
-    if (!content.isNull())
+    if (content == "<folder>") {
+        QVERIFY(QDir().mkdir(path));
+        QTest::ignoreMessage(QtWarningMsg, "Couldn't open load file.");
+    } else if (!content.isNull()) {
         QVERIFY(zoWriteFile(path, content));
-    if (!content.isNull() && !result)
-        QTest::ignoreMessage(
-            QtDebugMsg, QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
+        if (!result)
+            QTest::ignoreMessage(QtDebugMsg,
+                QRegularExpression(QStringLiteral("^Fail to setContent: .+, \\d+, \\d+$")));
+    }
     QCOMPARE(cfg.loadFile(path), result);
     QCOMPARE(cfg.tunexNodeIds(), tunex);
     QCOMPARE(cfg.servoNodeIds(), servo);
-}
-
-void tst_ZoBusDevCfg::unreadableFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("busdevcfg.xml"));
-    QVERIFY(QDir().mkdir(path));
-    QTest::ignoreMessage(QtWarningMsg, "Couldn't open load file.");
-    ZoBusDevCfg cfg;
-    QVERIFY(!cfg.loadFile(path));
 }
 
 QTEST_GUILESS_MAIN(tst_ZoBusDevCfg)

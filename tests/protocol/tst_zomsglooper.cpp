@@ -3,6 +3,7 @@
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
 #include "ZoProtocolTestUtil.h"
+#include "ZoTestPlaneConfig.h"
 #include "ZoTestPty.h"
 #include "ZoUtils.h"
 
@@ -111,38 +112,9 @@ QString str(const tFcsDateTime &t)
 
 const QString kMarker = QStringLiteral("sigGNCFMVersion(238.9.9.9)");
 
-// The shared link record as "type|com|baud|databits|parity|stopbits|host|
-// hostport|localPort|TcpServerHost|TcpServerHostPort|TcpClientLocalPort", so
-// a mismatch shows every field.
-QString fields(const ZoPlaneConfig &c)
-{
-    return QStringList {QString::number(c.type), c.com, QString::number(c.baud),
-        QString::number(c.databits), QString::number(c.parity), QString::number(c.stopbits), c.host,
-        QString::number(c.hostport), QString::number(c.localPort), c.TcpServerHost,
-        QString::number(c.TcpServerHostPort), QString::number(c.TcpClientLocalPort)}
-        .join(QLatin1Char('|'));
-}
-
-// "9|mark-com|1|2|3|4|mark-host|5|6|mark-tcp|7|8": every field differs from
-// the defaults and from what the tests open with, so a field that an open
-// must leave alone shows.
-ZoPlaneConfig marked()
-{
-    ZoPlaneConfig c;
-    c.type = 9;
-    c.com = QStringLiteral("mark-com");
-    c.baud = 1;
-    c.databits = 2;
-    c.parity = 3;
-    c.stopbits = 4;
-    c.host = QStringLiteral("mark-host");
-    c.hostport = 5;
-    c.localPort = 6;
-    c.TcpServerHost = QStringLiteral("mark-tcp");
-    c.TcpServerHostPort = 7;
-    c.TcpClientLocalPort = 8;
-    return c;
-}
+// Every field differs from the defaults and from what the tests open with,
+// so a field that an open must leave alone shows.
+const QString kMarked = QStringLiteral("9|mark-com|1|2|3|4|mark-host|5|6|mark-tcp|7|8");
 
 } // namespace
 
@@ -208,9 +180,9 @@ private:
     // it was; false if it is not.
     template <typename F> bool openOnWorker(F open)
     {
-        const QString before = fields(planeConfig);
+        const QString before = zoLinkFields(planeConfig);
         QMetaObject::invokeMethod(looper.get(), open, Qt::BlockingQueuedConnection);
-        return fields(planeConfig) == before;
+        return zoLinkFields(planeConfig) == before;
     }
 
     // Lets the reports of earlier opens in, then marks every field of the
@@ -218,7 +190,7 @@ private:
     void markRecord()
     {
         QCoreApplication::sendPostedEvents();
-        planeConfig = marked();
+        planeConfig = zoLinkFromFields(kMarked);
     }
 
     // Opens a UDP link to a fresh peer; the looper's own port is learnt from
@@ -523,7 +495,7 @@ private Q_SLOTS:
         // The UDP fields only; the serial and TCP client ones keep their marks.
         const QString udp = QStringLiteral("0|mark-com|1|2|3|4|127.0.0.1|%1|0|mark-tcp|7|8")
                                 .arg(peer->localPort());
-        QTRY_COMPARE(fields(planeConfig), udp);
+        QTRY_COMPARE(zoLinkFields(planeConfig), udp);
     }
 
     void closeKeepsCommandsQueued()
@@ -574,7 +546,7 @@ private Q_SLOTS:
         // The serial fields only; the UDP and TCP client ones keep their marks.
         const QString serial
             = QStringLiteral("1|%1|115200|8|0|1|mark-host|5|6|mark-tcp|7|8").arg(name);
-        QTRY_COMPARE(fields(planeConfig), serial);
+        QTRY_COMPARE(zoLinkFields(planeConfig), serial);
 
         // A failed open records its settings all the same.
         QVERIFY2(openOnWorker([l = looper.get()] {
@@ -584,7 +556,7 @@ private Q_SLOTS:
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,0)")));
         const QString failed
             = QStringLiteral("1|/dev/does-not-exist|57600|7|2|2|mark-host|5|6|mark-tcp|7|8");
-        QTRY_COMPARE(fields(planeConfig), failed);
+        QTRY_COMPARE(zoLinkFields(planeConfig), failed);
         QVERIFY(openUdp());
     }
 
@@ -609,7 +581,7 @@ private Q_SLOTS:
         // The TCP client fields only; the serial and UDP ones keep their marks.
         const QString tcp
             = QStringLiteral("2|mark-com|1|2|3|4|mark-host|5|6|127.0.0.1|%1|0").arg(port);
-        QTRY_COMPARE(fields(planeConfig), tcp);
+        QTRY_COMPARE(zoLinkFields(planeConfig), tcp);
 
         QByteArray burst;
         QStringList want;
