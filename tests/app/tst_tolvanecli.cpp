@@ -11,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -159,13 +158,6 @@ private:
         r.err = QString::fromUtf8(p.readAllStandardError());
         r.report = QJsonDocument::fromJson(zoReadFile(reportPath)).object();
         return r;
-    }
-
-    static quint16 closedPort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort(); // closed again when probe goes
     }
 
 private Q_SLOTS:
@@ -431,7 +423,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("says"); // on stderr, or on stdout for exit 0
         QTest::addColumn<QString>("result"); // the report's, empty: no report
-        const QString dead = QStringLiteral("tcp:127.0.0.1:%1").arg(closedPort());
+        const QString dead = QStringLiteral("tcp:127.0.0.1:%1").arg(ZoTestAircraftSim::deadPort());
         QTest::newRow("help") << QStringList {QStringLiteral("--help")} << 0
                               << QStringLiteral("5  upgraded, but not every") << QString();
         QTest::newRow("bad link") << QStringList {QStringLiteral("--link"),

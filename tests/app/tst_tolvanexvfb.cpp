@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QSet>
-#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -27,13 +26,6 @@ const QString kTitle = QStringLiteral("Tolvane Firmware Upgrade"); // WndAppName
 // The core, its data board, a CAN module and a serial-bus module.
 const QList<ZoTestDevice> kFleet {
     zoTestFleet()[0], zoTestFleet()[1], zoTestFleet()[2], zoTestFleet()[4]};
-
-quint16 deadTcpPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress(QHostAddress::LocalHost), 0);
-    return server.serverPort();
-}
 
 QByteArray sysconfig(quint16 udpPort, quint16 localUdpPort, quint16 tcpPort)
 {
@@ -182,7 +174,7 @@ private Q_SLOTS:
         const QString field = work.filePath(QStringLiteral("field"));
         QVERIFY(QDir().mkpath(field + QStringLiteral("/dict")));
         QVERIFY(zoWriteFile(field + QStringLiteral("/sysconfig.xml"),
-            sysconfig(sim.port, sim.programUdpPort, deadTcpPort())));
+            sysconfig(sim.port, sim.programUdpPort, ZoTestAircraftSim::deadPort())));
         QVERIFY(zoWriteFile(field + QStringLiteral("/busdevcfg.xml"),
             "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>"));
         const QDir dict(QStringLiteral(TOLVANE_DICT_DIR));

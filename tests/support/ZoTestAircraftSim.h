@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -72,6 +73,14 @@ public:
             5000);
     }
 
+    // A loopback port nobody listens on: the link that leads nowhere.
+    static quint16 deadPort()
+    {
+        QTcpServer server;
+        server.listen(QHostAddress(QHostAddress::LocalHost), 0);
+        return server.serverPort(); // closed again when the server goes
+    }
+
     // A simulator started by someone else.
     void attach(quint16 tcpPort, const QString &log)
     {
@@ -90,8 +99,7 @@ public:
             for (const QByteArray &l : f.readAll().split('\n')) {
                 const QJsonObject o = QJsonDocument::fromJson(l).object();
                 if (!l.isEmpty()
-                    && (!name
-                        || o.value(QLatin1String("event")).toString() == QLatin1String(name))
+                    && (!name || o.value(QLatin1String("event")).toString() == QLatin1String(name))
                     && (dev.isNull() || o.value(QLatin1String("dev")).toString() == dev)
                     && (cmd.isNull() || o.value(QLatin1String("cmd")).toString() == cmd))
                     r << o;

@@ -11,6 +11,7 @@
 #include "ZoTestWait.h"
 #include "ZoTolMainWindow.h"
 #include "ZoTvkInstance.h"
+#include "ZoUpgradeTestRig.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
@@ -19,7 +20,6 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -43,14 +43,6 @@ QString resultOf(ZoModuleFMInfoForm *row)
 {
     auto *bar = row->findChild<ZoRoundWaterProgressBar *>(QStringLiteral("widgetUpradePrg"));
     return bar ? bar->resultPicture() : QString();
-}
-
-// A loopback port nobody listens on.
-quint16 deadPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress(QHostAddress::LocalHost), 0);
-    return server.serverPort();
 }
 
 } // namespace
@@ -93,10 +85,10 @@ class TstZoTolMainWindow : public QObject
     {
         config.type = ZoPlaneConfig::LinkUdp;
         config.host = QStringLiteral("127.0.0.1");
-        config.hostport = link == Sim::Udp ? sim->port : deadPort();
+        config.hostport = link == Sim::Udp ? sim->port : Sim::deadPort();
         config.localPort = link == Sim::Udp ? sim->programUdpPort : 0;
         config.TcpServerHost = QStringLiteral("127.0.0.1");
-        config.TcpServerHostPort = link == Sim::Tcp ? sim->port : deadPort();
+        config.TcpServerHostPort = link == Sim::Tcp ? sim->port : Sim::deadPort();
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
         window = std::make_unique<ZoTolMainWindow>(&config);
@@ -111,19 +103,10 @@ class TstZoTolMainWindow : public QObject
             }
             return ports;
         });
-        ZoPlaneSearch::Timings s;
-        s.detectMs = 300;
-        s.waitPlaneDataMs = 300;
-        s.waitModuleInfoMs = 150;
-        engine->search()->setTimings(s);
-        ZoUpgradeWorkflow::Timings t;
-        t.enterBootloaderMs = 300;
-        t.blockMs = 400;
-        t.eraseMs = 2000;
-        t.betweenDevicesMs = 100;
-        t.identityToCatalogueMs = 100;
-        t.researchDelayMs = 50;
-        engine->setTimings(t);
+        ZoPlaneSearch::Timings search;
+        search.detectMs = 300;
+        search.waitPlaneDataMs = 300;
+        zoTestFastTimings(*engine, search);
         engine->cloud()->setBaseUrl(cloud->baseUrl());
         window->show();
     }
@@ -131,16 +114,8 @@ class TstZoTolMainWindow : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
-        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
-        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
-        QVERIFY(QDir::setCurrent(work.path()));
-        QFile cfg(QStringLiteral("busdevcfg.xml"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write("<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>");
-        cfg.close();
-        QVERIFY(ZoTvkInstance::instance()->loadBusDevCfg());
+        QVERIFY(zoTestEnterWorkDir(
+            gcpmSink, work.path(), "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>"));
         ZoMessageBox::setTestResponder([this](const Box &box) {
             if (box.buttons & QMessageBox::Ok)
                 return int(QMessageBox::Ok);
@@ -290,7 +265,6 @@ private Q_SLOTS:
         ZoSearchPlaneDeviceForm *form = window->searchForm();
         QVERIFY(zoWaitFor([&] { return window->engine()->search()->isActive(); }, 5000));
         QVERIFY(form->isVisible());
-        QCOMPARE(form->size(), QSize(410, 170));
         QCOMPARE(form->geometry().center(), window->rect().center());
         QCOMPARE(form->findChild<QLabel *>(QStringLiteral("labelSearchPrgDesc"))->text(),
             QStringLiteral("MsgDeviceSearching... .."));

@@ -7,6 +7,7 @@
 #include "ZoTestFleet.h"
 #include "ZoTestWait.h"
 #include "ZoTvkInstance.h"
+#include "ZoUpgradeTestRig.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
@@ -54,11 +55,6 @@ class TstZoUpgradeWorkflowSim : public QObject
     {
         const QString path = work.filePath(QStringLiteral("scenario.json"));
         return zoTestWriteScenario(path, devices) ? path : QString();
-    }
-
-    bool serveCatalogue(const QList<Device> &devices, int wrongHeader = 0)
-    {
-        return zoTestServeCatalogue(*cloud, devices, wrongHeader);
     }
 
     // Search over `link`, read everything, fetch the catalogue: ready to upgrade.
@@ -131,19 +127,9 @@ class TstZoUpgradeWorkflowSim : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
-        QVERIFY(gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
-        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
-        // The program reads its bus configuration from the working directory:
-        // the serial-bus nodes it asks for.
-        QVERIFY(QDir::setCurrent(work.path()));
-        QFile cfg(QStringLiteral("busdevcfg.xml"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write("<busdevcfg><tunex><NodeId>2</NodeId></tunex>"
-                  "<servo><NodeId>3</NodeId></servo></busdevcfg>");
-        cfg.close();
-        QVERIFY(ZoTvkInstance::instance()->loadBusDevCfg());
+        QVERIFY(zoTestEnterWorkDir(gcpmSink, work.path(),
+            "<busdevcfg><tunex><NodeId>2</NodeId></tunex><servo><NodeId>3</NodeId></servo>"
+            "</busdevcfg>"));
     }
 
     void init()
@@ -153,16 +139,7 @@ private Q_SLOTS:
         QVERIFY(cloud->start());
         wf = std::make_unique<ZoUpgradeWorkflow>(&config);
         wf->cloud()->setBaseUrl(cloud->baseUrl());
-        ZoUpgradeWorkflow::Timings t;
-        t.enterBootloaderMs = 300;
-        t.blockMs = 400;
-        t.eraseMs = 2000;
-        t.betweenDevicesMs = 100;
-        t.identityToCatalogueMs = 100;
-        wf->setTimings(t);
-        ZoPlaneSearch::Timings s;
-        s.waitModuleInfoMs = 150;
-        wf->search()->setTimings(s);
+        zoTestFastTimings(*wf);
         connect(wf.get(), &ZoUpgradeWorkflow::sigRunFinished, this,
             [this](bool ok, QString key, QString) {
                 finished << QVariantList {ok, key};
@@ -201,7 +178,7 @@ private Q_SLOTS:
         if (link == Sim::Pty)
             extra << QStringLiteral("--baud") << QStringLiteral("115200");
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
-        QVERIFY(serveCatalogue(kFleet));
+        QVERIFY(zoTestServeCatalogue(*cloud, kFleet));
         QVERIFY(connectAircraft(link));
         for (const Device &d : kFleet) {
             const tds4 key = d.key();
@@ -311,7 +288,7 @@ private Q_SLOTS:
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
         QVERIFY(sim->start(Sim::Link(link), writeScenario(fleet), extra));
-        QVERIFY(serveCatalogue(fleet, wrongHeader));
+        QVERIFY(zoTestServeCatalogue(*cloud, fleet, wrongHeader));
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
         QVERIFY(runUpgrade(60));

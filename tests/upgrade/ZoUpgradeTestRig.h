@@ -1,0 +1,43 @@
+#pragma once
+
+// Shared by the end-to-end tests of the workflow and of the window, which
+// run the engine against both simulators on loopback.
+
+#include "ZoPlaneSearch.h"
+#include "ZoTestFiles.h"
+#include "ZoTvkInstance.h"
+#include "ZoUpgradeWorkflow.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QUdpSocket>
+
+// Quiet frame logs, GCPM announcements to `gcpmSink` on loopback, and `dir`
+// as the working directory, whose busdevcfg.xml names the serial-bus nodes
+// the program asks for.
+inline bool zoTestEnterWorkDir(
+    QUdpSocket &gcpmSink, const QString &dir, const QByteArray &busDevCfg)
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+    if (!gcpmSink.bind(QHostAddress(QHostAddress::LocalHost), 0))
+        return false;
+    qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+    qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpmSink.localPort()));
+    return QDir::setCurrent(dir) && zoWriteFile(QStringLiteral("busdevcfg.xml"), busDevCfg)
+        && ZoTvkInstance::instance()->loadBusDevCfg();
+}
+
+// Waits sized for simulators on loopback rather than for a radio link.
+inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings search = {})
+{
+    search.waitModuleInfoMs = 150;
+    engine.search()->setTimings(search);
+    ZoUpgradeWorkflow::Timings t;
+    t.enterBootloaderMs = 300;
+    t.blockMs = 400;
+    t.eraseMs = 2000;
+    t.betweenDevicesMs = 100;
+    t.identityToCatalogueMs = 100;
+    t.researchDelayMs = 50;
+    engine.setTimings(t);
+}
