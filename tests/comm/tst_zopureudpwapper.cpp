@@ -24,16 +24,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
+        // The dotted-address reader has its own table; these show the link uses it.
         QTest::newRow("loopback") << "127.0.0.1" << true;
-        QTest::newRow("empty part") << "127..0.0.1" << false;
-        QTest::newRow("three parts") << "192.168.1" << false;
         QTest::newRow("octet above 255") << "192.168.1.300" << false;
-        QTest::newRow("five parts") << "1.2.3.4.5" << false;
-        QTest::newRow("sign") << "+1.2.3.4" << false;
-        QTest::newRow("blank") << " 1.2.3.4" << false;
-        QTest::newRow("hex") << "0x7f.0.0.1" << false;
-        QTest::newRow("long run") << "0000000000127.0.0.1" << false;
-        QTest::newRow("wraps 2^32") << "4294967423.0.0.1" << false;
         QTest::newRow("empty") << "" << false;
     }
     void hostAddressText()
