@@ -76,15 +76,6 @@ QByteArray imageDigest(const QByteArray &file)
     return QCryptographicHash::hash(file.mid(48), QCryptographicHash::Sha256).toHex();
 }
 
-int num(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toInt();
-}
-QString text(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
 // One finished run of the program.
 struct CliRun
 {
@@ -97,7 +88,7 @@ struct CliRun
     QJsonObject device(int type) const
     {
         for (const QJsonValue &v : report.value(QLatin1String("devices")).toArray())
-            if (num(v.toObject(), "type") == type)
+            if (zoNum(v.toObject(), "type") == type)
                 return v.toObject();
         return {};
     }
@@ -459,8 +450,8 @@ private Q_SLOTS:
         if (result.isEmpty()) {
             QVERIFY(r.report.isEmpty());
         } else {
-            QCOMPARE(text(r.report, "result"), result);
-            QCOMPARE(num(r.report, "exitCode"), exitCode);
+            QCOMPARE(zoText(r.report, "result"), result);
+            QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
             QVERIFY(r.report.value(QLatin1String("devices")).toArray().isEmpty());
         }
     }
@@ -487,39 +478,39 @@ private Q_SLOTS:
                 QStringLiteral("--branch"), branch},
             cloud.baseUrl(), 60000);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
-        QCOMPARE(num(r.report, "exitCode"), exitCode);
+        QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
 
         const QList<QJsonObject> asked = cloud.requests();
         QVERIFY(!asked.isEmpty());
         for (const QJsonObject &q : asked)
-            if (text(q, "path") == QLatin1String("/app/api/user/firmware/getFirmware")) {
+            if (zoText(q, "path") == QLatin1String("/app/api/user/firmware/getFirmware")) {
                 const QJsonObject body = q.value(QLatin1String("body")).toObject();
-                QCOMPARE(num(body, "fid"), 80);
-                QCOMPARE(num(body, "type"), type);
+                QCOMPARE(zoNum(body, "fid"), 80);
+                QCOMPARE(zoNum(body, "type"), type);
             }
         // A list flashes nothing.
         QVERIFY(aircraft.events("transfer").isEmpty());
         if (exitCode != 0) {
-            QCOMPARE(text(r.report, "result"), QStringLiteral("catalogue-failed"));
+            QCOMPARE(zoText(r.report, "result"), QStringLiteral("catalogue-failed"));
             return;
         }
         QVERIFY2(r.out.contains(QRegularExpression(
                      QStringLiteral("Tunex tuning module +77 +1 +1 +1\\.0\\.4 +2\\.0\\.4 +yes"))),
             qPrintable(r.out));
         const QJsonObject core = r.report.value(QLatin1String("core")).toObject();
-        QCOMPARE(num(core, "type"), 80);
-        QCOMPARE(text(core, "eid"), QStringLiteral("3A0F2C5D00170043"));
-        QCOMPARE(text(core, "compileTime"), QStringLiteral("2024-05-17 13:45:09"));
+        QCOMPARE(zoNum(core, "type"), 80);
+        QCOMPARE(zoText(core, "eid"), QStringLiteral("3A0F2C5D00170043"));
+        QCOMPARE(zoText(core, "compileTime"), QStringLiteral("2024-05-17 13:45:09"));
         const QJsonObject tunex = r.device(77);
         const QJsonObject fc = r.device(80);
-        QCOMPARE(num(tunex, "deviceNumber"), 1);
-        QCOMPARE(text(tunex, "versionBefore"), QStringLiteral("1.0.4"));
-        QCOMPARE(text(tunex, "target"), QStringLiteral("2.0.4"));
-        QCOMPARE(text(fc, "versionBefore"), QStringLiteral("1.7.5"));
-        QCOMPARE(text(fc, "target"), QStringLiteral("1.8.2"));
+        QCOMPARE(zoNum(tunex, "deviceNumber"), 1);
+        QCOMPARE(zoText(tunex, "versionBefore"), QStringLiteral("1.0.4"));
+        QCOMPARE(zoText(tunex, "target"), QStringLiteral("2.0.4"));
+        QCOMPARE(zoText(fc, "versionBefore"), QStringLiteral("1.7.5"));
+        QCOMPARE(zoText(fc, "target"), QStringLiteral("1.8.2"));
         for (const QJsonObject &d : {tunex, fc}) {
             QVERIFY(d.value(QLatin1String("upgradeDue")).toBool());
-            QCOMPARE(text(d, "result"), QStringLiteral("skipped"));
+            QCOMPARE(zoText(d, "result"), QStringLiteral("skipped"));
         }
     }
 
@@ -559,14 +550,14 @@ private Q_SLOTS:
         // aircraft that never saw a second connection was never searched for.
         int connections = 0;
         for (const QJsonObject &o : aircraft.events("link"))
-            connections += text(o, "state") == QLatin1String("connected");
+            connections += zoText(o, "state") == QLatin1String("connected");
         if (exitCode != 1 && connections < 2 && r.out.contains(QStringLiteral("verifying:")))
             QSKIP("The verifying search never reached the aircraft: ZoUpgradeWorkflow::research() "
                   "in one-link mode reaches searchLink(*m_pinnedLink), which frees the link it "
                   "is reading (use after free); the run's verdict is not the program's to give.");
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
-        QCOMPARE(num(r.report, "exitCode"), exitCode);
-        QCOMPARE(text(r.report, "mode"), QStringLiteral("upgrade"));
+        QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
+        QCOMPARE(zoText(r.report, "mode"), QStringLiteral("upgrade"));
 
         struct Expect
         {
@@ -582,8 +573,8 @@ private Q_SLOTS:
         for (const Expect &e : expected) {
             const QJsonObject d = r.device(e.type);
             const QString dev = QLatin1String(e.simName);
-            QCOMPARE(text(d, "result"), e.result);
-            QCOMPARE(text(d, "target"), QLatin1String(e.target));
+            QCOMPARE(zoText(d, "result"), e.result);
+            QCOMPARE(zoText(d, "target"), QLatin1String(e.target));
             // What the simulator accepted is what the report counts.
             const int received
                 = aircraft.events("request", dev, QStringLiteral("dataBlock")).size();
@@ -592,25 +583,25 @@ private Q_SLOTS:
                 // Three blocks taken, the fourth sent and resent until the
                 // engine gives up.
                 QCOMPARE(received, 3);
-                QCOMPARE(num(d, "resends"), int(ZoUpgradeWorkflow::MaxResends));
-                QCOMPARE(num(d, "blocksSent"), received + 1 + num(d, "resends"));
+                QCOMPARE(zoNum(d, "resends"), int(ZoUpgradeWorkflow::MaxResends));
+                QCOMPARE(zoNum(d, "blocksSent"), received + 1 + zoNum(d, "resends"));
                 QVERIFY(verify.isEmpty());
                 QCOMPARE(d.value(QLatin1String("versionAfter")).type(), QJsonValue::Null);
                 continue;
             }
-            QCOMPARE(num(d, "blocksSent"), received);
-            QCOMPARE(num(d, "resends"), 0);
+            QCOMPARE(zoNum(d, "blocksSent"), received);
+            QCOMPARE(zoNum(d, "resends"), 0);
             reported << QStringLiteral("%1 %2").arg(e.type).arg(QLatin1String(e.target));
             QCOMPARE(verify.size(), 1);
-            QCOMPARE(num(verify[0], "gaps"), 0);
+            QCOMPARE(zoNum(verify[0], "gaps"), 0);
             QVERIFY(verify[0].value(QLatin1String("complete")).toBool());
-            QCOMPARE(text(verify[0], "headerVersion"),
+            QCOMPARE(zoText(verify[0], "headerVersion"),
                 QStringLiteral("%1:%2").arg(e.type).arg(QLatin1String(e.target)));
-            QCOMPARE(text(verify[0], "sha256").toLatin1(), imageDigest(e.file));
+            QCOMPARE(zoText(verify[0], "sha256").toLatin1(), imageDigest(e.file));
             const bool verified = exitCode == 0;
             QCOMPARE(d.value(QLatin1String("verified")).toBool(), verified);
             if (verified)
-                QCOMPARE(text(d, "versionAfter"), QLatin1String(e.target));
+                QCOMPARE(zoText(d, "versionAfter"), QLatin1String(e.target));
             else if (exitCode == 5)
                 QCOMPARE(d.value(QLatin1String("versionAfter")).type(), QJsonValue::Null);
         }
@@ -618,10 +609,10 @@ private Q_SLOTS:
         // from an offline run, which asks the cloud nothing at all.
         QStringList told;
         for (const QJsonObject &q : cloud.requests()) {
-            QVERIFY2(!offline, qPrintable(text(q, "path")));
-            if (text(q, "path") == QLatin1String("/app/api/user/machineInfo/editVersion")) {
+            QVERIFY2(!offline, qPrintable(zoText(q, "path")));
+            if (zoText(q, "path") == QLatin1String("/app/api/user/machineInfo/editVersion")) {
                 const QJsonObject body = q.value(QLatin1String("body")).toObject();
-                told << QStringLiteral("%1 %2").arg(text(body, "fid"), text(body, "version"));
+                told << QStringLiteral("%1 %2").arg(zoText(body, "fid"), zoText(body, "version"));
             }
         }
         if (!offline)

@@ -82,7 +82,7 @@ QList<QJsonObject> routed(const ZoTestCloudSim &cloud, const QString &route)
 {
     QList<QJsonObject> out;
     for (const QJsonObject &r : cloud.requests())
-        if (r.value(QLatin1String("route")).toString() == route)
+        if (zoText(r, "route") == route)
             out << r;
     return out;
 }
@@ -203,14 +203,8 @@ private Q_SLOTS:
         const QList<QJsonObject> releaseChecks
             = routed(cloud, QStringLiteral("getSoftwareUpgradeUrl"));
         QCOMPARE(releaseChecks.size(), 1);
-        QCOMPARE(releaseChecks[0]
-                     .value(QLatin1String("body"))
-                     .toObject()
-                     .value(QLatin1String("key"))
-                     .toInt(),
-            7);
-        QCOMPARE(
-            releaseChecks[0].value(QLatin1String("release")).toString(), QStringLiteral("2.1.9.2"));
+        QCOMPARE(zoNum(releaseChecks[0].value(QLatin1String("body")).toObject(), "key"), 7);
+        QCOMPARE(zoText(releaseChecks[0], "release"), QStringLiteral("2.1.9.2"));
         for (qint64 child : childrenOf(program.processId()))
             QVERIFY2(nameOf(child) != QLatin1String("ZoHaldenUpdate"), "the updater still runs");
 
@@ -221,15 +215,13 @@ private Q_SLOTS:
                 [&] { return !routed(cloud, QStringLiteral("getFirmware")).isEmpty(); }, 30000),
             qPrintable(cloud.paths().join(QLatin1Char(' '))));
         const QJsonObject catalogue = routed(cloud, QStringLiteral("getFirmware")).first();
-        QCOMPARE(
-            catalogue.value(QLatin1String("body")).toObject().value(QLatin1String("fid")).toInt(),
-            80);
-        QCOMPARE(catalogue.value(QLatin1String("status")).toInt(), 200);
-        QCOMPARE(catalogue.value(QLatin1String("firmwares")).toInt(), kFleet.size());
+        QCOMPARE(zoNum(catalogue.value(QLatin1String("body")).toObject(), "fid"), 80);
+        QCOMPARE(zoNum(catalogue, "status"), 200);
+        QCOMPARE(zoNum(catalogue, "firmwares"), kFleet.size());
         QSet<QString> asked;
         for (const QJsonObject &e : sim.events("request"))
-            if (e.value(QLatin1String("cmd")).toString() == QLatin1String("versionQuery"))
-                asked << e.value(QLatin1String("dev")).toString();
+            if (zoText(e, "cmd") == QLatin1String("versionQuery"))
+                asked << zoText(e, "dev");
         for (const ZoTestDevice &d : kFleet)
             if (d.type != 80)
                 QVERIFY2(asked.contains(d.simName()), qPrintable(d.simName()));

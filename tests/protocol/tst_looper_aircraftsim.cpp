@@ -27,15 +27,6 @@ namespace {
 
 using Link = ZoTestAircraftSim::Link;
 
-QString text(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-int num(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toInt();
-}
-
 // "type:major.minor.revision", the form the scenario files write versions in.
 QString versionText(const tVersion &v)
 {
@@ -87,21 +78,21 @@ Scenario loadScenario(const QString &file)
         return s;
     const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
     const QJsonObject core = o.value(QStringLiteral("core")).toObject();
-    s.coreType = tdu1(num(core, "type"));
-    s.version = QStringLiteral("%1:%2").arg(s.coreType).arg(text(core, "version"));
-    s.compileTime = text(core, "compileTime");
-    s.eid = text(core, "eid").toUpper();
-    s.addressMode = text(o, "address").toInt();
-    s.address = tdu4(text(o, "addressValue").toUInt(nullptr, 0));
+    s.coreType = tdu1(zoNum(core, "type"));
+    s.version = QStringLiteral("%1:%2").arg(s.coreType).arg(zoText(core, "version"));
+    s.compileTime = zoText(core, "compileTime");
+    s.eid = zoText(core, "eid").toUpper();
+    s.addressMode = zoText(o, "address").toInt();
+    s.address = tdu4(zoText(o, "addressValue").toUInt(nullptr, 0));
     for (const QJsonValue &v : o.value(QStringLiteral("modules")).toArray()) {
         const QJsonObject m = v.toObject();
-        const tdu1 type = tdu1(num(m, "type"));
+        const tdu1 type = tdu1(zoNum(m, "type"));
         const int busKind = (type == 79 || type == 83) ? 3 : (type == 77 || type == 86) ? 4 : 2;
-        const Target t {type, tdu1(num(m, "node")), busKind};
-        s.modules << SimModule {t, QStringLiteral("%1:%2").arg(type).arg(text(m, "version")),
+        const Target t {type, tdu1(zoNum(m, "node")), busKind};
+        s.modules << SimModule {t, QStringLiteral("%1:%2").arg(type).arg(zoText(m, "version")),
             // Bus modules report their device number as the serial.
             busKind == 4 ? QString::number(t.node)
-                         : QString::number(text(m, "serial").toUInt(nullptr, 16), 16)};
+                         : QString::number(zoText(m, "serial").toUInt(nullptr, 16), 16)};
     }
     return s;
 }
@@ -287,7 +278,7 @@ private:
             "data frame too short", "unknown bootloader command"};
         bool ok = sim->events("badCrc").isEmpty();
         for (const QJsonObject &o : sim->events("ignored"))
-            if (misreads.contains(text(o, "reason"))) {
+            if (misreads.contains(zoText(o, "reason"))) {
                 qWarning().noquote() << QJsonDocument(o).toJson(QJsonDocument::Compact);
                 ok = false;
             }
@@ -413,8 +404,8 @@ private Q_SLOTS:
             const QJsonObject &got = r.first();
             QVERIFY2(got.contains(QStringLiteral("seq")), "sequence sub-message missing");
             if (seq >= 0)
-                QCOMPARE(num(got, "seq"), (seq + 1) % 256);
-            seq = num(got, "seq");
+                QCOMPARE(zoNum(got, "seq"), (seq + 1) % 256);
+            seq = zoNum(got, "seq");
             QCOMPARE(got.contains(QStringLiteral("address")), sc.addressMode != 0);
             QCOMPARE(got.value(QStringLiteral("address")).toVariant().toLongLong(),
                 sc.addressMode != 0 ? qint64(sc.address) : 0);
@@ -465,7 +456,7 @@ private Q_SLOTS:
         QCOMPARE(got, expected);
         QVERIFY(noMisreads());
         for (const QJsonObject &o : sim->events("ignored"))
-            QVERIFY2(!text(o, "reason").endsWith(QLatin1String(" module takes this")),
+            QVERIFY2(!zoText(o, "reason").endsWith(QLatin1String(" module takes this")),
                 QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     }
 
@@ -501,7 +492,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 for (const QJsonObject &o : sim->events("state", t.simName()))
-                    if (text(o, "to") == QLatin1String("bootloader"))
+                    if (zoText(o, "to") == QLatin1String("bootloader"))
                         return true;
                 return false;
             }(),

@@ -32,11 +32,6 @@ using Device = ZoTestDevice;
 
 const QList<Device> &kFleet = zoTestFleet();
 
-QString text(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
 } // namespace
 
 class TstZoUpgradeWorkflowSim : public QObject
@@ -103,10 +98,10 @@ class TstZoUpgradeWorkflowSim : public QObject
     {
         int n = sim->events("request", d.simName(), QStringLiteral("leaveBootloader")).size();
         for (const QJsonObject &o : sim->events("ignored")) {
-            if (d.type == 80 && text(o, "frame") == QLatin1String("EB 90 06 FF FF 50"))
+            if (d.type == 80 && zoText(o, "frame") == QLatin1String("EB 90 06 FF FF 50"))
                 ++n;
             if (d.type == 38 && o.value(QLatin1String("id")).toInt() == 0x6F1
-                && text(o, "data") == QLatin1String("50"))
+                && zoText(o, "data") == QLatin1String("50"))
                 ++n;
         }
         return n;
@@ -116,10 +111,11 @@ class TstZoUpgradeWorkflowSim : public QObject
     {
         QStringList r;
         for (const QJsonObject &q : cloud->requests())
-            if (text(q, "path").endsWith(QLatin1String("/editVersion"))) {
+            if (zoText(q, "path").endsWith(QLatin1String("/editVersion"))) {
                 const QJsonObject body = q.value(QLatin1String("body")).toObject();
                 r << QStringLiteral("%1 %2 %3")
-                         .arg(text(body, "fid"), text(body, "version"), text(body, "deviceID"));
+                         .arg(zoText(body, "fid"), zoText(body, "version"),
+                             zoText(body, "deviceID"));
             }
         return r;
     }
@@ -197,7 +193,7 @@ private Q_SLOTS:
 
         QStringList order;
         for (const QJsonObject &o : sim->events("transfer"))
-            order << text(o, "dev");
+            order << zoText(o, "dev");
         QCOMPARE(order,
             (QStringList {QStringLiteral("38.0"), QStringLiteral("77.2"), QStringLiteral("79.1"),
                 QStringLiteral("86.3"), QStringLiteral("83.0"), QStringLiteral("core")}));
@@ -210,7 +206,7 @@ private Q_SLOTS:
             const QList<QJsonObject> v = sim->events("verify", d.simName());
             QVERIFY(v[0].value(QLatin1String("complete")).toBool());
             QCOMPARE(v[0].value(QLatin1String("gaps")).toInt(), 0);
-            QVERIFY2(text(v[0], "sha256") == zoTestImageSha(zoTestSampleFile(d.file)),
+            QVERIFY2(zoText(v[0], "sha256") == zoTestImageSha(zoTestSampleFile(d.file)),
                 QJsonDocument(v[0]).toJson(QJsonDocument::Compact).constData());
             // A TCP segment may carry all three leave frames; the simulated core
             // drops what follows the first once it is back in its application.
@@ -313,7 +309,7 @@ private Q_SLOTS:
                 QVERIFY(wf->transferStats(key).resends > 0);
             for (const Device &x : fleet) {
                 QTRY_VERIFY_WITH_TIMEOUT(!sim->events("verify", x.simName()).isEmpty(), 3000);
-                QCOMPARE(text(sim->events("verify", x.simName()).value(0), "sha256"),
+                QCOMPARE(zoText(sim->events("verify", x.simName()).value(0), "sha256"),
                     zoTestImageSha(zoTestSampleFile(x.file)));
             }
         } else if (wrongHeader) {
