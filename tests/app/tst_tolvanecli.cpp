@@ -190,74 +190,58 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         // A good row: what was understood; a bad row: what the message names.
         QTest::addColumn<QString>("expect");
-        const QString tmp = QDir::tempPath();
         auto row = [](const char *name, const QString &args, bool ok, const QString &expect) {
             QTest::newRow(name) << args.split(QLatin1Char(' '), Qt::SkipEmptyParts) << ok << expect;
         };
-        row("defaults", QString(), true, QStringLiteral("auto list stable"));
-        row("udp with local port", QStringLiteral("--link udp:127.0.0.1:14550:14551"), true,
-            QStringLiteral("udp 127.0.0.1:14550 local 14551 list stable"));
-        row("udp listens where it sends", QStringLiteral("--link=udp:127.0.0.2:6075"), true,
-            QStringLiteral("udp 127.0.0.2:6075 local 6075 list stable"));
-        row("tcp", QStringLiteral("--link tcp:127.0.0.1:8001 --upgrade"), true,
-            QStringLiteral("tcp 127.0.0.1:8001 local 0 upgrade stable"));
-        row("serial with baud", QStringLiteral("--link serial:/tmp/x:115200 --yes"), true,
-            QStringLiteral("serial /tmp/x 115200 list stable yes"));
-        row("serial default baud", QStringLiteral("--link serial:/dev/ttyUSB0 --branch dev"), true,
-            QStringLiteral("serial /dev/ttyUSB0 115200 list dev"));
-        row("custom branch", QStringLiteral("--branch custom --key K-1 --link auto"), true,
-            QStringLiteral("auto list custom/K-1"));
-        row("offline with report",
-            QStringLiteral("--firmware %1 --report %1/r.json --upgrade").arg(tmp), true,
-            QStringLiteral("auto upgrade stable firmware report"));
-        row("help", QStringLiteral("--upgrade -h"), true, QStringLiteral("help"));
-        row("help with an unknown option", QStringLiteral("--help --frob"), false,
-            QStringLiteral("--frob"));
+        auto good = [&row](const char *name, const QString &args, const char *understood) {
+            row(name, args, true, QLatin1String(understood));
+        };
+        auto bad = [&row](const char *name, const char *args, const char *named) {
+            row(name, QLatin1String(args), false, QLatin1String(named));
+        };
+        good("defaults", QString(), "auto list stable");
+        good("udp with local port", "--link udp:127.0.0.1:14550:14551",
+            "udp 127.0.0.1:14550 local 14551 list stable");
+        good("udp listens where it sends", "--link=udp:127.0.0.2:6075",
+            "udp 127.0.0.2:6075 local 6075 list stable");
+        good("tcp", "--link tcp:127.0.0.1:8001 --upgrade",
+            "tcp 127.0.0.1:8001 local 0 upgrade stable");
+        good("serial with baud", "--link serial:/tmp/x:115200 --yes",
+            "serial /tmp/x 115200 list stable yes");
+        good("serial default baud", "--link serial:/dev/ttyUSB0 --branch dev",
+            "serial /dev/ttyUSB0 115200 list dev");
+        good("custom branch", "--branch custom --key K-1 --link auto", "auto list custom/K-1");
+        good("offline with report",
+            QStringLiteral("--firmware %1 --report %1/r.json --upgrade").arg(QDir::tempPath()),
+            "auto upgrade stable firmware report");
+        good("help", "--upgrade -h", "help");
 
-        row("udp without port", QStringLiteral("--link udp:1.2.3"), false,
-            QStringLiteral("--link udp:1.2.3"));
-        row("port 70000", QStringLiteral("--link tcp:127.0.0.1:70000"), false,
-            QStringLiteral("--link"));
-        row("port 0", QStringLiteral("--link tcp:127.0.0.1:0"), false, QStringLiteral("--link"));
-        row("local port 70000", QStringLiteral("--link udp:127.0.0.1:14550:70000"), false,
-            QStringLiteral("LOCALPORT"));
-        row("signed port", QStringLiteral("--link tcp:127.0.0.1:+80"), false,
-            QStringLiteral("--link"));
-        row("host name", QStringLiteral("--link tcp:localhost:8001"), false,
-            QStringLiteral("HOST"));
-        row("three-part address", QStringLiteral("--link tcp:1.2.3:8001"), false,
-            QStringLiteral("HOST"));
-        row("octet 256", QStringLiteral("--link udp:127.0.0.256:1"), false, QStringLiteral("HOST"));
-        row("too many fields", QStringLiteral("--link tcp:127.0.0.1:8001:1:2"), false,
-            QStringLiteral("--link"));
-        row("serial without device", QStringLiteral("--link serial:"), false,
-            QStringLiteral("--link"));
-        row("serial bad baud", QStringLiteral("--link serial:/tmp/x:fast"), false,
-            QStringLiteral("BAUD"));
-        row("serial baud 0", QStringLiteral("--link serial:/tmp/x:0"), false,
-            QStringLiteral("BAUD"));
-        row("unknown scheme", QStringLiteral("--link bluetooth:7"), false,
-            QStringLiteral("--link"));
-        row("link without value", QStringLiteral("--link"), false, QStringLiteral("--link"));
-        row("link twice", QStringLiteral("--link tcp:127.0.0.1:1 --link auto"), false,
-            QStringLiteral("--link"));
-        row("flag twice", QStringLiteral("--upgrade --upgrade"), false,
-            QStringLiteral("--upgrade"));
-        row("unknown branch", QStringLiteral("--branch nightly"), false,
-            QStringLiteral("--branch"));
-        row("custom without key", QStringLiteral("--branch custom"), false,
-            QStringLiteral("--key"));
-        row("key without custom", QStringLiteral("--key K-1"), false, QStringLiteral("--key"));
-        row("list and upgrade", QStringLiteral("--list --upgrade"), false,
-            QStringLiteral("--upgrade"));
-        row("unknown option", QStringLiteral("--frobnicate"), false,
-            QStringLiteral("--frobnicate"));
-        row("unknown short option", QStringLiteral("-x"), false, QStringLiteral("-x"));
-        row("stray argument", QStringLiteral("stray"), false, QStringLiteral("stray"));
-        row("firmware not a folder", QStringLiteral("--firmware /nonexistent/fw"), false,
-            QStringLiteral("--firmware"));
-        row("report in a missing folder", QStringLiteral("--report /nonexistent/r.json"), false,
-            QStringLiteral("--report"));
+        bad("help with an unknown option", "--help --frob", "--frob");
+        bad("udp without port", "--link udp:1.2.3", "--link udp:1.2.3");
+        bad("port 70000", "--link tcp:127.0.0.1:70000", "--link");
+        bad("port 0", "--link tcp:127.0.0.1:0", "--link");
+        bad("local port 70000", "--link udp:127.0.0.1:14550:70000", "LOCALPORT");
+        bad("signed port", "--link tcp:127.0.0.1:+80", "--link");
+        bad("host name", "--link tcp:localhost:8001", "HOST");
+        bad("three-part address", "--link tcp:1.2.3:8001", "HOST");
+        bad("octet 256", "--link udp:127.0.0.256:1", "HOST");
+        bad("too many fields", "--link tcp:127.0.0.1:8001:1:2", "--link");
+        bad("serial without device", "--link serial:", "--link");
+        bad("serial bad baud", "--link serial:/tmp/x:fast", "BAUD");
+        bad("serial baud 0", "--link serial:/tmp/x:0", "BAUD");
+        bad("unknown scheme", "--link bluetooth:7", "--link");
+        bad("link without value", "--link", "--link");
+        bad("link twice", "--link tcp:127.0.0.1:1 --link auto", "--link");
+        bad("flag twice", "--upgrade --upgrade", "--upgrade");
+        bad("unknown branch", "--branch nightly", "--branch");
+        bad("custom without key", "--branch custom", "--key");
+        bad("key without custom", "--key K-1", "--key");
+        bad("list and upgrade", "--list --upgrade", "--upgrade");
+        bad("unknown option", "--frobnicate", "--frobnicate");
+        bad("unknown short option", "-x", "-x");
+        bad("stray argument", "stray", "stray");
+        bad("firmware not a folder", "--firmware /nonexistent/fw", "--firmware");
+        bad("report in a missing folder", "--report /nonexistent/r.json", "--report");
     }
     void options()
     {
@@ -280,32 +264,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error"); // empty: the folder is accepted
         const QByteArray core = firmware(80, "1.8.2", 256);
         const QByteArray tunex = firmware(77, "2.0.4", 128);
-        QTest::newRow("two types, a hidden file and a folder aside")
-            << QStringList {QStringLiteral("a.bin"), QStringLiteral("b.fw"),
-                   QStringLiteral(".notes"), QStringLiteral("sub/c.bin")}
-            << QList<QByteArray> {core, tunex, "not firmware", "ignored"} << QString();
-        QTest::newRow("shorter than the header")
-            << QStringList {QStringLiteral("a.bin"), QStringLiteral("short.bin")}
-            << QList<QByteArray> {core, core.left(47)} << QStringLiteral("short.bin");
-        QTest::newRow("truncated image")
-            << QStringList {QStringLiteral("cut.bin")}
-            << QList<QByteArray> {firmware(80, "1.8.2", 256).left(48 + 200)}
-            << QStringLiteral("cut.bin: the header announces 256 image bytes, the file holds 200");
-        QTest::newRow("trailing bytes")
-            << QStringList {QStringLiteral("long.bin")}
-            << QList<QByteArray> {firmware(77, "2.0.4", 128, 100)} << QStringLiteral("long.bin");
-        QTest::newRow("no type") << QStringList {QStringLiteral("t0.bin")}
-                                 << QList<QByteArray> {firmware(0, "1.0.0", 64)}
-                                 << QStringLiteral("t0.bin");
-        QTest::newRow("no image") << QStringList {QStringLiteral("empty.bin")}
-                                  << QList<QByteArray> {firmware(77, "1.0.0", 0)}
-                                  << QStringLiteral("empty.bin");
-        QTest::newRow("two files for one type")
-            << QStringList {QStringLiteral("old.bin"), QStringLiteral("new.bin")}
-            << QList<QByteArray> {firmware(77, "2.0.3", 64), tunex} << QStringLiteral("old.bin");
-        QTest::newRow("nothing but hidden files")
-            << QStringList {QStringLiteral(".a.bin")} << QList<QByteArray> {core}
-            << QStringLiteral("no firmware files");
+        auto row = [](const char *name, const char *names, const QList<QByteArray> &contents,
+                       const char *error = "") {
+            QTest::newRow(name) << QString::fromLatin1(names).split(QLatin1Char(' ')) << contents
+                                << QString::fromLatin1(error);
+        };
+        row("two types, a hidden file and a folder aside", "a.bin b.fw .notes sub/c.bin",
+            {core, tunex, "not firmware", "ignored"});
+        row("shorter than the header", "a.bin short.bin", {core, core.left(47)}, "short.bin");
+        row("truncated image", "cut.bin", {core.left(48 + 200)},
+            "cut.bin: the header announces 256 image bytes, the file holds 200");
+        row("trailing bytes", "long.bin", {firmware(77, "2.0.4", 128, 100)}, "long.bin");
+        row("no type", "t0.bin", {firmware(0, "1.0.0", 64)}, "t0.bin");
+        row("no image", "empty.bin", {firmware(77, "1.0.0", 0)}, "empty.bin");
+        row("two files for one type", "old.bin new.bin", {firmware(77, "2.0.3", 64), tunex},
+            "old.bin");
+        row("nothing but hidden files", ".a.bin", {core}, "no firmware files");
     }
     void firmwareDir()
     {
@@ -415,20 +389,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("says"); // on stderr, or on stdout for exit 0
         QTest::addColumn<QString>("result"); // the report's, empty: no report
         const QString dead = QStringLiteral("tcp:127.0.0.1:%1").arg(ZoTestAircraftSim::deadPort());
-        QTest::newRow("help") << QStringList {QStringLiteral("--help")} << 0
-                              << QStringLiteral("5  upgraded, but not every") << QString();
-        QTest::newRow("bad link") << QStringList {QStringLiteral("--link"),
-            QStringLiteral("udp:1.2.3")}
-                                  << 2 << QStringLiteral("--link udp:1.2.3") << QString();
-        QTest::newRow("unknown option") << QStringList {QStringLiteral("--upgarde")} << 2
-                                        << QStringLiteral("--upgarde") << QString();
-        QTest::newRow("unusable firmware file") << QStringList {QStringLiteral("--link"), dead,
-            QStringLiteral("--firmware"),
-            QStringLiteral("@broken")} << 4 << QStringLiteral("broken.bin: the header announces")
-                                                << QStringLiteral("firmware-unusable");
-        QTest::newRow("nothing listening")
-            << QStringList {QStringLiteral("--link"), dead} << 3
-            << QStringLiteral("cannot open ") + dead << QStringLiteral("not-found");
+        auto row = [](const char *name, const QString &args, int exitCode, const QString &says,
+                       const char *result = "") {
+            QTest::newRow(name) << args.split(QLatin1Char(' ')) << exitCode << says
+                                << QString::fromLatin1(result);
+        };
+        row("help", "--help", 0, "5  upgraded, but not every");
+        row("bad link", "--link udp:1.2.3", 2, "--link udp:1.2.3");
+        row("unknown option", "--upgarde", 2, "--upgarde");
+        row("unusable firmware file", "--link " + dead + " --firmware @broken", 4,
+            "broken.bin: the header announces", "firmware-unusable");
+        row("nothing listening", "--link " + dead, 3, "cannot open " + dead, "not-found");
     }
     void earlyExit()
     {
