@@ -81,26 +81,21 @@ void tst_ZoPlatform::elevatedRestartParameters_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected"); // null: no restart
 
-    const QString c = QStringLiteral("c:/Program Files/Tolvane/Tolvane.exe");
-    QTest::newRow("drive c in lower case, no rights")
-        << false << c << QStringList {c} << QStringLiteral("runas");
-    QTest::newRow("the restarted copy does not restart again")
-        << false << c << QStringList {c, QStringLiteral("runas")} << QString();
-    QTest::newRow("drive D never asks")
-        << false << QStringLiteral("D:/Tolvane/Tolvane.exe")
-        << QStringList {QStringLiteral("D:/Tolvane/Tolvane.exe")} << QString();
-    QTest::newRow("already elevated") << true << c << QStringList {c} << QString();
-    QTest::newRow("arguments with blanks pass unquoted")
-        << false << QStringLiteral("C:/T/Tolvane.exe")
-        << QStringList {QStringLiteral("C:/T/Tolvane.exe"), QStringLiteral("a b"),
-               QStringLiteral("c")}
-        << QStringLiteral("runas a b c");
-    QTest::newRow("runas later in the line still restarts")
-        << false << c << QStringList {c, QStringLiteral("x"), QStringLiteral("runas")}
-        << QStringLiteral("runas x runas");
-    QTest::newRow("an absolute Unix path")
-        << false << QStringLiteral("/opt/tolvane/Tolvane")
-        << QStringList {QStringLiteral("/opt/tolvane/Tolvane")} << QString();
+    // The program's path, then its arguments, separated by '|'.
+    auto row = [](const char *name, bool elevated, const char *line, const char *expected) {
+        const QStringList arguments = QString::fromLatin1(line).split(QLatin1Char('|'));
+        QTest::newRow(name) << elevated << arguments.first() << arguments
+                            << (expected ? QString::fromLatin1(expected) : QString());
+    };
+#define C "c:/Program Files/Tolvane/Tolvane.exe"
+    row("drive c in lower case, no rights", false, C, "runas");
+    row("the restarted copy does not restart again", false, C "|runas", nullptr);
+    row("drive D never asks", false, "D:/Tolvane/Tolvane.exe", nullptr);
+    row("already elevated", true, C, nullptr);
+    row("arguments with blanks pass unquoted", false, "C:/T/Tolvane.exe|a b|c", "runas a b c");
+    row("runas later in the line still restarts", false, C "|x|runas", "runas x runas");
+    row("an absolute Unix path", false, "/opt/tolvane/Tolvane", nullptr);
+#undef C
 }
 
 void tst_ZoPlatform::elevatedRestartParameters()

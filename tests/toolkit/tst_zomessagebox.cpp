@@ -170,24 +170,21 @@ void TstZoMessageBox::responderAnswers_data()
     QTest::addColumn<Button>("recordedDefault");
     QTest::addColumn<int>("icon");
 
-    QTest::newRow("information Ok")
-        << Operation::Information << Buttons(QMessageBox::Ok) << QMessageBox::NoButton
-        << int(QMessageBox::Ok) << QMessageBox::Ok << QMessageBox::Ok
-        << int(QMessageBox::Information);
-    QTest::newRow("question Yes") << Operation::Question << Buttons() << QMessageBox::No
-                                  << int(QMessageBox::Yes) << QMessageBox::Yes << QMessageBox::No
-                                  << int(QMessageBox::Question);
-    QTest::newRow("question closed")
-        << Operation::Question << Buttons() << QMessageBox::No << int(QMessageBox::NoButton)
-        << QMessageBox::NoButton << QMessageBox::No << int(QMessageBox::Question);
-    QTest::newRow("warning Yes/Cancel")
-        << Operation::Warning << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
-        << QMessageBox::Cancel << int(QMessageBox::Cancel) << QMessageBox::Cancel
-        << QMessageBox::Cancel << int(QMessageBox::Warning);
-    QTest::newRow("an answer the box does not offer is a refusal")
-        << Operation::Warning << Buttons(QMessageBox::Ok) << QMessageBox::No
-        << int(QMessageBox::Yes) << QMessageBox::NoButton << QMessageBox::NoButton
-        << int(QMessageBox::Warning);
+    auto row = [](const char *name, Operation operation, Buttons buttons, Button defaultButton,
+                   Button answer, Button expected, Button recordedDefault, QMessageBox::Icon icon) {
+        QTest::newRow(name) << operation << buttons << defaultButton << int(answer) << expected
+                            << recordedDefault << int(icon);
+    };
+    using M = QMessageBox;
+    row("information Ok", Operation::Information, M::Ok, M::NoButton, M::Ok, M::Ok, M::Ok,
+        M::Information);
+    row("question Yes", Operation::Question, {}, M::No, M::Yes, M::Yes, M::No, M::Question);
+    row("question closed", Operation::Question, {}, M::No, M::NoButton, M::NoButton, M::No,
+        M::Question);
+    row("warning Yes/Cancel", Operation::Warning, M::Yes | M::Cancel, M::Cancel, M::Cancel,
+        M::Cancel, M::Cancel, M::Warning);
+    row("an answer the box does not offer is a refusal", Operation::Warning, M::Ok, M::No, M::Yes,
+        M::NoButton, M::NoButton, M::Warning);
 }
 
 void TstZoMessageBox::responderAnswers()

@@ -177,20 +177,17 @@ void tst_AcSimLinks::gcpm_data()
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("event");
     QTest::addColumn<QString>("detail"); // the command, ADDRESS:PORT, or part of the reason
-    QTest::newRow("poll") << hexBytes("AB EF 03 05 9F 7D") << "gcpm"
-                          << "poll";
-    QTest::newRow("announce") << hexBytes("AB EF 09 03 05 00 A8 C0 72 1F 53 FF") << "gcpm"
-                              << "192.168.0.5:8050";
-    QTest::newRow("bad crc") << hexBytes("AB EF 03 05 9F 7E") << "gcpmError"
-                             << "bad CRC";
-    QTest::newRow("length") << hexBytes("AB EF 04 05 9F 7D") << "gcpmError"
-                            << "length byte";
-    QTest::newRow("header") << hexBytes("AB EE 03 05 9F 7D") << "gcpmError"
-                            << "bad header";
-    QTest::newRow("short") << hexBytes("AB EF 03") << "gcpmError"
-                           << "shorter";
-    QTest::newRow("announce missing port") << hexBytes("AB EF 07 03 05 00 A8 C0") << "gcpmError"
-                                           << "";
+    auto row = [](const char *name, const char *hex, const char *event, const char *detail) {
+        QTest::newRow(name) << hexBytes(hex) << QString::fromLatin1(event)
+                            << QString::fromLatin1(detail);
+    };
+    row("poll", "AB EF 03 05 9F 7D", "gcpm", "poll");
+    row("announce", "AB EF 09 03 05 00 A8 C0 72 1F 53 FF", "gcpm", "192.168.0.5:8050");
+    row("bad crc", "AB EF 03 05 9F 7E", "gcpmError", "bad CRC");
+    row("length", "AB EF 04 05 9F 7D", "gcpmError", "length byte");
+    row("header", "AB EE 03 05 9F 7D", "gcpmError", "bad header");
+    row("short", "AB EF 03", "gcpmError", "shorter");
+    row("announce missing port", "AB EF 07 03 05 00 A8 C0", "gcpmError", "");
 }
 
 void tst_AcSimLinks::gcpm()
