@@ -14,14 +14,9 @@
 
 namespace {
 
-tVersion version(tdu1 type, tdu1 major, tdu1 minor, tdu1 revision)
+tVersion version(int type, int major, int minor, int revision)
 {
-    tVersion v;
-    v.type = type;
-    v.major = major;
-    v.minor = minor;
-    v.revision = revision;
-    return v;
+    return {tdu1(type), tdu1(major), tdu1(minor), tdu1(revision)};
 }
 
 template <typename T> T *child(QWidget *form, const char *name)

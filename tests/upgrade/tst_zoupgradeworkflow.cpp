@@ -22,12 +22,7 @@ namespace {
 
 tVersion ver(int type, int major, int minor, int revision)
 {
-    tVersion v;
-    v.type = tdu1(type);
-    v.major = tdu1(major);
-    v.minor = tdu1(minor);
-    v.revision = tdu1(revision);
-    return v;
+    return {tdu1(type), tdu1(major), tdu1(minor), tdu1(revision)};
 }
 
 tVersion parse(int type, const QString &text)
