@@ -1,9 +1,12 @@
 #pragma once
-// A private X display for tests that run real windowed programs: Xvfb on the
-// first free display number (it picks one itself), reachable over its Unix
-// socket only, ended with the object. xdotool finds and drives windows on it;
+// A private X display for tests that run real windowed programs: Xvfb on a
+// display number drawn from the process id, well away from the low numbers a
+// desktop or another tool uses (several test runs, each in a network namespace
+// of its own, must never meet on one display), reachable over its Unix socket
+// only, ended with the object. xdotool finds and drives windows on it;
 // tolvane-xshot (TOLVANE_XSHOT) photographs it.
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -33,24 +36,15 @@ public:
 
     bool start(const QString &screen = QStringLiteral("1280x800x24"))
     {
-        m_server.setProcessChannelMode(QProcess::SeparateChannels);
-        m_server.start(QStringLiteral("Xvfb"),
-            {QStringLiteral("-screen"), QStringLiteral("0"), screen, QStringLiteral("-nolisten"),
-                QStringLiteral("tcp"), QStringLiteral("-displayfd"), QStringLiteral("1")});
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000) {
-            if (!m_server.waitForReadyRead(500) && m_server.state() == QProcess::NotRunning)
-                return false;
-            out += m_server.readAllStandardOutput();
+        const qint64 pid = QCoreApplication::applicationPid();
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            const int number = 200 + int((pid * 7 + attempt * 37) % 3000);
+            if (startOn(number, screen)) {
+                m_display = QStringLiteral(":%1").arg(number);
+                return true;
+            }
         }
-        bool ok = false;
-        const int number = out.trimmed().toInt(&ok);
-        if (!ok)
-            return false;
-        m_display = QStringLiteral(":%1").arg(number);
-        return true;
+        return false;
     }
 
     QString display() const { return m_display; }
@@ -142,6 +136,30 @@ public:
     }
 
 private:
+    // Xvfb refuses a number whose lock another server holds; it reports the
+    // number on standard output once clients can connect.
+    bool startOn(int number, const QString &screen)
+    {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.kill();
+            m_server.waitForFinished(3000);
+        }
+        m_server.setProcessChannelMode(QProcess::SeparateChannels);
+        m_server.start(QStringLiteral("Xvfb"),
+            {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"), screen,
+                QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-displayfd"),
+                QStringLiteral("1")});
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains('\n') && t.elapsed() < 10000) {
+            if (!m_server.waitForReadyRead(500) && m_server.state() == QProcess::NotRunning)
+                return false;
+            out += m_server.readAllStandardOutput();
+        }
+        return out.trimmed().toInt() == number;
+    }
+
     QProcess m_server;
     QString m_display;
 };
