@@ -36,14 +36,19 @@ public:
 
     bool start(const QString &screen = QStringLiteral("1280x800x24"))
     {
+        // Every display of a test process gets a number of its own: one just
+        // ended may still be letting go of its socket.
+        static int serial = 0;
         const qint64 pid = QCoreApplication::applicationPid();
         for (int attempt = 0; attempt < 20; ++attempt) {
-            const int number = 200 + int((pid * 7 + attempt * 37) % 3000);
+            const int number = 200 + int((pid * 7 + (serial++) * 37) % 3000);
             if (startOn(number, screen)) {
                 m_display = QStringLiteral(":%1").arg(number);
-                return true;
+                if (answers())
+                    return true;
             }
         }
+        m_display.clear();
         return false;
     }
 
@@ -136,6 +141,19 @@ public:
     }
 
 private:
+    // A client can connect and ask the screen's size.
+    bool answers() const
+    {
+        QElapsedTimer t;
+        t.start();
+        do {
+            if (!run(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}, 3000).isNull())
+                return true;
+            QThread::msleep(100);
+        } while (t.elapsed() < 5000);
+        return false;
+    }
+
     // Xvfb refuses a number whose lock another server holds; it reports the
     // number on standard output once clients can connect.
     bool startOn(int number, const QString &screen)

@@ -96,8 +96,6 @@ void tst_HaldenUpdateProgram::languageFileBesideTheProgram()
     QFETCH(QString, title);
     if (!ZoTestXvfb::available())
         QSKIP("needs Xvfb and xdotool");
-    ZoTestXvfb x;
-    QVERIFY(x.start());
     QTemporaryDir inst;
     QVERIFY(inst.isValid());
     const QString program = inst.filePath(QStringLiteral("ZoHaldenUpdate"));
@@ -105,30 +103,45 @@ void tst_HaldenUpdateProgram::languageFileBesideTheProgram()
     QVERIFY(QDir(inst.path()).mkpath(QStringLiteral("config")));
     if (!setting.isNull())
         QVERIFY(zoWriteFile(inst.filePath(QStringLiteral("config/sysconfig-language.xml")), setting));
-
     ZoTestCloudSim cloud;
     QVERIFY(cloud.writeFile(QStringLiteral("releases.json"), releaseFor(7, QStringLiteral("3.0"))));
     QVERIFY(cloud.start());
-    QProcess updater;
-    QProcessEnvironment env = x.environment();
-    env.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
-    updater.setProcessEnvironment(env);
-    updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    updater.start(program,
-        {QStringLiteral("-v"), QStringLiteral("2.1.9.2"), QStringLiteral("-ct"), QStringLiteral("7"),
-            QStringLiteral("-url"), cloud.baseUrl() + QLatin1String(kQuery)});
-    QVERIFY(updater.waitForStarted(5000));
 
-    auto titles = [&x] {
-        QStringList out;
-        for (const QString &w : x.windowsOf(QStringLiteral("ZoHaldenUpdate")))
-            out << x.titleOf(w);
-        return out;
-    };
-    // Slow to come up in the sanitizer build on a busy machine.
-    QTRY_VERIFY_WITH_TIMEOUT(titles().contains(title), 60000);
-    updater.kill();
-    updater.waitForFinished(3000);
+    // A program that could not reach a fresh display (seen rarely, under
+    // load, with several displays coming and going) gets one more display;
+    // the language is what this test is about.
+    for (int attempt = 1;; ++attempt) {
+        ZoTestXvfb x;
+        QVERIFY(x.start());
+        QProcess updater;
+        QProcessEnvironment env = x.environment();
+        env.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+        updater.setProcessEnvironment(env);
+        updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        updater.start(program,
+            {QStringLiteral("-v"), QStringLiteral("2.1.9.2"), QStringLiteral("-ct"),
+                QStringLiteral("7"), QStringLiteral("-url"),
+                cloud.baseUrl() + QLatin1String(kQuery)});
+        QVERIFY(updater.waitForStarted(5000));
+        auto titles = [&x] {
+            QStringList out;
+            for (const QString &w : x.windowsOf(QStringLiteral("ZoHaldenUpdate")))
+                out << x.titleOf(w);
+            return out;
+        };
+        // Slow to come up in the sanitizer build on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            titles().contains(title) || updater.state() == QProcess::NotRunning, 60000);
+        if (updater.state() == QProcess::NotRunning && attempt < 2) {
+            qWarning() << "the updater ended without a window on" << x.display() << "- once more";
+            continue;
+        }
+        QCOMPARE(updater.state(), QProcess::Running);
+        QVERIFY(titles().contains(title));
+        updater.kill();
+        updater.waitForFinished(3000);
+        break;
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_HaldenUpdateProgram)

@@ -46,3 +46,11 @@ if(TARGET tolvane-cloud-sim AND TARGET tolvane-xshot)
     TOLVANE_XSHOT="$<TARGET_FILE:tolvane-xshot>")
   add_dependencies(tst_haldenupdateprogram tolvane-cloud-sim ZoHaldenUpdate)
 endif()
+
+# The tests that run real programs on a private X display take turns: two
+# displays coming up side by side under load have lost a client's connection.
+foreach(t tst_haldenupdatehandoff tst_haldenupdateprogram tst_tolvanexvfb)
+  if(TEST ${t})
+    set_tests_properties(${t} PROPERTIES RESOURCE_LOCK xdisplay)
+  endif()
+endforeach()
