@@ -19,7 +19,33 @@ ZoRoundWaterProgressBar::ZoRoundWaterProgressBar(QWidget *parent)
 {
     m_timer->setInterval(kTickMs);
     connect(m_timer, &QTimer::timeout, this, &ZoRoundWaterProgressBar::onUpdateRingWave);
-    m_timer->start();
+}
+
+bool ZoRoundWaterProgressBar::isAnimating() const
+{
+    return m_timer->isActive();
+}
+
+void ZoRoundWaterProgressBar::updateTicking()
+{
+    // A list holds a ring per module: hidden or finished rings would each
+    // wake the window ten times a second, between the blocks of a transfer.
+    if (isVisible() && !finished())
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+void ZoRoundWaterProgressBar::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateTicking();
+}
+
+void ZoRoundWaterProgressBar::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateTicking();
 }
 
 void ZoRoundWaterProgressBar::setRange(int minimum, int maximum)
@@ -29,6 +55,7 @@ void ZoRoundWaterProgressBar::setRange(int minimum, int maximum)
     m_minimum = minimum;
     m_maximum = std::max(minimum, maximum);
     m_value = std::clamp(m_value, m_minimum, m_maximum);
+    updateTicking();
     update();
 }
 
@@ -37,6 +64,7 @@ void ZoRoundWaterProgressBar::setValue(int value)
     // A value past the maximum would read over 100 % with water above the
     // rim; it means "done" just as the maximum does.
     m_value = std::clamp(value, m_minimum, m_maximum);
+    updateTicking();
     update();
 }
 
@@ -45,6 +73,7 @@ void ZoRoundWaterProgressBar::setResult(bool ok)
     m_resultPicture = ok ? QStringLiteral(":/resource/moduleupgradedsucc.png")
                          : QStringLiteral(":/resource/moduleupradefailed.png");
     m_value = m_maximum;
+    updateTicking();
     update();
 }
 

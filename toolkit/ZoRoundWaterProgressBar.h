@@ -30,14 +30,20 @@ public:
 public slots:
     void onUpdateRingWave();
 
+    // Whether the ring is being turned: only while it can be seen moving.
+    bool isAnimating() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void drawBackground(QPainter &painter);
     void drawWater(QPainter &painter);
     void drawText(QPainter &painter);
     bool finished() const { return m_value == m_maximum; }
+    void updateTicking();
     // Share of the range reached, 0..1; 0 for an empty range.
     double fraction() const;
 

@@ -135,8 +135,22 @@ void TstZoRoundWaterProgressBar::ringAngleCycles()
     bar.onUpdateRingWave();
     QCOMPARE(bar.ringAngle(), 0);
 
-    // The animation timer drives it on its own.
+    // The animation timer drives it on its own, but only while the ring can
+    // be seen turning: not hidden, not at its end, and again once restarted.
+    QVERIFY(!bar.isAnimating());
+    bar.show();
+    QVERIFY(bar.isAnimating());
     QTRY_VERIFY_WITH_TIMEOUT(bar.ringAngle() >= 20, 2000);
+    bar.setValue(bar.maximum());
+    QVERIFY(!bar.isAnimating());
+    bar.setValue(10);
+    QVERIFY(bar.isAnimating());
+    bar.setResult(true);
+    QVERIFY(!bar.isAnimating());
+    bar.setRange(0, 200);
+    QVERIFY(bar.isAnimating());
+    bar.hide();
+    QVERIFY(!bar.isAnimating());
 }
 
 void TstZoRoundWaterProgressBar::finishedShowsNoRing()
