@@ -74,6 +74,9 @@ public:
     // given up.
     void setDownloadTimeout(int milliseconds);
     int downloadTimeout() const { return m_timeoutMs; }
+    // A request is under way; it ends, one way or the other, at the latest
+    // one timeout after its last received byte.
+    bool isRequestPending() const { return !m_pendingReply.isNull(); }
 
     // Parses a getFirmware reply into catalogue (entries parsed before a
     // failing one stay); true when it is a successful reply whose entries

@@ -742,6 +742,13 @@ void ZoCliRunner::onBound()
         finish(ExitNotFound, QStringLiteral("not-found"));
         return;
     case PhaseCatalogue:
+        // The cloud client gives up a request that goes its timeout without
+        // a byte; one still receiving is a slow file on a slow link, and
+        // cutting it would fail what the client lets through.
+        if (m_engine->cloud()->isRequestPending()) {
+            m_bound.start(CatalogueBoundMs);
+            return;
+        }
         complain(m_boundReason);
         finish(ExitCatalogue, QStringLiteral("catalogue-failed"));
         return;
