@@ -11,6 +11,9 @@ Q_LOGGING_CATEGORY(lcHaldenDownload, "haldenupdate.download")
 ZoDownloadManager::ZoDownloadManager(QObject *parent)
     : QObject(parent)
 {
+    m_stallTimer.setSingleShot(true);
+    m_stallTimer.setInterval(DefaultStallTimeoutMs);
+    connect(&m_stallTimer, &QTimer::timeout, this, &ZoDownloadManager::onStalled);
 }
 
 ZoDownloadManager::~ZoDownloadManager()
@@ -89,6 +92,7 @@ void ZoDownloadManager::onStartNextDownload()
     }
     m_written = 0;
     m_writeFailed = false;
+    m_stalled = false;
 
     m_manager.clearConnectionCache();
     QT_WARNING_PUSH
@@ -105,6 +109,20 @@ void ZoDownloadManager::onStartNextDownload()
     qCDebug(lcHaldenDownload).noquote().nospace()
         << "Downloading " << url.toString(QUrl::FullyEncoded);
     m_clock.start();
+    // A link that goes dead mid-download never ends the reply by itself; the
+    // window would show a frozen bar with no way to retry.
+    m_stallTimer.start();
+}
+
+void ZoDownloadManager::onStalled()
+{
+    if (!m_reply)
+        return;
+    m_stalled = true;
+    qCWarning(lcHaldenDownload).noquote()
+        << "ZoDownloadManager: nothing received for" << m_stallTimer.interval() << "ms, giving up"
+        << m_reply->url().toString(QUrl::FullyEncoded);
+    m_reply->abort();
 }
 
 void ZoDownloadManager::onDownloadReadyRead()
@@ -114,6 +132,7 @@ void ZoDownloadManager::onDownloadReadyRead()
     const QByteArray bytes = m_reply->readAll();
     if (bytes.isEmpty() || m_writeFailed)
         return;
+    m_stallTimer.start();
     const qint64 n = m_output.write(bytes);
     if (n > 0)
         m_written += n;
@@ -162,6 +181,7 @@ void ZoDownloadManager::onDownloadFinished()
     if (!reply)
         return;
     qCDebug(lcHaldenDownload) << "ZoDownloadManager::onDownloadFinished";
+    m_stallTimer.stop();
 
     // Whatever is still buffered belongs to the file too.
     if (reply->bytesAvailable() > 0)
@@ -176,6 +196,8 @@ void ZoDownloadManager::onDownloadFinished()
     QString failure;
     if (m_writeFailed || !flushed) {
         failure = QStringLiteral("could not write ") + filename;
+    } else if (m_stalled) {
+        failure = QStringLiteral("nothing received for %1 ms").arg(m_stallTimer.interval());
     } else if (reply->error() != QNetworkReply::NoError) {
         failure = reply->errorString();
     } else {
@@ -187,7 +209,8 @@ void ZoDownloadManager::onDownloadFinished()
 
     if (!failure.isEmpty()) {
         qCDebug(lcHaldenDownload).noquote().nospace() << "Failed download: " << failure;
-        if (reply->error() == QNetworkReply::OperationCanceledError && !m_writeFailed) {
+        if (reply->error() == QNetworkReply::OperationCanceledError && !m_writeFailed
+            && !m_stalled) {
             // Cancelled by stop(): keep the partial file, start nothing.
             reply->deleteLater();
             m_reply = nullptr;

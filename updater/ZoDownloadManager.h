@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
+#include <QTimer>
 #include <QUrl>
 
 #include "ZoTypes.h"
@@ -16,6 +17,7 @@ class QNetworkReply;
 // directory, named after the URL's path and never overwriting a file that is
 // already there. Every download ends with exactly one sigDownloadFinished,
 // except one cancelled by stop(), which ends silently and keeps what it got.
+// A download that receives nothing for the stall timeout ends as failed.
 class ZoDownloadManager : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,10 @@ public:
 
     void append(const QUrl &url);
     void stop();
+
+    static constexpr int DefaultStallTimeoutMs = 30000;
+    void setStallTimeout(int milliseconds) { m_stallTimer.setInterval(milliseconds); }
+    int stallTimeout() const { return m_stallTimer.interval(); }
 
     // The name a download of url is saved under, relative to the working
     // directory: the URL's file name, or base.N.suffix with the first N that
@@ -43,6 +49,7 @@ private Q_SLOTS:
 
 private:
     void finishLater(const QString &filename, bool isSucc);
+    void onStalled();
 
     QNetworkAccessManager m_manager;
     QQueue<QUrl> m_queue;
@@ -53,4 +60,6 @@ private:
     tds4 m_totalCount = 0;
     qint64 m_written = 0; // bytes of the current download that reached the file
     bool m_writeFailed = false; // the current file could not take everything
+    QTimer m_stallTimer; // restarted by every piece that arrives
+    bool m_stalled = false; // the current download was given up for silence
 };

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void failedDownloadRemovesFile_data();
     void failedDownloadRemovesFile();
     void stopKeepsPartialFile();
+    void silenceEndsDownload_data();
+    void silenceEndsDownload();
     void compressedTransferIsWhole();
 
 private:
@@ -219,6 +221,48 @@ void tst_ZoDownloadManager::stopKeepsPartialFile()
     QCOMPARE(server.requests().size(), 1); // and the queue does not move on
     QVERIFY(QFileInfo("app.zip").size() > 8000);
     QVERIFY(!log.contains("files downloaded successfully"));
+}
+
+void tst_ZoDownloadManager::silenceEndsDownload_data()
+{
+    QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<bool>("ok");
+    // Twenty pieces: the whole takes three times the timeout, no gap does.
+    QTest::newRow("slow but steady") << 100 << true;
+    QTest::newRow("goes quiet") << 1500 << false;
+}
+
+void tst_ZoDownloadManager::silenceEndsDownload()
+{
+    QFETCH(int, intervalMs);
+    QFETCH(bool, ok);
+    ZoTestHttpServer server;
+    QVERIFY(server.listen());
+    ZoTestHttpServer::Response r;
+    r.body = payload(20000);
+    r.chunkSize = 1000;
+    r.chunkIntervalMs = intervalMs;
+    server.setResponse("/rel/app.zip", r);
+    r = ZoTestHttpServer::Response();
+    r.body = "next";
+    server.setResponse("/next.zip", r);
+
+    ZoTestLogCapture log;
+    ZoDownloadManager dm;
+    dm.setStallTimeout(600);
+    connectRecorder(dm);
+    dm.append(QUrl(server.url("/rel/app.zip")));
+    dm.append(QUrl(server.url("/next.zip")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_finished.size(), 2, 10000);
+
+    QCOMPARE(m_finished.first(), Finished("app.zip", ok));
+    QCOMPARE(QFile::exists("app.zip"), ok);
+    if (ok)
+        QCOMPARE(zoReadFile("app.zip"), payload(20000));
+    else
+        QVERIFY(log.contains("Failed download: nothing received for 600 ms"));
+    // The queue moves on either way.
+    QCOMPARE(m_finished.last(), Finished("next.zip", true));
 }
 
 void tst_ZoDownloadManager::compressedTransferIsWhole()
