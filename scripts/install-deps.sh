@@ -14,6 +14,7 @@ packages=(
   libbenchmark-dev
   fonts-wqy-microhei  # Chinese texts in the form screenshots
   xvfb xdotool xauth  # real windowed programs in the end-to-end tests and the demo
+  g++-mingw-w64-x86-64-posix  # the Windows side of the platform layer, compiled to check it
 )
 
 missing=()
