@@ -227,9 +227,10 @@ void tst_ZoDownloadManager::silenceEndsDownload_data()
 {
     QTest::addColumn<int>("intervalMs");
     QTest::addColumn<bool>("ok");
-    // Twenty pieces: the whole takes three times the timeout, no gap does.
+    // Twenty pieces: the whole takes longer than the timeout, no gap comes
+    // near it, even on a loaded machine.
     QTest::newRow("slow but steady") << 100 << true;
-    QTest::newRow("goes quiet") << 1500 << false;
+    QTest::newRow("goes quiet") << 4000 << false;
 }
 
 void tst_ZoDownloadManager::silenceEndsDownload()
@@ -249,18 +250,18 @@ void tst_ZoDownloadManager::silenceEndsDownload()
 
     ZoTestLogCapture log;
     ZoDownloadManager dm;
-    dm.setStallTimeout(600);
+    dm.setStallTimeout(1500);
     connectRecorder(dm);
     dm.append(QUrl(server.url("/rel/app.zip")));
     dm.append(QUrl(server.url("/next.zip")));
-    QTRY_COMPARE_WITH_TIMEOUT(m_finished.size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_finished.size(), 2, 20000);
 
     QCOMPARE(m_finished.first(), Finished("app.zip", ok));
     QCOMPARE(QFile::exists("app.zip"), ok);
     if (ok)
         QCOMPARE(zoReadFile("app.zip"), payload(20000));
     else
-        QVERIFY(log.contains("Failed download: nothing received for 600 ms"));
+        QVERIFY(log.contains("Failed download: nothing received for 1500 ms"));
     // The queue moves on either way.
     QCOMPARE(m_finished.last(), Finished("next.zip", true));
 }
