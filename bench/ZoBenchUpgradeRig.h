@@ -107,7 +107,10 @@ inline Run timeCoreTransfer(
     QElapsedTimer clock;
     qint64 first = -1;
     qint64 last = -1;
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigCatalogueResult, [&](bool s) { ready = s; });
+    QObject::connect(&wf, &ZoUpgradeWorkflow::sigCatalogueStateChanged,
+        [&](ZoUpgradeWorkflow::CatalogueState s) {
+            ready = s == ZoUpgradeWorkflow::CatalogueState::Ready;
+        });
     QObject::connect(wf.looper(), &ZoMsgLooper::sigGNCUpgEraseFlashAck, &wf, [&] {
         if (first < 0)
             first = clock.nsecsElapsed();
@@ -116,7 +119,7 @@ inline Run timeCoreTransfer(
         last = clock.nsecsElapsed();
         ok = s;
     });
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigRunFinished, [&] { done = true; });
+    QObject::connect(&wf, &ZoUpgradeWorkflow::sigRunEnded, [&] { done = true; });
     clock.start();
     if (search)
         search();
@@ -139,7 +142,9 @@ inline Run engineTransfer(ZoTestAircraftSim::Link link, int imageBytes, const QS
     if (!startCoreAircraft(sim, dir, link, extra))
         return {};
     ZoPlaneConfig config;
-    ZoUpgradeWorkflow wf(&config);
+    ZoUpgradeEnvironment env;
+    env.link = &config;
+    ZoUpgradeWorkflow wf(env);
     const ZoPlaneConfig c = linkTo(sim, link);
     return timeCoreTransfer(wf, imageBytes, [&] { wf.searchLink(c); });
 }

@@ -22,13 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static ZoPlaneConfig config;
     static std::unique_ptr<ZoUpgradeWorkflow> wf = [] {
         QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*=false"));
-        auto w = std::make_unique<ZoUpgradeWorkflow>(&config);
+        ZoUpgradeEnvironment env;
+        env.link = &config;
+        auto w = std::make_unique<ZoUpgradeWorkflow>(env);
         w->setVersionReporting(false);
         return w;
     }();
     static bool finished = false;
     static bool connected = [] {
-        QObject::connect(wf.get(), &ZoUpgradeWorkflow::sigRunFinished, [] { finished = true; });
+        QObject::connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, [] { finished = true; });
         return true;
     }();
     (void)connected;

@@ -8,13 +8,13 @@
 #include "ZoMessageBox.h"
 #include "ZoModuleFMHeaderForm.h"
 #include "ZoModuleFMInfoForm.h"
-#include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
 #include "ZoRoundWaterProgressBar.h"
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ZoSelectGNCForm.h"
 #include "ZoSelectModuleForm.h"
 #include "ZoTvkInstance.h"
+#include "ZoUtils.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -73,11 +73,31 @@ int engineButtonOf(QMessageBox::StandardButton button)
 
 } // namespace
 
+namespace {
+
+ZoUpgradeEnvironment programEnvironment(ZoPlaneConfig *config)
+{
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    if (config)
+        env.link = config;
+    return env;
+}
+
+} // namespace
+
 ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
+    : ZoTolMainWindow(programEnvironment(config), parent)
+{
+}
+
+ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::ZoTolMainWindow)
 {
     ui->setupUi(this);
+    m_tipsHide.setSingleShot(true);
+    m_tipsHide.setInterval(TipsHideMs);
+    connect(&m_tipsHide, &QTimer::timeout, this, [this] { showTips(QString()); });
     m_progressFlush.setSingleShot(true);
     m_progressFlush.setInterval(ProgressDrawMs);
     connect(&m_progressFlush, &QTimer::timeout, this, &ZoTolMainWindow::flushProgress);
@@ -93,8 +113,7 @@ ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
     qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
     qRegisterMetaType<tds4>("tds4");
 
-    m_engine
-        = new ZoUpgradeWorkflow(config ? config : ZoTvkInstance::instance()->planeConfig(), this);
+    m_engine = new ZoUpgradeWorkflow(env, this);
     ZoUpgradeWorkflow *e = m_engine;
 
     ui->labelSWVersion->setText(QStringLiteral("V%1").arg(QLatin1String(ProgramVersion)));
@@ -126,7 +145,8 @@ ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
         e, &ZoUpgradeWorkflow::sigProtocolTypeReset, this, &ZoTolMainWindow::onProtocolTypeReset);
     connect(e, &ZoUpgradeWorkflow::sigBrisk2Type, this, &ZoTolMainWindow::onBrisk2Type);
     connect(e, &ZoUpgradeWorkflow::sigControlsChanged, this, &ZoTolMainWindow::onControlsChanged);
-    connect(e, &ZoUpgradeWorkflow::sigDownloadTips, this, &ZoTolMainWindow::onDownloadTips);
+    connect(e, &ZoUpgradeWorkflow::sigCatalogueStateChanged, this,
+        &ZoTolMainWindow::onCatalogueState);
     connect(e, &ZoUpgradeWorkflow::sigPlaySound, this, &ZoTolMainWindow::onPlaySound);
     connect(e, &ZoUpgradeWorkflow::sigWaitPopup, this, &ZoTolMainWindow::onWaitPopup);
     connect(
@@ -137,7 +157,7 @@ ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
     // Boxes wait for the user in a modal loop of their own; the engine must
     // not be inside one of its slots meanwhile, so they open from the event
     // loop instead of from within the signal.
-    connect(e, &ZoUpgradeWorkflow::sigRunFinished, this, &ZoTolMainWindow::onRunFinished,
+    connect(e, &ZoUpgradeWorkflow::sigRunEnded, this, &ZoTolMainWindow::onRunEnded,
         Qt::QueuedConnection);
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, &ZoTolMainWindow::onInformation,
         Qt::QueuedConnection);
@@ -156,10 +176,9 @@ ZoTolMainWindow::ZoTolMainWindow(ZoPlaneConfig *config, QWidget *parent)
         &ZoUpgradeWorkflow::onSearchOnspecTcpClientCom);
     connect(m_linkSettings, &ZoDataLinkSettingForm::sigCloseCom, e,
         &ZoUpgradeWorkflow::onClosePlaneComm);
-    ZoMsgLooper *looper = e->looper();
-    connect(looper, &ZoMsgLooper::openPlaneComm, m_linkSettings,
+    connect(e, &ZoUpgradeWorkflow::sigLinkOpened, m_linkSettings,
         &ZoDataLinkSettingForm::onOpenCommState);
-    connect(looper, &ZoMsgLooper::sigCloseComState, m_linkSettings,
+    connect(e, &ZoUpgradeWorkflow::sigLinkClosed, m_linkSettings,
         &ZoDataLinkSettingForm::onCloseCommState);
     connect(e->search(), &ZoPlaneSearch::sigPlaneConnectionFound, m_linkSettings,
         &ZoDataLinkSettingForm::onSynFoundConnection);
@@ -461,7 +480,27 @@ void ZoTolMainWindow::onControlsChanged()
     m_coreHeader->setEnabled(c.coreHeaderEnabled);
 }
 
-void ZoTolMainWindow::onDownloadTips(QString textKey)
+void ZoTolMainWindow::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
+{
+    using State = ZoUpgradeWorkflow::CatalogueState;
+    m_tipsHide.stop();
+    switch (state) {
+    case State::Fetching:
+        showTips(QStringLiteral("MsgFirmDownloading"));
+        break;
+    case State::Ready:
+    case State::Failed:
+        showTips(state == State::Ready ? QStringLiteral("MsgFirmDownloaded")
+                                       : QStringLiteral("MsgFirmDownloadFailed"));
+        m_tipsHide.start();
+        break;
+    default:
+        showTips(QString());
+        break;
+    }
+}
+
+void ZoTolMainWindow::showTips(const QString &textKey)
 {
     m_tipsKey = textKey;
     if (textKey.isEmpty()) {
@@ -490,16 +529,23 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 
 // ---- boxes, sounds and popups ------------------------------------------------------
 
-void ZoTolMainWindow::onRunFinished(bool succ, QString messageKey, QString text)
+void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
 {
-    Q_UNUSED(succ)
-    // A run that stops because the next device's firmware cannot be used
-    // carries no text, but the user still has to learn that it stopped.
-    static const QString prepareFailed = QStringLiteral("MsgPrepareUpgradeFailed:");
-    if (text.isEmpty() && messageKey.startsWith(prepareFailed))
+    using Outcome = ZoUpgradeWorkflow::RunOutcome;
+    QString text;
+    if (outcome == Outcome::Completed) {
+        text = QCoreApplication::translate("ZoUpgradeWorkflow", "MsgAllDevUpgraded");
+    } else if (outcome == Outcome::DeviceFailed) {
+        text = QCoreApplication::translate("ZoUpgradeWorkflow", "MsgUpgradeFailed");
+    } else {
+        int airframe = 0;
+        const auto records = m_engine->records();
+        const QString name = records.contains(key)
+            ? records.value(key).name
+            : ZoUtils::deviceName(tdu1(key >> 16), airframe);
         text = QStringLiteral("%1:%2").arg(
-            QCoreApplication::translate("ZoUpgradeWorkflow", "MsgPrepareUpgradeFailed"),
-            messageKey.mid(prepareFailed.size()));
+            QCoreApplication::translate("ZoUpgradeWorkflow", "MsgPrepareUpgradeFailed"), name);
+    }
     ZoMessageBox::information(this, tr("MsgInfo"), text);
 }
 
@@ -637,9 +683,7 @@ void ZoTolMainWindow::on_btnCloseWnd_clicked()
 {
     if (!confirmClose())
         return;
-    ZoMsgLooper *looper = m_engine->looper();
-    if (looper && looper->isRunning())
-        looper->exit(0);
+    m_engine->shutdown();
     // Asked once is enough: the close event that follows must not ask again.
     m_closing = true;
     close();

@@ -42,13 +42,18 @@ public:
     // `config` is the link settings record the engine works with; null takes
     // the configuration singleton's. The search starts as soon as the event
     // loop runs, so whoever creates the window may still tune the engine.
+    // The engine takes the program's configuration; `config`, when given,
+    // stands in for its link settings record.
     explicit ZoTolMainWindow(ZoPlaneConfig *config = nullptr, QWidget *parent = nullptr);
+    explicit ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *parent = nullptr);
     ~ZoTolMainWindow() override;
 
     static constexpr const char *ProgramVersion = "2.1.9.2";
     // How often a running transfer's progress is drawn: as often as the ring
     // animates anyway.
     static constexpr int ProgressDrawMs = 100;
+    // How long "downloaded" or "failed" stays under the branch box.
+    static constexpr int TipsHideMs = 1000;
 
     ZoUpgradeWorkflow *engine() const { return m_engine; }
     ZoSearchPlaneDeviceForm *searchForm() const { return m_searchForm; }
@@ -97,8 +102,8 @@ private Q_SLOTS:
     void onProtocolTypeReset(tdu1 coreType);
     void onBrisk2Type(tdu1 type);
     void onControlsChanged();
-    void onDownloadTips(QString textKey);
-    void onRunFinished(bool succ, QString messageKey, QString text);
+    void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
+    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
     void onInformation(QString titleKey, QString text);
     void onQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
     void onPlaySound(bool success);
@@ -109,6 +114,7 @@ private Q_SLOTS:
     void onCloseAddCore();
 
 private:
+    void showTips(const QString &textKey);
     void retranslate();
     void showConnection(bool connected);
     void insertHeaders();
@@ -141,6 +147,7 @@ private:
     // The row a transfer last made current.
     QListWidgetItem *m_currentItem = nullptr;
     QTimer m_progressFlush;
+    QTimer m_tipsHide;
     QListWidgetItem *m_moduleHeaderItem = nullptr;
     QListWidgetItem *m_coreHeaderItem = nullptr;
     QListWidgetItem *m_manualAddItem = nullptr;

@@ -5,6 +5,7 @@
 #include "ZoMsgLooper.h"
 #include "ZoNimbraHttpHelper.h"
 #include "ZoPlaneSearch.h"
+#include "ZoFRMFileStore.h"
 #include "ZoTvkInstance.h"
 #include "ZoUtils.h"
 
@@ -74,9 +75,12 @@ bool isBoard(tdu1 type)
 
 } // namespace
 
-ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
+ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent)
     : QObject(parent)
-    , m_config(config)
+    , m_env(env)
+    , m_ownStore(env.store ? nullptr : std::make_unique<ZoFRMFileStore>())
+    , m_store(env.store ? env.store : m_ownStore.get())
+    , m_config(env.link ? env.link : &m_ownLink)
     , m_looper(std::make_unique<ZoMsgLooper>())
     , m_cloud(new ZoNimbraHttpHelper(this))
     , m_search(new ZoPlaneSearch(this))
@@ -125,6 +129,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
         &ZoUpgradeWorkflow::onUpdateDownloadTips);
     connect(m_cloud, &ZoNimbraHttpHelper::sigFRMFileDownloaded, this,
         &ZoUpgradeWorkflow::onUpdateDevFRMTarInfo);
+    if (!m_env.cloudBaseUrl.isEmpty())
+        m_cloud->setBaseUrl(m_env.cloudBaseUrl.toString());
+    connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoUpgradeWorkflow::sigLinkOpened);
+    connect(l, &ZoMsgLooper::sigCloseComState, this, &ZoUpgradeWorkflow::sigLinkClosed);
 
     connect(m_search, &ZoPlaneSearch::sigOpenComUdp, l, &ZoMsgLooper::onOpenPlaneUdp);
     connect(m_search, &ZoPlaneSearch::sigOpenComTCPClient, l, &ZoMsgLooper::onOpenPlaneTCPClient);
@@ -137,8 +145,94 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
     connect(
         m_search, &ZoPlaneSearch::sigGetFirmwareInfo, this, &ZoUpgradeWorkflow::onGetFirmwareInfo);
 
-    l->setPlaneConfig(m_config);
+    l->setPlaneConfig(env.link);
     l->startLooper();
+}
+
+static ZoUpgradeEnvironment programEnvironment(ZoPlaneConfig *config)
+{
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.link = config;
+    return env;
+}
+
+ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
+    : ZoUpgradeWorkflow(programEnvironment(config), parent)
+{
+}
+
+void ZoUpgradeWorkflow::shutdown()
+{
+    m_stepTimer->stop();
+    if (m_looper && m_looper->isRunning())
+        m_looper->exit(0);
+}
+
+bool ZoUpgradeWorkflow::isLooperReady() const
+{
+    return looperReady(true);
+}
+
+bool ZoUpgradeWorkflow::hasRequestInFlight() const
+{
+    return m_cloud->isRequestPending();
+}
+
+void ZoUpgradeWorkflow::setCatalogueState(CatalogueState state)
+{
+    if (m_catalogueState == state)
+        return;
+    m_catalogueState = state;
+    Q_EMIT sigCatalogueStateChanged(state);
+    // Until tolvane-cli reads the state itself.
+    if (state == CatalogueState::Fetching)
+        Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
+    else if (state != CatalogueState::None)
+        Q_EMIT sigCatalogueResult(state == CatalogueState::Ready);
+}
+
+void ZoUpgradeWorkflow::endRun(RunOutcome outcome, tds4 key)
+{
+    Q_EMIT sigRunEnded(outcome, key);
+    // Until tolvane-cli reads the outcome itself.
+    int airframe = 0;
+    const QString name = m_records.contains(key) ? m_records[key].name
+                                                 : ZoUtils::deviceName(tdu1(key >> 16), airframe);
+    if (outcome == RunOutcome::Completed)
+        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), QString());
+    else if (outcome == RunOutcome::DeviceFailed)
+        Q_EMIT sigRunFinished(false, QStringLiteral("MsgUpgradeFailed"), QString());
+    else
+        Q_EMIT sigRunFinished(false, QStringLiteral("MsgPrepareUpgradeFailed:") + name, QString());
+}
+
+bool ZoUpgradeWorkflow::isDue(tds4 key) const
+{
+    auto it = m_records.constFind(key);
+    return key != 0 && it != m_records.constEnd()
+        && (m_moduleRows.contains(key) || m_coreRows.contains(key) || m_altCoreRows.contains(key))
+        && needsUpgrade(*it);
+}
+
+QList<tds4> ZoUpgradeWorkflow::flashOrder() const
+{
+    QList<tds4> modules;
+    QList<tds4> boards;
+    QList<tds4> cores;
+    for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
+        if (!isDue(it.key()))
+            continue;
+        if (m_moduleRows.contains(it.key()))
+            modules.append(it.key());
+        else if (isBoard(it->tarVersion.type))
+            boards.append(it.key());
+        else
+            cores.append(it.key());
+    }
+    // A run flashes one core: the last one its records name.
+    if (cores.size() > 1)
+        cores = {cores.last()};
+    return modules + boards + cores;
 }
 
 ZoUpgradeWorkflow::~ZoUpgradeWorkflow()
@@ -317,7 +411,7 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     setWindowMode(bFound ? ModeFound : ModeNone);
     Q_EMIT sigSearchFinished(bFound);
 
-    if (ZoUtils::instance()->moduleList().size() >= 2) {
+    if (m_modules.size() >= 2) {
         if (!m_manualAddRow) {
             m_manualAddRow = true;
             Q_EMIT sigManualAddRow(true, m_moduleRows.size());
@@ -447,7 +541,7 @@ QList<tds4> ZoUpgradeWorkflow::missingModules() const
     for (const ZoDevFMInfo &r : m_records)
         if (r.needUpgrade)
             return missing;
-    for (tds4 entry : ZoUtils::instance()->moduleList()) {
+    for (tds4 entry : m_modules) {
         const tds4 key = ((entry & 0xFF) << 16) | ((entry >> 16) & 0xFF);
         if (!m_records.contains(key))
             missing.append(entry);
@@ -535,15 +629,11 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
 {
     const tdu1 t = version.type;
     const bool hasModules = ZoUtils::isSecondGenerationCore(t);
-    ZoUtils *catalogue = ZoUtils::instance();
-    catalogue->clearModuleList();
-    if (hasModules) {
-        ZoTvkInstance *config = ZoTvkInstance::instance();
-        const ZoBusDevCfg *bus = config->busDevCfg();
-        catalogue->buildModuleList(
-            t, bus->tunexNodeIds(), bus->servoNodeIds(), config->ignoreDevices());
-    }
-    const QList<tds4> modules = catalogue->moduleList();
+    m_modules.clear();
+    if (hasModules)
+        m_modules = ZoUtils::moduleListFor(
+            t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices);
+    const QList<tds4> modules = m_modules;
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);
 
@@ -631,11 +721,11 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
 
     if (t == m_pendingSelection && t != 0) {
         bool found = false;
-        const ZoFRMFileInfo file = ZoTvkInstance::instance()->getFRMFileInfo(t, found);
+        const ZoFRMFileInfo file = m_store->getFRMFileInfo(t, found);
         auto it = m_records.find(record.key);
         if (found && it != m_records.end()) {
             it->tarVersion = file.version;
-            it->releaseNote = ZoTvkInstance::instance()->language() == QLatin1String("zh_CN")
+            it->releaseNote = m_env.language == QLatin1String("zh_CN")
                 ? file.upgradeDescription
                 : file.upgradeDescriptionEn;
             Q_EMIT sigTargetChanged(it->key, it->tarVersion, it->releaseNote, true);
@@ -657,7 +747,7 @@ void ZoUpgradeWorkflow::selectBranch(int index)
         requestFirmware(index + 1, QString());
     } else {
         setControls([](Controls &c) { c.customKeyVisible = true; });
-        Q_EMIT sigDownloadTips(QString());
+        setCatalogueState(CatalogueState::None);
         m_customBranch = true;
     }
 }
@@ -668,7 +758,6 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
         return;
     m_branchIndex = BranchCustom;
     m_customKey = key;
-    Q_EMIT sigDownloadTips(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloading")));
     requestFirmware(3, key);
     m_customBranch = true;
 }
@@ -680,11 +769,9 @@ void ZoUpgradeWorkflow::requestFirmware(int branch, const QString &key)
 
 void ZoUpgradeWorkflow::requestFirmwareFor(tdu1 fid, int branch, const QString &key)
 {
-    // The custom branch says so where it is fetched (not on a protocol change).
-    if (branch != 3)
-        Q_EMIT sigDownloadTips(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloading")));
     setWindowMode(ModeReady);
     m_catalogueInFlight = true;
+    setCatalogueState(CatalogueState::Fetching);
     if (m_offline) {
         // Queued, as the cloud's answers would be.
         QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
@@ -699,7 +786,7 @@ void ZoUpgradeWorkflow::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
     m_localFirmware.clear();
     for (const ZoFRMFileInfo &file : files) {
         // The store owns the buffers from here on.
-        ZoTvkInstance::instance()->setFRMFileInfo(file);
+        m_store->setFRMFileInfo(file);
         m_localFirmware.append(file);
     }
 }
@@ -708,7 +795,7 @@ void ZoUpgradeWorkflow::offerLocalFirmware()
 {
     for (const ZoFRMFileInfo &file : qAsConst(m_localFirmware)) {
         bool found = false;
-        const ZoFRMFileInfo stored = ZoTvkInstance::instance()->getFRMFileInfo(file.fid, found);
+        const ZoFRMFileInfo stored = m_store->getFRMFileInfo(file.fid, found);
         if (found)
             onUpdateDevFRMTarInfo(stored);
     }
@@ -723,19 +810,14 @@ void ZoUpgradeWorkflow::onUpdateDownloadTips(bool succ, tdu1 task)
     if (!m_catalogueInFlight)
         return;
     m_catalogueInFlight = false;
-    Q_EMIT sigCatalogueResult(succ);
+    setCatalogueState(succ ? CatalogueState::Ready : CatalogueState::Failed);
     if (m_windowMode != ModeReady) {
-        Q_EMIT sigDownloadTips(QString());
         setControls([](Controls &c) { c.customKeyVisible = false; });
         if (!isUpgrading())
             setWindowMode(ModeFound);
         return;
     }
-    Q_EMIT sigDownloadTips(succ
-            ? viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloaded"))
-            : viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgFirmDownloadFailed")));
     setControls([succ](Controls &c) { c.upgradeEnabled = succ; });
-    QTimer::singleShot(m_timings.tipsHideMs, this, [this] { Q_EMIT sigDownloadTips(QString()); });
 }
 
 bool ZoUpgradeWorkflow::isNewerVersion(const tVersion &cur, const tVersion &tar) const
@@ -768,7 +850,7 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
         record.tarVersion = headerVersion;
         record.tarCompileTime = headerTime;
     }
-    record.releaseNote = ZoTvkInstance::instance()->language() == QLatin1String("zh_CN")
+    record.releaseNote = m_env.language == QLatin1String("zh_CN")
         ? info.upgradeDescription
         : info.upgradeDescriptionEn;
     m_heldBack.remove(record.key);
@@ -799,7 +881,7 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
 
 void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
 {
-    ZoTvkInstance::instance()->setFRMFileInfo(tarFileInfo);
+    m_store->setFRMFileInfo(tarFileInfo);
     // Every device of that type takes the file: serial-bus modules are keyed
     // with their device number, and each of them needs it.
     for (auto it = m_records.begin(); it != m_records.end(); ++it) {
@@ -891,17 +973,12 @@ void ZoUpgradeWorkflow::upgradeAll()
     if (pick.devId == 0) {
         enableControls();
         m_allUpgraded = true;
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
+        endRun(RunOutcome::Completed, 0);
         return;
     }
     if (!prepareUpgrade(pick)) {
         enableControls();
-        int airframe = 0;
-        const QString name = m_records.contains(pick.key)
-            ? m_records[pick.key].name
-            : ZoUtils::deviceName(pick.devId, airframe);
-        Q_EMIT sigRunFinished(false, QStringLiteral("MsgPrepareUpgradeFailed:") + name,
-            QStringLiteral("%1:%2").arg(tr("MsgPrepareUpgradeFailed"), name));
+        endRun(RunOutcome::FirmwareUnusable, pick.key);
         Q_EMIT sigPlaySound(false);
         return;
     }
@@ -933,7 +1010,7 @@ bool ZoUpgradeWorkflow::prepareUpgrade(const Pick &pick)
     qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << hexId(pick.devId) << pick.devNum;
 
     bool found = false;
-    const ZoFRMFileInfo file = ZoTvkInstance::instance()->getFRMFileInfo(pick.devId, found);
+    const ZoFRMFileInfo file = m_store->getFRMFileInfo(pick.devId, found);
     tVersion headerVersion;
     if (!found || !file.data || !file.hasHeader() || !file.headerVersion(headerVersion)
         || headerVersion.type != pick.devId) {
@@ -1037,7 +1114,7 @@ void ZoUpgradeWorkflow::failRun()
         c.branchEnabled = true;
     });
     Q_EMIT sigPlaySound(false);
-    Q_EMIT sigRunFinished(false, QStringLiteral("MsgUpgradeFailed"), tr("MsgUpgradeFailed"));
+    endRun(RunOutcome::DeviceFailed, key);
 }
 
 void ZoUpgradeWorkflow::onGNCUpgEraseFlashAck()
@@ -1108,7 +1185,7 @@ void ZoUpgradeWorkflow::deviceDone()
         resetUpgradeState();
         enableControls();
         Q_EMIT sigPlaySound(true);
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
+        endRun(RunOutcome::Completed, 0);
     });
 }
 
@@ -1145,7 +1222,7 @@ void ZoUpgradeWorkflow::startNextDevice()
         enableControls();
         m_allUpgraded = true;
         Q_EMIT sigPlaySound(true);
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), tr("MsgAllDevUpgraded"));
+        endRun(RunOutcome::Completed, 0);
         return;
     }
     if (prepareUpgrade(pick)) {
@@ -1157,10 +1234,8 @@ void ZoUpgradeWorkflow::startNextDevice()
         c.upgradeEnabled = true;
         c.manualAddEnabled = true;
     });
-    int airframe = 0;
-    const QString name = m_records.contains(pick.key) ? m_records[pick.key].name
-                                                      : ZoUtils::deviceName(pick.devId, airframe);
-    Q_EMIT sigRunFinished(false, QStringLiteral("MsgPrepareUpgradeFailed:") + name, QString());
+    Q_EMIT sigPlaySound(false);
+    endRun(RunOutcome::FirmwareUnusable, pick.key);
 }
 
 // ---- sending --------------------------------------------------------------------

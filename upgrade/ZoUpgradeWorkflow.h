@@ -4,6 +4,7 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeEnvironment.h"
 
 #include <QByteArray>
 #include <QList>
@@ -18,6 +19,7 @@
 #include <memory>
 
 class QTimer;
+class ZoFRMFileStore;
 class ZoMsgLooper;
 class ZoNimbraHttpHelper;
 class ZoPlaneSearch;
@@ -68,6 +70,18 @@ public:
     enum Button : int { ButtonNone = 0, ButtonYes, ButtonNo, ButtonCancel };
     using Buttons = QList<QPair<int, QString>>; // button id, translation key
 
+    // How an upgrade-all run ended; the key names the device concerned.
+    enum class RunOutcome : int {
+        Completed = 0, // every due device was flashed (or none was due)
+        DeviceFailed, // the device stopped answering its transfer
+        FirmwareUnusable, // no file that fits the device: nothing was sent to it
+    };
+    Q_ENUM(RunOutcome)
+    // Where the catalogue of the selected branch stands. Ready or Failed after
+    // the last Fetching describes the targets the records now hold.
+    enum class CatalogueState : int { None = 0, Fetching, Ready, Failed };
+    Q_ENUM(CatalogueState)
+
     // Firmware branches, as the branch box lists them.
     enum Branch : int { BranchStable = 0, BranchDevelopment = 1, BranchCustom = 2 };
 
@@ -82,7 +96,6 @@ public:
         int manualCoreMs = 4000;
         int forceReportDelayMs = 1000;
         int researchDelayMs = 200;
-        int tipsHideMs = 1000;
     };
     static constexpr int MaxResends = 4;
     static constexpr int PageBytes = 128;
@@ -119,14 +132,27 @@ public:
         bool coreHeaderEnabled = true;
     };
 
-    // `config` is the shared link settings record (the configuration
-    // singleton's); it is read and written on this thread only.
+    // The link record in `env` is read and written on this thread only.
+    explicit ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent = nullptr);
+    // Transitional, for tolvane-cli only: the program's configuration.
     explicit ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent = nullptr);
     ~ZoUpgradeWorkflow() override;
 
+    ZoPlaneSearch *search() const { return m_search; }
+    // Transitional, for tolvane-cli only.
     ZoMsgLooper *looper() const { return m_looper.get(); }
     ZoNimbraHttpHelper *cloud() const { return m_cloud; }
-    ZoPlaneSearch *search() const { return m_search; }
+    // Ends the looper's thread (the link with it) ahead of the destructor.
+    void shutdown();
+    // The looper runs and can take commands.
+    bool isLooperReady() const;
+    // A cloud request (catalogue, file or version report) is under way.
+    bool hasRequestInFlight() const;
+    CatalogueState catalogueState() const { return m_catalogueState; }
+    // A device a run would flash now, and the order it flashes them in:
+    // modules, then boards, the core last.
+    bool isDue(tds4 key) const;
+    QList<tds4> flashOrder() const;
 
     void setTimings(const Timings &timings);
     const Timings &timings() const { return m_timings; }
@@ -177,6 +203,9 @@ public:
 
 Q_SIGNALS:
     void sigCloseCom();
+    // The looper opened (type: 0 UDP, 1 serial, 2 TCP client) or closed a link.
+    void sigLinkOpened(int type, bool ok);
+    void sigLinkClosed(bool ok);
     void sigWindowModeChanged(int mode);
     void sigConnectionChanged(bool connected);
     void sigSearchFinished(bool found);
@@ -197,10 +226,11 @@ Q_SIGNALS:
     void sigProtocolTypeReset(tdu1 coreType);
     void sigBrisk2Type(tdu1 type);
     void sigControlsChanged();
-    // textKey empty: the tips label is hidden.
+    void sigCatalogueStateChanged(ZoUpgradeWorkflow::CatalogueState state);
+    void sigRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
+    // Transitional, for tolvane-cli only; they go once it reads the above.
     void sigDownloadTips(QString textKey);
-    // The end of an upgrade-all run: "MsgAllDevUpgraded", "MsgUpgradeFailed",
-    // or "MsgPrepareUpgradeFailed:" with the device name ("%1:%2").
+    void sigCatalogueResult(bool succ);
     void sigRunFinished(bool succ, QString messageKey, QString text);
     // Any other information box: title key and the translated text.
     void sigInformation(QString titleKey, QString text);
@@ -213,7 +243,6 @@ Q_SIGNALS:
     void sigCloseAddCore();
     void sigHideLinkSettings();
     void sigVersionReported(tds4 key, tVersion version, QString serial);
-    void sigCatalogueResult(bool succ);
 
 public Q_SLOTS:
     // What the user does.
@@ -266,6 +295,8 @@ private:
     // The core report once a core added by hand has passed its check.
     void onUpdateGNCFMVersionChecked(tVersion version, bool manual);
     void setWindowMode(tds4 mode);
+    void setCatalogueState(CatalogueState state);
+    void endRun(RunOutcome outcome, tds4 key);
     void setControls(const std::function<void(Controls &)> &change);
     void resetUpgradeState();
     bool prepareUpgrade(const Pick &pick);
@@ -317,7 +348,12 @@ private:
         std::function<void(int)> onAnswer);
     void inform(const QString &titleKey, const QString &text);
 
+    ZoUpgradeEnvironment m_env;
+    std::unique_ptr<ZoFRMFileStore> m_ownStore;
+    ZoFRMFileStore *m_store;
+    ZoPlaneConfig m_ownLink;
     ZoPlaneConfig *m_config;
+    QList<tds4> m_modules; // the expected modules of the core in hand
     Timings m_timings;
     std::unique_ptr<ZoMsgLooper> m_looper;
     ZoNimbraHttpHelper *m_cloud = nullptr;
@@ -352,6 +388,7 @@ private:
     tds4 m_protType = 0;
     tdu1 m_brisk2Type = 0;
     bool m_catalogueInFlight = false;
+    CatalogueState m_catalogueState = CatalogueState::None;
     bool m_versionReporting = true;
     bool m_offline = false;
     QList<ZoFRMFileInfo> m_localFirmware;

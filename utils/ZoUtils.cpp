@@ -273,19 +273,25 @@ tdu1 ZoUtils::firmwareIdFor(tdu1 code, int airframe)
 void ZoUtils::buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
     const QList<tdu1> &servoNodes, const QList<tds4> &ignored)
 {
+    const QList<tds4> list = moduleListFor(coreCode, tunexNodes, servoNodes, ignored);
+    QMutexLocker locker(&m_mutex);
+    m_moduleList = list;
+}
+
+QList<tds4> ZoUtils::moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+    const QList<tdu1> &servoNodes, const QList<tds4> &ignored)
+{
     static const tds4 kArno2[] = {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
     static const tds4 kBrisk2[] = {46, 65, 92, 36, 37, 38, 57, 58, 79};
     static const tds4 kEmba2[] = {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
 
-    const auto addModule = [this, &ignored](tds4 devId) {
+    QList<tds4> list;
+    const auto addModule = [&list, &ignored](tds4 devId) {
         if (!ignored.contains(devId))
-            m_moduleList.append(devId);
+            list.append(devId);
     };
-
-    QMutexLocker locker(&m_mutex);
-    m_moduleList.clear();
     if (!in(coreCode, 41, 82))
-        return;
+        return list;
     if (isArno2(coreCode)) {
         for (tds4 id : kArno2)
             addModule(id);
@@ -302,6 +308,7 @@ void ZoUtils::buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
         if (tunexNodes.isEmpty())
             addModule(77);
     }
+    return list;
 }
 
 QList<tds4> ZoUtils::moduleList() const

@@ -77,6 +77,9 @@ public:
     // node 0. The ids in `ignored` (sysconfig.xml) are left out.
     void buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
         const QList<tdu1> &servoNodes, const QList<tds4> &ignored);
+    // The same list without keeping it, for owners of their own (each engine).
+    static QList<tds4> moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+        const QList<tdu1> &servoNodes, const QList<tds4> &ignored);
     QList<tds4> moduleList() const;
     void clearModuleList();
 

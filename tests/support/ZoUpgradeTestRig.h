@@ -27,6 +27,16 @@ inline bool zoTestEnterWorkDir(
         && ZoTvkInstance::instance()->loadBusDevCfg();
 }
 
+// What the program would hand the engine, with the test's link record and
+// cloud simulator.
+inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString &cloudUrl = {})
+{
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.link = link;
+    env.cloudBaseUrl = QUrl(cloudUrl);
+    return env;
+}
+
 // Waits sized for simulators on loopback rather than for a radio link.
 inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings search = {})
 {

@@ -91,7 +91,7 @@ class TstZoTolMainWindow : public QObject
         config.TcpServerHostPort = link == Sim::Tcp ? sim->port : Sim::deadPort();
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
-        window = std::make_unique<ZoTolMainWindow>(&config);
+        window = std::make_unique<ZoTolMainWindow>(zoTestEnvironment(&config, cloud->baseUrl()));
         ZoUpgradeWorkflow *engine = window->engine();
         const QString pty = link == Sim::Pty ? sim->ptyPath : QString();
         engine->search()->setPortEnumerator([pty] {
@@ -107,7 +107,6 @@ class TstZoTolMainWindow : public QObject
         search.detectMs = 300;
         search.waitPlaneDataMs = 300;
         zoTestFastTimings(*engine, search);
-        engine->cloud()->setBaseUrl(cloud->baseUrl());
         window->show();
     }
 

@@ -2,13 +2,11 @@
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTestFiles.h"
-#include "ZoTvkInstance.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -90,8 +88,10 @@ class TstZoUpgradeWorkflow : public QObject
 private Q_SLOTS:
     void init()
     {
-        wf = std::make_unique<ZoUpgradeWorkflow>(&config);
-        QTRY_VERIFY(wf->looper()->fcsProtocol.load());
+        ZoUpgradeEnvironment env;
+        env.link = &config;
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        QTRY_VERIFY(wf->isLooperReady());
     }
     void cleanup() { wf.reset(); }
 
@@ -220,18 +220,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("headerType");
         QTest::addColumn<int>("body");
-        QTest::addColumn<QString>("messageKey");
-        QTest::newRow("nothing due") << -2 << 256 << "MsgAllDevUpgraded";
-        QTest::newRow("header names another device") << 81 << 256 << "MsgPrepareUpgradeFailed:";
-        QTest::newRow("image beyond what a transfer can name")
-            << 80 << (65535 * 32) << "MsgPrepareUpgradeFailed:";
+        QTest::addColumn<int>("outcome");
+        const int unusable = int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable);
+        QTest::newRow("nothing due") << -2 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
+        QTest::newRow("header names another device") << 81 << 256 << unusable;
+        QTest::newRow("image beyond what a transfer can name") << 80 << (65535 * 32) << unusable;
     }
 
     void runRefusals()
     {
         QFETCH(int, headerType);
         QFETCH(int, body);
-        QFETCH(QString, messageKey);
+        QFETCH(int, outcome);
         connectCore(ver(80, 1, 7, 5));
         if (headerType != -2) {
             // The catalogue names 80; the file inside says otherwise (or is too big).
@@ -239,11 +239,11 @@ private Q_SLOTS:
             f.version.type = 80;
             wf->onUpdateDevFRMTarInfo(f);
         }
-        QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunFinished);
+        QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
         QCOMPARE(finished.size(), 1);
-        QVERIFY(finished[0][1].toString().startsWith(messageKey));
-        QCOMPARE(finished[0][0].toBool(), messageKey == QLatin1String("MsgAllDevUpgraded"));
+        QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
+        QCOMPARE(finished[0][1].value<tds4>(), outcome ? 0x500000 : 0);
         QCOMPARE(wf->upgradeStep(), tdu1(ZoUpgradeWorkflow::StepIdle)); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
         QVERIFY(wf->controls().upgradeEnabled);
@@ -332,20 +332,12 @@ private Q_SLOTS:
     // left out.
     void moduleListFollowsConfiguration()
     {
-        const auto load = [](const QByteArray &sys, const QByteArray &bus) {
-            QTemporaryDir dir;
-            const QString old = QDir::currentPath();
-            const bool ok = dir.isValid()
-                && zoWriteFile(dir.filePath(QStringLiteral("sysconfig.xml")), sys)
-                && zoWriteFile(dir.filePath(QStringLiteral("busdevcfg.xml")), bus)
-                && QDir::setCurrent(dir.path()) && ZoTvkInstance::instance()->loadSysConfig()
-                && ZoTvkInstance::instance()->loadBusDevCfg();
-            QDir::setCurrent(old);
-            return ok;
-        };
-        QVERIFY(load("<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices>"
-                     "<devId>44</devId><devId>131149</devId></ignoreDevices></config>",
-            "<c><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex></c>"));
+        ZoUpgradeEnvironment env;
+        env.link = &config;
+        env.ignoredDevices = {44, 131149};
+        env.tunexNodes = {1, 2};
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        QTRY_VERIFY(wf->isLooperReady());
         qRegisterMetaType<QList<tds4>>("QList<tds4>");
         QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
 
@@ -356,8 +348,8 @@ private Q_SLOTS:
         QCOMPARE(arno.first(), 45);
         QVERIFY(!arno.contains(44));
 
-        wf = std::make_unique<ZoUpgradeWorkflow>(&config);
-        QTRY_VERIFY(wf->looper()->fcsProtocol.load());
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        QTRY_VERIFY(wf->isLooperReady());
         QSignalSpy again(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
         connectCore(ver(80, 1, 7, 5));
         QCOMPARE(again.size(), 1);
@@ -366,9 +358,6 @@ private Q_SLOTS:
         QVERIFY(!emba.contains(131149));
         QVERIFY(!emba.contains(77));
 
-        // The other tests expect no ignored ids and no bus nodes.
-        QVERIFY(load("<config><lan isset=\"1\" language=\"en_US\"/><ignoreDevices/></config>",
-            "<c><tunex/><servo/></c>"));
     }
 };
 

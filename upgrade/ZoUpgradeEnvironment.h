@@ -1,0 +1,37 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+class ZoFRMFileStore;
+class ZoPlaneConfig;
+class ZoTvkInstance;
+
+// What an engine is given instead of reaching for the process's
+// configuration: two engines in one process share nothing but what their
+// owners hand both of them.
+struct ZoUpgradeEnvironment
+{
+    // The link settings record; the engine's looper writes the link it used
+    // back into it on the engine's thread. Not owned; null: nothing is kept.
+    ZoPlaneConfig *link = nullptr;
+    // Where catalogue and offline files are kept. Not owned; null: the engine
+    // keeps a store of its own.
+    ZoFRMFileStore *store = nullptr;
+    // "zh_CN" shows the Chinese release notes, anything else the English.
+    QString language;
+    // Bus module nodes (busdevcfg.xml) and the devices sysconfig.xml leaves
+    // out of the expected module list.
+    QList<tdu1> tunexNodes;
+    QList<tdu1> servoNodes;
+    QList<tds4> ignoredDevices;
+    // Empty: the cloud client's own default (TOLVANE_CLOUD_URL or the maker's).
+    QUrl cloudBaseUrl;
+
+    // What a program's configuration says. The link record and the store
+    // stay the configuration's.
+    static ZoUpgradeEnvironment from(ZoTvkInstance &config);
+};
