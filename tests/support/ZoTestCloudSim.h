@@ -36,8 +36,16 @@ public:
     // faults: "PATH:kind[=value][,...]" as the simulator's --fault takes them.
     bool start(bool https = false, const QStringList &faults = {})
     {
-        QStringList args {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
-            m_dir.path(), QStringLiteral("--log"), logPath()};
+        return start(https, faults, QStringList());
+    }
+
+    // With further arguments for the program ("--config", FILE).
+    bool start(bool https, const QStringList &faults, const QStringList &arguments)
+    {
+        QStringList args = QStringList {QStringLiteral("--port"), QStringLiteral("0"),
+                               QStringLiteral("--root"), m_dir.path(), QStringLiteral("--log"),
+                               logPath()}
+            + arguments;
         if (https)
             args << QStringLiteral("--https") << QStringLiteral("--cert") << certPath()
                  << QStringLiteral("--key")
@@ -75,18 +83,35 @@ public:
             && file.write(bytes) == bytes.size();
     }
 
-    // The requests the simulator handled, in order.
-    QList<QJsonObject> requests() const
+    // Whether the program ended within the bound after SIGTERM.
+    bool stop(int boundMs)
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return true;
+        m_process.terminate();
+        return m_process.waitForFinished(boundMs);
+    }
+
+    // Every line of the log, in order; one that is not a JSON object is an empty one.
+    QList<QJsonObject> events() const
     {
         QList<QJsonObject> out;
         QFile file(logPath());
         if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const QJsonObject event = QJsonDocument::fromJson(line).object();
-                if (event.value(QLatin1String("event")).toString() == QLatin1String("request"))
-                    out << event;
-            }
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty())
+                    out << QJsonDocument::fromJson(line).object();
         }
+        return out;
+    }
+
+    // The requests the simulator handled, in order.
+    QList<QJsonObject> requests() const
+    {
+        QList<QJsonObject> out;
+        for (const QJsonObject &event : events())
+            if (event.value(QLatin1String("event")).toString() == QLatin1String("request"))
+                out << event;
         return out;
     }
 

@@ -4,7 +4,7 @@ if(TARGET tolvane-cloud-sim)
   tolvane_add_test(tst_cloudsim SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_cloudsim.cpp
     LIBS Qt5::Network LABELS tools TIMEOUT 180)
   target_compile_definitions(tst_cloudsim PRIVATE
-    TOLVANE_CLOUDSIM_EXE="$<TARGET_FILE:tolvane-cloud-sim>"
+    TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
     TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}")
   add_dependencies(tst_cloudsim tolvane-cloud-sim tolvane-cloud-sim-cert)
 endif()

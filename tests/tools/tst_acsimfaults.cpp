@@ -1,10 +1,11 @@
-// Every failure switch of the aircraft simulator, observed to act.
+// The aircraft simulator's failure switches, observed to act at the exact
+// block or device they name. That the program survives them (dropped and
+// corrupted replies, a stall, a cut line) is the upgrade's test against it.
 
 #include "AcSimRig.h"
 
 #include "ZoSimTcpLink.h"
 
-#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -55,13 +56,12 @@ class tst_AcSimFaults : public QObject
 private Q_SLOTS:
     void blockFaults_data();
     void blockFaults();
-    void corruptEveryNthReply();
     void latencyPerDevice();
     void refuseKey_data();
     void refuseKey();
-    void closeTcpAfterBlocks();
-    void faultSpecs_data();
-    void faultSpecs();
+    void tcpListensOnLoopbackOnly();
+    void badFaultSpecs_data();
+    void badFaultSpecs();
 };
 
 void tst_AcSimFaults::blockFaults_data()
@@ -99,23 +99,6 @@ void tst_AcSimFaults::blockFaults()
         rig.send(coreBlock(0));
         QCOMPARE(ackIndex(rig.take()), 0);
     }
-}
-
-void tst_AcSimFaults::corruptEveryNthReply()
-{
-    ZoSimScenario sc = rigScenario();
-    QVERIFY(sc.addFault(QStringLiteral("corrupt-every=3"), nullptr));
-    AcSimRig rig(sc);
-    const QByteArray good = kVersionReply;
-    QList<QByteArray> replies;
-    for (int i = 0; i < 6; ++i) {
-        rig.send(kVersionRequest);
-        replies << rig.take();
-    }
-    QByteArray bad = good;
-    bad[8] = char(0x03 ^ 0x5A); // the last data byte, so the CRC no longer holds
-    QCOMPARE(replies, (QList<QByteArray> {good, good, bad, good, good, bad}));
-    QCOMPARE(rig.eventsOf(QStringLiteral("fault")).size(), 2);
 }
 
 void tst_AcSimFaults::latencyPerDevice()
@@ -173,56 +156,35 @@ void tst_AcSimFaults::refuseKey()
         rig.eventsOf(QStringLiteral("refused")).size(), 3 - coreEnters - kind3Enters - kind4Enters);
 }
 
-void tst_AcSimFaults::closeTcpAfterBlocks()
+// The line itself must stay on this machine. (Closing it mid-transfer, like
+// the other block faults, is driven through the upgrade against the program.)
+void tst_AcSimFaults::tcpListensOnLoopbackOnly()
 {
-    ZoSimScenario sc = rigScenario();
-    QVERIFY(sc.addFault(QStringLiteral("close-after-blocks=2"), nullptr));
     ZoSimEventLog log;
     log.setSilent(true);
-    ZoSimAircraft aircraft(sc, &log);
+    ZoSimAircraft aircraft(rigScenario(), &log);
     ZoSimTcpLink tcp(&aircraft, &log);
     QString error;
+    QVERIFY(!tcp.listen(QHostAddress(QStringLiteral("10.0.0.1")), 0, &error));
     QVERIFY2(tcp.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
-    QVERIFY(!tcp.listen(QHostAddress(QStringLiteral("10.0.0.1")), 0, &error)); // loopback only
-
-    QTcpSocket s;
-    s.connectToHost(QHostAddress::LocalHost, tcp.port());
-    QVERIFY(s.waitForConnected(2000));
-    QTRY_COMPARE(tcp.clientCount(), 1);
-    s.write(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")) + coreKeyFrame());
-    QByteArray got;
-    QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll()).size() >= 7, 2000);
-    QCOMPARE(got, kEraseAck);
-    got.clear();
-    s.write(coreBlock(0) + coreBlock(4));
-    QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 2000);
-    got += s.readAll();
-    // Both acknowledgements made it out before the line was cut.
-    QCOMPARE(got.size(), 18);
-    QCOMPARE(ackIndex(got.mid(9)), 4);
-    QTRY_COMPARE(tcp.clientCount(), 0);
 }
 
-void tst_AcSimFaults::faultSpecs_data()
+// The accepted forms are those the cases above use.
+void tst_AcSimFaults::badFaultSpecs_data()
 {
     QTest::addColumn<QString>("flag");
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("global count") << "drop-ack-every=3" << true;
-    QTest::newRow("flag without value") << "never-ack-erase" << true;
-    QTest::newRow("module by name") << "77.1:corrupt-every=2" << true;
-    QTest::newRow("unknown fault") << "explode=1" << false;
-    QTest::newRow("negative count") << "drop-ack-every=-1" << false;
-    QTest::newRow("unknown device") << "12.3:refuse-key" << false;
+    QTest::newRow("unknown fault") << "explode=1";
+    QTest::newRow("negative count") << "drop-ack-every=-1";
+    QTest::newRow("unknown device") << "12.3:refuse-key";
 }
 
-void tst_AcSimFaults::faultSpecs()
+void tst_AcSimFaults::badFaultSpecs()
 {
     QFETCH(QString, flag);
-    QFETCH(bool, ok);
     ZoSimScenario sc = rigScenario();
     QString error;
-    QCOMPARE(sc.addFault(flag, &error), ok);
-    QCOMPARE(error.isEmpty(), ok);
+    QVERIFY(!sc.addFault(flag, &error));
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_AcSimFaults)
