@@ -42,10 +42,10 @@ private Q_SLOTS:
 void tst_HaldenUpdateProgram::nothingToInstallExitsZero_data()
 {
     QTest::addColumn<QString>("situation");
+    // The window's own decisions (same version, cloud unreachable) are the
+    // form's test; these reach them through the program's command line.
     QTest::newRow("no -url at all") << "no url";
     QTest::newRow("-url as the last argument") << "url last";
-    QTest::newRow("unreachable cloud") << "unreachable";
-    QTest::newRow("same version offered") << "same";
     QTest::newRow("no release for the channel") << "other channel";
 }
 
@@ -57,12 +57,8 @@ void tst_HaldenUpdateProgram::nothingToInstallExitsZero()
         QStringLiteral("\"NoSuchProgramHere\""), QStringLiteral("-ct"), QStringLiteral("7")};
     if (situation == QLatin1String("url last")) {
         args << QStringLiteral("-url");
-    } else if (situation == QLatin1String("unreachable")) {
-        args << QStringLiteral("-url") << QStringLiteral("http://127.0.0.1:1") + QLatin1String(kQuery);
     } else if (situation != QLatin1String("no url")) {
-        QVERIFY(cloud.writeFile(QStringLiteral("releases.json"),
-            situation == QLatin1String("same") ? releaseFor(7, QStringLiteral("2.1.9.2"))
-                                          : releaseFor(3, QStringLiteral("9.0"))));
+        QVERIFY(cloud.writeFile(QStringLiteral("releases.json"), releaseFor(3, QStringLiteral("9.0"))));
         QVERIFY(cloud.start());
         args << QStringLiteral("-url") << cloud.baseUrl() + QLatin1String(kQuery);
     }

@@ -130,7 +130,6 @@ void tst_ZoHttpHelper::cloudReplies_data()
                                  << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
     QTest::newRow("empty body") << kTwoReleases << QStringList {"empty"} << false << false
                                 << "ZoHttpHelper::onUpgradeReplyFinished reply content empty ";
-    QTest::newRow("malformed") << kTwoReleases << QStringList {"malformed"} << false << false << "";
     QTest::newRow("dropped mid-body") << kTwoReleases << QStringList {"drop=40"} << false << true
                                       << "ZoHttpHelper::onUpgradeReplyFinished reply error ";
     QTest::newRow("late but in time")
@@ -182,14 +181,9 @@ void tst_ZoHttpHelper::replyShapes_data()
                                "description":"notes","importanceLevel":1})";
     QTest::newRow("complete") << QByteArray(R"({"status":200,"message":"ok",)" + data + "}") << true
                               << 1;
+    // The envelope's own failures are the envelope's test; what this parser
+    // adds is a message it insists on and the level it reads.
     QTest::newRow("no message") << QByteArray(R"({"status":200,)" + data + "}") << false << 0;
-    QTest::newRow("no status") << QByteArray(R"({"message":"ok",)" + data + "}") << false << 0;
-    QTest::newRow("status as text")
-        << QByteArray(R"({"status":"200","message":"ok",)" + data + "}") << false << 0;
-    QTest::newRow("data not an object")
-        << QByteArray(R"({"status":200,"message":"ok","data":[1,2]})") << false << 0;
-    QTest::newRow("data missing") << QByteArray(R"({"status":200,"message":"ok"})") << false << 0;
-    QTest::newRow("top level array") << QByteArray(R"([{"status":200}])") << false << 0;
     QTest::newRow("level as text") << QByteArray(
         R"({"status":200,"message":"ok","data":{"version":"2","importanceLevel":"1"}})")
                                    << true << 2;
