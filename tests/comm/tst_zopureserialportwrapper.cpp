@@ -135,9 +135,9 @@ private Q_SLOTS:
         QCOMPARE(pty.read(4, 2000), QByteArray("pong"));
     }
 
-    // A pseudo-terminal has no low-latency setting: the link opens anyway,
-    // says so once per port however often it is opened, and carries bytes
-    // both ways.
+    // A pseudo-terminal has no low-latency setting: the link opens anyway
+    // (and carries bytes, as above) and says so once per port however often
+    // it is opened.
     void lowLatencyRefusedOncePerPort()
     {
         ZoTestPty pty, otherPty;
@@ -149,8 +149,6 @@ private Q_SLOTS:
         latencyLines.clear();
         previousHandler = qInstallMessageHandler(collectLatencyLines);
         ZoPureSerialPortWrapper link;
-        ZoTestReceiver rx;
-        link.addReceiver(&rx);
         QVERIFY(link.setName(pty.slaveName()));
         const bool firstOpen = link.open() && link.close() && link.open();
         const QStringList afterSamePort = latencyLines;
@@ -162,11 +160,6 @@ private Q_SLOTS:
         QVERIFY2(afterSamePort.at(0).contains(pty.slaveName()), qPrintable(afterSamePort.at(0)));
         QCOMPARE(latencyLines.size(), 2);
         QVERIFY(latencyLines.at(1).contains(otherPty.slaveName()));
-
-        QCOMPARE(zoSend(link, "ping"), tds8(4));
-        QCOMPARE(otherPty.read(4, 2000), QByteArray("ping"));
-        QVERIFY(otherPty.write("pong"));
-        QTRY_COMPARE(rx.all(), QByteArray("pong"));
     }
 };
 

@@ -213,9 +213,7 @@ void TstZoDataLinkSettingForm::openStateFollowsTheLink_data()
     QTest::addColumn<bool>("open");
     QTest::newRow("udp opened") << 0 << true << 1 << QStringLiteral("OFF") << true;
     QTest::newRow("serial opened") << 1 << true << 0 << QStringLiteral("OFF") << true;
-    QTest::newRow("tcp client opened") << 2 << true << 2 << QStringLiteral("OFF") << true;
     QTest::newRow("tcp client failed") << 2 << false << 2 << QStringLiteral("ON") << false;
-    QTest::newRow("serial failed") << 1 << false << 0 << QStringLiteral("ON") << false;
     // Page 1 is where the form starts (UDP in the configuration).
     QTest::newRow("unknown type ignored") << 3 << true << 1 << QStringLiteral("ON") << false;
 }
