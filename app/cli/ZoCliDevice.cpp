@@ -1,0 +1,43 @@
+#include "ZoCliDevice.h"
+
+bool ZoCliDevice::reportsTarget(const tVersion &after, const tVersion &target)
+{
+    return target.type != 0 && after.type == target.type && after.number() == target.number();
+}
+
+QString ZoCliDevice::resultName(Result result)
+{
+    switch (result) {
+    case ResultUpgraded:
+        return QStringLiteral("upgraded");
+    case ResultFailed:
+        return QStringLiteral("failed");
+    case ResultUpToDate:
+        return QStringLiteral("up-to-date");
+    default:
+        return QStringLiteral("skipped");
+    }
+}
+
+QString ZoCliDevice::versionText(const tVersion &v)
+{
+    return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision);
+}
+
+ZoCliDevice::Result ZoCliDevice::result() const
+{
+    if (upgraded)
+        return ResultUpgraded;
+    if (failed)
+        return ResultFailed;
+    // Due but never flashed, or nothing to flash it with: not up to date.
+    if (!hasTarget || due)
+        return ResultSkipped;
+    return ResultUpToDate;
+}
+
+QString ZoCliDevice::label() const
+{
+    return core ? QStringLiteral("%1 (core, type %2)").arg(name).arg(type)
+                : QStringLiteral("%1 (type %2, device %3)").arg(name).arg(type).arg(deviceNumber);
+}

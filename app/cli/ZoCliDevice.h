@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QString>
+
+// One device as a tolvane-cli run saw it: what it ran, the target the
+// catalogue offered, what became of its transfer and what it reported
+// afterwards.
+struct ZoCliDevice
+{
+    enum Result { ResultUpgraded, ResultFailed, ResultUpToDate, ResultSkipped };
+
+    // A device is verified when it reports exactly the target: type and
+    // version, since a core can take a sibling airframe's firmware.
+    static bool reportsTarget(const tVersion &after, const tVersion &target);
+    static QString resultName(Result result);
+    static QString versionText(const tVersion &version);
+
+    Result result() const;
+    // How the run's lines name it.
+    QString label() const;
+
+    tds4 key = 0;
+    bool core = false;
+    tdu1 type = 0;
+    tdu1 deviceNumber = 0;
+    QString name;
+    QString serial;
+    tVersion before;
+    bool hasTarget = false;
+    tVersion target;
+    bool due = false;
+    bool attempted = false; // its transfer was prepared
+    bool upgraded = false; // the engine reported the transfer complete
+    bool failed = false;
+    bool hasAfter = false; // `after` was read from the device after the run
+    tVersion after;
+    bool verified = false;
+    int blocksSent = 0;
+    int resends = 0;
+    double seconds = 0;
+};

@@ -1,0 +1,199 @@
+#include "ZoCliPrinter.h"
+
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBarWidth = 24;
+constexpr int kRedrawMs = 100;
+
+QString rateText(double bytesPerSecond)
+{
+    if (bytesPerSecond >= 1024.0 * 1024.0)
+        return QStringLiteral("%1 MiB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
+    if (bytesPerSecond >= 1024.0)
+        return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
+}
+
+} // namespace
+
+ZoCliPrinter *ZoCliPrinter::s_active = nullptr;
+QtMessageHandler ZoCliPrinter::s_previousHandler = nullptr;
+
+ZoCliPrinter::ZoCliPrinter(bool tty)
+    : m_tty(tty)
+    , m_thread(QThread::currentThread())
+{
+    m_clock.start();
+    if (!s_active) {
+        s_active = this;
+        s_previousHandler = qInstallMessageHandler(&ZoCliPrinter::onLogMessage);
+    }
+}
+
+ZoCliPrinter::~ZoCliPrinter()
+{
+    if (s_active == this) {
+        qInstallMessageHandler(s_previousHandler);
+        s_active = nullptr;
+        s_previousHandler = nullptr;
+    }
+}
+
+bool ZoCliPrinter::stdoutIsTerminal()
+{
+    return ::isatty(::fileno(stdout)) == 1;
+}
+
+void ZoCliPrinter::onLogMessage(
+    QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (s_active)
+        s_active->closeProgressLine();
+    if (s_previousHandler)
+        s_previousHandler(type, context, text);
+}
+
+void ZoCliPrinter::closeProgressLine()
+{
+    // Also called from the looper's thread (through the log handler): the
+    // flag is the only state touched there.
+    if (m_lineOpen.exchange(false)) {
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+    }
+    if (QThread::currentThread() == m_thread)
+        m_drawnKey = -1;
+}
+
+void ZoCliPrinter::say(const QString &line)
+{
+    closeProgressLine();
+    std::fputs(qUtf8Printable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+void ZoCliPrinter::complain(const QString &line)
+{
+    closeProgressLine();
+    std::fputs(qUtf8Printable(QStringLiteral("tolvane-cli: ") + line + QLatin1Char('\n')), stderr);
+    std::fflush(stderr);
+}
+
+void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after, bool verifyRan)
+{
+    QStringList head {QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("DEV"),
+        QStringLiteral("SERIAL"), QStringLiteral("CURRENT"), QStringLiteral("TARGET"),
+        QStringLiteral("DUE")};
+    if (after)
+        head << QStringLiteral("RESULT") << QStringLiteral("NOW") << QStringLiteral("VERIFIED");
+    QList<QStringList> rows {head};
+    for (const ZoCliDevice &d : devices) {
+        QStringList row {d.name, QString::number(d.type), QString::number(d.deviceNumber),
+            d.serial.isEmpty() ? QStringLiteral("-") : d.serial,
+            ZoCliDevice::versionText(d.before),
+            d.hasTarget ? ZoCliDevice::versionText(d.target) : QStringLiteral("-"),
+            d.due ? QStringLiteral("yes") : QStringLiteral("no")};
+        if (after)
+            row << ZoCliDevice::resultName(d.result())
+                << (d.hasAfter ? ZoCliDevice::versionText(d.after) : QStringLiteral("-"))
+                << (d.upgraded && verifyRan
+                           ? (d.verified ? QStringLiteral("yes") : QStringLiteral("NO"))
+                           : QStringLiteral("-"));
+        rows << row;
+    }
+    QVector<int> width(head.size(), 0);
+    for (const QStringList &row : qAsConst(rows))
+        for (int i = 0; i < row.size(); ++i)
+            width[i] = std::max(width[i], int(row.at(i).size()));
+    for (const QStringList &row : qAsConst(rows)) {
+        QString line;
+        for (int i = 0; i < row.size(); ++i) {
+            // Names left, numbers right, like any listing of figures.
+            const bool left = i == 0 || i == 3;
+            const QString cell
+                = left ? row.at(i).leftJustified(width[i]) : row.at(i).rightJustified(width[i]);
+            line += (i ? QStringLiteral("  ") : QString()) + cell;
+        }
+        say(QStringLiteral("  ") + line);
+    }
+}
+
+void ZoCliPrinter::progressBegins(tds4 key, int maximum)
+{
+    closeProgressLine();
+    Progress p;
+    p.maximum = maximum;
+    m_progress[key] = p;
+}
+
+void ZoCliPrinter::progress(const ZoCliDevice &device, int value, int blocksSent)
+{
+    auto it = m_progress.find(device.key);
+    if (it == m_progress.end())
+        return;
+    Progress &p = *it;
+    // The engine shows the key frame and then the first acknowledged offset
+    // (0) after its first figure: a step back is where the data starts, and
+    // the rate is measured from there, not across the bootloader's wait.
+    if (p.firstMs < 0 || value < p.value) {
+        p.firstMs = m_clock.elapsed();
+        p.firstValue = value;
+    }
+    p.value = value;
+    draw(device, p, blocksSent, false);
+}
+
+void ZoCliPrinter::progressEnds(const ZoCliDevice &device, int blocksSent)
+{
+    if (m_tty && m_drawnKey == device.key && m_progress.contains(device.key))
+        draw(device, m_progress[device.key], blocksSent, true);
+    closeProgressLine();
+}
+
+void ZoCliPrinter::draw(const ZoCliDevice &d, Progress &p, int blocksSent, bool final)
+{
+    const int maximum = std::max(p.maximum, 1);
+    const int value = std::clamp(p.value, 0, maximum);
+    const int percent = int(qint64(value) * 100 / maximum);
+    const qint64 now = m_clock.elapsed();
+    const double seconds = p.firstMs >= 0 ? double(now - p.firstMs) / 1000.0 : 0.0;
+    const double rate = seconds >= 0.02 ? double(value - p.firstValue) / seconds : 0.0;
+    QString left = QStringLiteral("--");
+    if (rate > 0)
+        left = QStringLiteral("%1 s").arg(qint64(double(maximum - value) / rate + 0.5));
+    const QString figures = QStringLiteral("%1 blocks, %2, %3 left")
+                                .arg(blocksSent)
+                                .arg(rate > 0 ? rateText(rate) : QStringLiteral("-- B/s"), left);
+    if (m_tty) {
+        if (!final && p.drawnMs >= 0 && now - p.drawnMs < kRedrawMs && percent < 100)
+            return;
+        p.drawnMs = now;
+        if (m_drawnKey != d.key)
+            closeProgressLine();
+        const int filled = percent * kBarWidth / 100;
+        const QString bar
+            = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('-'));
+        const QString line = QStringLiteral("\r\033[K  %1 [%2] %3%  %4")
+                                 .arg(d.name, bar)
+                                 .arg(percent, 3)
+                                 .arg(figures);
+        std::fputs(qUtf8Printable(line), stdout);
+        std::fflush(stdout);
+        m_drawnKey = d.key;
+        m_lineOpen = true;
+        return;
+    }
+    const int decile = percent / 10;
+    if (decile <= p.lastDecile || decile == 0)
+        return;
+    p.lastDecile = decile;
+    say(QStringLiteral("  %1 %2%  %3").arg(d.name).arg(decile * 10).arg(figures));
+}

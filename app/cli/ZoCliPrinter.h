@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ZoCliDevice.h"
+#include "ZoTypes.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <atomic>
+
+class QThread;
+
+// What tolvane-cli prints: its lines on stdout, complaints on stderr, the
+// device table, and each transfer's progress, drawn in place on a terminal
+// and printed every 10 % otherwise (a log file wants ten lines, not a
+// thousand carriage returns).
+//
+// While one exists, Qt's log output closes an open progress line first, so
+// that a log line never lands in the middle of one.
+class ZoCliPrinter
+{
+public:
+    // tty: stdout is a terminal.
+    explicit ZoCliPrinter(bool tty);
+    ~ZoCliPrinter();
+    ZoCliPrinter(const ZoCliPrinter &) = delete;
+    ZoCliPrinter &operator=(const ZoCliPrinter &) = delete;
+
+    static bool stdoutIsTerminal();
+
+    void say(const QString &line);
+    void complain(const QString &line);
+    // after: the columns of the run's outcome too; verifyRan: the VERIFIED
+    // column says yes or NO rather than "-".
+    void table(const QList<ZoCliDevice> &devices, bool after, bool verifyRan);
+
+    // A transfer of `maximum` bytes begins.
+    void progressBegins(tds4 key, int maximum);
+    void progress(const ZoCliDevice &device, int value, int blocksSent);
+    // The transfer ended: a line drawn in place shows its last figures.
+    void progressEnds(const ZoCliDevice &device, int blocksSent);
+
+private:
+    struct Progress
+    {
+        int maximum = 0;
+        int value = 0;
+        qint64 firstMs = -1;
+        int firstValue = 0;
+        int lastDecile = 0;
+        qint64 drawnMs = -1;
+    };
+
+    static void onLogMessage(
+        QtMsgType type, const QMessageLogContext &context, const QString &text);
+
+    void draw(const ZoCliDevice &device, Progress &p, int blocksSent, bool final);
+    void closeProgressLine();
+
+    static ZoCliPrinter *s_active;
+    static QtMessageHandler s_previousHandler;
+
+    const bool m_tty;
+    QThread *const m_thread; // the one that prints
+    QElapsedTimer m_clock;
+    QMap<tds4, Progress> m_progress;
+    tds4 m_drawnKey = -1; // whose progress the open line shows
+    std::atomic<bool> m_lineOpen {false}; // stdout ends in a line drawn in place
+};

@@ -1,0 +1,78 @@
+#include "ZoCliReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace {
+
+QJsonValue versionJson(bool present, const tVersion &v)
+{
+    return present ? QJsonValue(ZoCliDevice::versionText(v)) : QJsonValue(QJsonValue::Null);
+}
+
+QString isoTime(const QDateTime &t)
+{
+    return t.toUTC().toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+ZoCliReport::ZoCliReport(const ZoCliOptions &options)
+    : m_options(options)
+{
+}
+
+QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
+{
+    QJsonArray list;
+    for (const ZoCliDevice &d : devices) {
+        QJsonObject o {{QStringLiteral("key"), d.key}, {QStringLiteral("type"), d.type},
+            {QStringLiteral("deviceNumber"), d.deviceNumber}, {QStringLiteral("name"), d.name},
+            {QStringLiteral("serial"), d.serial}, {QStringLiteral("core"), d.core},
+            {QStringLiteral("versionBefore"), ZoCliDevice::versionText(d.before)},
+            {QStringLiteral("target"), versionJson(d.hasTarget, d.target)},
+            {QStringLiteral("versionAfter"), versionJson(d.hasAfter, d.after)},
+            {QStringLiteral("upgradeDue"), d.due},
+            {QStringLiteral("result"), ZoCliDevice::resultName(d.result())},
+            {QStringLiteral("verified"), d.verified}, {QStringLiteral("blocksSent"), d.blocksSent},
+            {QStringLiteral("resends"), d.resends}, {QStringLiteral("seconds"), d.seconds}};
+        // A core that took a sibling airframe's firmware answers as another type.
+        if (d.hasAfter && d.after.type != d.type)
+            o.insert(QStringLiteral("typeAfter"), d.after.type);
+        list.append(o);
+    }
+    QJsonValue coreJson(QJsonValue::Null);
+    if (core.type != 0)
+        coreJson = QJsonObject {{QStringLiteral("type"), core.type},
+            {QStringLiteral("name"), core.name}, {QStringLiteral("eid"), core.eid},
+            {QStringLiteral("version"), ZoCliDevice::versionText(core.version)},
+            {QStringLiteral("compileTime"), core.compileTime}};
+    return QJsonObject {{QStringLiteral("program"), QStringLiteral("tolvane-cli")},
+        {QStringLiteral("mode"),
+            m_options.mode == ZoCliOptions::ModeUpgrade ? QStringLiteral("upgrade")
+                                                        : QStringLiteral("list")},
+        {QStringLiteral("link"), m_options.linkText},
+        {QStringLiteral("branch"), ZoCliOptions::branchName(m_options.branch)},
+        {QStringLiteral("firmwareDir"),
+            m_options.firmwareDir.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                            : QJsonValue(m_options.firmwareDir)},
+        {QStringLiteral("core"), coreJson}, {QStringLiteral("devices"), list},
+        {QStringLiteral("verifyRan"), verifyRan}, {QStringLiteral("start"), isoTime(start)},
+        {QStringLiteral("end"), isoTime(end)}, {QStringLiteral("result"), result},
+        {QStringLiteral("exitCode"), exitCode}};
+}
+
+bool ZoCliReport::write(
+    const QString &path, const QString &result, int exitCode, QString *error) const
+{
+    QSaveFile file(path);
+    const QByteArray bytes
+        = QJsonDocument(json(result, exitCode)).toJson(QJsonDocument::Indented);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
