@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders every secondary form (and the message box) in English and Chinese
-# to build/screenshots/<language>/*.png, offscreen. Builds the renderer first
+# to build/screenshots/<language>/*.png, and every compiled picture on one
+# sheet, build/screenshots/pictures.png, offscreen. Builds the renderer first
 # when needed; dictionaries are taken from build/dict when they exist.
 set -euo pipefail
 
@@ -15,4 +16,4 @@ cmake --build "$build" --target tolvane-form-screenshots -j2
 out="$build/screenshots"
 rm -rf "$out"
 mkdir -p "$out"
-QT_QPA_PLATFORM=offscreen "$build/tests/tolvane-form-screenshots" "$out" "$build/dict"
+QT_QPA_PLATFORM=offscreen "$build/tools/form-screenshots/tolvane-form-screenshots" "$out" "$build/dict"

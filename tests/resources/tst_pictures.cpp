@@ -2,7 +2,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
-#include <QPainter>
 #include <QRegularExpression>
 #include <QSet>
 #include <QtTest>
@@ -138,49 +137,15 @@ private slots:
     }
 
     // Everything in the two sets is a readable picture with something drawn
-    // on it (a wrong view box or unsupported SVG renders to nothing). Also leaves a
-    // contact sheet of them in the build tree for a look by eye, with the
-    // names in reading order beside it (no text on the sheet: fonts need a
-    // GUI application, whose offscreen platform the leak checker dislikes).
-    void contactSheet()
+    // on it: a wrong view box or unsupported SVG renders to nothing.
+    void everyPictureDrawn()
     {
         const QStringList paths = allPictures();
         QVERIFY(paths.size() >= 40);
-
-        const int cell = 150;
-        const int columns = 6;
-        const int rows = (paths.size() + columns - 1) / columns;
-        QImage sheet(columns * cell, rows * cell, QImage::Format_ARGB32);
-        sheet.fill(QColor(0x2b, 0x2e, 0x33));
-        QPainter painter(&sheet);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        QStringList index;
-        for (int i = 0; i < paths.size(); ++i) {
-            const QImage image = load(paths.at(i));
-            QVERIFY2(!image.isNull() && hasInk(image), qPrintable(paths.at(i)));
-            const QRect box((i % columns) * cell, (i / columns) * cell, cell, cell);
-            painter.fillRect(box.adjusted(2, 2, -2, -2), QColor(0x33, 0x37, 0x3d));
-            if (paths.at(i).contains(QLatin1String("/icon/"))) {
-                // Also at the row's 48 px, where it has to stay legible.
-                painter.drawImage(QRect(box.x() + 8, box.y() + 43, 64, 64), image);
-                painter.drawImage(QRect(box.x() + 88, box.y() + 51, 48, 48), image);
-            } else {
-                QSize shown = image.size();
-                if (shown.width() > cell - 12 || shown.height() > cell - 12)
-                    shown = shown.scaled(cell - 12, cell - 12, Qt::KeepAspectRatio);
-                painter.drawImage(
-                    QRect(box.center() - QPoint(shown.width() / 2, shown.height() / 2), shown),
-                    image);
-            }
-            index << QStringLiteral("%1,%2 %3").arg(i / columns).arg(i % columns).arg(paths.at(i));
+        for (const QString &path : paths) {
+            const QImage image = load(path);
+            QVERIFY2(!image.isNull() && hasInk(image), qPrintable(path));
         }
-        painter.end();
-        const QString out = QStringLiteral(TOLVANE_BINARY_DIR "/resources/contact-sheet");
-        QDir().mkpath(QFileInfo(out).path());
-        QVERIFY(sheet.save(out + QStringLiteral(".png")));
-        QFile names(out + QStringLiteral(".txt"));
-        QVERIFY(names.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        names.write(index.join(QLatin1Char('\n')).toUtf8() + '\n');
     }
 };
 

@@ -1,12 +1,13 @@
 // Renders every form of forms/ (and the message box, when the toolkit has
 // one) in English and in Chinese to PNG files, so their layout can be looked
-// at without the main window. Run offscreen:
+// at without the main window, and every compiled picture on one contact
+// sheet. Run offscreen:
 //
 //   tolvane-form-screenshots <output dir> <dictionary dir>
 //
-// <output dir>/<language>/<name>.png are written; a dictionary
-// FlashbayUpdate_<language>.qm in <dictionary dir> is used when present,
-// otherwise the translation keys show.
+// <output dir>/<language>/<name>.png and <output dir>/pictures.png (names in
+// pictures.txt) are written; a dictionary FlashbayUpdate_<language>.qm in
+// <dictionary dir> is used when present, otherwise the translation keys show.
 
 #include "ZoAddGNCForm.h"
 #include "ZoCoreFMHeaderForm.h"
@@ -43,8 +44,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFontDatabase>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -336,6 +339,53 @@ void shootUpdater(Shooter &shooter, const QString &language)
 #endif
 }
 
+// Every compiled picture on one sheet, device icons also at the 48 px of the
+// device rows, where they have to stay legible; the names in reading order go
+// to a text file beside it.
+bool writeContactSheet(const QString &outDir)
+{
+    QStringList paths;
+    for (const QString &root : {QStringLiteral(":/resource"), QStringLiteral(":/toolkit")}) {
+        QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            paths << it.next();
+    }
+    paths.sort();
+    const int cell = 150;
+    const int columns = 6;
+    const int rows = (paths.size() + columns - 1) / columns;
+    QImage sheet(columns * cell, qMax(rows, 1) * cell, QImage::Format_ARGB32);
+    sheet.fill(QColor(0x2b, 0x2e, 0x33));
+    QPainter painter(&sheet);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QStringList index;
+    for (int i = 0; i < paths.size(); ++i) {
+        const QImage image(paths.at(i));
+        const QRect box((i % columns) * cell, (i / columns) * cell, cell, cell);
+        painter.fillRect(box.adjusted(2, 2, -2, -2), QColor(0x33, 0x37, 0x3d));
+        if (paths.at(i).contains(QLatin1String("/icon/"))) {
+            painter.drawImage(QRect(box.x() + 8, box.y() + 43, 64, 64), image);
+            painter.drawImage(QRect(box.x() + 88, box.y() + 51, 48, 48), image);
+        } else {
+            QSize shown = image.size();
+            if (shown.width() > cell - 12 || shown.height() > cell - 12)
+                shown = shown.scaled(cell - 12, cell - 12, Qt::KeepAspectRatio);
+            painter.drawImage(
+                QRect(box.center() - QPoint(shown.width() / 2, shown.height() / 2), shown), image);
+        }
+        index << QStringLiteral("%1,%2 %3").arg(i / columns).arg(i % columns).arg(paths.at(i));
+    }
+    painter.end();
+    const QString out = outDir + QStringLiteral("/pictures");
+    QFile names(out + QStringLiteral(".txt"));
+    const bool ok = sheet.save(out + QStringLiteral(".png"))
+        && names.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && names.write(index.join(QLatin1Char('\n')).toUtf8() + '\n') > 0;
+    std::printf(
+        "%s.png, %d pictures%s\n", qPrintable(out), int(paths.size()), ok ? "" : " (not written)");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -381,5 +431,6 @@ int main(int argc, char *argv[])
         shootUpdater(shooter, language);
         failed = failed || shooter.failed();
     }
+    failed = !writeContactSheet(outDir) || failed;
     return failed ? 1 : 0;
 }
