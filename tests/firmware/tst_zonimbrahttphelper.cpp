@@ -1,49 +1,16 @@
 // The cloud client against tolvane-cloud-sim on loopback, over HTTP and HTTPS.
 
 #include "ZoCloudAddress.h"
-#include "ZoNimbraHttpHelper.h"
-#include "ZoTestCloudSim.h"
+#include "ZoTestCloudClient.h"
 
-#include <QJsonArray>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QtTest>
 
 namespace {
 
 const QString CataloguePath = QStringLiteral("/app/api/user/firmware/getFirmware");
 const QString EditVersionPath = QStringLiteral("/app/api/user/machineInfo/editVersion");
-
-// The client under test with everything it emitted, in order.
-struct Client
-{
-    QStringList events;
-    QList<ZoFRMFileInfo> files;
-    ZoNimbraHttpHelper helper; // declared last: gone before the lists
-
-    Client(const ZoTestCloudSim &sim, int timeoutMs, bool trustSim = true)
-    {
-        helper.setBaseUrl(sim.baseUrl());
-        helper.setDownloadTimeout(timeoutMs);
-        if (trustSim) {
-            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-            tls.setCaCertificates(
-                tls.caCertificates() + QSslCertificate::fromPath(ZoTestCloudSim::certPath()));
-            helper.setSslConfiguration(tls);
-        }
-        QObject::connect(
-            &helper, &ZoNimbraHttpHelper::sigFRMFileDownloaded, [this](ZoFRMFileInfo info) {
-                files << info;
-                events << QStringLiteral("file %1").arg(info.fid);
-            });
-        QObject::connect(
-            &helper, &ZoNimbraHttpHelper::sigDownloadResult, [this](bool succ, tdu1 code) {
-                events << QStringLiteral("result %1 %2").arg(succ).arg(code);
-            });
-    }
-};
 
 QJsonObject entry(
     int fid, const QString &version, const QString &upgradeFile, const QString &pathFile)
@@ -67,19 +34,10 @@ QJsonArray twoEntries()
         .array();
 }
 
-void writeCatalogue(
-    ZoTestCloudSim &sim, const QJsonArray &firmwares, int branch = 1, const QString &special = {})
-{
-    const QJsonObject catalogue {
-        {"fid", 4}, {"branch", branch}, {"special", special}, {"firmwares", firmwares}};
-    QVERIFY(sim.writeFile(QStringLiteral("catalog.json"),
-        QJsonDocument(QJsonObject {{"catalogues", QJsonArray {catalogue}}}).toJson()));
-}
-
 void serveTwoEntries(
     ZoTestCloudSim &sim, const QByteArray &firmware, int branch = 1, const QString &special = {})
 {
-    writeCatalogue(sim, twoEntries(), branch, special);
+    QVERIFY(zoWriteCatalogue(sim, twoEntries(), branch, special));
     QVERIFY(sim.writeFile(QStringLiteral("files/fw4.bin"), firmware));
     QVERIFY(sim.writeFile(QStringLiteral("files/p4.bin"), "path of 4"));
     QVERIFY(sim.writeFile(QStringLiteral("files/p44.bin"), "path of 44"));
@@ -220,7 +178,7 @@ void tst_ZoNimbraHttpHelper::downloadsCatalogue()
     QRandomGenerator(size).fillRange(reinterpret_cast<quint32 *>(firmware.data()), size / 4);
     serveTwoEntries(sim, firmware, branch, special);
     QVERIFY(sim.start(https));
-    Client client(sim, 5000);
+    ZoTestCloudClient client(sim, 5000);
 
     client.helper.requestFirmware(4, branch, special);
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 2, 15000);
@@ -235,7 +193,7 @@ void tst_ZoNimbraHttpHelper::downloadsCatalogue()
                  info.upgradeDescriptionEn}),
         QStringList({"飞控", "Core", "说明", "Notes"}));
     QCOMPARE(info.size, tdu4(size));
-    QVERIFY(QByteArray(reinterpret_cast<const char *>(info.data), int(info.size)) == firmware);
+    QVERIFY(ZoTestCloudClient::bytes(info) == firmware);
 
     QCOMPARE(sim.paths(),
         (QStringList {"POST " + CataloguePath, "GET /files/fw4.bin", "GET /files/p4.bin",
@@ -291,11 +249,11 @@ void tst_ZoNimbraHttpHelper::catalogueFailures()
 
     ZoTestCloudSim sim;
     serveTwoEntries(sim, "firmware");
-    writeCatalogue(sim, firmwares);
+    QVERIFY(zoWriteCatalogue(sim, firmwares));
     const bool untrusted = fault == QLatin1String("untrusted");
     QVERIFY(
         sim.start(untrusted, fault.isEmpty() || untrusted ? QStringList() : QStringList {fault}));
-    Client client(sim, 500, !untrusted);
+    ZoTestCloudClient client(sim, 500, !untrusted);
     if (log.startsWith("W "))
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression(QRegularExpression::escape(log.mid(2))));
@@ -335,7 +293,7 @@ void tst_ZoNimbraHttpHelper::fileTimeouts()
     ZoTestCloudSim sim;
     serveTwoEntries(sim, "firmware");
     QVERIFY(sim.start(false, {"/files/" + hangingFile + ":" + fault}));
-    Client client(sim, 400);
+    ZoTestCloudClient client(sim, 400);
 
     client.helper.requestFirmware(4, 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), expected.size(), 3000);
@@ -354,7 +312,7 @@ void tst_ZoNimbraHttpHelper::staleReplyKeepsTimeout()
     ZoTestCloudSim sim;
     serveTwoEntries(sim, "firmware");
     QVERIFY(sim.start(false, {CataloguePath + ":delay=1500,times=1", "/files/fw4.bin:hang=5"}));
-    Client client(sim, 2000);
+    ZoTestCloudClient client(sim, 2000);
 
     client.helper.requestFirmware(4, 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(sim.requests().size(), 1, 2000);
@@ -380,16 +338,14 @@ void tst_ZoNimbraHttpHelper::slowFileOutlastsTimeout()
     const QByteArray firmware = QByteArray(2000, '\x3c') + QByteArray(1000, '\xc3');
     serveTwoEntries(sim, firmware);
     QVERIFY(sim.start(false, {"/files/fw4.bin:rate=1000", "/files/p4.bin:chunked,rate=40"}));
-    Client client(sim, 500);
-    QElapsedTimer clock;
-    clock.start();
+    ZoTestCloudClient client(sim, 500);
 
     client.helper.requestFirmware(4, 1, QString());
     QTRY_COMPARE_WITH_TIMEOUT(client.events.size(), 2, 10000);
     QCOMPARE(client.events, (QStringList {"file 4", "result 1 4"}));
-    QVERIFY2(clock.elapsed() > 2500, "the downloads were not slow");
+    QVERIFY2(client.resultAtMs > 2500, "the downloads were not slow");
     const ZoFRMFileInfo &info = client.files.at(0);
-    QVERIFY(QByteArray(reinterpret_cast<const char *>(info.data), int(info.size)) == firmware);
+    QVERIFY(ZoTestCloudClient::bytes(info) == firmware);
 }
 
 void tst_ZoNimbraHttpHelper::editVersionBody_data()
@@ -427,7 +383,7 @@ void tst_ZoNimbraHttpHelper::editVersionBody()
 
     ZoTestCloudSim sim;
     QVERIFY(sim.start(false, fault.isEmpty() ? QStringList() : QStringList {fault}));
-    Client client(sim, 300);
+    ZoTestCloudClient client(sim, 300);
     if (fault.contains("status=500"))
         QTest::ignoreMessage(
             QtWarningMsg, QRegularExpression(QStringLiteral("found error ....code: 500 ")));

@@ -3,58 +3,42 @@
 // (a timeout of 10 s must pass), so apart from the other cloud client tests,
 // and the slow cases run side by side.
 
-#include "ZoNimbraHttpHelper.h"
-#include "ZoTestCloudSim.h"
+#include "ZoTestCloudClient.h"
 
-#include <QElapsedTimer>
-#include <QJsonArray>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
-// One client on its own simulator, with what it emitted and when.
+// One client on its own simulator, whose catalogue's only entry is fid 4
+// with firmware file fw4.bin.
 struct Download
 {
     ZoTestCloudSim sim;
-    QStringList events;
-    QList<ZoFRMFileInfo> files;
-    QElapsedTimer clock;
-    qint64 endedAtMs = -1;
-    ZoNimbraHttpHelper helper; // declared last: gone before the lists
+    std::unique_ptr<ZoTestCloudClient> client;
 
-    // A catalogue whose only entry is fid 4 with firmware file fw4.bin.
     bool serve(const QByteArray &firmware)
     {
         const QJsonObject entry {{"fid", 4}, {"version", "2.1.9"}, {"upgradeFile", "fw4.bin"}};
-        const QJsonObject catalogue {
-            {"fid", 4}, {"branch", 1}, {"special", ""}, {"firmwares", QJsonArray {entry}}};
-        return sim.writeFile(QStringLiteral("catalog.json"),
-                   QJsonDocument(QJsonObject {{"catalogues", QJsonArray {catalogue}}}).toJson())
+        return zoWriteCatalogue(sim, QJsonArray {entry})
             && sim.writeFile(QStringLiteral("files/fw4.bin"), firmware);
     }
 
+    // The client keeps its own timeout.
     bool start(const QString &fault = QString())
     {
         if (!sim.start(
                 false, fault.isEmpty() ? QStringList() : QStringList {"/files/fw4.bin:" + fault}))
             return false;
-        helper.setBaseUrl(sim.baseUrl()); // the timeout stays the default
-        QObject::connect(
-            &helper, &ZoNimbraHttpHelper::sigFRMFileDownloaded, [this](ZoFRMFileInfo info) {
-                files << info;
-                events << QStringLiteral("file %1").arg(info.fid);
-            });
-        QObject::connect(
-            &helper, &ZoNimbraHttpHelper::sigDownloadResult, [this](bool succ, tdu1 code) {
-                events << QStringLiteral("result %1 %2").arg(succ).arg(code);
-                endedAtMs = clock.elapsed();
-            });
-        clock.start();
-        helper.requestFirmware(4, 1, QString());
+        client = std::make_unique<ZoTestCloudClient>(sim);
+        client->helper.requestFirmware(4, 1, QString());
         return true;
     }
+
+    bool ended() const { return client && client->resultAtMs >= 0; }
 };
 
 QByteArray randomBytes(int size)
@@ -91,18 +75,16 @@ void tst_ZoNimbraHttpHelperField::slowAndStalledDownloads()
     QVERIFY(slow.start(QStringLiteral("rate=280000")));
     QVERIFY(stalled.start(QStringLiteral("stall=60,stallAt=1048576")));
 
-    QTRY_VERIFY_WITH_TIMEOUT(slow.endedAtMs >= 0 && stalled.endedAtMs >= 0, 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(slow.ended() && stalled.ended(), 40000);
 
-    QCOMPARE(slow.events, (QStringList {"file 4", "result 1 4"}));
-    QVERIFY2(slow.endedAtMs > 10500, qPrintable(QString::number(slow.endedAtMs)));
-    QCOMPARE(slow.files.at(0).size, tdu4(firmware.size()));
-    QVERIFY(QByteArray(
-                reinterpret_cast<const char *>(slow.files.at(0).data), int(slow.files.at(0).size))
-        == firmware);
+    const ZoTestCloudClient &s = *slow.client;
+    QCOMPARE(s.events, (QStringList {"file 4", "result 1 4"}));
+    QVERIFY2(s.resultAtMs > 10500, qPrintable(QString::number(s.resultAtMs)));
+    QVERIFY(ZoTestCloudClient::bytes(s.files.at(0)) == firmware);
 
-    QCOMPARE(stalled.events, QStringList {"result 0 3"});
-    QVERIFY2(stalled.endedAtMs >= 10000 && stalled.endedAtMs < 14000,
-        qPrintable(QString::number(stalled.endedAtMs)));
+    const qint64 stalledAt = stalled.client->resultAtMs;
+    QCOMPARE(stalled.client->events, QStringList {"result 0 3"});
+    QVERIFY2(stalledAt >= 10000 && stalledAt < 14000, qPrintable(QString::number(stalledAt)));
 }
 
 void tst_ZoNimbraHttpHelperField::oversizedFileRefused_data()
@@ -136,9 +118,9 @@ void tst_ZoNimbraHttpHelperField::oversizedFileRefused()
             + QRegularExpression::escape(log)));
 
     QVERIFY(big.start(fault));
-    QTRY_VERIFY_WITH_TIMEOUT(big.endedAtMs >= 0, 30000);
-    QCOMPARE(big.events, QStringList {"result 0 1"});
-    QVERIFY(big.files.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(big.ended(), 30000);
+    QCOMPARE(big.client->events, QStringList {"result 0 1"});
+    QVERIFY(big.client->files.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_ZoNimbraHttpHelperField)
