@@ -80,28 +80,14 @@ public:
     // Ids of the visible windows whose title matches the regular expression.
     QStringList windows(const QString &titlePattern) const
     {
-        const QByteArray out = run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                titlePattern});
-        QStringList ids;
-        for (const QByteArray &line : out.split('\n'))
-            if (!line.trimmed().isEmpty())
-                ids << QString::fromLatin1(line.trimmed());
-        return ids;
+        return search(QStringLiteral("--name"), titlePattern);
     }
 
     // The visible windows of a program (its executable's base name), which
     // finds titles xdotool's name search cannot match (Chinese ones).
     QStringList windowsOf(const QString &program) const
     {
-        const QByteArray out = run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
-                QStringLiteral("^") + program + QStringLiteral("$")});
-        QStringList ids;
-        for (const QByteArray &line : out.split('\n'))
-            if (!line.trimmed().isEmpty())
-                ids << QString::fromLatin1(line.trimmed());
-        return ids;
+        return search(QStringLiteral("--classname"), QLatin1Char('^') + program + QLatin1Char('$'));
     }
 
     QString titleOf(const QString &window) const
@@ -141,6 +127,17 @@ public:
     }
 
 private:
+    QStringList search(const QString &by, const QString &pattern) const
+    {
+        const QByteArray out = run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), by, pattern});
+        QStringList ids;
+        for (const QByteArray &line : out.split('\n'))
+            if (!line.trimmed().isEmpty())
+                ids << QString::fromLatin1(line.trimmed());
+        return ids;
+    }
+
     // A client can connect and ask the screen's size.
     bool answers() const
     {
