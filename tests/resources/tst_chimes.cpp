@@ -121,7 +121,6 @@ private slots:
         QString why;
         QVERIFY2(readWav(audioPath("succ.wav"), succ, why), qPrintable(why));
         QVERIFY2(readWav(audioPath("fail.wav"), fail, why), qPrintable(why));
-        QVERIFY(succ.raw != fail.raw);
 
         const double succFirst = pitch(succ, 0.02, 0.12);
         const double succSecond = pitch(succ, 0.25, 0.40);
