@@ -121,7 +121,6 @@ void tst_ZoPlaneSearch::candidateOrder()
 
     Rig rig(ports);
     rig.answerOpens = false;
-    QSignalSpy description(&rig.search, &ZoPlaneSearch::sigDescriptionChanged);
     QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
     // The caller's list is not used: the ports are always enumerated.
     rig.startAuto({QStringLiteral("ignored")});
@@ -129,7 +128,6 @@ void tst_ZoPlaneSearch::candidateOrder()
     QCOMPARE(rig.search.portList(), expected);
     QVERIFY(rig.search.isActive() && rig.search.isAutoMode());
     QCOMPARE(active.size(), 1);
-    QCOMPARE(description.value(0).value(0).toString(), QStringLiteral("MsgDeviceSearching"));
     QCOMPARE(rig.search.progressMaximum(), 12 + expected.size());
     QCOMPARE(rig.search.progressValue(), 1);
     QCOMPARE(rig.log, QStringList {"udp 127.0.0.1 6075 6076"});
