@@ -88,6 +88,7 @@ struct Run
 {
     double seconds = -1;
     int blocks = 0;
+    QVector<qint32> turnaroundUs;
 };
 
 // Prepares `wf` (offline firmware, short waits), calls `search`, waits until
@@ -104,33 +105,24 @@ inline Run timeCoreTransfer(
     bool ready = false;
     bool done = false;
     bool ok = false;
-    QElapsedTimer clock;
-    qint64 first = -1;
-    qint64 last = -1;
     QObject::connect(&wf, &ZoUpgradeWorkflow::sigCatalogueStateChanged,
         [&](ZoUpgradeWorkflow::CatalogueState s) {
             ready = s == ZoUpgradeWorkflow::CatalogueState::Ready;
         });
-    QObject::connect(wf.looper(), &ZoMsgLooper::sigGNCUpgEraseFlashAck, &wf, [&] {
-        if (first < 0)
-            first = clock.nsecsElapsed();
-    });
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceResult, [&](tds4, bool s) {
-        last = clock.nsecsElapsed();
-        ok = s;
-    });
+    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceResult, [&](tds4, bool s) { ok = s; });
     QObject::connect(&wf, &ZoUpgradeWorkflow::sigRunEnded, [&] { done = true; });
-    clock.start();
     if (search)
         search();
     if (!zoWaitFor([&] { return ready; }, 15000))
         return {};
     wf.upgradeAll();
-    if (!zoWaitFor([&] { return done; }, 120000) || !ok || first < 0)
+    if (!zoWaitFor([&] { return done; }, 120000) || !ok)
         return {};
+    const ZoUpgradeWorkflow::TransferStats stats = wf.transferStats(tds4(80) << 16);
     Run r;
-    r.seconds = double(last - first) / 1e9;
-    r.blocks = wf.transferStats(tds4(80) << 16).blocksSent;
+    r.seconds = double(stats.lastAckNs - stats.firstBlockNs) / 1e9;
+    r.blocks = stats.blocksSent;
+    r.turnaroundUs = stats.turnaroundUs;
     return r;
 }
 

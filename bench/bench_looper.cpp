@@ -3,8 +3,8 @@
 // The looper runs on its UDP link to a peer thread on loopback that answers
 // every framed data block with its acknowledgement at once. A driver on the
 // main thread does per block what the upgrade workflow does: on
-// sigGNCUpgradeProgAck it builds the next 128-byte framed data frame, pushes
-// it into sendQueue and emits sigSendCmd.
+// sigGNCUpgradeProgAck it builds the next 128-byte framed data frame and
+// hands it to sendCommand(), whose queued call writes it on the worker.
 //
 // Measured at the peer: from sending an acknowledgement to receiving the
 // next block. The driver also notes when its slot runs and when the worker
@@ -146,15 +146,12 @@ public:
 
     void begin()
     {
-        looper->protocolMode = ZoMsgLooper::ModeCoreBootloader;
-        looper->sendQueue.clear();
+        looper->setProtocol(ZoMsgLooper::ModeCoreBootloader, 0);
         tdu1 header[48] = {};
         tdu1 out[64];
-        ZoFirmwareUpdateProtocol *upd = looper->updateProtocol.load();
-        upd->setKeyMode(0);
-        const tdu2 n = upd->buildKeyFrame(out, header, true, 0, 0, false);
-        looper->sendQueue.push(out, n);
-        emit looper->sigSendCmd();
+        upd.setKeyMode(0);
+        const tdu2 n = upd.buildKeyFrame(out, header, true, 0, 0, false);
+        looper->sendCommand(out, n);
         started = Clock::now();
     }
 
@@ -180,17 +177,17 @@ public:
     void sendNext()
     {
         const tds8 t0 = nowNs();
-        ZoFirmwareUpdateProtocol *upd = looper->updateProtocol.load();
-        upd->setKeyMode(0);
+        upd.setKeyMode(0);
         const tdu2 n
-            = upd->buildDataFrame(frame, image.data(), offset, BlockSize, true, 0, 0, false);
+            = upd.buildDataFrame(frame, image.data(), offset, BlockSize, true, 0, 0, false);
         offset = (offset + BlockSize) % ImageSize;
-        looper->sendQueue.push(frame, n);
-        emit looper->sigSendCmd();
+        looper->sendCommand(frame, n);
         buildNs.push_back(nowNs() - t0);
     }
 
     ZoMsgLooper *looper;
+    // The driver's own builder, as each sending thread of the workflow has.
+    ZoFirmwareUpdateProtocol upd;
     Peer *peer;
     int total;
     int acked = 0;
@@ -268,7 +265,7 @@ int main(int argc, char **argv)
     }
     ZoMsgLooper looper;
     looper.startLooper();
-    while (!looper.updateProtocol.load())
+    while (!looper.isReady())
         QThread::msleep(1);
 
     Driver driver(&looper, &peer, blocks + Warmup);

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*=false"));
     g_looper = new ZoMsgLooper();
     g_looper->startLooper();
-    while (!g_looper->fcsProtocol.load() || !g_looper->updateProtocol.load())
+    while (!g_looper->isReady())
         QThread::msleep(1);
     return 0;
 }
@@ -77,12 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                      : &ZoMsgLooper::onSerialData;
     const size_t chunk = size_t(((flags >> 3) + 1) * 8);
 
-    g_looper->protocolMode = mode;
-    g_looper->moduleVariant = variant;
     ZoMsgLooper *looper = g_looper;
     QMetaObject::invokeMethod(
         looper,
-        [looper, &stream, listener, chunk] {
+        [looper, &stream, listener, chunk, mode, variant] {
+            looper->setProtocol(mode, variant);
             for (size_t at = 0; at < stream.size(); at += chunk) {
                 const size_t n = std::min(chunk, stream.size() - at);
                 // Each listener gets its own copy so ASan sees reads past it.

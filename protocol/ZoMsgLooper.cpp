@@ -18,6 +18,7 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <chrono>
 
 Q_LOGGING_CATEGORY(lcLooper, "tolvane.looper")
 
@@ -105,8 +106,6 @@ ZoMsgLooper::~ZoMsgLooper()
         if (!wait(3000))
             qCWarning(lcLooper) << "ZoMsgLooper::~ZoMsgLooper - worker thread did not stop";
     }
-    fcsProtocol = nullptr;
-    updateProtocol = nullptr;
 }
 
 void ZoMsgLooper::setPlaneConfig(ZoPlaneConfig *config)
@@ -140,10 +139,11 @@ void ZoMsgLooper::run()
     dlCheckTimer->setInterval(DataLinkCheckMs);
     dlCheckTimer->setTimerType(Qt::PreciseTimer);
     connect(dlCheckTimer.get(), &QTimer::timeout, this, &ZoMsgLooper::onDLCheckTimeout);
-    fcsProtocol = ownFcs.get();
-    updateProtocol = ownUpdate.get();
+    ready = true;
 
     exec();
+
+    ready = false;
 
     // Whatever ended the loop, the link and the timers belong to this thread
     // and go with it.
@@ -190,7 +190,7 @@ void ZoMsgLooper::onOpenPlaneUdp(QString host, tds4 hostPort, tds4 localPort)
     used.localPort = tdu4(localPort);
     emit sigPlaneConfigUsed(used);
     connected = false;
-    protocolMode = ModeApplication;
+    protocolModeNow = ModeApplication;
 }
 
 void ZoMsgLooper::onOpenPlaneSerial(
@@ -218,8 +218,8 @@ void ZoMsgLooper::onOpenPlaneSerial(
     used.stopbits = tdu1(stopBits);
     emit sigPlaneConfigUsed(used);
     connected = false;
-    protocolMode = ModeApplication;
-    moduleVariant = 0;
+    protocolModeNow = ModeApplication;
+    moduleVariantNow = 0;
 }
 
 void ZoMsgLooper::onOpenPlaneTCPClient(QString host, tds4 hostPort, tds4 localPort)
@@ -250,7 +250,7 @@ void ZoMsgLooper::onOpenPlaneTCPClient(QString host, tds4 hostPort, tds4 localPo
     startAnnouncer(host, localPort > 0 ? localPort : tds4(raw->boundPort()));
 
     connected = false;
-    protocolMode = ModeApplication;
+    protocolModeNow = ModeApplication;
 }
 
 void ZoMsgLooper::closeLink()
@@ -291,7 +291,10 @@ void ZoMsgLooper::feedBytes(const tdu1 *data, tds4 count)
 {
     if (!data || count < 1)
         return;
-    const tds4 mode = protocolMode.load();
+    lastRxNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+    const tds4 mode = protocolModeNow.load();
     if (isApplicationMode(mode)) {
         if (ZoFcsProtocolBase *fcs = ownFcs.get())
             fcs->feed(data, count);
@@ -341,7 +344,7 @@ void ZoMsgLooper::onReadGNCMsg()
     const tdu2 length = rxQueue.popInto(rxFrame.data(), tdu2(rxFrame.size()));
     if (length == 0)
         return;
-    if (isBootloaderMode(protocolMode.load()))
+    if (isBootloaderMode(protocolModeNow.load()))
         decodeBootloaderReply(rxFrame.data(), length);
     else
         decodeApplicationFrame(rxFrame.data(), length);
@@ -448,7 +451,7 @@ void ZoMsgLooper::decodeCanReply(const tdu1 *data, tdu2 length)
     const tdu2 identifier = ZoLittleEndian::read16(data, length, 0);
     const tdu1 *payload = data + 2;
     const tdu2 n = tdu2(length - 2);
-    const bool shortForm = moduleVariant.load() == VariantShortForm;
+    const bool shortForm = moduleVariantNow.load() == VariantShortForm;
 
     if (identifier < 0xF0)
         return;
@@ -607,12 +610,12 @@ void ZoMsgLooper::onDLCheckTimeout()
 
 void ZoMsgLooper::onSendDataToGNC()
 {
-    if (!link || !link->isOpen())
-        return;
     QMutexLocker locker(&mutex);
+    // Taken even without a link: a command meant for a link that is gone
+    // must not reach the next one.
     const tdu2 length = sendQueue.popInto(txCommand.data(), tdu2(txCommand.size()));
-    const tds4 mode = protocolMode.load();
-    if (length == 0 || mode < 0)
+    const tds4 mode = protocolModeNow.load();
+    if (!link || !link->isOpen() || length == 0 || mode < 0)
         return;
 
     const tdu1 *out = nullptr;
@@ -652,6 +655,37 @@ void ZoMsgLooper::onSendDataToGNC()
     link->write(out, outLength);
     qCDebug(lcLooper).noquote()
         << "writedata" << QByteArray(reinterpret_cast<const char *>(out), outLength).toHex(' ');
+}
+
+bool ZoMsgLooper::sendCommand(const tdu1 *bytes, int length)
+{
+    if (!ready.load() || !bytes || length <= 0 || length > RecordSize)
+        return false;
+    if (!sendQueue.push(bytes, tdu2(length)))
+        return false;
+    if (QThread::currentThread() == this)
+        onSendDataToGNC();
+    else
+        emit sigSendCmd();
+    return true;
+}
+
+void ZoMsgLooper::setProtocol(tds4 mode, tdu1 variant)
+{
+    if (QThread::currentThread() == this) {
+        applyProtocol(mode, variant);
+        return;
+    }
+    // Queued behind the sigSendCmd of every command sent before it, so those
+    // still go out in the protocol they were built for.
+    QMetaObject::invokeMethod(
+        this, [this, mode, variant] { applyProtocol(mode, variant); }, Qt::QueuedConnection);
+}
+
+void ZoMsgLooper::applyProtocol(tds4 mode, tdu1 variant)
+{
+    protocolModeNow = mode;
+    moduleVariantNow = variant;
 }
 
 // ---- GCPM announcer ---------------------------------------------------------

@@ -27,14 +27,16 @@ class ZoPureWapper;
 // the GCPM endpoint while a TCP client link is open, and reports every reply
 // the upgrade workflow waits for as a signal.
 //
-// The GUI thread talks to it through the open/close slots (queued), by
-// pushing built commands into sendQueue and emitting sigSendCmd, and by
-// writing protocolMode and moduleVariant.
+// Other threads talk to it through the open/close slots (queued),
+// sendCommand() and setProtocol(); every field is written on its own thread.
+// Objects that live on its thread (a transfer session) get its replies as
+// direct calls and their commands written at once.
 class ZoMsgLooper : public QThread, public IZoReceiveData, public IReceivePackage
 {
     Q_OBJECT
 public:
-    // protocolMode values the workflow writes.
+    // Protocol modes: 0/1 application protocol, 2/3 bootloader protocol;
+    // anything else ignores received bytes and sends nothing.
     enum : tds4 {
         ModeApplication = 0,
         ModeCoreBootloader = 2,
@@ -63,19 +65,25 @@ public:
     // the thread that called setPlaneConfig. Null without a record.
     const QObject *planeConfigWriter() const { return configWriter.get(); }
 
-    // Created when the thread starts; null before. The workflow builds its
-    // commands with them (each thread builds into its own buffers).
-    std::atomic<ZoFcsProtocolBase *> fcsProtocol {nullptr};
-    std::atomic<ZoFirmwareUpdateProtocol *> updateProtocol {nullptr};
+    // The thread runs with its codecs: commands are taken from here on.
+    bool isReady() const { return ready.load(); }
 
-    // Commands waiting to be sent: 5 records of up to 256 bytes.
-    ZoTelemetryQueue sendQueue;
-    // 0/1 application protocol, 2/3 bootloader protocol, anything else:
-    // received bytes are ignored and nothing is sent.
-    std::atomic<tds4> protocolMode {ModeApplication};
-    // Transfer variant of the bus module being upgraded; 3 changes how module
-    // replies behind the flight controller are read.
-    std::atomic<tdu1> moduleVariant {0};
+    // Any thread. One built command (up to RecordSize bytes): framed for the
+    // application protocol, raw for the bootloader's. On the looper's own
+    // thread it is written before this returns; from another it waits in a
+    // queue of 4 (the oldest is dropped when full). False when refused.
+    bool sendCommand(const tdu1 *bytes, int length);
+    // Any thread. The protocol the link speaks and the transfer variant of
+    // the bus module being upgraded (3 changes how module replies behind the
+    // flight controller are read). From another thread it takes effect after
+    // the commands that thread sent before it.
+    void setProtocol(tds4 mode, tdu1 variant);
+    tds4 protocolMode() const { return protocolModeNow.load(); }
+    tdu1 moduleVariant() const { return moduleVariantNow.load(); }
+    int queuedCommands() const { return sendQueue.size(); }
+    // When bytes last arrived from the link (steady clock, nanoseconds): the
+    // start of the program's own turnaround for the reply they carried.
+    qint64 lastReceiveNs() const { return lastRxNs.load(); }
 
     // The state last reported by sigPlaneConnectionChanged.
     bool isConnected() const { return connected.load(); }
@@ -144,6 +152,14 @@ private:
     void startAnnouncer(const QString &serverHost, tds4 clientPort);
     void stopAnnouncer();
 
+    void applyProtocol(tds4 mode, tdu1 variant);
+
+    // Commands waiting to be sent: 5 records of up to 256 bytes.
+    ZoTelemetryQueue sendQueue;
+    std::atomic<tds4> protocolModeNow {ModeApplication};
+    std::atomic<tdu1> moduleVariantNow {0};
+    std::atomic<bool> ready {false};
+    std::atomic<qint64> lastRxNs {0};
     std::unique_ptr<ZoFcsProtocolBase> ownFcs;
     std::unique_ptr<ZoFirmwareUpdateProtocol> ownUpdate;
     QMutex mutex;

@@ -1,76 +1,26 @@
 #include "ZoUpgradeWorkflow.h"
 
-#include "ZoFcsProtocolBase.h"
-#include "ZoFirmwareUpdateProtocol.h"
-#include "ZoMsgLooper.h"
-#include "ZoNimbraHttpHelper.h"
-#include "ZoPlaneSearch.h"
+#include "ZoBootCommands.h"
+#include "ZoDeviceRoster.h"
 #include "ZoFRMFileStore.h"
-#include "ZoTvkInstance.h"
+#include "ZoFirmwareSource.h"
+#include "ZoManualAdd.h"
+#include "ZoMsgLooper.h"
+#include "ZoPlaneSearch.h"
 #include "ZoUtils.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QLoggingCategory>
-#include <QPointer>
-#include <QTimer>
-
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcUpgrade, "tolvane.upgrade")
 
 namespace {
 
-// The module bootloader's key, after type and device number in the
-// enter-bootloader command of the addressed bus kinds.
-const tdu1 kModuleKey[6] = {0x6A, 0x0C, 0xE3, 0x51, 0x97, 0x4B};
-
-enum ModuleOp { OpVersion, OpEnter, OpForceReport, OpLeave };
-
-constexpr tdu2 CanVersion = 0x0F0;
-constexpr tdu2 CanEnter = 0x6F0;
-constexpr tdu2 CanEnterAddressed = 0x6F8;
-constexpr tdu2 CanControl = 0x6F1;
-constexpr tdu2 CanTransfer = 0x6F2;
-constexpr tdu1 BusVersion = 0xFA;
-constexpr tdu1 BusEnter = 0xFB;
-constexpr tdu1 BusControl = 0xFC;
-
-// The 2.20.0 line: a core below it cannot take a target at or above it
-// through this program.
-constexpr tdu4 kVersionLine = 0x021400;
-
-qint64 nowMs()
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
-
-QString timeText(const tFcsDateTime &t)
-{
-    return QStringLiteral("%1-%2-%3 %4:%5:%6")
-        .arg(t.year)
-        .arg(t.month)
-        .arg(t.day)
-        .arg(t.hour)
-        .arg(t.minute)
-        .arg(t.second);
-}
-
-QString hexId(tdu1 id)
-{
-    return QString::number(id, 16).toUpper();
-}
-
-// A key the window translates in its own context (titles, buttons, tips);
+// A key the window translates in its own context (titles, buttons);
 // marked so that the dictionary tools list it there.
 QString viewKey(const char *key)
 {
     return QLatin1String(key);
-}
-
-bool isBoard(tdu1 type)
-{
-    return type == 44 || type == 45 || type == 83;
 }
 
 } // namespace
@@ -82,10 +32,11 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_store(env.store ? env.store : m_ownStore.get())
     , m_config(env.link ? env.link : &m_ownLink)
     , m_looper(std::make_unique<ZoMsgLooper>())
-    , m_cloud(new ZoNimbraHttpHelper(this))
+    , m_commands(std::make_unique<ZoBootCommands>(m_looper.get()))
+    , m_roster(new ZoDeviceRoster(this))
+    , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
+    , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
-    , m_stepTimer(new QTimer(this))
-    , m_manDetectTimer(new QTimer(this))
 {
     qRegisterMetaType<tVersion>("tVersion");
     qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
@@ -96,18 +47,30 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
+    setTimings(m_timings);
 
-    m_stepTimer->setSingleShot(true);
-    m_stepTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_stepTimer, &QTimer::timeout, this, &ZoUpgradeWorkflow::onSingleFRMUpgradeTimeout);
-    m_manDetectTimer->setSingleShot(true);
-    connect(m_manDetectTimer, &QTimer::timeout, this, &ZoUpgradeWorkflow::onWaitManDetectTimeout);
+    for (QTimer *t : {&m_nextDevice, &m_identityToCatalogue, &m_research})
+        t->setSingleShot(true);
+    connect(&m_nextDevice, &QTimer::timeout, this, [this] { startNextDevice(false); });
+    connect(&m_identityToCatalogue, &QTimer::timeout, this, [this] {
+        if (m_windowMode >= ModeFound)
+            selectBranch(m_branchIndex);
+    });
+    connect(&m_research, &QTimer::timeout, this, &ZoUpgradeWorkflow::startSearch);
 
-    // The headers of the two sections are rows too: lookups by key 0 find them.
-    m_moduleRows.insert(0);
-    m_coreRows.insert(0);
-    resetUpgradeState();
-    m_windowMode = ModeNone;
+    connect(m_roster, &ZoDeviceRoster::sigRowAdded, this, &ZoUpgradeWorkflow::sigRowAdded);
+    connect(m_roster, &ZoDeviceRoster::sigRowRemoved, this, &ZoUpgradeWorkflow::sigRowRemoved);
+    connect(m_roster, &ZoDeviceRoster::sigRowsCleared, this, &ZoUpgradeWorkflow::sigRowsCleared);
+    connect(
+        m_roster, &ZoDeviceRoster::sigManualAddRow, this, &ZoUpgradeWorkflow::sigManualAddRow);
+
+    connect(m_source, &ZoFirmwareSource::sigTargetReady, this,
+        &ZoUpgradeWorkflow::onUpdateDevFRMTarInfo);
+    connect(m_source, &ZoFirmwareSource::sigFetchFinished, this,
+        &ZoUpgradeWorkflow::onCatalogueFetched);
+
+    connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
+    connect(m_manual, &ZoManualAdd::sigSilent, this, &ZoUpgradeWorkflow::onManualAddSilent);
 
     ZoMsgLooper *l = m_looper.get();
     connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
@@ -117,20 +80,6 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(l, &ZoMsgLooper::sigGNCFMVersion, this, &ZoUpgradeWorkflow::onUpdateGNCFMVersion);
     connect(l, &ZoMsgLooper::sigGNCCompileTime, this, &ZoUpgradeWorkflow::onUpdateGNCFMComplieTime);
     connect(l, &ZoMsgLooper::sigCANDevVersion, this, &ZoUpgradeWorkflow::onUpdateCANDevVersion);
-    connect(l, &ZoMsgLooper::sigCANDevUpgEraseFlashAck, this,
-        &ZoUpgradeWorkflow::onCANDevUpgEraseFlashAck);
-    connect(
-        l, &ZoMsgLooper::sigGNCUpgEraseFlashAck, this, &ZoUpgradeWorkflow::onGNCUpgEraseFlashAck);
-    connect(l, &ZoMsgLooper::sigGNCUpgradeProgAck, this, &ZoUpgradeWorkflow::onGNCUpgradeProgAck);
-    connect(
-        l, &ZoMsgLooper::sigCANDevUpgradeProgAck, this, &ZoUpgradeWorkflow::onCANDevUpgradeProgAck);
-
-    connect(m_cloud, &ZoNimbraHttpHelper::sigDownloadResult, this,
-        &ZoUpgradeWorkflow::onUpdateDownloadTips);
-    connect(m_cloud, &ZoNimbraHttpHelper::sigFRMFileDownloaded, this,
-        &ZoUpgradeWorkflow::onUpdateDevFRMTarInfo);
-    if (!m_env.cloudBaseUrl.isEmpty())
-        m_cloud->setBaseUrl(m_env.cloudBaseUrl.toString());
     connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoUpgradeWorkflow::sigLinkOpened);
     connect(l, &ZoMsgLooper::sigCloseComState, this, &ZoUpgradeWorkflow::sigLinkClosed);
 
@@ -149,106 +98,138 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     l->startLooper();
 }
 
-static ZoUpgradeEnvironment programEnvironment(ZoPlaneConfig *config)
+ZoUpgradeWorkflow::~ZoUpgradeWorkflow()
 {
-    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
-    env.link = config;
-    return env;
-}
-
-ZoUpgradeWorkflow::ZoUpgradeWorkflow(ZoPlaneConfig *config, QObject *parent)
-    : ZoUpgradeWorkflow(programEnvironment(config), parent)
-{
+    shutdown();
 }
 
 void ZoUpgradeWorkflow::shutdown()
 {
-    m_stepTimer->stop();
-    if (m_looper && m_looper->isRunning())
-        m_looper->exit(0);
-}
-
-bool ZoUpgradeWorkflow::isLooperReady() const
-{
-    return looperReady(true);
-}
-
-bool ZoUpgradeWorkflow::hasRequestInFlight() const
-{
-    return m_cloud->isRequestPending();
-}
-
-void ZoUpgradeWorkflow::setCatalogueState(CatalogueState state)
-{
-    if (m_catalogueState == state)
-        return;
-    m_catalogueState = state;
-    Q_EMIT sigCatalogueStateChanged(state);
-    // Until tolvane-cli reads the state itself.
-    if (state == CatalogueState::Fetching)
-        Q_EMIT sigDownloadTips(QStringLiteral("MsgFirmDownloading"));
-    else if (state != CatalogueState::None)
-        Q_EMIT sigCatalogueResult(state == CatalogueState::Ready);
-}
-
-void ZoUpgradeWorkflow::endRun(RunOutcome outcome, tds4 key)
-{
-    Q_EMIT sigRunEnded(outcome, key);
-    // Until tolvane-cli reads the outcome itself.
-    int airframe = 0;
-    const QString name = m_records.contains(key) ? m_records[key].name
-                                                 : ZoUtils::deviceName(tdu1(key >> 16), airframe);
-    if (outcome == RunOutcome::Completed)
-        Q_EMIT sigRunFinished(true, QStringLiteral("MsgAllDevUpgraded"), QString());
-    else if (outcome == RunOutcome::DeviceFailed)
-        Q_EMIT sigRunFinished(false, QStringLiteral("MsgUpgradeFailed"), QString());
-    else
-        Q_EMIT sigRunFinished(false, QStringLiteral("MsgPrepareUpgradeFailed:") + name, QString());
-}
-
-bool ZoUpgradeWorkflow::isDue(tds4 key) const
-{
-    auto it = m_records.constFind(key);
-    return key != 0 && it != m_records.constEnd()
-        && (m_moduleRows.contains(key) || m_coreRows.contains(key) || m_altCoreRows.contains(key))
-        && needsUpgrade(*it);
-}
-
-QList<tds4> ZoUpgradeWorkflow::flashOrder() const
-{
-    QList<tds4> modules;
-    QList<tds4> boards;
-    QList<tds4> cores;
-    for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
-        if (!isDue(it.key()))
-            continue;
-        if (m_moduleRows.contains(it.key()))
-            modules.append(it.key());
-        else if (isBoard(it->tarVersion.type))
-            boards.append(it.key());
-        else
-            cores.append(it.key());
-    }
-    // A run flashes one core: the last one its records name.
-    if (cores.size() > 1)
-        cores = {cores.last()};
-    return modules + boards + cores;
-}
-
-ZoUpgradeWorkflow::~ZoUpgradeWorkflow()
-{
-    m_stepTimer->stop();
+    m_nextDevice.stop();
+    disposeSession();
     if (m_looper && m_looper->isRunning()) {
         ZoMsgLooper *l = m_looper.get();
         QMetaObject::invokeMethod(l, [l] { l->onTerminateLooper(); });
         if (!l->wait(3000))
-            qCWarning(lcUpgrade) << "ZoUpgradeWorkflow::~ZoUpgradeWorkflow - looper did not stop";
+            qCWarning(lcUpgrade) << "ZoUpgradeWorkflow::shutdown - looper did not stop";
     }
+}
+
+void ZoUpgradeWorkflow::disposeSession()
+{
+    if (!m_session)
+        return;
+    disconnect(m_session, nullptr, this, nullptr);
+    m_session->dispose();
+    m_session = nullptr;
+}
+
+bool ZoUpgradeWorkflow::isLooperReady() const
+{
+    return m_looper && m_looper->isReady();
+}
+
+bool ZoUpgradeWorkflow::hasRequestInFlight() const
+{
+    return m_source->hasRequestInFlight();
 }
 
 void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
+    ZoManualAdd::Timings manual;
+    manual.manualModuleMs = timings.manualModuleMs;
+    manual.manualCoreMs = timings.manualCoreMs;
+    manual.forceReportDelayMs = timings.forceReportDelayMs;
+    m_manual->setTimings(manual);
+}
+
+void ZoUpgradeWorkflow::setVersionReporting(bool on)
+{
+    m_source->setVersionReporting(on);
+}
+
+void ZoUpgradeWorkflow::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
+{
+    m_source->setLocalFirmware(files);
+}
+
+const QMap<tds4, ZoDevFMInfo> &ZoUpgradeWorkflow::records() const
+{
+    return m_roster->records();
+}
+
+bool ZoUpgradeWorkflow::hasModuleRow(tds4 key) const
+{
+    return m_roster->isModuleRow(key);
+}
+
+bool ZoUpgradeWorkflow::hasCoreRow(tds4 key) const
+{
+    return m_roster->isCoreRow(key);
+}
+
+tdu1 ZoUpgradeWorkflow::pendingSelection() const
+{
+    return m_manual->pending();
+}
+
+tdu1 ZoUpgradeWorkflow::upgradeStep() const
+{
+    if (!m_session)
+        return StepIdle;
+    switch (m_session->state()) {
+    case ZoTransferSession::State::Entering:
+        return StepEnterBootloader;
+    case ZoTransferSession::State::Erasing:
+        return StepErase;
+    case ZoTransferSession::State::Programming:
+        return StepProgram;
+    case ZoTransferSession::State::Idle:
+        return StepIdle;
+    default:
+        return StepDone;
+    }
+}
+
+ZoUpgradeWorkflow::TransferStats ZoUpgradeWorkflow::transferStats(tds4 key) const
+{
+    if (m_session && m_session->plan().key == key) {
+        TransferStats live = m_stats.value(key);
+        live.blocksSent = m_session->blocksSent();
+        live.resends = m_session->resends();
+        return live;
+    }
+    return m_stats.value(key);
+}
+
+bool ZoUpgradeWorkflow::isDue(tds4 key) const
+{
+    const ZoDevFMInfo *r
+        = m_roster->isFlashable(key) ? &*m_roster->records().constFind(key) : nullptr;
+    return r && m_policy.needsUpgrade(*r);
+}
+
+QList<tds4> ZoUpgradeWorkflow::flashOrder() const
+{
+    // What a run will pick, one after the other, as if each were flashed.
+    QList<tds4> modules;
+    QList<tds4> boards;
+    tds4 core = 0;
+    const auto &records = m_roster->records();
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        if (!isDue(it.key()))
+            continue;
+        if (m_roster->isModuleRow(it.key()))
+            modules.append(it.key());
+        else if (ZoUpgradePolicy::isBoard(it->tarVersion.type))
+            boards.append(it.key());
+        else
+            core = it.key();
+    }
+    if (core != 0)
+        boards.append(core);
+    return modules + boards;
 }
 
 // ---- state ------------------------------------------------------------------
@@ -259,6 +240,14 @@ void ZoUpgradeWorkflow::setWindowMode(tds4 mode)
         return;
     m_windowMode = mode;
     Q_EMIT sigWindowModeChanged(mode);
+}
+
+void ZoUpgradeWorkflow::setCatalogueState(CatalogueState state)
+{
+    if (m_catalogueState == state)
+        return;
+    m_catalogueState = state;
+    Q_EMIT sigCatalogueStateChanged(state);
 }
 
 void ZoUpgradeWorkflow::setControls(const std::function<void(Controls &)> &change)
@@ -279,16 +268,10 @@ void ZoUpgradeWorkflow::enableControls()
 
 void ZoUpgradeWorkflow::resetUpgradeState()
 {
-    m_ctx = Context();
-    m_pendingSelection = 0;
-    m_manualCore = false;
+    m_nextDevice.stop();
+    disposeSession();
+    m_manual->reset();
     setWindowMode(ModeReady);
-    if (m_looper) {
-        m_looper->protocolMode = ZoMsgLooper::ModeApplication;
-        m_looper->sendQueue.clear();
-        m_looper->moduleVariant = 0;
-    }
-    m_stepTimer->stop();
 }
 
 void ZoUpgradeWorkflow::ask(Question id, const QString &titleKey, const QString &text,
@@ -353,7 +336,7 @@ void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
 void ZoUpgradeWorkflow::research()
 {
     onClosePlaneComm();
-    QTimer::singleShot(m_timings.researchDelayMs, this, [this] { startSearch(); });
+    m_research.start(m_timings.researchDelayMs);
 }
 
 void ZoUpgradeWorkflow::onSearchOnSpecSPCom(
@@ -381,23 +364,22 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     m_reconnectCheck = false;
     Q_EMIT sigConnectionChanged(connected);
     if (!connected) {
-        removeModuleRows();
+        m_roster->removeModuleRows();
         // A core restarts after a completed run: the next run first asks
         // whether this is still the same aircraft.
         if (m_windowMode == ModeReady && m_allUpgraded) {
-            m_pendingSelection = coreType();
+            m_manual->setPending(coreType());
             m_reconnectCheck = true;
-            auto it = m_records.find(m_core.key);
-            if (it != m_records.end()) {
-                it->needUpgrade = true;
-                Q_EMIT sigTargetChanged(it->key, it->tarVersion, it->releaseNote, true);
+            if (ZoDevFMInfo *core = m_roster->record(m_core.key)) {
+                core->needUpgrade = true;
+                Q_EMIT sigTargetChanged(core->key, core->tarVersion, core->releaseNote, true);
             }
         }
         return;
     }
     if (m_windowMode >= ModeFound && m_windowMode <= ModeReady) {
         onClosePlaneComm();
-        QTimer::singleShot(m_timings.researchDelayMs, this, [this] { startSearch(); });
+        m_research.start(m_timings.researchDelayMs);
     }
 }
 
@@ -411,12 +393,10 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     setWindowMode(bFound ? ModeFound : ModeNone);
     Q_EMIT sigSearchFinished(bFound);
 
-    if (m_modules.size() >= 2) {
-        if (!m_manualAddRow) {
-            m_manualAddRow = true;
-            Q_EMIT sigManualAddRow(true, m_moduleRows.size());
-        }
-        if (bFound && ZoUtils::isArno2(coreType()) && missingModules().contains(tds4(44))) {
+    if (m_roster->expectedModules().size() >= 2) {
+        m_roster->setManualAddRow(true);
+        if (bFound && ZoUtils::isArno2(coreType())
+            && m_roster->missingModules().contains(tds4(44))) {
             onManSelectModule(44);
             setControls([](Controls &c) { c.manualAddEnabled = false; });
         }
@@ -446,34 +426,26 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
         return;
     }
 
-    bool due = false;
-    for (const ZoDevFMInfo &r : qAsConst(m_records))
-        due = due
-            || ((m_moduleRows.contains(r.key) || m_coreRows.contains(r.key)) && needsUpgrade(r));
-    m_allUpgraded = !due;
-    if (!m_identityHandled) {
-        sendGetEid();
-    } else {
-        QTimer::singleShot(
-            m_timings.identityToCatalogueMs, this, [this] { selectBranch(m_branchIndex); });
-    }
+    m_allUpgraded = flashOrder().isEmpty();
+    if (!m_identityHandled)
+        m_commands->identityQuery();
+    else
+        m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
 }
 
 void ZoUpgradeWorkflow::onClosePlaneComm()
 {
-    clearRows();
-    if (m_manualAddRow) {
-        m_manualAddRow = false;
-        Q_EMIT sigManualAddRow(false, -1);
-    }
+    m_roster->clear();
+    m_stats.clear();
+    m_roster->setManualAddRow(false);
     Q_EMIT sigSelectModules(QList<tds4>());
     Q_EMIT sigCloseCom();
     m_allUpgraded = false;
-    m_pendingSelection = 0;
     m_core = ZoDevFMInfo();
     m_compileTimeKnown = false;
     m_identityHandled = false;
-    m_heldBack.clear();
+    m_identityToCatalogue.stop();
+    m_policy.clearHeldBack();
     setControls([](Controls &c) {
         c.upgradeEnabled = false;
         c.branchEnabled = false;
@@ -482,158 +454,83 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     resetUpgradeState();
 }
 
-// ---- rows -------------------------------------------------------------------
-
-void ZoUpgradeWorkflow::insertModuleRow(const ZoDevFMInfo &record)
-{
-    if (m_moduleRows.contains(record.key) || m_coreRows.contains(record.key)) {
-        m_moduleRows.remove(record.key);
-        m_coreRows.remove(record.key);
-        Q_EMIT sigRowRemoved(record.key);
-    }
-    const int index = m_moduleRows.size();
-    m_moduleRows.insert(record.key);
-    m_records.insert(record.key, record);
-    Q_EMIT sigRowAdded(record.key, false, index);
-}
-
-void ZoUpgradeWorkflow::insertCoreRow(const ZoDevFMInfo &record)
-{
-    if (m_moduleRows.contains(record.key) || m_coreRows.contains(record.key)) {
-        m_moduleRows.remove(record.key);
-        m_coreRows.remove(record.key);
-        Q_EMIT sigRowRemoved(record.key);
-    }
-    // Boards sit right under the core header, the core itself at the end.
-    int index = -1;
-    if (isBoard(tdu1(record.key >> 16)))
-        index = m_moduleRows.size() + (m_manualAddRow ? 2 : 1);
-    m_coreRows.insert(record.key);
-    m_records.insert(record.key, record);
-    Q_EMIT sigRowAdded(record.key, true, index);
-}
-
-void ZoUpgradeWorkflow::removeModuleRows()
-{
-    const QList<tds4> keys = m_moduleRows.values();
-    for (tds4 key : keys) {
-        if (key == 0)
-            continue;
-        m_moduleRows.remove(key);
-        m_records.remove(key);
-        Q_EMIT sigRowRemoved(key);
-    }
-}
-
-void ZoUpgradeWorkflow::clearRows()
-{
-    m_records.clear();
-    m_moduleRows = {0};
-    m_coreRows = {0};
-    m_altCoreRows.clear();
-    m_stats.clear();
-    Q_EMIT sigRowsCleared();
-}
-
-QList<tds4> ZoUpgradeWorkflow::missingModules() const
-{
-    QList<tds4> missing;
-    for (const ZoDevFMInfo &r : m_records)
-        if (r.needUpgrade)
-            return missing;
-    for (tds4 entry : m_modules) {
-        const tds4 key = ((entry & 0xFF) << 16) | ((entry >> 16) & 0xFF);
-        if (!m_records.contains(key))
-            missing.append(entry);
-    }
-    return missing;
-}
-
 // ---- identity and versions ----------------------------------------------------
 
 void ZoUpgradeWorkflow::onGetFirmwareInfo(tdu1 devType, tdu4 devId, tdu4 devNumIdx)
 {
     if (devType == 0) {
-        if (!looperReady(false))
-            return;
-        tdu1 n = 0;
-        ZoFcsProtocolBase *fcs = m_looper->fcsProtocol.load();
-        const tdu1 *version = fcs->makeVersionRequest(n);
-        sendCommand(version, n);
-        qCDebug(lcUpgrade) << "Send to Firmware Version Info";
-        const tdu1 *compileTime = fcs->makeCompileTimeRequest(n);
-        sendCommand(compileTime, n);
-        qCDebug(lcUpgrade) << "Send to Firmware Complie Time";
+        m_commands->coreVersionQuery();
     } else if (devType == 1) {
-        m_ctx.devNum = tdu1(devNumIdx);
-        sendGetModuleVersion(tdu1(devId & 0xFF), tdu1(devNumIdx));
+        m_lastQueriedNumber = tdu1(devNumIdx);
+        m_commands->module(ZoBootCommands::OpVersion, tdu1(devId & 0xFF), tdu1(devNumIdx));
     }
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
 {
     Q_EMIT sigCloseAddCore();
-    if (m_manualCore) {
-        if (m_manDetectTimer->isActive()) {
-            Q_EMIT sigWaitPopup(false, 100);
-            m_manDetectTimer->stop();
-        }
-        const tdu1 selected = m_pendingSelection;
-        QString difference;
-        int selectedFrame = ZoUtils::AirframeNone;
-        int realFrame = ZoUtils::AirframeNone;
-        const QString selectedName = ZoUtils::deviceName(selected, selectedFrame);
-        const QString realName = ZoUtils::deviceName(version.type, realFrame);
-        const QString format = QStringLiteral("%1\uFF0C%2\uFF1A[%3]\uFF0C%4\uFF1A[%5]");
-        if (!ZoUtils::sameCoreFamily(selected, version.type)) {
-            difference = format.arg(tr("MsgHWDevNotSame"), tr("MsgAddDevice"), selectedName,
-                tr("MsgRealDevice"), realName);
-        } else if (selectedFrame != realFrame) {
-            difference = format.arg(tr("MsgDeviceProtNotSame"), tr("MsgAddDevice"),
-                ZoUtils::airframeName(selectedFrame), tr("MsgRealDevice"),
-                ZoUtils::airframeName(realFrame));
-        }
-        auto accept = [this, version, selected]() mutable {
-            setControls([](Controls &c) {
-                c.branchVisible = true;
-                c.branchEnabled = true;
-            });
-            setWindowMode(ModeFound);
-            version.type = selected;
-            m_manualCore = false; // the check ran; the rest of the report follows
-            m_pendingSelection = selected;
-            onUpdateGNCFMVersionChecked(version, true);
-        };
-        if (difference.isEmpty()) {
-            accept();
-            return;
-        }
-        ask(QuestionCoreMismatch, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
-            difference,
-            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
-            [this, accept](int button) mutable {
-                if (button == ButtonYes) {
-                    accept();
-                } else {
-                    Q_EMIT sigShowAddCore();
-                    resetUpgradeState();
-                }
-            });
+    if (m_manual->isCoreCheck()) {
+        m_manual->answered();
+        checkManualCore(version);
         return;
     }
     onUpdateGNCFMVersionChecked(version, false);
+}
+
+void ZoUpgradeWorkflow::checkManualCore(tVersion version)
+{
+    const tdu1 selected = m_manual->pending();
+    QString difference;
+    int selectedFrame = ZoUtils::AirframeNone;
+    int realFrame = ZoUtils::AirframeNone;
+    const QString selectedName = ZoUtils::deviceName(selected, selectedFrame);
+    const QString realName = ZoUtils::deviceName(version.type, realFrame);
+    const QString format = QStringLiteral("%1\uFF0C%2\uFF1A[%3]\uFF0C%4\uFF1A[%5]");
+    if (!ZoUtils::sameCoreFamily(selected, version.type)) {
+        difference = format.arg(tr("MsgHWDevNotSame"), tr("MsgAddDevice"), selectedName,
+            tr("MsgRealDevice"), realName);
+    } else if (selectedFrame != realFrame) {
+        difference = format.arg(tr("MsgDeviceProtNotSame"), tr("MsgAddDevice"),
+            ZoUtils::airframeName(selectedFrame), tr("MsgRealDevice"),
+            ZoUtils::airframeName(realFrame));
+    }
+    auto accept = [this, version, selected]() mutable {
+        setControls([](Controls &c) {
+            c.branchVisible = true;
+            c.branchEnabled = true;
+        });
+        setWindowMode(ModeFound);
+        version.type = selected;
+        m_manual->endCoreCheck(); // the check ran; the rest of the report follows
+        m_manual->setPending(selected);
+        onUpdateGNCFMVersionChecked(version, true);
+    };
+    if (difference.isEmpty()) {
+        accept();
+        return;
+    }
+    ask(QuestionCoreMismatch, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
+        difference,
+        {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+            {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
+        [this, accept](int button) mutable {
+            if (button == ButtonYes) {
+                accept();
+            } else {
+                Q_EMIT sigShowAddCore();
+                resetUpgradeState();
+            }
+        });
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manual)
 {
     const tdu1 t = version.type;
     const bool hasModules = ZoUtils::isSecondGenerationCore(t);
-    m_modules.clear();
-    if (hasModules)
-        m_modules = ZoUtils::moduleListFor(
-            t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices);
-    const QList<tds4> modules = m_modules;
+    const QList<tds4> modules = hasModules
+        ? ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices)
+        : QList<tds4>();
+    m_roster->setExpectedModules(modules);
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);
 
@@ -646,58 +543,50 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
     if (m_compileTimeKnown)
         record.curCompileTime = m_core.curCompileTime;
     record.serial = m_core.serial;
-    record.needUpgrade
-        = manual || (m_pendingSelection != 0 && ZoUtils::sameCoreFamily(t, m_pendingSelection));
+    const tdu1 pending = m_manual->pending();
+    record.needUpgrade = manual || (pending != 0 && ZoUtils::sameCoreFamily(t, pending));
     const tFcsDateTime compileTime = m_core.curCompileTime;
     m_core = record;
     m_core.curCompileTime = compileTime;
-    insertCoreRow(record);
-    const int index = ZoUtils::coreProtocolIndex(t);
-    m_protType = ZoUtils::protocolTypeOfIndex(index);
+    m_roster->insertCoreRow(record, ZoUpgradePolicy::isBoard(t));
+    m_protType = ZoUtils::protocolTypeOfIndex(ZoUtils::coreProtocolIndex(t));
     Q_EMIT sigCoreHeader(record.name, version);
 
-    if (manual) {
+    if (manual)
         selectBranch(m_branchIndex);
-    } else {
-        sendGetEid();
-    }
+    else
+        m_commands->identityQuery();
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCFMComplieTime(tFcsDateTime compileTime)
 {
     m_core.curCompileTime = compileTime;
-    auto it = m_records.find(m_core.key);
-    if (m_core.key != 0 && it != m_records.end()) {
-        it->curCompileTime = compileTime;
-        Q_EMIT sigRecordChanged(it->key);
+    ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr;
+    if (core) {
+        core->curCompileTime = compileTime;
+        Q_EMIT sigRecordChanged(core->key);
     }
     m_compileTimeKnown = true;
-    qCDebug(lcUpgrade).noquote() << "get GNC FRM compile Time:" << timeText(compileTime);
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
 {
     m_core.serial = eid;
-    auto it = m_records.find(m_core.key);
-    if (m_core.key != 0 && it != m_records.end()) {
-        it->serial = eid;
-        Q_EMIT sigRecordChanged(it->key);
+    ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr;
+    if (core) {
+        core->serial = eid;
+        Q_EMIT sigRecordChanged(core->key);
     }
     qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_core.name;
     m_identityHandled = true;
-    QTimer::singleShot(m_timings.identityToCatalogueMs, this, [this] {
-        if (m_windowMode >= ModeFound)
-            selectBranch(m_branchIndex);
-    });
+    m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
 }
 
 void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QString sn)
 {
-    if (m_manDetectTimer->isActive()) {
-        Q_EMIT sigWaitPopup(false, 100);
-        m_manDetectTimer->stop();
-    }
+    m_manual->answered();
     const tdu1 t = verInfo.type;
+    const tdu1 pending = m_manual->pending();
     ZoDevFMInfo record;
     record.key = (tds4(t) << 16) | (ZoUtils::protocolClass(t) == ZoUtils::ClassBus ? devIdx : 0);
     record.icon = ZoUtils::iconPath(t);
@@ -705,33 +594,31 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     record.name = ZoUtils::deviceName(t, airframe);
     record.curVersion = verInfo;
     record.serial = sn;
-    record.needUpgrade = t == m_pendingSelection;
+    record.needUpgrade = t == pending;
     record.devIdx = devIdx;
 
     const tdu1 core = coreType();
     if (((t == 44 || t == 45) && ZoUtils::isArno2(core)) || (t == 83 && ZoUtils::isEmba2(core))) {
-        insertCoreRow(record);
+        m_roster->insertCoreRow(record, true);
         if (t == 45) {
             m_brisk2Type = 1;
             Q_EMIT sigBrisk2Type(1);
         }
     } else {
-        insertModuleRow(record);
+        m_roster->insertModuleRow(record);
     }
 
-    if (t == m_pendingSelection && t != 0) {
+    if (t == pending && t != 0) {
         bool found = false;
-        const ZoFRMFileInfo file = m_store->getFRMFileInfo(t, found);
-        auto it = m_records.find(record.key);
-        if (found && it != m_records.end()) {
-            it->tarVersion = file.version;
-            it->releaseNote = m_env.language == QLatin1String("zh_CN")
-                ? file.upgradeDescription
-                : file.upgradeDescriptionEn;
-            Q_EMIT sigTargetChanged(it->key, it->tarVersion, it->releaseNote, true);
+        const ZoFRMFileInfo file = m_source->file(t, found);
+        ZoDevFMInfo *r = m_roster->record(record.key);
+        if (found && r) {
+            r->tarVersion = file.version;
+            r->releaseNote = releaseNoteOf(file);
+            Q_EMIT sigTargetChanged(r->key, r->tarVersion, r->releaseNote, true);
         }
     }
-    m_pendingSelection = 0;
+    m_manual->setPending(0);
 }
 
 // ---- catalogue and the upgrade decision ----------------------------------------
@@ -741,14 +628,14 @@ void ZoUpgradeWorkflow::selectBranch(int index)
     if (m_windowMode < ModeFound || m_windowMode > ModeReady)
         return;
     m_branchIndex = index;
-    m_customBranch = false;
+    m_policy.setCustomBranch(false);
     if (index == BranchStable || index == BranchDevelopment) {
         setControls([](Controls &c) { c.customKeyVisible = false; });
         requestFirmware(index + 1, QString());
     } else {
         setControls([](Controls &c) { c.customKeyVisible = true; });
         setCatalogueState(CatalogueState::None);
-        m_customBranch = true;
+        m_policy.setCustomBranch(true);
     }
 }
 
@@ -758,8 +645,8 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
         return;
     m_branchIndex = BranchCustom;
     m_customKey = key;
-    requestFirmware(3, key);
-    m_customBranch = true;
+    requestFirmware(ZoFirmwareSource::CloudCustom, key);
+    m_policy.setCustomBranch(true);
 }
 
 void ZoUpgradeWorkflow::requestFirmware(int branch, const QString &key)
@@ -770,46 +657,12 @@ void ZoUpgradeWorkflow::requestFirmware(int branch, const QString &key)
 void ZoUpgradeWorkflow::requestFirmwareFor(tdu1 fid, int branch, const QString &key)
 {
     setWindowMode(ModeReady);
-    m_catalogueInFlight = true;
     setCatalogueState(CatalogueState::Fetching);
-    if (m_offline) {
-        // Queued, as the cloud's answers would be.
-        QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
-        return;
-    }
-    m_cloud->requestFirmware(fid, branch, key);
+    m_source->fetch(fid, branch, key);
 }
 
-void ZoUpgradeWorkflow::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
+void ZoUpgradeWorkflow::onCatalogueFetched(bool succ)
 {
-    m_offline = true;
-    m_localFirmware.clear();
-    for (const ZoFRMFileInfo &file : files) {
-        // The store owns the buffers from here on.
-        m_store->setFRMFileInfo(file);
-        m_localFirmware.append(file);
-    }
-}
-
-void ZoUpgradeWorkflow::offerLocalFirmware()
-{
-    for (const ZoFRMFileInfo &file : qAsConst(m_localFirmware)) {
-        bool found = false;
-        const ZoFRMFileInfo stored = m_store->getFRMFileInfo(file.fid, found);
-        if (found)
-            onUpdateDevFRMTarInfo(stored);
-    }
-    onUpdateDownloadTips(true, ZoNimbraHttpHelper::ResultAllFetched);
-}
-
-void ZoUpgradeWorkflow::onUpdateDownloadTips(bool succ, tdu1 task)
-{
-    Q_UNUSED(task)
-    // Only the catalogue's result speaks of downloads: the answer to a
-    // version report, or a catalogue given up on, must not touch a run.
-    if (!m_catalogueInFlight)
-        return;
-    m_catalogueInFlight = false;
     setCatalogueState(succ ? CatalogueState::Ready : CatalogueState::Failed);
     if (m_windowMode != ModeReady) {
         setControls([](Controls &c) { c.customKeyVisible = false; });
@@ -820,25 +673,10 @@ void ZoUpgradeWorkflow::onUpdateDownloadTips(bool succ, tdu1 task)
     setControls([succ](Controls &c) { c.upgradeEnabled = succ; });
 }
 
-bool ZoUpgradeWorkflow::isNewerVersion(const tVersion &cur, const tVersion &tar) const
+QString ZoUpgradeWorkflow::releaseNoteOf(const ZoFRMFileInfo &info) const
 {
-    if (m_customBranch)
-        return cur.number() != tar.number();
-    return tar.number() > cur.number();
-}
-
-bool ZoUpgradeWorkflow::isCompileTimeDifferent(
-    const tFcsDateTime &cur, const tFcsDateTime &tar) const
-{
-    qCDebug(lcUpgrade).noquote() << "current time:" << timeText(cur);
-    qCDebug(lcUpgrade).noquote() << "target tiem:" << timeText(tar);
-    if (!m_customBranch)
-        return false;
-    const int d
-        = std::abs((int(tar.minute) - int(cur.minute)) * 60 - int(cur.second) + int(tar.second))
-        % 65536;
-    return cur.year != tar.year || cur.month != tar.month || cur.day != tar.day
-        || cur.hour != tar.hour || d >= 1201;
+    return m_env.language == QLatin1String("zh_CN") ? info.upgradeDescription
+                                                     : info.upgradeDescriptionEn;
 }
 
 void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &info)
@@ -850,32 +688,11 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
         record.tarVersion = headerVersion;
         record.tarCompileTime = headerTime;
     }
-    record.releaseNote = m_env.language == QLatin1String("zh_CN")
-        ? info.upgradeDescription
-        : info.upgradeDescriptionEn;
-    m_heldBack.remove(record.key);
-
-    bool u = record.needUpgrade || isNewerVersion(record.curVersion, record.tarVersion);
-    if (m_coreRows.contains(record.key)) {
-        const tdu1 curType = record.curVersion.type;
-        const tdu1 tarType = record.tarVersion.type;
-        if (ZoUtils::protocolClass(curType) == ZoUtils::ClassCore && m_protType == 1
-            && m_branchIndex != BranchCustom && record.curVersion.number() < kVersionLine
-            && record.tarVersion.number() >= kVersionLine) {
-            record.releaseNote.clear();
-            m_heldBack.insert(record.key);
-            Q_EMIT sigTargetChanged(record.key, record.tarVersion, QString(), false);
-            return;
-        }
-        if (curType != tarType && ZoUtils::sameCoreFamily(curType, tarType)) {
-            u = true;
-            record.needUpgrade = true;
-        } else if (!u && m_customBranch && m_compileTimeKnown) {
-            // Same version on a custom branch: a different build still counts.
-            u = isCompileTimeDifferent(record.curCompileTime, record.tarCompileTime);
-            record.needUpgrade = u;
-        }
-    }
+    record.releaseNote = releaseNoteOf(info);
+    const bool u = m_policy.decide(record, m_roster->isCoreRow(record.key), m_protType,
+        m_branchIndex == BranchCustom, m_compileTimeKnown);
+    if (m_policy.isHeldBack(record.key))
+        record.releaseNote.clear();
     Q_EMIT sigTargetChanged(record.key, record.tarVersion, record.releaseNote, u);
 }
 
@@ -884,63 +701,19 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
     m_store->setFRMFileInfo(tarFileInfo);
     // Every device of that type takes the file: serial-bus modules are keyed
     // with their device number, and each of them needs it.
-    for (auto it = m_records.begin(); it != m_records.end(); ++it) {
-        if ((it.key() >> 16) != tarFileInfo.fid || it.key() == 0)
+    const QList<tds4> keys = m_roster->records().keys();
+    for (tds4 key : keys) {
+        if ((key >> 16) != tds4(tarFileInfo.fid) || key == 0)
             continue;
-        applyTarget(*it, tarFileInfo);
+        if (ZoDevFMInfo *r = m_roster->record(key))
+            applyTarget(*r, tarFileInfo);
     }
-    if (m_core.key != 0 && m_records.contains(m_core.key)) {
-        const ZoDevFMInfo &core = m_records[m_core.key];
-        m_core.tarVersion = core.tarVersion;
-        m_core.tarCompileTime = core.tarCompileTime;
-        m_core.releaseNote = core.releaseNote;
+    if (const ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr) {
+        m_core.tarVersion = core->tarVersion;
+        m_core.tarCompileTime = core->tarCompileTime;
+        m_core.releaseNote = core->releaseNote;
     }
-}
-
-bool ZoUpgradeWorkflow::needsUpgrade(const ZoDevFMInfo &r) const
-{
-    // Without a target there is nothing to flash, whatever the branch.
-    if (r.tarVersion.type == 0 || m_heldBack.contains(r.key))
-        return false;
-    return r.needUpgrade || (m_customBranch && r.curVersion.number() != r.tarVersion.number())
-        || r.tarVersion.number() > r.curVersion.number();
-}
-
-ZoUpgradeWorkflow::Pick ZoUpgradeWorkflow::pickNextDevice() const
-{
-    Pick pick;
-    for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
-        if (it.key() == 0 || !m_moduleRows.contains(it.key()) || !needsUpgrade(*it))
-            continue;
-        const tdu1 type = it->curVersion.type;
-        pick.devId = type;
-        pick.devNum = ZoUtils::protocolClass(type) == ZoUtils::ClassCanByDevNum
-            ? it->devIdx
-            : tdu1(it.key() & 0xFF);
-        pick.key = it.key();
-        return pick;
-    }
-    QList<const ZoDevFMInfo *> boards;
-    const ZoDevFMInfo *core = nullptr;
-    for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
-        if (it.key() == 0 || !(m_coreRows.contains(it.key()) || m_altCoreRows.contains(it.key()))
-            || !needsUpgrade(*it))
-            continue;
-        if (isBoard(it->tarVersion.type))
-            boards.append(&*it);
-        else
-            core = &*it;
-    }
-    if (!boards.isEmpty()) {
-        pick.devId = boards.first()->tarVersion.type;
-        pick.devNum = boards.first()->devIdx;
-        pick.key = boards.first()->key;
-    } else if (core) {
-        pick.devId = core->tarVersion.type;
-        pick.isCore = true;
-        pick.key = core->key;
-    }
-    return pick;
+    Q_EMIT sigFirmwareArrived(tdu1(tarFileInfo.fid));
 }
 
 // ---- an upgrade-all run ---------------------------------------------------------
@@ -968,559 +741,129 @@ void ZoUpgradeWorkflow::upgradeAll()
         c.manualAddEnabled = false;
         c.coreHeaderEnabled = false;
     });
-    resetUpgradeState();
-    const Pick pick = pickNextDevice();
-    if (pick.devId == 0) {
-        enableControls();
-        m_allUpgraded = true;
-        endRun(RunOutcome::Completed, 0);
-        return;
-    }
-    if (!prepareUpgrade(pick)) {
-        enableControls();
-        endRun(RunOutcome::FirmwareUnusable, pick.key);
-        Q_EMIT sigPlaySound(false);
-        return;
-    }
-    startDevice(pick);
+    startNextDevice(true);
 }
 
-bool ZoUpgradeWorkflow::startDevice(const Pick &pick)
-{
-    if (pick.isCore)
-        sendCoreEnterBootloader();
-    else
-        sendModuleEnterBootloader(pick.devId, pick.devNum);
-    m_ctx.step = StepEnterBootloader;
-    m_stepTimer->start(m_timings.enterBootloaderMs);
-    qCDebug(lcUpgrade).noquote() << "Start to All upgrade current devId:" << hexId(pick.devId)
-                                 << m_windowMode;
-    return true;
-}
-
-bool ZoUpgradeWorkflow::prepareUpgrade(const Pick &pick)
-{
-    if (pick.devId == 0) {
-        resetUpgradeState();
-        return false;
-    }
-    m_ctx.devId = pick.devId;
-    m_ctx.devNum = pick.devNum;
-    m_ctx.key = pick.key;
-    qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << hexId(pick.devId) << pick.devNum;
-
-    bool found = false;
-    const ZoFRMFileInfo file = m_store->getFRMFileInfo(pick.devId, found);
-    tVersion headerVersion;
-    if (!found || !file.data || !file.hasHeader() || !file.headerVersion(headerVersion)
-        || headerVersion.type != pick.devId) {
-        qCWarning(lcUpgrade).noquote() << "no usable firmware for devId" << hexId(pick.devId);
-        resetUpgradeState();
-        return false;
-    }
-    std::copy(file.data, file.data + 48, m_ctx.header.begin());
-    qCDebug(lcUpgrade, "mFileVersion ver.Major:%d,ver.Minor:%d,ver.Revision:%d",
-        headerVersion.major, headerVersion.minor, headerVersion.revision);
-
-    tdu4 sizeField = 0;
-    file.headerImageLength(sizeField);
-    const tdu4 present = file.availableImageSize();
-    const quint64 body = present >= sizeField ? present : sizeField;
-    const quint64 n = (body + PageBytes - 1) / PageBytes * PageBytes;
-    if (n == 0 || n > quint64(MaxImageBytes)) {
-        qCWarning(lcUpgrade).noquote()
-            << "firmware image of" << body << "bytes does not fit a transfer";
-        resetUpgradeState();
-        return false;
-    }
-    // Filler (short files, the last page, and the one chunk the last program
-    // message carries past the image) is erased flash: 0xFF.
-    m_ctx.image = QByteArray(int(n) + PageBytes, char(0xFF));
-    const tdu4 copied = std::min<tdu4>(present, tdu4(n));
-    std::copy(file.data + 48, file.data + 48 + copied, m_ctx.image.data());
-    m_ctx.pageCount = tds4(n / PageBytes);
-    m_ctx.chunkSize = 64;
-    qCDebug(lcUpgrade, "mFileSize:%d,bufferSize: %d, mFilePageSize: %d", int(sizeField), int(n),
-        m_ctx.pageCount);
-
-    Q_EMIT sigProgressRange(pick.key, m_ctx.pageCount * PageBytes);
-    m_stats[pick.key] = TransferStats();
-    m_stats[pick.key].startMs = nowMs();
-    updateRowProgress(m_ctx.chunkSize);
-
-    if (m_moduleRows.contains(pick.key) && !pick.isCore) {
-        setWindowMode(ModeModuleUpgrade);
-    } else if (m_coreRows.contains(pick.key) || m_altCoreRows.contains(pick.key)) {
-        setWindowMode(ModeModuleUpgrade);
-        if (pick.isCore) {
-            m_ctx.chunkSize = PageBytes;
-            setWindowMode(ModeCoreUpgrade);
-        }
-    }
-    return true;
-}
-
-void ZoUpgradeWorkflow::updateRowProgress(tds4 value)
-{
-    if (m_ctx.key == 0)
-        return;
-    Q_EMIT sigCurrentRow(m_ctx.key);
-    Q_EMIT sigProgress(m_ctx.key, value);
-}
-
-void ZoUpgradeWorkflow::onSingleFRMUpgradeTimeout()
-{
-    qCDebug(lcUpgrade) << "Upgrading time out" << m_ctx.step;
-    switch (m_ctx.step) {
-    case StepEnterBootloader:
-        qCDebug(lcUpgrade, "EnterUpgradeMode: %lld", static_cast<long long>(nowMs()));
-        if (!sendEraseFlash()) {
-            m_ctx.step = StepIdle;
-            qCWarning(lcUpgrade) << "updateFcs failed";
-        }
-        return;
-    case StepErase:
-        // Not an error: some bootloaders erase without a word.
-        sendProgramData();
-        return;
-    case StepProgram:
-        ++m_ctx.retries;
-        if (m_ctx.retries <= MaxResends) {
-            m_stats[m_ctx.key].resends++;
-            sendProgramData();
-            return;
-        }
-        // A core may restart before it acknowledges its last block.
-        if (m_windowMode == ModeCoreUpgrade
-            && m_ctx.offset + m_ctx.chunkSize >= m_ctx.pageCount * PageBytes) {
-            onGNCUpgradeProgAck(m_ctx.offset);
-            return;
-        }
-        failRun();
-        return;
-    default:
-        return;
-    }
-}
-
-void ZoUpgradeWorkflow::failRun()
-{
-    const tds4 key = m_ctx.key;
-    m_stats[key].endMs = nowMs();
-    Q_EMIT sigDeviceResult(key, false);
-    resetUpgradeState();
-    setControls([](Controls &c) {
-        c.upgradeEnabled = true;
-        c.branchEnabled = true;
-    });
-    Q_EMIT sigPlaySound(false);
-    endRun(RunOutcome::DeviceFailed, key);
-}
-
-void ZoUpgradeWorkflow::onGNCUpgEraseFlashAck()
-{
-    eraseAcknowledged(ModeCoreUpgrade);
-}
-
-void ZoUpgradeWorkflow::onCANDevUpgEraseFlashAck()
-{
-    eraseAcknowledged(ModeModuleUpgrade);
-}
-
-void ZoUpgradeWorkflow::eraseAcknowledged(tds4 mode)
-{
-    if (m_windowMode != mode || m_ctx.step != StepErase)
-        return;
-    m_stepTimer->stop();
-    sendProgramData();
-}
-
-void ZoUpgradeWorkflow::onGNCUpgradeProgAck(tds4 upgradeSize)
-{
-    programAcknowledged(ModeCoreUpgrade, upgradeSize);
-}
-
-void ZoUpgradeWorkflow::onCANDevUpgradeProgAck(tds4 upgradeSize)
-{
-    programAcknowledged(ModeModuleUpgrade, upgradeSize);
-}
-
-void ZoUpgradeWorkflow::programAcknowledged(tds4 mode, tds4 upgradeSize)
-{
-    // Late duplicates and replies from the other kind of device change nothing.
-    if (m_windowMode != mode || m_ctx.step != StepProgram || upgradeSize != m_ctx.offset)
-        return;
-    m_stepTimer->stop();
-    m_ctx.retries = 0;
-    updateRowProgress(m_ctx.offset);
-    if (m_ctx.offset >= m_ctx.pageCount * PageBytes) {
-        deviceDone();
-        return;
-    }
-    m_ctx.offset += m_ctx.chunkSize;
-    qCDebug(lcUpgrade).noquote() << "Success to devId" << hexId(m_ctx.devId)
-                                 << "trans size:" << m_ctx.offset << m_ctx.pageCount * PageBytes;
-    sendProgramData();
-}
-
-void ZoUpgradeWorkflow::deviceDone()
-{
-    const bool core = m_windowMode == ModeCoreUpgrade;
-    for (int i = 0; i < 3; ++i) {
-        if (core)
-            sendCoreLeaveBootloader();
-        else
-            sendModuleLeaveBootloader(m_ctx.devId, m_ctx.devNum);
-    }
-    finishDevice();
-    qCDebug(lcUpgrade).noquote() << "Upgrade the device done" << hexId(m_ctx.devId)
-                                 << "cost Msec(ms):" << nowMs() - m_ctx.startTime;
-    // The leave frames must reach the link before the looper goes back to the
-    // application protocol, which empties its send queue.
-    afterQueuedSends([this, core] {
-        if (!core) {
-            QTimer::singleShot(m_timings.betweenDevicesMs, this, [this] { startNextDevice(); });
-            return;
-        }
-        resetUpgradeState();
-        enableControls();
-        Q_EMIT sigPlaySound(true);
-        endRun(RunOutcome::Completed, 0);
-    });
-}
-
-void ZoUpgradeWorkflow::finishDevice()
-{
-    m_ctx.step = StepDone;
-    const tds4 key = m_ctx.key;
-    m_stats[key].endMs = nowMs();
-    auto it = m_records.find(key);
-    if (it == m_records.end())
-        return;
-    it->needUpgrade = false;
-    it->curVersion = it->tarVersion;
-    it->curCompileTime = it->tarCompileTime;
-    if (key == m_core.key) {
-        m_core.curVersion = it->curVersion;
-        m_core.curCompileTime = it->curCompileTime;
-    }
-    if (m_versionReporting) {
-        m_cloud->editVersion(it->curVersion, it->serial);
-        Q_EMIT sigVersionReported(key, it->curVersion, it->serial);
-    }
-    qCCritical(lcUpgrade).noquote() << "mode upgrade done sn" << it->serial << "newest version"
-                                    << ZoUtils::versionText(it->curVersion);
-    Q_EMIT sigRecordChanged(key);
-    Q_EMIT sigDeviceResult(key, true);
-}
-
-void ZoUpgradeWorkflow::startNextDevice()
+void ZoUpgradeWorkflow::startNextDevice(bool firstOfRun)
 {
     resetUpgradeState();
     const Pick pick = pickNextDevice();
     if (pick.devId == 0) {
         enableControls();
         m_allUpgraded = true;
-        Q_EMIT sigPlaySound(true);
+        // A run that had nothing to do is no success worth a chime.
+        if (!firstOfRun)
+            Q_EMIT sigPlaySound(true);
         endRun(RunOutcome::Completed, 0);
         return;
     }
-    if (prepareUpgrade(pick)) {
-        startDevice(pick);
+    if (startDevice(pick))
         return;
-    }
-    // Nothing is shown here; the run cannot go on, so say how it ended.
-    setControls([](Controls &c) {
-        c.upgradeEnabled = true;
-        c.manualAddEnabled = true;
-    });
+    enableControls();
     Q_EMIT sigPlaySound(false);
     endRun(RunOutcome::FirmwareUnusable, pick.key);
 }
 
-// ---- sending --------------------------------------------------------------------
-
-bool ZoUpgradeWorkflow::looperReady(bool needTransferCodec) const
+bool ZoUpgradeWorkflow::startDevice(const Pick &pick)
 {
-    return m_looper && m_looper->isRunning() && m_looper->fcsProtocol.load()
-        && (!needTransferCodec || m_looper->updateProtocol.load());
-}
+    qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << QString::number(pick.devId, 16)
+                                 << pick.devNum;
+    bool found = false;
+    const ZoFRMFileInfo file = m_source->file(pick.devId, found);
+    ZoTransferSession::Plan plan;
+    if (!found
+        || !ZoTransferSession::makePlan(
+            file, pick.devId, pick.devNum, pick.isCore, pick.key, plan, nullptr))
+        return false;
 
-bool ZoUpgradeWorkflow::sendCommand(const tdu1 *bytes, int length)
-{
-    if (!looperReady(false) || !bytes || length <= 0 || length > ZoMsgLooper::RecordSize)
-        return false;
-    if (!m_looper->sendQueue.push(bytes, tdu2(length)))
-        return false;
-    Q_EMIT m_looper->sigSendCmd();
+    ZoTransferSession::Timings t;
+    t.enterBootloaderMs = m_timings.enterBootloaderMs;
+    t.eraseMs = m_timings.eraseMs;
+    t.blockMs = m_timings.blockMs;
+    m_session = new ZoTransferSession(m_looper.get(), plan, t);
+    connect(m_session, &ZoTransferSession::sigProgress, this,
+        &ZoUpgradeWorkflow::onSessionProgress, Qt::QueuedConnection);
+    connect(m_session, &ZoTransferSession::sigFinished, this,
+        &ZoUpgradeWorkflow::onSessionFinished, Qt::QueuedConnection);
+
+    TransferStats stats;
+    stats.startMs = QDateTime::currentMSecsSinceEpoch();
+    m_stats[pick.key] = stats;
+    setWindowMode(pick.isCore ? ModeCoreUpgrade : ModeModuleUpgrade);
+    Q_EMIT sigProgressRange(pick.key, plan.pageCount * PageBytes);
+    onSessionProgress(pick.key, plan.chunkSize);
+    m_session->start();
     return true;
 }
 
-void ZoUpgradeWorkflow::afterQueuedSends(std::function<void()> then)
+void ZoUpgradeWorkflow::onSessionProgress(tds4 key, int value)
 {
-    if (!m_looper || !m_looper->isRunning()) {
-        then();
+    Q_EMIT sigCurrentRow(key);
+    Q_EMIT sigProgress(key, value);
+}
+
+void ZoUpgradeWorkflow::onSessionFinished(
+    tds4 key, ZoTransferSession::Outcome outcome, TransferStats stats)
+{
+    if (!m_session || m_session->plan().key != key)
+        return;
+    const bool core = m_session->plan().core;
+    disposeSession();
+    m_stats[key] = stats;
+    if (outcome != ZoTransferSession::Outcome::Completed) {
+        Q_EMIT sigDeviceResult(key, false);
+        resetUpgradeState();
+        setControls([](Controls &c) {
+            c.upgradeEnabled = true;
+            c.branchEnabled = true;
+        });
+        Q_EMIT sigPlaySound(false);
+        endRun(RunOutcome::DeviceFailed, key);
         return;
     }
-    // The looper takes one record per sigSendCmd, in the order they were
-    // posted; a call posted after them runs once they are all taken.
-    QPointer<ZoUpgradeWorkflow> self(this);
-    QMetaObject::invokeMethod(m_looper.get(), [self, then] {
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self, then] {
-                if (self)
-                    then();
-            });
-    });
-}
-
-bool ZoUpgradeWorkflow::sendCanPackage(tdu2 canId, bool standard, const tdu1 *data, int length)
-{
-    if (!looperReady(false) || length < 0 || length > 253)
-        return false;
-    tdu1 package[255] = {};
-    const tdu2 word = tdu2((canId & 0x7FF) | (standard ? 0 : 0x8000));
-    package[0] = tdu1(word & 0xFF);
-    package[1] = tdu1(word >> 8);
-    std::copy(data, data + length, package + 2);
-    tdu1 n = tdu1((length + 2) % 256);
-    const tdu1 *sub = m_looper->fcsProtocol.load()->makeCanSend(package, n);
-    if (!sub || !sendCommand(sub, n))
-        return false;
-    qCDebug(lcUpgrade).noquote() << "Send CAN Package:" << QString::number(word, 16)
-                                 << QByteArray(reinterpret_cast<const char *>(sub), n).toHex();
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendBusPackage(tdu1 command, const tdu1 *data, int length)
-{
-    if (!looperReady(false) || length < 0 || length > 248)
-        return false;
-    tdu1 n = tdu1(length);
-    const tdu1 *sub = m_looper->fcsProtocol.load()->makeBusSend(command, data, n);
-    if (!sub || !sendCommand(sub, n))
-        return false;
-    qCDebug(lcUpgrade).noquote() << "Send BUS Package:" << QString::number(command, 16)
-                                 << QByteArray(reinterpret_cast<const char *>(sub), n).toHex();
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendModuleCommand(tdu1 devId, tdu1 devNum, int op)
-{
-    const int kind = ZoUtils::protocolClass(devId);
-    if (kind == ZoUtils::ClassCore)
-        return false;
-    tdu1 d[8] = {};
-    bool ok = false;
-    switch (op) {
-    case OpVersion:
-        if (kind == ZoUtils::ClassBus) {
-            d[0] = devId;
-            d[1] = devNum;
-            ok = sendBusPackage(BusVersion, d, 2);
-        } else {
-            d[0] = devId;
-            d[1] = 0x10;
-            d[2] = 0xFF;
-            d[3] = 0xFF;
-            ok = sendCanPackage(CanVersion, false, d, 8);
-        }
-        if (ok) {
-            int airframe = 0;
-            qCDebug(lcUpgrade).noquote() << "Send to Get CAN Device Firmware Version"
-                                         << ZoUtils::deviceName(devId, airframe);
-        }
-        return ok;
-    case OpEnter:
-        d[0] = devId;
-        if (kind == ZoUtils::ClassCan) {
-            ok = sendCanPackage(CanEnter, true, d, 8);
-        } else {
-            d[1] = devNum;
-            std::copy(kModuleKey, kModuleKey + 6, d + 2);
-            ok = kind == ZoUtils::ClassBus ? sendBusPackage(BusEnter, d, 8)
-                                           : sendCanPackage(CanEnterAddressed, true, d, 8);
-        }
-        break;
-    case OpForceReport:
-    case OpLeave: {
-        const tdu1 command = op == OpLeave ? 0x50 : (kind == ZoUtils::ClassCan ? 0x22 : 0x41);
-        if (kind == ZoUtils::ClassCan) {
-            d[0] = command;
-            ok = sendCanPackage(CanControl, true, d, 1);
-        } else {
-            d[0] = devId;
-            d[1] = devNum;
-            d[2] = command;
-            ok = kind == ZoUtils::ClassBus ? sendBusPackage(BusControl, d, 8)
-                                           : sendCanPackage(CanControl, true, d, 8);
-        }
-        break;
+    finishDevice(key);
+    if (!core) {
+        m_nextDevice.start(m_timings.betweenDevicesMs);
+        return;
     }
-    default:
-        return false;
+    resetUpgradeState();
+    enableControls();
+    Q_EMIT sigPlaySound(true);
+    endRun(RunOutcome::Completed, 0);
+}
+
+void ZoUpgradeWorkflow::finishDevice(tds4 key)
+{
+    ZoDevFMInfo *r = m_roster->record(key);
+    if (!r)
+        return;
+    r->needUpgrade = false;
+    r->curVersion = r->tarVersion;
+    r->curCompileTime = r->tarCompileTime;
+    if (key == m_core.key) {
+        m_core.curVersion = r->curVersion;
+        m_core.curCompileTime = r->curCompileTime;
     }
-    if (!ok)
-        return false;
-    const bool bus = kind == ZoUtils::ClassBus;
-    const char *text = nullptr;
-    if (op == OpEnter)
-        text = bus ? "Send to set BUS Device Enter BootLoader"
-                   : "Send to set CAN Device Enter BootLoader";
-    else if (op == OpForceReport)
-        text = bus ? "Send to Force Get BUS Device on BootLoader"
-                   : "Send to Force Get CAN Device on BootLoader";
-    else
-        text = bus ? "Send to BUS Device Switch out BootLoader"
-                   : "Send to CAN Device Switch out BootLoader";
-    qCDebug(lcUpgrade).noquote() << text << kind << hexId(devId) << devNum;
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendGetModuleVersion(tdu1 devId, tdu1 devNum)
-{
-    return sendModuleCommand(devId, devNum, OpVersion);
-}
-
-bool ZoUpgradeWorkflow::sendModuleEnterBootloader(tdu1 devId, tdu1 devNum)
-{
-    return sendModuleCommand(devId, devNum, OpEnter);
-}
-
-bool ZoUpgradeWorkflow::sendForceGetBootloader(tdu1 devId, tdu1 devNum)
-{
-    if (!sendModuleCommand(devId, devNum, OpForceReport))
-        return false;
-    m_pendingSelection = devId;
-    Q_EMIT sigWaitPopup(true, 75);
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendModuleLeaveBootloader(tdu1 devId, tdu1 devNum)
-{
-    return sendModuleCommand(devId, devNum, OpLeave);
-}
-
-bool ZoUpgradeWorkflow::sendCoreEnterBootloader()
-{
-    if (!looperReady(false))
-        return false;
-    tdu1 n = 0;
-    ZoFcsProtocolBase *fcs = m_looper->fcsProtocol.load();
-    const tdu1 *cmd
-        = m_ctx.devId == 76 ? fcs->makeEnterBootloaderShort(n) : fcs->makeEnterBootloader(n);
-    if (!sendCommand(cmd, n))
-        return false;
-    qCDebug(lcUpgrade) << "Send to GNC enter bootloader state to ready to uprade" << nowMs();
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendCoreLeaveBootloader()
-{
-    if (!looperReady(true))
-        return false;
-    tdu1 frame[8] = {};
-    tdu1 n = 0;
-    m_looper->updateProtocol.load()->buildLeaveBootloader(frame, n, true);
-    if (!sendCommand(frame, n))
-        return false;
-    qCDebug(lcUpgrade) << "Send to GNC switch out Bootloader state" << nowMs();
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendGetEid()
-{
-    if (!looperReady(false))
-        return false;
-    tdu1 n = 0;
-    const tdu1 *request = m_looper->fcsProtocol.load()->makeIdentityRequest(n);
-    if (!sendCommand(request, n))
-        return false;
-    qCDebug(lcUpgrade) << "Send to Get Firmware EID Info";
-    return true;
-}
-
-bool ZoUpgradeWorkflow::sendTransferFrame(const tdu1 *frame, int length)
-{
-    if (m_windowMode == ModeCoreUpgrade)
-        return sendCommand(frame, length);
-    if (ZoUtils::protocolClass(m_ctx.devId) == ZoUtils::ClassBus)
-        return sendBusPackage(BusControl, frame, length);
-    return sendCanPackage(CanTransfer, true, frame, length % 256);
-}
-
-bool ZoUpgradeWorkflow::sendEraseFlash()
-{
-    if (!looperReady(true))
-        return false;
-    ZoFirmwareUpdateProtocol *up = m_looper->updateProtocol.load();
-    up->setKeyMode(0);
-    const int kind = ZoUtils::protocolClass(m_ctx.devId);
-    // The key frame encrypts the header in place; the context keeps the original.
-    std::array<tdu1, 48> header = m_ctx.header;
-    tdu1 out[ZoFirmwareUpdateProtocol::MaxBlock + 8] = {};
-    tdu2 length = 0;
-    if (m_windowMode == ModeCoreUpgrade) {
-        m_looper->protocolMode = ZoMsgLooper::ModeModuleTransfer;
-        m_looper->sendQueue.clear();
-        m_looper->moduleVariant = tdu1(kind);
-        length = up->buildKeyFrame(out, header.data(), true, m_ctx.devId, m_ctx.devNum, false);
-    } else if (m_windowMode == ModeModuleUpgrade) {
-        m_looper->protocolMode = ZoMsgLooper::ModeApplication;
-        m_looper->sendQueue.clear();
-        m_looper->moduleVariant = tdu1(kind);
-        length = up->buildKeyFrame(out, header.data(), false, m_ctx.devId, m_ctx.devNum,
-            kind == ZoUtils::ClassCanByDevNum || kind == ZoUtils::ClassBus);
-    } else {
-        return false;
+    if (m_source->versionReporting()) {
+        m_source->reportVersion(r->curVersion, r->serial);
+        Q_EMIT sigVersionReported(key, r->curVersion, r->serial);
     }
-    if (length == 0 || !sendTransferFrame(out, length))
-        return false;
-    qCDebug(lcUpgrade) << "Start to Erase Flash Parameter" << length << nowMs();
-    m_ctx.step = StepErase;
-    m_stepTimer->start(m_timings.eraseMs);
-    updateRowProgress(length);
-    m_ctx.startTime = nowMs();
-    return true;
+    qCCritical(lcUpgrade).noquote() << "mode upgrade done sn" << r->serial << "newest version"
+                                    << ZoUtils::versionText(r->curVersion);
+    Q_EMIT sigRecordChanged(key);
+    Q_EMIT sigDeviceResult(key, true);
 }
 
-bool ZoUpgradeWorkflow::sendProgramData()
+void ZoUpgradeWorkflow::endRun(RunOutcome outcome, tds4 key)
 {
-    if (!looperReady(true) || m_ctx.image.isEmpty())
-        return false;
-    ZoFirmwareUpdateProtocol *up = m_looper->updateProtocol.load();
-    up->setKeyMode(0);
-    const int kind = ZoUtils::protocolClass(m_ctx.devId);
-    // Never past the buffer: it holds one chunk of filler after the image.
-    if (m_ctx.offset < 0 || m_ctx.offset + m_ctx.chunkSize > m_ctx.image.size())
-        return false;
-    const tdu1 *image = reinterpret_cast<const tdu1 *>(m_ctx.image.constData());
-    tdu1 out[ZoFirmwareUpdateProtocol::MaxBlock + 8] = {};
-    tdu2 length = 0;
-    if (m_windowMode == ModeCoreUpgrade) {
-        length = up->buildDataFrame(out, image, tdu4(m_ctx.offset), tdu2(m_ctx.chunkSize), true,
-            m_ctx.devId, m_ctx.devNum, false);
-    } else if (m_windowMode == ModeModuleUpgrade) {
-        length = up->buildDataFrame(out, image, tdu4(m_ctx.offset), tdu2(m_ctx.chunkSize), false,
-            m_ctx.devId, m_ctx.devNum, kind == ZoUtils::ClassCanByDevNum);
-    } else {
-        return false;
-    }
-    if (length == 0)
-        return false;
-    sendTransferFrame(out, length);
-    m_stats[m_ctx.key].blocksSent++;
-    qCDebug(lcUpgrade) << "Start to Dev Programe data" << length << nowMs();
-    m_ctx.step = StepProgram;
-    m_stepTimer->start(m_timings.blockMs);
-    return true;
+    Q_EMIT sigRunEnded(outcome, key);
 }
 
 // ---- adding devices by hand -------------------------------------------------------
 
 void ZoUpgradeWorkflow::onShowSelectModuleForm()
 {
-    const QList<tds4> missing = missingModules();
+    const QList<tds4> missing = m_roster->missingModules();
     if (missing.isEmpty()) {
         inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
             tr("MsgAllCANFoundOrManAddedDev"));
@@ -1533,37 +876,37 @@ void ZoUpgradeWorkflow::onManSelectModule(tdu1 devId)
 {
     if (isUpgrading())
         return;
-    const tdu1 devNum = m_ctx.devNum;
-    sendModuleEnterBootloader(devId, devNum);
-    m_pendingSelection = devId;
-    m_manDetectTimer->start(m_timings.manualModuleMs);
-    Q_EMIT sigWaitPopup(true, 0);
-    QTimer::singleShot(m_timings.forceReportDelayMs, this, [this, devNum] {
-        if (m_pendingSelection == 0)
-            return;
-        Q_EMIT sigWaitPopup(true, 50);
-        // The module reports from its bootloader in the form of its bus kind.
-        m_looper->moduleVariant = tdu1(ZoUtils::protocolClass(m_pendingSelection));
-        sendForceGetBootloader(m_pendingSelection, devNum);
-    });
+    m_manual->addModule(devId, m_lastQueriedNumber);
 }
 
-void ZoUpgradeWorkflow::onWaitManDetectTimeout()
+void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
 {
-    m_manDetectTimer->stop();
-    if (m_manualCore) {
-        const tdu1 selected = m_pendingSelection;
+    if (isUpgrading())
+        return;
+    const tdu1 id = tdu1(devId);
+    m_compileTimeKnown = false;
+    // While the core is asked, nothing else may start.
+    if (m_roster->isModuleRow((tds4(id) << 16) + m_lastQueriedNumber))
+        setWindowMode(ModeModuleUpgrade);
+    else if (m_roster->isCoreRow(tds4(id) << 16))
+        setWindowMode(ModeCoreUpgrade);
+    m_manual->addCore(id);
+}
+
+void ZoUpgradeWorkflow::onManualAddSilent(tdu1 devId, bool core)
+{
+    if (core) {
         int airframe = 0;
         ask(QuestionForceAddCore, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
             QStringLiteral("%1\uFF1A[%2]")
-                .arg(tr("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(selected, airframe)),
+                .arg(tr("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(devId, airframe)),
             {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
                 {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
-            [this, selected](int button) {
+            [this, devId](int button) {
                 if (button == ButtonYes) {
                     Q_EMIT sigWaitPopup(false, 100);
                     tVersion forced;
-                    forced.type = selected;
+                    forced.type = devId;
                     onUpdateGNCFMVersion(forced);
                 } else {
                     Q_EMIT sigShowAddCore();
@@ -1572,58 +915,14 @@ void ZoUpgradeWorkflow::onWaitManDetectTimeout()
             });
         return;
     }
-    // A core row of the device being handled means a core is being added;
-    // the header row under key 0 does not count.
-    if (m_ctx.devId != 0 && m_coreRows.contains(tds4(m_ctx.devId) << 16) && m_pendingSelection != 44
-        && m_pendingSelection != 45)
-        return;
-    if (ZoUtils::isArno2(coreType()) && m_pendingSelection == 45) {
+    if (ZoUtils::isArno2(coreType()) && devId == 45) {
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);
     }
     inform(
         viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));
-    m_pendingSelection = 0;
-    m_ctx.devId = 0;
-    m_looper->moduleVariant = 0;
+    m_manual->reset();
     Q_EMIT sigWaitPopup(false, 0);
-}
-
-void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
-{
-    if (isUpgrading())
-        return;
-    const tdu1 id = tdu1(devId);
-    m_pendingSelection = id;
-    m_ctx.devId = id;
-    m_manualCore = true;
-    m_compileTimeKnown = false;
-    int airframe = 0;
-    qCDebug(lcUpgrade).noquote() << "Current upgrade core gnc id:"
-                                 << ZoUtils::deviceName(id, airframe);
-    if (m_moduleRows.contains((tds4(id) << 16) + m_ctx.devNum)) {
-        setWindowMode(ModeModuleUpgrade);
-    } else if (m_coreRows.contains(tds4(id) << 16)) {
-        m_ctx.chunkSize = PageBytes;
-        setWindowMode(ModeCoreUpgrade);
-    }
-    sendCoreEnterBootloader();
-    m_manDetectTimer->start(m_timings.manualCoreMs);
-    Q_EMIT sigWaitPopup(true, 0);
-    QTimer::singleShot(m_timings.forceReportDelayMs, this, [this] {
-        if (!m_manualCore || !looperReady(true))
-            return;
-        Q_EMIT sigWaitPopup(true, 50);
-        m_looper->protocolMode = ZoMsgLooper::ModeCoreBootloader;
-        m_looper->sendQueue.clear();
-        m_looper->moduleVariant = 0;
-        tdu1 frame[8] = {};
-        tdu1 command = 0;
-        tdu1 n = 0;
-        m_looper->updateProtocol.load()->buildReadParameters(frame, command, n, true);
-        sendCommand(frame, n);
-        qCDebug(lcUpgrade) << "Send to Read App Parameter on GNC Bootloader state" << nowMs();
-    });
 }
 
 // ---- the core header's boxes -------------------------------------------------------
@@ -1632,33 +931,35 @@ void ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType(tds4 protType)
 {
     const tdu1 core = coreType();
     if (ZoUtils::isArno2(core)) {
-        const tds4 board = m_records.contains(0x2C0000) ? 0x2C0000 : 0x2D0000;
-        if (m_records.contains(board) && m_records[board].needUpgrade) {
+        const tds4 board = m_roster->contains(0x2C0000) ? 0x2C0000 : 0x2D0000;
+        const ZoDevFMInfo *r = m_roster->record(board);
+        if (r && r->needUpgrade) {
             Q_EMIT sigProtocolTypeReset(core);
             return;
         }
     }
-    m_altCoreRows.clear();
+    m_roster->clearAlternates();
     m_protType = protType;
     const tdu1 t = ZoUtils::firmwareIdFor(core, protType);
     const tds4 newKey = tds4(t) << 16;
-    if (m_core.key != 0 && m_records.contains(m_core.key)) {
-        if (!m_coreRows.contains(newKey))
-            m_altCoreRows.insert(newKey);
-        ZoDevFMInfo record = m_records[m_core.key];
-        if (newKey != m_core.key) {
-            record.key = newKey;
-            m_records.insert(newKey, record);
+    if (const ZoDevFMInfo *current = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr) {
+        ZoDevFMInfo record = *current;
+        record.key = newKey;
+        record.tarVersion = tVersion();
+        record.releaseNote.clear();
+        if (newKey == m_core.key) {
+            ZoDevFMInfo *same = m_roster->record(newKey);
+            same->tarVersion = tVersion();
+            same->releaseNote.clear();
+        } else {
+            m_roster->insertAlternate(record);
         }
-        ZoDevFMInfo &target = m_records[newKey];
-        target.tarVersion = tVersion();
-        target.releaseNote.clear();
         Q_EMIT sigTargetChanged(m_core.key, tVersion(), QString(), false);
     }
     if (m_windowMode < ModeFound)
         return;
     if (m_branchIndex == BranchCustom)
-        requestFirmwareFor(t, 3, m_customKey);
+        requestFirmwareFor(t, ZoFirmwareSource::CloudCustom, m_customKey);
     else
         requestFirmwareFor(t, m_branchIndex + 1, QString());
 }
@@ -1669,18 +970,13 @@ void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)
         return;
     m_brisk2Type = type;
     if (type == 0) {
-        if (m_records.contains(0x2D0000)) {
-            m_records[0x2D0000].needUpgrade = false;
-            m_records.remove(0x2D0000);
-            m_coreRows.remove(0x2D0000);
-            Q_EMIT sigRowRemoved(0x2D0000);
-        }
+        m_roster->removeRow(0x2D0000);
         return;
     }
-    const bool data = m_records.contains(0x2C0000);
-    const bool feature = m_records.contains(0x2D0000);
+    const ZoDevFMInfo *data = m_roster->record(0x2C0000);
+    const bool feature = m_roster->contains(0x2D0000);
     if (data && !feature) {
-        if (!m_records[0x2C0000].needUpgrade) {
+        if (!data->needUpgrade) {
             onManSelectModule(45);
         } else {
             inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),

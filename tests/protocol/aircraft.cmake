@@ -2,7 +2,7 @@
 # simulator, started as a process on loopback ports and a pseudo-terminal.
 if(TARGET tolvane-aircraft-sim)
   tolvane_add_test(tst_looper_aircraftsim SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_looper_aircraftsim.cpp
-                   LIBS tolvane_looper LABELS e2e TIMEOUT 180)
+                   LIBS tolvane_looper tolvane_upgrade LABELS e2e TIMEOUT 180)
   add_dependencies(tst_looper_aircraftsim tolvane-aircraft-sim)
   target_compile_definitions(tst_looper_aircraftsim PRIVATE
     TOLVANE_AIRCRAFT_SIM="$<TARGET_FILE:tolvane-aircraft-sim>"

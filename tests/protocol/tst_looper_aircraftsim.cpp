@@ -1,5 +1,4 @@
-#include "ZoFcsProtocolBase.h"
-#include "ZoFirmwareUpdateProtocol.h"
+#include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
 #include "ZoTestAircraftSim.h"
 
@@ -101,130 +100,58 @@ using AircraftSim = ZoTestAircraftSim;
 
 // ---- the workflow's side ----
 
-// Eight CAN data bytes, led by `head`.
-QByteArray eight(std::initializer_list<tdu1> head)
-{
-    QByteArray d(8, '\0');
-    std::copy(head.begin(), head.end(), d.begin());
-    return d;
-}
-
-const tdu1 kModuleKey[6] = {0x6A, 0x0C, 0xE3, 0x51, 0x97, 0x4B};
-
-// The commands the upgrade workflow sends, built with the looper's codecs
-// and queued the way the workflow queues them; no sequencing of its own
-// (whole transfers are the workflow's, tested in tests/upgrade).
+// The workflow's own commands, with the protocol changes the workflow
+// makes around them; no sequencing of its own (whole transfers are the
+// workflow's, tested in tests/upgrade).
 class CommandSender
 {
 public:
     explicit CommandSender(ZoMsgLooper *looper)
         : l(looper)
+        , c(looper)
     {
     }
 
-    void send(const tdu1 *bytes, int n)
+    void coreQueries()
     {
-        if (bytes && n > 0) {
-            l->sendQueue.push(bytes, tdu2(n));
-            Q_EMIT l->sigSendCmd();
-        }
+        c.coreVersionQuery();
+        c.identityQuery();
     }
-    void sendApp(tdu1 *(ZoFcsProtocolBase::*builder)(tdu1 &))
-    {
-        tdu1 n = 0;
-        const tdu1 *b = (l->fcsProtocol.load()->*builder)(n);
-        send(b, n);
-    }
-    // The command set's CAN pass-through: id word (bit 15 set unless the
-    // standard flag is given), then the CAN data.
-    void sendCan(tdu2 id, bool standard, const QByteArray &data)
-    {
-        const tdu2 word = tdu2((id & 0x7FF) | (standard ? 0 : 0x8000));
-        const QByteArray pkg = QByteArray(1, char(word & 0xFF)) + char(word >> 8) + data;
-        tdu1 n = tdu1(pkg.size());
-        const tdu1 *sub = l->fcsProtocol.load()->makeCanSend(
-            reinterpret_cast<const tdu1 *>(pkg.constData()), n);
-        send(sub, n);
-    }
-    void sendBus(tdu1 selector, const QByteArray &data)
-    {
-        tdu1 n = tdu1(data.size());
-        const tdu1 *sub = l->fcsProtocol.load()->makeBusSend(
-            selector, reinterpret_cast<const tdu1 *>(data.constData()), n);
-        send(sub, n);
-    }
-    // A command to a module's bootloader: over the bus for bus modules, as
-    // CAN id 0x6F1 (control) or 0x6F2 (transfer frames) otherwise.
-    void sendModuleBoot(const Target &t, bool transfer, const QByteArray &data)
-    {
-        if (t.busKind == 4)
-            sendBus(0xFC, data);
-        else
-            sendCan(transfer ? 0x6F2 : 0x6F1, true, data);
-    }
-    // A bootloader control command: the long form names no device.
-    void sendModuleControl(const Target &t, tdu1 command)
-    {
-        sendModuleBoot(t, false,
-            t.busKind == 2 ? QByteArray(1, char(command)) : eight({t.type, t.node, command}));
-    }
-
     void requestModuleVersion(const Target &t)
     {
-        if (t.busKind == 4)
-            sendBus(0xFA, QByteArray().append(char(t.type)).append(char(t.node)));
-        else
-            sendCan(0x0F0, false, eight({t.type, 0x10, 0xFF, 0xFF}));
+        c.module(ZoBootCommands::OpVersion, t.type, t.node);
     }
     void enterBootloader(const Target &t)
     {
-        QByteArray keyed = eight({t.type, t.node});
-        std::copy(kModuleKey, kModuleKey + 6, keyed.data() + 2);
         if (t.isCore())
-            sendApp(&ZoFcsProtocolBase::makeEnterBootloader);
-        else if (t.busKind == 2)
-            sendCan(0x6F0, true, eight({t.type}));
-        else if (t.busKind == 3)
-            sendCan(0x6F8, true, keyed);
+            c.coreEnterBootloader(t.type);
         else
-            sendBus(0xFB, keyed);
+            c.module(ZoBootCommands::OpEnter, t.type, t.node);
     }
     void leaveBootloader(const Target &t)
     {
-        if (!t.isCore())
-            return sendModuleControl(t, 0x50);
-        tdu1 frame[8] = {};
-        tdu1 n = 0;
-        l->updateProtocol.load()->buildLeaveBootloader(frame, n, true);
-        send(frame, n);
+        if (t.isCore())
+            c.coreLeaveBootloader();
+        else
+            c.module(ZoBootCommands::OpLeave, t.type, t.node);
     }
-
     // Asks a device in its bootloader for its stored version (the manual
     // add of a device that did not answer the search).
     void forceReport(const Target &t)
     {
-        l->sendQueue.clear();
-        l->moduleVariant = tdu1(t.isCore() ? 0 : t.busKind);
-        if (!t.isCore())
-            return sendModuleControl(t, t.busKind == 2 ? 0x22 : 0x41);
-        l->protocolMode = ZoMsgLooper::ModeCoreBootloader;
-        tdu1 frame[8] = {};
-        tdu1 command = 0;
-        tdu1 n = 0;
-        l->updateProtocol.load()->buildReadParameters(frame, command, n, true);
-        send(frame, n);
+        if (t.isCore()) {
+            l->setProtocol(ZoMsgLooper::ModeCoreBootloader, 0);
+            c.coreReadParameters();
+        } else {
+            l->setProtocol(ZoMsgLooper::ModeApplication, tdu1(t.busKind));
+            c.module(ZoBootCommands::OpForceReport, t.type, t.node);
+        }
     }
-
-    // What resetUpgradeState does to the looper.
-    void reset()
-    {
-        l->protocolMode = ZoMsgLooper::ModeApplication;
-        l->sendQueue.clear();
-        l->moduleVariant = 0;
-    }
+    void reset() { l->setProtocol(ZoMsgLooper::ModeApplication, 0); }
 
 private:
     ZoMsgLooper *l;
+    ZoBootCommands c;
 };
 
 // Every signal of the looper, as the window would receive it.
@@ -289,9 +216,7 @@ private:
     // for all three.
     bool readIdentity()
     {
-        driver->sendApp(&ZoFcsProtocolBase::makeVersionRequest);
-        driver->sendApp(&ZoFcsProtocolBase::makeCompileTimeRequest);
-        driver->sendApp(&ZoFcsProtocolBase::makeIdentityRequest);
+        driver->coreQueries();
         return QTest::qWaitFor(
             [this] {
                 return !rx.versions.isEmpty() && !rx.compileTimes.isEmpty() && !rx.eids.isEmpty();
@@ -324,7 +249,7 @@ private Q_SLOTS:
         connect(l, &ZoMsgLooper::sigCANDevVersion, this,
             [this](tVersion v, tdu1 idx, QString sn) { rx.modules << moduleText(v, idx, sn); });
         looper->startLooper();
-        QTRY_VERIFY(looper->fcsProtocol.load() && looper->updateProtocol.load());
+        QTRY_VERIFY(looper->isReady());
         driver = std::make_unique<CommandSender>(l);
     }
 

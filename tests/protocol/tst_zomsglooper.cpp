@@ -156,10 +156,18 @@ private:
     }
 
     // Queues one command the way the workflow does.
-    void sendCommand(const QByteArray &cmd)
+    bool sendCommand(const QByteArray &cmd)
     {
-        looper->sendQueue.push(reinterpret_cast<const tdu1 *>(cmd.constData()), tdu2(cmd.size()));
-        emit looper->sigSendCmd();
+        return looper->sendCommand(reinterpret_cast<const tdu1 *>(cmd.constData()), cmd.size());
+    }
+
+    // A protocol change from another thread takes effect on the looper's.
+    bool setMode(tds4 mode, tdu1 variant = 0)
+    {
+        looper->setProtocol(mode, variant);
+        return QTest::qWaitFor([&] {
+            return looper->protocolMode() == mode && looper->moduleVariant() == variant;
+        });
     }
 
     QByteArray readPeer(int timeoutMs = 2000)
@@ -211,7 +219,7 @@ private:
         if (!QTest::qWaitFor(
                 [this] { return events.contains(QStringLiteral("openPlaneComm(0,1)")); }, 3000))
             return false;
-        looper->protocolMode = ZoMsgLooper::ModeApplication;
+        setMode(ZoMsgLooper::ModeApplication);
         sendCommand(hex("e20100"));
         return !readPeer().isEmpty() && looperPort != 0;
     }
@@ -256,7 +264,7 @@ private Q_SLOTS:
         QCOMPARE(looper->planeConfigWriter()->thread(), QThread::currentThread());
         connectAll();
         looper->startLooper();
-        QTRY_VERIFY(looper->fcsProtocol.load() && looper->updateProtocol.load());
+        QTRY_VERIFY(looper->isReady());
         QVERIFY(connectedOnUdp());
     }
 
@@ -388,13 +396,11 @@ private Q_SLOTS:
         QFETCH(int, variant);
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
-        looper->protocolMode = mode;
-        looper->moduleVariant = tdu1(variant);
+        QVERIFY(setMode(mode, tdu1(variant)));
         events.clear();
         toLooper(bytes);
         QVERIFY(sync(mode >= 2));
-        looper->protocolMode = 0;
-        looper->moduleVariant = 0;
+        QVERIFY(setMode(0));
         QCOMPARE(events, expected);
     }
 
@@ -457,19 +463,19 @@ private Q_SLOTS:
     // protocols neither sends nor decodes.
     void sendModes()
     {
-        looper->protocolMode = ZoMsgLooper::ModeCoreBootloader;
+        QVERIFY(setMode(ZoMsgLooper::ModeCoreBootloader));
         const QByteArray leave = hex("eb9006ffff50");
         sendCommand(leave);
         QCOMPARE(readPeer(), leave);
         events.clear();
         for (int mode : {-1, 7}) {
-            looper->protocolMode = mode;
+            QVERIFY(setMode(mode));
             toLooper(app(sub(0xE2, hex("2a010203"))));
             sendCommand(leave);
         }
         QTest::qWait(200);
         QVERIFY(!peer->hasPendingDatagrams());
-        looper->protocolMode = 0;
+        QVERIFY(setMode(0));
         QVERIFY(sync(false));
         QCOMPARE(events, QStringList());
     }
@@ -498,17 +504,19 @@ private Q_SLOTS:
         QTRY_COMPARE(zoLinkFields(planeConfig), udp);
     }
 
-    void closeKeepsCommandsQueued()
+    // A command sent while no link is open is dropped: it must not reach
+    // the next link, maybe another aircraft.
+    void closedLinkDropsCommands()
     {
         QVERIFY(connectedOnUdp());
         events.clear();
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onClosePlaneComm(); });
         QTRY_COMPARE(events, (QStringList {"sigCloseComState(1)", "sigPlaneConnectionChanged(0)"}));
-        looper->sendQueue.clear();
-        sendCommand(hex("e20100"));
+        QVERIFY(sendCommand(hex("e20100")));
+        QTRY_COMPARE(looper->queuedCommands(), 0);
+        QVERIFY(openUdp());
         QTest::qWait(100);
-        QCOMPARE(looper->sendQueue.size(), 1);
-        looper->sendQueue.clear();
+        QVERIFY(!peer->hasPendingDatagrams());
     }
 
     // Silence of two seconds is reported, and again every second after.

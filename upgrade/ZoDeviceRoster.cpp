@@ -1,0 +1,95 @@
+#include "ZoDeviceRoster.h"
+
+ZoDeviceRoster::ZoDeviceRoster(QObject *parent)
+    : QObject(parent)
+    , m_moduleRows({0})
+    , m_coreRows({0})
+{
+}
+
+ZoDevFMInfo *ZoDeviceRoster::record(tds4 key)
+{
+    auto it = m_records.find(key);
+    return it == m_records.end() ? nullptr : &*it;
+}
+
+void ZoDeviceRoster::dropRow(tds4 key)
+{
+    if (m_moduleRows.contains(key) || m_coreRows.contains(key)) {
+        m_moduleRows.remove(key);
+        m_coreRows.remove(key);
+        Q_EMIT sigRowRemoved(key);
+    }
+}
+
+void ZoDeviceRoster::insertModuleRow(const ZoDevFMInfo &record)
+{
+    dropRow(record.key);
+    const int index = m_moduleRows.size();
+    m_moduleRows.insert(record.key);
+    m_records.insert(record.key, record);
+    Q_EMIT sigRowAdded(record.key, false, index);
+}
+
+void ZoDeviceRoster::insertCoreRow(const ZoDevFMInfo &record, bool board)
+{
+    dropRow(record.key);
+    const int index = board ? m_moduleRows.size() + (m_manualAddRow ? 2 : 1) : -1;
+    m_coreRows.insert(record.key);
+    m_records.insert(record.key, record);
+    Q_EMIT sigRowAdded(record.key, true, index);
+}
+
+void ZoDeviceRoster::insertAlternate(const ZoDevFMInfo &record)
+{
+    if (!m_coreRows.contains(record.key))
+        m_altCoreRows.insert(record.key);
+    m_records.insert(record.key, record);
+}
+
+void ZoDeviceRoster::removeRow(tds4 key)
+{
+    if (key == 0)
+        return;
+    m_records.remove(key);
+    m_altCoreRows.remove(key);
+    dropRow(key);
+}
+
+void ZoDeviceRoster::removeModuleRows()
+{
+    const QList<tds4> keys = m_moduleRows.values();
+    for (tds4 key : keys)
+        removeRow(key);
+}
+
+void ZoDeviceRoster::clear()
+{
+    m_records.clear();
+    m_moduleRows = {0};
+    m_coreRows = {0};
+    m_altCoreRows.clear();
+    Q_EMIT sigRowsCleared();
+}
+
+void ZoDeviceRoster::setManualAddRow(bool present)
+{
+    if (m_manualAddRow == present)
+        return;
+    m_manualAddRow = present;
+    Q_EMIT sigManualAddRow(present, present ? m_moduleRows.size() : -1);
+}
+
+QList<tds4> ZoDeviceRoster::missingModules() const
+{
+    QList<tds4> missing;
+    for (const ZoDevFMInfo &r : m_records)
+        if (r.needUpgrade)
+            return missing;
+    for (tds4 entry : m_expected) {
+        const tds4 key = ((entry & 0xFF) << 16) | ((entry >> 16) & 0xFF);
+        if (!m_records.contains(key))
+            missing.append(entry);
+    }
+    return missing;
+}

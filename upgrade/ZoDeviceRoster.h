@@ -1,0 +1,79 @@
+#pragma once
+
+#include "ZoDevFMInfo.h"
+#include "ZoTypes.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+
+// The devices on board as the engine knows them: one record per device key
+// (type << 16 | device number), which of them are shown as module rows and
+// which as core rows (the core, its boards, and the record a protocol change
+// of the core names), and the modules the core is expected to carry.
+//
+// Row changes go out as signals in the order the list must show them; row
+// index 0 is the module header, and the core header follows the module rows
+// (and the manual-add row while there is one).
+class ZoDeviceRoster : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZoDeviceRoster(QObject *parent = nullptr);
+
+    const QMap<tds4, ZoDevFMInfo> &records() const { return m_records; }
+    ZoDevFMInfo *record(tds4 key);
+    bool contains(tds4 key) const { return m_records.contains(key); }
+    // Key 0 stands for the headers: both sets always hold it.
+    bool isModuleRow(tds4 key) const { return m_moduleRows.contains(key); }
+    bool isCoreRow(tds4 key) const { return m_coreRows.contains(key); }
+    bool isAlternateCore(tds4 key) const { return m_altCoreRows.contains(key); }
+    // A record a run may flash: a module or core row, or the core's record
+    // under the protocol type picked in the core header.
+    bool isFlashable(tds4 key) const
+    {
+        return key != 0 && m_records.contains(key)
+            && (m_moduleRows.contains(key) || m_coreRows.contains(key)
+                || m_altCoreRows.contains(key));
+    }
+    int moduleRowCount() const { return m_moduleRows.size(); }
+
+    void insertModuleRow(const ZoDevFMInfo &record);
+    // Boards sit right under the core header, the core itself at the end.
+    void insertCoreRow(const ZoDevFMInfo &record, bool board);
+    // A record under a new key that is no row of its own (the core under
+    // another protocol type).
+    void insertAlternate(const ZoDevFMInfo &record);
+    void clearAlternates() { m_altCoreRows.clear(); }
+    void removeRow(tds4 key);
+    void removeModuleRows();
+    void clear();
+
+    // The manual-add row under the module rows, while two or more modules are
+    // expected.
+    bool hasManualAddRow() const { return m_manualAddRow; }
+    void setManualAddRow(bool present);
+
+    void setExpectedModules(const QList<tds4> &modules) { m_expected = modules; }
+    const QList<tds4> &expectedModules() const { return m_expected; }
+    // Expected modules (node << 16 | type) without a record; none while a
+    // record waits to be flashed, since adding by hand waits for that run.
+    QList<tds4> missingModules() const;
+
+Q_SIGNALS:
+    void sigRowAdded(tds4 key, bool coreRow, int index);
+    void sigRowRemoved(tds4 key);
+    void sigRowsCleared();
+    void sigManualAddRow(bool present, int index);
+
+private:
+    void dropRow(tds4 key);
+
+    QMap<tds4, ZoDevFMInfo> m_records;
+    QSet<tds4> m_moduleRows;
+    QSet<tds4> m_coreRows;
+    QSet<tds4> m_altCoreRows;
+    QList<tds4> m_expected;
+    bool m_manualAddRow = false;
+};

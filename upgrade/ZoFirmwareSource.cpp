@@ -1,0 +1,89 @@
+#include "ZoFirmwareSource.h"
+
+#include "ZoFRMFileStore.h"
+#include "ZoNimbraHttpHelper.h"
+
+#include <QTimer>
+
+ZoFirmwareSource::ZoFirmwareSource(
+    ZoFRMFileStore *store, const QString &cloudBaseUrl, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_cloud(new ZoNimbraHttpHelper(this))
+{
+    if (!cloudBaseUrl.isEmpty())
+        m_cloud->setBaseUrl(cloudBaseUrl);
+    connect(m_cloud, &ZoNimbraHttpHelper::sigDownloadResult, this,
+        [this](bool ok, tdu1) { onCloudResult(ok); });
+    connect(
+        m_cloud, &ZoNimbraHttpHelper::sigFRMFileDownloaded, this, &ZoFirmwareSource::onCloudFile);
+}
+
+ZoFirmwareSource::~ZoFirmwareSource() = default;
+
+void ZoFirmwareSource::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
+{
+    m_offline = true;
+    m_localTypes.clear();
+    for (const ZoFRMFileInfo &file : files) {
+        // The store owns the buffers from here on.
+        m_store->setFRMFileInfo(file);
+        m_localTypes.append(tdu1(file.fid));
+    }
+}
+
+bool ZoFirmwareSource::hasRequestInFlight() const
+{
+    return m_cloud->isRequestPending();
+}
+
+ZoFRMFileInfo ZoFirmwareSource::file(tdu1 type, bool &found) const
+{
+    return m_store->getFRMFileInfo(type, found);
+}
+
+void ZoFirmwareSource::fetch(tdu1 fid, int cloudBranch, const QString &key)
+{
+    m_fetching = true;
+    Q_EMIT sigFetchStarted();
+    if (m_offline) {
+        // Queued, as the cloud's answers would be.
+        QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
+        return;
+    }
+    m_cloud->requestFirmware(fid, cloudBranch, key);
+}
+
+void ZoFirmwareSource::offerLocalFirmware()
+{
+    for (tdu1 type : qAsConst(m_localTypes)) {
+        bool found = false;
+        const ZoFRMFileInfo stored = m_store->getFRMFileInfo(type, found);
+        if (found)
+            Q_EMIT sigTargetReady(stored);
+    }
+    onCloudResult(true);
+}
+
+void ZoFirmwareSource::onCloudFile(const ZoFRMFileInfo &file)
+{
+    m_store->setFRMFileInfo(file);
+    bool found = false;
+    Q_EMIT sigTargetReady(m_store->getFRMFileInfo(file.fid, found));
+}
+
+void ZoFirmwareSource::onCloudResult(bool ok)
+{
+    // Only the catalogue's result ends a fetch: the answer to a version
+    // report, or to a fetch given up on, must not touch a run.
+    if (!m_fetching)
+        return;
+    m_fetching = false;
+    Q_EMIT sigFetchFinished(ok);
+}
+
+void ZoFirmwareSource::reportVersion(const tVersion &version, const QString &serial)
+{
+    if (m_reporting)
+        m_cloud->editVersion(version, serial);
+}

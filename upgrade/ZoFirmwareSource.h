@@ -1,0 +1,66 @@
+#pragma once
+
+#include "ZoFRMFileInfo.h"
+#include "ZoTypes.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class ZoFRMFileStore;
+class ZoNimbraHttpHelper;
+
+// Where targets come from: the maker's cloud (a branch, and the key of a
+// custom one) or, offline, a folder's files that stand in for its catalogue.
+// Every file that arrives is kept in the store; the version reports of
+// flashed devices go to the cloud unless reporting is off.
+class ZoFirmwareSource : public QObject
+{
+    Q_OBJECT
+public:
+    // The cloud's branch numbers.
+    enum CloudBranch : int { CloudStable = 1, CloudDevelopment = 2, CloudCustom = 3 };
+
+    // `store` is not owned and must outlive the source.
+    ZoFirmwareSource(ZoFRMFileStore *store, const QString &cloudBaseUrl, QObject *parent = nullptr);
+    ~ZoFirmwareSource() override;
+
+    // Offline: these files answer every fetch from here on, and nothing is
+    // asked of the cloud.
+    void setLocalFirmware(const QList<ZoFRMFileInfo> &files);
+    bool isOffline() const { return m_offline; }
+    void setVersionReporting(bool on) { m_reporting = on; }
+    bool versionReporting() const { return m_reporting; }
+
+    // The catalogue of firmware id `fid` on a cloud branch (with the custom
+    // branch's key). Ends with sigFetchFinished, queued even offline.
+    void fetch(tdu1 fid, int cloudBranch, const QString &key);
+    bool isFetching() const { return m_fetching; }
+    // Forgets the fetch under way: its result, when it comes, is ignored.
+    void abandonFetch() { m_fetching = false; }
+    bool hasRequestInFlight() const;
+
+    // The stored file for a device type.
+    ZoFRMFileInfo file(tdu1 type, bool &found) const;
+    void reportVersion(const tVersion &version, const QString &serial);
+
+Q_SIGNALS:
+    void sigFetchStarted();
+    // One file of the catalogue, already in the store.
+    void sigTargetReady(ZoFRMFileInfo file);
+    void sigFetchFinished(bool ok);
+
+private:
+    void onCloudResult(bool ok);
+    void onCloudFile(const ZoFRMFileInfo &file);
+    void offerLocalFirmware();
+
+    ZoFRMFileStore *m_store;
+    ZoNimbraHttpHelper *m_cloud;
+    bool m_offline = false;
+    bool m_reporting = true;
+    bool m_fetching = false;
+    QList<tdu1> m_localTypes;
+};

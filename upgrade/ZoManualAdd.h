@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QObject>
+#include <QTimer>
+
+class ZoBootCommands;
+class ZoMsgLooper;
+
+// Adding a device the search did not find, by hand: the module or core the
+// user names is told to enter its bootloader and, a moment later, asked to
+// report from there. Its report (a version from the looper) ends the wait;
+// silence ends it with sigSilent, and the engine decides what to say.
+class ZoManualAdd : public QObject
+{
+    Q_OBJECT
+public:
+    struct Timings
+    {
+        int manualModuleMs = 2000;
+        int manualCoreMs = 4000;
+        int forceReportDelayMs = 1000;
+    };
+
+    ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent = nullptr);
+
+    void setTimings(const Timings &timings) { m_timings = timings; }
+
+    // A module of type `devId`, addressed with `devNum`.
+    void addModule(tdu1 devId, tdu1 devNum);
+    // A core of type `devId`: its report is checked against it.
+    void addCore(tdu1 devId);
+
+    // The type the user named, until its report is taken (0: none).
+    tdu1 pending() const { return m_pending; }
+    void setPending(tdu1 type) { m_pending = type; }
+    bool isCoreCheck() const { return m_core; }
+    // The device being added as the enter command named it.
+    tdu1 device() const { return m_device; }
+    bool isWaiting() const { return m_detect.isActive(); }
+
+    // A report came: the wait ends (the popup closes).
+    void answered();
+    // The core's report was checked (or the add given up).
+    void endCoreCheck() { m_core = false; }
+    // Forget everything; the looper reads module replies as usual again.
+    void reset();
+
+Q_SIGNALS:
+    void sigWaitPopup(bool visible, int value);
+    // Nothing answered in time; `core` tells which kind of add it was.
+    void sigSilent(tdu1 devId, bool core);
+
+private:
+    void forceReport();
+
+    ZoBootCommands *m_commands;
+    ZoMsgLooper *m_looper;
+    Timings m_timings;
+    QTimer m_detect;
+    QTimer m_force;
+    tdu1 m_pending = 0;
+    tdu1 m_device = 0;
+    tdu1 m_devNum = 0;
+    bool m_core = false;
+};

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QVector>
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+class QTimer;
+class ZoBootCommands;
+class ZoFRMFileInfo;
+class ZoMsgLooper;
+
+// One device's bootloader transfer: enter the bootloader, send the key frame
+// (the bootloader erases), send the image block by block, each acknowledged
+// by its offset and resent on silence, then leave the bootloader.
+//
+// It runs on the looper's thread: an acknowledgement is read, and the next
+// block built and written, in one call on that thread, whatever the owner's
+// thread is doing. The owner sees throttled progress and the end, through
+// queued signals. Created on the owner's thread, it moves itself over in
+// start(); the owner ends it with deleteLater() once finished (or with
+// dispose(), which also works when the looper has stopped).
+class ZoTransferSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum class State : int { Idle, Entering, Erasing, Programming, Leaving, Done };
+    enum class Outcome : int {
+        Completed = 0, // the last block acknowledged, the bootloader told to leave
+        NoAnswer, // a block went unacknowledged through every resend
+        SendFailed, // the looper refused a frame (no link, no looper)
+        Cancelled,
+    };
+    Q_ENUM(Outcome)
+
+    struct Timings
+    {
+        int enterBootloaderMs = 3000;
+        int eraseMs = 12000;
+        int blockMs = 2000;
+    };
+    struct Stats
+    {
+        int blocksSent = 0;
+        int resends = 0;
+        qint64 startMs = 0;
+        qint64 endMs = 0;
+        // Steady clock, nanoseconds: the first data block written, the last
+        // acknowledgement taken.
+        qint64 firstBlockNs = 0;
+        qint64 lastAckNs = 0;
+        // Per acknowledged block: microseconds from its bytes' arrival to the
+        // next block written.
+        QVector<qint32> turnaroundUs;
+    };
+    // What to send: the device and its image.
+    struct Plan
+    {
+        tds4 key = 0; // the record the device belongs to
+        tdu1 devId = 0;
+        tdu1 devNum = 0; // the number the device is addressed with
+        bool core = false;
+        std::array<tdu1, 48> header {};
+        QByteArray image; // pageCount * 128 bytes, then one chunk of filler
+        tds4 pageCount = 0;
+        tds4 chunkSize = 0;
+    };
+
+    static constexpr int MaxResends = 4;
+    static constexpr int PageBytes = 128;
+    // A transfer names its blocks with 16 bits of 32-byte units, and no
+    // device of this family holds more.
+    static constexpr tds4 MaxImageBytes = 65535 * 32 - 2 * PageBytes;
+    // The owner's thread hears of progress at most this often.
+    static constexpr int ProgressIntervalMs = 33;
+
+    // The plan for `file` on a device; false (and why) when the file does not
+    // fit it: no header, a header naming another type, or an image no
+    // transfer can name. A body shorter than its header's length is filled
+    // with erased flash (0xFF).
+    static bool makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 devNum, bool core,
+        tds4 key, Plan &plan, QString *why);
+
+    ZoTransferSession(ZoMsgLooper *looper, const Plan &plan, const Timings &timings);
+    ~ZoTransferSession() override;
+
+    // On the owner's thread: moves to the looper's thread and begins there.
+    void start();
+    // Any thread: stops sending; finishes with Cancelled unless already done.
+    void cancel();
+    // On the owner's thread, instead of deleteLater(): waits for the looper's
+    // thread to let go of it, or deletes at once when that thread has ended.
+    void dispose();
+
+    const Plan &plan() const { return m_plan; }
+    // Readable from any thread while it runs.
+    State state() const { return m_state.load(); }
+    int blocksSent() const { return m_blocksSent.load(); }
+    int resends() const { return m_resends.load(); }
+    tds4 acknowledged() const { return m_acknowledged.load(); }
+
+Q_SIGNALS:
+    void sigProgress(tds4 key, int value);
+    void sigFinished(tds4 key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
+
+private:
+    void begin();
+    void onTimeout();
+    void onEraseAck();
+    void onProgramAck(tds4 size);
+    bool sendKeyFrame();
+    bool sendBlock();
+    void leave();
+    void finish(Outcome outcome);
+    void progress(int value, bool force = false);
+    void setState(State state);
+
+    ZoMsgLooper *m_looper;
+    Plan m_plan;
+    Timings m_timings;
+    std::unique_ptr<ZoBootCommands> m_commands;
+    QTimer *m_timer;
+    std::atomic<State> m_state {State::Idle};
+    std::atomic<int> m_blocksSent {0};
+    std::atomic<int> m_resends {0};
+    std::atomic<tds4> m_acknowledged {0};
+    tds4 m_offset = 0;
+    int m_retries = 0;
+    Stats m_stats;
+    QElapsedTimer m_progressClock;
+    int m_pendingProgress = -1;
+    bool m_finished = false;
+};
+
+Q_DECLARE_METATYPE(ZoTransferSession::Stats)

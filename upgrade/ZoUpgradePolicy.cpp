@@ -1,0 +1,121 @@
+#include "ZoUpgradePolicy.h"
+
+#include "ZoDeviceRoster.h"
+#include "ZoUtils.h"
+
+#include <QLoggingCategory>
+
+#include <cstdlib>
+
+Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
+
+namespace {
+
+QString timeText(const tFcsDateTime &t)
+{
+    return QStringLiteral("%1-%2-%3 %4:%5:%6")
+        .arg(t.year)
+        .arg(t.month)
+        .arg(t.day)
+        .arg(t.hour)
+        .arg(t.minute)
+        .arg(t.second);
+}
+
+} // namespace
+
+bool ZoUpgradePolicy::isNewerVersion(const tVersion &cur, const tVersion &tar) const
+{
+    if (m_custom)
+        return cur.number() != tar.number();
+    return tar.number() > cur.number();
+}
+
+bool ZoUpgradePolicy::isCompileTimeDifferent(
+    const tFcsDateTime &cur, const tFcsDateTime &tar) const
+{
+    qCDebug(lcUpgrade).noquote() << "current time:" << timeText(cur);
+    qCDebug(lcUpgrade).noquote() << "target tiem:" << timeText(tar);
+    if (!m_custom)
+        return false;
+    const int d
+        = std::abs((int(tar.minute) - int(cur.minute)) * 60 - int(cur.second) + int(tar.second))
+        % 65536;
+    return cur.year != tar.year || cur.month != tar.month || cur.day != tar.day
+        || cur.hour != tar.hour || d >= 1201;
+}
+
+bool ZoUpgradePolicy::decide(ZoDevFMInfo &record, bool coreRow, tds4 protocolType,
+    bool customKey, bool compileTimeKnown)
+{
+    m_heldBack.remove(record.key);
+    bool u = record.needUpgrade || isNewerVersion(record.curVersion, record.tarVersion);
+    if (!coreRow)
+        return u;
+    const tdu1 curType = record.curVersion.type;
+    const tdu1 tarType = record.tarVersion.type;
+    if (ZoUtils::protocolClass(curType) == ZoUtils::ClassCore && protocolType == 1 && !customKey
+        && record.curVersion.number() < VersionLine
+        && record.tarVersion.number() >= VersionLine) {
+        m_heldBack.insert(record.key);
+        return false;
+    }
+    if (curType != tarType && ZoUtils::sameCoreFamily(curType, tarType)) {
+        u = true;
+        record.needUpgrade = true;
+    } else if (!u && m_custom && compileTimeKnown) {
+        // Same version on a custom branch: a different build still counts.
+        u = isCompileTimeDifferent(record.curCompileTime, record.tarCompileTime);
+        record.needUpgrade = u;
+    }
+    return u;
+}
+
+bool ZoUpgradePolicy::needsUpgrade(const ZoDevFMInfo &r) const
+{
+    // Without a target there is nothing to flash, whatever the branch.
+    if (r.tarVersion.type == 0 || m_heldBack.contains(r.key))
+        return false;
+    return r.needUpgrade || (m_custom && r.curVersion.number() != r.tarVersion.number())
+        || r.tarVersion.number() > r.curVersion.number();
+}
+
+ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
+{
+    Pick pick;
+    const auto &records = roster.records();
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        if (it.key() == 0 || !roster.isModuleRow(it.key()) || !needsUpgrade(*it))
+            continue;
+        const tdu1 type = it->curVersion.type;
+        pick.devId = type;
+        pick.devNum = ZoUtils::protocolClass(type) == ZoUtils::ClassCanByDevNum
+            ? it->devIdx
+            : tdu1(it.key() & 0xFF);
+        pick.key = it.key();
+        return pick;
+    }
+    const ZoDevFMInfo *board = nullptr;
+    const ZoDevFMInfo *core = nullptr;
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        if (it.key() == 0 || !(roster.isCoreRow(it.key()) || roster.isAlternateCore(it.key()))
+            || !needsUpgrade(*it))
+            continue;
+        if (isBoard(it->tarVersion.type)) {
+            if (!board)
+                board = &*it;
+        } else {
+            core = &*it;
+        }
+    }
+    if (board) {
+        pick.devId = board->tarVersion.type;
+        pick.devNum = board->devIdx;
+        pick.key = board->key;
+    } else if (core) {
+        pick.devId = core->tarVersion.type;
+        pick.isCore = true;
+        pick.key = core->key;
+    }
+    return pick;
+}

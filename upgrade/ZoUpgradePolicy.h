@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ZoDevFMInfo.h"
+#include "ZoTypes.h"
+
+#include <QSet>
+
+class ZoDeviceRoster;
+
+// What is due and in which order: the version comparison (any difference
+// counts on a custom branch), a build's compile time on a custom branch,
+// the 2.20 line a core of protocol type 1 cannot cross through this
+// program, and the pick order of a run (modules, boards, the core last).
+class ZoUpgradePolicy
+{
+public:
+    // The 2.20.0 line.
+    static constexpr tdu4 VersionLine = 0x021400;
+
+    // What pick() chose: devId 0 means nothing left to do.
+    struct Pick
+    {
+        tdu1 devId = 0;
+        bool isCore = false;
+        tdu1 devNum = 0; // the number the device is addressed with
+        tds4 key = 0; // the record (and row) it belongs to
+    };
+
+    void setCustomBranch(bool on) { m_custom = on; }
+    bool customBranch() const { return m_custom; }
+
+    bool isNewerVersion(const tVersion &cur, const tVersion &tar) const;
+    bool isCompileTimeDifferent(const tFcsDateTime &cur, const tFcsDateTime &tar) const;
+
+    // A target has just been given to `record` (a core row when `coreRow`):
+    // whether the row may offer the upgrade. It may set record.needUpgrade
+    // (a sibling airframe's core, a different build on a custom branch), and
+    // holds the record back when the target crosses the version line.
+    bool decide(ZoDevFMInfo &record, bool coreRow, tds4 protocolType, bool customKey,
+        bool compileTimeKnown);
+    bool isHeldBack(tds4 key) const { return m_heldBack.contains(key); }
+    void clearHeldBack() { m_heldBack.clear(); }
+
+    // Due: a target, not held back, and either flagged or different enough.
+    bool needsUpgrade(const ZoDevFMInfo &record) const;
+    Pick pick(const ZoDeviceRoster &roster) const;
+
+    static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
+
+private:
+    bool m_custom = false;
+    // Records whose target the decision held back although it is newer.
+    QSet<tds4> m_heldBack;
+};
