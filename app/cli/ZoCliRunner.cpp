@@ -1,9 +1,8 @@
 #include "ZoCliRunner.h"
 
 #include "ZoFirmwareFolder.h"
-#include "ZoMsgLooper.h"
-#include "ZoNimbraHttpHelper.h"
 #include "ZoTvkInstance.h"
+#include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradeWorkflow.h"
 
 #include <QDir>
@@ -12,9 +11,6 @@
 #include <algorithm>
 
 namespace {
-
-const char *const kFetchStarted = "MsgFirmDownloading";
-const char *const kPrepareFailed = "MsgPrepareUpgradeFailed:";
 
 QString timeText(const tFcsDateTime &t)
 {
@@ -34,13 +30,12 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent)
     , m_options(options)
     , m_out(ZoCliPrinter::stdoutIsTerminal())
     , m_record(options)
-    , m_engine(std::make_unique<ZoUpgradeWorkflow>(ZoTvkInstance::instance()->planeConfig()))
+    , m_engine(std::make_unique<ZoUpgradeWorkflow>(
+          ZoUpgradeEnvironment::from(*ZoTvkInstance::instance())))
 {
     m_bound.setSingleShot(true);
-    m_checkpoint.setSingleShot(true);
     m_settle.setSingleShot(true);
     connect(&m_bound, &QTimer::timeout, this, &ZoCliRunner::onBound);
-    connect(&m_checkpoint, &QTimer::timeout, this, &ZoCliRunner::onCatalogueCheckpoint);
     connect(&m_settle, &QTimer::timeout, this, [this] { verifyDone(true); });
     connectEngine();
 }
@@ -59,14 +54,9 @@ void ZoCliRunner::connectEngine()
         [this](int id, QString titleKey, QString text, ZoUpgradeWorkflow::Buttons) {
             onQuestion(id, titleKey, text);
         });
-    connect(e, &ZoUpgradeWorkflow::sigTargetChanged, this,
-        [this](tds4 key, tVersion, QString, bool canUpgrade) { m_due[key] = canUpgrade; });
-    connect(e, &ZoUpgradeWorkflow::sigDownloadTips, this, [this](QString textKey) {
-        if (textKey == QLatin1String(kFetchStarted))
-            onFetchStarted();
-    });
-    connect(e, &ZoUpgradeWorkflow::sigCatalogueResult, this, &ZoCliRunner::onCatalogueResult);
-    connect(e->cloud(), &ZoNimbraHttpHelper::sigFRMFileDownloaded, this, [this] {
+    connect(e, &ZoUpgradeWorkflow::sigCatalogueStateChanged, this,
+        &ZoCliRunner::onCatalogueState);
+    connect(e, &ZoUpgradeWorkflow::sigFirmwareArrived, this, [this] {
         // A slow but working download is not a dead one.
         if (m_phase == PhaseCatalogue)
             m_bound.start(CatalogueBoundMs);
@@ -74,8 +64,7 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoCliRunner::onDeviceResult);
-    connect(e, &ZoUpgradeWorkflow::sigRunFinished, this,
-        [this](bool ok, QString messageKey, QString) { onRunFinished(ok, messageKey); });
+    connect(e, &ZoUpgradeWorkflow::sigRunEnded, this, &ZoCliRunner::onRunEnded);
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString, QString text) {
         if (m_phase != PhaseDone)
             m_out.say(QStringLiteral("engine: %1").arg(text));
@@ -86,9 +75,10 @@ void ZoCliRunner::connectEngine()
                 m_out.say(QStringLiteral("  %1: version %2 reported to the cloud")
                               .arg(d->label(), ZoCliDevice::versionText(version)));
         });
-    // The looper lives on its own thread: queued.
-    connect(e->looper(), &ZoMsgLooper::openPlaneComm, this,
-        [this](int, bool ok) { onLinkOpened(ok); }, Qt::QueuedConnection);
+    // Queued: a failed open is acted on once the engine has dealt with it.
+    connect(
+        e, &ZoUpgradeWorkflow::sigLinkOpened, this, [this](int, bool ok) { onLinkOpened(ok); },
+        Qt::QueuedConnection);
 }
 
 // ---- search ----------------------------------------------------------------------
@@ -179,22 +169,16 @@ void ZoCliRunner::onSearchFinished(bool found)
             return;
         }
         m_phase = PhaseCatalogue;
-        m_fetchStarts = 0;
-        m_resultAt = -1;
-        m_checkpointPassed = false;
         m_boundReason
             = QStringLiteral("no firmware catalogue within %1 s").arg(CatalogueBoundMs / 1000);
         m_bound.start(CatalogueBoundMs);
-        // After the engine's own fetch would have started: a core that never
-        // gave its identity leaves the engine waiting, and the run fetches.
-        m_checkpoint.start(m_engine->timings().identityToCatalogueMs + 1000);
         m_out.say(QStringLiteral("found the aircraft; reading the %1 firmware catalogue ...")
                       .arg(m_options.firmwareDir.isEmpty()
                               ? ZoCliOptions::branchName(m_options.branch)
                               : QStringLiteral("local")));
-        // The stable branch is what the engine fetches by itself; another
-        // branch must be chosen before that happens, and only once the search
-        // has handed over (queued).
+        // The engine fetches the selected branch by itself once it has read
+        // the core's identity, the stable one unless told otherwise; another
+        // branch is chosen once the search has handed over (queued).
         if (m_options.branch != ZoCliOptions::BranchStable)
             QTimer::singleShot(0, this, [this] {
                 if (m_phase == PhaseCatalogue)
@@ -264,44 +248,26 @@ void ZoCliRunner::requestBranch()
     }
 }
 
-void ZoCliRunner::onFetchStarted()
+void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
 {
     if (m_phase != PhaseCatalogue)
         return;
-    ++m_fetchStarts;
-    m_bound.start(CatalogueBoundMs);
-}
-
-void ZoCliRunner::onCatalogueResult(bool ok)
-{
-    if (m_phase != PhaseCatalogue)
+    switch (state) {
+    case ZoUpgradeWorkflow::CatalogueState::Fetching:
+        m_bound.start(CatalogueBoundMs);
         return;
-    if (!ok) {
+    case ZoUpgradeWorkflow::CatalogueState::Ready:
+        catalogueDone();
+        return;
+    case ZoUpgradeWorkflow::CatalogueState::Failed:
         m_out.complain(m_options.firmwareDir.isEmpty()
                 ? QStringLiteral("the firmware catalogue or a firmware download failed")
                 : QStringLiteral("the local firmware could not be offered"));
         finish(ExitCatalogue, QStringLiteral("catalogue-failed"));
         return;
-    }
-    m_resultAt = m_fetchStarts;
-    maybeCatalogueDone();
-}
-
-void ZoCliRunner::onCatalogueCheckpoint()
-{
-    if (m_phase != PhaseCatalogue)
+    default:
         return;
-    m_checkpointPassed = true;
-    if (m_fetchStarts == 0)
-        requestBranch();
-    maybeCatalogueDone();
-}
-
-void ZoCliRunner::maybeCatalogueDone()
-{
-    if (m_phase == PhaseCatalogue && m_checkpointPassed && m_fetchStarts > 0
-        && m_resultAt == m_fetchStarts)
-        catalogueDone();
+    }
 }
 
 ZoCliDevice ZoCliRunner::deviceOf(tds4 key) const
@@ -337,8 +303,10 @@ void ZoCliRunner::snapshotDevices()
     m_record.devices.clear();
     const auto &records = m_engine->records();
     const tds4 coreKey = m_engine->coreRecord().key;
+    // Listed as the window lists them: the modules, then the core's
+    // section, its boards first and the core at the end.
     QList<tds4> modules;
-    QList<tds4> boards;
+    QList<tds4> coreSection;
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
         const tds4 key = it.key();
         if (key == 0 || key == coreKey)
@@ -346,15 +314,13 @@ void ZoCliRunner::snapshotDevices()
         if (m_engine->hasModuleRow(key))
             modules << key;
         else if (m_engine->hasCoreRow(key))
-            boards << key;
+            coreSection << key;
     }
-    // The order the engine flashes in: modules, the core's boards, the core.
-    QList<tds4> order = modules + boards;
     if (coreKey != 0 && records.contains(coreKey))
-        order << coreKey;
-    for (tds4 key : qAsConst(order)) {
+        coreSection << coreKey;
+    for (tds4 key : modules + coreSection) {
         ZoCliDevice d = deviceOf(key);
-        d.due = d.hasTarget && m_due.value(key, false);
+        d.due = m_engine->isDue(key);
         d.hasAfter = true; // what it runs now, until something is flashed
         d.after = d.before;
         m_record.devices << d;
@@ -370,7 +336,6 @@ void ZoCliRunner::snapshotDevices()
 void ZoCliRunner::catalogueDone()
 {
     m_bound.stop();
-    m_checkpoint.stop();
     snapshotDevices();
     const ZoCliReport::Core &core = m_record.core;
     m_out.say(QStringLiteral("core: %1, type %2, version %3, compiled %4, EID %5")
@@ -379,8 +344,7 @@ void ZoCliRunner::catalogueDone()
                   .arg(ZoCliDevice::versionText(core.version), core.compileTime,
                       core.eid.isEmpty() ? QStringLiteral("-") : core.eid));
     m_out.table(m_record.devices, false, false);
-    const int due = int(std::count_if(m_record.devices.cbegin(), m_record.devices.cend(),
-        [](const ZoCliDevice &d) { return d.due; }));
+    const int due = m_engine->flashOrder().size();
     if (m_options.mode == ZoCliOptions::ModeList) {
         m_out.say(QStringLiteral("%1 device(s), %2 due for an upgrade")
                       .arg(m_record.devices.size())
@@ -454,23 +418,22 @@ void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
         m_out.complain(QStringLiteral("%1: upgrade FAILED (%2)").arg(d->label(), figures));
 }
 
-void ZoCliRunner::onRunFinished(bool ok, const QString &messageKey)
+void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
 {
     if (m_phase != PhaseUpgrade)
         return;
     m_bound.stop();
     QList<ZoCliDevice> &devices = m_record.devices;
-    if (!ok) {
-        if (messageKey.startsWith(QLatin1String(kPrepareFailed))) {
-            // No transfer started, so no device result: find the one named.
-            const QString name = messageKey.mid(int(qstrlen(kPrepareFailed)));
-            for (ZoCliDevice &d : devices)
-                if (d.due && !d.upgraded && !d.failed && d.name == name) {
-                    d.failed = true;
-                    d.hasAfter = false;
-                    break;
-                }
-            m_out.complain(QStringLiteral("no usable firmware to flash %1").arg(name));
+    if (outcome != ZoUpgradeWorkflow::RunOutcome::Completed) {
+        if (outcome == ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable) {
+            // No transfer started, so no device result came for it.
+            ZoCliDevice *d = device(key);
+            if (d) {
+                d->failed = true;
+                d->hasAfter = false;
+            }
+            m_out.complain(QStringLiteral("no usable firmware to flash %1")
+                               .arg(d ? d->label() : QStringLiteral("device %1").arg(key)));
         }
         m_out.complain(QStringLiteral("the upgrade failed"));
         m_out.table(devices, true, m_record.verifyRan);
@@ -567,7 +530,7 @@ void ZoCliRunner::onBound()
         // The cloud client gives up a request that goes its timeout without
         // a byte; one still receiving is a slow file on a slow link, and
         // cutting it would fail what the client lets through.
-        if (m_engine->cloud()->isRequestPending()) {
+        if (m_engine->hasRequestInFlight()) {
             m_bound.start(CatalogueBoundMs);
             return;
         }
@@ -613,7 +576,6 @@ void ZoCliRunner::finish(int code, const QString &result)
         return;
     m_phase = PhaseDone;
     m_bound.stop();
-    m_checkpoint.stop();
     m_settle.stop();
     m_record.end = QDateTime::currentDateTimeUtc();
     if (!m_options.reportPath.isEmpty()) {

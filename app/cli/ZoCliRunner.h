@@ -5,17 +5,15 @@
 #include "ZoCliPrinter.h"
 #include "ZoCliReport.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeWorkflow.h"
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
-
-class ZoUpgradeWorkflow;
 
 // One run of tolvane-cli, phase by phase: find the aircraft, wait for the
 // catalogue, list, flash, verify, report; and how it ended, as an exit code
@@ -75,16 +73,13 @@ private:
     void onSearchFinished(bool found);
     void onLinkOpened(bool ok);
     void onQuestion(int id, const QString &titleKey, const QString &text);
-    void onFetchStarted();
-    void onCatalogueResult(bool ok);
-    void onCatalogueCheckpoint();
-    void maybeCatalogueDone();
+    void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
     void catalogueDone();
     void requestBranch();
     void onProgressRange(tds4 key, int maximum);
     void onProgress(tds4 key, int value);
     void onDeviceResult(tds4 key, bool ok);
-    void onRunFinished(bool ok, const QString &messageKey);
+    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
     void startVerifySearch();
     void verifyDone(bool cameBack);
     void onBound();
@@ -104,18 +99,8 @@ private:
     int m_exitCode = -1;
     QElapsedTimer m_clock;
     QTimer m_bound;
-    QTimer m_checkpoint;
     QTimer m_settle;
     QString m_boundReason;
-
-    // Catalogue: fetches started since the search ended, and the count at
-    // the moment the last result came in. The engine starts one fetch by
-    // itself a fixed time after the search; only a result after the last
-    // start describes the catalogue the records now hold.
-    int m_fetchStarts = 0;
-    int m_resultAt = -1;
-    bool m_checkpointPassed = false;
-    QMap<tds4, bool> m_due;
 
     qint64 m_comeBackDeadline = 0;
     bool m_retryPending = false;
