@@ -93,7 +93,8 @@ private:
     ZoCliOptions m_options;
     ZoCliPrinter m_out;
     ZoCliReport m_record;
-    // After the printer: it goes first, while its looper may still log.
+    // Declared after the printer, so destroyed before it: the looper may
+    // still log while it stops.
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;
     Phase m_phase = PhaseIdle;
     int m_exitCode = -1;
