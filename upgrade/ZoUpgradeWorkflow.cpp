@@ -9,7 +9,6 @@
 #include "ZoPlaneSearch.h"
 #include "ZoUtils.h"
 
-#include <QDateTime>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcUpgrade, "tolvane.upgrade")
@@ -37,6 +36,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
+    , m_run(new ZoUpgradeRun(m_looper.get(), m_roster, &m_policy, m_source, this))
 {
     qRegisterMetaType<tVersion>("tVersion");
     qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
@@ -49,9 +49,15 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
     setTimings(m_timings);
 
-    for (QTimer *t : {&m_nextDevice, &m_identityToCatalogue, &m_research})
+    for (QTimer *t : {&m_identityToCatalogue, &m_research})
         t->setSingleShot(true);
-    connect(&m_nextDevice, &QTimer::timeout, this, [this] { startNextDevice(false); });
+    connect(m_run, &ZoUpgradeRun::sigDeviceStarted, this, &ZoUpgradeWorkflow::onDeviceStarted);
+    connect(m_run, &ZoUpgradeRun::sigProgress, this, [this](tds4 key, int value) {
+        Q_EMIT sigCurrentRow(key);
+        Q_EMIT sigProgress(key, value);
+    });
+    connect(m_run, &ZoUpgradeRun::sigDeviceFinished, this, &ZoUpgradeWorkflow::onDeviceFinished);
+    connect(m_run, &ZoUpgradeRun::sigEnded, this, &ZoUpgradeWorkflow::onRunEnded);
     connect(&m_identityToCatalogue, &QTimer::timeout, this, [this] {
         if (m_windowMode >= ModeFound)
             selectBranch(m_branchIndex);
@@ -105,23 +111,13 @@ ZoUpgradeWorkflow::~ZoUpgradeWorkflow()
 
 void ZoUpgradeWorkflow::shutdown()
 {
-    m_nextDevice.stop();
-    disposeSession();
+    m_run->stop();
     if (m_looper && m_looper->isRunning()) {
         ZoMsgLooper *l = m_looper.get();
         QMetaObject::invokeMethod(l, [l] { l->onTerminateLooper(); });
         if (!l->wait(3000))
             qCWarning(lcUpgrade) << "ZoUpgradeWorkflow::shutdown - looper did not stop";
     }
-}
-
-void ZoUpgradeWorkflow::disposeSession()
-{
-    if (!m_session)
-        return;
-    disconnect(m_session, nullptr, this, nullptr);
-    m_session->dispose();
-    m_session = nullptr;
 }
 
 bool ZoUpgradeWorkflow::isLooperReady() const
@@ -137,6 +133,11 @@ bool ZoUpgradeWorkflow::hasRequestInFlight() const
 void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
+    ZoTransferSession::Timings transfer;
+    transfer.enterBootloaderMs = timings.enterBootloaderMs;
+    transfer.eraseMs = timings.eraseMs;
+    transfer.blockMs = timings.blockMs;
+    m_run->setTimings(transfer, timings.betweenDevicesMs);
     ZoManualAdd::Timings manual;
     manual.manualModuleMs = timings.manualModuleMs;
     manual.manualCoreMs = timings.manualCoreMs;
@@ -176,9 +177,7 @@ tdu1 ZoUpgradeWorkflow::pendingSelection() const
 
 tdu1 ZoUpgradeWorkflow::upgradeStep() const
 {
-    if (!m_session)
-        return StepIdle;
-    switch (m_session->state()) {
+    switch (m_run->sessionState()) {
     case ZoTransferSession::State::Entering:
         return StepEnterBootloader;
     case ZoTransferSession::State::Erasing:
@@ -194,13 +193,7 @@ tdu1 ZoUpgradeWorkflow::upgradeStep() const
 
 ZoUpgradeWorkflow::TransferStats ZoUpgradeWorkflow::transferStats(tds4 key) const
 {
-    if (m_session && m_session->plan().key == key) {
-        TransferStats live = m_stats.value(key);
-        live.blocksSent = m_session->blocksSent();
-        live.resends = m_session->resends();
-        return live;
-    }
-    return m_stats.value(key);
+    return m_run->stats(key);
 }
 
 bool ZoUpgradeWorkflow::isDue(tds4 key) const
@@ -268,8 +261,7 @@ void ZoUpgradeWorkflow::enableControls()
 
 void ZoUpgradeWorkflow::resetUpgradeState()
 {
-    m_nextDevice.stop();
-    disposeSession();
+    m_run->stop();
     m_manual->reset();
     setWindowMode(ModeReady);
 }
@@ -436,7 +428,7 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
 void ZoUpgradeWorkflow::onClosePlaneComm()
 {
     m_roster->clear();
-    m_stats.clear();
+    m_run->clearStats();
     m_roster->setManualAddRow(false);
     Q_EMIT sigSelectModules(QList<tds4>());
     Q_EMIT sigCloseCom();
@@ -741,95 +733,41 @@ void ZoUpgradeWorkflow::upgradeAll()
         c.manualAddEnabled = false;
         c.coreHeaderEnabled = false;
     });
-    startNextDevice(true);
+    resetUpgradeState();
+    m_run->start();
 }
 
-void ZoUpgradeWorkflow::startNextDevice(bool firstOfRun)
+void ZoUpgradeWorkflow::onDeviceStarted(tds4 key, bool core, int maximum)
+{
+    setWindowMode(core ? ModeCoreUpgrade : ModeModuleUpgrade);
+    Q_EMIT sigProgressRange(key, maximum);
+}
+
+void ZoUpgradeWorkflow::onDeviceFinished(tds4 key, bool ok)
+{
+    if (ok)
+        finishDevice(key);
+    else
+        Q_EMIT sigDeviceResult(key, false);
+}
+
+void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
 {
     resetUpgradeState();
-    const Pick pick = pickNextDevice();
-    if (pick.devId == 0) {
-        enableControls();
-        m_allUpgraded = true;
-        // A run that had nothing to do is no success worth a chime.
-        if (!firstOfRun)
-            Q_EMIT sigPlaySound(true);
-        endRun(RunOutcome::Completed, 0);
-        return;
-    }
-    if (startDevice(pick))
-        return;
-    enableControls();
-    Q_EMIT sigPlaySound(false);
-    endRun(RunOutcome::FirmwareUnusable, pick.key);
-}
-
-bool ZoUpgradeWorkflow::startDevice(const Pick &pick)
-{
-    qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << QString::number(pick.devId, 16)
-                                 << pick.devNum;
-    bool found = false;
-    const ZoFRMFileInfo file = m_source->file(pick.devId, found);
-    ZoTransferSession::Plan plan;
-    if (!found
-        || !ZoTransferSession::makePlan(
-            file, pick.devId, pick.devNum, pick.isCore, pick.key, plan, nullptr))
-        return false;
-
-    ZoTransferSession::Timings t;
-    t.enterBootloaderMs = m_timings.enterBootloaderMs;
-    t.eraseMs = m_timings.eraseMs;
-    t.blockMs = m_timings.blockMs;
-    m_session = new ZoTransferSession(m_looper.get(), plan, t);
-    connect(m_session, &ZoTransferSession::sigProgress, this,
-        &ZoUpgradeWorkflow::onSessionProgress, Qt::QueuedConnection);
-    connect(m_session, &ZoTransferSession::sigFinished, this,
-        &ZoUpgradeWorkflow::onSessionFinished, Qt::QueuedConnection);
-
-    TransferStats stats;
-    stats.startMs = QDateTime::currentMSecsSinceEpoch();
-    m_stats[pick.key] = stats;
-    setWindowMode(pick.isCore ? ModeCoreUpgrade : ModeModuleUpgrade);
-    Q_EMIT sigProgressRange(pick.key, plan.pageCount * PageBytes);
-    onSessionProgress(pick.key, plan.chunkSize);
-    m_session->start();
-    return true;
-}
-
-void ZoUpgradeWorkflow::onSessionProgress(tds4 key, int value)
-{
-    Q_EMIT sigCurrentRow(key);
-    Q_EMIT sigProgress(key, value);
-}
-
-void ZoUpgradeWorkflow::onSessionFinished(
-    tds4 key, ZoTransferSession::Outcome outcome, TransferStats stats)
-{
-    if (!m_session || m_session->plan().key != key)
-        return;
-    const bool core = m_session->plan().core;
-    disposeSession();
-    m_stats[key] = stats;
-    if (outcome != ZoTransferSession::Outcome::Completed) {
-        Q_EMIT sigDeviceResult(key, false);
-        resetUpgradeState();
+    if (end == ZoUpgradeRun::End::DeviceFailed) {
         setControls([](Controls &c) {
             c.upgradeEnabled = true;
             c.branchEnabled = true;
         });
-        Q_EMIT sigPlaySound(false);
-        endRun(RunOutcome::DeviceFailed, key);
-        return;
+    } else {
+        enableControls();
     }
-    finishDevice(key);
-    if (!core) {
-        m_nextDevice.start(m_timings.betweenDevicesMs);
-        return;
-    }
-    resetUpgradeState();
-    enableControls();
-    Q_EMIT sigPlaySound(true);
-    endRun(RunOutcome::Completed, 0);
+    if (end == ZoUpgradeRun::End::Completed)
+        m_allUpgraded = true;
+    // A run that had nothing to do is no success worth a chime.
+    if (!(first && end == ZoUpgradeRun::End::Completed))
+        Q_EMIT sigPlaySound(end == ZoUpgradeRun::End::Completed);
+    Q_EMIT sigRunEnded(RunOutcome(int(end)), key);
 }
 
 void ZoUpgradeWorkflow::finishDevice(tds4 key)
@@ -852,11 +790,6 @@ void ZoUpgradeWorkflow::finishDevice(tds4 key)
                                     << ZoUtils::versionText(r->curVersion);
     Q_EMIT sigRecordChanged(key);
     Q_EMIT sigDeviceResult(key, true);
-}
-
-void ZoUpgradeWorkflow::endRun(RunOutcome outcome, tds4 key)
-{
-    Q_EMIT sigRunEnded(outcome, key);
 }
 
 // ---- adding devices by hand -------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "ZoTypes.h"
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradePolicy.h"
+#include "ZoUpgradeRun.h"
 
 #include <QList>
 #include <QMap>
@@ -264,14 +265,11 @@ private:
     void identifyCore();
     QString releaseNoteOf(const ZoFRMFileInfo &info) const;
 
-    // A run: one device after the other.
-    void startNextDevice(bool firstOfRun);
-    bool startDevice(const Pick &pick);
-    void onSessionProgress(tds4 key, int value);
-    void onSessionFinished(tds4 key, ZoTransferSession::Outcome outcome, TransferStats stats);
+    // What the run reports.
+    void onDeviceStarted(tds4 key, bool core, int maximum);
+    void onDeviceFinished(tds4 key, bool ok);
+    void onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first);
     void finishDevice(tds4 key);
-    void endRun(RunOutcome outcome, tds4 key);
-    void disposeSession();
 
     void ask(Question id, const QString &titleKey, const QString &text, const Buttons &buttons,
         std::function<void(int)> onAnswer);
@@ -290,15 +288,13 @@ private:
     ZoFirmwareSource *m_source;
     ZoManualAdd *m_manual;
     ZoPlaneSearch *m_search;
-    ZoTransferSession *m_session = nullptr;
-    QTimer m_nextDevice;
+    ZoUpgradeRun *m_run;
     QTimer m_identityToCatalogue;
     QTimer m_research;
 
     tds4 m_windowMode = ModeNone;
     CatalogueState m_catalogueState = CatalogueState::None;
     Controls m_controls;
-    QMap<tds4, TransferStats> m_stats;
     ZoDevFMInfo m_core;
     // The number of the module the search asked last; a module added by
     // hand is addressed with it.
