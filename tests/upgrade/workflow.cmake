@@ -15,3 +15,7 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim)
     TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
     TOLVANE_CLOUDSIM_SAMPLE_DIR="${TOLVANE_CLOUDSIM_SAMPLE_DIR}")
 endif()
+tolvane_add_test(tst_zoupgradepolicy SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgradepolicy.cpp
+  LIBS tolvane_upgrade)
+tolvane_add_test(tst_zotransfersession
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zotransfersession.cpp LIBS tolvane_upgrade)
