@@ -1,0 +1,246 @@
+#include "ZoFRMFileInfo.h"
+#include "ZoMsgLooper.h"
+#include "ZoTransferSession.h"
+
+#include <QSignalSpy>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+// One core transfer over a real looper on loopback UDP, against a peer
+// that plays the core's bootloader from a script: it acknowledges the key
+// frame and each block, or loses, repeats or misnames acknowledgements.
+namespace {
+
+using Session = ZoTransferSession;
+
+// A file whose header names `headerType` and an image of `length` bytes,
+// of which `present` follow the header.
+ZoFRMFileInfo firmware(int headerType, int length, int present)
+{
+    QByteArray f(48 + present, char(0x5A));
+    for (int i = 0; i < 48; ++i)
+        f[i] = 0;
+    for (int i = 0; i < 4; ++i)
+        f[16 + i] = char((tdu4(length) >> (8 * i)) & 0xFF);
+    f[22] = char(headerType);
+    f[23] = 1;
+    ZoFRMFileInfo info;
+    info.setDataCopy(f);
+    return info;
+}
+
+} // namespace
+
+class TstZoTransferSession : public QObject
+{
+    Q_OBJECT
+
+    QUdpSocket gcpm;
+    std::unique_ptr<ZoMsgLooper> looper;
+    QUdpSocket peer;
+    quint16 looperPort = 0;
+
+    // The script of the row, and what the peer saw.
+    QString script;
+    tds4 lastOffset = 0;
+    QList<tds4> offsets; // of every data block, in order
+    int leaves = 0;
+
+    void ack(tdu1 command, tds4 offset = 0)
+    {
+        const tdu2 block = tdu2(offset / 32);
+        const char n = command == '!' ? 7 : 9;
+        const char f[] = {char(0xEB), char(0x90), n, 0, 0, char(0x81), char(command),
+            char(block & 0xFF), char(block >> 8)};
+        peer.writeDatagram(f, n, QHostAddress::LocalHost, looperPort);
+    }
+
+    void onDatagrams()
+    {
+        while (peer.hasPendingDatagrams()) {
+            QByteArray d(int(peer.pendingDatagramSize()), '\0');
+            peer.readDatagram(d.data(), d.size(), nullptr, &looperPort);
+            // Bootloader frames only: the enter command is an application frame.
+            if (d.size() < 6 || tdu1(d.at(0)) != 0xEB || tdu1(d.at(1)) != 0x90
+                || int(tdu1(d.at(2))) != d.size())
+                continue;
+            if (d.at(5) == 0x50)
+                ++leaves;
+            if (d.at(5) == '!' && !script.contains(QLatin1String("erase silent")))
+                ack('!');
+            if (d.at(5) != '1')
+                continue;
+            const tds4 offset = (tdu1(d.at(6)) | tdu1(d.at(7)) << 8) * 32;
+            offsets << offset;
+            if (script.contains(QLatin1String("silent")) && !script.contains(QLatin1String("erase"))
+                && (!script.contains(QLatin1String("last")) || offset == lastOffset))
+                continue;
+            if (script == QLatin1String("lose 3") && offset == 3 * 128
+                && offsets.count(offset) == 1)
+                continue;
+            if (script == QLatin1String("wrong offset"))
+                ack('1', offset + 128);
+            ack('1', offset);
+            if (script == QLatin1String("duplicate"))
+                ack('1', offset);
+        }
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(gcpm.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
+        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpm.localPort()));
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
+        QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        connect(&peer, &QUdpSocket::readyRead, this, &TstZoTransferSession::onDatagrams);
+        looper = std::make_unique<ZoMsgLooper>();
+        QSignalSpy opened(looper.get(), &ZoMsgLooper::openPlaneComm);
+        looper->startLooper();
+        QTRY_VERIFY(looper->isReady());
+        const quint16 port = peer.localPort();
+        QMetaObject::invokeMethod(looper.get(),
+            [l = looper.get(), port] { l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), port, 0); });
+        QVERIFY(opened.wait(3000));
+        QVERIFY(opened[0][1].toBool());
+    }
+
+    void cleanupTestCase()
+    {
+        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
+        QVERIFY(looper->wait(3000));
+        looper.reset();
+    }
+
+    // Each row: the image, the peer's script, and how the transfer ends.
+    // Whatever the end, the link speaks the application protocol again, the
+    // peer saw every block the session counts, the blocks went out in
+    // order, and the owner heard of progress at most every 33 ms, the last
+    // report naming the last acknowledged offset.
+    void transfer_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("resends");
+        const int done = int(Session::Outcome::Completed);
+        const int max = Session::MaxResends;
+        QTest::newRow("completes") << 1000 << "" << done << 0;
+        QTest::newRow("large image") << 64 * 1024 << "" << done << 0;
+        QTest::newRow("erase unacknowledged") << 1000 << "erase silent" << done << 0;
+        QTest::newRow("one lost ack") << 1000 << "lose 3" << done << 1;
+        QTest::newRow("late duplicates") << 1000 << "duplicate" << done << 0;
+        QTest::newRow("wrong offsets") << 1000 << "wrong offset" << done << 0;
+        QTest::newRow("core restarts before its last ack") << 1000 << "silent last" << done << max;
+        QTest::newRow("silent") << 1000 << "silent" << int(Session::Outcome::NoAnswer) << max;
+    }
+
+    void transfer()
+    {
+        QFETCH(int, bytes);
+        QFETCH(QString, script);
+        QFETCH(int, outcome);
+        QFETCH(int, resends);
+        Session::Plan plan;
+        QVERIFY(
+            Session::makePlan(firmware(80, bytes, bytes), 80, 0, true, 80 << 16, plan, nullptr));
+        this->script = script;
+        lastOffset = plan.pageCount * Session::PageBytes;
+        offsets.clear();
+        leaves = 0;
+
+        // The owner's side: queued reports on this thread.
+        auto *session = new Session(looper.get(), plan, {50, 300, 100});
+        QList<int> progress;
+        QList<Session::Outcome> ends;
+        Session::Stats stats;
+        connect(session, &Session::sigProgress, this, [&](tds4, int v) { progress << v; });
+        connect(session, &Session::sigFinished, this,
+            [&](tds4, Session::Outcome o, const Session::Stats &s) {
+                stats = s;
+                ends << o;
+            });
+        QElapsedTimer clock;
+        clock.start();
+        session->start();
+        // A real event loop: the peer answers at once, not between polls.
+        QEventLoop loop;
+        connect(session, &Session::sigFinished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QVERIFY(!ends.isEmpty());
+        const qint64 elapsed = clock.elapsed();
+        session->dispose();
+        QTest::qWait(50); // what the peer still has to read
+
+        QCOMPARE(ends, QList<Session::Outcome> {Session::Outcome(outcome)});
+        QCOMPARE(stats.resends, resends);
+        QCOMPARE(offsets.size(), stats.blocksSent);
+        QCOMPARE(looper->protocolMode(), tds4(ZoMsgLooper::ModeApplication));
+        QList<tds4> sent = offsets;
+        sent.erase(std::unique(sent.begin(), sent.end()), sent.end());
+        QCOMPARE(sent.size() + resends, offsets.size());
+        for (int i = 0; i < sent.size(); ++i)
+            QCOMPARE(sent[i], i * Session::PageBytes);
+        QVERIFY2(progress.size() <= 2 + elapsed / Session::ProgressIntervalMs,
+            qPrintable(QStringLiteral("%1 in %2 ms").arg(progress.size()).arg(elapsed)));
+        if (outcome == int(Session::Outcome::Completed)) {
+            QCOMPARE(sent.last(), lastOffset);
+            QCOMPARE(progress.last(), lastOffset);
+            QCOMPARE(leaves, 3);
+        } else {
+            QCOMPARE(offsets.size(), 1 + Session::MaxResends);
+            QCOMPARE(leaves, 0);
+        }
+        if (bytes > 32 * 1024)
+            QVERIFY(progress.size() < stats.blocksSent / 4);
+    }
+
+    // What makePlan takes and refuses: a header naming the device, an image
+    // a transfer can name; a body shorter than the header says is erased
+    // flash (0xFF) to the end of its last page, and one chunk past it.
+    void plan_data()
+    {
+        QTest::addColumn<int>("headerType");
+        QTest::addColumn<int>("length"); // in the header
+        QTest::addColumn<int>("present"); // after the header; -1: no header
+        QTest::addColumn<int>("pages"); // 0: refused
+        const int largest = Session::MaxImageBytes / Session::PageBytes * Session::PageBytes;
+        QTest::newRow("whole") << 80 << 300 << 300 << 3;
+        QTest::newRow("short body") << 80 << 300 << 200 << 3;
+        QTest::newRow("no header") << 80 << 0 << -1 << 0;
+        QTest::newRow("header names another type") << 81 << 300 << 300 << 0;
+        QTest::newRow("empty image") << 80 << 0 << 0 << 0;
+        QTest::newRow("largest") << 80 << largest << 0 << largest / Session::PageBytes;
+        QTest::newRow("one byte more") << 80 << largest + 1 << 0 << 0;
+    }
+
+    void plan()
+    {
+        QFETCH(int, headerType);
+        QFETCH(int, length);
+        QFETCH(int, present);
+        QFETCH(int, pages);
+        ZoFRMFileInfo file = firmware(headerType, length, std::max(0, present));
+        if (present < 0)
+            file.setDataCopy(QByteArray(20, '\0'));
+        Session::Plan plan;
+        QString why;
+        QCOMPARE(Session::makePlan(file, 80, 0, true, 80 << 16, plan, &why), pages > 0);
+        QCOMPARE(why.isEmpty(), pages > 0);
+        if (pages == 0)
+            return;
+        QCOMPARE(plan.pageCount, pages);
+        QCOMPARE(plan.chunkSize, tds4(Session::PageBytes));
+        QCOMPARE(plan.image.size(), (pages + 1) * Session::PageBytes);
+        QCOMPARE(plan.image.left(present), QByteArray(present, char(0x5A)));
+        QCOMPARE(plan.image.mid(present), QByteArray(plan.image.size() - present, char(0xFF)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZoTransferSession)
+#include "tst_zotransfersession.moc"
