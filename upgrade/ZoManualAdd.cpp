@@ -2,11 +2,36 @@
 
 #include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
+#include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
+
+#include <QCoreApplication>
 
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
+
+namespace {
+
+// The engine's texts, translated in its context.
+QString text(const char *key)
+{
+    return QCoreApplication::translate("ZoUpgradeWorkflow", key);
+}
+
+QString confirmKey()
+{
+    return QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm"));
+}
+
+ZoUpgradeWorkflow::Buttons yesNo()
+{
+    return {{ZoUpgradeWorkflow::ButtonYes, QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+        {ZoUpgradeWorkflow::ButtonNo,
+            QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}};
+}
+
+} // namespace
 
 ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent)
     : QObject(parent)
@@ -18,7 +43,16 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject 
     connect(&m_force, &QTimer::timeout, this, &ZoManualAdd::forceReport);
     connect(&m_detect, &QTimer::timeout, this, [this] {
         m_force.stop();
-        Q_EMIT sigSilent(m_pending, m_core);
+        if (!m_core) {
+            Q_EMIT sigModuleSilent(m_pending);
+            return;
+        }
+        int airframe = 0;
+        Q_EMIT sigAsk(ZoUpgradeWorkflow::QuestionForceAddCore, confirmKey(),
+            QStringLiteral("%1\uFF1A[%2]")
+                .arg(text("MsgManualAddGNCFailedForceAdd"),
+                    ZoUtils::deviceName(m_pending, airframe)),
+            yesNo());
     });
 }
 
@@ -83,4 +117,49 @@ void ZoManualAdd::reset()
     m_device = 0;
     m_core = false;
     m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+}
+
+void ZoManualAdd::checkCore(tVersion version)
+{
+    const tdu1 selected = m_pending;
+    int selectedFrame = ZoUtils::AirframeNone;
+    int realFrame = ZoUtils::AirframeNone;
+    const QString selectedName = ZoUtils::deviceName(selected, selectedFrame);
+    const QString realName = ZoUtils::deviceName(version.type, realFrame);
+    const QString format = QStringLiteral("%1\uFF0C%2\uFF1A[%3]\uFF0C%4\uFF1A[%5]");
+    QString difference;
+    if (!ZoUtils::sameCoreFamily(selected, version.type)) {
+        difference = format.arg(text("MsgHWDevNotSame"), text("MsgAddDevice"), selectedName,
+            text("MsgRealDevice"), realName);
+    } else if (selectedFrame != realFrame) {
+        difference = format.arg(text("MsgDeviceProtNotSame"), text("MsgAddDevice"),
+            ZoUtils::airframeName(selectedFrame), text("MsgRealDevice"),
+            ZoUtils::airframeName(realFrame));
+    }
+    // Taken as the core the user named: its firmware is what they chose.
+    version.type = selected;
+    m_reported = version;
+    if (difference.isEmpty()) {
+        answer(ZoUpgradeWorkflow::QuestionCoreMismatch, ZoUpgradeWorkflow::ButtonYes);
+        return;
+    }
+    Q_EMIT sigAsk(ZoUpgradeWorkflow::QuestionCoreMismatch, confirmKey(), difference, yesNo());
+}
+
+void ZoManualAdd::answer(int question, int button)
+{
+    const bool yes = button == ZoUpgradeWorkflow::ButtonYes;
+    if (question == ZoUpgradeWorkflow::QuestionForceAddCore && yes) {
+        Q_EMIT sigWaitPopup(false, 100);
+        tVersion forced;
+        forced.type = m_pending;
+        checkCore(forced);
+        return;
+    }
+    if (!yes) {
+        Q_EMIT sigCoreRefused();
+        return;
+    }
+    m_core = false; // the check ran; the rest of the report follows
+    Q_EMIT sigCoreAccepted(m_reported);
 }

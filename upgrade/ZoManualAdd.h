@@ -2,7 +2,10 @@
 
 #include "ZoTypes.h"
 
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QString>
 #include <QTimer>
 
 class ZoBootCommands;
@@ -10,8 +13,9 @@ class ZoMsgLooper;
 
 // Adding a device the search did not find, by hand: the module or core the
 // user names is told to enter its bootloader and, a moment later, asked to
-// report from there. Its report (a version from the looper) ends the wait;
-// silence ends it with sigSilent, and the engine decides what to say.
+// report from there. Its report (a version from the looper) ends the wait.
+// A core's report is checked against what the user named (a question when
+// they differ); a silent core may be added anyway if the user says so.
 class ZoManualAdd : public QObject
 {
     Q_OBJECT
@@ -42,15 +46,21 @@ public:
 
     // A report came: the wait ends (the popup closes).
     void answered();
-    // The core's report was checked (or the add given up).
-    void endCoreCheck() { m_core = false; }
+    // The core's report while a core is being added: accepted as the core
+    // the user named (its type), or a question first when they differ.
+    void checkCore(tVersion version);
+    // The answer to a question this asked (sigAsk).
+    void answer(int question, int button);
     // Forget everything; the looper reads module replies as usual again.
     void reset();
 
 Q_SIGNALS:
     void sigWaitPopup(bool visible, int value);
-    // Nothing answered in time; `core` tells which kind of add it was.
-    void sigSilent(tdu1 devId, bool core);
+    void sigModuleSilent(tdu1 devId);
+    void sigCoreAccepted(tVersion version);
+    void sigCoreRefused();
+    // Question ids and buttons as ZoUpgradeWorkflow names them.
+    void sigAsk(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
 
 private:
     void forceReport();
@@ -64,4 +74,5 @@ private:
     tdu1 m_device = 0;
     tdu1 m_devNum = 0;
     bool m_core = false;
+    tVersion m_reported; // a core report waiting for the user's answer
 };

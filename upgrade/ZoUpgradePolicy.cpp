@@ -119,3 +119,29 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
     }
     return pick;
 }
+
+bool ZoUpgradePolicy::isDue(const ZoDeviceRoster &roster, tds4 key) const
+{
+    return roster.isFlashable(key) && needsUpgrade(*roster.records().constFind(key));
+}
+
+QList<tds4> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) const
+{
+    QList<tds4> modules;
+    QList<tds4> boards;
+    tds4 core = 0;
+    const auto &records = roster.records();
+    for (auto it = records.cbegin(); it != records.cend(); ++it) {
+        if (!isDue(roster, it.key()))
+            continue;
+        if (roster.isModuleRow(it.key()))
+            modules.append(it.key());
+        else if (isBoard(it->tarVersion.type))
+            boards.append(it.key());
+        else
+            core = it.key(); // a run flashes one core: the last its records name
+    }
+    if (core != 0)
+        boards.append(core);
+    return modules + boards;
+}

@@ -44,6 +44,10 @@ public:
     // Due: a target, not held back, and either flagged or different enough.
     bool needsUpgrade(const ZoDevFMInfo &record) const;
     Pick pick(const ZoDeviceRoster &roster) const;
+    // A record a run would flash now, and the order a run flashes them in,
+    // as if each were flashed in turn.
+    bool isDue(const ZoDeviceRoster &roster, tds4 key) const;
+    QList<tds4> flashOrder(const ZoDeviceRoster &roster) const;
 
     static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
 

@@ -76,7 +76,19 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         &ZoUpgradeWorkflow::onCatalogueFetched);
 
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
-    connect(m_manual, &ZoManualAdd::sigSilent, this, &ZoUpgradeWorkflow::onManualAddSilent);
+    connect(m_manual, &ZoManualAdd::sigModuleSilent, this,
+        &ZoUpgradeWorkflow::onManualModuleSilent);
+    connect(m_manual, &ZoManualAdd::sigCoreAccepted, this,
+        &ZoUpgradeWorkflow::onManualCoreAccepted);
+    connect(m_manual, &ZoManualAdd::sigCoreRefused, this, [this] {
+        Q_EMIT sigShowAddCore();
+        resetUpgradeState();
+    });
+    connect(m_manual, &ZoManualAdd::sigAsk, this,
+        [this](int id, QString title, QString text, Buttons buttons) {
+            ask(Question(id), title, text, buttons,
+                [this, id](int button) { m_manual->answer(id, button); });
+        });
 
     ZoMsgLooper *l = m_looper.get();
     connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
@@ -120,16 +132,6 @@ void ZoUpgradeWorkflow::shutdown()
     }
 }
 
-bool ZoUpgradeWorkflow::isLooperReady() const
-{
-    return m_looper && m_looper->isReady();
-}
-
-bool ZoUpgradeWorkflow::hasRequestInFlight() const
-{
-    return m_source->hasRequestInFlight();
-}
-
 void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
@@ -143,36 +145,6 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
     manual.manualCoreMs = timings.manualCoreMs;
     manual.forceReportDelayMs = timings.forceReportDelayMs;
     m_manual->setTimings(manual);
-}
-
-void ZoUpgradeWorkflow::setVersionReporting(bool on)
-{
-    m_source->setVersionReporting(on);
-}
-
-void ZoUpgradeWorkflow::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
-{
-    m_source->setLocalFirmware(files);
-}
-
-const QMap<tds4, ZoDevFMInfo> &ZoUpgradeWorkflow::records() const
-{
-    return m_roster->records();
-}
-
-bool ZoUpgradeWorkflow::hasModuleRow(tds4 key) const
-{
-    return m_roster->isModuleRow(key);
-}
-
-bool ZoUpgradeWorkflow::hasCoreRow(tds4 key) const
-{
-    return m_roster->isCoreRow(key);
-}
-
-tdu1 ZoUpgradeWorkflow::pendingSelection() const
-{
-    return m_manual->pending();
 }
 
 tdu1 ZoUpgradeWorkflow::upgradeStep() const
@@ -189,40 +161,6 @@ tdu1 ZoUpgradeWorkflow::upgradeStep() const
     default:
         return StepDone;
     }
-}
-
-ZoUpgradeWorkflow::TransferStats ZoUpgradeWorkflow::transferStats(tds4 key) const
-{
-    return m_run->stats(key);
-}
-
-bool ZoUpgradeWorkflow::isDue(tds4 key) const
-{
-    const ZoDevFMInfo *r
-        = m_roster->isFlashable(key) ? &*m_roster->records().constFind(key) : nullptr;
-    return r && m_policy.needsUpgrade(*r);
-}
-
-QList<tds4> ZoUpgradeWorkflow::flashOrder() const
-{
-    // What a run will pick, one after the other, as if each were flashed.
-    QList<tds4> modules;
-    QList<tds4> boards;
-    tds4 core = 0;
-    const auto &records = m_roster->records();
-    for (auto it = records.cbegin(); it != records.cend(); ++it) {
-        if (!isDue(it.key()))
-            continue;
-        if (m_roster->isModuleRow(it.key()))
-            modules.append(it.key());
-        else if (ZoUpgradePolicy::isBoard(it->tarVersion.type))
-            boards.append(it.key());
-        else
-            core = it.key();
-    }
-    if (core != 0)
-        boards.append(core);
-    return modules + boards;
 }
 
 // ---- state ------------------------------------------------------------------
@@ -419,10 +357,13 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     }
 
     m_allUpgraded = flashOrder().isEmpty();
-    if (!m_identityHandled)
+    if (!m_identityHandled) {
         m_commands->identityQuery();
-    else
+        // A core that never tells its identity still gets its catalogue.
+        m_identityToCatalogue.start(m_timings.identityWaitMs);
+    } else {
         m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
+    }
 }
 
 void ZoUpgradeWorkflow::onClosePlaneComm()
@@ -463,56 +404,10 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
     Q_EMIT sigCloseAddCore();
     if (m_manual->isCoreCheck()) {
         m_manual->answered();
-        checkManualCore(version);
+        m_manual->checkCore(version);
         return;
     }
     onUpdateGNCFMVersionChecked(version, false);
-}
-
-void ZoUpgradeWorkflow::checkManualCore(tVersion version)
-{
-    const tdu1 selected = m_manual->pending();
-    QString difference;
-    int selectedFrame = ZoUtils::AirframeNone;
-    int realFrame = ZoUtils::AirframeNone;
-    const QString selectedName = ZoUtils::deviceName(selected, selectedFrame);
-    const QString realName = ZoUtils::deviceName(version.type, realFrame);
-    const QString format = QStringLiteral("%1\uFF0C%2\uFF1A[%3]\uFF0C%4\uFF1A[%5]");
-    if (!ZoUtils::sameCoreFamily(selected, version.type)) {
-        difference = format.arg(tr("MsgHWDevNotSame"), tr("MsgAddDevice"), selectedName,
-            tr("MsgRealDevice"), realName);
-    } else if (selectedFrame != realFrame) {
-        difference = format.arg(tr("MsgDeviceProtNotSame"), tr("MsgAddDevice"),
-            ZoUtils::airframeName(selectedFrame), tr("MsgRealDevice"),
-            ZoUtils::airframeName(realFrame));
-    }
-    auto accept = [this, version, selected]() mutable {
-        setControls([](Controls &c) {
-            c.branchVisible = true;
-            c.branchEnabled = true;
-        });
-        setWindowMode(ModeFound);
-        version.type = selected;
-        m_manual->endCoreCheck(); // the check ran; the rest of the report follows
-        m_manual->setPending(selected);
-        onUpdateGNCFMVersionChecked(version, true);
-    };
-    if (difference.isEmpty()) {
-        accept();
-        return;
-    }
-    ask(QuestionCoreMismatch, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
-        difference,
-        {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-            {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
-        [this, accept](int button) mutable {
-            if (button == ButtonYes) {
-                accept();
-            } else {
-                Q_EMIT sigShowAddCore();
-                resetUpgradeState();
-            }
-        });
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manual)
@@ -826,28 +721,18 @@ void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
     m_manual->addCore(id);
 }
 
-void ZoUpgradeWorkflow::onManualAddSilent(tdu1 devId, bool core)
+void ZoUpgradeWorkflow::onManualCoreAccepted(tVersion version)
 {
-    if (core) {
-        int airframe = 0;
-        ask(QuestionForceAddCore, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
-            QStringLiteral("%1\uFF1A[%2]")
-                .arg(tr("MsgManualAddGNCFailedForceAdd"), ZoUtils::deviceName(devId, airframe)),
-            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
-            [this, devId](int button) {
-                if (button == ButtonYes) {
-                    Q_EMIT sigWaitPopup(false, 100);
-                    tVersion forced;
-                    forced.type = devId;
-                    onUpdateGNCFMVersion(forced);
-                } else {
-                    Q_EMIT sigShowAddCore();
-                    resetUpgradeState();
-                }
-            });
-        return;
-    }
+    setControls([](Controls &c) {
+        c.branchVisible = true;
+        c.branchEnabled = true;
+    });
+    setWindowMode(ModeFound);
+    onUpdateGNCFMVersionChecked(version, true);
+}
+
+void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
+{
     if (ZoUtils::isArno2(coreType()) && devId == 45) {
         m_brisk2Type = 0;
         Q_EMIT sigBrisk2Type(0);

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
+#include "ZoDeviceRoster.h"
+#include "ZoFirmwareSource.h"
+#include "ZoManualAdd.h"
+#include "ZoMsgLooper.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTransferSession.h"
@@ -20,11 +24,7 @@
 #include <memory>
 
 class ZoBootCommands;
-class ZoDeviceRoster;
 class ZoFRMFileStore;
-class ZoFirmwareSource;
-class ZoManualAdd;
-class ZoMsgLooper;
 class ZoPlaneSearch;
 
 // The upgrade workflow, without a widget. It coordinates the device search,
@@ -94,6 +94,8 @@ public:
         int blockMs = 2000;
         int betweenDevicesMs = 1000;
         int identityToCatalogueMs = 2000;
+        // How long the catalogue waits for a core's identity at the most.
+        int identityWaitMs = 5000;
         int manualModuleMs = 2000;
         int manualCoreMs = 4000;
         int forceReportDelayMs = 1000;
@@ -125,9 +127,9 @@ public:
     // Ends the looper's thread (the link with it) ahead of the destructor.
     void shutdown();
     // The looper runs and can take commands.
-    bool isLooperReady() const;
+    bool isLooperReady() const { return m_looper->isReady(); }
     // A cloud request (catalogue, file or version report) is under way.
-    bool hasRequestInFlight() const;
+    bool hasRequestInFlight() const { return m_source->hasRequestInFlight(); }
 
     void setTimings(const Timings &timings);
     const Timings &timings() const { return m_timings; }
@@ -141,10 +143,10 @@ public:
     void research();
 
     // Without version reports (offline firmware): nothing is told to the cloud.
-    void setVersionReporting(bool on);
+    void setVersionReporting(bool on) { m_source->setVersionReporting(on); }
     // Offline firmware: files that stand in for the cloud's catalogue. Each
     // firmware query then offers these instead of asking the cloud.
-    void setLocalFirmware(const QList<ZoFRMFileInfo> &files);
+    void setLocalFirmware(const QList<ZoFRMFileInfo> &files) { m_source->setLocalFirmware(files); }
 
     tds4 windowMode() const { return m_windowMode; }
     tdu1 upgradeStep() const;
@@ -153,11 +155,11 @@ public:
         return m_windowMode == ModeModuleUpgrade || m_windowMode == ModeCoreUpgrade;
     }
     bool isConnected() const { return m_linkUp; }
-    const QMap<tds4, ZoDevFMInfo> &records() const;
+    const QMap<tds4, ZoDevFMInfo> &records() const { return m_roster->records(); }
     const ZoDevFMInfo &coreRecord() const { return m_core; }
     tdu1 coreType() const { return m_core.curVersion.type; }
-    bool hasModuleRow(tds4 key) const;
-    bool hasCoreRow(tds4 key) const;
+    bool hasModuleRow(tds4 key) const { return m_roster->isModuleRow(key); }
+    bool hasCoreRow(tds4 key) const { return m_roster->isCoreRow(key); }
     bool allUpgraded() const { return m_allUpgraded; }
     bool reconnectCheck() const { return m_reconnectCheck; }
     int branchIndex() const { return m_branchIndex; }
@@ -166,15 +168,15 @@ public:
     tds4 protocolType() const { return m_protType; }
     const Controls &controls() const { return m_controls; }
     // Figures of a device's transfer; live while it runs.
-    TransferStats transferStats(tds4 key) const;
+    TransferStats transferStats(tds4 key) const { return m_run->stats(key); }
     int pendingQuestion() const { return m_question; }
-    tdu1 pendingSelection() const;
+    tdu1 pendingSelection() const { return m_manual->pending(); }
     CatalogueState catalogueState() const { return m_catalogueState; }
 
     // A device a run would flash now, and the order it flashes them in:
     // modules, then boards, the core last.
-    bool isDue(tds4 key) const;
-    QList<tds4> flashOrder() const;
+    bool isDue(tds4 key) const { return m_policy.isDue(*m_roster, key); }
+    QList<tds4> flashOrder() const { return m_policy.flashOrder(*m_roster); }
     Pick pickNextDevice() const { return m_policy.pick(*m_roster); }
 
     // The user's answer to the question asked last.
@@ -252,8 +254,8 @@ public Q_SLOTS:
 private:
     // The core report once a core added by hand has passed its check.
     void onUpdateGNCFMVersionChecked(tVersion version, bool manual);
-    void checkManualCore(tVersion version);
-    void onManualAddSilent(tdu1 devId, bool core);
+    void onManualCoreAccepted(tVersion version);
+    void onManualModuleSilent(tdu1 devId);
     void setWindowMode(tds4 mode);
     void setCatalogueState(CatalogueState state);
     void setControls(const std::function<void(Controls &)> &change);
