@@ -3,6 +3,7 @@
 // Shared by the end-to-end tests of the workflow and of the window, which
 // run the engine against both simulators on loopback.
 
+#include "ZoFRMFileInfo.h"
 #include "ZoPlaneSearch.h"
 #include "ZoTestFiles.h"
 #include "ZoTvkInstance.h"
@@ -50,4 +51,25 @@ inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings 
     t.identityToCatalogueMs = 100;
     t.researchDelayMs = 50;
     engine.setTimings(t);
+}
+
+// Offline firmware for a core of type 80: version 1.9.0 and an image of
+// `bytes` bytes whose content follows from `seed`.
+inline ZoFRMFileInfo zoTestCoreFirmware(int bytes, tdu4 seed = 12345)
+{
+    QByteArray f(48 + bytes, '\0');
+    for (int i = 0; i < 4; ++i)
+        f[16 + i] = char((tdu4(bytes) >> (8 * i)) & 0xFF);
+    f[22] = char(80);
+    f[23] = 1;
+    f[24] = 9;
+    for (int i = 48; i < f.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        f[i] = char(seed >> 24);
+    }
+    ZoFRMFileInfo info;
+    info.fid = 80;
+    info.version = {80, 1, 9, 0};
+    info.setDataCopy(f);
+    return info;
 }

@@ -54,36 +54,49 @@ class TstZoUpgradeWorkflowSim : public QObject
     }
 
     // Search over `link`, read everything, fetch the catalogue: ready to upgrade.
-    bool connectAircraft(int link)
+    bool connectAircraft(int link) { return connectEngine(*wf, *sim, link); }
+
+    bool connectEngine(ZoUpgradeWorkflow &engine, const Sim &aircraft, int link)
     {
         ZoPlaneConfig c;
         if (link == Sim::Udp) {
             c.type = ZoPlaneConfig::LinkUdp;
             c.host = QStringLiteral("127.0.0.1");
-            c.hostport = sim->port;
-            c.localPort = sim->programUdpPort;
+            c.hostport = aircraft.port;
+            c.localPort = aircraft.programUdpPort;
         } else if (link == Sim::Tcp) {
             c.type = ZoPlaneConfig::LinkTcpClient;
             c.TcpServerHost = QStringLiteral("127.0.0.1");
-            c.TcpServerHostPort = sim->port;
+            c.TcpServerHostPort = aircraft.port;
             c.TcpClientLocalPort = 0;
         } else {
             c.type = ZoPlaneConfig::LinkSerialPort;
-            c.com = sim->ptyPath;
+            c.com = aircraft.ptyPath;
         }
-        QSignalSpy found(wf.get(), &ZoUpgradeWorkflow::sigSearchFinished);
+        QSignalSpy found(&engine, &ZoUpgradeWorkflow::sigSearchFinished);
         using Catalogue = ZoUpgradeWorkflow::CatalogueState;
-        wf->searchLink(c);
+        engine.searchLink(c);
         if (!zoWaitFor([&] { return !found.isEmpty(); }, 10000) || !found[0][0].toBool()) {
             qWarning() << "aircraft not found";
             return false;
         }
-        if (!zoWaitFor([&] { return wf->catalogueState() >= Catalogue::Ready; }, 10000)
-            || wf->catalogueState() != Catalogue::Ready) {
+        if (!zoWaitFor([&] { return engine.catalogueState() >= Catalogue::Ready; }, 10000)
+            || engine.catalogueState() != Catalogue::Ready) {
             qWarning() << "no catalogue" << cloud->paths();
             return false;
         }
-        return wf->controls().upgradeEnabled;
+        return engine.controls().upgradeEnabled;
+    }
+
+    // The sample file of `d` standing in for the catalogue.
+    static ZoFRMFileInfo offlineFile(const Device &d)
+    {
+        ZoFRMFileInfo info;
+        info.fid = tdu1(d.type);
+        const QStringList v = d.to.split(QLatin1Char('.'));
+        info.version = {tdu1(d.type), tdu1(v[0].toInt()), tdu1(v[1].toInt()), tdu1(v[2].toInt())};
+        info.setDataCopy(zoTestSampleFile(d.file));
+        return info;
     }
 
     bool runUpgrade(int seconds)
@@ -321,6 +334,85 @@ private Q_SLOTS:
             QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
             QVERIFY(wf->controls().upgradeEnabled);
+        }
+    }
+
+    // The blocks go out on the looper's thread: three seconds of a blocked
+    // owner's thread in the middle of a core transfer over the paced serial
+    // link, and the transfer kept going all along.
+    void blockedOwnerThread()
+    {
+        QVERIFY(sim->start(Sim::Pty, writeScenario({kFleet[0]}),
+            {QStringLiteral("--baud"), QStringLiteral("115200")}));
+        const ZoFRMFileInfo file = zoTestCoreFirmware(64 * 1024);
+        wf->setVersionReporting(false);
+        wf->setLocalFirmware({file});
+        QVERIFY(connectAircraft(Sim::Pty));
+        const tds4 key = kFleet[0].key();
+        int before = -1;
+        int after = -1;
+        connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&](tds4 k, int value) {
+            if (k != key || before >= 0 || value < 20 * ZoUpgradeWorkflow::PageBytes)
+                return;
+            before = wf->transferStats(key).blocksSent;
+            QThread::sleep(3);
+            after = wf->transferStats(key).blocksSent;
+        });
+        QVERIFY(runUpgrade(60));
+        QCOMPARE(finished[0], (QVariantList {int(Outcome::Completed), 0}));
+        QVERIFY2(
+            after - before > 100, qPrintable(QStringLiteral("%1 to %2").arg(before).arg(after)));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->events("verify", QStringLiteral("core")).size(), 1, 3000);
+        QCOMPARE(zoText(sim->events("verify", QStringLiteral("core"))[0], "sha256"),
+            zoTestImageSha(QByteArray(reinterpret_cast<const char *>(file.data), int(file.size))));
+    }
+
+    // Two engines in one process, each with its own link record, store and
+    // aircraft, flash at the same time: each aircraft receives only its own
+    // images, and neither engine's records hold the other's devices.
+    void twoEngines()
+    {
+        const QList<Device> fleets[2] {{kFleet[0], kFleet[2]}, {kFleet[0], kFleet[4]}};
+        const QList<ZoFRMFileInfo> files[2] {{offlineFile(kFleet[0]), offlineFile(kFleet[2])},
+            {zoTestCoreFirmware(40 * 1024, 777), offlineFile(kFleet[4])}};
+        Sim sims[2];
+        ZoPlaneConfig links[2];
+        std::unique_ptr<ZoUpgradeWorkflow> engines[2];
+        int ended[2] = {-1, -1};
+        for (int i = 0; i < 2; ++i) {
+            const QString scenario = work.filePath(QStringLiteral("scenario%1.json").arg(i));
+            QVERIFY(zoTestWriteScenario(scenario, fleets[i]));
+            QVERIFY(sims[i].start(Sim::Udp, scenario));
+            ZoUpgradeEnvironment env = zoTestEnvironment(&links[i], cloud->baseUrl());
+            env.store = nullptr;
+            engines[i] = std::make_unique<ZoUpgradeWorkflow>(env);
+            zoTestFastTimings(*engines[i]);
+            engines[i]->setVersionReporting(false);
+            engines[i]->setLocalFirmware(files[i]);
+            connect(engines[i].get(), &ZoUpgradeWorkflow::sigRunEnded, this,
+                [&ended, i](ZoUpgradeWorkflow::RunOutcome o) { ended[i] = int(o); });
+            QVERIFY(connectEngine(*engines[i], sims[i], Sim::Udp));
+        }
+        engines[0]->upgradeAll();
+        engines[1]->upgradeAll();
+        QVERIFY(zoWaitFor([&] { return ended[0] >= 0 && ended[1] >= 0; }, 60000));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(ended[i], int(Outcome::Completed));
+            QStringList verified;
+            QTRY_COMPARE_WITH_TIMEOUT(sims[i].events("verify").size(), 2, 3000);
+            for (const QJsonObject &v : sims[i].events("verify"))
+                verified << zoText(v, "dev") + QLatin1Char(' ') + zoText(v, "sha256");
+            QStringList expected;
+            for (int d = 0; d < 2; ++d)
+                expected << fleets[i][d].simName() + QLatin1Char(' ')
+                        + zoTestImageSha(
+                            QByteArray(reinterpret_cast<const char *>(files[i][d].data),
+                                int(files[i][d].size)));
+            verified.sort();
+            expected.sort();
+            QCOMPARE(verified, expected);
+            const tds4 other = fleets[1 - i][1].key();
+            QVERIFY(!engines[i]->records().contains(other));
         }
     }
 };
