@@ -289,11 +289,11 @@ private Q_SLOTS:
         auto row = [&](const char *name, const QByteArray &bytes,
                        const QStringList &expected = {}) { rowIn(0, 0, name, bytes, expected); };
 
-        // Application frames.
+        // Application frames. Each parser's own refusals are the codec's
+        // test; one refused reply per kind shows the looper stays silent.
         row("version", app(sub(0xE2, hex("2a010203"))), {"sigGNCFMVersion(42.1.2.3)"});
         row("version status 5 gives zeros", app(sub(0xE2, hex("05"))),
             {"sigGNCFMVersion(0.0.0.0)"});
-        row("version status 0", app(sub(0xE2, hex("00"))));
         row("version 3 bytes", app(sub(0xE2, hex("010203"))));
         row("compile time", app(sub(0xE3, hex("e8070c06151e05"))),
             {"sigGNCCompileTime(2024-12-6 21:30:5)"});
@@ -304,12 +304,8 @@ private Q_SLOTS:
         row("unknown type", app(sub(0x77, hex("2a010203"))));
         row("bad crc", QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00'));
         row("sub-message past the body", app(hex("e20a2a010203")));
-        row("two frames one chunk",
-            app(sub(0xE3, hex("e8070c06151e05"))) + app(sub(0xE2, hex("2a010203"))),
-            {"sigGNCCompileTime(2024-12-6 21:30:5)", "sigGNCFMVersion(42.1.2.3)"});
         row("two sub-messages one frame", app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203"))),
             {"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"});
-        row("oversized frame", withCrc(hex("ab0efe") + QByteArray(252, '\x77')));
 
         // CAN pass-through, identity and long form.
         row("can identity f1", canReply(0xF1, hex("2e10341201020305")),
@@ -385,8 +381,6 @@ private Q_SLOTS:
         rowIn(2, 0, "boot parameters 47", parameters(41, 2, 20, 1, 47));
         rowIn(2, 0, "boot marker", boot(hex("8021")));
         rowIn(2, 0, "boot six bytes", boot(hex("81")));
-        rowIn(2, 0, "boot two frames", boot(hex("8121")) + boot(hex("81310100")),
-            {"sigGNCUpgEraseFlashAck()", "sigGNCUpgradeProgAck(32)"});
         rowIn(2, 0, "application frame in boot mode", app(sub(0xE2, hex("2a010203"))));
         row("boot frame in application mode", boot(hex("8121")));
     }
@@ -404,7 +398,8 @@ private Q_SLOTS:
         QCOMPARE(events, expected);
     }
 
-    // Frames that split and join across datagrams still decode once, in order.
+    // Frames that split and join across datagrams (the last one holds two
+    // whole frames) still decode once, in order, past a frame too long to hold.
     void splitStream()
     {
         const QByteArray a = app(sub(0xE2, hex("2a010203")));
