@@ -15,9 +15,6 @@
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QJsonArray>
 #include <QLabel>
 #include <QPushButton>
 #include <QUdpSocket>
@@ -27,9 +24,10 @@
 
 // The main window as the user drives it: it searches on its own at start,
 // draws a row per device with what it runs and what the cloud offers, and the
-// upgrade button flashes everything. The aircraft simulator's own checks of
-// each image decide; the boxes the window shows are answered and recorded by
-// the message box's responder.
+// upgrade button flashes everything. What reaches the aircraft, and the
+// engine under each fault, are the engine's end-to-end test's; here the rows,
+// their pictures and the boxes count, the latter answered and recorded by the
+// message box's responder.
 namespace {
 
 using Sim = ZoTestAircraftSim;
@@ -143,11 +141,12 @@ private Q_SLOTS:
 
     void cleanupTestCase() { ZoMessageBox::setTestResponder(nullptr); }
 
-    // The search runs at start, every row shows what the device runs and
-    // then what the cloud offers; the upgrade button flashes everything
-    // (closing meanwhile asks and is refused) or stops at the device that
-    // fails, which its row shows. A run that stops because the core's file
-    // names another device still says so, with the device's name.
+    // The search runs at start (finding the aircraft on UDP, or after UDP on
+    // a serial port), every row shows what the device runs and then what the
+    // cloud offers; the upgrade button flashes everything (closing meanwhile
+    // asks and is refused) or stops at the device that fails, which its row
+    // shows. A run that stops because the core's file names another device
+    // still says so, with the device's name.
     void upgradeFromTheWindow_data()
     {
         QTest::addColumn<int>("link");
@@ -160,8 +159,6 @@ private Q_SLOTS:
         const int udp = Sim::Udp;
         QTest::newRow("every device, UDP")
             << udp << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
-        QTest::newRow("every device, TCP")
-            << int(Sim::Tcp) << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
         QTest::newRow("every device, pty")
             << int(Sim::Pty) << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
         QTest::newRow("bus module stalls")
@@ -242,12 +239,6 @@ private Q_SLOTS:
             }
             if (failed >= 0 && !wrongHeader)
                 continue; // the run stopped before it came to this one
-            QTRY_VERIFY2_WITH_TIMEOUT(
-                sim->events("verify", d.simName()).size() == 1, qPrintable(d.simName()), 3000);
-            const QJsonObject v = sim->events("verify", d.simName()).value(0);
-            QCOMPARE(v.value(QLatin1String("sha256")).toString(),
-                zoTestImageSha(zoTestSampleFile(d.file)));
-            QCOMPARE(v.value(QLatin1String("gaps")).toInt(), 0);
             QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupgradedsucc.png"));
             QCOMPARE(ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.to);
         }
