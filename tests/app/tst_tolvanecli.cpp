@@ -270,8 +270,6 @@ private Q_SLOTS:
         row("two types, a hidden file and a folder aside", "a.bin b.fw .notes sub/c.bin",
             {core, tunex, "not firmware", "ignored"});
         row("shorter than the header", "a.bin short.bin", {core, core.left(47)}, "short.bin");
-        row("truncated image", "cut.bin", {core.left(48 + 200)},
-            "cut.bin: the header announces 256 image bytes, the file holds 200");
         row("no type", "t0.bin", {firmware(0, "1.0.0", 64)}, "t0.bin");
         row("no image", "empty.bin", {firmware(77, "1.0.0", 0)}, "empty.bin");
         row("two files for one type", "old.bin new.bin", {firmware(77, "2.0.3", 64), tunex},
@@ -315,7 +313,9 @@ private Q_SLOTS:
 
     // The verdicts over what the run saw. Each device: flags among
     // target, due, up (transfer reported complete), fail, and "after=T:M.m.r"
-    // for what it reports afterwards; its target is 77:2.0.4.
+    // for what it reports afterwards; its target is 77:2.0.4. A verified run,
+    // a failed transfer and a device that did not come back are the upgrade
+    // runs' below.
     void outcome_data()
     {
         QTest::addColumn<bool>("runOk");
@@ -327,17 +327,10 @@ private Q_SLOTS:
             QTest::newRow(name) << runOk << devices.split(QLatin1Char(';'))
                                 << QString::fromLatin1(results) << code;
         };
-        row("verified", true, QStringLiteral("target due up after=77:2.0.4;target"),
-            "upgraded up-to-date", Runner::ExitSuccess);
         row("still the old version", true, QStringLiteral("target due up after=77:1.0.4"),
             "upgraded", Runner::ExitNotVerified);
         row("same number, another type", true, QStringLiteral("target due up after=78:2.0.4"),
             "upgraded", Runner::ExitNotVerified);
-        row("did not come back", true, QStringLiteral("target due up;target due up after=77:2.0.4"),
-            "upgraded upgraded", Runner::ExitNotVerified);
-        row("transfer failed", false,
-            QStringLiteral("target due up after=77:2.0.4;target due fail"), "upgraded failed",
-            Runner::ExitUpgradeFailed);
         row("run failed before any transfer", false, QStringLiteral("target due"), "skipped",
             Runner::ExitUpgradeFailed);
         row("due but left out of a good run", true, QStringLiteral("target due;target"),
@@ -393,7 +386,8 @@ private Q_SLOTS:
         row("help", "--help", 0, "5  upgraded, but not every");
         row("bad link", "--link udp:1.2.3", 2, "--link udp:1.2.3");
         row("unusable firmware file", "--link " + dead + " --firmware @broken", 4,
-            "broken.bin: the header announces", "firmware-unusable");
+            "broken.bin: the header announces 512 image bytes, the file holds 252",
+            "firmware-unusable");
         row("nothing listening", "--link " + dead, 3, "cannot open " + dead, "not-found");
     }
     void earlyExit()
@@ -567,9 +561,9 @@ private Q_SLOTS:
             QCOMPARE(zoNum(d, "blocksSent"), received);
             QCOMPARE(zoNum(d, "resends"), 0);
             reported << QStringLiteral("%1 %2").arg(e.type).arg(QLatin1String(e.target));
+            // The image as the file holds it, from the cloud or the folder;
+            // how it arrives under faults is the engine's test.
             QCOMPARE(verify.size(), 1);
-            QCOMPARE(zoNum(verify[0], "gaps"), 0);
-            QVERIFY(verify[0].value(QLatin1String("complete")).toBool());
             QCOMPARE(zoText(verify[0], "headerVersion"),
                 QStringLiteral("%1:%2").arg(e.type).arg(QLatin1String(e.target)));
             QCOMPARE(zoText(verify[0], "sha256").toLatin1(), imageDigest(e.file));
