@@ -374,3 +374,26 @@ void ZoPlaneSearch::cancel()
     m_stepCount = 10;
     finish(false, m_found);
 }
+
+void ZoPlaneSearch::searchConfigured(const ZoPlaneConfig &c)
+{
+    onUpdateSearchRange(QStringList(), c.host, tds4(c.hostport), tds4(c.localPort),
+        c.TcpServerHost, tds4(c.TcpServerHostPort), tds4(c.TcpClientLocalPort));
+}
+
+void ZoPlaneSearch::searchLink(const ZoPlaneConfig &link)
+{
+    switch (link.type) {
+    case ZoPlaneConfig::LinkSerialPort:
+        onSearchOnSpecSPCom(
+            link.com, tds4(link.baud), tds4(link.databits), tds4(link.parity), tds4(link.stopbits));
+        break;
+    case ZoPlaneConfig::LinkTcpClient:
+        onSearchOnspecTcpClientCom(
+            link.TcpServerHost, tds4(link.TcpServerHostPort), tds4(link.TcpClientLocalPort));
+        break;
+    default:
+        onSearchOnspecUdpCom(link.host, tds4(link.hostport), tds4(link.localPort));
+        break;
+    }
+}

@@ -81,6 +81,9 @@ Q_SIGNALS:
     void sigActiveChanged(bool active);
 
 public Q_SLOTS:
+    // Every candidate link with the stored settings, or only `link`.
+    void searchConfigured(const ZoPlaneConfig &config);
+    void searchLink(const ZoPlaneConfig &link);
     void onUpdateSearchRange(QStringList comList, QString host, tds4 hostPort, tds4 localPort,
         QString tcpServerIp, tds4 tcpServerPort, tds4 tcplocalPort);
     void onSearchOnSpecSPCom(QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits);

@@ -75,8 +75,9 @@ public:
     static constexpr int MaxResends = 4;
     static constexpr int PageBytes = 128;
     // A transfer names its blocks with 16 bits of 32-byte units, and no
-    // device of this family holds more.
-    static constexpr tds4 MaxImageBytes = 65535 * 32 - 2 * PageBytes;
+    // device of this family holds more: whole pages, with room left for the
+    // chunk of filler the last program message carries.
+    static constexpr tds4 MaxImageBytes = (65535 * 32 / PageBytes - 1) * PageBytes;
     // The owner's thread hears of progress at most this often.
     static constexpr int ProgressIntervalMs = 33;
 

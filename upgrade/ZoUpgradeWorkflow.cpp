@@ -37,6 +37,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
     , m_run(new ZoUpgradeRun(m_looper.get(), m_roster, &m_policy, m_source, this))
+    , m_choice(new ZoCoreHeaderChoice(m_roster, this))
 {
     qRegisterMetaType<tVersion>("tVersion");
     qRegisterMetaType<tFcsDateTime>("tFcsDateTime");
@@ -75,6 +76,24 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_source, &ZoFirmwareSource::sigFetchFinished, this,
         &ZoUpgradeWorkflow::onCatalogueFetched);
 
+    connect(m_choice, &ZoCoreHeaderChoice::sigProtocolTypeReset, this,
+        &ZoUpgradeWorkflow::sigProtocolTypeReset);
+    connect(m_choice, &ZoCoreHeaderChoice::sigBoardType, this, &ZoUpgradeWorkflow::sigBrisk2Type);
+    connect(m_choice, &ZoCoreHeaderChoice::sigTargetCleared, this,
+        [this](tds4 key) { Q_EMIT sigTargetChanged(key, tVersion(), QString(), false); });
+    connect(m_choice, &ZoCoreHeaderChoice::sigFetch, this, [this](tdu1 firmwareId) {
+        if (m_windowMode < ModeFound)
+            return;
+        if (m_branchIndex == BranchCustom)
+            requestFirmwareFor(firmwareId, ZoFirmwareSource::CloudCustom, m_customKey);
+        else
+            requestFirmwareFor(firmwareId, m_branchIndex + 1, QString());
+    });
+    connect(m_choice, &ZoCoreHeaderChoice::sigAddModule, this,
+        &ZoUpgradeWorkflow::onManSelectModule);
+    connect(m_choice, &ZoCoreHeaderChoice::sigInform, this, [this](const QString &key) {
+        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr(key.toLatin1()));
+    });
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
     connect(m_manual, &ZoManualAdd::sigModuleSilent, this,
         &ZoUpgradeWorkflow::onManualModuleSilent);
@@ -237,9 +256,7 @@ void ZoUpgradeWorkflow::startSearch()
         return;
     }
     setWindowMode(ModeSearching);
-    m_search->onUpdateSearchRange(QStringList(), m_config->host, tds4(m_config->hostport),
-        tds4(m_config->localPort), m_config->TcpServerHost, tds4(m_config->TcpServerHostPort),
-        tds4(m_config->TcpClientLocalPort));
+    m_search->searchConfigured(*m_config);
 }
 
 void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
@@ -248,19 +265,7 @@ void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
     const ZoPlaneConfig link = requested;
     m_pinnedLink = std::make_unique<ZoPlaneConfig>(link);
     setWindowMode(ModeSearching);
-    switch (link.type) {
-    case ZoPlaneConfig::LinkSerialPort:
-        m_search->onSearchOnSpecSPCom(
-            link.com, tds4(link.baud), tds4(link.databits), tds4(link.parity), tds4(link.stopbits));
-        break;
-    case ZoPlaneConfig::LinkTcpClient:
-        m_search->onSearchOnspecTcpClientCom(
-            link.TcpServerHost, tds4(link.TcpServerHostPort), tds4(link.TcpClientLocalPort));
-        break;
-    default:
-        m_search->onSearchOnspecUdpCom(link.host, tds4(link.hostport), tds4(link.localPort));
-        break;
-    }
+    m_search->searchLink(link);
 }
 
 void ZoUpgradeWorkflow::research()
@@ -436,7 +441,7 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
     m_core = record;
     m_core.curCompileTime = compileTime;
     m_roster->insertCoreRow(record, ZoUpgradePolicy::isBoard(t));
-    m_protType = ZoUtils::protocolTypeOfIndex(ZoUtils::coreProtocolIndex(t));
+    m_choice->resetFor(t);
     Q_EMIT sigCoreHeader(record.name, version);
 
     if (manual)
@@ -487,10 +492,8 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     const tdu1 core = coreType();
     if (((t == 44 || t == 45) && ZoUtils::isArno2(core)) || (t == 83 && ZoUtils::isEmba2(core))) {
         m_roster->insertCoreRow(record, true);
-        if (t == 45) {
-            m_brisk2Type = 1;
+        if (t == 45)
             Q_EMIT sigBrisk2Type(1);
-        }
     } else {
         m_roster->insertModuleRow(record);
     }
@@ -528,7 +531,7 @@ void ZoUpgradeWorkflow::selectBranch(int index)
 
 void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
 {
-    if (m_windowMode < ModeFound || m_windowMode > ModeReady || m_protType == 0)
+    if (m_windowMode < ModeFound || m_windowMode > ModeReady || protocolType() == 0)
         return;
     m_branchIndex = BranchCustom;
     m_customKey = key;
@@ -538,7 +541,7 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
 
 void ZoUpgradeWorkflow::requestFirmware(int branch, const QString &key)
 {
-    requestFirmwareFor(ZoUtils::firmwareIdFor(coreType(), m_protType), branch, key);
+    requestFirmwareFor(ZoUtils::firmwareIdFor(coreType(), protocolType()), branch, key);
 }
 
 void ZoUpgradeWorkflow::requestFirmwareFor(tdu1 fid, int branch, const QString &key)
@@ -576,7 +579,7 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
         record.tarCompileTime = headerTime;
     }
     record.releaseNote = releaseNoteOf(info);
-    const bool u = m_policy.decide(record, m_roster->isCoreRow(record.key), m_protType,
+    const bool u = m_policy.decide(record, m_roster->isCoreRow(record.key), protocolType(),
         m_branchIndex == BranchCustom, m_compileTimeKnown);
     if (m_policy.isHeldBack(record.key))
         record.releaseNote.clear();
@@ -733,10 +736,8 @@ void ZoUpgradeWorkflow::onManualCoreAccepted(tVersion version)
 
 void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 {
-    if (ZoUtils::isArno2(coreType()) && devId == 45) {
-        m_brisk2Type = 0;
+    if (ZoUtils::isArno2(coreType()) && devId == 45)
         Q_EMIT sigBrisk2Type(0);
-    }
     inform(
         viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));
     m_manual->reset();
@@ -747,65 +748,10 @@ void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 
 void ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType(tds4 protType)
 {
-    const tdu1 core = coreType();
-    if (ZoUtils::isArno2(core)) {
-        const tds4 board = m_roster->contains(0x2C0000) ? 0x2C0000 : 0x2D0000;
-        const ZoDevFMInfo *r = m_roster->record(board);
-        if (r && r->needUpgrade) {
-            Q_EMIT sigProtocolTypeReset(core);
-            return;
-        }
-    }
-    m_roster->clearAlternates();
-    m_protType = protType;
-    const tdu1 t = ZoUtils::firmwareIdFor(core, protType);
-    const tds4 newKey = tds4(t) << 16;
-    if (const ZoDevFMInfo *current = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr) {
-        ZoDevFMInfo record = *current;
-        record.key = newKey;
-        record.tarVersion = tVersion();
-        record.releaseNote.clear();
-        if (newKey == m_core.key) {
-            ZoDevFMInfo *same = m_roster->record(newKey);
-            same->tarVersion = tVersion();
-            same->releaseNote.clear();
-        } else {
-            m_roster->insertAlternate(record);
-        }
-        Q_EMIT sigTargetChanged(m_core.key, tVersion(), QString(), false);
-    }
-    if (m_windowMode < ModeFound)
-        return;
-    if (m_branchIndex == BranchCustom)
-        requestFirmwareFor(t, ZoFirmwareSource::CloudCustom, m_customKey);
-    else
-        requestFirmwareFor(t, m_branchIndex + 1, QString());
+    m_choice->pickProtocolType(protType, coreType(), m_core.key);
 }
 
 void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)
 {
-    if (!ZoUtils::isArno2(coreType()))
-        return;
-    m_brisk2Type = type;
-    if (type == 0) {
-        m_roster->removeRow(0x2D0000);
-        return;
-    }
-    const ZoDevFMInfo *data = m_roster->record(0x2C0000);
-    const bool feature = m_roster->contains(0x2D0000);
-    if (data && !feature) {
-        if (!data->needUpgrade) {
-            onManSelectModule(45);
-        } else {
-            inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
-                tr("MsgR4DataBoardNeedUpgradeFirst"));
-            m_brisk2Type = 0;
-            Q_EMIT sigBrisk2Type(0);
-        }
-    } else if (!data && !feature) {
-        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
-            tr("MsgNeedForceR4DataBoard"));
-        m_brisk2Type = 0;
-        Q_EMIT sigBrisk2Type(0);
-    }
+    m_choice->pickBoardType(type, coreType());
 }

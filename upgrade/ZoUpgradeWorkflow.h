@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoCoreHeaderChoice.h"
 #include "ZoDevFMInfo.h"
 #include "ZoDeviceRoster.h"
 #include "ZoFirmwareSource.h"
@@ -165,7 +166,7 @@ public:
     int branchIndex() const { return m_branchIndex; }
     bool customBranchMode() const { return m_policy.customBranch(); }
     // The core header's protocol type (1, 2, 3, 258), 0 when it offers none.
-    tds4 protocolType() const { return m_protType; }
+    tds4 protocolType() const { return m_choice->protocolType(); }
     const Controls &controls() const { return m_controls; }
     // Figures of a device's transfer; live while it runs.
     TransferStats transferStats(tds4 key) const { return m_run->stats(key); }
@@ -291,6 +292,7 @@ private:
     ZoManualAdd *m_manual;
     ZoPlaneSearch *m_search;
     ZoUpgradeRun *m_run;
+    ZoCoreHeaderChoice *m_choice;
     QTimer m_identityToCatalogue;
     QTimer m_research;
 
@@ -309,8 +311,6 @@ private:
     bool m_notFoundBefore = false;
     int m_branchIndex = BranchStable;
     QString m_customKey;
-    tds4 m_protType = 0;
-    tdu1 m_brisk2Type = 0;
     std::unique_ptr<ZoPlaneConfig> m_pinnedLink;
 
     int m_question = QuestionNone;

@@ -314,6 +314,45 @@ private Q_SLOTS:
         QVERIFY(!emba.contains(77));
 
     }
+
+    // A core added by hand: what answers is checked against what the user
+    // named; another core, or silence, is taken only when the user says so,
+    // and then as the core the user named.
+    void manualCoreAdd_data()
+    {
+        using W = ZoUpgradeWorkflow;
+        QTest::addColumn<int>("reported"); // 0: nothing answers
+        QTest::addColumn<int>("question");
+        QTest::addColumn<int>("button");
+        QTest::newRow("the named core") << 80 << int(W::QuestionNone) << 0;
+        QTest::newRow("another, taken") << 41 << int(W::QuestionCoreMismatch) << int(W::ButtonYes);
+        QTest::newRow("another, refused") << 41 << int(W::QuestionCoreMismatch) << int(W::ButtonNo);
+        QTest::newRow("silent, forced") << 0 << int(W::QuestionForceAddCore) << int(W::ButtonYes);
+        QTest::newRow("silent, refused") << 0 << int(W::QuestionForceAddCore) << int(W::ButtonNo);
+    }
+
+    void manualCoreAdd()
+    {
+        QFETCH(int, reported);
+        QFETCH(int, question);
+        QFETCH(int, button);
+        ZoUpgradeWorkflow::Timings t;
+        t.forceReportDelayMs = 10;
+        t.manualCoreMs = 200;
+        wf->setTimings(t);
+        QSignalSpy showAdd(wf.get(), &ZoUpgradeWorkflow::sigShowAddCore);
+        wf->onManSelectCoreGNCDevice(80);
+        if (reported)
+            wf->onUpdateGNCFMVersion(ver(reported, 1, 0, 0));
+        if (question) {
+            QTRY_COMPARE(wf->pendingQuestion(), question);
+            wf->answer(question, button);
+        }
+        const bool added = button != ZoUpgradeWorkflow::ButtonNo;
+        QCOMPARE(wf->hasCoreRow(0x500000), added);
+        QCOMPARE(wf->records().value(0x500000).needUpgrade, added);
+        QCOMPARE(showAdd.size(), added ? 0 : 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstZoUpgradeWorkflow)
