@@ -1,5 +1,7 @@
 #include "ZoDeviceRoster.h"
 
+#include "ZoUtils.h"
+
 ZoDeviceRoster::ZoDeviceRoster(QObject *parent)
     : QObject(parent)
     , m_moduleRows({0})
@@ -66,6 +68,8 @@ void ZoDeviceRoster::removeModuleRows()
 void ZoDeviceRoster::clear()
 {
     m_records.clear();
+    m_core = ZoDevFMInfo();
+    m_compileTimeKnown = false;
     m_moduleRows = {0};
     m_coreRows = {0};
     m_altCoreRows.clear();
@@ -92,4 +96,73 @@ QList<tds4> ZoDeviceRoster::missingModules() const
             missing.append(entry);
     }
     return missing;
+}
+
+void ZoDeviceRoster::insertCore(ZoDevFMInfo record, bool board)
+{
+    if (m_compileTimeKnown)
+        record.curCompileTime = m_core.curCompileTime;
+    record.serial = m_core.serial;
+    const tFcsDateTime compileTime = m_core.curCompileTime;
+    m_core = record;
+    m_core.curCompileTime = compileTime;
+    insertCoreRow(record, board);
+}
+
+tds4 ZoDeviceRoster::setCoreCompileTime(const tFcsDateTime &time)
+{
+    m_core.curCompileTime = time;
+    m_compileTimeKnown = true;
+    ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    if (!row)
+        return 0;
+    row->curCompileTime = time;
+    return row->key;
+}
+
+tds4 ZoDeviceRoster::setCoreSerial(const QString &serial)
+{
+    m_core.serial = serial;
+    ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    if (!row)
+        return 0;
+    row->serial = serial;
+    return row->key;
+}
+
+void ZoDeviceRoster::syncCore()
+{
+    const ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    if (!row)
+        return;
+    m_core.curVersion = row->curVersion;
+    m_core.curCompileTime = row->curCompileTime;
+    m_core.tarVersion = row->tarVersion;
+    m_core.tarCompileTime = row->tarCompileTime;
+    m_core.releaseNote = row->releaseNote;
+}
+
+void ZoDeviceRoster::insertModuleReport(const ZoDevFMInfo &report, tdu1 coreType)
+{
+    const tdu1 t = report.curVersion.type;
+    if (((t == 44 || t == 45) && ZoUtils::isArno2(coreType))
+        || (t == 83 && ZoUtils::isEmba2(coreType)))
+        insertCoreRow(report, true);
+    else
+        insertModuleRow(report);
+}
+
+ZoDevFMInfo ZoDeviceRoster::reportRecord(
+    const tVersion &version, tdu1 devIdx, const QString &serial)
+{
+    const tdu1 t = version.type;
+    ZoDevFMInfo r;
+    r.key = (tds4(t) << 16) | (ZoUtils::protocolClass(t) == ZoUtils::ClassBus ? devIdx : 0);
+    r.icon = ZoUtils::iconPath(t);
+    int airframe = ZoUtils::AirframeNone;
+    r.name = ZoUtils::deviceName(t, airframe);
+    r.curVersion = version;
+    r.serial = serial;
+    r.devIdx = devIdx;
+    return r;
 }

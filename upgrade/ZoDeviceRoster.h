@@ -50,6 +50,23 @@ public:
     void removeModuleRows();
     void clear();
 
+    // The core as it reported itself: its record once its version came, and
+    // before that what came first (compile time, identity).
+    const ZoDevFMInfo &core() const { return m_core; }
+    bool coreCompileTimeKnown() const { return m_compileTimeKnown; }
+    void forgetCoreCompileTime() { m_compileTimeKnown = false; }
+    // The core's version report becomes its row; what came before it stays.
+    void insertCore(ZoDevFMInfo record, bool board);
+    // Each returns the key of the row that changed, 0 while there is none.
+    tds4 setCoreCompileTime(const tFcsDateTime &time);
+    tds4 setCoreSerial(const QString &serial);
+    // The core's row changed (a target, a flash): the core follows it.
+    void syncCore();
+    // A module's version report; on this core type a board is a core row.
+    void insertModuleReport(const ZoDevFMInfo &record, tdu1 coreType);
+    // A record for a device's version report, keyed and named.
+    static ZoDevFMInfo reportRecord(const tVersion &version, tdu1 devIdx, const QString &serial);
+
     // The manual-add row under the module rows, while two or more modules are
     // expected.
     bool hasManualAddRow() const { return m_manualAddRow; }
@@ -76,4 +93,6 @@ private:
     QSet<tds4> m_altCoreRows;
     QList<tds4> m_expected;
     bool m_manualAddRow = false;
+    ZoDevFMInfo m_core;
+    bool m_compileTimeKnown = false;
 };

@@ -305,7 +305,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
         if (m_windowMode == ModeReady && m_allUpgraded) {
             m_manual->setPending(coreType());
             m_reconnectCheck = true;
-            if (ZoDevFMInfo *core = m_roster->record(m_core.key)) {
+            if (ZoDevFMInfo *core = m_roster->record(m_roster->core().key)) {
                 core->needUpgrade = true;
                 Q_EMIT sigTargetChanged(core->key, core->tarVersion, core->releaseNote, true);
             }
@@ -379,8 +379,6 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     Q_EMIT sigSelectModules(QList<tds4>());
     Q_EMIT sigCloseCom();
     m_allUpgraded = false;
-    m_core = ZoDevFMInfo();
-    m_compileTimeKnown = false;
     m_identityHandled = false;
     m_identityToCatalogue.stop();
     m_policy.clearHeldBack();
@@ -426,21 +424,12 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);
 
-    ZoDevFMInfo record;
-    record.key = tds4(t) << 16;
-    record.icon = ZoUtils::iconPath(t);
-    int airframe = ZoUtils::AirframeNone;
-    record.name = ZoUtils::isEmba2(t) ? tr("MsgCoreApp") : ZoUtils::deviceName(t, airframe);
-    record.curVersion = version;
-    if (m_compileTimeKnown)
-        record.curCompileTime = m_core.curCompileTime;
-    record.serial = m_core.serial;
+    ZoDevFMInfo record = ZoDeviceRoster::reportRecord(version, 0, QString());
+    if (ZoUtils::isEmba2(t))
+        record.name = tr("MsgCoreApp");
     const tdu1 pending = m_manual->pending();
     record.needUpgrade = manual || (pending != 0 && ZoUtils::sameCoreFamily(t, pending));
-    const tFcsDateTime compileTime = m_core.curCompileTime;
-    m_core = record;
-    m_core.curCompileTime = compileTime;
-    m_roster->insertCoreRow(record, ZoUpgradePolicy::isBoard(t));
+    m_roster->insertCore(record, ZoUpgradePolicy::isBoard(t));
     m_choice->resetFor(t);
     Q_EMIT sigCoreHeader(record.name, version);
 
@@ -452,24 +441,15 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
 
 void ZoUpgradeWorkflow::onUpdateGNCFMComplieTime(tFcsDateTime compileTime)
 {
-    m_core.curCompileTime = compileTime;
-    ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr;
-    if (core) {
-        core->curCompileTime = compileTime;
-        Q_EMIT sigRecordChanged(core->key);
-    }
-    m_compileTimeKnown = true;
+    if (const tds4 key = m_roster->setCoreCompileTime(compileTime))
+        Q_EMIT sigRecordChanged(key);
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
 {
-    m_core.serial = eid;
-    ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr;
-    if (core) {
-        core->serial = eid;
-        Q_EMIT sigRecordChanged(core->key);
-    }
-    qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_core.name;
+    if (const tds4 key = m_roster->setCoreSerial(eid))
+        Q_EMIT sigRecordChanged(key);
+    qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_roster->core().name;
     m_identityHandled = true;
     m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
 }
@@ -479,24 +459,11 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     m_manual->answered();
     const tdu1 t = verInfo.type;
     const tdu1 pending = m_manual->pending();
-    ZoDevFMInfo record;
-    record.key = (tds4(t) << 16) | (ZoUtils::protocolClass(t) == ZoUtils::ClassBus ? devIdx : 0);
-    record.icon = ZoUtils::iconPath(t);
-    int airframe = ZoUtils::AirframeNone;
-    record.name = ZoUtils::deviceName(t, airframe);
-    record.curVersion = verInfo;
-    record.serial = sn;
+    ZoDevFMInfo record = ZoDeviceRoster::reportRecord(verInfo, devIdx, sn);
     record.needUpgrade = t == pending;
-    record.devIdx = devIdx;
-
-    const tdu1 core = coreType();
-    if (((t == 44 || t == 45) && ZoUtils::isArno2(core)) || (t == 83 && ZoUtils::isEmba2(core))) {
-        m_roster->insertCoreRow(record, true);
-        if (t == 45)
-            Q_EMIT sigBrisk2Type(1);
-    } else {
-        m_roster->insertModuleRow(record);
-    }
+    m_roster->insertModuleReport(record, coreType());
+    if (t == 45 && ZoUtils::isArno2(coreType()))
+        Q_EMIT sigBrisk2Type(1);
 
     if (t == pending && t != 0) {
         bool found = false;
@@ -580,7 +547,7 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
     }
     record.releaseNote = releaseNoteOf(info);
     const bool u = m_policy.decide(record, m_roster->isCoreRow(record.key), protocolType(),
-        m_branchIndex == BranchCustom, m_compileTimeKnown);
+        m_branchIndex == BranchCustom, m_roster->coreCompileTimeKnown());
     if (m_policy.isHeldBack(record.key))
         record.releaseNote.clear();
     Q_EMIT sigTargetChanged(record.key, record.tarVersion, record.releaseNote, u);
@@ -598,11 +565,7 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
         if (ZoDevFMInfo *r = m_roster->record(key))
             applyTarget(*r, tarFileInfo);
     }
-    if (const ZoDevFMInfo *core = m_core.key != 0 ? m_roster->record(m_core.key) : nullptr) {
-        m_core.tarVersion = core->tarVersion;
-        m_core.tarCompileTime = core->tarCompileTime;
-        m_core.releaseNote = core->releaseNote;
-    }
+    m_roster->syncCore();
     Q_EMIT sigFirmwareArrived(tdu1(tarFileInfo.fid));
 }
 
@@ -676,10 +639,7 @@ void ZoUpgradeWorkflow::finishDevice(tds4 key)
     r->needUpgrade = false;
     r->curVersion = r->tarVersion;
     r->curCompileTime = r->tarCompileTime;
-    if (key == m_core.key) {
-        m_core.curVersion = r->curVersion;
-        m_core.curCompileTime = r->curCompileTime;
-    }
+    m_roster->syncCore();
     if (m_source->versionReporting()) {
         m_source->reportVersion(r->curVersion, r->serial);
         Q_EMIT sigVersionReported(key, r->curVersion, r->serial);
@@ -715,7 +675,7 @@ void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
     if (isUpgrading())
         return;
     const tdu1 id = tdu1(devId);
-    m_compileTimeKnown = false;
+    m_roster->forgetCoreCompileTime();
     // While the core is asked, nothing else may start.
     if (m_roster->isModuleRow((tds4(id) << 16) + m_lastQueriedNumber))
         setWindowMode(ModeModuleUpgrade);
@@ -748,7 +708,7 @@ void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 
 void ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType(tds4 protType)
 {
-    m_choice->pickProtocolType(protType, coreType(), m_core.key);
+    m_choice->pickProtocolType(protType, coreType(), m_roster->core().key);
 }
 
 void ZoUpgradeWorkflow::onUpdateBrisk2Type(tdu1 type)

@@ -157,8 +157,8 @@ public:
     }
     bool isConnected() const { return m_linkUp; }
     const QMap<tds4, ZoDevFMInfo> &records() const { return m_roster->records(); }
-    const ZoDevFMInfo &coreRecord() const { return m_core; }
-    tdu1 coreType() const { return m_core.curVersion.type; }
+    const ZoDevFMInfo &coreRecord() const { return m_roster->core(); }
+    tdu1 coreType() const { return m_roster->core().curVersion.type; }
     bool hasModuleRow(tds4 key) const { return m_roster->isModuleRow(key); }
     bool hasCoreRow(tds4 key) const { return m_roster->isCoreRow(key); }
     bool allUpgraded() const { return m_allUpgraded; }
@@ -299,11 +299,9 @@ private:
     tds4 m_windowMode = ModeNone;
     CatalogueState m_catalogueState = CatalogueState::None;
     Controls m_controls;
-    ZoDevFMInfo m_core;
     // The number of the module the search asked last; a module added by
     // hand is addressed with it.
     tdu1 m_lastQueriedNumber = 0;
-    bool m_compileTimeKnown = false;
     bool m_allUpgraded = false;
     bool m_reconnectCheck = false;
     bool m_identityHandled = false;
