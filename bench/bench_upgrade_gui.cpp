@@ -11,6 +11,7 @@
 #include "ZoMessageBox.h"
 #include "ZoPlaneSearch.h"
 #include "ZoTolMainWindow.h"
+#include "ZoTvkInstance.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -47,9 +48,10 @@ zobench::Run windowTransfer()
     // the simulator's, and no serial port.
     ZoPlaneConfig config = zobench::linkTo(sim, ZoTestAircraftSim::Udp);
     config.TcpServerHostPort = 9;
-    ZoTolMainWindow window(&config);
-    window.engine()->search()->setPortEnumerator(
-        [] { return QList<ZoPlaneSearch::PortCandidate>(); });
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.link = &config;
+    env.portEnumerator = [] { return QList<ZoPlaneSearch::PortCandidate>(); };
+    ZoTolMainWindow window(env);
     window.show();
     return zobench::timeCoreTransfer(*window.engine(), kImageBytes, nullptr);
 }

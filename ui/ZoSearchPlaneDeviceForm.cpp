@@ -1,15 +1,15 @@
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ui_ZoSearchPlaneDeviceForm.h"
 
-#include "ZoPlaneSearch.h"
+#include "ZoUpgradeWorkflow.h"
 
 #include <QEvent>
 #include <QPainter>
 
-ZoSearchPlaneDeviceForm::ZoSearchPlaneDeviceForm(ZoPlaneSearch *search, QWidget *parent)
+ZoSearchPlaneDeviceForm::ZoSearchPlaneDeviceForm(ZoUpgradeWorkflow *engine, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::ZoSearchPlaneDeviceForm)
-    , m_search(search)
+    , m_engine(engine)
     , m_background(QStringLiteral(":/resource/datalinkbkg.png"))
 {
     ui->setupUi(this);
@@ -21,12 +21,12 @@ ZoSearchPlaneDeviceForm::ZoSearchPlaneDeviceForm(ZoPlaneSearch *search, QWidget 
     // Ten steps and the two network links, until the search says more.
     ui->pbAutoDetect->setRange(0, 12);
     ui->pbAutoDetect->setValue(0);
-    connect(search, &ZoPlaneSearch::sigDescriptionChanged, this,
+    connect(engine, &ZoUpgradeWorkflow::sigSearchText, this,
         &ZoSearchPlaneDeviceForm::onDescriptionChanged);
-    connect(search, &ZoPlaneSearch::sigProgressChanged, this,
+    connect(engine, &ZoUpgradeWorkflow::sigSearchProgress, this,
         &ZoSearchPlaneDeviceForm::onProgressChanged);
-    connect(
-        search, &ZoPlaneSearch::sigActiveChanged, this, &ZoSearchPlaneDeviceForm::onActiveChanged);
+    connect(engine, &ZoUpgradeWorkflow::sigSearchActive, this,
+        &ZoSearchPlaneDeviceForm::onActiveChanged);
 }
 
 ZoSearchPlaneDeviceForm::~ZoSearchPlaneDeviceForm()
@@ -36,7 +36,7 @@ ZoSearchPlaneDeviceForm::~ZoSearchPlaneDeviceForm()
 
 void ZoSearchPlaneDeviceForm::on_btnCancel_clicked()
 {
-    m_search->cancel();
+    m_engine->cancelSearch();
 }
 
 void ZoSearchPlaneDeviceForm::onDescriptionChanged(const QString &textKey)

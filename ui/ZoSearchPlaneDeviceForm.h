@@ -3,7 +3,7 @@
 #include <QPixmap>
 #include <QWidget>
 
-class ZoPlaneSearch;
+class ZoUpgradeWorkflow;
 
 namespace Ui {
 class ZoSearchPlaneDeviceForm;
@@ -17,7 +17,7 @@ class ZoSearchPlaneDeviceForm : public QWidget
     Q_OBJECT
 
 public:
-    explicit ZoSearchPlaneDeviceForm(ZoPlaneSearch *search, QWidget *parent = nullptr);
+    explicit ZoSearchPlaneDeviceForm(ZoUpgradeWorkflow *engine, QWidget *parent = nullptr);
     ~ZoSearchPlaneDeviceForm() override;
 
     static constexpr int FormWidth = 410;
@@ -37,7 +37,7 @@ private:
     void showDescription();
 
     Ui::ZoSearchPlaneDeviceForm *ui;
-    ZoPlaneSearch *m_search;
+    ZoUpgradeWorkflow *m_engine;
     QString m_descriptionKey;
     QPixmap m_background;
 };

@@ -8,7 +8,6 @@
 #include "ZoMessageBox.h"
 #include "ZoModuleFMHeaderForm.h"
 #include "ZoModuleFMInfoForm.h"
-#include "ZoPlaneSearch.h"
 #include "ZoRoundWaterProgressBar.h"
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ZoSelectGNCForm.h"
@@ -180,10 +179,10 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         &ZoDataLinkSettingForm::onOpenCommState);
     connect(e, &ZoUpgradeWorkflow::sigLinkClosed, m_linkSettings,
         &ZoDataLinkSettingForm::onCloseCommState);
-    connect(e->search(), &ZoPlaneSearch::sigPlaneConnectionFound, m_linkSettings,
+    connect(e, &ZoUpgradeWorkflow::sigLinkFound, m_linkSettings,
         &ZoDataLinkSettingForm::onSynFoundConnection);
 
-    m_searchForm = new ZoSearchPlaneDeviceForm(e->search(), this);
+    m_searchForm = new ZoSearchPlaneDeviceForm(e, this);
 
     m_waitPopup = new ZoRoundWaterProgressBar(this);
     m_waitPopup->setFixedSize(200, 200);

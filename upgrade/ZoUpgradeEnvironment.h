@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoPlaneSearch.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -30,6 +31,8 @@ struct ZoUpgradeEnvironment
     QList<tds4> ignoredDevices;
     // Empty: the cloud client's own default (TOLVANE_CLOUD_URL or the maker's).
     QUrl cloudBaseUrl;
+    // The serial ports a search tries; null: the system's.
+    ZoPlaneSearch::PortEnumerator portEnumerator;
 
     // What a program's configuration says. The link record and the store
     // stay the configuration's.

@@ -126,6 +126,15 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_search, &ZoPlaneSearch::sigCloseCom, l, &ZoMsgLooper::onClosePlaneComm);
     connect(l, &ZoMsgLooper::openPlaneComm, m_search, &ZoPlaneSearch::onOpenCommState);
     connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, m_search, &ZoPlaneSearch::onPlaneDeteced);
+    connect(m_search, &ZoPlaneSearch::sigProgressChanged, this,
+        &ZoUpgradeWorkflow::sigSearchProgress);
+    connect(m_search, &ZoPlaneSearch::sigDescriptionChanged, this,
+        &ZoUpgradeWorkflow::sigSearchText);
+    connect(m_search, &ZoPlaneSearch::sigActiveChanged, this, &ZoUpgradeWorkflow::sigSearchActive);
+    connect(m_search, &ZoPlaneSearch::sigPlaneConnectionFound, this,
+        &ZoUpgradeWorkflow::sigLinkFound);
+    if (env.portEnumerator)
+        m_search->setPortEnumerator(env.portEnumerator);
     connect(m_search, &ZoPlaneSearch::sigFinishSearch, this,
         &ZoUpgradeWorkflow::onAutoSearchPlaneFinished);
     connect(
@@ -154,6 +163,7 @@ void ZoUpgradeWorkflow::shutdown()
 void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
+    m_search->setTimings(timings.search);
     ZoTransferSession::Timings transfer;
     transfer.enterBootloaderMs = timings.enterBootloaderMs;
     transfer.eraseMs = timings.eraseMs;
@@ -266,6 +276,11 @@ void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
     m_pinnedLink = std::make_unique<ZoPlaneConfig>(link);
     setWindowMode(ModeSearching);
     m_search->searchLink(link);
+}
+
+void ZoUpgradeWorkflow::cancelSearch()
+{
+    m_search->cancel();
 }
 
 void ZoUpgradeWorkflow::research()

@@ -8,6 +8,7 @@
 #include "ZoMsgLooper.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoPlaneConfig.h"
+#include "ZoPlaneSearch.h"
 #include "ZoTransferSession.h"
 #include "ZoTypes.h"
 #include "ZoUpgradeEnvironment.h"
@@ -26,7 +27,6 @@
 
 class ZoBootCommands;
 class ZoFRMFileStore;
-class ZoPlaneSearch;
 
 // The upgrade workflow, without a widget. It coordinates the device search,
 // the records of what is on board (ZoDeviceRoster), what is due
@@ -101,6 +101,7 @@ public:
         int manualCoreMs = 4000;
         int forceReportDelayMs = 1000;
         int researchDelayMs = 200;
+        ZoPlaneSearch::Timings search;
     };
     static constexpr int MaxResends = ZoTransferSession::MaxResends;
     static constexpr int PageBytes = ZoTransferSession::PageBytes;
@@ -124,7 +125,6 @@ public:
     explicit ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent = nullptr);
     ~ZoUpgradeWorkflow() override;
 
-    ZoPlaneSearch *search() const { return m_search; }
     // Ends the looper's thread (the link with it) ahead of the destructor.
     void shutdown();
     // The looper runs and can take commands.
@@ -156,6 +156,8 @@ public:
         return m_windowMode == ModeModuleUpgrade || m_windowMode == ModeCoreUpgrade;
     }
     bool isConnected() const { return m_linkUp; }
+    // A search is under way (its form shows it).
+    bool isSearching() const { return m_search->isActive(); }
     const QMap<tds4, ZoDevFMInfo> &records() const { return m_roster->records(); }
     const ZoDevFMInfo &coreRecord() const { return m_roster->core(); }
     tdu1 coreType() const { return m_roster->core().curVersion.type; }
@@ -191,6 +193,13 @@ Q_SIGNALS:
     void sigWindowModeChanged(int mode);
     void sigConnectionChanged(bool connected);
     void sigSearchFinished(bool found);
+    // What a search form shows: progress, its text (a translation key), and
+    // whether a search is under way.
+    void sigSearchProgress(int value, int maximum);
+    void sigSearchText(QString textKey);
+    void sigSearchActive(bool active);
+    // The link a search found the aircraft on.
+    void sigLinkFound(ZoPlaneConfig link);
     // Rows: index is the row's place in the list, whose rows 0 and (module
     // rows + manual-add row) are the module and core headers.
     void sigRowAdded(tds4 key, bool coreRow, int index);
@@ -239,6 +248,7 @@ public Q_SLOTS:
     void onSearchOnspecUdpCom(QString host, tds4 hostPort, tds4 localPort);
     void onSearchOnspecTcpClientCom(QString host, tds4 hostPort, tds4 localPort);
     void onClosePlaneComm();
+    void cancelSearch();
 
     // What the search, the looper and the cloud report.
     void onAutoSearchPlaneFinished(bool bFound, tds4 planeNum);

@@ -42,8 +42,8 @@ inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString
 inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings search = {})
 {
     search.waitModuleInfoMs = 150;
-    engine.search()->setTimings(search);
     ZoUpgradeWorkflow::Timings t;
+    t.search = search;
     t.enterBootloaderMs = 300;
     t.blockMs = 400;
     t.eraseMs = 2000;

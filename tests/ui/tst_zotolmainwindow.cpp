@@ -89,10 +89,9 @@ class TstZoTolMainWindow : public QObject
         config.TcpServerHostPort = link == Sim::Tcp ? sim->port : Sim::deadPort();
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
-        window = std::make_unique<ZoTolMainWindow>(zoTestEnvironment(&config, cloud->baseUrl()));
-        ZoUpgradeWorkflow *engine = window->engine();
+        ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
         const QString pty = link == Sim::Pty ? sim->ptyPath : QString();
-        engine->search()->setPortEnumerator([pty] {
+        env.portEnumerator = [pty] {
             QList<ZoPlaneSearch::PortCandidate> ports;
             if (!pty.isEmpty()) {
                 ZoPlaneSearch::PortCandidate p;
@@ -100,7 +99,9 @@ class TstZoTolMainWindow : public QObject
                 ports << p;
             }
             return ports;
-        });
+        };
+        window = std::make_unique<ZoTolMainWindow>(env);
+        ZoUpgradeWorkflow *engine = window->engine();
         ZoPlaneSearch::Timings search;
         search.detectMs = 300;
         search.waitPlaneDataMs = 300;
@@ -253,7 +254,7 @@ private Q_SLOTS:
         openWindow(-1); // no aircraft on any link
         answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
         ZoSearchPlaneDeviceForm *form = window->searchForm();
-        QVERIFY(zoWaitFor([&] { return window->engine()->search()->isActive(); }, 5000));
+        QVERIFY(zoWaitFor([&] { return window->engine()->isSearching(); }, 5000));
         QVERIFY(form->isVisible());
         QCOMPARE(form->geometry().center(), window->rect().center());
         QCOMPARE(form->findChild<QLabel *>(QStringLiteral("labelSearchPrgDesc"))->text(),

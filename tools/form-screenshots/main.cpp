@@ -277,9 +277,11 @@ void shootMainWindow(Shooter &shooter)
     config.hostport = 9;
     config.TcpServerHost = QStringLiteral("127.0.0.1");
     config.TcpServerHostPort = 9;
-    ZoTolMainWindow window(&config);
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.link = &config;
+    env.portEnumerator = [] { return QList<ZoPlaneSearch::PortCandidate>(); };
+    ZoTolMainWindow window(env);
     ZoUpgradeWorkflow *engine = window.engine();
-    engine->search()->setPortEnumerator([] { return QList<ZoPlaneSearch::PortCandidate>(); });
     shooter.shoot(QStringLiteral("main-window-searching"), &window);
 
     engine->onPlaneConnectionChanged(true);
