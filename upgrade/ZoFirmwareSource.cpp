@@ -67,9 +67,7 @@ void ZoFirmwareSource::offerLocalFirmware()
 
 void ZoFirmwareSource::onCloudFile(const ZoFRMFileInfo &file)
 {
-    m_store->setFRMFileInfo(file);
-    bool found = false;
-    Q_EMIT sigTargetReady(m_store->getFRMFileInfo(file.fid, found));
+    Q_EMIT sigTargetReady(file);
 }
 
 void ZoFirmwareSource::onCloudResult(bool ok)

@@ -48,7 +48,7 @@ public:
 
 Q_SIGNALS:
     void sigFetchStarted();
-    // One file of the catalogue, already in the store.
+    // One file of the catalogue; the store takes it from whoever applies it.
     void sigTargetReady(ZoFRMFileInfo file);
     void sigFetchFinished(bool ok);
 

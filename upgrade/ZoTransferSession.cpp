@@ -50,7 +50,15 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
     tdu4 sizeField = 0;
     file.headerImageLength(sizeField);
     const tdu4 present = file.availableImageSize();
-    const quint64 body = present >= sizeField ? present : sizeField;
+    // A cut download would be flashed as code followed by erased flash, and
+    // bytes past the header's length were never meant for the device.
+    if (present < sizeField)
+        return refuse(QStringLiteral("the firmware for devId %1 holds %2 of the %3 bytes its "
+                                     "header names")
+                          .arg(devId, 0, 16)
+                          .arg(present)
+                          .arg(sizeField));
+    const quint64 body = sizeField;
     const quint64 n = (body + PageBytes - 1) / PageBytes * PageBytes;
     if (n == 0 || n > quint64(MaxImageBytes))
         return refuse(
@@ -62,11 +70,10 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
     plan.devNum = devNum;
     plan.core = core;
     std::copy(file.data, file.data + 48, plan.header.begin());
-    // Filler (short files, the last page, and the one chunk the last program
+    // Filler (the rest of the last page, and the one chunk the last program
     // message carries past the image) is erased flash: 0xFF.
     plan.image = QByteArray(int(n) + PageBytes, char(0xFF));
-    const tdu4 copied = std::min<tdu4>(present, tdu4(n));
-    std::copy(file.data + 48, file.data + 48 + copied, plan.image.data());
+    std::copy(file.data + 48, file.data + 48 + body, plan.image.data());
     plan.pageCount = tds4(n / PageBytes);
     plan.chunkSize = core ? PageBytes : 64;
     qCDebug(lcUpgrade, "mFileSize:%d,bufferSize: %d, mFilePageSize: %d", int(sizeField), int(n),

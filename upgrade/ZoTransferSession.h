@@ -82,9 +82,9 @@ public:
     static constexpr int ProgressIntervalMs = 33;
 
     // The plan for `file` on a device; false (and why) when the file does not
-    // fit it: no header, a header naming another type, or an image no
-    // transfer can name. A body shorter than its header's length is filled
-    // with erased flash (0xFF).
+    // fit it: no header, a header naming another type, a body shorter than
+    // the length its header names, or an image no transfer can name. Exactly
+    // the header's length is sent.
     static bool makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 devNum, bool core,
         tds4 key, Plan &plan, QString *why);
 

@@ -11,6 +11,8 @@
 
 #include <QLoggingCategory>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcUpgrade, "tolvane.upgrade")
 
 namespace {
@@ -570,6 +572,12 @@ void ZoUpgradeWorkflow::applyTarget(ZoDevFMInfo &record, const ZoFRMFileInfo &in
 
 void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
 {
+    // A target must not change under a run: the next device would take a
+    // file nobody saw offered. It waits for the run's end.
+    if (m_run->isRunning()) {
+        m_heldTargets.append(tarFileInfo);
+        return;
+    }
     m_store->setFRMFileInfo(tarFileInfo);
     // Every device of that type takes the file: serial-bus modules are keyed
     // with their device number, and each of them needs it.
@@ -630,6 +638,9 @@ void ZoUpgradeWorkflow::onDeviceFinished(tds4 key, bool ok)
 void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
 {
     resetUpgradeState();
+    const QList<ZoFRMFileInfo> held = std::exchange(m_heldTargets, {});
+    for (const ZoFRMFileInfo &file : held)
+        onUpdateDevFRMTarInfo(file);
     if (end == ZoUpgradeRun::End::DeviceFailed) {
         setControls([](Controls &c) {
             c.upgradeEnabled = true;

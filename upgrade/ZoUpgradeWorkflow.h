@@ -320,6 +320,7 @@ private:
     int m_branchIndex = BranchStable;
     QString m_customKey;
     std::unique_ptr<ZoPlaneConfig> m_pinnedLink;
+    QList<ZoFRMFileInfo> m_heldTargets; // arrived during a run
 
     int m_question = QuestionNone;
     std::function<void(int)> m_onAnswer;

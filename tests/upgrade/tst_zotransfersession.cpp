@@ -200,9 +200,10 @@ private Q_SLOTS:
             QVERIFY(progress.size() < stats.blocksSent / 4);
     }
 
-    // What makePlan takes and refuses: a header naming the device, an image
-    // a transfer can name; a body shorter than the header says is erased
-    // flash (0xFF) to the end of its last page, and one chunk past it.
+    // What makePlan takes and refuses: a header naming the device, a body
+    // holding what the header says, an image a transfer can name. Exactly
+    // the header's length is sent, then erased flash (0xFF) to the end of
+    // its last page and one chunk past it.
     void plan_data()
     {
         QTest::addColumn<int>("headerType");
@@ -211,12 +212,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("pages"); // 0: refused
         const int largest = Session::MaxImageBytes / Session::PageBytes * Session::PageBytes;
         QTest::newRow("whole") << 80 << 300 << 300 << 3;
-        QTest::newRow("short body") << 80 << 300 << 200 << 3;
+        QTest::newRow("short body") << 80 << 300 << 200 << 0;
+        QTest::newRow("long body") << 80 << 300 << 400 << 3;
         QTest::newRow("no header") << 80 << 0 << -1 << 0;
         QTest::newRow("header names another type") << 81 << 300 << 300 << 0;
         QTest::newRow("empty image") << 80 << 0 << 0 << 0;
-        QTest::newRow("largest") << 80 << largest << 0 << largest / Session::PageBytes;
-        QTest::newRow("one byte more") << 80 << largest + 1 << 0 << 0;
+        QTest::newRow("largest") << 80 << largest << largest << largest / Session::PageBytes;
+        QTest::newRow("one byte more") << 80 << largest + 1 << largest + 1 << 0;
     }
 
     void plan()
@@ -237,8 +239,9 @@ private Q_SLOTS:
         QCOMPARE(plan.pageCount, pages);
         QCOMPARE(plan.chunkSize, tds4(Session::PageBytes));
         QCOMPARE(plan.image.size(), (pages + 1) * Session::PageBytes);
-        QCOMPARE(plan.image.left(present), QByteArray(present, char(0x5A)));
-        QCOMPARE(plan.image.mid(present), QByteArray(plan.image.size() - present, char(0xFF)));
+        const int sent = std::min(present, length);
+        QCOMPARE(plan.image.left(sent), QByteArray(sent, char(0x5A)));
+        QCOMPARE(plan.image.mid(sent), QByteArray(plan.image.size() - sent, char(0xFF)));
     }
 };
 

@@ -353,6 +353,29 @@ private Q_SLOTS:
         QCOMPARE(wf->records().value(0x500000).needUpgrade, added);
         QCOMPARE(showAdd.size(), added ? 0 : 1);
     }
+
+    // A file that arrives during a run waits for its end: the devices still
+    // to come take what was offered when the run began.
+    void targetsHeldDuringRun()
+    {
+        ZoUpgradeWorkflow::Timings t;
+        t.enterBootloaderMs = 50;
+        t.eraseMs = 50;
+        t.blockMs = 50;
+        wf->setTimings(t);
+        connectCore(ver(80, 1, 7, 5));
+        wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 8, 2)));
+        QSignalSpy ended(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
+        wf->upgradeAll();
+        QVERIFY(wf->isUpgrading());
+        wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 9, 0)));
+        QCOMPARE(ZoUtils::versionText(wf->records().value(0x500000).tarVersion),
+            QStringLiteral("V1.8.2"));
+        // No aircraft answers: the run fails, and then the file is offered.
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
+        QCOMPARE(ZoUtils::versionText(wf->records().value(0x500000).tarVersion),
+            QStringLiteral("V1.9.0"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TstZoUpgradeWorkflow)
