@@ -100,6 +100,9 @@ ZoTransferSession::~ZoTransferSession() = default;
 
 void ZoTransferSession::start()
 {
+    // Committed from here on: the enter command leaves as soon as the
+    // looper's thread takes the session.
+    setState(State::Entering);
     moveToThread(m_looper);
     QMetaObject::invokeMethod(this, [this] { begin(); }, Qt::QueuedConnection);
 }
