@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QObject;
+
 // What Tolvane and ZoHaldenUpdate need of the operating system: rights,
 // executable names, ending a program by name and starting one detached.
 // One implementation per platform; CMake compiles the right one.
@@ -43,4 +47,12 @@ public:
     // applicationDir, detached, in workingDir. pid receives its process id.
     static bool startDetached(const QString &applicationDir, const QString &program,
         const QStringList &arguments, const QString &workingDir, qint64 *pid = nullptr);
+
+    // Requests from outside to stop: Ctrl-C (2), and a termination signal or
+    // the console closing (15).
+    enum StopRequest : int { StopInterrupt = 2, StopTerminate = 15 };
+    // From now on each request calls `handler` on the thread `context` lives
+    // on, in its event loop; a second Ctrl-C ends the process at once with
+    // exit code 130. Once per process.
+    static void watchStopRequests(QObject *context, std::function<void(int request)> handler);
 };

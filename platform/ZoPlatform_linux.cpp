@@ -1,6 +1,7 @@
 #include "ZoPlatform.h"
 
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,7 +12,11 @@
 
 #include <algorithm>
 
+#include <atomic>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -178,4 +183,40 @@ bool ZoPlatform::startDetached(const QString &applicationDir, const QString &pro
 {
     const QString path = QDir(applicationDir).absoluteFilePath(executableName(unquoted(program)));
     return QProcess::startDetached(path, arguments, workingDir, pid);
+}
+
+namespace {
+
+int g_stopPipe[2] = {-1, -1};
+std::atomic<int> g_interrupts {0};
+
+// Only what is safe in a signal handler: a count, a write, an exit.
+void onStopSignal(int signal)
+{
+    if (signal == SIGINT && g_interrupts.fetch_add(1) >= 1)
+        ::_exit(130);
+    const char byte = char(signal);
+    const ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+    (void)written;
+}
+
+} // namespace
+
+void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int request)> handler)
+{
+    if (g_stopPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stopPipe) != 0)
+        return;
+    ::fcntl(g_stopPipe[1], F_SETFL, ::fcntl(g_stopPipe[1], F_GETFL) | O_NONBLOCK);
+    auto *notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler] {
+        char byte = 0;
+        if (::read(g_stopPipe[0], &byte, 1) == 1)
+            handler(byte == SIGINT ? StopInterrupt : StopTerminate);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }

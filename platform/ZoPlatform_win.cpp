@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QPointer>
 #include <QProcess>
+
+#include <atomic>
 
 #include <windows.h>
 
@@ -64,4 +67,38 @@ bool ZoPlatform::startDetached(const QString &applicationDir, const QString &pro
 {
     const QString path = QDir(applicationDir).absoluteFilePath(executableName(unquoted(program)));
     return QProcess::startDetached(path, arguments, workingDir, pid);
+}
+
+namespace {
+
+QPointer<QObject> g_stopContext;
+std::function<void(int)> g_stopHandler;
+std::atomic<int> g_interrupts {0};
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    int request = ZoPlatform::StopTerminate;
+    if (event == CTRL_C_EVENT) {
+        if (g_interrupts.fetch_add(1) >= 1)
+            ExitProcess(130);
+        request = ZoPlatform::StopInterrupt;
+    }
+    QObject *context = g_stopContext.data();
+    if (!context)
+        return FALSE;
+    QMetaObject::invokeMethod(
+        context, [request] { g_stopHandler(request); }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+} // namespace
+
+void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int request)> handler)
+{
+    if (g_stopContext)
+        return;
+    g_stopContext = context;
+    g_stopHandler = std::move(handler);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }

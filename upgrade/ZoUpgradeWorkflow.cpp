@@ -621,6 +621,16 @@ void ZoUpgradeWorkflow::upgradeAll()
     m_run->start();
 }
 
+tds4 ZoUpgradeWorkflow::abortRun()
+{
+    if (!m_run->isRunning())
+        return 0;
+    const tds4 key = m_run->currentKey();
+    resetUpgradeState();
+    enableControls();
+    return key;
+}
+
 void ZoUpgradeWorkflow::onDeviceStarted(tds4 key, bool core, int maximum)
 {
     setWindowMode(core ? ModeCoreUpgrade : ModeModuleUpgrade);

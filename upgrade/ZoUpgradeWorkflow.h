@@ -237,6 +237,10 @@ Q_SIGNALS:
 public Q_SLOTS:
     // What the user does.
     void upgradeAll();
+    // Stops a run at once, without a word: nothing more is sent. Returns the
+    // device whose transfer was under way (0 for none), which stays in its
+    // bootloader.
+    tds4 abortRun();
     void selectBranch(int index);
     void fetchCustomBranch(const QString &key);
     void onUpdateGNCDevIDByProtType(tds4 protType);

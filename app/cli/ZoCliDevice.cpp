@@ -14,6 +14,8 @@ QString ZoCliDevice::resultName(Result result)
         return QStringLiteral("failed");
     case ResultUpToDate:
         return QStringLiteral("up-to-date");
+    case ResultInterrupted:
+        return QStringLiteral("interrupted");
     default:
         return QStringLiteral("skipped");
     }
@@ -26,6 +28,8 @@ QString ZoCliDevice::versionText(const tVersion &v)
 
 ZoCliDevice::Result ZoCliDevice::result() const
 {
+    if (interrupted)
+        return ResultInterrupted;
     if (upgraded)
         return ResultUpgraded;
     if (failed)

@@ -9,7 +9,7 @@
 // afterwards.
 struct ZoCliDevice
 {
-    enum Result { ResultUpgraded, ResultFailed, ResultUpToDate, ResultSkipped };
+    enum Result { ResultUpgraded, ResultFailed, ResultUpToDate, ResultSkipped, ResultInterrupted };
 
     // A device is verified when it reports exactly the target: type and
     // version, since a core can take a sibling airframe's firmware.
@@ -34,6 +34,7 @@ struct ZoCliDevice
     bool attempted = false; // its transfer was prepared
     bool upgraded = false; // the engine reported the transfer complete
     bool failed = false;
+    bool interrupted = false; // the run was stopped during its transfer
     bool hasAfter = false; // `after` was read from the device after the run
     tVersion after;
     bool verified = false;

@@ -2,6 +2,7 @@
 
 #include "ZoFirmwareFolder.h"
 #include "ZoTvkInstance.h"
+#include "ZoPlatform.h"
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -568,6 +569,27 @@ int ZoCliRunner::upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &de
     if (!runSucceeded)
         return ExitUpgradeFailed;
     return notVerified ? ExitNotVerified : ExitSuccess;
+}
+
+void ZoCliRunner::interrupt(int request)
+{
+    if (m_phase == PhaseDone)
+        return;
+    const bool terminate = request == ZoPlatform::StopTerminate;
+    const tds4 inFlight = m_phase == PhaseUpgrade ? m_engine->abortRun() : 0;
+    m_out.complain(terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
+    if (ZoCliDevice *d = inFlight ? device(inFlight) : nullptr) {
+        d->interrupted = true;
+        d->attempted = true;
+        d->hasAfter = false;
+        m_out.complain(QStringLiteral("%1 was left in its bootloader: it runs no application "
+                                      "until it is flashed again")
+                           .arg(d->label()));
+    }
+    if (m_phase == PhaseUpgrade || m_phase == PhaseComeBack || m_phase == PhaseVerify)
+        m_out.table(m_record.devices, true, m_record.verifyRan);
+    finish(terminate ? ExitTerminated : ExitInterrupted,
+        terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
 }
 
 void ZoCliRunner::finish(int code, const QString &result)

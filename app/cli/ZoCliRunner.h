@@ -34,6 +34,9 @@ public:
         ExitNotFound = 3,
         ExitCatalogue = 4,
         ExitNotVerified = 5,
+        // 128 + the signal's number, as a shell reports a program it stopped.
+        ExitInterrupted = 130,
+        ExitTerminated = 143,
     };
 
     // How long the run waits for what the engine never bounds itself.
@@ -48,6 +51,9 @@ public:
 
     // Starts the run; call with the event loop running.
     void start();
+    // A stop request from outside (ZoPlatform::StopRequest): nothing more is
+    // sent, the report is written and the run ends with 128 + its number.
+    void interrupt(int request);
     int exitCode() const { return m_exitCode; }
     const QList<ZoCliDevice> &devices() const { return m_record.devices; }
 

@@ -3,6 +3,7 @@
 
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
+#include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
 
 #include <QCoreApplication>
@@ -58,6 +59,9 @@ int main(int argc, char *argv[])
     QObject::connect(
         &runner, &ZoCliRunner::sigFinished, &app, [](int code) { QCoreApplication::exit(code); },
         Qt::QueuedConnection);
+    // Ctrl-C or a termination signal ends the run with its report; a second
+    // Ctrl-C ends the program at once.
+    ZoPlatform::watchStopRequests(&runner, [&runner](int request) { runner.interrupt(request); });
     QTimer::singleShot(0, &runner, &ZoCliRunner::start);
     return app.exec();
 }

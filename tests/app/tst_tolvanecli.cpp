@@ -5,6 +5,7 @@
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
+#include "ZoTestWait.h"
 #include "ZoUpgradeWorkflow.h"
 
 #include <QCryptographicHash>
@@ -15,6 +16,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <functional>
+
+#include <signal.h>
 
 // tolvane-cli: its option table and its verdicts in-process, then the
 // program itself against the aircraft and cloud simulators on loopback, one
@@ -124,7 +129,9 @@ private:
             && cloud.start(false, faults);
     }
 
-    CliRun runCli(const QStringList &args, const QString &cloudUrl, int timeoutMs)
+    // `during` runs once the program has started, while it runs.
+    CliRun runCli(const QStringList &args, const QString &cloudUrl, int timeoutMs,
+        const std::function<void(QProcess &)> &during = {})
     {
         CliRun r;
         QTemporaryDir work;
@@ -143,6 +150,8 @@ private:
         p.setWorkingDirectory(work.path());
         p.start(QStringLiteral(TOLVANE_CLI),
             args + QStringList {QStringLiteral("--report"), reportPath});
+        if (during && p.waitForStarted(5000))
+            during(p);
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();
             p.waitForFinished(3000);
@@ -587,6 +596,53 @@ private Q_SLOTS:
         if (!offline)
             QCOMPARE(told, reported);
         QCOMPARE(r.report.value(QLatin1String("verifyRan")).toBool(), exitCode != 1);
+    }
+
+    // Ctrl-C or a termination signal while the core is in its bootloader:
+    // nothing more is sent, the report names the device left there, and the
+    // exit code is the shell's for that signal.
+    void interrupted_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << 130 << QStringLiteral("interrupted");
+        QTest::newRow("terminated") << int(SIGTERM) << 143 << QStringLiteral("terminated");
+    }
+    void interrupted()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QFETCH(QString, result);
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        ZoTestAircraftSim aircraft;
+        // The core takes three blocks and then falls silent: the engine
+        // resends for seconds, long enough to be stopped mid-transfer.
+        QVERIFY(aircraft.start(ZoTestAircraftSim::Tcp, m_scenario,
+            {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}));
+        const auto blocks = [&] {
+            return aircraft.events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
+                .size();
+        };
+        int sentBefore = -1;
+        const CliRun r = runCli({QStringLiteral("--link"),
+                                    QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port),
+                                    QStringLiteral("--upgrade")},
+            cloud.baseUrl(), 10000, [&](QProcess &p) {
+                if (zoWaitFor([&] { return blocks() >= 3; }, 60000)) {
+                    sentBefore = blocks();
+                    ::kill(pid_t(p.processId()), signal);
+                }
+            });
+        QVERIFY2(sentBefore == 3, qPrintable(r.dump()));
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
+        QCOMPARE(zoText(r.report, "result"), result);
+        QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
+        QCOMPARE(zoText(r.device(80), "result"), QStringLiteral("interrupted"));
+        QCOMPARE(zoText(r.device(77), "result"), QStringLiteral("upgraded"));
+        QVERIFY2(r.err.contains(QStringLiteral("left in its bootloader")), qPrintable(r.err));
+        QCOMPARE(blocks(), sentBefore);
     }
 };
 
