@@ -97,9 +97,22 @@ bool ZoUpgradeRun::startDevice(tds4 key, tdu1 devId, tdu1 devNum, bool core)
     if (!found || !ZoTransferSession::makePlan(file, devId, devNum, core, key, plan, nullptr))
         return false;
     m_session = new ZoTransferSession(m_looper, plan, m_transfer);
-    connect(m_session, &ZoTransferSession::sigProgress, this, &ZoUpgradeRun::sigProgress,
+    // Reports already queued when a session is disposed still arrive; they
+    // must not be taken for the next session's, even of the same device.
+    const quint64 serial = ++m_serial;
+    connect(
+        m_session, &ZoTransferSession::sigProgress, this,
+        [this, serial](tds4 k, int value) {
+            if (serial == m_serial && m_session)
+                Q_EMIT sigProgress(k, value);
+        },
         Qt::QueuedConnection);
-    connect(m_session, &ZoTransferSession::sigFinished, this, &ZoUpgradeRun::onFinished,
+    connect(
+        m_session, &ZoTransferSession::sigFinished, this,
+        [this, serial](tds4 k, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats s) {
+            if (serial == m_serial)
+                onFinished(k, outcome, s);
+        },
         Qt::QueuedConnection);
     ZoTransferSession::Stats stats;
     stats.startMs = QDateTime::currentMSecsSinceEpoch();

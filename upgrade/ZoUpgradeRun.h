@@ -65,4 +65,5 @@ private:
     ZoTransferSession *m_session = nullptr;
     QMap<tds4, ZoTransferSession::Stats> m_stats;
     bool m_running = false;
+    quint64 m_serial = 0; // of the session in flight
 };
