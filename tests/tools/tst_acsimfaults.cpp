@@ -59,6 +59,8 @@ private Q_SLOTS:
     void latencyPerDevice();
     void refuseKey_data();
     void refuseKey();
+    void strandedModule_data();
+    void strandedModule();
     void tcpListensOnLoopbackOnly();
     void badFaultSpecs_data();
     void badFaultSpecs();
@@ -154,6 +156,39 @@ void tst_AcSimFaults::refuseKey()
     QCOMPARE(rig.aircraft->module(77, 1)->inBootloader(), kind4Enters);
     QCOMPARE(
         rig.eventsOf(QStringLiteral("refused")).size(), 3 - coreEnters - kind3Enters - kind4Enters);
+}
+
+// A module an interrupted run left in its bootloader: silent to the version
+// query, it answers the force report with its stored type and version.
+void tst_AcSimFaults::strandedModule_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("versionQuery");
+    QTest::addColumn<QByteArray>("forceReport");
+    QTest::addColumn<QByteArray>("reported");
+    QTest::newRow("kind 2, bare 0x22")
+        << "38.0:bootloader" << canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00"))
+        << canSend(0x06F1, hexBytes("22"))
+        << hexBytes("81 22") + QByteArray(22, '\0') + hexBytes("26 03 01 00");
+    QTest::newRow("kind 4, addressed 0x41") << "77:bootloader" << busSend(0xFA, hexBytes("4D FF"))
+                                            << busSend(0xFC, hexBytes("4D 01 41 00 00 00 00 00"))
+                                            << hexBytes("4D 01 41 04 4D 01 00 04");
+}
+
+void tst_AcSimFaults::strandedModule()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, versionQuery);
+    QFETCH(QByteArray, forceReport);
+    QFETCH(QByteArray, reported);
+    ZoSimScenario sc = rigScenario();
+    QVERIFY(sc.addFault(fault, nullptr));
+    AcSimRig rig(sc);
+    rig.send(versionQuery);
+    QCOMPARE(rig.take(50), QByteArray());
+    rig.send(forceReport);
+    const QByteArray report = rig.take();
+    QVERIFY2(report.contains(reported), report.toHex(' ').constData());
 }
 
 // The line itself must stay on this machine. (Closing it mid-transfer, like

@@ -320,6 +320,10 @@ void tst_AcSimWire::moduleTransfer()
     QCOMPARE(v.value(QStringLiteral("sha256")).toString(),
         QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
     QCOMPARE(m->versionBytes(), QByteArray().append(char(type)).append(hexBytes("09 08 07")));
+    const QJsonObject i = rig.eventsOf(QStringLiteral("image")).value(0);
+    QCOMPARE(i.value(QStringLiteral("dev")).toString() + i.value(QStringLiteral("why")).toString(),
+        device + QStringLiteral("complete"));
+    QCOMPARE(i.value(QStringLiteral("headerType")).toInt(), int(type));
 }
 
 QTEST_GUILESS_MAIN(tst_AcSimWire)

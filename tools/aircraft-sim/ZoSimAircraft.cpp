@@ -87,8 +87,21 @@ void ZoSimAircraft::start()
             {QStringLiteral("telemetryMs"), m_scenario.telemetryMs},
             {QStringLiteral("eraseMs"), m_scenario.eraseMs},
             {QStringLiteral("rebootMs"), m_scenario.rebootMs}, {QStringLiteral("modules"), mods}});
+    for (ZoSimDevice *d : QVector<ZoSimDevice *> {m_core} + m_modules)
+        if (d->inBootloader())
+            m_log->log(QStringLiteral("state"),
+                {{QStringLiteral("dev"), d->name()},
+                    {QStringLiteral("to"), QStringLiteral("bootloader")},
+                    {QStringLiteral("why"), QStringLiteral("stranded")}});
     if (m_scenario.telemetryMs > 0)
         m_telemetryTimer.start(m_scenario.telemetryMs);
+}
+
+void ZoSimAircraft::endOfRun()
+{
+    m_core->endOfRun();
+    for (ZoSimDevice *m : m_modules)
+        m->endOfRun();
 }
 
 int ZoSimAircraft::attachLink(const QString &kind)

@@ -30,6 +30,8 @@ public:
     void setDumpDir(const QString &dir);
     // Starts the telemetry stream.
     void start();
+    // Logs the images the devices are still receiving (the run ends).
+    void endOfRun();
 
     int attachLink(const QString &kind);
     void detachLink(int link);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QJsonValue>
 
 #include <cstring>
 
@@ -46,6 +47,11 @@ ZoSimDevice::ZoSimDevice(const ZoSimDeviceConfig &cfg, bool isCore, const ZoSimF
     , m_sink(sink)
 {
     std::memcpy(m_compileTime, cfg.compileTime, 7);
+    if (cfg.bootloader) {
+        // Left erased and taking blocks by a run that ended mid-transfer.
+        m_state = State::Bootloader;
+        m_image.beginWithoutKey();
+    }
     m_eraseTimer.setSingleShot(true);
     m_eraseTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_eraseTimer, &QTimer::timeout, this, &ZoSimDevice::onEraseTimeout);
@@ -84,9 +90,39 @@ bool ZoSimDevice::enterBootloader(bool keyOk, const QString &how)
     return true;
 }
 
+void ZoSimDevice::logImage(const QString &why)
+{
+    // A stranded device's transfer that took nothing in this run is no image.
+    if (m_imageLogged || !m_image.active() || (!m_image.keyed() && m_image.blocks() == 0))
+        return;
+    m_imageLogged = true;
+    uint8_t v[4];
+    m_image.headerVersion(v);
+    const bool keyed = m_image.keyed();
+    m_log->log(QStringLiteral("image"),
+        {{QStringLiteral("dev"), m_name}, {QStringLiteral("devType"), int(m_version[0])},
+            {QStringLiteral("keyFrame"), keyed},
+            {QStringLiteral("headerType"), keyed ? QJsonValue(int(v[0])) : QJsonValue()},
+            {QStringLiteral("headerVersion"),
+                keyed ? QJsonValue(QStringLiteral("%1.%2.%3").arg(v[1]).arg(v[2]).arg(v[3]))
+                      : QJsonValue()},
+            {QStringLiteral("imageSize"),
+                keyed ? QJsonValue(qint64(m_image.imageSize())) : QJsonValue()},
+            {QStringLiteral("bytes"), m_image.bytesReceived()},
+            {QStringLiteral("blocks"), m_image.blocks()},
+            {QStringLiteral("complete"), m_image.complete()}, {QStringLiteral("why"), why}});
+}
+
+void ZoSimDevice::endOfRun()
+{
+    logImage(QStringLiteral("exit"));
+}
+
 void ZoSimDevice::keyFrame(int link, const uint8_t key[16], const uint8_t encryptedHeader[32])
 {
+    logImage(QStringLiteral("key frame"));
     m_image.begin(key, encryptedHeader);
+    m_imageLogged = false;
     m_acks = 0;
     m_stalled = false;
     m_eraseLink = link;
@@ -141,6 +177,8 @@ void ZoSimDevice::dataBlock(
         : kind == ZoSimImageAssembler::BlockKind::Resend ? QStringLiteral("resend")
                                                          : QStringLiteral("out");
     m_log->log(QStringLiteral("request"), ev);
+    if (m_image.complete())
+        logImage(QStringLiteral("complete"));
 
     ++m_acks;
     if (m_faults.dropAckEvery > 0 && m_acks % m_faults.dropAckEvery == 0) {
@@ -170,7 +208,10 @@ void ZoSimDevice::readParameters(int link)
 void ZoSimDevice::leaveBootloader()
 {
     m_eraseTimer.stop();
-    if (m_image.active()) {
+    logImage(QStringLiteral("leave bootloader"));
+    // A stranded device that took nothing in this run has nothing to verify.
+    const bool keyed = m_image.keyed();
+    if (m_image.active() && (keyed || m_image.blocks() > 0)) {
         QJsonObject r = m_image.finish();
         r[QStringLiteral("dev")] = m_name;
         ++m_transfers;
@@ -186,17 +227,23 @@ void ZoSimDevice::leaveBootloader()
         }
         uint8_t v[4];
         m_image.headerVersion(v);
-        r[QStringLiteral("typeMatches")] = v[0] == m_version[0];
+        r[QStringLiteral("typeMatches")] = keyed ? QJsonValue(v[0] == m_version[0]) : QJsonValue();
         m_log->log(QStringLiteral("verify"), r);
         // The new firmware runs from now on. A module keeps its own type (it
         // is how the bus reaches it); the core takes the whole record, so a
         // core flashed with a sibling airframe's firmware reports that type.
-        if (m_isCore)
-            m_version[0] = v[0];
-        std::memcpy(m_version + 1, v + 1, 3);
-        m_image.headerCompileTime(m_compileTime);
-        m_imageSize = m_image.imageSize();
+        // Without a key frame in this run no header says what runs: the
+        // stored record stays.
+        if (keyed) {
+            if (m_isCore)
+                m_version[0] = v[0];
+            std::memcpy(m_version + 1, v + 1, 3);
+            m_image.headerCompileTime(m_compileTime);
+            m_imageSize = m_image.imageSize();
+        }
     }
+    if (m_image.active())
+        m_image.finish();
     m_stalled = false;
     setState(State::Application, QStringLiteral("leave bootloader"));
 }

@@ -66,6 +66,8 @@ public:
     void dataBlock(int link, uint16_t index, const uint8_t *data, size_t length, uint8_t command);
     void readParameters(int link);
     void leaveBootloader();
+    // Logs the image still being received, as the simulator stops.
+    void endOfRun();
 
     // True when this reply is the Nth of the corrupt fault; counts every reply.
     bool takeCorruptTurn();
@@ -73,6 +75,8 @@ public:
 private:
     void setState(State s, const QString &why);
     void onEraseTimeout();
+    // The "image" event for the transfer under way, once per transfer.
+    void logImage(const QString &why);
 
     QString m_name;
     bool m_isCore;
@@ -94,6 +98,7 @@ private:
     int m_acks = 0;
     int m_replies = 0;
     bool m_stalled = false;
+    bool m_imageLogged = false;
     int m_transfers = 0;
     QString m_dumpDir;
 };

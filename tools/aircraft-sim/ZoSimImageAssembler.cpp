@@ -16,8 +16,18 @@ void ZoSimImageAssembler::begin(const uint8_t key[16], const uint8_t encryptedHe
     m_covered.clear();
     m_seen = QByteArray(65536, '\0');
     m_active = true;
+    m_keyed = true;
     m_blocks = m_outOfOrder = m_resends = m_partialCipherBlocks = 0;
     m_expected = 0;
+    m_coveredAll = m_coveredInImage = 0;
+}
+
+void ZoSimImageAssembler::beginWithoutKey()
+{
+    const uint8_t zero[48] = {};
+    begin(zero, zero + 16);
+    std::memset(m_header, 0, sizeof m_header);
+    m_keyed = false;
 }
 
 uint32_t ZoSimImageAssembler::imageSize() const
@@ -66,15 +76,24 @@ ZoSimImageAssembler::BlockKind ZoSimImageAssembler::addBlock(
     }
     uint8_t *dst = reinterpret_cast<uint8_t *>(m_data.data()) + offset;
     std::memcpy(dst, encrypted, length);
-    if (m_aes.decrypt(dst, length) != length)
+    if (m_keyed && m_aes.decrypt(dst, length) != length)
         ++m_partialCipherBlocks; // the tail of a block that is not a multiple of 16 cannot be
                                  // undone
+    const uint32_t span = imageSize() < kMaxImage ? imageSize() : kMaxImage;
+    for (uint32_t i = offset; i < end; ++i) {
+        if (!m_covered.at(int(i))) {
+            ++m_coveredAll;
+            m_coveredInImage += i < span ? 1 : 0;
+        }
+    }
     std::memset(m_covered.data() + offset, 1, length);
     return kind;
 }
 
 QByteArray ZoSimImageAssembler::image() const
 {
+    if (!m_keyed)
+        return m_data; // as received: no header says how long, no key undoes it
     const uint32_t size = imageSize() < kMaxImage ? imageSize() : kMaxImage;
     QByteArray out(int(size), '\0');
     const int have = qMin(int(size), m_data.size());
@@ -138,7 +157,8 @@ QJsonObject ZoSimImageAssembler::finish()
     r[QStringLiteral("resends")] = m_resends;
     r[QStringLiteral("blocksBeyondImage")] = beyond;
     r[QStringLiteral("partialCipherBlocks")] = m_partialCipherBlocks;
-    r[QStringLiteral("complete")] = gaps == 0 && size <= kMaxImage;
+    r[QStringLiteral("keyFrame")] = m_keyed;
+    r[QStringLiteral("complete")] = m_keyed && gaps == 0 && size <= kMaxImage;
     r[QStringLiteral("sha256")]
         = QString::fromLatin1(QCryptographicHash::hash(img, QCryptographicHash::Sha256).toHex());
     return r;

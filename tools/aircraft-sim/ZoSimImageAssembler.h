@@ -20,7 +20,12 @@ public:
     static constexpr uint32_t kMaxImage = 65536u * 32u + 256u;
 
     void begin(const uint8_t key[16], const uint8_t encryptedHeader[32]);
+    // A transfer whose key frame came before this run (a device left in its
+    // bootloader by an interrupted one): blocks are kept as they arrive, with
+    // no header to size or decrypt them.
+    void beginWithoutKey();
     bool active() const { return m_active; }
+    bool keyed() const { return m_keyed; }
 
     BlockKind addBlock(uint16_t index, const uint8_t *encrypted, size_t length);
 
@@ -34,8 +39,17 @@ public:
     uint32_t imageSize() const;
     void headerVersion(uint8_t out[4]) const;
     void headerCompileTime(uint8_t out[7]) const;
-    QByteArray image() const; // imageSize() bytes (clamped), gaps zero-filled
+    // imageSize() bytes (clamped), gaps zero-filled; without a key frame, the bytes as received.
+    QByteArray image() const;
     int blocks() const { return m_blocks; }
+    // Distinct bytes received: within the header's image size, or all of
+    // them without a key frame.
+    qint64 bytesReceived() const { return m_keyed ? m_coveredInImage : m_coveredAll; }
+    // Every byte of the image the header announces has arrived.
+    bool complete() const
+    {
+        return m_keyed && imageSize() <= kMaxImage && m_coveredInImage == qint64(imageSize());
+    }
 
 private:
     ZoSimAes m_aes;
@@ -43,6 +57,9 @@ private:
     QByteArray m_data;
     QByteArray m_covered; // one byte per image byte: 1 once received
     bool m_active = false;
+    bool m_keyed = false;
+    qint64 m_coveredAll = 0;
+    qint64 m_coveredInImage = 0;
     int m_blocks = 0;
     int m_outOfOrder = 0;
     int m_resends = 0;

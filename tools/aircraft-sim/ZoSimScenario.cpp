@@ -90,6 +90,11 @@ bool loadDevice(const QJsonObject &o, bool isCore, ZoSimDeviceConfig *d, QString
             if (!intValue(v, 0, 600000, &x))
                 return fail(error, where + QStringLiteral(": \"eraseMs\" must be 0 to 600000"));
             d->eraseMs = int(x);
+        } else if (k == QLatin1String("bootloader")) {
+            if (!v.isBool())
+                return fail(
+                    error, where + QStringLiteral(": \"bootloader\" must be true or false"));
+            d->bootloader = v.toBool();
         } else if (k == QLatin1String("faults")) {
             ZoSimFaults probe;
             if (!v.isObject() || !probe.apply(v.toObject(), error))
@@ -305,22 +310,33 @@ bool ZoSimScenario::addModule(const QString &text, QString *error)
 bool ZoSimScenario::addFault(const QString &text, QString *error)
 {
     const int colon = text.indexOf(QLatin1Char(':'));
+    // Where a device starts is not a switch every device could share.
+    const bool stranded = text.mid(colon + 1) == QLatin1String("bootloader");
     if (colon < 0) {
+        if (stranded)
+            return fail(
+                error, QStringLiteral("--fault bootloader needs a device: DEVICE:bootloader"));
         return faults.applyFlag(text, error);
     }
     const QString dev = text.left(colon);
     const QString flag = text.mid(colon + 1);
     ZoSimFaults probe;
-    if (!probe.applyFlag(flag, error))
+    if (!stranded && !probe.applyFlag(flag, error))
         return false;
+    auto apply = [&](ZoSimDeviceConfig &d) {
+        if (stranded)
+            d.bootloader = true;
+        else
+            d.faultFlags << flag;
+    };
     if (dev == QLatin1String("core")) {
-        core.faultFlags << flag;
+        apply(core);
         return true;
     }
     bool matched = false;
     for (ZoSimDeviceConfig &m : modules) {
         if (dev == QString::number(m.type) || dev == m.name()) {
-            m.faultFlags << flag;
+            apply(m);
             matched = true;
         }
     }

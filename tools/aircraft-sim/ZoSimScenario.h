@@ -21,6 +21,7 @@ struct ZoSimDeviceConfig
     uint16_t serial = 0;
     QByteArray eid; // core only
     int eraseMs = -1; // -1: the scenario's eraseMs
+    bool bootloader = false; // starts in its bootloader, left there mid-transfer by an earlier run
     QJsonObject faultJson;
     QStringList faultFlags;
 
@@ -46,7 +47,8 @@ struct ZoSimScenario
     // Command-line forms.
     bool setAddressMode(const QString &text, QString *error);
     bool addModule(const QString &text, QString *error); // TYPE:NODE:VERSION[:SERIAL]
-    bool addFault(const QString &text, QString *error); // [DEVICE:]name[=value]
+    // [DEVICE:]name[=value]; DEVICE:bootloader starts that device in its bootloader.
+    bool addFault(const QString &text, QString *error);
 
     ZoSimFaults faultsFor(const ZoSimDeviceConfig &dev) const;
     bool validate(QString *error) const;

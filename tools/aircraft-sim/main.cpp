@@ -92,7 +92,8 @@ int main(int argc, char **argv)
         QStringLiteral("N"));
     const QCommandLineOption oFault(QStringLiteral("fault"),
         QStringLiteral(
-            "Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable."),
+            "Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable.\n"
+            "DEV:bootloader starts DEV in its bootloader, as an interrupted run left it."),
         QStringLiteral("[DEV:]NAME[=N]"));
     const QCommandLineOption oDuration(
         QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
@@ -297,6 +298,7 @@ int main(int argc, char **argv)
 
     aircraft.start();
     const int rc = app.exec();
+    aircraft.endOfRun();
     log.log(QStringLiteral("exit"), {{QStringLiteral("badCrcFrames"), aircraft.badCrcFrames()}});
     pty.reset();
     tcp.reset();
