@@ -3,7 +3,6 @@
 #include "ZoCloudAddress.h"
 #include "ZoCloudEnvelope.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -20,6 +19,8 @@ Q_LOGGING_CATEGORY(lcCloud, "tolvane.cloud")
 
 // Firmware files are binary and megabytes long; the log keeps their head.
 constexpr int LoggedBodyLimit = 1024;
+// A version report's answer is an envelope without data.
+constexpr qint64 MaxReportAnswerBytes = 64 * 1024;
 
 QString loggedBody(const QByteArray &body)
 {
@@ -107,7 +108,7 @@ void ZoNimbraHttpHelper::requestFirmware(tdu1 fid, int type, QString special)
     body.insert(QStringLiteral("fid"), int(fid));
     body.insert(QStringLiteral("type"), type);
     body.insert(QStringLiteral("special"), special);
-    post(QLatin1String(GetFirmwarePath), body, CloudTaskCatalogue);
+    post(GetFirmwarePath, body, CloudTaskCatalogue);
 }
 
 void ZoNimbraHttpHelper::editVersion(const tVersion &version, QString deviceID)
@@ -120,39 +121,42 @@ void ZoNimbraHttpHelper::editVersion(const tVersion &version, QString deviceID)
             .arg(unsigned(version.minor))
             .arg(unsigned(version.revision)));
     body.insert(QStringLiteral("fid"), QString::number(unsigned(version.type)));
-    post(QLatin1String(EditVersionPath), body, CloudTaskVersionReport);
+    m_reports.append(
+        VersionReport {deviceID, version, QJsonDocument(body).toJson(QJsonDocument::Compact)});
+    sendNextReport();
 }
 
-bool ZoNimbraHttpHelper::letPendingEventsRun(quint64 ticket)
+QNetworkRequest ZoNimbraHttpHelper::jsonPost(const char *path) const
 {
-    // A new request supersedes the outstanding one before the event loop
-    // gets a say: its reply and its timeout must not act on the new task.
+    QNetworkRequest request = m_postRequest;
+    request.setUrl(QUrl(m_baseUrl + QLatin1String(path)));
+    if (m_hasSslConfiguration)
+        request.setSslConfiguration(m_sslConfiguration);
+    return request;
+}
+
+// The outstanding catalogue or file request no longer matters: its reply,
+// when it comes, is stale, and its timeout must not act on the next one.
+void ZoNimbraHttpHelper::supersedePending()
+{
+    ++m_requestSerial;
     m_pendingReply.clear();
     if (m_timeoutTimer)
         m_timeoutTimer->stop();
-    QCoreApplication::processEvents();
-    // A slot run by those events may have issued a request of its own.
-    return ticket == m_requestSerial;
 }
 
-void ZoNimbraHttpHelper::post(const QString &path, const QJsonObject &body, CloudTask task)
+void ZoNimbraHttpHelper::post(const char *path, const QJsonObject &body, CloudTask task)
 {
-    const quint64 ticket = ++m_requestSerial;
-    if (!letPendingEventsRun(ticket))
-        return;
-    m_postRequest.setUrl(QUrl(m_baseUrl + path));
-    if (m_hasSslConfiguration)
-        m_postRequest.setSslConfiguration(m_sslConfiguration);
-    track(m_manager->post(m_postRequest, QJsonDocument(body).toJson(QJsonDocument::Compact)), task);
+    supersedePending();
+    track(
+        m_manager->post(jsonPost(path), QJsonDocument(body).toJson(QJsonDocument::Compact)), task);
 }
 
 void ZoNimbraHttpHelper::download(const QString &url, CloudTask task)
 {
     if (url.isEmpty())
         return;
-    const quint64 ticket = ++m_requestSerial;
-    if (!letPendingEventsRun(ticket))
-        return;
+    supersedePending();
     const QUrl address(url, QUrl::TolerantMode);
     // The catalogue is outside input: a file: or other local address would
     // read this machine's files into a device's flash.
@@ -245,6 +249,10 @@ void ZoNimbraHttpHelper::onZoNimbraReplyFinished(QNetworkReply *pReply)
 {
     if (pReply == nullptr)
         return;
+    if (pReply == m_reportReply) {
+        finishReport(pReply);
+        return;
+    }
 
     // Only the reply the task waits for may stop the timeout: a stale one
     // (timed out, superseded, or of an earlier task) would otherwise leave the
@@ -315,7 +323,6 @@ void ZoNimbraHttpHelper::handleBody(const QByteArray &body)
         finishPathFile();
         return;
     default:
-        // A version report's answer carries nothing we act on.
         return;
     }
 }
@@ -433,6 +440,80 @@ void ZoNimbraHttpHelper::onDownloadTimeout()
     default:
         return;
     }
+}
+
+// One report at a time keeps them in order at the service, where a device
+// reported twice must end with its latest version. A catalogue download runs
+// on a connection of its own meanwhile.
+void ZoNimbraHttpHelper::sendNextReport()
+{
+    if (m_reportReply || m_reports.isEmpty())
+        return;
+    QNetworkReply *reply = m_manager->post(jsonPost(EditVersionPath), m_reports.first().body);
+    m_reportReply = reply;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (reply == m_reportReply && reply->bytesAvailable() > MaxReportAnswerBytes)
+            abandonReport(QStringLiteral("answer longer than %1 bytes").arg(MaxReportAnswerBytes));
+    });
+    if (!m_reportTimer) {
+        m_reportTimer = new QTimer(this);
+        m_reportTimer->setSingleShot(true);
+        m_reportTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_reportTimer, &QTimer::timeout, this,
+            [this] { abandonReport(QStringLiteral("no answer within %1 ms").arg(m_timeoutMs)); });
+    }
+    m_reportTimer->start(m_timeoutMs);
+}
+
+void ZoNimbraHttpHelper::finishReport(QNetworkReply *reply)
+{
+    m_reportReply.clear();
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        completeReport(false, reply->errorString());
+        return;
+    }
+    // Any other reply than a successful envelope (whose data is empty) is a
+    // report the service did not take.
+    ZoCloudEnvelope envelope;
+    envelope.parse(reply->readAll(), lcCloud);
+    if (envelope.status != 200) {
+        completeReport(false,
+            envelope.status == 0 ? QStringLiteral("not an answer of the service")
+                                 : QStringLiteral("the service answered %1: %2")
+                                       .arg(envelope.status)
+                                       .arg(envelope.message));
+        return;
+    }
+    completeReport(true, QString());
+}
+
+void ZoNimbraHttpHelper::abandonReport(const QString &error)
+{
+    QNetworkReply *reply = m_reportReply.data();
+    // No longer current before the abort, whose finished() then finds the
+    // reply stale and merely disposes of it.
+    m_reportReply.clear();
+    if (reply)
+        reply->abort();
+    completeReport(false, error);
+}
+
+void ZoNimbraHttpHelper::completeReport(bool ok, const QString &error)
+{
+    if (m_reportTimer)
+        m_reportTimer->stop();
+    if (m_reports.isEmpty())
+        return;
+    const VersionReport done = m_reports.takeFirst();
+    if (ok)
+        qCDebug(lcCloud).noquote() << "version report of" << done.deviceID << "taken";
+    else
+        qCWarning(lcCloud).noquote() << "version report of" << done.deviceID << "failed:" << error;
+    // The next one goes out first: a receiver may make a report of its own
+    // or destroy this client.
+    sendNextReport();
+    emit sigVersionReported(done.deviceID, done.version, ok, error);
 }
 
 bool ZoNimbraHttpHelper::parseCatalogue(

@@ -21,7 +21,12 @@ class QTimer;
 
 // Client of the cloud service: fetches the firmware catalogue of a device
 // family and branch, downloads its files one after the other and reports
-// upgraded versions. Lives on the main thread; one task is tracked at a time.
+// upgraded versions. Lives on the main thread. One catalogue task is tracked
+// at a time; version reports are queued beside it and sent one after the
+// other on their own requests, so neither ever cuts the other short.
+//
+// No call runs the event loop: a caller's objects are as it left them when
+// the call returns, and every result comes later from the caller's own loop.
 //
 // A request is given up when it receives nothing for the download timeout,
 // not when it takes longer: a firmware file over a slow mobile link may take
@@ -36,7 +41,6 @@ public:
         CloudTaskFirmwareFile = 1, // an "upgradePath" file
         CloudTaskPathFile = 2, // a "path" file
         CloudTaskCatalogue = 4,
-        CloudTaskVersionReport = 5,
     };
 
     // The task argument of sigDownloadResult.
@@ -61,7 +65,12 @@ public:
     explicit ZoNimbraHttpHelper(QObject *parent = nullptr);
     ~ZoNimbraHttpHelper() override;
 
+    // Starts a catalogue task; one under way is given up (it emits nothing
+    // more). Version reports are left alone.
     void requestFirmware(tdu1 fid, int type, QString special);
+    // Queues a version report; each ends with sigVersionReported, in the
+    // order they were made. Reports still queued when the client is
+    // destroyed are dropped.
     void editVersion(const tVersion &version, QString deviceID);
 
     // Scheme, host and port the endpoint paths are appended to.
@@ -71,12 +80,16 @@ public:
     // without a call the system's defaults apply. Errors are never ignored.
     void setSslConfiguration(const QSslConfiguration &configuration);
     // How long a request may go without receiving a byte before the task is
-    // given up.
+    // given up; a version report gets as long for its answer.
     void setDownloadTimeout(int milliseconds);
     int downloadTimeout() const { return m_timeoutMs; }
-    // A request is under way; it ends, one way or the other, at the latest
-    // one timeout after its last received byte.
+    // A catalogue or file request is under way; it ends, one way or the
+    // other, at the latest one timeout after its last received byte.
+    // Version reports do not count.
     bool isRequestPending() const { return !m_pendingReply.isNull(); }
+    // Version reports are queued or awaiting their answer; each ends within
+    // one timeout of being sent.
+    bool hasVersionReportsPending() const { return !m_reports.isEmpty(); }
 
     // Parses a getFirmware reply into catalogue (entries parsed before a
     // failing one stay); true when it is a successful reply whose entries
@@ -88,6 +101,8 @@ public:
 signals:
     void sigDownloadResult(bool succ, tdu1 task);
     void sigFRMFileDownloaded(ZoFRMFileInfo info);
+    // The service took the report (ok), or why not.
+    void sigVersionReported(QString deviceID, tVersion version, bool ok, QString error);
 
 public slots:
     void onZoNimbraReplyFinished(QNetworkReply *pReply);
@@ -95,9 +110,17 @@ public slots:
     void onDownloadTimeout();
 
 private:
-    void post(const QString &path, const QJsonObject &body, CloudTask task);
+    struct VersionReport
+    {
+        QString deviceID;
+        tVersion version;
+        QByteArray body;
+    };
+
+    QNetworkRequest jsonPost(const char *path) const;
+    void post(const char *path, const QJsonObject &body, CloudTask task);
     void download(const QString &url, CloudTask task);
-    bool letPendingEventsRun(quint64 ticket);
+    void supersedePending();
     void track(QNetworkReply *reply, CloudTask task);
     void onReplyHeaders(QNetworkReply *reply);
     void onReplyProgress(QNetworkReply *reply);
@@ -109,6 +132,10 @@ private:
     bool pickNext(bool byUpgradePath, ZoFirmwareUpgInfo &entry) const;
     void becomeIdle();
     void fail(tdu1 code);
+    void sendNextReport();
+    void finishReport(QNetworkReply *reply);
+    void abandonReport(const QString &error);
+    void completeReport(bool ok, const QString &error);
 
     QNetworkAccessManager *m_manager = nullptr;
     QTimer *m_timeoutTimer = nullptr;
@@ -127,7 +154,12 @@ private:
     // The reply the task waits for; any other reply is stale and must
     // neither stop the timeout nor produce a result.
     QPointer<QNetworkReply> m_pendingReply;
-    // Counts requests, so a request or result issued from a nested event
-    // loop or a connected slot supersedes the one in progress.
+    // Counts catalogue and file requests, so a request made by a slot
+    // connected to a result supersedes the one in progress.
     quint64 m_requestSerial = 0;
+
+    // The head is the one sent, when m_reportReply is set.
+    QList<VersionReport> m_reports;
+    QPointer<QNetworkReply> m_reportReply;
+    QTimer *m_reportTimer = nullptr;
 };

@@ -17,6 +17,10 @@ ZoFirmwareSource::ZoFirmwareSource(
         [this](bool ok, tdu1) { onCloudResult(ok); });
     connect(
         m_cloud, &ZoNimbraHttpHelper::sigFRMFileDownloaded, this, &ZoFirmwareSource::onCloudFile);
+    connect(m_cloud, &ZoNimbraHttpHelper::sigVersionReported, this,
+        [this](const QString &serial, const tVersion &version, bool ok, const QString &error) {
+            Q_EMIT sigVersionReportFinished(version, serial, ok, error);
+        });
 }
 
 ZoFirmwareSource::~ZoFirmwareSource() = default;
@@ -33,6 +37,11 @@ void ZoFirmwareSource::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
 }
 
 bool ZoFirmwareSource::hasRequestInFlight() const
+{
+    return m_cloud->isRequestPending() || m_cloud->hasVersionReportsPending();
+}
+
+bool ZoFirmwareSource::isCatalogueRequestInFlight() const
 {
     return m_cloud->isRequestPending();
 }
@@ -72,8 +81,8 @@ void ZoFirmwareSource::onCloudFile(const ZoFRMFileInfo &file)
 
 void ZoFirmwareSource::onCloudResult(bool ok)
 {
-    // Only the catalogue's result ends a fetch: the answer to a version
-    // report, or to a fetch given up on, must not touch a run.
+    // Only the fetch under way ends: the result of one given up on must not
+    // touch a run.
     if (!m_fetching)
         return;
     m_fetching = false;

@@ -40,10 +40,17 @@ public:
     bool isFetching() const { return m_fetching; }
     // Forgets the fetch under way: its result, when it comes, is ignored.
     void abandonFetch() { m_fetching = false; }
+    // A catalogue or file request, or a version report, is under way; a
+    // program that quits now loses it.
     bool hasRequestInFlight() const;
+    // Only a catalogue or file request: one still receiving is a slow
+    // download, not a dead one.
+    bool isCatalogueRequestInFlight() const;
 
     // The stored file for a device type.
     ZoFRMFileInfo file(tdu1 type, bool &found) const;
+    // Queued beside any fetch, which it never disturbs; ends with
+    // sigVersionReportFinished unless reporting is off.
     void reportVersion(const tVersion &version, const QString &serial);
 
 Q_SIGNALS:
@@ -51,6 +58,8 @@ Q_SIGNALS:
     // One file of the catalogue; the store takes it from whoever applies it.
     void sigTargetReady(ZoFRMFileInfo file);
     void sigFetchFinished(bool ok);
+    // One per report, in the order they were made; error says why not ok.
+    void sigVersionReportFinished(tVersion version, QString serial, bool ok, QString error);
 
 private:
     void onCloudResult(bool ok);
