@@ -19,3 +19,5 @@ tolvane_add_test(tst_zoupgradepolicy SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupg
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zotransfersession
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zotransfersession.cpp LIBS tolvane_upgrade)
+tolvane_add_test(tst_zorunjournal SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zorunjournal.cpp
+  LIBS tolvane_upgrade)

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The devices a run is about to flash, kept on disk until each one is done,
+// so that a device left in its bootloader by a crash, a pulled cable or a
+// kill is known to the next run. The file is JSON:
+//   {"format":1,"devices":[{"eid":"...","key":N,"type":N,"number":N,"core":false,
+//     "target":{"type":N,"major":N,"minor":N,"revision":N},
+//     "started":"2026-01-01T12:00:00.000Z"}]}
+// It is written whole through a temporary file, so a failed or interrupted
+// write leaves the previous one as it was.
+class ZoRunJournal
+{
+public:
+    struct Entry
+    {
+        QString eid; // the aircraft's hardware identity (core EID), empty when unknown
+        tds4 key = 0; // device key: type << 16 | device number
+        tdu1 devId = 0; // type id
+        tdu1 devNum = 0; // number it is addressed with
+        bool core = false;
+        tVersion target {}; // what was being flashed
+        qint64 startedMs = 0; // UTC ms since epoch
+    };
+
+    // Larger files and further entries are not read: the file is outside input.
+    static constexpr int MaxFileBytes = 1 << 20;
+    static constexpr int MaxEntries = 256;
+    static constexpr int MaxEidChars = 128;
+
+    // An empty path keeps the journal in memory only.
+    explicit ZoRunJournal(const QString &path);
+
+    const QString &path() const { return m_path; }
+
+    // Reads the file. A missing file is an empty journal. An unreadable or
+    // malformed one leaves the journal empty, returns false with why, and is
+    // moved aside to path + ".bad" so that it does not block every later run.
+    // Entries that are wrong on their own are left out; the others are kept.
+    bool load(QString *why = nullptr);
+
+    QList<Entry> entries() const { return m_entries; }
+    // The entries of that aircraft, and those whose aircraft was not known.
+    QList<Entry> entriesFor(const QString &eid) const;
+
+    // Adds the entry or replaces the one of the same eid and key, then writes
+    // the file. The entry is kept in memory even when the file could not be
+    // written (false, with why): a later write carries it.
+    bool record(const Entry &e, QString *why = nullptr);
+    // Removes the entry of that eid and key and writes; the last one gone,
+    // the file is deleted.
+    bool clear(const QString &eid, tds4 key, QString *why = nullptr);
+
+    // The file's contents as load() reads them. Bytes that are no journal at
+    // all give no entries and a reason in why; why stays untouched otherwise,
+    // also when single entries were left out.
+    static QList<Entry> parse(const QByteArray &bytes, QString *why = nullptr);
+    static QByteArray serialize(const QList<Entry> &entries);
+
+private:
+    bool write(QString *why);
+
+    QString m_path;
+    QList<Entry> m_entries;
+};
