@@ -523,6 +523,12 @@ void ZoMsgLooper::decodeShortForm(const tdu1 *payload, tdu2 length, bool bus)
     const tdu1 command = payload[2];
     const tdu1 n = payload[3];
     const tdu1 *data = payload + 4;
+    const tdu2 peer = transferPeer.load();
+    if ((command == CmdErase || command == CmdProgram) && peer != 0
+        && (payload[0] != tdu1(peer >> 8) || index != tdu1(peer))) {
+        qCDebug(lcLooper) << "Acknowledgement of another device ignored:" << payload[0] << index;
+        return;
+    }
     if (command == CmdErase) {
         if (length == 4 || n == 0)
             emit sigCANDevUpgEraseFlashAck();
@@ -540,6 +546,7 @@ void ZoMsgLooper::decodeShortForm(const tdu1 *payload, tdu2 length, bool bus)
             qCDebug(lcLooper).noquote()
                 << (bus ? "DBUS DeviceInfo:" : "CAN DeviceInfo:") << nameOf(version.type)
                 << payload[0] << "Version:" << ZoUtils::versionText(version);
+            emit sigCANDevBootloaderReport(version, index);
             emit sigCANDevVersion(version, index, QString::number(index));
         }
     }
@@ -559,6 +566,7 @@ void ZoMsgLooper::decodeLongForm(const tdu1 *payload, tdu2 length)
         const tVersion version = versionOf(payload[24], payload + 25);
         qCDebug(lcLooper).noquote() << "CAN DeviceInfo:" << nameOf(version.type)
                                     << "Version:" << ZoUtils::versionText(version);
+        emit sigCANDevBootloaderReport(version, 0);
         emit sigCANDevVersion(version, 0, QString());
     } else if (command == CmdProgram && length >= 4) {
         const tdu2 index = ZoLittleEndian::read16(payload, length, 2);
@@ -680,6 +688,11 @@ void ZoMsgLooper::setProtocol(tds4 mode, tdu1 variant)
     // still go out in the protocol they were built for.
     QMetaObject::invokeMethod(
         this, [this, mode, variant] { applyProtocol(mode, variant); }, Qt::QueuedConnection);
+}
+
+void ZoMsgLooper::setTransferPeer(tdu1 type, tdu1 number)
+{
+    transferPeer = type == 0 ? tdu2(0) : tdu2((tdu2(type) << 8) | number);
 }
 
 void ZoMsgLooper::applyProtocol(tds4 mode, tdu1 variant)

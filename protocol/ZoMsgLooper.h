@@ -78,6 +78,11 @@ public:
     // flight controller are read). From another thread it takes effect after
     // the commands that thread sent before it.
     void setProtocol(tds4 mode, tdu1 variant);
+    // Any thread. The module a transfer is talking to: acknowledgements that
+    // name another device (the addressed bus kinds name type and number) are
+    // dropped, so that a second bootloader listening on the bus cannot
+    // acknowledge on its behalf. Type 0 takes every acknowledgement.
+    void setTransferPeer(tdu1 type, tdu1 number);
     tds4 protocolMode() const { return protocolModeNow.load(); }
     tdu1 moduleVariant() const { return moduleVariantNow.load(); }
     int queuedCommands() const { return sendQueue.size(); }
@@ -106,6 +111,9 @@ Q_SIGNALS:
     void sigGNCFMVersion(tVersion fmVersion);
     void sigGNCEID(QString eid);
     void sigCANDevVersion(tVersion fmVersion, tdu1 devIdx, QString sn);
+    // A module answered from its bootloader (a force report): emitted just
+    // before the same report as sigCANDevVersion.
+    void sigCANDevBootloaderReport(tVersion fmVersion, tdu1 devIdx);
     void sigGNCCompileTime(tFcsDateTime fmComTime);
     void sigGNCUpgEraseFlashAck();
     void sigCANDevUpgEraseFlashAck();
@@ -158,6 +166,7 @@ private:
     ZoTelemetryQueue sendQueue;
     std::atomic<tds4> protocolModeNow {ModeApplication};
     std::atomic<tdu1> moduleVariantNow {0};
+    std::atomic<tdu2> transferPeer {0}; // type << 8 | number
     std::atomic<bool> ready {false};
     std::atomic<qint64> lastRxNs {0};
     std::unique_ptr<ZoFcsProtocolBase> ownFcs;

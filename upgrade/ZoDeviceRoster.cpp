@@ -88,14 +88,42 @@ QList<tds4> ZoDeviceRoster::missingModules() const
 {
     QList<tds4> missing;
     for (const ZoDevFMInfo &r : m_records)
-        if (r.needUpgrade)
+        if (r.needUpgrade && r.presence != ZoDevFMInfo::Presence::NotAnswering)
             return missing;
     for (tds4 entry : m_expected) {
         const tds4 key = ((entry & 0xFF) << 16) | ((entry >> 16) & 0xFF);
-        if (!m_records.contains(key))
+        const auto it = m_records.constFind(key);
+        if (it == m_records.cend() || it->presence == ZoDevFMInfo::Presence::NotAnswering)
             missing.append(entry);
     }
     return missing;
+}
+
+QList<tds4> ZoDeviceRoster::markSilentModules()
+{
+    QList<tds4> silent;
+    for (tds4 entry : m_expected) {
+        const tdu1 type = tdu1(entry & 0xFF);
+        const tdu1 node = tdu1((entry >> 16) & 0xFF);
+        ZoDevFMInfo r = reportRecord(tVersion {type, 0, 0, 0}, node, QString());
+        // Kind 2 modules share one key per type: any answer of the type counts.
+        if (m_records.contains(r.key) || m_records.contains(tds4(type) << 16))
+            continue;
+        r.curVersion = tVersion();
+        r.presence = ZoDevFMInfo::Presence::NotAnswering;
+        insertModuleRow(r);
+        silent.append(r.key);
+    }
+    return silent;
+}
+
+tds4 ZoDeviceRoster::insertStranded(const tVersion &version, tdu1 number)
+{
+    ZoDevFMInfo r = reportRecord(version, number, QString());
+    r.presence = ZoDevFMInfo::Presence::InBootloader;
+    r.needUpgrade = true;
+    insertModuleRow(r);
+    return r.key;
 }
 
 void ZoDeviceRoster::insertCore(ZoDevFMInfo record, bool board)

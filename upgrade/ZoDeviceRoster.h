@@ -24,6 +24,8 @@ public:
 
     const QMap<tds4, ZoDevFMInfo> &records() const { return m_records; }
     ZoDevFMInfo *record(tds4 key);
+    // Every record, to change in place (rows stay as they are).
+    QMap<tds4, ZoDevFMInfo> &recordsForUpdate() { return m_records; }
     bool contains(tds4 key) const { return m_records.contains(key); }
     // Key 0 stands for the headers: both sets always hold it.
     bool isModuleRow(tds4 key) const { return m_moduleRows.contains(key); }
@@ -77,6 +79,10 @@ public:
     // Expected modules (node << 16 | type) without a record; none while a
     // record waits to be flashed, since adding by hand waits for that run.
     QList<tds4> missingModules() const;
+    // Rows for the expected modules that did not answer; returns their keys.
+    QList<tds4> markSilentModules();
+    // A module that answered only from its bootloader, due at once.
+    tds4 insertStranded(const tVersion &version, tdu1 number);
 
 Q_SIGNALS:
     void sigRowAdded(tds4 key, bool coreRow, int index);

@@ -207,6 +207,8 @@ bool ZoTransferSession::sendKeyFrame()
     // of its bus kind.
     m_looper->setProtocol(
         m_plan.core ? ZoMsgLooper::ModeModuleTransfer : ZoMsgLooper::ModeApplication, kind);
+    if (!m_plan.core)
+        m_looper->setTransferPeer(m_plan.devId, m_plan.devNum);
     if (!m_commands->keyFrame(m_plan.core, m_plan.devId, m_plan.devNum, m_plan.header))
         return false;
     qCDebug(lcUpgrade) << "Start to Erase Flash Parameter" << nowMs();
@@ -303,6 +305,7 @@ void ZoTransferSession::finish(Outcome outcome)
     disconnect(m_looper, nullptr, this, nullptr);
     // Whatever happened, the link speaks the application protocol again.
     m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+    m_looper->setTransferPeer(0, 0);
     if (m_pendingProgress >= 0)
         progress(m_pendingProgress, true);
     setState(State::Done);

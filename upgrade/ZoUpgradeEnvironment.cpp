@@ -2,6 +2,9 @@
 
 #include "ZoTvkInstance.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 ZoUpgradeEnvironment ZoUpgradeEnvironment::from(ZoTvkInstance &config)
 {
     ZoUpgradeEnvironment env;
@@ -11,5 +14,9 @@ ZoUpgradeEnvironment ZoUpgradeEnvironment::from(ZoTvkInstance &config)
     env.tunexNodes = bus->tunexNodeIds();
     env.servoNodes = bus->servoNodeIds();
     env.ignoredDevices = config.ignoreDevices();
+    // Beside the settings: a portable copy carries its own, and whoever may
+    // write the settings may write this.
+    env.journalPath = QFileInfo(ZoTvkInstance::sysConfigPath()).dir().filePath(
+        QStringLiteral("runjournal.json"));
     return env;
 }

@@ -31,6 +31,9 @@ struct ZoUpgradeEnvironment
     QList<tds4> ignoredDevices;
     // Empty: the cloud client's own default (TOLVANE_CLOUD_URL or the maker's).
     QUrl cloudBaseUrl;
+    // Where the run journal is kept; empty: in memory only, so a device left
+    // in its bootloader is known to this engine alone.
+    QString journalPath;
     // The serial ports a search tries; null: the system's.
     ZoPlaneSearch::PortEnumerator portEnumerator;
 

@@ -73,8 +73,10 @@ bool ZoUpgradePolicy::decide(ZoDevFMInfo &record, bool coreRow, tds4 protocolTyp
 
 bool ZoUpgradePolicy::needsUpgrade(const ZoDevFMInfo &r) const
 {
-    // Without a target there is nothing to flash, whatever the branch.
-    if (r.tarVersion.type == 0 || m_heldBack.contains(r.key))
+    // Without a target there is nothing to flash, whatever the branch; a
+    // device that does not answer cannot be entered.
+    if (r.tarVersion.type == 0 || m_heldBack.contains(r.key)
+        || r.presence == ZoDevFMInfo::Presence::NotAnswering)
         return false;
     return r.needUpgrade || (m_custom && r.curVersion.number() != r.tarVersion.number())
         || r.tarVersion.number() > r.curVersion.number();
@@ -84,16 +86,22 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
 {
     Pick pick;
     const auto &records = roster.records();
-    for (auto it = records.cbegin(); it != records.cend(); ++it) {
-        if (it.key() == 0 || !roster.isModuleRow(it.key()) || !needsUpgrade(*it))
-            continue;
-        const tdu1 type = it->curVersion.type;
-        pick.devId = type;
-        pick.devNum = ZoUtils::protocolClass(type) == ZoUtils::ClassCanByDevNum
-            ? it->devIdx
-            : tdu1(it.key() & 0xFF);
-        pick.key = it.key();
-        return pick;
+    const QSet<int> blocked = blockedKinds(roster);
+    for (const bool stranded : {true, false}) {
+        for (auto it = records.cbegin(); it != records.cend(); ++it) {
+            if (it.key() == 0 || !roster.isModuleRow(it.key()) || !needsUpgrade(*it)
+                || (it->presence == ZoDevFMInfo::Presence::InBootloader) != stranded)
+                continue;
+            const tdu1 type = it->curVersion.type;
+            if (blocked.contains(ZoUtils::protocolClass(type)))
+                continue;
+            pick.devId = type;
+            pick.devNum = ZoUtils::protocolClass(type) == ZoUtils::ClassCanByDevNum
+                ? it->devIdx
+                : tdu1(it.key() & 0xFF);
+            pick.key = it.key();
+            return pick;
+        }
     }
     const ZoDevFMInfo *board = nullptr;
     const ZoDevFMInfo *core = nullptr;
@@ -120,6 +128,27 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
     return pick;
 }
 
+QSet<int> ZoUpgradePolicy::blockedKinds(const ZoDeviceRoster &roster)
+{
+    QSet<int> kinds;
+    for (const ZoDevFMInfo &r : roster.records()) {
+        if (r.key != 0 && r.presence == ZoDevFMInfo::Presence::InBootloader
+            && r.tarVersion.type == 0)
+            kinds.insert(ZoUtils::protocolClass(r.curVersion.type));
+    }
+    return kinds;
+}
+
+tds4 ZoUpgradePolicy::strandedWithoutTarget(const ZoDeviceRoster &roster) const
+{
+    for (const ZoDevFMInfo &r : roster.records()) {
+        if (r.key != 0 && r.presence == ZoDevFMInfo::Presence::InBootloader
+            && r.tarVersion.type == 0)
+            return r.key;
+    }
+    return 0;
+}
+
 bool ZoUpgradePolicy::isDue(const ZoDeviceRoster &roster, tds4 key) const
 {
     return roster.isFlashable(key) && needsUpgrade(*roster.records().constFind(key));
@@ -127,21 +156,27 @@ bool ZoUpgradePolicy::isDue(const ZoDeviceRoster &roster, tds4 key) const
 
 QList<tds4> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) const
 {
+    QList<tds4> stranded;
     QList<tds4> modules;
     QList<tds4> boards;
     tds4 core = 0;
     const auto &records = roster.records();
+    const QSet<int> blocked = blockedKinds(roster);
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
         if (!isDue(roster, it.key()))
             continue;
-        if (roster.isModuleRow(it.key()))
-            modules.append(it.key());
-        else if (isBoard(it->tarVersion.type))
+        if (roster.isModuleRow(it.key())) {
+            if (blocked.contains(ZoUtils::protocolClass(it->curVersion.type)))
+                continue;
+            (it->presence == ZoDevFMInfo::Presence::InBootloader ? stranded : modules)
+                .append(it.key());
+        } else if (isBoard(it->tarVersion.type)) {
             boards.append(it.key());
-        else
+        } else {
             core = it.key(); // a run flashes one core: the last its records name
+        }
     }
     if (core != 0)
         boards.append(core);
-    return modules + boards;
+    return stranded + modules + boards;
 }

@@ -43,7 +43,12 @@ public:
 
     // Due: a target, not held back, and either flagged or different enough.
     bool needsUpgrade(const ZoDevFMInfo &record) const;
+    // Modules left in their bootloader come first: until they are flashed,
+    // they take every unaddressed frame of their bus kind. One of them
+    // without a target holds back every module of its kind.
     Pick pick(const ZoDeviceRoster &roster) const;
+    // The first module in its bootloader that has no target (0: none).
+    tds4 strandedWithoutTarget(const ZoDeviceRoster &roster) const;
     // A record a run would flash now, and the order a run flashes them in,
     // as if each were flashed in turn.
     bool isDue(const ZoDeviceRoster &roster, tds4 key) const;
@@ -52,6 +57,8 @@ public:
     static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
 
 private:
+    static QSet<int> blockedKinds(const ZoDeviceRoster &roster);
+
     bool m_custom = false;
     // Records whose target the decision held back although it is newer.
     QSet<tds4> m_heldBack;

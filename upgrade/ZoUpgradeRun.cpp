@@ -3,23 +3,29 @@
 #include "ZoDeviceRoster.h"
 #include "ZoFirmwareSource.h"
 #include "ZoMsgLooper.h"
+#include "ZoRunJournal.h"
 #include "ZoUpgradePolicy.h"
+#include "ZoUtils.h"
 
 #include <QDateTime>
 #include <QLoggingCategory>
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
-ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, const ZoDeviceRoster *roster,
-    const ZoUpgradePolicy *policy, const ZoFirmwareSource *source, QObject *parent)
+ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands,
+    const ZoDeviceRoster *roster, const ZoUpgradePolicy *policy, const ZoFirmwareSource *source,
+    ZoRunJournal *journal, QObject *parent)
     : QObject(parent)
     , m_looper(looper)
     , m_roster(roster)
     , m_policy(policy)
     , m_source(source)
+    , m_journal(journal)
+    , m_confirmation(new ZoDeviceConfirmation(looper, commands, this))
 {
     m_pause.setSingleShot(true);
     connect(&m_pause, &QTimer::timeout, this, [this] { next(false); });
+    connect(m_confirmation, &ZoDeviceConfirmation::sigFinished, this, &ZoUpgradeRun::onConfirmed);
 }
 
 ZoUpgradeRun::~ZoUpgradeRun()
@@ -27,24 +33,39 @@ ZoUpgradeRun::~ZoUpgradeRun()
     dispose();
 }
 
-void ZoUpgradeRun::setTimings(const ZoTransferSession::Timings &transfer, int betweenDevicesMs)
+void ZoUpgradeRun::setTimings(const ZoTransferSession::Timings &transfer,
+    const ZoDeviceConfirmation::Timings &confirmation, int betweenDevicesMs)
 {
     m_transfer = transfer;
+    m_confirmation->setTimings(confirmation);
     m_pause.setInterval(betweenDevicesMs);
 }
 
 void ZoUpgradeRun::start()
 {
     stop();
-    m_running = true;
+    m_phase = Phase::Pausing;
     next(true);
 }
 
 void ZoUpgradeRun::stop()
 {
     m_pause.stop();
+    m_confirmation->cancel();
     dispose();
-    m_running = false;
+    m_current = Current();
+    m_phase = Phase::Idle;
+}
+
+void ZoUpgradeRun::fail(End how)
+{
+    if (!isRunning())
+        return;
+    const tds4 key = m_current.key;
+    stop();
+    if (key != 0)
+        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Interrupted, tVersion(), {});
+    end(how, key, false);
 }
 
 void ZoUpgradeRun::dispose()
@@ -56,9 +77,9 @@ void ZoUpgradeRun::dispose()
     m_session = nullptr;
 }
 
-tds4 ZoUpgradeRun::currentKey() const
+QString ZoUpgradeRun::eid() const
 {
-    return m_session ? m_session->plan().key : 0;
+    return m_roster->core().serial;
 }
 
 ZoTransferSession::State ZoUpgradeRun::sessionState() const
@@ -80,14 +101,16 @@ void ZoUpgradeRun::next(bool first)
 {
     const ZoUpgradePolicy::Pick pick = m_policy->pick(*m_roster);
     if (pick.devId == 0) {
-        end(End::Completed, 0, first);
+        const tds4 stranded = m_policy->strandedWithoutTarget(*m_roster);
+        end(stranded != 0 ? End::StrandedWithoutTarget : End::Completed, stranded, first);
         return;
     }
-    if (!startDevice(pick.key, pick.devId, pick.devNum, pick.isCore))
+    if (!startDevice(m_policy, pick.key, pick.devId, pick.devNum, pick.isCore))
         end(End::FirmwareUnusable, pick.key, first);
 }
 
-bool ZoUpgradeRun::startDevice(tds4 key, tdu1 devId, tdu1 devNum, bool core)
+bool ZoUpgradeRun::startDevice(
+    const ZoUpgradePolicy *policy, tds4 key, tdu1 devId, tdu1 devNum, bool core)
 {
     qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << QString::number(devId, 16)
                                  << devNum;
@@ -96,6 +119,34 @@ bool ZoUpgradeRun::startDevice(tds4 key, tdu1 devId, tdu1 devNum, bool core)
     ZoTransferSession::Plan plan;
     if (!found || !ZoTransferSession::makePlan(file, devId, devNum, core, key, plan, nullptr))
         return false;
+
+    m_current = Current();
+    m_current.key = key;
+    m_current.core = core;
+    ZoDeviceConfirmation::Target &t = m_current.target;
+    t.key = key;
+    t.devId = devId;
+    t.devNum = devNum;
+    t.core = core;
+    file.headerVersion(t.version);
+    file.headerCompileTime(t.compileTime);
+    t.checkCompileTime = core && policy->customBranch();
+    t.eid = eid();
+
+    // Written before the bootloader is entered: from the enter command on,
+    // the device may be left there by whatever happens to this program.
+    ZoRunJournal::Entry entry;
+    entry.eid = t.eid;
+    entry.key = key;
+    entry.devId = devId;
+    entry.devNum = devNum;
+    entry.core = core;
+    entry.target = t.version;
+    entry.startedMs = QDateTime::currentMSecsSinceEpoch();
+    QString why;
+    if (!m_journal->record(entry, &why))
+        qCWarning(lcUpgrade).noquote() << "The run journal could not be written:" << why;
+
     m_session = new ZoTransferSession(m_looper, plan, m_transfer);
     // Reports already queued when a session is disposed still arrive; they
     // must not be taken for the next session's, even of the same device.
@@ -117,6 +168,7 @@ bool ZoUpgradeRun::startDevice(tds4 key, tdu1 devId, tdu1 devNum, bool core)
     ZoTransferSession::Stats stats;
     stats.startMs = QDateTime::currentMSecsSinceEpoch();
     m_stats[key] = stats;
+    m_phase = Phase::Transferring;
     Q_EMIT sigDeviceStarted(key, core, plan.pageCount * ZoTransferSession::PageBytes);
     Q_EMIT sigProgress(key, plan.chunkSize);
     m_session->start();
@@ -128,21 +180,55 @@ void ZoUpgradeRun::onFinished(
 {
     if (!m_session || m_session->plan().key != key)
         return;
-    const bool core = m_session->plan().core;
     dispose();
     m_stats[key] = stats;
-    const bool ok = outcome == ZoTransferSession::Outcome::Completed;
-    Q_EMIT sigDeviceFinished(key, ok);
-    if (!ok)
+    if (outcome != ZoTransferSession::Outcome::Completed) {
+        m_current = Current();
+        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Failed, tVersion(), {});
         end(End::DeviceFailed, key, false);
-    else if (core)
-        end(End::Completed, 0, false);
-    else
+        return;
+    }
+    m_phase = Phase::Confirming;
+    Q_EMIT sigDeviceConfirming(key);
+    m_confirmation->start(m_current.target);
+}
+
+void ZoUpgradeRun::onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict,
+    tVersion reported, tFcsDateTime reportedTime)
+{
+    if (m_phase != Phase::Confirming || key != m_current.key)
+        return;
+    const Current current = m_current;
+    m_current = Current();
+    // A device that answers from its application is out of its bootloader,
+    // whatever it runs; one that stays silent may still be in it.
+    if (verdict != ZoDeviceConfirmation::Verdict::Silent) {
+        QString why;
+        if (!m_journal->clear(current.target.eid, key, &why))
+            qCWarning(lcUpgrade).noquote() << "The run journal could not be written:" << why;
+    }
+    if (verdict != ZoDeviceConfirmation::Verdict::Confirmed) {
+        qCWarning(lcUpgrade).noquote()
+            << "Not confirmed:" << QString::number(current.target.devId, 16) << "reported"
+            << ZoUtils::versionText(reported) << "instead of"
+            << ZoUtils::versionText(current.target.version);
+        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::NotConfirmed, reported, reportedTime);
+        end(End::NotConfirmed, key, false);
+        return;
+    }
+    Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Upgraded, reported, reportedTime);
+    if (current.core) {
+        const tds4 stranded = m_policy->strandedWithoutTarget(*m_roster);
+        end(stranded != 0 ? End::StrandedWithoutTarget : End::Completed, stranded, false);
+    } else {
+        m_phase = Phase::Pausing;
         m_pause.start();
+    }
 }
 
 void ZoUpgradeRun::end(End how, tds4 key, bool first)
 {
-    m_running = false;
+    m_pause.stop();
+    m_phase = Phase::Idle;
     Q_EMIT sigEnded(how, key, first);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZoDevFMInfo.h"
+#include "ZoDeviceConfirmation.h"
 #include "ZoTransferSession.h"
 #include "ZoTypes.h"
 
@@ -7,35 +9,57 @@
 #include <QObject>
 #include <QTimer>
 
+class ZoBootCommands;
 class ZoDeviceRoster;
 class ZoFirmwareSource;
 class ZoMsgLooper;
+class ZoRunJournal;
 class ZoUpgradePolicy;
 
 // An upgrade-all run: the policy's pick, one transfer session after the
-// other with a pause between devices, until nothing is due, a device fails
-// or no file fits the next one. Records are the owner's to update: it hears
-// of each device's end before the next one is picked.
+// other, each device read back before the next is picked, with a pause
+// between devices, until nothing is due, a device fails or is not confirmed,
+// or no file fits the next one. Before a device's bootloader is entered, the
+// journal records it; it is cleared once the device is known to run an
+// application again. Records are the owner's to update: it hears of each
+// device's end before the next one is picked.
 class ZoUpgradeRun : public QObject
 {
     Q_OBJECT
 public:
-    enum class End : int { Completed = 0, DeviceFailed, FirmwareUnusable };
+    enum class End : int {
+        Completed = 0,
+        DeviceFailed,
+        FirmwareUnusable,
+        NotConfirmed,
+        StrandedWithoutTarget, // a module in its bootloader has no file: its bus kind waits
+        LinkLost,
+    };
+    enum class Phase : int { Idle, Transferring, Confirming, Pausing };
 
-    ZoUpgradeRun(ZoMsgLooper *looper, const ZoDeviceRoster *roster, const ZoUpgradePolicy *policy,
-        const ZoFirmwareSource *source, QObject *parent = nullptr);
+    ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, const ZoDeviceRoster *roster,
+        const ZoUpgradePolicy *policy, const ZoFirmwareSource *source, ZoRunJournal *journal,
+        QObject *parent = nullptr);
     ~ZoUpgradeRun() override;
 
-    void setTimings(const ZoTransferSession::Timings &transfer, int betweenDevicesMs);
+    void setTimings(const ZoTransferSession::Timings &transfer,
+        const ZoDeviceConfirmation::Timings &confirmation, int betweenDevicesMs);
 
     // Picks the first device; ends at once (sigEnded) when nothing is due or
     // its file does not fit.
     void start();
-    // Stops sending and forgets the run, without a word.
+    // Stops sending and forgets the run, without a word; the device in
+    // flight stays in the journal.
     void stop();
-    bool isRunning() const { return m_running; }
-    // The device in flight (0 between devices).
-    tds4 currentKey() const;
+    // Stops sending, reports the device in flight as interrupted and ends
+    // the run as `how`.
+    void fail(End how);
+    bool isRunning() const { return m_phase != Phase::Idle; }
+    Phase phase() const { return m_phase; }
+    // The device in flight: transferring or being read back (0 between
+    // devices).
+    tds4 currentKey() const { return m_current.key; }
+    bool currentIsCore() const { return m_current.core; }
     ZoTransferSession::State sessionState() const;
 
     // Figures of a device's transfer; live while it runs.
@@ -45,25 +69,40 @@ public:
 Q_SIGNALS:
     void sigDeviceStarted(tds4 key, bool core, int maximum);
     void sigProgress(tds4 key, int value);
-    void sigDeviceFinished(tds4 key, bool ok);
+    // The transfer completed; the device is being read back.
+    void sigDeviceConfirming(tds4 key);
+    void sigDeviceFinished(tds4 key, ZoDevFMInfo::Result result, tVersion reported,
+        tFcsDateTime reportedTime);
     // `first`: the run ended before any device was started.
     void sigEnded(ZoUpgradeRun::End end, tds4 key, bool first);
 
 private:
+    struct Current
+    {
+        tds4 key = 0;
+        bool core = false;
+        ZoDeviceConfirmation::Target target;
+    };
     void next(bool first);
-    bool startDevice(tds4 key, tdu1 devId, tdu1 devNum, bool core);
+    bool startDevice(const ZoUpgradePolicy *policy, tds4 key, tdu1 devId, tdu1 devNum, bool core);
     void onFinished(tds4 key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
+    void onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
+        tFcsDateTime reportedTime);
     void end(End how, tds4 key, bool first);
     void dispose();
+    QString eid() const;
 
     ZoMsgLooper *m_looper;
     const ZoDeviceRoster *m_roster;
     const ZoUpgradePolicy *m_policy;
     const ZoFirmwareSource *m_source;
+    ZoRunJournal *m_journal;
+    ZoDeviceConfirmation *m_confirmation;
     ZoTransferSession::Timings m_transfer;
     QTimer m_pause;
     ZoTransferSession *m_session = nullptr;
+    Current m_current;
+    Phase m_phase = Phase::Idle;
     QMap<tds4, ZoTransferSession::Stats> m_stats;
-    bool m_running = false;
     quint64 m_serial = 0; // of the session in flight
 };

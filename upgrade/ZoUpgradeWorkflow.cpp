@@ -1,12 +1,14 @@
 #include "ZoUpgradeWorkflow.h"
 
 #include "ZoBootCommands.h"
+#include "ZoBootloaderProbe.h"
 #include "ZoDeviceRoster.h"
 #include "ZoFRMFileStore.h"
 #include "ZoFirmwareSource.h"
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
+#include "ZoRunJournal.h"
 #include "ZoUtils.h"
 
 #include <QLoggingCategory>
@@ -38,7 +40,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
-    , m_run(new ZoUpgradeRun(m_looper.get(), m_roster, &m_policy, m_source, this))
+    , m_journal(std::make_unique<ZoRunJournal>(env.journalPath))
+    , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
+    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_roster, &m_policy, m_source,
+          m_journal.get(), this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
 {
     qRegisterMetaType<tVersion>("tVersion");
@@ -51,6 +56,9 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
     setTimings(m_timings);
+    QString why;
+    if (!m_journal->load(&why))
+        qCWarning(lcUpgrade).noquote() << "The run journal was unreadable and is set aside:" << why;
 
     for (QTimer *t : {&m_identityToCatalogue, &m_research})
         t->setSingleShot(true);
@@ -60,6 +68,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         Q_EMIT sigProgress(key, value);
     });
     connect(m_run, &ZoUpgradeRun::sigDeviceFinished, this, &ZoUpgradeWorkflow::onDeviceFinished);
+    connect(m_run, &ZoUpgradeRun::sigDeviceConfirming, this, &ZoUpgradeWorkflow::sigDeviceConfirming);
+    connect(m_probe, &ZoBootloaderProbe::sigFinished, this, &ZoUpgradeWorkflow::onProbeFinished);
     connect(m_run, &ZoUpgradeRun::sigEnded, this, &ZoUpgradeWorkflow::onRunEnded);
     connect(&m_identityToCatalogue, &QTimer::timeout, this, [this] {
         if (m_windowMode >= ModeFound)
@@ -118,9 +128,16 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(l, &ZoMsgLooper::sigGNCEID, this, &ZoUpgradeWorkflow::onUpdateGNCEID);
     connect(l, &ZoMsgLooper::sigGNCFMVersion, this, &ZoUpgradeWorkflow::onUpdateGNCFMVersion);
     connect(l, &ZoMsgLooper::sigGNCCompileTime, this, &ZoUpgradeWorkflow::onUpdateGNCFMComplieTime);
+    connect(l, &ZoMsgLooper::sigCANDevBootloaderReport, this,
+        [this](tVersion v, tdu1 index) { m_bootloaderReport = (tds4(v.type) << 8) | index; });
     connect(l, &ZoMsgLooper::sigCANDevVersion, this, &ZoUpgradeWorkflow::onUpdateCANDevVersion);
     connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoUpgradeWorkflow::sigLinkOpened);
     connect(l, &ZoMsgLooper::sigCloseComState, this, &ZoUpgradeWorkflow::sigLinkClosed);
+    connect(l, &ZoMsgLooper::sigCloseComState, this, [this] {
+        // Whatever closed it, the device in flight is cut off.
+        if (m_run->isRunning())
+            m_run->fail(ZoUpgradeRun::End::LinkLost);
+    });
 
     connect(m_search, &ZoPlaneSearch::sigOpenComUdp, l, &ZoMsgLooper::onOpenPlaneUdp);
     connect(m_search, &ZoPlaneSearch::sigOpenComTCPClient, l, &ZoMsgLooper::onOpenPlaneTCPClient);
@@ -170,7 +187,12 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
     transfer.enterBootloaderMs = timings.enterBootloaderMs;
     transfer.eraseMs = timings.eraseMs;
     transfer.blockMs = timings.blockMs;
-    m_run->setTimings(transfer, timings.betweenDevicesMs);
+    ZoDeviceConfirmation::Timings confirmation;
+    confirmation.moduleMs = timings.confirmModuleMs;
+    confirmation.coreMs = timings.confirmCoreMs;
+    confirmation.queryEveryMs = timings.confirmQueryMs;
+    m_run->setTimings(transfer, confirmation, timings.betweenDevicesMs);
+    m_probe->setListenMs(timings.probeListenMs);
     ZoManualAdd::Timings manual;
     manual.manualModuleMs = timings.manualModuleMs;
     manual.manualCoreMs = timings.manualCoreMs;
@@ -316,7 +338,19 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     m_reconnectCheck = false;
     Q_EMIT sigConnectionChanged(connected);
     if (!connected) {
-        m_roster->removeModuleRows();
+        if (m_run->isRunning()) {
+            // The core is silent in its bootloader and while it restarts;
+            // behind it, a module's transfer or read-back is cut off.
+            if (!m_run->currentIsCore())
+                m_run->fail(ZoUpgradeRun::End::LinkLost);
+            return;
+        }
+        if (m_probe->isActive())
+            m_probe->cancel();
+        // The results of a run stay on show until the aircraft is searched
+        // again.
+        if (!hasRunResults())
+            m_roster->removeModuleRows();
         // A core restarts after a completed run: the next run first asks
         // whether this is still the same aircraft.
         if (m_windowMode == ModeReady && m_allUpgraded) {
@@ -379,6 +413,8 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     }
 
     m_allUpgraded = flashOrder().isEmpty();
+    if (!m_roster->expectedModules().isEmpty())
+        startProbe(ProbeAfterSearch);
     if (!m_identityHandled) {
         m_commands->identityQuery();
         // A core that never tells its identity still gets its catalogue.
@@ -390,6 +426,10 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
 
 void ZoUpgradeWorkflow::onClosePlaneComm()
 {
+    if (m_run->isRunning())
+        m_run->fail(ZoUpgradeRun::End::LinkLost);
+    m_probe->cancel();
+    m_probePurpose = ProbeNone;
     m_roster->clear();
     m_run->clearStats();
     m_roster->setManualAddRow(false);
@@ -421,6 +461,15 @@ void ZoUpgradeWorkflow::onGetFirmwareInfo(tdu1 devType, tdu4 devId, tdu4 devNumI
 
 void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
 {
+    // During a run, what the core says is the read-back's; after it, a late
+    // answer to the read-back repeats what the record holds.
+    if (m_run->isRunning())
+        return;
+    const ZoDevFMInfo &core = m_roster->core();
+    if (m_windowMode == ModeReady && m_roster->contains(core.key) && core.key != 0
+        && core.curVersion.type == version.type && core.curVersion == version
+        && !m_manual->isCoreCheck())
+        return;
     Q_EMIT sigCloseAddCore();
     if (m_manual->isCoreCheck()) {
         m_manual->answered();
@@ -458,25 +507,52 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
 
 void ZoUpgradeWorkflow::onUpdateGNCFMComplieTime(tFcsDateTime compileTime)
 {
+    if (m_run->isRunning())
+        return;
     if (const tds4 key = m_roster->setCoreCompileTime(compileTime))
         Q_EMIT sigRecordChanged(key);
 }
 
 void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
 {
+    if (m_run->isRunning())
+        return;
+    // Late answers to a read-back's questions change nothing.
+    const bool known = m_identityHandled && eid == m_roster->core().serial;
     if (const tds4 key = m_roster->setCoreSerial(eid))
         Q_EMIT sigRecordChanged(key);
     qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_roster->core().name;
     m_identityHandled = true;
-    m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
+    if (!known)
+        m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
 }
 
 void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QString sn)
 {
-    m_manual->answered();
+    // A run reads its devices back itself.
+    if (m_run->isRunning())
+        return;
+    const bool fromBootloader
+        = std::exchange(m_bootloaderReport, 0) == ((tds4(verInfo.type) << 8) | devIdx);
     const tdu1 t = verInfo.type;
     const tdu1 pending = m_manual->pending();
+    // What a probe hears from a bootloader becomes a row of its own when
+    // the probe ends.
+    if (fromBootloader && m_probe->isActive() && pending == 0)
+        return;
     ZoDevFMInfo record = ZoDeviceRoster::reportRecord(verInfo, devIdx, sn);
+    ZoDevFMInfo *known = m_roster->record(record.key);
+    if (known && known->presence == ZoDevFMInfo::Presence::Answering && t != pending
+        && !fromBootloader) {
+        // A device answering again (a late answer, a second query) keeps
+        // its target and its run's result.
+        known->curVersion = verInfo;
+        known->serial = sn;
+        known->devIdx = devIdx;
+        Q_EMIT sigRecordChanged(record.key);
+        return;
+    }
+    m_manual->answered();
     record.needUpgrade = t == pending;
     m_roster->insertModuleReport(record, coreType());
     if (t == 45 && ZoUtils::isArno2(coreType()))
@@ -574,7 +650,7 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
 {
     // A target must not change under a run: the next device would take a
     // file nobody saw offered. It waits for the run's end.
-    if (m_run->isRunning()) {
+    if (m_run->isRunning() || m_probePurpose == ProbeBeforeRun) {
         m_heldTargets.append(tarFileInfo);
         return;
     }
@@ -596,7 +672,7 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
 
 void ZoUpgradeWorkflow::upgradeAll()
 {
-    if (isUpgrading() || m_question != QuestionNone)
+    if (isUpgrading() || m_question != QuestionNone || m_probePurpose == ProbeBeforeRun)
         return;
     if (m_reconnectCheck) {
         ask(QuestionSameDevice, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
@@ -618,17 +694,121 @@ void ZoUpgradeWorkflow::upgradeAll()
         c.coreHeaderEnabled = false;
     });
     resetUpgradeState();
-    m_run->start();
+    for (ZoDevFMInfo &r : m_roster->recordsForUpdate()) {
+        if (r.result != ZoDevFMInfo::Result::None) {
+            r.result = ZoDevFMInfo::Result::None;
+            Q_EMIT sigRecordChanged(r.key);
+        }
+    }
+    // Whatever sits in a bootloader on these buses is found, and flashed
+    // first, before any other module's bootloader is entered.
+    setWindowMode(ModeModuleUpgrade);
+    startProbe(ProbeBeforeRun);
 }
 
 tds4 ZoUpgradeWorkflow::abortRun()
 {
+    if (m_probePurpose == ProbeBeforeRun) {
+        m_probe->cancel();
+        m_probePurpose = ProbeNone;
+        resetUpgradeState();
+        releaseHeldTargets();
+        enableControls();
+        return 0;
+    }
     if (!m_run->isRunning())
         return 0;
     const tds4 key = m_run->currentKey();
+    if (ZoDevFMInfo *r = key != 0 ? m_roster->record(key) : nullptr) {
+        r->result = ZoDevFMInfo::Result::Interrupted;
+        if (m_run->phase() == ZoUpgradeRun::Phase::Transferring
+            && m_run->sessionState() != ZoTransferSession::State::Idle)
+            r->presence = ZoDevFMInfo::Presence::InBootloader;
+        Q_EMIT sigRecordChanged(key);
+    }
     resetUpgradeState();
     enableControls();
     return key;
+}
+
+void ZoUpgradeWorkflow::releaseHeldTargets()
+{
+    const QList<ZoFRMFileInfo> held = std::exchange(m_heldTargets, {});
+    for (const ZoFRMFileInfo &file : held)
+        onUpdateDevFRMTarInfo(file);
+}
+
+bool ZoUpgradeWorkflow::hasRunResults() const
+{
+    for (const ZoDevFMInfo &r : m_roster->records())
+        if (r.result != ZoDevFMInfo::Result::None)
+            return true;
+    return false;
+}
+
+// ---- bootloaders left behind ------------------------------------------------------
+
+void ZoUpgradeWorkflow::startProbe(ProbePurpose purpose)
+{
+    // Kinds 3 and 4 answer only when asked by number: every expected device
+    // that stayed silent, and every one the journal says was being flashed.
+    QList<ZoBootloaderProbe::Device> addressed;
+    const auto add = [&addressed](tdu1 type, tdu1 number) {
+        const int kind = ZoUtils::protocolClass(type);
+        const ZoBootloaderProbe::Device d(type, number);
+        if ((kind == ZoUtils::ClassCanByDevNum || kind == ZoUtils::ClassBus)
+            && !addressed.contains(d))
+            addressed.append(d);
+    };
+    for (tds4 entry : m_roster->expectedModules()) {
+        const tdu1 type = tdu1(entry & 0xFF);
+        const tdu1 node = tdu1((entry >> 16) & 0xFF);
+        const ZoDevFMInfo probe = ZoDeviceRoster::reportRecord(tVersion {type, 0, 0, 0}, node, {});
+        const ZoDevFMInfo *r = m_roster->records().contains(probe.key)
+            ? &*m_roster->records().constFind(probe.key)
+            : nullptr;
+        if (!r || r->presence != ZoDevFMInfo::Presence::Answering)
+            add(type, node);
+    }
+    for (const ZoRunJournal::Entry &e : m_journal->entries()) {
+        if (!e.core)
+            add(e.devId, e.devNum);
+    }
+    m_probePurpose = purpose;
+    m_probe->start(ZoUtils::isSecondGenerationCore(coreType()), addressed);
+}
+
+void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
+{
+    const ProbePurpose purpose = std::exchange(m_probePurpose, ProbeNone);
+    for (const ZoBootloaderProbe::Found &f : found) {
+        qCWarning(lcUpgrade).noquote()
+            << "Found in its bootloader:" << QString::number(f.version.type, 16) << f.number;
+        const tds4 key = m_roster->insertStranded(f.version, f.number);
+        bool has = false;
+        const ZoFRMFileInfo file = m_source->file(f.version.type, has);
+        if (ZoDevFMInfo *r = has ? m_roster->record(key) : nullptr)
+            applyTarget(*r, file);
+        Q_EMIT sigRecordChanged(key);
+    }
+    const QString eid = m_roster->core().serial;
+    // Devices of the journal that answer from their application again need
+    // no recovery.
+    for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {
+        const ZoDevFMInfo *r = m_roster->records().contains(e.key)
+            ? &*m_roster->records().constFind(e.key)
+            : nullptr;
+        if (r && r->presence == ZoDevFMInfo::Presence::Answering && (!e.core || !eid.isEmpty()))
+            m_journal->clear(e.eid, e.key);
+    }
+    for (tds4 key : m_roster->markSilentModules())
+        Q_EMIT sigRecordChanged(key);
+    if (purpose == ProbeBeforeRun) {
+        m_run->start();
+        return;
+    }
+    m_allUpgraded = flashOrder().isEmpty();
+    Q_EMIT sigProbeFinished();
 }
 
 void ZoUpgradeWorkflow::onDeviceStarted(tds4 key, bool core, int maximum)
@@ -637,21 +817,34 @@ void ZoUpgradeWorkflow::onDeviceStarted(tds4 key, bool core, int maximum)
     Q_EMIT sigProgressRange(key, maximum);
 }
 
-void ZoUpgradeWorkflow::onDeviceFinished(tds4 key, bool ok)
+void ZoUpgradeWorkflow::onDeviceFinished(
+    tds4 key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime)
 {
-    if (ok)
-        finishDevice(key);
-    else
-        Q_EMIT sigDeviceResult(key, false);
+    ZoDevFMInfo *r = m_roster->record(key);
+    if (!r)
+        return;
+    r->result = result;
+    r->confirmedVersion = reported;
+    if (result == ZoDevFMInfo::Result::Upgraded) {
+        finishDevice(key, reportedTime);
+        return;
+    }
+    if (reported.type != 0) {
+        // It runs an application again, only not the one it was sent.
+        r->curVersion = reported;
+        r->presence = ZoDevFMInfo::Presence::Answering;
+    } else {
+        r->presence = ZoDevFMInfo::Presence::InBootloader;
+    }
+    Q_EMIT sigRecordChanged(key);
+    Q_EMIT sigDeviceResult(key, false);
 }
 
 void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
 {
     resetUpgradeState();
-    const QList<ZoFRMFileInfo> held = std::exchange(m_heldTargets, {});
-    for (const ZoFRMFileInfo &file : held)
-        onUpdateDevFRMTarInfo(file);
-    if (end == ZoUpgradeRun::End::DeviceFailed) {
+    releaseHeldTargets();
+    if (end != ZoUpgradeRun::End::Completed && end != ZoUpgradeRun::End::FirmwareUnusable) {
         setControls([](Controls &c) {
             c.upgradeEnabled = true;
             c.branchEnabled = true;
@@ -667,14 +860,15 @@ void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
     Q_EMIT sigRunEnded(RunOutcome(int(end)), key);
 }
 
-void ZoUpgradeWorkflow::finishDevice(tds4 key)
+void ZoUpgradeWorkflow::finishDevice(tds4 key, const tFcsDateTime &reportedTime)
 {
     ZoDevFMInfo *r = m_roster->record(key);
     if (!r)
         return;
     r->needUpgrade = false;
-    r->curVersion = r->tarVersion;
-    r->curCompileTime = r->tarCompileTime;
+    r->presence = ZoDevFMInfo::Presence::Answering;
+    r->curVersion = r->confirmedVersion;
+    r->curCompileTime = reportedTime.year != 0 ? reportedTime : r->tarCompileTime;
     m_roster->syncCore();
     if (m_source->versionReporting()) {
         m_source->reportVersion(r->curVersion, r->serial);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoBootloaderProbe.h"
 #include "ZoCoreHeaderChoice.h"
 #include "ZoDevFMInfo.h"
 #include "ZoDeviceRoster.h"
@@ -27,6 +28,7 @@
 
 class ZoBootCommands;
 class ZoFRMFileStore;
+class ZoRunJournal;
 
 // The upgrade workflow, without a widget. It coordinates the device search,
 // the records of what is on board (ZoDeviceRoster), what is due
@@ -75,9 +77,12 @@ public:
 
     // How an upgrade-all run ended; the key names the device concerned.
     enum class RunOutcome : int {
-        Completed = 0, // every due device was flashed (or none was due)
+        Completed = 0, // every due device was flashed and confirmed (or none was due)
         DeviceFailed, // the device stopped answering its transfer
         FirmwareUnusable, // no file that fits the device: nothing was sent to it
+        NotConfirmed, // transferred, but the device did not report its target afterwards
+        StrandedWithoutTarget, // a module in its bootloader has no file; its bus kind waited
+        LinkLost, // the link went away or was closed under the run
     };
     Q_ENUM(RunOutcome)
     // Where the catalogue of the selected branch stands. Ready or Failed after
@@ -101,6 +106,13 @@ public:
         int manualCoreMs = 4000;
         int forceReportDelayMs = 1000;
         int researchDelayMs = 200;
+        // Reading a device back after its transfer: a module is asked every
+        // query interval until it answers, the core is given time to restart.
+        int confirmModuleMs = 8000;
+        int confirmCoreMs = 30000;
+        int confirmQueryMs = 1000;
+        // How long the buses are listened to for bootloaders that answer.
+        int probeListenMs = 800;
         ZoPlaneSearch::Timings search;
     };
     static constexpr int MaxResends = ZoTransferSession::MaxResends;
@@ -151,6 +163,9 @@ public:
 
     tds4 windowMode() const { return m_windowMode; }
     tdu1 upgradeStep() const;
+    // Bootloaders are being asked whether one was left behind (after a
+    // search, and before a run).
+    bool isProbing() const { return m_probe->isActive(); }
     bool isUpgrading() const
     {
         return m_windowMode == ModeModuleUpgrade || m_windowMode == ModeCoreUpgrade;
@@ -211,7 +226,13 @@ Q_SIGNALS:
     void sigProgressRange(tds4 key, int maximum);
     // At most about 30 a second while a transfer runs.
     void sigProgress(tds4 key, int value);
+    // A device's transfer completed; it is being read back.
+    void sigDeviceConfirming(tds4 key);
+    // `upgraded`: it reported its target. The record holds the result.
     void sigDeviceResult(tds4 key, bool upgraded);
+    // The look for bootloaders left behind, after a search, is done: the
+    // rows now include the devices found in one and those not answering.
+    void sigProbeFinished();
     void sigTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     // The core header: name and version, and what the boxes fall back to.
     void sigCoreHeader(QString name, tVersion version);
@@ -284,9 +305,16 @@ private:
 
     // What the run reports.
     void onDeviceStarted(tds4 key, bool core, int maximum);
-    void onDeviceFinished(tds4 key, bool ok);
+    void onDeviceFinished(
+        tds4 key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime);
     void onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first);
-    void finishDevice(tds4 key);
+    void finishDevice(tds4 key, const tFcsDateTime &reportedTime);
+    bool hasRunResults() const;
+    void releaseHeldTargets();
+
+    enum ProbePurpose { ProbeNone, ProbeAfterSearch, ProbeBeforeRun };
+    void startProbe(ProbePurpose purpose);
+    void onProbeFinished(QList<ZoBootloaderProbe::Found> found);
 
     void ask(Question id, const QString &titleKey, const QString &text, const Buttons &buttons,
         std::function<void(int)> onAnswer);
@@ -305,6 +333,8 @@ private:
     ZoFirmwareSource *m_source;
     ZoManualAdd *m_manual;
     ZoPlaneSearch *m_search;
+    std::unique_ptr<ZoRunJournal> m_journal;
+    ZoBootloaderProbe *m_probe;
     ZoUpgradeRun *m_run;
     ZoCoreHeaderChoice *m_choice;
     QTimer m_identityToCatalogue;
@@ -321,6 +351,10 @@ private:
     bool m_identityHandled = false;
     bool m_linkUp = false;
     bool m_notFoundBefore = false;
+    ProbePurpose m_probePurpose = ProbeNone;
+    // The module whose next version report comes from its bootloader
+    // (type << 8 | number), 0 for none.
+    tds4 m_bootloaderReport = 0;
     int m_branchIndex = BranchStable;
     QString m_customKey;
     std::unique_ptr<ZoPlaneConfig> m_pinnedLink;

@@ -35,6 +35,8 @@ inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
     env.link = link;
     env.cloudBaseUrl = QUrl(cloudUrl);
+    // Each engine keeps its journal to itself unless a test hands it a file.
+    env.journalPath.clear();
     return env;
 }
 
@@ -50,6 +52,10 @@ inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings 
     t.betweenDevicesMs = 100;
     t.identityToCatalogueMs = 100;
     t.researchDelayMs = 50;
+    t.probeListenMs = 300;
+    t.confirmQueryMs = 200;
+    t.confirmModuleMs = 3000;
+    t.confirmCoreMs = 15000;
     engine.setTimings(t);
 }
 

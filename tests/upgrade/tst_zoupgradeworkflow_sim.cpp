@@ -33,6 +33,9 @@ using Outcome = ZoUpgradeWorkflow::RunOutcome;
 
 const QList<Device> &kFleet = zoTestFleet();
 
+// What the trust table does to a run besides starting it.
+enum Act { Plain, InterruptThenRerun, KillAircraft, CloseLink, ChangeTarget };
+
 } // namespace
 
 class TstZoUpgradeWorkflowSim : public QObject
@@ -80,7 +83,9 @@ class TstZoUpgradeWorkflowSim : public QObject
             qWarning() << "aircraft not found";
             return false;
         }
-        if (!zoWaitFor([&] { return engine.catalogueState() >= Catalogue::Ready; }, 10000)
+        if (!zoWaitFor(
+                [&] { return engine.catalogueState() >= Catalogue::Ready && !engine.isProbing(); },
+                10000)
             || engine.catalogueState() != Catalogue::Ready) {
             qWarning() << "no catalogue" << cloud->paths();
             return false;
@@ -139,7 +144,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(zoTestEnterWorkDir(gcpmSink, work.path(),
-            "<busdevcfg><tunex><NodeId>2</NodeId></tunex><servo><NodeId>3</NodeId></servo>"
+            "<busdevcfg><tunex><NodeId>1</NodeId><NodeId>2</NodeId></tunex>"
+            "<servo><NodeId>3</NodeId></servo>"
             "</busdevcfg>"));
     }
 
@@ -253,14 +259,12 @@ private Q_SLOTS:
 
     // Faults of the aircraft: a lost acknowledgement costs a resend and
     // nothing else; a device that stops answering, or a link that closes,
-    // fails the run with the failure sound and no report for it; a file
-    // whose header names another device is refused before anything is sent.
+    // fails the run with the failure sound and no report for it.
     void faults_data()
     {
         QTest::addColumn<int>("link");
         QTest::addColumn<int>("module"); // flashed before the core, from kFleet
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("wrongHeader");
         QTest::addColumn<bool>("succ");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("reports");
@@ -268,20 +272,18 @@ private Q_SLOTS:
         const int ok = int(Outcome::Completed);
         const int failed = int(Outcome::DeviceFailed);
         QTest::newRow("core drops every 7th ack")
-            << udp << 4 << "core:drop-ack-every=7" << 0 << true << ok << 2;
+            << udp << 4 << "core:drop-ack-every=7" << true << ok << 2;
         QTest::newRow("bus module drops every 7th ack")
-            << udp << 4 << "77.2:drop-ack-every=7" << 0 << true << ok << 2;
+            << udp << 4 << "77.2:drop-ack-every=7" << true << ok << 2;
         // A corrupted reply fails its check and is dropped: resent, never misread.
         QTest::newRow("CAN module, every 7th reply corrupted")
-            << udp << 2 << "38:corrupt-every=7" << 0 << true << ok << 2;
+            << udp << 2 << "38:corrupt-every=7" << true << ok << 2;
         QTest::newRow("CAN module by number, every 6th reply corrupted")
-            << udp << 3 << "79.1:corrupt-every=6" << 0 << true << ok << 2;
+            << udp << 3 << "79.1:corrupt-every=6" << true << ok << 2;
         QTest::newRow("bus module stalls")
-            << udp << 4 << "77.2:stall-after-blocks=5" << 0 << false << failed << 0;
+            << udp << 4 << "77.2:stall-after-blocks=5" << false << failed << 0;
         QTest::newRow("tcp closed mid-transfer")
-            << int(Sim::Tcp) << 4 << "core:close-after-blocks=20" << 0 << false << failed << 1;
-        QTest::newRow("header names another device")
-            << udp << 4 << QString() << 77 << false << int(Outcome::FirmwareUnusable) << 0;
+            << int(Sim::Tcp) << 4 << "core:close-after-blocks=20" << false << failed << 1;
     }
 
     void faults()
@@ -289,7 +291,6 @@ private Q_SLOTS:
         QFETCH(int, link);
         QFETCH(int, module);
         QFETCH(QString, fault);
-        QFETCH(int, wrongHeader);
         QFETCH(bool, succ);
         QFETCH(int, outcome);
         QFETCH(int, reports);
@@ -298,7 +299,7 @@ private Q_SLOTS:
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
         QVERIFY(sim->start(Sim::Link(link), writeScenario(fleet), extra));
-        QVERIFY(zoTestServeCatalogue(*cloud, fleet, wrongHeader));
+        QVERIFY(zoTestServeCatalogue(*cloud, fleet));
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
         QVERIFY(runUpgrade(60));
@@ -324,9 +325,6 @@ private Q_SLOTS:
                 QCOMPARE(zoText(sim->events("verify", x.simName()).value(0), "sha256"),
                     zoTestImageSha(zoTestSampleFile(x.file)));
             }
-        } else if (wrongHeader) {
-            QVERIFY(sim->events("transfer").isEmpty());
-            QVERIFY(sim->events("request", QString(), QStringLiteral("enterBootloader")).isEmpty());
         } else {
             // The block that went unanswered was sent five times, then the run gave up.
             const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
@@ -334,6 +332,168 @@ private Q_SLOTS:
             QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
             QVERIFY(wf->controls().upgradeEnabled);
+        }
+    }
+
+    // What "upgraded" promises, against what used to break it. Each row ends
+    // with the run's outcome, the devices the aircraft confirmed (the only
+    // ones the cloud hears of), and no device holding an image whose header
+    // names another type.
+    void trust_data()
+    {
+        QTest::addColumn<QList<int>>("fleet"); // indexes into trustFleet()
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("act");
+        QTest::addColumn<int>("spoilFile"); // type whose file is cut short (or -type: foreign header)
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QStringList>("confirmed"); // simulator names
+        QTest::addColumn<QString>("stranded"); // shown in its bootloader before the run
+        const int ok = int(Outcome::Completed);
+        QTest::newRow("stranded kind-2 beside a healthy kind-2")
+            << QList<int> {0, 1, 2} << QStringList {QStringLiteral("38.0:bootloader")} << int(Plain)
+            << 0 << ok << QStringList {QStringLiteral("core"), QStringLiteral("38.0"), QStringLiteral("46.0")}
+            << QStringLiteral("38.0");
+        QTest::newRow("stranded kind-4 beside its twin")
+            << QList<int> {0, 3, 4} << QStringList {QStringLiteral("77.1:bootloader")} << int(Plain)
+            << 0 << ok << QStringList {QStringLiteral("core"), QStringLiteral("77.1"), QStringLiteral("77.2")}
+            << QStringLiteral("77.1");
+        // Replies held a little, so that the run can be stopped mid-transfer.
+        const QStringList slow {QStringLiteral("77.2:latency-ms=8")};
+        QTest::newRow("interrupt, then the next run")
+            << QList<int> {0, 4} << slow << int(InterruptThenRerun) << 0 << ok
+            << QStringList {QStringLiteral("core"), QStringLiteral("77.2")} << QStringLiteral("77.2");
+        QTest::newRow("device keeps its old firmware")
+            << QList<int> {0, 1} << QStringList {QStringLiteral("38.0:keep-old-firmware")}
+            << int(Plain) << 0 << int(Outcome::NotConfirmed) << QStringList() << QString();
+        QTest::newRow("short file") << QList<int> {0, 1} << QStringList() << int(Plain) << 38
+                                    << int(Outcome::FirmwareUnusable) << QStringList() << QString();
+        QTest::newRow("foreign header") << QList<int> {0, 1} << QStringList() << int(Plain) << -38
+                                        << int(Outcome::FirmwareUnusable) << QStringList() << QString();
+        // Whichever notices first, the silent link or the unanswered block.
+        QTest::newRow("link lost mid-run") << QList<int> {0, 4} << slow << int(KillAircraft)
+                                           << 0 << -1 << QStringList() << QString();
+        QTest::newRow("link closed during a transfer")
+            << QList<int> {0, 4} << slow << int(CloseLink) << 0 << int(Outcome::LinkLost)
+            << QStringList() << QString();
+        QTest::newRow("target change during a run")
+            << QList<int> {0, 4} << QStringList() << int(ChangeTarget) << 0 << ok
+            << QStringList {QStringLiteral("core"), QStringLiteral("77.2")} << QString();
+    }
+
+    void trust()
+    {
+        QFETCH(QList<int>, fleet);
+        QFETCH(QStringList, faults);
+        QFETCH(int, act);
+        QFETCH(int, spoilFile);
+        QFETCH(int, outcome);
+        QFETCH(QStringList, confirmed);
+        QFETCH(QString, stranded);
+        const QList<Device> all {kFleet[0], kFleet[2],
+            {46, 0, QStringLiteral("1.2.0"), QStringLiteral("jx1-46-1.3.0.bin"), QStringLiteral("1.3.0")},
+            {77, 1, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
+            kFleet[4]};
+        QList<Device> devices;
+        for (int i : fleet)
+            devices << all[i];
+        QStringList extra;
+        for (const QString &f : faults)
+            extra << QStringLiteral("--fault") << f;
+        QVERIFY(sim->start(Sim::Udp, writeScenario(devices), extra));
+        QVERIFY(zoTestServeCatalogue(*cloud, devices, spoilFile < 0 ? -spoilFile : 0));
+        if (spoilFile > 0) {
+            for (const Device &d : devices)
+                if (d.type == spoilFile)
+                    QVERIFY(cloud->writeFile(QStringLiteral("files/") + d.file,
+                        zoTestSampleFile(d.file).chopped(100)));
+        }
+        const QString journal = work.filePath(QStringLiteral("journal-%1.json").arg(QTest::currentDataTag()));
+        ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
+        env.journalPath = journal;
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        zoTestFastTimings(*wf);
+        connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
+            [this](ZoUpgradeWorkflow::RunOutcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+        QVERIFY(connectAircraft(Sim::Udp));
+
+        const Device *first = &devices.last(); // the module flashed first but for a stranded one
+        if (act != Plain && act != ChangeTarget) {
+            connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&, this](tds4 k, int value) {
+                if (k != first->key() || value < 256 || !finished.isEmpty() || !wf->isUpgrading())
+                    return;
+                if (act == InterruptThenRerun) {
+                    wf->abortRun();
+                    finished << QVariantList {-1, k};
+                } else if (act == KillAircraft) {
+                    sim->process.kill();
+                } else {
+                    wf->onClosePlaneComm();
+                }
+            });
+        }
+        const int catalogueRequests = cloud->paths().size();
+        if (act == ChangeTarget) {
+            connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [this] {
+                wf->selectBranch(ZoUpgradeWorkflow::BranchDevelopment);
+                wf->fetchCustomBranch(QStringLiteral("other"));
+            });
+        }
+        QVERIFY(runUpgrade(60));
+        if (act == InterruptThenRerun) {
+            // A new program, the same journal: it finds the device where the
+            // first one left it, and recovers it before anything else.
+            QVERIFY(QFile::exists(journal));
+            QVERIFY(!sim->events("transfer", first->simName()).isEmpty());
+            wf = std::make_unique<ZoUpgradeWorkflow>(env);
+            zoTestFastTimings(*wf);
+            connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
+                [this](ZoUpgradeWorkflow::RunOutcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+            QVERIFY(connectAircraft(Sim::Udp));
+            QCOMPARE(wf->records().value(first->key()).presence, ZoDevFMInfo::Presence::InBootloader);
+            QVERIFY(runUpgrade(60));
+            QVERIFY(!QFile::exists(journal));
+        } else if (!stranded.isEmpty()) {
+            // Shown before the run, flashed first.
+            const QList<QJsonObject> transfers = sim->events("transfer");
+            QVERIFY(!transfers.isEmpty());
+            QCOMPARE(zoText(transfers[0], "dev"), stranded);
+        }
+        if (outcome >= 0)
+            QCOMPARE(finished.last()[0].toInt(), outcome);
+        else
+            QVERIFY(finished.last()[0].toInt() == int(Outcome::DeviceFailed)
+                || finished.last()[0].toInt() == int(Outcome::LinkLost));
+
+        // Only what the aircraft confirmed is upgraded, and only that is reported.
+        QStringList upgraded;
+        QStringList reported;
+        for (const Device &d : devices) {
+            const ZoDevFMInfo r = wf->records().value(d.key());
+            if (r.result == ZoDevFMInfo::Result::Upgraded) {
+                upgraded << d.simName();
+                QCOMPARE(ZoUtils::versionText(r.curVersion), QStringLiteral("V") + d.to);
+            }
+        }
+        QCOMPARE(upgraded, confirmed);
+        QTest::qWait(300);
+        QCOMPARE(versionReports().size(), confirmed.size());
+        if (act == KillAircraft) {
+            QVERIFY(wf->hasModuleRow(first->key()));
+            QVERIFY(wf->records().value(first->key()).result >= ZoDevFMInfo::Result::Failed);
+        }
+        if (spoilFile != 0)
+            QVERIFY(sim->events("request", QString(), QStringLiteral("enterBootloader")).isEmpty());
+        if (act == ChangeTarget) {
+            QCOMPARE(cloud->paths().size(), catalogueRequests + int(confirmed.size()));
+        }
+        if (act != KillAircraft) {
+            sim->process.terminate();
+            QVERIFY(sim->process.waitForFinished(5000));
+        }
+        for (const QJsonObject &image : sim->events("image")) {
+            if (image.value(QLatin1String("headerType")).isDouble())
+                QVERIFY2(zoNum(image, "headerType") == zoNum(image, "devType"),
+                    QJsonDocument(image).toJson(QJsonDocument::Compact).constData());
         }
     }
 
@@ -412,7 +572,9 @@ private Q_SLOTS:
             expected.sort();
             QCOMPARE(verified, expected);
             const tds4 other = fleets[1 - i][1].key();
-            QVERIFY(!engines[i]->records().contains(other));
+            QVERIFY(!engines[i]->records().contains(other)
+                || engines[i]->records()[other].presence
+                    == ZoDevFMInfo::Presence::NotAnswering);
         }
     }
 };

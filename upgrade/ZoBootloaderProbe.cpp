@@ -1,0 +1,110 @@
+#include "ZoBootloaderProbe.h"
+
+#include "ZoBootCommands.h"
+#include "ZoMsgLooper.h"
+#include "ZoUtils.h"
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
+
+namespace {
+// Commands from the engine's thread wait in a queue of four: one at a time.
+constexpr int StepMs = 20;
+// Any type of bus kind 2 carries the bare report command.
+constexpr tdu1 AnyCanType = 38;
+} // namespace
+
+ZoBootloaderProbe::ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent)
+    : QObject(parent)
+    , m_looper(looper)
+    , m_commands(commands)
+{
+    m_step.setInterval(StepMs);
+    m_listen.setSingleShot(true);
+    connect(&m_step, &QTimer::timeout, this, &ZoBootloaderProbe::sendNext);
+    connect(&m_listen, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Unaddressed && !m_addressedCan.isEmpty()) {
+            enter(Phase::AddressedCan);
+            return;
+        }
+        m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+        m_phase = Phase::Idle;
+        qCDebug(lcUpgrade) << "Bootloader probe found" << m_found.size();
+        Q_EMIT sigFinished(std::exchange(m_found, {}));
+    });
+    connect(looper, &ZoMsgLooper::sigCANDevBootloaderReport, this, &ZoBootloaderProbe::onReport,
+        Qt::QueuedConnection);
+}
+
+void ZoBootloaderProbe::start(bool askCan, const QList<Device> &addressed)
+{
+    cancel();
+    m_askCan = askCan;
+    QList<Device> bus;
+    for (const Device &d : addressed) {
+        if (ZoUtils::protocolClass(d.first) == ZoUtils::ClassCanByDevNum)
+            m_addressedCan.append(d);
+        else if (ZoUtils::protocolClass(d.first) == ZoUtils::ClassBus)
+            bus.append(d);
+    }
+    if (!askCan && bus.isEmpty() && m_addressedCan.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT sigFinished({}); }, Qt::QueuedConnection);
+        return;
+    }
+    m_queue = bus;
+    if (askCan || !bus.isEmpty())
+        enter(Phase::Unaddressed);
+    else
+        enter(Phase::AddressedCan);
+}
+
+void ZoBootloaderProbe::cancel()
+{
+    m_step.stop();
+    m_listen.stop();
+    if (m_phase != Phase::Idle)
+        m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+    m_phase = Phase::Idle;
+    m_queue.clear();
+    m_addressedCan.clear();
+    m_found.clear();
+}
+
+void ZoBootloaderProbe::enter(Phase phase)
+{
+    m_phase = phase;
+    if (phase == Phase::AddressedCan) {
+        m_queue = std::exchange(m_addressedCan, {});
+        m_looper->setProtocol(ZoMsgLooper::ModeApplication, tdu1(ZoUtils::ClassCanByDevNum));
+    } else if (m_askCan) {
+        m_commands->module(ZoBootCommands::OpForceReport, AnyCanType, 0);
+    }
+    m_step.start();
+    sendNext();
+}
+
+void ZoBootloaderProbe::sendNext()
+{
+    if (m_queue.isEmpty()) {
+        m_step.stop();
+        if (!m_listen.isActive())
+            m_listen.start(m_listenMs);
+        return;
+    }
+    const Device d = m_queue.takeFirst();
+    m_commands->module(ZoBootCommands::OpForceReport, d.first, d.second);
+}
+
+void ZoBootloaderProbe::onReport(tVersion version, tdu1 index)
+{
+    if (m_phase == Phase::Idle || version.type == 0)
+        return;
+    const tdu1 number = ZoUtils::protocolClass(version.type) == ZoUtils::ClassCan ? 0 : index;
+    for (const Found &f : qAsConst(m_found)) {
+        if (f.version.type == version.type && f.number == number)
+            return;
+    }
+    m_found.append(Found {version, number});
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QTimer>
+
+class ZoBootCommands;
+class ZoMsgLooper;
+
+// Asks the buses behind the core whether a module bootloader already
+// listens: a module left there by an interrupted run answers only from it,
+// and would take the frames meant for the next module of its bus kind.
+//
+// The CAN bus's bootloaders of kind 2 are asked all at once (their commands
+// carry no address); those of kinds 3 and 4 one by one, by type and number.
+// Kind 3 replies in the short form the looper reads only with that variant
+// set, so the addressed CAN devices get a phase of their own.
+class ZoBootloaderProbe : public QObject
+{
+    Q_OBJECT
+public:
+    using Device = QPair<tdu1, tdu1>; // type, number
+    struct Found
+    {
+        tVersion version; // what it runs, as its bootloader keeps it
+        tdu1 number = 0; // kind 2: 0
+    };
+
+    ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent = nullptr);
+
+    // How long each phase listens after its last command.
+    void setListenMs(int ms) { m_listenMs = ms; }
+    // `askCan`: send the bare kind-2 force report; `addressed`: devices of
+    // kinds 3 and 4 to ask by number. Ends with sigFinished, at once when
+    // there is nothing to ask.
+    void start(bool askCan, const QList<Device> &addressed);
+    void cancel();
+    bool isActive() const { return m_phase != Phase::Idle; }
+
+Q_SIGNALS:
+    // Every device that answered from its bootloader (kind 2: number 0).
+    void sigFinished(QList<ZoBootloaderProbe::Found> found);
+
+private:
+    enum class Phase { Idle, Unaddressed, AddressedCan };
+    void enter(Phase phase);
+    void sendNext();
+    void onReport(tVersion version, tdu1 index);
+
+    ZoMsgLooper *m_looper;
+    ZoBootCommands *m_commands;
+    QTimer m_step;
+    QTimer m_listen;
+    int m_listenMs = 800;
+    Phase m_phase = Phase::Idle;
+    bool m_askCan = false;
+    QList<Device> m_queue; // still to send in this phase
+    QList<Device> m_addressedCan;
+    QList<Found> m_found;
+};

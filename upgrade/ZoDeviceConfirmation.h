@@ -1,0 +1,78 @@
+#pragma once
+
+#include "ZoTypes.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class ZoBootCommands;
+class ZoMsgLooper;
+
+// Reads a device back after its transfer: a device counts as upgraded only
+// when it reports, from its application, exactly the image it was sent.
+// A module is asked its version until it answers; the core is given time to
+// restart, then asked its version and compile time, and must name the same
+// hardware identity as before (a link that comes back may lead elsewhere).
+class ZoDeviceConfirmation : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Verdict : int {
+        Confirmed = 0,
+        WrongVersion, // it answered with another type or version
+        Silent, // it never answered
+        OtherAircraft, // the core that answered has another identity
+    };
+    Q_ENUM(Verdict)
+
+    struct Timings
+    {
+        int moduleMs = 8000;
+        int coreMs = 30000;
+        int queryEveryMs = 1000;
+    };
+    struct Target
+    {
+        tds4 key = 0;
+        tdu1 devId = 0;
+        tdu1 devNum = 0;
+        bool core = false;
+        tVersion version; // from the image's header
+        tFcsDateTime compileTime; // from the image's header
+        bool checkCompileTime = false; // a build of the same version counts as another
+        QString eid; // the core's identity before the run; empty when it never told
+    };
+
+    ZoDeviceConfirmation(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent = nullptr);
+
+    void setTimings(const Timings &timings) { m_timings = timings; }
+    void start(const Target &target);
+    void cancel();
+    bool isActive() const { return m_active; }
+
+Q_SIGNALS:
+    // `reported` is what the device said last (type 0: nothing).
+    void sigFinished(tds4 key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
+        tFcsDateTime reportedTime);
+
+private:
+    void query();
+    void onModuleReport(tVersion version, tdu1 index);
+    void onCoreVersion(tVersion version);
+    void onCoreCompileTime(tFcsDateTime time);
+    void onEid(const QString &eid);
+    void decideCore();
+    void finish(Verdict verdict);
+
+    ZoBootCommands *m_commands;
+    Timings m_timings;
+    Target m_target;
+    QTimer m_query;
+    QTimer m_deadline;
+    bool m_active = false;
+    tVersion m_reported;
+    tFcsDateTime m_reportedTime;
+    bool m_timeKnown = false;
+    QString m_eid;
+};
