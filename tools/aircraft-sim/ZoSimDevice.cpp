@@ -234,7 +234,11 @@ void ZoSimDevice::leaveBootloader()
         // core flashed with a sibling airframe's firmware reports that type.
         // Without a key frame in this run no header says what runs: the
         // stored record stays.
-        if (keyed) {
+        if (keyed && m_faults.keepOldFirmware) {
+            m_log->log(QStringLiteral("fault"),
+                {{QStringLiteral("dev"), m_name},
+                    {QStringLiteral("fault"), QStringLiteral("keepOldFirmware")}});
+        } else if (keyed) {
             if (m_isCore)
                 m_version[0] = v[0];
             std::memcpy(m_version + 1, v + 1, 3);

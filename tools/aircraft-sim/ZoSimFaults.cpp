@@ -20,6 +20,7 @@ const Field kFields[] = {
     {"closeAfterBlocks", "close-after-blocks", false, -1},
     {"neverAckErase", "never-ack-erase", true, 0},
     {"refuseKey", "refuse-key", true, 0},
+    {"keepOldFirmware", "keep-old-firmware", true, 0},
 };
 
 void store(ZoSimFaults &f, int index, int value)
@@ -45,6 +46,9 @@ void store(ZoSimFaults &f, int index, int value)
         break;
     case 6:
         f.refuseKey = value != 0;
+        break;
+    case 7:
+        f.keepOldFirmware = value != 0;
         break;
     default:
         break;
@@ -131,5 +135,6 @@ QJsonObject ZoSimFaults::toJson() const
     o[QStringLiteral("closeAfterBlocks")] = closeAfterBlocks;
     o[QStringLiteral("neverAckErase")] = neverAckErase;
     o[QStringLiteral("refuseKey")] = refuseKey;
+    o[QStringLiteral("keepOldFirmware")] = keepOldFirmware;
     return o;
 }

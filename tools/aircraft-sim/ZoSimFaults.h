@@ -15,9 +15,12 @@ struct ZoSimFaults
     int closeAfterBlocks = -1; // after N accepted blocks, close the TCP connection they came on
     bool neverAckErase = false;
     bool refuseKey = false; // refuse to enter the bootloader (as if the 6-byte key were wrong)
+    // Take the whole image, then keep running the old firmware (a failed
+    // self-check after the leave command).
+    bool keepOldFirmware = false;
 
     // Keys as in the scenario file: "dropAckEvery", "corruptEvery", "latencyMs",
-    // "stallAfterBlocks", "closeAfterBlocks", "neverAckErase", "refuseKey".
+    // "stallAfterBlocks", "closeAfterBlocks", "neverAckErase", "refuseKey", "keepOldFirmware".
     bool apply(const QJsonObject &o, QString *error);
     // One switch from the command line: "drop-ack-every=3", "never-ack-erase", ...
     bool applyFlag(const QString &nameValue, QString *error);
