@@ -167,14 +167,31 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     centre(m_linkSettings);
     m_linkSettings->hide();
     connect(e, &ZoUpgradeWorkflow::sigHideLinkSettings, m_linkSettings, &QWidget::hide);
-    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComUdp, e,
-        &ZoUpgradeWorkflow::onSearchOnspecUdpCom);
-    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComSerial, e,
-        &ZoUpgradeWorkflow::onSearchOnSpecSPCom);
-    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComTcpClient, e,
-        &ZoUpgradeWorkflow::onSearchOnspecTcpClientCom);
-    connect(m_linkSettings, &ZoDataLinkSettingForm::sigCloseCom, e,
-        &ZoUpgradeWorkflow::onClosePlaneComm);
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComUdp, this,
+        [this](QString host, tds4 hostPort, tds4 localPort) {
+            stopRunFirst([=] { m_engine->onSearchOnspecUdpCom(host, hostPort, localPort); });
+        });
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComSerial, this,
+        [this](QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits) {
+            stopRunFirst(
+                [=] { m_engine->onSearchOnSpecSPCom(com, baud, dataBits, parity, stopBits); });
+        });
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigOpenComTcpClient, this,
+        [this](QString host, tds4 hostPort, tds4 localPort) {
+            stopRunFirst([=] { m_engine->onSearchOnspecTcpClientCom(host, hostPort, localPort); });
+        });
+    connect(m_linkSettings, &ZoDataLinkSettingForm::sigCloseCom, this, [this] {
+        stopRunFirst([this] { m_engine->onClosePlaneComm(); },
+            [this] {
+                // The form took the link for closed as its button was
+                // clicked; it stays open.
+                if (m_openLink >= 0)
+                    m_linkSettings->onOpenCommState(m_openLink, true);
+            });
+    });
+    connect(e, &ZoUpgradeWorkflow::sigLinkOpened, this,
+        [this](int type, bool ok) { m_openLink = ok ? type : -1; });
+    connect(e, &ZoUpgradeWorkflow::sigLinkClosed, this, [this] { m_openLink = -1; });
     connect(e, &ZoUpgradeWorkflow::sigLinkOpened, m_linkSettings,
         &ZoDataLinkSettingForm::onOpenCommState);
     connect(e, &ZoUpgradeWorkflow::sigLinkClosed, m_linkSettings,
@@ -676,6 +693,40 @@ bool ZoTolMainWindow::confirmClose()
     return ZoMessageBox::warning(this, tr("MsgPleaseConfirm"), tr("MsgExitOrNot"),
                QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel)
         == QMessageBox::Yes;
+}
+
+// Closing or reopening the link under a run would end its transfer halfway,
+// leaving the device in its bootloader (and a run caught between two devices
+// would end as if it had succeeded). The question waits for the event loop:
+// the form settles its own state once its click has returned, and the
+// refusal puts that state back.
+void ZoTolMainWindow::stopRunFirst(std::function<void()> action, std::function<void()> refused)
+{
+    if (!m_engine->isUpgrading()) {
+        action();
+        return;
+    }
+    QTimer::singleShot(0, this, [this, action, refused] {
+        if (confirmStopRun())
+            action();
+        else if (refused)
+            refused();
+    });
+}
+
+bool ZoTolMainWindow::confirmStopRun()
+{
+    // The run may have ended since the click.
+    if (!m_engine->isUpgrading())
+        return true;
+    if (ZoMessageBox::warning(this, tr("MsgPleaseConfirm"), tr("MsgStopUpgradeOrNot"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes)
+        return false;
+    // Nothing more is sent before the link changes; the device in flight
+    // stays in its bootloader until a run flashes it again.
+    m_engine->abortRun();
+    return true;
 }
 
 void ZoTolMainWindow::on_btnCloseWnd_clicked()

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class QListWidgetItem;
 class QMediaPlayer;
 class ZoAddGNCForm;
@@ -125,6 +127,11 @@ private:
     ZoModuleFMInfoForm *rowFor(tds4 key) const;
     void centre(QWidget *child) const;
     bool confirmClose();
+    // The link form's buttons while a run flashes: `action` once the user
+    // agreed to stop the run (and it was stopped), `refused` otherwise. With
+    // no run flashing `action` happens at once, as it always did.
+    void stopRunFirst(std::function<void()> action, std::function<void()> refused = {});
+    bool confirmStopRun();
     QString viewText(const QString &key) const;
 
     Ui::ZoTolMainWindow *ui;
@@ -153,6 +160,9 @@ private:
     QListWidgetItem *m_manualAddItem = nullptr;
 
     bool m_connected = false;
+    // The kind of link the engine has open (ZoPlaneConfig::LinkUdp ...), -1
+    // for none.
+    int m_openLink = -1;
     QString m_tipsKey;
     bool m_closing = false;
     bool m_dragging = false;

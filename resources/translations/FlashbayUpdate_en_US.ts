@@ -503,6 +503,10 @@
         <source>MsgExitOrNot</source>
         <translation>An upgrade is running. Quitting now can leave a device without working firmware. Quit anyway?</translation>
     </message>
+    <message>
+        <source>MsgStopUpgradeOrNot</source>
+        <translation>An upgrade is under way. Stopping now leaves the device being flashed in its bootloader; the next run recovers it. Stop?</translation>
+    </message>
 </context>
 <context>
     <name>ZoUpgradeWorkflow</name>

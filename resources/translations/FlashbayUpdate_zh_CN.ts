@@ -503,6 +503,10 @@
         <source>MsgExitOrNot</source>
         <translation>正在升级，现在退出可能导致设备固件不可用。仍要退出吗？</translation>
     </message>
+    <message>
+        <source>MsgStopUpgradeOrNot</source>
+        <translation>正在升级。现在停止会使正在刷写的设备停留在引导程序中，下次升级时会将其恢复。要停止吗？</translation>
+    </message>
 </context>
 <context>
     <name>ZoUpgradeWorkflow</name>

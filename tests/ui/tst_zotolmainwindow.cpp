@@ -1,3 +1,4 @@
+#include "ZoDataLinkSettingForm.h"
 #include "ZoMessageBox.h"
 #include "ZoModuleFMInfoForm.h"
 #include "ZoNimbraHttpHelper.h"
@@ -245,6 +246,59 @@ private Q_SLOTS:
         }
         QVERIFY(!window->engine()->isUpgrading());
         QVERIFY(upgrade->isEnabled());
+    }
+
+    // The link form's Off button during a transfer asks first. Refused, the
+    // transfer goes on and the form still shows the link open; agreed, the
+    // run stops at once: nothing more is sent, and no end of a run is told.
+    void linkOffDuringTransfer_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("No") << int(QMessageBox::No);
+        QTest::newRow("Yes") << int(QMessageBox::Yes);
+    }
+    void linkOffDuringTransfer()
+    {
+        QFETCH(int, answer);
+        const QList<Device> fleet {zoTestFleet()[0], zoTestFleet()[4]};
+        // Slow answers keep the core's transfer, the run's last, going for
+        // seconds.
+        QVERIFY(sim->start(Sim::Udp, writeScenario(fleet),
+            {QStringLiteral("--fault"), QStringLiteral("core:latency-ms=20")}));
+        QVERIFY(zoTestServeCatalogue(*cloud, fleet));
+        openWindow(Sim::Udp);
+        auto *upgrade = window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"));
+        QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
+        const auto blocks = [&] {
+            return sim->events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
+                .size();
+        };
+        QTest::mouseClick(upgrade, Qt::LeftButton);
+        QVERIFY(zoWaitFor([&] { return blocks() >= 3; }, 30000));
+
+        QTest::mouseClick(
+            window->findChild<QPushButton *>(QStringLiteral("btnDLSetting")), Qt::LeftButton);
+        ZoDataLinkSettingForm *form = window->linkSettingsForm();
+        auto *off = form->findChild<QPushButton *>(QStringLiteral("btnOpenCom"));
+        QVERIFY(form->isVisible() && form->isOpen());
+        QCOMPARE(off->text(), QStringLiteral("OFF"));
+        answers << answer;
+        QTest::mouseClick(off, Qt::LeftButton);
+        QVERIFY(zoWaitFor(
+            [&] { return !boxes(QStringLiteral("MsgStopUpgradeOrNot")).isEmpty(); }, 5000));
+        const Box asked = boxes(QStringLiteral("MsgStopUpgradeOrNot"))[0];
+        QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(asked.defaultButton, QMessageBox::No);
+
+        const bool stopped = answer == QMessageBox::Yes;
+        QTest::qWait(300);
+        QCOMPARE(window->engine()->isUpgrading(), !stopped);
+        QCOMPARE(form->isOpen(), !stopped);
+        QCOMPARE(off->text(), stopped ? QStringLiteral("ON") : QStringLiteral("OFF"));
+        const int sent = blocks();
+        QTest::qWait(1000);
+        QCOMPARE(blocks() > sent, !stopped);
+        QVERIFY(boxes(QStringLiteral("MsgAllDevUpgraded")).isEmpty());
     }
 
     // Nothing answers: the window asks Retry or Cancel; after a retry that
