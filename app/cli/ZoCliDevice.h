@@ -30,6 +30,10 @@ struct ZoCliDevice
     tVersion before;
     bool hasTarget = false;
     tVersion target;
+    // SHA-256 (lowercase hex) of the firmware file's bytes as the engine held
+    // them when it was selected for the device or its transfer was prepared;
+    // empty when there was none.
+    QString sha256;
     bool due = false;
     bool attempted = false; // its transfer was prepared
     bool upgraded = false; // the engine reported the transfer complete

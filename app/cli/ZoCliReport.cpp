@@ -1,5 +1,8 @@
 #include "ZoCliReport.h"
 
+#include "ZoFRMFileStore.h"
+
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -23,6 +26,17 @@ ZoCliReport::ZoCliReport(const ZoCliOptions &options)
 {
 }
 
+QString ZoCliReport::fileSha256(const ZoFRMFileStore &store, tdu1 fid)
+{
+    bool found = false;
+    const ZoFRMFileInfo file = store.getFRMFileInfo(fid, found);
+    if (!found || !file.data)
+        return QString();
+    const QByteArray bytes
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(file.data), int(file.size));
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
 QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
 {
     QJsonArray list;
@@ -32,6 +46,8 @@ QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
             {QStringLiteral("serial"), d.serial}, {QStringLiteral("core"), d.core},
             {QStringLiteral("versionBefore"), ZoCliDevice::versionText(d.before)},
             {QStringLiteral("target"), versionJson(d.hasTarget, d.target)},
+            {QStringLiteral("sha256"),
+                d.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(d.sha256)},
             {QStringLiteral("versionAfter"), versionJson(d.hasAfter, d.after)},
             {QStringLiteral("upgradeDue"), d.due},
             {QStringLiteral("result"), ZoCliDevice::resultName(d.result())},

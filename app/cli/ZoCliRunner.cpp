@@ -24,6 +24,13 @@ QString timeText(const tFcsDateTime &t)
         .arg(t.second, 2, 10, QLatin1Char('0'));
 }
 
+ZoUpgradeEnvironment environmentWith(ZoFRMFileStore *store)
+{
+    ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.store = store;
+    return env;
+}
+
 } // namespace
 
 ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent)
@@ -31,8 +38,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent)
     , m_options(options)
     , m_out(ZoCliPrinter::stdoutIsTerminal())
     , m_record(options)
-    , m_engine(std::make_unique<ZoUpgradeWorkflow>(
-          ZoUpgradeEnvironment::from(*ZoTvkInstance::instance())))
+    , m_engine(std::make_unique<ZoUpgradeWorkflow>(environmentWith(&m_firmware)))
 {
     m_bound.setSingleShot(true);
     m_settle.setSingleShot(true);
@@ -284,6 +290,8 @@ ZoCliDevice ZoCliRunner::deviceOf(tds4 key) const
     d.before = r.curVersion;
     d.hasTarget = r.tarVersion.type != 0;
     d.target = r.tarVersion;
+    // The file its target was read from.
+    d.sha256 = ZoCliReport::fileSha256(m_firmware, d.type);
     return d;
 }
 
@@ -374,6 +382,11 @@ void ZoCliRunner::onProgressRange(tds4 key, int maximum)
     if (!d)
         return;
     d->attempted = true;
+    // The file the engine has just taken for the transfer: a module's by the
+    // type it runs, a board's or the core's by its target's type.
+    const ZoDevFMInfo &r = m_engine->records()[key];
+    d->sha256 = ZoCliReport::fileSha256(
+        m_firmware, m_engine->hasModuleRow(key) ? r.curVersion.type : r.tarVersion.type);
     m_out.progressBegins(key, maximum);
     m_bound.start(StallBoundMs);
     m_out.say(QStringLiteral("%1: %2 -> %3, %4 bytes")

@@ -4,6 +4,7 @@
 #include "ZoCliOptions.h"
 #include "ZoCliPrinter.h"
 #include "ZoCliReport.h"
+#include "ZoFRMFileStore.h"
 #include "ZoTypes.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -99,6 +100,9 @@ private:
     ZoCliOptions m_options;
     ZoCliPrinter m_out;
     ZoCliReport m_record;
+    // The engine's firmware store, held here so that the report can name the
+    // bytes each device was given; declared before the engine, which uses it.
+    ZoFRMFileStore m_firmware;
     // Declared after the printer, so destroyed before it: the looper may
     // still log while it stops.
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;

@@ -553,6 +553,8 @@ private Q_SLOTS:
             const QString dev = QLatin1String(e.simName);
             QCOMPARE(zoText(d, "result"), e.result);
             QCOMPARE(zoText(d, "target"), QLatin1String(e.target));
+            QCOMPARE(zoText(d, "sha256").toLatin1(),
+                QCryptographicHash::hash(e.file, QCryptographicHash::Sha256).toHex());
             // What the simulator accepted is what the report counts.
             const int received
                 = aircraft.events("request", dev, QStringLiteral("dataBlock")).size();
