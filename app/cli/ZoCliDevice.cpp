@@ -16,8 +16,22 @@ QString ZoCliDevice::resultName(Result result)
         return QStringLiteral("up-to-date");
     case ResultInterrupted:
         return QStringLiteral("interrupted");
+    case ResultNotConfirmed:
+        return QStringLiteral("not confirmed");
     default:
         return QStringLiteral("skipped");
+    }
+}
+
+QString ZoCliDevice::stateName(ZoDevFMInfo::Presence presence)
+{
+    switch (presence) {
+    case ZoDevFMInfo::Presence::NotAnswering:
+        return QStringLiteral("not answering");
+    case ZoDevFMInfo::Presence::InBootloader:
+        return QStringLiteral("in bootloader");
+    default:
+        return QStringLiteral("answering");
     }
 }
 
@@ -32,6 +46,8 @@ ZoCliDevice::Result ZoCliDevice::result() const
         return ResultInterrupted;
     if (upgraded)
         return ResultUpgraded;
+    if (notConfirmed)
+        return ResultNotConfirmed;
     if (failed)
         return ResultFailed;
     // Due but never flashed, or nothing to flash it with: not up to date.

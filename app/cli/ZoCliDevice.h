@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDevFMInfo.h"
 #include "ZoTypes.h"
 
 #include <QString>
@@ -9,12 +10,20 @@
 // afterwards.
 struct ZoCliDevice
 {
-    enum Result { ResultUpgraded, ResultFailed, ResultUpToDate, ResultSkipped, ResultInterrupted };
+    enum Result {
+        ResultUpgraded,
+        ResultFailed,
+        ResultUpToDate,
+        ResultSkipped,
+        ResultInterrupted,
+        ResultNotConfirmed,
+    };
 
     // A device is verified when it reports exactly the target: type and
     // version, since a core can take a sibling airframe's firmware.
     static bool reportsTarget(const tVersion &after, const tVersion &target);
     static QString resultName(Result result);
+    static QString stateName(ZoDevFMInfo::Presence presence);
     static QString versionText(const tVersion &version);
 
     Result result() const;
@@ -27,6 +36,8 @@ struct ZoCliDevice
     tdu1 deviceNumber = 0;
     QString name;
     QString serial;
+    // Whether it answered as itself when the run listed it.
+    ZoDevFMInfo::Presence presence = ZoDevFMInfo::Presence::Answering;
     tVersion before;
     bool hasTarget = false;
     tVersion target;
@@ -36,10 +47,11 @@ struct ZoCliDevice
     QString sha256;
     bool due = false;
     bool attempted = false; // its transfer was prepared
-    bool upgraded = false; // the engine reported the transfer complete
+    bool upgraded = false; // it reported its target after the transfer
+    bool notConfirmed = false; // transferred, but it did not report its target
     bool failed = false;
     bool interrupted = false; // the run was stopped during its transfer
-    bool hasAfter = false; // `after` was read from the device after the run
+    bool hasAfter = false; // `after` was read from the device after its transfer
     tVersion after;
     bool verified = false;
     int blocksSent = 0;

@@ -87,26 +87,28 @@ void ZoCliPrinter::complain(const QString &line)
     std::fflush(stderr);
 }
 
-void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after, bool verifyRan)
+void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
 {
     QStringList head {QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("DEV"),
-        QStringLiteral("SERIAL"), QStringLiteral("CURRENT"), QStringLiteral("TARGET"),
-        QStringLiteral("DUE")};
+        QStringLiteral("SERIAL"), QStringLiteral("STATE"), QStringLiteral("CURRENT"),
+        QStringLiteral("TARGET"), QStringLiteral("DUE")};
     if (after)
-        head << QStringLiteral("RESULT") << QStringLiteral("NOW") << QStringLiteral("VERIFIED");
+        head << QStringLiteral("RESULT") << QStringLiteral("NOW") << QStringLiteral("CONFIRMED");
     QList<QStringList> rows {head};
     for (const ZoCliDevice &d : devices) {
         QStringList row {d.name, QString::number(d.type), QString::number(d.deviceNumber),
             d.serial.isEmpty() ? QStringLiteral("-") : d.serial,
-            ZoCliDevice::versionText(d.before),
+            ZoCliDevice::stateName(d.presence),
+            d.presence == ZoDevFMInfo::Presence::NotAnswering ? QStringLiteral("-")
+                                                              : ZoCliDevice::versionText(d.before),
             d.hasTarget ? ZoCliDevice::versionText(d.target) : QStringLiteral("-"),
             d.due ? QStringLiteral("yes") : QStringLiteral("no")};
         if (after)
             row << ZoCliDevice::resultName(d.result())
                 << (d.hasAfter ? ZoCliDevice::versionText(d.after) : QStringLiteral("-"))
-                << (d.upgraded && verifyRan
-                           ? (d.verified ? QStringLiteral("yes") : QStringLiteral("NO"))
-                           : QStringLiteral("-"));
+                << (d.upgraded ? QStringLiteral("yes")
+                               : d.notConfirmed ? QStringLiteral("NO")
+                                                : QStringLiteral("-"));
         rows << row;
     }
     QVector<int> width(head.size(), 0);
@@ -117,7 +119,7 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after, bool ver
         QString line;
         for (int i = 0; i < row.size(); ++i) {
             // Names left, numbers right, like any listing of figures.
-            const bool left = i == 0 || i == 3;
+            const bool left = i == 0 || i == 3 || i == 4;
             const QString cell
                 = left ? row.at(i).leftJustified(width[i]) : row.at(i).rightJustified(width[i]);
             line += (i ? QStringLiteral("  ") : QString()) + cell;

@@ -34,7 +34,7 @@ public:
     void complain(const QString &line);
     // after: the columns of the run's outcome too; verifyRan: the VERIFIED
     // column says yes or NO rather than "-".
-    void table(const QList<ZoCliDevice> &devices, bool after, bool verifyRan);
+    void table(const QList<ZoCliDevice> &devices, bool after);
 
     // A transfer of `maximum` bytes begins.
     void progressBegins(tds4 key, int maximum);

@@ -44,6 +44,7 @@ QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
         QJsonObject o {{QStringLiteral("key"), d.key}, {QStringLiteral("type"), d.type},
             {QStringLiteral("deviceNumber"), d.deviceNumber}, {QStringLiteral("name"), d.name},
             {QStringLiteral("serial"), d.serial}, {QStringLiteral("core"), d.core},
+            {QStringLiteral("state"), ZoCliDevice::stateName(d.presence)},
             {QStringLiteral("versionBefore"), ZoCliDevice::versionText(d.before)},
             {QStringLiteral("target"), versionJson(d.hasTarget, d.target)},
             {QStringLiteral("sha256"),
@@ -85,7 +86,9 @@ bool ZoCliReport::write(
     QSaveFile file(path);
     const QByteArray bytes
         = QJsonDocument(json(result, exitCode)).toJson(QJsonDocument::Indented);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // commit() alone does not see a buffer that failed to reach the disk.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
+        || !file.commit()) {
         if (error)
             *error = file.errorString();
         return false;

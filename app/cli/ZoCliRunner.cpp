@@ -41,9 +41,14 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(environmentWith(&m_firmware)))
 {
     m_bound.setSingleShot(true);
-    m_settle.setSingleShot(true);
+    m_drain.setInterval(100);
     connect(&m_bound, &QTimer::timeout, this, &ZoCliRunner::onBound);
-    connect(&m_settle, &QTimer::timeout, this, [this] { verifyDone(true); });
+    connect(&m_drain, &QTimer::timeout, this, [this] {
+        if (!m_engine->hasRequestInFlight() || m_clock.elapsed() > m_drainDeadline) {
+            m_drain.stop();
+            Q_EMIT sigFinished(m_exitCode);
+        }
+    });
     connectEngine();
 }
 
@@ -71,6 +76,16 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoCliRunner::onDeviceResult);
+    connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](tds4 key) {
+        if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
+            m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);
+            m_out.say(QStringLiteral("%1: transferred; reading it back ...").arg(d->label()));
+        }
+    });
+    connect(e, &ZoUpgradeWorkflow::sigProbeFinished, this, [this] {
+        if (m_phase == PhaseProbe)
+            catalogueDone();
+    });
     connect(e, &ZoUpgradeWorkflow::sigRunEnded, this, &ZoCliRunner::onRunEnded);
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString, QString text) {
         if (m_phase != PhaseDone)
@@ -151,17 +166,6 @@ void ZoCliRunner::onLinkOpened(bool ok)
         // A one-link search whose open failed waits for ever.
         m_out.complain(QStringLiteral("cannot open %1").arg(m_options.linkText));
         finish(ExitNotFound, QStringLiteral("not-found"));
-    } else if (m_phase == PhaseVerify && !m_retryPending) {
-        m_retryPending = true;
-        QTimer::singleShot(1000, this, [this] {
-            m_retryPending = false;
-            if (m_phase != PhaseVerify)
-                return;
-            if (m_clock.elapsed() < m_comeBackDeadline)
-                m_engine->research();
-            else
-                verifyDone(false);
-        });
     }
 }
 
@@ -192,11 +196,6 @@ void ZoCliRunner::onSearchFinished(bool found)
                     requestBranch();
             });
         return;
-    case PhaseVerify:
-        if (found)
-            m_settle.start(SettleMs);
-        // Not found: the question that follows decides on a retry.
-        return;
     default:
         return;
     }
@@ -205,15 +204,9 @@ void ZoCliRunner::onSearchFinished(bool found)
 void ZoCliRunner::onQuestion(int id, const QString &titleKey, const QString &text)
 {
     if (id == ZoUpgradeWorkflow::QuestionNotFound) {
-        if (m_phase == PhaseVerify && m_clock.elapsed() < m_comeBackDeadline) {
-            answerLater(id, ZoUpgradeWorkflow::ButtonYes); // Retry
-            return;
-        }
         // At once: the run may end before a queued answer would arrive, and
         // Cancel starts nothing.
         m_engine->answer(id, ZoUpgradeWorkflow::ButtonCancel);
-        if (m_phase == PhaseVerify)
-            verifyDone(false);
         return;
     }
     if (m_phase == PhaseDone)
@@ -264,6 +257,12 @@ void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
         m_bound.start(CatalogueBoundMs);
         return;
     case ZoUpgradeWorkflow::CatalogueState::Ready:
+        // The rows of devices found in a bootloader, or silent, come with
+        // the end of the engine's look at the buses.
+        if (m_engine->isProbing()) {
+            m_phase = PhaseProbe;
+            return;
+        }
         catalogueDone();
         return;
     case ZoUpgradeWorkflow::CatalogueState::Failed:
@@ -290,6 +289,7 @@ ZoCliDevice ZoCliRunner::deviceOf(tds4 key) const
     d.before = r.curVersion;
     d.hasTarget = r.tarVersion.type != 0;
     d.target = r.tarVersion;
+    d.presence = r.presence;
     // The file its target was read from.
     d.sha256 = ZoCliReport::fileSha256(m_firmware, d.type);
     return d;
@@ -346,13 +346,27 @@ void ZoCliRunner::catalogueDone()
 {
     m_bound.stop();
     snapshotDevices();
+    QStringList silent;
+    for (const ZoCliDevice &d : qAsConst(m_record.devices)) {
+        if (d.presence == ZoDevFMInfo::Presence::InBootloader)
+            m_out.complain(QStringLiteral("%1 is in its bootloader, left there by an earlier run: "
+                                          "%2")
+                               .arg(d.label(),
+                                   d.hasTarget ? QStringLiteral("it is flashed first")
+                                               : QStringLiteral("the catalogue has no firmware "
+                                                                "for it")));
+        else if (d.presence == ZoDevFMInfo::Presence::NotAnswering)
+            silent << d.name;
+    }
+    if (!silent.isEmpty())
+        m_out.say(QStringLiteral("expected, not answering: %1").arg(silent.join(QStringLiteral(", "))));
     const ZoCliReport::Core &core = m_record.core;
     m_out.say(QStringLiteral("core: %1, type %2, version %3, compiled %4, EID %5")
                   .arg(core.name)
                   .arg(core.type)
                   .arg(ZoCliDevice::versionText(core.version), core.compileTime,
                       core.eid.isEmpty() ? QStringLiteral("-") : core.eid));
-    m_out.table(m_record.devices, false, false);
+    m_out.table(m_record.devices, false);
     const int due = m_engine->flashOrder().size();
     if (m_options.mode == ZoCliOptions::ModeList) {
         m_out.say(QStringLiteral("%1 device(s), %2 due for an upgrade")
@@ -413,11 +427,18 @@ void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
     if (!d)
         return;
     const ZoUpgradeWorkflow::TransferStats stats = m_engine->transferStats(key);
+    const ZoDevFMInfo &r = m_engine->records()[key];
     d->attempted = true;
-    d->upgraded = ok;
-    d->failed = !ok;
-    // Nothing read from it yet: only the verification says what it runs.
-    d->hasAfter = false;
+    // Upgraded only as the device itself reported it.
+    d->upgraded = ok && r.result == ZoDevFMInfo::Result::Upgraded;
+    d->verified = d->upgraded;
+    d->notConfirmed = r.result == ZoDevFMInfo::Result::NotConfirmed;
+    d->interrupted = r.result == ZoDevFMInfo::Result::Interrupted;
+    d->failed = !d->upgraded && !d->notConfirmed && !d->interrupted;
+    d->hasAfter = r.confirmedVersion.type != 0;
+    d->after = r.confirmedVersion;
+    if (d->notConfirmed || d->upgraded)
+        m_record.verifyRan = true;
     d->blocksSent = stats.blocksSent;
     d->resends = stats.resends;
     d->seconds = stats.endMs > stats.startMs ? double(stats.endMs - stats.startMs) / 1000.0 : 0.0;
@@ -426,8 +447,17 @@ void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
                                 .arg(d->seconds, 0, 'f', 1)
                                 .arg(d->blocksSent)
                                 .arg(d->resends);
-    if (ok)
-        m_out.say(QStringLiteral("%1: transferred (%2)").arg(d->label(), figures));
+    auto typed = [](const tVersion &v) {
+        return QStringLiteral("%1:%2").arg(v.type).arg(ZoCliDevice::versionText(v));
+    };
+    if (d->upgraded)
+        m_out.say(QStringLiteral("%1: upgraded, it reports %2 (%3)")
+                      .arg(d->label(), typed(d->after), figures));
+    else if (d->notConfirmed)
+        m_out.complain(QStringLiteral("%1: NOT CONFIRMED: it reports %2, the target is %3 (%4)")
+                           .arg(d->label(),
+                               d->hasAfter ? typed(d->after) : QStringLiteral("nothing"),
+                               typed(d->target), figures));
     else
         m_out.complain(QStringLiteral("%1: upgrade FAILED (%2)").arg(d->label(), figures));
 }
@@ -437,96 +467,44 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
     if (m_phase != PhaseUpgrade)
         return;
     m_bound.stop();
+    using Outcome = ZoUpgradeWorkflow::RunOutcome;
     QList<ZoCliDevice> &devices = m_record.devices;
-    if (outcome != ZoUpgradeWorkflow::RunOutcome::Completed) {
-        if (outcome == ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable) {
-            // No transfer started, so no device result came for it.
-            ZoCliDevice *d = device(key);
-            if (d) {
-                d->failed = true;
-                d->hasAfter = false;
-            }
-            m_out.complain(QStringLiteral("no usable firmware to flash %1")
-                               .arg(d ? d->label() : QStringLiteral("device %1").arg(key)));
+    ZoCliDevice *d = key != 0 ? device(key) : nullptr;
+    const QString name = d ? d->label() : QStringLiteral("device %1").arg(key);
+    switch (outcome) {
+    case Outcome::FirmwareUnusable:
+        // No transfer started, so no device result came for it.
+        if (d) {
+            d->failed = true;
+            d->hasAfter = false;
         }
-        m_out.complain(QStringLiteral("the upgrade failed"));
-        m_out.table(devices, true, m_record.verifyRan);
-        finish(upgradeExitCode(false, devices), QStringLiteral("failed"));
-        return;
+        m_out.complain(QStringLiteral("no usable firmware to flash %1").arg(name));
+        break;
+    case Outcome::StrandedWithoutTarget:
+        m_out.complain(QStringLiteral("%1 waits in its bootloader and the catalogue has no firmware "
+                                      "for it: no module of its bus was flashed")
+                           .arg(name));
+        if (d)
+            d->failed = true;
+        break;
+    case Outcome::LinkLost:
+        m_out.complain(QStringLiteral("the link to the aircraft was lost during the upgrade"));
+        if (d)
+            m_out.complain(QStringLiteral("%1 was left in its bootloader; the next run finds it "
+                                          "and flashes it first")
+                               .arg(name));
+        break;
+    default:
+        break;
     }
+    const int code = upgradeExitCode(outcome == Outcome::Completed || outcome == Outcome::NotConfirmed,
+        devices);
+    m_out.table(devices, true);
     const bool anyUpgraded = std::any_of(
-        devices.cbegin(), devices.cend(), [](const ZoCliDevice &d) { return d.upgraded; });
-    if (!anyUpgraded) {
-        const int code = upgradeExitCode(true, devices);
-        m_out.table(devices, true, m_record.verifyRan);
-        finish(code, code == ExitSuccess ? QStringLiteral("up-to-date") : QStringLiteral("failed"));
-        return;
-    }
-    // The leave-bootloader frames are on their way; give the link a moment
-    // before it is closed for the verifying search.
-    m_phase = PhaseComeBack;
-    m_comeBackDeadline = m_clock.elapsed() + ComeBackMs;
-    m_out.say(QStringLiteral("verifying: waiting up to %1 s for the aircraft to answer again ...")
-                  .arg(ComeBackMs / 1000));
-    QTimer::singleShot(1000, this, &ZoCliRunner::startVerifySearch);
-}
-
-// ---- verification ----------------------------------------------------------------
-
-void ZoCliRunner::startVerifySearch()
-{
-    if (m_phase != PhaseComeBack)
-        return;
-    m_phase = PhaseVerify;
-    m_record.verifyRan = true;
-    // A search already under way when the wait runs out may still finish.
-    m_boundReason = QStringLiteral("the aircraft did not answer again");
-    m_bound.start(int(m_comeBackDeadline - m_clock.elapsed()) + SearchBoundMs);
-    m_engine->research();
-}
-
-void ZoCliRunner::verifyDone(bool cameBack)
-{
-    if (m_phase != PhaseVerify)
-        return;
-    m_bound.stop();
-    m_settle.stop();
-    const auto &records = m_engine->records();
-    const ZoDevFMInfo &core = m_engine->coreRecord();
-    for (ZoCliDevice &d : m_record.devices) {
-        d.hasAfter = false;
-        if (!cameBack)
-            continue;
-        if (d.core) {
-            // A core flashed with a sibling airframe's firmware comes back
-            // under another type, so it is found as the core, not by key.
-            if (core.key != 0 && records.contains(core.key)) {
-                d.hasAfter = true;
-                d.after = core.curVersion;
-            }
-        } else if (records.contains(d.key)
-            && (m_engine->hasModuleRow(d.key) || m_engine->hasCoreRow(d.key))) {
-            d.hasAfter = true;
-            d.after = records[d.key].curVersion;
-        }
-        d.verified = d.upgraded && d.hasAfter && ZoCliDevice::reportsTarget(d.after, d.target);
-    }
-    if (!cameBack)
-        m_out.complain(QStringLiteral("the aircraft did not answer within %1 s after the upgrade")
-                           .arg(ComeBackMs / 1000));
-    auto typed = [](const tVersion &v) {
-        return QStringLiteral("%1:%2").arg(v.type).arg(ZoCliDevice::versionText(v));
-    };
-    for (const ZoCliDevice &d : qAsConst(m_record.devices))
-        if (d.upgraded && !d.verified)
-            m_out.complain(QStringLiteral("%1: not verified: it reports %2, the target is %3")
-                               .arg(d.label(),
-                                   d.hasAfter ? typed(d.after) : QStringLiteral("nothing"),
-                                   typed(d.target)));
-    m_out.table(m_record.devices, true, m_record.verifyRan);
-    const int code = upgradeExitCode(true, m_record.devices);
+        devices.cbegin(), devices.cend(), [](const ZoCliDevice &x) { return x.upgraded; });
     finish(code,
-        code == ExitSuccess           ? QStringLiteral("upgraded")
+        code == ExitSuccess           ? (anyUpgraded ? QStringLiteral("upgraded")
+                                                     : QStringLiteral("up-to-date"))
             : code == ExitNotVerified ? QStringLiteral("not-verified")
                                       : QStringLiteral("failed"));
 }
@@ -540,6 +518,7 @@ void ZoCliRunner::onBound()
         m_out.complain(m_boundReason);
         finish(ExitNotFound, QStringLiteral("not-found"));
         return;
+    case PhaseProbe:
     case PhaseCatalogue:
         // The cloud client gives up a request that goes its timeout without
         // a byte; one still receiving is a slow file on a slow link, and
@@ -560,9 +539,6 @@ void ZoCliRunner::onBound()
             }
         finish(ExitUpgradeFailed, QStringLiteral("failed"));
         return;
-    case PhaseVerify:
-        verifyDone(false);
-        return;
     default:
         return;
     }
@@ -574,10 +550,12 @@ int ZoCliRunner::upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &de
     for (const ZoCliDevice &d : devices) {
         // A device that was due and is not upgraded, for whatever reason, is
         // an upgrade that did not happen.
-        if (d.failed || (d.due && !d.upgraded))
-            return ExitUpgradeFailed;
-        if (d.upgraded && !d.verified)
+        if (d.notConfirmed) {
             notVerified = true;
+            continue;
+        }
+        if (d.failed || d.interrupted || (d.due && !d.upgraded))
+            return ExitUpgradeFailed;
     }
     if (!runSucceeded)
         return ExitUpgradeFailed;
@@ -596,11 +574,12 @@ void ZoCliRunner::interrupt(int request)
         d->attempted = true;
         d->hasAfter = false;
         m_out.complain(QStringLiteral("%1 was left in its bootloader: it runs no application "
-                                      "until it is flashed again")
+                                      "until it is flashed again; the next run finds it and "
+                                      "flashes it first")
                            .arg(d->label()));
     }
-    if (m_phase == PhaseUpgrade || m_phase == PhaseComeBack || m_phase == PhaseVerify)
-        m_out.table(m_record.devices, true, m_record.verifyRan);
+    if (m_phase == PhaseUpgrade)
+        m_out.table(m_record.devices, true);
     finish(terminate ? ExitTerminated : ExitInterrupted,
         terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
 }
@@ -611,7 +590,6 @@ void ZoCliRunner::finish(int code, const QString &result)
         return;
     m_phase = PhaseDone;
     m_bound.stop();
-    m_settle.stop();
     m_record.end = QDateTime::currentDateTimeUtc();
     if (!m_options.reportPath.isEmpty()) {
         QString error;
@@ -625,5 +603,12 @@ void ZoCliRunner::finish(int code, const QString &result)
     }
     m_exitCode = code;
     m_out.say(QStringLiteral("result: %1 (exit code %2)").arg(result).arg(code));
+    // Version reports still on their way are let go out, each within its
+    // own timeout; an interrupted run does not wait.
+    if (code != ExitInterrupted && code != ExitTerminated && m_engine->hasRequestInFlight()) {
+        m_drainDeadline = m_clock.elapsed() + DrainBoundMs;
+        m_drain.start();
+        return;
+    }
     Q_EMIT sigFinished(code);
 }

@@ -17,7 +17,8 @@
 #include <memory>
 
 // One run of tolvane-cli, phase by phase: find the aircraft, wait for the
-// catalogue, list, flash, verify, report; and how it ended, as an exit code
+// catalogue, list, flash (the engine reads each device back), report; and
+// how it ended, as an exit code
 // through sigFinished.
 //
 // The engine is driven only through its public slots and watched through
@@ -43,9 +44,8 @@ public:
     // How long the run waits for what the engine never bounds itself.
     static constexpr int SearchBoundMs = 60000;
     static constexpr int CatalogueBoundMs = 30000;
-    static constexpr int ComeBackMs = 30000;
-    static constexpr int SettleMs = 1000;
     static constexpr int StallBoundMs = 120000;
+    static constexpr int DrainBoundMs = 15000;
 
     explicit ZoCliRunner(const ZoCliOptions &options, QObject *parent = nullptr);
     ~ZoCliRunner() override;
@@ -69,9 +69,8 @@ private:
         PhaseIdle,
         PhaseSearch,
         PhaseCatalogue,
+        PhaseProbe, // the catalogue is in; the engine still looks for bootloaders
         PhaseUpgrade,
-        PhaseComeBack, // the short pause before the verifying search
-        PhaseVerify,
         PhaseDone,
     };
 
@@ -87,8 +86,6 @@ private:
     void onProgress(tds4 key, int value);
     void onDeviceResult(tds4 key, bool ok);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
-    void startVerifySearch();
-    void verifyDone(bool cameBack);
     void onBound();
     void finish(int code, const QString &result);
 
@@ -110,9 +107,7 @@ private:
     int m_exitCode = -1;
     QElapsedTimer m_clock;
     QTimer m_bound;
-    QTimer m_settle;
+    QTimer m_drain;
+    qint64 m_drainDeadline = 0;
     QString m_boundReason;
-
-    qint64 m_comeBackDeadline = 0;
-    bool m_retryPending = false;
 };
