@@ -352,6 +352,13 @@ private Q_SLOTS:
         rowIn(0, 3, "v3 6f1 unknown", canReply(0x6F1, hex("4f025a00")));
         rowIn(0, 3, "v3 6f1 three bytes", canReply(0x6F1, hex("4f0221")));
         rowIn(0, 3, "v3 6f1 long form", canReply(0x6F1, hex("812100")));
+        // With a transfer's device named (bits 8 and up: type, number), an
+        // acknowledgement from another bootloader on the bus is not its own.
+        rowIn(0, 3 | 0x4F0200, "v3 6f1 program, the device in flight",
+            canReply(0x6F1, hex("4f0231020a00")), {"sigCANDevUpgradeProgAck(320)"});
+        rowIn(0, 3 | 0x4F0200, "v3 6f1 program, another number", canReply(0x6F1, hex("4f0131020a00")));
+        rowIn(0, 0x560300, "bus program, its twin", busReply(0xFC, hex("560131020b00")));
+        rowIn(0, 0x560300, "bus erase, its twin", busReply(0xFC, hex("56012100")));
         rowIn(0, 3, "v3 6f2 logged only", canReply(0x6F2, hex("812100")));
         rowIn(0, 3, "v3 identity still read", canReply(0xF1, hex("2e10341201020305")),
             {"sigCANDevVersion(46.1.2.3,5,1234)"});
@@ -390,11 +397,13 @@ private Q_SLOTS:
         QFETCH(int, variant);
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
+        looper->setTransferPeer(tdu1(variant >> 16), tdu1(variant >> 8));
         QVERIFY(setMode(mode, tdu1(variant)));
         events.clear();
         toLooper(bytes);
         QVERIFY(sync(mode >= 2));
         QVERIFY(setMode(0));
+        looper->setTransferPeer(0, 0);
         QCOMPARE(events, expected);
     }
 

@@ -344,7 +344,9 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("fleet"); // indexes into trustFleet()
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("act");
-        QTest::addColumn<int>("spoilFile"); // type whose file is cut short (or -type: foreign header)
+        // The type whose file is cut short; -type: its header names another
+        // type; 256 + type: the catalogue has no file for it.
+        QTest::addColumn<int>("spoilFile");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("confirmed"); // simulator names
         QTest::addColumn<QString>("stranded"); // shown in its bootloader before the run
@@ -359,6 +361,11 @@ private Q_SLOTS:
             << QStringLiteral("77.1");
         // Replies held a little, so that the run can be stopped mid-transfer.
         const QStringList slow {QStringLiteral("77.2:latency-ms=8")};
+        // Its bus kind waits: 38 is not flashed beside it, the core is.
+        QTest::newRow("stranded kind-2 without a target")
+            << QList<int> {0, 1, 2} << QStringList {QStringLiteral("46.0:bootloader")} << int(Plain)
+            << 256 + 46 << int(Outcome::StrandedWithoutTarget) << QStringList {QStringLiteral("core")}
+            << QString();
         QTest::newRow("interrupt, then the next run")
             << QList<int> {0, 4} << slow << int(InterruptThenRerun) << 0 << ok
             << QStringList {QStringLiteral("core"), QStringLiteral("77.2")} << QStringLiteral("77.2");
@@ -400,8 +407,12 @@ private Q_SLOTS:
         for (const QString &f : faults)
             extra << QStringLiteral("--fault") << f;
         QVERIFY(sim->start(Sim::Udp, writeScenario(devices), extra));
-        QVERIFY(zoTestServeCatalogue(*cloud, devices, spoilFile < 0 ? -spoilFile : 0));
-        if (spoilFile > 0) {
+        QList<Device> offered = devices;
+        offered.erase(std::remove_if(offered.begin(), offered.end(),
+                          [&](const Device &d) { return d.type + 256 == spoilFile; }),
+            offered.end());
+        QVERIFY(zoTestServeCatalogue(*cloud, offered, spoilFile < 0 ? -spoilFile : 0));
+        if (spoilFile > 0 && spoilFile < 256) {
             for (const Device &d : devices)
                 if (d.type == spoilFile)
                     QVERIFY(cloud->writeFile(QStringLiteral("files/") + d.file,
@@ -481,7 +492,9 @@ private Q_SLOTS:
             QVERIFY(wf->hasModuleRow(first->key()));
             QVERIFY(wf->records().value(first->key()).result >= ZoDevFMInfo::Result::Failed);
         }
-        if (spoilFile != 0)
+        if (spoilFile > 256)
+            QVERIFY(sim->events("request", QStringLiteral("38.0"), QStringLiteral("enterBootloader")).isEmpty());
+        else if (spoilFile != 0)
             QVERIFY(sim->events("request", QString(), QStringLiteral("enterBootloader")).isEmpty());
         if (act == ChangeTarget) {
             QCOMPARE(cloud->paths().size(), catalogueRequests + int(confirmed.size()));
