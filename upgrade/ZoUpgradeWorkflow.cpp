@@ -389,14 +389,22 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     }
 
     if (!bFound) {
-        const bool offerAdd = m_notFoundBefore;
+        // A core an earlier run left in its bootloader answers no search:
+        // adding it by hand is how it is flashed again, so that is offered
+        // at once, and named.
+        const QList<tdu1> stranded = coresLeftInBootloader();
+        const bool offerAdd = m_notFoundBefore || !stranded.isEmpty();
         m_notFoundBefore = true;
+        QString text = offerAdd ? tr("MsgFCSNotFoundRetryAddCancel") : tr("MsgFCSNotFoundRetryCancel");
+        for (tdu1 type : stranded) {
+            int airframe = ZoUtils::AirframeNone;
+            text += QLatin1Char('\n') + tr("MsgCoreLeftInBootloader").arg(ZoUtils::deviceName(type, airframe));
+        }
         Buttons buttons {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnRetry"))}};
         if (offerAdd)
             buttons.append({ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnAdd"))});
         buttons.append({ButtonCancel, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnCancel"))});
-        ask(QuestionNotFound, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
-            offerAdd ? tr("MsgFCSNotFoundRetryAddCancel") : tr("MsgFCSNotFoundRetryCancel"),
+        ask(QuestionNotFound, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), text,
             buttons, [this](int button) {
                 if (button == ButtonYes) {
                     qCDebug(lcUpgrade) << "click the retry button";
@@ -525,6 +533,12 @@ void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
     m_identityHandled = true;
     if (!known)
         m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
+    // This core answers from its application: whatever a cut-short run left
+    // of it in the journal is over.
+    for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {
+        if (e.core && (e.eid == eid || e.devId == coreType()))
+            m_journal->clear(e.eid, e.key);
+    }
 }
 
 void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QString sn)
@@ -729,6 +743,15 @@ tds4 ZoUpgradeWorkflow::abortRun()
     resetUpgradeState();
     enableControls();
     return key;
+}
+
+QList<tdu1> ZoUpgradeWorkflow::coresLeftInBootloader() const
+{
+    QList<tdu1> types;
+    for (const ZoRunJournal::Entry &e : m_journal->entries())
+        if (e.core && !types.contains(e.devId))
+            types.append(e.devId);
+    return types;
 }
 
 void ZoUpgradeWorkflow::releaseHeldTargets()

@@ -190,6 +190,9 @@ public:
     int pendingQuestion() const { return m_question; }
     tdu1 pendingSelection() const { return m_manual->pending(); }
     CatalogueState catalogueState() const { return m_catalogueState; }
+    // Cores the run journal says were being flashed when a run was cut
+    // short: such a core waits in its bootloader and answers no search.
+    QList<tdu1> coresLeftInBootloader() const;
 
     // A device a run would flash now, and the order it flashes them in:
     // modules, then boards, the core last.

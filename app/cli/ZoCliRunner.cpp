@@ -176,6 +176,11 @@ void ZoCliRunner::onSearchFinished(bool found)
         m_bound.stop();
         if (!found) {
             m_out.complain(QStringLiteral("no aircraft found on %1").arg(m_options.linkText));
+            for (tdu1 type : m_engine->coresLeftInBootloader())
+                m_out.complain(QStringLiteral("an earlier run left a core of type %1 in its "
+                                              "bootloader, where it answers no search: add it by "
+                                              "hand in Tolvane (Add) to flash it again")
+                                   .arg(type));
             finish(ExitNotFound, QStringLiteral("not-found"));
             return;
         }

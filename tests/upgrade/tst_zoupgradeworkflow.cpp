@@ -1,6 +1,7 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
+#include "ZoRunJournal.h"
 #include "ZoTestFiles.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
@@ -280,6 +281,34 @@ private Q_SLOTS:
         }
         QCOMPARE(addCore.size(), 1);
         QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNone));
+    }
+
+    // A core a cut-short run left in its bootloader answers no search: the
+    // not-found question names it and offers Add at once; the same core
+    // answering from its application ends the journal's entry.
+    void coreLeftInBootloader()
+    {
+        QTemporaryDir dir;
+        ZoUpgradeEnvironment env;
+        env.link = &config;
+        env.journalPath = dir.filePath(QStringLiteral("runjournal.json"));
+        ZoRunJournal::Entry e;
+        e.eid = QStringLiteral("3A0F2C5D00170043");
+        e.key = 80 << 16;
+        e.devId = 80;
+        e.core = true;
+        QVERIFY(ZoRunJournal(env.journalPath).record(e));
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        QCOMPARE(wf->coresLeftInBootloader(), QList<tdu1> {80});
+        QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
+        wf->onAutoSearchPlaneFinished(false, 0);
+        QCOMPARE(asked.last()[3].value<ZoUpgradeWorkflow::Buttons>().size(), 3);
+        QVERIFY(asked.last()[2].toString().contains(QLatin1String("MsgCoreLeftInBootloader")));
+        wf->answer(ZoUpgradeWorkflow::QuestionNotFound, ZoUpgradeWorkflow::ButtonCancel);
+        connectCore(ver(80, 1, 7, 5));
+        wf->onUpdateGNCEID(e.eid);
+        QVERIFY(wf->coresLeftInBootloader().isEmpty());
+        QVERIFY(!QFile::exists(env.journalPath));
     }
 
     // The modules a core is expected to carry follow the configuration: the
