@@ -11,6 +11,12 @@ const QString kTargetStyle = QStringLiteral("QLabel{background-color:%1; border-
 const QString kTipStyle = QStringLiteral("QLabel{color:%1;}");
 const QString kRed = QStringLiteral("#FF3300");
 const QString kGreen = QStringLiteral("#00CC66");
+const QString kOffer = QStringLiteral("#F29932");
+const QString kAmber = QStringLiteral("#FFCC00");
+const QString kBlue = QStringLiteral("#33AAFF");
+const QString kGrey = QStringLiteral("#A0A0A0");
+// In the version column of a device that told none.
+const QString kNoVersion = QStringLiteral("\u2014");
 
 } // namespace
 
@@ -45,6 +51,9 @@ void ZoModuleFMInfoForm::init(const ZoDevFMInfo &record)
     ui->btnTarFMUpdateInfo->hide();
     ui->labelUpgradTip->hide();
     ui->widgetUpradePrg->hide();
+    m_canUpgrade = false;
+    if (hasState())
+        showState();
 }
 
 void ZoModuleFMInfoForm::reset()
@@ -58,6 +67,8 @@ void ZoModuleFMInfoForm::reset()
     ui->labelUpgradTip->setStyleSheet(QString());
     ui->labelUpgradTip->clear();
     ui->labelUpgradTip->show();
+    if (hasState())
+        showState();
 }
 
 void ZoModuleFMInfoForm::setCurVersion(const tVersion &version)
@@ -71,14 +82,8 @@ void ZoModuleFMInfoForm::setTarget(
 {
     m_info.tarVersion = tarVersion;
     m_info.releaseNote = releaseNote;
-    ui->labelTarFMVersion->setStyleSheet(kTargetStyle.arg(canUpgrade ? kRed : kGreen));
-    ui->labelTarFMVersion->setText(ZoUtils::versionText(tarVersion));
-    ui->btnTarFMUpdateInfo->show();
-    ui->widgetUpradePrg->hide();
-    ui->labelUpgradTip->setStyleSheet(
-        kTipStyle.arg(canUpgrade ? QStringLiteral("#F29932") : QStringLiteral("white")));
-    ui->labelUpgradTip->setText(canUpgrade ? tr("LabCanUpgrade") : tr("LabUpgraded"));
-    ui->labelUpgradTip->show();
+    m_canUpgrade = canUpgrade;
+    showState();
 }
 
 void ZoModuleFMInfoForm::setProgressRange(int min, int max)
@@ -109,6 +114,113 @@ void ZoModuleFMInfoForm::setResult(bool ok)
     // failure; the tip would otherwise keep offering the upgrade.
     ui->labelUpgradTip->hide();
     ui->widgetUpradePrg->show();
+}
+
+void ZoModuleFMInfoForm::setConfirming()
+{
+    // The image is on board, but only the device's own answer makes it
+    // upgraded: the target keeps its red until then.
+    ui->widgetUpradePrg->hide();
+    if (m_info.tarVersion.type != 0)
+        ui->labelTarFMVersion->setStyleSheet(kTargetStyle.arg(kRed));
+    showTip(tr("LabConfirming"), kBlue);
+}
+
+void ZoModuleFMInfoForm::setRecord(const ZoDevFMInfo &record, bool due)
+{
+    const bool changed = record.presence != m_info.presence || record.result != m_info.result
+        || record.confirmedVersion.type != m_info.confirmedVersion.type
+        || record.confirmedVersion != m_info.confirmedVersion;
+    m_info.curVersion = record.curVersion;
+    m_info.presence = record.presence;
+    m_info.result = record.result;
+    m_info.confirmedVersion = record.confirmedVersion;
+    if (!changed) {
+        ui->labelModuelVersion->setText(m_info.presence == ZoDevFMInfo::Presence::NotAnswering
+                ? kNoVersion
+                : ZoUtils::versionText(m_info.curVersion));
+        return;
+    }
+    // A result cleared for the next run leaves the offer as it stands now,
+    // not as it stood before the device was flashed.
+    m_canUpgrade = due;
+    showState();
+}
+
+bool ZoModuleFMInfoForm::hasState() const
+{
+    return m_info.result != ZoDevFMInfo::Result::None
+        || m_info.presence != ZoDevFMInfo::Presence::Answering;
+}
+
+void ZoModuleFMInfoForm::showTip(const QString &text, const QString &colour)
+{
+    ui->labelUpgradTip->setStyleSheet(colour.isEmpty() ? QString() : kTipStyle.arg(colour));
+    ui->labelUpgradTip->setText(text);
+    ui->labelUpgradTip->show();
+}
+
+void ZoModuleFMInfoForm::showState()
+{
+    using Presence = ZoDevFMInfo::Presence;
+    using Result = ZoDevFMInfo::Result;
+    const bool silent = m_info.presence == Presence::NotAnswering;
+    const Result result = m_info.result;
+    ui->labelModuelVersion->setText(silent ? kNoVersion : ZoUtils::versionText(m_info.curVersion));
+
+    // A device that does not answer cannot be flashed: nothing is offered.
+    const bool offered = m_info.tarVersion.type != 0 && !silent;
+    if (offered) {
+        const bool current
+            = result == Result::Upgraded || (result == Result::None && !m_canUpgrade);
+        ui->labelTarFMVersion->setStyleSheet(kTargetStyle.arg(current ? kGreen : kRed));
+        ui->labelTarFMVersion->setText(ZoUtils::versionText(m_info.tarVersion));
+    } else {
+        ui->labelTarFMVersion->setStyleSheet(QString());
+        ui->labelTarFMVersion->clear();
+    }
+    ui->btnTarFMUpdateInfo->setVisible(offered);
+
+    // The result picture beside the short texts; the longer ones take the
+    // whole column.
+    const bool picture = result == Result::Upgraded || result == Result::Failed;
+    if (picture)
+        ui->widgetUpradePrg->setResult(result == Result::Upgraded);
+    ui->widgetUpradePrg->setVisible(picture);
+    switch (result) {
+    case Result::Upgraded:
+        showTip(tr("LabUpgradeDone"), kGreen);
+        break;
+    case Result::NotConfirmed: {
+        // What it answered after its transfer, type 0 when it did not.
+        const tVersion &reported = m_info.confirmedVersion;
+        const QString answer = reported.type != 0
+            ? tr("LabReports") + QLatin1Char(' ') + ZoUtils::versionText(reported)
+            : tr("LabNoAnswer");
+        showTip(tr("LabNotConfirmed") + QLatin1Char('\n') + answer, kAmber);
+        break;
+    }
+    case Result::Failed:
+        showTip(tr("LabUpgradeFailed"), kRed);
+        break;
+    case Result::Interrupted:
+        showTip(m_info.presence == Presence::InBootloader
+                ? tr("LabInterrupted") + QLatin1Char('\n') + tr("LabInBootloader")
+                : tr("LabInterrupted"),
+            kRed);
+        break;
+    case Result::None:
+        if (silent)
+            showTip(tr("LabNotAnswering"), kGrey);
+        else if (m_info.presence == Presence::InBootloader)
+            showTip(tr("LabInBootloader"), kAmber);
+        else if (offered)
+            showTip(m_canUpgrade ? tr("LabCanUpgrade") : tr("LabUpgraded"),
+                m_canUpgrade ? kOffer : QStringLiteral("white"));
+        else
+            showTip(QString(), QString());
+        break;
+    }
 }
 
 void ZoModuleFMInfoForm::on_btnTarFMUpdateInfo_clicked()

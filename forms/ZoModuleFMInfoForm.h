@@ -10,8 +10,9 @@ class ZoModuleFMInfoForm;
 }
 
 // One device's row in the device list: icon, name, the version it runs, the
-// version offered with its release note, and either the upgrade tip or the
-// transfer's progress.
+// version offered with its release note, and either the upgrade tip, the
+// transfer's progress, or the device's state: what the last run did to it,
+// or that it answers only from its bootloader, or not at all.
 class ZoModuleFMInfoForm : public QWidget
 {
     Q_OBJECT
@@ -29,6 +30,12 @@ public:
     void setProgressRange(int min, int max);
     void setProgress(int value);
     void setResult(bool ok);
+    // The transfer completed and the device is being read back.
+    void setConfirming();
+    // The engine's record of the device: what it runs, whether it answers,
+    // what the last run did to it. `due`: a run would flash it now. A row
+    // whose state did not change keeps its progress.
+    void setRecord(const ZoDevFMInfo &record, bool due);
 
     const ZoDevFMInfo &info() const { return m_info; }
 
@@ -40,6 +47,12 @@ private Q_SLOTS:
     void on_btnTarFMUpdateInfo_clicked();
 
 private:
+    // A state other than the plain offer: a run's result, a bootloader, silence.
+    bool hasState() const;
+    void showState();
+    void showTip(const QString &text, const QString &colour);
+
     Ui::ZoModuleFMInfoForm *ui;
     ZoDevFMInfo m_info;
+    bool m_canUpgrade = false;
 };

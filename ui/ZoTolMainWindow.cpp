@@ -57,6 +57,17 @@ QMessageBox::StandardButton standardButtonOf(int engineButton)
     }
 }
 
+// The dictionary's sentence with the device (and what it reports) in its
+// places. Without a dictionary, or with one whose sentence lacks the places,
+// they follow the key, as in the other boxes that name a device.
+QString fillIn(const QString &text, const QString &device, const QString &reported = QString())
+{
+    if (!text.contains(QLatin1String("%1")))
+        return QStringLiteral("%1:%2").arg(
+            text, reported.isNull() ? device : device + QLatin1Char(' ') + reported);
+    return reported.isNull() ? text.arg(device) : text.arg(device, reported);
+}
+
 int engineButtonOf(QMessageBox::StandardButton button)
 {
     switch (button) {
@@ -137,6 +148,7 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     connect(e, &ZoUpgradeWorkflow::sigCurrentRow, this, &ZoTolMainWindow::onCurrentRow);
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
+    connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, &ZoTolMainWindow::onDeviceConfirming);
     connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoTolMainWindow::onDeviceResult);
     connect(e, &ZoUpgradeWorkflow::sigTargetChanged, this, &ZoTolMainWindow::onTargetChanged);
     connect(e, &ZoUpgradeWorkflow::sigCoreHeader, this, &ZoTolMainWindow::onCoreHeader);
@@ -391,8 +403,13 @@ QList<QWidget *> ZoTolMainWindow::rowWidgets() const
 
 void ZoTolMainWindow::onRecordChanged(tds4 key)
 {
-    if (ZoModuleFMInfoForm *row = rowFor(key))
-        row->setCurVersion(m_engine->records().value(key).curVersion);
+    ZoModuleFMInfoForm *row = rowFor(key);
+    if (!row)
+        return;
+    // Progress still waiting would be drawn over the state the record shows.
+    if (m_pendingProgress.contains(key))
+        flushProgress();
+    row->setRecord(m_engine->records().value(key), m_engine->isDue(key));
 }
 
 void ZoTolMainWindow::onCurrentRow(tds4 key)
@@ -435,11 +452,18 @@ void ZoTolMainWindow::flushProgress()
     m_pendingProgress.clear();
 }
 
-void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
+void ZoTolMainWindow::onDeviceConfirming(tds4 key)
 {
     flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
-        row->setResult(upgraded);
+        row->setConfirming();
+}
+
+void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
+{
+    // The record says more than `upgraded`: why not, and what it runs now.
+    Q_UNUSED(upgraded)
+    onRecordChanged(key);
 }
 
 void ZoTolMainWindow::onTargetChanged(
@@ -548,19 +572,38 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
 {
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
+    const auto &records = m_engine->records();
+    const ZoDevFMInfo record = records.value(key);
+    int airframe = 0;
+    const QString name
+        = records.contains(key) ? record.name : ZoUtils::deviceName(tdu1(key >> 16), airframe);
     QString text;
-    if (outcome == Outcome::Completed) {
+    switch (outcome) {
+    case Outcome::Completed:
         text = QCoreApplication::translate("ZoUpgradeWorkflow", "MsgAllDevUpgraded");
-    } else if (outcome == Outcome::DeviceFailed) {
+        break;
+    case Outcome::DeviceFailed:
         text = QCoreApplication::translate("ZoUpgradeWorkflow", "MsgUpgradeFailed");
-    } else {
-        int airframe = 0;
-        const auto records = m_engine->records();
-        const QString name = records.contains(key)
-            ? records.value(key).name
-            : ZoUtils::deviceName(tdu1(key >> 16), airframe);
+        break;
+    case Outcome::FirmwareUnusable:
         text = QStringLiteral("%1:%2").arg(
             QCoreApplication::translate("ZoUpgradeWorkflow", "MsgPrepareUpgradeFailed"), name);
+        break;
+    case Outcome::NotConfirmed:
+        // What it answered after its transfer; type 0: it did not.
+        if (record.confirmedVersion.type != 0)
+            text = fillIn(tr("MsgRunNotConfirmedReports"), name,
+                ZoUtils::versionText(record.confirmedVersion));
+        else
+            text = fillIn(tr("MsgRunNotConfirmedSilent"), name);
+        break;
+    case Outcome::StrandedWithoutTarget:
+        text = fillIn(tr("MsgRunStrandedWithoutTarget"), name);
+        break;
+    case Outcome::LinkLost:
+        // Lost between two devices, the link left none in its bootloader.
+        text = key != 0 ? fillIn(tr("MsgRunLinkLostDevice"), name) : tr("MsgRunLinkLost");
+        break;
     }
     ZoMessageBox::information(this, tr("MsgInfo"), text);
 }

@@ -98,6 +98,7 @@ private Q_SLOTS:
     void onProgressRange(tds4 key, int maximum);
     void onProgress(tds4 key, int value);
     void flushProgress();
+    void onDeviceConfirming(tds4 key);
     void onDeviceResult(tds4 key, bool upgraded);
     void onTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);

@@ -312,6 +312,42 @@
         <source>LabUpgraded</source>
         <translation>Up to date</translation>
     </message>
+    <message>
+        <source>LabConfirming</source>
+        <translation>Confirming…</translation>
+    </message>
+    <message>
+        <source>LabUpgradeDone</source>
+        <translation>Upgraded</translation>
+    </message>
+    <message>
+        <source>LabNotConfirmed</source>
+        <translation>Not confirmed</translation>
+    </message>
+    <message>
+        <source>LabReports</source>
+        <translation>reports</translation>
+    </message>
+    <message>
+        <source>LabNoAnswer</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>LabUpgradeFailed</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>LabInterrupted</source>
+        <translation>Interrupted</translation>
+    </message>
+    <message>
+        <source>LabInBootloader</source>
+        <translation>In bootloader</translation>
+    </message>
+    <message>
+        <source>LabNotAnswering</source>
+        <translation>Not answering</translation>
+    </message>
 </context>
 <context>
     <name>ZoSearchPlaneDeviceForm</name>
@@ -506,6 +542,26 @@
     <message>
         <source>MsgStopUpgradeOrNot</source>
         <translation>An upgrade is under way. Stopping now leaves the device being flashed in its bootloader; the next run recovers it. Stop?</translation>
+    </message>
+    <message>
+        <source>MsgRunNotConfirmedReports</source>
+        <translation>%1 took the new firmware but did not report it back (it reports %2). It is not counted as upgraded.</translation>
+    </message>
+    <message>
+        <source>MsgRunNotConfirmedSilent</source>
+        <translation>%1 took the new firmware but did not report it back (it did not answer). It is not counted as upgraded.</translation>
+    </message>
+    <message>
+        <source>MsgRunStrandedWithoutTarget</source>
+        <translation>%1 is waiting in its bootloader and the catalogue holds no firmware for it; no module on its bus was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRunLinkLostDevice</source>
+        <translation>The link to the aircraft was lost during the upgrade of %1. It stays in its bootloader; the next run recovers it.</translation>
+    </message>
+    <message>
+        <source>MsgRunLinkLost</source>
+        <translation>The link to the aircraft was lost during the upgrade. Check the link and run the upgrade again.</translation>
     </message>
 </context>
 <context>

@@ -312,6 +312,42 @@
         <source>LabUpgraded</source>
         <translation>已是最新</translation>
     </message>
+    <message>
+        <source>LabConfirming</source>
+        <translation>正在确认…</translation>
+    </message>
+    <message>
+        <source>LabUpgradeDone</source>
+        <translation>已升级</translation>
+    </message>
+    <message>
+        <source>LabNotConfirmed</source>
+        <translation>未确认</translation>
+    </message>
+    <message>
+        <source>LabReports</source>
+        <translation>报告版本</translation>
+    </message>
+    <message>
+        <source>LabNoAnswer</source>
+        <translation>无应答</translation>
+    </message>
+    <message>
+        <source>LabUpgradeFailed</source>
+        <translation>升级失败</translation>
+    </message>
+    <message>
+        <source>LabInterrupted</source>
+        <translation>已中断</translation>
+    </message>
+    <message>
+        <source>LabInBootloader</source>
+        <translation>停在引导程序中</translation>
+    </message>
+    <message>
+        <source>LabNotAnswering</source>
+        <translation>无应答</translation>
+    </message>
 </context>
 <context>
     <name>ZoSearchPlaneDeviceForm</name>
@@ -506,6 +542,26 @@
     <message>
         <source>MsgStopUpgradeOrNot</source>
         <translation>正在升级。现在停止会使正在刷写的设备停留在引导程序中，下次升级时会将其恢复。要停止吗？</translation>
+    </message>
+    <message>
+        <source>MsgRunNotConfirmedReports</source>
+        <translation>%1已接收新固件，但没有回报新版本（它报告的是 %2），不计为已升级。</translation>
+    </message>
+    <message>
+        <source>MsgRunNotConfirmedSilent</source>
+        <translation>%1已接收新固件，但没有回报新版本（它没有应答），不计为已升级。</translation>
+    </message>
+    <message>
+        <source>MsgRunStrandedWithoutTarget</source>
+        <translation>%1停在引导程序中，而固件目录中没有它的固件；它所在总线上的模块均未刷写。</translation>
+    </message>
+    <message>
+        <source>MsgRunLinkLostDevice</source>
+        <translation>升级%1时与飞机的链路中断。它停留在引导程序中，下次升级时会将其恢复。</translation>
+    </message>
+    <message>
+        <source>MsgRunLinkLost</source>
+        <translation>升级过程中与飞机的链路中断。请检查链路后重新升级。</translation>
     </message>
 </context>
 <context>

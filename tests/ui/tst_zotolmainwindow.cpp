@@ -44,6 +44,13 @@ QString resultOf(ZoModuleFMInfoForm *row)
     return bar ? bar->resultPicture() : QString();
 }
 
+// The state a row shows beside its result picture, when it shows one.
+QString tipOf(ZoModuleFMInfoForm *row)
+{
+    auto *tip = row->findChild<QLabel *>(QStringLiteral("labelUpgradTip"));
+    return tip && tip->isVisible() ? tip->text() : QString();
+}
+
 } // namespace
 
 class TstZoTolMainWindow : public QObject
@@ -148,7 +155,10 @@ private Q_SLOTS:
     // cloud offers; the upgrade button flashes everything (closing meanwhile
     // asks and is refused) or stops at the device that fails, which its row
     // shows. A run that stops because the core's file names another device
-    // still says so, with the device's name.
+    // still says so, with the device's name, as does one whose device does not
+    // report its new firmware. A module the aircraft starts in its bootloader
+    // shows so before the run and is upgraded by it. Every row stays after the
+    // run with its device's state.
     void upgradeFromTheWindow_data()
     {
         QTest::addColumn<int>("link");
@@ -157,16 +167,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("failed"); // index into kFleet, -1 none
         QTest::addColumn<QString>("failedResult"); // that row's result picture
+        QTest::addColumn<QString>("failedState"); // and the state it shows
+        QTest::addColumn<int>("stranded"); // index into kFleet, -1 none
         const QString failedPicture = QStringLiteral(":/resource/moduleupradefailed.png");
         const int udp = Sim::Udp;
         QTest::newRow("every device, UDP")
-            << udp << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
-        QTest::newRow("every device, pty")
-            << int(Sim::Pty) << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString();
+            << udp << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString() << QString() << -1;
+        QTest::newRow("every device, pty") << int(Sim::Pty) << QString() << 0 << "MsgAllDevUpgraded"
+                                           << -1 << QString() << QString() << -1;
+        QTest::newRow("module left in its bootloader")
+            << udp << "38.0:bootloader" << 0 << "MsgAllDevUpgraded" << -1 << QString() << QString()
+            << 2;
         QTest::newRow("bus module stalls")
-            << udp << "77.2:stall-after-blocks=5" << 0 << "MsgUpgradeFailed" << 3 << failedPicture;
+            << udp << "77.2:stall-after-blocks=5" << 0 << "MsgUpgradeFailed" << 3 << failedPicture
+            << "LabUpgradeFailed" << -1;
+        QTest::newRow("module keeps its old firmware")
+            << udp << "38.0:keep-old-firmware" << 0 << "MsgRunNotConfirmedReports:" << 2
+            << QString() << "LabNotConfirmed\nLabReports V1.0.0" << -1;
         QTest::newRow("core file names another device")
-            << udp << QString() << 80 << "MsgPrepareUpgradeFailed:" << 0 << QString();
+            << udp << QString() << 80 << "MsgPrepareUpgradeFailed:" << 0 << QString()
+            << "LabCanUpgrade" << -1;
     }
 
     void upgradeFromTheWindow()
@@ -177,6 +197,8 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(int, failed);
         QFETCH(QString, failedResult);
+        QFETCH(QString, failedState);
+        QFETCH(int, stranded);
         QStringList extra;
         if (!fault.isEmpty())
             extra << QStringLiteral("--fault") << fault;
@@ -204,6 +226,8 @@ private Q_SLOTS:
             QCOMPARE(rows.value(at), row);
             QVERIFY2((at < 3) == (d.type == 38 || d.type == 77), qPrintable(d.simName()));
         }
+        if (stranded >= 0)
+            QCOMPARE(tipOf(window->row(kFleet[stranded].key())), QStringLiteral("LabInBootloader"));
 
         // A row's details button shows the offered firmware's release note.
         ZoModuleFMInfoForm *compass = window->row(kFleet[2].key());
@@ -228,13 +252,16 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(boxes(message).size(), 1);
         QCOMPARE(boxes(message)[0].title, QStringLiteral("MsgInfo"));
-        if (wrongHeader) // the device it stopped at, by name
-            QCOMPARE(boxes(message)[0].text, message + window->row(0x500000)->info().name);
+        if (message.endsWith(QLatin1Char(':'))) // the device it stopped at, by name
+            QVERIFY(boxes(message)[0].text.startsWith(
+                message + window->row(kFleet[failed].key())->info().name));
         for (int i = 0; i < kFleet.size(); ++i) {
             const Device &d = kFleet[i];
             ZoModuleFMInfoForm *row = window->row(d.key());
+            QVERIFY2(row && window->rowWidgets().contains(row), qPrintable(d.simName()));
             if (i == failed) {
                 QCOMPARE(resultOf(row), failedResult);
+                QCOMPARE(tipOf(row), failedState);
                 QCOMPARE(
                     ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.from);
                 continue;
@@ -242,6 +269,7 @@ private Q_SLOTS:
             if (failed >= 0 && !wrongHeader)
                 continue; // the run stopped before it came to this one
             QCOMPARE(resultOf(row), QStringLiteral(":/resource/moduleupgradedsucc.png"));
+            QCOMPARE(tipOf(row), QStringLiteral("LabUpgradeDone"));
             QCOMPARE(ZoUtils::versionText(row->info().curVersion), QStringLiteral("V") + d.to);
         }
         QVERIFY(!window->engine()->isUpgrading());
