@@ -211,6 +211,58 @@ void shootDeviceList(Shooter &shooter)
     shooter.hosted(QStringLiteral("row-done"), {row(46, version(46, 1, 0, 0), done)});
     shooter.hosted(QStringLiteral("row-failed"), {row(79, version(79, 2, 0, 0), failed)});
 
+    // The states the engine's records give a row: a module answering only
+    // from its bootloader or not at all, one being read back after its
+    // transfer, and what a run did to it; one by one, then stacked.
+    using Presence = ZoDevFMInfo::Presence;
+    using Result = ZoDevFMInfo::Result;
+    const auto state = [offered](tdu1 type, const tVersion &cur, Presence presence, Result result,
+                           const tVersion &reported) {
+        return [=]() -> QWidget * {
+            ZoDevFMInfo record = device(type, cur);
+            record.presence = presence;
+            auto *form = new ZoModuleFMInfoForm;
+            form->init(record);
+            offered(form);
+            record.result = result;
+            record.confirmedVersion = reported;
+            if (result == Result::Upgraded)
+                record.curVersion = reported;
+            form->setRecord(record, result == Result::None);
+            return form;
+        };
+    };
+    const tVersion none;
+    const QList<QPair<QString, std::function<QWidget *()>>> states {
+        {QStringLiteral("row-stranded"),
+            state(38, version(38, 1, 0, 0), Presence::InBootloader, Result::None, none)},
+        {QStringLiteral("row-not-answering"),
+            state(77, none, Presence::NotAnswering, Result::None, none)},
+        {QStringLiteral("row-confirming"),
+            [row, done] {
+                return row(83, version(83, 1, 0, 9), [done](ZoModuleFMInfoForm *f) {
+                    done(f);
+                    f->setConfirming();
+                });
+            }},
+        {QStringLiteral("row-upgraded"),
+            state(46, version(46, 1, 0, 0), Presence::Answering, Result::Upgraded,
+                version(46, 1, 6, 0))},
+        {QStringLiteral("row-not-confirmed"),
+            state(38, version(38, 1, 0, 0), Presence::Answering, Result::NotConfirmed,
+                version(38, 1, 0, 0))},
+        {QStringLiteral("row-not-confirmed-silent"),
+            state(79, version(79, 2, 0, 0), Presence::InBootloader, Result::NotConfirmed, none)},
+        {QStringLiteral("row-interrupted"),
+            state(77, version(77, 1, 2, 0), Presence::InBootloader, Result::Interrupted, none)},
+    };
+    QList<QWidget *> stacked {new ZoModuleFMHeaderForm};
+    for (const auto &s : states) {
+        shooter.hosted(s.first, {s.second()});
+        stacked << s.second();
+    }
+    shooter.hosted(QStringLiteral("device-list-states"), stacked);
+
     // The list as the main window stacks it: module header, modules, the
     // manual-add row, then the core's header and row.
     auto *coreHeader = new ZoCoreFMHeaderForm;
