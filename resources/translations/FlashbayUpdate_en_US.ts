@@ -567,6 +567,10 @@
 <context>
     <name>ZoUpgradeWorkflow</name>
     <message>
+        <source>MsgCoreLeftInBootloader</source>
+        <translation>An earlier upgrade was cut short while it flashed %1: it waits in its bootloader, where it answers no search. Add it by hand (Add) to flash it again.</translation>
+    </message>
+    <message>
         <source>MsgFCSNotFoundRetryAddCancel</source>
         <translation>No flight controller found. Retry the search, add it by hand, or cancel.</translation>
     </message>

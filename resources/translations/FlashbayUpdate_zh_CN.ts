@@ -567,6 +567,10 @@
 <context>
     <name>ZoUpgradeWorkflow</name>
     <message>
+        <source>MsgCoreLeftInBootloader</source>
+        <translation>上次升级在刷写%1时中断：它停留在引导程序中，搜索不到。请手动添加（添加）以重新刷写。</translation>
+    </message>
+    <message>
         <source>MsgFCSNotFoundRetryAddCancel</source>
         <translation>未找到飞控。可重新搜索、手动添加或取消。</translation>
     </message>
