@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 for lang in en_US zh_CN; do
   lupdate -silent -no-obsolete -locations none -target-language "$lang" \
-    toolkit forms upgrade utils app -ts "resources/translations/FlashbayUpdate_$lang.ts"
+    toolkit forms upgrade utils app ui config -ts "resources/translations/FlashbayUpdate_$lang.ts"
   # The updater shares only the message box's question with the toolkit.
   lupdate -silent -no-obsolete -locations none -target-language "$lang" \
     updater toolkit/ZoMessageBox.h toolkit/ZoMessageBox.cpp \

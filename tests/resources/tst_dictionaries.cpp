@@ -72,7 +72,8 @@ const QMap<QString, QStringList> &sourcesOf()
     static const QMap<QString, QStringList> sources {
         {QStringLiteral("FlashbayUpdate"),
             {QStringLiteral("toolkit"), QStringLiteral("forms"), QStringLiteral("upgrade"),
-                QStringLiteral("utils"), QStringLiteral("app")}},
+                QStringLiteral("utils"), QStringLiteral("app"), QStringLiteral("ui"),
+                QStringLiteral("config")}},
         {QStringLiteral("ZoHaldenUpdate"),
             {QStringLiteral("updater"), QStringLiteral("toolkit/ZoMessageBox.h"),
                 QStringLiteral("toolkit/ZoMessageBox.cpp")}}};
