@@ -675,7 +675,9 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
     for (tds4 key : keys) {
         if ((key >> 16) != tds4(tarFileInfo.fid) || key == 0)
             continue;
-        if (ZoDevFMInfo *r = m_roster->record(key))
+        // A module that does not answer cannot be offered anything.
+        ZoDevFMInfo *r = m_roster->record(key);
+        if (r && r->presence != ZoDevFMInfo::Presence::NotAnswering)
             applyTarget(*r, tarFileInfo);
     }
     m_roster->syncCore();
@@ -807,6 +809,13 @@ void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
     for (const ZoBootloaderProbe::Found &f : found) {
         qCWarning(lcUpgrade).noquote()
             << "Found in its bootloader:" << QString::number(f.version.type, 16) << f.number;
+        // Found again before a run: the row stays where it is.
+        const ZoDevFMInfo probe = ZoDeviceRoster::reportRecord(f.version, f.number, {});
+        const ZoDevFMInfo *known = m_roster->records().contains(probe.key)
+            ? &*m_roster->records().constFind(probe.key)
+            : nullptr;
+        if (known && known->presence == ZoDevFMInfo::Presence::InBootloader)
+            continue;
         const tds4 key = m_roster->insertStranded(f.version, f.number);
         bool has = false;
         const ZoFRMFileInfo file = m_source->file(f.version.type, has);
