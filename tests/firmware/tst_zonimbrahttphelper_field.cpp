@@ -55,73 +55,68 @@ class tst_ZoNimbraHttpHelperField : public QObject
     Q_OBJECT
 
 private slots:
-    void slowAndStalledDownloads();
-    void oversizedFileRefused_data();
-    void oversizedFileRefused();
-};
-
-// A 3 MiB file at 280000 bytes/s takes about 11 s, more than the timeout,
-// and is never silent for more than 100 ms: it must arrive. Beside it, a
-// file that stops after its first MiB must end with the firmware timeout,
-// and not before 10 s have passed.
-void tst_ZoNimbraHttpHelperField::slowAndStalledDownloads()
-{
-    QCOMPARE(ZoNimbraHttpHelper::DefaultTimeoutMs, 10000);
-    const QByteArray firmware = randomBytes(3 * 1024 * 1024);
-    Download slow;
-    Download stalled;
-    QVERIFY(slow.serve(firmware));
-    QVERIFY(stalled.serve(firmware));
-    QVERIFY(slow.start(QStringLiteral("rate=280000")));
-    QVERIFY(stalled.start(QStringLiteral("stall=60,stallAt=1048576")));
-
-    QTRY_VERIFY_WITH_TIMEOUT(slow.ended() && stalled.ended(), 40000);
-
-    const ZoTestCloudClient &s = *slow.client;
-    QCOMPARE(s.events, (QStringList {"file 4", "result 1 4"}));
-    QVERIFY2(s.resultAtMs > 10500, qPrintable(QString::number(s.resultAtMs)));
-    QVERIFY(ZoTestCloudClient::bytes(s.files.at(0)) == firmware);
-
-    const qint64 stalledAt = stalled.client->resultAtMs;
-    QCOMPARE(stalled.client->events, QStringList {"result 0 3"});
-    QVERIFY2(stalledAt >= 10000 && stalledAt < 14000, qPrintable(QString::number(stalledAt)));
-}
-
-void tst_ZoNimbraHttpHelperField::oversizedFileRefused_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("log");
-    // 65 MiB: announced, or found out while it comes.
-    QTest::newRow("Content-Length")
-        << QString() << "/files/fw4.bin announcing 68157440 bytes, more than 67108864";
-    // The whole file, then silence instead of the end of the reply: only a
-    // refusal while it comes gives the failure result rather than the timeout.
-    QTest::newRow("no Content-Length") << "chunked,stall=60,stallAt=68157440"
-                                       << "/files/fw4.bin past";
-}
-
-void tst_ZoNimbraHttpHelperField::oversizedFileRefused()
-{
-    QFETCH(QString, fault);
-    QFETCH(QString, log);
-
-    Download big;
-    QVERIFY(big.serve(QByteArray()));
+    // A 3 MiB file at 280000 bytes/s takes about 11 s, more than the timeout,
+    // and is never silent for more than 100 ms: it must arrive. Beside it, a
+    // file that stops after its first MiB must end with the firmware timeout,
+    // and not before 10 s have passed.
+    void slowAndStalledDownloads()
     {
-        // Sparse: the test does not hold the file itself.
-        QFile file(big.sim.filePath("files/fw4.bin"));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.resize(ZoNimbraHttpHelper::MaxReplyBytes + 1024 * 1024));
-    }
-    QTest::ignoreMessage(QtWarningMsg,
-        QRegularExpression(QStringLiteral("^ZoNimbraHttpHelper::download refuse http://.*")
-            + QRegularExpression::escape(log)));
+        QCOMPARE(ZoNimbraHttpHelper::DefaultTimeoutMs, 10000);
+        const QByteArray firmware = randomBytes(3 * 1024 * 1024);
+        Download slow;
+        Download stalled;
+        QVERIFY(slow.serve(firmware));
+        QVERIFY(stalled.serve(firmware));
+        QVERIFY(slow.start(QStringLiteral("rate=280000")));
+        QVERIFY(stalled.start(QStringLiteral("stall=60,stallAt=1048576")));
 
-    QVERIFY(big.start(fault));
-    QTRY_VERIFY_WITH_TIMEOUT(big.ended(), 30000);
-    QCOMPARE(big.client->events, QStringList {"result 0 1"});
-    QVERIFY(big.client->files.isEmpty());
-}
+        QTRY_VERIFY_WITH_TIMEOUT(slow.ended() && stalled.ended(), 40000);
+
+        const ZoTestCloudClient &s = *slow.client;
+        QCOMPARE(s.events, (QStringList {"file 4", "result 1 4"}));
+        QVERIFY2(s.resultAtMs > 10500, qPrintable(QString::number(s.resultAtMs)));
+        QVERIFY(ZoTestCloudClient::bytes(s.files.at(0)) == firmware);
+
+        const qint64 stalledAt = stalled.client->resultAtMs;
+        QCOMPARE(stalled.client->events, QStringList {"result 0 3"});
+        QVERIFY2(stalledAt >= 10000 && stalledAt < 14000, qPrintable(QString::number(stalledAt)));
+    }
+
+    void oversizedFileRefused_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("log");
+        // 65 MiB: announced, or found out while it comes.
+        QTest::newRow("Content-Length")
+            << QString() << "/files/fw4.bin announcing 68157440 bytes, more than 67108864";
+        // The whole file, then silence instead of the end of the reply: only a
+        // refusal while it comes gives the failure result rather than the timeout.
+        QTest::newRow("no Content-Length") << "chunked,stall=60,stallAt=68157440"
+                                           << "/files/fw4.bin past";
+    }
+    void oversizedFileRefused()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, log);
+
+        Download big;
+        QVERIFY(big.serve(QByteArray()));
+        {
+            // Sparse: the test does not hold the file itself.
+            QFile file(big.sim.filePath("files/fw4.bin"));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.resize(ZoNimbraHttpHelper::MaxReplyBytes + 1024 * 1024));
+        }
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(QStringLiteral("^ZoNimbraHttpHelper::download refuse http://.*")
+                + QRegularExpression::escape(log)));
+
+        QVERIFY(big.start(fault));
+        QTRY_VERIFY_WITH_TIMEOUT(big.ended(), 30000);
+        QCOMPARE(big.client->events, QStringList {"result 0 1"});
+        QVERIFY(big.client->files.isEmpty());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ZoNimbraHttpHelperField)
 #include "tst_zonimbrahttphelper_field.moc"
