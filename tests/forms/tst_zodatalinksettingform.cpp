@@ -49,23 +49,261 @@ class TstZoDataLinkSettingForm : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // The configuration lives in the working directory: keep the test's
+        // sysconfig.xml away from the source tree.
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+    }
 
-    void portFieldsAreStoredAsApplied_data();
-    void portFieldsAreStoredAsApplied();
-    void closeButtonSavesAndHides();
-    void radioChoosesPageTypeAndSignal_data();
-    void radioChoosesPageTypeAndSignal();
-    void openStateFollowsTheLink_data();
-    void openStateFollowsTheLink();
-    void openButtonClosesAnOpenLink();
-    void unknownLinkTypeOpensNothing();
-    void busyPortsAreNotOffered();
-    void foundConnectionIsShownNotStored();
+    void init()
+    {
+        QFile::remove(ZoTvkInstance::sysConfigPath());
+        ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
+        *cfg = ZoPlaneConfig();
+        cfg->host = QStringLiteral("127.0.0.1");
+        cfg->TcpServerHost = QStringLiteral("127.0.0.1");
+    }
+
+    void portFieldsAreStoredAsApplied_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<uint>("stored");
+        QTest::newRow("plain") << QStringLiteral("6075") << 6075u;
+        QTest::newRow("largest") << QStringLiteral("32767") << 32767u;
+        QTest::newRow("above 16 bits signed") << QStringLiteral("40000") << 0u;
+        QTest::newRow("empty") << QString() << 0u;
+        QTest::newRow("not a number") << QStringLiteral("80a") << 0u;
+        QTest::newRow("hexadecimal") << QStringLiteral("0x50") << 0u;
+        QTest::newRow("negative") << QStringLiteral("-5") << 0u;
+    }
+    void portFieldsAreStoredAsApplied()
+    {
+        QFETCH(QString, typed);
+        QFETCH(uint, stored);
+        auto form = makeForm();
+        child<QRadioButton>(form.get(), "rbUDP")->click();
+        QLineEdit *local = child<QLineEdit>(form.get(), "leLocalPort");
+        local->clear();
+        QTest::keyClicks(local, typed);
+
+        OpenRequests open(form.get());
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+
+        QCOMPARE(ZoTvkInstance::instance()->planeConfig()->localPort, tdu4(stored));
+        QCOMPARE(open.seen, QStringList {QStringLiteral("udp(127.0.0.1,6075,%1)").arg(stored)});
+
+        // What was stored is what the next start reads back.
+        ZoTvkInstance::instance()->planeConfig()->localPort = 1;
+        QVERIFY(ZoTvkInstance::instance()->loadSysConfig());
+        QCOMPARE(ZoTvkInstance::instance()->planeConfig()->localPort, tdu4(stored));
+    }
+
+    void closeButtonSavesAndHides()
+    {
+        auto form = makeForm();
+        QVERIFY(!QFile::exists(ZoTvkInstance::sysConfigPath()));
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnCloseWnd"), Qt::LeftButton);
+        QVERIFY(QFile::exists(ZoTvkInstance::sysConfigPath()));
+        QVERIFY(form->isHidden());
+    }
+
+    void radioChoosesPageTypeAndSignal_data()
+    {
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("linkType");
+        QTest::addColumn<QString>("request");
+        QTest::newRow("serial") << "rbSerialPort" << 0 << int(ZoPlaneConfig::LinkSerialPort)
+                                << "serial(ttyTest0,57600,8,0,1)";
+        QTest::newRow("udp") << "rbUDP" << 1 << int(ZoPlaneConfig::LinkUdp)
+                             << "udp(127.0.0.1,7001,7002)";
+        QTest::newRow("tcp client") << "rbTCPClient" << 2 << int(ZoPlaneConfig::LinkTcpClient)
+                                    << "tcp(127.0.0.1,7003,7004)";
+    }
+    void radioChoosesPageTypeAndSignal()
+    {
+        QFETCH(QString, radio);
+        QFETCH(int, page);
+        QFETCH(int, linkType);
+        QFETCH(QString, request);
+        ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
+        cfg->hostport = 7001;
+        cfg->localPort = 7002;
+        cfg->TcpServerHostPort = 7003;
+        cfg->TcpClientLocalPort = 7004;
+        cfg->baud = 57600;
+        auto form = makeForm();
+        form->setPortLister([] {
+            return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyTest0"), false}};
+        });
+
+        auto *button = child<QRadioButton>(form.get(), radio.toLatin1().constData());
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+        QVERIFY(button->isChecked());
+        QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
+        QCOMPARE(int(cfg->type), linkType);
+
+        OpenRequests open(form.get());
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QCOMPARE(open.seen, QStringList {request});
+        // Requesting is not opening: the button waits for the link's answer.
+        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        QVERIFY(!form->isOpen());
+    }
+
+    void openStateFollowsTheLink_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("buttonText");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("udp opened") << 0 << true << 1 << QStringLiteral("OFF") << true;
+        QTest::newRow("serial opened") << 1 << true << 0 << QStringLiteral("OFF") << true;
+        QTest::newRow("tcp client failed") << 2 << false << 2 << QStringLiteral("ON") << false;
+        // Page 1 is where the form starts (UDP in the configuration).
+        QTest::newRow("unknown type ignored") << 3 << true << 1 << QStringLiteral("ON") << false;
+    }
+    void openStateFollowsTheLink()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, ok);
+        QFETCH(int, page);
+        QFETCH(QString, buttonText);
+        QFETCH(bool, open);
+        auto form = makeForm();
+        form->onOpenCommState(type, ok);
+
+        QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
+        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), buttonText);
+        QCOMPARE(form->isOpen(), open);
+        if (type <= 2)
+            QCOMPARE(int(ZoTvkInstance::instance()->planeConfig()->type), type);
+        for (QWidget *w : inputs(form.get()))
+            QVERIFY2(w->isEnabled() == !open, qPrintable(w->objectName()));
+    }
+
+    void openButtonClosesAnOpenLink()
+    {
+        auto form = makeForm();
+        form->onOpenCommState(ZoPlaneConfig::LinkUdp, true);
+        QSignalSpy close(form.get(), &ZoDataLinkSettingForm::sigCloseCom);
+        OpenRequests open(form.get());
+        form->openLink(); // asked to open what is open: nothing happens
+        QVERIFY(open.seen.isEmpty());
+        // Disabled inputs do not stop the button itself.
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QCOMPARE(close.count(), 1);
+        QVERIFY(open.seen.isEmpty());
+        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        QVERIFY(!form->isOpen());
+        for (QWidget *w : inputs(form.get()))
+            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+
+        // A close report puts the form back to Closed whatever it says.
+        form->onOpenCommState(ZoPlaneConfig::LinkUdp, true);
+        form->onCloseCommState(false);
+        QVERIFY(!form->isOpen());
+        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        form->openLink();
+        QCOMPARE(open.seen.size(), 1);
+    }
+
+    void unknownLinkTypeOpensNothing()
+    {
+        // No sysconfig.xml: the form keeps what is in memory.
+        ZoTvkInstance::instance()->planeConfig()->type = 7;
+        auto form = makeForm();
+        for (const char *name : {"rbSerialPort", "rbUDP", "rbTCPClient"})
+            QVERIFY(!child<QRadioButton>(form.get(), name)->isChecked());
+        OpenRequests open(form.get());
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QVERIFY(open.seen.isEmpty());
+    }
+
+    void busyPortsAreNotOffered()
+    {
+        auto form = makeForm();
+        QList<ZoDataLinkSettingForm::PortEntry> system = {{QStringLiteral("ttyS0"), false},
+            {QStringLiteral("ttyUSB0"), true}, {QStringLiteral("ttyUSB1"), false}};
+        form->setPortLister([&system] { return system; });
+        QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
+        QCOMPARE(ports->count(), 2);
+        QCOMPARE(ports->itemText(0), QStringLiteral("ttyS0"));
+        QCOMPARE(ports->itemText(1), QStringLiteral("ttyUSB1"));
+
+        // The refresh button asks the system again and replaces the list.
+        system = {{QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), true}};
+        QTest::mouseClick(child<QPushButton>(form.get(), "btnSearchSerial"), Qt::LeftButton);
+        QCOMPARE(form->portNames(), QStringList {QStringLiteral("ttyUSB0")});
+        QCOMPARE(ports->count(), 1);
+        QCOMPARE(ports->itemText(0), QStringLiteral("ttyUSB0"));
+        form->setPortLister(nullptr);
+    }
+
+    void foundConnectionIsShownNotStored()
+    {
+        auto form = makeForm();
+        form->setPortLister([] {
+            return QList<ZoDataLinkSettingForm::PortEntry> {
+                {QStringLiteral("ttyS0"), false}, {QStringLiteral("ttyUSB1"), false}};
+        });
+        const ZoPlaneConfig before = *ZoTvkInstance::instance()->planeConfig();
+        QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
+        auto *pages = child<QStackedWidget>(form.get(), "swConnect");
+        const auto texts = [&](std::initializer_list<const char *> names) {
+            QStringList out;
+            for (const char *name : names)
+                out << child<QLineEdit>(form.get(), name)->text();
+            return out;
+        };
+
+        ZoPlaneConfig found;
+        found.type = ZoPlaneConfig::LinkSerialPort;
+        found.com = QStringLiteral("ttyUSB1");
+        form->onSynFoundConnection(found);
+        QVERIFY(child<QRadioButton>(form.get(), "rbSerialPort")->isChecked());
+        QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
+        QCOMPARE(pages->currentIndex(), 1);
+
+        found.com = QStringLiteral("ttyUSB"); // a prefix is not the port
+        form->onSynFoundConnection(found);
+        QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
+
+        found.type = ZoPlaneConfig::LinkTcpClient;
+        found.TcpServerHost = QStringLiteral("127.0.0.2");
+        found.TcpServerHostPort = 9001;
+        found.TcpClientLocalPort = 9002;
+        form->onSynFoundConnection(found);
+        QVERIFY(child<QRadioButton>(form.get(), "rbTCPClient")->isChecked());
+        QCOMPARE(texts({"leTcpRemoteIp", "leTcpRemotePort", "leTcpLocalPort"}),
+            QStringList({"127.0.0.2", "9001", "9002"}));
+
+        found.type = ZoPlaneConfig::LinkUdp;
+        found.host = QStringLiteral("127.0.0.3");
+        found.hostport = 9003;
+        found.localPort = 9004;
+        form->onSynFoundConnection(found);
+        QVERIFY(child<QRadioButton>(form.get(), "rbUDP")->isChecked());
+        QCOMPARE(texts({"leHostAddress", "leRemotePort", "leLocalPort"}),
+            QStringList({"127.0.0.3", "9003", "9004"}));
+
+        QVERIFY(*ZoTvkInstance::instance()->planeConfig() == before);
+    }
 
 private:
-    std::unique_ptr<ZoDataLinkSettingForm> makeForm();
+    std::unique_ptr<ZoDataLinkSettingForm> makeForm()
+    {
+        auto form = std::make_unique<ZoDataLinkSettingForm>();
+        form->setPortLister([] { return QList<ZoDataLinkSettingForm::PortEntry>(); });
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            qWarning("form not exposed");
+        return form;
+    }
+
     template <typename T> T *child(ZoDataLinkSettingForm *form, const char *name)
     {
         T *w = form->findChild<T *>(QLatin1String(name));
@@ -73,277 +311,18 @@ private:
             qFatal("no widget %s", name);
         return w;
     }
-    QList<QWidget *> inputs(ZoDataLinkSettingForm *form);
+    QList<QWidget *> inputs(ZoDataLinkSettingForm *form)
+    {
+        QList<QWidget *> result;
+        for (const char *name : {"btnSearchSerial", "cmbSerialPort", "rbSerialPort", "rbUDP",
+                 "rbTCPClient", "leHostAddress", "leRemotePort", "leLocalPort", "leTcpRemoteIp",
+                 "leTcpRemotePort", "leTcpLocalPort"})
+            result.append(child<QWidget>(form, name));
+        return result;
+    }
 
     QTemporaryDir m_dir;
 };
-
-void TstZoDataLinkSettingForm::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    // The configuration lives in the working directory: keep the test's
-    // sysconfig.xml away from the source tree.
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-}
-
-void TstZoDataLinkSettingForm::init()
-{
-    QFile::remove(ZoTvkInstance::sysConfigPath());
-    ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
-    *cfg = ZoPlaneConfig();
-    cfg->host = QStringLiteral("127.0.0.1");
-    cfg->TcpServerHost = QStringLiteral("127.0.0.1");
-}
-
-std::unique_ptr<ZoDataLinkSettingForm> TstZoDataLinkSettingForm::makeForm()
-{
-    auto form = std::make_unique<ZoDataLinkSettingForm>();
-    form->setPortLister([] { return QList<ZoDataLinkSettingForm::PortEntry>(); });
-    form->show();
-    if (!QTest::qWaitForWindowExposed(form.get()))
-        qWarning("form not exposed");
-    return form;
-}
-
-QList<QWidget *> TstZoDataLinkSettingForm::inputs(ZoDataLinkSettingForm *form)
-{
-    QList<QWidget *> result;
-    for (const char *name : {"btnSearchSerial", "cmbSerialPort", "rbSerialPort", "rbUDP",
-             "rbTCPClient", "leHostAddress", "leRemotePort", "leLocalPort", "leTcpRemoteIp",
-             "leTcpRemotePort", "leTcpLocalPort"})
-        result.append(child<QWidget>(form, name));
-    return result;
-}
-
-void TstZoDataLinkSettingForm::portFieldsAreStoredAsApplied_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<uint>("stored");
-    QTest::newRow("plain") << QStringLiteral("6075") << 6075u;
-    QTest::newRow("largest") << QStringLiteral("32767") << 32767u;
-    QTest::newRow("above 16 bits signed") << QStringLiteral("40000") << 0u;
-    QTest::newRow("empty") << QString() << 0u;
-    QTest::newRow("not a number") << QStringLiteral("80a") << 0u;
-    QTest::newRow("hexadecimal") << QStringLiteral("0x50") << 0u;
-    QTest::newRow("negative") << QStringLiteral("-5") << 0u;
-}
-
-void TstZoDataLinkSettingForm::portFieldsAreStoredAsApplied()
-{
-    QFETCH(QString, typed);
-    QFETCH(uint, stored);
-    auto form = makeForm();
-    child<QRadioButton>(form.get(), "rbUDP")->click();
-    QLineEdit *local = child<QLineEdit>(form.get(), "leLocalPort");
-    local->clear();
-    QTest::keyClicks(local, typed);
-
-    OpenRequests open(form.get());
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
-
-    QCOMPARE(ZoTvkInstance::instance()->planeConfig()->localPort, tdu4(stored));
-    QCOMPARE(open.seen, QStringList {QStringLiteral("udp(127.0.0.1,6075,%1)").arg(stored)});
-
-    // What was stored is what the next start reads back.
-    ZoTvkInstance::instance()->planeConfig()->localPort = 1;
-    QVERIFY(ZoTvkInstance::instance()->loadSysConfig());
-    QCOMPARE(ZoTvkInstance::instance()->planeConfig()->localPort, tdu4(stored));
-}
-
-void TstZoDataLinkSettingForm::closeButtonSavesAndHides()
-{
-    auto form = makeForm();
-    QVERIFY(!QFile::exists(ZoTvkInstance::sysConfigPath()));
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnCloseWnd"), Qt::LeftButton);
-    QVERIFY(QFile::exists(ZoTvkInstance::sysConfigPath()));
-    QVERIFY(form->isHidden());
-}
-
-void TstZoDataLinkSettingForm::radioChoosesPageTypeAndSignal_data()
-{
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<int>("page");
-    QTest::addColumn<int>("linkType");
-    QTest::addColumn<QString>("request");
-    QTest::newRow("serial") << "rbSerialPort" << 0 << int(ZoPlaneConfig::LinkSerialPort)
-                            << "serial(ttyTest0,57600,8,0,1)";
-    QTest::newRow("udp") << "rbUDP" << 1 << int(ZoPlaneConfig::LinkUdp)
-                         << "udp(127.0.0.1,7001,7002)";
-    QTest::newRow("tcp client") << "rbTCPClient" << 2 << int(ZoPlaneConfig::LinkTcpClient)
-                                << "tcp(127.0.0.1,7003,7004)";
-}
-
-void TstZoDataLinkSettingForm::radioChoosesPageTypeAndSignal()
-{
-    QFETCH(QString, radio);
-    QFETCH(int, page);
-    QFETCH(int, linkType);
-    QFETCH(QString, request);
-    ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
-    cfg->hostport = 7001;
-    cfg->localPort = 7002;
-    cfg->TcpServerHostPort = 7003;
-    cfg->TcpClientLocalPort = 7004;
-    cfg->baud = 57600;
-    auto form = makeForm();
-    form->setPortLister([] {
-        return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyTest0"), false}};
-    });
-
-    auto *button = child<QRadioButton>(form.get(), radio.toLatin1().constData());
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
-    QVERIFY(button->isChecked());
-    QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
-    QCOMPARE(int(cfg->type), linkType);
-
-    OpenRequests open(form.get());
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
-    QCOMPARE(open.seen, QStringList {request});
-    // Requesting is not opening: the button waits for the link's answer.
-    QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
-    QVERIFY(!form->isOpen());
-}
-
-void TstZoDataLinkSettingForm::openStateFollowsTheLink_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("page");
-    QTest::addColumn<QString>("buttonText");
-    QTest::addColumn<bool>("open");
-    QTest::newRow("udp opened") << 0 << true << 1 << QStringLiteral("OFF") << true;
-    QTest::newRow("serial opened") << 1 << true << 0 << QStringLiteral("OFF") << true;
-    QTest::newRow("tcp client failed") << 2 << false << 2 << QStringLiteral("ON") << false;
-    // Page 1 is where the form starts (UDP in the configuration).
-    QTest::newRow("unknown type ignored") << 3 << true << 1 << QStringLiteral("ON") << false;
-}
-
-void TstZoDataLinkSettingForm::openStateFollowsTheLink()
-{
-    QFETCH(int, type);
-    QFETCH(bool, ok);
-    QFETCH(int, page);
-    QFETCH(QString, buttonText);
-    QFETCH(bool, open);
-    auto form = makeForm();
-    form->onOpenCommState(type, ok);
-
-    QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
-    QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), buttonText);
-    QCOMPARE(form->isOpen(), open);
-    if (type <= 2)
-        QCOMPARE(int(ZoTvkInstance::instance()->planeConfig()->type), type);
-    for (QWidget *w : inputs(form.get()))
-        QVERIFY2(w->isEnabled() == !open, qPrintable(w->objectName()));
-}
-
-void TstZoDataLinkSettingForm::openButtonClosesAnOpenLink()
-{
-    auto form = makeForm();
-    form->onOpenCommState(ZoPlaneConfig::LinkUdp, true);
-    QSignalSpy close(form.get(), &ZoDataLinkSettingForm::sigCloseCom);
-    OpenRequests open(form.get());
-    form->openLink(); // asked to open what is open: nothing happens
-    QVERIFY(open.seen.isEmpty());
-    // Disabled inputs do not stop the button itself.
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
-    QCOMPARE(close.count(), 1);
-    QVERIFY(open.seen.isEmpty());
-    QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
-    QVERIFY(!form->isOpen());
-    for (QWidget *w : inputs(form.get()))
-        QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
-
-    // A close report puts the form back to Closed whatever it says.
-    form->onOpenCommState(ZoPlaneConfig::LinkUdp, true);
-    form->onCloseCommState(false);
-    QVERIFY(!form->isOpen());
-    QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
-    form->openLink();
-    QCOMPARE(open.seen.size(), 1);
-}
-
-void TstZoDataLinkSettingForm::unknownLinkTypeOpensNothing()
-{
-    // No sysconfig.xml: the form keeps what is in memory.
-    ZoTvkInstance::instance()->planeConfig()->type = 7;
-    auto form = makeForm();
-    for (const char *name : {"rbSerialPort", "rbUDP", "rbTCPClient"})
-        QVERIFY(!child<QRadioButton>(form.get(), name)->isChecked());
-    OpenRequests open(form.get());
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
-    QVERIFY(open.seen.isEmpty());
-}
-
-void TstZoDataLinkSettingForm::busyPortsAreNotOffered()
-{
-    auto form = makeForm();
-    QList<ZoDataLinkSettingForm::PortEntry> system = {{QStringLiteral("ttyS0"), false},
-        {QStringLiteral("ttyUSB0"), true}, {QStringLiteral("ttyUSB1"), false}};
-    form->setPortLister([&system] { return system; });
-    QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
-    QCOMPARE(ports->count(), 2);
-    QCOMPARE(ports->itemText(0), QStringLiteral("ttyS0"));
-    QCOMPARE(ports->itemText(1), QStringLiteral("ttyUSB1"));
-
-    // The refresh button asks the system again and replaces the list.
-    system = {{QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), true}};
-    QTest::mouseClick(child<QPushButton>(form.get(), "btnSearchSerial"), Qt::LeftButton);
-    QCOMPARE(form->portNames(), QStringList {QStringLiteral("ttyUSB0")});
-    QCOMPARE(ports->count(), 1);
-    QCOMPARE(ports->itemText(0), QStringLiteral("ttyUSB0"));
-    form->setPortLister(nullptr);
-}
-
-void TstZoDataLinkSettingForm::foundConnectionIsShownNotStored()
-{
-    auto form = makeForm();
-    form->setPortLister([] {
-        return QList<ZoDataLinkSettingForm::PortEntry> {
-            {QStringLiteral("ttyS0"), false}, {QStringLiteral("ttyUSB1"), false}};
-    });
-    const ZoPlaneConfig before = *ZoTvkInstance::instance()->planeConfig();
-    QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
-    auto *pages = child<QStackedWidget>(form.get(), "swConnect");
-    const auto texts = [&](std::initializer_list<const char *> names) {
-        QStringList out;
-        for (const char *name : names)
-            out << child<QLineEdit>(form.get(), name)->text();
-        return out;
-    };
-
-    ZoPlaneConfig found;
-    found.type = ZoPlaneConfig::LinkSerialPort;
-    found.com = QStringLiteral("ttyUSB1");
-    form->onSynFoundConnection(found);
-    QVERIFY(child<QRadioButton>(form.get(), "rbSerialPort")->isChecked());
-    QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
-    QCOMPARE(pages->currentIndex(), 1);
-
-    found.com = QStringLiteral("ttyUSB"); // a prefix is not the port
-    form->onSynFoundConnection(found);
-    QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
-
-    found.type = ZoPlaneConfig::LinkTcpClient;
-    found.TcpServerHost = QStringLiteral("127.0.0.2");
-    found.TcpServerHostPort = 9001;
-    found.TcpClientLocalPort = 9002;
-    form->onSynFoundConnection(found);
-    QVERIFY(child<QRadioButton>(form.get(), "rbTCPClient")->isChecked());
-    QCOMPARE(texts({"leTcpRemoteIp", "leTcpRemotePort", "leTcpLocalPort"}),
-        QStringList({"127.0.0.2", "9001", "9002"}));
-
-    found.type = ZoPlaneConfig::LinkUdp;
-    found.host = QStringLiteral("127.0.0.3");
-    found.hostport = 9003;
-    found.localPort = 9004;
-    form->onSynFoundConnection(found);
-    QVERIFY(child<QRadioButton>(form.get(), "rbUDP")->isChecked());
-    QCOMPARE(texts({"leHostAddress", "leRemotePort", "leLocalPort"}),
-        QStringList({"127.0.0.3", "9003", "9004"}));
-
-    QVERIFY(*ZoTvkInstance::instance()->planeConfig() == before);
-}
 
 QTEST_MAIN(TstZoDataLinkSettingForm)
 #include "tst_zodatalinksettingform.moc"
