@@ -43,299 +43,279 @@ class TstZoDeviceInfoForms : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void rowStartsWithoutOffer();
-    void rowIconKeepsItsAspect();
-    void rowTarget_data();
-    void rowTarget();
-    void rowProgress_data();
-    void rowProgress();
-    void rowFailureBeforeFirstBlockIsShown();
-    void rowResetForgetsTheOffer();
+    void rowStartsWithoutOffer()
+    {
+        auto row = makeRow();
+        QCOMPARE(
+            child<QLabel>(row.get(), "labelModuelName")->text(), QStringLiteral("Tuning module"));
+        QCOMPARE(child<QLabel>(row.get(), "labelModuelVersion")->text(), QStringLiteral("V1.4.2"));
+        QVERIFY(child<QLabel>(row.get(), "labelTarFMVersion")->text().isEmpty());
+        QVERIFY(child<QPushButton>(row.get(), "btnTarFMUpdateInfo")->isHidden());
+        QVERIFY(child<QLabel>(row.get(), "labelUpgradTip")->isHidden());
+        QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
 
-    void coreHeaderFollowsCoreType_data();
-    void coreHeaderFollowsCoreType();
-    void coreHeaderUserChoiceEmitsProtocolType();
-    void coreHeaderBoardType_data();
-    void coreHeaderBoardType();
+        row->setCurVersion(version(77, 2, 0, 11));
+        QCOMPARE(child<QLabel>(row.get(), "labelModuelVersion")->text(), QStringLiteral("V2.0.11"));
+        QCOMPARE(row->info().curVersion.revision, tdu1(11));
+    }
+
+    void rowIconKeepsItsAspect()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QPixmap wide(96, 48);
+        wide.fill(Qt::red);
+        const QString path = dir.filePath(QStringLiteral("wide.png"));
+        QVERIFY(wide.save(path));
+
+        ZoModuleFMInfoForm row;
+        ZoDevFMInfo info;
+        info.icon = path;
+        row.init(info);
+        QLabel *icon = child<QLabel>(&row, "labelModuleIcon");
+        QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(48, 24));
+
+        // A picture that is not there leaves the label empty instead of failing.
+        info.icon = dir.filePath(QStringLiteral("missing.png"));
+        row.init(info);
+        QVERIFY(icon->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    void rowTarget_data()
+    {
+        QTest::addColumn<bool>("canUpgrade");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("newer firmware") << true << "LabCanUpgrade";
+        QTest::newRow("up to date") << false << "LabUpgraded";
+    }
+    void rowTarget()
+    {
+        QFETCH(bool, canUpgrade);
+        QFETCH(QString, tip);
+        auto row = makeRow();
+        row->setTarget(version(78, 1, 5, 0), QStringLiteral("fixes"), canUpgrade);
+
+        QLabel *tipLabel = child<QLabel>(row.get(), "labelUpgradTip");
+        QCOMPARE(child<QLabel>(row.get(), "labelTarFMVersion")->text(), QStringLiteral("V1.5.0"));
+        QCOMPARE(targetColour(row.get()), canUpgrade ? "red" : "green");
+        QCOMPARE(tipLabel->text(), tip);
+        QVERIFY(tipLabel->isVisible());
+        QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
+        QCOMPARE(row->info().releaseNote, QStringLiteral("fixes"));
+
+        // The details button names the firmware by the offered version's type.
+        QPushButton *details = child<QPushButton>(row.get(), "btnTarFMUpdateInfo");
+        QVERIFY(details->isVisible());
+        QSignalSpy spy(row.get(), &ZoModuleFMInfoForm::sigTarModFmVerInfo);
+        QTest::mouseClick(details, Qt::LeftButton);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(78));
+    }
+
+    void rowProgress_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("indicatorShown");
+        QTest::addColumn<bool>("tipShown");
+        QTest::addColumn<QString>("tip"); // the target turns green with "LabUpgraded"
+        QTest::newRow("not started") << 0 << false << true << "LabCanUpgrade";
+        QTest::newRow("under way") << 250 << true << false << "LabCanUpgrade";
+        QTest::newRow("last block short of the end") << 499 << true << false << "LabCanUpgrade";
+        QTest::newRow("complete") << 500 << true << false << "LabUpgraded";
+        QTest::newRow("beyond the end") << 520 << true << false << "LabUpgraded";
+    }
+    void rowProgress()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, indicatorShown);
+        QFETCH(bool, tipShown);
+        QFETCH(QString, tip);
+        auto row = makeRow();
+        row->setTarget(version(77, 1, 5, 0), QString(), true);
+        row->setProgressRange(0, 500);
+        row->setProgress(value);
+
+        auto *indicator = child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg");
+        QLabel *tipLabel = child<QLabel>(row.get(), "labelUpgradTip");
+        QCOMPARE(indicator->value(), qMin(value, indicator->maximum()));
+        QCOMPARE(indicator->isVisible(), indicatorShown);
+        QCOMPARE(tipLabel->isVisible(), tipShown);
+        QCOMPARE(tipLabel->text(), tip);
+        QCOMPARE(targetColour(row.get()), tip == "LabUpgraded" ? "green" : "red");
+
+        // Back to 0 (a retried transfer) shows the tip again.
+        row->setProgress(0);
+        QVERIFY(!indicator->isVisible());
+        QVERIFY(tipLabel->isVisible());
+    }
+
+    void rowFailureBeforeFirstBlockIsShown()
+    {
+        auto row = makeRow();
+        row->setTarget(version(77, 1, 5, 0), QString(), true);
+        row->setProgressRange(0, 100);
+        row->setProgress(0);
+        row->setResult(false);
+
+        auto *indicator = child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg");
+        QVERIFY(indicator->isVisible());
+        QCOMPARE(indicator->value(), indicator->maximum());
+        QCOMPARE(indicator->resultPicture(), QStringLiteral(":/resource/moduleupradefailed.png"));
+        QVERIFY(!child<QLabel>(row.get(), "labelUpgradTip")->isVisible());
+        // A failure is not an upgrade: the target keeps its red.
+        QCOMPARE(targetColour(row.get()), QStringLiteral("red"));
+    }
+
+    void rowResetForgetsTheOffer()
+    {
+        auto row = makeRow();
+        row->setTarget(version(77, 1, 5, 0), QStringLiteral("notes"), true);
+        row->setProgressRange(0, 100);
+        row->setProgress(40);
+        row->reset();
+
+        QCOMPARE(row->info().tarVersion.type, tdu1(0));
+        QVERIFY(row->info().releaseNote.isEmpty());
+        QLabel *target = child<QLabel>(row.get(), "labelTarFMVersion");
+        QLabel *tip = child<QLabel>(row.get(), "labelUpgradTip");
+        QVERIFY(target->text().isEmpty());
+        QVERIFY(target->styleSheet().isEmpty());
+        QVERIFY(tip->isVisible());
+        QVERIFY(tip->text().isEmpty());
+        QVERIFY(tip->styleSheet().isEmpty());
+        QVERIFY(child<QPushButton>(row.get(), "btnTarFMUpdateInfo")->isHidden());
+        QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
+    }
+
+    void coreHeaderFollowsCoreType_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("index"); // -1: the protocol box is hidden
+        QTest::addColumn<bool>("boardShown");
+        // One row per choice and per kind of hidden box, not the whole type table.
+        QTest::newRow("Emba MR") << 6 << 0 << false;
+        QTest::newRow("Arno FW") << 10 << 1 << false;
+        QTest::newRow("DRENT QP") << 25 << 2 << false;
+        QTest::newRow("Arno2 AG") << 69 << 3 << true;
+        QTest::newRow("Brisk2 data board") << 44 << -1 << false;
+        QTest::newRow("Emba without variant") << 21 << -1 << false;
+        QTest::newRow("unknown") << 200 << -1 << false;
+    }
+    void coreHeaderFollowsCoreType()
+    {
+        QFETCH(int, type);
+        QFETCH(int, index);
+        QFETCH(bool, boardShown);
+        ZoCoreFMHeaderForm header;
+        header.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        QComboBox *prot = child<QComboBox>(&header, "cmbProtType");
+        // No core yet: no choice, and nothing to choose with.
+        QVERIFY(prot->isHidden() && !prot->isEnabled());
+        // Start from a core with a choice, so a hidden box is really hidden again.
+        header.setCore(QStringLiteral("before"), version(69, 1, 0, 0));
+        header.setCore(QStringLiteral("core"), version(tdu1(type), 2, 20, 0));
+
+        QCOMPARE(child<QLabel>(&header, "labelCoreType")->text(), QStringLiteral("core"));
+        QCOMPARE(header.version().type, tdu1(type));
+        QCOMPARE(prot->isVisible(), index >= 0);
+        if (index >= 0) {
+            QCOMPARE(prot->currentIndex(), index);
+            const int expected[] = {1, 2, 3, 258};
+            QCOMPARE(header.protocolType(), expected[index]);
+        }
+        QComboBox *board = child<QComboBox>(&header, "cmbBrisk2Type");
+        QCOMPARE(board->isVisible(), boardShown);
+        if (boardShown)
+            QCOMPARE(board->currentIndex(), 0);
+
+        // Undoing a refused change follows the same table and keeps the name.
+        header.resetProtType(tdu1(type));
+        QCOMPARE(prot->isVisible(), index >= 0);
+        QCOMPARE(child<QLabel>(&header, "labelCoreType")->text(), QStringLiteral("core"));
+    }
+
+    void coreHeaderUserChoiceEmitsProtocolType()
+    {
+        ZoCoreFMHeaderForm header;
+        header.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        header.setCore(QStringLiteral("core"), version(47, 1, 0, 0));
+        header.setEnabled(true);
+        // End, Home and Down choose like the user does, each emitting once the
+        // current item changes: LitAG, then LitMR, LitFW, LitQP, LitAG.
+        QComboBox *prot = child<QComboBox>(&header, "cmbProtType");
+        prot->setFocus();
+        QSignalSpy spy(&header, &ZoCoreFMHeaderForm::sigSelectGNCProtType);
+        for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down})
+            QTest::keyClick(prot, key);
+        QList<int> emitted;
+        for (const QList<QVariant> &args : qAsConst(spy))
+            emitted << args.at(0).toInt();
+        QCOMPARE(emitted, (QList<int> {258, 1, 2, 3, 258}));
+        QCOMPARE(header.protocolType(), 258);
+
+        // Disabled boxes take no choice.
+        header.setEnabled(false);
+        spy.clear();
+        QTest::keyClick(prot, Qt::Key_Home);
+        QVERIFY(spy.isEmpty());
+    }
+
+    void coreHeaderBoardType_data()
+    {
+        QTest::addColumn<int>("coreType");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("index");
+        QTest::newRow("Arno2 feature board") << 41 << 1 << true << 1;
+        QTest::newRow("Arno2 data board") << 43 << 0 << true << 0;
+        QTest::newRow("Arno2 odd value") << 69 << 7 << true << 0;
+        QTest::newRow("Brisk2 has no board box") << 47 << 1 << false << 0;
+    }
+    void coreHeaderBoardType()
+    {
+        QFETCH(int, coreType);
+        QFETCH(int, type);
+        QFETCH(bool, shown);
+        QFETCH(int, index);
+        ZoCoreFMHeaderForm header;
+        header.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&header));
+        header.setCore(QStringLiteral("core"), version(tdu1(coreType), 1, 0, 0));
+        header.setBrisk2Type(tdu1(coreType), tdu1(type));
+        QComboBox *board = child<QComboBox>(&header, "cmbBrisk2Type");
+        QCOMPARE(board->isVisible(), shown);
+        if (!shown)
+            return;
+        QCOMPARE(board->currentIndex(), index);
+
+        header.setEnabled(true);
+        board->setFocus();
+        QSignalSpy spy(&header, &ZoCoreFMHeaderForm::sigSelectBrisk2Type);
+        QTest::keyClick(board, Qt::Key_End);
+        QTest::keyClick(board, Qt::Key_Home);
+        QCOMPARE(spy.count(), index == 1 ? 1 : 2);
+        QCOMPARE(spy.last().at(0).value<tdu1>(), tdu1(0));
+        if (index == 0)
+            QCOMPARE(spy.first().at(0).value<tdu1>(), tdu1(1));
+    }
 
 private:
-    std::unique_ptr<ZoModuleFMInfoForm> makeRow();
-};
-
-std::unique_ptr<ZoModuleFMInfoForm> TstZoDeviceInfoForms::makeRow()
-{
-    auto row = std::make_unique<ZoModuleFMInfoForm>();
-    ZoDevFMInfo info;
-    info.key = 77 << 16;
-    info.name = QStringLiteral("Tuning module");
-    info.curVersion = version(77, 1, 4, 2);
-    row->init(info);
-    row->show();
-    if (!QTest::qWaitForWindowExposed(row.get()))
-        qWarning("row not exposed");
-    return row;
-}
-
-void TstZoDeviceInfoForms::rowStartsWithoutOffer()
-{
-    auto row = makeRow();
-    QCOMPARE(child<QLabel>(row.get(), "labelModuelName")->text(), QStringLiteral("Tuning module"));
-    QCOMPARE(child<QLabel>(row.get(), "labelModuelVersion")->text(), QStringLiteral("V1.4.2"));
-    QVERIFY(child<QLabel>(row.get(), "labelTarFMVersion")->text().isEmpty());
-    QVERIFY(child<QPushButton>(row.get(), "btnTarFMUpdateInfo")->isHidden());
-    QVERIFY(child<QLabel>(row.get(), "labelUpgradTip")->isHidden());
-    QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
-
-    row->setCurVersion(version(77, 2, 0, 11));
-    QCOMPARE(child<QLabel>(row.get(), "labelModuelVersion")->text(), QStringLiteral("V2.0.11"));
-    QCOMPARE(row->info().curVersion.revision, tdu1(11));
-}
-
-void TstZoDeviceInfoForms::rowIconKeepsItsAspect()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QPixmap wide(96, 48);
-    wide.fill(Qt::red);
-    const QString path = dir.filePath(QStringLiteral("wide.png"));
-    QVERIFY(wide.save(path));
-
-    ZoModuleFMInfoForm row;
-    ZoDevFMInfo info;
-    info.icon = path;
-    row.init(info);
-    QLabel *icon = child<QLabel>(&row, "labelModuleIcon");
-    QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(48, 24));
-
-    // A picture that is not there leaves the label empty instead of failing.
-    info.icon = dir.filePath(QStringLiteral("missing.png"));
-    row.init(info);
-    QVERIFY(icon->pixmap(Qt::ReturnByValue).isNull());
-}
-
-void TstZoDeviceInfoForms::rowTarget_data()
-{
-    QTest::addColumn<bool>("canUpgrade");
-    QTest::addColumn<QString>("tip");
-    QTest::newRow("newer firmware") << true << "LabCanUpgrade";
-    QTest::newRow("up to date") << false << "LabUpgraded";
-}
-
-void TstZoDeviceInfoForms::rowTarget()
-{
-    QFETCH(bool, canUpgrade);
-    QFETCH(QString, tip);
-    auto row = makeRow();
-    row->setTarget(version(78, 1, 5, 0), QStringLiteral("fixes"), canUpgrade);
-
-    QLabel *tipLabel = child<QLabel>(row.get(), "labelUpgradTip");
-    QCOMPARE(child<QLabel>(row.get(), "labelTarFMVersion")->text(), QStringLiteral("V1.5.0"));
-    QCOMPARE(targetColour(row.get()), canUpgrade ? "red" : "green");
-    QCOMPARE(tipLabel->text(), tip);
-    QVERIFY(tipLabel->isVisible());
-    QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
-    QCOMPARE(row->info().releaseNote, QStringLiteral("fixes"));
-
-    // The details button names the firmware by the offered version's type.
-    QPushButton *details = child<QPushButton>(row.get(), "btnTarFMUpdateInfo");
-    QVERIFY(details->isVisible());
-    QSignalSpy spy(row.get(), &ZoModuleFMInfoForm::sigTarModFmVerInfo);
-    QTest::mouseClick(details, Qt::LeftButton);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(78));
-}
-
-void TstZoDeviceInfoForms::rowProgress_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("indicatorShown");
-    QTest::addColumn<bool>("tipShown");
-    QTest::addColumn<QString>("tip"); // the target turns green with "LabUpgraded"
-    QTest::newRow("not started") << 0 << false << true << "LabCanUpgrade";
-    QTest::newRow("under way") << 250 << true << false << "LabCanUpgrade";
-    QTest::newRow("last block short of the end") << 499 << true << false << "LabCanUpgrade";
-    QTest::newRow("complete") << 500 << true << false << "LabUpgraded";
-    QTest::newRow("beyond the end") << 520 << true << false << "LabUpgraded";
-}
-
-void TstZoDeviceInfoForms::rowProgress()
-{
-    QFETCH(int, value);
-    QFETCH(bool, indicatorShown);
-    QFETCH(bool, tipShown);
-    QFETCH(QString, tip);
-    auto row = makeRow();
-    row->setTarget(version(77, 1, 5, 0), QString(), true);
-    row->setProgressRange(0, 500);
-    row->setProgress(value);
-
-    auto *indicator = child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg");
-    QLabel *tipLabel = child<QLabel>(row.get(), "labelUpgradTip");
-    QCOMPARE(indicator->value(), qMin(value, indicator->maximum()));
-    QCOMPARE(indicator->isVisible(), indicatorShown);
-    QCOMPARE(tipLabel->isVisible(), tipShown);
-    QCOMPARE(tipLabel->text(), tip);
-    QCOMPARE(targetColour(row.get()), tip == "LabUpgraded" ? "green" : "red");
-
-    // Back to 0 (a retried transfer) shows the tip again.
-    row->setProgress(0);
-    QVERIFY(!indicator->isVisible());
-    QVERIFY(tipLabel->isVisible());
-}
-
-void TstZoDeviceInfoForms::rowFailureBeforeFirstBlockIsShown()
-{
-    auto row = makeRow();
-    row->setTarget(version(77, 1, 5, 0), QString(), true);
-    row->setProgressRange(0, 100);
-    row->setProgress(0);
-    row->setResult(false);
-
-    auto *indicator = child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg");
-    QVERIFY(indicator->isVisible());
-    QCOMPARE(indicator->value(), indicator->maximum());
-    QCOMPARE(indicator->resultPicture(), QStringLiteral(":/resource/moduleupradefailed.png"));
-    QVERIFY(!child<QLabel>(row.get(), "labelUpgradTip")->isVisible());
-    // A failure is not an upgrade: the target keeps its red.
-    QCOMPARE(targetColour(row.get()), QStringLiteral("red"));
-}
-
-void TstZoDeviceInfoForms::rowResetForgetsTheOffer()
-{
-    auto row = makeRow();
-    row->setTarget(version(77, 1, 5, 0), QStringLiteral("notes"), true);
-    row->setProgressRange(0, 100);
-    row->setProgress(40);
-    row->reset();
-
-    QCOMPARE(row->info().tarVersion.type, tdu1(0));
-    QVERIFY(row->info().releaseNote.isEmpty());
-    QLabel *target = child<QLabel>(row.get(), "labelTarFMVersion");
-    QLabel *tip = child<QLabel>(row.get(), "labelUpgradTip");
-    QVERIFY(target->text().isEmpty());
-    QVERIFY(target->styleSheet().isEmpty());
-    QVERIFY(tip->isVisible());
-    QVERIFY(tip->text().isEmpty());
-    QVERIFY(tip->styleSheet().isEmpty());
-    QVERIFY(child<QPushButton>(row.get(), "btnTarFMUpdateInfo")->isHidden());
-    QVERIFY(child<ZoRoundWaterProgressBar>(row.get(), "widgetUpradePrg")->isHidden());
-}
-
-void TstZoDeviceInfoForms::coreHeaderFollowsCoreType_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("index"); // -1: the protocol box is hidden
-    QTest::addColumn<bool>("boardShown");
-    // One row per choice and per kind of hidden box, not the whole type table.
-    QTest::newRow("Emba MR") << 6 << 0 << false;
-    QTest::newRow("Arno FW") << 10 << 1 << false;
-    QTest::newRow("DRENT QP") << 25 << 2 << false;
-    QTest::newRow("Arno2 AG") << 69 << 3 << true;
-    QTest::newRow("Brisk2 data board") << 44 << -1 << false;
-    QTest::newRow("Emba without variant") << 21 << -1 << false;
-    QTest::newRow("unknown") << 200 << -1 << false;
-}
-
-void TstZoDeviceInfoForms::coreHeaderFollowsCoreType()
-{
-    QFETCH(int, type);
-    QFETCH(int, index);
-    QFETCH(bool, boardShown);
-    ZoCoreFMHeaderForm header;
-    header.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&header));
-    QComboBox *prot = child<QComboBox>(&header, "cmbProtType");
-    // No core yet: no choice, and nothing to choose with.
-    QVERIFY(prot->isHidden() && !prot->isEnabled());
-    // Start from a core with a choice, so a hidden box is really hidden again.
-    header.setCore(QStringLiteral("before"), version(69, 1, 0, 0));
-    header.setCore(QStringLiteral("core"), version(tdu1(type), 2, 20, 0));
-
-    QCOMPARE(child<QLabel>(&header, "labelCoreType")->text(), QStringLiteral("core"));
-    QCOMPARE(header.version().type, tdu1(type));
-    QCOMPARE(prot->isVisible(), index >= 0);
-    if (index >= 0) {
-        QCOMPARE(prot->currentIndex(), index);
-        const int expected[] = {1, 2, 3, 258};
-        QCOMPARE(header.protocolType(), expected[index]);
+    std::unique_ptr<ZoModuleFMInfoForm> makeRow()
+    {
+        auto row = std::make_unique<ZoModuleFMInfoForm>();
+        ZoDevFMInfo info;
+        info.key = 77 << 16;
+        info.name = QStringLiteral("Tuning module");
+        info.curVersion = version(77, 1, 4, 2);
+        row->init(info);
+        row->show();
+        if (!QTest::qWaitForWindowExposed(row.get()))
+            qWarning("row not exposed");
+        return row;
     }
-    QComboBox *board = child<QComboBox>(&header, "cmbBrisk2Type");
-    QCOMPARE(board->isVisible(), boardShown);
-    if (boardShown)
-        QCOMPARE(board->currentIndex(), 0);
-
-    // Undoing a refused change follows the same table and keeps the name.
-    header.resetProtType(tdu1(type));
-    QCOMPARE(prot->isVisible(), index >= 0);
-    QCOMPARE(child<QLabel>(&header, "labelCoreType")->text(), QStringLiteral("core"));
-}
-
-void TstZoDeviceInfoForms::coreHeaderUserChoiceEmitsProtocolType()
-{
-    ZoCoreFMHeaderForm header;
-    header.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&header));
-    header.setCore(QStringLiteral("core"), version(47, 1, 0, 0));
-    header.setEnabled(true);
-    // End, Home and Down choose like the user does, each emitting once the
-    // current item changes: LitAG, then LitMR, LitFW, LitQP, LitAG.
-    QComboBox *prot = child<QComboBox>(&header, "cmbProtType");
-    prot->setFocus();
-    QSignalSpy spy(&header, &ZoCoreFMHeaderForm::sigSelectGNCProtType);
-    for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down})
-        QTest::keyClick(prot, key);
-    QList<int> emitted;
-    for (const QList<QVariant> &args : qAsConst(spy))
-        emitted << args.at(0).toInt();
-    QCOMPARE(emitted, (QList<int> {258, 1, 2, 3, 258}));
-    QCOMPARE(header.protocolType(), 258);
-
-    // Disabled boxes take no choice.
-    header.setEnabled(false);
-    spy.clear();
-    QTest::keyClick(prot, Qt::Key_Home);
-    QVERIFY(spy.isEmpty());
-}
-
-void TstZoDeviceInfoForms::coreHeaderBoardType_data()
-{
-    QTest::addColumn<int>("coreType");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("shown");
-    QTest::addColumn<int>("index");
-    QTest::newRow("Arno2 feature board") << 41 << 1 << true << 1;
-    QTest::newRow("Arno2 data board") << 43 << 0 << true << 0;
-    QTest::newRow("Arno2 odd value") << 69 << 7 << true << 0;
-    QTest::newRow("Brisk2 has no board box") << 47 << 1 << false << 0;
-}
-
-void TstZoDeviceInfoForms::coreHeaderBoardType()
-{
-    QFETCH(int, coreType);
-    QFETCH(int, type);
-    QFETCH(bool, shown);
-    QFETCH(int, index);
-    ZoCoreFMHeaderForm header;
-    header.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&header));
-    header.setCore(QStringLiteral("core"), version(tdu1(coreType), 1, 0, 0));
-    header.setBrisk2Type(tdu1(coreType), tdu1(type));
-    QComboBox *board = child<QComboBox>(&header, "cmbBrisk2Type");
-    QCOMPARE(board->isVisible(), shown);
-    if (!shown)
-        return;
-    QCOMPARE(board->currentIndex(), index);
-
-    header.setEnabled(true);
-    board->setFocus();
-    QSignalSpy spy(&header, &ZoCoreFMHeaderForm::sigSelectBrisk2Type);
-    QTest::keyClick(board, Qt::Key_End);
-    QTest::keyClick(board, Qt::Key_Home);
-    QCOMPARE(spy.count(), index == 1 ? 1 : 2);
-    QCOMPARE(spy.last().at(0).value<tdu1>(), tdu1(0));
-    if (index == 0)
-        QCOMPARE(spy.first().at(0).value<tdu1>(), tdu1(1));
-}
+};
 
 QTEST_MAIN(TstZoDeviceInfoForms)
 #include "tst_zodeviceinfoforms.moc"
