@@ -38,260 +38,239 @@ class TstZoSelectionForms : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void bannersAskForTheirForm();
-    void coreFormEmitsFirmwareId_data();
-    void coreFormEmitsFirmwareId();
-    void cancelEmitsNothing();
+    void bannersAskForTheirForm()
+    {
+        ZoAddGNCForm addCore;
+        QSignalSpy core(&addCore, &ZoAddGNCForm::sigSelectGNC);
+        QTest::mouseClick(child<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
+        QCOMPARE(core.count(), 1);
 
-    void moduleGridPositions_data();
-    void moduleGridPositions();
-    void moduleSelectionEmitsTypeCode_data();
-    void moduleSelectionEmitsTypeCode();
-    void moduleSelectionMovesWithTheClick();
-    void moduleListReplacesOldButtons();
+        ZoManualAddModuleForm addModule;
+        QSignalSpy module(&addModule, &ZoManualAddModuleForm::sigSelecteModule);
+        QTest::mouseClick(child<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
+        QCOMPARE(module.count(), 1);
+    }
 
-    void buttonSetup_data();
-    void buttonSetup();
-    void buttonNameFitsUnderTheIcon_data();
-    void buttonNameFitsUnderTheIcon();
-    void buttonReactsToLeftPressOnly();
+    void coreFormEmitsFirmwareId_data()
+    {
+        QTest::addColumn<int>("nameIndex");
+        QTest::addColumn<int>("airframeIndex");
+        QTest::addColumn<uint>("devId");
+        // The indexes follow the catalogue's order of families and airframes:
+        // its first and last family, and a second-generation one.
+        QTest::newRow("Emba MR") << 0 << 0 << 6u;
+        QTest::newRow("Arno2 FW") << 2 << 1 << 42u;
+        QTest::newRow("Brisk2 QP") << 4 << 2 << 49u;
+        QTest::newRow("Emba2 FW") << 6 << 1 << 81u;
+    }
+    void coreFormEmitsFirmwareId()
+    {
+        QFETCH(int, nameIndex);
+        QFETCH(int, airframeIndex);
+        QFETCH(uint, devId);
+        ZoSelectGNCForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        child<QComboBox>(&form, "cmbGNCName")->setCurrentIndex(nameIndex);
+        child<QComboBox>(&form, "cmbGNCProtType")->setCurrentIndex(airframeIndex);
+        QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
+        QTest::mouseClick(child<QPushButton>(&form, "btnAdd"), Qt::LeftButton);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(devId));
+        QVERIFY(!form.isVisible());
+    }
+
+    void cancelEmitsNothing()
+    {
+        ZoSelectGNCForm coreForm;
+        ZoSelectModuleForm moduleForm;
+        moduleForm.setModules({36});
+        for (QWidget *form :
+            {static_cast<QWidget *>(&coreForm), static_cast<QWidget *>(&moduleForm)}) {
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form));
+        }
+        QTest::mouseClick(moduleForm.buttons().at(0), Qt::LeftButton); // a choice, then Cancel
+        QSignalSpy core(&coreForm, &ZoSelectGNCForm::sigSelectedGNC);
+        QSignalSpy module(&moduleForm, &ZoSelectModuleForm::sigSelectedModule);
+        QTest::mouseClick(child<QPushButton>(&coreForm, "btnCancel"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(&moduleForm, "btnCancel"), Qt::LeftButton);
+        QCOMPARE(core.count() + module.count(), 0);
+        QVERIFY(!coreForm.isVisible() && !moduleForm.isVisible());
+    }
+
+    void moduleGridPositions_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("empty") << 0 << 0;
+        QTest::newRow("three fill a row") << 3 << 1;
+        QTest::newRow("seven") << 7 << 3;
+        QTest::newRow("thirteen") << 13 << 5;
+    }
+    void moduleGridPositions()
+    {
+        QFETCH(int, count);
+        QFETCH(int, rows);
+        ZoSelectModuleForm form;
+        QList<int> ids;
+        for (int i = 0; i < count; ++i)
+            ids.append(36 + i);
+        form.setModules(ids);
+
+        const QList<ZoPrivateSelectePrefPushButton *> buttons = form.buttons();
+        QCOMPARE(buttons.size(), count);
+        auto *grid = child<QGridLayout>(&form, "gridModules");
+        QCOMPARE(grid->count(), count);
+        int lastRow = -1;
+        for (int i = 0; i < count; ++i) {
+            int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
+            grid->getItemPosition(
+                grid->indexOf(buttons.at(i)), &row, &column, &rowSpan, &columnSpan);
+            QCOMPARE(row, i / 3);
+            QCOMPARE(column, i % 3);
+            QCOMPARE(buttons.at(i)->index(), i);
+            QVERIFY(!buttons.at(i)->isSelected());
+            QCOMPARE(look(buttons.at(i)), "plain");
+            lastRow = row;
+        }
+        QCOMPARE(lastRow + 1, rows);
+        QCOMPARE(form.selectedId(), tdu1(0));
+    }
+
+    void moduleSelectionEmitsTypeCode_data()
+    {
+        QTest::addColumn<int>("click");
+        QTest::addColumn<uint>("emitted");
+        // 83, 46, then node 2 of the tuning module, node 3 of the servo.
+        QTest::newRow("data board") << 0 << 83u;
+        QTest::newRow("plain module") << 1 << 46u;
+        QTest::newRow("tuning module node 2") << 2 << 77u;
+        QTest::newRow("servo node 3") << 3 << 86u;
+    }
+    void moduleSelectionEmitsTypeCode()
+    {
+        QFETCH(int, click);
+        QFETCH(uint, emitted);
+        ZoSelectModuleForm form;
+        form.setModules({83, 46, 2 * 65536 + 77, 3 * 65536 + 86});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::mouseClick(form.buttons().at(click), Qt::LeftButton);
+        QCOMPARE(form.selectedId(), tdu1(emitted));
+
+        QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
+        QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).value<tdu1>(), tdu1(emitted));
+        QVERIFY(!form.isVisible());
+    }
+
+    void moduleSelectionMovesWithTheClick()
+    {
+        ZoSelectModuleForm form;
+        form.setModules({36, 37, 38});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const auto buttons = form.buttons();
+
+        // A press on the name inside the button counts as a press on the button.
+        QTest::mouseClick(child<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
+        QTest::mouseClick(buttons.at(2), Qt::LeftButton);
+        QCOMPARE(form.selectedId(), tdu1(38));
+        for (int i = 0; i < buttons.size(); ++i)
+            QCOMPARE(look(buttons.at(i)), i == 2 ? "selected" : "plain");
+    }
+
+    void moduleListReplacesOldButtons()
+    {
+        ZoSelectModuleForm form;
+        form.setModules({36, 37, 38, 39});
+        QPointer<ZoPrivateSelectePrefPushButton> old = form.buttons().at(0);
+        form.onModuleIconClicked(1);
+        QCOMPARE(form.selectedId(), tdu1(37));
+
+        // An empty list leaves an empty grid and no selection; add only closes.
+        form.setModules({});
+        QVERIFY(old.isNull());
+        QVERIFY(form.buttons().isEmpty());
+        QCOMPARE(child<QGridLayout>(&form, "gridModules")->count(), 0);
+        QCOMPARE(form.selectedId(), tdu1(0));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
+        QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(!form.isVisible());
+    }
+
+    void buttonSetup_data()
+    {
+        QTest::addColumn<QString>("iconPath");
+        QTest::addColumn<QString>("iconStyle");
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("plain") << QStringLiteral(":/resource/icon/tunex.png")
+                               << QStringLiteral("image: url(:/resource/icon/tunex.png)") << false;
+        QTest::newRow("pressed look")
+            << QStringLiteral(":/resource/icon/tunex_pressed.png")
+            << QStringLiteral("image:url(:/resource/icon/tunex.png);") << true;
+        QTest::newRow("suffix in another case")
+            << QStringLiteral(":/resource/icon/tunex_Pressed.png")
+            << QStringLiteral("image: url(:/resource/icon/tunex_Pressed.png)") << false;
+    }
+    void buttonSetup()
+    {
+        QFETCH(QString, iconPath);
+        QFETCH(QString, iconStyle);
+        QFETCH(bool, selected);
+        ZoPrivateSelectePrefPushButton button;
+        button.setup(4, iconPath, QStringLiteral("MsgQV1"));
+        QCOMPARE(button.iconStyle(), iconStyle);
+        QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
+        QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgQV1"));
+        QCOMPARE(child<QLabel>(&button, "labelName")->toolTip(), QStringLiteral("MsgQV1"));
+        QCOMPARE(look(&button), selected ? "selected" : "plain");
+    }
+
+    void buttonNameFitsUnderTheIcon_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("short") << QStringLiteral("QV1") << true;
+        QTest::newRow("two words wrap") << QStringLiteral("Fuel gauge") << true;
+        QTest::newRow("one long word") << QStringLiteral("MsgGNCBrisk2FeatureBoard") << false;
+        QTest::newRow("too many lines")
+            << QStringLiteral("a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h")
+            << false;
+    }
+    void buttonNameFitsUnderTheIcon()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, whole);
+        ZoPrivateSelectePrefPushButton button;
+        button.setup(0, QStringLiteral(":/resource/icon/qv1.png"), name);
+        QLabel *label = child<QLabel>(&button, "labelName");
+        QCOMPARE(label->toolTip(), name);
+        QCOMPARE(label->text() == name, whole);
+        if (!whole)
+            QVERIFY(label->text().endsWith(QChar(0x2026)));
+    }
+
+    void buttonReactsToLeftPressOnly()
+    {
+        ZoPrivateSelectePrefPushButton button;
+        button.setup(5, QStringLiteral(":/resource/icon/qv1.png"), QStringLiteral("MsgQV1"));
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        QSignalSpy spy(&button, &ZoPrivateSelectePrefPushButton::sigbtnClicked);
+        QTest::mouseClick(&button, Qt::RightButton);
+        QTest::mouseClick(&button, Qt::MiddleButton);
+        QCOMPARE(spy.count(), 0);
+        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(90, 90));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 5);
+    }
 };
-
-void TstZoSelectionForms::bannersAskForTheirForm()
-{
-    ZoAddGNCForm addCore;
-    QSignalSpy core(&addCore, &ZoAddGNCForm::sigSelectGNC);
-    QTest::mouseClick(child<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
-    QCOMPARE(core.count(), 1);
-
-    ZoManualAddModuleForm addModule;
-    QSignalSpy module(&addModule, &ZoManualAddModuleForm::sigSelecteModule);
-    QTest::mouseClick(child<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
-    QCOMPARE(module.count(), 1);
-}
-
-void TstZoSelectionForms::coreFormEmitsFirmwareId_data()
-{
-    QTest::addColumn<int>("nameIndex");
-    QTest::addColumn<int>("airframeIndex");
-    QTest::addColumn<uint>("devId");
-    // The indexes follow the catalogue's order of families and airframes:
-    // its first and last family, and a second-generation one.
-    QTest::newRow("Emba MR") << 0 << 0 << 6u;
-    QTest::newRow("Arno2 FW") << 2 << 1 << 42u;
-    QTest::newRow("Brisk2 QP") << 4 << 2 << 49u;
-    QTest::newRow("Emba2 FW") << 6 << 1 << 81u;
-}
-
-void TstZoSelectionForms::coreFormEmitsFirmwareId()
-{
-    QFETCH(int, nameIndex);
-    QFETCH(int, airframeIndex);
-    QFETCH(uint, devId);
-    ZoSelectGNCForm form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    child<QComboBox>(&form, "cmbGNCName")->setCurrentIndex(nameIndex);
-    child<QComboBox>(&form, "cmbGNCProtType")->setCurrentIndex(airframeIndex);
-    QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
-    QTest::mouseClick(child<QPushButton>(&form, "btnAdd"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(devId));
-    QVERIFY(!form.isVisible());
-}
-
-void TstZoSelectionForms::cancelEmitsNothing()
-{
-    ZoSelectGNCForm coreForm;
-    ZoSelectModuleForm moduleForm;
-    moduleForm.setModules({36});
-    for (QWidget *form : {static_cast<QWidget *>(&coreForm), static_cast<QWidget *>(&moduleForm)}) {
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
-    }
-    QTest::mouseClick(moduleForm.buttons().at(0), Qt::LeftButton); // a choice, then Cancel
-    QSignalSpy core(&coreForm, &ZoSelectGNCForm::sigSelectedGNC);
-    QSignalSpy module(&moduleForm, &ZoSelectModuleForm::sigSelectedModule);
-    QTest::mouseClick(child<QPushButton>(&coreForm, "btnCancel"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(&moduleForm, "btnCancel"), Qt::LeftButton);
-    QCOMPARE(core.count() + module.count(), 0);
-    QVERIFY(!coreForm.isVisible() && !moduleForm.isVisible());
-}
-
-void TstZoSelectionForms::moduleGridPositions_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("rows");
-    QTest::newRow("empty") << 0 << 0;
-    QTest::newRow("three fill a row") << 3 << 1;
-    QTest::newRow("seven") << 7 << 3;
-    QTest::newRow("thirteen") << 13 << 5;
-}
-
-void TstZoSelectionForms::moduleGridPositions()
-{
-    QFETCH(int, count);
-    QFETCH(int, rows);
-    ZoSelectModuleForm form;
-    QList<int> ids;
-    for (int i = 0; i < count; ++i)
-        ids.append(36 + i);
-    form.setModules(ids);
-
-    const QList<ZoPrivateSelectePrefPushButton *> buttons = form.buttons();
-    QCOMPARE(buttons.size(), count);
-    auto *grid = child<QGridLayout>(&form, "gridModules");
-    QCOMPARE(grid->count(), count);
-    int lastRow = -1;
-    for (int i = 0; i < count; ++i) {
-        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-        grid->getItemPosition(grid->indexOf(buttons.at(i)), &row, &column, &rowSpan, &columnSpan);
-        QCOMPARE(row, i / 3);
-        QCOMPARE(column, i % 3);
-        QCOMPARE(buttons.at(i)->index(), i);
-        QVERIFY(!buttons.at(i)->isSelected());
-        QCOMPARE(look(buttons.at(i)), "plain");
-        lastRow = row;
-    }
-    QCOMPARE(lastRow + 1, rows);
-    QCOMPARE(form.selectedId(), tdu1(0));
-}
-
-void TstZoSelectionForms::moduleSelectionEmitsTypeCode_data()
-{
-    QTest::addColumn<int>("click");
-    QTest::addColumn<uint>("emitted");
-    // 83, 46, then node 2 of the tuning module, node 3 of the servo.
-    QTest::newRow("data board") << 0 << 83u;
-    QTest::newRow("plain module") << 1 << 46u;
-    QTest::newRow("tuning module node 2") << 2 << 77u;
-    QTest::newRow("servo node 3") << 3 << 86u;
-}
-
-void TstZoSelectionForms::moduleSelectionEmitsTypeCode()
-{
-    QFETCH(int, click);
-    QFETCH(uint, emitted);
-    ZoSelectModuleForm form;
-    form.setModules({83, 46, 2 * 65536 + 77, 3 * 65536 + 86});
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTest::mouseClick(form.buttons().at(click), Qt::LeftButton);
-    QCOMPARE(form.selectedId(), tdu1(emitted));
-
-    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
-    QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<tdu1>(), tdu1(emitted));
-    QVERIFY(!form.isVisible());
-}
-
-void TstZoSelectionForms::moduleSelectionMovesWithTheClick()
-{
-    ZoSelectModuleForm form;
-    form.setModules({36, 37, 38});
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const auto buttons = form.buttons();
-
-    // A press on the name inside the button counts as a press on the button.
-    QTest::mouseClick(child<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
-    QTest::mouseClick(buttons.at(2), Qt::LeftButton);
-    QCOMPARE(form.selectedId(), tdu1(38));
-    for (int i = 0; i < buttons.size(); ++i)
-        QCOMPARE(look(buttons.at(i)), i == 2 ? "selected" : "plain");
-}
-
-void TstZoSelectionForms::moduleListReplacesOldButtons()
-{
-    ZoSelectModuleForm form;
-    form.setModules({36, 37, 38, 39});
-    QPointer<ZoPrivateSelectePrefPushButton> old = form.buttons().at(0);
-    form.onModuleIconClicked(1);
-    QCOMPARE(form.selectedId(), tdu1(37));
-
-    // An empty list leaves an empty grid and no selection; add only closes.
-    form.setModules({});
-    QVERIFY(old.isNull());
-    QVERIFY(form.buttons().isEmpty());
-    QCOMPARE(child<QGridLayout>(&form, "gridModules")->count(), 0);
-    QCOMPARE(form.selectedId(), tdu1(0));
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
-    QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(!form.isVisible());
-}
-
-void TstZoSelectionForms::buttonSetup_data()
-{
-    QTest::addColumn<QString>("iconPath");
-    QTest::addColumn<QString>("iconStyle");
-    QTest::addColumn<bool>("selected");
-    QTest::newRow("plain") << QStringLiteral(":/resource/icon/tunex.png")
-                           << QStringLiteral("image: url(:/resource/icon/tunex.png)") << false;
-    QTest::newRow("pressed look") << QStringLiteral(":/resource/icon/tunex_pressed.png")
-                                  << QStringLiteral("image:url(:/resource/icon/tunex.png);")
-                                  << true;
-    QTest::newRow("suffix in another case")
-        << QStringLiteral(":/resource/icon/tunex_Pressed.png")
-        << QStringLiteral("image: url(:/resource/icon/tunex_Pressed.png)") << false;
-}
-
-void TstZoSelectionForms::buttonSetup()
-{
-    QFETCH(QString, iconPath);
-    QFETCH(QString, iconStyle);
-    QFETCH(bool, selected);
-    ZoPrivateSelectePrefPushButton button;
-    button.setup(4, iconPath, QStringLiteral("MsgQV1"));
-    QCOMPARE(button.iconStyle(), iconStyle);
-    QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
-    QCOMPARE(child<QLabel>(&button, "labelName")->text(), QStringLiteral("MsgQV1"));
-    QCOMPARE(child<QLabel>(&button, "labelName")->toolTip(), QStringLiteral("MsgQV1"));
-    QCOMPARE(look(&button), selected ? "selected" : "plain");
-}
-
-void TstZoSelectionForms::buttonNameFitsUnderTheIcon_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("whole");
-    QTest::newRow("short") << QStringLiteral("QV1") << true;
-    QTest::newRow("two words wrap") << QStringLiteral("Fuel gauge") << true;
-    QTest::newRow("one long word") << QStringLiteral("MsgGNCBrisk2FeatureBoard") << false;
-    QTest::newRow("too many lines")
-        << QStringLiteral("a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h")
-        << false;
-}
-
-void TstZoSelectionForms::buttonNameFitsUnderTheIcon()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, whole);
-    ZoPrivateSelectePrefPushButton button;
-    button.setup(0, QStringLiteral(":/resource/icon/qv1.png"), name);
-    QLabel *label = child<QLabel>(&button, "labelName");
-    QCOMPARE(label->toolTip(), name);
-    QCOMPARE(label->text() == name, whole);
-    if (!whole)
-        QVERIFY(label->text().endsWith(QChar(0x2026)));
-}
-
-void TstZoSelectionForms::buttonReactsToLeftPressOnly()
-{
-    ZoPrivateSelectePrefPushButton button;
-    button.setup(5, QStringLiteral(":/resource/icon/qv1.png"), QStringLiteral("MsgQV1"));
-    button.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&button));
-    QSignalSpy spy(&button, &ZoPrivateSelectePrefPushButton::sigbtnClicked);
-    QTest::mouseClick(&button, Qt::RightButton);
-    QTest::mouseClick(&button, Qt::MiddleButton);
-    QCOMPARE(spy.count(), 0);
-    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(90, 90));
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), 5);
-}
 
 QTEST_MAIN(TstZoSelectionForms)
 #include "tst_zoselectionforms.moc"
