@@ -47,87 +47,82 @@ class tst_ZoFrameCutter : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void splitAtEveryPosition_data();
-    void splitAtEveryPosition();
-    void assignCarriesAHalfFrame();
-};
-
-void tst_ZoFrameCutter::splitAtEveryPosition_data()
-{
-    QTest::addColumn<int>("header"); // first byte in the high half
-    QTest::addColumn<int>("bias");
-    QTest::addColumn<int>("minFrame");
-    QTest::addColumn<bool>("checked");
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QStringList>("expected");
-
-    // Length byte + 3, checked: the longest frame (length byte 253) fills a
-    // slot. The garbage holds a lone header byte, a length below the
-    // shortest frame, one above a slot and a frame the check refuses, which
-    // costs only its header.
+    void splitAtEveryPosition_data()
     {
-        const QByteArray longest
-            = QByteArray::fromHex("ab0efd") + QByteArray(252, char(0xAB)) + char(0x5A);
-        const QByteArray shortest = QByteArray::fromHex("ab0e025a5a");
-        const QByteArray refused = QByteArray::fromHex("ab0e021122");
-        const QByteArray stream = QByteArray::fromHex("0eab01ab0e01ab0eff") + refused + shortest
-            + longest + QByteArray::fromHex("ab0efe") + shortest + QByteArray::fromHex("ab");
-        QTest::newRow("length + 3, checked")
-            << 0xAB0E << 3 << 5 << true << stream
-            << QStringList {bad(refused), good(shortest), good(longest), good(shortest)};
-    }
-    // The length byte as it is, every frame taken: the longest frame is 255
-    // bytes, and only lengths below the shortest frame mark a false header.
-    {
-        const QByteArray longest = QByteArray::fromHex("eb90ff") + QByteArray(252, char(0x90));
-        const QByteArray shortest = QByteArray::fromHex("eb9006ffff50");
-        const QByteArray stream = QByteArray::fromHex("90eb01eb9005eb") + longest
-            + QByteArray::fromHex("eb9000") + shortest + QByteArray::fromHex("eb90");
-        QTest::newRow("length as is, unchecked")
-            << 0xEB90 << 0 << 6 << false << stream << QStringList {good(longest), good(shortest)};
-    }
-}
+        QTest::addColumn<int>("header"); // first byte in the high half
+        QTest::addColumn<int>("bias");
+        QTest::addColumn<int>("minFrame");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QStringList>("expected");
 
-// Wherever the stream is cut in two (each piece fed in chunks of the largest
-// size allowed), the same frames come out and less than a chunk is ever held.
-void tst_ZoFrameCutter::splitAtEveryPosition()
-{
-    QFETCH(int, header);
-    QFETCH(int, bias);
-    QFETCH(int, minFrame);
-    QFETCH(bool, checked);
-    QFETCH(QByteArray, stream);
-    QFETCH(QStringList, expected);
-    for (int i = 0; i <= stream.size(); ++i) {
-        int checks = 0;
-        ZoFrameCutter cutter(tdu1(header >> 8), tdu1(header), bias, minFrame,
-            checked ? &lastIs5A : nullptr, &checks);
+        // Length byte + 3, checked: the longest frame (length byte 253) fills a
+        // slot. The garbage holds a lone header byte, a length below the
+        // shortest frame, one above a slot and a frame the check refuses, which
+        // costs only its header.
+        {
+            const QByteArray longest
+                = QByteArray::fromHex("ab0efd") + QByteArray(252, char(0xAB)) + char(0x5A);
+            const QByteArray shortest = QByteArray::fromHex("ab0e025a5a");
+            const QByteArray refused = QByteArray::fromHex("ab0e021122");
+            const QByteArray stream = QByteArray::fromHex("0eab01ab0e01ab0eff") + refused + shortest
+                + longest + QByteArray::fromHex("ab0efe") + shortest + QByteArray::fromHex("ab");
+            QTest::newRow("length + 3, checked")
+                << 0xAB0E << 3 << 5 << true << stream
+                << QStringList {bad(refused), good(shortest), good(longest), good(shortest)};
+        }
+        // The length byte as it is, every frame taken: the longest frame is 255
+        // bytes, and only lengths below the shortest frame mark a false header.
+        {
+            const QByteArray longest = QByteArray::fromHex("eb90ff") + QByteArray(252, char(0x90));
+            const QByteArray shortest = QByteArray::fromHex("eb9006ffff50");
+            const QByteArray stream = QByteArray::fromHex("90eb01eb9005eb") + longest
+                + QByteArray::fromHex("eb9000") + shortest + QByteArray::fromHex("eb90");
+            QTest::newRow("length as is, unchecked") << 0xEB90 << 0 << 6 << false << stream
+                                                     << QStringList {good(longest), good(shortest)};
+        }
+    }
+    // Wherever the stream is cut in two (each piece fed in chunks of the largest
+    // size allowed), the same frames come out and less than a chunk is ever held.
+    void splitAtEveryPosition()
+    {
+        QFETCH(int, header);
+        QFETCH(int, bias);
+        QFETCH(int, minFrame);
+        QFETCH(bool, checked);
+        QFETCH(QByteArray, stream);
+        QFETCH(QStringList, expected);
+        for (int i = 0; i <= stream.size(); ++i) {
+            int checks = 0;
+            ZoFrameCutter cutter(tdu1(header >> 8), tdu1(header), bias, minFrame,
+                checked ? &lastIs5A : nullptr, &checks);
+            Recorder rec;
+            cutter.setReceiver(&rec);
+            QVERIFY2(feedAll(cutter, stream.left(i)) && feedAll(cutter, stream.mid(i)),
+                qPrintable(QStringLiteral("split at %1").arg(i)));
+            QCOMPARE(rec.events, expected);
+            QCOMPARE(checks, checked ? expected.size() : 0);
+        }
+    }
+
+    // The copy finishes the frame the original had begun, then goes on with its
+    // own header and receiver.
+    void assignCarriesAHalfFrame()
+    {
+        const QByteArray frame = QByteArray::fromHex("ab0e05010203045a");
+        ZoFrameCutter from(0xAB, 0x0E, 3, 5);
+        QVERIFY(from.feed(u(frame), 5));
+        ZoFrameCutter to(0x12, 0x34, 3, 5);
         Recorder rec;
-        cutter.setReceiver(&rec);
-        QVERIFY2(feedAll(cutter, stream.left(i)) && feedAll(cutter, stream.mid(i)),
-            qPrintable(QStringLiteral("split at %1").arg(i)));
-        QCOMPARE(rec.events, expected);
-        QCOMPARE(checks, checked ? expected.size() : 0);
+        to.setReceiver(&rec);
+        to.assign(from);
+        QCOMPARE(to.bufferedCount(), 5);
+        const QByteArray rest = frame.mid(5) + QByteArray::fromHex("ab0e025a5a12340200ff");
+        QVERIFY(to.feed(u(rest), rest.size()));
+        QCOMPARE(rec.events, (QStringList {good(frame), good(QByteArray::fromHex("12340200ff"))}));
+        QCOMPARE(to.slotIndex(), tdu1(from.slotIndex() + 2));
     }
-}
-
-// The copy finishes the frame the original had begun, then goes on with its
-// own header and receiver.
-void tst_ZoFrameCutter::assignCarriesAHalfFrame()
-{
-    const QByteArray frame = QByteArray::fromHex("ab0e05010203045a");
-    ZoFrameCutter from(0xAB, 0x0E, 3, 5);
-    QVERIFY(from.feed(u(frame), 5));
-    ZoFrameCutter to(0x12, 0x34, 3, 5);
-    Recorder rec;
-    to.setReceiver(&rec);
-    to.assign(from);
-    QCOMPARE(to.bufferedCount(), 5);
-    const QByteArray rest = frame.mid(5) + QByteArray::fromHex("ab0e025a5a12340200ff");
-    QVERIFY(to.feed(u(rest), rest.size()));
-    QCOMPARE(rec.events, (QStringList {good(frame), good(QByteArray::fromHex("12340200ff"))}));
-    QCOMPARE(to.slotIndex(), tdu1(from.slotIndex() + 2));
-}
+};
 
 QTEST_GUILESS_MAIN(tst_ZoFrameCutter)
 #include "tst_zoframecutter.moc"
