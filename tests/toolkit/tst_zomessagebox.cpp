@@ -61,199 +61,188 @@ class TstZoMessageBox : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup();
-    void defaultAndFocus_data();
-    void defaultAndFocus();
-    void modalRun_data();
-    void modalRun();
-    void responderAnswers_data();
-    void responderAnswers();
-    void captionsFollowLanguage();
-    void longTextWraps();
+    void cleanup()
+    {
+        ZoMessageBox::setTestResponder({});
+        ZoMessageBox::clearShownRequests();
+    }
+
+    void defaultAndFocus_data()
+    {
+        QTest::addColumn<Buttons>("buttons");
+        QTest::addColumn<Button>("requested");
+        QTest::addColumn<Button>("expected");
+
+        QTest::newRow("the requested default") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
+                                               << QMessageBox::Cancel << QMessageBox::Cancel;
+        QTest::newRow("default not among the buttons")
+            << Buttons(QMessageBox::Ok) << QMessageBox::No << QMessageBox::NoButton;
+        QTest::newRow("no default") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
+                                    << QMessageBox::NoButton << QMessageBox::NoButton;
+    }
+    void defaultAndFocus()
+    {
+        QFETCH(Buttons, buttons);
+        QFETCH(Button, requested);
+        QFETCH(Button, expected);
+
+        ZoMessageBox box(
+            nullptr, QStringLiteral("Title"), QStringLiteral("Text"), buttons, requested);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+
+        const auto pushButtons = box.findChildren<QPushButton *>();
+        for (QPushButton *b : pushButtons) {
+            const bool isExpected = expected != QMessageBox::NoButton && b == box.button(expected);
+            QVERIFY2(b->isDefault() == isExpected, qPrintable(b->text()));
+            QVERIFY2(b->hasFocus() == isExpected, qPrintable(b->text()));
+        }
+
+        // Enter presses the default button and nothing else.
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : &box;
+        QTest::keyClick(target, Qt::Key_Return);
+        QCOMPARE(box.standardClickedButton(), expected);
+        QCOMPARE(box.isVisible(), expected == QMessageBox::NoButton);
+    }
+
+    void modalRun_data()
+    {
+        QTest::addColumn<QString>("click");
+        QTest::addColumn<Button>("expected");
+
+        QTest::newRow("No") << "No" << QMessageBox::No;
+        QTest::newRow("title bar close is no answer") << "close" << QMessageBox::NoButton;
+        QTest::newRow("Escape is no answer") << "escape" << QMessageBox::NoButton;
+    }
+    // The real modal run, answered by clicking the box from a timer.
+    void modalRun()
+    {
+        QFETCH(QString, click);
+        QFETCH(Button, expected);
+
+        bool clicked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<ZoMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            QVERIFY(box->windowModality() != Qt::NonModal);
+            QCOMPARE(box->titleBar()->findChild<QLabel *>(QStringLiteral("titleLabel"))->text(),
+                QStringLiteral("Proceed?"));
+            clicked = true;
+            if (click == QLatin1String("close"))
+                QTest::mouseClick(box->titleBar()->closeButton(), Qt::LeftButton);
+            else if (click == QLatin1String("escape"))
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                QTest::mouseClick(
+                    box->button(click == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No),
+                    Qt::LeftButton);
+        });
+        const Button answer
+            = ZoMessageBox::question(nullptr, QStringLiteral("Proceed?"), QStringLiteral("Text"));
+        QVERIFY(clicked);
+        QCOMPARE(answer, expected);
+    }
+
+    void responderAnswers_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<Buttons>("buttons");
+        QTest::addColumn<Button>("defaultButton");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<Button>("expected");
+        QTest::addColumn<Button>("recordedDefault");
+        QTest::addColumn<int>("icon");
+
+        auto row
+            = [](const char *name, Operation operation, Buttons buttons, Button defaultButton,
+                  Button answer, Button expected, Button recordedDefault, QMessageBox::Icon icon) {
+                  QTest::newRow(name) << operation << buttons << defaultButton << int(answer)
+                                      << expected << recordedDefault << int(icon);
+              };
+        using M = QMessageBox;
+        row("information Ok", Operation::Information, M::Ok, M::NoButton, M::Ok, M::Ok, M::Ok,
+            M::Information);
+        row("question Yes", Operation::Question, {}, M::No, M::Yes, M::Yes, M::No, M::Question);
+        row("question closed", Operation::Question, {}, M::No, M::NoButton, M::NoButton, M::No,
+            M::Question);
+        row("warning Yes/Cancel", Operation::Warning, M::Yes | M::Cancel, M::Cancel, M::Cancel,
+            M::Cancel, M::Cancel, M::Warning);
+        row("an answer the box does not offer is a refusal", Operation::Warning, M::Ok, M::No,
+            M::Yes, M::NoButton, M::NoButton, M::Warning);
+    }
+    void responderAnswers()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(Buttons, buttons);
+        QFETCH(Button, defaultButton);
+        QFETCH(int, answer);
+        QFETCH(Button, expected);
+        QFETCH(Button, recordedDefault);
+        QFETCH(int, icon);
+
+        int calls = 0;
+        ZoMessageBox::setTestResponder([&](const ZoMessageBox::Request &) {
+            ++calls;
+            return answer;
+        });
+        if (answer == int(QMessageBox::Yes) && operation == Operation::Warning)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a button")));
+        QCOMPARE(callOperation(operation, buttons, defaultButton), expected);
+        QCOMPARE(calls, 1);
+
+        const QList<ZoMessageBox::Request> shown = ZoMessageBox::shownRequests();
+        QCOMPARE(shown.size(), 1);
+        const ZoMessageBox::Request &r = shown.first();
+        QCOMPARE(r.title, QStringLiteral("Title"));
+        QCOMPARE(r.text, QStringLiteral("Text"));
+        QCOMPARE(r.defaultButton, recordedDefault);
+        QCOMPARE(int(r.icon), icon);
+        if (operation == Operation::Question) {
+            QCOMPARE(r.buttons, Buttons(QMessageBox::Yes | QMessageBox::No));
+            QCOMPARE(r.captions.value(QMessageBox::Yes), QStringLiteral("Go on"));
+            QCOMPARE(r.captions.value(QMessageBox::No), QStringLiteral("Stop"));
+        } else {
+            QCOMPARE(r.buttons, buttons);
+        }
+    }
+
+    void captionsFollowLanguage()
+    {
+        ZoMessageBox box(nullptr, QStringLiteral("Title"), QStringLiteral("Text"),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel,
+            QMessageBox::No);
+        box.show();
+        QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("BtnCancel"));
+
+        GermanCaptions german;
+        QVERIFY(QCoreApplication::installTranslator(&german));
+        QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("Ja"));
+        QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("Nein"));
+        QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Gut"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+
+        QCoreApplication::removeTranslator(&german);
+        QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
+    }
+
+    void longTextWraps()
+    {
+        ZoMessageBox box(nullptr, QStringLiteral("Question"),
+            QStringLiteral("A rather long message that has to wrap onto a second line "
+                           "because the box is narrow; see <a "
+                           "href=\"http://127.0.0.1/\">the notes</a>."),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
+        box.resize(360, 150);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        const QLabel *text = box.findChild<QLabel *>(QStringLiteral("messageTextLabel"));
+        QVERIFY(text);
+        QVERIFY(text->height() > 2 * text->fontMetrics().height());
+    }
 };
-
-void TstZoMessageBox::cleanup()
-{
-    ZoMessageBox::setTestResponder({});
-    ZoMessageBox::clearShownRequests();
-}
-
-void TstZoMessageBox::defaultAndFocus_data()
-{
-    QTest::addColumn<Buttons>("buttons");
-    QTest::addColumn<Button>("requested");
-    QTest::addColumn<Button>("expected");
-
-    QTest::newRow("the requested default") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
-                                           << QMessageBox::Cancel << QMessageBox::Cancel;
-    QTest::newRow("default not among the buttons")
-        << Buttons(QMessageBox::Ok) << QMessageBox::No << QMessageBox::NoButton;
-    QTest::newRow("no default") << Buttons(QMessageBox::Yes | QMessageBox::Cancel)
-                                << QMessageBox::NoButton << QMessageBox::NoButton;
-}
-
-void TstZoMessageBox::defaultAndFocus()
-{
-    QFETCH(Buttons, buttons);
-    QFETCH(Button, requested);
-    QFETCH(Button, expected);
-
-    ZoMessageBox box(nullptr, QStringLiteral("Title"), QStringLiteral("Text"), buttons, requested);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowActive(&box));
-
-    const auto pushButtons = box.findChildren<QPushButton *>();
-    for (QPushButton *b : pushButtons) {
-        const bool isExpected = expected != QMessageBox::NoButton && b == box.button(expected);
-        QVERIFY2(b->isDefault() == isExpected, qPrintable(b->text()));
-        QVERIFY2(b->hasFocus() == isExpected, qPrintable(b->text()));
-    }
-
-    // Enter presses the default button and nothing else.
-    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : &box;
-    QTest::keyClick(target, Qt::Key_Return);
-    QCOMPARE(box.standardClickedButton(), expected);
-    QCOMPARE(box.isVisible(), expected == QMessageBox::NoButton);
-}
-
-void TstZoMessageBox::modalRun_data()
-{
-    QTest::addColumn<QString>("click");
-    QTest::addColumn<Button>("expected");
-
-    QTest::newRow("No") << "No" << QMessageBox::No;
-    QTest::newRow("title bar close is no answer") << "close" << QMessageBox::NoButton;
-    QTest::newRow("Escape is no answer") << "escape" << QMessageBox::NoButton;
-}
-
-// The real modal run, answered by clicking the box from a timer.
-void TstZoMessageBox::modalRun()
-{
-    QFETCH(QString, click);
-    QFETCH(Button, expected);
-
-    bool clicked = false;
-    QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<ZoMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        QVERIFY(box->windowModality() != Qt::NonModal);
-        QCOMPARE(box->titleBar()->findChild<QLabel *>(QStringLiteral("titleLabel"))->text(),
-            QStringLiteral("Proceed?"));
-        clicked = true;
-        if (click == QLatin1String("close"))
-            QTest::mouseClick(box->titleBar()->closeButton(), Qt::LeftButton);
-        else if (click == QLatin1String("escape"))
-            QTest::keyClick(box, Qt::Key_Escape);
-        else
-            QTest::mouseClick(
-                box->button(click == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No),
-                Qt::LeftButton);
-    });
-    const Button answer
-        = ZoMessageBox::question(nullptr, QStringLiteral("Proceed?"), QStringLiteral("Text"));
-    QVERIFY(clicked);
-    QCOMPARE(answer, expected);
-}
-
-void TstZoMessageBox::responderAnswers_data()
-{
-    QTest::addColumn<Operation>("operation");
-    QTest::addColumn<Buttons>("buttons");
-    QTest::addColumn<Button>("defaultButton");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<Button>("expected");
-    QTest::addColumn<Button>("recordedDefault");
-    QTest::addColumn<int>("icon");
-
-    auto row = [](const char *name, Operation operation, Buttons buttons, Button defaultButton,
-                   Button answer, Button expected, Button recordedDefault, QMessageBox::Icon icon) {
-        QTest::newRow(name) << operation << buttons << defaultButton << int(answer) << expected
-                            << recordedDefault << int(icon);
-    };
-    using M = QMessageBox;
-    row("information Ok", Operation::Information, M::Ok, M::NoButton, M::Ok, M::Ok, M::Ok,
-        M::Information);
-    row("question Yes", Operation::Question, {}, M::No, M::Yes, M::Yes, M::No, M::Question);
-    row("question closed", Operation::Question, {}, M::No, M::NoButton, M::NoButton, M::No,
-        M::Question);
-    row("warning Yes/Cancel", Operation::Warning, M::Yes | M::Cancel, M::Cancel, M::Cancel,
-        M::Cancel, M::Cancel, M::Warning);
-    row("an answer the box does not offer is a refusal", Operation::Warning, M::Ok, M::No, M::Yes,
-        M::NoButton, M::NoButton, M::Warning);
-}
-
-void TstZoMessageBox::responderAnswers()
-{
-    QFETCH(Operation, operation);
-    QFETCH(Buttons, buttons);
-    QFETCH(Button, defaultButton);
-    QFETCH(int, answer);
-    QFETCH(Button, expected);
-    QFETCH(Button, recordedDefault);
-    QFETCH(int, icon);
-
-    int calls = 0;
-    ZoMessageBox::setTestResponder([&](const ZoMessageBox::Request &) {
-        ++calls;
-        return answer;
-    });
-    if (answer == int(QMessageBox::Yes) && operation == Operation::Warning)
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a button")));
-    QCOMPARE(callOperation(operation, buttons, defaultButton), expected);
-    QCOMPARE(calls, 1);
-
-    const QList<ZoMessageBox::Request> shown = ZoMessageBox::shownRequests();
-    QCOMPARE(shown.size(), 1);
-    const ZoMessageBox::Request &r = shown.first();
-    QCOMPARE(r.title, QStringLiteral("Title"));
-    QCOMPARE(r.text, QStringLiteral("Text"));
-    QCOMPARE(r.defaultButton, recordedDefault);
-    QCOMPARE(int(r.icon), icon);
-    if (operation == Operation::Question) {
-        QCOMPARE(r.buttons, Buttons(QMessageBox::Yes | QMessageBox::No));
-        QCOMPARE(r.captions.value(QMessageBox::Yes), QStringLiteral("Go on"));
-        QCOMPARE(r.captions.value(QMessageBox::No), QStringLiteral("Stop"));
-    } else {
-        QCOMPARE(r.buttons, buttons);
-    }
-}
-
-void TstZoMessageBox::captionsFollowLanguage()
-{
-    ZoMessageBox box(nullptr, QStringLiteral("Title"), QStringLiteral("Text"),
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel,
-        QMessageBox::No);
-    box.show();
-    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
-    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("BtnCancel"));
-
-    GermanCaptions german;
-    QVERIFY(QCoreApplication::installTranslator(&german));
-    QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("Ja"));
-    QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("Nein"));
-    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("Gut"));
-    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
-
-    QCoreApplication::removeTranslator(&german);
-    QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
-}
-
-void TstZoMessageBox::longTextWraps()
-{
-    ZoMessageBox box(nullptr, QStringLiteral("Question"),
-        QStringLiteral("A rather long message that has to wrap onto a second line "
-                       "because the box is narrow; see <a "
-                       "href=\"http://127.0.0.1/\">the notes</a>."),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
-    box.resize(360, 150);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    const QLabel *text = box.findChild<QLabel *>(QStringLiteral("messageTextLabel"));
-    QVERIFY(text);
-    QVERIFY(text->height() > 2 * text->fontMetrics().height());
-}
 
 QTEST_MAIN(TstZoMessageBox)
 #include "tst_zomessagebox.moc"
