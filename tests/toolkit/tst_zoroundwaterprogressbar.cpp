@@ -47,157 +47,145 @@ class TstZoRoundWaterProgressBar : public QObject
     Q_OBJECT
 
 private slots:
-    void waterLevel_data();
-    void waterLevel();
-    void rangeAndValueAreKeptConsistent_data();
-    void rangeAndValueAreKeptConsistent();
-    void ringAngleCycles();
-    void finishedShowsNoRing();
-    void setResult_data();
-    void setResult();
-};
+    void waterLevel_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("centreWet");
+        QTest::addColumn<bool>("lowerWet");
+        QTest::addColumn<QString>("caption");
 
-void TstZoRoundWaterProgressBar::waterLevel_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("centreWet");
-    QTest::addColumn<bool>("lowerWet");
-    QTest::addColumn<QString>("caption");
-
-    // 200 × 200: the water's bottom coordinate is 197, amplitude about 10 px.
-    QTest::newRow("empty: only crests at the bottom") << 0 << false << false << "0%";
-    QTest::newRow("half: level at half of the bottom") << 50 << false << true << "50%";
-    QTest::newRow("three quarters") << 75 << true << true << "75%";
-}
-
-void TstZoRoundWaterProgressBar::waterLevel()
-{
-    QFETCH(int, value);
-    QFETCH(bool, centreWet);
-    QFETCH(bool, lowerWet);
-
-    ZoRoundWaterProgressBar bar;
-    bar.resize(200, 200);
-    bar.setValue(value);
-    const QImage image = render(bar);
-
-    // Points above and below the glyphs of the centred caption.
-    const QRgb above = image.pixel(100, 30);
-    const QRgb centre = image.pixel(50, 62);
-    const QRgb lower = image.pixel(100, 150);
-    QVERIFY2(near(above, kDisc), "water above its level");
-    QVERIFY2(greenish(centre) == centreWet, qPrintable(QColor(centre).name()));
-    QCOMPARE(greenish(lower), lowerWet);
-    QVERIFY(ringPixels(image) > 0);
-}
-
-void TstZoRoundWaterProgressBar::rangeAndValueAreKeptConsistent_data()
-{
-    QTest::addColumn<int>("minimum");
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("expectedMaximum");
-    QTest::addColumn<int>("expectedValue");
-
-    QTest::newRow("plain") << 0 << 100 << 42 << 100 << 42;
-    QTest::newRow("past the maximum counts as done") << 0 << 100 << 250 << 100 << 100;
-    QTest::newRow("below the minimum") << 10 << 20 << 3 << 20 << 10;
-    QTest::newRow("reversed range collapses") << 50 << 10 << 30 << 50 << 50;
-    QTest::newRow("empty range") << 0 << 0 << 0 << 0 << 0;
-}
-
-void TstZoRoundWaterProgressBar::rangeAndValueAreKeptConsistent()
-{
-    QFETCH(int, minimum);
-    QFETCH(int, maximum);
-    QFETCH(int, value);
-    QFETCH(int, expectedMaximum);
-    QFETCH(int, expectedValue);
-
-    ZoRoundWaterProgressBar bar;
-    bar.resize(120, 120);
-    bar.setRange(minimum, maximum);
-    bar.setValue(value);
-    QCOMPARE(bar.maximum(), expectedMaximum);
-    QCOMPARE(bar.value(), expectedValue);
-    // Must paint without dividing by an empty range.
-    render(bar);
-}
-
-void TstZoRoundWaterProgressBar::ringAngleCycles()
-{
-    // A whole turn brings the ring back to where it started.
-    ZoRoundWaterProgressBar bar;
-    QCOMPARE(bar.ringAngle(), 0);
-    for (int step = 0; step < 36; ++step)
-        bar.onUpdateRingWave();
-    QCOMPARE(bar.ringAngle(), 0);
-
-    // The animation timer drives it on its own, but only while the ring can
-    // be seen turning: not hidden, not at its end, and again once restarted.
-    QVERIFY(!bar.isAnimating());
-    bar.show();
-    QVERIFY(bar.isAnimating());
-    QTRY_VERIFY_WITH_TIMEOUT(bar.ringAngle() >= 20, 2000);
-    bar.setValue(bar.maximum());
-    QVERIFY(!bar.isAnimating());
-    bar.setValue(10);
-    QVERIFY(bar.isAnimating());
-    bar.setResult(true);
-    QVERIFY(!bar.isAnimating());
-    bar.setRange(0, 200);
-    QVERIFY(bar.isAnimating());
-    bar.hide();
-    QVERIFY(!bar.isAnimating());
-}
-
-void TstZoRoundWaterProgressBar::finishedShowsNoRing()
-{
-    ZoRoundWaterProgressBar bar;
-    bar.resize(200, 200);
-    bar.setValue(100);
-    QImage image = render(bar);
-    QCOMPARE(ringPixels(image), 0);
-    QVERIFY(near(image.pixel(100, 130), kDisc));
-
-    // A smaller value brings the animation back.
-    bar.setValue(40);
-    image = render(bar);
-    QVERIFY(ringPixels(image) > 0);
-}
-
-void TstZoRoundWaterProgressBar::setResult_data()
-{
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("picture");
-    QTest::newRow("success") << true << ":/resource/moduleupgradedsucc.png";
-    QTest::newRow("failure") << false << ":/resource/moduleupradefailed.png";
-}
-
-void TstZoRoundWaterProgressBar::setResult()
-{
-    QFETCH(bool, ok);
-    QFETCH(QString, picture);
-
-    ZoRoundWaterProgressBar bar;
-    bar.resize(160, 160);
-    bar.setRange(0, 1000);
-    bar.setValue(300);
-    bar.setResult(ok);
-    QCOMPARE(bar.resultPicture(), picture);
-    QCOMPARE(bar.value(), 1000);
-
-    const QImage image = render(bar);
-    QCOMPARE(ringPixels(image), 0);
-    if (QFile::exists(picture)) {
-        // The picture is stretched over the whole widget.
-        const QImage expected
-            = QImage(picture).scaled(bar.size()).convertToFormat(QImage::Format_ARGB32);
-        QCOMPARE(QColor(image.pixel(80, 80)).name(), QColor(expected.pixel(80, 80)).name());
-    } else {
-        QVERIFY(near(image.pixel(80, 80), kDisc));
+        // 200 × 200: the water's bottom coordinate is 197, amplitude about 10 px.
+        QTest::newRow("empty: only crests at the bottom") << 0 << false << false << "0%";
+        QTest::newRow("half: level at half of the bottom") << 50 << false << true << "50%";
+        QTest::newRow("three quarters") << 75 << true << true << "75%";
     }
-}
+    void waterLevel()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, centreWet);
+        QFETCH(bool, lowerWet);
+
+        ZoRoundWaterProgressBar bar;
+        bar.resize(200, 200);
+        bar.setValue(value);
+        const QImage image = render(bar);
+
+        // Points above and below the glyphs of the centred caption.
+        const QRgb above = image.pixel(100, 30);
+        const QRgb centre = image.pixel(50, 62);
+        const QRgb lower = image.pixel(100, 150);
+        QVERIFY2(near(above, kDisc), "water above its level");
+        QVERIFY2(greenish(centre) == centreWet, qPrintable(QColor(centre).name()));
+        QCOMPARE(greenish(lower), lowerWet);
+        QVERIFY(ringPixels(image) > 0);
+    }
+
+    void rangeAndValueAreKeptConsistent_data()
+    {
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("expectedMaximum");
+        QTest::addColumn<int>("expectedValue");
+
+        QTest::newRow("plain") << 0 << 100 << 42 << 100 << 42;
+        QTest::newRow("past the maximum counts as done") << 0 << 100 << 250 << 100 << 100;
+        QTest::newRow("below the minimum") << 10 << 20 << 3 << 20 << 10;
+        QTest::newRow("reversed range collapses") << 50 << 10 << 30 << 50 << 50;
+        QTest::newRow("empty range") << 0 << 0 << 0 << 0 << 0;
+    }
+    void rangeAndValueAreKeptConsistent()
+    {
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, value);
+        QFETCH(int, expectedMaximum);
+        QFETCH(int, expectedValue);
+
+        ZoRoundWaterProgressBar bar;
+        bar.resize(120, 120);
+        bar.setRange(minimum, maximum);
+        bar.setValue(value);
+        QCOMPARE(bar.maximum(), expectedMaximum);
+        QCOMPARE(bar.value(), expectedValue);
+        // Must paint without dividing by an empty range.
+        render(bar);
+    }
+
+    void ringAngleCycles()
+    {
+        // A whole turn brings the ring back to where it started.
+        ZoRoundWaterProgressBar bar;
+        QCOMPARE(bar.ringAngle(), 0);
+        for (int step = 0; step < 36; ++step)
+            bar.onUpdateRingWave();
+        QCOMPARE(bar.ringAngle(), 0);
+
+        // The animation timer drives it on its own, but only while the ring can
+        // be seen turning: not hidden, not at its end, and again once restarted.
+        QVERIFY(!bar.isAnimating());
+        bar.show();
+        QVERIFY(bar.isAnimating());
+        QTRY_VERIFY_WITH_TIMEOUT(bar.ringAngle() >= 20, 2000);
+        bar.setValue(bar.maximum());
+        QVERIFY(!bar.isAnimating());
+        bar.setValue(10);
+        QVERIFY(bar.isAnimating());
+        bar.setResult(true);
+        QVERIFY(!bar.isAnimating());
+        bar.setRange(0, 200);
+        QVERIFY(bar.isAnimating());
+        bar.hide();
+        QVERIFY(!bar.isAnimating());
+    }
+
+    void finishedShowsNoRing()
+    {
+        ZoRoundWaterProgressBar bar;
+        bar.resize(200, 200);
+        bar.setValue(100);
+        QImage image = render(bar);
+        QCOMPARE(ringPixels(image), 0);
+        QVERIFY(near(image.pixel(100, 130), kDisc));
+
+        // A smaller value brings the animation back.
+        bar.setValue(40);
+        image = render(bar);
+        QVERIFY(ringPixels(image) > 0);
+    }
+
+    void setResult_data()
+    {
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("picture");
+        QTest::newRow("success") << true << ":/resource/moduleupgradedsucc.png";
+        QTest::newRow("failure") << false << ":/resource/moduleupradefailed.png";
+    }
+    void setResult()
+    {
+        QFETCH(bool, ok);
+        QFETCH(QString, picture);
+
+        ZoRoundWaterProgressBar bar;
+        bar.resize(160, 160);
+        bar.setRange(0, 1000);
+        bar.setValue(300);
+        bar.setResult(ok);
+        QCOMPARE(bar.resultPicture(), picture);
+        QCOMPARE(bar.value(), 1000);
+
+        const QImage image = render(bar);
+        QCOMPARE(ringPixels(image), 0);
+        if (QFile::exists(picture)) {
+            // The picture is stretched over the whole widget.
+            const QImage expected
+                = QImage(picture).scaled(bar.size()).convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(QColor(image.pixel(80, 80)).name(), QColor(expected.pixel(80, 80)).name());
+        } else {
+            QVERIFY(near(image.pixel(80, 80), kDisc));
+        }
+    }
+};
 
 QTEST_MAIN(TstZoRoundWaterProgressBar)
 #include "tst_zoroundwaterprogressbar.moc"
