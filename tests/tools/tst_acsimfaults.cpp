@@ -54,173 +54,159 @@ class tst_AcSimFaults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void blockFaults_data();
-    void blockFaults();
-    void latencyPerDevice();
-    void refuseKey_data();
-    void refuseKey();
-    void strandedModule_data();
-    void strandedModule();
-    void tcpListensOnLoopbackOnly();
-    void badFaultSpecs_data();
-    void badFaultSpecs();
-};
-
-void tst_AcSimFaults::blockFaults_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("eraseAcked");
-    QTest::addColumn<QList<int>>("acked");
-    const QList<int> all {0, 4, 8, 12, 16};
-    QTest::newRow("none") << QString() << true << all;
-    QTest::newRow("drop every 2nd ack") << "drop-ack-every=2" << true << QList<int> {0, 8, 16};
-    QTest::newRow("stall after 2 blocks")
-        << "core:stall-after-blocks=2" << true << QList<int> {0, 4};
-    QTest::newRow("stall after 0 blocks") << "stall-after-blocks=0" << true << QList<int> {};
-    QTest::newRow("other device's fault") << "38:drop-ack-every=1" << true << all;
-    // The erase itself does happen: the blocks are taken as usual.
-    QTest::newRow("never ack erase") << "core:never-ack-erase" << false << all;
-}
-
-void tst_AcSimFaults::blockFaults()
-{
-    QFETCH(QString, fault);
-    QFETCH(bool, eraseAcked);
-    QFETCH(QList<int>, acked);
-    ZoSimScenario sc = rigScenario();
-    if (!fault.isEmpty())
-        QVERIFY(sc.addFault(fault, nullptr));
-    AcSimRig rig(sc);
-    rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")) + coreKeyFrame());
-    QCOMPARE(rig.take(eraseAcked ? 1000 : 150), eraseAcked ? kEraseAck : QByteArray());
-    QCOMPARE(sendBlocks(rig, 5), acked);
-    if (fault.contains(QLatin1String("stall-after-blocks=2"))) {
-        // A new key frame starts a new transfer and the device answers again.
-        rig.send(coreKeyFrame());
-        QCOMPARE(rig.take(), kEraseAck);
-        rig.send(coreBlock(0));
-        QCOMPARE(ackIndex(rig.take()), 0);
+    void blockFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("eraseAcked");
+        QTest::addColumn<QList<int>>("acked");
+        const QList<int> all {0, 4, 8, 12, 16};
+        QTest::newRow("none") << QString() << true << all;
+        QTest::newRow("drop every 2nd ack") << "drop-ack-every=2" << true << QList<int> {0, 8, 16};
+        QTest::newRow("stall after 2 blocks")
+            << "core:stall-after-blocks=2" << true << QList<int> {0, 4};
+        QTest::newRow("stall after 0 blocks") << "stall-after-blocks=0" << true << QList<int> {};
+        QTest::newRow("other device's fault") << "38:drop-ack-every=1" << true << all;
+        // The erase itself does happen: the blocks are taken as usual.
+        QTest::newRow("never ack erase") << "core:never-ack-erase" << false << all;
     }
-}
+    void blockFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, eraseAcked);
+        QFETCH(QList<int>, acked);
+        ZoSimScenario sc = rigScenario();
+        if (!fault.isEmpty())
+            QVERIFY(sc.addFault(fault, nullptr));
+        AcSimRig rig(sc);
+        rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")) + coreKeyFrame());
+        QCOMPARE(rig.take(eraseAcked ? 1000 : 150), eraseAcked ? kEraseAck : QByteArray());
+        QCOMPARE(sendBlocks(rig, 5), acked);
+        if (fault.contains(QLatin1String("stall-after-blocks=2"))) {
+            // A new key frame starts a new transfer and the device answers again.
+            rig.send(coreKeyFrame());
+            QCOMPARE(rig.take(), kEraseAck);
+            rig.send(coreBlock(0));
+            QCOMPARE(ackIndex(rig.take()), 0);
+        }
+    }
 
-void tst_AcSimFaults::latencyPerDevice()
-{
-    ZoSimScenario sc = rigScenario();
-    QVERIFY(sc.addFault(QStringLiteral("38.0:latency-ms=150"), nullptr));
-    AcSimRig rig(sc);
-    QElapsedTimer t;
-    t.start();
-    rig.send(canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00")));
-    rig.send(kVersionRequest);
-    // The core is not delayed, so its reply overtakes the module's.
-    QCOMPARE(rig.take(), kVersionReply);
-    QVERIFY(t.elapsed() < 100);
-    const QByteArray module = rig.take(1000);
-    QCOMPARE(module, hexBytes("AB 0E 0E 5F 0A F1 00 26 10 34 12 03 01 00 00 6D 8A"));
-    QVERIFY2(t.elapsed() >= 149, qPrintable(QString::number(t.elapsed())));
-}
+    void latencyPerDevice()
+    {
+        ZoSimScenario sc = rigScenario();
+        QVERIFY(sc.addFault(QStringLiteral("38.0:latency-ms=150"), nullptr));
+        AcSimRig rig(sc);
+        QElapsedTimer t;
+        t.start();
+        rig.send(canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00")));
+        rig.send(kVersionRequest);
+        // The core is not delayed, so its reply overtakes the module's.
+        QCOMPARE(rig.take(), kVersionReply);
+        QVERIFY(t.elapsed() < 100);
+        const QByteArray module = rig.take(1000);
+        QCOMPARE(module, hexBytes("AB 0E 0E 5F 0A F1 00 26 10 34 12 03 01 00 00 6D 8A"));
+        QVERIFY2(t.elapsed() >= 149, qPrintable(QString::number(t.elapsed())));
+    }
 
-// The 6-byte key of bus kinds 3 and 4, and the fault that refuses it anyway.
-void tst_AcSimFaults::refuseKey_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<bool>("coreEnters");
-    QTest::addColumn<bool>("kind3Enters");
-    QTest::addColumn<bool>("kind4Enters");
-    const QByteArray key = hexBytes("6A 0C E3 51 97 4B");
-    QTest::newRow("right key") << QString() << key << true << true << true;
-    QTest::newRow("wrong key") << QString() << hexBytes("6A 0C E3 51 97 4C") << true << false
-                               << false;
-    QTest::newRow("global") << "refuse-key" << key << false << false << false;
-    QTest::newRow("one module") << "79.2:refuse-key" << key << true << false << true;
-    QTest::newRow("by type") << "77:refuse-key=true" << key << true << true << false;
-}
+    // The 6-byte key of bus kinds 3 and 4, and the fault that refuses it anyway.
+    void refuseKey_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<bool>("coreEnters");
+        QTest::addColumn<bool>("kind3Enters");
+        QTest::addColumn<bool>("kind4Enters");
+        const QByteArray key = hexBytes("6A 0C E3 51 97 4B");
+        QTest::newRow("right key") << QString() << key << true << true << true;
+        QTest::newRow("wrong key")
+            << QString() << hexBytes("6A 0C E3 51 97 4C") << true << false << false;
+        QTest::newRow("global") << "refuse-key" << key << false << false << false;
+        QTest::newRow("one module") << "79.2:refuse-key" << key << true << false << true;
+        QTest::newRow("by type") << "77:refuse-key=true" << key << true << true << false;
+    }
+    void refuseKey()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, key);
+        QFETCH(bool, coreEnters);
+        QFETCH(bool, kind3Enters);
+        QFETCH(bool, kind4Enters);
+        ZoSimScenario sc = rigScenario();
+        if (!fault.isEmpty())
+            QVERIFY(sc.addFault(fault, nullptr));
+        AcSimRig rig(sc);
+        rig.send(canSend(0x06F8, hexBytes("4F 02") + key));
+        rig.send(busSend(0xFB, hexBytes("4D 01") + key));
+        rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
+        QCOMPARE(rig.aircraft->core()->inBootloader(), coreEnters);
+        QCOMPARE(rig.aircraft->module(79, 2)->inBootloader(), kind3Enters);
+        QCOMPARE(rig.aircraft->module(77, 1)->inBootloader(), kind4Enters);
+        QCOMPARE(rig.eventsOf(QStringLiteral("refused")).size(),
+            3 - coreEnters - kind3Enters - kind4Enters);
+    }
 
-void tst_AcSimFaults::refuseKey()
-{
-    QFETCH(QString, fault);
-    QFETCH(QByteArray, key);
-    QFETCH(bool, coreEnters);
-    QFETCH(bool, kind3Enters);
-    QFETCH(bool, kind4Enters);
-    ZoSimScenario sc = rigScenario();
-    if (!fault.isEmpty())
+    // A module an interrupted run left in its bootloader: silent to the version
+    // query, it answers the force report with its stored type and version.
+    void strandedModule_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QByteArray>("versionQuery");
+        QTest::addColumn<QByteArray>("forceReport");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("kind 2, bare 0x22")
+            << "38.0:bootloader" << canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00"))
+            << canSend(0x06F1, hexBytes("22"))
+            << hexBytes("81 22") + QByteArray(22, '\0') + hexBytes("26 03 01 00");
+        QTest::newRow("kind 4, addressed 0x41")
+            << "77:bootloader" << busSend(0xFA, hexBytes("4D FF"))
+            << busSend(0xFC, hexBytes("4D 01 41 00 00 00 00 00"))
+            << hexBytes("4D 01 41 04 4D 01 00 04");
+    }
+    void strandedModule()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, versionQuery);
+        QFETCH(QByteArray, forceReport);
+        QFETCH(QByteArray, reported);
+        ZoSimScenario sc = rigScenario();
         QVERIFY(sc.addFault(fault, nullptr));
-    AcSimRig rig(sc);
-    rig.send(canSend(0x06F8, hexBytes("4F 02") + key));
-    rig.send(busSend(0xFB, hexBytes("4D 01") + key));
-    rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")));
-    QCOMPARE(rig.aircraft->core()->inBootloader(), coreEnters);
-    QCOMPARE(rig.aircraft->module(79, 2)->inBootloader(), kind3Enters);
-    QCOMPARE(rig.aircraft->module(77, 1)->inBootloader(), kind4Enters);
-    QCOMPARE(
-        rig.eventsOf(QStringLiteral("refused")).size(), 3 - coreEnters - kind3Enters - kind4Enters);
-}
+        AcSimRig rig(sc);
+        rig.send(versionQuery);
+        QCOMPARE(rig.take(50), QByteArray());
+        rig.send(forceReport);
+        const QByteArray report = rig.take();
+        QVERIFY2(report.contains(reported), report.toHex(' ').constData());
+    }
 
-// A module an interrupted run left in its bootloader: silent to the version
-// query, it answers the force report with its stored type and version.
-void tst_AcSimFaults::strandedModule_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QByteArray>("versionQuery");
-    QTest::addColumn<QByteArray>("forceReport");
-    QTest::addColumn<QByteArray>("reported");
-    QTest::newRow("kind 2, bare 0x22")
-        << "38.0:bootloader" << canSend(0x80F0, hexBytes("26 10 FF FF 00 00 00 00"))
-        << canSend(0x06F1, hexBytes("22"))
-        << hexBytes("81 22") + QByteArray(22, '\0') + hexBytes("26 03 01 00");
-    QTest::newRow("kind 4, addressed 0x41") << "77:bootloader" << busSend(0xFA, hexBytes("4D FF"))
-                                            << busSend(0xFC, hexBytes("4D 01 41 00 00 00 00 00"))
-                                            << hexBytes("4D 01 41 04 4D 01 00 04");
-}
+    // The line itself must stay on this machine. (Closing it mid-transfer, like
+    // the other block faults, is driven through the upgrade against the program.)
+    void tcpListensOnLoopbackOnly()
+    {
+        ZoSimEventLog log;
+        log.setSilent(true);
+        ZoSimAircraft aircraft(rigScenario(), &log);
+        ZoSimTcpLink tcp(&aircraft, &log);
+        QString error;
+        QVERIFY(!tcp.listen(QHostAddress(QStringLiteral("10.0.0.1")), 0, &error));
+        QVERIFY2(tcp.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    }
 
-void tst_AcSimFaults::strandedModule()
-{
-    QFETCH(QString, fault);
-    QFETCH(QByteArray, versionQuery);
-    QFETCH(QByteArray, forceReport);
-    QFETCH(QByteArray, reported);
-    ZoSimScenario sc = rigScenario();
-    QVERIFY(sc.addFault(fault, nullptr));
-    AcSimRig rig(sc);
-    rig.send(versionQuery);
-    QCOMPARE(rig.take(50), QByteArray());
-    rig.send(forceReport);
-    const QByteArray report = rig.take();
-    QVERIFY2(report.contains(reported), report.toHex(' ').constData());
-}
-
-// The line itself must stay on this machine. (Closing it mid-transfer, like
-// the other block faults, is driven through the upgrade against the program.)
-void tst_AcSimFaults::tcpListensOnLoopbackOnly()
-{
-    ZoSimEventLog log;
-    log.setSilent(true);
-    ZoSimAircraft aircraft(rigScenario(), &log);
-    ZoSimTcpLink tcp(&aircraft, &log);
-    QString error;
-    QVERIFY(!tcp.listen(QHostAddress(QStringLiteral("10.0.0.1")), 0, &error));
-    QVERIFY2(tcp.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
-}
-
-// The accepted forms are those the cases above use.
-void tst_AcSimFaults::badFaultSpecs_data()
-{
-    QTest::addColumn<QString>("flag");
-    QTest::newRow("unknown fault") << "explode=1";
-    QTest::newRow("negative count") << "drop-ack-every=-1";
-    QTest::newRow("unknown device") << "12.3:refuse-key";
-}
-
-void tst_AcSimFaults::badFaultSpecs()
-{
-    QFETCH(QString, flag);
-    ZoSimScenario sc = rigScenario();
-    QString error;
-    QVERIFY(!sc.addFault(flag, &error));
-    QVERIFY(!error.isEmpty());
-}
+    // The accepted forms are those the cases above use.
+    void badFaultSpecs_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::newRow("unknown fault") << "explode=1";
+        QTest::newRow("negative count") << "drop-ack-every=-1";
+        QTest::newRow("unknown device") << "12.3:refuse-key";
+    }
+    void badFaultSpecs()
+    {
+        QFETCH(QString, flag);
+        ZoSimScenario sc = rigScenario();
+        QString error;
+        QVERIFY(!sc.addFault(flag, &error));
+        QVERIFY(!error.isEmpty());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_AcSimFaults)
 #include "tst_acsimfaults.moc"
