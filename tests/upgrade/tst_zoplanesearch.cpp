@@ -86,260 +86,243 @@ class tst_ZoPlaneSearch : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void candidateOrder_data();
-    void candidateOrder();
-    void autoSequence_data();
-    void autoSequence();
-    void coreFoundThenModules();
-    void coreWithoutModules_data();
-    void coreWithoutModules();
-    void silentCoreEndsSearch();
-    void oneLink_data();
-    void oneLink();
-    void inactiveIgnoresReports();
-    void cancel_data();
-    void cancel();
-};
+    void candidateOrder_data()
+    {
+        QTest::addColumn<QStringList>("ports"); // in enumeration order, see Rig
+        QTest::addColumn<QStringList>("expected");
 
-void tst_ZoPlaneSearch::candidateOrder_data()
-{
-    QTest::addColumn<QStringList>("ports"); // in enumeration order, see Rig
-    QTest::addColumn<QStringList>("expected");
+        QTest::newRow("none") << QStringList {} << QStringList {};
+        QTest::newRow("identified, then busy, then neither")
+            << QStringList {"p", "b:b", "i:i"} << QStringList {"i", "b", "p"};
+        QTest::newRow("enumeration order within a group; identified and busy counts once")
+            << QStringList {"i1:ib", "b1:b", "i2:i", "b2:b"}
+            << QStringList {"i1", "i2", "b1", "b2"};
+        QTest::newRow("null skipped") << QStringList {"n:nib", "p"} << QStringList {"p"};
+    }
+    void candidateOrder()
+    {
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, expected);
 
-    QTest::newRow("none") << QStringList {} << QStringList {};
-    QTest::newRow("identified, then busy, then neither")
-        << QStringList {"p", "b:b", "i:i"} << QStringList {"i", "b", "p"};
-    QTest::newRow("enumeration order within a group; identified and busy counts once")
-        << QStringList {"i1:ib", "b1:b", "i2:i", "b2:b"} << QStringList {"i1", "i2", "b1", "b2"};
-    QTest::newRow("null skipped") << QStringList {"n:nib", "p"} << QStringList {"p"};
-}
-
-void tst_ZoPlaneSearch::candidateOrder()
-{
-    QFETCH(QStringList, ports);
-    QFETCH(QStringList, expected);
-
-    Rig rig(ports);
-    rig.answerOpens = false;
-    QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
-    // The caller's list is not used: the ports are always enumerated.
-    rig.startAuto({QStringLiteral("ignored")});
-
-    QCOMPARE(rig.search.portList(), expected);
-    QVERIFY(rig.search.isActive() && rig.search.isAutoMode());
-    QCOMPARE(active.size(), 1);
-    QCOMPARE(rig.search.progressMaximum(), 12 + expected.size());
-    QCOMPARE(rig.search.progressValue(), 1);
-    QCOMPARE(rig.log, QStringList {"udp 127.0.0.1 6075 6076"});
-}
-
-void tst_ZoPlaneSearch::autoSequence_data()
-{
-    QTest::addColumn<QStringList>("ports");
-    QTest::addColumn<QStringList>("failing"); // opens answered with failure
-    QTest::addColumn<QStringList>("expected");
-
-    using L = QStringList;
-    const QString udp = QStringLiteral("udp 127.0.0.1 6075 6076");
-    const QString tcp = QStringLiteral("tcp 127.0.0.2 8050 8051");
-    const QString a = QStringLiteral("serial A 115200 8 0 1");
-    const QString b = QStringLiteral("serial B 115200 8 0 1");
-    const QString close = QStringLiteral("close");
-    const QString end = QStringLiteral("finish 0 0");
-    // The detect timeout (20 ms) ends the UDP stage before its data wait (50 ms).
-    QTest::newRow("no ports: UDP, one TCP try, end") << L {} << L {} << L {udp, tcp, close, end};
-    QTest::newRow("each data-less open closed before the next")
-        << L {"A", "B"} << L {} << L {udp, a, close, b, close, tcp, close, end};
-    QTest::newRow("failed serial open moves on at once")
-        << L {"A", "B"} << L {"A"} << L {udp, a, b, close, tcp, close, end};
-    QTest::newRow("failed TCP open ends") << L {"A"} << L {"A", "tcp"} << L {udp, a, tcp, end};
-    // A UDP link that cannot open still leaves the serial ports to try.
-    QTest::newRow("failed UDP open goes on to the ports")
-        << L {"A"} << L {"udp"} << L {udp, a, close, tcp, close, end};
-}
-
-void tst_ZoPlaneSearch::autoSequence()
-{
-    QFETCH(QStringList, ports);
-    QFETCH(QStringList, failing);
-    QFETCH(QStringList, expected);
-
-    Rig rig(ports);
-    rig.failing = QSet<QString>(failing.begin(), failing.end());
-    rig.startAuto();
-    QVERIFY(rig.finished.wait(2000));
-    QVERIFY(rig.quietFor(150)); // nothing opened after the TCP try
-    QCOMPARE(rig.log, expected);
-    QVERIFY(!rig.search.isActive());
-}
-
-void tst_ZoPlaneSearch::coreFoundThenModules()
-{
-    Rig rig({QStringLiteral("A")});
-    rig.answerOpens = false; // no data wait: the detect timeout alone moves on
-    QSignalSpy found(&rig.search, &ZoPlaneSearch::sigPlaneConnectionFound);
-    rig.startAuto();
-    QTRY_COMPARE(rig.log.size(), 2); // UDP, then serial A after the detect timeout
-    rig.search.onPlaneDeteced(false); // not a find
-    rig.search.onPlaneDeteced(true);
-
-    QCOMPARE(found.size(), 1);
-    const auto config = found.at(0).at(0).value<ZoPlaneConfig>();
-    QCOMPARE(config, rig.search.candidate());
-    QCOMPARE(int(config.type), int(ZoPlaneConfig::LinkSerialPort));
-    QCOMPARE(config.com, QStringLiteral("A"));
-    QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
-    // The other timers stopped: the search only asks the core again.
-    QTest::qWait(45);
-    QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
-    QVERIFY(rig.finished.isEmpty());
-
-    rig.log.clear();
-    rig.search.coreIdentified(true, true, {ModA, ModB});
-    QCOMPARE(rig.log, QStringList {"info 1 30021 3"}); // the first module at once
-    QCOMPARE(rig.search.progressMaximum(), 2 + 2 + 1);
-    rig.search.coreIdentified(true, true, {ModA}); // only one identity answer counts
-    // The link blinks while the modules are asked: the pacing goes on.
-    rig.search.onPlaneDeteced(true);
-    QVERIFY(rig.finished.wait(1000));
-    QCOMPARE(
-        rig.log, QStringList({"info 1 30021 3", "info 1 0 0", "info 1 70030 7", "finish 1 1"}));
-    QVERIFY(!rig.search.isActive());
-}
-
-void tst_ZoPlaneSearch::coreWithoutModules_data()
-{
-    QTest::addColumn<bool>("hasModules");
-    QTest::addColumn<QList<tds4>>("modules");
-
-    QTest::newRow("no module list") << false << QList<tds4> {ModA};
-    QTest::newRow("empty module list") << true << QList<tds4> {};
-}
-
-void tst_ZoPlaneSearch::coreWithoutModules()
-{
-    QFETCH(bool, hasModules);
-    QFETCH(QList<tds4>, modules);
-
-    Rig rig;
-    rig.answerOpens = false;
-    rig.startAuto();
-    rig.search.coreIdentified(true, hasModules, modules); // core not asked yet: ignored
-    rig.search.onPlaneDeteced(true);
-    rig.search.coreIdentified(false, hasModules, modules); // no answer: ignored
-    QVERIFY(rig.finished.isEmpty());
-    rig.search.coreIdentified(true, hasModules, modules);
-    QCOMPARE(rig.log.mid(1), QStringList({"info 0 0 0", "finish 1 1"}));
-    QVERIFY(!rig.search.isActive());
-    QVERIFY(rig.quietFor(100));
-}
-
-// A core whose data arrives but whose version never does is asked again at
-// the module pace, then given up: the search ends as not found instead of
-// holding the window for good.
-void tst_ZoPlaneSearch::silentCoreEndsSearch()
-{
-    Rig rig;
-    rig.answerOpens = false;
-    rig.startAuto();
-    rig.search.onPlaneDeteced(true);
-    QTRY_COMPARE(rig.finished.size(), 1);
-    QCOMPARE(rig.log.count(QStringLiteral("info 0 0 0")), ZoPlaneSearch::IdentityAttempts);
-    QCOMPARE(rig.log.last(), QStringLiteral("finish 0 0"));
-    QVERIFY(!rig.search.isActive());
-    QVERIFY(rig.quietFor(100));
-}
-
-void tst_ZoPlaneSearch::oneLink_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("open");
-
-    QTest::newRow("serial") << 1 << "serial ttyS9 57600 7 2 2";
-    QTest::newRow("udp") << 0 << "udp 127.0.0.3 100 200";
-    QTest::newRow("tcp") << 2 << "tcp 127.0.0.4 300 400";
-}
-
-void tst_ZoPlaneSearch::oneLink()
-{
-    QFETCH(int, type);
-    QFETCH(QString, open);
-
-    for (const bool opens : {true, false}) {
-        Rig rig({QStringLiteral("A")});
+        Rig rig(ports);
         rig.answerOpens = false;
-        if (type == 1)
-            rig.search.onSearchOnSpecSPCom(QStringLiteral("ttyS9"), 57600, 7, 2, 2);
-        else if (type == 0)
-            rig.search.onSearchOnspecUdpCom(QStringLiteral("127.0.0.3"), 100, 200);
-        else
-            rig.search.onSearchOnspecTcpClientCom(QStringLiteral("127.0.0.4"), 300, 400);
-        QCOMPARE(rig.log, QStringList {open});
-        QVERIFY(!rig.search.isAutoMode());
-        QVERIFY(rig.quietFor(100)); // no detect timer
-        rig.search.onOpenCommState(type, opens);
-        if (opens) {
-            QVERIFY(rig.finished.wait(1000));
-            QCOMPARE(rig.log, QStringList({open, "finish 0 0"}));
-            QVERIFY(!rig.search.isActive());
-        } else {
-            // As described: nothing moves on and the search stays active
-            // until the caller cancels it.
-            QVERIFY(rig.quietFor(150));
-            QVERIFY(rig.search.isActive());
+        QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
+        // The caller's list is not used: the ports are always enumerated.
+        rig.startAuto({QStringLiteral("ignored")});
+
+        QCOMPARE(rig.search.portList(), expected);
+        QVERIFY(rig.search.isActive() && rig.search.isAutoMode());
+        QCOMPARE(active.size(), 1);
+        QCOMPARE(rig.search.progressMaximum(), 12 + expected.size());
+        QCOMPARE(rig.search.progressValue(), 1);
+        QCOMPARE(rig.log, QStringList {"udp 127.0.0.1 6075 6076"});
+    }
+
+    void autoSequence_data()
+    {
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QStringList>("failing"); // opens answered with failure
+        QTest::addColumn<QStringList>("expected");
+
+        using L = QStringList;
+        const QString udp = QStringLiteral("udp 127.0.0.1 6075 6076");
+        const QString tcp = QStringLiteral("tcp 127.0.0.2 8050 8051");
+        const QString a = QStringLiteral("serial A 115200 8 0 1");
+        const QString b = QStringLiteral("serial B 115200 8 0 1");
+        const QString close = QStringLiteral("close");
+        const QString end = QStringLiteral("finish 0 0");
+        // The detect timeout (20 ms) ends the UDP stage before its data wait (50 ms).
+        QTest::newRow("no ports: UDP, one TCP try, end")
+            << L {} << L {} << L {udp, tcp, close, end};
+        QTest::newRow("each data-less open closed before the next")
+            << L {"A", "B"} << L {} << L {udp, a, close, b, close, tcp, close, end};
+        QTest::newRow("failed serial open moves on at once")
+            << L {"A", "B"} << L {"A"} << L {udp, a, b, close, tcp, close, end};
+        QTest::newRow("failed TCP open ends") << L {"A"} << L {"A", "tcp"} << L {udp, a, tcp, end};
+        // A UDP link that cannot open still leaves the serial ports to try.
+        QTest::newRow("failed UDP open goes on to the ports")
+            << L {"A"} << L {"udp"} << L {udp, a, close, tcp, close, end};
+    }
+    void autoSequence()
+    {
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, failing);
+        QFETCH(QStringList, expected);
+
+        Rig rig(ports);
+        rig.failing = QSet<QString>(failing.begin(), failing.end());
+        rig.startAuto();
+        QVERIFY(rig.finished.wait(2000));
+        QVERIFY(rig.quietFor(150)); // nothing opened after the TCP try
+        QCOMPARE(rig.log, expected);
+        QVERIFY(!rig.search.isActive());
+    }
+
+    void coreFoundThenModules()
+    {
+        Rig rig({QStringLiteral("A")});
+        rig.answerOpens = false; // no data wait: the detect timeout alone moves on
+        QSignalSpy found(&rig.search, &ZoPlaneSearch::sigPlaneConnectionFound);
+        rig.startAuto();
+        QTRY_COMPARE(rig.log.size(), 2); // UDP, then serial A after the detect timeout
+        rig.search.onPlaneDeteced(false); // not a find
+        rig.search.onPlaneDeteced(true);
+
+        QCOMPARE(found.size(), 1);
+        const auto config = found.at(0).at(0).value<ZoPlaneConfig>();
+        QCOMPARE(config, rig.search.candidate());
+        QCOMPARE(int(config.type), int(ZoPlaneConfig::LinkSerialPort));
+        QCOMPARE(config.com, QStringLiteral("A"));
+        QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
+        // The other timers stopped: the search only asks the core again.
+        QTest::qWait(45);
+        QCOMPARE(rig.log.last(), QStringLiteral("info 0 0 0"));
+        QVERIFY(rig.finished.isEmpty());
+
+        rig.log.clear();
+        rig.search.coreIdentified(true, true, {ModA, ModB});
+        QCOMPARE(rig.log, QStringList {"info 1 30021 3"}); // the first module at once
+        QCOMPARE(rig.search.progressMaximum(), 2 + 2 + 1);
+        rig.search.coreIdentified(true, true, {ModA}); // only one identity answer counts
+        // The link blinks while the modules are asked: the pacing goes on.
+        rig.search.onPlaneDeteced(true);
+        QVERIFY(rig.finished.wait(1000));
+        QCOMPARE(
+            rig.log, QStringList({"info 1 30021 3", "info 1 0 0", "info 1 70030 7", "finish 1 1"}));
+        QVERIFY(!rig.search.isActive());
+    }
+
+    void coreWithoutModules_data()
+    {
+        QTest::addColumn<bool>("hasModules");
+        QTest::addColumn<QList<tds4>>("modules");
+
+        QTest::newRow("no module list") << false << QList<tds4> {ModA};
+        QTest::newRow("empty module list") << true << QList<tds4> {};
+    }
+    void coreWithoutModules()
+    {
+        QFETCH(bool, hasModules);
+        QFETCH(QList<tds4>, modules);
+
+        Rig rig;
+        rig.answerOpens = false;
+        rig.startAuto();
+        rig.search.coreIdentified(true, hasModules, modules); // core not asked yet: ignored
+        rig.search.onPlaneDeteced(true);
+        rig.search.coreIdentified(false, hasModules, modules); // no answer: ignored
+        QVERIFY(rig.finished.isEmpty());
+        rig.search.coreIdentified(true, hasModules, modules);
+        QCOMPARE(rig.log.mid(1), QStringList({"info 0 0 0", "finish 1 1"}));
+        QVERIFY(!rig.search.isActive());
+        QVERIFY(rig.quietFor(100));
+    }
+
+    // A core whose data arrives but whose version never does is asked again at
+    // the module pace, then given up: the search ends as not found instead of
+    // holding the window for good.
+    void silentCoreEndsSearch()
+    {
+        Rig rig;
+        rig.answerOpens = false;
+        rig.startAuto();
+        rig.search.onPlaneDeteced(true);
+        QTRY_COMPARE(rig.finished.size(), 1);
+        QCOMPARE(rig.log.count(QStringLiteral("info 0 0 0")), ZoPlaneSearch::IdentityAttempts);
+        QCOMPARE(rig.log.last(), QStringLiteral("finish 0 0"));
+        QVERIFY(!rig.search.isActive());
+        QVERIFY(rig.quietFor(100));
+    }
+
+    void oneLink_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("open");
+
+        QTest::newRow("serial") << 1 << "serial ttyS9 57600 7 2 2";
+        QTest::newRow("udp") << 0 << "udp 127.0.0.3 100 200";
+        QTest::newRow("tcp") << 2 << "tcp 127.0.0.4 300 400";
+    }
+    void oneLink()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, open);
+
+        for (const bool opens : {true, false}) {
+            Rig rig({QStringLiteral("A")});
+            rig.answerOpens = false;
+            if (type == 1)
+                rig.search.onSearchOnSpecSPCom(QStringLiteral("ttyS9"), 57600, 7, 2, 2);
+            else if (type == 0)
+                rig.search.onSearchOnspecUdpCom(QStringLiteral("127.0.0.3"), 100, 200);
+            else
+                rig.search.onSearchOnspecTcpClientCom(QStringLiteral("127.0.0.4"), 300, 400);
+            QCOMPARE(rig.log, QStringList {open});
+            QVERIFY(!rig.search.isAutoMode());
+            QVERIFY(rig.quietFor(100)); // no detect timer
+            rig.search.onOpenCommState(type, opens);
+            if (opens) {
+                QVERIFY(rig.finished.wait(1000));
+                QCOMPARE(rig.log, QStringList({open, "finish 0 0"}));
+                QVERIFY(!rig.search.isActive());
+            } else {
+                // As described: nothing moves on and the search stays active
+                // until the caller cancels it.
+                QVERIFY(rig.quietFor(150));
+                QVERIFY(rig.search.isActive());
+            }
         }
     }
-}
 
-void tst_ZoPlaneSearch::inactiveIgnoresReports()
-{
-    Rig rig;
-    rig.search.onOpenCommState(0, true);
-    rig.search.onOpenCommState(0, false);
-    rig.search.onPlaneDeteced(true);
-    rig.search.coreIdentified(true, true, {ModA});
-    QVERIFY(rig.quietFor(150));
-    QVERIFY(rig.log.isEmpty());
-
-    rig.answerOpens = false;
-    rig.startAuto();
-    rig.search.cancel();
-    rig.log.clear();
-    rig.search.onOpenCommState(0, true); // after the end as well
-    rig.search.onPlaneDeteced(true);
-    QVERIFY(rig.quietFor(150));
-    QVERIFY(rig.log.isEmpty());
-}
-
-void tst_ZoPlaneSearch::cancel_data()
-{
-    QTest::addColumn<bool>("coreFound");
-    QTest::addColumn<QString>("finish");
-
-    QTest::newRow("while searching") << false << "finish 0 0";
-    QTest::newRow("while asking the modules") << true << "finish 0 1";
-}
-
-void tst_ZoPlaneSearch::cancel()
-{
-    QFETCH(bool, coreFound);
-    QFETCH(QString, finish);
-
-    Rig rig;
-    QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
-    rig.startAuto();
-    if (coreFound) {
+    void inactiveIgnoresReports()
+    {
+        Rig rig;
+        rig.search.onOpenCommState(0, true);
+        rig.search.onOpenCommState(0, false);
         rig.search.onPlaneDeteced(true);
-        rig.search.coreIdentified(true, true, {ModA, ModB});
+        rig.search.coreIdentified(true, true, {ModA});
+        QVERIFY(rig.quietFor(150));
+        QVERIFY(rig.log.isEmpty());
+
+        rig.answerOpens = false;
+        rig.startAuto();
+        rig.search.cancel();
+        rig.log.clear();
+        rig.search.onOpenCommState(0, true); // after the end as well
+        rig.search.onPlaneDeteced(true);
+        QVERIFY(rig.quietFor(150));
+        QVERIFY(rig.log.isEmpty());
     }
-    rig.search.cancel();
-    QCOMPARE(rig.log.last(), finish);
-    QCOMPARE(rig.search.progressValue(), 0);
-    QVERIFY(!rig.search.isActive());
-    QCOMPARE(active.size(), 2);
-    QCOMPARE(active.at(1).at(0).toBool(), false);
-    QVERIFY(rig.quietFor(150)); // no timer left running
-}
+
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("coreFound");
+        QTest::addColumn<QString>("finish");
+
+        QTest::newRow("while searching") << false << "finish 0 0";
+        QTest::newRow("while asking the modules") << true << "finish 0 1";
+    }
+    void cancel()
+    {
+        QFETCH(bool, coreFound);
+        QFETCH(QString, finish);
+
+        Rig rig;
+        QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
+        rig.startAuto();
+        if (coreFound) {
+            rig.search.onPlaneDeteced(true);
+            rig.search.coreIdentified(true, true, {ModA, ModB});
+        }
+        rig.search.cancel();
+        QCOMPARE(rig.log.last(), finish);
+        QCOMPARE(rig.search.progressValue(), 0);
+        QVERIFY(!rig.search.isActive());
+        QCOMPARE(active.size(), 2);
+        QCOMPARE(active.at(1).at(0).toBool(), false);
+        QVERIFY(rig.quietFor(150)); // no timer left running
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ZoPlaneSearch)
 #include "tst_zoplanesearch.moc"
