@@ -91,13 +91,6 @@ public:
         return server.serverPort(); // closed again when the server goes
     }
 
-    // A simulator started by someone else.
-    void attach(quint16 tcpPort, const QString &log)
-    {
-        port = tcpPort;
-        logPath = log;
-    }
-
     // The logged events, in order: all of them, or those of one kind (of
     // one device, of one command) when these are given.
     QList<QJsonObject> events(const char *name = nullptr, const QString &dev = QString(),
