@@ -8,7 +8,8 @@
 class QObject;
 
 // What Tolvane and ZoHaldenUpdate need of the operating system: rights,
-// executable names, ending a program by name and starting one detached.
+// executable names, ending a program by name and starting one detached; and
+// what tolvane-cli --doctor asks about device nodes and running services.
 // One implementation per platform; CMake compiles the right one.
 class ZoPlatform
 {
@@ -48,6 +49,12 @@ public:
     static bool startDetached(const QString &applicationDir, const QString &program,
         const QStringList &arguments, const QString &workingDir, qint64 *pid = nullptr);
 
+    // Whether path (a folder or a file) belongs to the system's package
+    // manager, which alone is to change what lies there: on Linux anything
+    // under /usr but /usr/local, and whatever dpkg's file lists name (read
+    // through, so not for every start). Nothing is so owned on Windows.
+    static bool isPackageManaged(const QString &path);
+
     // Requests from outside to stop: Ctrl-C (2), and a termination signal or
     // the console closing (15).
     enum StopRequest : int { StopInterrupt = 2, StopTerminate = 15 };
@@ -55,4 +62,34 @@ public:
     // on, in its event loop; a second Ctrl-C ends the process at once with
     // exit code 130. Once per process.
     static void watchStopRequests(QObject *context, std::function<void(int request)> handler);
+
+    // A device node as tolvane-cli --doctor describes it. Where devices are
+    // no files with an owner and a mode (Windows), applicable is false and
+    // nothing else is filled in.
+    struct DeviceNode
+    {
+        bool applicable = false;
+        bool exists = false;
+        QString owner;
+        QString group;
+        QString mode; // as ls -l shows it, "crw-rw----"
+        bool readWrite = false; // this process may open it for reading and writing
+        bool ownedByUser = false;
+        bool groupReadWrite = false; // the node's group may read and write it
+        bool othersReadWrite = false;
+        bool inGroup = false; // this process holds the node's group
+        // The group database lists this user in the node's group: true with
+        // inGroup false means the user was added after logging in.
+        bool listedInGroup = false;
+    };
+    static DeviceNode deviceNode(const QString &path);
+
+    // Nodes of USB serial adapters, whether or not the system's port
+    // enumeration lists them; empty where there are no such nodes.
+    static QStringList serialAdapterNodes();
+
+    enum ProcessPresence { ProcessAbsent, ProcessRunning, ProcessUnknown };
+    // Whether a process of any user named name runs; ProcessUnknown where
+    // other users' processes cannot be listed.
+    static ProcessPresence processPresence(const QString &name);
 };

@@ -15,6 +15,8 @@
 #include <atomic>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -187,6 +189,55 @@ bool ZoPlatform::startDetached(const QString &applicationDir, const QString &pro
 
 namespace {
 
+// The file system's own layout: /usr is the distribution's, /usr/local the
+// local administrator's.
+bool underSystemPrefix(const QString &path)
+{
+    const auto within = [&path](const QString &root) {
+        return path == root || path.startsWith(root + QLatin1Char('/'));
+    };
+    return within(QStringLiteral("/usr")) && !within(QStringLiteral("/usr/local"));
+}
+
+// dpkg keeps one list per package of every folder and file it installed, one
+// absolute path a line.
+bool listedByDpkg(const QStringList &paths)
+{
+    const QDir lists(QStringLiteral("/var/lib/dpkg/info"));
+    QList<QByteArray> lines;
+    for (const QString &path : paths)
+        lines << '\n' + QFile::encodeName(path) + '\n';
+    for (const QString &name : lists.entryList({QStringLiteral("*.list")}, QDir::Files)) {
+        QFile list(lists.filePath(name));
+        if (!list.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray content = '\n' + list.readAll();
+        for (const QByteArray &line : lines)
+            if (content.contains(line))
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool ZoPlatform::isPackageManaged(const QString &path)
+{
+    const QFileInfo info(path);
+    QStringList paths {QDir::cleanPath(info.absoluteFilePath())};
+    // A package's files may be reached through a link, and dpkg may have
+    // recorded either name (/bin/x and /usr/bin/x on a merged /usr).
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty() && canonical != paths.first())
+        paths << canonical;
+    for (const QString &p : paths)
+        if (underSystemPrefix(p))
+            return true;
+    return listedByDpkg(paths);
+}
+
+namespace {
+
 int g_stopPipe[2] = {-1, -1};
 std::atomic<int> g_interrupts {0};
 
@@ -219,4 +270,138 @@ void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int requ
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+namespace {
+
+// getpwuid_r and getgrgid_r want a buffer whose size the system suggests.
+QByteArray entryBuffer(int which)
+{
+    const long size = ::sysconf(which);
+    return QByteArray(size > 0 ? int(size) : 16384, Qt::Uninitialized);
+}
+
+QString userNameOf(uid_t uid)
+{
+    QByteArray buffer = entryBuffer(_SC_GETPW_R_SIZE_MAX);
+    struct passwd entry;
+    struct passwd *found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), size_t(buffer.size()), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+// The group's name, and whether its member list (or the user's primary
+// group) names user.
+QString groupNameOf(gid_t gid, const QByteArray &user, gid_t userPrimaryGroup, bool *listsUser)
+{
+    *listsUser = gid == userPrimaryGroup;
+    QByteArray buffer = entryBuffer(_SC_GETGR_R_SIZE_MAX);
+    struct group entry;
+    struct group *found = nullptr;
+    if (::getgrgid_r(gid, &entry, buffer.data(), size_t(buffer.size()), &found) != 0 || !found)
+        return QString::number(gid);
+    for (char **member = found->gr_mem; member && *member; ++member)
+        if (user == *member)
+            *listsUser = true;
+    return QString::fromLocal8Bit(found->gr_name);
+}
+
+bool processHoldsGroup(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    QVector<gid_t> groups(count);
+    const int filled = ::getgroups(count, groups.data());
+    const auto end = groups.begin() + std::max(filled, 0);
+    return std::find(groups.begin(), end, gid) != end;
+}
+
+QString modeText(mode_t mode)
+{
+    QString text(10, QLatin1Char('-'));
+    if (S_ISCHR(mode))
+        text[0] = QLatin1Char('c');
+    else if (S_ISBLK(mode))
+        text[0] = QLatin1Char('b');
+    else if (S_ISDIR(mode))
+        text[0] = QLatin1Char('d');
+    else if (S_ISLNK(mode))
+        text[0] = QLatin1Char('l');
+    const mode_t bits[9]
+        = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP, S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
+    const char letters[] = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i)
+        if (mode & bits[i])
+            text[i + 1] = QLatin1Char(letters[i]);
+    return text;
+}
+
+} // namespace
+
+ZoPlatform::DeviceNode ZoPlatform::deviceNode(const QString &path)
+{
+    DeviceNode node;
+    node.applicable = true;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info;
+    if (::stat(native.constData(), &info) != 0)
+        return node;
+    node.exists = true;
+    node.owner = userNameOf(info.st_uid);
+    node.mode = modeText(info.st_mode);
+    // Effective ids, as open(2) checks them; ACLs a login session grants on
+    // the node count too.
+    node.readWrite = ::faccessat(AT_FDCWD, native.constData(), R_OK | W_OK, AT_EACCESS) == 0;
+    node.ownedByUser = info.st_uid == ::geteuid();
+    node.groupReadWrite = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    node.othersReadWrite = (info.st_mode & (S_IROTH | S_IWOTH)) == (S_IROTH | S_IWOTH);
+    node.inGroup = processHoldsGroup(info.st_gid);
+
+    QByteArray buffer = entryBuffer(_SC_GETPW_R_SIZE_MAX);
+    struct passwd entry;
+    struct passwd *user = nullptr;
+    const int looked
+        = ::getpwuid_r(::geteuid(), &entry, buffer.data(), size_t(buffer.size()), &user);
+    const bool known = looked == 0 && user;
+    node.group = groupNameOf(info.st_gid, known ? QByteArray(user->pw_name) : QByteArray(),
+        known ? user->pw_gid : gid_t(-1), &node.listedInGroup);
+    return node;
+}
+
+QStringList ZoPlatform::serialAdapterNodes()
+{
+    const QDir dev(QStringLiteral("/dev"));
+    QStringList nodes;
+    // Device files are "system" entries to QDir.
+    for (const QString &name : dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+             QDir::System | QDir::Files, QDir::Name))
+        nodes.append(dev.filePath(name));
+    return nodes;
+}
+
+ZoPlatform::ProcessPresence ZoPlatform::processPresence(const QString &name)
+{
+    const QDir proc(QStringLiteral("/proc"));
+    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    // The kernel keeps the first 15 characters of a process's name.
+    const QString wanted = name.left(15);
+    bool sawAny = false;
+    for (const QString &entry : entries) {
+        bool ok = false;
+        entry.toLong(&ok);
+        if (!ok)
+            continue;
+        QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
+        if (!comm.open(QIODevice::ReadOnly))
+            continue;
+        sawAny = true;
+        if (QString::fromLocal8Bit(comm.readAll()).trimmed() == wanted)
+            return ProcessRunning;
+    }
+    // Not even this process's own entry: /proc is missing or hidden.
+    return sawAny ? ProcessAbsent : ProcessUnknown;
 }

@@ -69,6 +69,15 @@ bool ZoPlatform::startDetached(const QString &applicationDir, const QString &pro
     return QProcess::startDetached(path, arguments, workingDir, pid);
 }
 
+// An installer leaves its folder to whoever runs with the rights for it, and
+// the updater restarts itself with those rights: nothing here belongs to a
+// package manager the updater must leave alone.
+bool ZoPlatform::isPackageManaged(const QString &path)
+{
+    Q_UNUSED(path)
+    return false;
+}
+
 namespace {
 
 QPointer<QObject> g_stopContext;
@@ -101,4 +110,23 @@ void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int requ
     g_stopContext = context;
     g_stopHandler = std::move(handler);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+// Serial ports are no files here: nothing has an owner or a mode, and no
+// service is known to take them over.
+ZoPlatform::DeviceNode ZoPlatform::deviceNode(const QString &path)
+{
+    Q_UNUSED(path)
+    return DeviceNode();
+}
+
+QStringList ZoPlatform::serialAdapterNodes()
+{
+    return QStringList();
+}
+
+ZoPlatform::ProcessPresence ZoPlatform::processPresence(const QString &name)
+{
+    Q_UNUSED(name)
+    return ProcessUnknown;
 }

@@ -32,6 +32,7 @@ struct Parser
         parser.addOption(upgrade);
         parser.addOption(yes);
         parser.addOption(report);
+        parser.addOption(doctor);
     }
 
     QCommandLineParser parser;
@@ -59,6 +60,11 @@ struct Parser
         QStringLiteral("Answer Yes to the engine's questions (otherwise No).")};
     const QCommandLineOption report {QStringLiteral("report"),
         QStringLiteral("Write a JSON record of the run to FILE."), QStringLiteral("FILE")};
+    const QCommandLineOption doctor {QStringLiteral("doctor"),
+        QStringLiteral("Search for nothing; check why this machine may not reach the aircraft or "
+                       "the cloud: serial ports and their rights, ModemManager, the link's "
+                       "network, the configuration folder, the cloud. One line per finding; exit "
+                       "6 when something blocks an upgrade. Takes --link only.")};
 };
 
 // Decimal digits only: no sign, no blanks, no base prefix.
@@ -205,8 +211,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     // Given twice, one of the two would be dropped without a word.
-    const QList<const QCommandLineOption *> all
-        = {&p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.yes, &p.report};
+    const QList<const QCommandLineOption *> all = {
+        &p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.yes, &p.report, &p.doctor};
     for (const QCommandLineOption *o : all) {
         const QString name = o->names().constLast();
         const int count = o->valueName().isEmpty()
@@ -214,6 +220,15 @@ bool ZoCliOptions::parse(const QStringList &arguments)
             : parser.values(*o).size();
         if (count > 1)
             return fail(QStringLiteral("--%1 given more than once").arg(name));
+    }
+
+    // The checks look at the link and nothing else of a run.
+    doctor = parser.isSet(p.doctor);
+    if (doctor) {
+        for (const QCommandLineOption *o : all)
+            if (o != &p.doctor && o != &p.link && parser.isSet(*o))
+                return fail(QStringLiteral("--doctor takes no other option than --link (not --%1)")
+                                .arg(o->names().constLast()));
     }
 
     if (parser.isSet(p.link)) {
@@ -293,6 +308,12 @@ QString ZoCliOptions::helpText()
             "10 %. Each device is read back after its transfer (the core is given up to 30 s to\n"
             "restart) and counts as upgraded only when it reports exactly its target.\n"
             "\n"
+            "--doctor prints one line per finding, starting with ok, warn or FAIL, and the fix\n"
+            "after \"fix:\". FAIL blocks an upgrade: the link's serial port not usable, no usable\n"
+            "port for a serial link, the configuration folder or a file in it unusable. A cloud\n"
+            "that does not answer (5 s) is a warning, as --firmware DIR works offline; so are\n"
+            "ModemManager running and the link's address outside this machine's networks.\n"
+            "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was due\n"
             "  1  an upgrade failed (or was not carried out, or the report could not be written)\n"
@@ -302,6 +323,7 @@ QString ZoCliOptions::helpText()
             "  4  the firmware catalogue or a download failed, or a file in --firmware DIR is "
             "unusable\n"
             "  5  upgraded, but not every upgraded device reported its target version afterwards\n"
+            "  6  --doctor found something that blocks an upgrade (a FAIL line)\n"
             "\n"
             "Environment: TOLVANE_CLOUD_URL sets the cloud service's address; QT_LOGGING_RULES,\n"
             "when set, replaces the default that hides the engine's debug output.\n");

@@ -39,6 +39,7 @@ public:
     Mode mode = ModeList;
     bool yes = false;
     QString reportPath;
+    bool doctor = false; // check this machine instead of searching
 
 private:
     bool fail(const QString &message);

@@ -1,13 +1,17 @@
 // tolvane-cli: the upgrade workflow without a display, for production lines
 // and scripts. See --help and the README's section on it.
 
+#include "ZoCliDoctor.h"
+#include "ZoCliDoctorPrinter.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
+#include "ZoCloudAddress.h"
 #include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
@@ -38,6 +42,13 @@ int main(int argc, char *argv[])
     // Missing files are no error: the defaults apply, as in the window.
     ZoTvkInstance::instance()->loadSysConfig();
     ZoTvkInstance::instance()->loadBusDevCfg();
+
+    if (options.doctor) {
+        const ZoCliDoctor doctor(QFileInfo(ZoTvkInstance::sysConfigPath()).absolutePath(),
+            options.autoLink ? *ZoTvkInstance::instance()->planeConfig() : options.link,
+            !options.autoLink, ZoCloudAddress::baseUrl());
+        return ZoCliDoctor::exitCode(doctor.run(&ZoCliDoctorPrinter::print));
+    }
 
     // Device names are dictionary keys: without a dictionary a technician
     // reads "MsgGNCTunex". The window's folder under the working directory

@@ -1,0 +1,281 @@
+#include "ZoCliDoctor.h"
+#include "ZoTestFiles.h"
+#include "ZoTestHttpServer.h"
+#include "ZoTestPty.h"
+
+#include <QProcess>
+#include <QSerialPort>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+// tolvane-cli --doctor: each check against a scratch folder, a pty standing in
+// for an adapter and servers on loopback; then the program's own lines.
+namespace {
+
+using Doctor = ZoCliDoctor;
+
+const QByteArray kSysConfig = "<config><connection type=\"0\"><com></com><baud>115200</baud>"
+                              "<databits>8</databits><parity>0</parity><stopbits>1</stopbits>"
+                              "<host>127.0.0.1</host><hostport>6075</hostport><localPort>6075"
+                              "</localPort><TcpServerHost>127.0.0.1</TcpServerHost>"
+                              "<TcpServerHostPort>8050</TcpServerHostPort><TcpClientLocalPort>8050"
+                              "</TcpClientLocalPort></connection><lan isset=\"1\" language=\"\"/>"
+                              "</config>\n";
+
+// One letter per finding: o(k), w(arn), F(ail); and every finding that is not
+// ok carries a fix.
+QString levels(const QList<Doctor::Finding> &findings)
+{
+    QString s;
+    for (const Doctor::Finding &f : findings) {
+        s += f.level == Doctor::Ok    ? QLatin1Char('o')
+            : f.level == Doctor::Warn ? QLatin1Char('w')
+                                      : QLatin1Char('F');
+        if (f.level != Doctor::Ok && f.fix.isEmpty())
+            s += QLatin1Char('!');
+    }
+    return s;
+}
+
+ZoPlaneConfig link(ZoPlaneConfig::LinkType type, const QString &where)
+{
+    ZoPlaneConfig l;
+    l.type = type;
+    (type == ZoPlaneConfig::LinkSerialPort   ? l.com
+            : type == ZoPlaneConfig::LinkUdp ? l.host
+                                             : l.TcpServerHost)
+        = where;
+    return l;
+}
+
+} // namespace
+
+class TestZoCliDoctor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The folder, then sysconfig.xml and busdevcfg.xml.
+    void configuration_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("both files") << "files"
+                                    << "ooo";
+        QTest::newRow("no files") << ""
+                                  << "oww";
+        QTest::newRow("no folder") << "gone"
+                                   << "F";
+        QTest::newRow("read-only folder") << "files,readonly"
+                                          << "Foo";
+        QTest::newRow("sysconfig.xml a folder") << "files,sysdir"
+                                                << "oFo";
+        QTest::newRow("malformed busdevcfg.xml") << "files,badxml"
+                                                 << "oow";
+    }
+
+    void configuration()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, expected);
+        if (setup.contains(QLatin1String("readonly")) && geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        QTemporaryDir tmp;
+        const QString dir = tmp.filePath(QStringLiteral("cfg"));
+        if (!setup.contains(QLatin1String("gone")))
+            QVERIFY(QDir().mkpath(dir));
+        if (setup.contains(QLatin1String("files"))) {
+            if (setup.contains(QLatin1String("sysdir")))
+                QVERIFY(QDir(dir).mkdir(QStringLiteral("sysconfig.xml")));
+            else
+                QVERIFY(zoWriteFile(dir + QStringLiteral("/sysconfig.xml"), kSysConfig));
+            QVERIFY(zoWriteFile(dir + QStringLiteral("/busdevcfg.xml"),
+                setup.contains(QLatin1String("badxml")) ? "<busdevcfg><tunex>" : "<busdevcfg/>"));
+        }
+        if (setup.contains(QLatin1String("readonly")))
+            QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
+        const Doctor doctor(dir, ZoPlaneConfig(), false, QString());
+        const QList<Doctor::Finding> findings = doctor.checkConfiguration();
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(levels(findings), expected);
+        QCOMPARE(Doctor::exitCode(findings), expected.contains(QLatin1Char('F')) ? 6 : 0);
+    }
+
+    // A pty stands in for the adapter; a second QSerialPort on it is the
+    // other program holding it. Only the link's own port blocks; the link's
+    // port is checked by name where the enumeration does not list it.
+    void serialPort_data()
+    {
+        QTest::addColumn<bool>("linkIsPort");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<bool>("noRights");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("link's port, free") << true << true << false << false << "o";
+        QTest::newRow("link's port, unlisted") << true << false << false << false << "o";
+        QTest::newRow("link's port, held") << true << true << true << false << "F";
+        QTest::newRow("other port, held") << false << true << true << false << "w";
+        QTest::newRow("link's port, no rights") << true << true << false << true << "F";
+    }
+
+    void serialPort()
+    {
+        QFETCH(bool, linkIsPort);
+        QFETCH(bool, listed);
+        QFETCH(bool, held);
+        QFETCH(bool, noRights);
+        QFETCH(QString, expected);
+        if (noRights && geteuid() == 0)
+            QSKIP("root opens any node");
+        ZoTestPty pty;
+        QVERIFY(pty.isValid());
+        QSerialPort holder;
+        holder.setPortName(pty.slaveName());
+        if (held)
+            QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+        if (noRights)
+            QVERIFY(QFile::setPermissions(pty.slaveName(), {}));
+        QList<Doctor::Port> ports;
+        if (listed)
+            ports.append({pty.slaveName(), QFileInfo(pty.slaveName()).fileName()});
+        const Doctor doctor(QString(),
+            link(linkIsPort ? ZoPlaneConfig::LinkSerialPort : ZoPlaneConfig::LinkUdp,
+                pty.slaveName()),
+            false, QString());
+        const QList<Doctor::Finding> findings = doctor.checkSerialPorts(ports);
+        QCOMPARE(levels(findings), expected);
+        QCOMPARE(findings.first().text.contains(QLatin1String("busy")), held);
+        QCOMPARE(
+            findings.first().text.contains(QLatin1String("cannot open it read-write")), noRights);
+        // Nothing is left open: the holder's open succeeds after the check.
+        if (!held && !noRights)
+            QVERIFY(holder.open(QIODevice::ReadWrite));
+    }
+
+    void noSerialPort()
+    {
+        const Doctor serial(
+            QString(), link(ZoPlaneConfig::LinkSerialPort, QString()), true, QString());
+        QCOMPARE(levels(serial.checkSerialPorts({})), QStringLiteral("F"));
+        const Doctor udp(QString(), link(ZoPlaneConfig::LinkUdp, QString()), true, QString());
+        QCOMPARE(levels(udp.checkSerialPorts({})), QStringLiteral("o"));
+    }
+
+    // The test network holds loopback only.
+    void network_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("fixNames");
+        QTest::newRow("udp on loopback") << int(ZoPlaneConfig::LinkUdp) << "127.0.0.1"
+                                         << "o"
+                                         << "";
+        QTest::newRow("tcp in 127/8") << int(ZoPlaneConfig::LinkTcpClient) << "127.3.4.5"
+                                      << "o"
+                                      << "";
+        QTest::newRow("udp elsewhere") << int(ZoPlaneConfig::LinkUdp) << "198.51.100.7"
+                                       << "w"
+                                       << "198.51.100.0/24";
+        QTest::newRow("host name") << int(ZoPlaneConfig::LinkUdp) << "aircraft"
+                                   << "w"
+                                   << "IPv4";
+        QTest::newRow("serial") << int(ZoPlaneConfig::LinkSerialPort) << ""
+                                << ""
+                                << "";
+    }
+
+    void network()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, host);
+        QFETCH(QString, expected);
+        QFETCH(QString, fixNames);
+        const Doctor doctor(QString(), link(ZoPlaneConfig::LinkType(type), host), true, QString());
+        const QList<Doctor::Finding> findings = doctor.checkNetwork();
+        QCOMPARE(levels(findings), expected);
+        if (!fixNames.isEmpty())
+            QVERIFY2(findings.first().fix.contains(fixNames), qPrintable(findings.first().fix));
+    }
+
+    // Any HTTP answer counts; a refused connection or silence does not.
+    void cloud_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nothing listens; -1: listens, never answers
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("200") << 200 << "o";
+        QTest::newRow("503") << 503 << "o";
+        QTest::newRow("refused") << 0 << "w";
+        QTest::newRow("silent") << -1 << "w";
+    }
+
+    void cloud()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, expected);
+        ZoTestHttpServer http;
+        QVERIFY(http.listen());
+        http.setResponse("/", {status, "hello", {}});
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QString url = http.url(QString());
+        if (status <= 0)
+            url = QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort());
+        if (status == 0)
+            silent.close();
+        QElapsedTimer clock;
+        clock.start();
+        const Doctor::Finding f = Doctor(QString(), ZoPlaneConfig(), true, url).checkCloud(1000);
+        QCOMPARE(levels({f}), expected);
+        QVERIFY(clock.elapsed() < 3000);
+    }
+
+    // The program: every line a finding; FAIL lines and only they make exit 6.
+    void program_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("sysconfigIsFolder");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("usable folder") << QStringList {QStringLiteral("--doctor")} << false << 0;
+        QTest::newRow("sysconfig.xml a folder")
+            << QStringList {QStringLiteral("--doctor")} << true << 6;
+        QTest::newRow("with --upgrade")
+            << QStringList {QStringLiteral("--doctor"), QStringLiteral("--upgrade")} << false << 2;
+    }
+
+    void program()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, sysconfigIsFolder);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        QVERIFY(zoWriteFile(dir.filePath(QStringLiteral("busdevcfg.xml")), "<busdevcfg/>"));
+        if (sysconfigIsFolder)
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sysconfig.xml")));
+        else
+            QVERIFY(zoWriteFile(dir.filePath(QStringLiteral("sysconfig.xml")), kSysConfig));
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(TOLVANE_CLI), arguments);
+        QVERIFY(p.waitForFinished(30000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QCOMPARE(p.exitCode(), exitCode);
+        if (exitCode == 2)
+            return;
+        const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 6);
+        const QRegularExpression shape(QStringLiteral("^(ok   |warn |FAIL )[a-z]+[ :]"));
+        for (const QString &line : lines)
+            QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
+        QCOMPARE(out.contains(QLatin1String("\nFAIL ")) || out.startsWith(QLatin1String("FAIL ")),
+            exitCode == 6);
+        if (!sysconfigIsFolder) // the link stored in the file, not the default
+            QVERIFY(out.contains(QLatin1String("ok   network udp 127.0.0.1: in 127.0.0.0/8")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZoCliDoctor)
+#include "tst_zoclidoctor.moc"
