@@ -70,6 +70,57 @@ if(TARGET tolvane-svgrender)
   install(FILES ${tolvane_icon} DESTINATION share/icons/hicolor/128x128/apps)
 endif()
 
+# --- Manual pages, copyright, changelog ---------------------------------------
+# What a Debian user looks for beside the programs.
+set(tolvane_meta_in ${CMAKE_CURRENT_LIST_DIR}/packaging)
+set(tolvane_meta_dir ${tolvane_pkg_dir}/meta)
+set(TOLVANE_VERSION ${PROJECT_VERSION})
+set(TOLVANE_DEBIAN_RELEASE 1)
+
+# A new version needs its own changelog entry, written by hand; a package
+# must not carry the previous one.
+string(REPLACE "." "\\." tolvane_version_re ${PROJECT_VERSION})
+file(STRINGS ${tolvane_meta_in}/changelog.Debian tolvane_changelog_top LIMIT_COUNT 1)
+if(NOT tolvane_changelog_top MATCHES "^tolvane \\(${tolvane_version_re}-${TOLVANE_DEBIAN_RELEASE}\\) ")
+  message(FATAL_ERROR "cmake/packaging/changelog.Debian must start with version "
+                      "${PROJECT_VERSION}-${TOLVANE_DEBIAN_RELEASE}; it starts with "
+                      "'${tolvane_changelog_top}'")
+endif()
+
+# Debian wants manual pages and the changelog compressed with gzip -9n: the
+# best compression, and neither name nor time stamp in the header, so that
+# the same sources give the same package.
+find_program(TOLVANE_GZIP gzip)
+set(tolvane_meta_gz)
+if(TOLVANE_GZIP)
+  set(tolvane_man_pages)
+  foreach(program Tolvane tolvane-cli)
+    if(TARGET ${program})
+      string(TOLOWER ${program} command)
+      configure_file(${tolvane_meta_in}/${command}.1 ${tolvane_meta_dir}/${command}.1 @ONLY)
+      list(APPEND tolvane_man_pages ${command}.1)
+    endif()
+  endforeach()
+  configure_file(${tolvane_meta_in}/changelog.Debian ${tolvane_meta_dir}/changelog.Debian COPYONLY)
+  foreach(name ${tolvane_man_pages} changelog.Debian)
+    add_custom_command(OUTPUT ${tolvane_meta_dir}/${name}.gz
+      COMMAND ${TOLVANE_GZIP} -9nkf ${tolvane_meta_dir}/${name}
+      DEPENDS ${tolvane_meta_dir}/${name}
+      VERBATIM)
+    list(APPEND tolvane_meta_gz ${tolvane_meta_dir}/${name}.gz)
+  endforeach()
+  add_custom_target(tolvane-meta ALL DEPENDS ${tolvane_meta_gz})
+  list(TRANSFORM tolvane_man_pages APPEND .gz OUTPUT_VARIABLE tolvane_man_gz)
+  list(TRANSFORM tolvane_man_gz PREPEND ${tolvane_meta_dir}/)
+  install(FILES ${tolvane_man_gz} DESTINATION share/man/man1)
+  install(FILES ${tolvane_meta_dir}/changelog.Debian.gz DESTINATION share/doc/tolvane)
+else()
+  message(STATUS "gzip not found: no manual pages or changelog are installed")
+endif()
+install(FILES ${tolvane_meta_in}/copyright DESTINATION share/doc/tolvane)
+
+# --- end of manual pages, copyright, changelog --------------------------------
+
 # The desktop entry only where there is a window to start. It names the
 # installation folder, which is known only at install time (--prefix, or
 # /usr in the package).
@@ -88,11 +139,30 @@ set(CPACK_PACKAGE_NAME tolvane)
 set(CPACK_PACKAGE_VENDOR "Korvelhalden")
 set(CPACK_PACKAGE_CONTACT "Tolvane maintainers <tolvane@korvelhalden.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware upgrade tool for the aircraft's flight controller and modules")
+set(CPACK_PACKAGE_DESCRIPTION
+"Tolvane finds an unmanned aircraft over a serial port, UDP or TCP, reads
+what its flight controller and every module behind it on the CAN bus and
+the serial bus run, and compares that with the firmware catalogue of the
+maker's cloud service or with a folder of firmware files. It then flashes
+what is due, modules first and the flight controller last, and counts a
+device as upgraded only once it reports its new version.
+
+The package holds the window program (tolvane), its self-updater, and
+tolvane-cli, the same upgrade from the command line for production lines
+and scripts.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The packaging's own revision after the program's version: the package is
+# not a native one, so its changelog is changelog.Debian.gz.
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TOLVANE_DEBIAN_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Directories CPack creates would otherwise follow the packager's umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps reads the libraries off the built programs; what is only
 # loaded at run time is named by hand: Qt's audio back end for the chimes
