@@ -70,21 +70,29 @@ if(TARGET tolvane-svgrender)
   install(FILES ${tolvane_icon} DESTINATION share/icons/hicolor/128x128/apps)
 endif()
 
-# --- Manual pages, copyright, changelog ---------------------------------------
-# What a Debian user looks for beside the programs.
+# --- Manual pages, desktop entry, AppStream, completion, copyright, changelog --
+# What a Debian user looks for beside the programs. Checked by the package
+# lint of scripts/test.sh (lintian, man, desktop-file-validate, appstreamcli).
 set(tolvane_meta_in ${CMAKE_CURRENT_LIST_DIR}/packaging)
 set(tolvane_meta_dir ${tolvane_pkg_dir}/meta)
 set(TOLVANE_VERSION ${PROJECT_VERSION})
 set(TOLVANE_DEBIAN_RELEASE 1)
+# One reverse-DNS id for the desktop entry and its AppStream record, after
+# the maker's mail domain.
+set(TOLVANE_APP_ID example.korvelhalden.tolvane)
 
-# A new version needs its own changelog entry, written by hand; a package
-# must not carry the previous one.
+# A new version needs its own changelog entry and AppStream release: both
+# are written by hand, and a package must not carry the previous ones.
 string(REPLACE "." "\\." tolvane_version_re ${PROJECT_VERSION})
 file(STRINGS ${tolvane_meta_in}/changelog.Debian tolvane_changelog_top LIMIT_COUNT 1)
-if(NOT tolvane_changelog_top MATCHES "^tolvane \\(${tolvane_version_re}-${TOLVANE_DEBIAN_RELEASE}\\) ")
-  message(FATAL_ERROR "cmake/packaging/changelog.Debian must start with version "
-                      "${PROJECT_VERSION}-${TOLVANE_DEBIAN_RELEASE}; it starts with "
-                      "'${tolvane_changelog_top}'")
+file(STRINGS ${tolvane_meta_in}/tolvane.metainfo.xml.in tolvane_newest_release
+     REGEX "<release " LIMIT_COUNT 1)
+if(NOT tolvane_changelog_top MATCHES "^tolvane \\(${tolvane_version_re}-${TOLVANE_DEBIAN_RELEASE}\\) "
+   OR NOT tolvane_newest_release MATCHES "version=\"${tolvane_version_re}\"")
+  message(FATAL_ERROR "cmake/packaging/changelog.Debian and tolvane.metainfo.xml.in must start "
+                      "with version ${PROJECT_VERSION}-${TOLVANE_DEBIAN_RELEASE} and "
+                      "${PROJECT_VERSION}; they start with '${tolvane_changelog_top}' and "
+                      "'${tolvane_newest_release}'")
 endif()
 
 # Debian wants manual pages and the changelog compressed with gzip -9n: the
@@ -119,20 +127,38 @@ else()
 endif()
 install(FILES ${tolvane_meta_in}/copyright DESTINATION share/doc/tolvane)
 
-# --- end of manual pages, copyright, changelog --------------------------------
+if(TARGET tolvane-cli)
+  install(FILES ${tolvane_meta_in}/tolvane-cli.bash-completion
+          DESTINATION share/bash-completion/completions RENAME tolvane-cli)
+endif()
 
-# The desktop entry only where there is a window to start. It names the
-# installation folder, which is known only at install time (--prefix, or
-# /usr in the package).
+# The desktop entry and its AppStream record only where there is a window to
+# start. The entry names the installation folder, which is known only at
+# install time (--prefix, or /usr in the package); it is given the usual
+# permissions whatever the umask the sources were checked out with.
 if(TARGET Tolvane)
-  set(tolvane_desktop_in ${CMAKE_CURRENT_LIST_DIR}/packaging/tolvane.desktop.in)
-  set(tolvane_desktop ${tolvane_pkg_dir}/desktop/tolvane.desktop)
+  set(tolvane_desktop_in ${tolvane_meta_in}/tolvane.desktop.in)
+  set(tolvane_desktop ${tolvane_pkg_dir}/desktop/${TOLVANE_APP_ID}.desktop)
   install(CODE "
     set(TOLVANE_INSTALL_DIR \"\${CMAKE_INSTALL_PREFIX}/${TOLVANE_INSTALL_RELDIR}\")
     configure_file(\"${tolvane_desktop_in}\" \"${tolvane_desktop}\" @ONLY)
     file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\" TYPE FILE
+         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
          FILES \"${tolvane_desktop}\")")
+
+  set(tolvane_binaries)
+  foreach(program Tolvane tolvane-cli)
+    if(TARGET ${program})
+      string(TOLOWER ${program} command)
+      list(APPEND tolvane_binaries "<binary>${command}</binary>")
+    endif()
+  endforeach()
+  list(JOIN tolvane_binaries "\n    " TOLVANE_METAINFO_BINARIES)
+  configure_file(${tolvane_meta_in}/tolvane.metainfo.xml.in
+                 ${tolvane_meta_dir}/${TOLVANE_APP_ID}.metainfo.xml @ONLY)
+  install(FILES ${tolvane_meta_dir}/${TOLVANE_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 endif()
+# --- end of manual pages, desktop entry, AppStream, completion, copyright -----
 
 # --- Debian package ------------------------------------------------------------
 set(CPACK_PACKAGE_NAME tolvane)
