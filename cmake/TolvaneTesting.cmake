@@ -2,6 +2,8 @@
 #                  [TIMEOUT <seconds>] [ENV <VAR=value...>])
 # One Qt Test executable registered with CTest. Widget tests run offscreen; the
 # cloud and GCPM endpoints are pointed at loopback so nothing can leave the box.
+# A test in a folder without its own configuration reads and writes a per-user
+# folder of its own in the build tree, never the developer's ~/.config.
 function(tolvane_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -16,7 +18,7 @@ function(tolvane_add_test name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "unit;${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TOLVANE_GCPM_HOST=127.0.0.1;TOLVANE_GCPM_PORT=1;TOLVANE_CLOUD_URL=http://127.0.0.1:1;${T_ENV}")
+    ENVIRONMENT "XDG_CONFIG_HOME=${PROJECT_BINARY_DIR}/tests/config-home/${name};QT_QPA_PLATFORM=offscreen;TOLVANE_GCPM_HOST=127.0.0.1;TOLVANE_GCPM_PORT=1;TOLVANE_CLOUD_URL=http://127.0.0.1:1;${T_ENV}")
 endfunction()
 
 # tolvane_add_fuzzer(<name> SOURCES <files...> [LIBS <targets...>] [SECONDS <n>])

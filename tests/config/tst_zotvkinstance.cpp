@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 class tst_ZoTvkInstance : public QObject
@@ -62,10 +63,14 @@ private Q_SLOTS:
         QCOMPARE(tvk->language(), QStringLiteral("zh_CN"));
         QCOMPARE(zoReadFile(a.filePath(QStringLiteral("sysconfig.xml"))), sysA);
 
-        // Another working directory: nothing to load there, and the save lands there.
+        // Another working directory with bus nodes only: still its own
+        // configuration folder, and the save lands there.
+        QVERIFY(zoWriteFile(b.filePath(QStringLiteral("busdevcfg.xml")),
+            "<cfg><tunex><NodeId>5</NodeId></tunex></cfg>"));
         QVERIFY(QDir::setCurrent(b.path()));
         QVERIFY(!tvk->loadSysConfig());
-        QVERIFY(!tvk->loadBusDevCfg());
+        QVERIFY(tvk->loadBusDevCfg());
+        QCOMPARE(tvk->busDevCfg()->tunexNodeIds(), (QList<tdu1> {5}));
         tvk->planeConfig()->com = QStringLiteral("ttyB");
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("doesn't exist!$")));
         QVERIFY(tvk->saveSysConfig());
@@ -75,6 +80,99 @@ private Q_SLOTS:
         QVERIFY(sysB.contains("language=\"zh_CN\""));
         QVERIFY(sysB.contains("<devId>44</devId>"));
         QVERIFY(QDir::setCurrent(m_startDir));
+    }
+
+    // Which folder holds the configuration, from what the working directory
+    // and the user's folder hold; the installation's defaults are copied
+    // into a user's folder only where it lacks them, and saving link
+    // settings writes into the folder chosen.
+    void configFolderFollowsWhatIsThere_data()
+    {
+        QTest::addColumn<QStringList>("inWorkDir");
+        QTest::addColumn<QStringList>("usersOwn");
+        QTest::addColumn<bool>("readOnlyWorkDir");
+        QTest::addColumn<bool>("perUser");
+        const QString sys = QStringLiteral("sysconfig.xml");
+        const QString bus = QStringLiteral("busdevcfg.xml");
+        QTest::newRow("work dir with sysconfig.xml")
+            << QStringList {sys} << QStringList() << false << false;
+        QTest::newRow("work dir with bus nodes only")
+            << QStringList {bus} << QStringList() << false << false;
+        QTest::newRow("empty work dir: user's folder made and seeded")
+            << QStringList() << QStringList() << false << true;
+        QTest::newRow("user's own settings kept, bus nodes seeded")
+            << QStringList() << QStringList {sys} << false << true;
+        QTest::newRow("user's own files both kept")
+            << QStringList() << QStringList {sys, bus} << false << true;
+        QTest::newRow("read-only folder with settings: the user's")
+            << QStringList {sys, bus} << QStringList() << true << true;
+    }
+    void configFolderFollowsWhatIsThere()
+    {
+        QFETCH(QStringList, inWorkDir);
+        QFETCH(QStringList, usersOwn);
+        QFETCH(bool, readOnlyWorkDir);
+        QFETCH(bool, perUser);
+        if (readOnlyWorkDir && ::geteuid() == 0)
+            QSKIP("root writes to a read-only folder");
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString work = root.filePath(QStringLiteral("work"));
+        const QString install = root.filePath(QStringLiteral("install"));
+        const QString user = root.filePath(QStringLiteral("xdg/tolvane"));
+        QVERIFY(QDir().mkpath(work) && QDir().mkpath(install));
+        const QByteArray installedSys = sysconfig("ttyInstalled");
+        const QByteArray installedBus = "<cfg><tunex><NodeId>7</NodeId></tunex></cfg>";
+        QVERIFY(zoWriteFile(install + QStringLiteral("/sysconfig.xml"), installedSys));
+        QVERIFY(zoWriteFile(install + QStringLiteral("/busdevcfg.xml"), installedBus));
+        for (const QString &name : inWorkDir)
+            QVERIFY(zoWriteFile(work + QLatin1Char('/') + name, "<cfg/>"));
+        const QByteArray mine = sysconfig("ttyMine");
+        if (!usersOwn.isEmpty())
+            QVERIFY(QDir().mkpath(user));
+        for (const QString &name : usersOwn)
+            QVERIFY(zoWriteFile(user + QLatin1Char('/') + name, mine));
+        if (readOnlyWorkDir)
+            QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
+        qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("xdg")).toLocal8Bit());
+        ZoTvkInstance::setDefaultsDir(install);
+        QVERIFY(QDir::setCurrent(work));
+        auto restore = qScopeGuard([&] {
+            QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            ZoTvkInstance::setDefaultsDir(QString());
+            qunsetenv("XDG_CONFIG_HOME");
+            QDir::setCurrent(m_startDir);
+        });
+
+        const QString chosen = perUser ? user : work;
+        QCOMPARE(ZoTvkInstance::configIsPerUser(), perUser);
+        QCOMPARE(ZoTvkInstance::configDir(), chosen);
+        QCOMPARE(ZoTvkInstance::sysConfigPath(), chosen + QStringLiteral("/sysconfig.xml"));
+        QCOMPARE(ZoTvkInstance::busDevCfgPath(), chosen + QStringLiteral("/busdevcfg.xml"));
+        QCOMPARE(QFileInfo::exists(user), perUser);
+        if (perUser) {
+            const QByteArray sysNow = zoReadFile(user + QStringLiteral("/sysconfig.xml"));
+            const QByteArray busNow = zoReadFile(user + QStringLiteral("/busdevcfg.xml"));
+            QCOMPARE(
+                sysNow, usersOwn.contains(QStringLiteral("sysconfig.xml")) ? mine : installedSys);
+            QCOMPARE(
+                busNow, usersOwn.contains(QStringLiteral("busdevcfg.xml")) ? mine : installedBus);
+            QVERIFY(QFileInfo(user + QStringLiteral("/sysconfig.xml")).isWritable());
+        }
+
+        ZoTvkInstance *tvk = ZoTvkInstance::instance();
+        tvk->planeConfig()->host = QStringLiteral("127.0.0.9");
+        QVERIFY(tvk->saveSysConfig());
+        QVERIFY(zoReadFile(chosen + QStringLiteral("/sysconfig.xml"))
+                    .contains("<host>127.0.0.9</host>"));
+        QCOMPARE(zoReadFile(install + QStringLiteral("/sysconfig.xml")), installedSys);
+        if (perUser) // the working directory's own files stay as they were
+            QCOMPARE(QFileInfo::exists(work + QStringLiteral("/sysconfig.xml")),
+                inWorkDir.contains(QStringLiteral("sysconfig.xml")));
+        // The next start reads back what was saved, from the same folder.
+        tvk->planeConfig()->host.clear();
+        QVERIFY(tvk->loadSysConfig());
+        QCOMPARE(tvk->planeConfig()->host, QStringLiteral("127.0.0.9"));
     }
 
     void storeFromManyThreads()
@@ -113,6 +211,12 @@ private Q_SLOTS:
     void cleanupTestCase() { QDir::setCurrent(m_startDir); }
 
 private:
+    static QByteArray sysconfig(const char *com)
+    {
+        return QByteArray("<config><connection type=\"1\"><com>") + com
+            + "</com></connection><lan isset=\"1\" language=\"en_US\"/></config>";
+    }
+
     QString m_startDir = QDir::currentPath();
 };
 
