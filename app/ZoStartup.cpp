@@ -214,7 +214,8 @@ int run(const Environment &env, const std::function<int()> &runWindow)
     // Lives until the window's event loop has ended; its destructor takes it
     // out of the application again.
     QTranslator translator;
-    installDictionary(translator, env.workingDir, language);
+    if (!installDictionary(translator, env.workingDir, language))
+        installDictionary(translator, env.applicationDir, language);
 
     if (startHaldenUpdateProcess(env.applicationDir, env.applicationName) < 0) {
         showUpdaterFailure();

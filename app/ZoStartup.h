@@ -28,7 +28,9 @@ struct Environment
     QString applicationDir;
     // The executable's base name, which the updater ends by name.
     QString applicationName;
-    // sysconfig.xml, busdevcfg.xml and "dict" are looked up here.
+    // "dict" is looked for here first (a portable copy, the build tree),
+    // then in applicationDir (an installation). The configuration files are
+    // where ZoTvkInstance::configDir() says.
     QString workingDir;
     QStringList arguments;
     QString systemLocale;
@@ -44,8 +46,8 @@ bool relaunchElevated(const Environment &env);
 // True when the updater was replaced; the outcome is logged either way.
 bool copyCoverFile(const QString &applicationDir);
 
-// Loads sysconfig.xml and busdevcfg.xml through ZoTvkInstance (from the
-// current working directory) and returns the working language: the
+// Loads sysconfig.xml and busdevcfg.xml through ZoTvkInstance (from its
+// configDir()) and returns the working language: the
 // configured one, else systemLocale, which then becomes the configuration's
 // language in memory.
 QString loadConfiguration(const QString &systemLocale);
