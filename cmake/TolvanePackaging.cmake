@@ -2,10 +2,10 @@
 #
 # Everything runs from one folder, <prefix>/lib/tolvane: the programs side by
 # side (ZoHaldenUpdate is looked for beside Tolvane and extracts releases
-# over that folder), dict/ and audio/ below it and an example busdevcfg.xml.
-# Tolvane reads its configuration and dictionaries from the working
-# directory, so the desktop entry and the launchers in <prefix>/bin start the
-# programs there.
+# over that folder), dict/ and audio/ below it, and the default sysconfig.xml
+# and busdevcfg.xml. The programs read dictionaries and sounds from there
+# unless the working directory has its own; each user's settings live in
+# ~/.config/tolvane, started from those defaults (ZoTvkInstance::configDir()).
 #
 #   cmake --install build --prefix /opt/tolvane
 #   (cd build && cpack -G DEB)
@@ -26,18 +26,12 @@ foreach(program Tolvane ZoHaldenUpdate tolvane-cli)
 endforeach()
 install(TARGETS ${tolvane_programs} RUNTIME DESTINATION ${TOLVANE_INSTALL_RELDIR})
 
-# A launcher in bin/ for each program a user starts by hand. Tolvane finds
-# its dictionaries only in the working directory, so its launcher moves
-# there; tolvane-cli looks beside itself too and keeps the caller's folder
-# (and so the caller's sysconfig.xml and busdevcfg.xml).
+# A launcher in bin/ for each program a user starts by hand. Both keep the
+# caller's folder: one that holds its own sysconfig.xml or busdevcfg.xml is
+# used as it is.
 foreach(program Tolvane tolvane-cli)
   if(TARGET ${program})
     set(TOLVANE_PROGRAM ${program})
-    if(program STREQUAL "Tolvane")
-      set(TOLVANE_LAUNCHER_CD "cd \"$dir\" || exit 1")
-    else()
-      set(TOLVANE_LAUNCHER_CD "")
-    endif()
     set(TOLVANE_INSTALL_RELDIR_FROM_BIN ../${TOLVANE_INSTALL_RELDIR})
     string(TOLOWER ${program} launcher)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging/launcher.sh.in ${tolvane_pkg_dir}/${launcher} @ONLY)
@@ -53,7 +47,11 @@ if(TARGET tolvane_audio)
   install(DIRECTORY ${PROJECT_BINARY_DIR}/audio/ DESTINATION ${TOLVANE_INSTALL_RELDIR}/audio
           FILES_MATCHING PATTERN "*.wav")
 endif()
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/packaging/busdevcfg.xml DESTINATION ${TOLVANE_INSTALL_RELDIR})
+# What a user's folder starts with: the link settings Tolvane would write
+# with nothing stored (the language left to the system's), and the bus nodes.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/packaging/sysconfig.xml
+              ${CMAKE_CURRENT_LIST_DIR}/packaging/busdevcfg.xml
+        DESTINATION ${TOLVANE_INSTALL_RELDIR})
 
 # The icon: the maker's logo at 128 px, rendered like every other picture.
 if(TARGET tolvane-svgrender)
