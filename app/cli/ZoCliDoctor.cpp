@@ -95,12 +95,13 @@ QString networkText(const QHostAddress &address, int prefix)
 
 } // namespace
 
-ZoCliDoctor::ZoCliDoctor(
-    const QString &configDir, const ZoPlaneConfig &link, bool linkGiven, const QString &cloudUrl)
+ZoCliDoctor::ZoCliDoctor(const QString &configDir, const ZoPlaneConfig &link, bool linkGiven,
+    const QString &cloudUrl, bool configPerUser)
     : m_configDir(configDir)
     , m_link(link)
     , m_linkGiven(linkGiven)
     , m_cloudUrl(cloudUrl)
+    , m_configPerUser(configPerUser)
 {
 }
 
@@ -177,7 +178,10 @@ QList<Finding> ZoCliDoctor::checkConfiguration() const
     // and Tolvane saves the link settings here.
     const bool usable = dir.isReadable() && dir.isWritable() && dir.isExecutable();
     if (usable) {
-        out.append(finding(Ok, subject, QStringLiteral("folder readable and writable")));
+        out.append(finding(Ok, subject,
+            m_configPerUser ? QStringLiteral("folder readable and writable (your own)")
+                            : QStringLiteral("folder readable and writable (the working directory, "
+                                             "which holds its own configuration)")));
     } else {
         QString text
             = QStringLiteral("folder not %1 for you")
@@ -193,6 +197,21 @@ QList<Finding> ZoCliDoctor::checkConfiguration() const
     }
     out += checkConfigFile(QStringLiteral("sysconfig.xml"));
     out += checkConfigFile(QStringLiteral("busdevcfg.xml"));
+
+    // Files in the working directory are used only where they can be saved
+    // again; a technician editing them there wonders why nothing changes.
+    const QDir here = QDir::current();
+    if (m_configPerUser && here.absolutePath() != QDir(m_configDir).absolutePath()) {
+        for (const QString &name :
+            {QStringLiteral("sysconfig.xml"), QStringLiteral("busdevcfg.xml")})
+            if (here.exists(name))
+                out.append(finding(Warn,
+                    QStringLiteral("config %1").arg(QDir::toNativeSeparators(here.filePath(name))),
+                    QStringLiteral("not used: the working directory is not writable, so %1 is")
+                        .arg(QDir::toNativeSeparators(m_configDir)),
+                    QStringLiteral("copy it into %1, or make the working directory writable")
+                        .arg(QDir::toNativeSeparators(m_configDir))));
+    }
     return out;
 }
 

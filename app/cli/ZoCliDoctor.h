@@ -37,11 +37,12 @@ public:
     static constexpr int ExitBlocked = 6;
     static constexpr int CloudTimeoutMs = 5000;
 
-    // configDir: the folder of sysconfig.xml and busdevcfg.xml. link: the
-    // link an upgrade would take first; linkGiven: it came from --link rather
-    // than from sysconfig.xml. cloudUrl: the cloud's base address.
+    // configDir: the folder of sysconfig.xml and busdevcfg.xml; configPerUser:
+    // it is the user's own rather than the working directory. link: the link
+    // an upgrade would take first; linkGiven: it came from --link rather than
+    // from sysconfig.xml. cloudUrl: the cloud's base address.
     ZoCliDoctor(const QString &configDir, const ZoPlaneConfig &link, bool linkGiven,
-        const QString &cloudUrl);
+        const QString &cloudUrl, bool configPerUser = false);
 
     // Every check in turn; found sees each finding as soon as it is made, as
     // the cloud may take its whole timeout to answer.
@@ -73,4 +74,5 @@ private:
     ZoPlaneConfig m_link;
     bool m_linkGiven;
     QString m_cloudUrl;
+    bool m_configPerUser;
 };

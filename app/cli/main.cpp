@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
@@ -44,9 +43,9 @@ int main(int argc, char *argv[])
     ZoTvkInstance::instance()->loadBusDevCfg();
 
     if (options.doctor) {
-        const ZoCliDoctor doctor(QFileInfo(ZoTvkInstance::sysConfigPath()).absolutePath(),
+        const ZoCliDoctor doctor(ZoTvkInstance::configDir(),
             options.autoLink ? *ZoTvkInstance::instance()->planeConfig() : options.link,
-            !options.autoLink, ZoCloudAddress::baseUrl());
+            !options.autoLink, ZoCloudAddress::baseUrl(), ZoTvkInstance::configIsPerUser());
         return ZoCliDoctor::exitCode(doctor.run(&ZoCliDoctorPrinter::print));
     }
 

@@ -75,6 +75,8 @@ private slots:
                                                 << "oFo";
         QTest::newRow("malformed busdevcfg.xml") << "files,badxml"
                                                  << "oow";
+        QTest::newRow("working directory's file unused") << "files,peruser"
+                                                         << "ooow";
     }
 
     void configuration()
@@ -97,8 +99,15 @@ private slots:
         }
         if (setup.contains(QLatin1String("readonly")))
             QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner));
-        const Doctor doctor(dir, ZoPlaneConfig(), false, QString());
+        const QString here = QDir::currentPath();
+        if (setup.contains(QLatin1String("peruser"))) {
+            QVERIFY(zoWriteFile(tmp.filePath(QStringLiteral("sysconfig.xml")), kSysConfig));
+            QVERIFY(QDir::setCurrent(tmp.path()));
+        }
+        const Doctor doctor(
+            dir, ZoPlaneConfig(), false, QString(), setup.contains(QLatin1String("peruser")));
         const QList<Doctor::Finding> findings = doctor.checkConfiguration();
+        QDir::setCurrent(here);
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(levels(findings), expected);
         QCOMPARE(Doctor::exitCode(findings), expected.contains(QLatin1Char('F')) ? 6 : 0);
