@@ -2,6 +2,7 @@
 #include "ui_ZoHaldenUpdateForm.h"
 
 #include "ZoApplicationUpgradeInfo.h"
+#include "ZoHaldenOfferForm.h"
 #include "ZoMessageBox.h"
 #include "ZoModuleUpgradeInfo.h"
 #include "ZoPlatform.h"
@@ -19,6 +20,12 @@
 #include <QtConcurrent>
 
 Q_LOGGING_CATEGORY(lcHaldenForm, "haldenupdate.form")
+
+// Where people get the application when a release names no address; set
+// when the build is configured.
+#ifndef TOLVANE_HOMEPAGE
+#define TOLVANE_HOMEPAGE ""
+#endif
 
 namespace {
 
@@ -143,6 +150,13 @@ void ZoHaldenUpdateForm::onHaldenUpgradeTipDownloaded(const ZoHaldenUpdateInfo &
                    .arg(m_info.cdt)
                    .arg(m_info.importanceLevel)
                    .arg(m_info.description, m_info.version, m_info.url);
+        // Asked only now: a start without a newer release touches nothing.
+        m_mode = ZoUpdateMode::forInstallation(m_applicationDir);
+        if (ZoUpdateMode::isOfferOnly(m_mode)) {
+            showOffer();
+            checkIsQuit(0, kOffered);
+            return;
+        }
         const bool mandatory = m_info.importanceLevel == kMandatory;
         auto *module = new ZoModuleUpgradeInfo(this);
         module->projId = -1;
@@ -157,6 +171,19 @@ void ZoHaldenUpdateForm::onHaldenUpgradeTipDownloaded(const ZoHaldenUpdateInfo &
         ui->wgtList->addModule(module);
     }
     checkIsQuit(0, newer ? kOffered : kNothingToDo);
+}
+
+// The list, the progress and the button stay hidden: nothing on the window
+// can start a download.
+void ZoHaldenUpdateForm::showOffer()
+{
+    ui->wgtList->hide();
+    ui->labHaldenVersionTip->hide();
+    m_offer = new ZoHaldenOfferForm(this);
+    ui->vlMain->insertWidget(1, m_offer, 1);
+    m_offer->setOffer(
+        m_info, m_curVersion, m_mode, m_applicationDir, QString::fromUtf8(TOLVANE_HOMEPAGE));
+    connect(m_offer, &ZoHaldenOfferForm::sigCloseRequested, this, &QWidget::close);
 }
 
 void ZoHaldenUpdateForm::onUpgradeGcs(bool isStartUpgrade)
@@ -177,6 +204,10 @@ void ZoHaldenUpdateForm::on_btnUpgrade_clicked()
 
 void ZoHaldenUpdateForm::startUpdate()
 {
+    // Not the updater's installation: neither fetched nor extracted over it,
+    // and the application is left running.
+    if (ZoUpdateMode::isOfferOnly(m_mode))
+        return;
     m_isUpdating = true;
     ui->btnUpgrade->setText(tr("BtnStopUpdate"));
     ui->progressBar->setValue(0);
@@ -298,6 +329,10 @@ void ZoHaldenUpdateForm::closeEvent(QCloseEvent *event)
 {
     qCDebug(lcHaldenForm) << "ZoHaldenUpdateForm::closeEvent";
     event->ignore();
+    if (ZoUpdateMode::isOfferOnly(m_mode)) {
+        requestExit(0);
+        return;
+    }
     if (m_isUpdating
         && ZoMessageBox::question(tr("LabWarning"), tr("MsgGcsIsUpdatingConfirmToExit"))
             != QMessageBox::Yes)

@@ -11,16 +11,20 @@
 #include "ZoHaldenUpdateInfo.h"
 #include "ZoHttpHelper.h"
 #include "ZoTypes.h"
+#include "ZoUpdateMode.h"
 
 namespace Ui {
 class ZoHaldenUpdateForm;
 }
+class ZoHaldenOfferForm;
 class ZoUpgradeListWidget;
 
 // The updater's window and the conductor of one update: hidden while the
 // release check runs, it either asks to end the program or shows the offer,
 // then downloads the archive, ends the application, installs the archive
-// over the installation and offers to start the application again.
+// over the installation and offers to start the application again. Where
+// the installation is not its own to change (ZoUpdateMode), a newer release
+// is only told about and closing that ends the program with 0.
 class ZoHaldenUpdateForm : public QWidget
 {
     Q_OBJECT
@@ -41,6 +45,10 @@ public:
 
     bool isUpdating() const { return m_isUpdating; }
     ZoUpgradeListWidget *upgradeList() const;
+    // Decided once a newer release is found; SelfUpdate until then.
+    ZoUpdateMode::Mode updateMode() const { return m_mode; }
+    // The offer shown instead of the list; null unless the mode is an offer.
+    ZoHaldenOfferForm *offer() const { return m_offer; }
 
     // True when offered is a later version than installed: the dot-separated
     // parts compared as decimal numbers, a missing or non-numeric part
@@ -71,6 +79,7 @@ protected:
 private:
     void checkIsQuit(tds4 key, tds4 state);
     void requestExit(int exitCode);
+    void showOffer();
     void startUpdate();
     void stopUpdate();
     void startUnzip();
@@ -88,6 +97,8 @@ private:
     tds4 m_channel = -1;
     QString m_code;
     QString m_applicationDir;
+    ZoUpdateMode::Mode m_mode = ZoUpdateMode::SelfUpdate;
+    ZoHaldenOfferForm *m_offer = nullptr; // child of this
     bool m_isUpdating = false;
     bool m_exitRequested = false;
     QMap<tds4, tds4> m_checkResults {{0, 0}};

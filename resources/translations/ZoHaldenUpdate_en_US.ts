@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>ZoHaldenOfferForm</name>
+    <message>
+        <source>LabOfferTitle</source>
+        <translation>Version %1 is available</translation>
+    </message>
+    <message>
+        <source>LabOfferInstalled</source>
+        <translation>Installed: %1</translation>
+    </message>
+    <message>
+        <source>LabOfferRequired</source>
+        <translation>This release is marked as required.</translation>
+    </message>
+    <message>
+        <source>LabOfferPackageManaged</source>
+        <translation>This copy was installed by the system's package manager, which alone updates it. Install the new version the same way, for example through the system's software updates.</translation>
+    </message>
+    <message>
+        <source>LabOfferReadOnly</source>
+        <translation>You cannot write to this copy's folder (%1), so it cannot update itself. Ask whoever installed it, or install the new version yourself.</translation>
+    </message>
+    <message>
+        <source>LabOfferNotes</source>
+        <translation>Release notes</translation>
+    </message>
+    <message>
+        <source>LabOfferAddress</source>
+        <translation>Where to get it</translation>
+    </message>
+    <message>
+        <source>BtnCopyAddress</source>
+        <translation>Copy address</translation>
+    </message>
+    <message>
+        <source>BtnAddressCopied</source>
+        <translation>Copied</translation>
+    </message>
+    <message>
+        <source>BtnClose</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
     <name>ZoHaldenUpdateForm</name>
     <message>
         <source>LabSoftwareUpdate</source>

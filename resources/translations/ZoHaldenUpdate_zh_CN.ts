@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>ZoHaldenOfferForm</name>
+    <message>
+        <source>LabOfferTitle</source>
+        <translation>新版本 %1 已发布</translation>
+    </message>
+    <message>
+        <source>LabOfferInstalled</source>
+        <translation>当前版本：%1</translation>
+    </message>
+    <message>
+        <source>LabOfferRequired</source>
+        <translation>此版本为必要更新。</translation>
+    </message>
+    <message>
+        <source>LabOfferPackageManaged</source>
+        <translation>此软件由系统的软件包管理器安装，只能由它来更新。请用同样的方式安装新版本，例如通过系统的软件更新。</translation>
+    </message>
+    <message>
+        <source>LabOfferReadOnly</source>
+        <translation>您没有此软件所在文件夹（%1）的写入权限，因此它无法自行更新。请联系安装者，或自行安装新版本。</translation>
+    </message>
+    <message>
+        <source>LabOfferNotes</source>
+        <translation>更新说明</translation>
+    </message>
+    <message>
+        <source>LabOfferAddress</source>
+        <translation>获取地址</translation>
+    </message>
+    <message>
+        <source>BtnCopyAddress</source>
+        <translation>复制地址</translation>
+    </message>
+    <message>
+        <source>BtnAddressCopied</source>
+        <translation>已复制</translation>
+    </message>
+    <message>
+        <source>BtnClose</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
     <name>ZoHaldenUpdateForm</name>
     <message>
         <source>LabSoftwareUpdate</source>

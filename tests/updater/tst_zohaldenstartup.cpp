@@ -4,9 +4,13 @@
 #include "ZoHaldenStartup.h"
 #include "ZoHaldenUpdateForm.h"
 #include "ZoTestFiles.h"
+#include "ZoUpdateMode.h"
 
-// The updater's command line, its language file and its version comparison:
-// the decisions it takes before and right after the release check.
+#include <unistd.h>
+
+// The updater's command line, its language file, its version comparison and
+// whether an installation is its own to update: the decisions it takes
+// before and right after the release check.
 class tst_ZoHaldenStartup : public QObject
 {
     Q_OBJECT
@@ -18,6 +22,8 @@ private Q_SLOTS:
     void readLanguageSetting();
     void isNewerVersion_data();
     void isNewerVersion();
+    void updateMode_data();
+    void updateMode();
 };
 
 void tst_ZoHaldenStartup::parseOptions_data()
@@ -117,6 +123,50 @@ void tst_ZoHaldenStartup::isNewerVersion()
     QFETCH(QString, installed);
     QFETCH(QString, offered);
     QTEST(ZoHaldenUpdateForm::isNewerVersion(offered, installed), "newer");
+}
+
+void tst_ZoHaldenStartup::updateMode_data()
+{
+    QTest::addColumn<QString>("folder"); // TMP: a fresh temporary folder
+    QTest::addColumn<bool>("locked"); // TMP's mode bits forbid writing
+    QTest::addColumn<int>("mode");
+
+    const int self = ZoUpdateMode::SelfUpdate;
+    const int managed = ZoUpdateMode::OfferPackageManaged;
+    const int readOnly = ZoUpdateMode::OfferReadOnly;
+    QTest::newRow("portable copy this user writes") << "TMP" << false << self;
+    QTest::newRow("folder this user cannot write") << "TMP" << true << readOnly;
+    QTest::newRow("listed by dpkg outside /usr") << "/etc/dpkg" << false << managed;
+    QTest::newRow("under /usr, listed or not") << "/usr/lib/tolvane-not-here" << false << managed;
+    QTest::newRow("reached through a link into /usr") << "TMP/usr-lib" << false << managed;
+    QTest::newRow("/usr/local is the administrator's")
+        << "/usr/local/lib/tolvane-not-here" << false << readOnly;
+}
+
+void tst_ZoHaldenStartup::updateMode()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, locked);
+    if (folder == QLatin1String("/etc/dpkg")
+        && !QFile::exists(QStringLiteral("/var/lib/dpkg/info/dpkg.list")))
+        QSKIP("dpkg does not keep this system's files");
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(QFile::link(QStringLiteral("/usr/lib"), tmp.filePath(QStringLiteral("usr-lib"))));
+    folder.replace(QStringLiteral("TMP"), tmp.path());
+    const QFileDevice::Permissions open = QFile::permissions(tmp.path());
+    if (locked) {
+        QVERIFY(QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::ExeOwner));
+        // Root writes through any mode bits; /proc takes a new file from nobody.
+        if (::geteuid() == 0)
+            folder = QStringLiteral("/proc/self");
+    }
+    const int mode = ZoUpdateMode::forInstallation(folder);
+    QFile::setPermissions(tmp.path(), open);
+    QTEST(mode, "mode");
+    // The write probe leaves nothing behind.
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList {QStringLiteral("usr-lib")});
 }
 
 QTEST_GUILESS_MAIN(tst_ZoHaldenStartup)

@@ -1,16 +1,20 @@
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <QtTest>
 
+#include "ZoHaldenOfferForm.h"
 #include "ZoHaldenUpdateForm.h"
 #include "ZoListItemBodyForm.h"
 #include "ZoListItemForm.h"
@@ -246,6 +250,65 @@ private Q_SLOTS:
         QCOMPARE(treeOf(m_install), before);
         QCOMPARE(
             zoReadFile(m_install + QStringLiteral("/config/app.ini")), QByteArray("old settings"));
+    }
+
+    void offerLeavesInstallationAlone_data()
+    {
+        QTest::addColumn<int>("importance");
+        QTest::newRow("ordinary release") << 2;
+        QTest::newRow("mandatory release, still only offered") << 1;
+    }
+    void offerLeavesInstallationAlone()
+    {
+        QFETCH(int, importance);
+        // The offer's texts with their numbers filled in; gone with the test.
+        QTranslator english;
+        QVERIFY(english.load(QStringLiteral(":/ZoHaldenUpdate-en_US.qm")));
+        QCoreApplication::installTranslator(&english);
+        QVERIFY(serve(QStringLiteral("2.1.10"), importance, {{"README.txt", "2.1.10"}}));
+        QVERIFY(startApplication());
+        const QStringList before = treeOf(m_install);
+        ZoHaldenUpdateForm form;
+        QSignalSpy exit(&form, &ZoHaldenUpdateForm::sigExitRequested);
+        startCheck(form);
+        // dpkg's folder, which no test may write: the package manager's to update.
+        form.setApplicationDir(QStringLiteral("/usr/lib/tolvane-not-here"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
+        QCOMPARE(form.updateMode(), ZoUpdateMode::OfferPackageManaged);
+        ZoHaldenOfferForm *offer = form.offer();
+        QVERIFY(offer && offer->isVisible() && form.upgradeList()->rows().isEmpty());
+        const auto text = [offer](const char *name) {
+            return offer->findChild<QLabel *>(QLatin1String(name))->text();
+        };
+        QCOMPARE(text("labTitle"), QStringLiteral("Version 2.1.10 is available"));
+        QCOMPARE(text("labInstalled"), QStringLiteral("Installed: ") + QLatin1String(kInstalled));
+        QVERIFY(text("labReason").contains(QStringLiteral("package manager")));
+        QCOMPARE(offer->findChild<QLabel *>(QStringLiteral("labRequired"))->isVisible(),
+            importance == 1);
+        QCOMPARE(offer->findChild<QTextBrowser *>()->toPlainText(),
+            QStringLiteral("Release notes of 2.1.10"));
+        const QString address = m_sim->baseUrl() + QStringLiteral("/releases/release.zip");
+        QCOMPARE(offer->findChild<QLineEdit *>()->text(), address);
+        QTest::mouseClick(
+            offer->findChild<QPushButton *>(QStringLiteral("btnCopyAddress")), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+
+        // Not even asked to, the form fetches, extracts and ends nothing.
+        form.on_btnUpgrade_clicked();
+        QTest::qWait(1500);
+        QVERIFY(!form.isUpdating());
+        QVERIFY(!m_sim->paths().contains(QStringLiteral("GET /releases/release.zip")));
+        QCOMPARE(m_app->state(), QProcess::Running);
+        QCOMPARE(treeOf(QDir::currentPath()), QStringList());
+        QCOMPARE(treeOf(m_install), before);
+        QCOMPARE(askedTexts(), QStringList());
+
+        QTest::mouseClick(
+            offer->findChild<QPushButton *>(QStringLiteral("btnClose")), Qt::LeftButton);
+        QTRY_COMPARE(exit.count(), 1);
+        QCOMPARE(exit.first().first().toInt(), 0); // Tolvane goes on as after no release
+        QCOMPARE(askedTexts(), QStringList());
     }
 
     void rowFoldsAndPaintsProgress()
