@@ -120,6 +120,22 @@ echo "== Package lint (build/) =="
   echo "$deb: lintian, man, desktop-file-validate, appstreamcli and the completion agree"
 )
 
+# ---- The package as a person meets it -------------------------------------------
+# Installs the package, and as an ordinary user runs tolvane-cli, starts
+# Tolvane from its menu entry against the aircraft simulator, applies link
+# settings through the form and finds them in ~/.config/tolvane; then removes
+# the package. Root only (it installs, removes and adds a user); CI's fresh
+# machine is one. TOLVANE_SKIP_PERSON_TEST=1 skips it.
+echo "== The package installed, used by an ordinary user, removed (build/) =="
+if [ "${TOLVANE_SKIP_PERSON_TEST:-}" = "1" ]; then
+  echo "TOLVANE_SKIP_PERSON_TEST=1: skipped"
+elif [ "$(id -u)" -ne 0 ]; then
+  echo "not root: skipped (scripts/package-person-test.sh installs the package and adds a user)"
+else
+  BUILD_DIR=build scripts/package-person-test.sh "$(ls build/tolvane_*.deb)"
+fi
+# ---- end of the package as a person meets it -------------------------------------
+
 if [ "${TOLVANE_SKIP_ASAN:-}" = "1" ]; then
   echo "TOLVANE_SKIP_ASAN=1: sanitizer build and fuzzers skipped"
   exit 0
