@@ -271,7 +271,7 @@ private Q_SLOTS:
         ZoHaldenUpdateForm form;
         QSignalSpy exit(&form, &ZoHaldenUpdateForm::sigExitRequested);
         startCheck(form);
-        // dpkg's folder, which no test may write: the package manager's to update.
+        // Under /usr: the package manager's to update, whoever may write there.
         form.setApplicationDir(QStringLiteral("/usr/lib/tolvane-not-here"));
 
         QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
