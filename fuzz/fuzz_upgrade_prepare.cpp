@@ -36,15 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)connected;
 
     wf->onClosePlaneComm();
+    // A first-generation core carries no bus modules, so no bus is asked
+    // for bootloaders and the run starts within upgradeAll().
     tVersion core;
-    core.type = 80;
+    core.type = 2;
     core.major = 1;
     wf->onUpdateGNCFMVersion(core);
     wf->onAutoSearchPlaneFinished(true, 1);
 
     ZoFRMFileInfo info;
-    info.fid = 80;
-    info.version.type = 80;
+    info.fid = 2;
+    info.version.type = 2;
     info.version.major = 2;
     info.setDataCopy(QByteArray(reinterpret_cast<const char *>(data), int(size)));
     wf->onUpdateDevFRMTarInfo(info);

@@ -48,9 +48,10 @@ void ZoBootloaderProbe::start(bool askCan, const QList<Device> &addressed)
         else if (ZoUtils::protocolClass(d.first) == ZoUtils::ClassBus)
             bus.append(d);
     }
+    // Nothing to ask: done at once, so that a run with no bus starts in the
+    // same call.
     if (!askCan && bus.isEmpty() && m_addressedCan.isEmpty()) {
-        QMetaObject::invokeMethod(
-            this, [this] { Q_EMIT sigFinished({}); }, Qt::QueuedConnection);
+        Q_EMIT sigFinished({});
         return;
     }
     m_queue = bus;

@@ -34,8 +34,8 @@ public:
     // How long each phase listens after its last command.
     void setListenMs(int ms) { m_listenMs = ms; }
     // `askCan`: send the bare kind-2 force report; `addressed`: devices of
-    // kinds 3 and 4 to ask by number. Ends with sigFinished, at once when
-    // there is nothing to ask.
+    // kinds 3 and 4 to ask by number. Ends with sigFinished, within this
+    // call when there is nothing to ask.
     void start(bool askCan, const QList<Device> &addressed);
     void cancel();
     bool isActive() const { return m_phase != Phase::Idle; }

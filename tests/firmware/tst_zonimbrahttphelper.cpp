@@ -464,9 +464,10 @@ private slots:
         QTimer::singleShot(0, &client.helper, [&] {
             survived = 0;
             for (const std::function<void()> &call : calls) {
-                QPointer<QObject> doomed = new QObject;
+                QObject *object = new QObject;
+                QPointer<QObject> doomed = object;
                 QMetaObject::invokeMethod(
-                    doomed, [&doomed] { delete doomed; }, Qt::QueuedConnection);
+                    &client.helper, [object] { delete object; }, Qt::QueuedConnection);
                 call();
                 survived += doomed ? 1 : 0;
             }
