@@ -125,11 +125,6 @@ ZoUtils *ZoUtils::instance()
 ZoUtils::ZoUtils() = default;
 ZoUtils::~ZoUtils() = default;
 
-QString ZoUtils::configDir()
-{
-    return QDir::currentPath();
-}
-
 QString ZoUtils::deviceName(tdu1 code, int &airframe)
 {
     const DeviceRow &row = rowOf(code);

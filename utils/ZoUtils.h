@@ -45,8 +45,6 @@ public:
     ZoUtils(const ZoUtils &) = delete;
     ZoUtils &operator=(const ZoUtils &) = delete;
 
-    static QString configDir();
-
     // Translated name. Sets airframe for the codes that carry one; the
     // family codes without a variant (21, 22, 26) leave it as it was.
     static QString deviceName(tdu1 code, int &airframe);
