@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QGridLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -24,6 +25,16 @@ const QMessageBox::StandardButton kCaptioned[]
 
 ZoMessageBox::Responder s_responder;
 QList<ZoMessageBox::Request> s_shown;
+
+// Desktop styles that put icons on dialog buttons (a green tick beside
+// "OK") give them the platform's stock pictures, which clash with the boxes'
+// own look: the buttons carry their captions only. The button box sets the
+// icons once, as it creates its buttons.
+void textOnly(const QList<QAbstractButton *> &buttons)
+{
+    for (QAbstractButton *b : buttons)
+        b->setIcon(QIcon());
+}
 
 QString buttonRule(const char *selector, int pointSize)
 {
@@ -58,6 +69,7 @@ ZoMessageBox::ZoMessageBox(QWidget *parent, const QString &title, const QString 
         if (auto *push = qobject_cast<QPushButton *>(b))
             push->setAutoDefault(false);
     }
+    textOnly(m_buttonBox->buttons());
     if (auto *push = qobject_cast<QPushButton *>(button(defaultButton))) {
         m_defaultButton = push;
         push->setDefault(true);
@@ -257,6 +269,7 @@ QMessageBox::StandardButton ZoMessageBox::question(const QString &title, const Q
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
     box.setWindowFlags(box.windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
+    textOnly(box.buttons());
     box.button(QMessageBox::Yes)->setText(tr("LabYes"));
     box.button(QMessageBox::No)->setText(tr("LabNo"));
 

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTranslator>
 #include <QtTest>
 
@@ -33,6 +35,23 @@ public:
         if (qstrcmp(sourceText, "BtnCancel") == 0)
             return QStringLiteral("Abbrechen");
         return QString();
+    }
+};
+
+// As some Linux desktops' styles do: the stock icons on dialog buttons.
+class IconsOnDialogButtons : public QProxyStyle
+{
+public:
+    IconsOnDialogButtons()
+        : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
+    {
+    }
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+        QStyleHintReturn *returnData) const override
+    {
+        return hint == SH_DialogButtonBox_ButtonsHaveIcons
+            ? 1
+            : QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
 
@@ -225,6 +244,43 @@ private slots:
 
         QCoreApplication::removeTranslator(&german);
         QTRY_COMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("BtnYes"));
+    }
+
+    // Whatever the desktop's style, the buttons carry their captions only.
+    void buttonsWithoutIcons_data()
+    {
+        QTest::addColumn<bool>("platformBox");
+        QTest::newRow("the application's box") << false;
+        QTest::newRow("the updater's platform box") << true;
+    }
+    void buttonsWithoutIcons()
+    {
+        QFETCH(bool, platformBox);
+        const QString before = QApplication::style()->objectName();
+        QApplication::setStyle(new IconsOnDialogButtons);
+        QList<QIcon> icons;
+        ZoMessageBox::setTestResponder([&icons](const ZoMessageBox::Request &) {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (!w->isVisible())
+                    continue;
+                for (auto *box : w->findChildren<QDialogButtonBox *>())
+                    for (QAbstractButton *b : box->buttons())
+                        icons << b->icon();
+            }
+            return int(QMessageBox::Cancel);
+        });
+        if (platformBox)
+            ZoMessageBox::question(QStringLiteral("Title"), QStringLiteral("Text"));
+        else
+            ZoMessageBox::warning(nullptr, QStringLiteral("Title"), QStringLiteral("Text"),
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+        const bool styleGivesIcons
+            = !QDialogButtonBox(QDialogButtonBox::Ok).buttons().value(0)->icon().isNull();
+        QApplication::setStyle(before);
+        QVERIFY(styleGivesIcons);
+        QCOMPARE(icons.size(), platformBox ? 2 : 4);
+        for (const QIcon &icon : icons)
+            QVERIFY(icon.isNull());
     }
 
     void longTextWraps()
