@@ -5,8 +5,12 @@
 #include <QMetaObject>
 
 #ifdef Q_OS_LINUX
+#include <QFile>
+
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +18,25 @@
 
 namespace {
 const char *const kSource = "comm\\ZoPureSerialPortWrapper";
+
+// The node a port name stands for (as QSerialPort resolves it) when its
+// permissions keep this process from reading and writing it; empty otherwise.
+QString refusingNode(const QString &name)
+{
+#ifdef Q_OS_LINUX
+    const QString node = name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
+            || name.startsWith(QLatin1String("../"))
+        ? name
+        : QStringLiteral("/dev/") + name;
+    // As open() would check it: the effective user and its privileges.
+    if (::faccessat(AT_FDCWD, QFile::encodeName(node).constData(), R_OK | W_OK, AT_EACCESS) != 0
+        && errno == EACCES)
+        return node;
+#else
+    Q_UNUSED(name)
+#endif
+    return QString();
+}
 }
 
 bool ZoPureSerialPortWrapper::requestLowLatency(int fd, QString *why)
@@ -70,7 +93,10 @@ bool ZoPureSerialPortWrapper::open()
     else
         port->setPortName(name); // the name may have changed while closed
 
+    accessDeniedNode.clear();
     if (!port->open(QIODevice::ReadWrite)) {
+        if (port->error() == QSerialPort::PermissionError)
+            accessDeniedNode = refusingNode(name);
         qCDebug(lcComm).noquote() << QString::asprintf(
             "Fail to open serialport. %s, %d", "comm/ZoPureSerialPortWrapper.cpp", __LINE__)
                                   << name << port->errorString();

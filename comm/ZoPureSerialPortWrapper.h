@@ -27,6 +27,11 @@ public:
     tds8 write(const tdu1 *data, tds4 length) override;
     int error() const override;
     QString errorString() const override;
+    // After an open() that failed because the device node's permissions keep
+    // this process out (not because another program holds the port, which
+    // QSerialPort reports the same way): the node, "/dev/ttyUSB0". Empty
+    // otherwise, and where the system cannot tell the two apart.
+    QString deniedNode() const { return accessDeniedNode; }
     bool clear() override;
 
     tds4 baud = 115200;
@@ -50,4 +55,5 @@ private:
     // The port whose refusal of low latency was last logged: reopening the
     // same port does not log it again.
     QString lowLatencyRefusedFor;
+    QString accessDeniedNode;
 };

@@ -206,7 +206,10 @@ void ZoMsgLooper::onOpenPlaneSerial(
     serial->parity = parity;
     serial->stopBits = stopBits;
     const bool ok = serial->open();
+    const QString denied = serial->deniedNode();
     link = std::move(serial);
+    if (!denied.isEmpty())
+        emit sigSerialPortDenied(denied);
     finishOpen(LinkSerial, ok);
 
     ZoPlaneConfig used;

@@ -103,6 +103,9 @@ public:
 
 Q_SIGNALS:
     void openPlaneComm(int type, bool succ);
+    // Just before openPlaneComm(1, false): the serial port's device node
+    // ("/dev/ttyUSB0") is one this user may not read and write.
+    void sigSerialPortDenied(QString node);
     // From an open slot, after openPlaneComm: the link type and that kind's
     // fields as just used; the other fields hold defaults.
     void sigPlaneConfigUsed(ZoPlaneConfig settings);

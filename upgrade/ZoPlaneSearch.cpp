@@ -4,6 +4,8 @@
 #include <QDebug>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 QList<ZoPlaneSearch::PortCandidate> systemPorts()
@@ -87,6 +89,9 @@ void ZoPlaneSearch::finish(bool succ, tds4 devNum)
     m_waitPlaneDataTimer->stop();
     m_waitModuleInfoTimer->stop();
     setActive(false);
+    const QString denied = std::exchange(m_deniedNode, QString());
+    if (!succ && !denied.isEmpty())
+        emit sigSerialPortDenied(denied);
     emit sigFinishSearch(succ, devNum);
 }
 
@@ -104,6 +109,7 @@ void ZoPlaneSearch::resetSearch()
     m_found = 0;
     m_portIndex = -1;
     m_identityAsked = 0;
+    m_deniedNode.clear();
 }
 
 void ZoPlaneSearch::buildCandidates()
@@ -262,6 +268,16 @@ void ZoPlaneSearch::onOpenCommState(int type, bool bOK)
     } else {
         step();
     }
+}
+
+void ZoPlaneSearch::onSerialPortDenied(QString node)
+{
+    if (!m_active)
+        return;
+    if (!m_autoMode)
+        emit sigSerialPortDenied(node);
+    else if (m_deniedNode.isEmpty())
+        m_deniedNode = node;
 }
 
 void ZoPlaneSearch::onDetectTimeout()

@@ -79,6 +79,11 @@ Q_SIGNALS:
     void sigProgressChanged(int value, int maximum);
     void sigDescriptionChanged(QString textKey);
     void sigActiveChanged(bool active);
+    // A serial port's device node refused this user. An automatic search,
+    // which goes on to the other links, tells the first such node just
+    // before it reports an end without the aircraft; a search of the one
+    // port the user chose tells it at once.
+    void sigSerialPortDenied(QString node);
 
 public Q_SLOTS:
     // Every candidate link with the stored settings, or only `link`.
@@ -91,6 +96,8 @@ public Q_SLOTS:
     void onSearchOnspecTcpClientCom(QString host, tds4 hostPort, tds4 localPort);
     void onPlaneDeteced(bool succ);
     void onOpenCommState(int type, bool bOK);
+    // From the looper, before the failed open's report.
+    void onSerialPortDenied(QString node);
     // What the form's Cancel button does.
     void cancel();
 
@@ -115,6 +122,7 @@ private:
     tds4 m_portIndex = -1;
     tds4 m_found = 0;
     ZoPlaneConfig m_candidate;
+    QString m_deniedNode; // the first port that refused us in this search
     tdu1 m_moduleQueryState = 0;
     QList<tds4> m_moduleList;
     tdu4 m_moduleIndex = 0;

@@ -143,7 +143,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_search, &ZoPlaneSearch::sigOpenComTCPClient, l, &ZoMsgLooper::onOpenPlaneTCPClient);
     connect(m_search, &ZoPlaneSearch::sigOpenComSerial, l, &ZoMsgLooper::onOpenPlaneSerial);
     connect(m_search, &ZoPlaneSearch::sigCloseCom, l, &ZoMsgLooper::onClosePlaneComm);
+    connect(l, &ZoMsgLooper::sigSerialPortDenied, m_search, &ZoPlaneSearch::onSerialPortDenied);
     connect(l, &ZoMsgLooper::openPlaneComm, m_search, &ZoPlaneSearch::onOpenCommState);
+    connect(m_search, &ZoPlaneSearch::sigSerialPortDenied, this,
+        &ZoUpgradeWorkflow::sigSerialPortDenied);
     connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, m_search, &ZoPlaneSearch::onPlaneDeteced);
     connect(m_search, &ZoPlaneSearch::sigProgressChanged, this,
         &ZoUpgradeWorkflow::sigSearchProgress);

@@ -218,6 +218,11 @@ Q_SIGNALS:
     void sigSearchActive(bool active);
     // The link a search found the aircraft on.
     void sigLinkFound(ZoPlaneConfig link);
+    // A serial port's device node ("/dev/ttyUSB0") that this user may not
+    // open. From an automatic search just before it ends without the
+    // aircraft (so before its not-found question); from a search of the one
+    // port the user chose, at once.
+    void sigSerialPortDenied(QString node);
     // Rows: index is the row's place in the list, whose rows 0 and (module
     // rows + manual-add row) are the module and core headers.
     void sigRowAdded(tds4 key, bool coreRow, int index);

@@ -15,7 +15,8 @@ const tds4 ModB = (7 << 16) | 0x30; // type 0x30, node 7
 // ports are "name" or "name:flags" with n (null), i (vendor or product
 // identifier), b (busy). With `answerOpens`,
 // every open is answered (queued, as the looper does) with success unless
-// the link is in `failing` ("udp", "tcp" or a port name).
+// the link is in `failing` ("udp", "tcp" or a port name); a port in it as
+// "!name" refuses the user first, as the looper tells it, node "/dev/name".
 struct Rig
 {
     explicit Rig(const QStringList &ports = {})
@@ -53,12 +54,19 @@ struct Rig
         });
         QObject::connect(s, &ZoPlaneSearch::sigFinishSearch,
             [this](bool ok, tds4 n) { log << QStringLiteral("finish %1 %2").arg(int(ok)).arg(n); });
+        QObject::connect(s, &ZoPlaneSearch::sigSerialPortDenied,
+            [this](QString node) { log << QStringLiteral("denied ") + node; });
     }
     void answer(int type, const QString &link)
     {
-        if (answerOpens)
-            QTimer::singleShot(0, &search,
-                [this, type, ok = !failing.contains(link)] { search.onOpenCommState(type, ok); });
+        if (!answerOpens)
+            return;
+        const bool denied = failing.contains(QLatin1Char('!') + link);
+        QTimer::singleShot(0, &search, [this, type, link, denied, ok = !failing.contains(link)] {
+            if (denied)
+                search.onSerialPortDenied(QStringLiteral("/dev/") + link);
+            search.onOpenCommState(type, ok && !denied);
+        });
     }
     void startAuto(const QStringList &comList = {})
     {
@@ -139,6 +147,10 @@ private Q_SLOTS:
         QTest::newRow("failed serial open moves on at once")
             << L {"A", "B"} << L {"A"} << L {udp, a, b, close, tcp, close, end};
         QTest::newRow("failed TCP open ends") << L {"A"} << L {"A", "tcp"} << L {udp, a, tcp, end};
+        // Ports that refuse the user: the first is told once, as nothing is found.
+        QTest::newRow("refused ports told at the end")
+            << L {"A", "B"} << L {"!A", "!B"}
+            << L {udp, a, b, tcp, close, QStringLiteral("denied /dev/A"), end};
         // A UDP link that cannot open still leaves the serial ports to try.
         QTest::newRow("failed UDP open goes on to the ports")
             << L {"A"} << L {"udp"} << L {udp, a, close, tcp, close, end};
@@ -166,6 +178,7 @@ private Q_SLOTS:
         rig.startAuto();
         QTRY_COMPARE(rig.log.size(), 2); // UDP, then serial A after the detect timeout
         rig.search.onPlaneDeteced(false); // not a find
+        rig.search.onSerialPortDenied(QStringLiteral("/dev/X")); // not told: found after all
         rig.search.onPlaneDeteced(true);
 
         QCOMPARE(found.size(), 1);
@@ -260,6 +273,9 @@ private Q_SLOTS:
             QCOMPARE(rig.log, QStringList {open});
             QVERIFY(!rig.search.isAutoMode());
             QVERIFY(rig.quietFor(100)); // no detect timer
+            // The port the user chose refusing them is told at once.
+            if (type == 1 && !opens)
+                rig.search.onSerialPortDenied(QStringLiteral("/dev/ttyS9"));
             rig.search.onOpenCommState(type, opens);
             if (opens) {
                 QVERIFY(rig.finished.wait(1000));
@@ -270,6 +286,8 @@ private Q_SLOTS:
                 // until the caller cancels it.
                 QVERIFY(rig.quietFor(150));
                 QVERIFY(rig.search.isActive());
+                if (type == 1)
+                    QCOMPARE(rig.log, QStringList({open, "denied /dev/ttyS9"}));
             }
         }
     }
