@@ -18,6 +18,7 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDir>
+#include <QLayout>
 #include <QListView>
 #include <QListWidget>
 #include <QMediaPlayer>
@@ -26,6 +27,8 @@
 #include <QPixmap>
 #include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -174,6 +177,8 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         Qt::QueuedConnection);
     connect(e, &ZoUpgradeWorkflow::sigQuestion, this, &ZoTolMainWindow::onQuestion,
         Qt::QueuedConnection);
+    connect(e, &ZoUpgradeWorkflow::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
+        Qt::QueuedConnection);
 
     m_linkSettings = new ZoDataLinkSettingForm(this);
     centre(m_linkSettings);
@@ -285,6 +290,18 @@ void ZoTolMainWindow::onConnectionChanged(bool connected)
 QListWidgetItem *ZoTolMainWindow::insertRow(QWidget *widget, int index)
 {
     QListWidget *list = ui->listWidgetModuleInfo;
+    // A row runs the list's full width, as its selection does: the view
+    // stretches it over the viewport (less the scroll bar while one shows).
+    // Its columns keep their widths at the left and the line under them runs
+    // on to the edge.
+    widget->setMaximumWidth(QWIDGETSIZE_MAX);
+    if (QLayout *rowLayout = widget->layout()) {
+        for (int i = 0; i < rowLayout->count(); ++i) {
+            if (QLayoutItem *part = rowLayout->itemAt(i); part->layout())
+                part->setAlignment(Qt::AlignLeft);
+        }
+        rowLayout->invalidate();
+    }
     auto *item = new QListWidgetItem;
     item->setSizeHint(widget->size());
     if (index < 0 || index > list->count())
@@ -619,8 +636,12 @@ void ZoTolMainWindow::onQuestion(
     QMessageBox::StandardButtons standard;
     for (const auto &b : buttons)
         standard |= standardButtonOf(b.first);
-    ZoMessageBox box(this, viewText(titleKey), text, standard, QMessageBox::NoButton);
     const bool notFound = id == ZoUpgradeWorkflow::QuestionNotFound;
+    // Why nothing was found, when a port told: ahead of what to do next.
+    if (notFound && !m_deniedNode.isEmpty())
+        text = fillIn(tr("MsgSerialPortDenied"), std::exchange(m_deniedNode, QString()))
+            + QStringLiteral("\n\n") + text;
+    ZoMessageBox box(this, viewText(titleKey), text, standard, QMessageBox::NoButton);
     for (const auto &b : buttons) {
         QAbstractButton *button = box.button(standardButtonOf(b.first));
         if (!button)
@@ -631,6 +652,21 @@ void ZoTolMainWindow::onQuestion(
     }
     const QMessageBox::StandardButton answer = ZoMessageBox::showBox(box, QMessageBox::Question);
     m_engine->answer(id, engineButtonOf(answer));
+}
+
+void ZoTolMainWindow::onSerialPortDenied(QString node)
+{
+    // An automatic search reports the port as it ends unfound: its not-found
+    // question is already queued behind this and tells it in the same box.
+    // A port the user chose gets a box of its own, once nothing else took it
+    // (two boxes at once would stack, the later one on top).
+    m_deniedNode = node;
+    QTimer::singleShot(0, this, [this] {
+        if (m_deniedNode.isEmpty())
+            return;
+        ZoMessageBox::warning(this, tr("MsgInfo"),
+            fillIn(tr("MsgSerialPortDenied"), std::exchange(m_deniedNode, QString())));
+    });
 }
 
 void ZoTolMainWindow::onPlaySound(bool success)

@@ -109,6 +109,7 @@ private Q_SLOTS:
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
     void onInformation(QString titleKey, QString text);
     void onQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
+    void onSerialPortDenied(QString node);
     void onPlaySound(bool success);
     void onWaitPopup(bool visible, int value);
     void onConnectionChanged(bool connected);
@@ -165,6 +166,8 @@ private:
     // for none.
     int m_openLink = -1;
     QString m_tipsKey;
+    // A serial port that refused the user, until a box has told it.
+    QString m_deniedNode;
     bool m_closing = false;
     bool m_dragging = false;
     QPoint m_dragOffset;

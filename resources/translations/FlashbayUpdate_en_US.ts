@@ -563,6 +563,10 @@
         <source>MsgRunLinkLost</source>
         <translation>The link to the aircraft was lost during the upgrade. Check the link and run the upgrade again.</translation>
     </message>
+    <message>
+        <source>MsgSerialPortDenied</source>
+        <translation>No permission to open %1. Add yourself to the dialout group (sudo usermod -aG dialout $USER), then log out and in; `tolvane-cli --doctor` tells more.</translation>
+    </message>
 </context>
 <context>
     <name>ZoUpgradeWorkflow</name>

@@ -563,6 +563,10 @@
         <source>MsgRunLinkLost</source>
         <translation>升级过程中与飞机的链路中断。请检查链路后重新升级。</translation>
     </message>
+    <message>
+        <source>MsgSerialPortDenied</source>
+        <translation>没有打开 %1 的权限。请将自己加入 dialout 组（sudo usermod -aG dialout $USER），然后注销并重新登录；运行 `tolvane-cli --doctor` 可查看详情。</translation>
+    </message>
 </context>
 <context>
     <name>ZoUpgradeWorkflow</name>

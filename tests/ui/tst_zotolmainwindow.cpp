@@ -9,6 +9,7 @@
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFleet.h"
+#include "ZoTestPty.h"
 #include "ZoTestWait.h"
 #include "ZoTolMainWindow.h"
 #include "ZoTvkInstance.h"
@@ -16,12 +17,24 @@
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
+#include <QFrame>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 // The main window as the user drives it: it searches on its own at start,
 // draws a row per device with what it runs and what the cloud offers, and the
@@ -50,6 +63,29 @@ QString tipOf(ZoModuleFMInfoForm *row)
     auto *tip = row->findChild<QLabel *>(QStringLiteral("labelUpgradTip"));
     return tip && tip->isVisible() ? tip->text() : QString();
 }
+
+#ifdef Q_OS_LINUX
+// Root, as CI runs the tests, opens a node whatever its permissions. While
+// this lives, the calling thread and the threads it starts (the looper's)
+// are held to them as any user's process is.
+struct PermissionsApply
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] {}, held[2] {};
+    bool applied = ::syscall(SYS_capget, &header, saved) == 0;
+    PermissionsApply()
+    {
+        std::copy(saved, saved + 2, held);
+        held[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        applied = applied && ::syscall(SYS_capset, &header, held) == 0;
+    }
+    ~PermissionsApply()
+    {
+        if (applied)
+            ::syscall(SYS_capset, &header, saved);
+    }
+};
+#endif
 
 } // namespace
 
@@ -85,9 +121,9 @@ class TstZoTolMainWindow : public QObject
     // The window on loopback links only. Its automatic search tries UDP, the
     // serial ports, then the TCP client: the aircraft waits on `link`, the
     // other candidates lead nowhere (a UDP port nobody serves, a TCP port
-    // nobody listens on, no serial port but the aircraft's pty). It searches
-    // as soon as the event loop runs.
-    void openWindow(int link)
+    // nobody listens on, no serial port but the aircraft's pty or `port`). It
+    // searches as soon as the event loop runs.
+    void openWindow(int link, const QString &port = QString())
     {
         config.type = ZoPlaneConfig::LinkUdp;
         config.host = QStringLiteral("127.0.0.1");
@@ -98,7 +134,7 @@ class TstZoTolMainWindow : public QObject
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
-        const QString pty = link == Sim::Pty ? sim->ptyPath : QString();
+        const QString pty = link == Sim::Pty ? sim->ptyPath : port;
         env.portEnumerator = [pty] {
             QList<ZoPlaneSearch::PortCandidate> ports;
             if (!pty.isEmpty()) {
@@ -228,6 +264,14 @@ private Q_SLOTS:
         }
         if (stranded >= 0)
             QCOMPARE(tipOf(window->row(kFleet[stranded].key())), QStringLiteral("LabInBootloader"));
+        // Rows end where their selection does, at the list's right edge; their
+        // columns stay at the left, under the header's.
+        auto *list = window->findChild<QListWidget *>(QStringLiteral("listWidgetModuleInfo"));
+        QCOMPARE(list->geometry().right(), upgrade->geometry().right());
+        for (int i = 0; i < rows.size(); ++i)
+            QCOMPARE(rows[i]->geometry().right(), list->visualItemRect(list->item(i)).right());
+        QCOMPARE(
+            window->row(kFleet[2].key())->findChild<QFrame *>(QStringLiteral("frameIcon"))->x(), 0);
 
         // A row's details button shows the offered firmware's release note.
         ZoModuleFMInfoForm *compass = window->row(kFleet[2].key());
@@ -330,10 +374,33 @@ private Q_SLOTS:
     }
 
     // Nothing answers: the window asks Retry or Cancel; after a retry that
-    // finds nothing again it offers to add the core by hand as well.
+    // finds nothing again it offers to add the core by hand as well. A serial
+    // port that the user may not open says so in the same box, each time.
+    void notFoundOffersRetryThenAdd_data()
+    {
+        QTest::addColumn<bool>("denied");
+        QTest::newRow("no port") << false;
+#ifdef Q_OS_LINUX
+        QTest::newRow("a port the user may not open") << true;
+#endif
+    }
     void notFoundOffersRetryThenAdd()
     {
-        openWindow(-1); // no aircraft on any link
+        QFETCH(bool, denied);
+        ZoTestPty pty;
+        QString hint;
+#ifdef Q_OS_LINUX
+        const QByteArray node = QFile::encodeName(pty.slaveName());
+        std::optional<PermissionsApply> permissions;
+        if (denied) {
+            QVERIFY(pty.isValid() && ::chmod(node.constData(), 0) == 0);
+            permissions.emplace();
+            if (::faccessat(AT_FDCWD, node.constData(), R_OK | W_OK, AT_EACCESS) == 0)
+                QSKIP("this process opens a node whatever its permissions");
+            hint = QStringLiteral("MsgSerialPortDenied:%1\n\n").arg(pty.slaveName());
+        }
+#endif
+        openWindow(-1, denied ? pty.slaveName() : QString()); // no aircraft on any link
         answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
         ZoSearchPlaneDeviceForm *form = window->searchForm();
         QVERIFY(zoWaitFor([&] { return window->engine()->isSearching(); }, 5000));
@@ -346,11 +413,11 @@ private Q_SLOTS:
         const QList<Box> shown = boxes();
         QCOMPARE(shown.size(), 2);
         using Captions = QMap<QMessageBox::StandardButton, QString>;
-        QCOMPARE(shown[0].text, QStringLiteral("MsgFCSNotFoundRetryCancel"));
+        QCOMPARE(shown[0].text, hint + QStringLiteral("MsgFCSNotFoundRetryCancel"));
         QCOMPARE(shown[0].captions,
             (Captions {{QMessageBox::Yes, QStringLiteral("BtnRetry")},
                 {QMessageBox::Cancel, QStringLiteral("BtnCancel")}}));
-        QCOMPARE(shown[1].text, QStringLiteral("MsgFCSNotFoundRetryAddCancel"));
+        QCOMPARE(shown[1].text, hint + QStringLiteral("MsgFCSNotFoundRetryAddCancel"));
         QCOMPARE(shown[1].captions,
             (Captions {{QMessageBox::Yes, QStringLiteral("BtnRetry")},
                 {QMessageBox::No, QStringLiteral("BtnAdd")},

@@ -47,6 +47,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFontDatabase>
+#include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -313,6 +314,21 @@ void shootMessageBoxes(Shooter &shooter)
         box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
         shooter.shoot(QStringLiteral("msgbox-question"), &box);
     }
+    {
+        // Nothing found while a serial port refused the user: the window puts
+        // why ahead of the not-found question.
+        const auto window
+            = [](const char *key) { return QCoreApplication::translate("ZoTolMainWindow", key); };
+        ZoMessageBox box(nullptr, window("MsgInfo"),
+            window("MsgSerialPortDenied").arg(QStringLiteral("/dev/ttyUSB0"))
+                + QStringLiteral("\n\n")
+                + QCoreApplication::translate("ZoUpgradeWorkflow", "MsgFCSNotFoundRetryCancel"),
+            QMessageBox::Yes | QMessageBox::Cancel);
+        box.setButtonText(QMessageBox::Yes, window("BtnRetry"));
+        box.setButtonText(QMessageBox::Cancel, window("BtnCancel"));
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/questionblue.png"));
+        shooter.shoot(QStringLiteral("msgbox-port-denied"), &box);
+    }
 #else
     Q_UNUSED(shooter)
 #endif
@@ -342,7 +358,20 @@ void shootMainWindow(Shooter &shooter)
     engine->onUpdateCANDevVersion(version(77, 1, 0, 4), 2, QStringLiteral("7702"));
     engine->onUpdateCANDevVersion(version(83, 1, 1, 0), 0, QStringLiteral("8300"));
     window.searchForm()->hide();
+    // A row selected, as a transfer makes its row current: the selection and
+    // the row end together.
+    auto *list = window.findChild<QListWidget *>(QStringLiteral("listWidgetModuleInfo"));
+    list->setCurrentRow(1);
     shooter.shoot(QStringLiteral("main-window"), &window);
+
+    // More modules than the list shows: the scroll bar takes its width from
+    // the rows.
+    engine->onUpdateCANDevVersion(version(46, 1, 0, 0), 0, QStringLiteral("4600"));
+    engine->onUpdateCANDevVersion(version(79, 2, 0, 0), 0, QStringLiteral("7900"));
+    engine->onUpdateCANDevVersion(version(57, 1, 1, 0), 0, QStringLiteral("5700"));
+    engine->onUpdateCANDevVersion(version(58, 1, 1, 0), 0, QStringLiteral("5800"));
+    list->setCurrentRow(2);
+    shooter.shoot(QStringLiteral("main-window-scrolling"), &window);
 #else
     Q_UNUSED(shooter)
 #endif
