@@ -674,9 +674,11 @@ void ZoTolMainWindow::onPlaySound(bool success)
     // A chime already sounding is not cut short by the next one.
     if (m_player->state() == QMediaPlayer::PlayingState)
         return;
+    // From the working directory's audio/ (a portable copy, the build tree),
+    // else from the installation: an installed program runs in any folder.
     const QString file
-        = success ? QStringLiteral("/audio/succ.wav") : QStringLiteral("/audio/fail.wav");
-    m_player->setMedia(QUrl::fromLocalFile(QDir::currentPath() + file));
+        = success ? QStringLiteral("audio/succ.wav") : QStringLiteral("audio/fail.wav");
+    m_player->setMedia(QUrl::fromLocalFile(ZoTvkInstance::installedFile(file)));
     m_player->play();
 }
 

@@ -483,12 +483,19 @@ int main(int argc, char *argv[])
     const QString dictDir = args.at(2);
 
     // The link settings panel reads and may write sysconfig.xml in the
-    // working directory; keep whatever lies in the caller's away from it.
+    // configuration folder; a working directory holding its own busdevcfg.xml
+    // is that folder, which keeps the caller's and the user's settings away.
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path())) {
         std::fprintf(stderr, "no temporary working directory\n");
         return 1;
     }
+    QFile busDevCfg(work.filePath(QStringLiteral("busdevcfg.xml")));
+    if (!busDevCfg.open(QIODevice::WriteOnly) || busDevCfg.write("<busdevcfg/>\n") < 0) {
+        std::fprintf(stderr, "cannot write busdevcfg.xml in the working directory\n");
+        return 1;
+    }
+    busDevCfg.close();
 
     bool failed = false;
     for (const QString &language : {QStringLiteral("en_US"), QStringLiteral("zh_CN")}) {
