@@ -33,6 +33,7 @@ struct Parser
         parser.addOption(yes);
         parser.addOption(report);
         parser.addOption(doctor);
+        parser.addOption(jobs);
     }
 
     QCommandLineParser parser;
@@ -41,7 +42,8 @@ struct Parser
     const QCommandLineOption link {QStringLiteral("link"),
         QStringLiteral("auto (default: the search over the stored link settings of sysconfig.xml), "
                        "udp:HOST:PORT[:LOCALPORT], tcp:HOST:PORT[:LOCALPORT] or "
-                       "serial:DEVICE[:BAUD]; an explicit link is the only one tried."),
+                       "serial:DEVICE[:BAUD]; an explicit link is the only one tried. Given "
+                       "more than once, one aircraft per link is served at the same time."),
         QStringLiteral("LINK")};
     const QCommandLineOption branch {QStringLiteral("branch"),
         QStringLiteral("Firmware branch: stable (default), dev or custom (needs --key)."),
@@ -65,6 +67,9 @@ struct Parser
                        "the cloud: serial ports and their rights, ModemManager, the link's "
                        "network, the configuration folder, the cloud. One line per finding; exit "
                        "6 when something blocks an upgrade. Takes --link only.")};
+    const QCommandLineOption jobs {QStringLiteral("jobs"),
+        QStringLiteral("With several --link: flash at most N aircraft at once (default: all)."),
+        QStringLiteral("N")};
 };
 
 // Decimal digits only: no sign, no blanks, no base prefix.
@@ -211,9 +216,11 @@ bool ZoCliOptions::parse(const QStringList &arguments)
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 
     // Given twice, one of the two would be dropped without a word.
-    const QList<const QCommandLineOption *> all = {
-        &p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.yes, &p.report, &p.doctor};
+    const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
+        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs};
     for (const QCommandLineOption *o : all) {
+        if (o == &p.link)
+            continue; // one aircraft per link
         const QString name = o->names().constLast();
         const int count = o->valueName().isEmpty()
             ? int(std::count(parser.optionNames().cbegin(), parser.optionNames().cend(), name))
@@ -231,14 +238,40 @@ bool ZoCliOptions::parse(const QStringList &arguments)
                                 .arg(o->names().constLast()));
     }
 
-    if (parser.isSet(p.link)) {
-        linkText = parser.value(p.link);
-        if (linkText != QLatin1String("auto")) {
-            QString why;
-            if (!parseLink(linkText, link, &why))
-                return fail(QStringLiteral("--link %1: %2").arg(linkText, why));
+    const QStringList linkValues = parser.values(p.link);
+    if (linkValues.size() > 1 && doctor)
+        return fail(QStringLiteral("--doctor checks one link, not %1").arg(linkValues.size()));
+    for (const QString &text : linkValues) {
+        if (text == QLatin1String("auto")) {
+            if (linkValues.size() > 1)
+                return fail(QStringLiteral("--link auto cannot be given with other links"));
+            break;
+        }
+        // The same aircraft twice would be flashed by two engines at once.
+        if (linkTexts.contains(text))
+            return fail(QStringLiteral("--link %1 given more than once").arg(text));
+        ZoPlaneConfig l;
+        QString why;
+        if (!parseLink(text, l, &why))
+            return fail(QStringLiteral("--link %1: %2").arg(text, why));
+        linkTexts << text;
+        links << l;
+    }
+    if (!linkValues.isEmpty()) {
+        linkText = linkValues.first();
+        if (!links.isEmpty()) {
+            link = links.first();
             autoLink = false;
         }
+    }
+    if (parser.isSet(p.jobs)) {
+        tdu4 n = 0;
+        if (!parseDecimal(parser.value(p.jobs), 1000, n) || n == 0)
+            return fail(
+                QStringLiteral("--jobs %1: expected a number 1-1000").arg(parser.value(p.jobs)));
+        if (links.size() < 2)
+            return fail(QStringLiteral("--jobs is only used with several --link"));
+        jobs = int(n);
     }
 
     if (parser.isSet(p.branch)) {
@@ -313,6 +346,13 @@ QString ZoCliOptions::helpText()
             "port for a serial link, the configuration folder or a file in it unusable. A cloud\n"
             "that does not answer (5 s) is a warning, as --firmware DIR works offline; so are\n"
             "ModemManager running and the link's address outside this machine's networks.\n"
+            "\n"
+            "Several links: each aircraft is searched, listed, flashed and reported on its own,\n"
+            "and one's failure stops no other. Lines are prefixed with the link, the final table\n"
+            "has one section per aircraft, and --report writes {\"aircraft\": [...], \"result\",\n"
+            "\"exitCode\"}. Two links to the same aircraft (the same core EID) are refused before\n"
+            "anything is flashed (exit 2). The exit code is the worst of the aircraft's, in the\n"
+            "order 143, 130, 2, 1, 5, 4, 3, 0.\n"
             "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was due\n"

@@ -2,6 +2,7 @@
 
 #include "ZoPlaneConfig.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +34,11 @@ public:
     bool autoLink = true;
     QString linkText = QStringLiteral("auto");
     ZoPlaneConfig link; // an explicit link; meaningless with autoLink
+    // Every --link given, in order; more than one runs one aircraft per link
+    // side by side (link and linkText then hold the first).
+    QStringList linkTexts;
+    QList<ZoPlaneConfig> links;
+    int jobs = 0; // how many aircraft flash at once; 0: all of them
     int branch = BranchStable;
     QString key;
     QString firmwareDir;

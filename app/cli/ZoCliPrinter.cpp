@@ -27,8 +27,9 @@ QString rateText(double bytesPerSecond)
 ZoCliPrinter *ZoCliPrinter::s_active = nullptr;
 QtMessageHandler ZoCliPrinter::s_previousHandler = nullptr;
 
-ZoCliPrinter::ZoCliPrinter(bool tty)
+ZoCliPrinter::ZoCliPrinter(bool tty, const QString &prefix)
     : m_tty(tty)
+    , m_prefix(prefix)
     , m_thread(QThread::currentThread())
 {
     m_clock.start();
@@ -76,14 +77,16 @@ void ZoCliPrinter::closeProgressLine()
 void ZoCliPrinter::say(const QString &line)
 {
     closeProgressLine();
-    std::fputs(qUtf8Printable(line + QLatin1Char('\n')), stdout);
+    std::fputs(qUtf8Printable(m_prefix + line + QLatin1Char('\n')), stdout);
     std::fflush(stdout);
 }
 
 void ZoCliPrinter::complain(const QString &line)
 {
     closeProgressLine();
-    std::fputs(qUtf8Printable(QStringLiteral("tolvane-cli: ") + line + QLatin1Char('\n')), stderr);
+    std::fputs(
+        qUtf8Printable(QStringLiteral("tolvane-cli: ") + m_prefix + line + QLatin1Char('\n')),
+        stderr);
     std::fflush(stderr);
 }
 

@@ -22,8 +22,9 @@ class QThread;
 class ZoCliPrinter
 {
 public:
-    // tty: stdout is a terminal.
-    explicit ZoCliPrinter(bool tty);
+    // tty: stdout is a terminal. prefix: put before every line, as when
+    // several aircraft share the output.
+    explicit ZoCliPrinter(bool tty, const QString &prefix = QString());
     ~ZoCliPrinter();
     ZoCliPrinter(const ZoCliPrinter &) = delete;
     ZoCliPrinter &operator=(const ZoCliPrinter &) = delete;
@@ -63,6 +64,7 @@ private:
     static QtMessageHandler s_previousHandler;
 
     const bool m_tty;
+    const QString m_prefix;
     QThread *const m_thread; // the one that prints
     QElapsedTimer m_clock;
     QMap<tds4, Progress> m_progress;

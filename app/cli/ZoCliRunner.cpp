@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -24,21 +25,36 @@ QString timeText(const tFcsDateTime &t)
         .arg(t.second, 2, 10, QLatin1Char('0'));
 }
 
-ZoUpgradeEnvironment environmentWith(ZoFRMFileStore *store)
+ZoUpgradeEnvironment environmentWith(
+    ZoFRMFileStore *store, ZoPlaneConfig *fleetLink, const QString &linkText)
 {
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
     env.store = store;
+    if (fleetLink) {
+        // Engines side by side share no record: each keeps its link, and a
+        // journal of its own so that one does not overwrite another's.
+        env.link = fleetLink;
+        QString name = linkText;
+        name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));
+        env.journalPath = QFileInfo(env.journalPath)
+                              .dir()
+                              .filePath(QStringLiteral("runjournal-%1.json").arg(name));
+    }
     return env;
 }
 
 } // namespace
 
-ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent)
+ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QString &fleetPrefix)
     : QObject(parent)
     , m_options(options)
-    , m_out(ZoCliPrinter::stdoutIsTerminal())
+    , m_fleet(!fleetPrefix.isEmpty())
+    , m_link(options.link)
+    // Progress drawn in place would be fought over by the aircraft.
+    , m_out(!m_fleet && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
-    , m_engine(std::make_unique<ZoUpgradeWorkflow>(environmentWith(&m_firmware)))
+    , m_engine(std::make_unique<ZoUpgradeWorkflow>(
+          environmentWith(&m_firmware, m_fleet ? &m_link : nullptr, options.linkText)))
 {
     m_bound.setSingleShot(true);
     m_drain.setInterval(100);
@@ -382,6 +398,35 @@ void ZoCliRunner::catalogueDone()
     }
     m_out.say(due ? QStringLiteral("upgrading %1 device(s) ...").arg(due)
                   : QStringLiteral("nothing is due for an upgrade"));
+    if (m_fleet) {
+        m_phase = PhaseGate;
+        Q_EMIT sigAwaitingUpgrade();
+        return;
+    }
+    beginUpgrade();
+}
+
+QString ZoCliRunner::eid() const
+{
+    return m_record.core.eid.isEmpty() ? m_engine->coreRecord().serial : m_record.core.eid;
+}
+
+void ZoCliRunner::proceed()
+{
+    if (m_phase == PhaseGate)
+        beginUpgrade();
+}
+
+void ZoCliRunner::refuse(const QString &why)
+{
+    if (m_phase == PhaseDone)
+        return;
+    m_out.complain(why);
+    finish(ExitUsage, QStringLiteral("refused"));
+}
+
+void ZoCliRunner::beginUpgrade()
+{
     m_phase = PhaseUpgrade;
     // Every step of a transfer is bounded by the engine's own timers; this
     // only catches an engine that fell silent altogether.
@@ -504,7 +549,8 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
     }
     const int code = upgradeExitCode(outcome == Outcome::Completed || outcome == Outcome::NotConfirmed,
         devices);
-    m_out.table(devices, true);
+    if (!m_fleet)
+        m_out.table(devices, true);
     const bool anyUpgraded = std::any_of(
         devices.cbegin(), devices.cend(), [](const ZoCliDevice &x) { return x.upgraded; });
     finish(code,
@@ -583,7 +629,7 @@ void ZoCliRunner::interrupt(int request)
                                       "flashes it first")
                            .arg(d->label()));
     }
-    if (m_phase == PhaseUpgrade)
+    if (m_phase == PhaseUpgrade && !m_fleet)
         m_out.table(m_record.devices, true);
     finish(terminate ? ExitTerminated : ExitInterrupted,
         terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
@@ -607,6 +653,7 @@ void ZoCliRunner::finish(int code, const QString &result)
         }
     }
     m_exitCode = code;
+    m_result = result;
     m_out.say(QStringLiteral("result: %1 (exit code %2)").arg(result).arg(code));
     // Version reports still on their way are let go out, each within its
     // own timeout; an interrupted run does not wait.

@@ -9,6 +9,7 @@
 #include "ZoUpgradeWorkflow.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -47,7 +48,12 @@ public:
     static constexpr int StallBoundMs = 120000;
     static constexpr int DrainBoundMs = 15000;
 
-    explicit ZoCliRunner(const ZoCliOptions &options, QObject *parent = nullptr);
+    // fleetPrefix, when not empty, makes this one aircraft of several (see
+    // ZoCliFleet): its lines carry the prefix, it keeps its own link record
+    // and run journal, waits at the start of its upgrade until proceed() or
+    // refuse(), writes no report and leaves the final table to the fleet.
+    explicit ZoCliRunner(const ZoCliOptions &options, QObject *parent = nullptr,
+        const QString &fleetPrefix = QString());
     ~ZoCliRunner() override;
 
     // Starts the run; call with the event loop running.
@@ -56,6 +62,14 @@ public:
     // sent, the report is written and the run ends with 128 + its number.
     void interrupt(int request);
     int exitCode() const { return m_exitCode; }
+    QString result() const { return m_result; }
+    // The core's EID once the search has read it; empty before.
+    QString eid() const;
+    QJsonObject reportJson() const { return m_record.json(m_result, m_exitCode); }
+    // Past the gate of a fleet member's upgrade phase: flash now, or not at
+    // all (a usage error, why said on stderr).
+    void proceed();
+    void refuse(const QString &why);
     const QList<ZoCliDevice> &devices() const { return m_record.devices; }
 
     // The exit code of an upgrade run whose catalogue was read.
@@ -63,6 +77,8 @@ public:
 
 Q_SIGNALS:
     void sigFinished(int exitCode);
+    // A fleet member has listed its aircraft and waits for proceed().
+    void sigAwaitingUpgrade();
 
 private:
     enum Phase {
@@ -70,6 +86,7 @@ private:
         PhaseSearch,
         PhaseCatalogue,
         PhaseProbe, // the catalogue is in; the engine still looks for bootloaders
+        PhaseGate, // a fleet member waits for leave to flash
         PhaseUpgrade,
         PhaseDone,
     };
@@ -86,6 +103,7 @@ private:
     void onProgress(tds4 key, int value);
     void onDeviceResult(tds4 key, bool ok);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
+    void beginUpgrade();
     void onBound();
     void finish(int code, const QString &result);
 
@@ -95,6 +113,9 @@ private:
     void answerLater(int id, int button);
 
     ZoCliOptions m_options;
+    const bool m_fleet;
+    // A fleet member's own: the engine writes the link it used back here.
+    ZoPlaneConfig m_link;
     ZoCliPrinter m_out;
     ZoCliReport m_record;
     // The engine's firmware store, held here so that the report can name the
@@ -105,6 +126,7 @@ private:
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;
     Phase m_phase = PhaseIdle;
     int m_exitCode = -1;
+    QString m_result;
     QElapsedTimer m_clock;
     QTimer m_bound;
     QTimer m_drain;

@@ -3,6 +3,7 @@
 
 #include "ZoCliDoctor.h"
 #include "ZoCliDoctorPrinter.h"
+#include "ZoCliFleet.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoCloudAddress.h"
@@ -63,6 +64,16 @@ int main(int argc, char *argv[])
             QCoreApplication::installTranslator(&dictionary);
             break;
         }
+    }
+
+    if (options.links.size() > 1) {
+        ZoCliFleet fleet(options);
+        QObject::connect(
+            &fleet, &ZoCliFleet::sigFinished, &app, [](int code) { QCoreApplication::exit(code); },
+            Qt::QueuedConnection);
+        ZoPlatform::watchStopRequests(&fleet, [&fleet](int request) { fleet.interrupt(request); });
+        QTimer::singleShot(0, &fleet, &ZoCliFleet::start);
+        return app.exec();
     }
 
     ZoCliRunner runner(options);

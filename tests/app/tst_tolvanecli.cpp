@@ -58,6 +58,8 @@ QString describe(const ZoCliOptions &o)
         s += QStringLiteral(" firmware");
     if (!o.reportPath.isEmpty())
         s += QStringLiteral(" report");
+    if (o.links.size() > 1)
+        s += QStringLiteral(" links %1 jobs %2").arg(o.links.size()).arg(o.jobs);
     return s;
 }
 
@@ -227,6 +229,9 @@ private Q_SLOTS:
             QStringLiteral("--firmware %1 --report %1/r.json --upgrade").arg(QDir::tempPath()),
             "auto upgrade stable firmware report");
         good("help", "--upgrade -h", "help");
+        good("two links, one at a time",
+            "--link tcp:127.0.0.1:8001 --link udp:127.0.0.1:14550 --jobs 1 --upgrade",
+            "tcp 127.0.0.1:8001 local 0 upgrade stable links 2 jobs 1");
 
         bad("help with an unknown option", "--help --frob", "--frob");
         bad("udp without port", "--link udp:1.2.3", "--link udp:1.2.3");
@@ -240,6 +245,11 @@ private Q_SLOTS:
         bad("unknown scheme", "--link bluetooth:7", "--link");
         bad("link without value", "--link", "--link");
         bad("link twice", "--link tcp:127.0.0.1:1 --link auto", "--link");
+        bad("same link twice", "--link tcp:127.0.0.1:1 --link tcp:127.0.0.1:1", "more than once");
+        bad("jobs with one link", "--link tcp:127.0.0.1:1 --jobs 2", "--jobs");
+        bad("jobs 0", "--link tcp:127.0.0.1:1 --link tcp:127.0.0.1:2 --jobs 0", "--jobs");
+        bad("doctor on two links", "--doctor --link tcp:127.0.0.1:1 --link tcp:127.0.0.1:2",
+            "--doctor");
         bad("flag twice", "--upgrade --upgrade", "--upgrade");
         bad("unknown branch", "--branch nightly", "--branch");
         bad("custom without key", "--branch custom", "--key");
@@ -598,6 +608,75 @@ private Q_SLOTS:
         }
         if (!offline)
             QCOMPARE(told, reported);
+    }
+
+    // Several aircraft at once, one TCP and one UDP: each is flashed with
+    // its own images, a failure on one leaves the other to complete, and two
+    // links to one aircraft (one EID) flash nothing at all.
+    void fleet_data()
+    {
+        QTest::addColumn<QString>("secondEid");
+        QTest::addColumn<QStringList>("firstSimArgs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::newRow("both upgraded")
+            << QStringLiteral("3A0F2C5D00170099") << QStringList() << 0 << QList<int> {0, 0};
+        QTest::newRow("one core stalls")
+            << QStringLiteral("3A0F2C5D00170099")
+            << QStringList {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}
+            << 1 << QList<int> {1, 0};
+        QTest::newRow("same aircraft twice")
+            << QStringLiteral("3A0F2C5D00170043") << QStringList() << 2 << QList<int> {2, 2};
+    }
+    void fleet()
+    {
+        QFETCH(QString, secondEid);
+        QFETCH(QStringList, firstSimArgs);
+        QFETCH(int, exitCode);
+        QFETCH(QList<int>, codes);
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        const QString second = m_files.filePath(QStringLiteral("second.json"));
+        QVERIFY(zoWriteFile(second,
+            QString::fromLatin1(zoReadFile(m_scenario))
+                .replace(QStringLiteral("3A0F2C5D00170043"), secondEid)
+                .toLatin1()));
+        ZoTestAircraftSim sims[2];
+        QVERIFY(sims[0].start(ZoTestAircraftSim::Tcp, m_scenario, firstSimArgs));
+        QVERIFY(sims[1].start(ZoTestAircraftSim::Udp, second));
+        const QStringList links {QStringLiteral("tcp:127.0.0.1:%1").arg(sims[0].port),
+            QStringLiteral("udp:127.0.0.1:%1:%2").arg(sims[1].port).arg(sims[1].programUdpPort)};
+        const CliRun r = runCli({QStringLiteral("--link"), links[0], QStringLiteral("--link"),
+                                    links[1], QStringLiteral("--upgrade")},
+            cloud.baseUrl(), 200000);
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
+        QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
+        const QJsonArray aircraft = r.report.value(QLatin1String("aircraft")).toArray();
+        QCOMPARE(aircraft.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QJsonObject a = aircraft.at(i).toObject();
+            QCOMPARE(zoText(a, "link"), links[i]);
+            QCOMPARE(zoNum(a, "exitCode"), codes[i]);
+            QVERIFY2(r.out.contains(QStringLiteral("[%1] ").arg(links[i])), qPrintable(r.out));
+            const QStringList devs {QStringLiteral("77.1"), QStringLiteral("core")};
+            for (const QString &dev : devs) {
+                const int blocks
+                    = sims[i].events("request", dev, QStringLiteral("dataBlock")).size();
+                const QList<QJsonObject> verify = sims[i].events("verify", dev);
+                if (exitCode == 2) {
+                    QCOMPARE(blocks, 0);
+                    continue;
+                }
+                // Read back once, its own image only; the stalled core never.
+                const bool stalled = codes[i] == 1 && dev == QLatin1String("core");
+                QCOMPARE(verify.size(), stalled ? 0 : 1);
+                if (!stalled)
+                    QCOMPARE(zoText(verify[0], "sha256").toLatin1(),
+                        imageDigest(dev == QLatin1String("core") ? m_core : m_tunex));
+            }
+        }
+        if (exitCode == 2)
+            QVERIFY2(r.err.contains(QStringLiteral("EID 3A0F2C5D00170043")), qPrintable(r.err));
     }
 
     // Ctrl-C or a termination signal while the core is in its bootloader:
