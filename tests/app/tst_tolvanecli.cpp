@@ -114,6 +114,7 @@ private:
     QByteArray m_core; // type 80, 1.8.2
     QByteArray m_tunex; // type 77, 2.0.4
     QString m_scenario;
+    QString m_second; // the same aircraft with another EID
     QString m_firmwareDir;
 
     // The simulators' cloud: the Emba2 family's stable catalogue offers a
@@ -196,6 +197,11 @@ private Q_SLOTS:
             "core": {"type": 80, "version": "1.7.5", "compileTime": "2024-05-17 13:45:09",
                      "eid": "3A0F2C5D00170043"},
             "modules": [{"type": 77, "node": 1, "version": "1.0.4", "serial": "7701"}]})"));
+        m_second = m_files.filePath(QStringLiteral("second.json"));
+        QVERIFY(zoWriteFile(m_second,
+            QString::fromLatin1(zoReadFile(m_scenario))
+                .replace(QStringLiteral("3A0F2C5D00170043"), QStringLiteral("3A0F2C5D00170099"))
+                .toLatin1()));
     }
 
     void options_data()
@@ -620,9 +626,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QList<int>>("codes");
         QTest::newRow("both upgraded")
-            << QStringLiteral("3A0F2C5D00170099") << QStringList() << 0 << QList<int> {0, 0};
+            << QStringLiteral("another") << QStringList() << 0 << QList<int> {0, 0};
         QTest::newRow("one core stalls")
-            << QStringLiteral("3A0F2C5D00170099")
+            << QStringLiteral("another")
             << QStringList {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}
             << 1 << QList<int> {1, 0};
         QTest::newRow("same aircraft twice")
@@ -636,11 +642,8 @@ private Q_SLOTS:
         QFETCH(QList<int>, codes);
         ZoTestCloudSim cloud;
         QVERIFY(startCloud(cloud));
-        const QString second = m_files.filePath(QStringLiteral("second.json"));
-        QVERIFY(zoWriteFile(second,
-            QString::fromLatin1(zoReadFile(m_scenario))
-                .replace(QStringLiteral("3A0F2C5D00170043"), secondEid)
-                .toLatin1()));
+        const QString second
+            = secondEid == QLatin1String("3A0F2C5D00170043") ? m_scenario : m_second;
         ZoTestAircraftSim sims[2];
         QVERIFY(sims[0].start(ZoTestAircraftSim::Tcp, m_scenario, firstSimArgs));
         QVERIFY(sims[1].start(ZoTestAircraftSim::Udp, second));
@@ -677,6 +680,38 @@ private Q_SLOTS:
         }
         if (exitCode == 2)
             QVERIFY2(r.err.contains(QStringLiteral("EID 3A0F2C5D00170043")), qPrintable(r.err));
+    }
+
+    // Ctrl-C stops every aircraft and still writes the record of all.
+    void fleetInterrupted()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        ZoTestAircraftSim sims[2];
+        QVERIFY(sims[0].start(ZoTestAircraftSim::Tcp, m_scenario,
+            {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}));
+        QVERIFY(sims[1].start(ZoTestAircraftSim::Tcp, m_second,
+            {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}));
+        const auto blocks = [&](int i) {
+            return sims[i]
+                .events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
+                .size();
+        };
+        bool stopped = false;
+        const CliRun r = runCli(
+            {QStringLiteral("--link"), QStringLiteral("tcp:127.0.0.1:%1").arg(sims[0].port),
+                QStringLiteral("--link"), QStringLiteral("tcp:127.0.0.1:%1").arg(sims[1].port),
+                QStringLiteral("--upgrade")},
+            cloud.baseUrl(), 10000, [&](QProcess &p) {
+                if (zoWaitFor([&] { return blocks(0) >= 3 && blocks(1) >= 3; }, 90000))
+                    stopped = ::kill(pid_t(p.processId()), SIGINT) == 0;
+            });
+        QVERIFY2(stopped && r.exitCode == 130, qPrintable(r.dump()));
+        QCOMPARE(zoNum(r.report, "exitCode"), 130);
+        const QJsonArray aircraft = r.report.value(QLatin1String("aircraft")).toArray();
+        QCOMPARE(aircraft.size(), 2);
+        for (const QJsonValue &a : aircraft)
+            QCOMPARE(zoText(a.toObject(), "result"), QStringLiteral("interrupted"));
     }
 
     // Ctrl-C or a termination signal while the core is in its bootloader:
