@@ -11,6 +11,9 @@ ZoCliFleet::ZoCliFleet(const ZoCliOptions &options, QObject *parent)
     , m_options(options)
     , m_out(false)
 {
+    // Its own lines are messages like any other: stderr in json mode.
+    if (options.jsonProgress)
+        m_out.setJsonEvents(QString());
     for (int i = 0; i < options.links.size(); ++i) {
         ZoCliOptions one = options;
         one.link = options.links.at(i);

@@ -34,6 +34,7 @@ struct Parser
         parser.addOption(report);
         parser.addOption(doctor);
         parser.addOption(jobs);
+        parser.addOption(progress);
     }
 
     QCommandLineParser parser;
@@ -70,6 +71,10 @@ struct Parser
     const QCommandLineOption jobs {QStringLiteral("jobs"),
         QStringLiteral("With several --link: flash at most N aircraft at once (default: all)."),
         QStringLiteral("N")};
+    const QCommandLineOption progress {QStringLiteral("progress"),
+        QStringLiteral("text (default) or json: one JSON object per line on stdout and nothing "
+                       "else there (messages go to stderr)."),
+        QStringLiteral("FORMAT")};
 };
 
 // Decimal digits only: no sign, no blanks, no base prefix.
@@ -217,7 +222,7 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs};
+        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -272,6 +277,13 @@ bool ZoCliOptions::parse(const QStringList &arguments)
         if (links.size() < 2)
             return fail(QStringLiteral("--jobs is only used with several --link"));
         jobs = int(n);
+    }
+
+    if (parser.isSet(p.progress)) {
+        const QString f = parser.value(p.progress);
+        if (f != QLatin1String("text") && f != QLatin1String("json"))
+            return fail(QStringLiteral("--progress %1: expected text or json").arg(f));
+        jsonProgress = f == QLatin1String("json");
     }
 
     if (parser.isSet(p.branch)) {
@@ -353,6 +365,10 @@ QString ZoCliOptions::helpText()
             "\"exitCode\"}. Two links to the same aircraft (the same core EID) are refused before\n"
             "anything is flashed (exit 2). The exit code is the worst of the aircraft's, in the\n"
             "order 143, 130, 2, 1, 5, 4, 3, 0.\n"
+            "\n"
+            "--progress json writes events \"searching\", \"found\" (with \"eid\"), \"catalogue\",\n"
+            "\"device\" (one per device), \"progress\" (every 10 %), \"result\", \"confirmed\" and\n"
+            "\"finished\" (with \"result\" and \"exitCode\"); a device's carry \"key\", \"type\", \"number\".\n"
             "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was due\n"

@@ -39,6 +39,7 @@ public:
     QStringList linkTexts;
     QList<ZoPlaneConfig> links;
     int jobs = 0; // how many aircraft flash at once; 0: all of them
+    bool jsonProgress = false; // --progress json
     int branch = BranchStable;
     QString key;
     QString firmwareDir;

@@ -1,5 +1,6 @@
 #include "ZoCliPrinter.h"
 
+#include <QJsonDocument>
 #include <QStringList>
 #include <QThread>
 #include <QVector>
@@ -77,8 +78,37 @@ void ZoCliPrinter::closeProgressLine()
 void ZoCliPrinter::say(const QString &line)
 {
     closeProgressLine();
-    std::fputs(qUtf8Printable(m_prefix + line + QLatin1Char('\n')), stdout);
+    FILE *to = m_json ? stderr : stdout;
+    std::fputs(qUtf8Printable(m_prefix + line + QLatin1Char('\n')), to);
+    std::fflush(to);
+}
+
+void ZoCliPrinter::setJsonEvents(const QString &link)
+{
+    m_json = true;
+    m_link = link;
+}
+
+void ZoCliPrinter::event(const QString &name, const QJsonObject &fields)
+{
+    if (!m_json)
+        return;
+    QJsonObject o = fields;
+    o.insert(QStringLiteral("t"), m_clock.elapsed());
+    o.insert(QStringLiteral("link"), m_link);
+    o.insert(QStringLiteral("event"), name);
+    std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
     std::fflush(stdout);
+}
+
+void ZoCliPrinter::deviceEvent(
+    const QString &name, const ZoCliDevice &device, const QJsonObject &fields)
+{
+    QJsonObject o = fields;
+    o.insert(QStringLiteral("key"), device.key);
+    o.insert(QStringLiteral("type"), device.type);
+    o.insert(QStringLiteral("number"), device.deviceNumber);
+    event(name, o);
 }
 
 void ZoCliPrinter::complain(const QString &line)
@@ -200,5 +230,10 @@ void ZoCliPrinter::draw(const ZoCliDevice &d, Progress &p, int blocksSent, bool 
     if (decile <= p.lastDecile || decile == 0)
         return;
     p.lastDecile = decile;
+    if (m_json) {
+        deviceEvent(QStringLiteral("progress"), d,
+            {{QStringLiteral("percent"), decile * 10}, {QStringLiteral("blocks"), blocksSent}});
+        return;
+    }
     say(QStringLiteral("  %1 %2%  %3").arg(d.name).arg(decile * 10).arg(figures));
 }

@@ -4,6 +4,7 @@
 #include "ZoTypes.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -30,6 +31,14 @@ public:
     ZoCliPrinter &operator=(const ZoCliPrinter &) = delete;
 
     static bool stdoutIsTerminal();
+
+    // --progress json: stdout carries only one JSON object per line, each
+    // with "t" (ms since start), "link" and "event"; every other line goes
+    // to stderr.
+    void setJsonEvents(const QString &link);
+    void event(const QString &name, const QJsonObject &fields = QJsonObject());
+    void deviceEvent(
+        const QString &name, const ZoCliDevice &device, const QJsonObject &fields = QJsonObject());
 
     void say(const QString &line);
     void complain(const QString &line);
@@ -65,6 +74,8 @@ private:
 
     const bool m_tty;
     const QString m_prefix;
+    bool m_json = false;
+    QString m_link;
     QThread *const m_thread; // the one that prints
     QElapsedTimer m_clock;
     QMap<tds4, Progress> m_progress;

@@ -51,11 +51,13 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     , m_fleet(!fleetPrefix.isEmpty())
     , m_link(options.link)
     // Progress drawn in place would be fought over by the aircraft.
-    , m_out(!m_fleet && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
+    , m_out(!m_fleet && !options.jsonProgress && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(
           environmentWith(&m_firmware, m_fleet ? &m_link : nullptr, options.linkText)))
 {
+    if (options.jsonProgress)
+        m_out.setJsonEvents(options.linkText);
     m_bound.setSingleShot(true);
     m_drain.setInterval(100);
     connect(&m_bound, &QTimer::timeout, this, &ZoCliRunner::onBound);
@@ -129,6 +131,7 @@ void ZoCliRunner::start()
         return;
 
     m_phase = PhaseSearch;
+    m_out.event(QStringLiteral("searching"));
     m_boundReason = QStringLiteral("no aircraft found within %1 s").arg(SearchBoundMs / 1000);
     m_bound.start(SearchBoundMs);
     if (m_options.autoLink) {
@@ -201,6 +204,8 @@ void ZoCliRunner::onSearchFinished(bool found)
             return;
         }
         m_phase = PhaseCatalogue;
+        m_out.event(
+            QStringLiteral("found"), {{QStringLiteral("eid"), m_engine->coreRecord().serial}});
         m_boundReason
             = QStringLiteral("no firmware catalogue within %1 s").arg(CatalogueBoundMs / 1000);
         m_bound.start(CatalogueBoundMs);
@@ -389,6 +394,16 @@ void ZoCliRunner::catalogueDone()
                       core.eid.isEmpty() ? QStringLiteral("-") : core.eid));
     m_out.table(m_record.devices, false);
     const int due = m_engine->flashOrder().size();
+    m_out.event(QStringLiteral("catalogue"),
+        {{QStringLiteral("devices"), m_record.devices.size()}, {QStringLiteral("due"), due}});
+    for (const ZoCliDevice &d : qAsConst(m_record.devices))
+        m_out.deviceEvent(QStringLiteral("device"), d,
+            {{QStringLiteral("name"), d.name},
+                {QStringLiteral("current"), ZoCliDevice::versionText(d.before)},
+                {QStringLiteral("target"),
+                    d.hasTarget ? QJsonValue(ZoCliDevice::versionText(d.target))
+                                : QJsonValue(QJsonValue::Null)},
+                {QStringLiteral("due"), d.due}});
     if (m_options.mode == ZoCliOptions::ModeList) {
         m_out.say(QStringLiteral("%1 device(s), %2 due for an upgrade")
                       .arg(m_record.devices.size())
@@ -493,6 +508,11 @@ void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
     d->resends = stats.resends;
     d->seconds = stats.endMs > stats.startMs ? double(stats.endMs - stats.startMs) / 1000.0 : 0.0;
     m_out.progressEnds(*d, stats.blocksSent);
+    m_out.deviceEvent(QStringLiteral("result"), *d,
+        {{QStringLiteral("result"), ZoCliDevice::resultName(d->result())}});
+    if (d->upgraded)
+        m_out.deviceEvent(QStringLiteral("confirmed"), *d,
+            {{QStringLiteral("version"), ZoCliDevice::versionText(d->after)}});
     const QString figures = QStringLiteral("%1 s, %2 blocks, %3 resends")
                                 .arg(d->seconds, 0, 'f', 1)
                                 .arg(d->blocksSent)
@@ -655,6 +675,8 @@ void ZoCliRunner::finish(int code, const QString &result)
     m_exitCode = code;
     m_result = result;
     m_out.say(QStringLiteral("result: %1 (exit code %2)").arg(result).arg(code));
+    m_out.event(QStringLiteral("finished"),
+        {{QStringLiteral("result"), result}, {QStringLiteral("exitCode"), code}});
     // Version reports still on their way are let go out, each within its
     // own timeout; an interrupted run does not wait.
     if (code != ExitInterrupted && code != ExitTerminated && m_engine->hasRequestInFlight()) {

@@ -252,6 +252,7 @@ private Q_SLOTS:
         bad("link without value", "--link", "--link");
         bad("link twice", "--link tcp:127.0.0.1:1 --link auto", "--link");
         bad("same link twice", "--link tcp:127.0.0.1:1 --link tcp:127.0.0.1:1", "more than once");
+        bad("progress format", "--progress xml", "--progress");
         bad("jobs with one link", "--link tcp:127.0.0.1:1 --jobs 2", "--jobs");
         bad("jobs 0", "--link tcp:127.0.0.1:1 --link tcp:127.0.0.1:2 --jobs 0", "--jobs");
         bad("doctor on two links", "--doctor --link tcp:127.0.0.1:1 --link tcp:127.0.0.1:2",
@@ -649,9 +650,13 @@ private Q_SLOTS:
         QVERIFY(sims[1].start(ZoTestAircraftSim::Udp, second));
         const QStringList links {QStringLiteral("tcp:127.0.0.1:%1").arg(sims[0].port),
             QStringLiteral("udp:127.0.0.1:%1:%2").arg(sims[1].port).arg(sims[1].programUdpPort)};
-        const CliRun r = runCli({QStringLiteral("--link"), links[0], QStringLiteral("--link"),
-                                    links[1], QStringLiteral("--upgrade")},
-            cloud.baseUrl(), 200000);
+        // The first run's progress as JSON events.
+        const bool json = exitCode == 0;
+        QStringList args {QStringLiteral("--link"), links[0], QStringLiteral("--link"), links[1],
+            QStringLiteral("--upgrade")};
+        if (json)
+            args << QStringLiteral("--progress") << QStringLiteral("json");
+        const CliRun r = runCli(args, cloud.baseUrl(), 200000);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
         QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
         const QJsonArray aircraft = r.report.value(QLatin1String("aircraft")).toArray();
@@ -660,7 +665,28 @@ private Q_SLOTS:
             const QJsonObject a = aircraft.at(i).toObject();
             QCOMPARE(zoText(a, "link"), links[i]);
             QCOMPARE(zoNum(a, "exitCode"), codes[i]);
-            QVERIFY2(r.out.contains(QStringLiteral("[%1] ").arg(links[i])), qPrintable(r.out));
+            QVERIFY2((json ? r.err : r.out).contains(QStringLiteral("[%1] ").arg(links[i])),
+                qPrintable(r.dump()));
+            if (json) {
+                // Nothing but events on stdout; a device's name its key and number.
+                QStringList seen;
+                for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                    const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+                    QVERIFY2(e.contains(QLatin1String("t")), qPrintable(line));
+                    if (zoText(e, "link") != links[i])
+                        continue;
+                    const QString ev = zoText(e, "event");
+                    if (ev == QLatin1String("confirmed"))
+                        seen << QStringLiteral("confirmed %1.%2")
+                                    .arg(zoNum(e, "type"))
+                                    .arg(zoNum(e, "number"));
+                    else if (seen.isEmpty() || seen.constLast() != ev)
+                        seen << ev;
+                }
+                QCOMPARE(seen.join(QLatin1Char(' ')),
+                    QStringLiteral("searching found catalogue device progress result confirmed "
+                                   "77.1 progress result confirmed 80.0 finished"));
+            }
             const QStringList devs {QStringLiteral("77.1"), QStringLiteral("core")};
             for (const QString &dev : devs) {
                 const int blocks
