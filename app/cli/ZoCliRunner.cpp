@@ -356,7 +356,9 @@ void ZoCliRunner::snapshotDevices()
     for (tds4 key : modules + coreSection) {
         ZoCliDevice d = deviceOf(key);
         d.due = m_engine->isDue(key);
-        d.hasAfter = true; // what it runs now, until something is flashed
+        // What it runs now, until something is flashed; a silent one runs
+        // nothing anybody heard of.
+        d.hasAfter = d.presence != ZoDevFMInfo::Presence::NotAnswering;
         d.after = d.before;
         m_record.devices << d;
     }
