@@ -99,12 +99,11 @@ void ZoModuleFMInfoForm::setProgress(int value)
         ui->labelUpgradTip->setVisible(value == 0);
         return;
     }
-    // The finished indicator stays in view even when no step was reported
-    // between the first and the last block.
+    // The full indicator stays in view even when no step was reported
+    // between the first and the last block. The last block sent is not an
+    // upgrade yet: the target turns green only when the device confirms it.
     ui->widgetUpradePrg->show();
     ui->labelUpgradTip->hide();
-    ui->labelUpgradTip->setText(tr("LabUpgraded"));
-    ui->labelTarFMVersion->setStyleSheet(kTargetStyle.arg(kGreen));
 }
 
 void ZoModuleFMInfoForm::setResult(bool ok)
