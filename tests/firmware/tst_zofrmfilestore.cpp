@@ -1,5 +1,6 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoFRMFileStore.h"
+#include "ZoTestFirmware.h"
 
 #include <QtTest>
 
@@ -8,12 +9,8 @@ namespace {
 // A firmware file: image length at 16, version at 22, compile time at 30.
 QByteArray firmwareFile(int imageBytes, tdu4 declaredLength)
 {
-    QByteArray f(int(ZoFRMFileInfo::HeaderSize) + imageBytes, '\x5a');
-    for (int i = 0; i < 4; ++i)
-        f[16 + i] = char(declaredLength >> (8 * i));
-    f.replace(22, 4, "\x2c\x02\x14\x07", 4); // type 44, V2.20.7
-    f.replace(30, 7, "\xe9\x07\x0c\x06\x15\x1e\x3b", 7); // 2025-12-06 21:30:59
-    return f;
+    return zoTestFirmwareBytes(declaredLength, {44, 2, 20, 7}, imageBytes, 0x5A,
+        zoTestTime(QStringLiteral("2025-12-06 21:30:59")));
 }
 
 ZoFRMFileInfo record(tdu1 fid, const QByteArray &bytes)
@@ -23,11 +20,6 @@ ZoFRMFileInfo record(tdu1 fid, const QByteArray &bytes)
     info.version = tVersion {fid, 1, 2, 3};
     info.setDataCopy(bytes);
     return info;
-}
-
-QByteArray bytesOf(const ZoFRMFileInfo &info)
-{
-    return QByteArray(reinterpret_cast<const char *>(info.data), int(info.size));
 }
 
 } // namespace
@@ -92,7 +84,7 @@ private Q_SLOTS:
         store.setFRMFileInfo(empty); // no data is allowed
         QCOMPARE(store.count(), 3);
         bool found = false;
-        QCOMPARE(bytesOf(store.getFRMFileInfo(4, found)), firmwareFile(0, 0));
+        QCOMPARE(zoTestBytes(store.getFRMFileInfo(4, found)), firmwareFile(0, 0));
         QVERIFY(found);
         QCOMPARE(store.getFRMFileInfo(44, found).size, tdu4(20));
         QVERIFY(found);
@@ -114,7 +106,7 @@ private Q_SLOTS:
         QVERIFY(store.setFRMFileInfo(again));
         const ZoFRMFileInfo got = store.getFRMFileInfo(44, found);
         QCOMPARE(got.nickNameEn, QStringLiteral("renamed"));
-        QCOMPARE(bytesOf(got), QByteArray("firmware"));
+        QCOMPARE(zoTestBytes(got), QByteArray("firmware"));
     }
 
     // A copied buffer belongs to its records: a copy fetched before the store
@@ -132,8 +124,8 @@ private Q_SLOTS:
             kept = store.getFRMFileInfo(4, found);
             QVERIFY(kept.ownsData());
             store.setFRMFileInfo(record(4, QByteArray("second")));
-            QCOMPARE(bytesOf(kept), QByteArray("first"));
-            QCOMPARE(bytesOf(store.getFRMFileInfo(4, found)), QByteArray("second"));
+            QCOMPARE(zoTestBytes(kept), QByteArray("first"));
+            QCOMPARE(zoTestBytes(store.getFRMFileInfo(4, found)), QByteArray("second"));
 
             for (const char *text : {"by hand", "by hand again"}) {
                 ZoFRMFileInfo byHand;
@@ -144,7 +136,7 @@ private Q_SLOTS:
                 QVERIFY(!byHand.ownsData());
                 store.setFRMFileInfo(byHand);
             }
-            QCOMPARE(bytesOf(store.getFRMFileInfo(5, found)), QByteArray("by hand again"));
+            QCOMPARE(zoTestBytes(store.getFRMFileInfo(5, found)), QByteArray("by hand again"));
 
             // Only the buffer the owner made counts as owned.
             ZoFRMFileInfo repointed = record(6, QByteArray("owned"));
@@ -157,7 +149,7 @@ private Q_SLOTS:
             const ZoFRMFileInfo copy = passing;
             QVERIFY(copy.data == passing.data && copy.ownsData());
         }
-        QCOMPARE(bytesOf(kept), QByteArray("first"));
+        QCOMPARE(zoTestBytes(kept), QByteArray("first"));
     }
 };
 

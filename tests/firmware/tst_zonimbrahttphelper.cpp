@@ -177,7 +177,7 @@ private slots:
                      info.upgradeDescriptionEn}),
             QStringList({"飞控", "Core", "说明", "Notes"}));
         QCOMPARE(info.size, tdu4(size));
-        QVERIFY(ZoTestCloudClient::bytes(info) == firmware);
+        QVERIFY(zoTestBytes(info) == firmware);
 
         QCOMPARE(sim.paths(),
             (QStringList {"POST " + CataloguePath, "GET /files/fw4.bin", "GET /files/p4.bin",
@@ -329,7 +329,7 @@ private slots:
         QCOMPARE(client.events, (QStringList {"file 4", "result 1 4"}));
         QVERIFY2(client.resultAtMs > 2500, "the downloads were not slow");
         const ZoFRMFileInfo &info = client.files.at(0);
-        QVERIFY(ZoTestCloudClient::bytes(info) == firmware);
+        QVERIFY(zoTestBytes(info) == firmware);
     }
 
     void versionReport_data()
@@ -435,7 +435,7 @@ private slots:
         QCOMPARE(client.events,
             (QStringList {"report A 1 1", "report B 2 1", "report A 3 1", "report C 4 1", "file 4",
                 "result 1 4"}));
-        QVERIFY(ZoTestCloudClient::bytes(client.files.at(0)) == firmware);
+        QVERIFY(zoTestBytes(client.files.at(0)) == firmware);
 
         QStringList told;
         for (const QJsonObject &request : sim.requests())

@@ -6,6 +6,7 @@
 
 #include "ZoNimbraHttpHelper.h"
 #include "ZoTestCloudSim.h"
+#include "ZoTestFirmware.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -44,12 +45,6 @@ struct ZoTestCloudClient
                 resultAtMs = clock.elapsed();
             });
         clock.start();
-    }
-
-    // The bytes of a received file, to compare with what was served.
-    static QByteArray bytes(const ZoFRMFileInfo &info)
-    {
-        return QByteArray(reinterpret_cast<const char *>(info.data), int(info.size));
     }
 };
 

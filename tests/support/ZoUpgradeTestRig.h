@@ -6,6 +6,7 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoPlaneSearch.h"
 #include "ZoTestFiles.h"
+#include "ZoTestFirmware.h"
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -63,12 +64,7 @@ inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings 
 // `bytes` bytes whose content follows from `seed`.
 inline ZoFRMFileInfo zoTestCoreFirmware(int bytes, tdu4 seed = 12345)
 {
-    QByteArray f(48 + bytes, '\0');
-    for (int i = 0; i < 4; ++i)
-        f[16 + i] = char((tdu4(bytes) >> (8 * i)) & 0xFF);
-    f[22] = char(80);
-    f[23] = 1;
-    f[24] = 9;
+    QByteArray f = zoTestFirmwareBytes(tdu4(bytes), {80, 1, 9, 0}, bytes);
     for (int i = 48; i < f.size(); ++i) {
         seed = seed * 1664525u + 1013904223u;
         f[i] = char(seed >> 24);

@@ -1,5 +1,6 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
+#include "ZoTestFirmware.h"
 #include "ZoTransferSession.h"
 
 #include <QSignalSpy>
@@ -20,15 +21,8 @@ using Session = ZoTransferSession;
 // of which `present` follow the header.
 ZoFRMFileInfo firmware(int headerType, int length, int present)
 {
-    QByteArray f(48 + present, char(0x5A));
-    for (int i = 0; i < 48; ++i)
-        f[i] = 0;
-    for (int i = 0; i < 4; ++i)
-        f[16 + i] = char((tdu4(length) >> (8 * i)) & 0xFF);
-    f[22] = char(headerType);
-    f[23] = 1;
     ZoFRMFileInfo info;
-    info.setDataCopy(f);
+    info.setDataCopy(zoTestFirmwareBytes(tdu4(length), {tdu1(headerType), 1, 0, 0}, present));
     return info;
 }
 

@@ -1,4 +1,5 @@
 #include "ZoDeviceRoster.h"
+#include "ZoTestFirmware.h"
 #include "ZoUpgradePolicy.h"
 
 #include <QtTest>
@@ -21,14 +22,7 @@ tFcsDateTime when(const QString &text)
     QDateTime t = QDateTime::fromString(text, Qt::ISODate);
     if (!t.isValid())
         t = QDateTime(QDate(2026, 1, 1), QTime::fromString(text, QStringLiteral("hh:mm:ss")));
-    tFcsDateTime r;
-    r.year = tdu2(t.date().year());
-    r.month = tdu1(t.date().month());
-    r.day = tdu1(t.date().day());
-    r.hour = tdu1(t.time().hour());
-    r.minute = tdu1(t.time().minute());
-    r.second = tdu1(t.time().second());
-    return r;
+    return zoTestTime(t);
 }
 
 } // namespace
@@ -95,56 +89,36 @@ private Q_SLOTS:
         // Current, target, then: "module" row (else the core's), "p2"
         // protocol type 2 (else 1), the "custom" branch and its "key",
         // "flagged" before, "@hh:mm:ss" the target's build against a core
-        // built 10:00:00 (else none reported).
+        // built 10:00:00 (else none reported). After the arrow: offered,
+        // flagged, held back, due.
         QTest::addColumn<QString>("row");
-        QTest::addColumn<QString>("result"); // offered, flagged, held back, due
-        QTest::newRow("newer") << "80:1.7.5 80:1.8.2"
-                               << "1001";
-        QTest::newRow("same") << "80:1.8.2 80:1.8.2"
-                              << "0000";
-        QTest::newRow("older") << "80:1.9.0 80:1.8.2"
-                               << "0000";
-        QTest::newRow("older, custom") << "80:1.9.0 80:1.8.2 custom"
-                                       << "1001";
-        QTest::newRow("flagged, same") << "38:1.0.7 38:1.0.7 module flagged"
-                                       << "1101";
-        QTest::newRow("flagged, no target") << "38:1.0.7 0:0.0.0 module flagged"
-                                            << "1100";
-        QTest::newRow("line") << "41:2.19.9 41:2.20.0"
-                              << "0010";
-        QTest::newRow("line, custom") << "41:2.19.9 41:2.20.0 custom"
-                                      << "0010";
-        QTest::newRow("line, custom key") << "41:2.19.9 41:2.20.0 custom key"
-                                          << "1001";
-        QTest::newRow("line, type 2") << "42:2.19.9 42:2.20.0 p2"
-                                      << "1001";
-        QTest::newRow("line, module row") << "41:2.19.9 41:2.20.0 module"
-                                          << "1001";
-        QTest::newRow("above the line") << "41:2.20.0 41:2.20.1"
-                                        << "1001";
-        QTest::newRow("below the line") << "41:2.19.0 41:2.19.9"
-                                        << "1001";
-        QTest::newRow("sibling airframe") << "80:1.8.2 81:1.8.2"
-                                          << "1101";
-        QTest::newRow("sibling airframe, older") << "80:1.8.2 82:1.8.0"
-                                                 << "1101";
-        QTest::newRow("other family") << "80:1.8.2 41:1.8.2"
-                                      << "0000";
-        QTest::newRow("custom, other build") << "80:1.8.2 80:1.8.2 custom @10:21:00"
-                                             << "1101";
-        QTest::newRow("custom, same build") << "80:1.8.2 80:1.8.2 custom @10:20:00"
-                                            << "0000";
-        QTest::newRow("custom, no build") << "80:1.8.2 80:1.8.2 custom"
-                                          << "0000";
-        QTest::newRow("stable, other build") << "80:1.8.2 80:1.8.2 @10:21:00"
-                                             << "0000";
+        QTest::newRow("newer") << "80:1.7.5 80:1.8.2 -> 1001";
+        QTest::newRow("same") << "80:1.8.2 80:1.8.2 -> 0000";
+        QTest::newRow("older") << "80:1.9.0 80:1.8.2 -> 0000";
+        QTest::newRow("older, custom") << "80:1.9.0 80:1.8.2 custom -> 1001";
+        QTest::newRow("flagged, same") << "38:1.0.7 38:1.0.7 module flagged -> 1101";
+        QTest::newRow("flagged, no target") << "38:1.0.7 0:0.0.0 module flagged -> 1100";
+        QTest::newRow("line") << "41:2.19.9 41:2.20.0 -> 0010";
+        QTest::newRow("line, custom") << "41:2.19.9 41:2.20.0 custom -> 0010";
+        QTest::newRow("line, custom key") << "41:2.19.9 41:2.20.0 custom key -> 1001";
+        QTest::newRow("line, type 2") << "42:2.19.9 42:2.20.0 p2 -> 1001";
+        QTest::newRow("line, module row") << "41:2.19.9 41:2.20.0 module -> 1001";
+        QTest::newRow("above the line") << "41:2.20.0 41:2.20.1 -> 1001";
+        QTest::newRow("below the line") << "41:2.19.0 41:2.19.9 -> 1001";
+        QTest::newRow("sibling airframe") << "80:1.8.2 81:1.8.2 -> 1101";
+        QTest::newRow("sibling airframe, older") << "80:1.8.2 82:1.8.0 -> 1101";
+        QTest::newRow("other family") << "80:1.8.2 41:1.8.2 -> 0000";
+        QTest::newRow("custom, other build") << "80:1.8.2 80:1.8.2 custom @10:21:00 -> 1101";
+        QTest::newRow("custom, same build") << "80:1.8.2 80:1.8.2 custom @10:20:00 -> 0000";
+        QTest::newRow("custom, no build") << "80:1.8.2 80:1.8.2 custom -> 0000";
+        QTest::newRow("stable, other build") << "80:1.8.2 80:1.8.2 @10:21:00 -> 0000";
     }
 
     void decide()
     {
         QFETCH(QString, row);
-        QFETCH(QString, result);
-        const QStringList w = row.split(QLatin1Char(' '));
+        const QString result = row.section(QStringLiteral(" -> "), 1);
+        const QStringList w = row.section(QStringLiteral(" -> "), 0, 0).split(QLatin1Char(' '));
         const QString built = w.filter(QStringLiteral("@")).value(0).mid(1);
         ZoUpgradePolicy p;
         p.setCustomBranch(w.contains(QLatin1String("custom")));

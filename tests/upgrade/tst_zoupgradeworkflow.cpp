@@ -2,7 +2,7 @@
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
 #include "ZoRunJournal.h"
-#include "ZoTestFiles.h"
+#include "ZoTestFirmware.h"
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
@@ -10,7 +10,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 // The workflow's decisions, driven through the slots the looper and the
@@ -30,40 +29,19 @@ tVersion parse(int type, const QString &text)
     return ver(type, p.value(0).toInt(), p.value(1).toInt(), p.value(2).toInt());
 }
 
-tFcsDateTime when(const QString &text)
-{
-    const QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    tFcsDateTime r;
-    r.year = tdu2(t.date().year());
-    r.month = tdu1(t.date().month());
-    r.day = tdu1(t.date().day());
-    r.hour = tdu1(t.time().hour());
-    r.minute = tdu1(t.time().minute());
-    r.second = tdu1(t.time().second());
-    return r;
-}
-
 // A firmware file as the cloud hands it over: the header names `headerType`
 // (normally the fid) and the version; `body` image bytes follow.
 ZoFRMFileInfo firmware(int fid, const tVersion &v, int headerType = -1, int body = 256,
     const tFcsDateTime &compiled = tFcsDateTime())
 {
-    QByteArray f(48 + body, char(0x5A));
-    for (int i = 0; i < 48; ++i)
-        f[i] = 0;
-    for (int i = 0; i < 4; ++i)
-        f[16 + i] = char((tdu4(body) >> (8 * i)) & 0xFF);
-    f[22] = char(headerType < 0 ? fid : headerType);
-    f[23] = char(v.major);
-    f[24] = char(v.minor);
-    f[25] = char(v.revision);
-    std::memcpy(f.data() + 30, &compiled, sizeof compiled);
+    tVersion named = v;
+    named.type = tdu1(headerType < 0 ? fid : headerType);
     ZoFRMFileInfo info;
     info.fid = tdu1(fid);
     info.version = v;
     info.version.type = tdu1(fid);
     info.upgradeDescriptionEn = QStringLiteral("notes %1").arg(fid);
-    info.setDataCopy(f);
+    info.setDataCopy(zoTestFirmwareBytes(tdu4(body), named, body, 0x5A, compiled));
     return info;
 }
 
@@ -145,10 +123,10 @@ private Q_SLOTS:
         QFETCH(bool, picked);
 
         connectCore(parse(coreType, current), branch);
-        wf->onUpdateGNCFMComplieTime(when(curCompiled));
+        wf->onUpdateGNCFMComplieTime(zoTestTime(curCompiled));
         QSignalSpy targets(wf.get(), &ZoUpgradeWorkflow::sigTargetChanged);
         wf->onUpdateDevFRMTarInfo(
-            firmware(coreType, parse(fileType, target), fileType, 256, when(tarCompiled)));
+            firmware(coreType, parse(fileType, target), fileType, 256, zoTestTime(tarCompiled)));
 
         QCOMPARE(targets.size(), 1);
         QCOMPARE(targets[0][0].value<tds4>(), coreType << 16);

@@ -104,6 +104,15 @@ class TstZoUpgradeWorkflowSim : public QObject
         return info;
     }
 
+    // An engine on `env` whose run endings land in `finished`.
+    void newEngine(const ZoUpgradeEnvironment &env)
+    {
+        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        zoTestFastTimings(*wf);
+        connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
+            [this](Outcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+    }
+
     bool runUpgrade(int seconds)
     {
         finished.clear();
@@ -154,12 +163,7 @@ private Q_SLOTS:
         sim = std::make_unique<Sim>();
         cloud = std::make_unique<ZoTestCloudSim>();
         QVERIFY(cloud->start());
-        wf = std::make_unique<ZoUpgradeWorkflow>(zoTestEnvironment(&config, cloud->baseUrl()));
-        zoTestFastTimings(*wf);
-        connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
-            [this](ZoUpgradeWorkflow::RunOutcome outcome, tds4 key) {
-                finished << QVariantList {int(outcome), key};
-            });
+        newEngine(zoTestEnvironment(&config, cloud->baseUrl()));
     }
 
     void cleanup()
@@ -291,10 +295,8 @@ private Q_SLOTS:
         QFETCH(int, outcome);
         QFETCH(int, reports);
         const QList<Device> fleet {kFleet[0], kFleet[module]};
-        QStringList extra;
-        if (!fault.isEmpty())
-            extra << QStringLiteral("--fault") << fault;
-        QVERIFY(sim->start(Sim::Link(link), writeScenario(fleet), extra));
+        QVERIFY(sim->start(
+            Sim::Link(link), writeScenario(fleet), {QStringLiteral("--fault"), fault}));
         QVERIFY(zoTestServeCatalogue(*cloud, fleet));
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
@@ -304,10 +306,10 @@ private Q_SLOTS:
         QCOMPARE(sounds[0][0].toBool(), succ);
         QTest::qWait(300);
         QCOMPARE(versionReports().size(), reports);
+        const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
+        const tds4 key = d.key();
         if (succ) {
-            const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
             QVERIFY(sim->events("badCrc").isEmpty());
-            const tds4 key = d.key();
             const int faults = sim->events("fault", d.simName()).size();
             QVERIFY(faults > 0);
             // Each dropped acknowledgement costs one resend; a corrupted
@@ -323,8 +325,6 @@ private Q_SLOTS:
             }
         } else {
             // The block that went unanswered was sent five times, then the run gave up.
-            const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
-            const tds4 key = d.key();
             QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
             QVERIFY(wf->controls().upgradeEnabled);
@@ -417,10 +417,7 @@ private Q_SLOTS:
         const QString journal = work.filePath(QStringLiteral("journal-%1.json").arg(QTest::currentDataTag()));
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
         env.journalPath = journal;
-        wf = std::make_unique<ZoUpgradeWorkflow>(env);
-        zoTestFastTimings(*wf);
-        connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
-            [this](ZoUpgradeWorkflow::RunOutcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+        newEngine(env);
         QVERIFY(connectAircraft(Sim::Udp));
 
         const Device *first = &devices.last(); // the module flashed first but for a stranded one
@@ -451,10 +448,7 @@ private Q_SLOTS:
             // first one left it, and recovers it before anything else.
             QVERIFY(QFile::exists(journal));
             QVERIFY(!sim->events("transfer", first->simName()).isEmpty());
-            wf = std::make_unique<ZoUpgradeWorkflow>(env);
-            zoTestFastTimings(*wf);
-            connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
-                [this](ZoUpgradeWorkflow::RunOutcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+            newEngine(env);
             QVERIFY(connectAircraft(Sim::Udp));
             QCOMPARE(wf->records().value(first->key()).presence, ZoDevFMInfo::Presence::InBootloader);
             QVERIFY(runUpgrade(60));
@@ -533,7 +527,7 @@ private Q_SLOTS:
             after - before > 100, qPrintable(QStringLiteral("%1 to %2").arg(before).arg(after)));
         QTRY_COMPARE_WITH_TIMEOUT(sim->events("verify", QStringLiteral("core")).size(), 1, 3000);
         QCOMPARE(zoText(sim->events("verify", QStringLiteral("core"))[0], "sha256"),
-            zoTestImageSha(QByteArray(reinterpret_cast<const char *>(file.data), int(file.size))));
+            zoTestImageSha(zoTestBytes(file)));
     }
 
     // Two engines in one process, each with its own link record, store and
@@ -574,9 +568,7 @@ private Q_SLOTS:
             QStringList expected;
             for (int d = 0; d < 2; ++d)
                 expected << fleets[i][d].simName() + QLatin1Char(' ')
-                        + zoTestImageSha(
-                            QByteArray(reinterpret_cast<const char *>(files[i][d].data),
-                                int(files[i][d].size)));
+                        + zoTestImageSha(zoTestBytes(files[i][d]));
             verified.sort();
             expected.sort();
             QCOMPARE(verified, expected);
