@@ -173,5 +173,9 @@ void ZoCliFleet::finishAll()
         }
     }
     m_out.say(QStringLiteral("result: %1 (exit code %2)").arg(result).arg(code));
+    // A watcher learns the overall verdict without reading the report: the
+    // last line, with an empty link.
+    m_out.event(QStringLiteral("finished"),
+        {{QStringLiteral("result"), result}, {QStringLiteral("exitCode"), code}});
     Q_EMIT sigFinished(code);
 }

@@ -369,6 +369,7 @@ QString ZoCliOptions::helpText()
             "--progress json writes events \"searching\", \"found\" (with \"eid\"), \"catalogue\",\n"
             "\"device\" (one per device), \"progress\" (every 10 %), \"result\", \"confirmed\" and\n"
             "\"finished\" (with \"result\" and \"exitCode\"); a device's carry \"key\", \"type\", \"number\".\n"
+            "With several links a last \"finished\" with an empty \"link\" gives the overall verdict.\n"
             "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was due\n"

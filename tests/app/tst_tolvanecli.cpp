@@ -618,27 +618,30 @@ private Q_SLOTS:
     }
 
     // Several aircraft at once, one TCP and one UDP: each is flashed with
-    // its own images, a failure on one leaves the other to complete, and two
-    // links to one aircraft (one EID) flash nothing at all.
+    // its own images, a failure on one leaves the other to complete (also
+    // when it has to wait for the failed one's slot), and two links to one
+    // aircraft (one EID) flash nothing at all.
     void fleet_data()
     {
         QTest::addColumn<QString>("secondEid");
         QTest::addColumn<QStringList>("firstSimArgs");
+        QTest::addColumn<int>("jobs"); // 0: all at once
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QList<int>>("codes");
         QTest::newRow("both upgraded")
-            << QStringLiteral("another") << QStringList() << 0 << QList<int> {0, 0};
-        QTest::newRow("one core stalls")
+            << QStringLiteral("another") << QStringList() << 0 << 0 << QList<int> {0, 0};
+        QTest::newRow("one core stalls, one aircraft at a time")
             << QStringLiteral("another")
             << QStringList {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}
-            << 1 << QList<int> {1, 0};
+            << 1 << 1 << QList<int> {1, 0};
         QTest::newRow("same aircraft twice")
-            << QStringLiteral("3A0F2C5D00170043") << QStringList() << 2 << QList<int> {2, 2};
+            << QStringLiteral("3A0F2C5D00170043") << QStringList() << 0 << 2 << QList<int> {2, 2};
     }
     void fleet()
     {
         QFETCH(QString, secondEid);
         QFETCH(QStringList, firstSimArgs);
+        QFETCH(int, jobs);
         QFETCH(int, exitCode);
         QFETCH(QList<int>, codes);
         ZoTestCloudSim cloud;
@@ -650,15 +653,39 @@ private Q_SLOTS:
         QVERIFY(sims[1].start(ZoTestAircraftSim::Udp, second));
         const QStringList links {QStringLiteral("tcp:127.0.0.1:%1").arg(sims[0].port),
             QStringLiteral("udp:127.0.0.1:%1:%2").arg(sims[1].port).arg(sims[1].programUdpPort)};
-        // The first run's progress as JSON events.
-        const bool json = exitCode == 0;
+        // Progress as JSON events, but for the refusal's run.
+        const bool json = exitCode != 2;
         QStringList args {QStringLiteral("--link"), links[0], QStringLiteral("--link"), links[1],
             QStringLiteral("--upgrade")};
         if (json)
             args << QStringLiteral("--progress") << QStringLiteral("json");
+        if (jobs > 0)
+            args << QStringLiteral("--jobs") << QString::number(jobs);
         const CliRun r = runCli(args, cloud.baseUrl(), 200000);
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
         QCOMPARE(zoNum(r.report, "exitCode"), exitCode);
+        // Nothing but events on stdout, the fleet's verdict last.
+        QList<QJsonObject> events;
+        if (json) {
+            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                events << QJsonDocument::fromJson(line.toUtf8()).object();
+                QVERIFY2(events.constLast().contains(QLatin1String("t")), qPrintable(line));
+            }
+            QCOMPARE(zoText(events.constLast(), "event"), QStringLiteral("finished"));
+            QCOMPARE(zoText(events.constLast(), "link"), QString());
+            QCOMPARE(zoNum(events.constLast(), "exitCode"), exitCode);
+        }
+        // One flashing slot: the second aircraft's first block waits for the
+        // first aircraft's end, failed as it is.
+        const auto firstT = [&](int i, const char *event) {
+            for (const QJsonObject &e : events)
+                if (zoText(e, "link") == links[i] && zoText(e, "event") == QLatin1String(event))
+                    return zoNum(e, "t");
+            return -1;
+        };
+        if (jobs == 1)
+            QVERIFY2(firstT(0, "finished") >= 0 && firstT(1, "progress") > firstT(0, "finished"),
+                qPrintable(r.out));
         const QJsonArray aircraft = r.report.value(QLatin1String("aircraft")).toArray();
         QCOMPARE(aircraft.size(), 2);
         for (int i = 0; i < 2; ++i) {
@@ -667,12 +694,10 @@ private Q_SLOTS:
             QCOMPARE(zoNum(a, "exitCode"), codes[i]);
             QVERIFY2((json ? r.err : r.out).contains(QStringLiteral("[%1] ").arg(links[i])),
                 qPrintable(r.dump()));
-            if (json) {
-                // Nothing but events on stdout; a device's name its key and number.
+            if (json && codes[i] == 0) {
+                // A device's name is its key and number.
                 QStringList seen;
-                for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-                    const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
-                    QVERIFY2(e.contains(QLatin1String("t")), qPrintable(line));
+                for (const QJsonObject &e : qAsConst(events)) {
                     if (zoText(e, "link") != links[i])
                         continue;
                     const QString ev = zoText(e, "event");
