@@ -43,32 +43,25 @@ private Q_SLOTS:
         QCOMPARE(data.toHex(), cipher.toHex());
     }
 
-    void ecbBlocksAreIndependent()
-    {
-        const QByteArray key = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
-        AESCrypt crypt;
-        crypt.setKey(reinterpret_cast<const tdu1 *>(key.constData()));
-        QByteArray data = QByteArray::fromHex("00112233445566778899aabbccddeeff").repeated(8);
-        crypt.encrypt(reinterpret_cast<tdu1 *>(data.data()), data.size());
-        QCOMPARE(data.toHex(), QByteArray("69c4e0d86a7b0430d8cdb78070b4c55a").repeated(8));
-    }
-
+    // Blocks are encrypted on their own (no chaining), and a partial tail
+    // stays inside the buffer.
     void partialTailStaysInsideTheBuffer()
     {
         const QByteArray key = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
         AESCrypt crypt;
         crypt.setKey(reinterpret_cast<const tdu1 *>(key.constData()));
-        // Exactly 20 bytes on the heap: the sanitizer build catches any write
-        // into the rest of the second block.
-        std::unique_ptr<tdu1[]> buf(new tdu1[20]);
-        const QByteArray plain = QByteArray::fromHex("00112233445566778899aabbccddeeff00112233");
-        std::memcpy(buf.get(), plain.constData(), 20);
-        crypt.encrypt(buf.get(), 20);
-        QCOMPARE(hex(buf.get(), 16), QByteArray("69c4e0d86a7b0430d8cdb78070b4c55a"));
+        // Exactly 36 bytes on the heap: the sanitizer build catches any write
+        // into the rest of the third block.
+        std::unique_ptr<tdu1[]> buf(new tdu1[36]);
+        const QByteArray plain = QByteArray::fromHex(
+            "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff00112233");
+        std::memcpy(buf.get(), plain.constData(), 36);
+        crypt.encrypt(buf.get(), 36);
+        QCOMPARE(hex(buf.get(), 32), QByteArray("69c4e0d86a7b0430d8cdb78070b4c55a").repeated(2));
         // The tail is the zero-padded block's cipher, cut to four bytes.
         tdu1 padded[16] = {0x00, 0x11, 0x22, 0x33};
         AES(reinterpret_cast<const tdu1 *>(key.constData())).encryptBlock(padded);
-        QCOMPARE(hex(buf.get() + 16, 4), hex(padded, 4));
+        QCOMPARE(hex(buf.get() + 32, 4), hex(padded, 4));
     }
 };
 

@@ -323,11 +323,9 @@ private Q_SLOTS:
         } else {
             // The long form names no device; the short form carries the index.
             const bool longForm = busKind == 2;
+            const QString sn = longForm ? QString() : QString::number(node);
             QTRY_COMPARE_WITH_TIMEOUT(rx.modules,
-                QStringList {QStringLiteral("%1 idx %2 sn %3")
-                                 .arg(version)
-                                 .arg(longForm ? 0 : node)
-                                 .arg(longForm ? QString() : QString::number(node))},
+                QStringList {QStringLiteral("%1 idx %2 sn %3").arg(version).arg(longForm ? 0 : node).arg(sn)},
                 3000);
         }
         driver->leaveBootloader(t);

@@ -24,17 +24,10 @@ public:
     bool isEmpty() const override { return false; }
     QString translate(const char *context, const char *sourceText, const char *, int) const override
     {
-        if (qstrcmp(context, "ZoMessageBox") != 0)
-            return QString();
-        if (qstrcmp(sourceText, "BtnYes") == 0)
-            return QStringLiteral("Ja");
-        if (qstrcmp(sourceText, "BtnNo") == 0)
-            return QStringLiteral("Nein");
-        if (qstrcmp(sourceText, "BtnOk") == 0)
-            return QStringLiteral("Gut");
-        if (qstrcmp(sourceText, "BtnCancel") == 0)
-            return QStringLiteral("Abbrechen");
-        return QString();
+        static const QHash<QByteArray, QString> german {{"BtnYes", QStringLiteral("Ja")},
+            {"BtnNo", QStringLiteral("Nein")}, {"BtnOk", QStringLiteral("Gut")},
+            {"BtnCancel", QStringLiteral("Abbrechen")}};
+        return qstrcmp(context, "ZoMessageBox") == 0 ? german.value(sourceText) : QString();
     }
 };
 
@@ -153,9 +146,7 @@ private slots:
             else if (click == QLatin1String("escape"))
                 QTest::keyClick(box, Qt::Key_Escape);
             else
-                QTest::mouseClick(
-                    box->button(click == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No),
-                    Qt::LeftButton);
+                QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
         });
         const Button answer
             = ZoMessageBox::question(nullptr, QStringLiteral("Proceed?"), QStringLiteral("Text"));

@@ -46,12 +46,6 @@ QStringList treeOf(const QString &root)
     return out;
 }
 
-struct Question
-{
-    QString title;
-    QString text;
-};
-
 } // namespace
 
 class tst_ZoHaldenUpdateForm : public QObject
