@@ -63,20 +63,16 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("both files") << "files"
-                                    << "ooo";
-        QTest::newRow("no files") << ""
-                                  << "oww";
-        QTest::newRow("no folder") << "gone"
-                                   << "F";
-        QTest::newRow("read-only folder") << "files,readonly"
-                                          << "Foo";
-        QTest::newRow("sysconfig.xml a folder") << "files,sysdir"
-                                                << "oFo";
-        QTest::newRow("malformed busdevcfg.xml") << "files,badxml"
-                                                 << "oow";
-        QTest::newRow("working directory's file unused") << "files,peruser"
-                                                         << "ooow";
+        const auto row = [](const char *name, const char *setup, const char *expected) {
+            QTest::newRow(name) << QString::fromLatin1(setup) << QString::fromLatin1(expected);
+        };
+        row("both files", "files", "ooo");
+        row("no files", "", "oww");
+        row("no folder", "gone", "F");
+        row("read-only folder", "files,readonly", "Foo");
+        row("sysconfig.xml a folder", "files,sysdir", "oFo");
+        row("malformed busdevcfg.xml", "files,badxml", "oow");
+        row("working directory's file unused", "files,peruser", "ooow");
     }
 
     void configuration()
@@ -180,21 +176,16 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("fixNames");
-        QTest::newRow("udp on loopback") << int(ZoPlaneConfig::LinkUdp) << "127.0.0.1"
-                                         << "o"
-                                         << "";
-        QTest::newRow("tcp in 127/8") << int(ZoPlaneConfig::LinkTcpClient) << "127.3.4.5"
-                                      << "o"
-                                      << "";
-        QTest::newRow("udp elsewhere") << int(ZoPlaneConfig::LinkUdp) << "198.51.100.7"
-                                       << "w"
-                                       << "198.51.100.0/24";
-        QTest::newRow("host name") << int(ZoPlaneConfig::LinkUdp) << "aircraft"
-                                   << "w"
-                                   << "IPv4";
-        QTest::newRow("serial") << int(ZoPlaneConfig::LinkSerialPort) << ""
-                                << ""
-                                << "";
+        const auto row = [](const char *name, int type, const char *host, const char *expected,
+                             const char *fix) {
+            QTest::newRow(name) << type << QString::fromLatin1(host)
+                                << QString::fromLatin1(expected) << QString::fromLatin1(fix);
+        };
+        row("udp on loopback", ZoPlaneConfig::LinkUdp, "127.0.0.1", "o", "");
+        row("tcp in 127/8", ZoPlaneConfig::LinkTcpClient, "127.3.4.5", "o", "");
+        row("udp elsewhere", ZoPlaneConfig::LinkUdp, "198.51.100.7", "w", "198.51.100.0/24");
+        row("host name", ZoPlaneConfig::LinkUdp, "aircraft", "w", "IPv4");
+        row("serial", ZoPlaneConfig::LinkSerialPort, "", "", "");
     }
 
     void network()

@@ -13,11 +13,10 @@
 
 namespace {
 
-const QStringList names
-    = {QStringLiteral("com"), QStringLiteral("baud"), QStringLiteral("databits"),
-        QStringLiteral("parity"), QStringLiteral("stopbits"), QStringLiteral("host"),
-        QStringLiteral("hostport"), QStringLiteral("localPort"), QStringLiteral("TcpServerHost"),
-        QStringLiteral("TcpServerHostPort"), QStringLiteral("TcpClientLocalPort")};
+const QStringList names = QStringLiteral("com baud databits parity stopbits host hostport "
+                                         "localPort TcpServerHost TcpServerHostPort "
+                                         "TcpClientLocalPort")
+                              .split(QLatin1Char(' '));
 
 // Every field differs from the defaults, so a field the load left alone shows.
 const QString sentinel = QStringLiteral("1|S|1|2|3|4|h|5|6|t|7|8");

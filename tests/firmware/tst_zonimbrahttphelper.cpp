@@ -92,25 +92,24 @@ private slots:
         QTest::addColumn<bool>("ok"); // with fid 4 asked for
         QTest::addColumn<QString>("entries"); // fid:type.major.minor.revision:nickName, ...
 
-        QTest::newRow("versions keep their low byte")
-            << QByteArray(R"([{"fid":4,"version":"256.0.-1","nickName":"a"}])") << true
-            << "4:4.0.0.255:a";
-        QTest::newRow("fid beyond a byte names its low byte")
-            << QByteArray(R"([{"fid":260,"version":"1.2.3"},{"fid":4,"version":"1.0.0"}])") << true
-            << "4:4.1.0.0:,260:4.1.2.3:";
-        QTest::newRow("a later fid replaces the earlier") << QByteArray(
-            R"([{"fid":4,"version":"1.0.0","nickName":"old"},{"fid":4,"version":"1.0.1","nickName":"new"}])")
-                                                          << true << "4:4.1.0.1:new";
-        QTest::newRow("a bad element keeps the ones before") << QByteArray(
-            R"([{"fid":4,"version":"1.0.0"},{"fid":5,"version":"1.0"},{"fid":6,"version":"1.0.0"}])")
-                                                             << false << "4:4.1.0.0:";
-        QTest::newRow("four parts")
-            << QByteArray(R"([{"fid":4,"version":"1.2.3.4"}])") << false << "";
-        QTest::newRow("empty part") << QByteArray(R"([{"fid":4,"version":"1..3"}])") << false << "";
-        QTest::newRow("not decimal")
-            << QByteArray(R"([{"fid":4,"version":"1.2.x3"}])") << false << "";
-        QTest::newRow("padded part")
-            << QByteArray(R"([{"fid":4,"version":"1. 2.3"}])") << false << "";
+        const auto row = [](const char *name, const char *firmwares, bool ok, const char *entries) {
+            QTest::newRow(name) << QByteArray(firmwares) << ok << QString::fromLatin1(entries);
+        };
+        row("versions keep their low byte", R"([{"fid":4,"version":"256.0.-1","nickName":"a"}])",
+            true, "4:4.0.0.255:a");
+        row("fid beyond a byte names its low byte",
+            R"([{"fid":260,"version":"1.2.3"},{"fid":4,"version":"1.0.0"}])", true,
+            "4:4.1.0.0:,260:4.1.2.3:");
+        row("a later fid replaces the earlier",
+            R"([{"fid":4,"version":"1.0.0","nickName":"old"},{"fid":4,"version":"1.0.1","nickName":"new"}])",
+            true, "4:4.1.0.1:new");
+        row("a bad element keeps the ones before",
+            R"([{"fid":4,"version":"1.0.0"},{"fid":5,"version":"1.0"},{"fid":6,"version":"1.0.0"}])",
+            false, "4:4.1.0.0:");
+        row("four parts", R"([{"fid":4,"version":"1.2.3.4"}])", false, "");
+        row("empty part", R"([{"fid":4,"version":"1..3"}])", false, "");
+        row("not decimal", R"([{"fid":4,"version":"1.2.x3"}])", false, "");
+        row("padded part", R"([{"fid":4,"version":"1. 2.3"}])", false, "");
     }
     void parseCatalogue()
     {
@@ -204,26 +203,25 @@ private slots:
         const QString cat = CataloguePath + QLatin1Char(':');
         const QJsonArray good = twoEntries();
 
-        QTest::newRow("unsuccessful")
-            << good << 4 << cat + "apiStatus=500"
-            << "Nimbra Server Reply not success: 500 injected service status";
-        QTest::newRow("HTTP error") << good << 4 << cat + "status=503"
-                                    << "W found error ....code: 503 ";
-        QTest::newRow("dropped mid-body") << good << 4 << cat + "drop" << QString();
-        QTest::newRow("catalogue hangs") << good << 4 << cat + "hang=3" << QString();
-        QTest::newRow("no catalogue for the fid") << good << 9 << QString() << QString();
-        QTest::newRow("missing fid")
-            << QJsonArray {entry(8, "1.0.0", "fw4.bin", "")} << 4 << QString() << QString();
-        QTest::newRow("no upgradePath")
-            << QJsonArray {entry(4, "1.0.0", "", "p4.bin")} << 4 << QString() << QString();
-        QTest::newRow("no firmwares") << QJsonArray() << 4 << QString() << QString();
+        const auto row = [](const char *name, const QJsonArray &firmwares, int fid,
+                             const QString &fault = {}, const QString &log = {}) {
+            QTest::newRow(name) << firmwares << fid << fault << log;
+        };
+        row("unsuccessful", good, 4, cat + "apiStatus=500",
+            "Nimbra Server Reply not success: 500 injected service status");
+        row("HTTP error", good, 4, cat + "status=503", "W found error ....code: 503 ");
+        row("dropped mid-body", good, 4, cat + "drop");
+        row("catalogue hangs", good, 4, cat + "hang=3");
+        row("no catalogue for the fid", good, 9);
+        row("missing fid", {entry(8, "1.0.0", "fw4.bin", "")}, 4);
+        row("no upgradePath", {entry(4, "1.0.0", "", "p4.bin")}, 4);
+        row("no firmwares", {}, 4);
         QJsonObject local = entry(4, "1.0.0", "", "p4.bin");
         local.insert(QStringLiteral("upgradePath"), QStringLiteral("file:///etc/passwd"));
-        QTest::newRow("local file address")
-            << QJsonArray {local} << 4 << QString()
-            << "W ZoNimbraHttpHelper::download refuse address file:///etc/passwd";
+        row("local file address", {local}, 4, {},
+            "W ZoNimbraHttpHelper::download refuse address file:///etc/passwd");
         // The simulator's certificate is self-signed; this client does not trust it.
-        QTest::newRow("untrusted certificate") << good << 4 << "untrusted" << QString();
+        row("untrusted certificate", good, 4, "untrusted");
     }
     void catalogueFailures()
     {
@@ -257,16 +255,13 @@ private slots:
         QTest::addColumn<QString>("hangingFile");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("firmware file") << "fw4.bin"
-                                       << "hang=1" << QStringList {"result 0 3"};
-        QTest::newRow("path file") << "p44.bin"
-                                   << "hang=1" << QStringList {"file 4", "result 0 4"};
+        const QStringList noFile {"result 0 3"};
+        const QStringList noPath {"file 4", "result 0 4"};
+        QTest::newRow("firmware file") << "fw4.bin" << "hang=1" << noFile;
+        QTest::newRow("path file") << "p44.bin" << "hang=1" << noPath;
         // Headers and the first bytes came, then nothing.
-        QTest::newRow("firmware file stalls") << "fw4.bin"
-                                              << "stall=1,stallAt=3" << QStringList {"result 0 3"};
-        QTest::newRow("path file stalls, slowly")
-            << "p44.bin"
-            << "rate=20,stall=1" << QStringList {"file 4", "result 0 4"};
+        QTest::newRow("firmware file stalls") << "fw4.bin" << "stall=1,stallAt=3" << noFile;
+        QTest::newRow("path file stalls, slowly") << "p44.bin" << "rate=20,stall=1" << noPath;
     }
     void fileTimeouts()
     {
@@ -343,24 +338,19 @@ private slots:
         const QJsonObject plain {{"deviceID", "a"}, {"version", "1.0.0"}, {"fid", "4"}};
         const QList<int> v100 {4, 1, 0, 0};
 
-        QTest::newRow("report") << QList<int> {4, 2, 1, 9} << "SN-0001" << QString()
-                                << QJsonObject {{"deviceID", "SN-0001"}, {"version", "2.1.9"},
-                                       {"fid", "4"}}
-                                << QString();
-        QTest::newRow("bytes in decimal")
-            << QList<int> {44, 255, 0, 10} << "FC ÄÖ 7" << QString()
-            << QJsonObject {{"deviceID", "FC ÄÖ 7"}, {"version", "255.0.10"}, {"fid", "44"}}
-            << QString();
-        QTest::newRow("slow answer within the timeout")
-            << v100 << "a" << ev + "delay=400" << plain << QString();
-        QTest::newRow("server error")
-            << v100 << "a" << ev + "status=500" << plain << "Internal Server Error";
-        QTest::newRow("service refuses")
-            << v100 << "a" << ev + "apiStatus=403" << plain << "the service answered 403";
-        QTest::newRow("no answer")
-            << v100 << "a" << ev + "hang=3" << plain << "no answer within 800 ms";
-        QTest::newRow("nothing listens") << v100 << "a"
-                                         << "dead" << QJsonObject() << "refused";
+        const auto row = [](const char *name, const QList<int> &version, const QString &deviceID,
+                             const QString &fault, const QJsonObject &body, const QString &error) {
+            QTest::newRow(name) << version << deviceID << fault << body << error;
+        };
+        row("report", {4, 2, 1, 9}, "SN-0001", {},
+            {{"deviceID", "SN-0001"}, {"version", "2.1.9"}, {"fid", "4"}}, {});
+        row("bytes in decimal", {44, 255, 0, 10}, "FC ÄÖ 7", {},
+            {{"deviceID", "FC ÄÖ 7"}, {"version", "255.0.10"}, {"fid", "44"}}, {});
+        row("slow answer within the timeout", v100, "a", ev + "delay=400", plain, {});
+        row("server error", v100, "a", ev + "status=500", plain, "Internal Server Error");
+        row("service refuses", v100, "a", ev + "apiStatus=403", plain, "the service answered 403");
+        row("no answer", v100, "a", ev + "hang=3", plain, "no answer within 800 ms");
+        row("nothing listens", v100, "a", "dead", {}, "refused");
     }
     void versionReport()
     {

@@ -23,20 +23,12 @@ void send(QWidget *window, QEvent::Type type, const QPoint &local, Qt::MouseButt
     QApplication::sendEvent(target, &event);
 }
 
-void press(QWidget *window, const QPoint &local)
+// A left-button drag from `local` in the window to the global position `end`.
+void drag(QWidget *window, const QPoint &local, const QPoint &end)
 {
     send(window, QEvent::MouseButtonPress, local, Qt::LeftButton);
-}
-
-// A drag to a global position.
-void dragTo(QWidget *window, const QPoint &global)
-{
-    send(window, QEvent::MouseMove, window->mapFromGlobal(global), Qt::LeftButton);
-}
-
-void release(QWidget *window, const QPoint &global)
-{
-    send(window, QEvent::MouseButtonRelease, window->mapFromGlobal(global), Qt::NoButton);
+    send(window, QEvent::MouseMove, window->mapFromGlobal(end), Qt::LeftButton);
+    send(window, QEvent::MouseButtonRelease, window->mapFromGlobal(end), Qt::NoButton);
 }
 
 void hover(QWidget *window, const QPoint &local)
@@ -82,11 +74,8 @@ private slots:
         const QRect before = dialog.frameGeometry();
 
         const QPoint local(shadow + offset, shadow + 150);
-        const QPoint start = dialog.mapToGlobal(local);
-        press(&dialog, local);
-        const QPoint end = start - QPoint(30, 0);
-        dragTo(&dialog, end);
-        release(&dialog, end);
+        const QPoint end = dialog.mapToGlobal(local) - QPoint(30, 0);
+        drag(&dialog, local, end);
 
         if (resizes) {
             // The visible left edge follows the pointer; the right edge stays.
@@ -127,10 +116,7 @@ private slots:
         place(dialog, 10);
         QCOMPARE(dialog.frameGeometry(), QRect(90, 90, 420, 320));
 
-        const QPoint start = dialog.mapToGlobal(grip);
-        press(&dialog, grip);
-        dragTo(&dialog, start + drag);
-        release(&dialog, start + drag);
+        ::drag(&dialog, grip, dialog.mapToGlobal(grip) + drag);
         QCOMPARE(dialog.frameGeometry(), expected);
     }
 
@@ -188,11 +174,8 @@ private slots:
         const QRect maximized = dialog.frameGeometry();
 
         const QPoint grip(int(maximized.width() * ratio), 15);
-        const QPoint start = dialog.mapToGlobal(grip);
-        press(&dialog, grip);
-        const QPoint end = start + QPoint(7, 60);
-        dragTo(&dialog, end);
-        release(&dialog, end);
+        const QPoint end = dialog.mapToGlobal(grip) + QPoint(7, 60);
+        drag(&dialog, grip, end);
 
         QVERIFY(!dialog.isMaximized());
         const QRect restored = dialog.frameGeometry();
@@ -252,9 +235,7 @@ private slots:
         ZoCustomDialog dialog(false, 0);
         place(dialog, 0);
         const QPoint before = dialog.pos();
-        press(&dialog, QPoint(200, 40));
-        dragTo(&dialog, dialog.mapToGlobal(QPoint(220, 70)));
-        release(&dialog, dialog.mapToGlobal(QPoint(220, 70)));
+        drag(&dialog, QPoint(200, 40), dialog.mapToGlobal(QPoint(220, 70)));
         helper.setTitleHeight(original);
         QCOMPARE(dialog.pos(), before + QPoint(20, 30));
     }

@@ -218,9 +218,7 @@ private Q_SLOTS:
         QStringList order;
         for (const QJsonObject &o : sim->events("transfer"))
             order << zoText(o, "dev");
-        QCOMPARE(order,
-            (QStringList {QStringLiteral("38.0"), QStringLiteral("77.2"), QStringLiteral("79.1"),
-                QStringLiteral("86.3"), QStringLiteral("83.0"), QStringLiteral("core")}));
+        QCOMPARE(order.join(QLatin1Char(' ')), QStringLiteral("38.0 77.2 79.1 86.3 83.0 core"));
 
         QStringList expectedReports;
         for (const Device &d : kFleet) {
@@ -346,41 +344,37 @@ private Q_SLOTS:
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("confirmed"); // simulator names
         QTest::addColumn<QString>("stranded"); // shown in its bootloader before the run
+        const auto row = [](const char *name, const QList<int> &fleet, const char *faults, Act act,
+                             int spoilFile, int outcome, const char *confirmed,
+                             const char *stranded = "") {
+            const auto words = [](const char *s) {
+                return QString::fromLatin1(s).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            };
+            QTest::newRow(name) << fleet << words(faults) << int(act) << spoilFile << outcome
+                                << words(confirmed) << QString::fromLatin1(stranded);
+        };
         const int ok = int(Outcome::Completed);
-        QTest::newRow("stranded kind-2 beside a healthy kind-2")
-            << QList<int> {0, 1, 2} << QStringList {QStringLiteral("38.0:bootloader")} << int(Plain)
-            << 0 << ok << QStringList {QStringLiteral("core"), QStringLiteral("38.0"), QStringLiteral("46.0")}
-            << QStringLiteral("38.0");
-        QTest::newRow("stranded kind-4 beside its twin")
-            << QList<int> {0, 3, 4} << QStringList {QStringLiteral("77.1:bootloader")} << int(Plain)
-            << 0 << ok << QStringList {QStringLiteral("core"), QStringLiteral("77.1"), QStringLiteral("77.2")}
-            << QStringLiteral("77.1");
+        const int unusable = int(Outcome::FirmwareUnusable);
+        row("stranded kind-2 beside a healthy kind-2", {0, 1, 2}, "38.0:bootloader", Plain, 0, ok,
+            "core 38.0 46.0", "38.0");
+        row("stranded kind-4 beside its twin", {0, 3, 4}, "77.1:bootloader", Plain, 0, ok,
+            "core 77.1 77.2", "77.1");
         // Replies held a little, so that the run can be stopped mid-transfer.
-        const QStringList slow {QStringLiteral("77.2:latency-ms=8")};
+        const char *slow = "77.2:latency-ms=8";
         // Its bus kind waits: 38 is not flashed beside it, the core is.
-        QTest::newRow("stranded kind-2 without a target")
-            << QList<int> {0, 1, 2} << QStringList {QStringLiteral("46.0:bootloader")} << int(Plain)
-            << 256 + 46 << int(Outcome::StrandedWithoutTarget) << QStringList {QStringLiteral("core")}
-            << QString();
-        QTest::newRow("interrupt, then the next run")
-            << QList<int> {0, 4} << slow << int(InterruptThenRerun) << 0 << ok
-            << QStringList {QStringLiteral("core"), QStringLiteral("77.2")} << QStringLiteral("77.2");
-        QTest::newRow("device keeps its old firmware")
-            << QList<int> {0, 1} << QStringList {QStringLiteral("38.0:keep-old-firmware")}
-            << int(Plain) << 0 << int(Outcome::NotConfirmed) << QStringList() << QString();
-        QTest::newRow("short file") << QList<int> {0, 1} << QStringList() << int(Plain) << 38
-                                    << int(Outcome::FirmwareUnusable) << QStringList() << QString();
-        QTest::newRow("foreign header") << QList<int> {0, 1} << QStringList() << int(Plain) << -38
-                                        << int(Outcome::FirmwareUnusable) << QStringList() << QString();
+        row("stranded kind-2 without a target", {0, 1, 2}, "46.0:bootloader", Plain, 256 + 46,
+            int(Outcome::StrandedWithoutTarget), "core");
+        row("interrupt, then the next run", {0, 4}, slow, InterruptThenRerun, 0, ok, "core 77.2",
+            "77.2");
+        row("device keeps its old firmware", {0, 1}, "38.0:keep-old-firmware", Plain, 0,
+            int(Outcome::NotConfirmed), "");
+        row("short file", {0, 1}, "", Plain, 38, unusable, "");
+        row("foreign header", {0, 1}, "", Plain, -38, unusable, "");
         // Whichever notices first, the silent link or the unanswered block.
-        QTest::newRow("link lost mid-run") << QList<int> {0, 4} << slow << int(KillAircraft)
-                                           << 0 << -1 << QStringList() << QString();
-        QTest::newRow("link closed during a transfer")
-            << QList<int> {0, 4} << slow << int(CloseLink) << 0 << int(Outcome::LinkLost)
-            << QStringList() << QString();
-        QTest::newRow("target change during a run")
-            << QList<int> {0, 4} << QStringList() << int(ChangeTarget) << 0 << ok
-            << QStringList {QStringLiteral("core"), QStringLiteral("77.2")} << QString();
+        row("link lost mid-run", {0, 4}, slow, KillAircraft, 0, -1, "");
+        row("link closed during a transfer", {0, 4}, slow, CloseLink, 0, int(Outcome::LinkLost),
+            "");
+        row("target change during a run", {0, 4}, "", ChangeTarget, 0, ok, "core 77.2");
     }
 
     void trust()
