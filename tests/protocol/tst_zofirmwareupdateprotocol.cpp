@@ -7,16 +7,6 @@
 
 namespace {
 
-struct Recorder : IReceivePackage
-{
-    QList<QByteArray> frames;
-    void onPackage(const tdu1 *frame, tdu2 length) override
-    {
-        frames << QByteArray(reinterpret_cast<const char *>(frame), length);
-    }
-    void onBadPackage(const tdu1 *, tdu2) override { frames << QByteArray("bad"); }
-};
-
 QByteArray firmwareHeader()
 {
     QByteArray h(48, 0);
@@ -241,11 +231,14 @@ private Q_SLOTS:
         QFETCH(QList<QByteArray>, expected);
         QFETCH(int, left);
         ZoFirmwareUpdateProtocol p;
-        Recorder rec;
+        ZoTestFrames rec;
         p.setReceiver(&rec);
         for (const QByteArray &c : chunks)
             p.feed(u(c), c.size());
-        QCOMPARE(rec.frames, expected);
+        QStringList frames;
+        for (const QByteArray &f : expected)
+            frames << good(f);
+        QCOMPARE(rec.events, frames);
         QCOMPARE(p.bufferedCount(), left);
     }
 };

@@ -5,22 +5,6 @@
 
 namespace {
 
-struct Recorder : IReceivePackage
-{
-    QStringList events;
-    void onPackage(const tdu1 *f, tdu2 n) override { events << QLatin1String("G:") + hex(f, n); }
-    void onBadPackage(const tdu1 *f, tdu2 n) override { events << QLatin1String("B:") + hex(f, n); }
-};
-
-QString good(const QByteArray &f)
-{
-    return QLatin1String("G:") + QString::fromLatin1(f.toHex());
-}
-QString bad(const QByteArray &f)
-{
-    return QLatin1String("B:") + QString::fromLatin1(f.toHex());
-}
-
 // The check of these tests: the last byte of a good frame is 0x5A.
 bool lastIs5A(void *context, const tdu1 *frame, tdu2 length)
 {
@@ -96,7 +80,7 @@ private Q_SLOTS:
             int checks = 0;
             ZoFrameCutter cutter(tdu1(header >> 8), tdu1(header), bias, minFrame,
                 checked ? &lastIs5A : nullptr, &checks);
-            Recorder rec;
+            ZoTestFrames rec;
             cutter.setReceiver(&rec);
             QVERIFY2(feedAll(cutter, stream.left(i)) && feedAll(cutter, stream.mid(i)),
                 qPrintable(QStringLiteral("split at %1").arg(i)));
@@ -113,7 +97,7 @@ private Q_SLOTS:
         ZoFrameCutter from(0xAB, 0x0E, 3, 5);
         QVERIFY(from.feed(u(frame), 5));
         ZoFrameCutter to(0x12, 0x34, 3, 5);
-        Recorder rec;
+        ZoTestFrames rec;
         to.setReceiver(&rec);
         to.assign(from);
         QCOMPARE(to.bufferedCount(), 5);

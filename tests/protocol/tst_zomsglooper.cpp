@@ -33,12 +33,6 @@ tdu2 xmodem(const QByteArray &b)
     return crc;
 }
 
-QByteArray withCrc(const QByteArray &b)
-{
-    const tdu2 crc = referenceCrc(b);
-    return b + char(crc & 0xFF) + char(crc >> 8);
-}
-
 QByteArray hex(const char *h)
 {
     return QByteArray::fromHex(h);
@@ -48,12 +42,6 @@ QByteArray hex(const char *h)
 QByteArray sub(tdu1 type, const QByteArray &data)
 {
     return QByteArray(1, char(type)) + char(data.size()) + data;
-}
-
-// AB 0E, L = body + 2, body, CRC
-QByteArray app(const QByteArray &body)
-{
-    return withCrc(hex("ab0e") + char(body.size() + 2) + body);
 }
 
 // Bootloader reply: EB 90, total length, CRC over byte 6 on, then bytes 5...
@@ -78,12 +66,12 @@ QByteArray parameters(tdu1 type, tdu1 major, tdu1 minor, tdu1 rev, int size = 48
 
 QByteArray canReply(tdu2 id, const QByteArray &payload)
 {
-    return app(sub(0x5F, QByteArray(1, char(id & 0xFF)) + char(id >> 8) + payload));
+    return appFrame(sub(0x5F, QByteArray(1, char(id & 0xFF)) + char(id >> 8) + payload));
 }
 
 QByteArray busReply(tdu1 selector, const QByteArray &payload)
 {
-    return app(sub(0x9B, QByteArray(1, char(0xA0)) + char(selector) + payload));
+    return appFrame(sub(0x9B, QByteArray(1, char(0xA0)) + char(selector) + payload));
 }
 
 // A signal's arguments as the event log writes them.
@@ -233,7 +221,7 @@ private:
     // signal is back (frames decode in order).
     bool sync(bool bootloader)
     {
-        toLooper(bootloader ? parameters(238, 9, 9, 9) : app(sub(0xE2, hex("ee090909"))));
+        toLooper(bootloader ? parameters(238, 9, 9, 9) : appFrame(sub(0xE2, hex("ee090909"))));
         if (!QTest::qWaitFor([this] { return events.contains(kMarker); }, 3000))
             return false;
         events.removeOne(kMarker);
@@ -244,7 +232,7 @@ private:
     {
         if (!openUdp())
             return false;
-        toLooper(app(sub(0x77, hex("00"))));
+        toLooper(appFrame(sub(0x77, hex("00"))));
         if (!sync(false))
             return false;
         return events.removeAll(QStringLiteral("sigPlaneConnectionChanged(1)")) == 1;
@@ -291,20 +279,21 @@ private Q_SLOTS:
 
         // Application frames. Each parser's own refusals are the codec's
         // test; one refused reply per kind shows the looper stays silent.
-        row("version", app(sub(0xE2, hex("2a010203"))), {"sigGNCFMVersion(42.1.2.3)"});
-        row("version status 5 gives zeros", app(sub(0xE2, hex("05"))),
+        row("version", appFrame(sub(0xE2, hex("2a010203"))), {"sigGNCFMVersion(42.1.2.3)"});
+        row("version status 5 gives zeros", appFrame(sub(0xE2, hex("05"))),
             {"sigGNCFMVersion(0.0.0.0)"});
-        row("version 3 bytes", app(sub(0xE2, hex("010203"))));
-        row("compile time", app(sub(0xE3, hex("e8070c06151e05"))),
+        row("version 3 bytes", appFrame(sub(0xE2, hex("010203"))));
+        row("compile time", appFrame(sub(0xE3, hex("e8070c06151e05"))),
             {"sigGNCCompileTime(2024-12-6 21:30:5)"});
-        row("compile time 6 bytes", app(sub(0xE3, hex("e8070c06151e"))));
-        row("eid", app(sub(0xEB, hex("01abcdef"))), {"sigGNCEID(01ABCDEF)"});
-        row("eid status byte", app(sub(0xEB, hex("07"))));
-        row("eid empty", app(sub(0xEB, QByteArray())));
-        row("unknown type", app(sub(0x77, hex("2a010203"))));
-        row("bad crc", QByteArray(app(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00'));
-        row("sub-message past the body", app(hex("e20a2a010203")));
-        row("two sub-messages one frame", app(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203"))),
+        row("compile time 6 bytes", appFrame(sub(0xE3, hex("e8070c06151e"))));
+        row("eid", appFrame(sub(0xEB, hex("01abcdef"))), {"sigGNCEID(01ABCDEF)"});
+        row("eid status byte", appFrame(sub(0xEB, hex("07"))));
+        row("eid empty", appFrame(sub(0xEB, QByteArray())));
+        row("unknown type", appFrame(sub(0x77, hex("2a010203"))));
+        row("bad crc", QByteArray(appFrame(sub(0xE2, hex("2a010203"))).chopped(1) + '\x00'));
+        row("sub-message past the body", appFrame(hex("e20a2a010203")));
+        row("two sub-messages one frame",
+            appFrame(sub(0xEB, hex("beef")) + sub(0xE2, hex("2a010203"))),
             {"sigGNCEID(BEEF)", "sigGNCFMVersion(42.1.2.3)"});
 
         // CAN pass-through, identity and long form.
@@ -373,7 +362,7 @@ private Q_SLOTS:
             {"sigCANDevVersion(86.10.11.12,4,4)"});
         row("bus short cut", busReply(0xFC, hex("560121")));
         row("bus selector fb", busReply(0xFB, hex("56012100")));
-        row("bus one byte", app(sub(0x9B, hex("a0"))));
+        row("bus one byte", appFrame(sub(0x9B, hex("a0"))));
 
         // Bootloader replies on the direct link.
         for (int mode : {2, 3}) {
@@ -388,7 +377,7 @@ private Q_SLOTS:
         rowIn(2, 0, "boot parameters 47", parameters(41, 2, 20, 1, 47));
         rowIn(2, 0, "boot marker", boot(hex("8021")));
         rowIn(2, 0, "boot six bytes", boot(hex("81")));
-        rowIn(2, 0, "application frame in boot mode", app(sub(0xE2, hex("2a010203"))));
+        rowIn(2, 0, "application frame in boot mode", appFrame(sub(0xE2, hex("2a010203"))));
         row("boot frame in application mode", boot(hex("8121")));
     }
     void replies()
@@ -411,8 +400,8 @@ private Q_SLOTS:
     // whole frames) still decode once, in order, past a frame too long to hold.
     void splitStream()
     {
-        const QByteArray a = app(sub(0xE2, hex("2a010203")));
-        const QByteArray b = app(sub(0xEB, hex("0102")));
+        const QByteArray a = appFrame(sub(0xE2, hex("2a010203")));
+        const QByteArray b = appFrame(sub(0xEB, hex("0102")));
         // A 257-byte frame fits neither a codec slot nor a queue record.
         const QByteArray oversized
             = withCrc(hex("ab0efe") + sub(0xE2, hex("2a010203")) + QByteArray(246, '\x77'));
@@ -443,24 +432,24 @@ private Q_SLOTS:
         QFETCH(QByteArray, first);
         QFETCH(QByteArray, prefix);
         QVERIFY(openUdp());
-        toLooper(app(first + sub(0xE2, hex("2a010203"))));
+        toLooper(appFrame(first + sub(0xE2, hex("2a010203"))));
         QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
         // Captured once per connection: a later address changes nothing.
-        toLooper(app(sub(0x00, hex("01020304efbeadde"))));
+        toLooper(appFrame(sub(0x00, hex("01020304efbeadde"))));
 
         sendCommand(hex("e20100"));
         const QByteArray f1 = readPeer();
         QVERIFY(f1.size() > 3 + prefix.size() + 3);
         const tdu1 seq = tdu1(f1[3 + prefix.size() + 2]);
-        QCOMPARE(f1, app(prefix + hex("1002") + char(seq) + '\x00' + hex("e20100")));
+        QCOMPARE(f1, appFrame(prefix + hex("1002") + char(seq) + '\x00' + hex("e20100")));
 
         // Entering the bootloader carries no sequence number and uses none.
         const QByteArray enter = hex("e1080000000000000000");
         sendCommand(enter);
-        QCOMPARE(readPeer(), app(prefix + enter));
+        QCOMPARE(readPeer(), appFrame(prefix + enter));
         sendCommand(hex("e30100"));
-        QCOMPARE(
-            readPeer(), app(prefix + hex("1002") + char(tdu1(seq + 1)) + '\x00' + hex("e30100")));
+        QCOMPARE(readPeer(),
+            appFrame(prefix + hex("1002") + char(tdu1(seq + 1)) + '\x00' + hex("e30100")));
     }
 
     // The bootloader protocol sends frames as they are; a mode outside both
@@ -474,7 +463,7 @@ private Q_SLOTS:
         events.clear();
         for (int mode : {-1, 7}) {
             QVERIFY(setMode(mode));
-            toLooper(app(sub(0xE2, hex("2a010203"))));
+            toLooper(appFrame(sub(0xE2, hex("2a010203"))));
             sendCommand(leave);
         }
         QTest::qWait(200);
@@ -499,7 +488,7 @@ private Q_SLOTS:
         QUdpSocket probe;
         QVERIFY(probe.bind(QHostAddress::AnyIPv4, oldPort, QAbstractSocket::DontShareAddress));
         QVERIFY(!oldPeer->hasPendingDatagrams());
-        toLooper(app(sub(0x77, hex("00"))));
+        toLooper(appFrame(sub(0x77, hex("00"))));
         QVERIFY(sync(false));
         QCOMPARE(events.count(QStringLiteral("sigPlaneConnectionChanged(1)")), 1);
         // The UDP fields only; the serial and TCP client ones keep their marks.
@@ -531,7 +520,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             events.count(QStringLiteral("sigPlaneConnectionChanged(0)")), 2, 7000);
         QVERIFY(!looper->isConnected());
-        toLooper(app(sub(0x77, hex("00"))));
+        toLooper(appFrame(sub(0x77, hex("00"))));
         QVERIFY(sync(false));
         QVERIFY(events.endsWith(QStringLiteral("sigPlaneConnectionChanged(1)")));
     }
@@ -547,14 +536,14 @@ private Q_SLOTS:
             openOnWorker([l = looper.get(), name] { l->onOpenPlaneSerial(name, 115200, 8, 0, 1); }),
             "the worker thread wrote the shared link record");
         QTRY_VERIFY(events.contains(QStringLiteral("openPlaneComm(1,1)")));
-        QVERIFY(pty.write(app(sub(0xE2, hex("2a010203"))) + app(sub(0xEB, hex("a1b2")))));
+        QVERIFY(pty.write(appFrame(sub(0xE2, hex("2a010203"))) + appFrame(sub(0xEB, hex("a1b2")))));
         QTRY_COMPARE(events,
             (QStringList {"openPlaneComm(1,1)", "sigPlaneConnectionChanged(1)",
                 "sigGNCFMVersion(42.1.2.3)", "sigGNCEID(A1B2)"}));
         sendCommand(hex("e30100"));
         const QByteArray got = pty.read(12, 2000);
         QCOMPARE(got.size(), 12);
-        QCOMPARE(got, app(hex("1002") + got.mid(5, 1) + '\x00' + hex("e30100")));
+        QCOMPARE(got, appFrame(hex("1002") + got.mid(5, 1) + '\x00' + hex("e30100")));
         // The serial fields only; the UDP and TCP client ones keep their marks.
         const QString serial
             = QStringLiteral("1|%1|115200|8|0|1|mark-host|5|6|mark-tcp|7|8").arg(name);
@@ -598,7 +587,7 @@ private Q_SLOTS:
         QByteArray burst;
         QStringList want;
         for (int i = 0; i < 40; ++i) {
-            burst += app(sub(0xE2, QByteArray(1, char(1)) + char(i) + hex("0000")));
+            burst += appFrame(sub(0xE2, QByteArray(1, char(1)) + char(i) + hex("0000")));
             want << QStringLiteral("sigGNCFMVersion(1.%1.0.0)").arg(i);
         }
         QVERIFY(burst.size() > 256);
@@ -609,7 +598,7 @@ private Q_SLOTS:
         sendCommand(hex("e20100"));
         QTRY_VERIFY(conn->bytesAvailable() >= 12 || conn->waitForReadyRead(50));
         const QByteArray got = conn->readAll();
-        QCOMPARE(got, app(hex("1002") + got.mid(5, 1) + '\x00' + hex("e20100")));
+        QCOMPARE(got, appFrame(hex("1002") + got.mid(5, 1) + '\x00' + hex("e20100")));
 
         // No local address shares the server's segment here, so only polls.
         QVERIFY(gcpm.waitForReadyRead(2000));
@@ -701,7 +690,7 @@ private Q_SLOTS:
                 sender.setMulticastInterface(i);
         }
         sender.setSocketOption(QAbstractSocket::MulticastTtlOption, 0);
-        sender.writeDatagram(app(sub(0xE2, hex("2a010203"))),
+        sender.writeDatagram(appFrame(sub(0xE2, hex("2a010203"))),
             QHostAddress(QStringLiteral("239.255.42.99")), localPort);
         QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
         QVERIFY(openUdp());

@@ -6,39 +6,6 @@
 #include <cstring>
 #include <thread>
 
-namespace {
-
-struct Recorder : IReceivePackage
-{
-    QStringList events;
-    QList<const tdu1 *> pointers;
-    void onPackage(const tdu1 *f, tdu2 n) override { record("G:", f, n); }
-    void onBadPackage(const tdu1 *f, tdu2 n) override { record("B:", f, n); }
-    void record(const char *kind, const tdu1 *f, tdu2 n)
-    {
-        events << QLatin1String(kind) + QString::fromLatin1(bytes(f, n).toHex());
-        pointers << f;
-    }
-};
-
-QByteArray frameOf(const QByteArray &body)
-{
-    QByteArray f = QByteArray::fromHex("ab0e") + char(body.size() + 2) + body;
-    const tdu2 crc = referenceCrc(f);
-    return f + char(crc & 0xFF) + char(crc >> 8);
-}
-
-QString good(const QByteArray &f)
-{
-    return QStringLiteral("G:") + QString::fromLatin1(f.toHex());
-}
-QString bad(const QByteArray &f)
-{
-    return QStringLiteral("B:") + QString::fromLatin1(f.toHex());
-}
-
-} // namespace
-
 class tst_ZoProtocolBase : public QObject
 {
     Q_OBJECT
@@ -92,7 +59,7 @@ private Q_SLOTS:
         row("257-byte frame is not held", {QByteArray::fromHex("ab0efe") + reply}, {good(reply)});
         row("257-byte chunk is dropped with the accumulator",
             {reply.left(3), QByteArray(257, 'z'), reply}, {good(reply)});
-        const QByteArray full = frameOf(QByteArray(251, char(0x11))); // length byte 253: 256 bytes
+        const QByteArray full = appFrame(QByteArray(251, char(0x11))); // length byte 253: 256 bytes
         row("256-byte frame in two chunks", {full.left(100), full.mid(100)}, {good(full)});
     }
     void feed()
@@ -101,7 +68,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QFETCH(int, left);
         ZoFcsProtocolBase codec;
-        Recorder rec;
+        ZoTestFrames rec;
         codec.setReceiver(&rec);
         for (const QByteArray &c : chunks)
             codec.feed(u(c), c.size());
@@ -112,9 +79,9 @@ private Q_SLOTS:
     void ringWrapsAfterTenFrames()
     {
         ZoFcsProtocolBase codec;
-        Recorder rec;
+        ZoTestFrames rec;
         codec.setReceiver(&rec);
-        const QByteArray f = frameOf(QByteArray::fromHex("e20100"));
+        const QByteArray f = appFrame(QByteArray::fromHex("e20100"));
         const QByteArray tenFrames = f.repeated(10);
         codec.feed(u(tenFrames), 37);
         codec.feed(u(tenFrames) + 37, tenFrames.size() - 37);
@@ -133,23 +100,20 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("offsets");
         QTest::addColumn<QList<int>>("lengths");
 
-        QTest::newRow("empty body") << frameOf({}) << 1 << QList<int> {3} << QList<int> {0};
-        QTest::newRow("sequence + version") << frameOf(QByteArray::fromHex("10020500e20100")) << 2
-                                            << QList<int> {3, 7} << QList<int> {2, 1};
-        QTest::newRow("three, one empty") << frameOf(QByteArray::fromHex("0100e2020a0bbb0107")) << 3
-                                          << QList<int> {3, 5, 9} << QList<int> {0, 2, 1};
-        QTest::newRow("rest of two bytes is not counted")
-            << frameOf(QByteArray::fromHex("e20100aaaa")) << 1 << QList<int> {3, 6}
-            << QList<int> {1, 0};
+        const auto row = [](const char *name, const QByteArray &frame, int count,
+                             const QList<int> &offsets, const QList<int> &lengths) {
+            QTest::newRow(name) << frame << count << offsets << lengths;
+        };
+        const auto body = [](const char *h) { return appFrame(QByteArray::fromHex(h)); };
+        row("empty body", body(""), 1, {3}, {0});
+        row("sequence + version", body("10020500e20100"), 2, {3, 7}, {2, 1});
+        row("three, one empty", body("0100e2020a0bbb0107"), 3, {3, 5, 9}, {0, 2, 1});
+        row("rest of two bytes is not counted", body("e20100aaaa"), 1, {3, 6}, {1, 0});
         // Claims 200 data bytes: counted and found, but only the 2 bytes the
         // frame holds are reported.
-        QTest::newRow("length byte beyond the body")
-            << frameOf(QByteArray::fromHex("e20100ebc80102")) << 2 << QList<int> {3, 6}
-            << QList<int> {1, 2};
-        QTest::newRow("first sub-message longer than the body")
-            << frameOf(QByteArray::fromHex("e2ff01")) << 1 << QList<int> {3} << QList<int> {1};
-        QTest::newRow("length byte below 2")
-            << QByteArray::fromHex("ab0e01ffff") << 0 << QList<int> {} << QList<int> {};
+        row("length byte beyond the body", body("e20100ebc80102"), 2, {3, 6}, {1, 2});
+        row("first sub-message longer than the body", body("e2ff01"), 1, {3}, {1});
+        row("length byte below 2", QByteArray::fromHex("ab0e01ffff"), 0, {}, {});
     }
     void walkers()
     {
