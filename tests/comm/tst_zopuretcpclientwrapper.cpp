@@ -128,7 +128,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, listening);
         QFETCH(QString, address);
-        QFETCH(int, reports);
         auto server = std::make_unique<QTcpServer>();
         QVERIFY(server->listen(QHostAddress(QHostAddress::LocalHost), 0));
         ZoPureTCPClientWrapper link;
@@ -141,7 +140,7 @@ private Q_SLOTS:
         QVERIFY(!link.isOpen());
         QVERIFY(!server || !server->waitForNewConnection(100));
         QTest::qWait(50);
-        QCOMPARE(spy.size(), reports);
+        QTEST(spy.size(), "reports");
         for (const QList<QVariant> &args : qAsConst(spy))
             QCOMPARE(args.at(0).toBool(), false);
     }

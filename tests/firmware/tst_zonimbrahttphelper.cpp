@@ -114,13 +114,11 @@ private slots:
     void parseCatalogue()
     {
         QFETCH(QByteArray, firmwares);
-        QFETCH(bool, ok);
-        QFETCH(QString, entries);
 
         const QByteArray body
             = R"({"status":200,"message":"success","data":{"firmwares":)" + firmwares + "}}";
         ZoNimbraHttpHelper::Catalogue catalogue;
-        QCOMPARE(ZoNimbraHttpHelper::parseCatalogue(body, 4, catalogue), ok);
+        QTEST(ZoNimbraHttpHelper::parseCatalogue(body, 4, catalogue), "ok");
         QStringList seen;
         for (const ZoFirmwareUpgInfo &e : catalogue)
             seen << QStringLiteral("%1:%2.%3.%4.%5:%6")
@@ -130,7 +128,7 @@ private slots:
                         .arg(e.version.minor)
                         .arg(e.version.revision)
                         .arg(e.nickName);
-        QCOMPARE(seen.join(QLatin1Char(',')), entries);
+        QTEST(seen.join(QLatin1Char(',')), "entries");
 
         // The envelope around a good list decides as well.
         const QByteArray stringStatus

@@ -125,8 +125,6 @@ private Q_SLOTS:
     void radioChoosesPageTypeAndSignal()
     {
         QFETCH(QString, radio);
-        QFETCH(int, page);
-        QFETCH(int, linkType);
         QFETCH(QString, request);
         ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
         cfg->hostport = 7001;
@@ -142,8 +140,8 @@ private Q_SLOTS:
         auto *button = child<QRadioButton>(form.get(), radio.toLatin1().constData());
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
         QVERIFY(button->isChecked());
-        QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
-        QCOMPARE(int(cfg->type), linkType);
+        QTEST(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
+        QTEST(int(cfg->type), "linkType");
 
         OpenRequests open(form.get());
         QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
@@ -170,14 +168,12 @@ private Q_SLOTS:
     {
         QFETCH(int, type);
         QFETCH(bool, ok);
-        QFETCH(int, page);
-        QFETCH(QString, buttonText);
         QFETCH(bool, open);
         auto form = makeForm();
         form->onOpenCommState(type, ok);
 
-        QCOMPARE(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), page);
-        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), buttonText);
+        QTEST(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
+        QTEST(child<QPushButton>(form.get(), "btnOpenCom")->text(), "buttonText");
         QCOMPARE(form->isOpen(), open);
         if (type <= 2)
             QCOMPARE(int(ZoTvkInstance::instance()->planeConfig()->type), type);

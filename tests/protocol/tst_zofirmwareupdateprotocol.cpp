@@ -194,9 +194,8 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, frame);
         QFETCH(bool, enable);
-        QFETCH(int, index);
         ZoFirmwareUpdateProtocol p;
-        QCOMPARE(int(p.parseAck(u(frame), enable, tdu2(frame.size()))), index);
+        QTEST(int(p.parseAck(u(frame), enable, tdu2(frame.size()))), "index");
     }
 
     void feed_data()
@@ -229,7 +228,6 @@ private Q_SLOTS:
     {
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QList<QByteArray>, expected);
-        QFETCH(int, left);
         ZoFirmwareUpdateProtocol p;
         ZoTestFrames rec;
         p.setReceiver(&rec);
@@ -239,7 +237,7 @@ private Q_SLOTS:
         for (const QByteArray &f : expected)
             frames << good(f);
         QCOMPARE(rec.events, frames);
-        QCOMPARE(p.bufferedCount(), left);
+        QTEST(p.bufferedCount(), "left");
     }
 };
 

@@ -385,7 +385,6 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(int, variant);
         QFETCH(QByteArray, bytes);
-        QFETCH(QStringList, expected);
         looper->setTransferPeer(tdu1(variant >> 16), tdu1(variant >> 8));
         QVERIFY(setMode(mode, tdu1(variant)));
         events.clear();
@@ -393,7 +392,7 @@ private Q_SLOTS:
         QVERIFY(sync(mode >= 2));
         QVERIFY(setMode(0));
         looper->setTransferPeer(0, 0);
-        QCOMPARE(events, expected);
+        QTEST(events, "expected");
     }
 
     // Frames that split and join across datagrams (the last one holds two

@@ -110,14 +110,13 @@ private slots:
     {
         QFETCH(QPoint, grip);
         QFETCH(QPoint, drag);
-        QFETCH(QRect, expected);
 
         ZoCustomDialog dialog(false, 10);
         place(dialog, 10);
         QCOMPARE(dialog.frameGeometry(), QRect(90, 90, 420, 320));
 
         ::drag(&dialog, grip, dialog.mapToGlobal(grip) + drag);
-        QCOMPARE(dialog.frameGeometry(), expected);
+        QTEST(dialog.frameGeometry(), "expected");
     }
 
     void edgeCursor_data()

@@ -73,14 +73,13 @@ private Q_SLOTS:
     {
         QFETCH(QString, fault);
         QFETCH(bool, eraseAcked);
-        QFETCH(QList<int>, acked);
         ZoSimScenario sc = rigScenario();
         if (!fault.isEmpty())
             QVERIFY(sc.addFault(fault, nullptr));
         AcSimRig rig(sc);
         rig.send(appRequest(hexBytes("E1 08 00 00 00 00 00 00 00 00")) + coreKeyFrame());
         QCOMPARE(rig.take(eraseAcked ? 1000 : 150), eraseAcked ? kEraseAck : QByteArray());
-        QCOMPARE(sendBlocks(rig, 5), acked);
+        QTEST(sendBlocks(rig, 5), "acked");
         if (fault.contains(QLatin1String("stall-after-blocks=2"))) {
             // A new key frame starts a new transfer and the device answers again.
             rig.send(coreKeyFrame());

@@ -87,8 +87,6 @@ void tst_ZoHttpHelper::requestBody()
     QFETCH(int, channel);
     QFETCH(QString, code);
     QFETCH(QString, expectedBody);
-    QFETCH(QString, expectedVersion);
-    QFETCH(int, expectedLevel);
 
     ZoTestCloudSim sim;
     const QString url = serve(sim, kTwoReleases);
@@ -106,8 +104,8 @@ void tst_ZoHttpHelper::requestBody()
         seen[0].value("contentType").toString(), QStringLiteral("application/json;charset=UTF-8"));
     QCOMPARE(seen[0].value("cacheControl").toString(), QStringLiteral("no-cache"));
     QCOMPARE(out.failed, QStringList());
-    QCOMPARE(out.offered[0].version, expectedVersion);
-    QCOMPARE(out.offered[0].importanceLevel, expectedLevel);
+    QTEST(out.offered[0].version, "expectedVersion");
+    QTEST(out.offered[0].importanceLevel, "expectedLevel");
 }
 
 void tst_ZoHttpHelper::cloudReplies_data()
@@ -143,7 +141,6 @@ void tst_ZoHttpHelper::cloudReplies()
     QFETCH(QByteArray, releases);
     QFETCH(QStringList, faults);
     QFETCH(bool, accepted);
-    QFETCH(bool, errorText);
     QFETCH(QString, logged);
 
     ZoTestCloudSim sim;
@@ -163,7 +160,7 @@ void tst_ZoHttpHelper::cloudReplies()
         QVERIFY(info.url.endsWith(QStringLiteral(".zip")));
     } else {
         QCOMPARE(out.failed.size(), 1);
-        QCOMPARE(!out.failed[0].isEmpty(), errorText);
+        QTEST(!out.failed[0].isEmpty(), "errorText");
     }
     if (!logged.isEmpty())
         QVERIFY(log.contains(logged));
@@ -196,14 +193,13 @@ void tst_ZoHttpHelper::replyShapes()
 {
     QFETCH(QByteArray, body);
     QFETCH(bool, accepted);
-    QFETCH(int, level);
 
     // Shapes a real service might send but the simulator never does; the
     // replies above show that the check takes its verdict from this parser.
     ZoHaldenUpdateInfo info;
     QCOMPARE(ZoHttpHelper::parseReplyBody(body, info), accepted);
     if (accepted)
-        QCOMPARE(info.importanceLevel, level);
+        QTEST(info.importanceLevel, "level");
 }
 
 void tst_ZoHttpHelper::timeoutReportedOnce_data()

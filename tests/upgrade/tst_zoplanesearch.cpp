@@ -159,14 +159,13 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, ports);
         QFETCH(QStringList, failing);
-        QFETCH(QStringList, expected);
 
         Rig rig(ports);
         rig.failing = QSet<QString>(failing.begin(), failing.end());
         rig.startAuto();
         QVERIFY(rig.finished.wait(2000));
         QVERIFY(rig.quietFor(150)); // nothing opened after the TCP try
-        QCOMPARE(rig.log, expected);
+        QTEST(rig.log, "expected");
         QVERIFY(!rig.search.isActive());
     }
 
@@ -323,7 +322,6 @@ private Q_SLOTS:
     void cancel()
     {
         QFETCH(bool, coreFound);
-        QFETCH(QString, finish);
 
         Rig rig;
         QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
@@ -333,7 +331,7 @@ private Q_SLOTS:
             rig.search.coreIdentified(true, true, {ModA, ModB});
         }
         rig.search.cancel();
-        QCOMPARE(rig.log.last(), finish);
+        QTEST(rig.log.last(), "finish");
         QCOMPARE(rig.search.progressValue(), 0);
         QVERIFY(!rig.search.isActive());
         QCOMPARE(active.size(), 2);

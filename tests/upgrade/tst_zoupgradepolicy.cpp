@@ -49,11 +49,10 @@ private Q_SLOTS:
     void newerVersion()
     {
         QFETCH(QString, row);
-        QFETCH(bool, newer);
         const QStringList w = row.split(QLatin1Char(' '));
         ZoUpgradePolicy p;
         p.setCustomBranch(w.size() > 2);
-        QCOMPARE(p.isNewerVersion(ver(w[0]), ver(w[1])), newer);
+        QTEST(p.isNewerVersion(ver(w[0]), ver(w[1])), "newer");
     }
 
     // Two builds are the same within 20 minutes of the same hour, in either
@@ -75,11 +74,10 @@ private Q_SLOTS:
     void compileTime()
     {
         QFETCH(QString, row);
-        QFETCH(bool, different);
         const QStringList w = row.split(QLatin1Char(' '));
         ZoUpgradePolicy p;
         p.setCustomBranch(w.size() > 2);
-        QCOMPARE(p.isCompileTimeDifferent(when(w[0]), when(w[1])), different);
+        QTEST(p.isCompileTimeDifferent(when(w[0]), when(w[1])), "different");
     }
 
     // What a new target makes of a record: offered or not, flagged, held
