@@ -2,6 +2,7 @@
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
 #include "ZoTestFleet.h"
+#include "ZoTestSysConfig.h"
 #include "ZoTestXvfb.h"
 
 #include <QDir>
@@ -29,22 +30,11 @@ const QList<ZoTestDevice> kFleet {
 
 QByteArray sysconfig(quint16 udpPort, quint16 localUdpPort, quint16 tcpPort)
 {
-    return QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<config>\n"
-        "    <connection type=\"0\">\n"
-        "        <com></com><baud>115200</baud><databits>8</databits><parity>0</parity>"
-        "<stopbits>1</stopbits>\n"
-        "        <host>127.0.0.1</host><hostport>%1</hostport><localPort>%2</localPort>\n"
-        "        <TcpServerHost>127.0.0.1</TcpServerHost><TcpServerHostPort>%3</TcpServerHostPort>"
-        "<TcpClientLocalPort>0</TcpClientLocalPort>\n"
-        "    </connection>\n"
-        "    <lan isset=\"1\" language=\"en_US\"/>\n"
-        "</config>\n")
-        .arg(udpPort)
-        .arg(localUdpPort)
-        .arg(tcpPort)
-        .toUtf8();
+    return zoTestSysConfig(QStringLiteral("0||115200|8|0|1|127.0.0.1|%1|%2|127.0.0.1|%3|0")
+                               .arg(udpPort)
+                               .arg(localUdpPort)
+                               .arg(tcpPort),
+        QStringLiteral("en_US"));
 }
 
 // The programs whose parent is `pid`, from /proc.
@@ -237,12 +227,11 @@ private Q_SLOTS:
         // moment first, as a hand would: a press that arrives together with
         // the motion is at times not taken as a click.
         const QPoint close(image.width() - 12 - 15, 4 + 17);
-        QVERIFY(!xvfb.run(QStringLiteral("xdotool"),
-                         {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
-                             QString::number(close.x()), QString::number(close.y()),
-                             QStringLiteral("sleep"), QStringLiteral("0.3"),
-                             QStringLiteral("click"), QStringLiteral("1")})
-                     .isNull());
+        const QString clickClose = QStringLiteral("mousemove --window %1 %2 %3 sleep 0.3 click 1")
+                                       .arg(window)
+                                       .arg(close.x())
+                                       .arg(close.y());
+        QVERIFY(!xvfb.run(QStringLiteral("xdotool"), clickClose.split(QLatin1Char(' '))).isNull());
         const qint64 pid = program.processId();
         const QList<qint64> children = childrenOf(pid);
         QVERIFY2(program.waitForFinished(10000), "the close button did not end the program");

@@ -10,6 +10,7 @@
 #include "ZoPlatform.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
+#include "ZoTestSysConfig.h"
 #include "ZoTestWait.h"
 #include "ZoTestXvfb.h"
 #include "ZoTestZip.h"
@@ -81,12 +82,8 @@ void tst_HaldenUpdateHandOff::mandatoryReleaseRestartsTheApplication()
         QVERIFY(QFile::copy(QStringLiteral(TOLVANE_DICT_DIR) + qm, inst + QStringLiteral("/dict") + qm));
     }
     QVERIFY(zoWriteFile(inst + QStringLiteral("/sysconfig.xml"),
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
-        "<connection type=\"1\"><com>none</com><baud>57600</baud><databits>8</databits>"
-        "<parity>0</parity><stopbits>1</stopbits><host>127.0.0.1</host><hostport>9</hostport>"
-        "<localPort>0</localPort><TcpServerHost>127.0.0.1</TcpServerHost>"
-        "<TcpServerHostPort>9</TcpServerHostPort><TcpClientLocalPort>0</TcpClientLocalPort>"
-        "</connection>\n<lan isset=\"1\" language=\"en_US\"/>\n</config>\n"));
+        zoTestSysConfig(QStringLiteral("1|none|57600|8|0|1|127.0.0.1|9|0|127.0.0.1|9|0"),
+            QStringLiteral("en_US"))));
 
     // The release: a newer updater staged for the next start, and a file of
     // its own. The staged updater is the real one with a mark appended, so
