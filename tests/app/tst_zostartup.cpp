@@ -137,16 +137,13 @@ private slots:
         const QString exe = ZoPlatform::executableName(QStringLiteral("ZoHaldenUpdate"));
         const QString stagingDir = m_app->filePath(QStringLiteral("updateExeDir"));
         const QString stagedPath = stagingDir + QLatin1Char('/') + exe;
-        if (!staged.isEmpty()) {
-            QVERIFY(QDir().mkpath(stagingDir));
-            // Not marked runnable, as an archive made on another system leaves it.
+        // Not marked runnable, as an archive made on another system leaves it.
+        if (!staged.isEmpty())
             QVERIFY(zoWriteFile(stagedPath, staged.toLatin1()));
-        }
-        if (current == QStringLiteral("<dir>")) {
+        if (current == QStringLiteral("<dir>"))
             QVERIFY(QDir().mkpath(updaterPath() + QStringLiteral("/keep")));
-        } else if (!current.isEmpty()) {
+        else if (!current.isEmpty())
             QVERIFY(zoWriteFile(updaterPath(), current.toLatin1()));
-        }
 
         QCOMPARE(ZoStartup::copyCoverFile(m_app->path()), replaced);
 
@@ -202,8 +199,6 @@ private slots:
         QFETCH(QString, language);
         QFETCH(QString, chosen);
         const QString dictDir = m_work->filePath(QStringLiteral("dict"));
-        if (!files.isEmpty())
-            QVERIFY(QDir().mkpath(dictDir));
         for (const QString &f : files)
             QVERIFY(zoWriteFile(dictDir + QLatin1Char('/') + f, "x"));
 

@@ -1,5 +1,6 @@
 #include "ZoPlaneConfig.h"
 #include "ZoTestFiles.h"
+#include "ZoTestSysConfig.h"
 #include "ZoTvkInstance.h"
 
 #include <QTemporaryDir>
@@ -92,20 +93,20 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("usersOwn");
         QTest::addColumn<bool>("readOnlyWorkDir");
         QTest::addColumn<bool>("perUser");
-        const QString sys = QStringLiteral("sysconfig.xml");
-        const QString bus = QStringLiteral("busdevcfg.xml");
-        QTest::newRow("work dir with sysconfig.xml")
-            << QStringList {sys} << QStringList() << false << false;
-        QTest::newRow("work dir with bus nodes only")
-            << QStringList {bus} << QStringList() << false << false;
-        QTest::newRow("empty work dir: user's folder made and seeded")
-            << QStringList() << QStringList() << false << true;
-        QTest::newRow("user's own settings kept, bus nodes seeded")
-            << QStringList() << QStringList {sys} << false << true;
-        QTest::newRow("user's own files both kept")
-            << QStringList() << QStringList {sys, bus} << false << true;
-        QTest::newRow("read-only folder with settings: the user's")
-            << QStringList {sys, bus} << QStringList() << true << true;
+        const auto row = [](const char *name, const char *inWorkDir, const char *usersOwn,
+                             bool readOnly, bool perUser) {
+            const auto files = [](const char *s) {
+                return QString::fromLatin1(s).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            };
+            QTest::newRow(name) << files(inWorkDir) << files(usersOwn) << readOnly << perUser;
+        };
+        const char *both = "sysconfig.xml busdevcfg.xml";
+        row("work dir with sysconfig.xml", "sysconfig.xml", "", false, false);
+        row("work dir with bus nodes only", "busdevcfg.xml", "", false, false);
+        row("empty work dir: user's folder made and seeded", "", "", false, true);
+        row("user's own settings kept, bus nodes seeded", "", "sysconfig.xml", false, true);
+        row("user's own files both kept", "", both, false, true);
+        row("read-only folder with settings: the user's", both, "", true, true);
     }
     void configFolderFollowsWhatIsThere()
     {
@@ -120,7 +121,7 @@ private Q_SLOTS:
         const QString work = root.filePath(QStringLiteral("work"));
         const QString install = root.filePath(QStringLiteral("install"));
         const QString user = root.filePath(QStringLiteral("xdg/tolvane"));
-        QVERIFY(QDir().mkpath(work) && QDir().mkpath(install));
+        QVERIFY(QDir().mkpath(work));
         const QByteArray installedSys = sysconfig("ttyInstalled");
         const QByteArray installedBus = "<cfg><tunex><NodeId>7</NodeId></tunex></cfg>";
         QVERIFY(zoWriteFile(install + QStringLiteral("/sysconfig.xml"), installedSys));
@@ -128,8 +129,6 @@ private Q_SLOTS:
         for (const QString &name : inWorkDir)
             QVERIFY(zoWriteFile(work + QLatin1Char('/') + name, "<cfg/>"));
         const QByteArray mine = sysconfig("ttyMine");
-        if (!usersOwn.isEmpty())
-            QVERIFY(QDir().mkpath(user));
         for (const QString &name : usersOwn)
             QVERIFY(zoWriteFile(user + QLatin1Char('/') + name, mine));
         if (readOnlyWorkDir)
@@ -213,8 +212,7 @@ private Q_SLOTS:
 private:
     static QByteArray sysconfig(const char *com)
     {
-        return QByteArray("<config><connection type=\"1\"><com>") + com
-            + "</com></connection><lan isset=\"1\" language=\"en_US\"/></config>";
+        return zoTestSysConfig(QStringLiteral("1|") + QLatin1String(com), QStringLiteral("en_US"));
     }
 
     QString m_startDir = QDir::currentPath();

@@ -1,4 +1,5 @@
-#include <QFile>
+#include "ZoTestFiles.h"
+
 #include <QtEndian>
 #include <QtTest>
 
@@ -15,25 +16,18 @@ struct Wav
     quint16 blockAlign = 0;
     quint16 bits = 0;
     QVector<qint16> samples;
-    QByteArray raw;
 };
 
 // Reads a canonical PCM file: RIFF/WAVE, "fmt " then "data". Fails the
 // calling test on anything else, since that is what players trip over.
 bool readWav(const QString &path, Wav &wav, QString &why)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        why = QStringLiteral("cannot open ") + path;
-        return false;
-    }
-    wav.raw = f.readAll();
-    const QByteArray &d = wav.raw;
+    const QByteArray d = zoReadFile(path);
     const auto u16 = [&d](int at) { return qFromLittleEndian<quint16>(d.constData() + at); };
     const auto u32 = [&d](int at) { return qFromLittleEndian<quint32>(d.constData() + at); };
     if (d.size() < 44 || d.left(4) != "RIFF" || d.mid(8, 4) != "WAVE" || d.mid(12, 4) != "fmt "
         || d.mid(36, 4) != "data") {
-        why = QStringLiteral("not a canonical RIFF/WAVE file");
+        why = path + QStringLiteral(" is missing or not a canonical RIFF/WAVE file");
         return false;
     }
     if (u32(4) != quint32(d.size() - 8) || u32(16) != 16 || u32(40) != quint32(d.size() - 44)) {

@@ -5,10 +5,8 @@
 // Header only: the test's CMake entry names the program and the scenario
 // directory (TOLVANE_AIRCRAFT_SIM, TOLVANE_AIRCRAFT_SCENARIOS).
 
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "ZoTestFiles.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
@@ -97,16 +95,11 @@ public:
         const QString &cmd = QString()) const
     {
         QList<QJsonObject> r;
-        QFile f(logPath);
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray &l : f.readAll().split('\n')) {
-                const QJsonObject o = QJsonDocument::fromJson(l).object();
-                if (!l.isEmpty()
-                    && (!name || o.value(QLatin1String("event")).toString() == QLatin1String(name))
-                    && (dev.isNull() || o.value(QLatin1String("dev")).toString() == dev)
-                    && (cmd.isNull() || o.value(QLatin1String("cmd")).toString() == cmd))
-                    r << o;
-            }
+        for (const QJsonObject &o : zoReadJsonLines(logPath))
+            if ((!name || zoText(o, "event") == QLatin1String(name))
+                && (dev.isNull() || zoText(o, "dev") == dev)
+                && (cmd.isNull() || zoText(o, "cmd") == cmd))
+                r << o;
         return r;
     }
 

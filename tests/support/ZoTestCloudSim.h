@@ -5,11 +5,8 @@
 // received there. Header only: the test's CMake entry names the program and
 // its certificate directory (TOLVANE_CLOUDSIM, TOLVANE_CLOUDSIM_CERT_DIR).
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "ZoTestFiles.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -77,10 +74,7 @@ public:
     // A file below the served directory ("catalog.json", "files/fw4.bin").
     bool writeFile(const QString &relativePath, const QByteArray &bytes)
     {
-        const QString path = m_dir.filePath(relativePath);
-        QFile file(path);
-        return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-            && file.write(bytes) == bytes.size();
+        return zoWriteFile(m_dir.filePath(relativePath), bytes);
     }
 
     // Whether the program ended within the bound after SIGTERM.
@@ -93,17 +87,7 @@ public:
     }
 
     // Every line of the log, in order; one that is not a JSON object is an empty one.
-    QList<QJsonObject> events() const
-    {
-        QList<QJsonObject> out;
-        QFile file(logPath());
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : file.readAll().split('\n'))
-                if (!line.isEmpty())
-                    out << QJsonDocument::fromJson(line).object();
-        }
-        return out;
-    }
+    QList<QJsonObject> events() const { return zoReadJsonLines(logPath()); }
 
     // The requests the simulator handled, in order.
     QList<QJsonObject> requests() const

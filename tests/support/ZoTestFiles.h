@@ -3,7 +3,12 @@
 // Whole-file reads and writes for test fixtures.
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 
 // Empty when the file cannot be read.
@@ -13,9 +18,34 @@ inline QByteArray zoReadFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Creates or truncates the file; false unless every byte was written.
+// Creates or truncates the file, and the folders above it; false unless
+// every byte was written.
 inline bool zoWriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(path).path())
+        && f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Every entry below `root`, hidden ones too, relative to it and sorted.
+inline QStringList zoTreeOf(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(root).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+// A JSON-lines log, one object a line; a line that is no object reads as an
+// empty one.
+inline QList<QJsonObject> zoReadJsonLines(const QString &path)
+{
+    QList<QJsonObject> out;
+    for (const QByteArray &line : zoReadFile(path).split('\n'))
+        if (!line.isEmpty())
+            out << QJsonDocument::fromJson(line).object();
+    return out;
 }

@@ -2,6 +2,7 @@
 // scenario files and its command line.
 
 #include "AcSimRig.h"
+#include "ZoTestFiles.h"
 
 #include "ZoSimGcpmListener.h"
 #include "ZoSimPtyLink.h"
@@ -292,13 +293,10 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(!QFileInfo(ptyPath).isSymLink());
-        QFile f(logPath);
-        QVERIFY(f.open(QIODevice::ReadOnly));
         QStringList events;
         QSet<QString> links;
-        for (const QByteArray &l : f.readAll().split('\n')) {
-            const QJsonObject o = QJsonDocument::fromJson(l).object();
-            QVERIFY2(!o.isEmpty() || l.isEmpty(), l.constData());
+        for (const QJsonObject &o : zoReadJsonLines(logPath)) {
+            QVERIFY(!o.isEmpty());
             events << o.value(QStringLiteral("event")).toString();
             if (events.last() == QLatin1String("link"))
                 links << o.value(QStringLiteral("kind")).toString();

@@ -35,17 +35,6 @@ namespace {
 const char kQueryPath[] = "/app/api/uav/zoSoftwareUpgrade/getSoftwareUpgradeUrl";
 const char kInstalled[] = "2.1.9.2";
 
-QStringList treeOf(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(
-        root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
-
 } // namespace
 
 class tst_ZoHaldenUpdateForm : public QObject
@@ -58,7 +47,6 @@ private Q_SLOTS:
         m_tmp = std::make_unique<QTemporaryDir>();
         QVERIFY(m_tmp->isValid());
         m_install = m_tmp->filePath(QStringLiteral("install"));
-        QVERIFY(QDir().mkpath(m_install + QStringLiteral("/config")));
         QVERIFY(zoWriteFile(m_install + QStringLiteral("/config/app.ini"), "old settings"));
         static int serial = 0;
         m_appName
@@ -158,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(zoReadFile(m_install + QStringLiteral("/lib/plugin.so")), QByteArray(50000, 'p'));
         QCOMPARE(zoReadFile(m_install + QStringLiteral("/README.txt")), QByteArray("2.1.10"));
         // The archive is gone from where it was downloaded.
-        QCOMPARE(treeOf(QDir::currentPath()), QStringList());
+        QCOMPARE(zoTreeOf(QDir::currentPath()), QStringList());
         // The application runs again, from the installation.
         const QString started
             = m_install + QLatin1Char('/') + m_appName + QStringLiteral(".started");
@@ -231,7 +219,7 @@ private Q_SLOTS:
         bytes[bytes.indexOf(marker) + 5] = 'X'; // the last entry's CRC no longer matches
         QVERIFY(serve(QStringLiteral("2.1.10"), 2, {}));
         QVERIFY(m_sim->writeFile(QStringLiteral("releases/release.zip"), bytes));
-        const QStringList before = treeOf(m_install);
+        const QStringList before = zoTreeOf(m_install);
 
         // Retry once, then give up.
         m_answers = {QMessageBox::Yes, QMessageBox::No};
@@ -241,7 +229,7 @@ private Q_SLOTS:
             QStringList({QStringLiteral("LabWarning/MsgConfirmToUpdateRetryBecauseUnZipFailed"),
                 QStringLiteral("LabWarning/MsgConfirmToUpdateRetryBecauseUnZipFailed")}));
         QTRY_VERIFY(!form.isUpdating());
-        QCOMPARE(treeOf(m_install), before);
+        QCOMPARE(zoTreeOf(m_install), before);
         QCOMPARE(
             zoReadFile(m_install + QStringLiteral("/config/app.ini")), QByteArray("old settings"));
     }
@@ -261,7 +249,7 @@ private Q_SLOTS:
         QCoreApplication::installTranslator(&english);
         QVERIFY(serve(QStringLiteral("2.1.10"), importance, {{"README.txt", "2.1.10"}}));
         QVERIFY(startApplication());
-        const QStringList before = treeOf(m_install);
+        const QStringList before = zoTreeOf(m_install);
         ZoHaldenUpdateForm form;
         QSignalSpy exit(&form, &ZoHaldenUpdateForm::sigExitRequested);
         startCheck(form);
@@ -294,8 +282,8 @@ private Q_SLOTS:
         QVERIFY(!form.isUpdating());
         QVERIFY(!m_sim->paths().contains(QStringLiteral("GET /releases/release.zip")));
         QCOMPARE(m_app->state(), QProcess::Running);
-        QCOMPARE(treeOf(QDir::currentPath()), QStringList());
-        QCOMPARE(treeOf(m_install), before);
+        QCOMPARE(zoTreeOf(QDir::currentPath()), QStringList());
+        QCOMPARE(zoTreeOf(m_install), before);
         QCOMPARE(askedTexts(), QStringList());
 
         QTest::mouseClick(

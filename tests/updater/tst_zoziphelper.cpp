@@ -3,25 +3,12 @@
 #include "ZoTestZip.h"
 #include "ZoZipHelper.h"
 
-#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <unzip.h>
 
 namespace {
-
-// Every file below root, relative to it, sorted.
-QStringList treeOf(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 // Records the helper's signals in the order they came.
 struct Recorder
@@ -64,7 +51,7 @@ private Q_SLOTS:
 
         QCOMPARE(rec.events,
             QStringList({"progress 1/3", "progress 2/3", "progress 3/3", "finished 1"}));
-        QCOMPARE(treeOf(m_dest),
+        QCOMPARE(zoTreeOf(m_dest),
             QStringList({"Tolvane.exe", "plugins", "plugins/codecs", "plugins/codecs/libx.so"}));
         QCOMPARE(zoReadFile(m_dest + "plugins/codecs/libx.so"), big);
         QCOMPARE(zoReadFile(m_dest + "Tolvane.exe"), QByteArray("program"));
@@ -74,7 +61,6 @@ private Q_SLOTS:
 
     void replacesAndTruncatesExistingFile()
     {
-        QVERIFY(QDir().mkpath(m_dest + "config"));
         QVERIFY(zoWriteFile(m_dest + "config/app.ini", QByteArray(4096, 'x')));
         QVERIFY(zoWriteFile(m_dest + "keep.txt", "untouched"));
         QVERIFY(zoWriteTestZip(m_zip, {{"config/app.ini", "short=1\n"}}));
@@ -122,10 +108,9 @@ private Q_SLOTS:
     void damagedArchiveWritesNothing()
     {
         // An installation the damaged release would have half replaced.
-        QVERIFY(QDir().mkpath(m_dest + "lib"));
         QVERIFY(zoWriteFile(m_dest + "first.txt", "old one"));
         QVERIFY(zoWriteFile(m_dest + "lib/third.txt", "old three"));
-        const QStringList before = treeOf(m_dest);
+        const QStringList before = zoTreeOf(m_dest);
 
         const QByteArray marker = "CORRUPT-ME-" + QByteArray(200, 'm');
         QVERIFY(zoWriteTestZip(m_zip,
@@ -144,7 +129,7 @@ private Q_SLOTS:
         QCOMPARE(rec.events, QStringList({"finished 0"}));
         QVERIFY(log.contains(QStringLiteral("ZoZipHelper::upzip() - Fail to unzCloseCurrentFile %1")
                                  .arg(UNZ_CRCERROR)));
-        QCOMPARE(treeOf(m_dest), before);
+        QCOMPARE(zoTreeOf(m_dest), before);
         QCOMPARE(zoReadFile(m_dest + "first.txt"), QByteArray("old one"));
         QCOMPARE(zoReadFile(m_dest + "lib/third.txt"), QByteArray("old three"));
     }
@@ -157,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(zoWriteTestZip(m_zip, {{name, "deep"}}));
         ZoZipHelper zip;
         QVERIFY(zip.upzip(m_zip, m_dest));
-        QCOMPARE(treeOf(m_dest).size(), 3);
+        QCOMPARE(zoTreeOf(m_dest).size(), 3);
         QCOMPARE(zoReadFile(m_dest + QString::fromLatin1(name)), QByteArray("deep"));
     }
 
@@ -202,7 +187,7 @@ private Q_SLOTS:
         if (linkOut)
             expected << "app/lib";
         expected.sort();
-        QCOMPARE(treeOf(m_tmp->path()), expected);
+        QCOMPARE(zoTreeOf(m_tmp->path()), expected);
     }
 
     void earlyFailureReportsFinished_data()
