@@ -71,12 +71,10 @@ const QMap<QString, QStringList> &sourcesOf()
 {
     static const QMap<QString, QStringList> sources {
         {QStringLiteral("FlashbayUpdate"),
-            {QStringLiteral("toolkit"), QStringLiteral("forms"), QStringLiteral("upgrade"),
-                QStringLiteral("utils"), QStringLiteral("app"), QStringLiteral("ui"),
-                QStringLiteral("config")}},
+            QStringLiteral("toolkit forms upgrade utils app ui config").split(QLatin1Char(' '))},
         {QStringLiteral("ZoHaldenUpdate"),
-            {QStringLiteral("updater"), QStringLiteral("toolkit/ZoMessageBox.h"),
-                QStringLiteral("toolkit/ZoMessageBox.cpp")}}};
+            QStringLiteral("updater toolkit/ZoMessageBox.h toolkit/ZoMessageBox.cpp")
+                .split(QLatin1Char(' '))}};
     return sources;
 }
 
@@ -101,9 +99,8 @@ private Q_SLOTS:
             QProcess lupdate;
             lupdate.setWorkingDirectory(QStringLiteral(TOLVANE_SOURCE_DIR));
             lupdate.start(QStringLiteral(TOLVANE_LUPDATE),
-                QStringList {QStringLiteral("-silent"), QStringLiteral("-locations"),
-                    QStringLiteral("none")}
-                    + it.value() + QStringList {QStringLiteral("-ts"), out});
+                QStringLiteral("-silent -locations none").split(QLatin1Char(' ')) + it.value()
+                    + QStringList {QStringLiteral("-ts"), out});
             QVERIFY(lupdate.waitForFinished(60000));
             QCOMPARE(lupdate.exitCode(), 0);
             used.insert(it.key(), readTs(out));
@@ -156,11 +153,10 @@ private Q_SLOTS:
     void builtDictionaries()
     {
         QFETCH(QString, lang);
-        QFETCH(QString, yes);
         QTranslator translator;
         QVERIFY(translator.load(
             QStringLiteral("FlashbayUpdate_") + lang, QStringLiteral(TOLVANE_DICT_DIR)));
-        QCOMPARE(translator.translate("ZoMessageBox", "BtnYes"), yes);
+        QTEST(translator.translate("ZoMessageBox", "BtnYes"), "yes");
         const Texts dictionary = readTs(tsPath(QStringLiteral("FlashbayUpdate"), lang));
         QCOMPARE(translator.translate("QObject", "MsgGNCEmba2"),
             dictionary.value({QStringLiteral("QObject"), QStringLiteral("MsgGNCEmba2")}));
@@ -180,12 +176,10 @@ private Q_SLOTS:
     void updaterDictionariesEmbedded()
     {
         QFETCH(QString, lang);
-        QFETCH(QString, title);
-        QFETCH(QString, yes);
         QTranslator translator;
         QVERIFY(translator.load(QStringLiteral(":/ZoHaldenUpdate-") + lang + QStringLiteral(".qm")));
-        QCOMPARE(translator.translate("ZoHaldenUpdateForm", "LabSoftwareUpdate"), title);
-        QCOMPARE(translator.translate("ZoMessageBox", "LabYes"), yes);
+        QTEST(translator.translate("ZoHaldenUpdateForm", "LabSoftwareUpdate"), "title");
+        QTEST(translator.translate("ZoMessageBox", "LabYes"), "yes");
         QVERIFY(QFile::exists(QStringLiteral(":/qss/resource/dark.qss")));
     }
 };
