@@ -2,10 +2,14 @@
 # itself against the aircraft and cloud simulators on loopback. Each upgrade
 # run takes the engine's real timings (3 s per bootloader entry, 1 s between
 # devices, a 30 s wait for a silent core), hence the long timeout; the fleet
-# runs flash two aircraft side by side.
+# runs flash two aircraft side by side. The runs mostly wait, so the test is
+# split in three parts of one to two minutes that ctest runs side by side.
 if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-fwpack)
   tolvane_add_test(tst_tolvanecli SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_tolvanecli.cpp
-                   LIBS tolvane_cli LABELS e2e TIMEOUT 600)
+                   LIBS tolvane_cli LABELS e2e TIMEOUT 400
+                   PARTS upgrade
+                         list,interrupted
+                         options,firmwareDir,outcome,earlyExit,fleet,fleetInterrupted)
   add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)
   target_compile_definitions(tst_tolvanecli PRIVATE
     TOLVANE_CLI="$<TARGET_FILE:tolvane-cli>"
