@@ -11,9 +11,6 @@
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QJsonArray>
 #include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtTest>
@@ -290,8 +287,6 @@ private Q_SLOTS:
         QFETCH(int, module);
         QFETCH(QString, fault);
         QFETCH(bool, succ);
-        QFETCH(int, outcome);
-        QFETCH(int, reports);
         const QList<Device> fleet {kFleet[0], kFleet[module]};
         QVERIFY(sim->start(
             Sim::Link(link), writeScenario(fleet), {QStringLiteral("--fault"), fault}));
@@ -299,11 +294,11 @@ private Q_SLOTS:
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
         QVERIFY(runUpgrade(60));
-        QCOMPARE(finished[0][0].toInt(), outcome);
+        QTEST(finished[0][0].toInt(), "outcome");
         QCOMPARE(sounds.size(), 1);
         QCOMPARE(sounds[0][0].toBool(), succ);
         QTest::qWait(300);
-        QCOMPARE(versionReports().size(), reports);
+        QTEST(versionReports().size(), "reports");
         const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
         const tds4 key = d.key();
         if (succ) {
