@@ -32,7 +32,6 @@ private slots:
     {
         m_app = std::make_unique<QTemporaryDir>();
         m_work = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_app->isValid() && m_work->isValid());
         m_previousDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_work->path()));
         ZoMessageBox::setTestResponder(

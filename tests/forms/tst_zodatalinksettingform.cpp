@@ -2,7 +2,6 @@
 #include "ZoPlaneConfig.h"
 #include "ZoTvkInstance.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -51,7 +50,6 @@ class TstZoDataLinkSettingForm : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         // The configuration lives in the working directory: keep the test's
         // sysconfig.xml away from the source tree.
         QVERIFY(QDir::setCurrent(m_dir.path()));

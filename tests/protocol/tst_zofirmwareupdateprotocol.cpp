@@ -3,7 +3,6 @@
 #include "ZoProtocolTestUtil.h"
 
 #include <QtTest>
-#include <cstring>
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {

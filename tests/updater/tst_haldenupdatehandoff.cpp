@@ -69,7 +69,6 @@ void tst_HaldenUpdateHandOff::mandatoryReleaseRestartsTheApplication()
     // The installation, which is also the working directory, as the desktop
     // entry starts it. Links and the cloud on loopback only.
     QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
     const QString inst = tmp.filePath(QStringLiteral("install"));
     QVERIFY(QDir().mkpath(inst + QStringLiteral("/dict")));
     m_appName = QStringLiteral("TolvaneHandOff%1").arg(QCoreApplication::applicationPid());

@@ -45,7 +45,6 @@ private Q_SLOTS:
     void init()
     {
         m_tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_tmp->isValid());
         m_install = m_tmp->filePath(QStringLiteral("install"));
         QVERIFY(zoWriteFile(m_install + QStringLiteral("/config/app.ini"), "old settings"));
         static int serial = 0;

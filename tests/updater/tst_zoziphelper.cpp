@@ -33,7 +33,6 @@ private Q_SLOTS:
     void init()
     {
         m_tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_tmp->isValid());
         m_zip = m_tmp->filePath(QStringLiteral("release.zip"));
         m_dest = m_tmp->filePath(QStringLiteral("app")) + QLatin1Char('/');
     }

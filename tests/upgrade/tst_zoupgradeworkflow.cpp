@@ -6,7 +6,6 @@
 #include "ZoUpgradeWorkflow.h"
 #include "ZoUtils.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
 
