@@ -2,7 +2,6 @@
 #include "ZoMsgLooper.h"
 #include "ZoTestAircraftSim.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,10 +58,9 @@ struct Scenario
 Scenario loadScenario(const QString &file)
 {
     Scenario s;
-    QFile f(QStringLiteral(TOLVANE_AIRCRAFT_SCENARIOS "/") + file);
-    if (!f.open(QIODevice::ReadOnly))
-        return s;
-    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    const QJsonObject o
+        = QJsonDocument::fromJson(zoReadFile(QStringLiteral(TOLVANE_AIRCRAFT_SCENARIOS "/") + file))
+              .object();
     const QJsonObject core = o.value(QStringLiteral("core")).toObject();
     s.coreType = tdu1(zoNum(core, "type"));
     s.version = QStringLiteral("%1:%2").arg(s.coreType).arg(zoText(core, "version"));

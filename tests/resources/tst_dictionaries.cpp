@@ -1,3 +1,5 @@
+#include "ZoTestFiles.h"
+
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -19,10 +21,7 @@ using Texts = QMap<QPair<QString, QString>, QString>; // (context, key) -> text
 Texts readTs(const QString &path)
 {
     Texts texts;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return texts;
-    QXmlStreamReader xml(&f);
+    QXmlStreamReader xml(zoReadFile(path));
     QString context;
     QString source;
     while (!xml.atEnd()) {

@@ -1,3 +1,5 @@
+#include "ZoTestFiles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -29,10 +31,7 @@ bool hasInk(const QImage &image)
 
 QString readSource(const QString &relative)
 {
-    QFile f(QStringLiteral(TOLVANE_SOURCE_DIR "/") + relative);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
+    return QString::fromUtf8(zoReadFile(QStringLiteral(TOLVANE_SOURCE_DIR "/") + relative));
 }
 
 QStringList allPictures()
@@ -121,10 +120,7 @@ private slots:
             if (file.contains(QLatin1String("/build")) || file.contains(QLatin1String("/tests/"))
                 || file.contains(QLatin1String("/.git/")))
                 continue;
-            QFile f(file);
-            if (!f.open(QIODevice::ReadOnly))
-                continue;
-            const QString text = QString::fromUtf8(f.readAll());
+            const QString text = QString::fromUtf8(zoReadFile(file));
             for (auto m = ref.globalMatch(text); m.hasNext();) {
                 const QString path = m.next().captured(0);
                 ++seen;

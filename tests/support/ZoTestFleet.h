@@ -9,7 +9,6 @@
 #include "ZoTypes.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,8 +55,7 @@ inline const QList<ZoTestDevice> &zoTestFleet()
 
 inline QByteArray zoTestSampleFile(const QString &name)
 {
-    QFile f(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return zoReadFile(QStringLiteral(TOLVANE_CLOUDSIM_SAMPLE_DIR "/files/") + name);
 }
 
 // SHA-256 of the image the file's header announces.
@@ -86,13 +84,10 @@ inline bool zoTestWriteScenario(const QString &path, const QList<ZoTestDevice> &
             {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
             {QStringLiteral("serial"), QStringLiteral("%1%2").arg(d.type).arg(d.node)}});
     }
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly)
-        && f.write(QJsonDocument(
-               QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
-                   {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
-                       .toJson())
-        > 0;
+    return zoWriteFile(path,
+        QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
+                          {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
+            .toJson());
 }
 
 // The cloud's stable catalogue for the core: one file per device type.

@@ -216,23 +216,20 @@ private Q_SLOTS:
             "modules": [{"type": 77, "node": 1, "version": "1.0.4", "serial": "1234", "faults": {"refuseKey": true}}],
             "faults": {"dropAckEvery": 7}, "_comment": "ignored"})")
                               << QString();
-        QTest::newRow("not json") << QByteArray("{core") << "scenario:";
-        QTest::newRow("typo") << QByteArray("{\"telemetryMS\": 5}") << "unknown key";
-        QTest::newRow("type range") << QByteArray("{\"core\": {\"type\": 256}}") << "1 to 255";
-        QTest::newRow("version text")
-            << QByteArray("{\"core\": {\"version\": \"2.19\"}}") << "MAJOR.MINOR.REVISION";
-        QTest::newRow("compile time")
-            << QByteArray("{\"core\": {\"compileTime\": \"2024-13-01 00:00:00\"}}")
-            << "compileTime";
-        QTest::newRow("address") << QByteArray("{\"address\": \"6\"}") << "none, 4 or 8";
-        QTest::newRow("module as core")
-            << QByteArray("{\"modules\": [{\"type\": 80}]}") << "core type";
-        QTest::newRow("module twice")
-            << QByteArray("{\"modules\": [{\"type\": 38}, {\"type\": 38}]}") << "twice";
-        QTest::newRow("fault value")
-            << QByteArray("{\"faults\": {\"latencyMs\": -4}}") << "bad value";
-        QTest::newRow("fault name") << QByteArray("{\"faults\": {\"lag\": 4}}") << "unknown fault";
-        QTest::newRow("fraction") << QByteArray("{\"telemetryMs\": 2.5}") << "telemetryMs";
+        const auto row = [](const char *name, const char *json, const char *error) {
+            QTest::newRow(name) << QByteArray(json) << QString::fromLatin1(error);
+        };
+        row("not json", "{core", "scenario:");
+        row("typo", R"({"telemetryMS": 5})", "unknown key");
+        row("type range", R"({"core": {"type": 256}})", "1 to 255");
+        row("version text", R"({"core": {"version": "2.19"}})", "MAJOR.MINOR.REVISION");
+        row("compile time", R"({"core": {"compileTime": "2024-13-01 00:00:00"}})", "compileTime");
+        row("address", R"({"address": "6"})", "none, 4 or 8");
+        row("module as core", R"({"modules": [{"type": 80}]})", "core type");
+        row("module twice", R"({"modules": [{"type": 38}, {"type": 38}]})", "twice");
+        row("fault value", R"({"faults": {"latencyMs": -4}})", "bad value");
+        row("fault name", R"({"faults": {"lag": 4}})", "unknown fault");
+        row("fraction", R"({"telemetryMs": 2.5})", "telemetryMs");
     }
     void scenarioFiles()
     {

@@ -2,6 +2,7 @@
 // out by hand (CRCs included), driven in-process.
 
 #include "AcSimRig.h"
+#include "ZoTestFiles.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -167,9 +168,7 @@ private Q_SLOTS:
         QCOMPARE(v[0].value(QStringLiteral("sha256")).toString(),
             QString::fromLatin1(
                 QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
-        QFile f(v[0].value(QStringLiteral("dumped")).toString());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), image);
+        QCOMPARE(zoReadFile(v[0].value(QStringLiteral("dumped")).toString()), image);
 
         // The new firmware answers with the header's version and compile time.
         rig.send(kVersionRequest);

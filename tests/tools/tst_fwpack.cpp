@@ -1,4 +1,5 @@
-#include <QFile>
+#include "ZoTestFiles.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -59,16 +60,12 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QStringList argv = args.split(' ');
         if (!argv.contains("--size")) {
-            QFile in(dir.filePath("image.raw"));
-            QVERIFY(in.open(QIODevice::WriteOnly));
-            in.write(image);
-            argv << "--image" << in.fileName();
+            QVERIFY(zoWriteFile(dir.filePath("image.raw"), image));
+            argv << "--image" << dir.filePath("image.raw");
         }
         const QString out = dir.filePath("fw.bin");
         QCOMPARE(run(argv << "-o" << out), 0);
-        QFile f(out);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll().toHex(), expected.toHex());
+        QCOMPARE(zoReadFile(out).toHex(), expected.toHex());
     }
 
     void refused_data()
