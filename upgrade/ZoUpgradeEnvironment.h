@@ -9,6 +9,7 @@
 
 class ZoFRMFileStore;
 class ZoPlaneConfig;
+class ZoRunJournal;
 class ZoTvkInstance;
 
 // What an engine is given instead of reaching for the process's
@@ -34,6 +35,10 @@ struct ZoUpgradeEnvironment
     // Where the run journal is kept; empty: in memory only, so a device left
     // in its bootloader is known to this engine alone.
     QString journalPath;
+    // A journal the owner shares among the engines of one process, each
+    // aircraft's entries under its EID, loaded by the owner. Not owned;
+    // null: the engine keeps its own at journalPath.
+    ZoRunJournal *journal = nullptr;
     // The serial ports a search tries; null: the system's.
     ZoPlaneSearch::PortEnumerator portEnumerator;
 

@@ -40,10 +40,11 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
-    , m_journal(std::make_unique<ZoRunJournal>(env.journalPath))
+    , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
+    , m_journal(env.journal ? env.journal : m_ownJournal.get())
     , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
     , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_roster, &m_policy, m_source,
-          m_journal.get(), this))
+          m_journal, this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
 {
     qRegisterMetaType<tVersion>("tVersion");
@@ -57,7 +58,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
     setTimings(m_timings);
     QString why;
-    if (!m_journal->load(&why))
+    if (m_ownJournal && !m_ownJournal->load(&why))
         qCWarning(lcUpgrade).noquote() << "The run journal was unreadable and is set aside:" << why;
 
     for (QTimer *t : {&m_identityToCatalogue, &m_research})
@@ -798,7 +799,10 @@ void ZoUpgradeWorkflow::startProbe(ProbePurpose purpose)
         if (!r || r->presence != ZoDevFMInfo::Presence::Answering)
             add(type, node);
     }
-    for (const ZoRunJournal::Entry &e : m_journal->entries()) {
+    // A journal shared with other aircraft's engines holds their modules too.
+    const QString eid = m_roster->core().serial;
+    for (const ZoRunJournal::Entry &e :
+        eid.isEmpty() ? m_journal->entries() : m_journal->entriesFor(eid)) {
         if (!e.core)
             add(e.devId, e.devNum);
     }

@@ -4,10 +4,10 @@
 #include "ZoCoreHeaderChoice.h"
 #include "ZoDevFMInfo.h"
 #include "ZoDeviceRoster.h"
+#include "ZoFRMFileInfo.h"
 #include "ZoFirmwareSource.h"
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
-#include "ZoFRMFileInfo.h"
 #include "ZoPlaneConfig.h"
 #include "ZoPlaneSearch.h"
 #include "ZoTransferSession.h"
@@ -341,7 +341,8 @@ private:
     ZoFirmwareSource *m_source;
     ZoManualAdd *m_manual;
     ZoPlaneSearch *m_search;
-    std::unique_ptr<ZoRunJournal> m_journal;
+    std::unique_ptr<ZoRunJournal> m_ownJournal;
+    ZoRunJournal *m_journal;
     ZoBootloaderProbe *m_probe;
     ZoUpgradeRun *m_run;
     ZoCoreHeaderChoice *m_choice;

@@ -1,5 +1,9 @@
 #include "ZoCliFleet.h"
 
+#include "ZoRunJournal.h"
+#include "ZoTvkInstance.h"
+#include "ZoUpgradeEnvironment.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -10,10 +14,16 @@ ZoCliFleet::ZoCliFleet(const ZoCliOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
     , m_out(false)
+    , m_journal(std::make_unique<ZoRunJournal>(
+          ZoUpgradeEnvironment::from(*ZoTvkInstance::instance()).journalPath))
 {
     // Its own lines are messages like any other: stderr in json mode.
     if (options.jsonProgress)
         m_out.setJsonEvents(QString());
+    QString why;
+    if (!m_journal->load(&why))
+        m_out.complain(
+            QStringLiteral("the run journal was unreadable and is set aside: %1").arg(why));
     for (int i = 0; i < options.links.size(); ++i) {
         ZoCliOptions one = options;
         one.link = options.links.at(i);
@@ -24,7 +34,7 @@ ZoCliFleet::ZoCliFleet(const ZoCliOptions &options, QObject *parent)
         auto *m = new Member;
         m->link = one.linkText;
         m->runner = std::make_unique<ZoCliRunner>(
-            one, nullptr, QStringLiteral("[%1] ").arg(one.linkText));
+            one, nullptr, QStringLiteral("[%1] ").arg(one.linkText), m_journal.get());
         // Queued: a runner may finish from inside the fleet's own call.
         connect(
             m->runner.get(), &ZoCliRunner::sigAwaitingUpgrade, this, [this, m] { onAwaiting(m); },

@@ -12,8 +12,11 @@
 
 #include <memory>
 
+class ZoRunJournal;
+
 // tolvane-cli with several --link: one ZoCliRunner per link in this process,
-// all at once, each with its own engine, link record and firmware store.
+// all at once, each with its own engine, link record and firmware store, and
+// one run journal for all (each aircraft's entries under its EID).
 // Each aircraft goes through its phases on its own and one's failure stops
 // no other; the fleet only holds them at the start of their upgrades until
 // every one knows its core (two links to one aircraft are refused there,
@@ -57,6 +60,7 @@ private:
 
     ZoCliOptions m_options;
     ZoCliPrinter m_out;
+    std::unique_ptr<ZoRunJournal> m_journal; // the runners' one journal; outlives them
     QList<Member *> m_members; // owned
     bool m_gateOpen = false;
     bool m_done = false;

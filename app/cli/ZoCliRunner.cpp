@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -26,26 +25,25 @@ QString timeText(const tFcsDateTime &t)
 }
 
 ZoUpgradeEnvironment environmentWith(
-    ZoFRMFileStore *store, ZoPlaneConfig *fleetLink, const QString &linkText)
+    ZoFRMFileStore *store, ZoPlaneConfig *fleetLink, ZoRunJournal *fleetJournal)
 {
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
     env.store = store;
     if (fleetLink) {
-        // Engines side by side share no record: each keeps its link, and a
-        // journal of its own so that one does not overwrite another's.
+        // Engines side by side share no link record. They share one journal,
+        // each aircraft's entries under its EID: two objects on one file
+        // would rewrite each other's entries, and a later run of any kind
+        // reads the one file.
         env.link = fleetLink;
-        QString name = linkText;
-        name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));
-        env.journalPath = QFileInfo(env.journalPath)
-                              .dir()
-                              .filePath(QStringLiteral("runjournal-%1.json").arg(name));
+        env.journal = fleetJournal;
     }
     return env;
 }
 
 } // namespace
 
-ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QString &fleetPrefix)
+ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QString &fleetPrefix,
+    ZoRunJournal *fleetJournal)
     : QObject(parent)
     , m_options(options)
     , m_fleet(!fleetPrefix.isEmpty())
@@ -54,7 +52,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     , m_out(!m_fleet && !options.jsonProgress && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(
-          environmentWith(&m_firmware, m_fleet ? &m_link : nullptr, options.linkText)))
+          environmentWith(&m_firmware, m_fleet ? &m_link : nullptr, fleetJournal)))
 {
     if (options.jsonProgress)
         m_out.setJsonEvents(options.linkText);

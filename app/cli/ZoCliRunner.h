@@ -26,6 +26,8 @@
 // its signals; every wait here is bounded, because several of the engine's
 // ends (a one-link search whose open fails, a question answered No) are
 // silence rather than a signal.
+class ZoRunJournal;
+
 class ZoCliRunner : public QObject
 {
     Q_OBJECT
@@ -49,11 +51,12 @@ public:
     static constexpr int DrainBoundMs = 15000;
 
     // fleetPrefix, when not empty, makes this one aircraft of several (see
-    // ZoCliFleet): its lines carry the prefix, it keeps its own link record
-    // and run journal, waits at the start of its upgrade until proceed() or
-    // refuse(), writes no report and leaves the final table to the fleet.
+    // ZoCliFleet): its lines carry the prefix, it keeps its own link record,
+    // writes its journal entries into the fleet's journal, waits at the
+    // start of its upgrade until proceed() or refuse(), writes no report and
+    // leaves the final table to the fleet.
     explicit ZoCliRunner(const ZoCliOptions &options, QObject *parent = nullptr,
-        const QString &fleetPrefix = QString());
+        const QString &fleetPrefix = QString(), ZoRunJournal *fleetJournal = nullptr);
     ~ZoCliRunner() override;
 
     // Starts the run; call with the event loop running.

@@ -2,6 +2,7 @@
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoFirmwareFolder.h"
+#include "ZoRunJournal.h"
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
@@ -92,6 +93,7 @@ struct CliRun
     QString out;
     QString err;
     QJsonObject report;
+    QByteArray journal; // runjournal.json as the run left it
 
     QString dump() const { return QStringLiteral("stdout:\n%1\nstderr:\n%2").arg(out, err); }
     QJsonObject device(int type) const
@@ -163,6 +165,7 @@ private:
         r.out = QString::fromUtf8(p.readAllStandardOutput());
         r.err = QString::fromUtf8(p.readAllStandardError());
         r.report = QJsonDocument::fromJson(zoReadFile(reportPath)).object();
+        r.journal = zoReadFile(work.filePath(QStringLiteral("runjournal.json")));
         return r;
     }
 
@@ -355,8 +358,9 @@ private Q_SLOTS:
         row("not confirmed beside a confirmed one", true,
             QStringLiteral("target due nc;target due up"), "not confirmed upgraded",
             Runner::ExitNotVerified);
-        row("not confirmed beside a failed one", false, QStringLiteral("target due nc;target due fail"),
-            "not confirmed failed", Runner::ExitUpgradeFailed);
+        row("not confirmed beside a failed one", false,
+            QStringLiteral("target due nc;target due fail"), "not confirmed failed",
+            Runner::ExitUpgradeFailed);
         row("interrupted", false, QStringLiteral("target due int"), "interrupted",
             Runner::ExitUpgradeFailed);
         row("run failed before any transfer", false, QStringLiteral("target due"), "skipped",
@@ -449,8 +453,9 @@ private Q_SLOTS:
         // never going quiet for the cloud client's timeout.
         QTest::newRow("slow download")
             << QStringLiteral("stable") << 0 << 1
-            << QStringList {QStringLiteral("/files/emba2-80.bin:rate=%1")
-                                .arg(m_core.size() * 1000 / (ZoCliRunner::CatalogueBoundMs + 4000))};
+            << QStringList {
+                   QStringLiteral("/files/emba2-80.bin:rate=%1")
+                       .arg(m_core.size() * 1000 / (ZoCliRunner::CatalogueBoundMs + 4000))};
     }
     void list()
     {
@@ -487,8 +492,8 @@ private Q_SLOTS:
             QCOMPARE(zoText(r.report, "result"), QStringLiteral("catalogue-failed"));
             return;
         }
-        QVERIFY2(r.out.contains(QRegularExpression(
-                     QStringLiteral("Tunex tuning module +77 +1 +1 +answering +1\\.0\\.4 +2\\.0\\.4 +yes"))),
+        QVERIFY2(r.out.contains(QRegularExpression(QStringLiteral(
+                     "Tunex tuning module +77 +1 +1 +answering +1\\.0\\.4 +2\\.0\\.4 +yes"))),
             qPrintable(r.out));
         const QJsonObject core = r.report.value(QLatin1String("core")).toObject();
         QCOMPARE(zoNum(core, "type"), 80);
@@ -763,6 +768,15 @@ private Q_SLOTS:
         QCOMPARE(aircraft.size(), 2);
         for (const QJsonValue &a : aircraft)
             QCOMPARE(zoText(a.toObject(), "result"), QStringLiteral("interrupted"));
+        // Both cores left in their bootloaders, in the one journal the next
+        // run of any kind reads.
+        QStringList left;
+        for (const ZoRunJournal::Entry &e : ZoRunJournal::parse(r.journal))
+            if (e.core)
+                left << e.eid;
+        left.sort();
+        QCOMPARE(left,
+            (QStringList {QStringLiteral("3A0F2C5D00170043"), QStringLiteral("3A0F2C5D00170099")}));
     }
 
     // Ctrl-C or a termination signal while the core is in its bootloader:
@@ -793,9 +807,9 @@ private Q_SLOTS:
                 .size();
         };
         int sentBefore = -1;
-        const CliRun r = runCli({QStringLiteral("--link"),
-                                    QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port),
-                                    QStringLiteral("--upgrade")},
+        const CliRun r = runCli(
+            {QStringLiteral("--link"), QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port),
+                QStringLiteral("--upgrade")},
             cloud.baseUrl(), 10000, [&](QProcess &p) {
                 if (zoWaitFor([&] { return blocks() >= 3; }, 60000)) {
                     sentBefore = blocks();
