@@ -1,23 +1,9 @@
 #include "ZoPureSerialPortWrapper.h"
+#include "ZoTestLog.h"
 #include "ZoTestPty.h"
 #include "ZoTestReceiver.h"
 
 #include <QtTest>
-
-namespace {
-
-// The comm log lines about receive latency, while installed.
-QStringList latencyLines;
-QtMessageHandler previousHandler = nullptr;
-
-void collectLatencyLines(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (qstrcmp(context.category, "tolvane.comm") == 0 && text.contains("receive latency"))
-        latencyLines << text;
-    previousHandler(type, context, text);
-}
-
-} // namespace
 
 class TstZoPureSerialPortWrapper : public QObject
 {
@@ -146,14 +132,14 @@ private Q_SLOTS:
         QVERIFY(!why.isEmpty());
         QVERIFY(!ZoPureSerialPortWrapper::requestLowLatency(-1, &why));
 
-        latencyLines.clear();
-        previousHandler = qInstallMessageHandler(collectLatencyLines);
+        ZoTestLogCapture log;
+        const QString said = QStringLiteral("receive latency");
         ZoPureSerialPortWrapper link;
         QVERIFY(link.setName(pty.slaveName()));
         const bool firstOpen = link.open() && link.close() && link.open();
-        const QStringList afterSamePort = latencyLines;
+        const QStringList afterSamePort = log.lines().filter(said);
         const bool secondOpen = link.close() && link.setName(otherPty.slaveName()) && link.open();
-        qInstallMessageHandler(previousHandler);
+        const QStringList latencyLines = log.lines().filter(said);
 
         QVERIFY(firstOpen && secondOpen);
         QCOMPARE(afterSamePort.size(), 1);

@@ -1,7 +1,6 @@
 #include "ZoTypes.h"
 
 #include <QtTest>
-#include <cstring>
 
 class tst_ZoTypes : public QObject
 {
@@ -16,21 +15,6 @@ private Q_SLOTS:
         QVERIFY(older < a);
         QVERIFY(tVersion({0, 1, 255, 255}) < tVersion({0, 2, 0, 0}));
         QVERIFY(tVersion({0, 2, 0, 1}) > tVersion({0, 2, 0, 0}));
-    }
-
-    void wireLayout()
-    {
-        const unsigned char bytes[7] = {0xE9, 0x07, 12, 6, 21, 30, 59};
-        tFcsDateTime t;
-        std::memcpy(&t, bytes, sizeof t);
-        QCOMPARE(int(t.year), 2025);
-        QCOMPARE(int(t.month), 12);
-        QCOMPARE(int(t.second), 59);
-        const unsigned char vb[4] = {44, 2, 20, 7};
-        tVersion v;
-        std::memcpy(&v, vb, sizeof v);
-        QCOMPARE(int(v.type), 44);
-        QCOMPARE(int(v.revision), 7);
     }
 };
 

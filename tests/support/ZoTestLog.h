@@ -37,11 +37,6 @@ public:
         return n;
     }
     bool contains(const QString &part) const { return count(part) > 0; }
-    void clear()
-    {
-        QMutexLocker lock(&m_mutex);
-        m_lines.clear();
-    }
 
 private:
     static ZoTestLogCapture *&instance()
