@@ -37,18 +37,12 @@ struct ZoTestDevice
 inline const QList<ZoTestDevice> &zoTestFleet()
 {
     static const QList<ZoTestDevice> fleet {
-        {80, 0, QStringLiteral("1.7.5"), QStringLiteral("emba2-80-1.8.2.bin"),
-            QStringLiteral("1.8.2")},
-        {83, 0, QStringLiteral("1.1.0"), QStringLiteral("emba2db-83-1.2.0.bin"),
-            QStringLiteral("1.2.0")},
-        {38, 0, QStringLiteral("1.0.0"), QStringLiteral("compass-38-1.0.7.bin"),
-            QStringLiteral("1.0.7")},
-        {79, 1, QStringLiteral("1.2.3"), QStringLiteral("hesk24s-79-3.1.2.bin"),
-            QStringLiteral("3.1.2")},
-        {77, 2, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"),
-            QStringLiteral("2.0.4")},
-        {86, 3, QStringLiteral("1.0.9"), QStringLiteral("servo-86-1.1.1.bin"),
-            QStringLiteral("1.1.1")},
+        {80, 0, "1.7.5", "emba2-80-1.8.2.bin", "1.8.2"},
+        {83, 0, "1.1.0", "emba2db-83-1.2.0.bin", "1.2.0"},
+        {38, 0, "1.0.0", "compass-38-1.0.7.bin", "1.0.7"},
+        {79, 1, "1.2.3", "hesk24s-79-3.1.2.bin", "3.1.2"},
+        {77, 2, "1.0.4", "tunex-77-2.0.4.bin", "2.0.4"},
+        {86, 3, "1.0.9", "servo-86-1.1.1.bin", "1.1.1"},
     };
     return fleet;
 }
@@ -75,18 +69,15 @@ inline bool zoTestWriteScenario(const QString &path, const QList<ZoTestDevice> &
     QJsonObject core;
     for (const ZoTestDevice &d : devices) {
         if (d.type == 80) {
-            core = QJsonObject {{QStringLiteral("type"), 80}, {QStringLiteral("version"), d.from},
-                {QStringLiteral("compileTime"), QStringLiteral("2024-05-17 13:45:09")},
-                {QStringLiteral("eid"), QStringLiteral("3A0F2C5D00170043")}};
+            core = QJsonObject {{"type", 80}, {"version", d.from},
+                {"compileTime", "2024-05-17 13:45:09"}, {"eid", "3A0F2C5D00170043"}};
             continue;
         }
-        modules.append(QJsonObject {{QStringLiteral("type"), d.type},
-            {QStringLiteral("node"), d.node}, {QStringLiteral("version"), d.from},
-            {QStringLiteral("serial"), QStringLiteral("%1%2").arg(d.type).arg(d.node)}});
+        modules.append(QJsonObject {{"type", d.type}, {"node", d.node}, {"version", d.from},
+            {"serial", QStringLiteral("%1%2").arg(d.type).arg(d.node)}});
     }
     return zoWriteFile(path,
-        QJsonDocument(QJsonObject {{QStringLiteral("address"), QStringLiteral("none")},
-                          {QStringLiteral("core"), core}, {QStringLiteral("modules"), modules}})
+        QJsonDocument(QJsonObject {{"address", "none"}, {"core", core}, {"modules", modules}})
             .toJson());
 }
 
@@ -104,14 +95,11 @@ inline bool zoTestServeCatalogue(
             file[22] = char(wrongHeader + 1);
         if (!cloud.writeFile(QStringLiteral("files/") + d.file, file))
             return false;
-        firmwares.append(QJsonObject {{QStringLiteral("fid"), d.type},
-            {QStringLiteral("nickName"), d.file}, {QStringLiteral("nickNameEn"), d.file},
-            {QStringLiteral("upgradeDescription"), QStringLiteral("说明")},
-            {QStringLiteral("UpgradeDescriptionEn"), QStringLiteral("notes")},
-            {QStringLiteral("version"), d.to}, {QStringLiteral("upgradeFile"), d.file}});
+        firmwares.append(QJsonObject {{"fid", d.type}, {"nickName", d.file},
+            {"nickNameEn", d.file}, {"upgradeDescription", QStringLiteral("说明")},
+            {"UpgradeDescriptionEn", "notes"}, {"version", d.to}, {"upgradeFile", d.file}});
     }
-    const QJsonObject catalogue {{QStringLiteral("catalogues"),
-        QJsonArray {QJsonObject {{QStringLiteral("fid"), 80}, {QStringLiteral("branch"), 1},
-            {QStringLiteral("firmwares"), firmwares}}}}};
+    const QJsonObject catalogue {{"catalogues",
+        QJsonArray {QJsonObject {{"fid", 80}, {"branch", 1}, {"firmwares", firmwares}}}}};
     return cloud.writeFile(QStringLiteral("catalog.json"), QJsonDocument(catalogue).toJson());
 }
