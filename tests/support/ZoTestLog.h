@@ -1,7 +1,8 @@
 #pragma once
 
-// Collects log lines while it lives, so a test can check what was said (and
-// how often) without depending on the log's formatting elsewhere.
+// Collects log lines, "category: text", while it lives, so a test can check
+// what was said, where (and how often) without depending on the log's
+// formatting elsewhere.
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -49,7 +50,8 @@ private:
         if (ZoTestLogCapture *self = instance()) {
             {
                 QMutexLocker lock(&self->m_mutex);
-                self->m_lines.append(msg);
+                self->m_lines.append(
+                    QString::fromLatin1(ctx.category) + QStringLiteral(": ") + msg);
             }
             // Debug chatter stays out of the test output; the rest goes on.
             if (self->m_previous && type != QtDebugMsg)

@@ -2,6 +2,7 @@
 // reads as, and the one log line, which must stay in the caller's category.
 
 #include "ZoCloudEnvelope.h"
+#include "ZoTestLog.h"
 
 #include <QtTest>
 
@@ -9,16 +10,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcFirst, "test.envelope.first")
 Q_LOGGING_CATEGORY(lcSecond, "test.envelope.second")
-
-// "category: text" of every message, while installed.
-QStringList logged;
-QtMessageHandler previousHandler = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    logged << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
-    previousHandler(type, context, text);
-}
 
 } // namespace
 
@@ -69,10 +60,9 @@ private slots:
 
         ZoCloudEnvelope envelope;
         envelope.message = QStringLiteral("left from before");
-        logged.clear();
-        previousHandler = qInstallMessageHandler(collect);
+        ZoTestLogCapture log;
         const bool parsed = envelope.parse(body, lcFirst);
-        qInstallMessageHandler(previousHandler);
+        const QStringList logged = log.lines();
 
         QCOMPARE(parsed, ok);
         QCOMPARE(envelope.status, status);
@@ -90,15 +80,13 @@ private slots:
     void logGoesToCallersCategory()
     {
         const QByteArray refused = R"({"status":404,"message":"none","data":{}})";
-        logged.clear();
-        previousHandler = qInstallMessageHandler(collect);
+        ZoTestLogCapture log;
         ZoCloudEnvelope().parse(refused, lcSecond);
         QLoggingCategory::setFilterRules(QStringLiteral("test.envelope.second.debug=false"));
         ZoCloudEnvelope().parse(refused, lcSecond);
         QLoggingCategory::setFilterRules(QString());
-        qInstallMessageHandler(previousHandler);
 
-        QCOMPARE(logged,
+        QCOMPARE(log.lines(),
             QStringList {
                 QStringLiteral("test.envelope.second: Nimbra Server Reply not success: 404 none")});
     }
