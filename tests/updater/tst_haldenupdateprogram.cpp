@@ -53,8 +53,8 @@ void tst_HaldenUpdateProgram::nothingToInstallExitsZero()
 {
     QFETCH(QString, situation);
     ZoTestCloudSim cloud;
-    QStringList args {QStringLiteral("-v"), QStringLiteral("2.1.9.2"), QStringLiteral("-k"),
-        QStringLiteral("\"NoSuchProgramHere\""), QStringLiteral("-ct"), QStringLiteral("7")};
+    QStringList args
+        = QStringLiteral("-v 2.1.9.2 -k \"NoSuchProgramHere\" -ct 7").split(QLatin1Char(' '));
     if (situation == QLatin1String("url last")) {
         args << QStringLiteral("-url");
     } else if (situation != QLatin1String("no url")) {
@@ -80,9 +80,8 @@ void tst_HaldenUpdateProgram::languageFileBesideTheProgram_data()
     QTest::addColumn<QString>("title");
     QTest::newRow("Chinese chosen")
         << QByteArray("<c><ctrl isset=\"1\" language=\"zh_CN\"/></c>") << "在线软件更新";
-    QTest::newRow("English chosen")
-        << QByteArray("<c><ctrl isset=\"1\" language=\"en_US\"/></c>") << "Software update online";
     // The system's language has no dictionary here: English, not raw keys.
+    // (A file choosing English is read as the Chinese one is.)
     QTest::newRow("no file") << QByteArray() << "Software update online";
 }
 
@@ -95,7 +94,6 @@ void tst_HaldenUpdateProgram::languageFileBesideTheProgram()
     QTemporaryDir inst;
     const QString program = inst.filePath(QStringLiteral("ZoHaldenUpdate"));
     QVERIFY(QFile::copy(QStringLiteral(TOLVANE_UPDATER), program));
-    QVERIFY(QDir(inst.path()).mkpath(QStringLiteral("config")));
     if (!setting.isNull())
         QVERIFY(zoWriteFile(inst.filePath(QStringLiteral("config/sysconfig-language.xml")), setting));
     ZoTestCloudSim cloud;
