@@ -115,7 +115,7 @@ void ZoDeviceConfirmation::onEid(const QString &eid)
     m_eid = eid;
     if (!m_target.eid.isEmpty() && eid != m_target.eid) {
         qCWarning(lcUpgrade).noquote()
-            << "The core that came back has another identity:" << eid << "not" << m_target.eid;
+            << m_label << "The core that came back has another identity:" << eid << "not" << m_target.eid;
         finish(Verdict::OtherAircraft);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoLogLabel.h"
 #include "ZoTypes.h"
 
 #include <QObject>
@@ -47,6 +48,7 @@ public:
     ZoDeviceConfirmation(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent = nullptr);
 
     void setTimings(const Timings &timings) { m_timings = timings; }
+    void setLogLabel(const QString &label) { m_label.text = label; }
     void start(const Target &target);
     void cancel();
     bool isActive() const { return m_active; }
@@ -67,6 +69,7 @@ private:
 
     ZoBootCommands *m_commands;
     Timings m_timings;
+    ZoLogLabel m_label;
     Target m_target;
     QTimer m_query;
     QTimer m_deadline;

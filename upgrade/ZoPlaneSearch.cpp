@@ -362,7 +362,8 @@ void ZoPlaneSearch::onWaitCANDevInfoTimeout()
             emit sigGetFirmwareInfo(0, 0, 0);
             return;
         }
-        qWarning() << "ZoPlaneSearch - the core sends data but never answered its version";
+        qWarning().noquote() << m_label
+                             << "ZoPlaneSearch - the core sends data but never answered its version";
         finish(false, 0);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoLogLabel.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTypes.h"
 
@@ -54,6 +55,8 @@ public:
     // Default: QSerialPortInfo::availablePorts().
     void setPortEnumerator(PortEnumerator enumerator);
     void setTimings(const Timings &timings);
+    // Put before the search's warnings (see ZoLogLabel).
+    void setLogLabel(const QString &label) { m_label.text = label; }
 
     bool isActive() const { return m_active; }
     bool isAutoMode() const { return m_autoMode; }
@@ -116,6 +119,7 @@ private:
 
     PortEnumerator m_enumerator;
     Timings m_timings;
+    ZoLogLabel m_label;
     bool m_active = false;
     bool m_autoMode = true;
     QStringList m_portList;

@@ -37,7 +37,6 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
     const auto refuse = [why](const QString &reason) {
         if (why)
             *why = reason;
-        qCWarning(lcUpgrade).noquote() << reason;
         return false;
     };
     tVersion headerVersion;

@@ -39,6 +39,9 @@ struct ZoUpgradeEnvironment
     // aircraft's entries under its EID, loaded by the owner. Not owned;
     // null: the engine keeps its own at journalPath.
     ZoRunJournal *journal = nullptr;
+    // Put before the engine's warnings, as when several engines share one
+    // process's log ("[link]"); empty: nothing.
+    QString logLabel;
     // The serial ports a search tries; null: the system's.
     ZoPlaneSearch::PortEnumerator portEnumerator;
 

@@ -41,6 +41,12 @@ void ZoUpgradeRun::setTimings(const ZoTransferSession::Timings &transfer,
     m_pause.setInterval(betweenDevicesMs);
 }
 
+void ZoUpgradeRun::setLogLabel(const QString &label)
+{
+    m_label.text = label;
+    m_confirmation->setLogLabel(label);
+}
+
 void ZoUpgradeRun::start()
 {
     stop();
@@ -117,8 +123,12 @@ bool ZoUpgradeRun::startDevice(
     bool found = false;
     const ZoFRMFileInfo file = m_source->file(devId, found);
     ZoTransferSession::Plan plan;
-    if (!found || !ZoTransferSession::makePlan(file, devId, devNum, core, key, plan, nullptr))
+    QString why;
+    if (!found || !ZoTransferSession::makePlan(file, devId, devNum, core, key, plan, &why)) {
+        if (found)
+            qCWarning(lcUpgrade).noquote() << m_label << why;
         return false;
+    }
 
     m_current = Current();
     m_current.key = key;
@@ -143,9 +153,8 @@ bool ZoUpgradeRun::startDevice(
     entry.core = core;
     entry.target = t.version;
     entry.startedMs = QDateTime::currentMSecsSinceEpoch();
-    QString why;
     if (!m_journal->record(entry, &why))
-        qCWarning(lcUpgrade).noquote() << "The run journal could not be written:" << why;
+        qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
 
     m_session = new ZoTransferSession(m_looper, plan, m_transfer);
     // Reports already queued when a session is disposed still arrive; they
@@ -205,11 +214,11 @@ void ZoUpgradeRun::onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict,
     if (verdict != ZoDeviceConfirmation::Verdict::Silent) {
         QString why;
         if (!m_journal->clear(current.target.eid, key, &why))
-            qCWarning(lcUpgrade).noquote() << "The run journal could not be written:" << why;
+            qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
     }
     if (verdict != ZoDeviceConfirmation::Verdict::Confirmed) {
         qCWarning(lcUpgrade).noquote()
-            << "Not confirmed:" << QString::number(current.target.devId, 16) << "reported"
+            << m_label << "Not confirmed:" << QString::number(current.target.devId, 16) << "reported"
             << ZoUtils::versionText(reported) << "instead of"
             << ZoUtils::versionText(current.target.version);
         Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::NotConfirmed, reported, reportedTime);

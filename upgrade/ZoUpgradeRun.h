@@ -2,6 +2,7 @@
 
 #include "ZoDevFMInfo.h"
 #include "ZoDeviceConfirmation.h"
+#include "ZoLogLabel.h"
 #include "ZoTransferSession.h"
 #include "ZoTypes.h"
 
@@ -44,6 +45,8 @@ public:
 
     void setTimings(const ZoTransferSession::Timings &transfer,
         const ZoDeviceConfirmation::Timings &confirmation, int betweenDevicesMs);
+    // Put before the run's warnings (see ZoLogLabel).
+    void setLogLabel(const QString &label);
 
     // Picks the first device; ends at once (sigEnded) when nothing is due or
     // its file does not fit.
@@ -99,6 +102,7 @@ private:
     ZoRunJournal *m_journal;
     ZoDeviceConfirmation *m_confirmation;
     ZoTransferSession::Timings m_transfer;
+    ZoLogLabel m_label;
     QTimer m_pause;
     ZoTransferSession *m_session = nullptr;
     Current m_current;

@@ -31,6 +31,7 @@ QString viewKey(const char *key)
 ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent)
     : QObject(parent)
     , m_env(env)
+    , m_label {env.logLabel}
     , m_ownStore(env.store ? nullptr : std::make_unique<ZoFRMFileStore>())
     , m_store(env.store ? env.store : m_ownStore.get())
     , m_config(env.link ? env.link : &m_ownLink)
@@ -57,9 +58,12 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
     setTimings(m_timings);
+    m_search->setLogLabel(env.logLabel);
+    m_run->setLogLabel(env.logLabel);
     QString why;
     if (m_ownJournal && !m_ownJournal->load(&why))
-        qCWarning(lcUpgrade).noquote() << "The run journal was unreadable and is set aside:" << why;
+        qCWarning(lcUpgrade).noquote()
+            << m_label << "The run journal was unreadable and is set aside:" << why;
 
     for (QTimer *t : {&m_identityToCatalogue, &m_research})
         t->setSingleShot(true);
@@ -179,7 +183,8 @@ void ZoUpgradeWorkflow::shutdown()
         ZoMsgLooper *l = m_looper.get();
         QMetaObject::invokeMethod(l, [l] { l->onTerminateLooper(); });
         if (!l->wait(3000))
-            qCWarning(lcUpgrade) << "ZoUpgradeWorkflow::shutdown - looper did not stop";
+            qCWarning(lcUpgrade).noquote()
+                << m_label << "ZoUpgradeWorkflow::shutdown - looper did not stop";
     }
 }
 
@@ -815,7 +820,7 @@ void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
     const ProbePurpose purpose = std::exchange(m_probePurpose, ProbeNone);
     for (const ZoBootloaderProbe::Found &f : found) {
         qCWarning(lcUpgrade).noquote()
-            << "Found in its bootloader:" << QString::number(f.version.type, 16) << f.number;
+            << m_label << "Found in its bootloader:" << QString::number(f.version.type, 16) << f.number;
         // Found again before a run: the row stays where it is.
         const ZoDevFMInfo probe = ZoDeviceRoster::reportRecord(f.version, f.number, {});
         const ZoDevFMInfo *known = m_roster->records().contains(probe.key)
@@ -913,8 +918,8 @@ void ZoUpgradeWorkflow::finishDevice(tds4 key, const tFcsDateTime &reportedTime)
         m_source->reportVersion(r->curVersion, r->serial);
         Q_EMIT sigVersionReported(key, r->curVersion, r->serial);
     }
-    qCCritical(lcUpgrade).noquote() << "mode upgrade done sn" << r->serial << "newest version"
-                                    << ZoUtils::versionText(r->curVersion);
+    qCCritical(lcUpgrade).noquote() << m_label << "mode upgrade done sn" << r->serial
+                                    << "newest version" << ZoUtils::versionText(r->curVersion);
     Q_EMIT sigRecordChanged(key);
     Q_EMIT sigDeviceResult(key, true);
 }

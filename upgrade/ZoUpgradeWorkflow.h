@@ -6,6 +6,7 @@
 #include "ZoDeviceRoster.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoFirmwareSource.h"
+#include "ZoLogLabel.h"
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneConfig.h"
@@ -329,6 +330,7 @@ private:
     void inform(const QString &titleKey, const QString &text);
 
     ZoUpgradeEnvironment m_env;
+    ZoLogLabel m_label;
     std::unique_ptr<ZoFRMFileStore> m_ownStore;
     ZoFRMFileStore *m_store;
     ZoPlaneConfig m_ownLink;

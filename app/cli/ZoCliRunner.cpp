@@ -24,8 +24,8 @@ QString timeText(const tFcsDateTime &t)
         .arg(t.second, 2, 10, QLatin1Char('0'));
 }
 
-ZoUpgradeEnvironment environmentWith(
-    ZoFRMFileStore *store, ZoPlaneConfig *fleetLink, ZoRunJournal *fleetJournal)
+ZoUpgradeEnvironment environmentWith(ZoFRMFileStore *store, ZoPlaneConfig *fleetLink,
+    ZoRunJournal *fleetJournal, const QString &linkText)
 {
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
     env.store = store;
@@ -36,6 +36,7 @@ ZoUpgradeEnvironment environmentWith(
         // reads the one file.
         env.link = fleetLink;
         env.journal = fleetJournal;
+        env.logLabel = QStringLiteral("[%1]").arg(linkText);
     }
     return env;
 }
@@ -52,7 +53,8 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     , m_out(!m_fleet && !options.jsonProgress && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(
-          environmentWith(&m_firmware, m_fleet ? &m_link : nullptr, fleetJournal)))
+          environmentWith(
+              &m_firmware, m_fleet ? &m_link : nullptr, fleetJournal, options.linkText)))
 {
     if (options.jsonProgress)
         m_out.setJsonEvents(options.linkText);

@@ -691,6 +691,12 @@ private Q_SLOTS:
         if (jobs == 1)
             QVERIFY2(firstT(0, "finished") >= 0 && firstT(1, "progress") > firstT(0, "finished"),
                 qPrintable(r.out));
+        // The engines' own log lines say whose they are.
+        for (const QString &line : r.err.split(QLatin1Char('\n')))
+            if (line.startsWith(QLatin1String("tolvane.upgrade: ")))
+                QVERIFY2(line.contains(QStringLiteral(": [%1] ").arg(links[0]))
+                        || line.contains(QStringLiteral(": [%1] ").arg(links[1])),
+                    qPrintable(line));
         const QJsonArray aircraft = r.report.value(QLatin1String("aircraft")).toArray();
         QCOMPARE(aircraft.size(), 2);
         for (int i = 0; i < 2; ++i) {
