@@ -114,11 +114,8 @@ public:
     // it), then the keys go through the X test extension.
     bool pressKeys(const QString &window, const QStringList &keys) const
     {
-        return !run(QStringLiteral("xdotool"),
-            QStringList {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window,
-                QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50")}
-                + keys)
-                    .isNull();
+        const QString focus = QStringLiteral("windowfocus --sync %1 key --delay 50").arg(window);
+        return !run(QStringLiteral("xdotool"), focus.split(QLatin1Char(' ')) + keys).isNull();
     }
 
     bool screenshot(const QString &path) const
@@ -161,9 +158,10 @@ private:
         }
         m_server.setProcessChannelMode(QProcess::SeparateChannels);
         m_server.start(QStringLiteral("Xvfb"),
-            {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"), QStringLiteral("0"), screen,
-                QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-displayfd"),
-                QStringLiteral("1")});
+            QStringLiteral(":%1 -screen 0 %2 -nolisten tcp -displayfd 1")
+                .arg(number)
+                .arg(screen)
+                .split(QLatin1Char(' ')));
         QByteArray out;
         QElapsedTimer t;
         t.start();
