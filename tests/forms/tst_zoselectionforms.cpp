@@ -106,7 +106,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << 0 << 0;
         QTest::newRow("three fill a row") << 3 << 1;
         QTest::newRow("seven") << 7 << 3;
-        QTest::newRow("thirteen") << 13 << 5;
     }
     void moduleGridPositions()
     {

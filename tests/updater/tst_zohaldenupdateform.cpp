@@ -83,7 +83,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("offered"); // empty: the check cannot reach the cloud
         QTest::newRow("same version") << QString::fromLatin1(kInstalled);
-        QTest::newRow("older version") << QStringLiteral("2.1.8");
         QTest::newRow("unreachable") << QString();
     }
     void nothingToDoEndsWithoutWindow()

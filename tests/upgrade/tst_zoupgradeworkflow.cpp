@@ -289,7 +289,7 @@ private Q_SLOTS:
 
     // The modules a core is expected to carry follow the configuration: the
     // bus nodes of busdevcfg.xml are added, the ignored ids of sysconfig.xml
-    // left out.
+    // left out (which list each core family gets is the list builder's test).
     void moduleListFollowsConfiguration()
     {
         ZoUpgradeEnvironment env;
@@ -300,24 +300,12 @@ private Q_SLOTS:
         QTRY_VERIFY(wf->isLooperReady());
         qRegisterMetaType<QList<tds4>>("QList<tds4>");
         QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
-
-        connectCore(ver(41, 2, 20, 0));
-        QCOMPARE(modules.size(), 1);
-        const auto arno = modules.last()[0].value<QList<tds4>>();
-        QVERIFY(!arno.isEmpty());
-        QCOMPARE(arno.first(), 45);
-        QVERIFY(!arno.contains(44));
-
-        wf = std::make_unique<ZoUpgradeWorkflow>(env);
-        QTRY_VERIFY(wf->isLooperReady());
-        QSignalSpy again(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
         connectCore(ver(80, 1, 7, 5));
-        QCOMPARE(again.size(), 1);
-        const auto emba = again.last()[0].value<QList<tds4>>();
+        QCOMPARE(modules.size(), 1);
+        const auto emba = modules.last()[0].value<QList<tds4>>();
         QVERIFY(emba.contains(65613));
         QVERIFY(!emba.contains(131149));
         QVERIFY(!emba.contains(77));
-
     }
 
     // A core added by hand: what answers is checked against what the user
