@@ -29,10 +29,8 @@ const QList<ZoTestDevice> kFleet {
 
 QByteArray sysconfig(quint16 udpPort, quint16 localUdpPort, quint16 tcpPort)
 {
-    return zoTestSysConfig(QStringLiteral("0||115200|8|0|1|127.0.0.1|%1|%2|127.0.0.1|%3|0")
-                               .arg(udpPort)
-                               .arg(localUdpPort)
-                               .arg(tcpPort),
+    return zoTestSysConfig(QString::asprintf("0||115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0",
+                               udpPort, localUdpPort, tcpPort),
         QStringLiteral("en_US"));
 }
 
@@ -225,10 +223,9 @@ private Q_SLOTS:
         // moment first, as a hand would: a press that arrives together with
         // the motion is at times not taken as a click.
         const QPoint close(image.width() - 12 - 15, 4 + 17);
-        const QString clickClose = QStringLiteral("mousemove --window %1 %2 %3 sleep 0.3 click 1")
-                                       .arg(window)
-                                       .arg(close.x())
-                                       .arg(close.y());
+        const QByteArray id = window.toLatin1();
+        const QString clickClose = QString::asprintf(
+            "mousemove --window %s %d %d sleep 0.3 click 1", id.constData(), close.x(), close.y());
         QVERIFY(!xvfb.run(QStringLiteral("xdotool"), clickClose.split(QLatin1Char(' '))).isNull());
         const qint64 pid = program.processId();
         const QList<qint64> children = childrenOf(pid);

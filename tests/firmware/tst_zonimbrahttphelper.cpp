@@ -121,13 +121,8 @@ private slots:
         QTEST(ZoNimbraHttpHelper::parseCatalogue(body, 4, catalogue), "ok");
         QStringList seen;
         for (const ZoFirmwareUpgInfo &e : catalogue)
-            seen << QStringLiteral("%1:%2.%3.%4.%5:%6")
-                        .arg(e.fid)
-                        .arg(e.version.type)
-                        .arg(e.version.major)
-                        .arg(e.version.minor)
-                        .arg(e.version.revision)
-                        .arg(e.nickName);
+            seen << QString::asprintf("%d:%d.%d.%d.%d:%s", e.fid, e.version.type, e.version.major,
+                e.version.minor, e.version.revision, qUtf8Printable(e.nickName));
         QTEST(seen.join(QLatin1Char(',')), "entries");
 
         // The envelope around a good list decides as well.

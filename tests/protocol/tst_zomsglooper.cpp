@@ -89,13 +89,8 @@ QString str(const tVersion &x)
 }
 QString str(const tFcsDateTime &t)
 {
-    return QStringLiteral("%1-%2-%3 %4:%5:%6")
-        .arg(t.year)
-        .arg(t.month)
-        .arg(t.day)
-        .arg(t.hour)
-        .arg(t.minute)
-        .arg(t.second);
+    return QString::asprintf(
+        "%d-%d-%d %d:%d:%d", t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 const QString kMarker = QStringLiteral("sigGNCFMVersion(238.9.9.9)");

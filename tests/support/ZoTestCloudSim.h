@@ -64,9 +64,7 @@ public:
 
     QString baseUrl() const
     {
-        return QStringLiteral("%1://127.0.0.1:%2")
-            .arg(QLatin1String(m_https ? "https" : "http"))
-            .arg(m_port);
+        return QString::asprintf("%s://127.0.0.1:%d", m_https ? "https" : "http", m_port);
     }
 
     QString filePath(const QString &relativePath) const { return m_dir.filePath(relativePath); }

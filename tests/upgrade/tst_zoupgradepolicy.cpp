@@ -130,11 +130,8 @@ private Q_SLOTS:
         const bool offered = p.decide(r, !w.contains(QLatin1String("module")),
             w.contains(QLatin1String("p2")) ? 2 : 1, w.contains(QLatin1String("key")),
             !built.isEmpty());
-        QCOMPARE(QStringLiteral("%1%2%3%4")
-                     .arg(int(offered))
-                     .arg(int(r.needUpgrade))
-                     .arg(int(p.isHeldBack(r.key)))
-                     .arg(int(p.needsUpgrade(r))),
+        QCOMPARE(QString::asprintf("%d%d%d%d", offered, r.needUpgrade, p.isHeldBack(r.key),
+                     p.needsUpgrade(r)),
             result);
     }
 
