@@ -196,16 +196,9 @@ private Q_SLOTS:
             extra << QStringLiteral("--baud") << QStringLiteral("115200");
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
         QVERIFY(zoTestServeCatalogue(*cloud, kFleet));
+        // What each row shows before the run is the window's test; here the
+        // read-back after it, through the same reading, must show the target.
         QVERIFY(connectAircraft(link));
-        for (const Device &d : kFleet) {
-            const tds4 key = d.key();
-            QVERIFY2(wf->records().contains(key), qPrintable(d.simName()));
-            QCOMPARE(
-                ZoUtils::versionText(wf->records()[key].curVersion), QStringLiteral("V") + d.from);
-            QCOMPARE(
-                ZoUtils::versionText(wf->records()[key].tarVersion), QStringLiteral("V") + d.to);
-        }
-
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
         QVERIFY(runUpgrade(90));
         QCOMPARE(finished[0], (QVariantList {int(Outcome::Completed), 0}));
@@ -333,8 +326,9 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("fleet"); // indexes into trustFleet()
         QTest::addColumn<QStringList>("faults");
         QTest::addColumn<int>("act");
-        // The type whose file is cut short; -type: its header names another
-        // type; 256 + type: the catalogue has no file for it.
+        // The type whose file is cut short (a file whose header names another
+        // type is refused by the engine's own test and the window's); 256 +
+        // type: the catalogue has no file for it.
         QTest::addColumn<int>("spoilFile");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QStringList>("confirmed"); // simulator names
@@ -349,7 +343,6 @@ private Q_SLOTS:
                                 << words(confirmed) << QString::fromLatin1(stranded);
         };
         const int ok = int(Outcome::Completed);
-        const int unusable = int(Outcome::FirmwareUnusable);
         row("stranded kind-2 beside a healthy kind-2", {0, 1, 2}, "38.0:bootloader", Plain, 0, ok,
             "core 38.0 46.0", "38.0");
         row("stranded kind-4 beside its twin", {0, 3, 4}, "77.1:bootloader", Plain, 0, ok,
@@ -363,8 +356,7 @@ private Q_SLOTS:
             "77.2");
         row("device keeps its old firmware", {0, 1}, "38.0:keep-old-firmware", Plain, 0,
             int(Outcome::NotConfirmed), "");
-        row("short file", {0, 1}, "", Plain, 38, unusable, "");
-        row("foreign header", {0, 1}, "", Plain, -38, unusable, "");
+        row("short file", {0, 1}, "", Plain, 38, int(Outcome::FirmwareUnusable), "");
         // Whichever notices first, the silent link or the unanswered block.
         row("link lost mid-run", {0, 4}, slow, KillAircraft, 0, -1, "");
         row("link closed during a transfer", {0, 4}, slow, CloseLink, 0, int(Outcome::LinkLost),
@@ -382,8 +374,8 @@ private Q_SLOTS:
         QFETCH(QStringList, confirmed);
         QFETCH(QString, stranded);
         const QList<Device> all {kFleet[0], kFleet[2],
-            {46, 0, QStringLiteral("1.2.0"), QStringLiteral("jx1-46-1.3.0.bin"), QStringLiteral("1.3.0")},
-            {77, 1, QStringLiteral("1.0.4"), QStringLiteral("tunex-77-2.0.4.bin"), QStringLiteral("2.0.4")},
+            {46, 0, "1.2.0", "jx1-46-1.3.0.bin", "1.3.0"},
+            {77, 1, "1.0.4", "tunex-77-2.0.4.bin", "2.0.4"},
             kFleet[4]};
         QList<Device> devices;
         for (int i : fleet)
@@ -396,7 +388,7 @@ private Q_SLOTS:
         offered.erase(std::remove_if(offered.begin(), offered.end(),
                           [&](const Device &d) { return d.type + 256 == spoilFile; }),
             offered.end());
-        QVERIFY(zoTestServeCatalogue(*cloud, offered, spoilFile < 0 ? -spoilFile : 0));
+        QVERIFY(zoTestServeCatalogue(*cloud, offered));
         if (spoilFile > 0 && spoilFile < 256) {
             for (const Device &d : devices)
                 if (d.type == spoilFile)
