@@ -89,7 +89,6 @@ private Q_SLOTS:
         QCOMPARE(int(d.port), 4321);
         qputenv("TOLVANE_GCPM_PORT", "70000");
         QCOMPARE(int(ZoGcpmTarget::fromEnvironment().port), 8000);
-        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
         qputenv("TOLVANE_GCPM_PORT", "1");
     }
 };

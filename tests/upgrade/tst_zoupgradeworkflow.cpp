@@ -91,8 +91,6 @@ private Q_SLOTS:
         const QString t0 = QStringLiteral("2026-01-01 10:00:00");
         const int stable = ZoUpgradeWorkflow::BranchStable;
         const int custom = ZoUpgradeWorkflow::BranchCustom;
-        QTest::newRow("newer") << 80 << "1.7.5" << 80 << "1.8.2" << stable << t0 << t0 << true
-                               << true;
         // Protocol type 1 (a multirotor core) below the 2.20 line cannot take
         // a target at or above it: shown, not offered, and not flashed.
         QTest::newRow("2.19.9 to 2.20.0 held back")

@@ -19,7 +19,6 @@ private Q_SLOTS:
 
         QTest::newRow("empty") << "" << false << 0u;
         QTest::newRow("empty part") << "1..2.3.4" << false << 0u;
-        QTest::newRow("empty part, three numbers") << "1..2.3" << false << 0u;
         QTest::newRow("leading dot") << ".1.2.3.4" << false << 0u;
         QTest::newRow("trailing dot") << "1.2.3.4." << false << 0u;
         QTest::newRow("three parts") << "1.2.3" << false << 0u;
@@ -38,7 +37,6 @@ private Q_SLOTS:
         QTest::newRow("letter") << "1.2.3.a" << false << 0u;
         // Others read these as octal ("010" is 8): refused, not guessed.
         QTest::newRow("leading zero") << "01.2.3.4" << false << 0u;
-        QTest::newRow("leading zero, octal-looking") << "010.0.0.1" << false << 0u;
         QTest::newRow("double zero") << "1.2.3.00" << false << 0u;
         QTest::newRow("long run of zeros") << "0000000000127.0.0.1" << false << 0u;
         QTest::newRow("Arabic-Indic digit") << QString::fromUtf8("1.2.3.\u0664") << false << 0u;

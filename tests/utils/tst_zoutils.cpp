@@ -89,14 +89,12 @@ private Q_SLOTS:
         const QList<tdu1> none;
         const QList<tdu1> tunex {1, 2};
         const QList<tdu1> servo {3};
+        const QList<tds4> emba2 {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
         QTest::newRow("emba2 nodes")
-            << 80 << tunex << servo << noIds
-            << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694};
+            << 80 << tunex << servo << noIds << emba2 + QList<tds4> {65613, 131149, 196694};
         QTest::newRow("emba2, node 2 ignored")
-            << 80 << tunex << none << QList<tds4> {131149}
-            << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613};
-        QTest::newRow("emba2 no nodes") << 81 << none << none << noIds
-                                        << QList<tds4> {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 77};
+            << 80 << tunex << none << QList<tds4> {131149} << emba2 + QList<tds4> {65613};
+        QTest::newRow("emba2 no nodes") << 81 << none << none << noIds << emba2 + QList<tds4> {77};
         QTest::newRow("arno2, 44 ignored") << 41 << none << none << QList<tds4> {44}
                                            << QList<tds4> {45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
         QTest::newRow("first gen core") << 23 << tunex << servo << noIds << QList<tds4> {};
