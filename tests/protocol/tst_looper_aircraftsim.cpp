@@ -208,9 +208,8 @@ private Q_SLOTS:
         connect(l, &ZoMsgLooper::sigGNCFMVersion, this,
             [this](tVersion v) { rx.versions << versionText(v); });
         connect(l, &ZoMsgLooper::sigGNCCompileTime, this, [this](tFcsDateTime t) {
-            rx.compileTimes << QDateTime(
-                QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second))
-                                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+            rx.compileTimes << QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month,
+                t.day, t.hour, t.minute, t.second);
         });
         connect(l, &ZoMsgLooper::sigGNCEID, this, [this](QString e) { rx.eids << e; });
         connect(l, &ZoMsgLooper::sigCANDevVersion, this,

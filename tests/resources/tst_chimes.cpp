@@ -120,11 +120,8 @@ private slots:
         const double succSecond = pitch(succ, 0.25, 0.40);
         const double failFirst = pitch(fail, 0.02, 0.15);
         const double failSecond = pitch(fail, 0.28, 0.45);
-        const QString figures = QStringLiteral("%1 -> %2 Hz, %3 -> %4 Hz")
-                                    .arg(succFirst)
-                                    .arg(succSecond)
-                                    .arg(failFirst)
-                                    .arg(failSecond);
+        const QString figures = QString::asprintf(
+            "%g -> %g Hz, %g -> %g Hz", succFirst, succSecond, failFirst, failSecond);
         QVERIFY2(succSecond > succFirst * 1.2, qPrintable(figures));
         QVERIFY2(failSecond < failFirst / 1.2, qPrintable(figures));
         // In the range a laptop speaker reproduces and an ear finds pleasant.

@@ -157,11 +157,9 @@ private:
             m_server.waitForFinished(3000);
         }
         m_server.setProcessChannelMode(QProcess::SeparateChannels);
-        m_server.start(QStringLiteral("Xvfb"),
-            QStringLiteral(":%1 -screen 0 %2 -nolisten tcp -displayfd 1")
-                .arg(number)
-                .arg(screen)
-                .split(QLatin1Char(' ')));
+        const QString args = QString::asprintf(
+            ":%d -screen 0 %s -nolisten tcp -displayfd 1", number, qPrintable(screen));
+        m_server.start(QStringLiteral("Xvfb"), args.split(QLatin1Char(' ')));
         QByteArray out;
         QElapsedTimer t;
         t.start();

@@ -162,12 +162,8 @@ private Q_SLOTS:
         startCheck(form);
 
         QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
-        QCOMPARE(form.upgradeList()
-                     ->rows()
-                     .first()
-                     ->header()
-                     ->findChild<QLabel *>(QStringLiteral("labName"))
-                     ->text(),
+        ZoListItemForm *row = form.upgradeList()->rows().first();
+        QCOMPARE(row->header()->findChild<QLabel *>(QStringLiteral("labName"))->text(),
             QStringLiteral("LabHaldenIsUpdating V2.2.0"));
         // Nobody clicked: no button to click, and the update runs.
         QVERIFY(!rowButton(form)->isVisible());

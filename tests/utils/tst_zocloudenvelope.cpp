@@ -71,9 +71,8 @@ private slots:
         if (ok)
             QCOMPARE(envelope.data.value(QStringLiteral("k")).toInt(), 1);
         const QString line
-            = QStringLiteral("test.envelope.first: Nimbra Server Reply not success: %1 %2")
-                  .arg(status)
-                  .arg(message);
+            = QString::asprintf("test.envelope.first: Nimbra Server Reply not success: %d %s",
+                status, qUtf8Printable(message));
         QCOMPARE(logged, logs ? QStringList {line} : QStringList());
     }
 
