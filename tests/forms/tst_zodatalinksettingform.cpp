@@ -1,5 +1,6 @@
 #include "ZoDataLinkSettingForm.h"
 #include "ZoPlaneConfig.h"
+#include "ZoTestPlaneConfig.h"
 #include "ZoTvkInstance.h"
 
 #include <QComboBox>
@@ -254,32 +255,23 @@ private Q_SLOTS:
             return out;
         };
 
-        ZoPlaneConfig found;
-        found.type = ZoPlaneConfig::LinkSerialPort;
-        found.com = QStringLiteral("ttyUSB1");
-        form->onSynFoundConnection(found);
+        // Found links as zoLinkFields writes them: type|com|...|host|...|TcpServerHost|...
+        form->onSynFoundConnection(zoLinkFromFields(QStringLiteral("1|ttyUSB1")));
         QVERIFY(child<QRadioButton>(form.get(), "rbSerialPort")->isChecked());
         QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
         QCOMPARE(pages->currentIndex(), 1);
 
-        found.com = QStringLiteral("ttyUSB"); // a prefix is not the port
-        form->onSynFoundConnection(found);
+        // A prefix is not the port.
+        form->onSynFoundConnection(zoLinkFromFields(QStringLiteral("1|ttyUSB")));
         QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
 
-        found.type = ZoPlaneConfig::LinkTcpClient;
-        found.TcpServerHost = QStringLiteral("127.0.0.2");
-        found.TcpServerHostPort = 9001;
-        found.TcpClientLocalPort = 9002;
-        form->onSynFoundConnection(found);
+        form->onSynFoundConnection(
+            zoLinkFromFields(QStringLiteral("2|||||||||127.0.0.2|9001|9002")));
         QVERIFY(child<QRadioButton>(form.get(), "rbTCPClient")->isChecked());
         QCOMPARE(texts({"leTcpRemoteIp", "leTcpRemotePort", "leTcpLocalPort"}),
             QStringList({"127.0.0.2", "9001", "9002"}));
 
-        found.type = ZoPlaneConfig::LinkUdp;
-        found.host = QStringLiteral("127.0.0.3");
-        found.hostport = 9003;
-        found.localPort = 9004;
-        form->onSynFoundConnection(found);
+        form->onSynFoundConnection(zoLinkFromFields(QStringLiteral("0||||||127.0.0.3|9003|9004")));
         QVERIFY(child<QRadioButton>(form.get(), "rbUDP")->isChecked());
         QCOMPARE(texts({"leHostAddress", "leRemotePort", "leLocalPort"}),
             QStringList({"127.0.0.3", "9003", "9004"}));
