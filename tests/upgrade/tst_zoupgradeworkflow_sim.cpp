@@ -5,6 +5,7 @@
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFleet.h"
+#include "ZoTestPlaneConfig.h"
 #include "ZoTestWait.h"
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeTestRig.h"
@@ -58,21 +59,13 @@ class TstZoUpgradeWorkflowSim : public QObject
 
     bool connectEngine(ZoUpgradeWorkflow &engine, const Sim &aircraft, int link)
     {
-        ZoPlaneConfig c;
-        if (link == Sim::Udp) {
-            c.type = ZoPlaneConfig::LinkUdp;
-            c.host = QStringLiteral("127.0.0.1");
-            c.hostport = aircraft.port;
-            c.localPort = aircraft.programUdpPort;
-        } else if (link == Sim::Tcp) {
-            c.type = ZoPlaneConfig::LinkTcpClient;
-            c.TcpServerHost = QStringLiteral("127.0.0.1");
-            c.TcpServerHostPort = aircraft.port;
-            c.TcpClientLocalPort = 0;
-        } else {
-            c.type = ZoPlaneConfig::LinkSerialPort;
-            c.com = aircraft.ptyPath;
-        }
+        // The aircraft on every kind of link; `link` picks the one searched.
+        const int type = link == Sim::Udp ? ZoPlaneConfig::LinkUdp
+            : link == Sim::Tcp            ? ZoPlaneConfig::LinkTcpClient
+                                          : ZoPlaneConfig::LinkSerialPort;
+        const ZoPlaneConfig c = zoLinkFromFields(QString::asprintf(
+            "%d|%s|115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0", type, qPrintable(aircraft.ptyPath),
+            aircraft.port, aircraft.programUdpPort, aircraft.port));
         QSignalSpy found(&engine, &ZoUpgradeWorkflow::sigSearchFinished);
         using Catalogue = ZoUpgradeWorkflow::CatalogueState;
         engine.searchLink(c);
