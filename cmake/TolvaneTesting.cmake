@@ -40,11 +40,14 @@ function(tolvane_add_test name)
 endfunction()
 
 # One CTest test running <executable> [test functions...], with the settings
-# of tolvane_add_test's caller (T_TIMEOUT, T_LABELS, T_ENV).
+# of tolvane_add_test's caller (T_TIMEOUT, T_LABELS, T_ENV). The timeout is
+# also its cost: without timings of an earlier run (a fresh build), ctest -j
+# starts the long tests first instead of leaving them for the end.
 function(_tolvane_register_test test executable)
   add_test(NAME ${test} COMMAND ${executable} ${ARGN})
   set_tests_properties(${test} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
+    COST ${T_TIMEOUT}
     LABELS "unit;${T_LABELS}"
     ENVIRONMENT "XDG_CONFIG_HOME=${PROJECT_BINARY_DIR}/tests/config-home/${test};QT_QPA_PLATFORM=offscreen;TOLVANE_GCPM_HOST=127.0.0.1;TOLVANE_GCPM_PORT=1;TOLVANE_CLOUD_URL=http://127.0.0.1:1;${T_ENV}")
 endfunction()

@@ -6,6 +6,7 @@
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
+#include "ZoTestFirmware.h"
 #include "ZoTestWait.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -64,21 +65,10 @@ QString describe(const ZoCliOptions &o)
     return s;
 }
 
-// A firmware file as the header describes it: image length at 16, type and
-// version at 22.
-QByteArray firmware(int type, const char *version, int imageSize)
+// A firmware file whose header names the type and version, with its image.
+QByteArray firmware(tdu1 type, tdu1 major, tdu1 minor, tdu1 revision, int imageSize)
 {
-    QByteArray f(48, '\0');
-    const quint32 length = quint32(imageSize);
-    for (int i = 0; i < 4; ++i)
-        f[16 + i] = char((length >> (8 * i)) & 0xFF);
-    const QStringList v = QString::fromLatin1(version).split(QLatin1Char('.'));
-    f[22] = char(type);
-    for (int i = 0; i < 3; ++i)
-        f[23 + i] = char(v.value(i).toInt());
-    for (int i = 0; i < imageSize; ++i)
-        f.append(char(i * 7 + type));
-    return f;
+    return zoTestFirmwareBytes(tdu4(imageSize), tVersion {type, major, minor, revision}, imageSize);
 }
 
 QByteArray imageDigest(const QByteArray &file)
@@ -289,8 +279,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QList<QByteArray>>("contents");
         QTest::addColumn<QString>("error"); // empty: the folder is accepted
-        const QByteArray core = firmware(80, "1.8.2", 256);
-        const QByteArray tunex = firmware(77, "2.0.4", 128);
+        const QByteArray core = firmware(80, 1, 8, 2, 256);
+        const QByteArray tunex = firmware(77, 2, 0, 4, 128);
         auto row = [](const char *name, const char *names, const QList<QByteArray> &contents,
                        const char *error = "") {
             QTest::newRow(name) << QString::fromLatin1(names).split(QLatin1Char(' ')) << contents
@@ -299,9 +289,9 @@ private Q_SLOTS:
         row("two types, a hidden file and a folder aside", "a.bin b.fw .notes sub/c.bin",
             {core, tunex, "not firmware", "ignored"});
         row("shorter than the header", "a.bin short.bin", {core, core.left(47)}, "short.bin");
-        row("no type", "t0.bin", {firmware(0, "1.0.0", 64)}, "t0.bin");
-        row("no image", "empty.bin", {firmware(77, "1.0.0", 0)}, "empty.bin");
-        row("two files for one type", "old.bin new.bin", {firmware(77, "2.0.3", 64), tunex},
+        row("no type", "t0.bin", {firmware(0, 1, 0, 0, 64)}, "t0.bin");
+        row("no image", "empty.bin", {firmware(77, 1, 0, 0, 0)}, "empty.bin");
+        row("two files for one type", "old.bin new.bin", {firmware(77, 2, 0, 3, 64), tunex},
             "old.bin");
         row("nothing but hidden files", ".a.bin", {core}, "no firmware files");
     }
@@ -333,9 +323,7 @@ private Q_SLOTS:
         QCOMPARE(ZoCliDevice::versionText(records[0].version), QStringLiteral("1.8.2"));
         QCOMPARE(int(records[1].fid), 77);
         for (int i = 0; i < 2; ++i) {
-            QCOMPARE(
-                QByteArray(reinterpret_cast<const char *>(records[i].data), int(records[i].size)),
-                contents[i]);
+            QCOMPARE(zoTestBytes(records[i]), contents[i]);
             QVERIFY(records[i].ownsData()); // nobody stores them here
         }
     }
@@ -423,7 +411,7 @@ private Q_SLOTS:
         QFETCH(QString, result);
         QTemporaryDir broken;
         QVERIFY(zoWriteFile(
-            broken.filePath(QStringLiteral("broken.bin")), firmware(80, "1.8.2", 512).left(300)));
+            broken.filePath(QStringLiteral("broken.bin")), firmware(80, 1, 8, 2, 512).left(300)));
         args.replaceInStrings(QStringLiteral("@broken"), broken.path());
         QElapsedTimer clock;
         clock.start();

@@ -1,11 +1,13 @@
 tolvane_add_test(tst_zoupgradeworkflow SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgradeworkflow.cpp
                  LIBS tolvane_upgrade)
 
-# The engine against both simulators, started as processes on loopback.
+# The engine against both simulators, started as processes on loopback; the
+# fault and trust tables, a minute each of mostly waiting, run beside the rest.
 if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim)
   tolvane_add_test(tst_zoupgradeworkflow_sim
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgradeworkflow_sim.cpp
-    LIBS tolvane_upgrade LABELS e2e TIMEOUT 300)
+    LIBS tolvane_upgrade LABELS e2e TIMEOUT 300
+    PARTS faults trust,blockedOwnerThread upgradeAll,twoEngines)
   add_dependencies(tst_zoupgradeworkflow_sim tolvane-aircraft-sim tolvane-cloud-sim
     tolvane-cloud-sim-sample)
   target_compile_definitions(tst_zoupgradeworkflow_sim PRIVATE
