@@ -25,23 +25,10 @@ QString versionText(const tVersion &v)
 {
     return QStringLiteral("%1:%2.%3.%4").arg(v.type).arg(v.major).arg(v.minor).arg(v.revision);
 }
-QString moduleText(const tVersion &v, int idx, const QString &sn)
+QString moduleText(const QString &version, int idx, const QString &sn)
 {
-    return QStringLiteral("%1 idx %2 sn %3").arg(versionText(v)).arg(idx).arg(sn);
+    return QStringLiteral("%1 idx %2 sn %3").arg(version).arg(idx).arg(sn);
 }
-
-struct Target
-{
-    tdu1 type = 0;
-    tdu1 node = 0;
-    int busKind = 1; // 1 core, 2 CAN, 3 CAN with device number, 4 serial bus
-
-    bool isCore() const { return busKind == 1; }
-    QString simName() const
-    {
-        return isCore() ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(type).arg(node);
-    }
-};
 
 // ---- the simulator's side, as its scenario file describes it ----
 
@@ -75,58 +62,6 @@ Scenario loadScenario(const QString &file)
     return s;
 }
 
-// ---- the workflow's side ----
-
-// The workflow's own commands, with the protocol changes the workflow
-// makes around them; no sequencing of its own (whole transfers are the
-// workflow's, tested in tests/upgrade).
-class CommandSender
-{
-public:
-    explicit CommandSender(ZoMsgLooper *looper)
-        : l(looper)
-        , c(looper)
-    {
-    }
-
-    void coreQueries()
-    {
-        c.coreVersionQuery();
-        c.identityQuery();
-    }
-    void enterBootloader(const Target &t)
-    {
-        if (t.isCore())
-            c.coreEnterBootloader(t.type);
-        else
-            c.module(ZoBootCommands::OpEnter, t.type, t.node);
-    }
-    void leaveBootloader(const Target &t)
-    {
-        if (t.isCore())
-            c.coreLeaveBootloader();
-        else
-            c.module(ZoBootCommands::OpLeave, t.type, t.node);
-    }
-    // Asks a device in its bootloader for its stored version (the manual
-    // add of a device that did not answer the search).
-    void forceReport(const Target &t)
-    {
-        if (t.isCore()) {
-            l->setProtocol(ZoMsgLooper::ModeCoreBootloader, 0);
-            c.coreReadParameters();
-        } else {
-            l->setProtocol(ZoMsgLooper::ModeApplication, tdu1(t.busKind));
-            c.module(ZoBootCommands::OpForceReport, t.type, t.node);
-        }
-    }
-    void reset() { l->setProtocol(ZoMsgLooper::ModeApplication, 0); }
-
-private:
-    ZoMsgLooper *l;
-    ZoBootCommands c;
-};
-
 // Every signal of the looper, as the window would receive it.
 struct Received
 {
@@ -146,7 +81,9 @@ class TstLooperAircraftSim : public QObject
 private:
     QUdpSocket gcpmSink;
     std::unique_ptr<ZoMsgLooper> looper;
-    std::unique_ptr<CommandSender> driver;
+    // The workflow's own commands; whole transfers are the workflow's, tested
+    // in tests/upgrade.
+    std::unique_ptr<ZoBootCommands> commands;
     std::unique_ptr<ZoTestAircraftSim> sim; // one per case, stopped after the link is closed
     Received rx;
 
@@ -183,7 +120,8 @@ private:
     // for all three.
     bool readIdentity()
     {
-        driver->coreQueries();
+        commands->coreVersionQuery();
+        commands->identityQuery();
         return QTest::qWaitFor(
             [this] {
                 return !rx.versions.isEmpty() && !rx.compileTimes.isEmpty() && !rx.eids.isEmpty();
@@ -212,16 +150,17 @@ private Q_SLOTS:
                 t.day, t.hour, t.minute, t.second);
         });
         connect(l, &ZoMsgLooper::sigGNCEID, this, [this](QString e) { rx.eids << e; });
-        connect(l, &ZoMsgLooper::sigCANDevVersion, this,
-            [this](tVersion v, tdu1 idx, QString sn) { rx.modules << moduleText(v, idx, sn); });
+        connect(l, &ZoMsgLooper::sigCANDevVersion, this, [this](tVersion v, tdu1 idx, QString sn) {
+            rx.modules << moduleText(versionText(v), idx, sn);
+        });
         looper->startLooper();
         QTRY_VERIFY(looper->isReady());
-        driver = std::make_unique<CommandSender>(l);
+        commands = std::make_unique<ZoBootCommands>(l);
     }
 
     void cleanupTestCase()
     {
-        driver.reset();
+        commands.reset();
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
         QVERIFY(looper->wait(3000));
         looper.reset();
@@ -233,7 +172,7 @@ private Q_SLOTS:
     {
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onClosePlaneComm(); });
         (void)QTest::qWaitFor([this] { return !looper->isConnected(); }, 2000);
-        driver->reset();
+        looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
         if (QTest::currentTestFailed()) {
             // What the aircraft saw last, to tell whose reading went wrong.
             const QList<QJsonObject> ev = sim->events();
@@ -272,8 +211,8 @@ private Q_SLOTS:
             if (seq >= 0)
                 QCOMPARE(zoNum(got, "seq"), (seq + 1) % 256);
             seq = zoNum(got, "seq");
-            QCOMPARE(got.value(QStringLiteral("address")).toVariant().toLongLong(),
-                qint64(sc.address));
+            QCOMPARE(
+                got.value(QStringLiteral("address")).toVariant().toLongLong(), qint64(sc.address));
             QVERIFY(got.value(QStringLiteral("addressOk")).toBool());
         }
         QVERIFY(noMisreads());
@@ -299,37 +238,44 @@ private Q_SLOTS:
         QFETCH(int, node);
         QFETCH(int, busKind);
         const Scenario sc = loadScenario(QStringLiteral("default.json"));
-        const Target t {tdu1(type), tdu1(node), busKind};
-        const QString version = sc.modules.value(t.simName(), sc.version);
+        const bool core = busKind == 1;
+        const QString dev
+            = core ? QStringLiteral("core") : QStringLiteral("%1.%2").arg(type).arg(node);
+        const QString version = sc.modules.value(dev, sc.version);
         QVERIFY(sim->start(ZoTestAircraftSim::Udp, QStringLiteral("default.json"), {}));
         QVERIFY(openLink());
 
-        driver->enterBootloader(t);
+        using C = ZoBootCommands;
+        QVERIFY(core ? commands->coreEnterBootloader(tdu1(type))
+                     : commands->module(C::OpEnter, tdu1(type), tdu1(node)));
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                for (const QJsonObject &o : sim->events("state", t.simName()))
+                for (const QJsonObject &o : sim->events("state", dev))
                     if (zoText(o, "to") == QLatin1String("bootloader"))
                         return true;
                 return false;
             }(),
             3000);
         rx = Received();
-        driver->forceReport(t);
-        if (t.isCore()) {
+        // Asked from its bootloader for its stored version, as the manual add
+        // of a device that did not answer the search asks it.
+        looper->setProtocol(core ? ZoMsgLooper::ModeCoreBootloader : ZoMsgLooper::ModeApplication,
+            core ? 0 : tdu1(busKind));
+        QVERIFY(core ? commands->coreReadParameters()
+                     : commands->module(C::OpForceReport, tdu1(type), tdu1(node)));
+        if (core) {
             QTRY_COMPARE_WITH_TIMEOUT(rx.versions, QStringList {version}, 3000);
         } else {
             // The long form names no device; the short form carries the index.
             const bool longForm = busKind == 2;
             const QString sn = longForm ? QString() : QString::number(node);
-            QTRY_COMPARE_WITH_TIMEOUT(rx.modules,
-                QStringList {QStringLiteral("%1 idx %2 sn %3").arg(version).arg(longForm ? 0 : node).arg(sn)},
-                3000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                rx.modules, QStringList {moduleText(version, longForm ? 0 : node, sn)}, 3000);
         }
-        driver->leaveBootloader(t);
+        QVERIFY(core ? commands->coreLeaveBootloader()
+                     : commands->module(C::OpLeave, tdu1(type), tdu1(node)));
         QTRY_VERIFY_WITH_TIMEOUT(
-            !sim->events("request", t.simName(), QStringLiteral("leaveBootloader")).isEmpty(),
-            3000);
-        driver->reset();
+            !sim->events("request", dev, QStringLiteral("leaveBootloader")).isEmpty(), 3000);
         QVERIFY(noMisreads());
     }
 };
