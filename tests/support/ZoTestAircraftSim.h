@@ -14,16 +14,6 @@
 #include <QTest>
 #include <QUdpSocket>
 
-// A member of a logged event or a report, as text or as a number.
-inline QString zoText(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-inline int zoNum(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toInt();
-}
-
 class ZoTestAircraftSim
 {
 public:

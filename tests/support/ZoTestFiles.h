@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
+#include <QVariant>
 
 // Empty when the file cannot be read.
 inline QByteArray zoReadFile(const QString &path)
@@ -48,4 +50,24 @@ inline QList<QJsonObject> zoReadJsonLines(const QString &path)
         if (!line.isEmpty())
             out << QJsonDocument::fromJson(line).object();
     return out;
+}
+
+// A member of a logged event or a report, as text or as a number.
+inline QString zoText(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toString();
+}
+inline int zoNum(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toInt();
+}
+
+// The members named in `keys` (separated by blanks) as text, one blank
+// between them, so one comparison shows every member that differs.
+inline QString zoFields(const QJsonObject &o, const char *keys)
+{
+    QStringList out;
+    for (const QString &key : QString::fromLatin1(keys).split(QLatin1Char(' ')))
+        out << o.value(key).toVariant().toString();
+    return out.join(QLatin1Char(' '));
 }

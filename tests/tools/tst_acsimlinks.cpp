@@ -194,14 +194,11 @@ private Q_SLOTS:
         program.writeDatagram(datagram, QHostAddress::LocalHost, gcpm.port());
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 1, 2000);
         const QJsonObject e = events.first();
-        QCOMPARE(e.value(QStringLiteral("event")).toString(), event);
-        const QString got = event != QLatin1String("gcpm")
-            ? e.value(QStringLiteral("reason")).toString()
+        QCOMPARE(zoText(e, "event"), event);
+        const QString got = event != QLatin1String("gcpm") ? zoText(e, "reason")
             : e.contains(QStringLiteral("port"))
-            ? QStringLiteral("%1:%2")
-                  .arg(e.value(QStringLiteral("address")).toString())
-                  .arg(e.value(QStringLiteral("port")).toInt())
-            : e.value(QStringLiteral("cmd")).toString();
+            ? zoText(e, "address") + QLatin1Char(':') + QString::number(zoNum(e, "port"))
+            : zoText(e, "cmd");
         QVERIFY2(
             event == QLatin1String("gcpm") ? got == detail : got.contains(detail), qPrintable(got));
     }
@@ -294,9 +291,9 @@ private Q_SLOTS:
         QSet<QString> links;
         for (const QJsonObject &o : zoReadJsonLines(logPath)) {
             QVERIFY(!o.isEmpty());
-            events << o.value(QStringLiteral("event")).toString();
+            events << zoText(o, "event");
             if (events.last() == QLatin1String("link"))
-                links << o.value(QStringLiteral("kind")).toString();
+                links << zoText(o, "kind");
         }
         QCOMPARE(links,
             (QSet<QString> {QStringLiteral("udp"), QStringLiteral("tcp"), QStringLiteral("gcpm"),
