@@ -12,17 +12,6 @@ namespace {
 const QString CataloguePath = QStringLiteral("/app/api/user/firmware/getFirmware");
 const QString EditVersionPath = QStringLiteral("/app/api/user/machineInfo/editVersion");
 
-QJsonObject entry(
-    int fid, const QString &version, const QString &upgradeFile, const QString &pathFile)
-{
-    QJsonObject e {{"fid", fid}, {"version", version}};
-    if (!upgradeFile.isEmpty())
-        e.insert(QStringLiteral("upgradeFile"), upgradeFile);
-    if (!pathFile.isEmpty())
-        e.insert(QStringLiteral("pathFile"), pathFile);
-    return e;
-}
-
 // fid 4 with a firmware file and a path file, fid 44 with a path file only.
 QJsonArray twoEntries()
 {
@@ -206,10 +195,12 @@ private slots:
         row("dropped mid-body", good, 4, cat + "drop");
         row("catalogue hangs", good, 4, cat + "hang=3");
         row("no catalogue for the fid", good, 9);
-        row("missing fid", {entry(8, "1.0.0", "fw4.bin", "")}, 4);
-        row("no upgradePath", {entry(4, "1.0.0", "", "p4.bin")}, 4);
+        const QJsonObject noFile {{"fid", 4}, {"version", "1.0.0"}, {"pathFile", "p4.bin"}};
+        row("missing fid",
+            {QJsonObject {{"fid", 8}, {"version", "1.0.0"}, {"upgradeFile", "fw4.bin"}}}, 4);
+        row("no upgradePath", {noFile}, 4);
         row("no firmwares", {}, 4);
-        QJsonObject local = entry(4, "1.0.0", "", "p4.bin");
+        QJsonObject local = noFile;
         local.insert(QStringLiteral("upgradePath"), QStringLiteral("file:///etc/passwd"));
         row("local file address", {local}, 4, {},
             "W ZoNimbraHttpHelper::download refuse address file:///etc/passwd");

@@ -19,7 +19,8 @@ const tds4 ModB = (7 << 16) | 0x30; // type 0x30, node 7
 // "!name" refuses the user first, as the looper tells it, node "/dev/name".
 struct Rig
 {
-    explicit Rig(const QStringList &ports = {})
+    explicit Rig(const QStringList &ports = {}, bool answers = true)
+        : answerOpens(answers)
     {
         search.setTimings(FastTimings);
         search.setPortEnumerator([ports] {
@@ -112,8 +113,7 @@ private Q_SLOTS:
         QFETCH(QStringList, ports);
         QFETCH(QStringList, expected);
 
-        Rig rig(ports);
-        rig.answerOpens = false;
+        Rig rig(ports, false);
         QSignalSpy active(&rig.search, &ZoPlaneSearch::sigActiveChanged);
         // The caller's list is not used: the ports are always enumerated.
         rig.startAuto({QStringLiteral("ignored")});
@@ -171,8 +171,7 @@ private Q_SLOTS:
 
     void coreFoundThenModules()
     {
-        Rig rig({QStringLiteral("A")});
-        rig.answerOpens = false; // no data wait: the detect timeout alone moves on
+        Rig rig({QStringLiteral("A")}, false); // no data wait: the detect timeout alone moves on
         QSignalSpy found(&rig.search, &ZoPlaneSearch::sigPlaneConnectionFound);
         rig.startAuto();
         QTRY_COMPARE(rig.log.size(), 2); // UDP, then serial A after the detect timeout
@@ -217,8 +216,7 @@ private Q_SLOTS:
         QFETCH(bool, hasModules);
         QFETCH(QList<tds4>, modules);
 
-        Rig rig;
-        rig.answerOpens = false;
+        Rig rig({}, false);
         rig.startAuto();
         rig.search.coreIdentified(true, hasModules, modules); // core not asked yet: ignored
         rig.search.onPlaneDeteced(true);
@@ -235,8 +233,7 @@ private Q_SLOTS:
     // holding the window for good.
     void silentCoreEndsSearch()
     {
-        Rig rig;
-        rig.answerOpens = false;
+        Rig rig({}, false);
         rig.startAuto();
         rig.search.onPlaneDeteced(true);
         QTRY_COMPARE(rig.finished.size(), 1);
@@ -261,8 +258,7 @@ private Q_SLOTS:
         QFETCH(QString, open);
 
         for (const bool opens : {true, false}) {
-            Rig rig({QStringLiteral("A")});
-            rig.answerOpens = false;
+            Rig rig({QStringLiteral("A")}, false);
             if (type == 1)
                 rig.search.onSearchOnSpecSPCom(QStringLiteral("ttyS9"), 57600, 7, 2, 2);
             else if (type == 0)

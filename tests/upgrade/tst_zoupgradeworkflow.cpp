@@ -63,14 +63,16 @@ class TstZoUpgradeWorkflow : public QObject
             wf->selectBranch(branch);
     }
 
-private Q_SLOTS:
-    void init()
+    // The engine on `env`, its looper running.
+    void start(ZoUpgradeEnvironment env = {})
     {
-        ZoUpgradeEnvironment env;
         env.link = &config;
         wf = std::make_unique<ZoUpgradeWorkflow>(env);
         QTRY_VERIFY(wf->isLooperReady());
     }
+
+private Q_SLOTS:
+    void init() { start(); }
     void cleanup() { wf.reset(); }
 
     // What a catalogue file makes of a device: the target shown, whether it
@@ -264,7 +266,6 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         ZoUpgradeEnvironment env;
-        env.link = &config;
         env.journalPath = dir.filePath(QStringLiteral("runjournal.json"));
         ZoRunJournal::Entry e;
         e.eid = QStringLiteral("3A0F2C5D00170043");
@@ -272,7 +273,7 @@ private Q_SLOTS:
         e.devId = 80;
         e.core = true;
         QVERIFY(ZoRunJournal(env.journalPath).record(e));
-        wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        start(env);
         QCOMPARE(wf->coresLeftInBootloader(), QList<tdu1> {80});
         QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
         wf->onAutoSearchPlaneFinished(false, 0);
@@ -291,11 +292,9 @@ private Q_SLOTS:
     void moduleListFollowsConfiguration()
     {
         ZoUpgradeEnvironment env;
-        env.link = &config;
         env.ignoredDevices = {44, 131149};
         env.tunexNodes = {1, 2};
-        wf = std::make_unique<ZoUpgradeWorkflow>(env);
-        QTRY_VERIFY(wf->isLooperReady());
+        start(env);
         qRegisterMetaType<QList<tds4>>("QList<tds4>");
         QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
         connectCore(ver(80, 1, 7, 5));
