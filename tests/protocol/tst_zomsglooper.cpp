@@ -54,14 +54,9 @@ QByteArray boot(const QByteArray &fromByte5)
 // 0x22 answer: 48 parameter bytes with the version record at 22..25.
 QByteArray parameters(tdu1 type, tdu1 major, tdu1 minor, tdu1 rev, int size = 48)
 {
-    QByteArray p(size, '\0');
-    if (size >= 26) {
-        p[22] = char(type);
-        p[23] = char(major);
-        p[24] = char(minor);
-        p[25] = char(rev);
-    }
-    return boot(hex("8122") + p);
+    const QByteArray p = QByteArray(22, '\0') + char(type) + char(major) + char(minor) + char(rev)
+        + QByteArray(22, '\0');
+    return boot(hex("8122") + p.left(size));
 }
 
 QByteArray canReply(tdu2 id, const QByteArray &payload)
@@ -309,13 +304,9 @@ private Q_SLOTS:
         row("6f1 two bytes", canReply(0x6F1, hex("8121")));
         row("6f2 erase", canReply(0x6F2, hex("812100")), {"sigCANDevUpgEraseFlashAck()"});
         row("6f2 program", canReply(0x6F2, hex("81310501")), {"sigCANDevUpgradeProgAck(8352)"});
-        QByteArray longVersion(50, '\0');
-        longVersion[0] = char(0x81);
-        longVersion[1] = 0x22;
-        longVersion[24] = 77;
-        longVersion[25] = 3;
-        longVersion[26] = 4;
-        longVersion[27] = 5;
+        // 0x81 0x22, then the version record at 24..27 of 50 bytes.
+        const QByteArray longVersion
+            = hex("8122") + QByteArray(22, '\0') + hex("4d030405") + QByteArray(22, '\0');
         row("6f2 version", canReply(0x6F2, longVersion), {"sigCANDevVersion(77.3.4.5,0,)"});
         row("6f2 version 49", canReply(0x6F2, longVersion.left(49)));
         row("6f2 marker", canReply(0x6F2, hex("822100")));

@@ -137,19 +137,12 @@ class TstZoTolMainWindow : public QObject
         const QString pty = link == Sim::Pty ? sim->ptyPath : port;
         env.portEnumerator = [pty] {
             QList<ZoPlaneSearch::PortCandidate> ports;
-            if (!pty.isEmpty()) {
-                ZoPlaneSearch::PortCandidate p;
-                p.name = pty;
-                ports << p;
-            }
+            if (!pty.isEmpty())
+                ports.append({pty});
             return ports;
         };
         window = std::make_unique<ZoTolMainWindow>(env);
-        ZoUpgradeWorkflow *engine = window->engine();
-        ZoPlaneSearch::Timings search;
-        search.detectMs = 300;
-        search.waitPlaneDataMs = 300;
-        zoTestFastTimings(*engine, search);
+        zoTestFastTimings(*window->engine(), {300, 300}); // detect, then wait for data
         window->show();
     }
 
