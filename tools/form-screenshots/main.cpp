@@ -191,11 +191,11 @@ void shootDeviceList(Shooter &shooter)
         f->setProgressRange(0, 100);
         f->setProgress(60);
     };
-    const auto done = [offered](ZoModuleFMInfoForm *f) {
+    // The last block sent, before the device has been read back.
+    const auto transferred = [offered](ZoModuleFMInfoForm *f) {
         offered(f);
         f->setProgressRange(0, 100);
         f->setProgress(100);
-        f->setResult(true);
     };
     const auto failed = [offered](ZoModuleFMInfoForm *f) {
         offered(f);
@@ -209,7 +209,6 @@ void shootDeviceList(Shooter &shooter)
     shooter.hosted(QStringLiteral("row-offered"), {row(77, version(77, 1, 2, 0), offered)});
     shooter.hosted(QStringLiteral("row-current"), {row(38, version(38, 3, 1, 4), current)});
     shooter.hosted(QStringLiteral("row-progress"), {row(83, version(83, 1, 0, 9), running)});
-    shooter.hosted(QStringLiteral("row-done"), {row(46, version(46, 1, 0, 0), done)});
     shooter.hosted(QStringLiteral("row-failed"), {row(79, version(79, 2, 0, 0), failed)});
 
     // The states the engine's records give a row: a module answering only
@@ -240,9 +239,9 @@ void shootDeviceList(Shooter &shooter)
         {QStringLiteral("row-not-answering"),
             state(77, none, Presence::NotAnswering, Result::None, none)},
         {QStringLiteral("row-confirming"),
-            [row, done] {
-                return row(83, version(83, 1, 0, 9), [done](ZoModuleFMInfoForm *f) {
-                    done(f);
+            [row, transferred] {
+                return row(83, version(83, 1, 0, 9), [transferred](ZoModuleFMInfoForm *f) {
+                    transferred(f);
                     f->setConfirming();
                 });
             }},
@@ -274,7 +273,9 @@ void shootDeviceList(Shooter &shooter)
     shooter.hosted(QStringLiteral("device-list"),
         {new ZoModuleFMHeaderForm, row(83, version(83, 1, 0, 9), running),
             row(77, version(77, 1, 2, 0), offered), row(38, version(38, 3, 1, 4), current),
-            row(86, version(86, 1, 0, 0), done), new ZoManualAddModuleForm, coreHeader,
+            state(86, version(86, 1, 0, 0), Presence::Answering, Result::Upgraded,
+                version(86, 1, 6, 0))(),
+            new ZoManualAddModuleForm, coreHeader,
             row(80, version(80, 2, 20, 0), offered)});
 }
 
