@@ -126,11 +126,8 @@ private Q_SLOTS:
         QFETCH(QString, radio);
         QFETCH(QString, request);
         ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
-        cfg->hostport = 7001;
-        cfg->localPort = 7002;
-        cfg->TcpServerHostPort = 7003;
-        cfg->TcpClientLocalPort = 7004;
-        cfg->baud = 57600;
+        *cfg = zoLinkFromFields(
+            QStringLiteral("0||57600|8|0|1|127.0.0.1|7001|7002|127.0.0.1|7003|7004"));
         auto form = makeForm();
         form->setPortLister([] {
             return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyTest0"), false}};

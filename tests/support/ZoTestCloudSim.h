@@ -16,10 +16,7 @@ class ZoTestCloudSim
 public:
     ~ZoTestCloudSim()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
+        if (!stop(3000)) {
             m_process.kill();
             m_process.waitForFinished(3000);
         }
@@ -30,14 +27,10 @@ public:
         return QStringLiteral(TOLVANE_CLOUDSIM_CERT_DIR "/cloudsim-cert.pem");
     }
 
-    // faults: "PATH:kind[=value][,...]" as the simulator's --fault takes them.
-    bool start(bool https = false, const QStringList &faults = {})
-    {
-        return start(https, faults, QStringList());
-    }
-
-    // With further arguments for the program ("--config", FILE).
-    bool start(bool https, const QStringList &faults, const QStringList &arguments)
+    // faults: "PATH:kind[=value][,...]" as the simulator's --fault takes
+    // them; arguments: further ones for the program ("--config", FILE).
+    bool start(
+        bool https = false, const QStringList &faults = {}, const QStringList &arguments = {})
     {
         QStringList args = QStringList {QStringLiteral("--port"), QStringLiteral("0"),
                                QStringLiteral("--root"), m_dir.path(), QStringLiteral("--log"),
@@ -92,7 +85,7 @@ public:
     {
         QList<QJsonObject> out;
         for (const QJsonObject &event : events())
-            if (event.value(QLatin1String("event")).toString() == QLatin1String("request"))
+            if (zoText(event, "event") == QLatin1String("request"))
                 out << event;
         return out;
     }
@@ -102,8 +95,7 @@ public:
     {
         QStringList out;
         for (const QJsonObject &r : requests())
-            out << r.value(QLatin1String("method")).toString() + QLatin1Char(' ')
-                    + r.value(QLatin1String("path")).toString();
+            out << zoText(r, "method") + QLatin1Char(' ') + zoText(r, "path");
         return out;
     }
 

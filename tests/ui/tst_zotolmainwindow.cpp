@@ -226,10 +226,8 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(int, failed);
         QFETCH(int, stranded);
-        QStringList extra;
-        if (!fault.isEmpty())
-            extra << QStringLiteral("--fault") << fault;
-        QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
+        QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet),
+            fault.isEmpty() ? QStringList() : QStringList {QStringLiteral("--fault"), fault}));
         QVERIFY(zoTestServeCatalogue(*cloud, kFleet, wrongHeader));
         openWindow(link);
         QVERIFY(window->searchForm()->isVisible());
