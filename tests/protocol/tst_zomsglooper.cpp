@@ -153,9 +153,8 @@ private:
         if (!peer->hasPendingDatagrams() && !peer->waitForReadyRead(timeoutMs))
             return QByteArray();
         QByteArray d(int(peer->pendingDatagramSize()), '\0');
-        QHostAddress from;
         quint16 port = 0;
-        peer->readDatagram(d.data(), d.size(), &from, &port);
+        peer->readDatagram(d.data(), d.size(), nullptr, &port);
         looperPort = port;
         return d;
     }

@@ -3,6 +3,7 @@
 
 #include "AcSimRig.h"
 #include "ZoTestFiles.h"
+#include "ZoTestWait.h"
 
 #include "ZoSimGcpmListener.h"
 #include "ZoSimPtyLink.h"
@@ -84,10 +85,7 @@ private Q_SLOTS:
         if (outbound) {
             std::thread reader([&] { got = readFd(fd, payload.size(), 5000, last); });
             pty.write(payload);
-            QElapsedTimer t;
-            t.start();
-            while (pty.pendingOut() > 0 && t.elapsed() < 5000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            zoWaitFor([&] { return pty.pendingOut() == 0; }, 5000);
             reader.join();
         } else {
             QObject::connect(&pty, &ZoSimPtyLink::received, [&](const QByteArray &b) {
@@ -105,10 +103,7 @@ private Q_SLOTS:
                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
             });
-            QElapsedTimer t;
-            t.start();
-            while (got.size() < payload.size() && t.elapsed() < 5000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            zoWaitFor([&] { return got.size() >= payload.size(); }, 5000);
             writer.join();
         }
         ::close(fd);
