@@ -19,8 +19,6 @@ class ZoTestXvfb
 public:
     ~ZoTestXvfb()
     {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
         m_server.terminate();
         if (!m_server.waitForFinished(3000)) {
             m_server.kill();

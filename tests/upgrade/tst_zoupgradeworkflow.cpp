@@ -39,7 +39,6 @@ ZoFRMFileInfo firmware(int fid, const tVersion &v, int headerType = -1, int body
     info.fid = tdu1(fid);
     info.version = v;
     info.version.type = tdu1(fid);
-    info.upgradeDescriptionEn = QStringLiteral("notes %1").arg(fid);
     info.setDataCopy(zoTestFirmwareBytes(tdu4(body), named, body, 0x5A, compiled));
     return info;
 }
@@ -182,9 +181,7 @@ private Q_SLOTS:
         connectCore(ver(80, 1, 7, 5));
         if (headerType != -2) {
             // The catalogue names 80; the file inside says otherwise (or is too big).
-            ZoFRMFileInfo f = firmware(80, ver(80, 1, 8, 2), headerType, body);
-            f.version.type = 80;
-            wf->onUpdateDevFRMTarInfo(f);
+            wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 8, 2), headerType, body));
         }
         QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
