@@ -116,19 +116,6 @@ private:
         return ok;
     }
 
-    // Asks the core for its version, compile time and identity, and waits
-    // for all three.
-    bool readIdentity()
-    {
-        commands->coreVersionQuery();
-        commands->identityQuery();
-        return QTest::qWaitFor(
-            [this] {
-                return !rx.versions.isEmpty() && !rx.compileTimes.isEmpty() && !rx.eids.isEmpty();
-            },
-            3000);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -194,7 +181,10 @@ private Q_SLOTS:
         QVERIFY(openLink());
         QVERIFY(sim->events("request").isEmpty());
 
-        QVERIFY(readIdentity());
+        // The version query asks for the compile time as well.
+        QVERIFY(commands->coreVersionQuery() && commands->identityQuery());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !rx.versions.isEmpty() && !rx.compileTimes.isEmpty() && !rx.eids.isEmpty(), 3000);
         QTest::qWait(100); // and no more
         QCOMPARE(rx.versions, QStringList {sc.version});
         QCOMPARE(rx.compileTimes, QStringList {sc.compileTime});
