@@ -22,7 +22,6 @@
 #include "ZoMessageBox.h"
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
-#include "ZoTestWait.h"
 #include "ZoTestZip.h"
 #include "ZoUpgradeListWidget.h"
 
@@ -217,7 +216,10 @@ private Q_SLOTS:
         const QStringList before = zoTreeOf(m_install);
         m_answers = {QMessageBox::Yes, QMessageBox::No};
         ZoHaldenUpdateForm form;
-        QVERIFY(upgradeUntilAsked(form, 2));
+        startCheck(form);
+        QTRY_VERIFY_WITH_TIMEOUT(form.isVisible(), 10000);
+        QTest::mouseClick(rowButton(form), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(askedTexts().size() >= 2, 15000);
         QTEST(askedTexts(), "asked");
         if (damaged) {
             QTRY_VERIFY(!form.isUpdating());
@@ -391,17 +393,6 @@ private:
         for (const ZoMessageBox::Request &r : ZoMessageBox::shownRequests())
             out << r.title + QLatin1Char('/') + r.text;
         return out;
-    }
-
-    // Checks, presses the offer's button once it is shown, and waits until the
-    // update has asked that many questions.
-    bool upgradeUntilAsked(ZoHaldenUpdateForm &form, int questions)
-    {
-        startCheck(form);
-        if (!zoWaitFor([&form] { return form.isVisible(); }, 10000))
-            return false;
-        QTest::mouseClick(rowButton(form), Qt::LeftButton);
-        return zoWaitFor([this, questions] { return askedTexts().size() >= questions; }, 15000);
     }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
