@@ -85,11 +85,10 @@ private Q_SLOTS:
         ZoSelectGNCForm coreForm;
         ZoSelectModuleForm moduleForm;
         moduleForm.setModules({36});
-        for (QWidget *form :
-            {static_cast<QWidget *>(&coreForm), static_cast<QWidget *>(&moduleForm)}) {
-            form->show();
-            QVERIFY(QTest::qWaitForWindowExposed(form));
-        }
+        coreForm.show();
+        moduleForm.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&coreForm));
+        QVERIFY(QTest::qWaitForWindowExposed(&moduleForm));
         QTest::mouseClick(moduleForm.buttons().at(0), Qt::LeftButton); // a choice, then Cancel
         QSignalSpy core(&coreForm, &ZoSelectGNCForm::sigSelectedGNC);
         QSignalSpy module(&moduleForm, &ZoSelectModuleForm::sigSelectedModule);
