@@ -49,9 +49,9 @@ private Q_SLOTS:
         static int serial = 0;
         m_appName
             = QStringLiteral("tolvapp%1-%2").arg(QCoreApplication::applicationPid()).arg(++serial);
-        const QString app = m_install + QLatin1Char('/') + m_appName;
-        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PLATFORM_HELPER), app));
-        QVERIFY(QFile::setPermissions(app, QFile::permissions(app) | QFile::ExeOwner));
+        m_appPath = m_install + QLatin1Char('/') + m_appName;
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_PLATFORM_HELPER), m_appPath));
+        QVERIFY(QFile::setPermissions(m_appPath, QFile::permissions(m_appPath) | QFile::ExeOwner));
 
         // The download lands in the working directory; it is not the installation.
         m_previousDir = QDir::currentPath();
@@ -145,9 +145,7 @@ private Q_SLOTS:
         // The archive is gone from where it was downloaded.
         QCOMPARE(zoTreeOf(QDir::currentPath()), QStringList());
         // The application runs again, from the installation.
-        const QString started
-            = m_install + QLatin1Char('/') + m_appName + QStringLiteral(".started");
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_appPath + QStringLiteral(".started")), 5000);
         QCOMPARE(m_sim->paths().count(QStringLiteral("GET /releases/release.zip")), 1);
     }
 
@@ -170,8 +168,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             askedTexts(), QStringList {QStringLiteral("LabTip/MsgIsStartSoftwareProcess")}, 15000);
         QCOMPARE(zoReadFile(m_install + QStringLiteral("/README.txt")), QByteArray("2.2.0"));
-        QVERIFY(
-            !QFile::exists(m_install + QLatin1Char('/') + m_appName + QStringLiteral(".started")));
+        QVERIFY(!QFile::exists(m_appPath + QStringLiteral(".started")));
 
         form.close();
         QVERIFY(form.isVisible());
@@ -362,7 +359,7 @@ private:
     bool startApplication()
     {
         m_app = std::make_unique<QProcess>();
-        m_app->start(m_install + QLatin1Char('/') + m_appName,
+        m_app->start(m_appPath,
             {QStringLiteral("term"), m_tmp->filePath(QStringLiteral("app-marks")),
                 QStringLiteral("obey")});
         return m_app->waitForReadyRead(5000) && m_app->readAll().startsWith("ready");
@@ -400,6 +397,7 @@ private:
     std::unique_ptr<QProcess> m_app;
     QString m_install; // the installation the release goes into
     QString m_appName; // the application's executable, unique per test
+    QString m_appPath; // and where it is installed
     QString m_previousDir;
     QList<int> m_answers; // given in order; Yes when they run out
 };
