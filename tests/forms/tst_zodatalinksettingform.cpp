@@ -1,6 +1,7 @@
 #include "ZoDataLinkSettingForm.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTestPlaneConfig.h"
+#include "ZoTestWidgets.h"
 #include "ZoTvkInstance.h"
 
 #include <QComboBox>
@@ -82,13 +83,13 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(uint, stored);
         auto form = makeForm();
-        child<QRadioButton>(form.get(), "rbUDP")->click();
-        QLineEdit *local = child<QLineEdit>(form.get(), "leLocalPort");
+        zoChild<QRadioButton>(form.get(), "rbUDP")->click();
+        QLineEdit *local = zoChild<QLineEdit>(form.get(), "leLocalPort");
         local->clear();
         QTest::keyClicks(local, typed);
 
         OpenRequests open(form.get());
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
 
         QCOMPARE(ZoTvkInstance::instance()->planeConfig()->localPort, tdu4(stored));
         QCOMPARE(open.seen, QStringList {QStringLiteral("udp(127.0.0.1,6075,%1)").arg(stored)});
@@ -103,7 +104,7 @@ private Q_SLOTS:
     {
         auto form = makeForm();
         QVERIFY(!QFile::exists(ZoTvkInstance::sysConfigPath()));
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnCloseWnd"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnCloseWnd"), Qt::LeftButton);
         QVERIFY(QFile::exists(ZoTvkInstance::sysConfigPath()));
         QVERIFY(form->isHidden());
     }
@@ -133,17 +134,17 @@ private Q_SLOTS:
             return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyTest0"), false}};
         });
 
-        auto *button = child<QRadioButton>(form.get(), radio.toLatin1().constData());
+        auto *button = zoChild<QRadioButton>(form.get(), radio.toLatin1().constData());
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
         QVERIFY(button->isChecked());
-        QTEST(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
+        QTEST(zoChild<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
         QTEST(int(cfg->type), "linkType");
 
         OpenRequests open(form.get());
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
         QCOMPARE(open.seen, QStringList {request});
         // Requesting is not opening: the button waits for the link's answer.
-        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        QCOMPARE(zoChild<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
         QVERIFY(!form->isOpen());
     }
 
@@ -168,8 +169,8 @@ private Q_SLOTS:
         auto form = makeForm();
         form->onOpenCommState(type, ok);
 
-        QTEST(child<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
-        QTEST(child<QPushButton>(form.get(), "btnOpenCom")->text(), "buttonText");
+        QTEST(zoChild<QStackedWidget>(form.get(), "swConnect")->currentIndex(), "page");
+        QTEST(zoChild<QPushButton>(form.get(), "btnOpenCom")->text(), "buttonText");
         QCOMPARE(form->isOpen(), open);
         if (type <= 2)
             QCOMPARE(int(ZoTvkInstance::instance()->planeConfig()->type), type);
@@ -186,10 +187,10 @@ private Q_SLOTS:
         form->openLink(); // asked to open what is open: nothing happens
         QVERIFY(open.seen.isEmpty());
         // Disabled inputs do not stop the button itself.
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
         QCOMPARE(close.count(), 1);
         QVERIFY(open.seen.isEmpty());
-        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        QCOMPARE(zoChild<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
         QVERIFY(!form->isOpen());
         for (QWidget *w : inputs(form.get()))
             QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
@@ -198,7 +199,7 @@ private Q_SLOTS:
         form->onOpenCommState(ZoPlaneConfig::LinkUdp, true);
         form->onCloseCommState(false);
         QVERIFY(!form->isOpen());
-        QCOMPARE(child<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
+        QCOMPARE(zoChild<QPushButton>(form.get(), "btnOpenCom")->text(), QStringLiteral("ON"));
         form->openLink();
         QCOMPARE(open.seen.size(), 1);
     }
@@ -209,9 +210,9 @@ private Q_SLOTS:
         ZoTvkInstance::instance()->planeConfig()->type = 7;
         auto form = makeForm();
         for (const char *name : {"rbSerialPort", "rbUDP", "rbTCPClient"})
-            QVERIFY(!child<QRadioButton>(form.get(), name)->isChecked());
+            QVERIFY(!zoChild<QRadioButton>(form.get(), name)->isChecked());
         OpenRequests open(form.get());
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnOpenCom"), Qt::LeftButton);
         QVERIFY(open.seen.isEmpty());
     }
 
@@ -221,14 +222,14 @@ private Q_SLOTS:
         QList<ZoDataLinkSettingForm::PortEntry> system = {{QStringLiteral("ttyS0"), false},
             {QStringLiteral("ttyUSB0"), true}, {QStringLiteral("ttyUSB1"), false}};
         form->setPortLister([&system] { return system; });
-        QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
+        QComboBox *ports = zoChild<QComboBox>(form.get(), "cmbSerialPort");
         QCOMPARE(ports->count(), 2);
         QCOMPARE(ports->itemText(0), QStringLiteral("ttyS0"));
         QCOMPARE(ports->itemText(1), QStringLiteral("ttyUSB1"));
 
         // The refresh button asks the system again and replaces the list.
         system = {{QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), true}};
-        QTest::mouseClick(child<QPushButton>(form.get(), "btnSearchSerial"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(form.get(), "btnSearchSerial"), Qt::LeftButton);
         QCOMPARE(form->portNames(), QStringList {QStringLiteral("ttyUSB0")});
         QCOMPARE(ports->count(), 1);
         QCOMPARE(ports->itemText(0), QStringLiteral("ttyUSB0"));
@@ -243,18 +244,18 @@ private Q_SLOTS:
                 {QStringLiteral("ttyS0"), false}, {QStringLiteral("ttyUSB1"), false}};
         });
         const ZoPlaneConfig before = *ZoTvkInstance::instance()->planeConfig();
-        QComboBox *ports = child<QComboBox>(form.get(), "cmbSerialPort");
-        auto *pages = child<QStackedWidget>(form.get(), "swConnect");
+        QComboBox *ports = zoChild<QComboBox>(form.get(), "cmbSerialPort");
+        auto *pages = zoChild<QStackedWidget>(form.get(), "swConnect");
         const auto texts = [&](std::initializer_list<const char *> names) {
             QStringList out;
             for (const char *name : names)
-                out << child<QLineEdit>(form.get(), name)->text();
+                out << zoChild<QLineEdit>(form.get(), name)->text();
             return out;
         };
 
         // Found links as zoLinkFields writes them: type|com|...|host|...|TcpServerHost|...
         form->onSynFoundConnection(zoLinkFromFields(QStringLiteral("1|ttyUSB1")));
-        QVERIFY(child<QRadioButton>(form.get(), "rbSerialPort")->isChecked());
+        QVERIFY(zoChild<QRadioButton>(form.get(), "rbSerialPort")->isChecked());
         QCOMPARE(ports->currentText(), QStringLiteral("ttyUSB1"));
         QCOMPARE(pages->currentIndex(), 1);
 
@@ -264,12 +265,12 @@ private Q_SLOTS:
 
         form->onSynFoundConnection(
             zoLinkFromFields(QStringLiteral("2|||||||||127.0.0.2|9001|9002")));
-        QVERIFY(child<QRadioButton>(form.get(), "rbTCPClient")->isChecked());
+        QVERIFY(zoChild<QRadioButton>(form.get(), "rbTCPClient")->isChecked());
         QCOMPARE(texts({"leTcpRemoteIp", "leTcpRemotePort", "leTcpLocalPort"}),
             QStringList({"127.0.0.2", "9001", "9002"}));
 
         form->onSynFoundConnection(zoLinkFromFields(QStringLiteral("0||||||127.0.0.3|9003|9004")));
-        QVERIFY(child<QRadioButton>(form.get(), "rbUDP")->isChecked());
+        QVERIFY(zoChild<QRadioButton>(form.get(), "rbUDP")->isChecked());
         QCOMPARE(texts({"leHostAddress", "leRemotePort", "leLocalPort"}),
             QStringList({"127.0.0.3", "9003", "9004"}));
 
@@ -287,20 +288,13 @@ private:
         return form;
     }
 
-    template <typename T> T *child(ZoDataLinkSettingForm *form, const char *name)
-    {
-        T *w = form->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     QList<QWidget *> inputs(ZoDataLinkSettingForm *form)
     {
         QList<QWidget *> result;
         for (const char *name : {"btnSearchSerial", "cmbSerialPort", "rbSerialPort", "rbUDP",
                  "rbTCPClient", "leHostAddress", "leRemotePort", "leLocalPort", "leTcpRemoteIp",
                  "leTcpRemotePort", "leTcpLocalPort"})
-            result.append(child<QWidget>(form, name));
+            result.append(zoChild<QWidget>(form, name));
         return result;
     }
 

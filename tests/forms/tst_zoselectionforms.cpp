@@ -3,6 +3,7 @@
 #include "ZoPrivateSelectePrefPushButton.h"
 #include "ZoSelectGNCForm.h"
 #include "ZoSelectModuleForm.h"
+#include "ZoTestWidgets.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -14,20 +15,12 @@
 
 namespace {
 
-template <typename T> T *child(QWidget *form, const char *name)
-{
-    T *w = form->findChild<T *>(QLatin1String(name));
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
-}
-
 // A selected button shows its check mark in a blue frame; the others neither.
 QString look(ZoPrivateSelectePrefPushButton *button)
 {
     const bool blue
-        = child<QWidget>(button, "widget")->styleSheet().contains(QLatin1String("#0099FF"));
-    const bool checked = !child<QLabel>(button, "labelSelected")->isHidden();
+        = zoChild<QWidget>(button, "widget")->styleSheet().contains(QLatin1String("#0099FF"));
+    const bool checked = !zoChild<QLabel>(button, "labelSelected")->isHidden();
     return blue != checked ? QStringLiteral("mixed") : blue ? QStringLiteral("selected") : "plain";
 }
 
@@ -42,12 +35,12 @@ private Q_SLOTS:
     {
         ZoAddGNCForm addCore;
         QSignalSpy core(&addCore, &ZoAddGNCForm::sigSelectGNC);
-        QTest::mouseClick(child<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&addCore, "btnAddGNC"), Qt::LeftButton);
         QCOMPARE(core.count(), 1);
 
         ZoManualAddModuleForm addModule;
         QSignalSpy module(&addModule, &ZoManualAddModuleForm::sigSelecteModule);
-        QTest::mouseClick(child<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&addModule, "btnAddModule"), Qt::LeftButton);
         QCOMPARE(module.count(), 1);
     }
 
@@ -71,10 +64,10 @@ private Q_SLOTS:
         ZoSelectGNCForm form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        child<QComboBox>(&form, "cmbGNCName")->setCurrentIndex(nameIndex);
-        child<QComboBox>(&form, "cmbGNCProtType")->setCurrentIndex(airframeIndex);
+        zoChild<QComboBox>(&form, "cmbGNCName")->setCurrentIndex(nameIndex);
+        zoChild<QComboBox>(&form, "cmbGNCProtType")->setCurrentIndex(airframeIndex);
         QSignalSpy spy(&form, &ZoSelectGNCForm::sigSelectedGNC);
-        QTest::mouseClick(child<QPushButton>(&form, "btnAdd"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&form, "btnAdd"), Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).value<tdu4>(), tdu4(devId));
         QVERIFY(!form.isVisible());
@@ -92,8 +85,8 @@ private Q_SLOTS:
         QTest::mouseClick(moduleForm.buttons().at(0), Qt::LeftButton); // a choice, then Cancel
         QSignalSpy core(&coreForm, &ZoSelectGNCForm::sigSelectedGNC);
         QSignalSpy module(&moduleForm, &ZoSelectModuleForm::sigSelectedModule);
-        QTest::mouseClick(child<QPushButton>(&coreForm, "btnCancel"), Qt::LeftButton);
-        QTest::mouseClick(child<QPushButton>(&moduleForm, "btnCancel"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&coreForm, "btnCancel"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&moduleForm, "btnCancel"), Qt::LeftButton);
         QCOMPARE(core.count() + module.count(), 0);
         QVERIFY(!coreForm.isVisible() && !moduleForm.isVisible());
     }
@@ -117,7 +110,7 @@ private Q_SLOTS:
 
         const QList<ZoPrivateSelectePrefPushButton *> buttons = form.buttons();
         QCOMPARE(buttons.size(), count);
-        auto *grid = child<QGridLayout>(&form, "gridModules");
+        auto *grid = zoChild<QGridLayout>(&form, "gridModules");
         QCOMPARE(grid->count(), count);
         int lastRow = -1;
         for (int i = 0; i < count; ++i) {
@@ -155,7 +148,7 @@ private Q_SLOTS:
         QCOMPARE(form.selectedId(), tdu1(emitted));
 
         QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
-        QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).value<tdu1>(), tdu1(emitted));
         QVERIFY(!form.isVisible());
@@ -170,7 +163,7 @@ private Q_SLOTS:
         const auto buttons = form.buttons();
 
         // A press on the name inside the button counts as a press on the button.
-        QTest::mouseClick(child<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
         QTest::mouseClick(buttons.at(2), Qt::LeftButton);
         QCOMPARE(form.selectedId(), tdu1(38));
         for (int i = 0; i < buttons.size(); ++i)
@@ -189,12 +182,12 @@ private Q_SLOTS:
         form.setModules({});
         QVERIFY(old.isNull());
         QVERIFY(form.buttons().isEmpty());
-        QCOMPARE(child<QGridLayout>(&form, "gridModules")->count(), 0);
+        QCOMPARE(zoChild<QGridLayout>(&form, "gridModules")->count(), 0);
         QCOMPARE(form.selectedId(), tdu1(0));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
-        QTest::mouseClick(child<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
         QCOMPARE(spy.count(), 0);
         QVERIFY(!form.isVisible());
     }
@@ -221,7 +214,7 @@ private Q_SLOTS:
         ZoPrivateSelectePrefPushButton button;
         button.setup(4, iconPath, QStringLiteral("MsgQV1"));
         QCOMPARE(button.iconStyle(), iconStyle);
-        QCOMPARE(child<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
+        QCOMPARE(zoChild<QLabel>(&button, "labelIcon")->styleSheet(), iconStyle);
         QCOMPARE(look(&button), selected ? "selected" : "plain");
     }
 
@@ -242,7 +235,7 @@ private Q_SLOTS:
         QFETCH(bool, whole);
         ZoPrivateSelectePrefPushButton button;
         button.setup(0, QStringLiteral(":/resource/icon/qv1.png"), name);
-        QLabel *label = child<QLabel>(&button, "labelName");
+        QLabel *label = zoChild<QLabel>(&button, "labelName");
         QCOMPARE(label->toolTip(), name);
         QCOMPARE(label->text() == name, whole);
         if (!whole)

@@ -11,6 +11,7 @@
 #include "ZoTestFleet.h"
 #include "ZoTestPty.h"
 #include "ZoTestWait.h"
+#include "ZoTestWidgets.h"
 #include "ZoTolMainWindow.h"
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeTestRig.h"
@@ -53,14 +54,14 @@ const QList<Device> kFleet {zoTestFleet()[0], zoTestFleet()[1], zoTestFleet()[2]
 
 QString resultOf(ZoModuleFMInfoForm *row)
 {
-    auto *bar = row->findChild<ZoRoundWaterProgressBar *>(QStringLiteral("widgetUpradePrg"));
+    auto *bar = zoChild<ZoRoundWaterProgressBar>(row, "widgetUpradePrg");
     return bar ? bar->resultPicture() : QString();
 }
 
 // The state a row shows beside its result picture, when it shows one.
 QString tipOf(ZoModuleFMInfoForm *row)
 {
-    auto *tip = row->findChild<QLabel *>(QStringLiteral("labelUpgradTip"));
+    auto *tip = zoChild<QLabel>(row, "labelUpgradTip");
     return tip && tip->isVisible() ? tip->text() : QString();
 }
 
@@ -238,7 +239,7 @@ private Q_SLOTS:
             QCOMPARE(ZoUtils::versionText(window->row(d.key())->info().curVersion),
                 QStringLiteral("V") + d.from);
         }
-        auto *upgrade = window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"));
+        auto *upgrade = zoChild<QPushButton>(window.get(), "btnAllUpgrade");
         QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
         QVERIFY(!window->searchForm()->isVisible());
         const QList<QWidget *> rows = window->rowWidgets();
@@ -255,7 +256,7 @@ private Q_SLOTS:
             QCOMPARE(tipOf(window->row(kFleet[stranded].key())), QStringLiteral("LabInBootloader"));
         // Rows end where their selection does, at the list's right edge; their
         // columns stay at the left, under the header's.
-        auto *list = window->findChild<QListWidget *>(QStringLiteral("listWidgetModuleInfo"));
+        auto *list = zoChild<QListWidget>(window.get(), "listWidgetModuleInfo");
         QCOMPARE(list->geometry().right(), upgrade->geometry().right());
         for (int i = 0; i < rows.size(); ++i)
             QCOMPARE(rows[i]->geometry().right(), list->visualItemRect(list->item(i)).right());
@@ -264,8 +265,7 @@ private Q_SLOTS:
 
         // A row's details button shows the offered firmware's release note.
         ZoModuleFMInfoForm *compass = window->row(kFleet[2].key());
-        QTest::mouseClick(compass->findChild<QPushButton *>(QStringLiteral("btnTarFMUpdateInfo")),
-            Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(compass, "btnTarFMUpdateInfo"), Qt::LeftButton);
         const QString name = compass->info().name;
         QCOMPARE(boxes().value(0).title, name + QStringLiteral(" MsgDetailInfo"));
         QCOMPARE(boxes().value(0).text, name + QStringLiteral(" V1.0.7\n\nMsgReleaseNote\nnotes"));
@@ -328,7 +328,7 @@ private Q_SLOTS:
             {QStringLiteral("--fault"), QStringLiteral("core:latency-ms=20")}));
         QVERIFY(zoTestServeCatalogue(*cloud, fleet));
         openWindow(Sim::Udp);
-        auto *upgrade = window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"));
+        auto *upgrade = zoChild<QPushButton>(window.get(), "btnAllUpgrade");
         QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
         const auto blocks = [&] {
             return sim->events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
@@ -337,10 +337,9 @@ private Q_SLOTS:
         QTest::mouseClick(upgrade, Qt::LeftButton);
         QVERIFY(zoWaitFor([&] { return blocks() >= 3; }, 30000));
 
-        QTest::mouseClick(
-            window->findChild<QPushButton *>(QStringLiteral("btnDLSetting")), Qt::LeftButton);
+        QTest::mouseClick(zoChild<QPushButton>(window.get(), "btnDLSetting"), Qt::LeftButton);
         ZoDataLinkSettingForm *form = window->linkSettingsForm();
-        auto *off = form->findChild<QPushButton *>(QStringLiteral("btnOpenCom"));
+        auto *off = zoChild<QPushButton>(form, "btnOpenCom");
         QVERIFY(form->isVisible() && form->isOpen());
         QCOMPARE(off->text(), QStringLiteral("OFF"));
         answers << answer;
@@ -395,7 +394,7 @@ private Q_SLOTS:
         QVERIFY(zoWaitFor([&] { return window->engine()->isSearching(); }, 5000));
         QVERIFY(form->isVisible());
         QCOMPARE(form->geometry().center(), window->rect().center());
-        QCOMPARE(form->findChild<QLabel *>(QStringLiteral("labelSearchPrgDesc"))->text(),
+        QCOMPARE(zoChild<QLabel>(form, "labelSearchPrgDesc")->text(),
             QStringLiteral("MsgDeviceSearching... .."));
         QVERIFY(zoWaitFor([&] { return boxes().size() >= 2; }, 20000));
         QTest::qWait(200);
@@ -419,7 +418,7 @@ private Q_SLOTS:
         // No device rows, and nothing can be upgraded.
         for (QWidget *row : window->rowWidgets())
             QVERIFY(!qobject_cast<ZoModuleFMInfoForm *>(row));
-        QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("btnAllUpgrade"))->isEnabled());
+        QVERIFY(!zoChild<QPushButton>(window.get(), "btnAllUpgrade")->isEnabled());
     }
 };
 
