@@ -109,7 +109,7 @@ inline Run timeCoreTransfer(
         [&](ZoUpgradeWorkflow::CatalogueState s) {
             ready = s == ZoUpgradeWorkflow::CatalogueState::Ready;
         });
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceResult, [&](tds4, bool s) { ok = s; });
+    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceResult, [&](ZoDeviceKey, bool s) { ok = s; });
     QObject::connect(&wf, &ZoUpgradeWorkflow::sigRunEnded, [&] { done = true; });
     if (search)
         search();
@@ -118,7 +118,7 @@ inline Run timeCoreTransfer(
     wf.upgradeAll();
     if (!zoWaitFor([&] { return done; }, 120000) || !ok)
         return {};
-    const ZoUpgradeWorkflow::TransferStats stats = wf.transferStats(tds4(80) << 16);
+    const ZoUpgradeWorkflow::TransferStats stats = wf.transferStats(ZoDeviceKey(80));
     Run r;
     r.seconds = double(stats.lastAckNs - stats.firstBlockNs) / 1e9;
     r.blocks = stats.blocksSent;

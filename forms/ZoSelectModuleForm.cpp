@@ -20,7 +20,7 @@ ZoSelectModuleForm::ZoSelectModuleForm(QWidget *parent)
 {
     ui->setupUi(this);
     // Signal arguments by their alias names, for queued connections.
-    qRegisterMetaType<tdu1>("tdu1");
+    qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     ui->gridModules->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -38,7 +38,7 @@ QList<ZoPrivateSelectePrefPushButton *> ZoSelectModuleForm::buttons() const
     return result;
 }
 
-void ZoSelectModuleForm::setModules(QList<int> ids)
+void ZoSelectModuleForm::setModules(const QList<ZoDeviceKey> &modules)
 {
     for (const Entry &entry : qAsConst(m_entries)) {
         ui->gridModules->removeWidget(entry.button);
@@ -49,18 +49,20 @@ void ZoSelectModuleForm::setModules(QList<int> ids)
     // The index is the grid position; it is not folded into 8 bits, so a
     // list of more than 255 modules cannot make two buttons answer together.
     int index = 0;
-    for (int id : qAsConst(ids)) {
-        const tdu1 code = tdu1(id & 0xFF);
+    for (const ZoDeviceKey &module : modules) {
         auto *button = new ZoPrivateSelectePrefPushButton(ui->scrollAreaModules);
         button->setFixedSize(100, 100);
-        button->setup(index, ZoUtils::iconPath(code), [code] {
+        button->setup(index, ZoUtils::iconPath(module.type), [module] {
             int airframe = ZoUtils::AirframeNone;
-            return ZoUtils::deviceName(code, airframe);
+            const QString name = ZoUtils::deviceName(module.type, airframe);
+            // Modules of one type on several nodes look alike otherwise.
+            return module.number == 0 ? name
+                                      : QStringLiteral("%1 #%2").arg(name).arg(module.number);
         }());
         ui->gridModules->addWidget(button, index / kColumns, index % kColumns);
         connect(button, &ZoPrivateSelectePrefPushButton::sigbtnClicked, this,
             &ZoSelectModuleForm::onModuleIconClicked);
-        m_entries.append({id, button});
+        m_entries.append({module, button});
         ++index;
     }
     onModuleIconClicked(-1);
@@ -68,18 +70,18 @@ void ZoSelectModuleForm::setModules(QList<int> ids)
 
 void ZoSelectModuleForm::onModuleIconClicked(int index)
 {
-    m_selectedId = 0;
+    m_selected = ZoDeviceKey();
     for (int i = 0; i < m_entries.size(); ++i) {
         m_entries[i].button->setSelected(i == index);
         if (i == index)
-            m_selectedId = tdu1(m_entries[i].id & 0xFF);
+            m_selected = m_entries[i].module;
     }
 }
 
 void ZoSelectModuleForm::on_btnAddMod_clicked()
 {
-    if (m_selectedId != 0)
-        Q_EMIT sigSelectedModule(m_selectedId);
+    if (!m_selected.isNull())
+        Q_EMIT sigSelectedModule(m_selected);
     close();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -13,7 +14,8 @@ class ZoSelectModuleForm;
 }
 
 // Lets the user name a bus module by hand: one button per module the core
-// may carry, in a three-column grid. Reports the chosen module's type code.
+// may carry, in a three-column grid. Reports the chosen module: its type and,
+// for a module addressed by node, which node.
 class ZoSelectModuleForm : public QWidget
 {
     Q_OBJECT
@@ -22,16 +24,15 @@ public:
     explicit ZoSelectModuleForm(QWidget *parent = nullptr);
     ~ZoSelectModuleForm() override;
 
-    // ids as the catalogue lists them: node id in bits 16 to 23, type code
-    // in the low byte.
-    void setModules(QList<int> ids);
+    void setModules(const QList<ZoDeviceKey> &modules);
 
-    tdu1 selectedId() const { return m_selectedId; }
-    // Grid buttons in the order of the ids given to setModules.
+    // Null while nothing is selected.
+    ZoDeviceKey selected() const { return m_selected; }
+    // Grid buttons in the order of the modules given to setModules.
     QList<ZoPrivateSelectePrefPushButton *> buttons() const;
 
 Q_SIGNALS:
-    void sigSelectedModule(tdu1 devId);
+    void sigSelectedModule(ZoDeviceKey module);
 
 public Q_SLOTS:
     // An index that matches no button selects nothing.
@@ -47,12 +48,12 @@ protected:
 private:
     struct Entry
     {
-        int id = 0;
+        ZoDeviceKey module;
         ZoPrivateSelectePrefPushButton *button = nullptr;
     };
 
     Ui::ZoSelectModuleForm *ui;
     QList<Entry> m_entries;
-    tdu1 m_selectedId = 0;
+    ZoDeviceKey m_selected;
     QPixmap m_background;
 };

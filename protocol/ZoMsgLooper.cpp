@@ -526,9 +526,9 @@ void ZoMsgLooper::decodeShortForm(const tdu1 *payload, tdu2 length, bool bus)
     const tdu1 command = payload[2];
     const tdu1 n = payload[3];
     const tdu1 *data = payload + 4;
-    const tdu2 peer = transferPeer.load();
-    if ((command == CmdErase || command == CmdProgram) && peer != 0
-        && (payload[0] != tdu1(peer >> 8) || index != tdu1(peer))) {
+    const ZoDeviceKey peer = ZoDeviceKey::fromPacked(transferPeer.load());
+    if ((command == CmdErase || command == CmdProgram) && !peer.isNull()
+        && peer != ZoDeviceKey(payload[0], index)) {
         qCDebug(lcLooper) << "Acknowledgement of another device ignored:" << payload[0] << index;
         return;
     }
@@ -693,9 +693,9 @@ void ZoMsgLooper::setProtocol(tds4 mode, tdu1 variant)
         this, [this, mode, variant] { applyProtocol(mode, variant); }, Qt::QueuedConnection);
 }
 
-void ZoMsgLooper::setTransferPeer(tdu1 type, tdu1 number)
+void ZoMsgLooper::setTransferPeer(ZoDeviceKey peer)
 {
-    transferPeer = type == 0 ? tdu2(0) : tdu2((tdu2(type) << 8) | number);
+    transferPeer = peer.isNull() ? 0 : peer.packed();
 }
 
 void ZoMsgLooper::applyProtocol(tds4 mode, tdu1 variant)

@@ -5,6 +5,7 @@
 #include "ZoGcpmProtocol.h"
 #include "ZoPlaneConfig.h"
 #include "ZoTelemetryQueue.h"
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QMutex>
@@ -81,8 +82,8 @@ public:
     // Any thread. The module a transfer is talking to: acknowledgements that
     // name another device (the addressed bus kinds name type and number) are
     // dropped, so that a second bootloader listening on the bus cannot
-    // acknowledge on its behalf. Type 0 takes every acknowledgement.
-    void setTransferPeer(tdu1 type, tdu1 number);
+    // acknowledge on its behalf. A null key takes every acknowledgement.
+    void setTransferPeer(ZoDeviceKey peer);
     tds4 protocolMode() const { return protocolModeNow.load(); }
     tdu1 moduleVariant() const { return moduleVariantNow.load(); }
     int queuedCommands() const { return sendQueue.size(); }
@@ -169,7 +170,7 @@ private:
     ZoTelemetryQueue sendQueue;
     std::atomic<tds4> protocolModeNow {ModeApplication};
     std::atomic<tdu1> moduleVariantNow {0};
-    std::atomic<tdu2> transferPeer {0}; // type << 8 | number
+    std::atomic<tds4> transferPeer {0}; // ZoDeviceKey::packed()
     std::atomic<bool> ready {false};
     std::atomic<qint64> lastRxNs {0};
     std::unique_ptr<ZoFcsProtocolBase> ownFcs;

@@ -339,7 +339,7 @@ void ZoTolMainWindow::insertHeaders()
     m_coreHeader->setEnabled(m_engine->controls().coreHeaderEnabled);
 }
 
-void ZoTolMainWindow::onRowAdded(tds4 key, bool coreRow, int index)
+void ZoTolMainWindow::onRowAdded(ZoDeviceKey key, bool coreRow, int index)
 {
     Q_UNUSED(coreRow)
     // The engine announces a replaced row's removal first; a leftover would
@@ -348,13 +348,14 @@ void ZoTolMainWindow::onRowAdded(tds4 key, bool coreRow, int index)
         onRowRemoved(key);
     auto *row = new ZoModuleFMInfoForm;
     row->init(m_engine->records().value(key));
+    // The row names only its type; the window knows which device it draws.
     connect(row, &ZoModuleFMInfoForm::sigTarModFmVerInfo, this,
-        &ZoTolMainWindow::onShowModuleTarFMReleaseNote);
+        [this, key] { onShowModuleTarFMReleaseNote(key); });
     m_rows.insert(key, row);
     m_items.insert(key, insertRow(row, index));
 }
 
-void ZoTolMainWindow::onRowRemoved(tds4 key)
+void ZoTolMainWindow::onRowRemoved(ZoDeviceKey key)
 {
     m_rows.remove(key);
     removeItem(m_items.take(key));
@@ -391,7 +392,7 @@ void ZoTolMainWindow::onManualAddRow(bool present, int index)
     m_manualAddItem = insertRow(m_manualAdd, index);
 }
 
-ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(tds4 key) const
+ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(ZoDeviceKey key) const
 {
     if (ZoModuleFMInfoForm *row = m_rows.value(key))
         return row;
@@ -403,7 +404,7 @@ ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(tds4 key) const
     return nullptr;
 }
 
-int ZoTolMainWindow::rowIndex(tds4 key) const
+int ZoTolMainWindow::rowIndex(ZoDeviceKey key) const
 {
     QListWidgetItem *item = m_items.value(key);
     return item ? ui->listWidgetModuleInfo->row(item) : -1;
@@ -418,7 +419,7 @@ QList<QWidget *> ZoTolMainWindow::rowWidgets() const
     return widgets;
 }
 
-void ZoTolMainWindow::onRecordChanged(tds4 key)
+void ZoTolMainWindow::onRecordChanged(ZoDeviceKey key)
 {
     ZoModuleFMInfoForm *row = rowFor(key);
     if (!row)
@@ -429,7 +430,7 @@ void ZoTolMainWindow::onRecordChanged(tds4 key)
     row->setRecord(m_engine->records().value(key), m_engine->isDue(key));
 }
 
-void ZoTolMainWindow::onCurrentRow(tds4 key)
+void ZoTolMainWindow::onCurrentRow(ZoDeviceKey key)
 {
     // Called with every block: a hash lookup and nothing that grows with
     // the list.
@@ -444,14 +445,14 @@ void ZoTolMainWindow::onCurrentRow(tds4 key)
     ui->listWidgetModuleInfo->scrollToItem(item);
 }
 
-void ZoTolMainWindow::onProgressRange(tds4 key, int maximum)
+void ZoTolMainWindow::onProgressRange(ZoDeviceKey key, int maximum)
 {
     flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
         row->setProgressRange(0, maximum);
 }
 
-void ZoTolMainWindow::onProgress(tds4 key, int value)
+void ZoTolMainWindow::onProgress(ZoDeviceKey key, int value)
 {
     // Drawing the ring costs more than a block takes on a fast link: keep
     // the newest value and draw it a few times a second, not once a block.
@@ -469,14 +470,14 @@ void ZoTolMainWindow::flushProgress()
     m_pendingProgress.clear();
 }
 
-void ZoTolMainWindow::onDeviceConfirming(tds4 key)
+void ZoTolMainWindow::onDeviceConfirming(ZoDeviceKey key)
 {
     flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
         row->setConfirming();
 }
 
-void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
+void ZoTolMainWindow::onDeviceResult(ZoDeviceKey key, bool upgraded)
 {
     // The record says more than `upgraded`: why not, and what it runs now.
     Q_UNUSED(upgraded)
@@ -484,7 +485,7 @@ void ZoTolMainWindow::onDeviceResult(tds4 key, bool upgraded)
 }
 
 void ZoTolMainWindow::onTargetChanged(
-    tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade)
+    ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade)
 {
     ZoModuleFMInfoForm *row = rowFor(key);
     if (!row)
@@ -510,9 +511,9 @@ void ZoTolMainWindow::onBrisk2Type(tdu1 type)
     m_coreHeader->setBrisk2Type(m_engine->coreType(), type);
 }
 
-void ZoTolMainWindow::onShowModuleTarFMReleaseNote(tdu4 devId)
+void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)
 {
-    const ZoDevFMInfo record = m_engine->records().value(tds4(devId) << 16);
+    const ZoDevFMInfo record = m_engine->records().value(key);
     if (record.releaseNote.isEmpty())
         return;
     const tVersion &v = record.tarVersion;
@@ -547,6 +548,12 @@ void ZoTolMainWindow::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
         break;
     case State::Ready:
     case State::Failed:
+        // A result that comes outside the ready mode (a search, a run) is
+        // no news about the targets on show.
+        if (m_engine->windowMode() != ZoUpgradeWorkflow::ModeReady) {
+            showTips(QString());
+            break;
+        }
         showTips(state == State::Ready ? QStringLiteral("MsgFirmDownloaded")
                                        : QStringLiteral("MsgFirmDownloadFailed"));
         m_tipsHide.start();
@@ -586,14 +593,14 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 
 // ---- boxes, sounds and popups ------------------------------------------------------
 
-void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
+void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key)
 {
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
     const auto &records = m_engine->records();
     const ZoDevFMInfo record = records.value(key);
     int airframe = 0;
     const QString name
-        = records.contains(key) ? record.name : ZoUtils::deviceName(tdu1(key >> 16), airframe);
+        = records.contains(key) ? record.name : ZoUtils::deviceName(key.type, airframe);
     QString text;
     switch (outcome) {
     case Outcome::Completed:
@@ -619,7 +626,7 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key
         break;
     case Outcome::LinkLost:
         // Lost between two devices, the link left none in its bootloader.
-        text = key != 0 ? fillIn(tr("MsgRunLinkLostDevice"), name) : tr("MsgRunLinkLost");
+        text = !key.isNull() ? fillIn(tr("MsgRunLinkLostDevice"), name) : tr("MsgRunLinkLost");
         break;
     }
     ZoMessageBox::information(this, tr("MsgInfo"), text);
@@ -641,7 +648,11 @@ void ZoTolMainWindow::onQuestion(
     if (notFound && !m_deniedNode.isEmpty())
         text = fillIn(tr("MsgSerialPortDenied"), std::exchange(m_deniedNode, QString()))
             + QStringLiteral("\n\n") + text;
-    ZoMessageBox box(this, viewText(titleKey), text, standard, QMessageBox::NoButton);
+    // Enter must not consent: a yes-or-no question defaults to No. The
+    // not-found question's No adds a core by hand, so it has no default.
+    const QMessageBox::StandardButton defaultButton
+        = notFound || !(standard & QMessageBox::No) ? QMessageBox::NoButton : QMessageBox::No;
+    ZoMessageBox box(this, viewText(titleKey), text, standard, defaultButton);
     for (const auto &b : buttons) {
         QAbstractButton *button = box.button(standardButtonOf(b.first));
         if (!button)
@@ -701,7 +712,7 @@ void ZoTolMainWindow::centre(QWidget *child) const
     child->move((width() - child->width()) / 2, (height() - child->height()) / 2);
 }
 
-void ZoTolMainWindow::onSelectModules(QList<tds4> missing)
+void ZoTolMainWindow::onSelectModules(QList<ZoDeviceKey> missing)
 {
     if (missing.isEmpty()) {
         if (m_selectModule) {
@@ -721,17 +732,21 @@ void ZoTolMainWindow::onSelectModules(QList<tds4> missing)
     m_selectModule->raise();
 }
 
-void ZoTolMainWindow::onShowAddCore()
+void ZoTolMainWindow::onShowAddCore(bool instead)
 {
+    if (instead) {
+        // What the user typed into the link settings stays for next time.
+        m_linkSettings->applySettings();
+        m_linkSettings->hide();
+    }
     if (!m_addCore) {
         m_addCore = new ZoAddGNCForm(this);
         connect(m_addCore, &ZoAddGNCForm::sigSelectGNC, this,
             &ZoTolMainWindow::onShowSelectGNCDeviceForm);
     }
-    // In the list's place, below the tool row.
-    m_addCore->move(ui->listWidgetModuleInfo->geometry().topLeft());
+    centre(m_addCore);
+    m_addCore->stackUnder(m_linkSettings);
     m_addCore->show();
-    m_addCore->raise();
 }
 
 void ZoTolMainWindow::onCloseAddCore()

@@ -63,9 +63,9 @@ public:
     ZoRoundWaterProgressBar *waitPopup() const { return m_waitPopup; }
     QMediaPlayer *player() const { return m_player; }
     // The row drawn for a device key, null when there is none.
-    ZoModuleFMInfoForm *row(tds4 key) const { return m_rows.value(key); }
+    ZoModuleFMInfoForm *row(ZoDeviceKey key) const { return m_rows.value(key); }
     // The list position of a device's row, -1 when there is none.
-    int rowIndex(tds4 key) const;
+    int rowIndex(ZoDeviceKey key) const;
     // The list's row widgets, top to bottom (headers and the manual-add row
     // included).
     QList<QWidget *> rowWidgets() const;
@@ -85,36 +85,36 @@ private Q_SLOTS:
     void on_btnAllUpgrade_clicked();
     void on_cmbFMSvrBranchType_activated(int index);
     void on_btnGetCustomBranch_clicked();
-    void onShowModuleTarFMReleaseNote(tdu4 devId);
+    void onShowModuleTarFMReleaseNote(ZoDeviceKey key);
     void onShowSelectGNCDeviceForm();
 
     // What the engine reports.
-    void onRowAdded(tds4 key, bool coreRow, int index);
-    void onRowRemoved(tds4 key);
+    void onRowAdded(ZoDeviceKey key, bool coreRow, int index);
+    void onRowRemoved(ZoDeviceKey key);
     void onRowsCleared();
-    void onRecordChanged(tds4 key);
+    void onRecordChanged(ZoDeviceKey key);
     void onManualAddRow(bool present, int index);
-    void onCurrentRow(tds4 key);
-    void onProgressRange(tds4 key, int maximum);
-    void onProgress(tds4 key, int value);
+    void onCurrentRow(ZoDeviceKey key);
+    void onProgressRange(ZoDeviceKey key, int maximum);
+    void onProgress(ZoDeviceKey key, int value);
     void flushProgress();
-    void onDeviceConfirming(tds4 key);
-    void onDeviceResult(tds4 key, bool upgraded);
-    void onTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
+    void onDeviceConfirming(ZoDeviceKey key);
+    void onDeviceResult(ZoDeviceKey key, bool upgraded);
+    void onTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);
     void onProtocolTypeReset(tdu1 coreType);
     void onBrisk2Type(tdu1 type);
     void onControlsChanged();
     void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
-    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
+    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     void onInformation(QString titleKey, QString text);
     void onQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
     void onSerialPortDenied(QString node);
     void onPlaySound(bool success);
     void onWaitPopup(bool visible, int value);
     void onConnectionChanged(bool connected);
-    void onSelectModules(QList<tds4> missing);
-    void onShowAddCore();
+    void onSelectModules(QList<ZoDeviceKey> missing);
+    void onShowAddCore(bool instead);
     void onCloseAddCore();
 
 private:
@@ -126,7 +126,7 @@ private:
     void removeItem(QListWidgetItem *item);
     // The row of `key`, or the core's row while a protocol change has
     // re-keyed the core's record.
-    ZoModuleFMInfoForm *rowFor(tds4 key) const;
+    ZoModuleFMInfoForm *rowFor(ZoDeviceKey key) const;
     void centre(QWidget *child) const;
     bool confirmClose();
     // The link form's buttons while a run flashes: `action` once the user
@@ -149,10 +149,10 @@ private:
     QPointer<ZoAddGNCForm> m_addCore;
     QPointer<ZoSelectGNCForm> m_selectCore;
 
-    QHash<tds4, ZoModuleFMInfoForm *> m_rows;
-    QHash<tds4, QListWidgetItem *> m_items;
+    QHash<ZoDeviceKey, ZoModuleFMInfoForm *> m_rows;
+    QHash<ZoDeviceKey, QListWidgetItem *> m_items;
     // Progress waiting to be drawn, newest value per row.
-    QHash<tds4, int> m_pendingProgress;
+    QHash<ZoDeviceKey, int> m_pendingProgress;
     // The row a transfer last made current.
     QListWidgetItem *m_currentItem = nullptr;
     QTimer m_progressFlush;

@@ -43,9 +43,9 @@ void ZoBootloaderProbe::start(bool askCan, const QList<Device> &addressed)
     m_askCan = askCan;
     QList<Device> bus;
     for (const Device &d : addressed) {
-        if (ZoUtils::protocolClass(d.first) == ZoUtils::ClassCanByDevNum)
+        if (ZoUtils::protocolClass(d.type) == ZoUtils::ClassCanByDevNum)
             m_addressedCan.append(d);
-        else if (ZoUtils::protocolClass(d.first) == ZoUtils::ClassBus)
+        else if (ZoUtils::protocolClass(d.type) == ZoUtils::ClassBus)
             bus.append(d);
     }
     // Nothing to ask: done at once, so that a run with no bus starts in the
@@ -95,7 +95,7 @@ void ZoBootloaderProbe::sendNext()
         return;
     }
     const Device d = m_queue.takeFirst();
-    m_commands->module(ZoBootCommands::OpForceReport, d.first, d.second);
+    m_commands->module(ZoBootCommands::OpForceReport, d.type, d.number);
 }
 
 void ZoBootloaderProbe::onReport(tVersion version, tdu1 index)

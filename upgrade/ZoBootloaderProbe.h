@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -22,7 +23,7 @@ class ZoBootloaderProbe : public QObject
 {
     Q_OBJECT
 public:
-    using Device = QPair<tdu1, tdu1>; // type, number
+    using Device = ZoDeviceKey;
     struct Found
     {
         tVersion version; // what it runs, as its bootloader keeps it

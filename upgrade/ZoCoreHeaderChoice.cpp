@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr tds4 DataBoard = 0x2C0000;
-constexpr tds4 FeatureBoard = 0x2D0000;
+constexpr ZoDeviceKey DataBoard(44);
+constexpr ZoDeviceKey FeatureBoard(45);
 
 } // namespace
 
@@ -21,7 +21,7 @@ void ZoCoreHeaderChoice::resetFor(tdu1 coreType)
     m_protocolType = ZoUtils::protocolTypeOfIndex(ZoUtils::coreProtocolIndex(coreType));
 }
 
-void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, tds4 coreKey)
+void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDeviceKey coreKey)
 {
     if (ZoUtils::isArno2(coreType)) {
         const ZoDevFMInfo *board
@@ -34,8 +34,8 @@ void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, tds4
     m_roster->clearAlternates();
     m_protocolType = protocolType;
     const tdu1 firmwareId = ZoUtils::firmwareIdFor(coreType, protocolType);
-    const tds4 newKey = tds4(firmwareId) << 16;
-    if (const ZoDevFMInfo *current = coreKey != 0 ? m_roster->record(coreKey) : nullptr) {
+    const ZoDeviceKey newKey(firmwareId);
+    if (const ZoDevFMInfo *current = !coreKey.isNull() ? m_roster->record(coreKey) : nullptr) {
         // The core's record under the firmware id of that protocol type,
         // without a target until its catalogue comes.
         ZoDevFMInfo record = *current;
@@ -63,7 +63,7 @@ void ZoCoreHeaderChoice::pickBoardType(tdu1 type, tdu1 coreType)
     if (m_roster->contains(FeatureBoard))
         return;
     if (data && !data->needUpgrade) {
-        Q_EMIT sigAddModule(45);
+        Q_EMIT sigAddModule(FeatureBoard);
         return;
     }
     Q_EMIT sigInform(data ? QStringLiteral("MsgR4DataBoardNeedUpgradeFirst")

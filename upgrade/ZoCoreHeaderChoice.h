@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QObject>
@@ -25,16 +26,16 @@ public:
     // The user picked a protocol type for the core of `coreType` under
     // `coreKey`: the record it names loses its target until the catalogue
     // of its firmware id comes (sigFetch). Refused while a board waits.
-    void pickProtocolType(tds4 protocolType, tdu1 coreType, tds4 coreKey);
+    void pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDeviceKey coreKey);
     // The user picked the board type (0 none, 1 the feature board).
     void pickBoardType(tdu1 type, tdu1 coreType);
 
 Q_SIGNALS:
     void sigProtocolTypeReset(tdu1 coreType);
     void sigBoardType(tdu1 type);
-    void sigTargetCleared(tds4 key);
+    void sigTargetCleared(ZoDeviceKey key);
     void sigFetch(tdu1 firmwareId);
-    void sigAddModule(tdu1 devId);
+    void sigAddModule(ZoDeviceKey module);
     // An information box: the engine's text key.
     void sigInform(QString key);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QMetaType>
@@ -7,8 +8,7 @@
 
 // What the workflow knows of one device on board: what it runs, what it
 // should run and whether it must be flashed even without a newer version.
-// Keyed by type << 16 | device number (0 for the core and for modules that
-// have no number).
+// Keyed by type and device number (see ZoDeviceRoster::recordKey).
 struct ZoDevFMInfo
 {
     // Whether the device answered as itself. An expected module that stayed
@@ -28,7 +28,7 @@ struct ZoDevFMInfo
         Interrupted, // stopped by the user or a lost link, left in its bootloader
     };
 
-    tds4 key = 0;
+    ZoDeviceKey key;
     // Resource path of the device's icon; the view loads the picture.
     QString icon;
     QString name;

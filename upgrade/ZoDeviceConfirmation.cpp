@@ -141,7 +141,7 @@ void ZoDeviceConfirmation::decideCore()
 
 void ZoDeviceConfirmation::finish(Verdict verdict)
 {
-    const tds4 key = m_target.key;
+    const ZoDeviceKey key = m_target.key;
     const tVersion reported = m_reported;
     const tFcsDateTime time = m_reportedTime;
     qCDebug(lcUpgrade).noquote() << "Read back of" << QString::number(m_target.devId, 16)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoLogLabel.h"
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QObject>
@@ -35,7 +36,7 @@ public:
     };
     struct Target
     {
-        tds4 key = 0;
+        ZoDeviceKey key;
         tdu1 devId = 0;
         tdu1 devNum = 0;
         bool core = false;
@@ -55,7 +56,7 @@ public:
 
 Q_SIGNALS:
     // `reported` is what the device said last (type 0: nothing).
-    void sigFinished(tds4 key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
+    void sigFinished(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);
 
 private:

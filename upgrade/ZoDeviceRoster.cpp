@@ -4,18 +4,18 @@
 
 ZoDeviceRoster::ZoDeviceRoster(QObject *parent)
     : QObject(parent)
-    , m_moduleRows({0})
-    , m_coreRows({0})
+    , m_moduleRows({ZoDeviceKey()})
+    , m_coreRows({ZoDeviceKey()})
 {
 }
 
-ZoDevFMInfo *ZoDeviceRoster::record(tds4 key)
+ZoDevFMInfo *ZoDeviceRoster::record(ZoDeviceKey key)
 {
     auto it = m_records.find(key);
     return it == m_records.end() ? nullptr : &*it;
 }
 
-void ZoDeviceRoster::dropRow(tds4 key)
+void ZoDeviceRoster::dropRow(ZoDeviceKey key)
 {
     if (m_moduleRows.contains(key) || m_coreRows.contains(key)) {
         m_moduleRows.remove(key);
@@ -49,9 +49,9 @@ void ZoDeviceRoster::insertAlternate(const ZoDevFMInfo &record)
     m_records.insert(record.key, record);
 }
 
-void ZoDeviceRoster::removeRow(tds4 key)
+void ZoDeviceRoster::removeRow(ZoDeviceKey key)
 {
-    if (key == 0)
+    if (key.isNull())
         return;
     m_records.remove(key);
     m_altCoreRows.remove(key);
@@ -60,8 +60,8 @@ void ZoDeviceRoster::removeRow(tds4 key)
 
 void ZoDeviceRoster::removeModuleRows()
 {
-    const QList<tds4> keys = m_moduleRows.values();
-    for (tds4 key : keys)
+    const QList<ZoDeviceKey> keys = m_moduleRows.values();
+    for (const ZoDeviceKey &key : keys)
         removeRow(key);
 }
 
@@ -70,8 +70,8 @@ void ZoDeviceRoster::clear()
     m_records.clear();
     m_core = ZoDevFMInfo();
     m_compileTimeKnown = false;
-    m_moduleRows = {0};
-    m_coreRows = {0};
+    m_moduleRows = {ZoDeviceKey()};
+    m_coreRows = {ZoDeviceKey()};
     m_altCoreRows.clear();
     Q_EMIT sigRowsCleared();
 }
@@ -84,30 +84,29 @@ void ZoDeviceRoster::setManualAddRow(bool present)
     Q_EMIT sigManualAddRow(present, present ? m_moduleRows.size() : -1);
 }
 
-QList<tds4> ZoDeviceRoster::missingModules() const
+QList<ZoDeviceKey> ZoDeviceRoster::missingModules() const
 {
-    QList<tds4> missing;
+    QList<ZoDeviceKey> missing;
     for (const ZoDevFMInfo &r : m_records)
         if (r.needUpgrade && r.presence != ZoDevFMInfo::Presence::NotAnswering)
             return missing;
-    for (tds4 entry : m_expected) {
-        const tds4 key = ((entry & 0xFF) << 16) | ((entry >> 16) & 0xFF);
-        const auto it = m_records.constFind(key);
+    for (const ZoDeviceKey &entry : m_expected) {
+        const auto it = m_records.constFind(recordKey(entry.type, entry.number));
         if (it == m_records.cend() || it->presence == ZoDevFMInfo::Presence::NotAnswering)
             missing.append(entry);
     }
     return missing;
 }
 
-QList<tds4> ZoDeviceRoster::markSilentModules()
+QList<ZoDeviceKey> ZoDeviceRoster::markSilentModules()
 {
-    QList<tds4> silent;
-    for (tds4 entry : m_expected) {
-        const tdu1 type = tdu1(entry & 0xFF);
-        const tdu1 node = tdu1((entry >> 16) & 0xFF);
-        ZoDevFMInfo r = reportRecord(tVersion {type, 0, 0, 0}, node, QString());
-        // Kind 2 modules share one key per type: any answer of the type counts.
-        if (m_records.contains(r.key) || m_records.contains(tds4(type) << 16))
+    QList<ZoDeviceKey> silent;
+    for (const ZoDeviceKey &entry : m_expected) {
+        ZoDevFMInfo r = reportRecord(tVersion {entry.type, 0, 0, 0}, entry.number, QString());
+        // A module keyed by type alone answers for every entry of its type; a
+        // serial-bus node answers only for itself, so a silent sibling of an
+        // answering node is still missed.
+        if (m_records.contains(r.key))
             continue;
         r.curVersion = tVersion();
         r.presence = ZoDevFMInfo::Presence::NotAnswering;
@@ -117,7 +116,7 @@ QList<tds4> ZoDeviceRoster::markSilentModules()
     return silent;
 }
 
-tds4 ZoDeviceRoster::insertStranded(const tVersion &version, tdu1 number)
+ZoDeviceKey ZoDeviceRoster::insertStranded(const tVersion &version, tdu1 number)
 {
     ZoDevFMInfo r = reportRecord(version, number, QString());
     r.presence = ZoDevFMInfo::Presence::InBootloader;
@@ -137,30 +136,30 @@ void ZoDeviceRoster::insertCore(ZoDevFMInfo record, bool board)
     insertCoreRow(record, board);
 }
 
-tds4 ZoDeviceRoster::setCoreCompileTime(const tFcsDateTime &time)
+ZoDeviceKey ZoDeviceRoster::setCoreCompileTime(const tFcsDateTime &time)
 {
     m_core.curCompileTime = time;
     m_compileTimeKnown = true;
-    ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    ZoDevFMInfo *row = !m_core.key.isNull() ? record(m_core.key) : nullptr;
     if (!row)
-        return 0;
+        return {};
     row->curCompileTime = time;
     return row->key;
 }
 
-tds4 ZoDeviceRoster::setCoreSerial(const QString &serial)
+ZoDeviceKey ZoDeviceRoster::setCoreSerial(const QString &serial)
 {
     m_core.serial = serial;
-    ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    ZoDevFMInfo *row = !m_core.key.isNull() ? record(m_core.key) : nullptr;
     if (!row)
-        return 0;
+        return {};
     row->serial = serial;
     return row->key;
 }
 
 void ZoDeviceRoster::syncCore()
 {
-    const ZoDevFMInfo *row = m_core.key != 0 ? record(m_core.key) : nullptr;
+    const ZoDevFMInfo *row = !m_core.key.isNull() ? record(m_core.key) : nullptr;
     if (!row)
         return;
     m_core.curVersion = row->curVersion;
@@ -180,12 +179,17 @@ void ZoDeviceRoster::insertModuleReport(const ZoDevFMInfo &report, tdu1 coreType
         insertModuleRow(report);
 }
 
+ZoDeviceKey ZoDeviceRoster::recordKey(tdu1 type, tdu1 number)
+{
+    return ZoDeviceKey(type, ZoUtils::protocolClass(type) == ZoUtils::ClassBus ? number : 0);
+}
+
 ZoDevFMInfo ZoDeviceRoster::reportRecord(
     const tVersion &version, tdu1 devIdx, const QString &serial)
 {
     const tdu1 t = version.type;
     ZoDevFMInfo r;
-    r.key = (tds4(t) << 16) | (ZoUtils::protocolClass(t) == ZoUtils::ClassBus ? devIdx : 0);
+    r.key = recordKey(t, devIdx);
     r.icon = ZoUtils::iconPath(t);
     int airframe = ZoUtils::AirframeNone;
     r.name = ZoUtils::deviceName(t, airframe);

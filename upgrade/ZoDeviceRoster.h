@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -8,8 +9,8 @@
 #include <QObject>
 #include <QSet>
 
-// The devices on board as the engine knows them: one record per device key
-// (type << 16 | device number), which of them are shown as module rows and
+// The devices on board as the engine knows them: one record per device key,
+// which of them are shown as module rows and
 // which as core rows (the core, its boards, and the record a protocol change
 // of the core names), and the modules the core is expected to carry.
 //
@@ -22,20 +23,20 @@ class ZoDeviceRoster : public QObject
 public:
     explicit ZoDeviceRoster(QObject *parent = nullptr);
 
-    const QMap<tds4, ZoDevFMInfo> &records() const { return m_records; }
-    ZoDevFMInfo *record(tds4 key);
+    const QMap<ZoDeviceKey, ZoDevFMInfo> &records() const { return m_records; }
+    ZoDevFMInfo *record(ZoDeviceKey key);
     // Every record, to change in place (rows stay as they are).
-    QMap<tds4, ZoDevFMInfo> &recordsForUpdate() { return m_records; }
-    bool contains(tds4 key) const { return m_records.contains(key); }
-    // Key 0 stands for the headers: both sets always hold it.
-    bool isModuleRow(tds4 key) const { return m_moduleRows.contains(key); }
-    bool isCoreRow(tds4 key) const { return m_coreRows.contains(key); }
-    bool isAlternateCore(tds4 key) const { return m_altCoreRows.contains(key); }
+    QMap<ZoDeviceKey, ZoDevFMInfo> &recordsForUpdate() { return m_records; }
+    bool contains(ZoDeviceKey key) const { return m_records.contains(key); }
+    // The null key stands for the headers: both sets always hold it.
+    bool isModuleRow(ZoDeviceKey key) const { return m_moduleRows.contains(key); }
+    bool isCoreRow(ZoDeviceKey key) const { return m_coreRows.contains(key); }
+    bool isAlternateCore(ZoDeviceKey key) const { return m_altCoreRows.contains(key); }
     // A record a run may flash: a module or core row, or the core's record
     // under the protocol type picked in the core header.
-    bool isFlashable(tds4 key) const
+    bool isFlashable(ZoDeviceKey key) const
     {
-        return key != 0 && m_records.contains(key)
+        return !key.isNull() && m_records.contains(key)
             && (m_moduleRows.contains(key) || m_coreRows.contains(key)
                 || m_altCoreRows.contains(key));
     }
@@ -48,7 +49,7 @@ public:
     // another protocol type).
     void insertAlternate(const ZoDevFMInfo &record);
     void clearAlternates() { m_altCoreRows.clear(); }
-    void removeRow(tds4 key);
+    void removeRow(ZoDeviceKey key);
     void removeModuleRows();
     void clear();
 
@@ -59,13 +60,17 @@ public:
     void forgetCoreCompileTime() { m_compileTimeKnown = false; }
     // The core's version report becomes its row; what came before it stays.
     void insertCore(ZoDevFMInfo record, bool board);
-    // Each returns the key of the row that changed, 0 while there is none.
-    tds4 setCoreCompileTime(const tFcsDateTime &time);
-    tds4 setCoreSerial(const QString &serial);
+    // Each returns the key of the row that changed, a null key while there is
+    // none.
+    ZoDeviceKey setCoreCompileTime(const tFcsDateTime &time);
+    ZoDeviceKey setCoreSerial(const QString &serial);
     // The core's row changed (a target, a flash): the core follows it.
     void syncCore();
     // A module's version report; on this core type a board is a core row.
     void insertModuleReport(const ZoDevFMInfo &record, tdu1 coreType);
+    // The key of a device that reported with this type and number: a serial-bus
+    // module keeps its node, every other device is keyed by its type alone.
+    static ZoDeviceKey recordKey(tdu1 type, tdu1 number);
     // A record for a device's version report, keyed and named.
     static ZoDevFMInfo reportRecord(const tVersion &version, tdu1 devIdx, const QString &serial);
 
@@ -74,30 +79,30 @@ public:
     bool hasManualAddRow() const { return m_manualAddRow; }
     void setManualAddRow(bool present);
 
-    void setExpectedModules(const QList<tds4> &modules) { m_expected = modules; }
-    const QList<tds4> &expectedModules() const { return m_expected; }
-    // Expected modules (node << 16 | type) without a record; none while a
+    void setExpectedModules(const QList<ZoDeviceKey> &modules) { m_expected = modules; }
+    const QList<ZoDeviceKey> &expectedModules() const { return m_expected; }
+    // Expected modules without a record; none while a
     // record waits to be flashed, since adding by hand waits for that run.
-    QList<tds4> missingModules() const;
+    QList<ZoDeviceKey> missingModules() const;
     // Rows for the expected modules that did not answer; returns their keys.
-    QList<tds4> markSilentModules();
+    QList<ZoDeviceKey> markSilentModules();
     // A module that answered only from its bootloader, due at once.
-    tds4 insertStranded(const tVersion &version, tdu1 number);
+    ZoDeviceKey insertStranded(const tVersion &version, tdu1 number);
 
 Q_SIGNALS:
-    void sigRowAdded(tds4 key, bool coreRow, int index);
-    void sigRowRemoved(tds4 key);
+    void sigRowAdded(ZoDeviceKey key, bool coreRow, int index);
+    void sigRowRemoved(ZoDeviceKey key);
     void sigRowsCleared();
     void sigManualAddRow(bool present, int index);
 
 private:
-    void dropRow(tds4 key);
+    void dropRow(ZoDeviceKey key);
 
-    QMap<tds4, ZoDevFMInfo> m_records;
-    QSet<tds4> m_moduleRows;
-    QSet<tds4> m_coreRows;
-    QSet<tds4> m_altCoreRows;
-    QList<tds4> m_expected;
+    QMap<ZoDeviceKey, ZoDevFMInfo> m_records;
+    QSet<ZoDeviceKey> m_moduleRows;
+    QSet<ZoDeviceKey> m_coreRows;
+    QSet<ZoDeviceKey> m_altCoreRows;
+    QList<ZoDeviceKey> m_expected;
     bool m_manualAddRow = false;
     ZoDevFMInfo m_core;
     bool m_compileTimeKnown = false;

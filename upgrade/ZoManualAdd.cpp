@@ -56,11 +56,11 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject 
     });
 }
 
-void ZoManualAdd::addModule(tdu1 devId, tdu1 devNum)
+void ZoManualAdd::addModule(ZoDeviceKey module)
 {
-    m_commands->module(ZoBootCommands::OpEnter, devId, devNum);
-    m_pending = devId;
-    m_devNum = devNum;
+    m_commands->module(ZoBootCommands::OpEnter, module.type, module.number);
+    m_pending = module.type;
+    m_devNum = module.number;
     m_core = false;
     m_detect.start(m_timings.manualModuleMs);
     Q_EMIT sigWaitPopup(true, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -31,8 +32,8 @@ public:
 
     void setTimings(const Timings &timings) { m_timings = timings; }
 
-    // A module of type `devId`, addressed with `devNum`.
-    void addModule(tdu1 devId, tdu1 devNum);
+    // A module, addressed with its type and number.
+    void addModule(ZoDeviceKey module);
     // A core of type `devId`: its report is checked against it.
     void addCore(tdu1 devId);
 

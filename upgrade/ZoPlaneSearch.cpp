@@ -23,12 +23,6 @@ QList<ZoPlaneSearch::PortCandidate> systemPorts()
     return ports;
 }
 
-// The node id (device number) of a module entry: bits 16 to 23.
-tdu4 nodeOf(tds4 entry)
-{
-    return (tdu4(entry) >> 16) & 0xFFu;
-}
-
 } // namespace
 
 ZoPlaneSearch::ZoPlaneSearch(QObject *parent)
@@ -330,7 +324,7 @@ void ZoPlaneSearch::onPlaneDeteced(bool succ)
     }
 }
 
-void ZoPlaneSearch::coreIdentified(bool answered, bool hasModules, const QList<tds4> &modules)
+void ZoPlaneSearch::coreIdentified(bool answered, bool hasModules, const QList<ZoDeviceKey> &modules)
 {
     if (!m_active || !answered || m_moduleQueryState != 1)
         return;
@@ -350,8 +344,8 @@ void ZoPlaneSearch::coreIdentified(bool answered, bool hasModules, const QList<t
         setProgress(1, int(m_stepCount) + 1);
     m_moduleQueryState = 2;
     m_waitModuleInfoTimer->start(m_timings.waitModuleInfoMs);
-    const tds4 entry = m_moduleList.first();
-    emit sigGetFirmwareInfo(1, tdu4(entry), nodeOf(entry));
+    const ZoDeviceKey entry = m_moduleList.first();
+    emit sigGetFirmwareInfo(1, entry.type, entry.number);
 }
 
 void ZoPlaneSearch::onWaitCANDevInfoTimeout()
@@ -370,11 +364,11 @@ void ZoPlaneSearch::onWaitCANDevInfoTimeout()
     m_moduleIndex += 1;
     setProgress(m_progressValue + 1, m_progressMaximum);
     if (m_moduleIndex < m_stepCount) {
-        const tds4 entry = m_moduleList.value(int(m_moduleIndex));
+        const ZoDeviceKey entry = m_moduleList.value(int(m_moduleIndex));
         if (m_moduleQueryState == 2) {
-            emit sigGetFirmwareInfo(1, tdu4(entry), nodeOf(entry));
+            emit sigGetFirmwareInfo(1, entry.type, entry.number);
         } else {
-            emit sigGetFirmwareInfo(0, tdu4(entry), 0);
+            emit sigGetFirmwareInfo(0, entry.type, 0);
             m_moduleQueryState = 1;
         }
         return;

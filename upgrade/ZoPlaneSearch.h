@@ -2,6 +2,7 @@
 
 #include "ZoLogLabel.h"
 #include "ZoPlaneConfig.h"
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
@@ -66,15 +67,16 @@ public:
     int progressMaximum() const { return m_progressMaximum; }
 
     // From the workflow when the core's version arrived. `modules` is the
-    // catalogue's expected module list for that core (node << 16 | type),
-    // ignored devices left out.
-    void coreIdentified(bool answered, bool hasModules, const QList<tds4> &modules);
+    // catalogue's expected module list for that core, ignored devices left
+    // out.
+    void coreIdentified(bool answered, bool hasModules, const QList<ZoDeviceKey> &modules);
 
 Q_SIGNALS:
     void sigOpenComUdp(QString host, tds4 hostPort, tds4 localPort);
     void sigOpenComTCPClient(QString host, tds4 hostPort, tds4 localPort);
     void sigOpenComSerial(QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits);
     void sigCloseCom();
+    // devType 0: the core; 1: the module of type devId and number devNumIdx.
     void sigGetFirmwareInfo(tdu1 devType, tdu4 devId, tdu4 devNumIdx);
     void sigFinishSearch(bool succ, tds4 devNum);
     void sigPlaneConnectionFound(ZoPlaneConfig connConfig);
@@ -128,7 +130,7 @@ private:
     ZoPlaneConfig m_candidate;
     QString m_deniedNode; // the first port that refused us in this search
     tdu1 m_moduleQueryState = 0;
-    QList<tds4> m_moduleList;
+    QList<ZoDeviceKey> m_moduleList;
     tdu4 m_moduleIndex = 0;
     tdu4 m_stepCount = 10;
     bool m_coreAnswered = false;

@@ -65,7 +65,7 @@ bool readEntry(const QJsonValue &value, ZoRunJournal::Entry *e, QString *field)
     // A type in the upper half, a device number below it; 0 is no device.
     if (!wholeNumber(o.value(jsonKey("key")), 1, 0xFFFFFF, &k))
         return false;
-    e->key = tds4(k);
+    e->key = ZoDeviceKey::fromPacked(tds4(k));
 
     *field = QStringLiteral("type");
     if (!byteField(o, "type", 1, &e->devId))
@@ -103,7 +103,7 @@ bool readEntry(const QJsonValue &value, ZoRunJournal::Entry *e, QString *field)
     return true;
 }
 
-int indexOf(const QList<ZoRunJournal::Entry> &entries, const QString &eid, tds4 key)
+int indexOf(const QList<ZoRunJournal::Entry> &entries, const QString &eid, ZoDeviceKey key)
 {
     for (int i = 0; i < entries.size(); ++i)
         if (entries[i].key == key && entries[i].eid == eid)
@@ -188,7 +188,7 @@ QByteArray ZoRunJournal::serialize(const QList<Entry> &entries)
         target.insert(jsonKey("revision"), e.target.revision);
         QJsonObject o;
         o.insert(jsonKey("eid"), e.eid);
-        o.insert(jsonKey("key"), e.key);
+        o.insert(jsonKey("key"), e.key.packed());
         o.insert(jsonKey("type"), e.devId);
         o.insert(jsonKey("number"), e.devNum);
         o.insert(jsonKey("core"), e.core);
@@ -264,7 +264,7 @@ bool ZoRunJournal::record(const Entry &e, QString *why)
     return write(why);
 }
 
-bool ZoRunJournal::clear(const QString &eid, tds4 key, QString *why)
+bool ZoRunJournal::clear(const QString &eid, ZoDeviceKey key, QString *why)
 {
     const int at = indexOf(m_entries, eid, key);
     if (at < 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QByteArray>
@@ -20,7 +21,7 @@ public:
     struct Entry
     {
         QString eid; // the aircraft's hardware identity (core EID), empty when unknown
-        tds4 key = 0; // device key: type << 16 | device number
+        ZoDeviceKey key; // the record the device belongs to
         tdu1 devId = 0; // type id
         tdu1 devNum = 0; // number it is addressed with
         bool core = false;
@@ -54,7 +55,7 @@ public:
     bool record(const Entry &e, QString *why = nullptr);
     // Removes the entry of that eid and key and writes; the last one gone,
     // the file is deleted.
-    bool clear(const QString &eid, tds4 key, QString *why = nullptr);
+    bool clear(const QString &eid, ZoDeviceKey key, QString *why = nullptr);
 
     // The file's contents as load() reads them. Bytes that are no journal at
     // all give no entries and a reason in why; why stays untouched otherwise,

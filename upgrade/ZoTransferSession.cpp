@@ -32,7 +32,7 @@ qint64 nowNs()
 } // namespace
 
 bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 devNum, bool core,
-    tds4 key, Plan &plan, QString *why)
+    ZoDeviceKey key, Plan &plan, QString *why)
 {
     const auto refuse = [why](const QString &reason) {
         if (why)
@@ -75,6 +75,8 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
     std::copy(file.data + 48, file.data + 48 + body, plan.image.data());
     plan.pageCount = tds4(n / PageBytes);
     plan.chunkSize = core ? PageBytes : 64;
+    qCDebug(lcUpgrade, "mFileVersion ver.Major:%d,ver.Minor:%d,ver.Revision:%d",
+        headerVersion.major, headerVersion.minor, headerVersion.revision);
     qCDebug(lcUpgrade, "mFileSize:%d,bufferSize: %d, mFilePageSize: %d", int(sizeField), int(n),
         plan.pageCount);
     return true;
@@ -168,17 +170,27 @@ void ZoTransferSession::begin()
 
 void ZoTransferSession::onTimeout()
 {
+    // The step numbers a field log has always named them by.
+    const int step = state() == State::Entering ? 5 : state() == State::Erasing ? 7 : 8;
     switch (state()) {
     case State::Entering:
-        if (!sendKeyFrame())
+        qCDebug(lcUpgrade) << "Upgrading time out" << step;
+        qCDebug(lcUpgrade, "EnterUpgradeMode: %lld", nowMs());
+        if (!sendKeyFrame()) {
+            qCWarning(lcUpgrade).noquote() << m_label << "updateFcs failed";
             finish(Outcome::SendFailed);
+        }
         return;
     case State::Erasing:
         // Not an error: some bootloaders erase without a word.
+        qCDebug(lcUpgrade) << "Upgrading time out" << step;
         if (!sendBlock())
             finish(Outcome::SendFailed);
         return;
     case State::Programming:
+        // A block that goes unanswered costs a resend: worth a line in any log.
+        qCWarning(lcUpgrade).noquote()
+            << m_label << "Upgrading time out" << step << "block at" << m_offset;
         ++m_retries;
         if (m_retries <= MaxResends) {
             ++m_resends;
@@ -207,7 +219,7 @@ bool ZoTransferSession::sendKeyFrame()
     m_looper->setProtocol(
         m_plan.core ? ZoMsgLooper::ModeModuleTransfer : ZoMsgLooper::ModeApplication, kind);
     if (!m_plan.core)
-        m_looper->setTransferPeer(m_plan.devId, m_plan.devNum);
+        m_looper->setTransferPeer(ZoDeviceKey(m_plan.devId, m_plan.devNum));
     if (!m_commands->keyFrame(m_plan.core, m_plan.devId, m_plan.devNum, m_plan.header))
         return false;
     qCDebug(lcUpgrade) << "Start to Erase Flash Parameter" << nowMs();
@@ -304,7 +316,7 @@ void ZoTransferSession::finish(Outcome outcome)
     disconnect(m_looper, nullptr, this, nullptr);
     // Whatever happened, the link speaks the application protocol again.
     m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
-    m_looper->setTransferPeer(0, 0);
+    m_looper->setTransferPeer(ZoDeviceKey());
     if (m_pendingProgress >= 0)
         progress(m_pendingProgress, true);
     setState(State::Done);

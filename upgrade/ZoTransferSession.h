@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
+#include "ZoLogLabel.h"
 #include "ZoTypes.h"
 
 #include <QByteArray>
@@ -62,7 +64,7 @@ public:
     // What to send: the device and its image.
     struct Plan
     {
-        tds4 key = 0; // the record the device belongs to
+        ZoDeviceKey key; // the record the device belongs to
         tdu1 devId = 0;
         tdu1 devNum = 0; // the number the device is addressed with
         bool core = false;
@@ -86,10 +88,13 @@ public:
     // the length its header names, or an image no transfer can name. Exactly
     // the header's length is sent.
     static bool makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 devNum, bool core,
-        tds4 key, Plan &plan, QString *why);
+        ZoDeviceKey key, Plan &plan, QString *why);
 
     ZoTransferSession(ZoMsgLooper *looper, const Plan &plan, const Timings &timings);
     ~ZoTransferSession() override;
+
+    // Put before the session's warnings (see ZoLogLabel); set before start().
+    void setLogLabel(const ZoLogLabel &label) { m_label = label; }
 
     // On the owner's thread: moves to the looper's thread and begins there.
     void start();
@@ -107,8 +112,8 @@ public:
     tds4 acknowledged() const { return m_acknowledged.load(); }
 
 Q_SIGNALS:
-    void sigProgress(tds4 key, int value);
-    void sigFinished(tds4 key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
+    void sigProgress(ZoDeviceKey key, int value);
+    void sigFinished(ZoDeviceKey key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
 
 private:
     void begin();
@@ -125,6 +130,7 @@ private:
     ZoMsgLooper *m_looper;
     Plan m_plan;
     Timings m_timings;
+    ZoLogLabel m_label;
     std::unique_ptr<ZoBootCommands> m_commands;
     QTimer *m_timer;
     std::atomic<State> m_state {State::Idle};

@@ -89,7 +89,7 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
     const QSet<int> blocked = blockedKinds(roster);
     for (const bool stranded : {true, false}) {
         for (auto it = records.cbegin(); it != records.cend(); ++it) {
-            if (it.key() == 0 || !roster.isModuleRow(it.key()) || !needsUpgrade(*it)
+            if (it.key().isNull() || !roster.isModuleRow(it.key()) || !needsUpgrade(*it)
                 || (it->presence == ZoDevFMInfo::Presence::InBootloader) != stranded)
                 continue;
             const tdu1 type = it->curVersion.type;
@@ -98,7 +98,7 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
             pick.devId = type;
             pick.devNum = ZoUtils::protocolClass(type) == ZoUtils::ClassCanByDevNum
                 ? it->devIdx
-                : tdu1(it.key() & 0xFF);
+                : it.key().number;
             pick.key = it.key();
             return pick;
         }
@@ -106,7 +106,7 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
     const ZoDevFMInfo *board = nullptr;
     const ZoDevFMInfo *core = nullptr;
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
-        if (it.key() == 0 || !(roster.isCoreRow(it.key()) || roster.isAlternateCore(it.key()))
+        if (it.key().isNull() || !(roster.isCoreRow(it.key()) || roster.isAlternateCore(it.key()))
             || !needsUpgrade(*it))
             continue;
         if (isBoard(it->tarVersion.type)) {
@@ -132,34 +132,34 @@ QSet<int> ZoUpgradePolicy::blockedKinds(const ZoDeviceRoster &roster)
 {
     QSet<int> kinds;
     for (const ZoDevFMInfo &r : roster.records()) {
-        if (r.key != 0 && r.presence == ZoDevFMInfo::Presence::InBootloader
+        if (!r.key.isNull() && r.presence == ZoDevFMInfo::Presence::InBootloader
             && r.tarVersion.type == 0)
             kinds.insert(ZoUtils::protocolClass(r.curVersion.type));
     }
     return kinds;
 }
 
-tds4 ZoUpgradePolicy::strandedWithoutTarget(const ZoDeviceRoster &roster) const
+ZoDeviceKey ZoUpgradePolicy::strandedWithoutTarget(const ZoDeviceRoster &roster) const
 {
     for (const ZoDevFMInfo &r : roster.records()) {
-        if (r.key != 0 && r.presence == ZoDevFMInfo::Presence::InBootloader
+        if (!r.key.isNull() && r.presence == ZoDevFMInfo::Presence::InBootloader
             && r.tarVersion.type == 0)
             return r.key;
     }
-    return 0;
+    return {};
 }
 
-bool ZoUpgradePolicy::isDue(const ZoDeviceRoster &roster, tds4 key) const
+bool ZoUpgradePolicy::isDue(const ZoDeviceRoster &roster, ZoDeviceKey key) const
 {
     return roster.isFlashable(key) && needsUpgrade(*roster.records().constFind(key));
 }
 
-QList<tds4> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) const
+QList<ZoDeviceKey> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) const
 {
-    QList<tds4> stranded;
-    QList<tds4> modules;
-    QList<tds4> boards;
-    tds4 core = 0;
+    QList<ZoDeviceKey> stranded;
+    QList<ZoDeviceKey> modules;
+    QList<ZoDeviceKey> boards;
+    ZoDeviceKey core;
     const auto &records = roster.records();
     const QSet<int> blocked = blockedKinds(roster);
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
@@ -176,7 +176,7 @@ QList<tds4> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) const
             core = it.key(); // a run flashes one core: the last its records name
         }
     }
-    if (core != 0)
+    if (!core.isNull())
         boards.append(core);
     return stranded + modules + boards;
 }

@@ -23,7 +23,7 @@ public:
         tdu1 devId = 0;
         bool isCore = false;
         tdu1 devNum = 0; // the number the device is addressed with
-        tds4 key = 0; // the record (and row) it belongs to
+        ZoDeviceKey key; // the record (and row) it belongs to
     };
 
     void setCustomBranch(bool on) { m_custom = on; }
@@ -38,7 +38,7 @@ public:
     // holds the record back when the target crosses the version line.
     bool decide(ZoDevFMInfo &record, bool coreRow, tds4 protocolType, bool customKey,
         bool compileTimeKnown);
-    bool isHeldBack(tds4 key) const { return m_heldBack.contains(key); }
+    bool isHeldBack(ZoDeviceKey key) const { return m_heldBack.contains(key); }
     void clearHeldBack() { m_heldBack.clear(); }
 
     // Due: a target, not held back, and either flagged or different enough.
@@ -47,12 +47,12 @@ public:
     // they take every unaddressed frame of their bus kind. One of them
     // without a target holds back every module of its kind.
     Pick pick(const ZoDeviceRoster &roster) const;
-    // The first module in its bootloader that has no target (0: none).
-    tds4 strandedWithoutTarget(const ZoDeviceRoster &roster) const;
+    // The first module in its bootloader that has no target (null: none).
+    ZoDeviceKey strandedWithoutTarget(const ZoDeviceRoster &roster) const;
     // A record a run would flash now, and the order a run flashes them in,
     // as if each were flashed in turn.
-    bool isDue(const ZoDeviceRoster &roster, tds4 key) const;
-    QList<tds4> flashOrder(const ZoDeviceRoster &roster) const;
+    bool isDue(const ZoDeviceRoster &roster, ZoDeviceKey key) const;
+    QList<ZoDeviceKey> flashOrder(const ZoDeviceRoster &roster) const;
 
     static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
 
@@ -61,5 +61,5 @@ private:
 
     bool m_custom = false;
     // Records whose target the decision held back although it is newer.
-    QSet<tds4> m_heldBack;
+    QSet<ZoDeviceKey> m_heldBack;
 };

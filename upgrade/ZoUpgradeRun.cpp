@@ -67,9 +67,9 @@ void ZoUpgradeRun::fail(End how)
 {
     if (!isRunning())
         return;
-    const tds4 key = m_current.key;
+    const ZoDeviceKey key = m_current.key;
     stop();
-    if (key != 0)
+    if (!key.isNull())
         Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Interrupted, tVersion(), {});
     end(how, key, false);
 }
@@ -93,7 +93,7 @@ ZoTransferSession::State ZoUpgradeRun::sessionState() const
     return m_session ? m_session->state() : ZoTransferSession::State::Idle;
 }
 
-ZoTransferSession::Stats ZoUpgradeRun::stats(tds4 key) const
+ZoTransferSession::Stats ZoUpgradeRun::stats(ZoDeviceKey key) const
 {
     ZoTransferSession::Stats s = m_stats.value(key);
     if (m_session && m_session->plan().key == key) {
@@ -107,8 +107,8 @@ void ZoUpgradeRun::next(bool first)
 {
     const ZoUpgradePolicy::Pick pick = m_policy->pick(*m_roster);
     if (pick.devId == 0) {
-        const tds4 stranded = m_policy->strandedWithoutTarget(*m_roster);
-        end(stranded != 0 ? End::StrandedWithoutTarget : End::Completed, stranded, first);
+        const ZoDeviceKey stranded = m_policy->strandedWithoutTarget(*m_roster);
+        end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, first);
         return;
     }
     if (!startDevice(m_policy, pick.key, pick.devId, pick.devNum, pick.isCore))
@@ -116,7 +116,7 @@ void ZoUpgradeRun::next(bool first)
 }
 
 bool ZoUpgradeRun::startDevice(
-    const ZoUpgradePolicy *policy, tds4 key, tdu1 devId, tdu1 devNum, bool core)
+    const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum, bool core)
 {
     qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << QString::number(devId, 16)
                                  << devNum;
@@ -157,19 +157,20 @@ bool ZoUpgradeRun::startDevice(
         qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
 
     m_session = new ZoTransferSession(m_looper, plan, m_transfer);
+    m_session->setLogLabel(m_label);
     // Reports already queued when a session is disposed still arrive; they
     // must not be taken for the next session's, even of the same device.
     const quint64 serial = ++m_serial;
     connect(
         m_session, &ZoTransferSession::sigProgress, this,
-        [this, serial](tds4 k, int value) {
+        [this, serial](ZoDeviceKey k, int value) {
             if (serial == m_serial && m_session)
                 Q_EMIT sigProgress(k, value);
         },
         Qt::QueuedConnection);
     connect(
         m_session, &ZoTransferSession::sigFinished, this,
-        [this, serial](tds4 k, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats s) {
+        [this, serial](ZoDeviceKey k, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats s) {
             if (serial == m_serial)
                 onFinished(k, outcome, s);
         },
@@ -185,7 +186,7 @@ bool ZoUpgradeRun::startDevice(
 }
 
 void ZoUpgradeRun::onFinished(
-    tds4 key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats)
+    ZoDeviceKey key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats)
 {
     if (!m_session || m_session->plan().key != key)
         return;
@@ -202,7 +203,7 @@ void ZoUpgradeRun::onFinished(
     m_confirmation->start(m_current.target);
 }
 
-void ZoUpgradeRun::onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict,
+void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict,
     tVersion reported, tFcsDateTime reportedTime)
 {
     if (m_phase != Phase::Confirming || key != m_current.key)
@@ -227,15 +228,15 @@ void ZoUpgradeRun::onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict,
     }
     Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Upgraded, reported, reportedTime);
     if (current.core) {
-        const tds4 stranded = m_policy->strandedWithoutTarget(*m_roster);
-        end(stranded != 0 ? End::StrandedWithoutTarget : End::Completed, stranded, false);
+        const ZoDeviceKey stranded = m_policy->strandedWithoutTarget(*m_roster);
+        end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, false);
     } else {
         m_phase = Phase::Pausing;
         m_pause.start();
     }
 }
 
-void ZoUpgradeRun::end(End how, tds4 key, bool first)
+void ZoUpgradeRun::end(End how, ZoDeviceKey key, bool first)
 {
     m_pause.stop();
     m_phase = Phase::Idle;

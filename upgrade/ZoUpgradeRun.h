@@ -59,39 +59,39 @@ public:
     void fail(End how);
     bool isRunning() const { return m_phase != Phase::Idle; }
     Phase phase() const { return m_phase; }
-    // The device in flight: transferring or being read back (0 between
+    // The device in flight: transferring or being read back (null between
     // devices).
-    tds4 currentKey() const { return m_current.key; }
+    ZoDeviceKey currentKey() const { return m_current.key; }
     bool currentIsCore() const { return m_current.core; }
     ZoTransferSession::State sessionState() const;
 
     // Figures of a device's transfer; live while it runs.
-    ZoTransferSession::Stats stats(tds4 key) const;
+    ZoTransferSession::Stats stats(ZoDeviceKey key) const;
     void clearStats() { m_stats.clear(); }
 
 Q_SIGNALS:
-    void sigDeviceStarted(tds4 key, bool core, int maximum);
-    void sigProgress(tds4 key, int value);
+    void sigDeviceStarted(ZoDeviceKey key, bool core, int maximum);
+    void sigProgress(ZoDeviceKey key, int value);
     // The transfer completed; the device is being read back.
-    void sigDeviceConfirming(tds4 key);
-    void sigDeviceFinished(tds4 key, ZoDevFMInfo::Result result, tVersion reported,
+    void sigDeviceConfirming(ZoDeviceKey key);
+    void sigDeviceFinished(ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported,
         tFcsDateTime reportedTime);
     // `first`: the run ended before any device was started.
-    void sigEnded(ZoUpgradeRun::End end, tds4 key, bool first);
+    void sigEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
 
 private:
     struct Current
     {
-        tds4 key = 0;
+        ZoDeviceKey key;
         bool core = false;
         ZoDeviceConfirmation::Target target;
     };
     void next(bool first);
-    bool startDevice(const ZoUpgradePolicy *policy, tds4 key, tdu1 devId, tdu1 devNum, bool core);
-    void onFinished(tds4 key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
-    void onConfirmed(tds4 key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
+    bool startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum, bool core);
+    void onFinished(ZoDeviceKey key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
+    void onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);
-    void end(End how, tds4 key, bool first);
+    void end(End how, ZoDeviceKey key, bool first);
     void dispose();
     QString eid() const;
 
@@ -107,6 +107,6 @@ private:
     ZoTransferSession *m_session = nullptr;
     Current m_current;
     Phase m_phase = Phase::Idle;
-    QMap<tds4, ZoTransferSession::Stats> m_stats;
+    QMap<ZoDeviceKey, ZoTransferSession::Stats> m_stats;
     quint64 m_serial = 0; // of the session in flight
 };

@@ -54,6 +54,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<tdu2>("tdu2");
     qRegisterMetaType<tdu4>("tdu4");
     qRegisterMetaType<tds4>("tds4");
+    qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
+    qRegisterMetaType<QList<ZoDeviceKey>>("QList<ZoDeviceKey>");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
@@ -68,7 +70,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     for (QTimer *t : {&m_identityToCatalogue, &m_research})
         t->setSingleShot(true);
     connect(m_run, &ZoUpgradeRun::sigDeviceStarted, this, &ZoUpgradeWorkflow::onDeviceStarted);
-    connect(m_run, &ZoUpgradeRun::sigProgress, this, [this](tds4 key, int value) {
+    connect(m_run, &ZoUpgradeRun::sigProgress, this, [this](ZoDeviceKey key, int value) {
         Q_EMIT sigCurrentRow(key);
         Q_EMIT sigProgress(key, value);
     });
@@ -97,7 +99,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         &ZoUpgradeWorkflow::sigProtocolTypeReset);
     connect(m_choice, &ZoCoreHeaderChoice::sigBoardType, this, &ZoUpgradeWorkflow::sigBrisk2Type);
     connect(m_choice, &ZoCoreHeaderChoice::sigTargetCleared, this,
-        [this](tds4 key) { Q_EMIT sigTargetChanged(key, tVersion(), QString(), false); });
+        [this](ZoDeviceKey key) { Q_EMIT sigTargetChanged(key, tVersion(), QString(), false); });
     connect(m_choice, &ZoCoreHeaderChoice::sigFetch, this, [this](tdu1 firmwareId) {
         if (m_windowMode < ModeFound)
             return;
@@ -117,7 +119,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_manual, &ZoManualAdd::sigCoreAccepted, this,
         &ZoUpgradeWorkflow::onManualCoreAccepted);
     connect(m_manual, &ZoManualAdd::sigCoreRefused, this, [this] {
-        Q_EMIT sigShowAddCore();
+        Q_EMIT sigShowAddCore(false);
         resetUpgradeState();
     });
     connect(m_manual, &ZoManualAdd::sigAsk, this,
@@ -134,7 +136,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(l, &ZoMsgLooper::sigGNCFMVersion, this, &ZoUpgradeWorkflow::onUpdateGNCFMVersion);
     connect(l, &ZoMsgLooper::sigGNCCompileTime, this, &ZoUpgradeWorkflow::onUpdateGNCFMComplieTime);
     connect(l, &ZoMsgLooper::sigCANDevBootloaderReport, this,
-        [this](tVersion v, tdu1 index) { m_bootloaderReport = (tds4(v.type) << 8) | index; });
+        [this](tVersion v, tdu1 index) { m_bootloaderReport = ZoDeviceKey(v.type, index); });
     connect(l, &ZoMsgLooper::sigCANDevVersion, this, &ZoUpgradeWorkflow::onUpdateCANDevVersion);
     connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoUpgradeWorkflow::sigLinkOpened);
     connect(l, &ZoMsgLooper::sigCloseComState, this, &ZoUpgradeWorkflow::sigLinkClosed);
@@ -391,8 +393,8 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
         if (bFound && ZoUtils::isArno2(coreType())
-            && m_roster->missingModules().contains(tds4(44))) {
-            onManSelectModule(44);
+            && m_roster->missingModules().contains(ZoDeviceKey(44))) {
+            onManSelectModule(ZoDeviceKey(44));
             setControls([](Controls &c) { c.manualAddEnabled = false; });
         }
     }
@@ -421,7 +423,7 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
                     research();
                 } else if (button == ButtonNo) {
                     qCDebug(lcUpgrade) << "click the add button";
-                    Q_EMIT sigShowAddCore();
+                    Q_EMIT sigShowAddCore(true);
                 } else {
                     qCDebug(lcUpgrade) << "click the cancel button";
                 }
@@ -450,7 +452,7 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     m_roster->clear();
     m_run->clearStats();
     m_roster->setManualAddRow(false);
-    Q_EMIT sigSelectModules(QList<tds4>());
+    Q_EMIT sigSelectModules(QList<ZoDeviceKey>());
     Q_EMIT sigCloseCom();
     m_allUpgraded = false;
     m_identityHandled = false;
@@ -471,8 +473,7 @@ void ZoUpgradeWorkflow::onGetFirmwareInfo(tdu1 devType, tdu4 devId, tdu4 devNumI
     if (devType == 0) {
         m_commands->coreVersionQuery();
     } else if (devType == 1) {
-        m_lastQueriedNumber = tdu1(devNumIdx);
-        m_commands->module(ZoBootCommands::OpVersion, tdu1(devId & 0xFF), tdu1(devNumIdx));
+        m_commands->module(ZoBootCommands::OpVersion, tdu1(devId), tdu1(devNumIdx));
     }
 }
 
@@ -483,7 +484,7 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersion(tVersion version)
     if (m_run->isRunning())
         return;
     const ZoDevFMInfo &core = m_roster->core();
-    if (m_windowMode == ModeReady && m_roster->contains(core.key) && core.key != 0
+    if (m_windowMode == ModeReady && m_roster->contains(core.key) && !core.key.isNull()
         && core.curVersion.type == version.type && core.curVersion == version
         && !m_manual->isCoreCheck())
         return;
@@ -500,9 +501,12 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
 {
     const tdu1 t = version.type;
     const bool hasModules = ZoUtils::isSecondGenerationCore(t);
-    const QList<tds4> modules = hasModules
-        ? ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices)
-        : QList<tds4>();
+    QList<ZoDeviceKey> modules;
+    if (hasModules) {
+        for (tds4 id :
+            ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices))
+            modules.append(ZoDeviceKey::fromCatalogueId(id));
+    }
     m_roster->setExpectedModules(modules);
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);
@@ -526,7 +530,16 @@ void ZoUpgradeWorkflow::onUpdateGNCFMComplieTime(tFcsDateTime compileTime)
 {
     if (m_run->isRunning())
         return;
-    if (const tds4 key = m_roster->setCoreCompileTime(compileTime))
+    qCDebug(lcUpgrade).noquote() << "get GNC FRM compile Time:"
+                                 << QStringLiteral("%1-%2-%3 %4:%5:%6")
+                                        .arg(compileTime.year)
+                                        .arg(compileTime.month)
+                                        .arg(compileTime.day)
+                                        .arg(compileTime.hour)
+                                        .arg(compileTime.minute)
+                                        .arg(compileTime.second);
+    const ZoDeviceKey key = m_roster->setCoreCompileTime(compileTime);
+    if (!key.isNull())
         Q_EMIT sigRecordChanged(key);
 }
 
@@ -536,7 +549,8 @@ void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
         return;
     // Late answers to a read-back's questions change nothing.
     const bool known = m_identityHandled && eid == m_roster->core().serial;
-    if (const tds4 key = m_roster->setCoreSerial(eid))
+    const ZoDeviceKey key = m_roster->setCoreSerial(eid);
+    if (!key.isNull())
         Q_EMIT sigRecordChanged(key);
     qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_roster->core().name;
     m_identityHandled = true;
@@ -556,7 +570,7 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     if (m_run->isRunning())
         return;
     const bool fromBootloader
-        = std::exchange(m_bootloaderReport, 0) == ((tds4(verInfo.type) << 8) | devIdx);
+        = std::exchange(m_bootloaderReport, ZoDeviceKey()) == ZoDeviceKey(verInfo.type, devIdx);
     const tdu1 t = verInfo.type;
     const tdu1 pending = m_manual->pending();
     // What a probe hears from a bootloader becomes a row of its own when
@@ -577,6 +591,13 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     }
     m_manual->answered();
     record.needUpgrade = t == pending;
+    // A module added by hand that answers from its bootloader is there now:
+    // an addressed one takes the frames meant for its siblings until it is
+    // flashed, so it goes first, as one left there by a run would.
+    const int kind = ZoUtils::protocolClass(t);
+    if (fromBootloader && t == pending
+        && (kind == ZoUtils::ClassCanByDevNum || kind == ZoUtils::ClassBus))
+        record.presence = ZoDevFMInfo::Presence::InBootloader;
     m_roster->insertModuleReport(record, coreType());
     if (t == 45 && ZoUtils::isArno2(coreType()))
         Q_EMIT sigBrisk2Type(1);
@@ -680,9 +701,9 @@ void ZoUpgradeWorkflow::onUpdateDevFRMTarInfo(ZoFRMFileInfo tarFileInfo)
     m_store->setFRMFileInfo(tarFileInfo);
     // Every device of that type takes the file: serial-bus modules are keyed
     // with their device number, and each of them needs it.
-    const QList<tds4> keys = m_roster->records().keys();
-    for (tds4 key : keys) {
-        if ((key >> 16) != tds4(tarFileInfo.fid) || key == 0)
+    const QList<ZoDeviceKey> keys = m_roster->records().keys();
+    for (const ZoDeviceKey &key : keys) {
+        if (key.type != tarFileInfo.fid || key.isNull())
             continue;
         // A module that does not answer cannot be offered anything.
         ZoDevFMInfo *r = m_roster->record(key);
@@ -731,7 +752,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     startProbe(ProbeBeforeRun);
 }
 
-tds4 ZoUpgradeWorkflow::abortRun()
+ZoDeviceKey ZoUpgradeWorkflow::abortRun()
 {
     if (m_probePurpose == ProbeBeforeRun) {
         m_probe->cancel();
@@ -739,12 +760,12 @@ tds4 ZoUpgradeWorkflow::abortRun()
         resetUpgradeState();
         releaseHeldTargets();
         enableControls();
-        return 0;
+        return {};
     }
     if (!m_run->isRunning())
-        return 0;
-    const tds4 key = m_run->currentKey();
-    if (ZoDevFMInfo *r = key != 0 ? m_roster->record(key) : nullptr) {
+        return {};
+    const ZoDeviceKey key = m_run->currentKey();
+    if (ZoDevFMInfo *r = !key.isNull() ? m_roster->record(key) : nullptr) {
         r->result = ZoDevFMInfo::Result::Interrupted;
         if (m_run->phase() == ZoUpgradeRun::Phase::Transferring
             && m_run->sessionState() != ZoTransferSession::State::Idle)
@@ -794,15 +815,11 @@ void ZoUpgradeWorkflow::startProbe(ProbePurpose purpose)
             && !addressed.contains(d))
             addressed.append(d);
     };
-    for (tds4 entry : m_roster->expectedModules()) {
-        const tdu1 type = tdu1(entry & 0xFF);
-        const tdu1 node = tdu1((entry >> 16) & 0xFF);
-        const ZoDevFMInfo probe = ZoDeviceRoster::reportRecord(tVersion {type, 0, 0, 0}, node, {});
-        const ZoDevFMInfo *r = m_roster->records().contains(probe.key)
-            ? &*m_roster->records().constFind(probe.key)
-            : nullptr;
+    for (const ZoDeviceKey &entry : m_roster->expectedModules()) {
+        const ZoDevFMInfo *r
+            = m_roster->record(ZoDeviceRoster::recordKey(entry.type, entry.number));
         if (!r || r->presence != ZoDevFMInfo::Presence::Answering)
-            add(type, node);
+            add(entry.type, entry.number);
     }
     // A journal shared with other aircraft's engines holds their modules too.
     const QString eid = m_roster->core().serial;
@@ -822,13 +839,11 @@ void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
         qCWarning(lcUpgrade).noquote()
             << m_label << "Found in its bootloader:" << QString::number(f.version.type, 16) << f.number;
         // Found again before a run: the row stays where it is.
-        const ZoDevFMInfo probe = ZoDeviceRoster::reportRecord(f.version, f.number, {});
-        const ZoDevFMInfo *known = m_roster->records().contains(probe.key)
-            ? &*m_roster->records().constFind(probe.key)
-            : nullptr;
+        const ZoDevFMInfo *known
+            = m_roster->record(ZoDeviceRoster::recordKey(f.version.type, f.number));
         if (known && known->presence == ZoDevFMInfo::Presence::InBootloader)
             continue;
-        const tds4 key = m_roster->insertStranded(f.version, f.number);
+        const ZoDeviceKey key = m_roster->insertStranded(f.version, f.number);
         bool has = false;
         const ZoFRMFileInfo file = m_source->file(f.version.type, has);
         if (ZoDevFMInfo *r = has ? m_roster->record(key) : nullptr)
@@ -839,13 +854,11 @@ void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
     // Devices of the journal that answer from their application again need
     // no recovery.
     for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {
-        const ZoDevFMInfo *r = m_roster->records().contains(e.key)
-            ? &*m_roster->records().constFind(e.key)
-            : nullptr;
+        const ZoDevFMInfo *r = m_roster->record(e.key);
         if (r && r->presence == ZoDevFMInfo::Presence::Answering && (!e.core || !eid.isEmpty()))
             m_journal->clear(e.eid, e.key);
     }
-    for (tds4 key : m_roster->markSilentModules())
+    for (const ZoDeviceKey &key : m_roster->markSilentModules())
         Q_EMIT sigRecordChanged(key);
     if (purpose == ProbeBeforeRun) {
         m_run->start();
@@ -855,14 +868,14 @@ void ZoUpgradeWorkflow::onProbeFinished(QList<ZoBootloaderProbe::Found> found)
     Q_EMIT sigProbeFinished();
 }
 
-void ZoUpgradeWorkflow::onDeviceStarted(tds4 key, bool core, int maximum)
+void ZoUpgradeWorkflow::onDeviceStarted(ZoDeviceKey key, bool core, int maximum)
 {
     setWindowMode(core ? ModeCoreUpgrade : ModeModuleUpgrade);
     Q_EMIT sigProgressRange(key, maximum);
 }
 
 void ZoUpgradeWorkflow::onDeviceFinished(
-    tds4 key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime)
+    ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime)
 {
     ZoDevFMInfo *r = m_roster->record(key);
     if (!r)
@@ -884,7 +897,7 @@ void ZoUpgradeWorkflow::onDeviceFinished(
     Q_EMIT sigDeviceResult(key, false);
 }
 
-void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
+void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first)
 {
     resetUpgradeState();
     releaseHeldTargets();
@@ -904,7 +917,7 @@ void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first)
     Q_EMIT sigRunEnded(RunOutcome(int(end)), key);
 }
 
-void ZoUpgradeWorkflow::finishDevice(tds4 key, const tFcsDateTime &reportedTime)
+void ZoUpgradeWorkflow::finishDevice(ZoDeviceKey key, const tFcsDateTime &reportedTime)
 {
     ZoDevFMInfo *r = m_roster->record(key);
     if (!r)
@@ -928,7 +941,7 @@ void ZoUpgradeWorkflow::finishDevice(tds4 key, const tFcsDateTime &reportedTime)
 
 void ZoUpgradeWorkflow::onShowSelectModuleForm()
 {
-    const QList<tds4> missing = m_roster->missingModules();
+    const QList<ZoDeviceKey> missing = m_roster->missingModules();
     if (missing.isEmpty()) {
         inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
             tr("MsgAllCANFoundOrManAddedDev"));
@@ -937,11 +950,11 @@ void ZoUpgradeWorkflow::onShowSelectModuleForm()
     Q_EMIT sigSelectModules(missing);
 }
 
-void ZoUpgradeWorkflow::onManSelectModule(tdu1 devId)
+void ZoUpgradeWorkflow::onManSelectModule(ZoDeviceKey module)
 {
     if (isUpgrading())
         return;
-    m_manual->addModule(devId, m_lastQueriedNumber);
+    m_manual->addModule(module);
 }
 
 void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
@@ -951,9 +964,9 @@ void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
     const tdu1 id = tdu1(devId);
     m_roster->forgetCoreCompileTime();
     // While the core is asked, nothing else may start.
-    if (m_roster->isModuleRow((tds4(id) << 16) + m_lastQueriedNumber))
+    if (m_roster->isModuleRow(ZoDeviceKey(id)))
         setWindowMode(ModeModuleUpgrade);
-    else if (m_roster->isCoreRow(tds4(id) << 16))
+    else if (m_roster->isCoreRow(ZoDeviceKey(id)))
         setWindowMode(ModeCoreUpgrade);
     m_manual->addCore(id);
 }

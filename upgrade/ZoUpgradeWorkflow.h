@@ -38,7 +38,7 @@ class ZoRunJournal;
 // (ZoTransferSession, on the looper's thread): modules first, the core last.
 //
 // Views (the main window, tolvane-cli) draw what it reports through typed
-// signals, keyed by device key (type << 16 | device number), read what is
+// signals, keyed by device (ZoDeviceKey), read what is
 // due and in which order from it, and call its slots for what the user
 // does. Questions to the user go out as sigQuestion and come back through
 // answer(); the engine waits without a nested event loop.
@@ -174,11 +174,11 @@ public:
     bool isConnected() const { return m_linkUp; }
     // A search is under way (its form shows it).
     bool isSearching() const { return m_search->isActive(); }
-    const QMap<tds4, ZoDevFMInfo> &records() const { return m_roster->records(); }
+    const QMap<ZoDeviceKey, ZoDevFMInfo> &records() const { return m_roster->records(); }
     const ZoDevFMInfo &coreRecord() const { return m_roster->core(); }
     tdu1 coreType() const { return m_roster->core().curVersion.type; }
-    bool hasModuleRow(tds4 key) const { return m_roster->isModuleRow(key); }
-    bool hasCoreRow(tds4 key) const { return m_roster->isCoreRow(key); }
+    bool hasModuleRow(ZoDeviceKey key) const { return m_roster->isModuleRow(key); }
+    bool hasCoreRow(ZoDeviceKey key) const { return m_roster->isCoreRow(key); }
     bool allUpgraded() const { return m_allUpgraded; }
     bool reconnectCheck() const { return m_reconnectCheck; }
     int branchIndex() const { return m_branchIndex; }
@@ -187,7 +187,7 @@ public:
     tds4 protocolType() const { return m_choice->protocolType(); }
     const Controls &controls() const { return m_controls; }
     // Figures of a device's transfer; live while it runs.
-    TransferStats transferStats(tds4 key) const { return m_run->stats(key); }
+    TransferStats transferStats(ZoDeviceKey key) const { return m_run->stats(key); }
     int pendingQuestion() const { return m_question; }
     tdu1 pendingSelection() const { return m_manual->pending(); }
     CatalogueState catalogueState() const { return m_catalogueState; }
@@ -197,8 +197,8 @@ public:
 
     // A device a run would flash now, and the order it flashes them in:
     // modules, then boards, the core last.
-    bool isDue(tds4 key) const { return m_policy.isDue(*m_roster, key); }
-    QList<tds4> flashOrder() const { return m_policy.flashOrder(*m_roster); }
+    bool isDue(ZoDeviceKey key) const { return m_policy.isDue(*m_roster, key); }
+    QList<ZoDeviceKey> flashOrder() const { return m_policy.flashOrder(*m_roster); }
     Pick pickNextDevice() const { return m_policy.pick(*m_roster); }
 
     // The user's answer to the question asked last.
@@ -226,23 +226,23 @@ Q_SIGNALS:
     void sigSerialPortDenied(QString node);
     // Rows: index is the row's place in the list, whose rows 0 and (module
     // rows + manual-add row) are the module and core headers.
-    void sigRowAdded(tds4 key, bool coreRow, int index);
-    void sigRowRemoved(tds4 key);
+    void sigRowAdded(ZoDeviceKey key, bool coreRow, int index);
+    void sigRowRemoved(ZoDeviceKey key);
     void sigRowsCleared();
-    void sigRecordChanged(tds4 key);
+    void sigRecordChanged(ZoDeviceKey key);
     void sigManualAddRow(bool present, int index);
-    void sigCurrentRow(tds4 key);
-    void sigProgressRange(tds4 key, int maximum);
+    void sigCurrentRow(ZoDeviceKey key);
+    void sigProgressRange(ZoDeviceKey key, int maximum);
     // At most about 30 a second while a transfer runs.
-    void sigProgress(tds4 key, int value);
+    void sigProgress(ZoDeviceKey key, int value);
     // A device's transfer completed; it is being read back.
-    void sigDeviceConfirming(tds4 key);
+    void sigDeviceConfirming(ZoDeviceKey key);
     // `upgraded`: it reported its target. The record holds the result.
-    void sigDeviceResult(tds4 key, bool upgraded);
+    void sigDeviceResult(ZoDeviceKey key, bool upgraded);
     // The look for bootloaders left behind, after a search, is done: the
     // rows now include the devices found in one and those not answering.
     void sigProbeFinished();
-    void sigTargetChanged(tds4 key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
+    void sigTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     // The core header: name and version, and what the boxes fall back to.
     void sigCoreHeader(QString name, tVersion version);
     void sigProtocolTypeReset(tdu1 coreType);
@@ -251,32 +251,35 @@ Q_SIGNALS:
     void sigCatalogueStateChanged(ZoUpgradeWorkflow::CatalogueState state);
     // A catalogue file reached the store.
     void sigFirmwareArrived(tdu1 type);
-    void sigRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
+    void sigRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     // Any other information box: title key and the translated text.
     void sigInformation(QString titleKey, QString text);
     void sigQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
     void sigPlaySound(bool success);
     void sigWaitPopup(bool visible, int value);
-    void sigSelectModules(QList<tds4> missing);
-    void sigModuleListChanged(QList<tds4> modules);
-    void sigShowAddCore();
+    void sigSelectModules(QList<ZoDeviceKey> missing);
+    void sigModuleListChanged(QList<ZoDeviceKey> modules);
+    // `instead`: the user chose to add the core instead of searching again,
+    // so the link settings are done with.
+    void sigShowAddCore(bool instead);
     void sigCloseAddCore();
     void sigHideLinkSettings();
-    void sigVersionReported(tds4 key, tVersion version, QString serial);
+    void sigVersionReported(ZoDeviceKey key, tVersion version, QString serial);
 
 public Q_SLOTS:
     // What the user does.
     void upgradeAll();
     // Stops a run at once, without a word: nothing more is sent. Returns the
-    // device whose transfer was under way (0 for none), which stays in its
+    // device whose transfer was under way (null for none), which stays in its
     // bootloader.
-    tds4 abortRun();
+    ZoDeviceKey abortRun();
     void selectBranch(int index);
     void fetchCustomBranch(const QString &key);
     void onUpdateGNCDevIDByProtType(tds4 protType);
     void onUpdateBrisk2Type(tdu1 type);
     void onShowSelectModuleForm();
-    void onManSelectModule(tdu1 devId);
+    // A missing module the user picked, addressed by its type and number.
+    void onManSelectModule(ZoDeviceKey module);
     void onManSelectCoreGNCDevice(tdu4 devId);
     void onSearchOnSpecSPCom(QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits);
     void onSearchOnspecUdpCom(QString host, tds4 hostPort, tds4 localPort);
@@ -313,11 +316,11 @@ private:
     QString releaseNoteOf(const ZoFRMFileInfo &info) const;
 
     // What the run reports.
-    void onDeviceStarted(tds4 key, bool core, int maximum);
+    void onDeviceStarted(ZoDeviceKey key, bool core, int maximum);
     void onDeviceFinished(
-        tds4 key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime);
-    void onRunEnded(ZoUpgradeRun::End end, tds4 key, bool first);
-    void finishDevice(tds4 key, const tFcsDateTime &reportedTime);
+        ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime);
+    void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
+    void finishDevice(ZoDeviceKey key, const tFcsDateTime &reportedTime);
     bool hasRunResults() const;
     void releaseHeldTargets();
 
@@ -354,18 +357,15 @@ private:
     tds4 m_windowMode = ModeNone;
     CatalogueState m_catalogueState = CatalogueState::None;
     Controls m_controls;
-    // The number of the module the search asked last; a module added by
-    // hand is addressed with it.
-    tdu1 m_lastQueriedNumber = 0;
     bool m_allUpgraded = false;
     bool m_reconnectCheck = false;
     bool m_identityHandled = false;
     bool m_linkUp = false;
     bool m_notFoundBefore = false;
     ProbePurpose m_probePurpose = ProbeNone;
-    // The module whose next version report comes from its bootloader
-    // (type << 8 | number), 0 for none.
-    tds4 m_bootloaderReport = 0;
+    // The module whose next version report comes from its bootloader (its
+    // type and the number it reported), null for none.
+    ZoDeviceKey m_bootloaderReport;
     int m_branchIndex = BranchStable;
     QString m_customKey;
     std::unique_ptr<ZoPlaneConfig> m_pinnedLink;

@@ -30,7 +30,7 @@ struct ZoCliDevice
     // How the run's lines name it.
     QString label() const;
 
-    tds4 key = 0;
+    ZoDeviceKey key;
     bool core = false;
     tdu1 type = 0;
     tdu1 deviceNumber = 0;

@@ -72,7 +72,7 @@ void ZoCliPrinter::closeProgressLine()
         std::fflush(stdout);
     }
     if (QThread::currentThread() == m_thread)
-        m_drawnKey = -1;
+        m_drawnKey = ZoDeviceKey();
 }
 
 void ZoCliPrinter::say(const QString &line)
@@ -105,7 +105,7 @@ void ZoCliPrinter::deviceEvent(
     const QString &name, const ZoCliDevice &device, const QJsonObject &fields)
 {
     QJsonObject o = fields;
-    o.insert(QStringLiteral("key"), device.key);
+    o.insert(QStringLiteral("key"), device.key.packed());
     o.insert(QStringLiteral("type"), device.type);
     o.insert(QStringLiteral("number"), device.deviceNumber);
     event(name, o);
@@ -161,7 +161,7 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
     }
 }
 
-void ZoCliPrinter::progressBegins(tds4 key, int maximum)
+void ZoCliPrinter::progressBegins(ZoDeviceKey key, int maximum)
 {
     closeProgressLine();
     Progress p;

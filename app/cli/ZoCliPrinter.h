@@ -47,7 +47,7 @@ public:
     void table(const QList<ZoCliDevice> &devices, bool after);
 
     // A transfer of `maximum` bytes begins.
-    void progressBegins(tds4 key, int maximum);
+    void progressBegins(ZoDeviceKey key, int maximum);
     void progress(const ZoCliDevice &device, int value, int blocksSent);
     // The transfer ended: a line drawn in place shows its last figures.
     void progressEnds(const ZoCliDevice &device, int blocksSent);
@@ -78,7 +78,7 @@ private:
     QString m_link;
     QThread *const m_thread; // the one that prints
     QElapsedTimer m_clock;
-    QMap<tds4, Progress> m_progress;
-    tds4 m_drawnKey = -1; // whose progress the open line shows
+    QMap<ZoDeviceKey, Progress> m_progress;
+    ZoDeviceKey m_drawnKey; // whose progress the open line shows (null: nobody's)
     std::atomic<bool> m_lineOpen {false}; // stdout ends in a line drawn in place
 };

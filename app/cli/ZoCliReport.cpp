@@ -41,7 +41,7 @@ QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
 {
     QJsonArray list;
     for (const ZoCliDevice &d : devices) {
-        QJsonObject o {{QStringLiteral("key"), d.key}, {QStringLiteral("type"), d.type},
+        QJsonObject o {{QStringLiteral("key"), d.key.packed()}, {QStringLiteral("type"), d.type},
             {QStringLiteral("deviceNumber"), d.deviceNumber}, {QStringLiteral("name"), d.name},
             {QStringLiteral("serial"), d.serial}, {QStringLiteral("core"), d.core},
             {QStringLiteral("state"), ZoCliDevice::stateName(d.presence)},

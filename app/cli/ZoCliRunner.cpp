@@ -94,7 +94,7 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoCliRunner::onDeviceResult);
-    connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](tds4 key) {
+    connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](ZoDeviceKey key) {
         if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
             m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);
             m_out.say(QStringLiteral("%1: transferred; reading it back ...").arg(d->label()));
@@ -110,7 +110,7 @@ void ZoCliRunner::connectEngine()
             m_out.say(QStringLiteral("engine: %1").arg(text));
     });
     connect(e, &ZoUpgradeWorkflow::sigVersionReported, this,
-        [this](tds4 key, tVersion version, QString) {
+        [this](ZoDeviceKey key, tVersion version, QString) {
             if (ZoCliDevice *d = device(key); d && m_options.firmwareDir.isEmpty())
                 m_out.say(QStringLiteral("  %1: version %2 reported to the cloud")
                               .arg(d->label(), ZoCliDevice::versionText(version)));
@@ -302,13 +302,13 @@ void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
     }
 }
 
-ZoCliDevice ZoCliRunner::deviceOf(tds4 key) const
+ZoCliDevice ZoCliRunner::deviceOf(ZoDeviceKey key) const
 {
     const ZoDevFMInfo &r = m_engine->records()[key];
     ZoCliDevice d;
     d.key = key;
     d.core = key == m_engine->coreRecord().key;
-    d.type = tdu1(key >> 16);
+    d.type = key.type;
     d.deviceNumber = r.devIdx;
     d.name = r.name;
     d.serial = r.serial;
@@ -321,13 +321,13 @@ ZoCliDevice ZoCliRunner::deviceOf(tds4 key) const
     return d;
 }
 
-ZoCliDevice *ZoCliRunner::device(tds4 key)
+ZoCliDevice *ZoCliRunner::device(ZoDeviceKey key)
 {
     for (ZoCliDevice &d : m_record.devices)
         if (d.key == key)
             return &d;
     // Whatever the engine flashes is reported, listed or not.
-    if (key == 0 || !m_engine->records().contains(key))
+    if (key.isNull() || !m_engine->records().contains(key))
         return nullptr;
     m_record.devices.append(deviceOf(key));
     return &m_record.devices.last();
@@ -337,23 +337,23 @@ void ZoCliRunner::snapshotDevices()
 {
     m_record.devices.clear();
     const auto &records = m_engine->records();
-    const tds4 coreKey = m_engine->coreRecord().key;
+    const ZoDeviceKey coreKey = m_engine->coreRecord().key;
     // Listed as the window lists them: the modules, then the core's
     // section, its boards first and the core at the end.
-    QList<tds4> modules;
-    QList<tds4> coreSection;
+    QList<ZoDeviceKey> modules;
+    QList<ZoDeviceKey> coreSection;
     for (auto it = records.cbegin(); it != records.cend(); ++it) {
-        const tds4 key = it.key();
-        if (key == 0 || key == coreKey)
+        const ZoDeviceKey key = it.key();
+        if (key.isNull() || key == coreKey)
             continue;
         if (m_engine->hasModuleRow(key))
             modules << key;
         else if (m_engine->hasCoreRow(key))
             coreSection << key;
     }
-    if (coreKey != 0 && records.contains(coreKey))
+    if (!coreKey.isNull() && records.contains(coreKey))
         coreSection << coreKey;
-    for (tds4 key : modules + coreSection) {
+    for (const ZoDeviceKey &key : modules + coreSection) {
         ZoCliDevice d = deviceOf(key);
         d.due = m_engine->isDue(key);
         // What it runs now, until something is flashed; a silent one runs
@@ -455,7 +455,7 @@ void ZoCliRunner::beginUpgrade()
 
 // ---- upgrade ---------------------------------------------------------------------
 
-void ZoCliRunner::onProgressRange(tds4 key, int maximum)
+void ZoCliRunner::onProgressRange(ZoDeviceKey key, int maximum)
 {
     if (m_phase != PhaseUpgrade)
         return;
@@ -476,7 +476,7 @@ void ZoCliRunner::onProgressRange(tds4 key, int maximum)
                   .arg(maximum));
 }
 
-void ZoCliRunner::onProgress(tds4 key, int value)
+void ZoCliRunner::onProgress(ZoDeviceKey key, int value)
 {
     if (m_phase != PhaseUpgrade)
         return;
@@ -486,7 +486,7 @@ void ZoCliRunner::onProgress(tds4 key, int value)
     }
 }
 
-void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
+void ZoCliRunner::onDeviceResult(ZoDeviceKey key, bool ok)
 {
     if (m_phase != PhaseUpgrade)
         return;
@@ -534,15 +534,15 @@ void ZoCliRunner::onDeviceResult(tds4 key, bool ok)
         m_out.complain(QStringLiteral("%1: upgrade FAILED (%2)").arg(d->label(), figures));
 }
 
-void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key)
+void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key)
 {
     if (m_phase != PhaseUpgrade)
         return;
     m_bound.stop();
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
     QList<ZoCliDevice> &devices = m_record.devices;
-    ZoCliDevice *d = key != 0 ? device(key) : nullptr;
-    const QString name = d ? d->label() : QStringLiteral("device %1").arg(key);
+    ZoCliDevice *d = !key.isNull() ? device(key) : nullptr;
+    const QString name = d ? d->label() : QStringLiteral("device %1").arg(key.text());
     switch (outcome) {
     case Outcome::FirmwareUnusable:
         // No transfer started, so no device result came for it.
@@ -640,9 +640,9 @@ void ZoCliRunner::interrupt(int request)
     if (m_phase == PhaseDone)
         return;
     const bool terminate = request == ZoPlatform::StopTerminate;
-    const tds4 inFlight = m_phase == PhaseUpgrade ? m_engine->abortRun() : 0;
+    const ZoDeviceKey inFlight = m_phase == PhaseUpgrade ? m_engine->abortRun() : ZoDeviceKey();
     m_out.complain(terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
-    if (ZoCliDevice *d = inFlight ? device(inFlight) : nullptr) {
+    if (ZoCliDevice *d = !inFlight.isNull() ? device(inFlight) : nullptr) {
         d->interrupted = true;
         d->attempted = true;
         d->hasAfter = false;

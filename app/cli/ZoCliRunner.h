@@ -102,16 +102,16 @@ private:
     void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
     void catalogueDone();
     void requestBranch();
-    void onProgressRange(tds4 key, int maximum);
-    void onProgress(tds4 key, int value);
-    void onDeviceResult(tds4 key, bool ok);
-    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, tds4 key);
+    void onProgressRange(ZoDeviceKey key, int maximum);
+    void onProgress(ZoDeviceKey key, int value);
+    void onDeviceResult(ZoDeviceKey key, bool ok);
+    void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     void beginUpgrade();
     void onBound();
     void finish(int code, const QString &result);
 
-    ZoCliDevice *device(tds4 key);
-    ZoCliDevice deviceOf(tds4 key) const;
+    ZoCliDevice *device(ZoDeviceKey key);
+    ZoCliDevice deviceOf(ZoDeviceKey key) const;
     void snapshotDevices();
     void answerLater(int id, int button);
 

@@ -291,7 +291,7 @@ private:
     {
         auto row = std::make_unique<ZoModuleFMInfoForm>();
         ZoDevFMInfo info;
-        info.key = 77 << 16;
+        info.key = ZoDeviceKey(77);
         info.name = QStringLiteral("Tuning module");
         info.curVersion = tVersion {77, 1, 4, 2};
         row->init(info);

@@ -77,7 +77,7 @@ private Q_SLOTS:
     {
         ZoSelectGNCForm coreForm;
         ZoSelectModuleForm moduleForm;
-        moduleForm.setModules({36});
+        moduleForm.setModules({ZoDeviceKey(36)});
         coreForm.show();
         moduleForm.show();
         QVERIFY(QTest::qWaitForWindowExposed(&coreForm));
@@ -103,10 +103,10 @@ private Q_SLOTS:
     {
         QFETCH(int, count);
         ZoSelectModuleForm form;
-        QList<int> ids;
+        QList<ZoDeviceKey> modules;
         for (int i = 0; i < count; ++i)
-            ids.append(36 + i);
-        form.setModules(ids);
+            modules.append(ZoDeviceKey(tdu1(36 + i)));
+        form.setModules(modules);
 
         const QList<ZoPrivateSelectePrefPushButton *> buttons = form.buttons();
         QCOMPARE(buttons.size(), count);
@@ -123,41 +123,49 @@ private Q_SLOTS:
             lastRow = row;
         }
         QTEST(lastRow + 1, "rows");
-        QCOMPARE(form.selectedId(), tdu1(0));
+        QVERIFY(form.selected().isNull());
     }
 
-    void moduleSelectionEmitsTypeCode_data()
+    // The module is named with its node: two nodes of one type are two
+    // devices, and the one picked is the one addressed.
+    void moduleSelectionEmitsTheModule_data()
     {
         QTest::addColumn<int>("click");
-        QTest::addColumn<uint>("emitted");
-        // 83, 46, then node 2 of the tuning module, node 3 of the servo.
-        QTest::newRow("data board") << 0 << 83u;
-        QTest::newRow("plain module") << 1 << 46u;
-        QTest::newRow("tuning module node 2") << 2 << 77u;
-        QTest::newRow("servo node 3") << 3 << 86u;
+        QTest::addColumn<ZoDeviceKey>("emitted");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("data board") << 0 << ZoDeviceKey(83) << QString();
+        QTest::newRow("tuning module node 1") << 1 << ZoDeviceKey(77, 1) << QStringLiteral("#1");
+        QTest::newRow("tuning module node 2") << 2 << ZoDeviceKey(77, 2) << QStringLiteral("#2");
+        QTest::newRow("servo node 3") << 3 << ZoDeviceKey(86, 3) << QStringLiteral("#3");
     }
-    void moduleSelectionEmitsTypeCode()
+    void moduleSelectionEmitsTheModule()
     {
         QFETCH(int, click);
-        QFETCH(uint, emitted);
+        QFETCH(ZoDeviceKey, emitted);
+        QFETCH(QString, name);
         ZoSelectModuleForm form;
-        form.setModules({83, 46, 2 * 65536 + 77, 3 * 65536 + 86});
+        form.setModules({ZoDeviceKey(83), ZoDeviceKey(77, 1), ZoDeviceKey(77, 2), ZoDeviceKey(86, 3)});
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // The whole name; the button may shorten it to fit.
+        const QString shown
+            = zoChild<QLabel>(form.buttons().at(click), "labelName")->toolTip();
+        QVERIFY2(name.isEmpty() ? !shown.contains(QLatin1Char('#')) : shown.endsWith(name),
+            qPrintable(shown));
         QTest::mouseClick(form.buttons().at(click), Qt::LeftButton);
-        QCOMPARE(form.selectedId(), tdu1(emitted));
+        QCOMPARE(form.selected(), emitted);
 
         QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);
         QTest::mouseClick(zoChild<QPushButton>(&form, "btnAddMod"), Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).value<tdu1>(), tdu1(emitted));
+        QCOMPARE(spy.at(0).at(0).value<ZoDeviceKey>(), emitted);
         QVERIFY(!form.isVisible());
     }
 
     void moduleSelectionMovesWithTheClick()
     {
         ZoSelectModuleForm form;
-        form.setModules({36, 37, 38});
+        form.setModules({ZoDeviceKey(36), ZoDeviceKey(37), ZoDeviceKey(38)});
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const auto buttons = form.buttons();
@@ -165,7 +173,7 @@ private Q_SLOTS:
         // A press on the name inside the button counts as a press on the button.
         QTest::mouseClick(zoChild<QLabel>(buttons.at(0), "labelName"), Qt::LeftButton);
         QTest::mouseClick(buttons.at(2), Qt::LeftButton);
-        QCOMPARE(form.selectedId(), tdu1(38));
+        QCOMPARE(form.selected(), ZoDeviceKey(38));
         for (int i = 0; i < buttons.size(); ++i)
             QCOMPARE(look(buttons.at(i)), i == 2 ? "selected" : "plain");
     }
@@ -173,17 +181,17 @@ private Q_SLOTS:
     void moduleListReplacesOldButtons()
     {
         ZoSelectModuleForm form;
-        form.setModules({36, 37, 38, 39});
+        form.setModules({ZoDeviceKey(36), ZoDeviceKey(37), ZoDeviceKey(38), ZoDeviceKey(39)});
         QPointer<ZoPrivateSelectePrefPushButton> old = form.buttons().at(0);
         form.onModuleIconClicked(1);
-        QCOMPARE(form.selectedId(), tdu1(37));
+        QCOMPARE(form.selected(), ZoDeviceKey(37));
 
         // An empty list leaves an empty grid and no selection; add only closes.
         form.setModules({});
         QVERIFY(old.isNull());
         QVERIFY(form.buttons().isEmpty());
         QCOMPARE(zoChild<QGridLayout>(&form, "gridModules")->count(), 0);
-        QCOMPARE(form.selectedId(), tdu1(0));
+        QVERIFY(form.selected().isNull());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QSignalSpy spy(&form, &ZoSelectModuleForm::sigSelectedModule);

@@ -371,13 +371,14 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(int, variant);
         QFETCH(QByteArray, bytes);
-        looper->setTransferPeer(tdu1(variant >> 16), tdu1(variant >> 8));
+        // Above the variant's byte: the peer's type and number.
+        looper->setTransferPeer(ZoDeviceKey(tdu1(variant >> 16), tdu1(variant >> 8)));
         QVERIFY(setMode(mode, tdu1(variant)));
         events.clear();
         toLooper(bytes);
         QVERIFY(sync(mode >= 2));
         QVERIFY(setMode(0));
-        looper->setTransferPeer(0, 0);
+        looper->setTransferPeer(ZoDeviceKey());
         QTEST(events, "expected");
     }
 

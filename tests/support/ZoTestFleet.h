@@ -6,6 +6,7 @@
 // build's sample directory, TOLVANE_CLOUDSIM_SAMPLE_DIR). Header only.
 
 #include "ZoTestCloudSim.h"
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QCryptographicHash>
@@ -24,7 +25,10 @@ struct ZoTestDevice
     QString to;
 
     // The workflow's key: serial-bus modules (77, 86) keep their number.
-    tds4 key() const { return (type << 16) | (type == 77 || type == 86 ? node : 0); }
+    ZoDeviceKey key() const
+    {
+        return ZoDeviceKey(tdu1(type), type == 77 || type == 86 ? tdu1(node) : tdu1(0));
+    }
     // How the aircraft simulator names it in its log.
     QString simName() const
     {

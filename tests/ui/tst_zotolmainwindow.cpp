@@ -1,3 +1,4 @@
+#include "ZoAddGNCForm.h"
 #include "ZoDataLinkSettingForm.h"
 #include "ZoMessageBox.h"
 #include "ZoModuleFMInfoForm.h"
@@ -269,6 +270,11 @@ private Q_SLOTS:
         const QString name = compass->info().name;
         QCOMPARE(boxes().value(0).title, name + QStringLiteral(" MsgDetailInfo"));
         QCOMPARE(boxes().value(0).text, name + QStringLiteral(" V1.0.7\n\nMsgReleaseNote\nnotes"));
+        // So does a serial-bus module's, whose row is its node's.
+        ZoModuleFMInfoForm *tunex = window->row(kFleet[3].key());
+        QTest::mouseClick(zoChild<QPushButton>(tunex, "btnTarFMUpdateInfo"), Qt::LeftButton);
+        QCOMPARE(boxes().value(1).text,
+            tunex->info().name + QStringLiteral(" V%1\n\nMsgReleaseNote\nnotes").arg(kFleet[3].to));
 
         QTest::mouseClick(upgrade, Qt::LeftButton);
         QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
@@ -362,8 +368,10 @@ private Q_SLOTS:
     }
 
     // Nothing answers: the window asks Retry or Cancel; after a retry that
-    // finds nothing again it offers to add the core by hand as well. A serial
-    // port that the user may not open says so in the same box, each time.
+    // finds nothing again it offers to add the core by hand as well. Add
+    // saves and closes the link settings and shows the add-core form in the
+    // window's middle. A serial port that the user may not open says so in
+    // the same box, each time.
     void notFoundOffersRetryThenAdd_data()
     {
         QTest::addColumn<bool>("denied");
@@ -389,7 +397,11 @@ private Q_SLOTS:
         }
 #endif
         openWindow(-1, denied ? pty.slaveName() : QString()); // no aircraft on any link
-        answers << int(QMessageBox::Yes) << int(QMessageBox::Cancel);
+        answers << int(QMessageBox::Yes) << int(QMessageBox::No);
+        auto *linkSettings = window->findChild<ZoDataLinkSettingForm *>();
+        linkSettings->show();
+        const QString saved = work.filePath(QStringLiteral("sysconfig.xml"));
+        QFile::remove(saved);
         ZoSearchPlaneDeviceForm *form = window->searchForm();
         QVERIFY(zoWaitFor([&] { return window->engine()->isSearching(); }, 5000));
         QVERIFY(form->isVisible());
@@ -415,6 +427,11 @@ private Q_SLOTS:
             QCOMPARE(b.icon, QMessageBox::Question);
         }
         QVERIFY(!window->searchForm()->isVisible());
+        QVERIFY(!linkSettings->isVisible());
+        QVERIFY(QFile::exists(saved));
+        auto *addCore = window->findChild<ZoAddGNCForm *>();
+        QVERIFY(addCore && addCore->isVisible());
+        QVERIFY((addCore->geometry().center() - window->rect().center()).manhattanLength() <= 2);
         // No device rows, and nothing can be upgraded.
         for (QWidget *row : window->rowWidgets())
             QVERIFY(!qobject_cast<ZoModuleFMInfoForm *>(row));

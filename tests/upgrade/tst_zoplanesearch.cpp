@@ -8,8 +8,8 @@
 namespace {
 
 const ZoPlaneSearch::Timings FastTimings {20, 50, 30};
-const tds4 ModA = (3 << 16) | 0x21; // type 0x21, node 3
-const tds4 ModB = (7 << 16) | 0x30; // type 0x30, node 7
+const ZoDeviceKey ModA(0x21, 3);
+const ZoDeviceKey ModB(0x30, 7);
 
 // One search with every outgoing signal logged in order. The fake system
 // ports are "name" or "name:flags" with n (null), i (vendor or product
@@ -192,29 +192,29 @@ private Q_SLOTS:
 
         rig.log.clear();
         rig.search.coreIdentified(true, true, {ModA, ModB});
-        QCOMPARE(rig.log, QStringList {"info 1 30021 3"}); // the first module at once
+        QCOMPARE(rig.log, QStringList {"info 1 21 3"}); // the first module at once
         QCOMPARE(rig.search.progressMaximum(), 2 + 2 + 1);
         rig.search.coreIdentified(true, true, {ModA}); // only one identity answer counts
         // The link blinks while the modules are asked: the pacing goes on.
         rig.search.onPlaneDeteced(true);
         QVERIFY(rig.finished.wait(1000));
         QCOMPARE(
-            rig.log, QStringList({"info 1 30021 3", "info 1 0 0", "info 1 70030 7", "finish 1 1"}));
+            rig.log, QStringList({"info 1 21 3", "info 1 0 0", "info 1 30 7", "finish 1 1"}));
         QVERIFY(!rig.search.isActive());
     }
 
     void coreWithoutModules_data()
     {
         QTest::addColumn<bool>("hasModules");
-        QTest::addColumn<QList<tds4>>("modules");
+        QTest::addColumn<QList<ZoDeviceKey>>("modules");
 
-        QTest::newRow("no module list") << false << QList<tds4> {ModA};
-        QTest::newRow("empty module list") << true << QList<tds4> {};
+        QTest::newRow("no module list") << false << QList<ZoDeviceKey> {ModA};
+        QTest::newRow("empty module list") << true << QList<ZoDeviceKey> {};
     }
     void coreWithoutModules()
     {
         QFETCH(bool, hasModules);
-        QFETCH(QList<tds4>, modules);
+        QFETCH(QList<ZoDeviceKey>, modules);
 
         Rig rig({}, false);
         rig.startAuto();

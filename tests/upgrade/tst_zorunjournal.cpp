@@ -17,7 +17,7 @@ ZoRunJournal::Entry entry(const QString &eid, tdu1 type, tdu1 number, tdu1 revis
 {
     ZoRunJournal::Entry e;
     e.eid = eid;
-    e.key = (tds4(type) << 16) | number;
+    e.key = ZoDeviceKey(type, number);
     e.devId = type;
     e.devNum = number;
     e.core = type == 80;
@@ -121,7 +121,7 @@ private Q_SLOTS:
                                          << 2;
         QTest::newRow("started not a time")
             << journalWith(3, 0, QStringLiteral("started"), QStringLiteral("yesterday")) << 2;
-        QTest::newRow("device twice") << journalWith(3, 2, QStringLiteral("key"), 20 << 16) << 2;
+        QTest::newRow("device twice") << journalWith(3, 2, QStringLiteral("key"), ZoDeviceKey(20).packed()) << 2;
         QTest::newRow("300 devices") << journalWith(300) << ZoRunJournal::MaxEntries;
     }
 

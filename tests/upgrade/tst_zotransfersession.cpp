@@ -142,7 +142,7 @@ private Q_SLOTS:
         QFETCH(int, resends);
         Session::Plan plan;
         QVERIFY(
-            Session::makePlan(firmware(80, bytes, bytes), 80, 0, true, 80 << 16, plan, nullptr));
+            Session::makePlan(firmware(80, bytes, bytes), 80, 0, true, ZoDeviceKey(80), plan, nullptr));
         this->script = script;
         lastOffset = plan.pageCount * Session::PageBytes;
         offsets.clear();
@@ -153,9 +153,9 @@ private Q_SLOTS:
         QList<int> progress;
         QList<Session::Outcome> ends;
         Session::Stats stats;
-        connect(session, &Session::sigProgress, this, [&](tds4, int v) { progress << v; });
+        connect(session, &Session::sigProgress, this, [&](ZoDeviceKey, int v) { progress << v; });
         connect(session, &Session::sigFinished, this,
-            [&](tds4, Session::Outcome o, const Session::Stats &s) {
+            [&](ZoDeviceKey, Session::Outcome o, const Session::Stats &s) {
                 stats = s;
                 ends << o;
             });
@@ -227,7 +227,7 @@ private Q_SLOTS:
             file.setDataCopy(QByteArray(20, '\0'));
         Session::Plan plan;
         QString why;
-        QCOMPARE(Session::makePlan(file, 80, 0, true, 80 << 16, plan, &why), pages > 0);
+        QCOMPARE(Session::makePlan(file, 80, 0, true, ZoDeviceKey(80), plan, &why), pages > 0);
         QCOMPARE(why.isEmpty(), pages > 0);
         if (pages == 0)
             return;

@@ -121,7 +121,7 @@ private Q_SLOTS:
         ZoUpgradePolicy p;
         p.setCustomBranch(w.contains(QLatin1String("custom")));
         ZoDevFMInfo r;
-        r.key = ver(w[0]).type << 16;
+        r.key = ZoDeviceKey(ver(w[0]).type);
         r.curVersion = ver(w[0]);
         r.tarVersion = ver(w[1]);
         r.curCompileTime = when(QStringLiteral("10:00:00"));
@@ -140,7 +140,7 @@ private Q_SLOTS:
     {
         ZoUpgradePolicy p;
         ZoDevFMInfo r;
-        r.key = 41 << 16;
+        r.key = ZoDeviceKey(41);
         r.curVersion = ver(QStringLiteral("41:2.19.9"));
         r.tarVersion = ver(QStringLiteral("41:2.20.0"));
         QVERIFY(!p.decide(r, true, 1, false, false));
@@ -176,7 +176,7 @@ private Q_SLOTS:
             QVERIFY2(m.hasMatch(), qPrintable(t));
             const tdu1 type = tdu1(m.captured(2).toInt());
             ZoDevFMInfo r;
-            r.key = type << 16 | m.captured(3).toInt();
+            r.key = ZoDeviceKey(type, tdu1(m.captured(3).toInt()));
             r.devIdx = tdu1(m.captured(4).toInt());
             r.curVersion = {type, 1, 0, 0};
             r.tarVersion = {type, 1, tdu1(m.captured(5).isEmpty() ? 1 : 0), 0};

@@ -126,7 +126,7 @@ private Q_SLOTS:
             firmware(coreType, parse(fileType, target), fileType, 256, zoTestTime(tarCompiled)));
 
         QCOMPARE(targets.size(), 1);
-        QCOMPARE(targets[0][0].value<tds4>(), coreType << 16);
+        QCOMPARE(targets[0][0].value<ZoDeviceKey>(), ZoDeviceKey(tdu1(coreType)));
         const tVersion shown = targets[0][1].value<tVersion>();
         // The header's version wins over the catalogue's.
         QCOMPARE(shown.type, tdu1(fileType));
@@ -148,16 +148,17 @@ private Q_SLOTS:
         wf->onUpdateCANDevVersion(ver(77, 1, 0, 4), 1, QStringLiteral("1"));
         wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 5, QStringLiteral("7901"));
         wf->onUpdateCANDevVersion(ver(38, 3, 1, 0), 0, QStringLiteral("1234"));
-        QVERIFY(wf->hasModuleRow(0x4D0001) && wf->hasModuleRow(0x4D0002));
-        QVERIFY(wf->hasModuleRow(0x4F0000));
-        QVERIFY(wf->hasCoreRow(0x530000));
+        QVERIFY(wf->hasModuleRow(ZoDeviceKey(77, 1)) && wf->hasModuleRow(ZoDeviceKey(77, 2)));
+        QVERIFY(wf->hasModuleRow(ZoDeviceKey(79)));
+        QVERIFY(wf->hasCoreRow(ZoDeviceKey(83)));
         // The core stays below the 2.20 line its protocol type cannot cross.
         for (int type : {80, 83, 77, 79, 38})
             wf->onUpdateDevFRMTarInfo(firmware(type, ver(type, type == 80 ? 1 : 9, 9, 0)));
         QCOMPARE(wf->flashOrder(),
-            (QList<tds4> {0x260000, 0x4D0001, 0x4D0002, 0x4F0000, 0x530000, 0x500000}));
-        QCOMPARE(wf->records().value(0x4F0000).devIdx, tdu1(5));
-        QCOMPARE(wf->pickNextDevice().key, 0x260000);
+            (QList<ZoDeviceKey> {ZoDeviceKey(38), ZoDeviceKey(77, 1), ZoDeviceKey(77, 2),
+                ZoDeviceKey(79), ZoDeviceKey(83), ZoDeviceKey(80)}));
+        QCOMPARE(wf->records().value(ZoDeviceKey(79)).devIdx, tdu1(5));
+        QCOMPARE(wf->pickNextDevice().key, ZoDeviceKey(38));
     }
 
     // What cannot be flashed is refused before anything is sent, and the run
@@ -187,7 +188,7 @@ private Q_SLOTS:
         wf->upgradeAll();
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
-        QCOMPARE(finished[0][1].value<tds4>(), outcome ? 0x500000 : 0);
+        QCOMPARE(finished[0][1].value<ZoDeviceKey>(), outcome ? ZoDeviceKey(80) : ZoDeviceKey());
         QCOMPARE(wf->upgradeStep(), tdu1(ZoUpgradeWorkflow::StepIdle)); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
         QVERIFY(wf->controls().upgradeEnabled);
@@ -217,15 +218,15 @@ private Q_SLOTS:
         QSignalSpy info(wf.get(), &ZoUpgradeWorkflow::sigInformation);
         QSignalSpy popup(wf.get(), &ZoUpgradeWorkflow::sigWaitPopup);
 
-        wf->onManSelectModule(79);
+        wf->onManSelectModule(ZoDeviceKey(79));
         QCOMPARE(wf->pendingSelection(), tdu1(79));
         if (answers) {
             wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 1, QStringLiteral("1"));
-            QVERIFY(wf->records().value(0x4F0000).needUpgrade);
-            QCOMPARE(ZoUtils::versionText(wf->records().value(0x4F0000).tarVersion),
+            QVERIFY(wf->records().value(ZoDeviceKey(79)).needUpgrade);
+            QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(79)).tarVersion),
                 QStringLiteral("V3.1.2"));
             const ZoUpgradeWorkflow::Pick p = wf->pickNextDevice();
-            QCOMPARE(p.key, 0x4F0000);
+            QCOMPARE(p.key, ZoDeviceKey(79));
             QCOMPARE(p.devNum, tdu1(1));
             QTest::qWait(400);
             QVERIFY(info.isEmpty());
@@ -266,7 +267,7 @@ private Q_SLOTS:
         env.journalPath = dir.filePath(QStringLiteral("runjournal.json"));
         ZoRunJournal::Entry e;
         e.eid = QStringLiteral("3A0F2C5D00170043");
-        e.key = 80 << 16;
+        e.key = ZoDeviceKey(80);
         e.devId = 80;
         e.core = true;
         QVERIFY(ZoRunJournal(env.journalPath).record(e));
@@ -292,14 +293,13 @@ private Q_SLOTS:
         env.ignoredDevices = {44, 131149};
         env.tunexNodes = {1, 2};
         start(env);
-        qRegisterMetaType<QList<tds4>>("QList<tds4>");
         QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
         connectCore(ver(80, 1, 7, 5));
         QCOMPARE(modules.size(), 1);
-        const auto emba = modules.last()[0].value<QList<tds4>>();
-        QVERIFY(emba.contains(65613));
-        QVERIFY(!emba.contains(131149));
-        QVERIFY(!emba.contains(77));
+        const auto emba = modules.last()[0].value<QList<ZoDeviceKey>>();
+        QVERIFY(emba.contains(ZoDeviceKey(77, 1)));
+        QVERIFY(!emba.contains(ZoDeviceKey(77, 2)));
+        QVERIFY(!emba.contains(ZoDeviceKey(77)));
     }
 
     // A core added by hand: what answers is checked against what the user
@@ -336,8 +336,8 @@ private Q_SLOTS:
             wf->answer(question, button);
         }
         const bool added = button != ZoUpgradeWorkflow::ButtonNo;
-        QCOMPARE(wf->hasCoreRow(0x500000), added);
-        QCOMPARE(wf->records().value(0x500000).needUpgrade, added);
+        QCOMPARE(wf->hasCoreRow(ZoDeviceKey(80)), added);
+        QCOMPARE(wf->records().value(ZoDeviceKey(80)).needUpgrade, added);
         QCOMPARE(showAdd.size(), added ? 0 : 1);
     }
 
@@ -356,11 +356,11 @@ private Q_SLOTS:
         wf->upgradeAll();
         QVERIFY(wf->isUpgrading());
         wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 9, 0)));
-        QCOMPARE(ZoUtils::versionText(wf->records().value(0x500000).tarVersion),
+        QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(80)).tarVersion),
             QStringLiteral("V1.8.2"));
         // No aircraft answers: the run fails, and then the file is offered.
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
-        QCOMPARE(ZoUtils::versionText(wf->records().value(0x500000).tarVersion),
+        QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(80)).tarVersion),
             QStringLiteral("V1.9.0"));
     }
 };

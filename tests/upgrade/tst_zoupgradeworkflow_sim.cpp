@@ -100,7 +100,7 @@ class TstZoUpgradeWorkflowSim : public QObject
         wf = std::make_unique<ZoUpgradeWorkflow>(env);
         zoTestFastTimings(*wf);
         connect(wf.get(), &ZoUpgradeWorkflow::sigRunEnded, this,
-            [this](Outcome o, tds4 key) { finished << QVariantList {int(o), key}; });
+            [this](Outcome o, ZoDeviceKey key) { finished << QVariantList {int(o), key.packed()}; });
     }
 
     bool runUpgrade(int seconds)
@@ -219,7 +219,7 @@ private Q_SLOTS:
                 QVERIFY(leaveFrames(d) >= 1);
             else
                 QVERIFY2(leaveFrames(d) == 3, qPrintable(d.simName()));
-            const tds4 key = d.key();
+            const ZoDeviceKey key = d.key();
             expectedReports
                 << QStringLiteral("%1 %2 %3").arg(d.type).arg(d.to, wf->records()[key].serial);
             QCOMPARE(wf->transferStats(key).resends, 0);
@@ -286,7 +286,7 @@ private Q_SLOTS:
         QTest::qWait(300);
         QTEST(versionReports().size(), "reports");
         const Device &d = fault.startsWith(QLatin1String("core")) ? fleet[0] : fleet[1];
-        const tds4 key = d.key();
+        const ZoDeviceKey key = d.key();
         if (succ) {
             QVERIFY(sim->events("badCrc").isEmpty());
             const int faults = sim->events("fault", d.simName()).size();
@@ -396,12 +396,12 @@ private Q_SLOTS:
 
         const Device *first = &devices.last(); // the module flashed first but for a stranded one
         if (act != Plain && act != ChangeTarget) {
-            connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&, this](tds4 k, int value) {
+            connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&, this](ZoDeviceKey k, int value) {
                 if (k != first->key() || value < 256 || !finished.isEmpty() || !wf->isUpgrading())
                     return;
                 if (act == InterruptThenRerun) {
                     wf->abortRun();
-                    finished << QVariantList {-1, k};
+                    finished << QVariantList {-1, k.packed()};
                 } else if (act == KillAircraft) {
                     sim->process.kill();
                 } else {
@@ -485,10 +485,10 @@ private Q_SLOTS:
         wf->setVersionReporting(false);
         wf->setLocalFirmware({file});
         QVERIFY(connectAircraft(Sim::Pty));
-        const tds4 key = kFleet[0].key();
+        const ZoDeviceKey key = kFleet[0].key();
         int before = -1;
         int after = -1;
-        connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&](tds4 k, int value) {
+        connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&](ZoDeviceKey k, int value) {
             if (k != key || before >= 0 || value < 20 * ZoUpgradeWorkflow::PageBytes)
                 return;
             before = wf->transferStats(key).blocksSent;
@@ -502,6 +502,34 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(sim->events("verify", QStringLiteral("core")).size(), 1, 3000);
         QCOMPARE(zoText(sim->events("verify", QStringLiteral("core"))[0], "sha256"),
             zoTestImageSha(zoTestBytes(file)));
+    }
+
+    // A module added by hand is told to enter its bootloader at the node the
+    // user picked. The search asked the servo's node 3 last; nothing but the
+    // tuning module's node 2 may hear the command. Its answer from there
+    // shows it in its bootloader, due first.
+    void manualAddAddressesTheNode()
+    {
+        QVERIFY(sim->start(Sim::Udp, writeScenario(kFleet)));
+        QVERIFY(zoTestServeCatalogue(*cloud, kFleet));
+        QVERIFY(connectAircraft(Sim::Udp));
+        wf->onManSelectModule(ZoDeviceKey(77, 2));
+        const auto entered = [this] {
+            QStringList devices;
+            for (const QJsonObject &o : sim->events("request"))
+                if (zoText(o, "cmd") == QLatin1String("enterBootloader"))
+                    devices << zoText(o, "dev");
+            return devices;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(entered(), QStringList {QStringLiteral("77.2")}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!sim->events("request", QStringLiteral("77.2"),
+                                      QStringLiteral("forceReport"))
+                                      .isEmpty(),
+            3000);
+        QCOMPARE(entered(), QStringList {QStringLiteral("77.2")});
+        QTRY_COMPARE_WITH_TIMEOUT(wf->records().value(ZoDeviceKey(77, 2)).presence,
+            ZoDevFMInfo::Presence::InBootloader, 3000);
+        QCOMPARE(wf->flashOrder().value(0), ZoDeviceKey(77, 2));
     }
 
     // Two engines in one process, each with its own link record, store and
@@ -546,7 +574,7 @@ private Q_SLOTS:
             verified.sort();
             expected.sort();
             QCOMPARE(verified, expected);
-            const tds4 other = fleets[1 - i][1].key();
+            const ZoDeviceKey other = fleets[1 - i][1].key();
             QVERIFY(!engines[i]->records().contains(other)
                 || engines[i]->records()[other].presence
                     == ZoDevFMInfo::Presence::NotAnswering);

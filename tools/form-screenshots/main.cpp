@@ -74,7 +74,7 @@ tVersion version(tdu1 type, tdu1 major, tdu1 minor, tdu1 revision)
 ZoDevFMInfo device(tdu1 type, const tVersion &current)
 {
     ZoDevFMInfo info;
-    info.key = int(type) << 16;
+    info.key = ZoDeviceKey(type);
     int airframe = ZoUtils::AirframeNone;
     info.name = ZoUtils::deviceName(type, airframe);
     info.icon = ZoUtils::iconPath(type);
@@ -289,10 +289,11 @@ void shootSelection(Shooter &shooter)
     }
     {
         ZoSelectModuleForm form;
-        QList<int> ids;
-        for (tds4 id : {83, 46, 65, 92, 36, 37, 38, 57, 58, 79, 65613, 131149, 196694})
-            ids.append(id);
-        form.setModules(ids);
+        QList<ZoDeviceKey> modules;
+        for (tdu1 type : {83, 46, 65, 92, 36, 37, 38, 57, 58, 79})
+            modules.append(ZoDeviceKey(type));
+        modules << ZoDeviceKey(77, 1) << ZoDeviceKey(77, 2) << ZoDeviceKey(86, 3);
+        form.setModules(modules);
         form.onModuleIconClicked(2);
         shooter.shoot(QStringLiteral("select-module"), &form);
     }
