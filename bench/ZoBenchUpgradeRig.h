@@ -109,7 +109,9 @@ inline Run timeCoreTransfer(
         [&](ZoUpgradeWorkflow::CatalogueState s) {
             ready = s == ZoUpgradeWorkflow::CatalogueState::Ready;
         });
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceResult, [&](ZoDeviceKey, bool s) { ok = s; });
+    QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceOutcome, [&](const ZoDeviceOutcome &o) {
+        ok = o.result == ZoDeviceOutcome::Result::Upgraded;
+    });
     QObject::connect(&wf, &ZoUpgradeWorkflow::sigRunEnded, [&] { done = true; });
     if (search)
         search();

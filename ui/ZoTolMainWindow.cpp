@@ -152,7 +152,9 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, &ZoTolMainWindow::onDeviceConfirming);
-    connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoTolMainWindow::onDeviceResult);
+    // The record says more than the outcome: why not, and what it runs now.
+    connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this,
+        [this](const ZoDeviceOutcome &outcome) { onRecordChanged(outcome.key); });
     connect(e, &ZoUpgradeWorkflow::sigTargetChanged, this, &ZoTolMainWindow::onTargetChanged);
     connect(e, &ZoUpgradeWorkflow::sigCoreHeader, this, &ZoTolMainWindow::onCoreHeader);
     connect(
@@ -394,14 +396,7 @@ void ZoTolMainWindow::onManualAddRow(bool present, int index)
 
 ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(ZoDeviceKey key) const
 {
-    if (ZoModuleFMInfoForm *row = m_rows.value(key))
-        return row;
-    // A protocol change copies the core's record to the other family
-    // member's key and keeps drawing it on the core's row.
-    if (!m_engine->hasModuleRow(key) && !m_engine->hasCoreRow(key)
-        && m_engine->records().contains(key))
-        return m_rows.value(m_engine->coreRecord().key);
-    return nullptr;
+    return m_rows.value(m_engine->rowOf(key));
 }
 
 int ZoTolMainWindow::rowIndex(ZoDeviceKey key) const
@@ -475,13 +470,6 @@ void ZoTolMainWindow::onDeviceConfirming(ZoDeviceKey key)
     flushProgress();
     if (ZoModuleFMInfoForm *row = rowFor(key))
         row->setConfirming();
-}
-
-void ZoTolMainWindow::onDeviceResult(ZoDeviceKey key, bool upgraded)
-{
-    // The record says more than `upgraded`: why not, and what it runs now.
-    Q_UNUSED(upgraded)
-    onRecordChanged(key);
 }
 
 void ZoTolMainWindow::onTargetChanged(

@@ -99,7 +99,6 @@ private Q_SLOTS:
     void onProgress(ZoDeviceKey key, int value);
     void flushProgress();
     void onDeviceConfirming(ZoDeviceKey key);
-    void onDeviceResult(ZoDeviceKey key, bool upgraded);
     void onTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);
     void onProtocolTypeReset(tdu1 coreType);

@@ -3,6 +3,7 @@
 #include "ZoFRMFileStore.h"
 #include "ZoNimbraHttpHelper.h"
 
+#include <QCryptographicHash>
 #include <QTimer>
 
 ZoFirmwareSource::ZoFirmwareSource(
@@ -49,6 +50,17 @@ bool ZoFirmwareSource::isCatalogueRequestInFlight() const
 ZoFRMFileInfo ZoFirmwareSource::file(tdu1 type, bool &found) const
 {
     return m_store->getFRMFileInfo(type, found);
+}
+
+QString ZoFirmwareSource::fileSha256(tdu1 type) const
+{
+    bool found = false;
+    const ZoFRMFileInfo f = file(type, found);
+    if (!found || !f.data)
+        return QString();
+    const QByteArray bytes
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(f.data), int(f.size));
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 void ZoFirmwareSource::fetch(tdu1 fid, int cloudBranch, const QString &key)

@@ -49,6 +49,8 @@ public:
 
     // The stored file for a device type.
     ZoFRMFileInfo file(tdu1 type, bool &found) const;
+    // SHA-256 (lowercase hex) of that file's bytes; empty without one.
+    QString fileSha256(tdu1 type) const;
     // Queued beside any fetch, which it never disturbs; ends with
     // sigVersionReportFinished unless reporting is off.
     void reportVersion(const tVersion &version, const QString &serial);

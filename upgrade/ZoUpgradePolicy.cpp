@@ -128,6 +128,12 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
     return pick;
 }
 
+tdu1 ZoUpgradePolicy::fileType(const ZoDeviceRoster &roster, ZoDeviceKey key)
+{
+    const ZoDevFMInfo r = roster.records().value(key);
+    return roster.isModuleRow(key) ? r.curVersion.type : r.tarVersion.type;
+}
+
 QSet<int> ZoUpgradePolicy::blockedKinds(const ZoDeviceRoster &roster)
 {
     QSet<int> kinds;

@@ -54,6 +54,10 @@ public:
     bool isDue(const ZoDeviceRoster &roster, ZoDeviceKey key) const;
     QList<ZoDeviceKey> flashOrder(const ZoDeviceRoster &roster) const;
 
+    // The type whose file a device takes: a module's own, a core row's
+    // target's (a board, or a sibling airframe's core).
+    static tdu1 fileType(const ZoDeviceRoster &roster, ZoDeviceKey key);
+
     static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
 
 private:

@@ -68,9 +68,14 @@ void ZoUpgradeRun::fail(End how)
     if (!isRunning())
         return;
     const ZoDeviceKey key = m_current.key;
+    const Current current = m_current;
     stop();
-    if (!key.isNull())
-        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Interrupted, tVersion(), {});
+    if (!key.isNull()) {
+        m_current = current;
+        finishCurrent(ZoDeviceOutcome::Result::Interrupted,
+            how == End::LinkLost ? ZoDeviceOutcome::Failure::LinkLost
+                                 : ZoDeviceOutcome::Failure::None);
+    }
     end(how, key, false);
 }
 
@@ -142,6 +147,11 @@ bool ZoUpgradeRun::startDevice(
     file.headerCompileTime(t.compileTime);
     t.checkCompileTime = core && policy->customBranch();
     t.eid = eid();
+    ZoDeviceOutcome &o = m_current.outcome;
+    o.key = key;
+    o.target = t.version;
+    o.firmwareId = file.fid;
+    o.sha256 = m_source->fileSha256(devId);
 
     // Written before the bootloader is entered: from the enter command on,
     // the device may be left there by whatever happens to this program.
@@ -190,11 +200,13 @@ void ZoUpgradeRun::onFinished(
 {
     if (!m_session || m_session->plan().key != key)
         return;
+    m_current.outcome.acknowledgedBytes = m_session->acknowledged();
     dispose();
     m_stats[key] = stats;
     if (outcome != ZoTransferSession::Outcome::Completed) {
-        m_current = Current();
-        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Failed, tVersion(), {});
+        finishCurrent(ZoDeviceOutcome::Result::Failed,
+            outcome == ZoTransferSession::Outcome::NoAnswer ? ZoDeviceOutcome::Failure::BlockTimeout
+                                                            : ZoDeviceOutcome::Failure::SendFailed);
         end(End::DeviceFailed, key, false);
         return;
     }
@@ -209,7 +221,6 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
     if (m_phase != Phase::Confirming || key != m_current.key)
         return;
     const Current current = m_current;
-    m_current = Current();
     // A device that answers from its application is out of its bootloader,
     // whatever it runs; one that stays silent may still be in it.
     if (verdict != ZoDeviceConfirmation::Verdict::Silent) {
@@ -222,11 +233,17 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
             << m_label << "Not confirmed:" << QString::number(current.target.devId, 16) << "reported"
             << ZoUtils::versionText(reported) << "instead of"
             << ZoUtils::versionText(current.target.version);
-        Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::NotConfirmed, reported, reportedTime);
+        using Failure = ZoDeviceOutcome::Failure;
+        finishCurrent(ZoDeviceOutcome::Result::NotConfirmed,
+            verdict == ZoDeviceConfirmation::Verdict::Silent          ? Failure::Silent
+                : verdict == ZoDeviceConfirmation::Verdict::OtherAircraft ? Failure::OtherAircraft
+                                                                          : Failure::WrongVersion,
+            reported, reportedTime);
         end(End::NotConfirmed, key, false);
         return;
     }
-    Q_EMIT sigDeviceFinished(key, ZoDevFMInfo::Result::Upgraded, reported, reportedTime);
+    finishCurrent(ZoDeviceOutcome::Result::Upgraded, ZoDeviceOutcome::Failure::None, reported,
+        reportedTime);
     if (current.core) {
         const ZoDeviceKey stranded = m_policy->strandedWithoutTarget(*m_roster);
         end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, false);
@@ -234,6 +251,37 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
         m_phase = Phase::Pausing;
         m_pause.start();
     }
+}
+
+ZoDeviceOutcome ZoUpgradeRun::takeCurrent(
+    ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure, const tVersion &reported)
+{
+    ZoDeviceOutcome o = std::exchange(m_current, Current()).outcome;
+    o.result = result;
+    o.failure = failure;
+    o.reported = reported;
+    const ZoTransferSession::Stats s = stats(o.key);
+    o.blocksSent = s.blocksSent;
+    o.resends = s.resends;
+    o.seconds = s.endMs > s.startMs ? double(s.endMs - s.startMs) / 1000.0 : 0.0;
+    return o;
+}
+
+void ZoUpgradeRun::finishCurrent(ZoDeviceOutcome::Result result,
+    ZoDeviceOutcome::Failure failure, const tVersion &reported, const tFcsDateTime &reportedTime)
+{
+    Q_EMIT sigDeviceFinished(takeCurrent(result, failure, reported), reportedTime);
+}
+
+ZoDeviceOutcome ZoUpgradeRun::abort()
+{
+    // The figures of the transfer in flight, before stop() forgets it.
+    if (m_session && !m_current.key.isNull())
+        m_stats[m_current.key] = stats(m_current.key);
+    const Current current = m_current;
+    stop();
+    m_current = current;
+    return takeCurrent(ZoDeviceOutcome::Result::Interrupted, ZoDeviceOutcome::Failure::None, {});
 }
 
 void ZoUpgradeRun::end(End how, ZoDeviceKey key, bool first)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
+#include "ZoDeviceOutcome.h"
 #include "ZoDeviceConfirmation.h"
 #include "ZoLogLabel.h"
 #include "ZoTransferSession.h"
@@ -57,6 +58,9 @@ public:
     // Stops sending, reports the device in flight as interrupted and ends
     // the run as `how`.
     void fail(End how);
+    // Stops sending and forgets the run without a word, like stop(); returns
+    // the device in flight as interrupted (a null key: none).
+    ZoDeviceOutcome abort();
     bool isRunning() const { return m_phase != Phase::Idle; }
     Phase phase() const { return m_phase; }
     // The device in flight: transferring or being read back (null between
@@ -74,8 +78,9 @@ Q_SIGNALS:
     void sigProgress(ZoDeviceKey key, int value);
     // The transfer completed; the device is being read back.
     void sigDeviceConfirming(ZoDeviceKey key);
-    void sigDeviceFinished(ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported,
-        tFcsDateTime reportedTime);
+    // The device's end, with what it reported (the core also its compile
+    // time) when it was read back.
+    void sigDeviceFinished(ZoDeviceOutcome outcome, tFcsDateTime reportedTime);
     // `first`: the run ended before any device was started.
     void sigEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
 
@@ -85,6 +90,7 @@ private:
         ZoDeviceKey key;
         bool core = false;
         ZoDeviceConfirmation::Target target;
+        ZoDeviceOutcome outcome; // its file, until the end fills in the rest
     };
     void next(bool first);
     bool startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum, bool core);
@@ -92,6 +98,11 @@ private:
     void onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);
     void end(End how, ZoDeviceKey key, bool first);
+    // Tells the end of the device in flight and forgets it.
+    void finishCurrent(ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure,
+        const tVersion &reported = {}, const tFcsDateTime &reportedTime = {});
+    ZoDeviceOutcome takeCurrent(ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure,
+        const tVersion &reported);
     void dispose();
     QString eid() const;
 

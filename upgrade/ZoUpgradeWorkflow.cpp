@@ -56,6 +56,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<tds4>("tds4");
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
     qRegisterMetaType<QList<ZoDeviceKey>>("QList<ZoDeviceKey>");
+    qRegisterMetaType<ZoDeviceOutcome>("ZoDeviceOutcome");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
@@ -451,6 +452,7 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     m_probePurpose = ProbeNone;
     m_roster->clear();
     m_run->clearStats();
+    m_outcomes.clear();
     m_roster->setManualAddRow(false);
     Q_EMIT sigSelectModules(QList<ZoDeviceKey>());
     Q_EMIT sigCloseCom();
@@ -740,6 +742,7 @@ void ZoUpgradeWorkflow::upgradeAll()
         c.coreHeaderEnabled = false;
     });
     resetUpgradeState();
+    m_outcomes.clear();
     for (ZoDevFMInfo &r : m_roster->recordsForUpdate()) {
         if (r.result != ZoDevFMInfo::Result::None) {
             r.result = ZoDevFMInfo::Result::None;
@@ -764,17 +767,55 @@ ZoDeviceKey ZoUpgradeWorkflow::abortRun()
     }
     if (!m_run->isRunning())
         return {};
-    const ZoDeviceKey key = m_run->currentKey();
+    const bool inBootloader = m_run->phase() == ZoUpgradeRun::Phase::Transferring
+        && m_run->sessionState() != ZoTransferSession::State::Idle;
+    const ZoDeviceOutcome outcome = m_run->abort();
+    const ZoDeviceKey key = outcome.key;
     if (ZoDevFMInfo *r = !key.isNull() ? m_roster->record(key) : nullptr) {
+        m_outcomes.insert(key, outcome);
         r->result = ZoDevFMInfo::Result::Interrupted;
-        if (m_run->phase() == ZoUpgradeRun::Phase::Transferring
-            && m_run->sessionState() != ZoTransferSession::State::Idle)
+        if (inBootloader)
             r->presence = ZoDevFMInfo::Presence::InBootloader;
         Q_EMIT sigRecordChanged(key);
     }
     resetUpgradeState();
     enableControls();
     return key;
+}
+
+ZoDeviceOutcome ZoUpgradeWorkflow::outcome(ZoDeviceKey key) const
+{
+    const auto run = m_outcomes.constFind(key);
+    if (run != m_outcomes.cend())
+        return *run;
+    ZoDeviceOutcome o;
+    o.key = key;
+    o.target = m_roster->records().value(key).tarVersion;
+    // Due but not flashed, or nothing to flash it with: not up to date.
+    o.result = o.target.type == 0 || isDue(key) ? ZoDeviceOutcome::Result::Skipped
+                                                : ZoDeviceOutcome::Result::UpToDate;
+    const tdu1 type = ZoUpgradePolicy::fileType(*m_roster, key);
+    o.sha256 = m_source->fileSha256(type);
+    o.firmwareId = o.sha256.isEmpty() ? 0 : type;
+    return o;
+}
+
+QList<ZoDeviceKey> ZoUpgradeWorkflow::displayOrder() const
+{
+    QList<ZoDeviceKey> modules;
+    QList<ZoDeviceKey> coreSection;
+    const ZoDeviceKey core = m_roster->core().key;
+    for (auto it = records().cbegin(); it != records().cend(); ++it) {
+        if (it.key().isNull() || it.key() == core)
+            continue;
+        if (m_roster->isModuleRow(it.key()))
+            modules << it.key();
+        else if (m_roster->isCoreRow(it.key()))
+            coreSection << it.key();
+    }
+    if (!core.isNull() && records().contains(core))
+        coreSection << core;
+    return modules + coreSection;
 }
 
 QList<tdu1> ZoUpgradeWorkflow::coresLeftInBootloader() const
@@ -874,16 +915,22 @@ void ZoUpgradeWorkflow::onDeviceStarted(ZoDeviceKey key, bool core, int maximum)
     Q_EMIT sigProgressRange(key, maximum);
 }
 
-void ZoUpgradeWorkflow::onDeviceFinished(
-    ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime)
+void ZoUpgradeWorkflow::onDeviceFinished(ZoDeviceOutcome outcome, tFcsDateTime reportedTime)
 {
+    const ZoDeviceKey key = outcome.key;
     ZoDevFMInfo *r = m_roster->record(key);
     if (!r)
         return;
-    r->result = result;
+    m_outcomes.insert(key, outcome);
+    using Result = ZoDeviceOutcome::Result;
+    r->result = outcome.result == Result::Upgraded ? ZoDevFMInfo::Result::Upgraded
+        : outcome.result == Result::NotConfirmed   ? ZoDevFMInfo::Result::NotConfirmed
+        : outcome.result == Result::Interrupted    ? ZoDevFMInfo::Result::Interrupted
+                                                   : ZoDevFMInfo::Result::Failed;
+    const tVersion reported = outcome.reported;
     r->confirmedVersion = reported;
-    if (result == ZoDevFMInfo::Result::Upgraded) {
-        finishDevice(key, reportedTime);
+    if (outcome.result == Result::Upgraded) {
+        finishDevice(outcome, reportedTime);
         return;
     }
     if (reported.type != 0) {
@@ -894,11 +941,22 @@ void ZoUpgradeWorkflow::onDeviceFinished(
         r->presence = ZoDevFMInfo::Presence::InBootloader;
     }
     Q_EMIT sigRecordChanged(key);
-    Q_EMIT sigDeviceResult(key, false);
+    Q_EMIT sigDeviceOutcome(outcome);
 }
 
 void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first)
 {
+    // A device the run stopped at before sending it anything.
+    if (!key.isNull() && !m_outcomes.contains(key)
+        && (end == ZoUpgradeRun::End::FirmwareUnusable
+            || end == ZoUpgradeRun::End::StrandedWithoutTarget)) {
+        ZoDeviceOutcome o = outcome(key);
+        o.result = ZoDeviceOutcome::Result::Failed;
+        o.failure = end == ZoUpgradeRun::End::FirmwareUnusable
+            ? ZoDeviceOutcome::Failure::RefusedFile
+            : ZoDeviceOutcome::Failure::NoTarget;
+        m_outcomes.insert(key, o);
+    }
     resetUpgradeState();
     releaseHeldTargets();
     if (end != ZoUpgradeRun::End::Completed && end != ZoUpgradeRun::End::FirmwareUnusable) {
@@ -917,8 +975,10 @@ void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool 
     Q_EMIT sigRunEnded(RunOutcome(int(end)), key);
 }
 
-void ZoUpgradeWorkflow::finishDevice(ZoDeviceKey key, const tFcsDateTime &reportedTime)
+void ZoUpgradeWorkflow::finishDevice(
+    const ZoDeviceOutcome &outcome, const tFcsDateTime &reportedTime)
 {
+    const ZoDeviceKey key = outcome.key;
     ZoDevFMInfo *r = m_roster->record(key);
     if (!r)
         return;
@@ -934,7 +994,7 @@ void ZoUpgradeWorkflow::finishDevice(ZoDeviceKey key, const tFcsDateTime &report
     qCCritical(lcUpgrade).noquote() << m_label << "mode upgrade done sn" << r->serial
                                     << "newest version" << ZoUtils::versionText(r->curVersion);
     Q_EMIT sigRecordChanged(key);
-    Q_EMIT sigDeviceResult(key, true);
+    Q_EMIT sigDeviceOutcome(outcome);
 }
 
 // ---- adding devices by hand -------------------------------------------------------

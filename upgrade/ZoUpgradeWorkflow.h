@@ -3,6 +3,7 @@
 #include "ZoBootloaderProbe.h"
 #include "ZoCoreHeaderChoice.h"
 #include "ZoDevFMInfo.h"
+#include "ZoDeviceOutcome.h"
 #include "ZoDeviceRoster.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoFirmwareSource.h"
@@ -179,6 +180,12 @@ public:
     tdu1 coreType() const { return m_roster->core().curVersion.type; }
     bool hasModuleRow(ZoDeviceKey key) const { return m_roster->isModuleRow(key); }
     bool hasCoreRow(ZoDeviceKey key) const { return m_roster->isCoreRow(key); }
+    // The row that draws a record: its own, or for the core's record under
+    // another protocol type, the core's.
+    ZoDeviceKey rowOf(ZoDeviceKey key) const
+    {
+        return m_roster->isAlternateCore(key) ? m_roster->core().key : key;
+    }
     bool allUpgraded() const { return m_allUpgraded; }
     bool reconnectCheck() const { return m_reconnectCheck; }
     int branchIndex() const { return m_branchIndex; }
@@ -195,6 +202,13 @@ public:
     // short: such a core waits in its bootloader and answers no search.
     QList<tdu1> coresLeftInBootloader() const;
 
+    // What became of a device in the last run; for one the run did not
+    // reach, whether it is up to date or was skipped, and the file a run
+    // would take for it.
+    ZoDeviceOutcome outcome(ZoDeviceKey key) const;
+    // The devices in the order a list shows them: modules, then boards, the
+    // core last.
+    QList<ZoDeviceKey> displayOrder() const;
     // A device a run would flash now, and the order it flashes them in:
     // modules, then boards, the core last.
     bool isDue(ZoDeviceKey key) const { return m_policy.isDue(*m_roster, key); }
@@ -237,8 +251,8 @@ Q_SIGNALS:
     void sigProgress(ZoDeviceKey key, int value);
     // A device's transfer completed; it is being read back.
     void sigDeviceConfirming(ZoDeviceKey key);
-    // `upgraded`: it reported its target. The record holds the result.
-    void sigDeviceResult(ZoDeviceKey key, bool upgraded);
+    // A device's end in a run; its record shows it too.
+    void sigDeviceOutcome(ZoDeviceOutcome outcome);
     // The look for bootloaders left behind, after a search, is done: the
     // rows now include the devices found in one and those not answering.
     void sigProbeFinished();
@@ -317,10 +331,9 @@ private:
 
     // What the run reports.
     void onDeviceStarted(ZoDeviceKey key, bool core, int maximum);
-    void onDeviceFinished(
-        ZoDeviceKey key, ZoDevFMInfo::Result result, tVersion reported, tFcsDateTime reportedTime);
+    void onDeviceFinished(ZoDeviceOutcome outcome, tFcsDateTime reportedTime);
     void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
-    void finishDevice(ZoDeviceKey key, const tFcsDateTime &reportedTime);
+    void finishDevice(const ZoDeviceOutcome &outcome, const tFcsDateTime &reportedTime);
     bool hasRunResults() const;
     void releaseHeldTargets();
 
@@ -370,6 +383,7 @@ private:
     QString m_customKey;
     std::unique_ptr<ZoPlaneConfig> m_pinnedLink;
     QList<ZoFRMFileInfo> m_heldTargets; // arrived during a run
+    QMap<ZoDeviceKey, ZoDeviceOutcome> m_outcomes; // of the last run
 
     int m_question = QuestionNone;
     std::function<void(int)> m_onAnswer;

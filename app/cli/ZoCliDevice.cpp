@@ -1,22 +1,18 @@
 #include "ZoCliDevice.h"
 
-bool ZoCliDevice::reportsTarget(const tVersion &after, const tVersion &target)
+QString ZoCliDevice::resultName(ZoDeviceOutcome::Result result)
 {
-    return target.type != 0 && after.type == target.type && after.number() == target.number();
-}
-
-QString ZoCliDevice::resultName(Result result)
-{
+    using Result = ZoDeviceOutcome::Result;
     switch (result) {
-    case ResultUpgraded:
+    case Result::Upgraded:
         return QStringLiteral("upgraded");
-    case ResultFailed:
+    case Result::Failed:
         return QStringLiteral("failed");
-    case ResultUpToDate:
+    case Result::UpToDate:
         return QStringLiteral("up-to-date");
-    case ResultInterrupted:
+    case Result::Interrupted:
         return QStringLiteral("interrupted");
-    case ResultNotConfirmed:
+    case Result::NotConfirmed:
         return QStringLiteral("not confirmed");
     default:
         return QStringLiteral("skipped");
@@ -40,20 +36,15 @@ QString ZoCliDevice::versionText(const tVersion &v)
     return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision);
 }
 
-ZoCliDevice::Result ZoCliDevice::result() const
+bool ZoCliDevice::versionAfter(tVersion &version) const
 {
-    if (interrupted)
-        return ResultInterrupted;
-    if (upgraded)
-        return ResultUpgraded;
-    if (notConfirmed)
-        return ResultNotConfirmed;
-    if (failed)
-        return ResultFailed;
-    // Due but never flashed, or nothing to flash it with: not up to date.
-    if (!hasTarget || due)
-        return ResultSkipped;
-    return ResultUpToDate;
+    using Result = ZoDeviceOutcome::Result;
+    if (outcome.result == Result::Skipped || outcome.result == Result::UpToDate) {
+        version = before;
+        return presence != ZoDevFMInfo::Presence::NotAnswering;
+    }
+    version = outcome.reported;
+    return version.type != 0;
 }
 
 QString ZoCliDevice::label() const

@@ -1,34 +1,26 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
+#include "ZoDeviceOutcome.h"
 #include "ZoTypes.h"
 
 #include <QString>
 
-// One device as a tolvane-cli run saw it: what it ran, the target the
-// catalogue offered, what became of its transfer and what it reported
-// afterwards.
+// One device as a tolvane-cli run saw it: what it ran and the target the
+// catalogue offered when the run listed it, and what the engine says became
+// of it.
 struct ZoCliDevice
 {
-    enum Result {
-        ResultUpgraded,
-        ResultFailed,
-        ResultUpToDate,
-        ResultSkipped,
-        ResultInterrupted,
-        ResultNotConfirmed,
-    };
-
-    // A device is verified when it reports exactly the target: type and
-    // version, since a core can take a sibling airframe's firmware.
-    static bool reportsTarget(const tVersion &after, const tVersion &target);
-    static QString resultName(Result result);
+    static QString resultName(ZoDeviceOutcome::Result result);
     static QString stateName(ZoDevFMInfo::Presence presence);
     static QString versionText(const tVersion &version);
 
-    Result result() const;
     // How the run's lines name it.
     QString label() const;
+    // What it runs after the run: what it reported after its transfer, else
+    // what it ran before (nothing for a device that never answered, or one
+    // whose transfer ended without a word from it). False: nothing known.
+    bool versionAfter(tVersion &version) const;
 
     ZoDeviceKey key;
     bool core = false;
@@ -41,20 +33,7 @@ struct ZoCliDevice
     tVersion before;
     bool hasTarget = false;
     tVersion target;
-    // SHA-256 (lowercase hex) of the firmware file's bytes as the engine held
-    // them when it was selected for the device or its transfer was prepared;
-    // empty when there was none.
-    QString sha256;
     bool due = false;
     bool attempted = false; // its transfer was prepared
-    bool upgraded = false; // it reported its target after the transfer
-    bool notConfirmed = false; // transferred, but it did not report its target
-    bool failed = false;
-    bool interrupted = false; // the run was stopped during its transfer
-    bool hasAfter = false; // `after` was read from the device after its transfer
-    tVersion after;
-    bool verified = false;
-    int blocksSent = 0;
-    int resends = 0;
-    double seconds = 0;
+    ZoDeviceOutcome outcome;
 };

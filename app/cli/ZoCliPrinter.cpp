@@ -136,12 +136,15 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
                                                               : ZoCliDevice::versionText(d.before),
             d.hasTarget ? ZoCliDevice::versionText(d.target) : QStringLiteral("-"),
             d.due ? QStringLiteral("yes") : QStringLiteral("no")};
-        if (after)
-            row << ZoCliDevice::resultName(d.result())
-                << (d.hasAfter ? ZoCliDevice::versionText(d.after) : QStringLiteral("-"))
-                << (d.upgraded ? QStringLiteral("yes")
-                               : d.notConfirmed ? QStringLiteral("NO")
-                                                : QStringLiteral("-"));
+        if (after) {
+            using Result = ZoDeviceOutcome::Result;
+            tVersion now;
+            row << ZoCliDevice::resultName(d.outcome.result)
+                << (d.versionAfter(now) ? ZoCliDevice::versionText(now) : QStringLiteral("-"))
+                << (d.outcome.result == Result::Upgraded           ? QStringLiteral("yes")
+                           : d.outcome.result == Result::NotConfirmed ? QStringLiteral("NO")
+                                                                      : QStringLiteral("-"));
+        }
         rows << row;
     }
     QVector<int> width(head.size(), 0);

@@ -1,8 +1,6 @@
 #include "ZoCliReport.h"
 
-#include "ZoFRMFileStore.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -26,21 +24,13 @@ ZoCliReport::ZoCliReport(const ZoCliOptions &options)
 {
 }
 
-QString ZoCliReport::fileSha256(const ZoFRMFileStore &store, tdu1 fid)
-{
-    bool found = false;
-    const ZoFRMFileInfo file = store.getFRMFileInfo(fid, found);
-    if (!found || !file.data)
-        return QString();
-    const QByteArray bytes
-        = QByteArray::fromRawData(reinterpret_cast<const char *>(file.data), int(file.size));
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
 QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
 {
     QJsonArray list;
     for (const ZoCliDevice &d : devices) {
+        const ZoDeviceOutcome &out = d.outcome;
+        tVersion after;
+        const bool hasAfter = d.versionAfter(after);
         QJsonObject o {{QStringLiteral("key"), d.key.packed()}, {QStringLiteral("type"), d.type},
             {QStringLiteral("deviceNumber"), d.deviceNumber}, {QStringLiteral("name"), d.name},
             {QStringLiteral("serial"), d.serial}, {QStringLiteral("core"), d.core},
@@ -48,15 +38,16 @@ QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
             {QStringLiteral("versionBefore"), ZoCliDevice::versionText(d.before)},
             {QStringLiteral("target"), versionJson(d.hasTarget, d.target)},
             {QStringLiteral("sha256"),
-                d.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(d.sha256)},
-            {QStringLiteral("versionAfter"), versionJson(d.hasAfter, d.after)},
+                out.sha256.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(out.sha256)},
+            {QStringLiteral("versionAfter"), versionJson(hasAfter, after)},
             {QStringLiteral("upgradeDue"), d.due},
-            {QStringLiteral("result"), ZoCliDevice::resultName(d.result())},
-            {QStringLiteral("verified"), d.verified}, {QStringLiteral("blocksSent"), d.blocksSent},
-            {QStringLiteral("resends"), d.resends}, {QStringLiteral("seconds"), d.seconds}};
+            {QStringLiteral("result"), ZoCliDevice::resultName(out.result)},
+            {QStringLiteral("verified"), out.result == ZoDeviceOutcome::Result::Upgraded},
+            {QStringLiteral("blocksSent"), out.blocksSent},
+            {QStringLiteral("resends"), out.resends}, {QStringLiteral("seconds"), out.seconds}};
         // A core that took a sibling airframe's firmware answers as another type.
-        if (d.hasAfter && d.after.type != d.type)
-            o.insert(QStringLiteral("typeAfter"), d.after.type);
+        if (hasAfter && after.type != d.type)
+            o.insert(QStringLiteral("typeAfter"), after.type);
         list.append(o);
     }
     QJsonValue coreJson(QJsonValue::Null);

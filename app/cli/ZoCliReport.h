@@ -9,8 +9,6 @@
 #include <QList>
 #include <QString>
 
-class ZoFRMFileStore;
-
 // The record of one tolvane-cli run, filled in as the run goes, and the JSON
 // that --report writes from it: what was asked, the core, every device, and
 // how the run ended.
@@ -27,10 +25,6 @@ public:
     };
 
     explicit ZoCliReport(const ZoCliOptions &options);
-
-    // SHA-256 (lowercase hex) of the file `store` holds for `fid`; empty when
-    // it holds none.
-    static QString fileSha256(const ZoFRMFileStore &store, tdu1 fid);
 
     QJsonObject json(const QString &result, int exitCode) const;
     // Replaces `path` whole or not at all.

@@ -24,11 +24,10 @@ QString timeText(const tFcsDateTime &t)
         .arg(t.second, 2, 10, QLatin1Char('0'));
 }
 
-ZoUpgradeEnvironment environmentWith(ZoFRMFileStore *store, ZoPlaneConfig *fleetLink,
-    ZoRunJournal *fleetJournal, const QString &linkText)
+ZoUpgradeEnvironment environmentWith(
+    ZoPlaneConfig *fleetLink, ZoRunJournal *fleetJournal, const QString &linkText)
 {
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
-    env.store = store;
     if (fleetLink) {
         // Engines side by side share no link record. They share one journal,
         // each aircraft's entries under its EID: two objects on one file
@@ -53,8 +52,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     , m_out(!m_fleet && !options.jsonProgress && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(
-          environmentWith(
-              &m_firmware, m_fleet ? &m_link : nullptr, fleetJournal, options.linkText)))
+          environmentWith(m_fleet ? &m_link : nullptr, fleetJournal, options.linkText)))
 {
     if (options.jsonProgress)
         m_out.setJsonEvents(options.linkText);
@@ -93,7 +91,7 @@ void ZoCliRunner::connectEngine()
     });
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
-    connect(e, &ZoUpgradeWorkflow::sigDeviceResult, this, &ZoCliRunner::onDeviceResult);
+    connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this, &ZoCliRunner::onDeviceOutcome);
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](ZoDeviceKey key) {
         if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
             m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);
@@ -316,8 +314,7 @@ ZoCliDevice ZoCliRunner::deviceOf(ZoDeviceKey key) const
     d.hasTarget = r.tarVersion.type != 0;
     d.target = r.tarVersion;
     d.presence = r.presence;
-    // The file its target was read from.
-    d.sha256 = ZoCliReport::fileSha256(m_firmware, d.type);
+    d.outcome = m_engine->outcome(key);
     return d;
 }
 
@@ -336,30 +333,9 @@ ZoCliDevice *ZoCliRunner::device(ZoDeviceKey key)
 void ZoCliRunner::snapshotDevices()
 {
     m_record.devices.clear();
-    const auto &records = m_engine->records();
-    const ZoDeviceKey coreKey = m_engine->coreRecord().key;
-    // Listed as the window lists them: the modules, then the core's
-    // section, its boards first and the core at the end.
-    QList<ZoDeviceKey> modules;
-    QList<ZoDeviceKey> coreSection;
-    for (auto it = records.cbegin(); it != records.cend(); ++it) {
-        const ZoDeviceKey key = it.key();
-        if (key.isNull() || key == coreKey)
-            continue;
-        if (m_engine->hasModuleRow(key))
-            modules << key;
-        else if (m_engine->hasCoreRow(key))
-            coreSection << key;
-    }
-    if (!coreKey.isNull() && records.contains(coreKey))
-        coreSection << coreKey;
-    for (const ZoDeviceKey &key : modules + coreSection) {
+    for (const ZoDeviceKey &key : m_engine->displayOrder()) {
         ZoCliDevice d = deviceOf(key);
         d.due = m_engine->isDue(key);
-        // What it runs now, until something is flashed; a silent one runs
-        // nothing anybody heard of.
-        d.hasAfter = d.presence != ZoDevFMInfo::Presence::NotAnswering;
-        d.after = d.before;
         m_record.devices << d;
     }
     const ZoDevFMInfo &core = m_engine->coreRecord();
@@ -463,11 +439,6 @@ void ZoCliRunner::onProgressRange(ZoDeviceKey key, int maximum)
     if (!d)
         return;
     d->attempted = true;
-    // The file the engine has just taken for the transfer: a module's by the
-    // type it runs, a board's or the core's by its target's type.
-    const ZoDevFMInfo &r = m_engine->records()[key];
-    d->sha256 = ZoCliReport::fileSha256(
-        m_firmware, m_engine->hasModuleRow(key) ? r.curVersion.type : r.tarVersion.type);
     m_out.progressBegins(key, maximum);
     m_bound.start(StallBoundMs);
     m_out.say(QStringLiteral("%1: %2 -> %3, %4 bytes")
@@ -486,50 +457,40 @@ void ZoCliRunner::onProgress(ZoDeviceKey key, int value)
     }
 }
 
-void ZoCliRunner::onDeviceResult(ZoDeviceKey key, bool ok)
+void ZoCliRunner::onDeviceOutcome(const ZoDeviceOutcome &outcome)
 {
     if (m_phase != PhaseUpgrade)
         return;
-    ZoCliDevice *d = device(key);
+    ZoCliDevice *d = device(outcome.key);
     if (!d)
         return;
-    const ZoUpgradeWorkflow::TransferStats stats = m_engine->transferStats(key);
-    const ZoDevFMInfo &r = m_engine->records()[key];
+    using Result = ZoDeviceOutcome::Result;
     d->attempted = true;
-    // Upgraded only as the device itself reported it.
-    d->upgraded = ok && r.result == ZoDevFMInfo::Result::Upgraded;
-    d->verified = d->upgraded;
-    d->notConfirmed = r.result == ZoDevFMInfo::Result::NotConfirmed;
-    d->interrupted = r.result == ZoDevFMInfo::Result::Interrupted;
-    d->failed = !d->upgraded && !d->notConfirmed && !d->interrupted;
-    d->hasAfter = r.confirmedVersion.type != 0;
-    d->after = r.confirmedVersion;
-    if (d->notConfirmed || d->upgraded)
+    d->outcome = outcome;
+    if (outcome.transferred())
         m_record.verifyRan = true;
-    d->blocksSent = stats.blocksSent;
-    d->resends = stats.resends;
-    d->seconds = stats.endMs > stats.startMs ? double(stats.endMs - stats.startMs) / 1000.0 : 0.0;
-    m_out.progressEnds(*d, stats.blocksSent);
+    m_out.progressEnds(*d, outcome.blocksSent);
     m_out.deviceEvent(QStringLiteral("result"), *d,
-        {{QStringLiteral("result"), ZoCliDevice::resultName(d->result())}});
-    if (d->upgraded)
+        {{QStringLiteral("result"), ZoCliDevice::resultName(outcome.result)}});
+    if (outcome.result == Result::Upgraded)
         m_out.deviceEvent(QStringLiteral("confirmed"), *d,
-            {{QStringLiteral("version"), ZoCliDevice::versionText(d->after)}});
+            {{QStringLiteral("version"), ZoCliDevice::versionText(outcome.reported)}});
     const QString figures = QStringLiteral("%1 s, %2 blocks, %3 resends")
-                                .arg(d->seconds, 0, 'f', 1)
-                                .arg(d->blocksSent)
-                                .arg(d->resends);
+                                .arg(outcome.seconds, 0, 'f', 1)
+                                .arg(outcome.blocksSent)
+                                .arg(outcome.resends);
     auto typed = [](const tVersion &v) {
         return QStringLiteral("%1:%2").arg(v.type).arg(ZoCliDevice::versionText(v));
     };
-    if (d->upgraded)
+    if (outcome.result == Result::Upgraded)
         m_out.say(QStringLiteral("%1: upgraded, it reports %2 (%3)")
-                      .arg(d->label(), typed(d->after), figures));
-    else if (d->notConfirmed)
+                      .arg(d->label(), typed(outcome.reported), figures));
+    else if (outcome.result == Result::NotConfirmed)
         m_out.complain(QStringLiteral("%1: NOT CONFIRMED: it reports %2, the target is %3 (%4)")
                            .arg(d->label(),
-                               d->hasAfter ? typed(d->after) : QStringLiteral("nothing"),
-                               typed(d->target), figures));
+                               outcome.reported.type != 0 ? typed(outcome.reported)
+                                                          : QStringLiteral("nothing"),
+                               typed(outcome.target), figures));
     else
         m_out.complain(QStringLiteral("%1: upgrade FAILED (%2)").arg(d->label(), figures));
 }
@@ -543,21 +504,17 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
     QList<ZoCliDevice> &devices = m_record.devices;
     ZoCliDevice *d = !key.isNull() ? device(key) : nullptr;
     const QString name = d ? d->label() : QStringLiteral("device %1").arg(key.text());
+    // The devices the run did not reach too: skipped or up to date.
+    for (ZoCliDevice &x : devices)
+        x.outcome = m_engine->outcome(x.key);
     switch (outcome) {
     case Outcome::FirmwareUnusable:
-        // No transfer started, so no device result came for it.
-        if (d) {
-            d->failed = true;
-            d->hasAfter = false;
-        }
         m_out.complain(QStringLiteral("no usable firmware to flash %1").arg(name));
         break;
     case Outcome::StrandedWithoutTarget:
         m_out.complain(QStringLiteral("%1 waits in its bootloader and the catalogue has no firmware "
                                       "for it: no module of its bus was flashed")
                            .arg(name));
-        if (d)
-            d->failed = true;
         break;
     case Outcome::LinkLost:
         m_out.complain(QStringLiteral("the link to the aircraft was lost during the upgrade"));
@@ -574,7 +531,9 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
     if (!m_fleet)
         m_out.table(devices, true);
     const bool anyUpgraded = std::any_of(
-        devices.cbegin(), devices.cend(), [](const ZoCliDevice &x) { return x.upgraded; });
+        devices.cbegin(), devices.cend(), [](const ZoCliDevice &x) {
+            return x.outcome.result == ZoDeviceOutcome::Result::Upgraded;
+        });
     finish(code,
         code == ExitSuccess           ? (anyUpgraded ? QStringLiteral("upgraded")
                                                      : QStringLiteral("up-to-date"))
@@ -605,10 +564,11 @@ void ZoCliRunner::onBound()
         return;
     case PhaseUpgrade:
         m_out.complain(m_boundReason);
+        // The engine fell silent: whatever it had begun did not happen.
         for (ZoCliDevice &d : m_record.devices)
-            if (d.attempted && !d.upgraded) {
-                d.failed = true;
-                d.hasAfter = false;
+            if (d.attempted && d.outcome.result != ZoDeviceOutcome::Result::Upgraded) {
+                d.outcome.result = ZoDeviceOutcome::Result::Failed;
+                d.outcome.reported = tVersion();
             }
         finish(ExitUpgradeFailed, QStringLiteral("failed"));
         return;
@@ -623,11 +583,13 @@ int ZoCliRunner::upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &de
     for (const ZoCliDevice &d : devices) {
         // A device that was due and is not upgraded, for whatever reason, is
         // an upgrade that did not happen.
-        if (d.notConfirmed) {
+        using Result = ZoDeviceOutcome::Result;
+        const Result r = d.outcome.result;
+        if (r == Result::NotConfirmed) {
             notVerified = true;
             continue;
         }
-        if (d.failed || d.interrupted || (d.due && !d.upgraded))
+        if (r == Result::Failed || r == Result::Interrupted || (d.due && r != Result::Upgraded))
             return ExitUpgradeFailed;
     }
     if (!runSucceeded)
@@ -643,9 +605,8 @@ void ZoCliRunner::interrupt(int request)
     const ZoDeviceKey inFlight = m_phase == PhaseUpgrade ? m_engine->abortRun() : ZoDeviceKey();
     m_out.complain(terminate ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
     if (ZoCliDevice *d = !inFlight.isNull() ? device(inFlight) : nullptr) {
-        d->interrupted = true;
+        d->outcome = m_engine->outcome(inFlight);
         d->attempted = true;
-        d->hasAfter = false;
         m_out.complain(QStringLiteral("%1 was left in its bootloader: it runs no application "
                                       "until it is flashed again; the next run finds it and "
                                       "flashes it first")

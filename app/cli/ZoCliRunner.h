@@ -4,7 +4,6 @@
 #include "ZoCliOptions.h"
 #include "ZoCliPrinter.h"
 #include "ZoCliReport.h"
-#include "ZoFRMFileStore.h"
 #include "ZoTypes.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -104,7 +103,7 @@ private:
     void requestBranch();
     void onProgressRange(ZoDeviceKey key, int maximum);
     void onProgress(ZoDeviceKey key, int value);
-    void onDeviceResult(ZoDeviceKey key, bool ok);
+    void onDeviceOutcome(const ZoDeviceOutcome &outcome);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     void beginUpgrade();
     void onBound();
@@ -121,9 +120,6 @@ private:
     ZoPlaneConfig m_link;
     ZoCliPrinter m_out;
     ZoCliReport m_record;
-    // The engine's firmware store, held here so that the report can name the
-    // bytes each device was given; declared before the engine, which uses it.
-    ZoFRMFileStore m_firmware;
     // Declared after the printer, so destroyed before it: the looper may
     // still log while it stops.
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;
