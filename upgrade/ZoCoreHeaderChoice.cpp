@@ -63,7 +63,7 @@ void ZoCoreHeaderChoice::pickBoardType(tdu1 type, tdu1 coreType)
     if (m_roster->contains(FeatureBoard))
         return;
     if (data && !data->needUpgrade) {
-        Q_EMIT sigAddModule(45);
+        Q_EMIT sigAddModule(ZoUtils::boardFor(coreType, ZoUtils::FeatureBoard));
         return;
     }
     Q_EMIT sigInform(data ? QStringLiteral("MsgR4DataBoardNeedUpgradeFirst")

@@ -2,6 +2,7 @@
 
 #include "ZoDevFMInfo.h"
 #include "ZoTypes.h"
+#include "ZoUtils.h"
 
 #include <QSet>
 
@@ -54,7 +55,7 @@ public:
     bool isDue(const ZoDeviceRoster &roster, tds4 key) const;
     QList<tds4> flashOrder(const ZoDeviceRoster &roster) const;
 
-    static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
+    static bool isBoard(tdu1 type) { return ZoUtils::isBoard(type); }
 
 private:
     static QSet<int> blockedKinds(const ZoDeviceRoster &roster);

@@ -391,8 +391,9 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
         if (bFound && ZoUtils::isArno2(coreType())
-            && m_roster->missingModules().contains(tds4(44))) {
-            onManSelectModule(44);
+            && m_roster->missingModules().contains(
+                tds4(ZoUtils::boardFor(coreType(), ZoUtils::DataBoard)))) {
+            onManSelectModule(ZoUtils::boardFor(coreType(), ZoUtils::DataBoard));
             setControls([](Controls &c) { c.manualAddEnabled = false; });
         }
     }
@@ -578,7 +579,7 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
     m_manual->answered();
     record.needUpgrade = t == pending;
     m_roster->insertModuleReport(record, coreType());
-    if (t == 45 && ZoUtils::isArno2(coreType()))
+    if (ZoUtils::boardKind(t) == ZoUtils::FeatureBoard && ZoUtils::isArno2(coreType()))
         Q_EMIT sigBrisk2Type(1);
 
     if (t == pending && t != 0) {
@@ -970,7 +971,7 @@ void ZoUpgradeWorkflow::onManualCoreAccepted(tVersion version)
 
 void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 {
-    if (ZoUtils::isArno2(coreType()) && devId == 45)
+    if (ZoUtils::isArno2(coreType()) && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
         Q_EMIT sigBrisk2Type(0);
     inform(
         viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));
