@@ -30,11 +30,10 @@ QString ZoCliReport::fileSha256(const ZoFRMFileStore &store, tdu1 fid)
 {
     bool found = false;
     const ZoFRMFileInfo file = store.getFRMFileInfo(fid, found);
-    if (!found || !file.data)
+    if (!found || file.bytes().isNull())
         return QString();
-    const QByteArray bytes
-        = QByteArray::fromRawData(reinterpret_cast<const char *>(file.data), int(file.size));
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.bytes(), QCryptographicHash::Sha256).toHex());
 }
 
 QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
