@@ -1,10 +1,5 @@
 #include "ZoCliDevice.h"
 
-bool ZoCliDevice::reportsTarget(const tVersion &after, const tVersion &target)
-{
-    return target.type != 0 && after.type == target.type && after.number() == target.number();
-}
-
 QString ZoCliDevice::resultName(Result result)
 {
     switch (result) {

@@ -19,9 +19,6 @@ struct ZoCliDevice
         ResultNotConfirmed,
     };
 
-    // A device is verified when it reports exactly the target: type and
-    // version, since a core can take a sibling airframe's firmware.
-    static bool reportsTarget(const tVersion &after, const tVersion &target);
     static QString resultName(Result result);
     static QString stateName(ZoDevFMInfo::Presence presence);
     static QString versionText(const tVersion &version);
