@@ -41,7 +41,7 @@ inline ZoFRMFileInfo coreFirmware(int imageBytes)
     info.version.type = 80;
     info.version.major = 1;
     info.version.minor = 9;
-    info.setDataCopy(f);
+    info.setBytes(f);
     return info;
 }
 

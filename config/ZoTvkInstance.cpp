@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 Q_LOGGING_CATEGORY(lcTvkInstance, "tolvane.config")
@@ -170,16 +169,4 @@ bool ZoTvkInstance::isIgnoredDevice(tds4 devId) const
 QList<tds4> ZoTvkInstance::ignoreDevices() const
 {
     return m_configUtils.ignoreDevices();
-}
-
-bool ZoTvkInstance::setFRMFileInfo(const ZoFRMFileInfo &info)
-{
-    QMutexLocker lock(&m_mutex);
-    return m_frmStore.setFRMFileInfo(info);
-}
-
-ZoFRMFileInfo ZoTvkInstance::getFRMFileInfo(tdu4 fid, bool &found)
-{
-    QMutexLocker lock(&m_mutex);
-    return m_frmStore.getFRMFileInfo(fid, found);
 }

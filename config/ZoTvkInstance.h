@@ -2,21 +2,15 @@
 
 #include "ZoBusDevCfg.h"
 #include "ZoConfigUtils.h"
-#include "ZoFRMFileInfo.h"
-#include "ZoFRMFileStore.h"
 #include "ZoTypes.h"
 
-#include <QMutex>
 #include <QString>
 
 class ZoPlaneConfig;
 
-// The process-wide configuration: sysconfig.xml, busdevcfg.xml and the
-// in-memory firmware store. Created on first use from any thread; lives
-// until the process ends. Both files live in configDir().
-//
-// The configuration is read and written on the main thread only; the mutex
-// guards the firmware store alone.
+// The process-wide configuration: sysconfig.xml and busdevcfg.xml. Created
+// on first use from any thread; lives until the process ends. Both files live
+// in configDir(). Read and written on the main thread only.
 class ZoTvkInstance
 {
 public:
@@ -38,14 +32,6 @@ public:
     bool isIgnoredDevice(tds4 devId) const;
     // The device ids of sysconfig.xml that the module lists leave out.
     QList<tds4> ignoreDevices() const;
-
-    // Stores the record under info.fid (see ZoFRMFileStore for who frees
-    // which buffer). Always true.
-    bool setFRMFileInfo(const ZoFRMFileInfo &info);
-    // A copy sharing the stored buffer, or a default record with found false.
-    // A buffer set by hand stays valid only until the next setFRMFileInfo for
-    // the same fid: copy the bytes needed for a transfer at once.
-    ZoFRMFileInfo getFRMFileInfo(tdu4 fid, bool &found);
 
     // The folder sysconfig.xml and busdevcfg.xml are read from and written
     // to (the run journal is kept beside them):
@@ -83,6 +69,4 @@ private:
 
     ZoConfigUtils m_configUtils;
     ZoBusDevCfg m_busDevCfg;
-    QMutex m_mutex;
-    ZoFRMFileStore m_frmStore;
 };

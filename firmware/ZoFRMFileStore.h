@@ -5,9 +5,8 @@
 
 #include <QMap>
 
-// The in-memory firmware store: one record per fid, owning the unowned data
-// buffers of the records stored in it (records made with setDataCopy() own
-// theirs). Not locked itself; ZoTvkInstance guards it with its mutex.
+// The in-memory firmware store: one record per fid. Not locked: whoever holds
+// one uses it on one thread.
 class ZoFRMFileStore
 {
 public:
@@ -16,9 +15,8 @@ public:
     ZoFRMFileStore(const ZoFRMFileStore &) = delete;
     ZoFRMFileStore &operator=(const ZoFRMFileStore &) = delete;
 
-    // Replaces the record under info.fid, freeing the old record's unowned
-    // buffer unless the new record carries the very same buffer; an owned
-    // one stays while other copies of the record hold it. Always true.
+    // Replaces the record under info.fid; copies fetched earlier keep the
+    // bytes they share. Always true.
     bool setFRMFileInfo(const ZoFRMFileInfo &info);
     ZoFRMFileInfo getFRMFileInfo(tdu4 fid, bool &found) const;
 

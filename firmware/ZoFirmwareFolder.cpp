@@ -109,7 +109,7 @@ QList<ZoFRMFileInfo> ZoFirmwareFolder::records(const QList<File> &files)
         info.nickNameEn = info.nickName;
         info.upgradeDescription = QStringLiteral("local file %1").arg(info.nickName);
         info.upgradeDescriptionEn = info.upgradeDescription;
-        info.setDataCopy(f.bytes);
+        info.setBytes(f.bytes);
         records << info;
     }
     return records;

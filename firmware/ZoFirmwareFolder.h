@@ -26,7 +26,7 @@ public:
     // on false nothing is returned and *error names the file.
     static bool read(
         const QString &dir, qint64 maxImageBytes, QList<File> &files, QString *error);
-    // Store records, each with a copy of its file's bytes.
+    // Store records, each sharing its file's bytes.
     static QList<ZoFRMFileInfo> records(const QList<File> &files);
 
 private:

@@ -339,12 +339,12 @@ void ZoNimbraHttpHelper::finishFirmwareFile(const QByteArray &body)
     record.nickNameEn = m_current.nickNameEn;
     record.upgradeDescription = m_current.upgradeDescription;
     record.upgradeDescriptionEn = m_current.upgradeDescriptionEn;
-    record.setDataCopy(body);
+    record.setBytes(body);
 
     const quint64 serial = m_requestSerial;
     emit sigFRMFileDownloaded(record);
     qCDebug(lcCloud).noquote() << "Single Firmware Feb File,size:" << record.nickName
-                               << record.size;
+                               << record.size();
     if (serial != m_requestSerial)
         return; // a receiver started another request
 

@@ -3,6 +3,6 @@
 tolvane_add_fuzzer(fuzz_sysconfig SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_sysconfig.cpp
   LIBS tolvane_config)
 tolvane_add_fuzzer(fuzz_busdevcfg SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_busdevcfg.cpp
-  LIBS tolvane_config)
+  LIBS tolvane_firmware_store)
 tolvane_add_fuzzer(fuzz_frmheader SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_frmheader.cpp
-  LIBS tolvane_config)
+  LIBS tolvane_firmware_store)

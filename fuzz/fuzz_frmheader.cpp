@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static ZoFRMFileStore store;
     ZoFRMFileInfo info;
     info.fid = size > 0 ? data[0] % 8 : 0;
-    info.setDataCopy(QByteArray(reinterpret_cast<const char *>(data), int(size)));
+    info.setBytes(QByteArray(reinterpret_cast<const char *>(data), int(size)));
 
     tVersion version;
     tFcsDateTime when;
@@ -27,12 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const tdu4 pages = std::min(imageLength, info.availableImageSize());
     volatile tdu1 sum = 0;
     for (tdu4 i = 0; i < pages; ++i)
-        sum = tdu1(sum + info.data[ZoFRMFileInfo::HeaderSize + i]);
+        sum = tdu1(sum + tdu1(info.bytes()[int(ZoFRMFileInfo::HeaderSize + i)]));
 
     store.setFRMFileInfo(info);
     bool found = false;
     const ZoFRMFileInfo back = store.getFRMFileInfo(info.fid, found);
-    if (!found || back.data != info.data || back.size != info.size)
+    if (!found || back.bytes().constData() != info.bytes().constData()
+        || back.size() != info.size())
         std::abort();
     return 0;
 }

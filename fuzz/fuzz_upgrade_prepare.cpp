@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     info.fid = 2;
     info.version.type = 2;
     info.version.major = 2;
-    info.setDataCopy(QByteArray(reinterpret_cast<const char *>(data), int(size)));
+    info.setBytes(QByteArray(reinterpret_cast<const char *>(data), int(size)));
     wf->onUpdateDevFRMTarInfo(info);
 
     finished = false;

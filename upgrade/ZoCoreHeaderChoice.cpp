@@ -5,8 +5,11 @@
 
 namespace {
 
-constexpr ZoDeviceKey DataBoard(44);
-constexpr ZoDeviceKey FeatureBoard(45);
+// The key of a board beside a core of coreType's family (null: none).
+ZoDeviceKey boardKey(tdu1 coreType, int kind)
+{
+    return ZoDeviceKey(ZoUtils::boardFor(coreType, kind));
+}
 
 } // namespace
 
@@ -24,8 +27,9 @@ void ZoCoreHeaderChoice::resetFor(tdu1 coreType)
 void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDeviceKey coreKey)
 {
     if (ZoUtils::isArno2(coreType)) {
-        const ZoDevFMInfo *board
-            = m_roster->record(m_roster->contains(DataBoard) ? DataBoard : FeatureBoard);
+        const ZoDeviceKey data = boardKey(coreType, ZoUtils::DataBoard);
+        const ZoDevFMInfo *board = m_roster->record(
+            m_roster->contains(data) ? data : boardKey(coreType, ZoUtils::FeatureBoard));
         if (board && board->needUpgrade) {
             Q_EMIT sigProtocolTypeReset(coreType);
             return;
@@ -55,15 +59,16 @@ void ZoCoreHeaderChoice::pickBoardType(tdu1 type, tdu1 coreType)
 {
     if (!ZoUtils::isArno2(coreType))
         return;
+    const ZoDeviceKey feature = boardKey(coreType, ZoUtils::FeatureBoard);
     if (type == 0) {
-        m_roster->removeRow(FeatureBoard);
+        m_roster->removeRow(feature);
         return;
     }
-    const ZoDevFMInfo *data = m_roster->record(DataBoard);
-    if (m_roster->contains(FeatureBoard))
+    const ZoDevFMInfo *data = m_roster->record(boardKey(coreType, ZoUtils::DataBoard));
+    if (m_roster->contains(feature))
         return;
     if (data && !data->needUpgrade) {
-        Q_EMIT sigAddModule(FeatureBoard);
+        Q_EMIT sigAddModule(feature);
         return;
     }
     Q_EMIT sigInform(data ? QStringLiteral("MsgR4DataBoardNeedUpgradeFirst")

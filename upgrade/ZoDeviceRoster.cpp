@@ -172,8 +172,7 @@ void ZoDeviceRoster::syncCore()
 void ZoDeviceRoster::insertModuleReport(const ZoDevFMInfo &report, tdu1 coreType)
 {
     const tdu1 t = report.curVersion.type;
-    if (((t == 44 || t == 45) && ZoUtils::isArno2(coreType))
-        || (t == 83 && ZoUtils::isEmba2(coreType)))
+    if (ZoUtils::isBoardOf(t, coreType))
         insertCoreRow(report, true);
     else
         insertModuleRow(report);

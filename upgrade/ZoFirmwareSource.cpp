@@ -18,10 +18,6 @@ ZoFirmwareSource::ZoFirmwareSource(
         [this](bool ok, tdu1) { onCloudResult(ok); });
     connect(
         m_cloud, &ZoNimbraHttpHelper::sigFRMFileDownloaded, this, &ZoFirmwareSource::onCloudFile);
-    connect(m_cloud, &ZoNimbraHttpHelper::sigVersionReported, this,
-        [this](const QString &serial, const tVersion &version, bool ok, const QString &error) {
-            Q_EMIT sigVersionReportFinished(version, serial, ok, error);
-        });
 }
 
 ZoFirmwareSource::~ZoFirmwareSource() = default;
@@ -29,22 +25,14 @@ ZoFirmwareSource::~ZoFirmwareSource() = default;
 void ZoFirmwareSource::setLocalFirmware(const QList<ZoFRMFileInfo> &files)
 {
     m_offline = true;
-    m_localTypes.clear();
-    for (const ZoFRMFileInfo &file : files) {
-        // The store owns the buffers from here on.
+    m_localFiles = files;
+    for (const ZoFRMFileInfo &file : files)
         m_store->setFRMFileInfo(file);
-        m_localTypes.append(tdu1(file.fid));
-    }
 }
 
 bool ZoFirmwareSource::hasRequestInFlight() const
 {
     return m_cloud->isRequestPending() || m_cloud->hasVersionReportsPending();
-}
-
-bool ZoFirmwareSource::isCatalogueRequestInFlight() const
-{
-    return m_cloud->isRequestPending();
 }
 
 ZoFRMFileInfo ZoFirmwareSource::file(tdu1 type, bool &found) const
@@ -56,17 +44,15 @@ QString ZoFirmwareSource::fileSha256(tdu1 type) const
 {
     bool found = false;
     const ZoFRMFileInfo f = file(type, found);
-    if (!found || !f.data)
+    if (!found || f.bytes().isNull())
         return QString();
-    const QByteArray bytes
-        = QByteArray::fromRawData(reinterpret_cast<const char *>(f.data), int(f.size));
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(f.bytes(), QCryptographicHash::Sha256).toHex());
 }
 
 void ZoFirmwareSource::fetch(tdu1 fid, int cloudBranch, const QString &key)
 {
     m_fetching = true;
-    Q_EMIT sigFetchStarted();
     if (m_offline) {
         // Queued, as the cloud's answers would be.
         QTimer::singleShot(0, this, [this] { offerLocalFirmware(); });
@@ -77,12 +63,8 @@ void ZoFirmwareSource::fetch(tdu1 fid, int cloudBranch, const QString &key)
 
 void ZoFirmwareSource::offerLocalFirmware()
 {
-    for (tdu1 type : qAsConst(m_localTypes)) {
-        bool found = false;
-        const ZoFRMFileInfo stored = m_store->getFRMFileInfo(type, found);
-        if (found)
-            Q_EMIT sigTargetReady(stored);
-    }
+    for (const ZoFRMFileInfo &file : qAsConst(m_localFiles))
+        Q_EMIT sigTargetReady(file);
     onCloudResult(true);
 }
 

@@ -30,38 +30,28 @@ public:
     // Offline: these files answer every fetch from here on, and nothing is
     // asked of the cloud.
     void setLocalFirmware(const QList<ZoFRMFileInfo> &files);
-    bool isOffline() const { return m_offline; }
     void setVersionReporting(bool on) { m_reporting = on; }
     bool versionReporting() const { return m_reporting; }
 
     // The catalogue of firmware id `fid` on a cloud branch (with the custom
     // branch's key). Ends with sigFetchFinished, queued even offline.
     void fetch(tdu1 fid, int cloudBranch, const QString &key);
-    bool isFetching() const { return m_fetching; }
-    // Forgets the fetch under way: its result, when it comes, is ignored.
-    void abandonFetch() { m_fetching = false; }
     // A catalogue or file request, or a version report, is under way; a
     // program that quits now loses it.
     bool hasRequestInFlight() const;
-    // Only a catalogue or file request: one still receiving is a slow
-    // download, not a dead one.
-    bool isCatalogueRequestInFlight() const;
 
     // The stored file for a device type.
     ZoFRMFileInfo file(tdu1 type, bool &found) const;
     // SHA-256 (lowercase hex) of that file's bytes; empty without one.
     QString fileSha256(tdu1 type) const;
-    // Queued beside any fetch, which it never disturbs; ends with
-    // sigVersionReportFinished unless reporting is off.
+    // Queued beside any fetch, which it never disturbs; nothing is sent
+    // while reporting is off.
     void reportVersion(const tVersion &version, const QString &serial);
 
 Q_SIGNALS:
-    void sigFetchStarted();
     // One file of the catalogue; the store takes it from whoever applies it.
     void sigTargetReady(ZoFRMFileInfo file);
     void sigFetchFinished(bool ok);
-    // One per report, in the order they were made; error says why not ok.
-    void sigVersionReportFinished(tVersion version, QString serial, bool ok, QString error);
 
 private:
     void onCloudResult(bool ok);
@@ -73,5 +63,6 @@ private:
     bool m_offline = false;
     bool m_reporting = true;
     bool m_fetching = false;
-    QList<tdu1> m_localTypes;
+    // Offered as they came: the store holds the same records.
+    QList<ZoFRMFileInfo> m_localFiles;
 };

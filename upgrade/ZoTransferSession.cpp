@@ -40,7 +40,7 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
         return false;
     };
     tVersion headerVersion;
-    if (!file.data || !file.hasHeader() || !file.headerVersion(headerVersion))
+    if (!file.hasHeader() || !file.headerVersion(headerVersion))
         return refuse(QStringLiteral("no usable firmware for devId %1").arg(devId, 0, 16));
     if (headerVersion.type != devId)
         return refuse(QStringLiteral("the firmware for devId %1 names type %2")
@@ -68,11 +68,12 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
     plan.devId = devId;
     plan.devNum = devNum;
     plan.core = core;
-    std::copy(file.data, file.data + 48, plan.header.begin());
+    const char *bytes = file.bytes().constData();
+    std::copy(bytes, bytes + 48, plan.header.begin());
     // Filler (the rest of the last page, and the one chunk the last program
     // message carries past the image) is erased flash: 0xFF.
     plan.image = QByteArray(int(n) + PageBytes, char(0xFF));
-    std::copy(file.data + 48, file.data + 48 + body, plan.image.data());
+    std::copy(bytes + 48, bytes + 48 + body, plan.image.data());
     plan.pageCount = tds4(n / PageBytes);
     plan.chunkSize = core ? PageBytes : 64;
     qCDebug(lcUpgrade, "mFileVersion ver.Major:%d,ver.Minor:%d,ver.Revision:%d",

@@ -2,6 +2,7 @@
 
 #include "ZoDevFMInfo.h"
 #include "ZoTypes.h"
+#include "ZoUtils.h"
 
 #include <QSet>
 
@@ -58,7 +59,7 @@ public:
     // target's (a board, or a sibling airframe's core).
     static tdu1 fileType(const ZoDeviceRoster &roster, ZoDeviceKey key);
 
-    static bool isBoard(tdu1 type) { return type == 44 || type == 45 || type == 83; }
+    static bool isBoard(tdu1 type) { return ZoUtils::isBoard(type); }
 
 private:
     static QSet<int> blockedKinds(const ZoDeviceRoster &roster);

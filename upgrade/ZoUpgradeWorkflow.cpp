@@ -394,8 +394,9 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
         if (bFound && ZoUtils::isArno2(coreType())
-            && m_roster->missingModules().contains(ZoDeviceKey(44))) {
-            onManSelectModule(ZoDeviceKey(44));
+            && m_roster->missingModules().contains(
+                ZoDeviceKey(ZoUtils::boardFor(coreType(), ZoUtils::DataBoard)))) {
+            onManSelectModule(ZoDeviceKey(ZoUtils::boardFor(coreType(), ZoUtils::DataBoard)));
             setControls([](Controls &c) { c.manualAddEnabled = false; });
         }
     }
@@ -503,12 +504,9 @@ void ZoUpgradeWorkflow::onUpdateGNCFMVersionChecked(tVersion version, bool manua
 {
     const tdu1 t = version.type;
     const bool hasModules = ZoUtils::isSecondGenerationCore(t);
-    QList<ZoDeviceKey> modules;
-    if (hasModules) {
-        for (tds4 id :
-            ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices))
-            modules.append(ZoDeviceKey::fromCatalogueId(id));
-    }
+    const QList<ZoDeviceKey> modules = hasModules
+        ? ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices)
+        : QList<ZoDeviceKey>();
     m_roster->setExpectedModules(modules);
     Q_EMIT sigModuleListChanged(modules);
     m_search->coreIdentified(true, hasModules, modules);
@@ -601,7 +599,7 @@ void ZoUpgradeWorkflow::onUpdateCANDevVersion(tVersion verInfo, tdu1 devIdx, QSt
         && (kind == ZoUtils::ClassCanByDevNum || kind == ZoUtils::ClassBus))
         record.presence = ZoDevFMInfo::Presence::InBootloader;
     m_roster->insertModuleReport(record, coreType());
-    if (t == 45 && ZoUtils::isArno2(coreType()))
+    if (ZoUtils::boardKind(t) == ZoUtils::FeatureBoard && ZoUtils::isArno2(coreType()))
         Q_EMIT sigBrisk2Type(1);
 
     if (t == pending && t != 0) {
@@ -1043,7 +1041,7 @@ void ZoUpgradeWorkflow::onManualCoreAccepted(tVersion version)
 
 void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 {
-    if (ZoUtils::isArno2(coreType()) && devId == 45)
+    if (ZoUtils::isArno2(coreType()) && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
         Q_EMIT sigBrisk2Type(0);
     inform(
         viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));

@@ -189,7 +189,6 @@ public:
     bool allUpgraded() const { return m_allUpgraded; }
     bool reconnectCheck() const { return m_reconnectCheck; }
     int branchIndex() const { return m_branchIndex; }
-    bool customBranchMode() const { return m_policy.customBranch(); }
     // The core header's protocol type (1, 2, 3, 258), 0 when it offers none.
     tds4 protocolType() const { return m_choice->protocolType(); }
     const Controls &controls() const { return m_controls; }

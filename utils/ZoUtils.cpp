@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLoggingCategory>
-#include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QStringList>
 
@@ -14,6 +13,19 @@
 Q_LOGGING_CATEGORY(lcUtils, "tolvane.utils")
 
 namespace {
+
+// Which core family's board a code is, and which of its boards. A board is
+// no core itself: its own family stays FamilyNone.
+struct Board
+{
+    int family;
+    int kind;
+};
+
+constexpr Board NoBoard {ZoUtils::FamilyNone, ZoUtils::NotABoard};
+constexpr Board Arno2Data {ZoUtils::FamilyArno2, ZoUtils::DataBoard};
+constexpr Board Arno2Feature {ZoUtils::FamilyArno2, ZoUtils::FeatureBoard};
+constexpr Board Emba2Data {ZoUtils::FamilyEmba2, ZoUtils::DataBoard};
 
 // The catalogue row of one device type code. airframe -1: a core of the
 // family whose variant is not known from the code, the caller's value stays.
@@ -24,62 +36,64 @@ struct DeviceRow
     const char *icon;
     int airframe;
     int family;
+    Board board;
 };
 
 constexpr int Keep = -1;
 
 const DeviceRow kDevices[] = {
-    {6, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 1, 6},
-    {7, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 2, 6},
-    {8, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 3, 6},
-    {9, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 1, 1},
-    {10, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 2, 1},
-    {11, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 3, 1},
-    {21, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", Keep, 6},
-    {22, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", Keep, 1},
-    {23, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 1, 5},
-    {24, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 2, 5},
-    {25, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 3, 5},
-    {26, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", Keep, 5},
-    {29, QT_TRANSLATE_NOOP("QObject", "MsgPwb6S"), "pwb.png", 0, 0},
-    {30, QT_TRANSLATE_NOOP("QObject", "MsgPwb12S"), "pwb.png", 0, 0},
-    {32, QT_TRANSLATE_NOOP("QObject", "MsgFennic"), "fennic.png", 0, 0},
-    {33, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 1, 3},
-    {34, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 2, 3},
-    {35, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 3, 3},
-    {36, QT_TRANSLATE_NOOP("QObject", "MsgGostrel"), "gostrel.png", 0, 0},
-    {37, QT_TRANSLATE_NOOP("QObject", "MsgQV1"), "qv1.png", 0, 0},
-    {38, QT_TRANSLATE_NOOP("QObject", "MsgExtCompass"), "extcompass.png", 0, 0},
-    {39, QT_TRANSLATE_NOOP("QObject", "MsgFuelGauge"), "fuelguage.png", 0, 0},
-    {41, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 1, 2},
-    {42, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 2, 2},
-    {43, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 3, 2},
-    {44, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2DataBoard"), "arno2.png", 0, 0},
-    {45, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2FeatureBoard"), "arno2.png", 0, 0},
-    {46, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0},
-    {47, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 1, 4},
-    {48, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 2, 4},
-    {49, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 3, 4},
-    {57, QT_TRANSLATE_NOOP("QObject", "MsgWN1"), "wn1.png", 0, 0},
-    {58, QT_TRANSLATE_NOOP("QObject", "MsgTachmometer"), "wn1.png", 0, 0},
-    {65, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0},
-    {67, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 258, 5},
-    {68, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 258, 4},
-    {69, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 258, 2},
-    {76, QT_TRANSLATE_NOOP("QObject", "MsgK58NavBoard"), "k58NaviBoard.png", 0, 0},
-    {77, QT_TRANSLATE_NOOP("QObject", "MsgGNCTunex"), "tunex.png", 0, 0},
-    {78, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_A"), "tirel_a.png", 0, 0},
-    {79, QT_TRANSLATE_NOOP("QObject", "MsgGNCHesk24S"), "hesk24s.png", 0, 0},
-    {80, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 1, 7},
-    {81, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 2, 7},
-    {82, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 3, 7},
-    {83, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2DataBoard"), "emba2.png", 0, 0},
-    {86, QT_TRANSLATE_NOOP("QObject", "MsgGNCServo"), "lkservo.png", 0, 0},
-    {92, QT_TRANSLATE_NOOP("QObject", "MsgJX1Pro"), "wn1.png", 0, 0},
-    {208, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_B"), "tirel_b.png", 0, 0},
+    {6, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 1, 6, NoBoard},
+    {7, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 2, 6, NoBoard},
+    {8, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", 3, 6, NoBoard},
+    {9, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 1, 1, NoBoard},
+    {10, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 2, 1, NoBoard},
+    {11, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", 3, 1, NoBoard},
+    {21, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba"), "emba.png", Keep, 6, NoBoard},
+    {22, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno"), "arno.png", Keep, 1, NoBoard},
+    {23, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 1, 5, NoBoard},
+    {24, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 2, 5, NoBoard},
+    {25, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 3, 5, NoBoard},
+    {26, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", Keep, 5, NoBoard},
+    {29, QT_TRANSLATE_NOOP("QObject", "MsgPwb6S"), "pwb.png", 0, 0, NoBoard},
+    {30, QT_TRANSLATE_NOOP("QObject", "MsgPwb12S"), "pwb.png", 0, 0, NoBoard},
+    {32, QT_TRANSLATE_NOOP("QObject", "MsgFennic"), "fennic.png", 0, 0, NoBoard},
+    {33, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 1, 3, NoBoard},
+    {34, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 2, 3, NoBoard},
+    {35, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk"), "brisk.png", 3, 3, NoBoard},
+    {36, QT_TRANSLATE_NOOP("QObject", "MsgGostrel"), "gostrel.png", 0, 0, NoBoard},
+    {37, QT_TRANSLATE_NOOP("QObject", "MsgQV1"), "qv1.png", 0, 0, NoBoard},
+    {38, QT_TRANSLATE_NOOP("QObject", "MsgExtCompass"), "extcompass.png", 0, 0, NoBoard},
+    {39, QT_TRANSLATE_NOOP("QObject", "MsgFuelGauge"), "fuelguage.png", 0, 0, NoBoard},
+    {41, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 1, 2, NoBoard},
+    {42, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 2, 2, NoBoard},
+    {43, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 3, 2, NoBoard},
+    {44, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2DataBoard"), "arno2.png", 0, 0, Arno2Data},
+    {45, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2FeatureBoard"), "arno2.png", 0, 0, Arno2Feature},
+    {46, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0, NoBoard},
+    {47, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 1, 4, NoBoard},
+    {48, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 2, 4, NoBoard},
+    {49, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 3, 4, NoBoard},
+    {57, QT_TRANSLATE_NOOP("QObject", "MsgWN1"), "wn1.png", 0, 0, NoBoard},
+    {58, QT_TRANSLATE_NOOP("QObject", "MsgTachmometer"), "wn1.png", 0, 0, NoBoard},
+    {65, QT_TRANSLATE_NOOP("QObject", "MsgJX1"), "jx1.png", 0, 0, NoBoard},
+    {67, QT_TRANSLATE_NOOP("QObject", "MsgGNCDRENT"), "drent.png", 258, 5, NoBoard},
+    {68, QT_TRANSLATE_NOOP("QObject", "MsgGNCBrisk2"), "brisk2.png", 258, 4, NoBoard},
+    {69, QT_TRANSLATE_NOOP("QObject", "MsgGNCArno2"), "arno2.png", 258, 2, NoBoard},
+    {76, QT_TRANSLATE_NOOP("QObject", "MsgK58NavBoard"), "k58NaviBoard.png", 0, 0, NoBoard},
+    {77, QT_TRANSLATE_NOOP("QObject", "MsgGNCTunex"), "tunex.png", 0, 0, NoBoard},
+    {78, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_A"), "tirel_a.png", 0, 0, NoBoard},
+    {79, QT_TRANSLATE_NOOP("QObject", "MsgGNCHesk24S"), "hesk24s.png", 0, 0, NoBoard},
+    {80, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 1, 7, NoBoard},
+    {81, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 2, 7, NoBoard},
+    {82, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2"), "emba2.png", 3, 7, NoBoard},
+    {83, QT_TRANSLATE_NOOP("QObject", "MsgGNCEmba2DataBoard"), "emba2.png", 0, 0, Emba2Data},
+    {86, QT_TRANSLATE_NOOP("QObject", "MsgGNCServo"), "lkservo.png", 0, 0, NoBoard},
+    {92, QT_TRANSLATE_NOOP("QObject", "MsgJX1Pro"), "wn1.png", 0, 0, NoBoard},
+    {208, QT_TRANSLATE_NOOP("QObject", "MsgGNCVexaGNSS_B"), "tirel_b.png", 0, 0, NoBoard},
 };
 
-const DeviceRow kUnknown = {0, QT_TRANSLATE_NOOP("QObject", "MsgUnknownDev"), "unknown.png", 0, 0};
+const DeviceRow kUnknown
+    = {0, QT_TRANSLATE_NOOP("QObject", "MsgUnknownDev"), "unknown.png", 0, 0, NoBoard};
 
 const DeviceRow &rowOf(tdu1 code)
 {
@@ -115,15 +129,6 @@ const FirmwareRow kFirmwareRows[] = {
 };
 
 } // namespace
-
-ZoUtils *ZoUtils::instance()
-{
-    static ZoUtils utils;
-    return &utils;
-}
-
-ZoUtils::ZoUtils() = default;
-ZoUtils::~ZoUtils() = default;
 
 QString ZoUtils::deviceName(tdu1 code, int &airframe)
 {
@@ -188,19 +193,33 @@ bool ZoUtils::isArno2(tdu1 code)
     return in(code, 41, 43) || code == 69;
 }
 
-bool ZoUtils::isBrisk2Board(tdu1 code)
-{
-    return code == 44 || code == 45;
-}
-
 bool ZoUtils::isEmba2(tdu1 code)
 {
     return in(code, 80, 82);
 }
 
-bool ZoUtils::isEmba2DataBoard(tdu1 code)
+int ZoUtils::boardKind(tdu1 code)
 {
-    return code == 83;
+    return rowOf(code).board.kind;
+}
+
+bool ZoUtils::isBoard(tdu1 code)
+{
+    return boardKind(code) != NotABoard;
+}
+
+bool ZoUtils::isBoardOf(tdu1 code, tdu1 coreCode)
+{
+    return isBoard(code) && rowOf(code).board.family == coreFamily(coreCode);
+}
+
+tdu1 ZoUtils::boardFor(tdu1 coreCode, int kind)
+{
+    for (const DeviceRow &row : kDevices) {
+        if (row.board.kind == kind && isBoardOf(row.code, coreCode))
+            return row.code;
+    }
+    return 0;
 }
 
 int ZoUtils::protocolClass(tdu1 code)
@@ -265,57 +284,38 @@ tdu1 ZoUtils::firmwareIdFor(tdu1 code, int airframe)
     return code;
 }
 
-void ZoUtils::buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+QList<ZoDeviceKey> ZoUtils::moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
     const QList<tdu1> &servoNodes, const QList<tds4> &ignored)
 {
-    const QList<tds4> list = moduleListFor(coreCode, tunexNodes, servoNodes, ignored);
-    QMutexLocker locker(&m_mutex);
-    m_moduleList = list;
-}
+    static const tdu1 kArno2[] = {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
+    static const tdu1 kBrisk2[] = {46, 65, 92, 36, 37, 38, 57, 58, 79};
+    static const tdu1 kEmba2[] = {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
 
-QList<tds4> ZoUtils::moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
-    const QList<tdu1> &servoNodes, const QList<tds4> &ignored)
-{
-    static const tds4 kArno2[] = {44, 45, 46, 65, 92, 36, 37, 38, 57, 58, 79};
-    static const tds4 kBrisk2[] = {46, 65, 92, 36, 37, 38, 57, 58, 79};
-    static const tds4 kEmba2[] = {83, 46, 65, 92, 36, 37, 38, 57, 58, 79};
-
-    QList<tds4> list;
-    const auto addModule = [&list, &ignored](tds4 devId) {
-        if (!ignored.contains(devId))
-            list.append(devId);
+    QList<ZoDeviceKey> list;
+    const auto addModule = [&list, &ignored](tdu1 type, tdu1 node = 0) {
+        const ZoDeviceKey module(type, node);
+        if (!ignored.contains(module.catalogueId()))
+            list.append(module);
     };
     if (!in(coreCode, 41, 82))
         return list;
     if (isArno2(coreCode)) {
-        for (tds4 id : kArno2)
-            addModule(id);
+        for (tdu1 type : kArno2)
+            addModule(type);
     } else if (in(coreCode, 47, 49) || coreCode == 68) {
-        for (tds4 id : kBrisk2)
-            addModule(id);
+        for (tdu1 type : kBrisk2)
+            addModule(type);
     } else if (isEmba2(coreCode)) {
-        for (tds4 id : kEmba2)
-            addModule(id);
+        for (tdu1 type : kEmba2)
+            addModule(type);
         for (tdu1 node : tunexNodes)
-            addModule(tds4(node) * 65536 + 77);
+            addModule(77, node);
         for (tdu1 node : servoNodes)
-            addModule(tds4(node) * 65536 + 86);
+            addModule(86, node);
         if (tunexNodes.isEmpty())
             addModule(77);
     }
     return list;
-}
-
-QList<tds4> ZoUtils::moduleList() const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_moduleList;
-}
-
-void ZoUtils::clearModuleList()
-{
-    QMutexLocker locker(&m_mutex);
-    m_moduleList.clear();
 }
 
 QString ZoUtils::findIpSameNetSegmentToIds(const QString &address)

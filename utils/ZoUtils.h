@@ -1,15 +1,14 @@
 #pragma once
 
+#include "ZoDeviceKey.h"
 #include "ZoTypes.h"
 
 #include <QList>
-#include <QMutex>
 #include <QString>
 
 // The device catalogue: what a one-byte device type code means (name, icon,
-// core family, firmware id, transfer path) and the modules a second
-// generation core may carry. One object for the process; everything but the
-// module list is a pure function of its arguments.
+// core family, board, firmware id, transfer path) and the modules a second
+// generation core may carry. Pure functions of their arguments.
 class ZoUtils
 {
 public:
@@ -40,10 +39,15 @@ public:
         ClassBus = 4,
     };
 
-    static ZoUtils *instance();
+    // The boards a second generation core carries beside itself: shown and
+    // flashed with the core, not as modules of their own.
+    enum BoardKind : int {
+        NotABoard = 0,
+        DataBoard = 1,
+        FeatureBoard = 2,
+    };
 
-    ZoUtils(const ZoUtils &) = delete;
-    ZoUtils &operator=(const ZoUtils &) = delete;
+    ZoUtils() = delete;
 
     // Translated name. Sets airframe for the codes that carry one; the
     // family codes without a variant (21, 22, 26) leave it as it was.
@@ -57,9 +61,14 @@ public:
     static bool isCore(tdu1 code);
     static bool isSecondGenerationCore(tdu1 code);
     static bool isArno2(tdu1 code);
-    static bool isBrisk2Board(tdu1 code);
     static bool isEmba2(tdu1 code);
-    static bool isEmba2DataBoard(tdu1 code);
+
+    static int boardKind(tdu1 code);
+    static bool isBoard(tdu1 code);
+    // A board that belongs beside a core of coreCode's family.
+    static bool isBoardOf(tdu1 code, tdu1 coreCode);
+    // The code of that kind of board for coreCode's family, or 0.
+    static tdu1 boardFor(tdu1 coreCode, int kind);
 
     static int protocolClass(tdu1 code);
     // Which of the four airframe protocol types a core of this code runs:
@@ -69,17 +78,12 @@ public:
     static int protocolTypeOfIndex(int index);
     static tdu1 firmwareIdFor(tdu1 code, int airframe);
 
-    // Rebuilds the expected module list for the core: node x 65536 + type.
-    // tunexNodes and servoNodes are the nodes of the bus modules addressed by
-    // node (busdevcfg.xml); without any tuning module node one is expected at
-    // node 0. The ids in `ignored` (sysconfig.xml) are left out.
-    void buildModuleList(tdu1 coreCode, const QList<tdu1> &tunexNodes,
+    // The expected module list for the core. tunexNodes and servoNodes are
+    // the nodes of the bus modules addressed by node (busdevcfg.xml); without
+    // any tuning module node one is expected at node 0. The ids in `ignored`
+    // (sysconfig.xml, catalogue ids: node x 65536 + type) are left out.
+    static QList<ZoDeviceKey> moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
         const QList<tdu1> &servoNodes, const QList<tds4> &ignored);
-    // The same list without keeping it, for owners of their own (each engine).
-    static QList<tds4> moduleListFor(tdu1 coreCode, const QList<tdu1> &tunexNodes,
-        const QList<tdu1> &servoNodes, const QList<tds4> &ignored);
-    QList<tds4> moduleList() const;
-    void clearModuleList();
 
     // A local IPv4 address (with a broadcast address, not 127.0.0.1) whose
     // first three octets equal those of address, or empty text.
@@ -87,11 +91,4 @@ public:
     // Dotted IPv4 text (as ZoIpv4Address reads it) as a number, first octet
     // most significant. Anything else is logged and gives 0 with *ok false.
     static tdu4 ipToUInt(const QString &address, bool *ok = nullptr);
-
-private:
-    ZoUtils();
-    ~ZoUtils();
-
-    mutable QMutex m_mutex;
-    QList<tds4> m_moduleList;
 };

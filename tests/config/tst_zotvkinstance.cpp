@@ -172,39 +172,6 @@ private Q_SLOTS:
         QCOMPARE(tvk->planeConfig()->host, QStringLiteral("127.0.0.9"));
     }
 
-    void storeFromManyThreads()
-    {
-        // Each thread replaces its own fid over and over while reading the
-        // others'; the mutex keeps the map whole and every replaced buffer is
-        // freed exactly once (the sanitizer build checks the latter).
-        constexpr int threadCount = 4;
-        constexpr int rounds = 500;
-        std::vector<std::thread> threads;
-        for (int t = 0; t < threadCount; ++t) {
-            threads.emplace_back([t] {
-                ZoTvkInstance *tvk = ZoTvkInstance::instance();
-                for (int r = 1; r <= rounds; ++r) {
-                    ZoFRMFileInfo info;
-                    info.fid = tdu1(100 + t);
-                    info.setDataCopy(QByteArray(r % 64 + 1, char(t)));
-                    tvk->setFRMFileInfo(info);
-                    bool found = false;
-                    tvk->getFRMFileInfo(tdu4(100 + (t + 1) % threadCount), found);
-                }
-            });
-        }
-        for (auto &t : threads)
-            t.join();
-        for (int t = 0; t < threadCount; ++t) {
-            bool found = false;
-            const ZoFRMFileInfo info
-                = ZoTvkInstance::instance()->getFRMFileInfo(tdu4(100 + t), found);
-            QVERIFY(found);
-            QCOMPARE(info.size, tdu4(rounds % 64 + 1));
-            QCOMPARE(info.data[0], tdu1(t));
-        }
-    }
-
     void cleanupTestCase() { QDir::setCurrent(m_startDir); }
 
 private:

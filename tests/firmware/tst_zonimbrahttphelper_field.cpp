@@ -75,7 +75,7 @@ private slots:
         const ZoTestCloudClient &s = *slow.client;
         QCOMPARE(s.events, (QStringList {"file 4", "result 1 4"}));
         QVERIFY2(s.resultAtMs > 10500, qPrintable(QString::number(s.resultAtMs)));
-        QVERIFY(zoTestBytes(s.files.at(0)) == firmware);
+        QVERIFY(s.files.at(0).bytes() == firmware);
 
         const qint64 stalledAt = stalled.client->resultAtMs;
         QCOMPARE(stalled.client->events, QStringList {"result 0 3"});

@@ -1,7 +1,7 @@
 # The compiled pictures: every path the programs name is there, at its size.
 tolvane_add_test(tst_pictures
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_pictures.cpp
-  LIBS tolvane_app_resources tolvane_toolkit_resources Qt5::Gui)
+  LIBS tolvane_utils tolvane_app_resources tolvane_toolkit_resources Qt5::Gui)
 target_compile_definitions(tst_pictures PRIVATE TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 # Registration without Q_INIT_RESOURCE, also when the pictures reach the

@@ -33,8 +33,3 @@ inline QByteArray zoTestFirmwareBytes(
     return f + QByteArray(present, fill);
 }
 
-// The bytes a record holds, to compare with a file.
-inline QByteArray zoTestBytes(const ZoFRMFileInfo &info)
-{
-    return QByteArray(reinterpret_cast<const char *>(info.data), int(info.size));
-}

@@ -72,6 +72,6 @@ inline ZoFRMFileInfo zoTestCoreFirmware(int bytes, tdu4 seed = 12345)
     ZoFRMFileInfo info;
     info.fid = 80;
     info.version = {80, 1, 9, 0};
-    info.setDataCopy(f);
+    info.setBytes(f);
     return info;
 }

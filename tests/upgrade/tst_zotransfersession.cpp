@@ -22,7 +22,7 @@ using Session = ZoTransferSession;
 ZoFRMFileInfo firmware(int headerType, int length, int present)
 {
     ZoFRMFileInfo info;
-    info.setDataCopy(zoTestFirmwareBytes(tdu4(length), {tdu1(headerType), 1, 0, 0}, present));
+    info.setBytes(zoTestFirmwareBytes(tdu4(length), {tdu1(headerType), 1, 0, 0}, present));
     return info;
 }
 
@@ -224,7 +224,7 @@ private Q_SLOTS:
         QFETCH(int, pages);
         ZoFRMFileInfo file = firmware(headerType, length, std::max(0, present));
         if (present < 0)
-            file.setDataCopy(QByteArray(20, '\0'));
+            file.setBytes(QByteArray(20, '\0'));
         Session::Plan plan;
         QString why;
         QCOMPARE(Session::makePlan(file, 80, 0, true, ZoDeviceKey(80), plan, &why), pages > 0);

@@ -39,7 +39,7 @@ ZoFRMFileInfo firmware(int fid, const tVersion &v, int headerType = -1, int body
     info.fid = tdu1(fid);
     info.version = v;
     info.version.type = tdu1(fid);
-    info.setDataCopy(zoTestFirmwareBytes(tdu4(body), named, body, 0x5A, compiled));
+    info.setBytes(zoTestFirmwareBytes(tdu4(body), named, body, 0x5A, compiled));
     return info;
 }
 

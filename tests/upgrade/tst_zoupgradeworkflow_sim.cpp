@@ -90,7 +90,7 @@ class TstZoUpgradeWorkflowSim : public QObject
         info.fid = tdu1(d.type);
         const QStringList v = d.to.split(QLatin1Char('.'));
         info.version = {tdu1(d.type), tdu1(v[0].toInt()), tdu1(v[1].toInt()), tdu1(v[2].toInt())};
-        info.setDataCopy(zoTestSampleFile(d.file));
+        info.setBytes(zoTestSampleFile(d.file));
         return info;
     }
 
@@ -501,7 +501,7 @@ private Q_SLOTS:
             after - before > 100, qPrintable(QStringLiteral("%1 to %2").arg(before).arg(after)));
         QTRY_COMPARE_WITH_TIMEOUT(sim->events("verify", QStringLiteral("core")).size(), 1, 3000);
         QCOMPARE(zoText(sim->events("verify", QStringLiteral("core"))[0], "sha256"),
-            zoTestImageSha(zoTestBytes(file)));
+            zoTestImageSha(file.bytes()));
     }
 
     // A module added by hand is told to enter its bootloader at the node the
@@ -570,7 +570,7 @@ private Q_SLOTS:
             QStringList expected;
             for (int d = 0; d < 2; ++d)
                 expected << fleets[i][d].simName() + QLatin1Char(' ')
-                        + zoTestImageSha(zoTestBytes(files[i][d]));
+                        + zoTestImageSha(files[i][d].bytes());
             verified.sort();
             expected.sort();
             QCOMPARE(verified, expected);
