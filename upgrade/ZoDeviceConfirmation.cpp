@@ -39,8 +39,8 @@ void ZoDeviceConfirmation::start(const Target &target)
     cancel();
     m_target = target;
     m_active = true;
-    m_deadline.start(target.core ? m_timings.coreMs : m_timings.moduleMs);
-    m_query.start(m_timings.queryEveryMs);
+    m_deadline.start(target.core ? m_timings.confirmCoreMs : m_timings.confirmModuleMs);
+    m_query.start(m_timings.confirmQueryMs);
     // A restarting core would drop the first queries; a module answers as
     // soon as its application runs.
     if (!target.core)

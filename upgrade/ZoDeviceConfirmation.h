@@ -3,6 +3,7 @@
 #include "ZoLogLabel.h"
 #include "ZoDeviceKey.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeTimings.h"
 
 #include <QObject>
 #include <QString>
@@ -28,12 +29,7 @@ public:
     };
     Q_ENUM(Verdict)
 
-    struct Timings
-    {
-        int moduleMs = 8000;
-        int coreMs = 30000;
-        int queryEveryMs = 1000;
-    };
+    using Timings = ZoUpgradeTimings;
     struct Target
     {
         ZoDeviceKey key;

@@ -2,7 +2,7 @@
 
 #include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
-#include "ZoUpgradeWorkflow.h"
+#include "ZoEngineQuestions.h"
 #include "ZoUtils.h"
 
 #include <QCoreApplication>
@@ -24,10 +24,10 @@ QString confirmKey()
     return QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm"));
 }
 
-ZoUpgradeWorkflow::Buttons yesNo()
+ZoEngineQuestions::Buttons yesNo()
 {
-    return {{ZoUpgradeWorkflow::ButtonYes, QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-        {ZoUpgradeWorkflow::ButtonNo,
+    return {{ZoEngineQuestions::ButtonYes, QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
+        {ZoEngineQuestions::ButtonNo,
             QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}};
 }
 
@@ -48,7 +48,7 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject 
             return;
         }
         int airframe = 0;
-        Q_EMIT sigAsk(ZoUpgradeWorkflow::QuestionForceAddCore, confirmKey(),
+        Q_EMIT sigAsk(ZoEngineQuestions::QuestionForceAddCore, confirmKey(),
             QStringLiteral("%1\uFF1A[%2]")
                 .arg(text("MsgManualAddGNCFailedForceAdd"),
                     ZoUtils::deviceName(m_pending, airframe)),
@@ -140,16 +140,16 @@ void ZoManualAdd::checkCore(tVersion version)
     version.type = selected;
     m_reported = version;
     if (difference.isEmpty()) {
-        answer(ZoUpgradeWorkflow::QuestionCoreMismatch, ZoUpgradeWorkflow::ButtonYes);
+        answer(ZoEngineQuestions::QuestionCoreMismatch, ZoEngineQuestions::ButtonYes);
         return;
     }
-    Q_EMIT sigAsk(ZoUpgradeWorkflow::QuestionCoreMismatch, confirmKey(), difference, yesNo());
+    Q_EMIT sigAsk(ZoEngineQuestions::QuestionCoreMismatch, confirmKey(), difference, yesNo());
 }
 
 void ZoManualAdd::answer(int question, int button)
 {
-    const bool yes = button == ZoUpgradeWorkflow::ButtonYes;
-    if (question == ZoUpgradeWorkflow::QuestionForceAddCore && yes) {
+    const bool yes = button == ZoEngineQuestions::ButtonYes;
+    if (question == ZoEngineQuestions::QuestionForceAddCore && yes) {
         Q_EMIT sigWaitPopup(false, 100);
         tVersion forced;
         forced.type = m_pending;

@@ -2,6 +2,7 @@
 
 #include "ZoDeviceKey.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeTimings.h"
 
 #include <QList>
 #include <QObject>
@@ -21,12 +22,7 @@ class ZoManualAdd : public QObject
 {
     Q_OBJECT
 public:
-    struct Timings
-    {
-        int manualModuleMs = 2000;
-        int manualCoreMs = 4000;
-        int forceReportDelayMs = 1000;
-    };
+    using Timings = ZoUpgradeTimings;
 
     ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent = nullptr);
 
@@ -60,7 +56,7 @@ Q_SIGNALS:
     void sigModuleSilent(tdu1 devId);
     void sigCoreAccepted(tVersion version);
     void sigCoreRefused();
-    // Question ids and buttons as ZoUpgradeWorkflow names them.
+    // Question ids and buttons of ZoEngineQuestions.
     void sigAsk(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
 
 private:

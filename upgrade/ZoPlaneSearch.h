@@ -4,6 +4,7 @@
 #include "ZoPlaneConfig.h"
 #include "ZoDeviceKey.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeTimings.h"
 
 #include <QList>
 #include <QObject>
@@ -43,12 +44,7 @@ public:
     // Version requests a core gets before the search gives it up.
     static constexpr int IdentityAttempts = 4;
 
-    struct Timings
-    {
-        int detectMs = 1000;
-        int waitPlaneDataMs = 800;
-        int waitModuleInfoMs = 800;
-    };
+    using Timings = ZoUpgradeTimings::Search;
 
     explicit ZoPlaneSearch(QObject *parent = nullptr);
     ~ZoPlaneSearch() override;

@@ -3,6 +3,7 @@
 #include "ZoDeviceKey.h"
 #include "ZoLogLabel.h"
 #include "ZoTypes.h"
+#include "ZoUpgradeTimings.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -41,12 +42,7 @@ public:
     };
     Q_ENUM(Outcome)
 
-    struct Timings
-    {
-        int enterBootloaderMs = 3000;
-        int eraseMs = 12000;
-        int blockMs = 2000;
-    };
+    using Timings = ZoUpgradeTimings;
     struct Stats
     {
         int blocksSent = 0;

@@ -33,12 +33,11 @@ ZoUpgradeRun::~ZoUpgradeRun()
     dispose();
 }
 
-void ZoUpgradeRun::setTimings(const ZoTransferSession::Timings &transfer,
-    const ZoDeviceConfirmation::Timings &confirmation, int betweenDevicesMs)
+void ZoUpgradeRun::setTimings(const ZoUpgradeTimings &timings)
 {
-    m_transfer = transfer;
-    m_confirmation->setTimings(confirmation);
-    m_pause.setInterval(betweenDevicesMs);
+    m_transfer = timings;
+    m_confirmation->setTimings(timings);
+    m_pause.setInterval(timings.betweenDevicesMs);
 }
 
 void ZoUpgradeRun::setLogLabel(const QString &label)

@@ -44,8 +44,7 @@ public:
         QObject *parent = nullptr);
     ~ZoUpgradeRun() override;
 
-    void setTimings(const ZoTransferSession::Timings &transfer,
-        const ZoDeviceConfirmation::Timings &confirmation, int betweenDevicesMs);
+    void setTimings(const ZoUpgradeTimings &timings);
     // Put before the run's warnings (see ZoLogLabel).
     void setLogLabel(const QString &label);
 
@@ -112,7 +111,7 @@ private:
     const ZoFirmwareSource *m_source;
     ZoRunJournal *m_journal;
     ZoDeviceConfirmation *m_confirmation;
-    ZoTransferSession::Timings m_transfer;
+    ZoUpgradeTimings m_transfer;
     ZoLogLabel m_label;
     QTimer m_pause;
     ZoTransferSession *m_session = nullptr;

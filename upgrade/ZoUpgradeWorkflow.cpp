@@ -195,21 +195,9 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
     m_search->setTimings(timings.search);
-    ZoTransferSession::Timings transfer;
-    transfer.enterBootloaderMs = timings.enterBootloaderMs;
-    transfer.eraseMs = timings.eraseMs;
-    transfer.blockMs = timings.blockMs;
-    ZoDeviceConfirmation::Timings confirmation;
-    confirmation.moduleMs = timings.confirmModuleMs;
-    confirmation.coreMs = timings.confirmCoreMs;
-    confirmation.queryEveryMs = timings.confirmQueryMs;
-    m_run->setTimings(transfer, confirmation, timings.betweenDevicesMs);
+    m_run->setTimings(timings);
     m_probe->setListenMs(timings.probeListenMs);
-    ZoManualAdd::Timings manual;
-    manual.manualModuleMs = timings.manualModuleMs;
-    manual.manualCoreMs = timings.manualCoreMs;
-    manual.forceReportDelayMs = timings.forceReportDelayMs;
-    m_manual->setTimings(manual);
+    m_manual->setTimings(timings);
 }
 
 tdu1 ZoUpgradeWorkflow::upgradeStep() const

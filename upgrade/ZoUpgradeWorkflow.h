@@ -3,6 +3,7 @@
 #include "ZoBootloaderProbe.h"
 #include "ZoCoreHeaderChoice.h"
 #include "ZoDevFMInfo.h"
+#include "ZoEngineQuestions.h"
 #include "ZoDeviceOutcome.h"
 #include "ZoDeviceRoster.h"
 #include "ZoFRMFileInfo.h"
@@ -16,6 +17,7 @@
 #include "ZoTypes.h"
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradePolicy.h"
+#include "ZoUpgradeTimings.h"
 #include "ZoUpgradeRun.h"
 
 #include <QList>
@@ -45,7 +47,7 @@ class ZoRunJournal;
 // answer(); the engine waits without a nested event loop.
 //
 // Lives on the thread that creates it; everything it needs is handed in.
-class ZoUpgradeWorkflow : public QObject
+class ZoUpgradeWorkflow : public QObject, public ZoEngineQuestions
 {
     Q_OBJECT
 public:
@@ -67,16 +69,6 @@ public:
         StepProgram = 8,
         StepDone = 11,
     };
-    enum Question : int {
-        QuestionNone = 0,
-        QuestionNotFound, // Retry (Yes), Add (No, from the second time on), Cancel
-        QuestionSameDevice, // "MsgPlsCheckIsSameDev" before a run after a reconnect
-        QuestionCoreMismatch, // a core added by hand is not what answered
-        QuestionForceAddCore, // a core added by hand did not answer
-    };
-    enum Button : int { ButtonNone = 0, ButtonYes, ButtonNo, ButtonCancel };
-    using Buttons = QList<QPair<int, QString>>; // button id, translation key
-
     // How an upgrade-all run ended; the key names the device concerned.
     enum class RunOutcome : int {
         Completed = 0, // every due device was flashed and confirmed (or none was due)
@@ -95,28 +87,7 @@ public:
     // Firmware branches, as the branch box lists them.
     enum Branch : int { BranchStable = 0, BranchDevelopment = 1, BranchCustom = 2 };
 
-    struct Timings
-    {
-        int enterBootloaderMs = 3000;
-        int eraseMs = 12000;
-        int blockMs = 2000;
-        int betweenDevicesMs = 1000;
-        int identityToCatalogueMs = 2000;
-        // How long the catalogue waits for a core's identity at the most.
-        int identityWaitMs = 5000;
-        int manualModuleMs = 2000;
-        int manualCoreMs = 4000;
-        int forceReportDelayMs = 1000;
-        int researchDelayMs = 200;
-        // Reading a device back after its transfer: a module is asked every
-        // query interval until it answers, the core is given time to restart.
-        int confirmModuleMs = 8000;
-        int confirmCoreMs = 30000;
-        int confirmQueryMs = 1000;
-        // How long the buses are listened to for bootloaders that answer.
-        int probeListenMs = 800;
-        ZoPlaneSearch::Timings search;
-    };
+    using Timings = ZoUpgradeTimings;
     static constexpr int MaxResends = ZoTransferSession::MaxResends;
     static constexpr int PageBytes = ZoTransferSession::PageBytes;
     static constexpr tds4 MaxImageBytes = ZoTransferSession::MaxImageBytes;

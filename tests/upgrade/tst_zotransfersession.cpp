@@ -149,7 +149,11 @@ private Q_SLOTS:
         leaves = 0;
 
         // The owner's side: queued reports on this thread.
-        auto *session = new Session(looper.get(), plan, {50, 300, 100});
+        Session::Timings timings;
+        timings.enterBootloaderMs = 50;
+        timings.eraseMs = 300;
+        timings.blockMs = 100;
+        auto *session = new Session(looper.get(), plan, timings);
         QList<int> progress;
         QList<Session::Outcome> ends;
         Session::Stats stats;

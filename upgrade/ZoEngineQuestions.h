@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// What the engine asks the user, and the answers it takes back. A view shows
+// the question (id, title key, text, buttons) and calls answer(id, button);
+// the engine waits for it without a nested event loop.
+struct ZoEngineQuestions
+{
+    enum Question : int {
+        QuestionNone = 0,
+        QuestionNotFound, // Retry (Yes), Add (No, from the second time on), Cancel
+        QuestionSameDevice, // "MsgPlsCheckIsSameDev" before a run after a reconnect
+        QuestionCoreMismatch, // a core added by hand is not what answered
+        QuestionForceAddCore, // a core added by hand did not answer
+    };
+    enum Button : int { ButtonNone = 0, ButtonYes, ButtonNo, ButtonCancel };
+    using Buttons = QList<QPair<int, QString>>; // button id, translation key
+};
