@@ -41,6 +41,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
     , m_search(new ZoPlaneSearch(this))
+    , m_connection(new ZoConnectionPhase(m_search, m_config, this))
     , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
     , m_journal(env.journal ? env.journal : m_ownJournal.get())
     , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
@@ -68,8 +69,6 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         qCWarning(lcUpgrade).noquote()
             << m_label << "The run journal was unreadable and is set aside:" << why;
 
-    for (QTimer *t : {&m_identityToCatalogue, &m_research})
-        t->setSingleShot(true);
     connect(m_run, &ZoUpgradeRun::sigDeviceStarted, this, &ZoUpgradeWorkflow::onDeviceStarted);
     connect(m_run, &ZoUpgradeRun::sigProgress, this, [this](ZoDeviceKey key, int value) {
         Q_EMIT sigCurrentRow(key);
@@ -79,11 +78,12 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_run, &ZoUpgradeRun::sigDeviceConfirming, this, &ZoUpgradeWorkflow::sigDeviceConfirming);
     connect(m_probe, &ZoBootloaderProbe::sigFinished, this, &ZoUpgradeWorkflow::onProbeFinished);
     connect(m_run, &ZoUpgradeRun::sigEnded, this, &ZoUpgradeWorkflow::onRunEnded);
-    connect(&m_identityToCatalogue, &QTimer::timeout, this, [this] {
+    connect(m_connection, &ZoConnectionPhase::sigCatalogueDue, this, [this] {
         if (m_windowMode >= ModeFound)
             selectBranch(m_branchIndex);
     });
-    connect(&m_research, &QTimer::timeout, this, &ZoUpgradeWorkflow::startSearch);
+    connect(m_connection, &ZoConnectionPhase::sigSearching, this,
+        [this] { setWindowMode(ModeSearching); });
 
     connect(m_roster, &ZoDeviceRoster::sigRowAdded, this, &ZoUpgradeWorkflow::sigRowAdded);
     connect(m_roster, &ZoDeviceRoster::sigRowRemoved, this, &ZoUpgradeWorkflow::sigRowRemoved);
@@ -195,6 +195,7 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
 {
     m_timings = timings;
     m_search->setTimings(timings.search);
+    m_connection->setTimings(timings);
     m_run->setTimings(timings);
     m_probe->setListenMs(timings.probeListenMs);
     m_manual->setTimings(timings);
@@ -285,21 +286,12 @@ void ZoUpgradeWorkflow::inform(const QString &titleKey, const QString &text)
 
 void ZoUpgradeWorkflow::startSearch()
 {
-    if (m_pinnedLink) {
-        searchLink(*m_pinnedLink);
-        return;
-    }
-    setWindowMode(ModeSearching);
-    m_search->searchConfigured(*m_config);
+    m_connection->startSearch();
 }
 
 void ZoUpgradeWorkflow::searchLink(const ZoPlaneConfig &requested)
 {
-    // A copy first: `requested` may be the pinned record this replaces.
-    const ZoPlaneConfig link = requested;
-    m_pinnedLink = std::make_unique<ZoPlaneConfig>(link);
-    setWindowMode(ModeSearching);
-    m_search->searchLink(link);
+    m_connection->searchLink(requested);
 }
 
 void ZoUpgradeWorkflow::cancelSearch()
@@ -310,31 +302,30 @@ void ZoUpgradeWorkflow::cancelSearch()
 void ZoUpgradeWorkflow::research()
 {
     onClosePlaneComm();
-    m_research.start(m_timings.researchDelayMs);
+    m_connection->searchAgainSoon();
 }
 
 void ZoUpgradeWorkflow::onSearchOnSpecSPCom(
     QString com, tds4 baud, tds4 dataBits, tds4 parity, tds4 stopBits)
 {
-    setWindowMode(ModeSearching);
+    m_connection->searchingByHand();
     m_search->onSearchOnSpecSPCom(com, baud, dataBits, parity, stopBits);
 }
 
 void ZoUpgradeWorkflow::onSearchOnspecUdpCom(QString host, tds4 hostPort, tds4 localPort)
 {
-    setWindowMode(ModeSearching);
+    m_connection->searchingByHand();
     m_search->onSearchOnspecUdpCom(host, hostPort, localPort);
 }
 
 void ZoUpgradeWorkflow::onSearchOnspecTcpClientCom(QString host, tds4 hostPort, tds4 localPort)
 {
-    setWindowMode(ModeSearching);
+    m_connection->searchingByHand();
     m_search->onSearchOnspecTcpClientCom(host, hostPort, localPort);
 }
 
 void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
 {
-    m_linkUp = connected;
     m_reconnectCheck = false;
     Q_EMIT sigConnectionChanged(connected);
     if (!connected) {
@@ -364,8 +355,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
         return;
     }
     if (m_windowMode >= ModeFound && m_windowMode <= ModeReady) {
-        onClosePlaneComm();
-        m_research.start(m_timings.researchDelayMs);
+        research();
     }
 }
 
@@ -394,8 +384,8 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
         // adding it by hand is how it is flashed again, so that is offered
         // at once, and named.
         const QList<tdu1> stranded = coresLeftInBootloader();
-        const bool offerAdd = m_notFoundBefore || !stranded.isEmpty();
-        m_notFoundBefore = true;
+        m_connection->finished(false);
+        const bool offerAdd = m_connection->unfoundSearches() > 1 || !stranded.isEmpty();
         QString text = offerAdd ? tr("MsgFCSNotFoundRetryAddCancel") : tr("MsgFCSNotFoundRetryCancel");
         for (tdu1 type : stranded) {
             int airframe = ZoUtils::AirframeNone;
@@ -424,13 +414,8 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
     m_allUpgraded = flashOrder().isEmpty();
     if (!m_roster->expectedModules().isEmpty())
         startProbe(ProbeAfterSearch);
-    if (!m_identityHandled) {
+    if (m_connection->finished(true))
         m_commands->identityQuery();
-        // A core that never tells its identity still gets its catalogue.
-        m_identityToCatalogue.start(m_timings.identityWaitMs);
-    } else {
-        m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
-    }
 }
 
 void ZoUpgradeWorkflow::onClosePlaneComm()
@@ -446,8 +431,7 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     Q_EMIT sigSelectModules(QList<ZoDeviceKey>());
     Q_EMIT sigCloseCom();
     m_allUpgraded = false;
-    m_identityHandled = false;
-    m_identityToCatalogue.stop();
+    m_connection->closed();
     m_policy.clearHeldBack();
     setControls([](Controls &c) {
         c.upgradeEnabled = false;
@@ -535,15 +519,12 @@ void ZoUpgradeWorkflow::onUpdateGNCEID(QString eid)
 {
     if (m_run->isRunning())
         return;
-    // Late answers to a read-back's questions change nothing.
-    const bool known = m_identityHandled && eid == m_roster->core().serial;
+    const bool repeated = eid == m_roster->core().serial;
     const ZoDeviceKey key = m_roster->setCoreSerial(eid);
     if (!key.isNull())
         Q_EMIT sigRecordChanged(key);
     qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_roster->core().name;
-    m_identityHandled = true;
-    if (!known)
-        m_identityToCatalogue.start(m_timings.identityToCatalogueMs);
+    m_connection->identified(repeated);
     // This core answers from its application: whatever a cut-short run left
     // of it in the journal is over.
     for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {

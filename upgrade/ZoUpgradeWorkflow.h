@@ -2,6 +2,7 @@
 
 #include "ZoBootloaderProbe.h"
 #include "ZoCoreHeaderChoice.h"
+#include "ZoConnectionPhase.h"
 #include "ZoDevFMInfo.h"
 #include "ZoEngineQuestions.h"
 #include "ZoDeviceOutcome.h"
@@ -143,7 +144,6 @@ public:
     {
         return m_windowMode == ModeModuleUpgrade || m_windowMode == ModeCoreUpgrade;
     }
-    bool isConnected() const { return m_linkUp; }
     // A search is under way (its form shows it).
     bool isSearching() const { return m_search->isActive(); }
     const QMap<ZoDeviceKey, ZoDevFMInfo> &records() const { return m_roster->records(); }
@@ -329,29 +329,24 @@ private:
     ZoFirmwareSource *m_source;
     ZoManualAdd *m_manual;
     ZoPlaneSearch *m_search;
+    ZoConnectionPhase *m_connection;
     std::unique_ptr<ZoRunJournal> m_ownJournal;
     ZoRunJournal *m_journal;
     ZoBootloaderProbe *m_probe;
     ZoUpgradeRun *m_run;
     ZoCoreHeaderChoice *m_choice;
-    QTimer m_identityToCatalogue;
-    QTimer m_research;
 
     tds4 m_windowMode = ModeNone;
     CatalogueState m_catalogueState = CatalogueState::None;
     Controls m_controls;
     bool m_allUpgraded = false;
     bool m_reconnectCheck = false;
-    bool m_identityHandled = false;
-    bool m_linkUp = false;
-    bool m_notFoundBefore = false;
     ProbePurpose m_probePurpose = ProbeNone;
     // The module whose next version report comes from its bootloader (its
     // type and the number it reported), null for none.
     ZoDeviceKey m_bootloaderReport;
     int m_branchIndex = BranchStable;
     QString m_customKey;
-    std::unique_ptr<ZoPlaneConfig> m_pinnedLink;
     QList<ZoFRMFileInfo> m_heldTargets; // arrived during a run
     QMap<ZoDeviceKey, ZoDeviceOutcome> m_outcomes; // of the last run
 
