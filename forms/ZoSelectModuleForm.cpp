@@ -55,9 +55,10 @@ void ZoSelectModuleForm::setModules(const QList<ZoDeviceKey> &modules)
         button->setup(index, ZoUtils::iconPath(module.type), [module] {
             int airframe = ZoUtils::AirframeNone;
             const QString name = ZoUtils::deviceName(module.type, airframe);
-            // Modules of one type on several nodes look alike otherwise.
+            // Modules of one type on several nodes look alike otherwise; the
+            // node goes first, where shortening a long name leaves it.
             return module.number == 0 ? name
-                                      : QStringLiteral("%1 #%2").arg(name).arg(module.number);
+                                      : QStringLiteral("#%1 %2").arg(module.number).arg(name);
         }());
         ui->gridModules->addWidget(button, index / kColumns, index % kColumns);
         connect(button, &ZoPrivateSelectePrefPushButton::sigbtnClicked, this,

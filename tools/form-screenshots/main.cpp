@@ -289,11 +289,10 @@ void shootSelection(Shooter &shooter)
     }
     {
         ZoSelectModuleForm form;
-        QList<ZoDeviceKey> modules;
-        for (tdu1 type : {83, 46, 65, 92, 36, 37, 38, 57, 58, 79})
-            modules.append(ZoDeviceKey(type));
-        modules << ZoDeviceKey(77, 1) << ZoDeviceKey(77, 2) << ZoDeviceKey(86, 3);
-        form.setModules(modules);
+        // What an Emba2 aircraft may miss: modules of one type on several
+        // nodes are named with their node.
+        form.setModules({ZoDeviceKey(83), ZoDeviceKey(46), ZoDeviceKey(79), ZoDeviceKey(77, 1),
+            ZoDeviceKey(77, 2), ZoDeviceKey(86, 3)});
         form.onModuleIconClicked(2);
         shooter.shoot(QStringLiteral("select-module"), &form);
     }
