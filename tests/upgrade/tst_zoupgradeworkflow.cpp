@@ -363,6 +363,142 @@ private Q_SLOTS:
         QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(80)).tarVersion),
             QStringLiteral("V1.9.0"));
     }
+    // After a completed run the core restarts: the next run first asks
+    // whether the aircraft is still the same. No leaves the engine idle and
+    // asks again next time; Yes goes on to the run. A link that comes back
+    // starts a new search that reads every device again: nothing to ask.
+    void sameDeviceQuestion_data()
+    {
+        QTest::addColumn<bool>("back"); // the link came back before the run
+        QTest::addColumn<int>("button");
+        QTest::newRow("link down, No") << false << int(ZoUpgradeWorkflow::ButtonNo);
+        QTest::newRow("link down, Yes") << false << int(ZoUpgradeWorkflow::ButtonYes);
+        QTest::newRow("link down and back") << true << 0;
+    }
+
+    void sameDeviceQuestion()
+    {
+        QFETCH(bool, back);
+        QFETCH(int, button);
+        connectCore(ver(80, 1, 7, 5));
+        QSignalSpy ended(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
+        wf->upgradeAll();
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(wf->allUpgraded() && wf->windowMode() == ZoUpgradeWorkflow::ModeReady);
+        wf->onPlaneConnectionChanged(false);
+        if (back)
+            wf->onPlaneConnectionChanged(true);
+        QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
+        wf->upgradeAll();
+        if (back) {
+            QVERIFY(asked.isEmpty());
+            QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNone));
+            return;
+        }
+        QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionSameDevice));
+        QVERIFY(asked.last()[2].toString().contains(QLatin1String("MsgPlsCheckIsSameDev")));
+        QVERIFY(!wf->isUpgrading());
+        wf->answer(ZoUpgradeWorkflow::QuestionSameDevice, button);
+        QCOMPARE(wf->isUpgrading(), button == ZoUpgradeWorkflow::ButtonYes);
+        if (button == ZoUpgradeWorkflow::ButtonNo) {
+            QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+            wf->upgradeAll();
+            QCOMPARE(asked.size(), 2);
+        }
+    }
+
+    // The boards of an Arno2 core (41): the data board (44) is added by
+    // hand when a search misses it; the feature board (45) only beside a
+    // data board that is not waiting for its own flash. Steps: "r44" a
+    // board reports, "found" the search ends, "b1"/"b0" the board box,
+    // "p2" the protocol box; then what the engine did.
+    void arno2Boards_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("feature board beside a data board") << "r44 found b1 -> add 45";
+        QTest::newRow("feature board before the data board's flash")
+            << "found r44 b1 -> add 44, manual off, MsgR4DataBoardNeedUpgradeFirst, box 0";
+        QTest::newRow("feature board without a data board")
+            << "found b1 -> add 44, manual off, MsgNeedForceR4DataBoard, box 0";
+        QTest::newRow("no feature board") << "r44 r45 found b0 -> box 1, removed 45";
+        QTest::newRow("protocol type while the data board waits")
+            << "found r44 p2 -> add 44, manual off, protocol reset";
+    }
+
+    void arno2Boards()
+    {
+        QFETCH(QString, row);
+        QStringList log;
+        connect(wf.get(), &ZoUpgradeWorkflow::sigWaitPopup, this, [&](bool visible) {
+            if (visible)
+                log << QStringLiteral("add %1").arg(wf->pendingSelection());
+        });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigControlsChanged, this, [&] {
+            if (!wf->controls().manualAddEnabled && !log.contains(QLatin1String("manual off")))
+                log << QStringLiteral("manual off");
+        });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigInformation, this,
+            [&](const QString &, const QString &text) { log << text; });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigBrisk2Type, this,
+            [&](tdu1 type) { log << QStringLiteral("box %1").arg(type); });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigProtocolTypeReset, this,
+            [&] { log << QStringLiteral("protocol reset"); });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigRowRemoved, this,
+            [&](ZoDeviceKey key) { log << QStringLiteral("removed ") + key.text(); });
+        connect(wf.get(), &ZoUpgradeWorkflow::sigTargetChanged, this,
+            [&](ZoDeviceKey key) { log << QStringLiteral("target ") + key.text(); });
+        wf->onUpdateGNCFMVersion(ver(41, 2, 20, 0));
+        const QMap<ZoDeviceKey, ZoDevFMInfo> before = wf->records();
+        for (const QString &step : row.section(QStringLiteral(" -> "), 0, 0).split(QLatin1Char(' '))) {
+            if (step == QLatin1String("found"))
+                wf->onAutoSearchPlaneFinished(true, 1);
+            else if (step.startsWith(QLatin1Char('r')))
+                wf->onUpdateCANDevVersion(ver(step.mid(1).toInt(), 1, 0, 0), 0, QString());
+            else if (step.startsWith(QLatin1Char('b')))
+                wf->onUpdateBrisk2Type(tdu1(step.mid(1).toInt()));
+            else if (step == QLatin1String("p2"))
+                wf->onUpdateGNCDevIDByProtType(2);
+        }
+        QCOMPARE(log.join(QStringLiteral(", ")), row.section(QStringLiteral(" -> "), 1));
+        if (row.contains(QLatin1String("p2")))
+            QCOMPARE(wf->protocolType(), tds4(1));
+    }
+
+    // "All found or added" when nothing is missing, or while a module added
+    // by hand waits for its flash; else the missing modules to pick from.
+    void selectModuleForm_data()
+    {
+        QTest::addColumn<QString>("reports"); // of the Brisk2 core's nine modules
+        QTest::addColumn<bool>("added"); // 38 added by hand instead of answering
+        QTest::addColumn<QList<ZoDeviceKey>>("offered");
+        const QList<ZoDeviceKey> none;
+        QTest::newRow("all answer") << "46 65 92 36 37 38 57 58 79" << false << none;
+        QTest::newRow("one added by hand") << "" << true << none;
+        QTest::newRow("one missing")
+            << "46 65 92 36 37 38 57 58" << false << QList<ZoDeviceKey> {ZoDeviceKey(79)};
+    }
+
+    void selectModuleForm()
+    {
+        QFETCH(QString, reports);
+        QFETCH(bool, added);
+        QFETCH(QList<ZoDeviceKey>, offered);
+        connectCore(ver(47, 1, 0, 0));
+        for (const QString &type : reports.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            wf->onUpdateCANDevVersion(ver(type.toInt(), 1, 0, 0), 0, QString());
+        if (added) {
+            wf->onManSelectModule(ZoDeviceKey(38));
+            wf->onUpdateCANDevVersion(ver(38, 1, 0, 0), 0, QString());
+        }
+        QSignalSpy info(wf.get(), &ZoUpgradeWorkflow::sigInformation);
+        QSignalSpy select(wf.get(), &ZoUpgradeWorkflow::sigSelectModules);
+        wf->onShowSelectModuleForm();
+        QCOMPARE(info.size(), offered.isEmpty() ? 1 : 0);
+        if (offered.isEmpty())
+            QCOMPARE(info[0][1].toString(), QStringLiteral("MsgAllCANFoundOrManAddedDev"));
+        else
+            QCOMPARE(select.last()[0].value<QList<ZoDeviceKey>>(), offered);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstZoUpgradeWorkflow)
