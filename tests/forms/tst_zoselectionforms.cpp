@@ -95,7 +95,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("rows");
-        QTest::newRow("empty") << 0 << 0;
         QTest::newRow("three fill a row") << 3 << 1;
         QTest::newRow("seven") << 7 << 3;
     }

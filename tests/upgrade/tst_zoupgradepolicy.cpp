@@ -32,18 +32,14 @@ class TstZoUpgradePolicy : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Version numbers compare without their type; on a custom branch any
-    // difference is an upgrade, a downgrade included.
+    // Version numbers compare without their type, field by field (older,
+    // same and the custom branch's any difference are decide's rows).
     void newerVersion_data()
     {
         QTest::addColumn<QString>("row"); // current, target, "custom"
         QTest::addColumn<bool>("newer");
-        QTest::newRow("revision") << "80:1.7.5 80:1.7.6" << true;
         QTest::newRow("minor beats revision") << "80:1.7.9 80:1.8.0" << true;
-        QTest::newRow("older") << "80:1.9.0 80:1.8.2" << false;
         QTest::newRow("same number, other type") << "80:1.8.2 81:1.8.2" << false;
-        QTest::newRow("older, custom") << "80:1.9.0 80:1.8.2 custom" << true;
-        QTest::newRow("same, custom") << "80:1.8.2 80:1.8.2 custom" << false;
     }
 
     void newerVersion()
@@ -62,7 +58,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("row"); // current, target, "custom"
         QTest::addColumn<bool>("different");
         QTest::newRow("stable never") << "10:00:00 2027-01-01T10:00:00" << false;
-        QTest::newRow("same") << "10:00:00 10:00:00 custom" << false;
         QTest::newRow("20 min") << "10:00:00 10:20:00 custom" << false;
         QTest::newRow("20 min 1 s") << "10:00:00 10:20:01 custom" << true;
         QTest::newRow("20 min 1 s earlier") << "10:20:01 10:00:00 custom" << true;
