@@ -620,17 +620,30 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDevice
     ZoMessageBox::information(this, tr("MsgInfo"), text);
 }
 
-void ZoTolMainWindow::onInformation(QString titleKey, QString text)
+void ZoTolMainWindow::onInformation(QString text)
 {
-    ZoMessageBox::information(this, viewText(titleKey), text);
+    ZoMessageBox::information(this, tr("MsgInfo"), text);
 }
 
-void ZoTolMainWindow::onQuestion(
-    int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons)
+QString ZoTolMainWindow::buttonCaption(int question, int button) const
+{
+    // The not-found question's Yes searches again and its No adds a core.
+    const bool notFound = question == ZoUpgradeWorkflow::QuestionNotFound;
+    switch (button) {
+    case ZoUpgradeWorkflow::ButtonYes:
+        return notFound ? tr("BtnRetry") : tr("BtnYes");
+    case ZoUpgradeWorkflow::ButtonNo:
+        return notFound ? tr("BtnAdd") : tr("BtnMessageBoxNo");
+    default:
+        return tr("BtnCancel");
+    }
+}
+
+void ZoTolMainWindow::onQuestion(int id, QString text, QList<int> buttons)
 {
     QMessageBox::StandardButtons standard;
-    for (const auto &b : buttons)
-        standard |= standardButtonOf(b.first);
+    for (int b : buttons)
+        standard |= standardButtonOf(b);
     const bool notFound = id == ZoUpgradeWorkflow::QuestionNotFound;
     // Why nothing was found, when a port told: ahead of what to do next.
     if (notFound && !m_deniedNode.isEmpty())
@@ -640,12 +653,13 @@ void ZoTolMainWindow::onQuestion(
     // not-found question's No adds a core by hand, so it has no default.
     const QMessageBox::StandardButton defaultButton
         = notFound || !(standard & QMessageBox::No) ? QMessageBox::NoButton : QMessageBox::No;
-    ZoMessageBox box(this, viewText(titleKey), text, standard, defaultButton);
-    for (const auto &b : buttons) {
-        QAbstractButton *button = box.button(standardButtonOf(b.first));
+    ZoMessageBox box(
+        this, notFound ? tr("MsgInfo") : tr("MsgConfirm"), text, standard, defaultButton);
+    for (int b : buttons) {
+        QAbstractButton *button = box.button(standardButtonOf(b));
         if (!button)
             continue;
-        button->setText(viewText(b.second));
+        button->setText(buttonCaption(id, b));
         if (notFound)
             button->setStyleSheet(notFoundButtonStyle());
     }

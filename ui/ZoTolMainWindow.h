@@ -106,8 +106,8 @@ private Q_SLOTS:
     void onControlsChanged();
     void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
-    void onInformation(QString titleKey, QString text);
-    void onQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
+    void onInformation(QString text);
+    void onQuestion(int id, QString text, QList<int> buttons);
     void onSerialPortDenied(QString node);
     void onPlaySound(bool success);
     void onWaitPopup(bool visible, int value);
@@ -134,6 +134,8 @@ private:
     void stopRunFirst(std::function<void()> action, std::function<void()> refused = {});
     bool confirmStopRun();
     QString viewText(const QString &key) const;
+    // How a question's button reads: the engine names only which it is.
+    QString buttonCaption(int question, int button) const;
 
     Ui::ZoTolMainWindow *ui;
     ZoUpgradeWorkflow *m_engine = nullptr;

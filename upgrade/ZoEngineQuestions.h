@@ -5,8 +5,10 @@
 #include <QString>
 
 // What the engine asks the user, and the answers it takes back. A view shows
-// the question (id, title key, text, buttons) and calls answer(id, button);
-// the engine waits for it without a nested event loop.
+// the question (id, text, buttons) in its own words and calls
+// answer(id, button); the engine waits for it without a nested event loop.
+// A not-found question's buttons stand for Retry (Yes), Add (No) and Cancel;
+// the others' for Yes and No.
 struct ZoEngineQuestions
 {
     enum Question : int {
@@ -17,5 +19,5 @@ struct ZoEngineQuestions
         QuestionForceAddCore, // a core added by hand did not answer
     };
     enum Button : int { ButtonNone = 0, ButtonYes, ButtonNo, ButtonCancel };
-    using Buttons = QList<QPair<int, QString>>; // button id, translation key
+    using Buttons = QList<int>; // in the order they are offered
 };

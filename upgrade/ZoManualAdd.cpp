@@ -19,18 +19,6 @@ QString text(const char *key)
     return QCoreApplication::translate("ZoUpgradeWorkflow", key);
 }
 
-QString confirmKey()
-{
-    return QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm"));
-}
-
-ZoEngineQuestions::Buttons yesNo()
-{
-    return {{ZoEngineQuestions::ButtonYes, QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-        {ZoEngineQuestions::ButtonNo,
-            QLatin1String(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}};
-}
-
 } // namespace
 
 ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent)
@@ -48,11 +36,10 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject 
             return;
         }
         int airframe = 0;
-        Q_EMIT sigAsk(ZoEngineQuestions::QuestionForceAddCore, confirmKey(),
+        Q_EMIT sigAsk(ZoEngineQuestions::QuestionForceAddCore,
             QStringLiteral("%1\uFF1A[%2]")
                 .arg(text("MsgManualAddGNCFailedForceAdd"),
-                    ZoUtils::deviceName(m_pending, airframe)),
-            yesNo());
+                    ZoUtils::deviceName(m_pending, airframe)));
     });
 }
 
@@ -143,7 +130,7 @@ void ZoManualAdd::checkCore(tVersion version)
         answer(ZoEngineQuestions::QuestionCoreMismatch, ZoEngineQuestions::ButtonYes);
         return;
     }
-    Q_EMIT sigAsk(ZoEngineQuestions::QuestionCoreMismatch, confirmKey(), difference, yesNo());
+    Q_EMIT sigAsk(ZoEngineQuestions::QuestionCoreMismatch, difference);
 }
 
 void ZoManualAdd::answer(int question, int button)

@@ -57,7 +57,8 @@ Q_SIGNALS:
     void sigCoreAccepted(tVersion version);
     void sigCoreRefused();
     // Question ids and buttons of ZoEngineQuestions.
-    void sigAsk(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
+    // A yes-or-no question.
+    void sigAsk(int id, QString text);
 
 private:
     void forceReport();

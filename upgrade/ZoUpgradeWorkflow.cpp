@@ -17,16 +17,6 @@
 
 Q_LOGGING_CATEGORY(lcUpgrade, "tolvane.upgrade")
 
-namespace {
-
-// A key the window translates in its own context (titles, buttons);
-// marked so that the dictionary tools list it there.
-QString viewKey(const char *key)
-{
-    return QLatin1String(key);
-}
-
-} // namespace
 
 ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent)
     : QObject(parent)
@@ -60,7 +50,6 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoDeviceOutcome>("ZoDeviceOutcome");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
-    qRegisterMetaType<Buttons>("QList<QPair<int,QString>>");
     setTimings(m_timings);
     m_search->setLogLabel(env.logLabel);
     m_run->setLogLabel(env.logLabel);
@@ -112,7 +101,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_choice, &ZoCoreHeaderChoice::sigAddModule, this,
         &ZoUpgradeWorkflow::onManSelectModule);
     connect(m_choice, &ZoCoreHeaderChoice::sigInform, this, [this](const QString &key) {
-        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr(key.toLatin1()));
+        inform(tr(key.toLatin1()));
     });
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
     connect(m_manual, &ZoManualAdd::sigModuleSilent, this,
@@ -124,8 +113,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         resetUpgradeState();
     });
     connect(m_manual, &ZoManualAdd::sigAsk, this,
-        [this](int id, QString title, QString text, Buttons buttons) {
-            ask(Question(id), title, text, buttons,
+        [this](int id, QString text) {
+            ask(Question(id), text, {ButtonYes, ButtonNo},
                 [this, id](int button) { m_manual->answer(id, button); });
         });
 
@@ -258,12 +247,12 @@ void ZoUpgradeWorkflow::resetUpgradeState()
     setWindowMode(ModeReady);
 }
 
-void ZoUpgradeWorkflow::ask(Question id, const QString &titleKey, const QString &text,
-    const Buttons &buttons, std::function<void(int)> onAnswer)
+void ZoUpgradeWorkflow::ask(
+    Question id, const QString &text, const Buttons &buttons, std::function<void(int)> onAnswer)
 {
     m_question = id;
     m_onAnswer = std::move(onAnswer);
-    Q_EMIT sigQuestion(id, titleKey, text, buttons);
+    Q_EMIT sigQuestion(id, text, buttons);
 }
 
 void ZoUpgradeWorkflow::answer(int question, int button)
@@ -277,9 +266,9 @@ void ZoUpgradeWorkflow::answer(int question, int button)
         onAnswer(button);
 }
 
-void ZoUpgradeWorkflow::inform(const QString &titleKey, const QString &text)
+void ZoUpgradeWorkflow::inform(const QString &text)
 {
-    Q_EMIT sigInformation(titleKey, text);
+    Q_EMIT sigInformation(text);
 }
 
 // ---- search and link --------------------------------------------------------
@@ -391,12 +380,9 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool bFound, tds4 planeNum)
             int airframe = ZoUtils::AirframeNone;
             text += QLatin1Char('\n') + tr("MsgCoreLeftInBootloader").arg(ZoUtils::deviceName(type, airframe));
         }
-        Buttons buttons {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnRetry"))}};
-        if (offerAdd)
-            buttons.append({ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnAdd"))});
-        buttons.append({ButtonCancel, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnCancel"))});
-        ask(QuestionNotFound, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), text,
-            buttons, [this](int button) {
+        const Buttons buttons = offerAdd ? Buttons {ButtonYes, ButtonNo, ButtonCancel}
+                                         : Buttons {ButtonYes, ButtonCancel};
+        ask(QuestionNotFound, text, buttons, [this](int button) {
                 if (button == ButtonYes) {
                     qCDebug(lcUpgrade) << "click the retry button";
                     Q_EMIT sigHideLinkSettings();
@@ -690,10 +676,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     if (isUpgrading() || m_question != QuestionNone || m_probePurpose == ProbeBeforeRun)
         return;
     if (m_reconnectCheck) {
-        ask(QuestionSameDevice, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgConfirm")),
-            tr("MsgPlsCheckIsSameDev"),
-            {{ButtonYes, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnYes"))},
-                {ButtonNo, viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "BtnMessageBoxNo"))}},
+        ask(QuestionSameDevice, tr("MsgPlsCheckIsSameDev"), {ButtonYes, ButtonNo},
             [this](int button) {
                 if (button == ButtonYes) {
                     m_reconnectCheck = false;
@@ -970,8 +953,7 @@ void ZoUpgradeWorkflow::onShowSelectModuleForm()
 {
     const QList<ZoDeviceKey> missing = m_roster->missingModules();
     if (missing.isEmpty()) {
-        inform(viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")),
-            tr("MsgAllCANFoundOrManAddedDev"));
+        inform(tr("MsgAllCANFoundOrManAddedDev"));
         return;
     }
     Q_EMIT sigSelectModules(missing);
@@ -1012,8 +994,7 @@ void ZoUpgradeWorkflow::onManualModuleSilent(tdu1 devId)
 {
     if (ZoUtils::isArno2(coreType()) && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
         Q_EMIT sigBrisk2Type(0);
-    inform(
-        viewKey(QT_TRANSLATE_NOOP("ZoTolMainWindow", "MsgInfo")), tr("MsgManualAddModuleFailed"));
+    inform(tr("MsgManualAddModuleFailed"));
     m_manual->reset();
     Q_EMIT sigWaitPopup(false, 0);
 }

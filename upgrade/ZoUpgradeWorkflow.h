@@ -236,9 +236,10 @@ Q_SIGNALS:
     // A catalogue file reached the store.
     void sigFirmwareArrived(tdu1 type);
     void sigRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
-    // Any other information box: title key and the translated text.
-    void sigInformation(QString titleKey, QString text);
-    void sigQuestion(int id, QString titleKey, QString text, QList<QPair<int, QString>> buttons);
+    // Anything else the user should read: the translated text.
+    void sigInformation(QString text);
+    // The view words the question's title and buttons (ZoEngineQuestions).
+    void sigQuestion(int id, QString text, QList<int> buttons);
     void sigPlaySound(bool success);
     void sigWaitPopup(bool visible, int value);
     void sigSelectModules(QList<ZoDeviceKey> missing);
@@ -311,9 +312,9 @@ private:
     void startProbe(ProbePurpose purpose);
     void onProbeFinished(QList<ZoBootloaderProbe::Found> found);
 
-    void ask(Question id, const QString &titleKey, const QString &text, const Buttons &buttons,
+    void ask(Question id, const QString &text, const Buttons &buttons,
         std::function<void(int)> onAnswer);
-    void inform(const QString &titleKey, const QString &text);
+    void inform(const QString &text);
 
     ZoUpgradeEnvironment m_env;
     ZoLogLabel m_label;

@@ -79,9 +79,7 @@ void ZoCliRunner::connectEngine()
     ZoUpgradeWorkflow *e = m_engine.get();
     connect(e, &ZoUpgradeWorkflow::sigSearchFinished, this, &ZoCliRunner::onSearchFinished);
     connect(e, &ZoUpgradeWorkflow::sigQuestion, this,
-        [this](int id, QString titleKey, QString text, ZoUpgradeWorkflow::Buttons) {
-            onQuestion(id, titleKey, text);
-        });
+        [this](int id, QString text, ZoUpgradeWorkflow::Buttons) { onQuestion(id, text); });
     connect(e, &ZoUpgradeWorkflow::sigCatalogueStateChanged, this,
         &ZoCliRunner::onCatalogueState);
     connect(e, &ZoUpgradeWorkflow::sigFirmwareArrived, this, [this] {
@@ -103,7 +101,7 @@ void ZoCliRunner::connectEngine()
             catalogueDone();
     });
     connect(e, &ZoUpgradeWorkflow::sigRunEnded, this, &ZoCliRunner::onRunEnded);
-    connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString, QString text) {
+    connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString text) {
         if (m_phase != PhaseDone)
             m_out.say(QStringLiteral("engine: %1").arg(text));
     });
@@ -225,7 +223,7 @@ void ZoCliRunner::onSearchFinished(bool found)
     }
 }
 
-void ZoCliRunner::onQuestion(int id, const QString &titleKey, const QString &text)
+void ZoCliRunner::onQuestion(int id, const QString &text)
 {
     if (id == ZoUpgradeWorkflow::QuestionNotFound) {
         // At once: the run may end before a queued answer would arrive, and
@@ -236,9 +234,8 @@ void ZoCliRunner::onQuestion(int id, const QString &titleKey, const QString &tex
     if (m_phase == PhaseDone)
         return;
     const bool yes = m_options.yes;
-    m_out.say(QStringLiteral("question (%1): %2 -> %3")
-                  .arg(titleKey, text,
-                      yes ? QStringLiteral("Yes") : QStringLiteral("No (--yes answers Yes)")));
+    m_out.say(QStringLiteral("question: %1 -> %2")
+                  .arg(text, yes ? QStringLiteral("Yes") : QStringLiteral("No (--yes answers Yes)")));
     answerLater(id, yes ? ZoUpgradeWorkflow::ButtonYes : ZoUpgradeWorkflow::ButtonNo);
     // Declined, the engine drops the run without another word.
     if (!yes && id == ZoUpgradeWorkflow::QuestionSameDevice && m_phase == PhaseUpgrade) {

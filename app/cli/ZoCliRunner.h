@@ -97,7 +97,7 @@ private:
     bool offerLocalFirmware();
     void onSearchFinished(bool found);
     void onLinkOpened(bool ok);
-    void onQuestion(int id, const QString &titleKey, const QString &text);
+    void onQuestion(int id, const QString &text);
     void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
     void catalogueDone();
     void requestBranch();

@@ -247,8 +247,10 @@ private Q_SLOTS:
             wf->onAutoSearchPlaneFinished(false, 0);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeNone));
             QCOMPARE(asked.size(), round + 1);
-            const auto buttons = asked.last()[3].value<ZoUpgradeWorkflow::Buttons>();
-            QCOMPARE(buttons.size(), round == 0 ? 2 : 3);
+            using W = ZoUpgradeWorkflow;
+            const W::Buttons offered = round == 0 ? W::Buttons {W::ButtonYes, W::ButtonCancel}
+                                                  : W::Buttons {W::ButtonYes, W::ButtonNo, W::ButtonCancel};
+            QCOMPARE(asked.last()[2].value<W::Buttons>(), offered);
             QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionNotFound));
             wf->answer(ZoUpgradeWorkflow::QuestionNotFound,
                 round == 0 ? ZoUpgradeWorkflow::ButtonCancel : ZoUpgradeWorkflow::ButtonNo);
@@ -275,8 +277,8 @@ private Q_SLOTS:
         QCOMPARE(wf->coresLeftInBootloader(), QList<tdu1> {80});
         QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
         wf->onAutoSearchPlaneFinished(false, 0);
-        QCOMPARE(asked.last()[3].value<ZoUpgradeWorkflow::Buttons>().size(), 3);
-        QVERIFY(asked.last()[2].toString().contains(QLatin1String("MsgCoreLeftInBootloader")));
+        QCOMPARE(asked.last()[2].value<ZoUpgradeWorkflow::Buttons>().size(), 3);
+        QVERIFY(asked.last()[1].toString().contains(QLatin1String("MsgCoreLeftInBootloader")));
         wf->answer(ZoUpgradeWorkflow::QuestionNotFound, ZoUpgradeWorkflow::ButtonCancel);
         connectCore(ver(80, 1, 7, 5));
         wf->onUpdateGNCEID(e.eid);
@@ -396,7 +398,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(wf->pendingQuestion(), int(ZoUpgradeWorkflow::QuestionSameDevice));
-        QVERIFY(asked.last()[2].toString().contains(QLatin1String("MsgPlsCheckIsSameDev")));
+        QVERIFY(asked.last()[1].toString().contains(QLatin1String("MsgPlsCheckIsSameDev")));
         QVERIFY(!wf->isUpgrading());
         wf->answer(ZoUpgradeWorkflow::QuestionSameDevice, button);
         QCOMPARE(wf->isUpgrading(), button == ZoUpgradeWorkflow::ButtonYes);
@@ -438,7 +440,7 @@ private Q_SLOTS:
                 log << QStringLiteral("manual off");
         });
         connect(wf.get(), &ZoUpgradeWorkflow::sigInformation, this,
-            [&](const QString &, const QString &text) { log << text; });
+            [&](const QString &text) { log << text; });
         connect(wf.get(), &ZoUpgradeWorkflow::sigBrisk2Type, this,
             [&](tdu1 type) { log << QStringLiteral("box %1").arg(type); });
         connect(wf.get(), &ZoUpgradeWorkflow::sigProtocolTypeReset, this,
@@ -495,7 +497,7 @@ private Q_SLOTS:
         wf->onShowSelectModuleForm();
         QCOMPARE(info.size(), offered.isEmpty() ? 1 : 0);
         if (offered.isEmpty())
-            QCOMPARE(info[0][1].toString(), QStringLiteral("MsgAllCANFoundOrManAddedDev"));
+            QCOMPARE(info[0][0].toString(), QStringLiteral("MsgAllCANFoundOrManAddedDev"));
         else
             QCOMPARE(select.last()[0].value<QList<ZoDeviceKey>>(), offered);
     }
