@@ -8,7 +8,8 @@
 
 // What became of one device in a run, as the engine tells it: views draw
 // this and decide nothing of their own. Upgraded is the device's own word:
-// it reported its target after the transfer.
+// it reported its target after the transfer. A plain value, made on the
+// engine's thread and handed out by copy.
 struct ZoDeviceOutcome
 {
     enum class Result : int {

@@ -15,6 +15,9 @@
 // The packings below are the only place a device becomes an integer. Both
 // are file formats: the run journal's "key" is the device-table packing,
 // and sysconfig.xml's ignored device ids use the catalogue's.
+//
+// A plain value: any thread may copy it, and queued signals carry it (the
+// looper's thread reads the transfer peer packed in an atomic).
 struct ZoDeviceKey
 {
     tdu1 type = 0;
