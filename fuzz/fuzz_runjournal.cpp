@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
     for (int i = 0; i < entries.size(); ++i) {
         const ZoRunJournal::Entry &e = entries[i];
-        if (e.key <= 0 || e.key > 0xFFFFFF || e.devId == 0
+        if (e.key.isNull() || e.devId == 0
             || e.eid.size() > ZoRunJournal::MaxEidChars)
             __builtin_trap();
         for (int j = 0; j < i; ++j)

@@ -62,10 +62,13 @@ bool readEntry(const QJsonValue &value, ZoRunJournal::Entry *e, QString *field)
 
     *field = QStringLiteral("key");
     qint64 k = 0;
-    // A type in the upper half, a device number below it; 0 is no device.
+    // A type in the upper half, a device number below it; 0 is no device,
+    // and a value the packing cannot have made names none either.
     if (!wholeNumber(o.value(jsonKey("key")), 1, 0xFFFFFF, &k))
         return false;
     e->key = ZoDeviceKey::fromPacked(tds4(k));
+    if (e->key.isNull() || e->key.packed() != k)
+        return false;
 
     *field = QStringLiteral("type");
     if (!byteField(o, "type", 1, &e->devId))

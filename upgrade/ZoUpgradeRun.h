@@ -29,14 +29,16 @@ class ZoUpgradeRun : public QObject
 {
     Q_OBJECT
 public:
+    // How a run ended; the key it ends with names the device concerned.
     enum class End : int {
-        Completed = 0,
-        DeviceFailed,
-        FirmwareUnusable,
-        NotConfirmed,
+        Completed = 0, // every due device was flashed and confirmed (or none was due)
+        DeviceFailed, // the device stopped answering its transfer
+        FirmwareUnusable, // no file that fits the device: nothing was sent to it
+        NotConfirmed, // transferred, but the device did not report its target afterwards
         StrandedWithoutTarget, // a module in its bootloader has no file: its bus kind waits
-        LinkLost,
+        LinkLost, // the link went away or was closed under the run
     };
+    Q_ENUM(End)
     enum class Phase : int { Idle, Transferring, Confirming, Pausing };
 
     ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, const ZoDeviceRoster *roster,

@@ -48,6 +48,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
     qRegisterMetaType<QList<ZoDeviceKey>>("QList<ZoDeviceKey>");
     qRegisterMetaType<ZoDeviceOutcome>("ZoDeviceOutcome");
+    // The run's own type, under the name this class's signal gives it.
+    qRegisterMetaType<RunOutcome>("ZoUpgradeWorkflow::RunOutcome");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     qRegisterMetaType<ZoPlaneConfig>("ZoPlaneConfig");
     setTimings(m_timings);
@@ -188,22 +190,6 @@ void ZoUpgradeWorkflow::setTimings(const Timings &timings)
     m_run->setTimings(timings);
     m_probe->setListenMs(timings.probeListenMs);
     m_manual->setTimings(timings);
-}
-
-tdu1 ZoUpgradeWorkflow::upgradeStep() const
-{
-    switch (m_run->sessionState()) {
-    case ZoTransferSession::State::Entering:
-        return StepEnterBootloader;
-    case ZoTransferSession::State::Erasing:
-        return StepErase;
-    case ZoTransferSession::State::Programming:
-        return StepProgram;
-    case ZoTransferSession::State::Idle:
-        return StepIdle;
-    default:
-        return StepDone;
-    }
 }
 
 // ---- state ------------------------------------------------------------------
@@ -922,7 +908,7 @@ void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool 
     // A run that had nothing to do is no success worth a chime.
     if (!(first && end == ZoUpgradeRun::End::Completed))
         Q_EMIT sigPlaySound(end == ZoUpgradeRun::End::Completed);
-    Q_EMIT sigRunEnded(RunOutcome(int(end)), key);
+    Q_EMIT sigRunEnded(end, key);
 }
 
 void ZoUpgradeWorkflow::finishDevice(

@@ -62,24 +62,8 @@ public:
         ModeModuleUpgrade = 5,
         ModeCoreUpgrade = 6,
     };
-    // Where the transfer in flight stands, for views and tests.
-    enum UpgradeStep : tdu1 {
-        StepIdle = 0,
-        StepEnterBootloader = 5,
-        StepErase = 7,
-        StepProgram = 8,
-        StepDone = 11,
-    };
     // How an upgrade-all run ended; the key names the device concerned.
-    enum class RunOutcome : int {
-        Completed = 0, // every due device was flashed and confirmed (or none was due)
-        DeviceFailed, // the device stopped answering its transfer
-        FirmwareUnusable, // no file that fits the device: nothing was sent to it
-        NotConfirmed, // transferred, but the device did not report its target afterwards
-        StrandedWithoutTarget, // a module in its bootloader has no file; its bus kind waited
-        LinkLost, // the link went away or was closed under the run
-    };
-    Q_ENUM(RunOutcome)
+    using RunOutcome = ZoUpgradeRun::End;
     // Where the catalogue of the selected branch stands. Ready or Failed after
     // the last Fetching describes the targets the records now hold.
     enum class CatalogueState : int { None = 0, Fetching, Ready, Failed };
@@ -136,7 +120,8 @@ public:
     void setLocalFirmware(const QList<ZoFRMFileInfo> &files) { m_source->setLocalFirmware(files); }
 
     tds4 windowMode() const { return m_windowMode; }
-    tdu1 upgradeStep() const;
+    // Where the transfer in flight stands (Idle between transfers).
+    ZoTransferSession::State transferState() const { return m_run->sessionState(); }
     // Bootloaders are being asked whether one was left behind (after a
     // search, and before a run).
     bool isProbing() const { return m_probe->isActive(); }

@@ -110,6 +110,7 @@ private Q_SLOTS:
         QTest::newRow("over 1 MiB") << two + QByteArray(1 << 20, ' ') << -1;
         QTest::newRow("key 0") << journalWith(3, 1, QStringLiteral("key"), 0) << 2;
         QTest::newRow("key too large") << journalWith(3, 1, QStringLiteral("key"), 0x1000000) << 2;
+        QTest::newRow("key no packing makes") << journalWith(3, 1, QStringLiteral("key"), 0x140100) << 2;
         QTest::newRow("fraction") << journalWith(3, 1, QStringLiteral("number"), 1.5) << 2;
         QTest::newRow("type 256") << journalWith(3, 0, QStringLiteral("type"), 256) << 2;
         QTest::newRow("no eid") << journalWith(3, 2, QStringLiteral("eid"), QJsonValue()) << 2;

@@ -189,7 +189,7 @@ private Q_SLOTS:
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
         QCOMPARE(finished[0][1].value<ZoDeviceKey>(), outcome ? ZoDeviceKey(80) : ZoDeviceKey());
-        QCOMPARE(wf->upgradeStep(), tdu1(ZoUpgradeWorkflow::StepIdle)); // no enter-bootloader
+        QCOMPARE(wf->transferState(), ZoTransferSession::State::Idle); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
         QVERIFY(wf->controls().upgradeEnabled);
     }
