@@ -96,7 +96,7 @@ struct Run
 inline Run timeCoreTransfer(
     ZoUpgradeWorkflow &wf, int imageBytes, const std::function<void()> &search)
 {
-    ZoUpgradeWorkflow::Timings t;
+    ZoUpgradeTimings t;
     t.enterBootloaderMs = 300;
     t.identityToCatalogueMs = 50;
     wf.setTimings(t);
@@ -105,9 +105,9 @@ inline Run timeCoreTransfer(
     bool ready = false;
     bool done = false;
     bool ok = false;
-    QObject::connect(&wf, &ZoUpgradeWorkflow::sigCatalogueStateChanged,
-        [&](ZoUpgradeWorkflow::CatalogueState s) {
-            ready = s == ZoUpgradeWorkflow::CatalogueState::Ready;
+    QObject::connect(&wf.targets(), &ZoTargetIntake::sigStateChanged,
+        [&](ZoTargetIntake::State s) {
+            ready = s == ZoTargetIntake::State::Ready;
         });
     QObject::connect(&wf, &ZoUpgradeWorkflow::sigDeviceOutcome, [&](const ZoDeviceOutcome &o) {
         ok = o.result == ZoDeviceOutcome::Result::Upgraded;
@@ -120,7 +120,7 @@ inline Run timeCoreTransfer(
     wf.upgradeAll();
     if (!zoWaitFor([&] { return done; }, 120000) || !ok)
         return {};
-    const ZoUpgradeWorkflow::TransferStats stats = wf.transferStats(ZoDeviceKey(80));
+    const ZoTransferSession::Stats stats = wf.transferStats(ZoDeviceKey(80));
     Run r;
     r.seconds = double(stats.lastAckNs - stats.firstBlockNs) / 1e9;
     r.blocks = stats.blocksSent;

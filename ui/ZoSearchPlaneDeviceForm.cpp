@@ -1,6 +1,7 @@
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ui_ZoSearchPlaneDeviceForm.h"
 
+#include "ZoPlaneSearch.h"
 #include "ZoUpgradeWorkflow.h"
 
 #include <QEvent>
@@ -21,11 +22,12 @@ ZoSearchPlaneDeviceForm::ZoSearchPlaneDeviceForm(ZoUpgradeWorkflow *engine, QWid
     // Ten steps and the two network links, until the search says more.
     ui->pbAutoDetect->setRange(0, 12);
     ui->pbAutoDetect->setValue(0);
-    connect(engine, &ZoUpgradeWorkflow::sigSearchText, this,
+    const ZoPlaneSearch *search = engine->search();
+    connect(search, &ZoPlaneSearch::sigDescriptionChanged, this,
         &ZoSearchPlaneDeviceForm::onDescriptionChanged);
-    connect(engine, &ZoUpgradeWorkflow::sigSearchProgress, this,
+    connect(search, &ZoPlaneSearch::sigProgressChanged, this,
         &ZoSearchPlaneDeviceForm::onProgressChanged);
-    connect(engine, &ZoUpgradeWorkflow::sigSearchActive, this,
+    connect(search, &ZoPlaneSearch::sigActiveChanged, this,
         &ZoSearchPlaneDeviceForm::onActiveChanged);
 }
 

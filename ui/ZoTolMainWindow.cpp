@@ -6,6 +6,7 @@
 #include "ZoDataLinkSettingForm.h"
 #include "ZoManualAddModuleForm.h"
 #include "ZoMessageBox.h"
+#include "ZoPlaneSearch.h"
 #include "ZoModuleFMHeaderForm.h"
 #include "ZoModuleFMInfoForm.h"
 #include "ZoRoundWaterProgressBar.h"
@@ -128,6 +129,7 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
 
     m_engine = new ZoUpgradeWorkflow(env, this);
     ZoUpgradeWorkflow *e = m_engine;
+    m_controls = new ZoWindowControls(e, this);
 
     ui->labelSWVersion->setText(QStringLiteral("V%1").arg(QLatin1String(ProgramVersion)));
     ui->labelLogo->setStyleSheet(
@@ -143,12 +145,13 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     showConnection(false);
     insertHeaders();
 
-    connect(e, &ZoUpgradeWorkflow::sigRowAdded, this, &ZoTolMainWindow::onRowAdded);
-    connect(e, &ZoUpgradeWorkflow::sigRowRemoved, this, &ZoTolMainWindow::onRowRemoved);
-    connect(e, &ZoUpgradeWorkflow::sigRowsCleared, this, &ZoTolMainWindow::onRowsCleared);
+    const ZoDeviceRoster *rows = &e->roster();
+    connect(rows, &ZoDeviceRoster::sigRowAdded, this, &ZoTolMainWindow::onRowAdded);
+    connect(rows, &ZoDeviceRoster::sigRowRemoved, this, &ZoTolMainWindow::onRowRemoved);
+    connect(rows, &ZoDeviceRoster::sigRowsCleared, this, &ZoTolMainWindow::onRowsCleared);
+    connect(rows, &ZoDeviceRoster::sigManualAddRow, this, &ZoTolMainWindow::onManualAddRow);
     connect(e, &ZoUpgradeWorkflow::sigRecordChanged, this, &ZoTolMainWindow::onRecordChanged);
-    connect(e, &ZoUpgradeWorkflow::sigManualAddRow, this, &ZoTolMainWindow::onManualAddRow);
-    connect(e, &ZoUpgradeWorkflow::sigCurrentRow, this, &ZoTolMainWindow::onCurrentRow);
+    connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onCurrentRow);
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, &ZoTolMainWindow::onDeviceConfirming);
@@ -160,8 +163,8 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     connect(
         e, &ZoUpgradeWorkflow::sigProtocolTypeReset, this, &ZoTolMainWindow::onProtocolTypeReset);
     connect(e, &ZoUpgradeWorkflow::sigBrisk2Type, this, &ZoTolMainWindow::onBrisk2Type);
-    connect(e, &ZoUpgradeWorkflow::sigControlsChanged, this, &ZoTolMainWindow::onControlsChanged);
-    connect(e, &ZoUpgradeWorkflow::sigCatalogueStateChanged, this,
+    connect(m_controls, &ZoWindowControls::sigChanged, this, &ZoTolMainWindow::onControlsChanged);
+    connect(&e->targets(), &ZoTargetIntake::sigStateChanged, this,
         &ZoTolMainWindow::onCatalogueState);
     connect(e, &ZoUpgradeWorkflow::sigPlaySound, this, &ZoTolMainWindow::onPlaySound);
     connect(e, &ZoUpgradeWorkflow::sigWaitPopup, this, &ZoTolMainWindow::onWaitPopup);
@@ -179,7 +182,7 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         Qt::QueuedConnection);
     connect(e, &ZoUpgradeWorkflow::sigQuestion, this, &ZoTolMainWindow::onQuestion,
         Qt::QueuedConnection);
-    connect(e, &ZoUpgradeWorkflow::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
+    connect(e->search(), &ZoPlaneSearch::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
         Qt::QueuedConnection);
 
     m_linkSettings = new ZoDataLinkSettingForm(this);
@@ -215,7 +218,7 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         &ZoDataLinkSettingForm::onOpenCommState);
     connect(e, &ZoUpgradeWorkflow::sigLinkClosed, m_linkSettings,
         &ZoDataLinkSettingForm::onCloseCommState);
-    connect(e, &ZoUpgradeWorkflow::sigLinkFound, m_linkSettings,
+    connect(e->search(), &ZoPlaneSearch::sigPlaneConnectionFound, m_linkSettings,
         &ZoDataLinkSettingForm::onSynFoundConnection);
 
     m_searchForm = new ZoSearchPlaneDeviceForm(e, this);
@@ -338,7 +341,7 @@ void ZoTolMainWindow::insertHeaders()
         &ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType);
     connect(m_coreHeader, &ZoCoreFMHeaderForm::sigSelectBrisk2Type, m_engine,
         &ZoUpgradeWorkflow::onUpdateBrisk2Type);
-    m_coreHeader->setEnabled(m_engine->controls().coreHeaderEnabled);
+    m_coreHeader->setEnabled(m_controls->state().coreHeaderEnabled);
 }
 
 void ZoTolMainWindow::onRowAdded(ZoDeviceKey key, bool coreRow, int index)
@@ -349,7 +352,7 @@ void ZoTolMainWindow::onRowAdded(ZoDeviceKey key, bool coreRow, int index)
     if (m_items.contains(key))
         onRowRemoved(key);
     auto *row = new ZoModuleFMInfoForm;
-    row->init(m_engine->records().value(key));
+    row->init(m_engine->roster().records().value(key));
     // The row names only its type; the window knows which device it draws.
     connect(row, &ZoModuleFMInfoForm::sigTarModFmVerInfo, this,
         [this, key] { onShowModuleTarFMReleaseNote(key); });
@@ -388,7 +391,7 @@ void ZoTolMainWindow::onManualAddRow(bool present, int index)
     if (m_manualAddItem)
         return;
     m_manualAdd = new ZoManualAddModuleForm;
-    m_manualAdd->setEnabled(m_engine->controls().manualAddEnabled);
+    m_manualAdd->setEnabled(m_controls->state().manualAddEnabled);
     connect(m_manualAdd, &ZoManualAddModuleForm::sigSelecteModule, m_engine,
         &ZoUpgradeWorkflow::onShowSelectModuleForm);
     m_manualAddItem = insertRow(m_manualAdd, index);
@@ -422,7 +425,7 @@ void ZoTolMainWindow::onRecordChanged(ZoDeviceKey key)
     // Progress still waiting would be drawn over the state the record shows.
     if (m_pendingProgress.contains(key))
         flushProgress();
-    row->setRecord(m_engine->records().value(key), m_engine->isDue(key));
+    row->setRecord(m_engine->roster().records().value(key), m_engine->isDue(key));
 }
 
 void ZoTolMainWindow::onCurrentRow(ZoDeviceKey key)
@@ -501,7 +504,7 @@ void ZoTolMainWindow::onBrisk2Type(tdu1 type)
 
 void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)
 {
-    const ZoDevFMInfo record = m_engine->records().value(key);
+    const ZoDevFMInfo record = m_engine->roster().records().value(key);
     if (record.releaseNote.isEmpty())
         return;
     const tVersion &v = record.tarVersion;
@@ -515,7 +518,7 @@ void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)
 
 void ZoTolMainWindow::onControlsChanged()
 {
-    const ZoUpgradeWorkflow::Controls &c = m_engine->controls();
+    const ZoWindowControls::State &c = m_controls->state();
     ui->btnAllUpgrade->setEnabled(c.upgradeEnabled);
     ui->cmbFMSvrBranchType->setVisible(c.branchVisible);
     ui->cmbFMSvrBranchType->setEnabled(c.branchEnabled);
@@ -526,9 +529,9 @@ void ZoTolMainWindow::onControlsChanged()
     m_coreHeader->setEnabled(c.coreHeaderEnabled);
 }
 
-void ZoTolMainWindow::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
+void ZoTolMainWindow::onCatalogueState(ZoTargetIntake::State state)
 {
-    using State = ZoUpgradeWorkflow::CatalogueState;
+    using State = ZoTargetIntake::State;
     m_tipsHide.stop();
     switch (state) {
     case State::Fetching:
@@ -584,7 +587,7 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key)
 {
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
-    const auto &records = m_engine->records();
+    const auto &records = m_engine->roster().records();
     const ZoDevFMInfo record = records.value(key);
     int airframe = 0;
     const QString name
@@ -824,6 +827,7 @@ bool ZoTolMainWindow::confirmStopRun()
     // Nothing more is sent before the link changes; the device in flight
     // stays in its bootloader until a run flashes it again.
     m_engine->abortRun();
+    m_controls->runAborted();
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ZoTypes.h"
 #include "ZoUpgradeWorkflow.h"
+#include "ZoWindowControls.h"
 
 #include <QHash>
 #include <QList>
@@ -104,7 +105,7 @@ private Q_SLOTS:
     void onProtocolTypeReset(tdu1 coreType);
     void onBrisk2Type(tdu1 type);
     void onControlsChanged();
-    void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
+    void onCatalogueState(ZoTargetIntake::State state);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     void onInformation(QString text);
     void onQuestion(int id, QString text, QList<int> buttons);
@@ -139,6 +140,7 @@ private:
 
     Ui::ZoTolMainWindow *ui;
     ZoUpgradeWorkflow *m_engine = nullptr;
+    ZoWindowControls *m_controls = nullptr;
     ZoSearchPlaneDeviceForm *m_searchForm = nullptr;
     ZoDataLinkSettingForm *m_linkSettings = nullptr;
     ZoRoundWaterProgressBar *m_waitPopup = nullptr;

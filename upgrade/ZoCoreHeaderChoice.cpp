@@ -24,8 +24,10 @@ void ZoCoreHeaderChoice::resetFor(tdu1 coreType)
     m_protocolType = ZoUtils::protocolTypeOfIndex(ZoUtils::coreProtocolIndex(coreType));
 }
 
-void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDeviceKey coreKey)
+void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType)
 {
+    const tdu1 coreType = m_roster->core().curVersion.type;
+    const ZoDeviceKey coreKey = m_roster->core().key;
     if (ZoUtils::isArno2(coreType)) {
         const ZoDeviceKey data = boardKey(coreType, ZoUtils::DataBoard);
         const ZoDevFMInfo *board = m_roster->record(
@@ -55,8 +57,9 @@ void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDe
     Q_EMIT sigFetch(firmwareId);
 }
 
-void ZoCoreHeaderChoice::pickBoardType(tdu1 type, tdu1 coreType)
+void ZoCoreHeaderChoice::pickBoardType(tdu1 type)
 {
+    const tdu1 coreType = m_roster->core().curVersion.type;
     if (!ZoUtils::isArno2(coreType))
         return;
     const ZoDeviceKey feature = boardKey(coreType, ZoUtils::FeatureBoard);

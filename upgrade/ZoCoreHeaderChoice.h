@@ -23,12 +23,12 @@ public:
     // A core of this type answered: its own protocol type.
     void resetFor(tdu1 coreType);
 
-    // The user picked a protocol type for the core of `coreType` under
-    // `coreKey`: the record it names loses its target until the catalogue
-    // of its firmware id comes (sigFetch). Refused while a board waits.
-    void pickProtocolType(tds4 protocolType, tdu1 coreType, ZoDeviceKey coreKey);
+    // The user picked a protocol type for the core on the roster: the record
+    // it names loses its target until the catalogue of its firmware id comes
+    // (sigFetch). Refused while a board waits.
+    void pickProtocolType(tds4 protocolType);
     // The user picked the board type (0 none, 1 the feature board).
-    void pickBoardType(tdu1 type, tdu1 coreType);
+    void pickBoardType(tdu1 type);
 
 Q_SIGNALS:
     void sigProtocolTypeReset(tdu1 coreType);

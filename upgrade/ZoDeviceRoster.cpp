@@ -197,3 +197,21 @@ ZoDevFMInfo ZoDeviceRoster::reportRecord(
     r.devIdx = devIdx;
     return r;
 }
+
+QList<ZoDeviceKey> ZoDeviceRoster::displayOrder() const
+{
+    QList<ZoDeviceKey> modules;
+    QList<ZoDeviceKey> coreSection;
+    const ZoDeviceKey coreKey = core().key;
+    for (auto it = m_records.cbegin(); it != m_records.cend(); ++it) {
+        if (it.key().isNull() || it.key() == coreKey)
+            continue;
+        if (isModuleRow(it.key()))
+            modules << it.key();
+        else if (isCoreRow(it.key()))
+            coreSection << it.key();
+    }
+    if (!coreKey.isNull() && m_records.contains(coreKey))
+        coreSection << coreKey;
+    return modules + coreSection;
+}

@@ -32,6 +32,9 @@ public:
     bool isModuleRow(ZoDeviceKey key) const { return m_moduleRows.contains(key); }
     bool isCoreRow(ZoDeviceKey key) const { return m_coreRows.contains(key); }
     bool isAlternateCore(ZoDeviceKey key) const { return m_altCoreRows.contains(key); }
+    // The row that draws a record: for the core's record under another
+    // protocol type, the core's.
+    ZoDeviceKey rowOf(ZoDeviceKey key) const { return isAlternateCore(key) ? core().key : key; }
     // A record a run may flash: a module or core row, or the core's record
     // under the protocol type picked in the core header.
     bool isFlashable(ZoDeviceKey key) const
@@ -84,6 +87,9 @@ public:
     // Expected modules without a record; none while a
     // record waits to be flashed, since adding by hand waits for that run.
     QList<ZoDeviceKey> missingModules() const;
+    // The devices in the order a list shows them: modules, then boards, the
+    // core last.
+    QList<ZoDeviceKey> displayOrder() const;
     // Rows for the expected modules that did not answer; returns their keys.
     QList<ZoDeviceKey> markSilentModules();
     // A module that answered only from its bootloader, due at once.

@@ -80,9 +80,8 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigSearchFinished, this, &ZoCliRunner::onSearchFinished);
     connect(e, &ZoUpgradeWorkflow::sigQuestion, this,
         [this](int id, QString text, ZoUpgradeWorkflow::Buttons) { onQuestion(id, text); });
-    connect(e, &ZoUpgradeWorkflow::sigCatalogueStateChanged, this,
-        &ZoCliRunner::onCatalogueState);
-    connect(e, &ZoUpgradeWorkflow::sigFirmwareArrived, this, [this] {
+    connect(&e->targets(), &ZoTargetIntake::sigStateChanged, this, &ZoCliRunner::onCatalogueState);
+    connect(&e->targets(), &ZoTargetIntake::sigFirmwareArrived, this, [this] {
         // A slow but working download is not a dead one.
         if (m_phase == PhaseCatalogue)
             m_bound.start(CatalogueBoundMs);
@@ -144,7 +143,7 @@ bool ZoCliRunner::offerLocalFirmware()
     QList<ZoFirmwareFolder::File> files;
     QString error;
     if (!ZoFirmwareFolder::read(
-            m_options.firmwareDir, ZoUpgradeWorkflow::MaxImageBytes, files, &error)) {
+            m_options.firmwareDir, ZoTransferSession::MaxImageBytes, files, &error)) {
         m_out.complain(error);
         finish(ExitCatalogue, QStringLiteral("firmware-unusable"));
         return false;
@@ -201,7 +200,7 @@ void ZoCliRunner::onSearchFinished(bool found)
         }
         m_phase = PhaseCatalogue;
         m_out.event(
-            QStringLiteral("found"), {{QStringLiteral("eid"), m_engine->coreRecord().serial}});
+            QStringLiteral("found"), {{QStringLiteral("eid"), m_engine->roster().core().serial}});
         m_boundReason
             = QStringLiteral("no firmware catalogue within %1 s").arg(CatalogueBoundMs / 1000);
         m_bound.start(CatalogueBoundMs);
@@ -261,23 +260,23 @@ void ZoCliRunner::requestBranch()
         m_engine->fetchCustomBranch(m_options.key);
         return;
     case ZoCliOptions::BranchDevelopment:
-        m_engine->selectBranch(ZoUpgradeWorkflow::BranchDevelopment);
+        m_engine->selectBranch(ZoTargetIntake::BranchDevelopment);
         return;
     default:
-        m_engine->selectBranch(ZoUpgradeWorkflow::BranchStable);
+        m_engine->selectBranch(ZoTargetIntake::BranchStable);
         return;
     }
 }
 
-void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
+void ZoCliRunner::onCatalogueState(ZoTargetIntake::State state)
 {
     if (m_phase != PhaseCatalogue)
         return;
     switch (state) {
-    case ZoUpgradeWorkflow::CatalogueState::Fetching:
+    case ZoTargetIntake::State::Fetching:
         m_bound.start(CatalogueBoundMs);
         return;
-    case ZoUpgradeWorkflow::CatalogueState::Ready:
+    case ZoTargetIntake::State::Ready:
         // The rows of devices found in a bootloader, or silent, come with
         // the end of the engine's look at the buses.
         if (m_engine->isProbing()) {
@@ -286,7 +285,7 @@ void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
         }
         catalogueDone();
         return;
-    case ZoUpgradeWorkflow::CatalogueState::Failed:
+    case ZoTargetIntake::State::Failed:
         m_out.complain(m_options.firmwareDir.isEmpty()
                 ? QStringLiteral("the firmware catalogue or a firmware download failed")
                 : QStringLiteral("the local firmware could not be offered"));
@@ -299,10 +298,10 @@ void ZoCliRunner::onCatalogueState(ZoUpgradeWorkflow::CatalogueState state)
 
 ZoCliDevice ZoCliRunner::deviceOf(ZoDeviceKey key) const
 {
-    const ZoDevFMInfo &r = m_engine->records()[key];
+    const ZoDevFMInfo &r = m_engine->roster().records()[key];
     ZoCliDevice d;
     d.key = key;
-    d.core = key == m_engine->coreRecord().key;
+    d.core = key == m_engine->roster().core().key;
     d.type = key.type;
     d.deviceNumber = r.devIdx;
     d.name = r.name;
@@ -321,7 +320,7 @@ ZoCliDevice *ZoCliRunner::device(ZoDeviceKey key)
         if (d.key == key)
             return &d;
     // Whatever the engine flashes is reported, listed or not.
-    if (key.isNull() || !m_engine->records().contains(key))
+    if (key.isNull() || !m_engine->roster().records().contains(key))
         return nullptr;
     m_record.devices.append(deviceOf(key));
     return &m_record.devices.last();
@@ -330,12 +329,12 @@ ZoCliDevice *ZoCliRunner::device(ZoDeviceKey key)
 void ZoCliRunner::snapshotDevices()
 {
     m_record.devices.clear();
-    for (const ZoDeviceKey &key : m_engine->displayOrder()) {
+    for (const ZoDeviceKey &key : m_engine->roster().displayOrder()) {
         ZoCliDevice d = deviceOf(key);
         d.due = m_engine->isDue(key);
         m_record.devices << d;
     }
-    const ZoDevFMInfo &core = m_engine->coreRecord();
+    const ZoDevFMInfo &core = m_engine->roster().core();
     m_record.core.type = m_engine->coreType();
     m_record.core.name = core.name;
     m_record.core.eid = core.serial;
@@ -398,7 +397,7 @@ void ZoCliRunner::catalogueDone()
 
 QString ZoCliRunner::eid() const
 {
-    return m_record.core.eid.isEmpty() ? m_engine->coreRecord().serial : m_record.core.eid;
+    return m_record.core.eid.isEmpty() ? m_engine->roster().core().serial : m_record.core.eid;
 }
 
 void ZoCliRunner::proceed()

@@ -98,7 +98,7 @@ private:
     void onSearchFinished(bool found);
     void onLinkOpened(bool ok);
     void onQuestion(int id, const QString &text);
-    void onCatalogueState(ZoUpgradeWorkflow::CatalogueState state);
+    void onCatalogueState(ZoTargetIntake::State state);
     void catalogueDone();
     void requestBranch();
     void onProgressRange(ZoDeviceKey key, int maximum);

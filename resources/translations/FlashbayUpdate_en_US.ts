@@ -569,6 +569,13 @@
     </message>
 </context>
 <context>
+    <name>ZoReportIntake</name>
+    <message>
+        <source>MsgCoreApp</source>
+        <translation>Flight controller</translation>
+    </message>
+</context>
+<context>
     <name>ZoUpgradeWorkflow</name>
     <message>
         <source>MsgCoreLeftInBootloader</source>
@@ -597,10 +604,6 @@
     <message>
         <source>MsgDeviceProtNotSame</source>
         <translation>The airframe type differs</translation>
-    </message>
-    <message>
-        <source>MsgCoreApp</source>
-        <translation>Flight controller</translation>
     </message>
     <message>
         <source>MsgPlsCheckIsSameDev</source>

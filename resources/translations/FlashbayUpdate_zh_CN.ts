@@ -569,6 +569,13 @@
     </message>
 </context>
 <context>
+    <name>ZoReportIntake</name>
+    <message>
+        <source>MsgCoreApp</source>
+        <translation>飞控主程序</translation>
+    </message>
+</context>
+<context>
     <name>ZoUpgradeWorkflow</name>
     <message>
         <source>MsgCoreLeftInBootloader</source>
@@ -597,10 +604,6 @@
     <message>
         <source>MsgDeviceProtNotSame</source>
         <translation>机型不一致</translation>
-    </message>
-    <message>
-        <source>MsgCoreApp</source>
-        <translation>飞控主程序</translation>
     </message>
     <message>
         <source>MsgPlsCheckIsSameDev</source>

@@ -308,7 +308,7 @@ private Q_SLOTS:
         QList<ZoFirmwareFolder::File> files;
         QString why;
         const bool ok
-            = ZoFirmwareFolder::read(dir.path(), ZoUpgradeWorkflow::MaxImageBytes, files, &why);
+            = ZoFirmwareFolder::read(dir.path(), ZoTransferSession::MaxImageBytes, files, &why);
         QVERIFY2(ok == error.isEmpty(), qPrintable(why));
         if (!ok) {
             QVERIFY2(why.contains(error), qPrintable(why));
@@ -557,7 +557,7 @@ private Q_SLOTS:
                 // Three blocks taken, the fourth sent and resent until the
                 // engine gives up.
                 QCOMPARE(received, 3);
-                QCOMPARE(zoNum(d, "resends"), int(ZoUpgradeWorkflow::MaxResends));
+                QCOMPARE(zoNum(d, "resends"), int(ZoTransferSession::MaxResends));
                 QCOMPARE(zoNum(d, "blocksSent"), received + 1 + zoNum(d, "resends"));
                 QVERIFY(verify.isEmpty());
                 QCOMPARE(d.value(QLatin1String("versionAfter")).type(), QJsonValue::Null);

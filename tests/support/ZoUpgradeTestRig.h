@@ -45,7 +45,7 @@ inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString
 inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings search = {})
 {
     search.waitModuleInfoMs = 150;
-    ZoUpgradeWorkflow::Timings t;
+    ZoUpgradeTimings t;
     t.search = search;
     t.enterBootloaderMs = 300;
     t.blockMs = 400;

@@ -54,11 +54,11 @@ class TstZoUpgradeWorkflow : public QObject
 
     // A core found by the search, reporting `version`, with the branch box
     // on `branch`.
-    void connectCore(const tVersion &version, int branch = ZoUpgradeWorkflow::BranchStable)
+    void connectCore(const tVersion &version, int branch = ZoTargetIntake::BranchStable)
     {
         wf->onUpdateGNCFMVersion(version);
         wf->onAutoSearchPlaneFinished(true, 1);
-        if (branch == ZoUpgradeWorkflow::BranchCustom)
+        if (branch == ZoTargetIntake::BranchCustom)
             wf->selectBranch(branch);
     }
 
@@ -90,8 +90,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("canUpgrade");
         QTest::addColumn<bool>("picked");
         const QString t0 = QStringLiteral("2026-01-01 10:00:00");
-        const int stable = ZoUpgradeWorkflow::BranchStable;
-        const int custom = ZoUpgradeWorkflow::BranchCustom;
+        const int stable = ZoTargetIntake::BranchStable;
+        const int custom = ZoTargetIntake::BranchCustom;
         // Protocol type 1 (a multirotor core) below the 2.20 line cannot take
         // a target at or above it: shown, not offered, and not flashed.
         QTest::newRow("2.19.9 to 2.20.0 held back")
@@ -132,7 +132,7 @@ private Q_SLOTS:
         QCOMPARE(shown.type, tdu1(fileType));
         QCOMPARE(ZoUtils::versionText(shown), QStringLiteral("V") + target);
         QTEST(targets[0][3].toBool(), "canUpgrade");
-        const ZoUpgradeWorkflow::Pick pick = wf->pickNextDevice();
+        const ZoUpgradePolicy::Pick pick = wf->pickNextDevice();
         QCOMPARE(pick.devId, picked ? tdu1(fileType) : tdu1(0));
         QCOMPARE(pick.isCore, picked);
     }
@@ -148,21 +148,22 @@ private Q_SLOTS:
         wf->onUpdateCANDevVersion(ver(77, 1, 0, 4), 1, QStringLiteral("1"));
         wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 5, QStringLiteral("7901"));
         wf->onUpdateCANDevVersion(ver(38, 3, 1, 0), 0, QStringLiteral("1234"));
-        QVERIFY(wf->hasModuleRow(ZoDeviceKey(77, 1)) && wf->hasModuleRow(ZoDeviceKey(77, 2)));
-        QVERIFY(wf->hasModuleRow(ZoDeviceKey(79)));
-        QVERIFY(wf->hasCoreRow(ZoDeviceKey(83)));
+        QVERIFY(wf->roster().isModuleRow(ZoDeviceKey(77, 1)) && wf->roster().isModuleRow(ZoDeviceKey(77, 2)));
+        QVERIFY(wf->roster().isModuleRow(ZoDeviceKey(79)));
+        QVERIFY(wf->roster().isCoreRow(ZoDeviceKey(83)));
         // The core stays below the 2.20 line its protocol type cannot cross.
         for (int type : {80, 83, 77, 79, 38})
             wf->onUpdateDevFRMTarInfo(firmware(type, ver(type, type == 80 ? 1 : 9, 9, 0)));
         QCOMPARE(wf->flashOrder(),
             (QList<ZoDeviceKey> {ZoDeviceKey(38), ZoDeviceKey(77, 1), ZoDeviceKey(77, 2),
                 ZoDeviceKey(79), ZoDeviceKey(83), ZoDeviceKey(80)}));
-        QCOMPARE(wf->records().value(ZoDeviceKey(79)).devIdx, tdu1(5));
+        QCOMPARE(wf->roster().records().value(ZoDeviceKey(79)).devIdx, tdu1(5));
         QCOMPARE(wf->pickNextDevice().key, ZoDeviceKey(38));
     }
 
     // What cannot be flashed is refused before anything is sent, and the run
-    // ends with the message naming the device; with nothing due it ends at once.
+    // ends with the message naming the device; with nothing due it ends at
+    // once; a link lost while the buses are asked for bootloaders ends it too.
     void runRefusals_data()
     {
         QTest::addColumn<int>("headerType");
@@ -172,6 +173,8 @@ private Q_SLOTS:
         QTest::newRow("nothing due") << -2 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
         QTest::newRow("header names another device") << 81 << 256 << unusable;
         QTest::newRow("image beyond what a transfer can name") << 80 << (65535 * 32) << unusable;
+        QTest::newRow("link lost before the first device")
+            << -3 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
     }
 
     void runRefusals()
@@ -182,16 +185,21 @@ private Q_SLOTS:
         connectCore(ver(80, 1, 7, 5));
         if (headerType != -2) {
             // The catalogue names 80; the file inside says otherwise (or is too big).
-            wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 8, 2), headerType, body));
+            wf->onUpdateDevFRMTarInfo(
+                firmware(80, ver(80, 1, 8, 2), headerType == -3 ? 80 : headerType, body));
         }
         QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
+        if (headerType == -3) {
+            QVERIFY(wf->isProbing());
+            wf->onPlaneConnectionChanged(false);
+        }
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
-        QCOMPARE(finished[0][1].value<ZoDeviceKey>(), outcome ? ZoDeviceKey(80) : ZoDeviceKey());
+        const bool named = outcome == int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable);
+        QCOMPARE(finished[0][1].value<ZoDeviceKey>(), named ? ZoDeviceKey(80) : ZoDeviceKey());
         QCOMPARE(wf->transferState(), ZoTransferSession::State::Idle); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
-        QVERIFY(wf->controls().upgradeEnabled);
     }
 
     // A module added by hand: it is told to enter its bootloader and asked
@@ -209,7 +217,7 @@ private Q_SLOTS:
     void manualModuleAdd()
     {
         QFETCH(bool, answers);
-        ZoUpgradeWorkflow::Timings t;
+        ZoUpgradeTimings t;
         t.forceReportDelayMs = 10;
         t.manualModuleMs = 300;
         wf->setTimings(t);
@@ -222,10 +230,10 @@ private Q_SLOTS:
         QCOMPARE(wf->pendingSelection(), tdu1(79));
         if (answers) {
             wf->onUpdateCANDevVersion(ver(79, 1, 2, 3), 1, QStringLiteral("1"));
-            QVERIFY(wf->records().value(ZoDeviceKey(79)).needUpgrade);
-            QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(79)).tarVersion),
+            QVERIFY(wf->roster().records().value(ZoDeviceKey(79)).needUpgrade);
+            QCOMPARE(ZoUtils::versionText(wf->roster().records().value(ZoDeviceKey(79)).tarVersion),
                 QStringLiteral("V3.1.2"));
-            const ZoUpgradeWorkflow::Pick p = wf->pickNextDevice();
+            const ZoUpgradePolicy::Pick p = wf->pickNextDevice();
             QCOMPARE(p.key, ZoDeviceKey(79));
             QCOMPARE(p.devNum, tdu1(1));
             QTest::qWait(400);
@@ -295,10 +303,8 @@ private Q_SLOTS:
         env.ignoredDevices = {44, 131149};
         env.tunexNodes = {1, 2};
         start(env);
-        QSignalSpy modules(wf.get(), &ZoUpgradeWorkflow::sigModuleListChanged);
         connectCore(ver(80, 1, 7, 5));
-        QCOMPARE(modules.size(), 1);
-        const auto emba = modules.last()[0].value<QList<ZoDeviceKey>>();
+        const QList<ZoDeviceKey> emba = wf->roster().expectedModules();
         QVERIFY(emba.contains(ZoDeviceKey(77, 1)));
         QVERIFY(!emba.contains(ZoDeviceKey(77, 2)));
         QVERIFY(!emba.contains(ZoDeviceKey(77)));
@@ -325,7 +331,7 @@ private Q_SLOTS:
         QFETCH(int, reported);
         QFETCH(int, question);
         QFETCH(int, button);
-        ZoUpgradeWorkflow::Timings t;
+        ZoUpgradeTimings t;
         t.forceReportDelayMs = 10;
         t.manualCoreMs = 200;
         wf->setTimings(t);
@@ -338,8 +344,8 @@ private Q_SLOTS:
             wf->answer(question, button);
         }
         const bool added = button != ZoUpgradeWorkflow::ButtonNo;
-        QCOMPARE(wf->hasCoreRow(ZoDeviceKey(80)), added);
-        QCOMPARE(wf->records().value(ZoDeviceKey(80)).needUpgrade, added);
+        QCOMPARE(wf->roster().isCoreRow(ZoDeviceKey(80)), added);
+        QCOMPARE(wf->roster().records().value(ZoDeviceKey(80)).needUpgrade, added);
         QCOMPARE(showAdd.size(), added ? 0 : 1);
     }
 
@@ -347,7 +353,7 @@ private Q_SLOTS:
     // to come take what was offered when the run began.
     void targetsHeldDuringRun()
     {
-        ZoUpgradeWorkflow::Timings t;
+        ZoUpgradeTimings t;
         t.enterBootloaderMs = 50;
         t.eraseMs = 50;
         t.blockMs = 50;
@@ -358,11 +364,11 @@ private Q_SLOTS:
         wf->upgradeAll();
         QVERIFY(wf->isUpgrading());
         wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 9, 0)));
-        QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(80)).tarVersion),
+        QCOMPARE(ZoUtils::versionText(wf->roster().records().value(ZoDeviceKey(80)).tarVersion),
             QStringLiteral("V1.8.2"));
         // No aircraft answers: the run fails, and then the file is offered.
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
-        QCOMPARE(ZoUtils::versionText(wf->records().value(ZoDeviceKey(80)).tarVersion),
+        QCOMPARE(ZoUtils::versionText(wf->roster().records().value(ZoDeviceKey(80)).tarVersion),
             QStringLiteral("V1.9.0"));
     }
     // After a completed run the core restarts: the next run first asks
@@ -435,8 +441,8 @@ private Q_SLOTS:
             if (visible)
                 log << QStringLiteral("add %1").arg(wf->pendingSelection());
         });
-        connect(wf.get(), &ZoUpgradeWorkflow::sigControlsChanged, this, [&] {
-            if (!wf->controls().manualAddEnabled && !log.contains(QLatin1String("manual off")))
+        connect(wf.get(), &ZoUpgradeWorkflow::sigManualAddOffered, this, [&](bool offered) {
+            if (!offered && !log.contains(QLatin1String("manual off")))
                 log << QStringLiteral("manual off");
         });
         connect(wf.get(), &ZoUpgradeWorkflow::sigInformation, this,
@@ -445,12 +451,12 @@ private Q_SLOTS:
             [&](tdu1 type) { log << QStringLiteral("box %1").arg(type); });
         connect(wf.get(), &ZoUpgradeWorkflow::sigProtocolTypeReset, this,
             [&] { log << QStringLiteral("protocol reset"); });
-        connect(wf.get(), &ZoUpgradeWorkflow::sigRowRemoved, this,
+        connect(&wf->roster(), &ZoDeviceRoster::sigRowRemoved, this,
             [&](ZoDeviceKey key) { log << QStringLiteral("removed ") + key.text(); });
         connect(wf.get(), &ZoUpgradeWorkflow::sigTargetChanged, this,
             [&](ZoDeviceKey key) { log << QStringLiteral("target ") + key.text(); });
         wf->onUpdateGNCFMVersion(ver(41, 2, 20, 0));
-        const QMap<ZoDeviceKey, ZoDevFMInfo> before = wf->records();
+        const QMap<ZoDeviceKey, ZoDevFMInfo> before = wf->roster().records();
         for (const QString &step : row.section(QStringLiteral(" -> "), 0, 0).split(QLatin1Char(' '))) {
             if (step == QLatin1String("found"))
                 wf->onAutoSearchPlaneFinished(true, 1);

@@ -67,7 +67,7 @@ class TstZoUpgradeWorkflowSim : public QObject
             "%d|%s|115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0", type, qPrintable(aircraft.ptyPath),
             aircraft.port, aircraft.programUdpPort, aircraft.port));
         QSignalSpy found(&engine, &ZoUpgradeWorkflow::sigSearchFinished);
-        using Catalogue = ZoUpgradeWorkflow::CatalogueState;
+        using Catalogue = ZoTargetIntake::State;
         engine.searchLink(c);
         if (!zoWaitFor([&] { return !found.isEmpty(); }, 10000) || !found[0][0].toBool()) {
             qWarning() << "aircraft not found";
@@ -80,7 +80,7 @@ class TstZoUpgradeWorkflowSim : public QObject
             qWarning() << "no catalogue" << cloud->paths();
             return false;
         }
-        return engine.controls().upgradeEnabled;
+        return engine.windowMode() == ZoUpgradeWorkflow::ModeReady;
     }
 
     // The sample file of `d` standing in for the catalogue.
@@ -221,14 +221,14 @@ private Q_SLOTS:
                 QVERIFY2(leaveFrames(d) == 3, qPrintable(d.simName()));
             const ZoDeviceKey key = d.key();
             expectedReports
-                << QStringLiteral("%1 %2 %3").arg(d.type).arg(d.to, wf->records()[key].serial);
+                << QStringLiteral("%1 %2 %3").arg(d.type).arg(d.to, wf->roster().records()[key].serial);
             QCOMPARE(wf->transferStats(key).resends, 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(versionReports().size(), kFleet.size(), 5000);
 
         // Each unit read back runs its target, and every row is still there.
         for (const Device &d : kFleet) {
-            const ZoDevFMInfo r = wf->records().value(d.key());
+            const ZoDevFMInfo r = wf->roster().records().value(d.key());
             QCOMPARE(r.result, ZoDevFMInfo::Result::Upgraded);
             QCOMPARE(ZoUtils::versionText(r.curVersion), QStringLiteral("V") + d.to);
         }
@@ -304,9 +304,8 @@ private Q_SLOTS:
             }
         } else {
             // The block that went unanswered was sent five times, then the run gave up.
-            QCOMPARE(wf->transferStats(key).resends, ZoUpgradeWorkflow::MaxResends);
+            QCOMPARE(wf->transferStats(key).resends, ZoTransferSession::MaxResends);
             QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
-            QVERIFY(wf->controls().upgradeEnabled);
         }
     }
 
@@ -412,7 +411,7 @@ private Q_SLOTS:
         const int catalogueRequests = cloud->paths().size();
         if (act == ChangeTarget) {
             connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [this] {
-                wf->selectBranch(ZoUpgradeWorkflow::BranchDevelopment);
+                wf->selectBranch(ZoTargetIntake::BranchDevelopment);
                 wf->fetchCustomBranch(QStringLiteral("other"));
             });
         }
@@ -424,7 +423,7 @@ private Q_SLOTS:
             QVERIFY(!sim->events("transfer", first->simName()).isEmpty());
             newEngine(env);
             QVERIFY(connectAircraft(Sim::Udp));
-            QCOMPARE(wf->records().value(first->key()).presence, ZoDevFMInfo::Presence::InBootloader);
+            QCOMPARE(wf->roster().records().value(first->key()).presence, ZoDevFMInfo::Presence::InBootloader);
             QVERIFY(runUpgrade(60));
             QVERIFY(!QFile::exists(journal));
         } else if (!stranded.isEmpty()) {
@@ -443,7 +442,7 @@ private Q_SLOTS:
         QStringList upgraded;
         QStringList reported;
         for (const Device &d : devices) {
-            const ZoDevFMInfo r = wf->records().value(d.key());
+            const ZoDevFMInfo r = wf->roster().records().value(d.key());
             if (r.result == ZoDevFMInfo::Result::Upgraded) {
                 upgraded << d.simName();
                 QCOMPARE(ZoUtils::versionText(r.curVersion), QStringLiteral("V") + d.to);
@@ -453,8 +452,8 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(versionReports().size(), confirmed.size());
         if (act == KillAircraft) {
-            QVERIFY(wf->hasModuleRow(first->key()));
-            QVERIFY(wf->records().value(first->key()).result >= ZoDevFMInfo::Result::Failed);
+            QVERIFY(wf->roster().isModuleRow(first->key()));
+            QVERIFY(wf->roster().records().value(first->key()).result >= ZoDevFMInfo::Result::Failed);
         }
         if (spoilFile > 256)
             QVERIFY(sim->events("request", QStringLiteral("38.0"), QStringLiteral("enterBootloader")).isEmpty());
@@ -489,7 +488,7 @@ private Q_SLOTS:
         int before = -1;
         int after = -1;
         connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&](ZoDeviceKey k, int value) {
-            if (k != key || before >= 0 || value < 20 * ZoUpgradeWorkflow::PageBytes)
+            if (k != key || before >= 0 || value < 20 * ZoTransferSession::PageBytes)
                 return;
             before = wf->transferStats(key).blocksSent;
             QThread::sleep(3);
@@ -527,7 +526,7 @@ private Q_SLOTS:
                                       .isEmpty(),
             3000);
         QCOMPARE(entered(), QStringList {QStringLiteral("77.2")});
-        QTRY_COMPARE_WITH_TIMEOUT(wf->records().value(ZoDeviceKey(77, 2)).presence,
+        QTRY_COMPARE_WITH_TIMEOUT(wf->roster().records().value(ZoDeviceKey(77, 2)).presence,
             ZoDevFMInfo::Presence::InBootloader, 3000);
         QCOMPARE(wf->flashOrder().value(0), ZoDeviceKey(77, 2));
     }
@@ -575,8 +574,8 @@ private Q_SLOTS:
             expected.sort();
             QCOMPARE(verified, expected);
             const ZoDeviceKey other = fleets[1 - i][1].key();
-            QVERIFY(!engines[i]->records().contains(other)
-                || engines[i]->records()[other].presence
+            QVERIFY(!engines[i]->roster().records().contains(other)
+                || engines[i]->roster().records()[other].presence
                     == ZoDevFMInfo::Presence::NotAnswering);
         }
     }

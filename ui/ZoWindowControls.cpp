@@ -1,0 +1,65 @@
+#include "ZoWindowControls.h"
+
+ZoWindowControls::ZoWindowControls(const ZoUpgradeWorkflow *engine, QObject *parent)
+    : QObject(parent)
+    , m_engine(engine)
+{
+    using E = ZoUpgradeWorkflow;
+    connect(engine, &E::sigSearchFinished, this, [this](bool found) {
+        change([found](State &s) { s.branchVisible = s.branchEnabled = found; });
+    });
+    connect(engine, &E::sigCoreAddedByHand, this,
+        [this] { change([](State &s) { s.branchVisible = s.branchEnabled = true; }); });
+    connect(engine, &E::sigManualAddOffered, this,
+        [this](bool offered) { change([offered](State &s) { s.manualAddEnabled = offered; }); });
+    connect(engine, &E::sigCloseCom, this, [this] {
+        change([](State &s) {
+            s.upgradeEnabled = s.branchEnabled = false;
+            s.coreHeaderEnabled = true;
+        });
+    });
+    connect(engine, &E::sigBranchSelected, this, [this](int branch) {
+        change([branch](State &s) { s.customKeyVisible = branch == ZoTargetIntake::BranchCustom; });
+    });
+    // Read as the catalogue's result comes, before the engine's mode moves on.
+    connect(&engine->targets(), &ZoTargetIntake::sigStateChanged, this,
+        [this](ZoTargetIntake::State state) {
+            if (state != ZoTargetIntake::State::Ready && state != ZoTargetIntake::State::Failed)
+                return;
+            const bool ready = m_engine->windowMode() == ZoUpgradeWorkflow::ModeReady;
+            change([ready, state](State &s) {
+                if (ready)
+                    s.upgradeEnabled = state == ZoTargetIntake::State::Ready;
+                else
+                    s.customKeyVisible = false;
+            });
+        });
+    connect(engine, &E::sigRunStarted, this, [this] {
+        change([](State &s) {
+            s.upgradeEnabled = s.branchEnabled = s.manualAddEnabled = s.coreHeaderEnabled = false;
+        });
+    });
+    connect(engine, &E::sigRunEnded, this, [this](E::RunOutcome end) {
+        if (end == E::RunOutcome::Completed || end == E::RunOutcome::FirmwareUnusable)
+            return unlock();
+        change([](State &s) { s.upgradeEnabled = s.branchEnabled = true; });
+    });
+}
+
+void ZoWindowControls::change(const std::function<void(State &)> &how)
+{
+    how(m_state);
+    Q_EMIT sigChanged();
+}
+
+void ZoWindowControls::unlock()
+{
+    change([](State &s) {
+        s.upgradeEnabled = s.branchEnabled = s.manualAddEnabled = s.coreHeaderEnabled = true;
+    });
+}
+
+void ZoWindowControls::runAborted()
+{
+    unlock();
+}

@@ -1,0 +1,88 @@
+#include "ZoBootloaderSweep.h"
+
+#include "ZoDeviceRoster.h"
+#include "ZoRunJournal.h"
+#include "ZoTargetIntake.h"
+#include "ZoUtils.h"
+
+#include <QLoggingCategory>
+
+#include <utility>
+
+Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
+
+ZoBootloaderSweep::ZoBootloaderSweep(ZoBootloaderProbe *probe, ZoDeviceRoster *roster,
+    ZoRunJournal *journal, ZoTargetIntake *targets, ZoLogLabel label, QObject *parent)
+    : QObject(parent)
+    , m_probe(probe)
+    , m_roster(roster)
+    , m_journal(journal)
+    , m_targets(targets)
+    , m_label(label)
+{
+    qRegisterMetaType<Purpose>("ZoBootloaderSweep::Purpose");
+    connect(probe, &ZoBootloaderProbe::sigFinished, this, &ZoBootloaderSweep::onProbeFinished);
+}
+
+void ZoBootloaderSweep::start(Purpose purpose, tdu1 coreType)
+{
+    // Kinds 3 and 4 answer only when asked by number: every expected device
+    // that stayed silent, and every one the journal says was being flashed.
+    QList<ZoBootloaderProbe::Device> addressed;
+    const auto add = [&addressed](tdu1 type, tdu1 number) {
+        const int kind = ZoUtils::protocolClass(type);
+        const ZoBootloaderProbe::Device d(type, number);
+        if ((kind == ZoUtils::ClassCanByDevNum || kind == ZoUtils::ClassBus)
+            && !addressed.contains(d))
+            addressed.append(d);
+    };
+    for (const ZoDeviceKey &entry : m_roster->expectedModules()) {
+        const ZoDevFMInfo *r
+            = m_roster->record(ZoDeviceRoster::recordKey(entry.type, entry.number));
+        if (!r || r->presence != ZoDevFMInfo::Presence::Answering)
+            add(entry.type, entry.number);
+    }
+    // A journal shared with other aircraft's engines holds their modules too.
+    const QString eid = m_roster->core().serial;
+    for (const ZoRunJournal::Entry &e :
+        eid.isEmpty() ? m_journal->entries() : m_journal->entriesFor(eid)) {
+        if (!e.core)
+            add(e.devId, e.devNum);
+    }
+    m_purpose = purpose;
+    m_probe->start(ZoUtils::isSecondGenerationCore(coreType), addressed);
+}
+
+void ZoBootloaderSweep::cancel()
+{
+    m_probe->cancel();
+    m_purpose = Purpose::None;
+}
+
+void ZoBootloaderSweep::onProbeFinished(const QList<ZoBootloaderProbe::Found> &found)
+{
+    const Purpose purpose = std::exchange(m_purpose, Purpose::None);
+    for (const ZoBootloaderProbe::Found &f : found) {
+        qCWarning(lcUpgrade).noquote() << m_label << "Found in its bootloader:"
+                                       << QString::number(f.version.type, 16) << f.number;
+        // Found again before a run: the row stays where it is.
+        const ZoDevFMInfo *known
+            = m_roster->record(ZoDeviceRoster::recordKey(f.version.type, f.number));
+        if (known && known->presence == ZoDevFMInfo::Presence::InBootloader)
+            continue;
+        const ZoDeviceKey key = m_roster->insertStranded(f.version, f.number);
+        m_targets->applyStored(key);
+        Q_EMIT sigRecordChanged(key);
+    }
+    const QString eid = m_roster->core().serial;
+    // Devices of the journal that answer from their application again need
+    // no recovery.
+    for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {
+        const ZoDevFMInfo *r = m_roster->record(e.key);
+        if (r && r->presence == ZoDevFMInfo::Presence::Answering && (!e.core || !eid.isEmpty()))
+            m_journal->clear(e.eid, e.key);
+    }
+    for (const ZoDeviceKey &key : m_roster->markSilentModules())
+        Q_EMIT sigRecordChanged(key);
+    Q_EMIT sigFinished(purpose);
+}

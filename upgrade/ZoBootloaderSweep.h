@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ZoBootloaderProbe.h"
+#include "ZoLogLabel.h"
+
+#include <QObject>
+
+class ZoDeviceRoster;
+class ZoRunJournal;
+class ZoTargetIntake;
+
+// Which bootloaders are asked for after a search and before a run, and what
+// is found there put on the roster: every expected module of kinds 3 and 4
+// that did not answer, and every module the run journal says was being
+// flashed. A device found in its bootloader becomes a row with its target;
+// journal entries of devices that answer again are done with; expected
+// modules that answer from nowhere are marked silent.
+//
+// Lives on the engine's thread; the probe it drives is not owned.
+class ZoBootloaderSweep : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Purpose : int { None, AfterSearch, BeforeRun };
+    Q_ENUM(Purpose)
+
+    ZoBootloaderSweep(ZoBootloaderProbe *probe, ZoDeviceRoster *roster, ZoRunJournal *journal,
+        ZoTargetIntake *targets, ZoLogLabel label, QObject *parent = nullptr);
+
+    // Ends with sigFinished, within this call when there is nothing to ask.
+    void start(Purpose purpose, tdu1 coreType);
+    void cancel();
+    Purpose purpose() const { return m_purpose; }
+
+Q_SIGNALS:
+    void sigRecordChanged(ZoDeviceKey key);
+    void sigFinished(ZoBootloaderSweep::Purpose purpose);
+
+private:
+    void onProbeFinished(const QList<ZoBootloaderProbe::Found> &found);
+
+    ZoBootloaderProbe *m_probe;
+    ZoDeviceRoster *m_roster;
+    ZoRunJournal *m_journal;
+    ZoTargetIntake *m_targets;
+    ZoLogLabel m_label;
+    Purpose m_purpose = Purpose::None;
+};
