@@ -7,7 +7,23 @@
 #include "ZoUpgradePolicy.h"
 #include "ZoUtils.h"
 
+#include <QLoggingCategory>
+
 #include <utility>
+
+Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
+
+namespace {
+// The header's type is what a device's bootloader is told it receives: it
+// must be the firmware id's own, or for a core a sibling airframe's core.
+// Anything else would put one device's image on another.
+bool carries(tdu1 fid, tdu1 headerType)
+{
+    return headerType == fid
+        || (ZoUtils::isCore(fid) && ZoUtils::isCore(headerType)
+            && ZoUtils::sameCoreFamily(fid, headerType));
+}
+} // namespace
 
 ZoTargetIntake::ZoTargetIntake(ZoDeviceRoster *roster, ZoUpgradePolicy *policy,
     ZoFirmwareSource *source, ZoFRMFileStore *store, const ZoCoreHeaderChoice *choice,
@@ -114,6 +130,18 @@ void ZoTargetIntake::take(const ZoFRMFileInfo &file)
 {
     if (m_holding) {
         m_held.append(file);
+        return;
+    }
+    tVersion header;
+    if (file.headerVersion(header) && !carries(tdu1(file.fid), header.type)) {
+        qCWarning(lcUpgrade).noquote()
+            << "Refused" << file.nickNameEn << "firmware id" << file.fid << "header type"
+            << header.type;
+        Q_EMIT sigRefused(tr("MsgFirmwareHeaderMismatch")
+                              .arg(file.nickNameEn.isEmpty() ? QString::number(file.fid)
+                                                             : file.nickNameEn)
+                              .arg(file.fid)
+                              .arg(header.type));
         return;
     }
     m_store->setFRMFileInfo(file);

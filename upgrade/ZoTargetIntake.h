@@ -63,6 +63,9 @@ Q_SIGNALS:
     void sigTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     // A catalogue file reached the store.
     void sigFirmwareArrived(tdu1 type);
+    // A file was refused: the image it holds is not for what its firmware id
+    // names. The text says which.
+    void sigRefused(QString text);
 
 private:
     void setState(State state);

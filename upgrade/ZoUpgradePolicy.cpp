@@ -109,6 +109,11 @@ ZoUpgradePolicy::Pick ZoUpgradePolicy::pick(const ZoDeviceRoster &roster) const
         if (it.key().isNull() || !(roster.isCoreRow(it.key()) || roster.isAlternateCore(it.key()))
             || !needsUpgrade(*it))
             continue;
+        // A board speaks its bus kind: a bootloader left waiting there would
+        // take its frames too.
+        if (isBoard(it->tarVersion.type)
+            && blocked.contains(ZoUtils::protocolClass(it->tarVersion.type)))
+            continue;
         if (isBoard(it->tarVersion.type)) {
             if (!board)
                 board = &*it;
@@ -177,7 +182,8 @@ QList<ZoDeviceKey> ZoUpgradePolicy::flashOrder(const ZoDeviceRoster &roster) con
             (it->presence == ZoDevFMInfo::Presence::InBootloader ? stranded : modules)
                 .append(it.key());
         } else if (isBoard(it->tarVersion.type)) {
-            boards.append(it.key());
+            if (!blocked.contains(ZoUtils::protocolClass(it->tarVersion.type)))
+                boards.append(it.key());
         } else {
             core = it.key(); // a run flashes one core: the last its records name
         }

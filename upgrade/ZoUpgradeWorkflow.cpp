@@ -105,6 +105,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_reports, &ZoReportIntake::sigCoreAdded, this,
         [this] { selectBranch(m_targets->branch()); });
     connect(m_targets, &ZoTargetIntake::sigTargetChanged, this, &ZoUpgradeWorkflow::sigTargetChanged);
+    connect(m_targets, &ZoTargetIntake::sigRefused, this, &ZoUpgradeWorkflow::sigInformation);
     connect(m_source, &ZoFirmwareSource::sigFetchFinished, this, [this] {
         // A catalogue that comes in a search or a run is no news to act on.
         if (m_windowMode != ModeReady && !isUpgrading())

@@ -576,6 +576,13 @@
     </message>
 </context>
 <context>
+    <name>ZoTargetIntake</name>
+    <message>
+        <source>MsgFirmwareHeaderMismatch</source>
+        <translation>The firmware file %1 (firmware id %2) holds an image for device type %3, not for what its id names. It was refused; nothing is flashed with it.</translation>
+    </message>
+</context>
+<context>
     <name>ZoUpgradeWorkflow</name>
     <message>
         <source>MsgCoreLeftInBootloader</source>

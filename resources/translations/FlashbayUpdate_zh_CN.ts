@@ -576,6 +576,13 @@
     </message>
 </context>
 <context>
+    <name>ZoTargetIntake</name>
+    <message>
+        <source>MsgFirmwareHeaderMismatch</source>
+        <translation>固件文件 %1（固件编号 %2）中的映像属于设备类型 %3，与其编号不符，已拒绝使用，不会用它刷写。</translation>
+    </message>
+</context>
+<context>
     <name>ZoUpgradeWorkflow</name>
     <message>
         <source>MsgCoreLeftInBootloader</source>

@@ -172,6 +172,10 @@ private Q_SLOTS:
         const int unusable = int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable);
         QTest::newRow("nothing due") << -2 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
         QTest::newRow("header names another device") << 81 << 256 << unusable;
+        // Refused as it arrives: the core keeps no target, whatever the
+        // compass's own file is.
+        QTest::newRow("header names a module")
+            << 38 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
         QTest::newRow("image beyond what a transfer can name") << 80 << (65535 * 32) << unusable;
         QTest::newRow("link lost before the first device")
             << -3 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
@@ -183,6 +187,8 @@ private Q_SLOTS:
         QFETCH(int, body);
         QFETCH(int, outcome);
         connectCore(ver(80, 1, 7, 5));
+        if (headerType == 38)
+            wf->onUpdateDevFRMTarInfo(firmware(38, ver(38, 1, 0, 9)));
         if (headerType != -2) {
             // The catalogue names 80; the file inside says otherwise (or is too big).
             wf->onUpdateDevFRMTarInfo(
