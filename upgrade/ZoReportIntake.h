@@ -44,8 +44,8 @@ public:
     };
     ZoReportIntake(const Parts &parts, const ZoUpgradeEnvironment &env, QObject *parent = nullptr);
 
-    // Settled on an aircraft (its catalogue asked): the core repeating what
-    // its record holds changes nothing.
+    // Settled on an aircraft (its catalogue asked, or a run under way): the
+    // core repeating what its record holds changes nothing.
     void setSettled(bool on) { m_settled = on; }
 
     void onCoreVersion(tVersion version);

@@ -216,7 +216,7 @@ void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
 
 void ZoUpgradeWorkflow::setWindowMode(tds4 mode)
 {
-    m_reports->setSettled(mode == ModeReady);
+    m_reports->setSettled(mode == ModeReady || mode >= ModeModuleUpgrade);
     m_windowMode = mode;
 }
 

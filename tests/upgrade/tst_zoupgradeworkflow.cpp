@@ -179,6 +179,8 @@ private Q_SLOTS:
         QTest::newRow("image beyond what a transfer can name") << 80 << (65535 * 32) << unusable;
         QTest::newRow("link lost before the first device")
             << -3 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
+        QTest::newRow("the core repeats itself, then the link goes")
+            << -4 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
     }
 
     void runRefusals()
@@ -192,12 +194,17 @@ private Q_SLOTS:
         if (headerType != -2) {
             // The catalogue names 80; the file inside says otherwise (or is too big).
             wf->onUpdateDevFRMTarInfo(
-                firmware(80, ver(80, 1, 8, 2), headerType == -3 ? 80 : headerType, body));
+                firmware(80, ver(80, 1, 8, 2), headerType < -2 ? 80 : headerType, body));
         }
         QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
-        if (headerType == -3) {
+        if (headerType < -2) {
             QVERIFY(wf->isProbing());
+            if (headerType == -4) {
+                // A late answer to the search's query keeps the core's target.
+                wf->onUpdateGNCFMVersion(ver(80, 1, 7, 5));
+                QVERIFY(wf->isDue(ZoDeviceKey(80)));
+            }
             wf->onPlaneConnectionChanged(false);
         }
         QTRY_COMPARE(finished.size(), 1);
