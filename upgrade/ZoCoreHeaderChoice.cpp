@@ -48,10 +48,14 @@ void ZoCoreHeaderChoice::pickProtocolType(tds4 protocolType)
         record.key = newKey;
         record.tarVersion = tVersion();
         record.releaseNote.clear();
-        if (newKey == coreKey)
-            *m_roster->record(newKey) = record;
-        else
+        if (newKey != coreKey) {
             m_roster->insertAlternate(record);
+            // A run takes the last core record due: the core's own must not
+            // still offer the other airframe's image.
+            record.key = coreKey;
+            record.needUpgrade = false;
+        }
+        *m_roster->record(coreKey) = record;
         Q_EMIT sigTargetCleared(coreKey);
     }
     Q_EMIT sigFetch(firmwareId);

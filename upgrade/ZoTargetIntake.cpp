@@ -103,7 +103,8 @@ void ZoTargetIntake::apply(ZoDevFMInfo &record, const ZoFRMFileInfo &info)
         record.tarCompileTime = headerTime;
     }
     record.releaseNote = releaseNoteOf(info);
-    const bool u = m_policy->decide(record, m_roster->isCoreRow(record.key),
+    const bool core = m_roster->isCoreRow(record.key) || m_roster->isAlternateCore(record.key);
+    const bool u = m_policy->decide(record, core,
         m_choice->protocolType(), m_branch == BranchCustom, m_roster->coreCompileTimeKnown());
     if (m_policy->isHeldBack(record.key))
         record.releaseNote.clear();

@@ -362,6 +362,20 @@ private Q_SLOTS:
         QCOMPARE(showAdd.size(), added ? 0 : 1);
     }
 
+    // A core switched to another airframe's protocol type takes only that
+    // airframe's image: its own target goes until that catalogue comes.
+    void protocolTypeChange()
+    {
+        connectCore(ver(81, 1, 7, 5));
+        wf->onUpdateDevFRMTarInfo(firmware(81, ver(81, 1, 8, 2)));
+        QCOMPARE(wf->pickNextDevice().key, ZoDeviceKey(81));
+        wf->onUpdateGNCDevIDByProtType(ZoUtils::AirframeMR);
+        QCOMPARE(wf->pickNextDevice().devId, tdu1(0));
+        wf->onUpdateDevFRMTarInfo(firmware(80, ver(80, 1, 8, 2)));
+        QCOMPARE(wf->pickNextDevice().devId, tdu1(80));
+        QVERIFY(wf->pickNextDevice().isCore);
+    }
+
     // A file that arrives during a run waits for its end: the devices still
     // to come take what was offered when the run began.
     void targetsHeldDuringRun()
