@@ -615,6 +615,9 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDevice
     case Outcome::StrandedWithoutTarget:
         text = fillIn(tr("MsgRunStrandedWithoutTarget"), name);
         break;
+    case Outcome::JournalUnwritable:
+        text = fillIn(tr("MsgRunJournalUnwritable"), name);
+        break;
     case Outcome::LinkLost:
         // Lost between two devices, the link left none in its bootloader.
         text = !key.isNull() ? fillIn(tr("MsgRunLinkLostDevice"), name) : tr("MsgRunLinkLost");

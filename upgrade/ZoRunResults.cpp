@@ -105,14 +105,17 @@ void ZoRunResults::onDeviceFinished(
 void ZoRunResults::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key)
 {
     // A device the run stopped at before sending it anything.
+    using End = ZoUpgradeRun::End;
+    using Failure = ZoDeviceOutcome::Failure;
     if (key.isNull() || m_outcomes.contains(key)
-        || (end != ZoUpgradeRun::End::FirmwareUnusable
-            && end != ZoUpgradeRun::End::StrandedWithoutTarget))
+        || (end != End::FirmwareUnusable && end != End::StrandedWithoutTarget
+            && end != End::JournalUnwritable))
         return;
     ZoDeviceOutcome o = outcome(key);
     o.result = ZoDeviceOutcome::Result::Failed;
-    o.failure = end == ZoUpgradeRun::End::FirmwareUnusable ? ZoDeviceOutcome::Failure::RefusedFile
-                                                           : ZoDeviceOutcome::Failure::NoTarget;
+    o.failure = end == End::FirmwareUnusable ? Failure::RefusedFile
+        : end == End::JournalUnwritable      ? Failure::NotRecorded
+                                             : Failure::NoTarget;
     m_outcomes.insert(key, o);
 }
 

@@ -115,12 +115,13 @@ void ZoUpgradeRun::next(bool first)
         end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, first);
         return;
     }
-    if (!startDevice(m_policy, pick.key, pick.devId, pick.devNum, pick.isCore))
-        end(End::FirmwareUnusable, pick.key, first);
+    End refusal = End::FirmwareUnusable;
+    if (!startDevice(m_policy, pick.key, pick.devId, pick.devNum, pick.isCore, refusal))
+        end(refusal, pick.key, first);
 }
 
-bool ZoUpgradeRun::startDevice(
-    const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum, bool core)
+bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId,
+    tdu1 devNum, bool core, End &refusal)
 {
     qCDebug(lcUpgrade).noquote() << "Current upgrade devId" << QString::number(devId, 16)
                                  << devNum;
@@ -162,8 +163,13 @@ bool ZoUpgradeRun::startDevice(
     entry.core = core;
     entry.target = t.version;
     entry.startedMs = QDateTime::currentMSecsSinceEpoch();
-    if (!m_journal->record(entry, &why))
-        qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
+    if (!m_journal->record(entry, &why)) {
+        qCCritical(lcUpgrade).noquote()
+            << m_label << "The run journal could not be written; the bootloader is not entered:"
+            << why;
+        refusal = End::JournalUnwritable;
+        return false;
+    }
 
     m_session = new ZoTransferSession(m_looper, plan, m_transfer);
     m_session->setLogLabel(m_label);

@@ -37,6 +37,7 @@ public:
         NotConfirmed, // transferred, but the device did not report its target afterwards
         StrandedWithoutTarget, // a module in its bootloader has no file: its bus kind waits
         LinkLost, // the link went away or was closed under the run
+        JournalUnwritable, // the device was not entered: nothing would say it was left there
     };
     Q_ENUM(End)
     enum class Phase : int { Idle, Transferring, Confirming, Pausing };
@@ -94,7 +95,9 @@ private:
         ZoDeviceOutcome outcome; // its file, until the end fills in the rest
     };
     void next(bool first);
-    bool startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum, bool core);
+    // False, and why in `refusal`, when nothing was sent to the device.
+    bool startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, tdu1 devId, tdu1 devNum,
+        bool core, End &refusal);
     void onFinished(ZoDeviceKey key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
     void onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);

@@ -512,6 +512,12 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
                                       "for it: no module of its bus was flashed")
                            .arg(name));
         break;
+    case Outcome::JournalUnwritable:
+        m_out.complain(QStringLiteral("the run journal could not be written, so %1 was not entered "
+                                      "into its bootloader: make its folder writable and free "
+                                      "some space")
+                           .arg(name));
+        break;
     case Outcome::LinkLost:
         m_out.complain(QStringLiteral("the link to the aircraft was lost during the upgrade"));
         if (d)

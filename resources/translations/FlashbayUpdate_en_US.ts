@@ -556,6 +556,10 @@
         <translation>%1 is waiting in its bootloader and the catalogue holds no firmware for it; no module on its bus was flashed.</translation>
     </message>
     <message>
+        <source>MsgRunJournalUnwritable</source>
+        <translation>The run journal could not be written, so %1 was not put into its bootloader: nothing was flashed. Make the settings folder writable and free some space, then upgrade again.</translation>
+    </message>
+    <message>
         <source>MsgRunLinkLostDevice</source>
         <translation>The link to the aircraft was lost during the upgrade of %1. It stays in its bootloader; the next run recovers it.</translation>
     </message>

@@ -556,6 +556,10 @@
         <translation>%1停在引导程序中，而固件目录中没有它的固件；它所在总线上的模块均未刷写。</translation>
     </message>
     <message>
+        <source>MsgRunJournalUnwritable</source>
+        <translation>无法写入升级记录，因此未让%1进入引导程序，未刷写任何设备。请确保设置文件夹可写且有剩余空间，然后重新升级。</translation>
+    </message>
+    <message>
         <source>MsgRunLinkLostDevice</source>
         <translation>升级%1时与飞机的链路中断。它停留在引导程序中，下次升级时会将其恢复。</translation>
     </message>

@@ -181,6 +181,10 @@ private Q_SLOTS:
             << -3 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
         QTest::newRow("the core repeats itself, then the link goes")
             << -4 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
+        // Nothing could tell the next run that the core was left in its
+        // bootloader: it is not entered.
+        QTest::newRow("journal cannot be written")
+            << -5 << 256 << int(ZoUpgradeWorkflow::RunOutcome::JournalUnwritable);
     }
 
     void runRefusals()
@@ -188,6 +192,14 @@ private Q_SLOTS:
         QFETCH(int, headerType);
         QFETCH(int, body);
         QFETCH(int, outcome);
+        QTemporaryDir dir;
+        if (headerType == -5) {
+            // Beneath a file: no folder can be made there, not even by root.
+            ZoUpgradeEnvironment env;
+            env.journalPath = dir.filePath(QStringLiteral("sysconfig.xml/runjournal.json"));
+            QVERIFY(QFile(dir.filePath(QStringLiteral("sysconfig.xml"))).open(QIODevice::WriteOnly));
+            start(env);
+        }
         connectCore(ver(80, 1, 7, 5));
         if (headerType == 38)
             wf->onUpdateDevFRMTarInfo(firmware(38, ver(38, 1, 0, 9)));
@@ -198,7 +210,7 @@ private Q_SLOTS:
         }
         QSignalSpy finished(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
-        if (headerType < -2) {
+        if (headerType == -3 || headerType == -4) {
             QVERIFY(wf->isProbing());
             if (headerType == -4) {
                 // A late answer to the search's query keeps the core's target.
@@ -209,7 +221,8 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
-        const bool named = outcome == int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable);
+        const bool named = outcome == int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable)
+            || outcome == int(ZoUpgradeWorkflow::RunOutcome::JournalUnwritable);
         QCOMPARE(finished[0][1].value<ZoDeviceKey>(), named ? ZoDeviceKey(80) : ZoDeviceKey());
         QCOMPARE(wf->transferState(), ZoTransferSession::State::Idle); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
