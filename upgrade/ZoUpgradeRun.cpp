@@ -12,11 +12,12 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
-ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands,
+ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease,
     const ZoDeviceRoster *roster, const ZoUpgradePolicy *policy, const ZoFirmwareSource *source,
     ZoRunJournal *journal, QObject *parent)
     : QObject(parent)
     , m_looper(looper)
+    , m_lease(lease)
     , m_roster(roster)
     , m_policy(policy)
     , m_source(source)
@@ -165,7 +166,7 @@ bool ZoUpgradeRun::startDevice(
     if (!m_journal->record(entry, &why))
         qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
 
-    m_session = new ZoTransferSession(m_looper, plan, m_transfer);
+    m_session = new ZoTransferSession(m_looper, m_lease, plan, m_transfer);
     m_session->setLogLabel(m_label);
     // Reports already queued when a session is disposed still arrive; they
     // must not be taken for the next session's, even of the same device.

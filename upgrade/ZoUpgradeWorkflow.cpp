@@ -8,6 +8,7 @@
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
+#include "ZoProtocolLease.h"
 #include "ZoRunJournal.h"
 #include "ZoUtils.h"
 
@@ -26,6 +27,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_store(env.store ? env.store : m_ownStore.get())
     , m_config(env.link ? env.link : &m_ownLink)
     , m_looper(std::make_unique<ZoMsgLooper>())
+    , m_lease(std::make_unique<ZoProtocolLease>(m_looper.get(), m_label))
     , m_commands(std::make_unique<ZoBootCommands>(m_looper.get()))
     , m_roster(new ZoDeviceRoster(this))
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
@@ -35,8 +37,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
     , m_journal(env.journal ? env.journal : m_ownJournal.get())
     , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
-    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_roster, &m_policy, m_source,
-          m_journal, this))
+    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster,
+          &m_policy, m_source, m_journal, this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
 {
     qRegisterMetaType<tVersion>("tVersion");

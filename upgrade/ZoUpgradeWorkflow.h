@@ -33,6 +33,7 @@
 
 class ZoBootCommands;
 class ZoFRMFileStore;
+class ZoProtocolLease;
 class ZoRunJournal;
 
 // The upgrade workflow, without a widget. It coordinates the device search,
@@ -309,6 +310,8 @@ private:
     ZoPlaneConfig *m_config;
     Timings m_timings;
     std::unique_ptr<ZoMsgLooper> m_looper;
+    // Taken in turn by the probe, a manual add and each transfer.
+    std::unique_ptr<ZoProtocolLease> m_lease;
     std::unique_ptr<ZoBootCommands> m_commands;
     ZoDeviceRoster *m_roster;
     ZoUpgradePolicy m_policy;
