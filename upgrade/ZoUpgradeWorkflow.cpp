@@ -36,7 +36,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_connection(new ZoConnectionPhase(m_search, m_config, this))
     , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
     , m_journal(env.journal ? env.journal : m_ownJournal.get())
-    , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
+    , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), m_lease.get(), this))
     , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster,
           &m_policy, m_source, m_journal, this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
