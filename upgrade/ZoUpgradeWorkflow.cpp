@@ -31,7 +31,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_commands(std::make_unique<ZoBootCommands>(m_looper.get()))
     , m_roster(new ZoDeviceRoster(this))
     , m_source(new ZoFirmwareSource(m_store, env.cloudBaseUrl.toString(), this))
-    , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
+    , m_manual(new ZoManualAdd(m_commands.get(), m_lease.get(), this))
     , m_search(new ZoPlaneSearch(this))
     , m_connection(new ZoConnectionPhase(m_search, m_config, this))
     , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
