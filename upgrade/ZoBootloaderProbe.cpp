@@ -2,6 +2,7 @@
 
 #include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
+#include "ZoProtocolLease.h"
 #include "ZoUtils.h"
 
 #include <QLoggingCategory>
@@ -15,10 +16,12 @@ constexpr int StepMs = 20;
 constexpr tdu1 AnyCanType = 38;
 } // namespace
 
-ZoBootloaderProbe::ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent)
+ZoBootloaderProbe::ZoBootloaderProbe(
+    ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent)
     : QObject(parent)
     , m_looper(looper)
     , m_commands(commands)
+    , m_lease(lease)
 {
     m_step.setInterval(StepMs);
     m_listen.setSingleShot(true);
@@ -28,11 +31,18 @@ ZoBootloaderProbe::ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *comman
             enter(Phase::AddressedCan);
             return;
         }
-        m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+        m_lease->release(this);
         m_phase = Phase::Idle;
         qCDebug(lcUpgrade) << "Bootloader probe found" << m_found.size();
         Q_EMIT sigFinished(std::exchange(m_found, {}));
     });
+    connect(
+        lease, &ZoProtocolLease::sigReleased, this,
+        [this] {
+            if (m_phase == Phase::WaitingForLease)
+                begin();
+        },
+        Qt::QueuedConnection);
     connect(looper, &ZoMsgLooper::sigCANDevBootloaderReport, this, &ZoBootloaderProbe::onReport,
         Qt::QueuedConnection);
 }
@@ -55,7 +65,15 @@ void ZoBootloaderProbe::start(bool askCan, const QList<Device> &addressed)
         return;
     }
     m_queue = bus;
-    if (askCan || !bus.isEmpty())
+    m_phase = Phase::WaitingForLease;
+    begin();
+}
+
+void ZoBootloaderProbe::begin()
+{
+    if (!m_lease->take(this, QStringLiteral("bootloader probe")))
+        return;
+    if (m_askCan || !m_queue.isEmpty())
         enter(Phase::Unaddressed);
     else
         enter(Phase::AddressedCan);
@@ -65,8 +83,7 @@ void ZoBootloaderProbe::cancel()
 {
     m_step.stop();
     m_listen.stop();
-    if (m_phase != Phase::Idle)
-        m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
+    m_lease->release(this);
     m_phase = Phase::Idle;
     m_queue.clear();
     m_addressedCan.clear();
@@ -78,7 +95,7 @@ void ZoBootloaderProbe::enter(Phase phase)
     m_phase = phase;
     if (phase == Phase::AddressedCan) {
         m_queue = std::exchange(m_addressedCan, {});
-        m_looper->setProtocol(ZoMsgLooper::ModeApplication, tdu1(ZoUtils::ClassCanByDevNum));
+        m_lease->setMode(this, ZoMsgLooper::ModeApplication, tdu1(ZoUtils::ClassCanByDevNum));
     } else if (m_askCan) {
         m_commands->module(ZoBootCommands::OpForceReport, AnyCanType, 0);
     }
@@ -100,7 +117,7 @@ void ZoBootloaderProbe::sendNext()
 
 void ZoBootloaderProbe::onReport(tVersion version, tdu1 index)
 {
-    if (m_phase == Phase::Idle || version.type == 0)
+    if (m_phase == Phase::Idle || m_phase == Phase::WaitingForLease || version.type == 0)
         return;
     const tdu1 number = ZoUtils::protocolClass(version.type) == ZoUtils::ClassCan ? 0 : index;
     for (const Found &f : qAsConst(m_found)) {

@@ -10,6 +10,7 @@
 
 class ZoBootCommands;
 class ZoMsgLooper;
+class ZoProtocolLease;
 
 // Asks the buses behind the core whether a module bootloader already
 // listens: a module left there by an interrupted run answers only from it,
@@ -19,6 +20,10 @@ class ZoMsgLooper;
 // carry no address); those of kinds 3 and 4 one by one, by type and number.
 // Kind 3 replies in the short form the looper reads only with that variant
 // set, so the addressed CAN devices get a phase of their own.
+//
+// It asks only while it holds the protocol lease: while another part holds
+// it (a board being added by hand), the probe waits, and asks once it is
+// released. On the engine's thread.
 class ZoBootloaderProbe : public QObject
 {
     Q_OBJECT
@@ -30,13 +35,15 @@ public:
         tdu1 number = 0; // kind 2: 0
     };
 
-    ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent = nullptr);
+    ZoBootloaderProbe(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease,
+        QObject *parent = nullptr);
 
     // How long each phase listens after its last command.
     void setListenMs(int ms) { m_listenMs = ms; }
     // `askCan`: send the bare kind-2 force report; `addressed`: devices of
     // kinds 3 and 4 to ask by number. Ends with sigFinished, within this
-    // call when there is nothing to ask.
+    // call when there is nothing to ask. Active (waiting) while the lease is
+    // another part's.
     void start(bool askCan, const QList<Device> &addressed);
     void cancel();
     bool isActive() const { return m_phase != Phase::Idle; }
@@ -46,13 +53,15 @@ Q_SIGNALS:
     void sigFinished(QList<ZoBootloaderProbe::Found> found);
 
 private:
-    enum class Phase { Idle, Unaddressed, AddressedCan };
+    enum class Phase { Idle, WaitingForLease, Unaddressed, AddressedCan };
+    void begin();
     void enter(Phase phase);
     void sendNext();
     void onReport(tVersion version, tdu1 index);
 
     ZoMsgLooper *m_looper;
     ZoBootCommands *m_commands;
+    ZoProtocolLease *m_lease;
     QTimer m_step;
     QTimer m_listen;
     int m_listenMs = 800;

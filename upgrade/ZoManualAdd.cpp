@@ -1,8 +1,9 @@
 #include "ZoManualAdd.h"
 
 #include "ZoBootCommands.h"
-#include "ZoMsgLooper.h"
 #include "ZoEngineQuestions.h"
+#include "ZoMsgLooper.h"
+#include "ZoProtocolLease.h"
 #include "ZoUtils.h"
 
 #include <QCoreApplication>
@@ -21,16 +22,23 @@ QString text(const char *key)
 
 } // namespace
 
-ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent)
+ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent)
     : QObject(parent)
     , m_commands(commands)
-    , m_looper(looper)
+    , m_lease(lease)
 {
     m_detect.setSingleShot(true);
     m_force.setSingleShot(true);
     connect(&m_force, &QTimer::timeout, this, &ZoManualAdd::forceReport);
+    connect(
+        lease, &ZoProtocolLease::sigReleased, this,
+        [this] {
+            if (m_state == State::WaitingForLease)
+                begin();
+        },
+        Qt::QueuedConnection);
     connect(&m_detect, &QTimer::timeout, this, [this] {
-        m_force.stop();
+        stop();
         if (!m_core) {
             Q_EMIT sigModuleSilent(m_pending);
             return;
@@ -45,13 +53,12 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject 
 
 void ZoManualAdd::addModule(ZoDeviceKey module)
 {
-    m_commands->module(ZoBootCommands::OpEnter, module.type, module.number);
     m_pending = module.type;
     m_devNum = module.number;
     m_core = false;
-    m_detect.start(m_timings.manualModuleMs);
     Q_EMIT sigWaitPopup(true, 0);
-    m_force.start(m_timings.forceReportDelayMs);
+    m_state = State::WaitingForLease;
+    begin();
 }
 
 void ZoManualAdd::addCore(tdu1 devId)
@@ -62,9 +69,22 @@ void ZoManualAdd::addCore(tdu1 devId)
     int airframe = 0;
     qCDebug(lcUpgrade).noquote() << "Current upgrade core gnc id:"
                                  << ZoUtils::deviceName(devId, airframe);
-    m_commands->coreEnterBootloader(devId);
-    m_detect.start(m_timings.manualCoreMs);
     Q_EMIT sigWaitPopup(true, 0);
+    m_state = State::WaitingForLease;
+    begin();
+}
+
+void ZoManualAdd::begin()
+{
+    // Refused: the lease's release tries again.
+    if (!m_lease->take(this, QStringLiteral("manual add")))
+        return;
+    m_state = State::Asking;
+    if (m_core)
+        m_commands->coreEnterBootloader(m_device);
+    else
+        m_commands->module(ZoBootCommands::OpEnter, m_pending, m_devNum);
+    m_detect.start(m_core ? m_timings.manualCoreMs : m_timings.manualModuleMs);
     m_force.start(m_timings.forceReportDelayMs);
 }
 
@@ -73,37 +93,42 @@ void ZoManualAdd::forceReport()
     if (m_core) {
         Q_EMIT sigWaitPopup(true, 50);
         // The core answers from its bootloader in that protocol.
-        m_looper->setProtocol(ZoMsgLooper::ModeCoreBootloader, 0);
-        m_commands->coreReadParameters();
+        if (m_lease->setMode(this, ZoMsgLooper::ModeCoreBootloader, 0))
+            m_commands->coreReadParameters();
         return;
     }
     if (m_pending == 0)
         return;
     Q_EMIT sigWaitPopup(true, 50);
     // The module reports from its bootloader in the form of its bus kind.
-    m_looper->setProtocol(
-        ZoMsgLooper::ModeApplication, tdu1(ZoUtils::protocolClass(m_pending)));
-    if (m_commands->module(ZoBootCommands::OpForceReport, m_pending, m_devNum))
+    if (m_lease->setMode(
+            this, ZoMsgLooper::ModeApplication, tdu1(ZoUtils::protocolClass(m_pending)))
+        && m_commands->module(ZoBootCommands::OpForceReport, m_pending, m_devNum))
         Q_EMIT sigWaitPopup(true, 75);
+}
+
+void ZoManualAdd::stop()
+{
+    m_detect.stop();
+    m_force.stop();
+    m_state = State::Idle;
+    m_lease->release(this);
 }
 
 void ZoManualAdd::answered()
 {
-    if (!m_detect.isActive())
+    if (m_state == State::Idle)
         return;
-    m_detect.stop();
-    m_force.stop();
+    stop();
     Q_EMIT sigWaitPopup(false, 100);
 }
 
 void ZoManualAdd::reset()
 {
-    m_detect.stop();
-    m_force.stop();
+    stop();
     m_pending = 0;
     m_device = 0;
     m_core = false;
-    m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
 }
 
 void ZoManualAdd::checkCore(tVersion version)

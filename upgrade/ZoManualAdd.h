@@ -11,20 +11,25 @@
 #include <QTimer>
 
 class ZoBootCommands;
-class ZoMsgLooper;
+class ZoProtocolLease;
 
 // Adding a device the search did not find, by hand: the module or core the
 // user names is told to enter its bootloader and, a moment later, asked to
 // report from there. Its report (a version from the looper) ends the wait.
 // A core's report is checked against what the user named (a question when
 // they differ); a silent core may be added anyway if the user says so.
+//
+// It commands the device only while it holds the protocol lease, from the
+// enter command until the report or the silence: while another part holds
+// it (the bootloader probe after a search), the add waits, its popup up,
+// and goes on once the lease is released. On the engine's thread.
 class ZoManualAdd : public QObject
 {
     Q_OBJECT
 public:
     using Timings = ZoUpgradeTimings;
 
-    ZoManualAdd(ZoBootCommands *commands, ZoMsgLooper *looper, QObject *parent = nullptr);
+    ZoManualAdd(ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent = nullptr);
 
     void setTimings(const Timings &timings) { m_timings = timings; }
 
@@ -39,16 +44,19 @@ public:
     bool isCoreCheck() const { return m_core; }
     // The device being added as the enter command named it.
     tdu1 device() const { return m_device; }
-    bool isWaiting() const { return m_detect.isActive(); }
+    // Waiting for the lease or for the report.
+    bool isWaiting() const { return m_state != State::Idle; }
 
-    // A report came: the wait ends (the popup closes).
+    // A report came: the wait ends (the popup closes) and the lease is
+    // released.
     void answered();
     // The core's report while a core is being added: accepted as the core
     // the user named (its type), or a question first when they differ.
     void checkCore(tVersion version);
     // The answer to a question this asked (sigAsk).
     void answer(int question, int button);
-    // Forget everything; the looper reads module replies as usual again.
+    // Forget everything; the lease is released, so the looper reads module
+    // replies as usual again.
     void reset();
 
 Q_SIGNALS:
@@ -61,11 +69,16 @@ Q_SIGNALS:
     void sigAsk(int id, QString text);
 
 private:
+    enum class State { Idle, WaitingForLease, Asking };
+    void begin();
     void forceReport();
+    // The wait is over: the timers stop and the lease goes back.
+    void stop();
 
     ZoBootCommands *m_commands;
-    ZoMsgLooper *m_looper;
+    ZoProtocolLease *m_lease;
     Timings m_timings;
+    State m_state = State::Idle;
     QTimer m_detect;
     QTimer m_force;
     tdu1 m_pending = 0;

@@ -3,6 +3,7 @@
 #include "ZoBootCommands.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
+#include "ZoProtocolLease.h"
 #include "ZoUtils.h"
 
 #include <QDateTime>
@@ -84,8 +85,9 @@ bool ZoTransferSession::makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 dev
 }
 
 ZoTransferSession::ZoTransferSession(
-    ZoMsgLooper *looper, const Plan &plan, const Timings &timings)
+    ZoMsgLooper *looper, ZoProtocolLease *lease, const Plan &plan, const Timings &timings)
     : m_looper(looper)
+    , m_lease(lease)
     , m_plan(plan)
     , m_timings(timings)
     , m_commands(std::make_unique<ZoBootCommands>(looper))
@@ -98,7 +100,12 @@ ZoTransferSession::ZoTransferSession(
     connect(m_timer, &QTimer::timeout, this, &ZoTransferSession::onTimeout);
 }
 
-ZoTransferSession::~ZoTransferSession() = default;
+ZoTransferSession::~ZoTransferSession()
+{
+    // Disposed before it finished (a run stopped or aborted): the link goes
+    // back to the application protocol all the same.
+    letGo();
+}
 
 void ZoTransferSession::start()
 {
@@ -138,6 +145,14 @@ void ZoTransferSession::setState(State state)
 
 void ZoTransferSession::begin()
 {
+    m_stats.startMs = nowMs();
+    // Refused: another part is reprogramming the link, and a device entered
+    // now could not be reached; nothing is sent.
+    if (!m_lease->take(this,
+            QStringLiteral("transfer to %1").arg(QString::number(m_plan.devId, 16).toUpper()))) {
+        finish(Outcome::SendFailed);
+        return;
+    }
     // Replies reach the session as direct calls on this thread.
     ZoMsgLooper *l = m_looper;
     if (m_plan.core) {
@@ -151,11 +166,10 @@ void ZoTransferSession::begin()
         connect(l, &ZoMsgLooper::sigCANDevUpgradeProgAck, this,
             &ZoTransferSession::onProgramAck, Qt::DirectConnection);
     }
-    m_stats.startMs = nowMs();
     // One slot per block and resend budget: nothing is allocated per block.
     m_stats.turnaroundUs.reserve(m_plan.image.size() / std::max<tds4>(1, m_plan.chunkSize) + 8);
     m_progressClock.start();
-    l->setProtocol(ZoMsgLooper::ModeApplication, 0);
+    m_lease->setMode(this, ZoMsgLooper::ModeApplication, 0);
     const bool sent = m_plan.core ? m_commands->coreEnterBootloader(m_plan.devId)
                                   : m_commands->module(ZoBootCommands::OpEnter, m_plan.devId,
                                       m_plan.devNum);
@@ -217,8 +231,9 @@ bool ZoTransferSession::sendKeyFrame()
     // A core's bootloader speaks raw frames; a module's bootloader is reached
     // through the core's application protocol, its replies read in the form
     // of its bus kind.
-    m_looper->setProtocol(
-        m_plan.core ? ZoMsgLooper::ModeModuleTransfer : ZoMsgLooper::ModeApplication, kind);
+    if (!m_lease->setMode(this,
+            m_plan.core ? ZoMsgLooper::ModeModuleTransfer : ZoMsgLooper::ModeApplication, kind))
+        return false;
     if (!m_plan.core)
         m_looper->setTransferPeer(ZoDeviceKey(m_plan.devId, m_plan.devNum));
     if (!m_commands->keyFrame(m_plan.core, m_plan.devId, m_plan.devNum, m_plan.header))
@@ -316,8 +331,7 @@ void ZoTransferSession::finish(Outcome outcome)
     m_timer->stop();
     disconnect(m_looper, nullptr, this, nullptr);
     // Whatever happened, the link speaks the application protocol again.
-    m_looper->setProtocol(ZoMsgLooper::ModeApplication, 0);
-    m_looper->setTransferPeer(ZoDeviceKey());
+    letGo();
     if (m_pendingProgress >= 0)
         progress(m_pendingProgress, true);
     setState(State::Done);
@@ -325,4 +339,12 @@ void ZoTransferSession::finish(Outcome outcome)
     m_stats.resends = m_resends;
     m_stats.endMs = nowMs();
     Q_EMIT sigFinished(m_plan.key, outcome, m_stats);
+}
+
+void ZoTransferSession::letGo()
+{
+    if (!m_lease->isHeldBy(this))
+        return;
+    m_looper->setTransferPeer(ZoDeviceKey());
+    m_lease->release(this);
 }

@@ -18,6 +18,7 @@ class QTimer;
 class ZoBootCommands;
 class ZoFRMFileInfo;
 class ZoMsgLooper;
+class ZoProtocolLease;
 
 // One device's bootloader transfer: enter the bootloader, send the key frame
 // (the bootloader erases), send the image block by block, each acknowledged
@@ -29,6 +30,11 @@ class ZoMsgLooper;
 // queued signals. Created on the owner's thread, it moves itself over in
 // start(); the owner ends it with deleteLater() once finished (or with
 // dispose(), which also works when the looper has stopped).
+//
+// It takes the protocol lease on the looper's thread before its first
+// command and gives it back when it finishes or is disposed; refused (a
+// probe or a manual add holds it), it sends nothing and finishes with
+// SendFailed.
 class ZoTransferSession : public QObject
 {
     Q_OBJECT
@@ -37,7 +43,7 @@ public:
     enum class Outcome : int {
         Completed = 0, // the last block acknowledged, the bootloader told to leave
         NoAnswer, // a block went unacknowledged through every resend
-        SendFailed, // the looper refused a frame (no link, no looper)
+        SendFailed, // the looper refused a frame (no link, no looper), or another held the lease
         Cancelled,
     };
     Q_ENUM(Outcome)
@@ -86,7 +92,8 @@ public:
     static bool makePlan(const ZoFRMFileInfo &file, tdu1 devId, tdu1 devNum, bool core,
         ZoDeviceKey key, Plan &plan, QString *why);
 
-    ZoTransferSession(ZoMsgLooper *looper, const Plan &plan, const Timings &timings);
+    ZoTransferSession(ZoMsgLooper *looper, ZoProtocolLease *lease, const Plan &plan,
+        const Timings &timings);
     ~ZoTransferSession() override;
 
     // Put before the session's warnings (see ZoLogLabel); set before start().
@@ -120,10 +127,13 @@ private:
     bool sendBlock();
     void leave();
     void finish(Outcome outcome);
+    // The transfer peer is cleared and the lease released, if held.
+    void letGo();
     void progress(int value, bool force = false);
     void setState(State state);
 
     ZoMsgLooper *m_looper;
+    ZoProtocolLease *m_lease;
     Plan m_plan;
     Timings m_timings;
     ZoLogLabel m_label;

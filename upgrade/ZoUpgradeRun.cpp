@@ -12,11 +12,12 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
-ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands,
+ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease,
     const ZoDeviceRoster *roster, const ZoUpgradePolicy *policy, const ZoFirmwareSource *source,
     ZoRunJournal *journal, QObject *parent)
     : QObject(parent)
     , m_looper(looper)
+    , m_lease(lease)
     , m_roster(roster)
     , m_policy(policy)
     , m_source(source)
@@ -171,7 +172,7 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
         return false;
     }
 
-    m_session = new ZoTransferSession(m_looper, plan, m_transfer);
+    m_session = new ZoTransferSession(m_looper, m_lease, plan, m_transfer);
     m_session->setLogLabel(m_label);
     // Reports already queued when a session is disposed still arrive; they
     // must not be taken for the next session's, even of the same device.

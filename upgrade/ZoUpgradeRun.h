@@ -15,6 +15,7 @@ class ZoBootCommands;
 class ZoDeviceRoster;
 class ZoFirmwareSource;
 class ZoMsgLooper;
+class ZoProtocolLease;
 class ZoRunJournal;
 class ZoUpgradePolicy;
 
@@ -42,9 +43,10 @@ public:
     Q_ENUM(End)
     enum class Phase : int { Idle, Transferring, Confirming, Pausing };
 
-    ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, const ZoDeviceRoster *roster,
-        const ZoUpgradePolicy *policy, const ZoFirmwareSource *source, ZoRunJournal *journal,
-        QObject *parent = nullptr);
+    // Each transfer session takes `lease` for its device.
+    ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease,
+        const ZoDeviceRoster *roster, const ZoUpgradePolicy *policy,
+        const ZoFirmwareSource *source, ZoRunJournal *journal, QObject *parent = nullptr);
     ~ZoUpgradeRun() override;
 
     void setTimings(const ZoUpgradeTimings &timings);
@@ -111,6 +113,7 @@ private:
     QString eid() const;
 
     ZoMsgLooper *m_looper;
+    ZoProtocolLease *m_lease;
     const ZoDeviceRoster *m_roster;
     const ZoUpgradePolicy *m_policy;
     const ZoFirmwareSource *m_source;

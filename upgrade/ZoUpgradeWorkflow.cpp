@@ -10,6 +10,7 @@
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
+#include "ZoProtocolLease.h"
 #include "ZoReportIntake.h"
 #include "ZoRunJournal.h"
 #include "ZoRunResults.h"
@@ -26,18 +27,19 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_label {env.logLabel}
     , m_ownStore(env.store ? nullptr : std::make_unique<ZoFRMFileStore>())
     , m_looper(std::make_unique<ZoMsgLooper>())
+    , m_lease(std::make_unique<ZoProtocolLease>(m_looper.get(), m_label))
     , m_commands(std::make_unique<ZoBootCommands>(m_looper.get()))
     , m_ownJournal(env.journal ? nullptr : std::make_unique<ZoRunJournal>(env.journalPath))
     , m_journal(env.journal ? env.journal : m_ownJournal.get())
     , m_roster(new ZoDeviceRoster(this))
     , m_source(new ZoFirmwareSource(
           env.store ? env.store : m_ownStore.get(), env.cloudBaseUrl.toString(), this))
-    , m_manual(new ZoManualAdd(m_commands.get(), m_looper.get(), this))
+    , m_manual(new ZoManualAdd(m_commands.get(), m_lease.get(), this))
     , m_search(new ZoPlaneSearch(this))
     , m_connection(new ZoConnectionPhase(m_search, env.link ? env.link : &m_ownLink, this))
-    , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), this))
-    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_roster, &m_policy, m_source,
-          m_journal, this))
+    , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), m_lease.get(), this))
+    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster,
+          &m_policy, m_source, m_journal, this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
     , m_targets(new ZoTargetIntake(m_roster, &m_policy, m_source,
           env.store ? env.store : m_ownStore.get(), m_choice, env.language, this))

@@ -24,6 +24,7 @@
 class ZoBootCommands;
 class ZoBootloaderSweep;
 class ZoFRMFileStore;
+class ZoProtocolLease;
 class ZoRunJournal;
 
 // The upgrade workflow, without a widget: it hands the link's reports to the
@@ -169,6 +170,8 @@ private:
     ZoPlaneConfig m_ownLink;
     ZoUpgradeTimings m_timings;
     std::unique_ptr<ZoMsgLooper> m_looper;
+    // Taken in turn by the probe, a manual add and each transfer.
+    std::unique_ptr<ZoProtocolLease> m_lease;
     std::unique_ptr<ZoBootCommands> m_commands;
     std::unique_ptr<ZoRunJournal> m_ownJournal;
     ZoRunJournal *m_journal;

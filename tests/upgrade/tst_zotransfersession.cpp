@@ -1,5 +1,6 @@
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
+#include "ZoProtocolLease.h"
 #include "ZoTestFirmware.h"
 #include "ZoTransferSession.h"
 
@@ -34,6 +35,7 @@ class TstZoTransferSession : public QObject
 
     QUdpSocket gcpm;
     std::unique_ptr<ZoMsgLooper> looper;
+    std::unique_ptr<ZoProtocolLease> lease;
     QUdpSocket peer;
     quint16 looperPort = 0;
 
@@ -94,6 +96,7 @@ private Q_SLOTS:
         connect(&peer, &QUdpSocket::readyRead, this, &TstZoTransferSession::onDatagrams);
         looper = std::make_unique<ZoMsgLooper>();
         QSignalSpy opened(looper.get(), &ZoMsgLooper::openPlaneComm);
+        lease = std::make_unique<ZoProtocolLease>(looper.get());
         looper->startLooper();
         QTRY_VERIFY(looper->isReady());
         const quint16 port = peer.localPort();
@@ -108,10 +111,12 @@ private Q_SLOTS:
     {
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
         QVERIFY(looper->wait(3000));
+        lease.reset();
         looper.reset();
     }
 
-    // Each row: the image, the peer's script, and how the transfer ends.
+    // Each row: the image, the peer's script (or the lease another part
+    // holds), and how the transfer ends.
     // Whatever the end, the link speaks the application protocol again, the
     // peer saw every block the session counts, the blocks went out in
     // order, and the owner heard of progress at most every 33 ms, the last
@@ -132,6 +137,7 @@ private Q_SLOTS:
         QTest::newRow("wrong offsets") << 1000 << "wrong offset" << done << 0;
         QTest::newRow("core restarts before its last ack") << 1000 << "silent last" << done << max;
         QTest::newRow("silent") << 1000 << "silent" << int(Session::Outcome::NoAnswer) << max;
+        QTest::newRow("lease held") << 1000 << "held" << int(Session::Outcome::SendFailed) << 0;
     }
 
     void transfer()
@@ -153,7 +159,9 @@ private Q_SLOTS:
         timings.enterBootloaderMs = 50;
         timings.eraseMs = 300;
         timings.blockMs = 100;
-        auto *session = new Session(looper.get(), plan, timings);
+        auto *session = new Session(looper.get(), lease.get(), plan, timings);
+        const int other = 0; // a probe, say
+        QVERIFY(script != QLatin1String("held") || lease->take(&other, QStringLiteral("probe")));
         QList<int> progress;
         QList<Session::Outcome> ends;
         Session::Stats stats;
@@ -174,6 +182,7 @@ private Q_SLOTS:
         QVERIFY(!ends.isEmpty());
         const qint64 elapsed = clock.elapsed();
         session->dispose();
+        lease->release(&other);
         QTest::qWait(50); // what the peer still has to read
 
         QCOMPARE(ends, QList<Session::Outcome> {Session::Outcome(outcome)});
@@ -192,7 +201,7 @@ private Q_SLOTS:
             QCOMPARE(progress.last(), lastOffset);
             QCOMPARE(leaves, 3);
         } else {
-            QCOMPARE(offsets.size(), 1 + Session::MaxResends);
+            QCOMPARE(offsets.size(), script == QLatin1String("held") ? 0 : 1 + Session::MaxResends);
             QCOMPARE(leaves, 0);
         }
         if (bytes > 32 * 1024)
