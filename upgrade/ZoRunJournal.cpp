@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QSaveFile>
 
@@ -112,6 +113,16 @@ int indexOf(const QList<ZoRunJournal::Entry> &entries, const QString &eid, ZoDev
         if (entries[i].key == key && entries[i].eid == eid)
             return i;
     return -1;
+}
+
+// Entries of a run long past: nothing is known to wait for them any more.
+void dropExpired(QList<ZoRunJournal::Entry> &entries)
+{
+    const qint64 oldest = QDateTime::currentMSecsSinceEpoch()
+        - qint64(ZoRunJournal::MaxAgeDays) * 24 * 3600 * 1000;
+    for (int i = entries.size() - 1; i >= 0; --i)
+        if (entries[i].startedMs > 0 && entries[i].startedMs < oldest)
+            entries.removeAt(i);
 }
 
 void setWhy(QString *why, const QString &text)
@@ -224,6 +235,7 @@ bool ZoRunJournal::load(QString *why)
             m_entries = parse(bytes, &reason);
         file.close();
     }
+    dropExpired(m_entries);
     if (reason.isEmpty())
         return true;
 
@@ -254,33 +266,83 @@ QList<ZoRunJournal::Entry> ZoRunJournal::entriesFor(const QString &eid) const
 
 bool ZoRunJournal::record(const Entry &e, QString *why)
 {
-    const int at = indexOf(m_entries, e.eid, e.key);
-    if (at >= 0) {
-        m_entries[at] = e;
-    } else if (m_entries.size() >= MaxEntries) {
-        // The reader would leave it out.
-        setWhy(why, QStringLiteral("the journal already holds %1 devices").arg(MaxEntries));
-        return false;
-    } else {
-        m_entries.append(e);
-    }
-    return write(why);
+    return update(
+        [&e](QList<Entry> &entries, QString *why) {
+            const int at = indexOf(entries, e.eid, e.key);
+            if (at >= 0) {
+                entries[at] = e;
+            } else if (entries.size() >= MaxEntries) {
+                // The reader would leave it out.
+                setWhy(why, QStringLiteral("the journal already holds %1 devices").arg(MaxEntries));
+                return false;
+            } else {
+                entries.append(e);
+            }
+            return true;
+        },
+        why);
 }
 
 bool ZoRunJournal::clear(const QString &eid, ZoDeviceKey key, QString *why)
 {
-    const int at = indexOf(m_entries, eid, key);
-    if (at < 0)
+    if (indexOf(m_entries, eid, key) < 0)
         return true;
-    m_entries.removeAt(at);
-    return write(why);
+    return update(
+        [&](QList<Entry> &entries, QString *) {
+            const int at = indexOf(entries, eid, key);
+            if (at >= 0)
+                entries.removeAt(at);
+            return true;
+        },
+        why);
 }
 
-bool ZoRunJournal::write(QString *why)
+bool ZoRunJournal::update(
+    const std::function<bool(QList<Entry> &, QString *)> &change, QString *why)
 {
-    if (m_path.isEmpty())
+    if (m_path.isEmpty()) {
+        QList<Entry> entries = m_entries;
+        if (!change(entries, why))
+            return false;
+        m_entries = entries;
         return true;
-    if (m_entries.isEmpty()) {
+    }
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
+        // Kept in memory all the same: a later write carries it.
+        QString ignored;
+        change(m_entries, &ignored);
+        setWhy(why, QStringLiteral("folder %1 cannot be created").arg(QFileInfo(m_path).absolutePath()));
+        return false;
+    }
+    QLockFile lock(m_path + QStringLiteral(".lock"));
+    if (!lock.tryLock(LockWaitMs)) {
+        QString ignored;
+        change(m_entries, &ignored);
+        setWhy(why, QStringLiteral("%1 is locked by another process").arg(m_path));
+        return false;
+    }
+    // What the other processes wrote since; an unreadable file is not theirs
+    // to lose: this process's entries stand in for it.
+    QList<Entry> entries = m_entries;
+    QFile file(m_path);
+    if (file.open(QIODevice::ReadOnly)) {
+        QString unreadable;
+        const QList<Entry> onDisk = parse(file.read(qint64(MaxFileBytes) + 1), &unreadable);
+        if (unreadable.isEmpty())
+            entries = onDisk;
+    }
+    dropExpired(entries);
+    if (!change(entries, why)) {
+        m_entries = entries;
+        return false;
+    }
+    m_entries = entries;
+    return write(entries, why);
+}
+
+bool ZoRunJournal::write(const QList<Entry> &entries, QString *why)
+{
+    if (entries.isEmpty()) {
         QFile file(m_path);
         if (!file.exists() || file.remove())
             return true;
@@ -288,13 +350,8 @@ bool ZoRunJournal::write(QString *why)
         return false;
     }
 
-    const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        setWhy(why, QStringLiteral("folder %1 cannot be created").arg(folder));
-        return false;
-    }
     QSaveFile file(m_path);
-    const QByteArray bytes = serialize(m_entries);
+    const QByteArray bytes = serialize(entries);
     // Qt's commit() does not see a failed flush of its own buffer (a full
     // disk, a file size limit) and puts the cut file in place: flush first.
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // The devices a run is about to flash, kept on disk until each one is done,
 // so that a device left in its bootloader by a crash, a pulled cable or a
 // kill is known to the next run. The file is JSON:
@@ -14,7 +16,11 @@
 //     "target":{"type":N,"major":N,"minor":N,"revision":N},
 //     "started":"2026-01-01T12:00:00.000Z"}]}
 // It is written whole through a temporary file, so a failed or interrupted
-// write leaves the previous one as it was.
+// write leaves the previous one as it was. Every station process on this
+// machine may share the file: a change is made under a lock file (path +
+// ".lock") to what the file holds then, so no process erases another's
+// entries. An entry older than MaxAgeDays is over: whatever it was
+// recorded for has been settled or forgotten.
 class ZoRunJournal
 {
 public:
@@ -33,6 +39,9 @@ public:
     static constexpr int MaxFileBytes = 1 << 20;
     static constexpr int MaxEntries = 256;
     static constexpr int MaxEidChars = 128;
+    static constexpr int MaxAgeDays = 30;
+    // How long a change waits for another process's lock.
+    static constexpr int LockWaitMs = 5000;
 
     // An empty path keeps the journal in memory only.
     explicit ZoRunJournal(const QString &path);
@@ -50,8 +59,9 @@ public:
     QList<Entry> entriesFor(const QString &eid) const;
 
     // Adds the entry or replaces the one of the same eid and key, then writes
-    // the file. The entry is kept in memory even when the file could not be
-    // written (false, with why): a later write carries it.
+    // the file (merged with what other processes wrote since). The entry is
+    // kept in memory even when the file could not be written (false, with
+    // why): a later write carries it.
     bool record(const Entry &e, QString *why = nullptr);
     // Removes the entry of that eid and key and writes; the last one gone,
     // the file is deleted.
@@ -64,7 +74,10 @@ public:
     static QByteArray serialize(const QList<Entry> &entries);
 
 private:
-    bool write(QString *why);
+    // Under the lock: the file's entries now, with `change` made to them,
+    // written and kept.
+    bool update(const std::function<bool(QList<Entry> &, QString *)> &change, QString *why);
+    bool write(const QList<Entry> &entries, QString *why);
 
     QString m_path;
     QList<Entry> m_entries;

@@ -13,6 +13,9 @@
 
 namespace {
 
+// A run started moments ago, on a whole second.
+const qint64 base = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
+
 ZoRunJournal::Entry entry(const QString &eid, tdu1 type, tdu1 number, tdu1 revision = 3)
 {
     ZoRunJournal::Entry e;
@@ -22,7 +25,7 @@ ZoRunJournal::Entry entry(const QString &eid, tdu1 type, tdu1 number, tdu1 revis
     e.devNum = number;
     e.core = type == 80;
     e.target = {type, 1, 2, revision};
-    e.startedMs = 1767268800123 + number;
+    e.startedMs = base + 123 + number;
     return e;
 }
 
@@ -74,7 +77,8 @@ private Q_SLOTS:
             QVERIFY(j.record(other));
             QVERIFY(j.record(module)); // replaces the first
         }
-        QVERIFY(zoReadFile(path).contains("\"started\": \"2026-01-01T12:00:00.126Z\""));
+        const QDateTime started = QDateTime::fromMSecsSinceEpoch(base + 126, Qt::UTC);
+        QVERIFY(zoReadFile(path).contains(started.toString(Qt::ISODateWithMs).toUtf8()));
         ZoRunJournal next(path);
         QVERIFY(next.load());
         QCOMPARE(text(next.entries()), text({module, core, other}));
@@ -91,6 +95,26 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path));
         QVERIFY(third.load());
         QVERIFY(third.entries().isEmpty());
+    }
+
+    // Two processes on one file: each change is made to what the file holds
+    // then, so neither erases the other's entries; entries past their age go.
+    void sharedFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("journal.json"));
+        ZoRunJournal window(path);
+        ZoRunJournal cli(path);
+        QVERIFY(window.load() && cli.load());
+        ZoRunJournal::Entry old = entry(QStringLiteral("E9"), 20, 9);
+        old.startedMs -= qint64(ZoRunJournal::MaxAgeDays + 1) * 24 * 3600 * 1000;
+        QVERIFY(window.record(old));
+        QVERIFY(window.record(entry(QStringLiteral("E1"), 20, 1)));
+        QVERIFY(cli.record(entry(QStringLiteral("E2"), 20, 2)));
+        QVERIFY(window.clear(QStringLiteral("E1"), ZoDeviceKey(20, 1)));
+        ZoRunJournal next(path);
+        QVERIFY(next.load());
+        QCOMPARE(text(next.entries()), text({entry(QStringLiteral("E2"), 20, 2)}));
     }
 
     // Bad bytes are moved aside and the next record writes afresh; bad
