@@ -228,8 +228,11 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
         return;
     const Current current = m_current;
     // A device that answers from its application is out of its bootloader,
-    // whatever it runs; one that stays silent may still be in it.
-    if (verdict != ZoDeviceConfirmation::Verdict::Silent) {
+    // whatever it runs. Silence, another core's identity or another type
+    // says nothing of it: it may still be in there.
+    using Verdict = ZoDeviceConfirmation::Verdict;
+    if (verdict == Verdict::Confirmed
+        || (verdict == Verdict::WrongVersion && reported.type == current.target.devId)) {
         QString why;
         if (!m_journal->clear(current.target.eid, key, &why))
             qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
