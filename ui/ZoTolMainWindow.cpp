@@ -399,7 +399,7 @@ void ZoTolMainWindow::onManualAddRow(bool present, int index)
 
 ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(ZoDeviceKey key) const
 {
-    return m_rows.value(m_engine->rowOf(key));
+    return m_rows.value(m_engine->roster().rowOf(key));
 }
 
 int ZoTolMainWindow::rowIndex(ZoDeviceKey key) const

@@ -59,7 +59,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     // The run's own type, under the name this class's signal gives it.
     qRegisterMetaType<RunOutcome>("ZoUpgradeWorkflow::RunOutcome");
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
-    setTimings(m_timings);
+    setTimings(ZoUpgradeTimings());
     m_search->setLogLabel(env.logLabel);
     m_run->setLogLabel(env.logLabel);
     QString why;
@@ -208,7 +208,6 @@ void ZoUpgradeWorkflow::shutdown()
 
 void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
 {
-    m_timings = timings;
     m_search->setTimings(timings.search);
     m_connection->setTimings(timings);
     m_run->setTimings(timings);

@@ -53,12 +53,10 @@ public:
     // A cloud request (catalogue, file or version report) is under way.
     bool hasRequestInFlight() const { return m_source->hasRequestInFlight(); }
     void setTimings(const ZoUpgradeTimings &timings);
-    const ZoUpgradeTimings &timings() const { return m_timings; }
 
     // Every candidate link, or only the one given (later searches stay on it).
     void startSearch() { m_connection->startSearch(); }
     void searchLink(const ZoPlaneConfig &requested) { m_connection->searchLink(requested); }
-    void research();
     // Offline: these files stand in for the cloud's catalogue.
     void setVersionReporting(bool on) { m_source->setVersionReporting(on); }
     void setLocalFirmware(const QList<ZoFRMFileInfo> &files) { m_source->setLocalFirmware(files); }
@@ -70,21 +68,15 @@ public:
 
     tds4 windowMode() const { return m_windowMode; }
     bool isUpgrading() const { return m_windowMode >= ModeModuleUpgrade; }
-    bool isSearching() const { return m_search->isActive(); }
     // After a search and before a run, bootloaders are asked for.
     bool isProbing() const { return m_probe->isActive(); }
     ZoTransferSession::State transferState() const { return m_run->sessionState(); }
     ZoTransferSession::Stats transferStats(ZoDeviceKey key) const { return m_run->stats(key); }
     tdu1 coreType() const { return m_roster->core().curVersion.type; }
-    // The row that draws a record: for the core's record under another
-    // protocol type, the core's.
-    ZoDeviceKey rowOf(ZoDeviceKey key) const { return m_roster->rowOf(key); }
     bool allUpgraded() const { return m_allUpgraded; }
-    bool reconnectCheck() const { return m_reconnectCheck; }
     // The core header's protocol type (1, 2, 3, 258), 0 when it offers none.
     tds4 protocolType() const { return m_choice->protocolType(); }
     tdu1 pendingSelection() const { return m_manual->pending(); }
-    ZoTargetIntake::State catalogueState() const { return m_targets->state(); }
     // Cores the run journal says were being flashed when a run was cut short.
     QList<tdu1> coresLeftInBootloader() const;
     // What became of a device in the last run, or what a run would do.
@@ -157,6 +149,7 @@ public Q_SLOTS:
     void onUpdateDevFRMTarInfo(ZoFRMFileInfo file) { m_targets->take(file); }
 
 private:
+    void research();
     void onNotFound();
     void endSweepBeforeRun();
     void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
@@ -168,7 +161,6 @@ private:
     ZoLogLabel m_label;
     std::unique_ptr<ZoFRMFileStore> m_ownStore;
     ZoPlaneConfig m_ownLink;
-    ZoUpgradeTimings m_timings;
     std::unique_ptr<ZoMsgLooper> m_looper;
     // Taken in turn by the probe, a manual add and each transfer.
     std::unique_ptr<ZoProtocolLease> m_lease;

@@ -403,7 +403,7 @@ private Q_SLOTS:
         const QString saved = work.filePath(QStringLiteral("sysconfig.xml"));
         QFile::remove(saved);
         ZoSearchPlaneDeviceForm *form = window->searchForm();
-        QVERIFY(zoWaitFor([&] { return window->engine()->isSearching(); }, 5000));
+        QVERIFY(zoWaitFor([&] { return window->engine()->search()->isActive(); }, 5000));
         QVERIFY(form->isVisible());
         QCOMPARE(form->geometry().center(), window->rect().center());
         QCOMPARE(zoChild<QLabel>(form, "labelSearchPrgDesc")->text(),

@@ -74,9 +74,9 @@ class TstZoUpgradeWorkflowSim : public QObject
             return false;
         }
         if (!zoWaitFor(
-                [&] { return engine.catalogueState() >= Catalogue::Ready && !engine.isProbing(); },
+                [&] { return engine.targets().state() >= Catalogue::Ready && !engine.isProbing(); },
                 10000)
-            || engine.catalogueState() != Catalogue::Ready) {
+            || engine.targets().state() != Catalogue::Ready) {
             qWarning() << "no catalogue" << cloud->paths();
             return false;
         }
