@@ -609,10 +609,16 @@ void ZoCliRunner::interrupt(int request)
     if (ZoCliDevice *d = !inFlight.isNull() ? device(inFlight) : nullptr) {
         d->outcome = m_engine->outcome(inFlight);
         d->attempted = true;
-        m_out.complain(QStringLiteral("%1 was left in its bootloader: it runs no application "
-                                      "until it is flashed again; the next run finds it and "
-                                      "flashes it first")
-                           .arg(d->label()));
+        if (m_engine->roster().records().value(inFlight).presence
+            == ZoDevFMInfo::Presence::InBootloader)
+            m_out.complain(QStringLiteral("%1 was left in its bootloader: it runs no application "
+                                          "until it is flashed again; the next run finds it and "
+                                          "flashes it first")
+                               .arg(d->label()));
+        else
+            m_out.complain(QStringLiteral("%1 had left its bootloader and was being read back: "
+                                          "whether it runs its new firmware was not confirmed")
+                               .arg(d->label()));
     }
     if (m_phase == PhaseUpgrade && !m_fleet)
         m_out.table(m_record.devices, true);

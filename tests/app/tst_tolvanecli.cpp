@@ -758,41 +758,60 @@ private Q_SLOTS:
 
     // Ctrl-C or a termination signal while the core is in its bootloader:
     // nothing more is sent, the report names the device left there, and the
-    // exit code is the shell's for that signal.
+    // exit code is the shell's for that signal. Stopped while the core
+    // restarts, it is not said to be left there.
     void interrupted_data()
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("result");
-        QTest::newRow("Ctrl-C") << int(SIGINT) << 130 << QStringLiteral("interrupted");
-        QTest::newRow("terminated") << int(SIGTERM) << 143 << QStringLiteral("terminated");
+        QTest::addColumn<bool>("readBack");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << 130 << QStringLiteral("interrupted") << false;
+        QTest::newRow("terminated") << int(SIGTERM) << 143 << QStringLiteral("terminated") << false;
+        QTest::newRow("Ctrl-C in read-back") << int(SIGINT) << 130 << QStringLiteral("interrupted")
+                                             << true;
     }
     void interrupted()
     {
         QFETCH(int, signal);
         QFETCH(int, exitCode);
         QFETCH(QString, result);
+        QFETCH(bool, readBack);
         ZoTestCloudSim cloud;
         QVERIFY(startCloud(cloud));
         ZoTestAircraftSim aircraft;
         // The core takes three blocks and then falls silent: the engine
-        // resends for seconds, long enough to be stopped mid-transfer.
+        // resends for seconds, long enough to be stopped mid-transfer. Or it
+        // takes its image and restarts slowly.
         QVERIFY(aircraft.start(ZoTestAircraftSim::Tcp, m_scenario,
-            {QStringLiteral("--fault"), QStringLiteral("core:stall-after-blocks=3")}));
+            readBack ? QStringList {QStringLiteral("--reboot-ms"), QStringLiteral("45000")}
+                     : QStringList {QStringLiteral("--fault"),
+                         QStringLiteral("core:stall-after-blocks=3")}));
         const auto blocks = [&] {
             return aircraft.events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
                 .size();
+        };
+        const auto left = [&] {
+            return !aircraft.events("request", QStringLiteral("core"), QStringLiteral("leaveBootloader"))
+                        .isEmpty();
         };
         int sentBefore = -1;
         const CliRun r = runCli(
             {QStringLiteral("--link"), QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port),
                 QStringLiteral("--upgrade")},
             cloud.baseUrl(), 10000, [&](QProcess &p) {
-                if (zoWaitFor([&] { return blocks() >= 3; }, 60000)) {
+                if (zoWaitFor([&] { return readBack ? left() : blocks() >= 3; }, 60000)) {
+                    QTest::qWait(300);
                     sentBefore = blocks();
                     ::kill(pid_t(p.processId()), signal);
                 }
             });
+        if (readBack) {
+            QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
+            QVERIFY2(!r.err.contains(QStringLiteral("left in its bootloader")), qPrintable(r.err));
+            QVERIFY2(r.err.contains(QStringLiteral("was not confirmed")), qPrintable(r.err));
+            return;
+        }
         QVERIFY2(sentBefore == 3, qPrintable(r.dump()));
         QVERIFY2(r.exitCode == exitCode, qPrintable(r.dump()));
         QCOMPARE(zoText(r.report, "result"), result);
