@@ -2,6 +2,7 @@
 
 #include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
+#include "ZoUpgradePolicy.h"
 #include "ZoUtils.h"
 
 #include <QLoggingCategory>
@@ -131,7 +132,7 @@ void ZoDeviceConfirmation::decideCore()
     if (m_target.checkCompileTime) {
         if (!m_timeKnown)
             return;
-        if (!(m_reportedTime == m_target.compileTime)) {
+        if (!ZoUpgradePolicy::sameBuild(m_reportedTime, m_target.compileTime)) {
             finish(Verdict::WrongVersion);
             return;
         }

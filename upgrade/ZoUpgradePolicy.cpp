@@ -36,13 +36,16 @@ bool ZoUpgradePolicy::isCompileTimeDifferent(
 {
     qCDebug(lcUpgrade).noquote() << "current time:" << timeText(cur);
     qCDebug(lcUpgrade).noquote() << "target tiem:" << timeText(tar);
-    if (!m_custom)
-        return false;
+    return m_custom && !sameBuild(cur, tar);
+}
+
+bool ZoUpgradePolicy::sameBuild(const tFcsDateTime &cur, const tFcsDateTime &tar)
+{
     const int d
         = std::abs((int(tar.minute) - int(cur.minute)) * 60 - int(cur.second) + int(tar.second))
         % 65536;
-    return cur.year != tar.year || cur.month != tar.month || cur.day != tar.day
-        || cur.hour != tar.hour || d >= 1201;
+    return cur.year == tar.year && cur.month == tar.month && cur.day == tar.day
+        && cur.hour == tar.hour && d < 1201;
 }
 
 bool ZoUpgradePolicy::decide(ZoDevFMInfo &record, bool coreRow, tds4 protocolType,

@@ -32,6 +32,9 @@ public:
 
     bool isNewerVersion(const tVersion &cur, const tVersion &tar) const;
     bool isCompileTimeDifferent(const tFcsDateTime &cur, const tFcsDateTime &tar) const;
+    // Builds stamped within twenty minutes of each other in the same hour
+    // are one build: what is offered again, and what a read-back accepts.
+    static bool sameBuild(const tFcsDateTime &a, const tFcsDateTime &b);
 
     // A target has just been given to `record` (a core row when `coreRow`):
     // whether the row may offer the upgrade. It may set record.needUpgrade
