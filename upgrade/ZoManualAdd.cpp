@@ -40,7 +40,10 @@ ZoManualAdd::ZoManualAdd(ZoBootCommands *commands, ZoProtocolLease *lease, QObje
     connect(&m_detect, &QTimer::timeout, this, [this] {
         stop();
         if (!m_core) {
-            Q_EMIT sigModuleSilent(m_pending);
+            const tdu1 device = m_pending;
+            reset();
+            Q_EMIT sigWaitPopup(false, 0);
+            Q_EMIT sigModuleSilent(device);
             return;
         }
         int airframe = 0;
@@ -79,6 +82,18 @@ void ZoManualAdd::begin()
     // Refused: the lease's release tries again.
     if (!m_lease->take(this, QStringLiteral("manual add")))
         return;
+    if (m_beforeEnter
+        && !m_beforeEnter(ZoDeviceKey(m_pending, m_core ? tdu1(0) : m_devNum), m_core)) {
+        const tdu1 device = m_pending;
+        const bool core = m_core;
+        reset();
+        Q_EMIT sigWaitPopup(false, 0);
+        if (core)
+            Q_EMIT sigCoreRefused();
+        else
+            Q_EMIT sigModuleSilent(device);
+        return;
+    }
     m_state = State::Asking;
     if (m_core)
         m_commands->coreEnterBootloader(m_device);

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class ZoBootCommands;
 class ZoProtocolLease;
 
@@ -32,6 +34,11 @@ public:
     ZoManualAdd(ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent = nullptr);
 
     void setTimings(const Timings &timings) { m_timings = timings; }
+    // Asked just before a bootloader is entered (the device, and whether it
+    // is a core), so that it is on record; false keeps the device out, and
+    // the add fails.
+    using BeforeEnter = std::function<bool(ZoDeviceKey device, bool core)>;
+    void setBeforeEnter(BeforeEnter beforeEnter) { m_beforeEnter = std::move(beforeEnter); }
 
     // A module, addressed with its type and number.
     void addModule(ZoDeviceKey module);
@@ -61,6 +68,7 @@ public:
 
 Q_SIGNALS:
     void sigWaitPopup(bool visible, int value);
+    // The add is over (reset, popup closed): the module did not answer.
     void sigModuleSilent(tdu1 devId);
     void sigCoreAccepted(tVersion version);
     void sigCoreRefused();
@@ -78,6 +86,7 @@ private:
     ZoBootCommands *m_commands;
     ZoProtocolLease *m_lease;
     Timings m_timings;
+    BeforeEnter m_beforeEnter;
     State m_state = State::Idle;
     QTimer m_detect;
     QTimer m_force;

@@ -217,6 +217,20 @@ QByteArray ZoRunJournal::serialize(const QList<Entry> &entries)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
+ZoRunJournal::Entry ZoRunJournal::entering(const QString &eid, ZoDeviceKey key, tdu1 devId,
+    tdu1 number, bool core, const tVersion &target)
+{
+    Entry e;
+    e.eid = eid;
+    e.key = key;
+    e.devId = devId;
+    e.devNum = number;
+    e.core = core;
+    e.target = target;
+    e.startedMs = QDateTime::currentMSecsSinceEpoch();
+    return e;
+}
+
 bool ZoRunJournal::load(QString *why)
 {
     m_entries.clear();

@@ -35,6 +35,11 @@ public:
         qint64 startedMs = 0; // UTC ms since epoch
     };
 
+    // The entry of a device about to enter its bootloader now, addressed as
+    // `devId` and `number`.
+    static Entry entering(const QString &eid, ZoDeviceKey key, tdu1 devId, tdu1 number, bool core,
+        const tVersion &target = {});
+
     // Larger files and further entries are not read: the file is outside input.
     static constexpr int MaxFileBytes = 1 << 20;
     static constexpr int MaxEntries = 256;

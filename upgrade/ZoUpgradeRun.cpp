@@ -156,15 +156,8 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
 
     // Written before the bootloader is entered: from the enter command on,
     // the device may be left there by whatever happens to this program.
-    ZoRunJournal::Entry entry;
-    entry.eid = t.eid;
-    entry.key = key;
-    entry.devId = devId;
-    entry.devNum = devNum;
-    entry.core = core;
-    entry.target = t.version;
-    entry.startedMs = QDateTime::currentMSecsSinceEpoch();
-    if (!m_journal->record(entry, &why)) {
+    if (!m_journal->record(
+            ZoRunJournal::entering(t.eid, key, devId, devNum, core, t.version), &why)) {
         qCCritical(lcUpgrade).noquote()
             << m_label << "The run journal could not be written; the bootloader is not entered:"
             << why;

@@ -50,9 +50,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
 {
-    // The looper registered the types of the link's reports.
-    qRegisterMetaType<tdu2>("tdu2");
-    qRegisterMetaType<tdu4>("tdu4");
+    // The looper and the search registered the types of the link's reports.
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
     qRegisterMetaType<QList<ZoDeviceKey>>("QList<ZoDeviceKey>");
     qRegisterMetaType<ZoDeviceOutcome>("ZoDeviceOutcome");
@@ -131,14 +129,23 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_choice, &ZoCoreHeaderChoice::sigInform, this,
         [this](const QString &key) { Q_EMIT sigInformation(tr(key.toLatin1())); });
 
-    // Adding by hand.
+    // Adding by hand: a device entered is on record as a run's is, so the
+    // next run from this station looks for it in its bootloader.
+    m_manual->setBeforeEnter([this](ZoDeviceKey d, bool core) {
+        const ZoDeviceKey key = core ? d : ZoDeviceRoster::recordKey(d.type, d.number);
+        QString why;
+        if (m_journal->record(
+                ZoRunJournal::entering(m_roster->core().serial, key, d.type, d.number, core), &why))
+            return true;
+        qCCritical(lcUpgrade).noquote()
+            << m_label << "The run journal could not be written; the bootloader is not entered:" << why;
+        return false;
+    });
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
     connect(m_manual, &ZoManualAdd::sigModuleSilent, this, [this](tdu1 devId) {
         if (ZoUtils::isArno2(coreType()) && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
             Q_EMIT sigBrisk2Type(0);
         Q_EMIT sigInformation(tr("MsgManualAddModuleFailed"));
-        m_manual->reset();
-        Q_EMIT sigWaitPopup(false, 0);
     });
     connect(m_manual, &ZoManualAdd::sigCoreAccepted, this, [this](tVersion version) {
         Q_EMIT sigCoreAddedByHand();

@@ -18,7 +18,6 @@
 #include "ZoUpgradeRun.h"
 #include "ZoUpgradeTimings.h"
 
-#include <functional>
 #include <memory>
 
 class ZoBootCommands;

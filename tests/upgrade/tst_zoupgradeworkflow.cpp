@@ -363,6 +363,7 @@ private Q_SLOTS:
         wf->setTimings(t);
         QSignalSpy showAdd(wf.get(), &ZoUpgradeWorkflow::sigShowAddCore);
         wf->onManSelectCoreGNCDevice(80);
+        QCOMPARE(wf->coresLeftInBootloader(), QList<tdu1> {80}); // on record before it is entered
         if (reported)
             wf->onUpdateGNCFMVersion(ver(reported, 1, 0, 0));
         if (question) {
