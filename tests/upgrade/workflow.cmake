@@ -31,3 +31,5 @@ tolvane_add_test(tst_zodeviceconfirmation
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zodeviceconfirmation.cpp LIBS tolvane_upgrade)
 tolvane_add_test(tst_zoupgraderun SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgraderun.cpp
   LIBS tolvane_upgrade)
+tolvane_add_test(tst_zofirmwaresource SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zofirmwaresource.cpp
+  LIBS tolvane_upgrade)
