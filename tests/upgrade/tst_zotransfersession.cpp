@@ -1,15 +1,11 @@
 #include "ZoFRMFileInfo.h"
-#include "ZoMsgLooper.h"
-#include "ZoProtocolLease.h"
 #include "ZoTestFirmware.h"
+#include "ZoTestLooperPeer.h"
 #include "ZoTransferSession.h"
 
-#include <QSignalSpy>
-#include <QUdpSocket>
 #include <QtTest>
 
 #include <algorithm>
-#include <memory>
 
 // One core transfer over a real looper on loopback UDP, against a peer
 // that plays the core's bootloader from a script: it acknowledges the key
@@ -33,11 +29,8 @@ class TstZoTransferSession : public QObject
 {
     Q_OBJECT
 
-    QUdpSocket gcpm;
-    std::unique_ptr<ZoMsgLooper> looper;
-    std::unique_ptr<ZoProtocolLease> lease;
-    QUdpSocket peer;
-    quint16 looperPort = 0;
+    ZoTestLooperPeer link;
+    ZoMsgLooper *looper = nullptr;
 
     // The script of the row, and what the peer saw.
     QString script;
@@ -51,69 +44,43 @@ class TstZoTransferSession : public QObject
         const char n = command == '!' ? 7 : 9;
         const char f[] = {char(0xEB), char(0x90), n, 0, 0, char(0x81), char(command),
             char(block & 0xFF), char(block >> 8)};
-        peer.writeDatagram(f, n, QHostAddress::LocalHost, looperPort);
+        link.send(QByteArray(f, n));
     }
 
-    void onDatagrams()
+    void onFrame(const QByteArray &d)
     {
-        while (peer.hasPendingDatagrams()) {
-            QByteArray d(int(peer.pendingDatagramSize()), '\0');
-            peer.readDatagram(d.data(), d.size(), nullptr, &looperPort);
-            // Bootloader frames only: the enter command is an application frame.
-            if (d.size() < 6 || tdu1(d.at(0)) != 0xEB || tdu1(d.at(1)) != 0x90
-                || int(tdu1(d.at(2))) != d.size())
-                continue;
-            if (d.at(5) == 0x50)
-                ++leaves;
-            if (d.at(5) == '!' && !script.contains(QLatin1String("erase silent")))
-                ack('!');
-            if (d.at(5) != '1')
-                continue;
-            const tds4 offset = (tdu1(d.at(6)) | tdu1(d.at(7)) << 8) * 32;
-            offsets << offset;
-            if (script.contains(QLatin1String("silent")) && !script.contains(QLatin1String("erase"))
-                && (!script.contains(QLatin1String("last")) || offset == lastOffset))
-                continue;
-            if (script == QLatin1String("lose 3") && offset == 3 * 128
-                && offsets.count(offset) == 1)
-                continue;
-            if (script == QLatin1String("wrong offset"))
-                ack('1', offset + 128);
+        // Bootloader frames only: the enter command is an application frame.
+        if (d.size() < 6 || tdu1(d.at(0)) != 0xEB || tdu1(d.at(1)) != 0x90
+            || int(tdu1(d.at(2))) != d.size())
+            return;
+        if (d.at(5) == 0x50)
+            ++leaves;
+        if (d.at(5) == '!' && !script.contains(QLatin1String("erase silent")))
+            ack('!');
+        if (d.at(5) != '1')
+            return;
+        const tds4 offset = (tdu1(d.at(6)) | tdu1(d.at(7)) << 8) * 32;
+        offsets << offset;
+        if (script.contains(QLatin1String("silent")) && !script.contains(QLatin1String("erase"))
+            && (!script.contains(QLatin1String("last")) || offset == lastOffset))
+            return;
+        if (script == QLatin1String("lose 3") && offset == 3 * 128 && offsets.count(offset) == 1)
+            return;
+        if (script == QLatin1String("wrong offset"))
+            ack('1', offset + 128);
+        ack('1', offset);
+        if (script == QLatin1String("duplicate"))
             ack('1', offset);
-            if (script == QLatin1String("duplicate"))
-                ack('1', offset);
-        }
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(gcpm.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        qputenv("TOLVANE_GCPM_HOST", "127.0.0.1");
-        qputenv("TOLVANE_GCPM_PORT", QByteArray::number(gcpm.localPort()));
-        QLoggingCategory::setFilterRules(QStringLiteral("tolvane.*.debug=false"));
-        QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
-        connect(&peer, &QUdpSocket::readyRead, this, &TstZoTransferSession::onDatagrams);
-        looper = std::make_unique<ZoMsgLooper>();
-        QSignalSpy opened(looper.get(), &ZoMsgLooper::openPlaneComm);
-        lease = std::make_unique<ZoProtocolLease>(looper.get());
-        looper->startLooper();
-        QTRY_VERIFY(looper->isReady());
-        const quint16 port = peer.localPort();
-        QMetaObject::invokeMethod(looper.get(),
-            [l = looper.get(), port] { l->onOpenPlaneUdp(QStringLiteral("127.0.0.1"), port, 0); });
-        // It may have opened before anyone waits.
-        QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), 3000);
-        QVERIFY(opened[0][1].toBool());
+        QVERIFY(link.start(this, [this](const QByteArray &d) { onFrame(d); }));
+        looper = link.looper.get();
     }
 
-    void cleanupTestCase()
-    {
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
-        QVERIFY(looper->wait(3000));
-        lease.reset();
-        looper.reset();
-    }
+    void cleanupTestCase() { QVERIFY(link.stop()); }
 
     // Each row: the image, the peer's script (or the lease another part
     // holds), and how the transfer ends.
@@ -147,8 +114,8 @@ private Q_SLOTS:
         QFETCH(int, outcome);
         QFETCH(int, resends);
         Session::Plan plan;
-        QVERIFY(
-            Session::makePlan(firmware(80, bytes, bytes), 80, 0, true, ZoDeviceKey(80), plan, nullptr));
+        QVERIFY(Session::makePlan(
+            firmware(80, bytes, bytes), 80, 0, true, ZoDeviceKey(80), plan, nullptr));
         this->script = script;
         lastOffset = plan.pageCount * Session::PageBytes;
         offsets.clear();
@@ -159,9 +126,10 @@ private Q_SLOTS:
         timings.enterBootloaderMs = 50;
         timings.eraseMs = 300;
         timings.blockMs = 100;
-        auto *session = new Session(looper.get(), lease.get(), plan, timings);
+        auto *session = new Session(looper, link.lease.get(), plan, timings);
         const int other = 0; // a probe, say
-        QVERIFY(script != QLatin1String("held") || lease->take(&other, QStringLiteral("probe")));
+        QVERIFY(
+            script != QLatin1String("held") || link.lease->take(&other, QStringLiteral("probe")));
         QList<int> progress;
         QList<Session::Outcome> ends;
         Session::Stats stats;
@@ -182,7 +150,7 @@ private Q_SLOTS:
         QVERIFY(!ends.isEmpty());
         const qint64 elapsed = clock.elapsed();
         session->dispose();
-        lease->release(&other);
+        link.lease->release(&other);
         QTest::qWait(50); // what the peer still has to read
 
         QCOMPARE(ends, QList<Session::Outcome> {Session::Outcome(outcome)});

@@ -170,13 +170,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("body");
         QTest::addColumn<int>("outcome");
         const int unusable = int(ZoUpgradeWorkflow::RunOutcome::FirmwareUnusable);
-        QTest::newRow("nothing due") << -2 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
         QTest::newRow("header names another device") << 81 << 256 << unusable;
         // Refused as it arrives: the core keeps no target, whatever the
         // compass's own file is.
         QTest::newRow("header names a module")
             << 38 << 256 << int(ZoUpgradeWorkflow::RunOutcome::Completed);
-        QTest::newRow("image beyond what a transfer can name") << 80 << (65535 * 32) << unusable;
         QTest::newRow("link lost before the first device")
             << -3 << 256 << int(ZoUpgradeWorkflow::RunOutcome::LinkLost);
         QTest::newRow("the core repeats itself, then the link goes")
