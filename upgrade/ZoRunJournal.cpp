@@ -322,17 +322,14 @@ bool ZoRunJournal::update(
         return true;
     }
     if (!QDir().mkpath(QFileInfo(m_path).absolutePath())) {
-        // Kept in memory all the same: a later write carries it.
-        QString ignored;
-        change(m_entries, &ignored);
         setWhy(why, QStringLiteral("folder %1 cannot be created").arg(QFileInfo(m_path).absolutePath()));
         return false;
     }
     QLockFile lock(m_path + QStringLiteral(".lock"));
     if (!lock.tryLock(LockWaitMs)) {
-        QString ignored;
-        change(m_entries, &ignored);
-        setWhy(why, QStringLiteral("%1 is locked by another process").arg(m_path));
+        setWhy(why, lock.error() == QLockFile::LockFailedError
+                ? QStringLiteral("%1 is locked by another process").arg(m_path)
+                : QStringLiteral("%1 cannot be locked").arg(m_path));
         return false;
     }
     // What the other processes wrote since; an unreadable file is not theirs
@@ -346,12 +343,10 @@ bool ZoRunJournal::update(
             entries = onDisk;
     }
     dropExpired(entries);
-    if (!change(entries, why)) {
-        m_entries = entries;
+    if (!change(entries, why) || !write(entries, why))
         return false;
-    }
     m_entries = entries;
-    return write(entries, why);
+    return true;
 }
 
 bool ZoRunJournal::write(const QList<Entry> &entries, QString *why)

@@ -64,9 +64,9 @@ public:
     QList<Entry> entriesFor(const QString &eid) const;
 
     // Adds the entry or replaces the one of the same eid and key, then writes
-    // the file (merged with what other processes wrote since). The entry is
-    // kept in memory even when the file could not be written (false, with
-    // why): a later write carries it.
+    // the file (merged with what other processes wrote since). When the file
+    // cannot be written (false, with why) the entry is not kept either: its
+    // device must not be entered, and no later write may say it was.
     bool record(const Entry &e, QString *why = nullptr);
     // Removes the entry of that eid and key and writes; the last one gone,
     // the file is deleted.

@@ -68,6 +68,9 @@ void ZoUpgradeRun::fail(End how)
     if (!isRunning())
         return;
     const ZoDeviceKey key = m_current.key;
+    // The figures of the transfer in flight, before stop() forgets it.
+    if (m_session && !key.isNull())
+        m_stats[key] = stats(key);
     const Current current = m_current;
     stop();
     if (!key.isNull()) {
