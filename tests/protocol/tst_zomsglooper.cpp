@@ -8,7 +8,6 @@
 #include "ZoUtils.h"
 
 #include <QNetworkDatagram>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -647,35 +646,6 @@ private Q_SLOTS:
         QCOMPARE(announce, want);
         QVERIFY(gcpm.waitForReadyRead(2000));
         QCOMPARE(gcpm.receiveDatagram().data(), hex("abef03059f7d"));
-        QVERIFY(openUdp());
-    }
-
-    void multicastGroup()
-    {
-        if (qEnvironmentVariable("TOLVANE_IN_NETNS") != QLatin1String("1"))
-            QSKIP("multicast is only exercised inside the loopback-only namespace "
-                  "(scripts/netns-run.sh)");
-        QUdpSocket pick;
-        QVERIFY(pick.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
-        const quint16 localPort = pick.localPort();
-        pick.close();
-        events.clear();
-        QMetaObject::invokeMethod(looper.get(), [l = looper.get(), localPort] {
-            l->onOpenPlaneUdp(QStringLiteral("239.255.42.99"), 9, localPort);
-        });
-        QTRY_VERIFY(events.filter(QStringLiteral("openPlaneComm(0,")).size() == 1);
-        if (!events.contains(QStringLiteral("openPlaneComm(0,1)")))
-            QSKIP("the kernel refused to join 239.255.42.99 on loopback");
-        QUdpSocket sender;
-        QVERIFY(sender.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
-        for (const QNetworkInterface &i : QNetworkInterface::allInterfaces()) {
-            if (i.flags() & QNetworkInterface::IsLoopBack)
-                sender.setMulticastInterface(i);
-        }
-        sender.setSocketOption(QAbstractSocket::MulticastTtlOption, 0);
-        sender.writeDatagram(appFrame(sub(0xE2, hex("2a010203"))),
-            QHostAddress(QStringLiteral("239.255.42.99")), localPort);
-        QTRY_VERIFY(events.contains(QStringLiteral("sigGNCFMVersion(42.1.2.3)")));
         QVERIFY(openUdp());
     }
 };
