@@ -1,9 +1,8 @@
 #pragma once
 
 // A looper on its own thread with a UDP link on loopback to `peer`, which the
-// test answers from as the aircraft would; the lease on its protocol mode and
-// the boot commands the parts under test share. Announcements go to a local
-// sink, frame logs stay quiet.
+// test answers from as the aircraft would, and the lease and boot commands the
+// parts under test share. Announcements go to a local sink; frame logs are off.
 
 #include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"

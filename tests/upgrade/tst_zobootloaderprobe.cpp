@@ -4,14 +4,12 @@
 
 #include <QtTest>
 
-// The probe over a real looper on loopback UDP, against a peer that plays
-// the buses behind the core: it notes each force report it is sent and
-// answers, twice, for the bootloaders of the row in the form of their bus
-// kind (kind 2 long, kind 3 short over CAN, kind 4 short over the serial bus).
+// The probe over a real looper on loopback UDP, against a peer that notes each
+// force report it is sent and answers twice for the row's bootloaders in their
+// bus kind's form (2 long, 3 short over CAN, 4 short over the serial bus).
 namespace {
 
 constexpr int ListenMs = 200;
-constexpr int GapMs = 120; // commands go 20 ms apart; a longer pause is the probe listening
 
 ZoDeviceKey key(const QString &text) // "77.2", "38"
 {
@@ -56,7 +54,7 @@ class TstZoBootloaderProbe : public QObject
                 continue;
             const QString asked
                 = s.size() == 3 ? "can" : ZoDeviceKey(tdu1(s[2]), tdu1(s[3])).text();
-            if (!sent.isEmpty() && sinceLast.elapsed() > GapMs)
+            if (!sent.isEmpty() && sinceLast.elapsed() > 120) // commands go 20 ms apart
                 sent << "|";
             sent << asked;
             sinceLast.start();
@@ -92,12 +90,11 @@ private Q_SLOTS:
             });
     }
 
-    // What to ask; who sits in a bootloader ("!" reports unasked at the
-    // first command); what was sent, "|" where the probe listened before its
-    // next phase; what it reports found. Kind 2 is asked with one bare
-    // command and found under number 0, once however often it answers;
-    // kinds 3 and 4 by type and number, kind 3 in a phase of its own after
-    // the rest (the looper reads its short replies only then).
+    // What to ask; who sits in a bootloader ("!" reports unasked at the first
+    // command); what was sent, "|" where the probe listened; what it found.
+    // Kind 2 is asked with one bare command and found under number 0, once;
+    // kinds 3 and 4 by number, kind 3 in a phase of its own after the rest
+    // (the looper reads its short replies only then).
     void probe_data()
     {
         QTest::addColumn<QString>("row");

@@ -10,13 +10,11 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
-// An upgrade-all run over a real looper on loopback UDP. The peer reads what
-// the run sends and answers on the looper's thread as the looper does once it
-// has decoded a reply: bootloader acknowledgements by offset (a CAN module's
-// counted, one block at a time), then the read-back's version, build and
-// identity. The test is the run's owner: a device that reports its target is
-// marked as running it before the next pick. The read-back's verdicts are
-// rows here, where a transfer precedes them as it does in use.
+// An upgrade-all run over a real looper on loopback UDP. The peer answers what
+// the run sends on the looper's thread, as its decoder would: bootloader
+// acknowledgements, then the read-back (whose verdicts are rows here, behind
+// a real transfer). The test is the run's owner: a device that reports its
+// target is marked as running it before the next pick.
 namespace {
 
 using End = ZoUpgradeRun::End;
@@ -190,11 +188,9 @@ private Q_SLOTS:
             &source, &journal);
         runUnderTest = &r;
         ZoUpgradeTimings timings;
-        timings.enterBootloaderMs = 30;
+        timings.enterBootloaderMs = timings.betweenDevicesMs = timings.confirmQueryMs = 50;
         timings.blockMs = 60;
-        timings.betweenDevicesMs = timings.confirmQueryMs = 50;
-        timings.confirmModuleMs = 500;
-        timings.confirmCoreMs = 1000;
+        timings.confirmModuleMs = timings.confirmCoreMs = 600;
         r.setTimings(timings);
         QStringList devices, ends;
         connect(&r, &ZoUpgradeRun::sigDeviceFinished, this,
