@@ -1,10 +1,10 @@
 #pragma once
 
-// A looper on its own thread with a UDP link on loopback to `peer`, a
-// socket the test answers from as the aircraft would, and the lease on its
-// protocol mode that the parts under test share; the looper's announcements
-// go to a local sink, and frame logs stay quiet.
+// A looper on its own thread with a UDP link on loopback to `peer`, which the
+// test answers from as the aircraft would, and the lease and boot commands the
+// parts under test share. Announcements go to a local sink; frame logs are off.
 
+#include "ZoBootCommands.h"
 #include "ZoMsgLooper.h"
 #include "ZoProtocolLease.h"
 
@@ -18,11 +18,11 @@
 
 struct ZoTestLooperPeer
 {
-    QUdpSocket gcpmSink;
-    QUdpSocket peer;
+    QUdpSocket gcpmSink, peer;
     quint16 looperPort = 0; // where the looper's frames come from
     std::unique_ptr<ZoMsgLooper> looper;
     std::unique_ptr<ZoProtocolLease> lease;
+    std::unique_ptr<ZoBootCommands> commands;
 
     // From initTestCase: `onFrame` sees every datagram the looper sends.
     bool start(QObject *context, std::function<void(const QByteArray &)> onFrame)
@@ -43,6 +43,7 @@ struct ZoTestLooperPeer
         looper = std::make_unique<ZoMsgLooper>();
         QSignalSpy opened(looper.get(), &ZoMsgLooper::openPlaneComm);
         lease = std::make_unique<ZoProtocolLease>(looper.get());
+        commands = std::make_unique<ZoBootCommands>(looper.get());
         looper->startLooper();
         if (!QTest::qWaitFor([this] { return looper->isReady(); }, 5000))
             return false;
@@ -64,6 +65,7 @@ struct ZoTestLooperPeer
         QMetaObject::invokeMethod(looper.get(), [l = looper.get()] { l->onTerminateLooper(); });
         if (!looper->wait(3000))
             return false;
+        commands.reset();
         lease.reset();
         looper.reset();
         return true;

@@ -27,8 +27,6 @@ tolvane_add_test(tst_zoprotocollease SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zopro
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zobootloaderprobe
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zobootloaderprobe.cpp LIBS tolvane_upgrade)
-tolvane_add_test(tst_zodeviceconfirmation
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zodeviceconfirmation.cpp LIBS tolvane_upgrade)
 tolvane_add_test(tst_zoupgraderun SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgraderun.cpp
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zofirmwaresource SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zofirmwaresource.cpp
