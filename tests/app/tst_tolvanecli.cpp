@@ -37,7 +37,7 @@ QString describe(const ZoCliOptions &o)
     if (o.helpRequested)
         return QStringLiteral("help");
     const ZoPlaneConfig &l = o.link;
-    QString s = o.autoLink         ? QStringLiteral("auto")
+    QString s = o.autoLink ? QStringLiteral("auto")
         : l.type == ZoPlaneConfig::LinkUdp
         ? QStringLiteral("udp %1:%2 local %3").arg(l.host).arg(l.hostport).arg(l.localPort)
         : l.type == ZoPlaneConfig::LinkTcpClient
@@ -47,8 +47,10 @@ QString describe(const ZoCliOptions &o)
               .arg(l.TcpClientLocalPort)
         : QStringLiteral("serial %1 %2").arg(l.com).arg(l.baud);
     s += QLatin1String(o.mode == ZoCliOptions::ModeUpgrade ? " upgrade " : " list ")
-        + ZoCliOptions::branchName(o.branch) + (o.key.isEmpty() ? QString() : QLatin1Char('/') + o.key)
-        + QLatin1String(o.yes ? " yes" : "") + QLatin1String(o.firmwareDir.isEmpty() ? "" : " firmware")
+        + ZoCliOptions::branchName(o.branch)
+        + (o.key.isEmpty() ? QString() : QLatin1Char('/') + o.key)
+        + QLatin1String(o.yes ? " yes" : "")
+        + QLatin1String(o.firmwareDir.isEmpty() ? "" : " firmware")
         + QLatin1String(o.reportPath.isEmpty() ? "" : " report");
     if (o.links.size() > 1)
         s += QStringLiteral(" links %1 jobs %2").arg(o.links.size()).arg(o.jobs);
@@ -169,9 +171,9 @@ private Q_SLOTS:
             const QStringList a = QString::fromLatin1(pack).split(QLatin1Char(' '));
             QProcess p;
             p.start(QStringLiteral(TOLVANE_FWPACK),
-                {QStringLiteral("-o"), m_firmwareDir + QLatin1Char('/') + a[0], QStringLiteral("--type"),
-                    a[1], QStringLiteral("--version"), a[2], QStringLiteral("--size"), a[3],
-                    QStringLiteral("--seed"), a[1]});
+                {QStringLiteral("-o"), m_firmwareDir + QLatin1Char('/') + a[0],
+                    QStringLiteral("--type"), a[1], QStringLiteral("--version"), a[2],
+                    QStringLiteral("--size"), a[3], QStringLiteral("--seed"), a[1]});
             QVERIFY(p.waitForFinished(10000) && p.exitCode() == 0);
         }
         m_core = zoReadFile(m_firmwareDir + QStringLiteral("/emba2-80.bin"));
@@ -348,8 +350,7 @@ private Q_SLOTS:
         using Result = ZoDeviceOutcome::Result;
         const QMap<QString, Result> results {{QStringLiteral("up"), Result::Upgraded},
             {QStringLiteral("nc"), Result::NotConfirmed}, {QStringLiteral("fail"), Result::Failed},
-            {QStringLiteral("skip"), Result::Skipped},
-            {QStringLiteral("ok"), Result::UpToDate}};
+            {QStringLiteral("skip"), Result::Skipped}, {QStringLiteral("ok"), Result::UpToDate}};
         QList<ZoCliDevice> list;
         for (const QString &entry : devices.split(QLatin1Char(';'))) {
             ZoCliDevice d;
@@ -463,9 +464,10 @@ private Q_SLOTS:
         QCOMPARE(fields(r.report.value(QLatin1String("core")).toObject(), "type eid compileTime"),
             QStringLiteral("80|3A0F2C5D00170043|2024-05-17 13:45:09"));
         const char *const listed = "versionBefore target upgradeDue result state deviceNumber";
-        QCOMPARE(fields(r.device(77), listed), QStringLiteral("1.0.4|2.0.4|true|skipped|answering|1"));
-        QVERIFY(fields(r.device(80), listed).startsWith(
-            QLatin1String("1.7.5|1.8.2|true|skipped|answering|")));
+        QCOMPARE(
+            fields(r.device(77), listed), QStringLiteral("1.0.4|2.0.4|true|skipped|answering|1"));
+        QVERIFY(fields(r.device(80), listed)
+                    .startsWith(QLatin1String("1.7.5|1.8.2|true|skipped|answering|")));
         // The compass the core family carries is not on board: listed, silent.
         QCOMPARE(fields(r.device(38), "upgradeDue state"), QStringLiteral("false|not answering"));
     }
@@ -479,8 +481,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("coreResult");
         QTest::newRow("from the cloud, verified") << "" << false << 0 << "upgraded";
         // Left in its bootloader by an earlier run: listed so, flashed first.
-        QTest::newRow("module in its bootloader") << "--fault 77.1:bootloader" << false << 0 << "upgraded";
-        QTest::newRow("core stalls") << "--fault core:stall-after-blocks=3" << false << 1 << "failed";
+        QTest::newRow("module in its bootloader")
+            << "--fault 77.1:bootloader" << false << 0 << "upgraded";
+        QTest::newRow("core stalls")
+            << "--fault core:stall-after-blocks=3" << false << 1 << "failed";
         // The core restarts for longer than the engine waits for it.
         QTest::newRow("offline, core silent after the flash")
             << "--reboot-ms 45000" << true << 5 << "not confirmed";

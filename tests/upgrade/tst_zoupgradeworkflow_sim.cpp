@@ -313,7 +313,8 @@ private Q_SLOTS:
         // Replies held a little, so that the run can be stopped mid-transfer.
         const QString slow = QStringLiteral("77.2:latency-ms=8");
         const QStringList both {QStringLiteral("core"), QStringLiteral("77.2")};
-        QTest::newRow("interrupt, then the next run") << slow << int(InterruptThenRerun) << ok << both;
+        QTest::newRow("interrupt, then the next run")
+            << slow << int(InterruptThenRerun) << ok << both;
         // Whichever notices first, the silent link or the unanswered block.
         QTest::newRow("link lost mid-run") << slow << int(KillAircraft) << -1 << QStringList();
         QTest::newRow("link closed during a transfer")
@@ -339,21 +340,23 @@ private Q_SLOTS:
 
         const Device *first = &devices.last(); // the module, flashed first
         const int catalogueRequests = cloud->paths().size();
-        connect(wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&, this](ZoDeviceKey k, int value) {
-            if (act == ChangeTarget) {
-                wf->selectBranch(ZoTargetIntake::BranchDevelopment);
-                wf->fetchCustomBranch(QStringLiteral("other"));
-            } else if (k != first->key() || value < 256 || !finished.isEmpty() || !wf->isUpgrading()) {
-                return;
-            } else if (act == InterruptThenRerun) {
-                wf->abortRun();
-                finished << QVariantList {-1, k.packed()};
-            } else if (act == KillAircraft) {
-                sim->process.kill();
-            } else {
-                wf->onClosePlaneComm();
-            }
-        });
+        connect(
+            wf.get(), &ZoUpgradeWorkflow::sigProgress, this, [&, this](ZoDeviceKey k, int value) {
+                if (act == ChangeTarget) {
+                    wf->selectBranch(ZoTargetIntake::BranchDevelopment);
+                    wf->fetchCustomBranch(QStringLiteral("other"));
+                } else if (k != first->key() || value < 256 || !finished.isEmpty()
+                    || !wf->isUpgrading()) {
+                    return;
+                } else if (act == InterruptThenRerun) {
+                    wf->abortRun();
+                    finished << QVariantList {-1, k.packed()};
+                } else if (act == KillAircraft) {
+                    sim->process.kill();
+                } else {
+                    wf->onClosePlaneComm();
+                }
+            });
         QVERIFY(runUpgrade(60));
         if (act == InterruptThenRerun) {
             // A new program, the same journal: it finds the device where the
