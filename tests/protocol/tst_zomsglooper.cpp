@@ -292,14 +292,12 @@ private Q_SLOTS:
             {"sigCANDevVersion(37.7.8.9,0,ab00)"});
         row("can identity marker", canReply(0xF1, hex("2e11341201020305")));
         row("can identity 7 bytes", canReply(0xF1, hex("2e103412010203")));
-        row("can identity 9 bytes", canReply(0xF1, hex("2e1034120102030500")));
         row("can id below f0", canReply(0xEF, hex("2e10341201020305")));
         row("can id only", canReply(0x6F1, QByteArray()));
         row("6f1 erase", canReply(0x6F1, hex("812100")), {"sigCANDevUpgEraseFlashAck()"});
         row("6f1 program", canReply(0x6F1, hex("81310a00")), {"sigCANDevUpgradeProgAck(320)"});
         row("6f1 program cut", canReply(0x6F1, hex("81310a")));
         row("6f1 marker", canReply(0x6F1, hex("802100")));
-        row("6f1 two bytes", canReply(0x6F1, hex("8121")));
         row("6f2 erase", canReply(0x6F2, hex("812100")), {"sigCANDevUpgEraseFlashAck()"});
         row("6f2 program", canReply(0x6F2, hex("81310501")), {"sigCANDevUpgradeProgAck(8352)"});
         // 0x81 0x22, then the version record at 24..27 of 50 bytes.
@@ -325,7 +323,6 @@ private Q_SLOTS:
         rowIn(0, 3, "v3 6f1 version cut", canReply(0x6F1, hex("4f0241044f0102")));
         rowIn(0, 3, "v3 6f1 unknown", canReply(0x6F1, hex("4f025a00")));
         rowIn(0, 3, "v3 6f1 three bytes", canReply(0x6F1, hex("4f0221")));
-        rowIn(0, 3, "v3 6f1 long form", canReply(0x6F1, hex("812100")));
         // With a transfer's device named (bits 8 and up: type, number), an
         // acknowledgement from another bootloader on the bus is not its own.
         rowIn(0, 3 | 0x4F0200, "v3 6f1 program, the device in flight",

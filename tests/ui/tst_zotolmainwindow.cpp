@@ -123,8 +123,8 @@ class TstZoTolMainWindow : public QObject
     // The window on loopback links only. Its automatic search tries UDP, the
     // serial ports, then the TCP client: the aircraft waits on `link`, the
     // other candidates lead nowhere (a UDP port nobody serves, a TCP port
-    // nobody listens on, no serial port but the aircraft's pty or `port`). It
-    // searches as soon as the event loop runs.
+    // nobody listens on, no serial port but `port`). It searches as soon as
+    // the event loop runs.
     void openWindow(int link, const QString &port = QString())
     {
         config.type = ZoPlaneConfig::LinkUdp;
@@ -136,11 +136,10 @@ class TstZoTolMainWindow : public QObject
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
-        const QString pty = link == Sim::Pty ? sim->ptyPath : port;
-        env.portEnumerator = [pty] {
+        env.portEnumerator = [port] {
             QList<ZoPlaneSearch::PortCandidate> ports;
-            if (!pty.isEmpty())
-                ports.append({pty});
+            if (!port.isEmpty())
+                ports.append({port});
             return ports;
         };
         window = std::make_unique<ZoTolMainWindow>(env);
@@ -181,8 +180,9 @@ private Q_SLOTS:
 
     void cleanupTestCase() { ZoMessageBox::setTestResponder(nullptr); }
 
-    // The search runs at start (finding the aircraft on UDP, or after UDP on
-    // a serial port), every row shows what the device runs and then what the
+    // The search runs at start (finding the aircraft on UDP; the serial ports
+    // after it are tst_zoplanesearch's, a whole run over one the engine's
+    // test's), every row shows what the device runs and then what the
     // cloud offers; the upgrade button flashes everything (closing meanwhile
     // asks and is refused) or stops at the device that fails, which its row
     // shows. A run that stops because the core's file names another device
@@ -204,8 +204,6 @@ private Q_SLOTS:
         const int udp = Sim::Udp;
         QTest::newRow("every device, UDP")
             << udp << QString() << 0 << "MsgAllDevUpgraded" << -1 << QString() << QString() << -1;
-        QTest::newRow("every device, pty") << int(Sim::Pty) << QString() << 0 << "MsgAllDevUpgraded"
-                                           << -1 << QString() << QString() << -1;
         QTest::newRow("module left in its bootloader")
             << udp << "38.0:bootloader" << 0 << "MsgAllDevUpgraded" << -1 << QString() << QString()
             << 2;

@@ -147,14 +147,15 @@ private Q_SLOTS:
     // The order of a run over the roster, each pick flashed before the
     // next. Roster: "m" module rows, "b" and "c" core rows (a board, the
     // core), "a" the core's record under another protocol type; "type.number",
-    // "@n" the number the device reported, "=" already at its target, "!" in
-    // its bootloader without a target. Picks:
+    // "@n" the number the device reported, "=" already at its target, "^" in
+    // its bootloader, "!" there without a target. Picks:
     // "type/number", the core marked "*".
     void pick_data()
     {
         QTest::addColumn<QString>("row"); // roster -> picks
         QTest::newRow("modules by key, boards, core")
             << "c80 b83@4 m77.2 m38@7 m77.1 m79@5 -> 38/0 77/1 77/2 79/5 83/4 80/0*";
+        QTest::newRow("a bootloader first") << "c80 m38 m77.2^ -> 77/2 38/0 80/0*";
         QTest::newRow("boards in key order") << "c80 b45 b44 -> 44/0 45/0 80/0*";
         QTest::newRow("core under another protocol type") << "c80= a81 -> 81/0*";
         QTest::newRow("nothing due") << "c80= b83= m38= -> ";
@@ -167,7 +168,7 @@ private Q_SLOTS:
         const QStringList sides = row.split(QStringLiteral(" -> "));
         ZoDeviceRoster rows;
         const QRegularExpression token(
-            QStringLiteral("^([mbca])(\\d+)(?:\\.(\\d+))?(?:@(\\d+))?([=!]?)$"));
+            QStringLiteral("^([mbca])(\\d+)(?:\\.(\\d+))?(?:@(\\d+))?([=!^]?)$"));
         for (const QString &t : sides[0].split(QLatin1Char(' '))) {
             const QRegularExpressionMatch m = token.match(t);
             QVERIFY2(m.hasMatch(), qPrintable(t));
@@ -176,11 +177,11 @@ private Q_SLOTS:
             r.key = ZoDeviceKey(type, tdu1(m.captured(3).toInt()));
             r.devIdx = tdu1(m.captured(4).toInt());
             r.curVersion = {type, 1, 0, 0};
-            r.tarVersion = {type, 1, tdu1(m.captured(5).isEmpty() ? 1 : 0), 0};
-            if (m.captured(5) == QLatin1String("!")) {
+            r.tarVersion = {type, 1, tdu1(m.captured(5) == QLatin1String("=") ? 0 : 1), 0};
+            if (!m.captured(5).isEmpty() && m.captured(5) != QLatin1String("="))
                 r.presence = ZoDevFMInfo::Presence::InBootloader;
+            if (m.captured(5) == QLatin1String("!"))
                 r.tarVersion = {};
-            }
             const QChar kind = m.captured(1).at(0);
             if (kind == QLatin1Char('m'))
                 rows.insertModuleRow(r);
