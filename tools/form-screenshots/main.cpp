@@ -43,6 +43,8 @@
 #endif
 
 #include <QApplication>
+
+#include <tuple>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -58,6 +60,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -307,6 +310,19 @@ void shootMessageBoxes(Shooter &shooter)
             QCoreApplication::translate("ZoUpgradeWorkflow", "MsgAllDevUpgraded"));
         box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
         shooter.shoot(QStringLiteral("msgbox-information"), &box);
+    }
+    // The engine's refusals, with the names they carry filled in.
+    for (const auto &[name, context, key, arg] :
+        {std::make_tuple("msgbox-refused-file", "ZoTargetIntake", "MsgFirmwareHeaderMismatch",
+             "Emba2 flight controller"),
+            std::make_tuple("msgbox-journal-unwritable", "ZoTolMainWindow",
+                "MsgRunJournalUnwritable", "Emba2 flight controller")}) {
+        QString text = QCoreApplication::translate(context, key).arg(QLatin1String(arg));
+        if (QLatin1String(key) == QLatin1String("MsgFirmwareHeaderMismatch"))
+            text = text.arg(80).arg(38);
+        ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgInfo"), text);
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
+        shooter.shoot(QLatin1String(name), &box);
     }
     {
         ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgConfirm"),
