@@ -47,7 +47,7 @@ if [ -n "$screenshot" ]; then
     exit 1
   fi
   # Xvfb picks a free display number itself and writes it to fd 3.
-  Xvfb -screen 0 1280x800x24 -nolisten tcp -displayfd 3 3>"$work/display" 2>"$work/xvfb.err" &
+  Xvfb -screen 0 1280x800x24 -nolisten tcp -noreset -displayfd 3 3>"$work/display" 2>"$work/xvfb.err" &
   pids+=($!)
   number="$(wait_for "$work/display" '^[0-9][0-9]*')" || {
     echo "Xvfb did not start:" >&2; cat "$work/xvfb.err" >&2; exit 1; }

@@ -117,7 +117,7 @@ if [ "${1:-}" = "--inside" ]; then
     || fail "$home/.config/tolvane/sysconfig.xml does not belong to $person"
 
   step "a private X display and the aircraft simulator on 127.0.0.1:$sim_port, as $person"
-  start_as_user xvfb sh -c 'exec Xvfb -screen 0 1280x800x24 -nolisten tcp -displayfd 3 3>"$1/display" 2>"$1/xvfb.log"' \
+  start_as_user xvfb sh -c 'exec Xvfb -screen 0 1280x800x24 -nolisten tcp -noreset -displayfd 3 3>"$1/display" 2>"$1/xvfb.log"' \
     _ "$work"
   wait_until 100 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
   display=":$(head -n1 "$work/display")"

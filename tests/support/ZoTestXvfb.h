@@ -159,8 +159,11 @@ private:
             m_server.waitForFinished(3000);
         }
         m_server.setProcessChannelMode(QProcess::SeparateChannels);
+        // -noreset: by default the server resets when its last client leaves,
+        // and a program connecting in that moment (just after answers() let
+        // go) is turned away with "could not connect to display".
         const QString args = QString::asprintf(
-            ":%d -screen 0 %s -nolisten tcp -displayfd 1", number, qPrintable(screen));
+            ":%d -screen 0 %s -nolisten tcp -noreset -displayfd 1", number, qPrintable(screen));
         m_server.start(QStringLiteral("Xvfb"), args.split(QLatin1Char(' ')));
         QByteArray out;
         QElapsedTimer t;
