@@ -100,8 +100,8 @@ inline Run timeCoreTransfer(
     t.enterBootloaderMs = 300;
     t.identityToCatalogueMs = 50;
     wf.setTimings(t);
-    wf.setVersionReporting(false);
-    wf.setLocalFirmware({coreFirmware(imageBytes)});
+    wf.source().setVersionReporting(false);
+    wf.source().setLocalFirmware({coreFirmware(imageBytes)});
     bool ready = false;
     bool done = false;
     bool ok = false;

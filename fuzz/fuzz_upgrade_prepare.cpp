@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ZoUpgradeEnvironment env;
         env.link = &config;
         auto w = std::make_unique<ZoUpgradeWorkflow>(env);
-        w->setVersionReporting(false);
+        w->source().setVersionReporting(false);
         return w;
     }();
     static bool finished = false;

@@ -499,7 +499,7 @@ void ZoTolMainWindow::onProtocolTypeReset(tdu1 coreType)
 
 void ZoTolMainWindow::onBrisk2Type(tdu1 type)
 {
-    m_coreHeader->setBrisk2Type(m_engine->coreType(), type);
+    m_coreHeader->setBrisk2Type(m_engine->roster().coreType(), type);
 }
 
 void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)

@@ -59,6 +59,7 @@ public:
     // The core as it reported itself: its record once its version came, and
     // before that what came first (compile time, identity).
     const ZoDevFMInfo &core() const { return m_core; }
+    tdu1 coreType() const { return m_core.curVersion.type; }
     bool coreCompileTimeKnown() const { return m_compileTimeKnown; }
     void forgetCoreCompileTime() { m_compileTimeKnown = false; }
     // The core's version report becomes its row; what came before it stays.

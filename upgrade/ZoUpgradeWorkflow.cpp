@@ -54,8 +54,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
     qRegisterMetaType<QList<ZoDeviceKey>>("QList<ZoDeviceKey>");
     qRegisterMetaType<ZoDeviceOutcome>("ZoDeviceOutcome");
-    // The run's own type, under the name this class's signal gives it.
-    qRegisterMetaType<RunOutcome>("ZoUpgradeWorkflow::RunOutcome");
+    qRegisterMetaType<RunOutcome>("ZoUpgradeWorkflow::RunOutcome"); // as the signal names it
     qRegisterMetaType<ZoFRMFileInfo>("ZoFRMFileInfo");
     setTimings(ZoUpgradeTimings());
     m_search->setLogLabel(env.logLabel);
@@ -143,7 +142,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     });
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
     connect(m_manual, &ZoManualAdd::sigModuleSilent, this, [this](tdu1 devId) {
-        if (ZoUtils::isArno2(coreType()) && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
+        if (ZoUtils::isArno2(m_roster->coreType())
+            && ZoUtils::boardKind(devId) == ZoUtils::FeatureBoard)
             Q_EMIT sigBrisk2Type(0);
         Q_EMIT sigInformation(tr("MsgManualAddModuleFailed"));
     });
@@ -211,7 +211,6 @@ void ZoUpgradeWorkflow::shutdown()
                 << m_label << "ZoUpgradeWorkflow::shutdown - looper did not stop";
     }
 }
-
 
 void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
 {
@@ -293,7 +292,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     // A core restarts after a completed run: the next run first asks
     // whether this is still the same aircraft.
     if (m_windowMode == ModeReady && m_allUpgraded) {
-        m_manual->setPending(coreType());
+        m_manual->setPending(m_roster->coreType());
         m_reconnectCheck = true;
         if (ZoDevFMInfo *core = m_roster->record(m_roster->core().key)) {
             core->needUpgrade = true;
@@ -309,8 +308,9 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool found, tds4 planeNum)
     Q_EMIT sigSearchFinished(found);
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
-        const ZoDeviceKey board(ZoUtils::boardFor(coreType(), ZoUtils::DataBoard));
-        if (found && ZoUtils::isArno2(coreType()) && m_roster->missingModules().contains(board)) {
+        const tdu1 core = m_roster->coreType();
+        const ZoDeviceKey board(ZoUtils::boardFor(core, ZoUtils::DataBoard));
+        if (found && ZoUtils::isArno2(core) && m_roster->missingModules().contains(board)) {
             onManSelectModule(board);
             Q_EMIT sigManualAddOffered(false);
         }
@@ -319,7 +319,7 @@ void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool found, tds4 planeNum)
         return onNotFound();
     m_allUpgraded = flashOrder().isEmpty();
     if (!m_roster->expectedModules().isEmpty())
-        m_sweep->start(ZoBootloaderSweep::Purpose::AfterSearch, coreType());
+        m_sweep->start(ZoBootloaderSweep::Purpose::AfterSearch, m_roster->coreType());
     if (m_connection->finished(true))
         m_commands->identityQuery();
 }
@@ -382,7 +382,7 @@ void ZoUpgradeWorkflow::selectBranch(int index)
     Q_EMIT sigBranchSelected(index);
     if (index != ZoTargetIntake::BranchCustom)
         setWindowMode(ModeReady);
-    m_targets->selectBranch(index, coreType());
+    m_targets->selectBranch(index, m_roster->coreType());
 }
 
 void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
@@ -390,7 +390,7 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
     if (m_windowMode < ModeFound || m_windowMode > ModeReady || protocolType() == 0)
         return;
     setWindowMode(ModeReady);
-    m_targets->fetchCustom(key, coreType());
+    m_targets->fetchCustom(key, m_roster->coreType());
 }
 
 // ---- an upgrade-all run ---------------------------------------------------------
@@ -418,7 +418,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     // changes under the run: one that arrives waits for its end.
     setWindowMode(ModeModuleUpgrade);
     m_targets->hold(true);
-    m_sweep->start(ZoBootloaderSweep::Purpose::BeforeRun, coreType());
+    m_sweep->start(ZoBootloaderSweep::Purpose::BeforeRun, m_roster->coreType());
 }
 
 ZoDeviceKey ZoUpgradeWorkflow::abortRun()

@@ -49,16 +49,13 @@ public:
     // Ends the looper's thread (the link with it) ahead of the destructor.
     void shutdown();
     bool isLooperReady() const { return m_looper->isReady(); }
-    // A cloud request (catalogue, file or version report) is under way.
-    bool hasRequestInFlight() const { return m_source->hasRequestInFlight(); }
     void setTimings(const ZoUpgradeTimings &timings);
 
     // Every candidate link, or only the one given (later searches stay on it).
     void startSearch() { m_connection->startSearch(); }
     void searchLink(const ZoPlaneConfig &requested) { m_connection->searchLink(requested); }
-    // Offline: these files stand in for the cloud's catalogue.
-    void setVersionReporting(bool on) { m_source->setVersionReporting(on); }
-    void setLocalFirmware(const QList<ZoFRMFileInfo> &files) { m_source->setLocalFirmware(files); }
+    // The cloud's catalogue and version reports, or offline files instead.
+    ZoFirmwareSource &source() { return *m_source; }
 
     // The parts whose signals and state views read directly.
     const ZoDeviceRoster &roster() const { return *m_roster; }
@@ -67,12 +64,9 @@ public:
 
     tds4 windowMode() const { return m_windowMode; }
     bool isUpgrading() const { return m_windowMode >= ModeModuleUpgrade; }
-    // After a search and before a run, bootloaders are asked for.
-    bool isProbing() const { return m_probe->isActive(); }
+    bool isProbing() const { return m_probe->isActive(); } // asking for bootloaders
     ZoTransferSession::State transferState() const { return m_run->sessionState(); }
     ZoTransferSession::Stats transferStats(ZoDeviceKey key) const { return m_run->stats(key); }
-    tdu1 coreType() const { return m_roster->core().curVersion.type; }
-    bool allUpgraded() const { return m_allUpgraded; }
     // The core header's protocol type (1, 2, 3, 258), 0 when it offers none.
     tds4 protocolType() const { return m_choice->protocolType(); }
     tdu1 pendingSelection() const { return m_manual->pending(); }

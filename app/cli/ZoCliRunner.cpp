@@ -60,7 +60,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     m_drain.setInterval(100);
     connect(&m_bound, &QTimer::timeout, this, &ZoCliRunner::onBound);
     connect(&m_drain, &QTimer::timeout, this, [this] {
-        if (!m_engine->hasRequestInFlight() || m_clock.elapsed() > m_drainDeadline) {
+        if (!m_engine->source().hasRequestInFlight() || m_clock.elapsed() > m_drainDeadline) {
             m_drain.stop();
             Q_EMIT sigFinished(m_exitCode);
         }
@@ -155,8 +155,8 @@ bool ZoCliRunner::offerLocalFirmware()
         m_out.say(QStringLiteral("  type %1 version %2  %3")
                       .arg(f.version.type)
                       .arg(ZoCliDevice::versionText(f.version), QFileInfo(f.path).fileName()));
-    m_engine->setVersionReporting(false);
-    m_engine->setLocalFirmware(ZoFirmwareFolder::records(files));
+    m_engine->source().setVersionReporting(false);
+    m_engine->source().setLocalFirmware(ZoFirmwareFolder::records(files));
     return true;
 }
 
@@ -253,7 +253,7 @@ void ZoCliRunner::requestBranch()
         // offers an airframe protocol; without one the request goes nowhere.
         if (m_engine->protocolType() == 0) {
             m_out.complain(QStringLiteral("the custom branch is not offered for core type %1")
-                               .arg(m_engine->coreType()));
+                               .arg(m_engine->roster().coreType()));
             finish(ExitCatalogue, QStringLiteral("catalogue-failed"));
             return;
         }
@@ -335,7 +335,7 @@ void ZoCliRunner::snapshotDevices()
         m_record.devices << d;
     }
     const ZoDevFMInfo &core = m_engine->roster().core();
-    m_record.core.type = m_engine->coreType();
+    m_record.core.type = m_engine->roster().coreType();
     m_record.core.name = core.name;
     m_record.core.eid = core.serial;
     m_record.core.version = core.curVersion;
@@ -557,7 +557,7 @@ void ZoCliRunner::onBound()
         // The cloud client gives up a request that goes its timeout without
         // a byte; one still receiving is a slow file on a slow link, and
         // cutting it would fail what the client lets through.
-        if (m_engine->hasRequestInFlight()) {
+        if (m_engine->source().hasRequestInFlight()) {
             m_bound.start(CatalogueBoundMs);
             return;
         }
@@ -650,7 +650,7 @@ void ZoCliRunner::finish(int code, const QString &result)
         {{QStringLiteral("result"), result}, {QStringLiteral("exitCode"), code}});
     // Version reports still on their way are let go out, each within its
     // own timeout; an interrupted run does not wait.
-    if (code != ExitInterrupted && code != ExitTerminated && m_engine->hasRequestInFlight()) {
+    if (code != ExitInterrupted && code != ExitTerminated && m_engine->source().hasRequestInFlight()) {
         m_drainDeadline = m_clock.elapsed() + DrainBoundMs;
         m_drain.start();
         return;

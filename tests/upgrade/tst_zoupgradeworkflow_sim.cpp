@@ -414,8 +414,8 @@ private Q_SLOTS:
         QVERIFY(sim->start(Sim::Pty, writeScenario({kFleet[0]}),
             {QStringLiteral("--baud"), QStringLiteral("115200")}));
         const ZoFRMFileInfo file = zoTestCoreFirmware(64 * 1024);
-        wf->setVersionReporting(false);
-        wf->setLocalFirmware({file});
+        wf->source().setVersionReporting(false);
+        wf->source().setLocalFirmware({file});
         QVERIFY(connectAircraft(Sim::Pty));
         const ZoDeviceKey key = kFleet[0].key();
         int before = -1;
@@ -484,8 +484,8 @@ private Q_SLOTS:
             env.store = nullptr;
             engines[i] = std::make_unique<ZoUpgradeWorkflow>(env);
             zoTestFastTimings(*engines[i]);
-            engines[i]->setVersionReporting(false);
-            engines[i]->setLocalFirmware(files[i]);
+            engines[i]->source().setVersionReporting(false);
+            engines[i]->source().setLocalFirmware(files[i]);
             connect(engines[i].get(), &ZoUpgradeWorkflow::sigRunEnded, this,
                 [&ended, i](ZoUpgradeWorkflow::RunOutcome o) { ended[i] = int(o); });
             QVERIFY(connectEngine(*engines[i], sims[i], Sim::Udp));
