@@ -1,17 +1,26 @@
 #include "ZoConnectionPhase.h"
 
+#include "ZoCoreRecovery.h"
 #include "ZoPlaneSearch.h"
 
-ZoConnectionPhase::ZoConnectionPhase(
-    ZoPlaneSearch *search, const ZoPlaneConfig *configured, QObject *parent)
+ZoConnectionPhase::ZoConnectionPhase(ZoPlaneSearch *search, const ZoPlaneConfig *configured,
+    ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent)
     : QObject(parent)
     , m_search(search)
     , m_configured(configured)
+    , m_recovery(new ZoCoreRecovery(commands, lease, search, this))
 {
+    connect(search, &ZoPlaneSearch::sigFinishSearch, m_recovery, &ZoCoreRecovery::onSearchFinished);
     for (QTimer *t : {&m_catalogueDue, &m_searchAgain})
         t->setSingleShot(true);
     connect(&m_catalogueDue, &QTimer::timeout, this, &ZoConnectionPhase::sigCatalogueDue);
     connect(&m_searchAgain, &QTimer::timeout, this, &ZoConnectionPhase::startSearch);
+}
+
+void ZoConnectionPhase::setTimings(const ZoUpgradeTimings &timings)
+{
+    m_timings = timings;
+    m_recovery->setListenMs(timings.coreRecoveryMs);
 }
 
 void ZoConnectionPhase::startSearch()
@@ -74,6 +83,7 @@ void ZoConnectionPhase::identified(bool repeated)
 
 void ZoConnectionPhase::closed()
 {
+    m_recovery->cancel();
     m_catalogueDue.stop();
     m_state = State::Idle;
 }

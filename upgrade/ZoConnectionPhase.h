@@ -8,13 +8,18 @@
 
 #include <memory>
 
+class ZoBootCommands;
+class ZoCoreRecovery;
 class ZoPlaneSearch;
+class ZoProtocolLease;
 
 // From a search to the catalogue of the core it found: which link is
 // searched (every configured candidate, or one link the user pinned), and
 // when the catalogue is due once the core was found (a pause after its
 // identity, or a bound on waiting for one that never comes). A search again
-// after the link was closed waits a moment first.
+// after the link was closed waits a moment first. A search of one link that
+// hears nothing asks for a core in its bootloader before it ends (its
+// ZoCoreRecovery).
 //
 // Lives on the engine's thread; its timers are its own and end with it.
 class ZoConnectionPhase : public QObject
@@ -32,9 +37,10 @@ public:
 
     // `configured` is the link record the automatic search reads; not owned.
     ZoConnectionPhase(ZoPlaneSearch *search, const ZoPlaneConfig *configured,
-        QObject *parent = nullptr);
+        ZoBootCommands *commands, ZoProtocolLease *lease, QObject *parent = nullptr);
 
-    void setTimings(const ZoUpgradeTimings &timings) { m_timings = timings; }
+    void setTimings(const ZoUpgradeTimings &timings);
+    ZoCoreRecovery *recovery() const { return m_recovery; }
     State state() const { return m_state; }
     // How many searches ended without a core in this engine's life.
     int unfoundSearches() const { return m_unfound; }
@@ -64,6 +70,7 @@ Q_SIGNALS:
 private:
     ZoPlaneSearch *m_search;
     const ZoPlaneConfig *m_configured;
+    ZoCoreRecovery *m_recovery;
     std::unique_ptr<ZoPlaneConfig> m_pinned;
     ZoUpgradeTimings m_timings;
     QTimer m_catalogueDue;

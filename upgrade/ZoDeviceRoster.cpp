@@ -215,3 +215,10 @@ QList<ZoDeviceKey> ZoDeviceRoster::displayOrder() const
         coreSection << coreKey;
     return modules + coreSection;
 }
+
+bool ZoDeviceRoster::isCoreInBootloader() const
+{
+    const auto row = m_records.constFind(m_core.key);
+    return !m_core.key.isNull() && row != m_records.cend()
+        && row->presence == ZoDevFMInfo::Presence::InBootloader;
+}

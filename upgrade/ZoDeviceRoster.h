@@ -60,6 +60,8 @@ public:
     // before that what came first (compile time, identity).
     const ZoDevFMInfo &core() const { return m_core; }
     tdu1 coreType() const { return m_core.curVersion.type; }
+    // Its row says it answered from its bootloader only.
+    bool isCoreInBootloader() const;
     bool coreCompileTimeKnown() const { return m_compileTimeKnown; }
     void forgetCoreCompileTime() { m_compileTimeKnown = false; }
     // The core's version report becomes its row; what came before it stays.

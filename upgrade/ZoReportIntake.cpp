@@ -4,6 +4,7 @@
 #include "ZoBootloaderProbe.h"
 #include "ZoConnectionPhase.h"
 #include "ZoCoreHeaderChoice.h"
+#include "ZoCoreRecovery.h"
 #include "ZoDeviceRoster.h"
 #include "ZoManualAdd.h"
 #include "ZoPlaneSearch.h"
@@ -28,6 +29,8 @@ ZoReportIntake::ZoReportIntake(const Parts &parts, const ZoUpgradeEnvironment &e
 
 void ZoReportIntake::onCoreVersion(tVersion version)
 {
+    if (m_p.recovery->isActive())
+        return m_p.recovery->onCoreReport(version);
     // During a run, what the core says is the read-back's; after it, a late
     // answer to the read-back repeats what the record holds.
     if (m_p.run->isRunning())
@@ -69,6 +72,16 @@ void ZoReportIntake::addCore(tVersion version, bool manual)
         Q_EMIT sigCoreAdded();
     else
         m_p.commands->identityQuery();
+}
+
+void ZoReportIntake::addStrandedCore(tVersion version)
+{
+    addCore(version, false);
+    if (ZoDevFMInfo *core = m_p.roster->record(m_p.roster->core().key)) {
+        core->presence = ZoDevFMInfo::Presence::InBootloader;
+        core->needUpgrade = true;
+        Q_EMIT sigRecordChanged(core->key);
+    }
 }
 
 void ZoReportIntake::onCoreCompileTime(tFcsDateTime compileTime)

@@ -10,6 +10,7 @@ class ZoBootCommands;
 class ZoBootloaderProbe;
 class ZoConnectionPhase;
 class ZoCoreHeaderChoice;
+class ZoCoreRecovery;
 class ZoDeviceRoster;
 class ZoManualAdd;
 class ZoPlaneSearch;
@@ -41,6 +42,7 @@ public:
         ZoConnectionPhase *connection;
         const ZoBootloaderProbe *probe;
         ZoTargetIntake *targets;
+        ZoCoreRecovery *recovery;
     };
     ZoReportIntake(const Parts &parts, const ZoUpgradeEnvironment &env, QObject *parent = nullptr);
 
@@ -49,6 +51,9 @@ public:
     void setSettled(bool on) { m_settled = on; }
 
     void onCoreVersion(tVersion version);
+    // A core found answering from its bootloader: due whatever its version,
+    // its catalogue fetched as for a core that never tells its identity.
+    void addStrandedCore(tVersion version);
     // A core that answered, or one added by hand that passed its check.
     void addCore(tVersion version, bool manual);
     void onCoreCompileTime(tFcsDateTime compileTime);

@@ -370,3 +370,12 @@ bool ZoRunJournal::write(const QList<Entry> &entries, QString *why)
     }
     return true;
 }
+
+QList<tdu1> ZoRunJournal::coreTypes() const
+{
+    QList<tdu1> types;
+    for (const Entry &e : m_entries)
+        if (e.core && !types.contains(e.devId))
+            types.append(e.devId);
+    return types;
+}

@@ -60,6 +60,8 @@ public:
     bool load(QString *why = nullptr);
 
     QList<Entry> entries() const { return m_entries; }
+    // The types of the cores whose flash was cut short, each once.
+    QList<tdu1> coreTypes() const;
     // The entries of that aircraft, and those whose aircraft was not known.
     QList<Entry> entriesFor(const QString &eid) const;
 

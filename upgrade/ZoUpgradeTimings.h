@@ -33,5 +33,7 @@ struct ZoUpgradeTimings
     int confirmQueryMs = 1000;
     // How long the buses are listened to for bootloaders that answer.
     int probeListenMs = 800;
+    // How long a silent link's core is asked whether it is in its bootloader.
+    int coreRecoveryMs = 1500;
     Search search;
 };

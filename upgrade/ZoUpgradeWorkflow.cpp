@@ -5,6 +5,7 @@
 #include "ZoBootloaderSweep.h"
 #include "ZoConnectionPhase.h"
 #include "ZoCoreHeaderChoice.h"
+#include "ZoCoreRecovery.h"
 #include "ZoFRMFileStore.h"
 #include "ZoFirmwareSource.h"
 #include "ZoManualAdd.h"
@@ -36,7 +37,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
           env.store ? env.store : m_ownStore.get(), env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_lease.get(), this))
     , m_search(new ZoPlaneSearch(this))
-    , m_connection(new ZoConnectionPhase(m_search, env.link ? env.link : &m_ownLink, this))
+    , m_connection(new ZoConnectionPhase(m_search, env.link ? env.link : &m_ownLink,
+          m_commands.get(), m_lease.get(), this))
     , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), m_lease.get(), this))
     , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster,
           &m_policy, m_source, m_journal, this))
@@ -46,7 +48,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_sweep(new ZoBootloaderSweep(m_probe, m_roster, m_journal, m_targets, m_label, this))
     , m_reports(new ZoReportIntake({m_roster, m_run, m_manual, m_search, m_choice,
                                        m_commands.get(), m_journal, m_connection, m_probe,
-                                       m_targets},
+                                       m_targets, m_connection->recovery()},
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
 {
@@ -89,8 +91,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         [this] { selectBranch(m_targets->branch()); });
     connect(m_connection, &ZoConnectionPhase::sigSearching, this,
         [this] { setWindowMode(ModeSearching); });
-    connect(m_search, &ZoPlaneSearch::sigFinishSearch, this,
+    connect(m_connection->recovery(), &ZoCoreRecovery::sigSearchEnded, this,
         &ZoUpgradeWorkflow::onAutoSearchPlaneFinished);
+    connect(m_connection->recovery(), &ZoCoreRecovery::sigFound, m_reports,
+        &ZoReportIntake::addStrandedCore);
     connect(m_search, &ZoPlaneSearch::sigGetFirmwareInfo, this, [this](tdu1 what, tdu4 type, tdu4 number) {
         if (what == 0)
             m_commands->coreVersionQuery();
@@ -284,6 +288,8 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
             m_run->fail(ZoUpgradeRun::End::LinkLost);
         return;
     }
+    if (m_roster->isCoreInBootloader())
+        return; // silent there unless asked; a closed link is told apart
     endSweepBeforeRun();
     m_sweep->cancel();
     // The results of a run stay on show until the aircraft is searched again.
@@ -371,8 +377,6 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     resetUpgradeState();
 }
 
-// ---- what the link and the cloud report ---------------------------------------
-
 // ---- catalogue ----------------------------------------------------------------
 
 void ZoUpgradeWorkflow::selectBranch(int index)
@@ -442,11 +446,7 @@ ZoDeviceKey ZoUpgradeWorkflow::abortRun()
 
 QList<tdu1> ZoUpgradeWorkflow::coresLeftInBootloader() const
 {
-    QList<tdu1> types;
-    for (const ZoRunJournal::Entry &e : m_journal->entries())
-        if (e.core && !types.contains(e.devId))
-            types.append(e.devId);
-    return types;
+    return m_journal->coreTypes();
 }
 
 void ZoUpgradeWorkflow::endSweepBeforeRun()
@@ -495,6 +495,3 @@ void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
         setWindowMode(ModeCoreUpgrade);
     m_manual->addCore(id);
 }
-
-// ---- the core header's boxes -------------------------------------------------------
-

@@ -192,8 +192,8 @@ void ZoCliRunner::onSearchFinished(bool found)
             m_out.complain(QStringLiteral("no aircraft found on %1").arg(m_options.linkText));
             for (tdu1 type : m_engine->coresLeftInBootloader())
                 m_out.complain(QStringLiteral("an earlier run left a core of type %1 in its "
-                                              "bootloader, where it answers no search: add it by "
-                                              "hand in Tolvane (Add) to flash it again")
+                                              "bootloader, where it sends no telemetry: name its "
+                                              "link with --link, where it is asked for")
                                    .arg(type));
             finish(ExitNotFound, QStringLiteral("not-found"));
             return;

@@ -32,7 +32,7 @@ using Outcome = ZoUpgradeWorkflow::RunOutcome;
 const QList<Device> &kFleet = zoTestFleet();
 
 // What the trust table does to a run besides starting it.
-enum Act { InterruptThenRerun, KillAircraft, CloseLink, ChangeTarget };
+enum Act { InterruptThenRerun, KillAircraft, CloseLink, ChangeTarget, JustRun };
 
 } // namespace
 
@@ -320,6 +320,11 @@ private Q_SLOTS:
         QTest::newRow("link closed during a transfer")
             << slow << int(CloseLink) << int(Outcome::LinkLost) << QStringList();
         QTest::newRow("target change during a run") << QString() << int(ChangeTarget) << ok << both;
+        // Found only by asking its bootloader; the module behind it is out of
+        // reach until the core runs again.
+        QTest::newRow("core left in its bootloader, no journal")
+            << QStringLiteral("core:bootloader") << int(JustRun) << ok
+            << QStringList {QStringLiteral("core")};
     }
 
     void trust()
