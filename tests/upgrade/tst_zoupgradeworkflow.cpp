@@ -452,7 +452,6 @@ private Q_SLOTS:
         connect(wf.get(), &ZoUpgradeWorkflow::sigTargetChanged, this,
             [&](ZoDeviceKey key) { log << QStringLiteral("target ") + key.text(); });
         wf->onUpdateGNCFMVersion(ver(41, 2, 20, 0));
-        const QMap<ZoDeviceKey, ZoDevFMInfo> before = wf->roster().records();
         for (const QString &step : row.section(QStringLiteral(" -> "), 0, 0).split(QLatin1Char(' '))) {
             if (step == QLatin1String("found"))
                 wf->onAutoSearchPlaneFinished(true, 1);

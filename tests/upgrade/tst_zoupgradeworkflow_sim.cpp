@@ -83,17 +83,6 @@ class TstZoUpgradeWorkflowSim : public QObject
         return engine.windowMode() == ZoUpgradeWorkflow::ModeReady;
     }
 
-    // The sample file of `d` standing in for the catalogue.
-    static ZoFRMFileInfo offlineFile(const Device &d)
-    {
-        ZoFRMFileInfo info;
-        info.fid = tdu1(d.type);
-        const QStringList v = d.to.split(QLatin1Char('.'));
-        info.version = {tdu1(d.type), tdu1(v[0].toInt()), tdu1(v[1].toInt()), tdu1(v[2].toInt())};
-        info.setBytes(zoTestSampleFile(d.file));
-        return info;
-    }
-
     // An engine on `env` whose run endings land in `finished`.
     void newEngine(const ZoUpgradeEnvironment &env)
     {
@@ -467,55 +456,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(wf->roster().records().value(ZoDeviceKey(77, 2)).presence,
             ZoDevFMInfo::Presence::InBootloader, 3000);
         QCOMPARE(wf->flashOrder().value(0), ZoDeviceKey(77, 2));
-    }
-
-    // Two engines in one process, each with its own link record, store and
-    // aircraft, flash at the same time: each aircraft receives only its own
-    // images, and neither engine's records hold the other's devices.
-    void twoEngines()
-    {
-        const QList<Device> fleets[2] {{kFleet[0], kFleet[2]}, {kFleet[0], kFleet[4]}};
-        const QList<ZoFRMFileInfo> files[2] {{offlineFile(kFleet[0]), offlineFile(kFleet[2])},
-            {zoTestCoreFirmware(40 * 1024, 777), offlineFile(kFleet[4])}};
-        Sim sims[2];
-        ZoPlaneConfig links[2];
-        std::unique_ptr<ZoUpgradeWorkflow> engines[2];
-        int ended[2] = {-1, -1};
-        for (int i = 0; i < 2; ++i) {
-            const QString scenario = work.filePath(QStringLiteral("scenario%1.json").arg(i));
-            QVERIFY(zoTestWriteScenario(scenario, fleets[i]));
-            QVERIFY(sims[i].start(Sim::Udp, scenario));
-            ZoUpgradeEnvironment env = zoTestEnvironment(&links[i], cloud->baseUrl());
-            env.store = nullptr;
-            engines[i] = std::make_unique<ZoUpgradeWorkflow>(env);
-            zoTestFastTimings(*engines[i]);
-            engines[i]->source().setVersionReporting(false);
-            engines[i]->source().setLocalFirmware(files[i]);
-            connect(engines[i].get(), &ZoUpgradeWorkflow::sigRunEnded, this,
-                [&ended, i](ZoUpgradeWorkflow::RunOutcome o) { ended[i] = int(o); });
-            QVERIFY(connectEngine(*engines[i], sims[i], Sim::Udp));
-        }
-        engines[0]->upgradeAll();
-        engines[1]->upgradeAll();
-        QVERIFY(zoWaitFor([&] { return ended[0] >= 0 && ended[1] >= 0; }, 60000));
-        for (int i = 0; i < 2; ++i) {
-            QCOMPARE(ended[i], int(Outcome::Completed));
-            QStringList verified;
-            QTRY_COMPARE_WITH_TIMEOUT(sims[i].events("verify").size(), 2, 3000);
-            for (const QJsonObject &v : sims[i].events("verify"))
-                verified << zoText(v, "dev") + QLatin1Char(' ') + zoText(v, "sha256");
-            QStringList expected;
-            for (int d = 0; d < 2; ++d)
-                expected << fleets[i][d].simName() + QLatin1Char(' ')
-                        + zoTestImageSha(files[i][d].bytes());
-            verified.sort();
-            expected.sort();
-            QCOMPARE(verified, expected);
-            const ZoDeviceKey other = fleets[1 - i][1].key();
-            QVERIFY(!engines[i]->roster().records().contains(other)
-                || engines[i]->roster().records()[other].presence
-                    == ZoDevFMInfo::Presence::NotAnswering);
-        }
     }
 };
 
