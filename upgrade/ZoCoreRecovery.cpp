@@ -9,8 +9,8 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
-ZoCoreRecovery::ZoCoreRecovery(ZoBootCommands *commands, ZoProtocolLease *lease,
-    const ZoPlaneSearch *search, QObject *parent)
+ZoCoreRecovery::ZoCoreRecovery(
+    ZoBootCommands *commands, ZoProtocolLease *lease, ZoPlaneSearch *search, QObject *parent)
     : QObject(parent)
     , m_commands(commands)
     , m_lease(lease)
@@ -21,7 +21,15 @@ ZoCoreRecovery::ZoCoreRecovery(ZoBootCommands *commands, ZoProtocolLease *lease,
     connect(&m_listen, &QTimer::timeout, this, [this] {
         stop();
         qCDebug(lcUpgrade) << "no core answers from its bootloader either";
-        Q_EMIT sigSearchEnded(false, 0);
+        if (m_search->isAutoMode())
+            m_search->candidateChecked(false);
+        else
+            Q_EMIT sigSearchEnded(false, 0);
+    });
+    search->setCheckSilentLinks(true);
+    connect(search, &ZoPlaneSearch::sigCandidateSilent, this, [this] {
+        if (!start())
+            m_search->candidateChecked(false);
     });
     setListenMs(1500);
 }
@@ -35,14 +43,25 @@ void ZoCoreRecovery::setListenMs(int listenMs)
 
 void ZoCoreRecovery::onSearchFinished(bool found, tds4 planeNum)
 {
-    // Only a link still open can be asked, and a lease held elsewhere (a
-    // device being added by hand) is not taken from its holder.
-    if (found || m_search->isAutoMode() || !m_lease->take(this, QStringLiteral("core recovery")))
-        return Q_EMIT sigSearchEnded(found, planeNum);
+    // An automatic search asked each of its links on the way (and one that
+    // was cancelled is over), the link of any other is still open.
+    if (m_search->isAutoMode() || found || !start()) {
+        cancel();
+        Q_EMIT sigSearchEnded(found, planeNum);
+    }
+}
+
+bool ZoCoreRecovery::start()
+{
+    // A lease held elsewhere (a device being added by hand) is not taken
+    // from its holder.
+    if (!m_lease->take(this, QStringLiteral("core recovery")))
+        return false;
     qCDebug(lcUpgrade) << "no telemetry: asking for a core in its bootloader";
     m_listen.start();
     m_ask.start();
     ask();
+    return true;
 }
 
 void ZoCoreRecovery::ask()
@@ -58,7 +77,10 @@ void ZoCoreRecovery::onCoreReport(tVersion version)
     stop();
     qCInfo(lcUpgrade) << "a core of type" << version.type << "answers from its bootloader";
     Q_EMIT sigFound(version);
-    Q_EMIT sigSearchEnded(true, 1);
+    if (m_search->isAutoMode())
+        m_search->candidateChecked(true); // ends the search as found
+    else
+        Q_EMIT sigSearchEnded(true, 1);
 }
 
 void ZoCoreRecovery::cancel()

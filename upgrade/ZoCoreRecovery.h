@@ -14,8 +14,8 @@ class ZoProtocolLease;
 // one link is given up, that core's bootloader is asked for its parameters
 // (the read the manual add of a core makes), repeatedly for a short while.
 // A core that answers is reported as found in its bootloader; silence ends
-// the search as not found. An automatic search over every candidate link
-// ends as it did: its links are closed by then.
+// the search as not found. An automatic search is stopped at each candidate
+// link that opened but stayed silent, and goes on when it was asked there.
 //
 // It commands the looper only while it holds the protocol lease. On the
 // engine's thread; its timers are its own.
@@ -23,7 +23,7 @@ class ZoCoreRecovery : public QObject
 {
     Q_OBJECT
 public:
-    ZoCoreRecovery(ZoBootCommands *commands, ZoProtocolLease *lease, const ZoPlaneSearch *search,
+    ZoCoreRecovery(ZoBootCommands *commands, ZoProtocolLease *lease, ZoPlaneSearch *search,
         QObject *parent = nullptr);
 
     // How long the bootloader is asked; it is asked a few times meanwhile.
@@ -45,12 +45,13 @@ Q_SIGNALS:
     void sigFound(tVersion version);
 
 private:
+    bool start();
     void ask();
     void stop();
 
     ZoBootCommands *m_commands;
     ZoProtocolLease *m_lease;
-    const ZoPlaneSearch *m_search;
+    ZoPlaneSearch *m_search;
     QTimer m_listen;
     QTimer m_ask;
 };

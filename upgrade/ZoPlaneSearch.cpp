@@ -79,6 +79,7 @@ void ZoPlaneSearch::setProgress(int value, int maximum)
 // running, before the report so that a receiver may start a new search.
 void ZoPlaneSearch::finish(bool succ, tds4 devNum)
 {
+    m_checking = false;
     m_detectTimer->stop();
     m_waitPlaneDataTimer->stop();
     m_waitModuleInfoTimer->stop();
@@ -104,6 +105,7 @@ void ZoPlaneSearch::resetSearch()
     m_portIndex = -1;
     m_identityAsked = 0;
     m_deniedNode.clear();
+    m_checking = false;
 }
 
 void ZoPlaneSearch::buildCandidates()
@@ -276,6 +278,9 @@ void ZoPlaneSearch::onSerialPortDenied(QString node)
 
 void ZoPlaneSearch::onDetectTimeout()
 {
+    // An open, silent UDP candidate is checked before the stage ends.
+    if (m_checkSilent && m_waitPlaneDataTimer->isActive())
+        return onWaitPlaneDataTimeout();
     m_detectTimer->stop();
     // The UDP candidate's data wait belongs to it: left running it would
     // close the next candidate before that one's data could arrive.
@@ -291,7 +296,13 @@ void ZoPlaneSearch::onDetectTimeout()
 void ZoPlaneSearch::onWaitPlaneDataTimeout()
 {
     m_waitPlaneDataTimer->stop();
-    if (m_autoMode) {
+    if (m_autoMode && m_checkSilent) {
+        // The stage's bound would move on under the check: the check's
+        // answer moves on instead.
+        m_detectTimer->stop();
+        m_checking = true;
+        emit sigCandidateSilent();
+    } else if (m_autoMode) {
         emit sigCloseCom();
         step();
     } else if (m_moduleIndex >= m_stepCount) {
@@ -301,7 +312,8 @@ void ZoPlaneSearch::onWaitPlaneDataTimeout()
 
 void ZoPlaneSearch::onPlaneDeteced(bool succ)
 {
-    if (!m_active || !succ)
+    // While a silent link is checked, what answers is the check's.
+    if (!m_active || !succ || m_checking)
         return;
     m_detectTimer->stop();
     m_waitPlaneDataTimer->stop();
@@ -374,6 +386,24 @@ void ZoPlaneSearch::onWaitCANDevInfoTimeout()
         return;
     }
     finish(m_found != 0, m_found);
+}
+
+void ZoPlaneSearch::candidateChecked(bool coreFound)
+{
+    if (!std::exchange(m_checking, false) || !m_active)
+        return;
+    if (coreFound) {
+        emit sigPlaneConnectionFound(m_candidate);
+        finish(true, 1);
+        return;
+    }
+    emit sigCloseCom();
+    // UDP was asked once: on to the serial ports, as its bound would.
+    if (m_candidate.type == ZoPlaneConfig::LinkUdp) {
+        m_candidate.type = ZoPlaneConfig::LinkSerialPort;
+        m_portIndex = -1;
+    }
+    step();
 }
 
 void ZoPlaneSearch::cancel()

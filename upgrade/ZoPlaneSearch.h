@@ -62,6 +62,12 @@ public:
     int progressValue() const { return m_progressValue; }
     int progressMaximum() const { return m_progressMaximum; }
 
+    // An automatic search stops at each candidate link that opened but
+    // stayed silent (sigCandidateSilent) until candidateChecked() says
+    // whether a core answered there some other way (from its bootloader).
+    void setCheckSilentLinks(bool on) { m_checkSilent = on; }
+    void candidateChecked(bool coreFound);
+
     // From the workflow when the core's version arrived. `modules` is the
     // catalogue's expected module list for that core, ignored devices left
     // out.
@@ -76,6 +82,8 @@ Q_SIGNALS:
     void sigGetFirmwareInfo(tdu1 devType, tdu4 devId, tdu4 devNumIdx);
     void sigFinishSearch(bool succ, tds4 devNum);
     void sigPlaneConnectionFound(ZoPlaneConfig connConfig);
+    // The candidate link is open and silent; the search waits.
+    void sigCandidateSilent();
     // For the form: the progress bar and its text (a translation key).
     void sigProgressChanged(int value, int maximum);
     void sigDescriptionChanged(QString textKey);
@@ -130,6 +138,8 @@ private:
     tdu4 m_moduleIndex = 0;
     tdu4 m_stepCount = 10;
     bool m_coreAnswered = false;
+    bool m_checkSilent = false;
+    bool m_checking = false; // waiting for candidateChecked()
     int m_identityAsked = 0; // version requests sent to the core found
     int m_progressValue = 0;
     int m_progressMaximum = 0;

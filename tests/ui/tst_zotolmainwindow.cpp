@@ -313,6 +313,30 @@ private Q_SLOTS:
         QVERIFY(upgrade->isEnabled());
     }
 
+    // A core left in its bootloader sends no telemetry: the search asks its
+    // bootloader on the silent link, the row says where it is, and the upgrade
+    // ends with the core confirmed. The picture stays beside the test.
+    void coreInBootloader()
+    {
+        const QList<Device> core {kFleet[0]};
+        QVERIFY(sim->start(Sim::Udp, writeScenario(core),
+            {QStringLiteral("--fault"), QStringLiteral("core:bootloader")}));
+        QVERIFY(zoTestServeCatalogue(*cloud, core));
+        openWindow(Sim::Udp);
+        const ZoDeviceKey key = core[0].key();
+        QVERIFY(zoWaitFor([&] { return window->row(key) != nullptr; }, 15000));
+        QCOMPARE(tipOf(window->row(key)), QStringLiteral("LabInBootloader"));
+        auto *upgrade = zoChild<QPushButton>(window.get(), "btnAllUpgrade");
+        QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
+        window->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/core.png"));
+        QTest::mouseClick(upgrade, Qt::LeftButton);
+        QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
+        QVERIFY(zoWaitFor([&] { return !window->engine()->isUpgrading(); }, 60000));
+        QCOMPARE(resultOf(window->row(key)), QStringLiteral(":/resource/moduleupgradedsucc.png"));
+        QCOMPARE(ZoUtils::versionText(window->row(key)->info().curVersion),
+            QStringLiteral("V") + core[0].to);
+    }
+
     // The link form's Off button during a transfer asks first. Refused, the
     // transfer goes on and the form still shows the link open; agreed, the
     // run stops at once: nothing more is sent, and no end of a run is told.
