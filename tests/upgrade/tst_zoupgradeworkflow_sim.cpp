@@ -54,33 +54,31 @@ class TstZoUpgradeWorkflowSim : public QObject
         return zoTestWriteScenario(path, devices) ? path : QString();
     }
 
-    // Search over `link`, read everything, fetch the catalogue: ready to upgrade.
-    bool connectAircraft(int link) { return connectEngine(*wf, *sim, link); }
-
-    bool connectEngine(ZoUpgradeWorkflow &engine, const Sim &aircraft, int link)
+    // Search over `link` (the aircraft is on every kind), read everything,
+    // fetch the catalogue: ready to upgrade.
+    bool connectAircraft(int link)
     {
-        // The aircraft on every kind of link; `link` picks the one searched.
         const int type = link == Sim::Udp ? ZoPlaneConfig::LinkUdp
             : link == Sim::Tcp            ? ZoPlaneConfig::LinkTcpClient
                                           : ZoPlaneConfig::LinkSerialPort;
         const ZoPlaneConfig c = zoLinkFromFields(QString::asprintf(
-            "%d|%s|115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0", type, qPrintable(aircraft.ptyPath),
-            aircraft.port, aircraft.programUdpPort, aircraft.port));
-        QSignalSpy found(&engine, &ZoUpgradeWorkflow::sigSearchFinished);
+            "%d|%s|115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0", type, qPrintable(sim->ptyPath),
+            sim->port, sim->programUdpPort, sim->port));
+        QSignalSpy found(wf.get(), &ZoUpgradeWorkflow::sigSearchFinished);
         using Catalogue = ZoTargetIntake::State;
-        engine.searchLink(c);
+        wf->searchLink(c);
         if (!zoWaitFor([&] { return !found.isEmpty(); }, 10000) || !found[0][0].toBool()) {
             qWarning() << "aircraft not found";
             return false;
         }
         if (!zoWaitFor(
-                [&] { return engine.targets().state() >= Catalogue::Ready && !engine.isProbing(); },
+                [&] { return wf->targets().state() >= Catalogue::Ready && !wf->isProbing(); },
                 10000)
-            || engine.targets().state() != Catalogue::Ready) {
+            || wf->targets().state() != Catalogue::Ready) {
             qWarning() << "no catalogue" << cloud->paths();
             return false;
         }
-        return engine.windowMode() == ZoUpgradeWorkflow::ModeReady;
+        return wf->windowMode() == ZoUpgradeWorkflow::ModeReady;
     }
 
     // An engine on `env` whose run endings land in `finished`.
