@@ -25,3 +25,13 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
 else()
   message(STATUS "tst_tolvanecli needs the simulators and tolvane-fwpack (TOLVANE_BUILD_TOOLS=ON); not built")
 endif()
+
+# The crash sweep's sample: tolvane-cli killed mid-flash at four points, then
+# run again from the same station or a fresh one (scripts/crash-sweep.sh runs
+# every point). Behaviour, not memory: the sanitizer build leaves it out.
+if(TARGET tolvane-cli AND TARGET tolvane-aircraft-sim AND TARGET tolvane-fwpack
+   AND NOT TOLVANE_SANITIZE)
+  add_test(NAME crash_sweep_sample COMMAND ${PROJECT_SOURCE_DIR}/scripts/crash-sweep.sh --sample)
+  set_tests_properties(crash_sweep_sample PROPERTIES LABELS "unit;e2e" TIMEOUT 600
+    ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
+endif()
