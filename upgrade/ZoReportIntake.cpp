@@ -77,6 +77,14 @@ void ZoReportIntake::addCore(tVersion version, bool manual)
 void ZoReportIntake::addStrandedCore(tVersion version)
 {
     addCore(version, false);
+    // A bootloader does not tell its aircraft. The station that left a core
+    // of this type there does: the core that comes back must name it.
+    QStringList eids;
+    for (const ZoRunJournal::Entry &e : m_p.journal->entries())
+        if (e.core && e.devId == version.type && !e.eid.isEmpty() && !eids.contains(e.eid))
+            eids << e.eid;
+    if (eids.size() == 1)
+        m_p.roster->setCoreSerial(eids.first());
     if (ZoDevFMInfo *core = m_p.roster->record(m_p.roster->core().key)) {
         core->presence = ZoDevFMInfo::Presence::InBootloader;
         core->needUpgrade = true;

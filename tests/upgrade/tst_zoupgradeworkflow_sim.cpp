@@ -32,7 +32,7 @@ using Outcome = ZoUpgradeWorkflow::RunOutcome;
 const QList<Device> &kFleet = zoTestFleet();
 
 // What the trust table does to a run besides starting it.
-enum Act { InterruptThenRerun, KillAircraft, CloseLink, ChangeTarget, JustRun };
+enum Act { InterruptThenRerun, KillAircraft, CloseLink, ChangeTarget, JustRun, JournalNamesOther };
 
 } // namespace
 
@@ -312,6 +312,10 @@ private Q_SLOTS:
         QTest::newRow("core left in its bootloader, no journal")
             << QStringLiteral("core:bootloader") << int(JustRun) << ok
             << QStringList {QStringLiteral("core")};
+        // The journal's aircraft is not the one whose core came back.
+        QTest::newRow("core left in its bootloader, another aircraft's journal")
+            << QStringLiteral("core:bootloader") << int(JournalNamesOther)
+            << int(Outcome::NotConfirmed) << QStringList();
     }
 
     void trust()
@@ -327,6 +331,11 @@ private Q_SLOTS:
         const QString journal = work.filePath(QStringLiteral("journal-%1.json").arg(QTest::currentDataTag()));
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
         env.journalPath = journal;
+        if (act == JournalNamesOther)
+            QVERIFY(zoWriteFile(journal, QStringLiteral(R"({"format":1,"devices":[{"eid":"0123",
+                "key":5242880,"type":80,"number":0,"core":true,"started":"%1",
+                "target":{"type":80,"major":1,"minor":9,"revision":0}}]})")
+                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)).toUtf8()));
         newEngine(env);
         QVERIFY(connectAircraft(Sim::Udp));
 
