@@ -60,6 +60,7 @@ public:
     // Appends received bytes (at most 256 per call) and cuts frames; every
     // complete frame goes to onPackage (there is no CRC check on replies).
     bool feed(const tdu1 *data, int length);
+    void dropPartial() { m_cutter.dropPartial(); }
 
     // A random UUID in RFC 4122 byte order becomes the session key.
     void makeSessionKey(tdu1 *key16);

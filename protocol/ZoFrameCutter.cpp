@@ -70,6 +70,18 @@ bool ZoFrameCutter::feed(const tdu1 *data, int length)
     return true;
 }
 
+void ZoFrameCutter::dropPartial()
+{
+    // After cut(), bytes held in sync start with a header; out of sync, at
+    // most the first half of one is held, which may still be completed.
+    if (!m_synced || m_count < 2)
+        return;
+    m_count -= 2;
+    std::memmove(m_accumulator, m_accumulator + 2, size_t(m_count));
+    m_synced = false;
+    cut();
+}
+
 int ZoFrameCutter::findHeader(int pos, int end)
 {
     tdu1 *const acc = m_accumulator;

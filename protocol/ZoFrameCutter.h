@@ -50,6 +50,11 @@ public:
     bool cut();
     // append(), then cut() when there is something to cut. False as append().
     bool feed(const tdu1 *data, int length);
+    // The frame held incomplete is taken for a false header and looked
+    // through again from after its header. For a caller that knows the rest
+    // is overdue: one damaged length byte would otherwise hold every later
+    // frame until enough bytes came to fill it.
+    void dropPartial();
 
     // Copies the receive state, the held bytes and the ring; header, check
     // and receiver stay as they are.

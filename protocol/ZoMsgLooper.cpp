@@ -294,16 +294,27 @@ void ZoMsgLooper::feedBytes(const tdu1 *data, tds4 count)
 {
     if (!data || count < 1)
         return;
-    lastRxNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::steady_clock::now().time_since_epoch())
-                   .count();
+                           .count();
+    // A frame's bytes come together (the longest takes a quarter second at
+    // 9600 baud): one still incomplete after this long had a damaged length
+    // byte, and the replies caught in it are looked for again. Bootloader
+    // replies carry no checked CRC, and the resends would wait behind it.
+    const bool overdue = now - lastRxNs.exchange(now) > StalePartialNs;
     const tds4 mode = protocolModeNow.load();
     if (isApplicationMode(mode)) {
-        if (ZoFcsProtocolBase *fcs = ownFcs.get())
+        if (ZoFcsProtocolBase *fcs = ownFcs.get()) {
+            if (overdue)
+                fcs->dropPartial();
             fcs->feed(data, count);
+        }
     } else if (isBootloaderMode(mode)) {
-        if (ZoFirmwareUpdateProtocol *upd = ownUpdate.get())
+        if (ZoFirmwareUpdateProtocol *upd = ownUpdate.get()) {
+            if (overdue)
+                upd->dropPartial();
             upd->feed(data, count);
+        }
     }
 }
 

@@ -46,6 +46,8 @@ public:
     static constexpr int RecordSize = 256;
     static constexpr int DataLinkCheckMs = 1000;
     static constexpr int SilenceMs = 2000;
+    // A frame held incomplete longer than this is taken for a damaged one.
+    static constexpr qint64 StalePartialNs = 500 * 1000 * 1000;
     static constexpr int GcpmPollMs = 500;
 
     ZoMsgLooper();

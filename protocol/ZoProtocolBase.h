@@ -76,6 +76,7 @@ public:
     // Appends received bytes (at most 256 per call) and cuts frames. False when
     // the chunk was ignored (empty) or dropped (too long).
     bool feed(const tdu1 *data, int length);
+    void dropPartial() { m_cutter.dropPartial(); }
 
     // The walkers of subMessageCount/subMessageAt applied to a frame the caller
     // holds. They read only inside the frame its own length byte describes,

@@ -13,6 +13,7 @@
 #   scripts/crash-sweep.sh --sample   the points the test command runs
 #   scripts/crash-sweep.sh "77.1 erase fresh" ...   those points
 #   BUILD_DIR=build-asan scripts/crash-sweep.sh
+#   KEEP_WORK=1 ...   keeps the runs' folders (the path is printed)
 #
 # Runs inside a private loopback-only network namespace; the aircraft is the
 # bundled simulator, the firmware an offline folder, so no cloud is asked.
@@ -22,15 +23,8 @@ if [ "${TOLVANE_IN_NETNS:-}" != "1" ]; then
   exec scripts/netns-run.sh "$0" "$@"
 fi
 
-build="$(cd "${BUILD_DIR:-build}" && pwd)"
-cli="$build/app/tolvane-cli"
-sim="$build/tools/aircraft-sim/tolvane-aircraft-sim"
-pack="$build/tools/fwpack/tolvane-fwpack"
-for p in "$cli" "$sim" "$pack"; do
-  [ -x "$p" ] || { echo "crash-sweep: $p is missing: build first" >&2; exit 2; }
-done
+. scripts/aircraft-runs-lib.sh
 
-devices=(38.0 79.0 77.1 core)
 phases=(enter erase blocks leave readback)
 stations=(same fresh)
 if [ "${1:-}" = "--sample" ]; then
@@ -42,35 +36,14 @@ elif [ $# -gt 0 ]; then
   points=("$@")
 else
   points=()
-  for d in "${devices[@]}"; do
+  for d in "${aircraft_devices[@]}"; do
     for ph in "${phases[@]}"; do
       for st in "${stations[@]}"; do points+=("$d $ph $st"); done
     done
   done
 fi
 
-work="$(mktemp -d)"
-trap 'kill $(jobs -p) 2>/dev/null || true; [ -n "${CRASH_SWEEP_KEEP:-}" ] || rm -rf "$work"' EXIT
-mkdir -p "$work/fw"
-declare -A target=([38]=2.0.4 [79]=2.0.4 [77]=2.0.4 [80]=1.8.2)
-for t in 38 79 77 80; do
-  size=2048
-  [ "$t" = 80 ] && size=8192
-  "$pack" -o "$work/fw/$t.bin" --type "$t" --version "${target[$t]}" --size "$size" \
-    --seed "$t" >/dev/null
-done
-# What the simulator reports for an image: the SHA-256 of the file less its
-# 48-byte header.
-declare -A image
-for t in 38 79 77 80; do
-  image[$t]=$(tail -c +49 "$work/fw/$t.bin" | sha256sum | cut -d' ' -f1)
-done
-
 port=24100
-station() { # a settings folder as a first start leaves it
-  rm -rf "$1" && mkdir -p "$1/home"
-  printf '<busdevcfg><tunex><NodeId>1</NodeId></tunex></busdevcfg>\n' >"$1/busdevcfg.xml"
-}
 run_cli() { # in the folder; it becomes the program, so run it in a subshell or with &
   cd "$1" && exec env HOME="$1/home" "$cli" --link "tcp:127.0.0.1:$port" --upgrade --yes \
     --firmware "$work/fw" --report "$1/report.json" >"$1/out.txt" 2>"$1/err.txt"
@@ -96,11 +69,7 @@ for point in "${points[@]}"; do
   p="$work/p$port"
   mkdir -p "$p"
   log="$p/sim.log"
-  "$sim" --tcp "$port" --core-type 80 --core-version 1.7.5 --eid 3A0F2C5D00170043 \
-    --module 38:0:1.0.4:3801 --module 79:0:1.0.4:7901 --module 77:1:1.0.4:7701 \
-    --log "$log" >/dev/null 2>&1 &
-  simpid=$!
-  for _ in $(seq 50); do grep -q listening "$log" 2>/dev/null && break; sleep 0.1; done
+  start_sim "$log" "$port" tcp
   t0=$SECONDS
   station "$p/a"
   run_cli "$p/a" &
@@ -123,14 +92,8 @@ for point in "${points[@]}"; do
   verdict=ok
   [ "$killed" = yes ] || verdict="not-killed"
   [ "$code" = 0 ] || verdict="exit-$code"
-  for d in 38.0 79.0 77.1 core; do
-    t=${d%%.*}
-    [ "$d" = core ] && t=80
-    last=$(grep "\"dev\":\"$d\",\"event\":\"verify\"" "$log" | tail -1 |
-      sed -n 's/.*"sha256":"\([0-9a-f]*\)".*/\1/p' || true)
-    if [ "$last" != "${image[$t]}" ]; then
-      verdict="image-$d"
-    fi
+  for d in "${aircraft_devices[@]}"; do
+    [ "$(last_image "$log" "$d")" = "${image[$(type_of "$d")]}" ] || verdict="image-$d"
   done
   kill "$simpid" 2>/dev/null || true
   wait "$simpid" 2>/dev/null || true

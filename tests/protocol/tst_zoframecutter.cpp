@@ -106,6 +106,26 @@ private Q_SLOTS:
         QCOMPARE(rec.events, (QStringList {good(frame), good(QByteArray::fromHex("12340200ff"))}));
         QCOMPARE(to.slotIndex(), tdu1(from.slotIndex() + 2));
     }
+
+    // A bootloader ack whose length byte was damaged (09 became 53) holds
+    // the good acks after it until the partial frame is dropped; then they
+    // come out, and a frame just begun is kept.
+    void dropPartialFreesWhatFollows()
+    {
+        ZoFrameCutter cutter(0xEB, 0x90, 0, 6);
+        ZoTestFrames rec;
+        cutter.setReceiver(&rec);
+        const QByteArray ack = QByteArray::fromHex("eb90090acf81316400");
+        const QByteArray held = QByteArray::fromHex("eb90530acf81316400") + ack + ack.left(4);
+        QVERIFY(cutter.feed(u(held), held.size()));
+        QVERIFY(rec.events.isEmpty());
+        cutter.dropPartial();
+        QCOMPARE(rec.events, QStringList {good(ack)});
+        QCOMPARE(cutter.bufferedCount(), 4);
+        cutter.dropPartial(); // what is held now is overdue too: gone, nothing cut
+        QVERIFY(cutter.feed(u(ack), ack.size()));
+        QCOMPARE(rec.events, (QStringList {good(ack), good(ack)}));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_ZoFrameCutter)

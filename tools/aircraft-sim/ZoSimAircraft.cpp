@@ -59,6 +59,7 @@ ZoSimAircraft::ZoSimAircraft(const ZoSimScenario &scenario, ZoSimEventLog *log, 
             c.eraseMs >= 0 ? c.eraseMs : scenario.eraseMs, log, this, this));
     m_telemetryTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_telemetryTimer, &QTimer::timeout, this, &ZoSimAircraft::sendTelemetry);
+    m_chaos = ZoSimChaos(scenario.chaosSeed);
     m_delayTimer.setSingleShot(true);
     m_delayTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_delayTimer, &QTimer::timeout, this, &ZoSimAircraft::flushDelayed);
@@ -695,19 +696,35 @@ void ZoSimAircraft::send(ZoSimDevice *from, int link, QByteArray out, bool bootF
                 {QStringLiteral("fault"), QStringLiteral("corruptEvery")},
                 {QStringLiteral("byte"), at}});
     }
-    const int latency = from->faults().latencyMs;
+    const ZoSimChaos::Fate fate = m_chaos.next(int(out.size()));
+    if (!fate.text().isEmpty())
+        m_log->log(QStringLiteral("chaos"),
+            {{QStringLiteral("dev"), from->name()}, {QStringLiteral("link"), link},
+                {QStringLiteral("what"), fate.text()}});
+    if (fate.lost)
+        return;
+    if (fate.damagedAt >= 0)
+        out[fate.damagedAt] = char(out[fate.damagedAt] ^ 0x5A);
+    const int latency = from->faults().latencyMs + fate.delayMs;
     m_log->log(QStringLiteral("reply"),
         {{QStringLiteral("dev"), from->name()}, {QStringLiteral("link"), link},
             {QStringLiteral("delayMs"), latency}, {QStringLiteral("bytes"), hex(out)}});
-    if (latency <= 0) {
-        Q_EMIT transmit(link, out);
+    queue(link, fate.noiseBefore + out, latency);
+    if (fate.repeatAfterMs >= 0)
+        queue(link, out, latency + fate.repeatAfterMs);
+}
+
+void ZoSimAircraft::queue(int link, const QByteArray &bytes, int delayMs)
+{
+    if (delayMs <= 0) {
+        Q_EMIT transmit(link, bytes);
         return;
     }
-    const qint64 due = m_uptime.elapsed() + latency;
+    const qint64 due = m_uptime.elapsed() + delayMs;
     auto pos = m_delayed.end();
     while (pos != m_delayed.begin() && std::prev(pos)->due > due)
         --pos;
-    m_delayed.insert(pos, Delayed {due, link, out});
+    m_delayed.insert(pos, Delayed {due, link, bytes});
     m_delayTimer.start(int(qMax<qint64>(0, m_delayed.front().due - m_uptime.elapsed())));
 }
 

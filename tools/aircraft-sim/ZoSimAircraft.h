@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoSimChaos.h"
 #include "ZoSimDevice.h"
 #include "ZoSimFrameParser.h"
 #include "ZoSimScenario.h"
@@ -76,6 +77,7 @@ private:
     void canReply(ZoSimDevice *from, int link, uint16_t id, const QByteArray &payload);
     void busReply(ZoSimDevice *from, int link, uint8_t selector, const QByteArray &payload);
     void flushDelayed();
+    void queue(int link, const QByteArray &bytes, int delayMs);
     void sendTelemetry();
     void ignored(const QString &reason, QJsonObject extra = QJsonObject());
 
@@ -100,4 +102,5 @@ private:
     };
     std::deque<Delayed> m_delayed;
     QTimer m_delayTimer;
+    ZoSimChaos m_chaos;
 };

@@ -39,6 +39,7 @@ struct ZoSimScenario
     int telemetryMs = 100; // 0: no telemetry
     int eraseMs = 1500;
     int rebootMs = 0; // silence of the core after it leaves its bootloader, as in a restart
+    quint32 chaosSeed = 0; // a bad line from this seed (ZoSimChaos); 0: a clean one
     ZoSimFaults faults; // global
 
     // Reads a scenario file; keys not given keep their current value.

@@ -90,6 +90,10 @@ int main(int argc, char **argv)
     const QCommandLineOption oReboot(QStringLiteral("reboot-ms"),
         QStringLiteral("Silence of the core after leaving its bootloader (default 0)."),
         QStringLiteral("N"));
+    const QCommandLineOption oChaos(QStringLiteral("chaos"),
+        QStringLiteral("A bad line from seed N: replies lost, damaged, delayed, repeated,\n"
+                       "noise between them (0: a clean line)."),
+        QStringLiteral("N"));
     const QCommandLineOption oFault(QStringLiteral("fault"),
         QStringLiteral(
             "Switch a fault on, for all or one device (core, TYPE, TYPE.NODE); repeatable.\n"
@@ -99,7 +103,7 @@ int main(int argc, char **argv)
         QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
     for (const QCommandLineOption *o : {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm,
              &oBind, &oRemote, &oLog, &oDump, &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress,
-             &oAddressValue, &oModule, &oTelemetry, &oErase, &oReboot, &oFault, &oDuration})
+             &oAddressValue, &oModule, &oTelemetry, &oErase, &oReboot, &oChaos, &oFault, &oDuration})
         cl.addOption(*o);
     cl.process(app);
     if (!cl.positionalArguments().isEmpty())
@@ -167,6 +171,11 @@ int main(int argc, char **argv)
         if (!intOpt(oReboot, 0, 600000, &v))
             return ZoSimCommandLine::fail(error);
         sc.rebootMs = v;
+    }
+    if (cl.isSet(oChaos)) {
+        if (!intOpt(oChaos, 0, 1000000000, &v))
+            return ZoSimCommandLine::fail(error);
+        sc.chaosSeed = quint32(v);
     }
     for (const QString &f : cl.values(oFault))
         if (!sc.addFault(f, &error))
