@@ -10,10 +10,11 @@
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
 namespace {
-// Commands from the engine's thread wait in a queue of four: one at a time,
-// two when a late tick has queries to catch up on.
+// Commands from the engine's thread wait in the looper's queue of four, whose
+// oldest is dropped when full: a late tick catches up only while it has room
+// (and leaves one for the engine's other commands).
 constexpr int StepMs = 20;
-constexpr int MaxPerTick = 2;
+constexpr int MaxQueued = 3;
 // Any type of bus kind 2 carries the bare report command.
 constexpr tdu1 AnyCanType = 38;
 } // namespace
@@ -116,7 +117,7 @@ void ZoBootloaderProbe::sendNext()
     // Every query whose turn has come by the phase's clock: a late tick does
     // not stretch the phase past its sweep time.
     const qint64 due = m_phaseClock.nsecsElapsed() / 1000 / m_paceUs + 1;
-    for (int i = 0; i < MaxPerTick && m_sentInPhase < due && !m_queue.isEmpty(); ++i) {
+    while (m_sentInPhase < due && !m_queue.isEmpty() && m_looper->queuedCommands() < MaxQueued) {
         const Device d = m_queue.takeFirst();
         m_commands->module(ZoBootCommands::OpForceReport, d.type, d.number);
         ++m_sentInPhase;

@@ -26,7 +26,8 @@ class ZoProtocolLease;
 // A phase's queries go at most 20 ms apart, and closer when there are many
 // of them (every number of a type): all of a phase's queries go out within
 // the sweep time, by the phase's own clock, so that a phase lasts at most
-// that and its listen.
+// that and its listen (while this thread's event loop turns every few ms: a
+// late tick catches up only as far as the looper's queue has room).
 //
 // It asks only while it holds the protocol lease: while another part holds
 // it (a board being added by hand), the probe waits, and asks once it is
