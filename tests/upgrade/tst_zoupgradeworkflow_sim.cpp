@@ -253,8 +253,7 @@ private Q_SLOTS:
         // never misread (the same check for every module's replies).
         QTest::newRow("CAN module, every 7th reply corrupted")
             << udp << 2 << "38:corrupt-every=7" << true << ok << 2;
-        // Left there by another station, at a number no list names: found and
-        // flashed first all the same.
+        // Left there by another station, at a number no list names: flashed first.
         QTest::newRow("module by number in its bootloader, no journal")
             << udp << 3 << "79.1:bootloader" << true << ok << 2;
         QTest::newRow("tcp closed mid-transfer")
@@ -300,12 +299,12 @@ private Q_SLOTS:
     }
 
     // What "upgraded" promises, against what used to break it, on a core and
-    // a serial-bus module (modules left in their bootloaders are the window's
-    // and tolvane-cli's runs, the order they go in the policy's pick table; a
-    // device that keeps its old firmware is the window's). Each row ends with
-    // the run's outcome, the devices the aircraft confirmed (the only ones
-    // the cloud hears of), and no device holding an image whose header names
-    // another type.
+    // a serial-bus module (modules left in their bootloaders are the faults
+    // table's, the window's and tolvane-cli's runs, their order the policy's
+    // pick table; a device that keeps its old firmware is the window's). Each
+    // row ends with the run's outcome, the devices the aircraft confirmed (the
+    // only ones the cloud hears of), and no device holding an image whose
+    // header names another type.
     void trust_data()
     {
         QTest::addColumn<QString>("fault");
