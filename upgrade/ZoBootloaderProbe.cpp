@@ -10,8 +10,11 @@
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
 namespace {
-// Commands from the engine's thread wait in a queue of four: one at a time.
+// Commands from the engine's thread wait in the looper's queue of four, whose
+// oldest is dropped when full: a late tick catches up only while it has room
+// (and leaves one for the engine's other commands).
 constexpr int StepMs = 20;
+constexpr int MaxQueued = 3;
 // Any type of bus kind 2 carries the bare report command.
 constexpr tdu1 AnyCanType = 38;
 } // namespace
@@ -23,7 +26,9 @@ ZoBootloaderProbe::ZoBootloaderProbe(
     , m_commands(commands)
     , m_lease(lease)
 {
-    m_step.setInterval(StepMs);
+    // Both bound how long a bus kind is asked: neither may run long or short.
+    m_step.setTimerType(Qt::PreciseTimer);
+    m_listen.setTimerType(Qt::PreciseTimer);
     m_listen.setSingleShot(true);
     connect(&m_step, &QTimer::timeout, this, &ZoBootloaderProbe::sendNext);
     connect(&m_listen, &QTimer::timeout, this, [this] {
@@ -99,20 +104,29 @@ void ZoBootloaderProbe::enter(Phase phase)
     } else if (m_askCan) {
         m_commands->module(ZoBootCommands::OpForceReport, AnyCanType, 0);
     }
-    m_step.start();
+    m_paceUs
+        = qBound<qint64>(1, qint64(m_sweepMs) * 1000 / qMax(1, int(m_queue.size())), StepMs * 1000);
+    m_sentInPhase = 0;
+    m_phaseClock.start();
+    m_step.start(int(qMax<qint64>(1, m_paceUs / 1000)));
     sendNext();
 }
 
 void ZoBootloaderProbe::sendNext()
 {
+    // Every query whose turn has come by the phase's clock: a late tick does
+    // not stretch the phase past its sweep time.
+    const qint64 due = m_phaseClock.nsecsElapsed() / 1000 / m_paceUs + 1;
+    while (m_sentInPhase < due && !m_queue.isEmpty() && m_looper->queuedCommands() < MaxQueued) {
+        const Device d = m_queue.takeFirst();
+        m_commands->module(ZoBootCommands::OpForceReport, d.type, d.number);
+        ++m_sentInPhase;
+    }
     if (m_queue.isEmpty()) {
         m_step.stop();
         if (!m_listen.isActive())
             m_listen.start(m_listenMs);
-        return;
     }
-    const Device d = m_queue.takeFirst();
-    m_commands->module(ZoBootCommands::OpForceReport, d.type, d.number);
 }
 
 void ZoBootloaderProbe::onReport(tVersion version, tdu1 index)

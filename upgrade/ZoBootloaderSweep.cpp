@@ -6,6 +6,7 @@
 #include "ZoUtils.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <utility>
 
@@ -36,9 +37,22 @@ void ZoBootloaderSweep::start(Purpose purpose, tdu1 coreType)
             && !addressed.contains(d))
             addressed.append(d);
     };
+    // A type nothing answered for may sit in its bootloader at any number:
+    // another station's run may have left it there, and only that station's
+    // journal names it. Every number of such a type is asked; one found in
+    // its bootloader already is asked again at its own number.
+    QSet<tdu1> heard;
+    for (const ZoDevFMInfo &r : m_roster->records()) {
+        if (r.presence == ZoDevFMInfo::Presence::InBootloader)
+            add(r.key.type, r.devIdx);
+        if (r.presence != ZoDevFMInfo::Presence::NotAnswering)
+            heard.insert(r.key.type);
+    }
     for (const ZoDeviceKey &entry : m_roster->expectedModules()) {
         const ZoDevFMInfo *r
             = m_roster->record(ZoDeviceRoster::recordKey(entry.type, entry.number));
+        for (int n = 0; !heard.contains(entry.type) && n <= 255; ++n)
+            add(entry.type, tdu1(n));
         if (!r || r->presence != ZoDevFMInfo::Presence::Answering)
             add(entry.type, entry.number);
     }

@@ -11,8 +11,8 @@ class ZoTargetIntake;
 
 // Which bootloaders are asked for after a search and before a run, and what
 // is found there put on the roster: every expected module of kinds 3 and 4
-// that did not answer, and every module the run journal says was being
-// flashed. A device found in its bootloader becomes a row with its target;
+// that did not answer (every number of a type none of whose devices did),
+// and every module the run journal says was being flashed. A device found in its bootloader becomes a row with its target;
 // journal entries of devices that answer again are done with; expected
 // modules that answer from nowhere are marked silent.
 //

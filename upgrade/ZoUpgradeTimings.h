@@ -31,8 +31,12 @@ struct ZoUpgradeTimings
     int confirmModuleMs = 8000;
     int confirmCoreMs = 30000;
     int confirmQueryMs = 1000;
-    // How long the buses are listened to for bootloaders that answer.
+    // How long the buses are listened to for bootloaders that answer, and
+    // the time over which the queries of one bus kind are spread when there
+    // are many (every number of a type). A bus kind is asked within the two
+    // together: under two seconds.
     int probeListenMs = 800;
+    int probeSweepMs = 1000;
     // How long a silent link's core is asked whether it is in its bootloader.
     int coreRecoveryMs = 1500;
     Search search;

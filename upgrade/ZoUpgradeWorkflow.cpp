@@ -221,7 +221,7 @@ void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
     m_search->setTimings(timings.search);
     m_connection->setTimings(timings);
     m_run->setTimings(timings);
-    m_probe->setListenMs(timings.probeListenMs);
+    m_probe->setTimings(timings);
     m_manual->setTimings(timings);
 }
 

@@ -54,6 +54,7 @@ inline void zoTestFastTimings(ZoUpgradeWorkflow &engine, ZoPlaneSearch::Timings 
     t.identityToCatalogueMs = 100;
     t.researchDelayMs = 50;
     t.probeListenMs = 300;
+    t.probeSweepMs = 200;
     t.coreRecoveryMs = 300;
     t.confirmQueryMs = 200;
     t.confirmModuleMs = 3000;

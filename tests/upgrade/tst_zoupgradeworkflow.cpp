@@ -45,6 +45,14 @@ ZoFRMFileInfo firmware(int fid, const tVersion &v, int headerType = -1, int body
     return info;
 }
 
+// No link hears the bootloaders asked for here: every number goes at once.
+ZoUpgradeTimings timings()
+{
+    ZoUpgradeTimings t;
+    t.probeSweepMs = 0;
+    return t;
+}
+
 } // namespace
 
 class TstZoUpgradeWorkflow : public QObject
@@ -69,6 +77,7 @@ class TstZoUpgradeWorkflow : public QObject
     {
         env.link = &config;
         wf = std::make_unique<ZoUpgradeWorkflow>(env);
+        wf->setTimings(timings());
         QTRY_VERIFY(wf->isLooperReady());
     }
 
@@ -220,7 +229,7 @@ private Q_SLOTS:
     void manualModuleAdd()
     {
         QFETCH(bool, answers);
-        ZoUpgradeTimings t;
+        ZoUpgradeTimings t = timings();
         t.forceReportDelayMs = 10;
         t.manualModuleMs = 300;
         wf->setTimings(t);
@@ -312,7 +321,7 @@ private Q_SLOTS:
         QFETCH(int, reported);
         QFETCH(int, question);
         QFETCH(int, button);
-        ZoUpgradeTimings t;
+        ZoUpgradeTimings t = timings();
         t.forceReportDelayMs = 10;
         t.manualCoreMs = 200;
         wf->setTimings(t);
@@ -349,7 +358,7 @@ private Q_SLOTS:
     // to come take what was offered when the run began.
     void targetsHeldDuringRun()
     {
-        ZoUpgradeTimings t;
+        ZoUpgradeTimings t = timings();
         t.enterBootloaderMs = 50;
         t.eraseMs = 50;
         t.blockMs = 50;
