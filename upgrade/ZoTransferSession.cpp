@@ -118,6 +118,7 @@ void ZoTransferSession::start()
 
 void ZoTransferSession::cancel()
 {
+    m_cancelRequested = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -146,6 +147,10 @@ void ZoTransferSession::setState(State state)
 void ZoTransferSession::begin()
 {
     m_stats.startMs = nowMs();
+    if (m_cancelRequested) {
+        finish(Outcome::Cancelled);
+        return;
+    }
     // Refused: another part is reprogramming the link, and a device entered
     // now could not be reached; nothing is sent.
     if (!m_lease->take(this,

@@ -149,6 +149,9 @@ private:
     QElapsedTimer m_progressClock;
     int m_pendingProgress = -1;
     bool m_finished = false;
+    // Set by cancel() from the owner's thread, read by begin(): a cancel
+    // queued behind begin() would come after the enter command.
+    std::atomic<bool> m_cancelRequested {false};
 };
 
 Q_DECLARE_METATYPE(ZoTransferSession::Stats)

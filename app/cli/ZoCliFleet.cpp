@@ -94,7 +94,18 @@ void ZoCliFleet::settle()
         m_gateOpen = true;
         for (Member *m : qAsConst(m_members)) {
             const QString eid = m->runner->eid();
-            if (!m->waiting || eid.isEmpty())
+            if (!m->waiting)
+                continue;
+            if (eid.isEmpty() && m_members.size() > 1) {
+                // Asked for and never told: it may be one of the others.
+                m->waiting = false;
+                m->runner->refuse(QStringLiteral("the aircraft on %1 never told its EID, so it may "
+                                                 "be one of the others: nothing is flashed on it "
+                                                 "(run it on its own link)")
+                                      .arg(m->link));
+                continue;
+            }
+            if (eid.isEmpty())
                 continue;
             QStringList others;
             for (const Member *o : qAsConst(m_members))

@@ -26,12 +26,16 @@ else()
   message(STATUS "tst_tolvanecli needs the simulators and tolvane-fwpack (TOLVANE_BUILD_TOOLS=ON); not built")
 endif()
 
-# The crash sweep's sample: tolvane-cli killed mid-flash at four points, then
-# run again from the same station or a fresh one (scripts/crash-sweep.sh runs
-# every point). Behaviour, not memory: the sanitizer build leaves it out.
+# Samples of the crash sweep (tolvane-cli killed mid-flash at three points,
+# then run again from the same station or a fresh one) and of the bad line
+# (one upgrade on a seeded bad line); scripts/crash-sweep.sh and
+# scripts/chaos-seeds.sh run all of them. They mostly wait, for minutes, so
+# they are started first. Behaviour, not memory: the sanitizer build leaves
+# them out.
 if(TARGET tolvane-cli AND TARGET tolvane-aircraft-sim AND TARGET tolvane-fwpack
-   AND NOT TOLVANE_SANITIZE)
+   AND TARGET tolvane-cloud-sim AND NOT TOLVANE_SANITIZE)
   add_test(NAME crash_sweep_sample COMMAND ${PROJECT_SOURCE_DIR}/scripts/crash-sweep.sh --sample)
-  set_tests_properties(crash_sweep_sample PROPERTIES LABELS "unit;e2e" TIMEOUT 600
-    ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
+  add_test(NAME chaos_seeds_sample COMMAND ${PROJECT_SOURCE_DIR}/scripts/chaos-seeds.sh --sample)
+  set_tests_properties(crash_sweep_sample chaos_seeds_sample PROPERTIES LABELS "unit;e2e"
+    TIMEOUT 600 COST 1000 ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 endif()

@@ -573,7 +573,8 @@ private Q_SLOTS:
     // Several aircraft at once, one TCP and one UDP: each is flashed with
     // its own images, a failure on one leaves the other to complete (also
     // when it has to wait for the failed one's slot), and two links to one
-    // aircraft (one EID) flash nothing at all.
+    // aircraft (one EID) flash nothing at all, nor does an aircraft that
+    // never tells its EID.
     void fleet_data()
     {
         QTest::addColumn<bool>("sameAircraft"); // the second link reaches the first's EID
@@ -585,6 +586,8 @@ private Q_SLOTS:
         QTest::newRow("one core stalls, one aircraft at a time")
             << false << "--fault core:stall-after-blocks=3" << 1 << 1 << QList<int> {1, 0};
         QTest::newRow("same aircraft twice") << true << "" << 0 << 2 << QList<int> {2, 2};
+        QTest::newRow("an aircraft without an EID")
+            << false << "--fault core:no-identity" << 0 << 2 << QList<int> {2, 0};
     }
     void fleet()
     {
@@ -671,7 +674,7 @@ private Q_SLOTS:
                 const int blocks
                     = sims[i].events("request", dev, QStringLiteral("dataBlock")).size();
                 const QList<QJsonObject> verify = sims[i].events("verify", dev);
-                if (exitCode == 2) {
+                if (codes[i] == 2) {
                     QCOMPARE(blocks, 0);
                     continue;
                 }
@@ -684,7 +687,9 @@ private Q_SLOTS:
             }
         }
         if (exitCode == 2)
-            QVERIFY2(r.err.contains(QStringLiteral("EID 3A0F2C5D00170043")), qPrintable(r.err));
+            QVERIFY2(r.err.contains(sameAircraft ? QStringLiteral("EID 3A0F2C5D00170043")
+                                                 : QStringLiteral("never told its EID")),
+                qPrintable(r.err));
     }
 
     // Ctrl-C stops every aircraft and still writes the record of all.

@@ -38,6 +38,7 @@ class TstZoTransferSession : public QObject
     tds4 lastOffset = 0;
     QList<tds4> offsets; // of every data block, in order
     int leaves = 0;
+    int frames = 0; // of any kind, the enter command too
 
     void ack(tdu1 command, tds4 offset = 0)
     {
@@ -50,6 +51,7 @@ class TstZoTransferSession : public QObject
 
     void onFrame(const QByteArray &d)
     {
+        ++frames;
         // Bootloader frames only: the enter command is an application frame.
         if (d.size() < 6 || tdu1(d.at(0)) != 0xEB || tdu1(d.at(1)) != 0x90
             || int(tdu1(d.at(2))) != d.size())
@@ -103,6 +105,8 @@ private Q_SLOTS:
         QTest::newRow("core restarts before its last ack") << 1000 << "silent last" << done << max;
         QTest::newRow("silent") << 1000 << "silent" << int(Session::Outcome::NoAnswer) << max;
         QTest::newRow("lease held") << 1000 << "held" << int(Session::Outcome::SendFailed) << 0;
+        QTest::newRow("cancelled before it began")
+            << 1000 << "cancel" << int(Session::Outcome::Cancelled) << 0;
     }
 
     void transfer()
@@ -117,7 +121,7 @@ private Q_SLOTS:
         this->script = script;
         lastOffset = plan.pageCount * Session::PageBytes;
         offsets.clear();
-        leaves = 0;
+        leaves = frames = 0;
 
         // The owner's side: queued reports on this thread.
         Session::Timings timings;
@@ -140,6 +144,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         session->start();
+        if (script == QLatin1String("cancel"))
+            session->cancel();
         // A real event loop: the peer answers at once, not between polls.
         QEventLoop loop;
         connect(session, &Session::sigFinished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -167,7 +173,9 @@ private Q_SLOTS:
             QCOMPARE(progress.last(), lastOffset);
             QCOMPARE(leaves, 3);
         } else {
-            QCOMPARE(offsets.size(), script == QLatin1String("held") ? 0 : 1 + Session::MaxResends);
+            QCOMPARE(offsets.size(), script == QLatin1String("held") || script == QLatin1String("cancel")
+                    ? 0 : 1 + Session::MaxResends);
+            QVERIFY(script != QLatin1String("cancel") || frames == 0);
             QCOMPARE(leaves, 0);
         }
         if (bytes > 32 * 1024)

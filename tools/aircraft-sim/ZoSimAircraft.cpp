@@ -256,6 +256,8 @@ void ZoSimAircraft::handleSub(int link, uint8_t type, const uint8_t *d, size_t n
     }
     case 0xEB: {
         request(QStringLiteral("identity"));
+        if (m_core->faults().noIdentity)
+            return;
         QByteArray sub;
         sub.append(char(0xEB)).append(char(uint8_t(m_core->eid().size()))).append(m_core->eid());
         send(m_core, link, appFrame(sub), false);

@@ -21,6 +21,7 @@ const Field kFields[] = {
     {"neverAckErase", "never-ack-erase", true, 0},
     {"refuseKey", "refuse-key", true, 0},
     {"keepOldFirmware", "keep-old-firmware", true, 0},
+    {"noIdentity", "no-identity", true, 0},
 };
 
 void store(ZoSimFaults &f, int index, int value)
@@ -49,6 +50,9 @@ void store(ZoSimFaults &f, int index, int value)
         break;
     case 7:
         f.keepOldFirmware = value != 0;
+        break;
+    case 8:
+        f.noIdentity = value != 0;
         break;
     default:
         break;
@@ -136,5 +140,6 @@ QJsonObject ZoSimFaults::toJson() const
     o[QStringLiteral("neverAckErase")] = neverAckErase;
     o[QStringLiteral("refuseKey")] = refuseKey;
     o[QStringLiteral("keepOldFirmware")] = keepOldFirmware;
+    o[QStringLiteral("noIdentity")] = noIdentity;
     return o;
 }

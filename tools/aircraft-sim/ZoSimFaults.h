@@ -18,9 +18,10 @@ struct ZoSimFaults
     // Take the whole image, then keep running the old firmware (a failed
     // self-check after the leave command).
     bool keepOldFirmware = false;
+    bool noIdentity = false; // the core never answers the identity (EID) query
 
     // Keys as in the scenario file: "dropAckEvery", "corruptEvery", "latencyMs",
-    // "stallAfterBlocks", "closeAfterBlocks", "neverAckErase", "refuseKey", "keepOldFirmware".
+    // "stallAfterBlocks", "closeAfterBlocks", "neverAckErase", "refuseKey", "keepOldFirmware", "noIdentity".
     bool apply(const QJsonObject &o, QString *error);
     // One switch from the command line: "drop-ack-every=3", "never-ack-erase", ...
     bool applyFlag(const QString &nameValue, QString *error);
