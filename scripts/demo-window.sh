@@ -15,6 +15,8 @@
 #                                            window after the search, saved as
 #                                            OUT.png, then closed
 #   BUILD_DIR=build-x, DEMO_SKIP_BUILD=1     as for scripts/demo-e2e.sh
+#   DEMO_AIRCRAFT_ARGS="--fault core:bootloader"
+#                                            more for the aircraft simulator
 #
 # Everything after the build runs inside scripts/netns-run.sh: a private
 # network namespace that holds nothing but loopback.
@@ -62,7 +64,8 @@ echo
 demo_start_cloud "$(demo_served_dir_without_update)"
 # The aircraft sends its telemetry to the port Tolvane listens on.
 tolvane_udp_port="$(demo_free_udp_port)"
-demo_start_aircraft --udp 0 --udp-peer "127.0.0.1:$tolvane_udp_port"
+# shellcheck disable=SC2086 # the extra arguments are words
+demo_start_aircraft --udp 0 --udp-peer "127.0.0.1:$tolvane_udp_port" ${DEMO_AIRCRAFT_ARGS:-}
 # A TCP port nobody listens on: the search never gets that far.
 demo_write_tolvane_field "$work/field" "$aircraft_port" "$tolvane_udp_port" 1
 
