@@ -618,6 +618,9 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDevice
     case Outcome::JournalUnwritable:
         text = fillIn(tr("MsgRunJournalUnwritable"), name);
         break;
+    case Outcome::CoreUnidentified:
+        text = fillIn(tr("MsgRunCoreUnidentified"), name);
+        break;
     case Outcome::LinkLost:
         // Lost between two devices, the link left none in its bootloader.
         text = !key.isNull() ? fillIn(tr("MsgRunLinkLostDevice"), name) : tr("MsgRunLinkLost");

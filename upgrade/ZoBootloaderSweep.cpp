@@ -90,10 +90,11 @@ void ZoBootloaderSweep::onProbeFinished(const QList<ZoBootloaderProbe::Found> &f
     }
     const QString eid = m_roster->core().serial;
     // Devices of the journal that answer from their application again need
-    // no recovery.
+    // no recovery. One whose aircraft was not known may be another
+    // aircraft's, still waiting: only its run or its age ends that entry.
     for (const ZoRunJournal::Entry &e : m_journal->entriesFor(eid)) {
         const ZoDevFMInfo *r = m_roster->record(e.key);
-        if (r && r->presence == ZoDevFMInfo::Presence::Answering && (!e.core || !eid.isEmpty()))
+        if (r && r->presence == ZoDevFMInfo::Presence::Answering && !e.eid.isEmpty())
             m_journal->clear(e.eid, e.key);
     }
     for (const ZoDeviceKey &key : m_roster->markSilentModules())

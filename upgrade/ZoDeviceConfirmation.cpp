@@ -19,13 +19,16 @@ ZoDeviceConfirmation::ZoDeviceConfirmation(
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_reported.type == 0)
             finish(Verdict::Silent);
+        else if (m_twinReports.size() < m_target.serials.size())
+            finish(m_reported == m_target.version ? Verdict::Silent : Verdict::WrongVersion);
         else if (!m_target.eid.isEmpty() && m_eid.isEmpty())
             finish(Verdict::OtherAircraft); // its identity never came
         else
             finish(Verdict::WrongVersion); // nor did a matching compile time
     });
-    connect(looper, &ZoMsgLooper::sigCANDevVersion, this,
-        [this](tVersion v, tdu1 index, const QString &) { onModuleReport(v, index); },
+    connect(
+        looper, &ZoMsgLooper::sigCANDevVersion, this,
+        [this](tVersion v, tdu1 index, const QString &sn) { onModuleReport(v, index, sn); },
         Qt::QueuedConnection);
     connect(looper, &ZoMsgLooper::sigGNCFMVersion, this, &ZoDeviceConfirmation::onCoreVersion,
         Qt::QueuedConnection);
@@ -39,6 +42,7 @@ void ZoDeviceConfirmation::start(const Target &target)
 {
     cancel();
     m_target = target;
+    m_twinReports.clear();
     m_active = true;
     m_deadline.start(target.core ? m_timings.confirmCoreMs : m_timings.confirmModuleMs);
     m_query.start(m_timings.confirmQueryMs);
@@ -75,15 +79,31 @@ void ZoDeviceConfirmation::query()
     }
 }
 
-void ZoDeviceConfirmation::onModuleReport(tVersion version, tdu1 index)
+void ZoDeviceConfirmation::onModuleReport(tVersion version, tdu1 index, const QString &serial)
 {
     if (!m_active || m_target.core || version.type != m_target.devId)
         return;
+    if (!m_target.serials.isEmpty())
+        return onTwinReport(version, serial);
     // Kind 2 reports carry the node, not the number it is addressed with.
     if (ZoUtils::protocolClass(version.type) != ZoUtils::ClassCan && index != m_target.devNum)
         return;
     m_reported = version;
     finish(version == m_target.version ? Verdict::Confirmed : Verdict::WrongVersion);
+}
+
+void ZoDeviceConfirmation::onTwinReport(tVersion version, const QString &serial)
+{
+    // A module of the type that was not there before the run took no image.
+    if (!m_target.serials.contains(serial))
+        return;
+    m_twinReports.insert(serial, version);
+    if (m_reported.type == 0 || !(version == m_target.version))
+        m_reported = version;
+    // One twin on its old firmware decides nothing until the others spoke:
+    // each of them ends on its own report.
+    if (m_twinReports.size() == m_target.serials.size())
+        finish(m_reported == m_target.version ? Verdict::Confirmed : Verdict::WrongVersion);
 }
 
 void ZoDeviceConfirmation::onCoreVersion(tVersion version)

@@ -5,6 +5,7 @@
 #include "ZoTypes.h"
 #include "ZoUpgradeTimings.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -40,6 +41,10 @@ public:
         tFcsDateTime compileTime; // from the image's header
         bool checkCompileTime = false; // a build of the same version counts as another
         QString eid; // the core's identity before the run; empty when it never told
+        // Twins of a CAN type all take its broadcast image: the serials of
+        // every one that did, each of which must report the target (empty:
+        // the one device decides).
+        QStringList serials;
     };
 
     ZoDeviceConfirmation(ZoMsgLooper *looper, ZoBootCommands *commands, QObject *parent = nullptr);
@@ -49,6 +54,9 @@ public:
     void start(const Target &target);
     void cancel();
     bool isActive() const { return m_active; }
+    // What the twin with this serial reported in the last read-back (type 0:
+    // nothing).
+    tVersion twinReport(const QString &serial) const { return m_twinReports.value(serial); }
 
 Q_SIGNALS:
     // `reported` is what the device said last (type 0: nothing).
@@ -57,7 +65,8 @@ Q_SIGNALS:
 
 private:
     void query();
-    void onModuleReport(tVersion version, tdu1 index);
+    void onModuleReport(tVersion version, tdu1 index, const QString &serial);
+    void onTwinReport(tVersion version, const QString &serial);
     void onCoreVersion(tVersion version);
     void onCoreCompileTime(tFcsDateTime time);
     void onEid(const QString &eid);
@@ -75,4 +84,5 @@ private:
     tFcsDateTime m_reportedTime;
     bool m_timeKnown = false;
     QString m_eid;
+    QHash<QString, tVersion> m_twinReports;
 };

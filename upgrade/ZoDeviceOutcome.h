@@ -25,6 +25,7 @@ struct ZoDeviceOutcome
         RefusedFile, // no file that fits it: nothing was sent to it
         NoTarget, // it waits in its bootloader and no file names it
         NotRecorded, // the run journal could not be written: nothing was sent to it
+        Unidentified, // a core that never told its identity: nothing was sent to it
         SendFailed, // the link refused a frame
         BlockTimeout, // a block went unanswered through every resend (see acknowledgedBytes)
         LinkLost, // the link went away during its transfer or read-back

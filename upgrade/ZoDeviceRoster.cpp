@@ -2,6 +2,8 @@
 
 #include "ZoUtils.h"
 
+#include <algorithm>
+
 ZoDeviceRoster::ZoDeviceRoster(QObject *parent)
     : QObject(parent)
     , m_moduleRows({ZoDeviceKey()})
@@ -181,6 +183,36 @@ void ZoDeviceRoster::insertModuleReport(const ZoDevFMInfo &report, tdu1 coreType
 ZoDeviceKey ZoDeviceRoster::recordKey(tdu1 type, tdu1 number)
 {
     return ZoDeviceKey(type, ZoUtils::protocolClass(type) == ZoUtils::ClassBus ? number : 0);
+}
+
+ZoDeviceKey ZoDeviceRoster::reportKey(tdu1 type, tdu1 number, const QString &serial) const
+{
+    if (ZoUtils::protocolClass(type) != ZoUtils::ClassCan || serial.isEmpty())
+        return recordKey(type, number);
+    int next = 0;
+    for (auto it = m_records.lowerBound(ZoDeviceKey(type));
+         it != m_records.cend() && it.key().type == type; ++it) {
+        // A row without a serial (not answering, or heard from its
+        // bootloader only) is this module's until another one claims it.
+        if (it->serial == serial || it->serial.isEmpty())
+            return it.key();
+        next = it.key().number + 1;
+    }
+    return ZoDeviceKey(type, tdu1(std::min(next, 255)));
+}
+
+QList<ZoDeviceKey> ZoDeviceRoster::twinsOf(ZoDeviceKey key) const
+{
+    QList<ZoDeviceKey> twins {key};
+    if (ZoUtils::protocolClass(key.type) != ZoUtils::ClassCan)
+        return {};
+    for (auto it = m_records.lowerBound(ZoDeviceKey(key.type));
+         it != m_records.cend() && it.key().type == key.type; ++it) {
+        if (it.key() != key && it->presence != ZoDevFMInfo::Presence::NotAnswering
+            && isModuleRow(it.key()))
+            twins << it.key();
+    }
+    return twins.size() > 1 ? twins : QList<ZoDeviceKey>();
 }
 
 ZoDevFMInfo ZoDeviceRoster::reportRecord(

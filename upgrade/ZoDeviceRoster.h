@@ -77,6 +77,13 @@ public:
     // The key of a device that reported with this type and number: a serial-bus
     // module keeps its node, every other device is keyed by its type alone.
     static ZoDeviceKey recordKey(tdu1 type, tdu1 number);
+    // The key for a module's report. Twins of a CAN type, which the bus
+    // reaches by type alone (two compasses, say), are told apart by their
+    // serials: the first keeps number 0, each other one takes the next free.
+    ZoDeviceKey reportKey(tdu1 type, tdu1 number, const QString &serial) const;
+    // Every answering module that shares `key`'s broadcast, `key` first;
+    // empty when it has no twin.
+    QList<ZoDeviceKey> twinsOf(ZoDeviceKey key) const;
     // A record for a device's version report, keyed and named.
     static ZoDevFMInfo reportRecord(const tVersion &version, tdu1 devIdx, const QString &serial);
 

@@ -64,6 +64,9 @@ void ZoReportIntake::addCore(tVersion version, bool manual)
         record.name = tr("MsgCoreApp");
     const tdu1 pending = m_p.manual->pending();
     record.needUpgrade = manual || (pending != 0 && ZoUtils::sameCoreFamily(t, pending));
+    // Added by hand, it answered from the bootloader it was just sent to.
+    if (manual)
+        record.presence = ZoDevFMInfo::Presence::InBootloader;
     m_p.roster->insertCore(record, ZoUpgradePolicy::isBoard(t));
     m_p.choice->resetFor(t);
     Q_EMIT sigCoreHeader(record.name, version);
@@ -120,10 +123,10 @@ void ZoReportIntake::onCoreEid(const QString &eid)
     qCDebug(lcUpgrade).noquote() << "Get GNC EID" << eid << m_p.roster->core().name;
     m_p.connection->identified(repeated);
     // This core answers from its application: whatever a cut-short run left
-    // of it in the journal is over.
-    const tdu1 coreType = m_p.roster->core().curVersion.type;
+    // of it in the journal is over. An entry whose aircraft was not known
+    // may be another's core of the same type: only its run or its age ends it.
     for (const ZoRunJournal::Entry &e : m_p.journal->entriesFor(eid)) {
-        if (e.core && (e.eid == eid || e.devId == coreType))
+        if (e.core && e.eid == eid)
             m_p.journal->clear(e.eid, e.key);
     }
 }
@@ -147,6 +150,7 @@ void ZoReportIntake::onModuleVersion(tVersion verInfo, tdu1 devIdx, const QStrin
     if (fromBootloader && m_p.probe->isActive() && pending == 0)
         return;
     ZoDevFMInfo record = ZoDeviceRoster::reportRecord(verInfo, devIdx, sn);
+    record.key = m_p.roster->reportKey(t, devIdx, sn);
     ZoDevFMInfo *known = m_p.roster->record(record.key);
     if (known && known->presence == ZoDevFMInfo::Presence::Answering && t != pending
         && !fromBootloader) {

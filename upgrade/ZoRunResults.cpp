@@ -109,12 +109,13 @@ void ZoRunResults::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key)
     using Failure = ZoDeviceOutcome::Failure;
     if (key.isNull() || m_outcomes.contains(key)
         || (end != End::FirmwareUnusable && end != End::StrandedWithoutTarget
-            && end != End::JournalUnwritable))
+            && end != End::JournalUnwritable && end != End::CoreUnidentified))
         return;
     ZoDeviceOutcome o = outcome(key);
     o.result = ZoDeviceOutcome::Result::Failed;
     o.failure = end == End::FirmwareUnusable ? Failure::RefusedFile
         : end == End::JournalUnwritable      ? Failure::NotRecorded
+        : end == End::CoreUnidentified       ? Failure::Unidentified
                                              : Failure::NoTarget;
     m_outcomes.insert(key, o);
 }

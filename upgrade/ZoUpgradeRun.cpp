@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
 ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProtocolLease *lease,
@@ -119,6 +121,13 @@ void ZoUpgradeRun::next(bool first)
         end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, first);
         return;
     }
+    const ZoDevFMInfo record = m_roster->records().value(pick.key);
+    if (pick.isCore && eid().isEmpty() && record.presence != ZoDevFMInfo::Presence::InBootloader) {
+        qCWarning(lcUpgrade).noquote()
+            << m_label << "The core never told its identity; it is not flashed";
+        end(End::CoreUnidentified, pick.key, first);
+        return;
+    }
     End refusal = End::FirmwareUnusable;
     if (!startDevice(m_policy, pick.key, pick.devId, pick.devNum, pick.isCore, refusal))
         end(refusal, pick.key, first);
@@ -151,6 +160,9 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
     file.headerCompileTime(t.compileTime);
     t.checkCompileTime = core && policy->customBranch();
     t.eid = eid();
+    m_current.twins = core ? QList<ZoDeviceKey>() : m_roster->twinsOf(key);
+    for (const ZoDeviceKey &twin : qAsConst(m_current.twins))
+        t.serials << m_roster->records().value(twin).serial;
     ZoDeviceOutcome &o = m_current.outcome;
     o.key = key;
     o.target = t.version;
@@ -223,12 +235,23 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
     if (m_phase != Phase::Confirming || key != m_current.key)
         return;
     const Current current = m_current;
+    using Verdict = ZoDeviceConfirmation::Verdict;
+    const ZoDeviceKey failedTwin = finishTwins(current);
+    if (!current.twins.isEmpty()) {
+        reported = m_confirmation->twinReport(current.target.serials.value(0));
+        verdict = reported.type == 0             ? Verdict::Silent
+            : reported == current.target.version ? Verdict::Confirmed
+                                                 : Verdict::WrongVersion;
+    }
     // A device that answers from its application is out of its bootloader,
     // whatever it runs. Silence, another core's identity or another type
-    // says nothing of it: it may still be in there.
-    using Verdict = ZoDeviceConfirmation::Verdict;
-    if (verdict == Verdict::Confirmed
-        || (verdict == Verdict::WrongVersion && reported.type == current.target.devId)) {
+    // says nothing of it: it may still be in there; so may a silent twin.
+    const bool twinsOut
+        = std::all_of(current.target.serials.cbegin(), current.target.serials.cend(),
+            [this](const QString &sn) { return m_confirmation->twinReport(sn).type != 0; });
+    if (twinsOut
+        && (verdict == Verdict::Confirmed
+            || (verdict == Verdict::WrongVersion && reported.type == current.target.devId))) {
         QString why;
         if (!m_journal->clear(current.target.eid, key, &why))
             qCWarning(lcUpgrade).noquote() << m_label << "The run journal could not be written:" << why;
@@ -249,13 +272,44 @@ void ZoUpgradeRun::onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict ve
     }
     finishCurrent(ZoDeviceOutcome::Result::Upgraded, ZoDeviceOutcome::Failure::None, reported,
         reportedTime);
-    if (current.core) {
+    if (!failedTwin.isNull()) {
+        end(End::NotConfirmed, failedTwin, false);
+    } else if (current.core) {
         const ZoDeviceKey stranded = m_policy->strandedWithoutTarget(*m_roster);
         end(stranded.isNull() ? End::Completed : End::StrandedWithoutTarget, stranded, false);
     } else {
         m_phase = Phase::Pausing;
         m_pause.start();
     }
+}
+
+ZoDeviceKey ZoUpgradeRun::finishTwins(const Current &current)
+{
+    ZoDeviceKey failed;
+    const tVersion target = current.target.version;
+    for (int i = 1; i < current.twins.size(); ++i) {
+        ZoDeviceOutcome o = current.outcome;
+        o.key = current.twins[i];
+        o.reported = m_confirmation->twinReport(current.target.serials.value(i));
+        const bool ok = o.reported.type != 0 && o.reported == target;
+        o.result = ok ? ZoDeviceOutcome::Result::Upgraded : ZoDeviceOutcome::Result::NotConfirmed;
+        o.failure = ok             ? ZoDeviceOutcome::Failure::None
+            : o.reported.type == 0 ? ZoDeviceOutcome::Failure::Silent
+                                   : ZoDeviceOutcome::Failure::WrongVersion;
+        fillStats(o, current.key);
+        if (!ok && failed.isNull())
+            failed = o.key;
+        Q_EMIT sigDeviceFinished(o, {});
+    }
+    return failed;
+}
+
+void ZoUpgradeRun::fillStats(ZoDeviceOutcome &o, ZoDeviceKey from) const
+{
+    const ZoTransferSession::Stats s = stats(from);
+    o.blocksSent = s.blocksSent;
+    o.resends = s.resends;
+    o.seconds = s.endMs > s.startMs ? double(s.endMs - s.startMs) / 1000.0 : 0.0;
 }
 
 ZoDeviceOutcome ZoUpgradeRun::takeCurrent(
@@ -265,10 +319,7 @@ ZoDeviceOutcome ZoUpgradeRun::takeCurrent(
     o.result = result;
     o.failure = failure;
     o.reported = reported;
-    const ZoTransferSession::Stats s = stats(o.key);
-    o.blocksSent = s.blocksSent;
-    o.resends = s.resends;
-    o.seconds = s.endMs > s.startMs ? double(s.endMs - s.startMs) / 1000.0 : 0.0;
+    fillStats(o, o.key);
     return o;
 }
 

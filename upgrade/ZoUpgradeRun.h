@@ -39,6 +39,10 @@ public:
         StrandedWithoutTarget, // a module in its bootloader has no file: its bus kind waits
         LinkLost, // the link went away or was closed under the run
         JournalUnwritable, // the device was not entered: nothing would say it was left there
+        // The core runs its application but never told its identity: the core
+        // that comes back could not be told from another aircraft's (one in
+        // its bootloader cannot tell, and is flashed).
+        CoreUnidentified,
     };
     Q_ENUM(End)
     enum class Phase : int { Idle, Transferring, Confirming, Pausing };
@@ -95,6 +99,7 @@ private:
         bool core = false;
         ZoDeviceConfirmation::Target target;
         ZoDeviceOutcome outcome; // its file, until the end fills in the rest
+        QList<ZoDeviceKey> twins; // that took the same broadcast image, this one first
     };
     void next(bool first);
     // False, and why in `refusal`, when nothing was sent to the device.
@@ -104,11 +109,15 @@ private:
     void onConfirmed(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);
     void end(End how, ZoDeviceKey key, bool first);
+    // Ends every twin but the one in flight on its own report; returns the
+    // first that did not report the target (null: none).
+    ZoDeviceKey finishTwins(const Current &current);
     // Tells the end of the device in flight and forgets it.
     void finishCurrent(ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure,
         const tVersion &reported = {}, const tFcsDateTime &reportedTime = {});
     ZoDeviceOutcome takeCurrent(ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure,
         const tVersion &reported);
+    void fillStats(ZoDeviceOutcome &o, ZoDeviceKey from) const;
     void dispose();
     QString eid() const;
 

@@ -518,6 +518,13 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
                                       "some space")
                            .arg(name));
         break;
+    case Outcome::CoreUnidentified:
+        m_out.complain(QStringLiteral("%1 never told its identity (EID), so it is not flashed: the "
+                                      "core that came back could not be told from another "
+                                      "aircraft's. Search again; if it never tells, its link "
+                                      "may drop the identity reply")
+                           .arg(name));
+        break;
     case Outcome::LinkLost:
         m_out.complain(QStringLiteral("the link to the aircraft was lost during the upgrade"));
         if (d)

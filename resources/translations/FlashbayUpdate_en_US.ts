@@ -556,6 +556,10 @@
         <translation>%1 is waiting in its bootloader and the catalogue holds no firmware for it; no module on its bus was flashed.</translation>
     </message>
     <message>
+        <source>MsgRunCoreUnidentified</source>
+        <translation>%1 never told its identity (EID), so it was not flashed: the flight controller that comes back could not be told from another aircraft&apos;s. Search again; the modules before it were upgraded.</translation>
+    </message>
+    <message>
         <source>MsgRunJournalUnwritable</source>
         <translation>The run journal could not be written, so %1 was not put into its bootloader: nothing was flashed. Make the settings folder writable and free some space, then upgrade again.</translation>
     </message>

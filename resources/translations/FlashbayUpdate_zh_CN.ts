@@ -556,6 +556,10 @@
         <translation>%1停在引导程序中，而固件目录中没有它的固件；它所在总线上的模块均未刷写。</translation>
     </message>
     <message>
+        <source>MsgRunCoreUnidentified</source>
+        <translation>%1未报告其身份（EID），因此未刷写：无法确认重启后应答的飞控属于同一架飞机。请重新搜索；排在它之前的模块已升级。</translation>
+    </message>
+    <message>
         <source>MsgRunJournalUnwritable</source>
         <translation>无法写入升级记录，因此未让%1进入引导程序，未刷写任何设备。请确保设置文件夹可写且有剩余空间，然后重新升级。</translation>
     </message>

@@ -20,8 +20,8 @@ namespace {
 using End = ZoUpgradeRun::End;
 const char *const Results[]
     = {"Skipped", "UpToDate", "Upgraded", "NotConfirmed", "Failed", "Interrupted"};
-const char *const Failures[] = {"", "RefusedFile", "NoTarget", "NotRecorded", "SendFailed",
-    "BlockTimeout", "LinkLost", "WrongVersion", "Silent", "OtherAircraft"};
+const char *const Failures[] = {"", "RefusedFile", "NoTarget", "NotRecorded", "Unidentified",
+    "SendFailed", "BlockTimeout", "LinkLost", "WrongVersion", "Silent", "OtherAircraft"};
 
 } // namespace
 
@@ -99,11 +99,11 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { QVERIFY(link.stop()); }
 
-    // The roster: "c80" the core at 1.7.5 (identity A1 unless "anon"), "m38"
-    // a CAN module at 3.1.0, each with a file of its target (1.9.0, 3.1.2)
-    // built at 10:00:00; "=" already at it, "-" no file; "s77.2" a bus module
-    // left in its bootloader with no target; the "custom" branch; an
-    // "unwritable" journal. The aircraft: "silent" to blocks, "cut" the link
+    // The roster: "c80" the core at 1.7.5 (identity A1 unless "anon"; "boot":
+    // in its bootloader), "m38" a CAN module at 3.1.0, each with a file of its
+    // target (1.9.0, 3.1.2) built at 10:00:00; "=" already at it, "-" no
+    // file; "s77.2" a bus module left in its bootloader with no target; the
+    // "custom" branch; an "unwritable" journal. The aircraft: "silent" to blocks, "cut" the link
     // at the first block; its read-back answers from the third version query
     // on ("late"), with another revision ("wrong"), as another type
     // ("astray"), without its build ("notime") or identity ("noid"), with
@@ -126,7 +126,9 @@ private Q_SLOTS:
             "m38; wrong -> 38 NotConfirmed WrongVersion; NotConfirmed 38;");
         row("module of another type", "m38; astray -> 38 NotConfirmed Silent; NotConfirmed 38; 38");
         row("core, other revision", "c80; wrong -> 80 NotConfirmed WrongVersion; NotConfirmed 80;");
-        row("core never told its identity", "c80 anon; noid -> 80 Upgraded; Completed;");
+        row("core never told its identity", "c80 anon; -> ; CoreUnidentified 80 first;");
+        row("core in its bootloader cannot tell it",
+            "c80 anon boot; noid -> 80 Upgraded; Completed;");
         row("identity never comes",
             "c80; noid -> 80 NotConfirmed OtherAircraft; NotConfirmed 80; 80");
         row("another aircraft came back",
@@ -182,6 +184,8 @@ private Q_SLOTS:
                 files << file;
         }
         roster.setCoreSerial(f[0].contains("anon") ? "" : "A1");
+        if (f[0].contains("boot"))
+            roster.record(roster.core().key)->presence = ZoDevFMInfo::Presence::InBootloader;
         source.setLocalFirmware(files);
 
         ZoUpgradeRun r(link.looper.get(), link.commands.get(), link.lease.get(), &roster, &policy,

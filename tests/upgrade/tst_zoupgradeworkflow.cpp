@@ -161,7 +161,8 @@ private Q_SLOTS:
     // A run that ends before any device is entered: a core whose only file
     // was refused as it arrived has nothing due; a link lost while the buses
     // are asked for bootloaders ends the run; a journal that cannot be
-    // written ends it naming the core. (Files the run refuses, and nothing
+    // written ends it naming the core, as does a core that never told its
+    // identity. (Files the run refuses, and nothing
     // due, are tst_zoupgraderun's rows.)
     void runRefusals_data()
     {
@@ -176,6 +177,7 @@ private Q_SLOTS:
         // Nothing could tell the next run that the core was left in its
         // bootloader: it is not entered.
         QTest::newRow("journal cannot be written") << -5 << int(O::JournalUnwritable);
+        QTest::newRow("core never told its identity") << -6 << int(O::CoreUnidentified);
     }
 
     void runRefusals()
@@ -191,6 +193,8 @@ private Q_SLOTS:
             start(env);
         }
         connectCore(ver(80, 1, 7, 5));
+        if (headerType != -6)
+            wf->onUpdateGNCEID(QStringLiteral("3A0F2C5D00170043"));
         if (headerType == 38)
             wf->onUpdateDevFRMTarInfo(firmware(38, ver(38, 1, 0, 9)));
         // The catalogue names 80; the file inside may say otherwise.
@@ -208,7 +212,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(int(finished[0][0].value<ZoUpgradeWorkflow::RunOutcome>()), outcome);
-        const bool named = outcome == int(ZoUpgradeWorkflow::RunOutcome::JournalUnwritable);
+        const bool named = headerType <= -5;
         QCOMPARE(finished[0][1].value<ZoDeviceKey>(), named ? ZoDeviceKey(80) : ZoDeviceKey());
         QCOMPARE(wf->transferState(), ZoTransferSession::State::Idle); // no enter-bootloader
         QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
@@ -259,7 +263,8 @@ private Q_SLOTS:
 
     // A core a cut-short run left in its bootloader answers no search: the
     // not-found question names it and offers Add at once; the same core
-    // answering from its application ends the journal's entry.
+    // answering from its application ends the journal's entry, and not that
+    // of a core whose aircraft was never known (it may be another's).
     void coreLeftInBootloader()
     {
         QTemporaryDir dir;
@@ -271,6 +276,9 @@ private Q_SLOTS:
         e.devId = 80;
         e.core = true;
         QVERIFY(ZoRunJournal(env.journalPath).record(e));
+        ZoRunJournal::Entry unknown = e;
+        unknown.eid.clear();
+        QVERIFY(ZoRunJournal(env.journalPath).record(unknown));
         start(env);
         QCOMPARE(wf->coresLeftInBootloader(), QList<tdu1> {80});
         QSignalSpy asked(wf.get(), &ZoUpgradeWorkflow::sigQuestion);
@@ -280,8 +288,10 @@ private Q_SLOTS:
         wf->answer(ZoUpgradeWorkflow::QuestionNotFound, ZoUpgradeWorkflow::ButtonCancel);
         connectCore(ver(80, 1, 7, 5));
         wf->onUpdateGNCEID(e.eid);
-        QVERIFY(wf->coresLeftInBootloader().isEmpty());
-        QVERIFY(!QFile::exists(env.journalPath));
+        ZoRunJournal left(env.journalPath);
+        QVERIFY(left.load());
+        QCOMPARE(left.entries().size(), 1);
+        QVERIFY(left.entries()[0].eid.isEmpty());
     }
 
     // The modules a core is expected to carry follow the configuration: the

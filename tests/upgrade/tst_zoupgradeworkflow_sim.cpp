@@ -405,6 +405,38 @@ private Q_SLOTS:
         }
     }
 
+    // Two compasses share their type's broadcast: each is a row of its own,
+    // both take the image, and the run holds until both report. The one that
+    // restarts on its old firmware fails the run; only the other is called
+    // upgraded, and only it is told to the cloud.
+    void twinCompasses()
+    {
+        Device twin = kFleet[2];
+        twin.node = 1;
+        QVERIFY(sim->start(Sim::Udp, writeScenario({kFleet[0], kFleet[2], twin}),
+            {QStringLiteral("--fault"), QStringLiteral("38.1:keep-old-firmware")}));
+        QVERIFY(zoTestServeCatalogue(*cloud, {kFleet[0], kFleet[2]}));
+        QVERIFY(connectAircraft(Sim::Udp));
+        const QList<ZoDeviceKey> twins = wf->roster().twinsOf(ZoDeviceKey(38));
+        QCOMPARE(twins.size(), 2);
+        QVERIFY(runUpgrade(60));
+        const auto &records = wf->roster().records();
+        const ZoDeviceKey stale
+            = records[twins[0]].serial == QLatin1String("381") ? twins[0] : twins[1];
+        const ZoDeviceKey good = twins[0] == stale ? twins[1] : twins[0];
+        QCOMPARE(records[stale].serial, QStringLiteral("381"));
+        QCOMPARE(finished[0], (QVariantList {int(Outcome::NotConfirmed), stale.packed()}));
+        QCOMPARE(records[good].result, ZoDevFMInfo::Result::Upgraded);
+        QCOMPARE(records[stale].result, ZoDevFMInfo::Result::NotConfirmed);
+        QCOMPARE(ZoUtils::versionText(records[stale].curVersion), QStringLiteral("V1.0.0"));
+        for (const Device &d : {kFleet[2], twin})
+            QCOMPARE(zoText(sim->events("verify", d.simName()).value(0), "sha256"),
+                zoTestImageSha(zoTestSampleFile(d.file)));
+        QTest::qWait(300);
+        QCOMPARE(
+            versionReports(), QStringList {QStringLiteral("38 1.0.7 ") + records[good].serial});
+    }
+
     // The blocks go out on the looper's thread: three seconds of a blocked
     // owner's thread in the middle of a core transfer over the paced serial
     // link, and the transfer kept going all along.
