@@ -121,6 +121,71 @@ class TstTolvaneXvfb : public QObject
         return QImage(path);
     }
 
+    // The program started from its folder as a user starts it, against
+    // `fleet` on the aircraft simulator and a cloud offering their firmware;
+    // the id of its window once it shows.
+    QString launch(ZoTestCloudSim &cloud, ZoTestAircraftSim &sim, const QList<ZoTestDevice> &fleet,
+        const QStringList &simArgs = {})
+    {
+        const QString scenario = work.filePath(QStringLiteral("scenario.json"));
+        const QString field = work.filePath(QStringLiteral("field"));
+        const QDir dict(QStringLiteral(TOLVANE_DICT_DIR));
+        const QStringList dictionaries = dict.entryList({QStringLiteral("*.qm")}, QDir::Files);
+        if (!zoTestServeCatalogue(cloud, fleet) || !zoTestWriteScenario(scenario, fleet)
+            || !sim.start(ZoTestAircraftSim::Udp, scenario, simArgs)
+            || !QDir(field).removeRecursively() || !QDir().mkpath(field + QStringLiteral("/dict"))
+            || !zoWriteFile(field + QStringLiteral("/sysconfig.xml"),
+                sysconfig(sim.port, sim.programUdpPort, ZoTestAircraftSim::deadPort()))
+            || !zoWriteFile(field + QStringLiteral("/busdevcfg.xml"),
+                "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>")
+            || dictionaries.isEmpty())
+            return QString();
+        for (const QString &qm : dictionaries)
+            QFile::copy(dict.filePath(qm), field + QStringLiteral("/dict/") + qm);
+
+        QProcessEnvironment env = xvfb.environment();
+        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloud.baseUrl());
+        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
+        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QString::number(gcpmSink.localPort()));
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(field);
+        program.setStandardOutputFile(programLog());
+        program.setStandardErrorFile(programLog(), QIODevice::Append);
+        program.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
+        if (!program.waitForStarted(5000))
+            return QString();
+        return xvfb.waitForWindow(QLatin1Char('^') + kTitle + QLatin1Char('$'), 30000);
+    }
+
+    // On screen: the upgrade button turns blue once the aircraft was found,
+    // every unit read and the core's catalogue fetched. The last picture is
+    // left at `shot`; the button's centre, or a null point.
+    QPoint waitForOffer(const QString &window, const QString &shot, QImage &image) const
+    {
+        const QRgb enabledBlue = qRgb(0x0A, 0x74, 0xC4);
+        QRect corner;
+        (void)QTest::qWaitFor(
+            [&] {
+                image = grab(window, shot);
+                corner = QRect(image.width() - 200, image.height() - 60, 200, 60);
+                return !image.isNull() && pixelsOf(image, corner, enabledBlue) > 100 * 25;
+            },
+            40000);
+        QRect button;
+        for (int y = corner.top(); !image.isNull() && y <= corner.bottom(); ++y)
+            for (int x = corner.left(); x <= corner.right(); ++x)
+                if ((image.pixel(x, y) & 0xFFFFFF) == (enabledBlue & 0xFFFFFF))
+                    button |= QRect(x, y, 1, 1);
+        return button.width() > 100 ? button.center() : QPoint();
+    }
+
+    bool click(const QString &window, QPoint at) const
+    {
+        const QString move = QString::asprintf("mousemove --window %s %d %d sleep 0.3 click 1",
+            window.toLatin1().constData(), at.x(), at.y());
+        return !xvfb.run(QStringLiteral("xdotool"), move.split(QLatin1Char(' '))).isNull();
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -147,41 +212,12 @@ private Q_SLOTS:
     {
         ZoTestCloudSim cloud;
         QVERIFY(cloud.start());
-        QVERIFY(zoTestServeCatalogue(cloud, kFleet));
         QVERIFY(cloud.writeFile(QStringLiteral("releases.json"),
             R"({"releases":[{"match":{"key":7},"cdt":"2026-11-20 10:15:00","importanceLevel":2,
                 "description":"current","version":"2.1.9.2","archive":"Tolvane-2.1.9.2.zip"}]})"));
 
         ZoTestAircraftSim sim;
-        const QString scenario = work.filePath(QStringLiteral("scenario.json"));
-        QVERIFY(zoTestWriteScenario(scenario, kFleet));
-        QVERIFY(sim.start(ZoTestAircraftSim::Udp, scenario));
-
-        const QString field = work.filePath(QStringLiteral("field"));
-        QVERIFY(QDir().mkpath(field + QStringLiteral("/dict")));
-        QVERIFY(zoWriteFile(field + QStringLiteral("/sysconfig.xml"),
-            sysconfig(sim.port, sim.programUdpPort, ZoTestAircraftSim::deadPort())));
-        QVERIFY(zoWriteFile(field + QStringLiteral("/busdevcfg.xml"),
-            "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>"));
-        const QDir dict(QStringLiteral(TOLVANE_DICT_DIR));
-        const QStringList dictionaries = dict.entryList({QStringLiteral("*.qm")}, QDir::Files);
-        QVERIFY2(!dictionaries.isEmpty(), TOLVANE_DICT_DIR);
-        for (const QString &qm : dictionaries)
-            QVERIFY(QFile::copy(dict.filePath(qm), field + QStringLiteral("/dict/") + qm));
-
-        QProcessEnvironment env = xvfb.environment();
-        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloud.baseUrl());
-        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
-        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QString::number(gcpmSink.localPort()));
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(field);
-        program.setStandardOutputFile(programLog());
-        program.setStandardErrorFile(programLog(), QIODevice::Append);
-        program.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
-        QVERIFY2(program.waitForStarted(5000), qPrintable(program.errorString()));
-
-        const QString window
-            = xvfb.waitForWindow(QLatin1Char('^') + kTitle + QLatin1Char('$'), 30000);
+        const QString window = launch(cloud, sim, kFleet);
         QVERIFY2(
             !window.isEmpty(), "no window titled from the dictionary in the working directory");
         // The updater ran before the window, from beside the program, with
@@ -194,20 +230,11 @@ private Q_SLOTS:
         for (qint64 child : childrenOf(program.processId()))
             QVERIFY2(nameOf(child) != QLatin1String("ZoHaldenUpdate"), "the updater still runs");
 
-        // On screen: the upgrade button turns blue once the aircraft was found
-        // over UDP, every unit read and the core's catalogue fetched (what the
-        // search asks of each unit is the engine's test). The last picture
-        // stays in the build tree to be looked at.
+        // What the search asks of each unit is the engine's test. The last
+        // picture stays in the build tree to be looked at.
         const QString shot = QStringLiteral(TOLVANE_BINARY_DIR "/tests/tst_tolvanexvfb.png");
         QImage image;
-        const QRgb enabledBlue = qRgb(0x0A, 0x74, 0xC4);
-        const bool offered = QTest::qWaitFor(
-            [&] {
-                image = grab(window, shot);
-                const QRect corner(image.width() - 200, image.height() - 60, 200, 60);
-                return !image.isNull() && pixelsOf(image, corner, enabledBlue) > 100 * 25;
-            },
-            40000);
+        const bool offered = !waitForOffer(window, shot, image).isNull();
         QVERIFY2(!image.isNull(), qPrintable(shot));
         QVERIFY2(image.width() >= 720 && image.height() >= 640, qPrintable(shot));
         QSet<QRgb> colours;
@@ -222,11 +249,7 @@ private Q_SLOTS:
         // the row 34 px high under a 4 px margin). The pointer rests on it a
         // moment first, as a hand would: a press that arrives together with
         // the motion is at times not taken as a click.
-        const QPoint close(image.width() - 12 - 15, 4 + 17);
-        const QByteArray id = window.toLatin1();
-        const QString clickClose = QString::asprintf(
-            "mousemove --window %s %d %d sleep 0.3 click 1", id.constData(), close.x(), close.y());
-        QVERIFY(!xvfb.run(QStringLiteral("xdotool"), clickClose.split(QLatin1Char(' '))).isNull());
+        QVERIFY(click(window, QPoint(image.width() - 12 - 15, 4 + 17)));
         const qint64 pid = program.processId();
         const QList<qint64> children = childrenOf(pid);
         QVERIFY2(program.waitForFinished(10000), "the close button did not end the program");
@@ -237,9 +260,36 @@ private Q_SLOTS:
         // symbolizer) sees its pipe close with the parent and ends a moment
         // later; what is still there after that was left behind.
         for (qint64 child : children)
-            QVERIFY2(QTest::qWaitFor([&] { return !running(child); }, 5000),
-                qPrintable(nameOf(child)));
+            QVERIFY2(
+                QTest::qWaitFor([&] { return !running(child); }, 5000), qPrintable(nameOf(child)));
         QVERIFY(xvfb.windows(kTitle).isEmpty());
+    }
+
+    // A core an earlier run left in its bootloader, and no journal: the
+    // window finds it by asking its bootloader, offers the upgrade, and ends
+    // with the core confirmed on its target.
+    void coreInBootloaderIsFlashed()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(cloud.start());
+        ZoTestAircraftSim sim;
+        const ZoTestDevice core = kFleet[0];
+        const QString window = launch(
+            cloud, sim, {core}, {QStringLiteral("--fault"), QStringLiteral("core:bootloader")});
+        const QString shot = QStringLiteral(TOLVANE_BINARY_DIR "/tests/tst_tolvanexvfb-core.png");
+        QImage image;
+        const QPoint upgrade = waitForOffer(window, shot, image);
+        QVERIFY2(!upgrade.isNull(), qPrintable(shot));
+        QVERIFY(click(window, upgrade));
+        QVERIFY(!xvfb.waitForWindow(QStringLiteral("^Information$"), 60000).isEmpty());
+        grab(window, shot); // the end of the run, to be looked at
+        QCOMPARE(zoText(sim.events("verify", QStringLiteral("core")).value(0), "sha256"),
+            zoTestImageSha(zoTestSampleFile(core.file)));
+        // Upgraded is the core's own word: what it reports after the flash is
+        // what the cloud hears.
+        QTRY_COMPARE_WITH_TIMEOUT(routed(cloud, QStringLiteral("editVersion")).size(), 1, 5000);
+        const QJsonObject told = routed(cloud, QStringLiteral("editVersion"))[0];
+        QCOMPARE(zoText(told.value(QLatin1String("body")).toObject(), "version"), core.to);
     }
 };
 

@@ -57,27 +57,6 @@ private Q_SLOTS:
         QTEST(int(ZoUtils::firmwareIdFor(tdu1(code), airframe)), "fid");
     }
 
-    void classes_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("protocolClass");
-        QTest::addColumn<bool>("core");
-        QTest::addColumn<bool>("secondGen");
-        QTest::newRow("tunex") << 77 << 4 << false << false;
-        QTest::newRow("hesk") << 79 << 3 << false << false;
-        QTest::newRow("core 12") << 12 << 1 << true << false;
-        QTest::newRow("emba2") << 80 << 1 << true << true;
-        QTest::newRow("unknown") << 200 << 2 << false << false;
-    }
-    void classes()
-    {
-        QFETCH(int, code);
-        QFETCH(int, protocolClass);
-        QCOMPARE(ZoUtils::protocolClass(tdu1(code)), protocolClass);
-        QTEST(ZoUtils::isCore(tdu1(code)), "core");
-        QTEST(ZoUtils::isSecondGenerationCore(tdu1(code)), "secondGen");
-    }
-
     // The boards a core carries beside itself, found by the core they sit
     // beside: a board of another family is a plain module.
     void boards()
@@ -126,24 +105,6 @@ private Q_SLOTS:
         for (const ZoDeviceKey &m : ZoUtils::moduleListFor(tdu1(core), tunex, servo, ignored))
             listed << m.text();
         QTEST(listed.join(QLatin1Char(' ')), "expected");
-    }
-
-    void ipToUInt_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<uint>("value");
-        // The dotted-address reader has its own table.
-        QTest::newRow("plain") << "192.168.0.5" << true << 0xC0A80005u;
-        QTest::newRow("three parts") << "192.168.1" << false << 0u;
-    }
-    void ipToUInt()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, ok);
-        bool got = !ok;
-        QTEST(uint(ZoUtils::ipToUInt(text, &got)), "value");
-        QCOMPARE(got, ok);
     }
 
     void sameSegment_data()
