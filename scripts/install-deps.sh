@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qtmultimedia5-dev libqt5svg5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5serialport5-dev qtmultimedia5-dev libqt5svg5-dev
   qttools5-dev-tools qttools5-dev
   libminizip-dev zlib1g-dev libssl-dev openssl libcpp-httplib-dev
   clang libclang-rt-14-dev

@@ -23,6 +23,8 @@ tolvane_add_test(tst_zotransfersession
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zotransfersession.cpp LIBS tolvane_upgrade)
 tolvane_add_test(tst_zorunjournal SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zorunjournal.cpp
   LIBS tolvane_upgrade)
+tolvane_add_test(tst_zoflashhistory SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoflashhistory.cpp
+  LIBS tolvane_upgrade)
 tolvane_add_test(tst_zoprotocollease SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoprotocollease.cpp
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zobootloaderprobe
