@@ -126,3 +126,15 @@ bool ZoPlaneConfig::operator==(const ZoPlaneConfig &o) const
         && localPort == o.localPort && TcpServerHost == o.TcpServerHost
         && TcpServerHostPort == o.TcpServerHostPort && TcpClientLocalPort == o.TcpClientLocalPort;
 }
+
+QString ZoPlaneConfig::text() const
+{
+    switch (type) {
+    case LinkSerialPort:
+        return QStringLiteral("serial:%1:%2").arg(com).arg(baud);
+    case LinkTcpClient:
+        return QStringLiteral("tcp:%1:%2").arg(TcpServerHost).arg(TcpServerHostPort);
+    default:
+        return QStringLiteral("udp:%1:%2").arg(host).arg(hostport);
+    }
+}

@@ -35,6 +35,10 @@ public:
     // names no kind of link changes nothing.
     void applyLink(const ZoPlaneConfig &used);
 
+    // "udp:HOST:PORT", "tcp:HOST:PORT", "serial:DEVICE:BAUD": the link as
+    // tolvane-cli's --link names it.
+    QString text() const;
+
     bool operator==(const ZoPlaneConfig &o) const;
     bool operator!=(const ZoPlaneConfig &o) const { return !(*this == o); }
 

@@ -44,6 +44,9 @@ public:
     State state() const { return m_state; }
     // How many searches ended without a core in this engine's life.
     int unfoundSearches() const { return m_unfound; }
+    // The link searched: the pinned one, else the configured record (which
+    // the looper keeps at the link it found).
+    const ZoPlaneConfig &link() const { return m_pinned ? *m_pinned : *m_configured; }
 
     // The pinned link when there is one, else every configured candidate.
     void startSearch();

@@ -37,6 +37,7 @@ struct ZoDeviceOutcome
     ZoDeviceKey key;
     Result result = Result::Skipped;
     Failure failure = Failure::None;
+    tVersion before; // what it ran before its transfer (type 0: not known)
     tVersion target; // what it was to be given (type 0: no target)
     // What the device reported after its transfer; type 0: nothing.
     tVersion reported;
@@ -44,6 +45,7 @@ struct ZoDeviceOutcome
     // (lowercase hex) of the file's bytes; empty when there is none.
     tdu1 firmwareId = 0;
     QString sha256;
+    qint64 fileBytes = 0;
     int blocksSent = 0;
     int resends = 0;
     // How far the device had acknowledged its image when the transfer stopped.

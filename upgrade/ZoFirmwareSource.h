@@ -30,6 +30,7 @@ public:
     // Offline: these files answer every fetch from here on, and nothing is
     // asked of the cloud.
     void setLocalFirmware(const QList<ZoFRMFileInfo> &files);
+    bool isOffline() const { return m_offline; }
     void setVersionReporting(bool on) { m_reporting = on; }
     bool versionReporting() const { return m_reporting; }
 

@@ -325,8 +325,12 @@ bool ZoFlashHistory::append(Row &row, QString *why)
         for (const QVariant &v : QVariantList {row.time.toMSecsSinceEpoch(), row.type, row.number,
                  row.size, row.seconds, row.resends})
             q.addBindValue(v);
-        for (auto field : StringFields)
-            q.addBindValue(field == &Row::hash ? hash : row.*field);
+        // A null text binds as NULL: a core heard only from its bootloader
+        // has told no EID, and its row is kept all the same.
+        for (auto field : StringFields) {
+            const QString text = field == &Row::hash ? hash : row.*field;
+            q.addBindValue(text.isNull() ? QStringLiteral("") : text);
+        }
         if (!q.exec()) {
             setWhy(why, q.lastError().text());
             return false;

@@ -29,6 +29,7 @@ ZoDeviceOutcome ZoRunResults::outcome(ZoDeviceKey key) const
     ZoDeviceOutcome o;
     o.key = key;
     o.target = m_roster->records().value(key).tarVersion;
+    o.before = m_roster->records().value(key).curVersion;
     // Due but not flashed, or nothing to flash it with: not up to date.
     o.result = o.target.type == 0 || m_policy->isDue(*m_roster, key)
         ? ZoDeviceOutcome::Result::Skipped
@@ -36,6 +37,8 @@ ZoDeviceOutcome ZoRunResults::outcome(ZoDeviceKey key) const
     const tdu1 type = ZoUpgradePolicy::fileType(*m_roster, key);
     o.sha256 = m_source->fileSha256(type);
     o.firmwareId = o.sha256.isEmpty() ? 0 : type;
+    bool found = false;
+    o.fileBytes = m_source->file(type, found).bytes().size();
     return o;
 }
 
@@ -66,6 +69,7 @@ void ZoRunResults::recordAbort(const ZoDeviceOutcome &outcome, bool inBootloader
     if (!r)
         return;
     m_outcomes.insert(outcome.key, outcome);
+    Q_EMIT sigDeviceEnded(outcome);
     r->result = ZoDevFMInfo::Result::Interrupted;
     if (inBootloader)
         r->presence = ZoDevFMInfo::Presence::InBootloader;
@@ -80,6 +84,7 @@ void ZoRunResults::onDeviceFinished(
     if (!r)
         return;
     m_outcomes.insert(key, outcome);
+    Q_EMIT sigDeviceEnded(outcome);
     using Result = ZoDeviceOutcome::Result;
     r->result = outcome.result == Result::Upgraded ? ZoDevFMInfo::Result::Upgraded
         : outcome.result == Result::NotConfirmed   ? ZoDevFMInfo::Result::NotConfirmed
@@ -118,6 +123,8 @@ void ZoRunResults::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key)
         : end == End::CoreUnidentified       ? Failure::Unidentified
                                              : Failure::NoTarget;
     m_outcomes.insert(key, o);
+    if (o.failure == Failure::RefusedFile)
+        Q_EMIT sigDeviceEnded(o);
 }
 
 void ZoRunResults::confirm(const ZoDeviceOutcome &outcome, const tFcsDateTime &reportedTime)

@@ -37,6 +37,9 @@ public:
 Q_SIGNALS:
     void sigRecordChanged(ZoDeviceKey key);
     void sigDeviceOutcome(ZoDeviceOutcome outcome);
+    // Every device a run sent its image to, or stopped at for a file it
+    // refused, once its end is known: what the flash history keeps.
+    void sigDeviceEnded(ZoDeviceOutcome outcome);
     void sigVersionReported(ZoDeviceKey key, tVersion version, QString serial);
 
 private:

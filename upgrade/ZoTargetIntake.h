@@ -39,6 +39,7 @@ public:
 
     State state() const { return m_state; }
     int branch() const { return m_branch; }
+    QString customKey() const { return m_customKey; }
 
     // The branch box: a cloud branch's catalogue for the core is asked at
     // once; the custom branch waits for its key.

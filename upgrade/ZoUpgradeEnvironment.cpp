@@ -1,5 +1,6 @@
 #include "ZoUpgradeEnvironment.h"
 
+#include "ZoFlashHistory.h"
 #include "ZoTvkInstance.h"
 
 #include <QDir>
@@ -18,5 +19,8 @@ ZoUpgradeEnvironment ZoUpgradeEnvironment::from(ZoTvkInstance &config)
     // write the settings may write this.
     env.journalPath = QFileInfo(ZoTvkInstance::sysConfigPath()).dir().filePath(
         QStringLiteral("runjournal.json"));
+    // A portable copy keeps its history too; a user's, with their state.
+    env.historyPath = ZoFlashHistory::defaultPath(
+        ZoTvkInstance::configIsPerUser() ? QString() : ZoTvkInstance::configDir());
     return env;
 }

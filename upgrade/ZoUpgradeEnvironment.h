@@ -35,6 +35,8 @@ struct ZoUpgradeEnvironment
     // Where the run journal is kept; empty: in memory only, so a device left
     // in its bootloader is known to this engine alone.
     QString journalPath;
+    // Where the flash history is kept; empty: no history.
+    QString historyPath;
     // A journal the owner shares among the engines of one process, each
     // aircraft's entries under its EID, loaded by the owner. Not owned;
     // null: the engine keeps its own at journalPath.

@@ -168,6 +168,8 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
     o.target = t.version;
     o.firmwareId = file.fid;
     o.sha256 = m_source->fileSha256(devId);
+    o.fileBytes = file.bytes().size();
+    o.before = m_roster->records().value(key).curVersion;
 
     // Written before the bootloader is entered: from the enter command on,
     // the device may be left there by whatever happens to this program.
@@ -290,6 +292,7 @@ ZoDeviceKey ZoUpgradeRun::finishTwins(const Current &current)
     for (int i = 1; i < current.twins.size(); ++i) {
         ZoDeviceOutcome o = current.outcome;
         o.key = current.twins[i];
+        o.before = m_roster->records().value(o.key).curVersion;
         o.reported = m_confirmation->twinReport(current.target.serials.value(i));
         const bool ok = o.reported.type != 0 && o.reported == target;
         o.result = ok ? ZoDeviceOutcome::Result::Upgraded : ZoDeviceOutcome::Result::NotConfirmed;

@@ -8,6 +8,7 @@
 #include "ZoCoreRecovery.h"
 #include "ZoFRMFileStore.h"
 #include "ZoFirmwareSource.h"
+#include "ZoHistoryRecorder.h"
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
@@ -37,20 +38,24 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
           env.store ? env.store : m_ownStore.get(), env.cloudBaseUrl.toString(), this))
     , m_manual(new ZoManualAdd(m_commands.get(), m_lease.get(), this))
     , m_search(new ZoPlaneSearch(this))
-    , m_connection(new ZoConnectionPhase(m_search, env.link ? env.link : &m_ownLink,
-          m_commands.get(), m_lease.get(), this))
+    , m_connection(new ZoConnectionPhase(
+          m_search, env.link ? env.link : &m_ownLink, m_commands.get(), m_lease.get(), this))
     , m_probe(new ZoBootloaderProbe(m_looper.get(), m_commands.get(), m_lease.get(), this))
-    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster,
-          &m_policy, m_source, m_journal, this))
+    , m_run(new ZoUpgradeRun(m_looper.get(), m_commands.get(), m_lease.get(), m_roster, &m_policy,
+          m_source, m_journal, this))
     , m_choice(new ZoCoreHeaderChoice(m_roster, this))
     , m_targets(new ZoTargetIntake(m_roster, &m_policy, m_source,
           env.store ? env.store : m_ownStore.get(), m_choice, env.language, this))
     , m_sweep(new ZoBootloaderSweep(m_probe, m_roster, m_journal, m_targets, m_label, this))
-    , m_reports(new ZoReportIntake({m_roster, m_run, m_manual, m_search, m_choice,
-                                       m_commands.get(), m_journal, m_connection, m_probe,
-                                       m_targets, m_connection->recovery()},
+    , m_reports(new ZoReportIntake(
+          {m_roster, m_run, m_manual, m_search, m_choice, m_commands.get(), m_journal, m_connection,
+              m_probe, m_targets, m_connection->recovery()},
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
+    , m_history(env.historyPath.isEmpty()
+              ? nullptr
+              : new ZoHistoryRecorder(
+                  env.historyPath, {m_results, m_roster, m_source, m_targets, m_connection}, this))
 {
     // The looper and the search registered the types of the link's reports.
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");

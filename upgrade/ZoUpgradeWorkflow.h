@@ -23,6 +23,7 @@
 class ZoBootCommands;
 class ZoBootloaderSweep;
 class ZoFRMFileStore;
+class ZoHistoryRecorder;
 class ZoProtocolLease;
 class ZoRunJournal;
 
@@ -61,6 +62,9 @@ public:
     const ZoDeviceRoster &roster() const { return *m_roster; }
     const ZoPlaneSearch *search() const { return m_search; }
     const ZoTargetIntake &targets() const { return *m_targets; }
+    // Tells when a device's end could not be put on the flash history; null
+    // when the engine keeps none.
+    const ZoHistoryRecorder *history() const { return m_history; }
 
     tds4 windowMode() const { return m_windowMode; }
     bool isUpgrading() const { return m_windowMode >= ModeModuleUpgrade; }
@@ -173,6 +177,7 @@ private:
     ZoBootloaderSweep *m_sweep;
     ZoReportIntake *m_reports;
     ZoRunResults *m_results;
+    ZoHistoryRecorder *m_history; // null: no history is kept
 
     tds4 m_windowMode = ModeNone;
     bool m_allUpgraded = false;

@@ -133,18 +133,6 @@ int ZoCliDoctor::exitCode(const QList<Finding> &findings)
     return 0;
 }
 
-QString ZoCliDoctor::linkText(const ZoPlaneConfig &link)
-{
-    switch (link.type) {
-    case ZoPlaneConfig::LinkSerialPort:
-        return QStringLiteral("serial:%1:%2").arg(link.com).arg(link.baud);
-    case ZoPlaneConfig::LinkTcpClient:
-        return QStringLiteral("tcp:%1:%2").arg(link.TcpServerHost).arg(link.TcpServerHostPort);
-    default:
-        return QStringLiteral("udp:%1:%2").arg(link.host).arg(link.hostport);
-    }
-}
-
 QString ZoCliDoctor::linkOrigin() const
 {
     return m_linkGiven ? QStringLiteral("given") : QStringLiteral("stored");
@@ -153,10 +141,10 @@ QString ZoCliDoctor::linkOrigin() const
 Finding ZoCliDoctor::checkLink() const
 {
     return finding(Ok, QStringLiteral("link"),
-        m_linkGiven ? QStringLiteral("%1, given with --link").arg(linkText(m_link))
+        m_linkGiven ? QStringLiteral("%1, given with --link").arg(m_link.text())
                     : QStringLiteral("%1, stored in sysconfig.xml (the default without it); the "
                                      "search tries every serial port too")
-                          .arg(linkText(m_link)));
+                          .arg(m_link.text()));
 }
 
 // ---- configuration ----------------------------------------------------------------

@@ -61,8 +61,6 @@ public:
 
     // ExitBlocked when any finding is a Fail, otherwise 0.
     static int exitCode(const QList<Finding> &findings);
-    // udp:HOST:PORT, tcp:HOST:PORT or serial:DEVICE:BAUD, as --link takes it.
-    static QString linkText(const ZoPlaneConfig &link);
 
 private:
     Finding checkSerialPort(const Port &port, bool isLinkPort, bool *usable) const;

@@ -36,8 +36,10 @@ inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
     env.link = link;
     env.cloudBaseUrl = QUrl(cloudUrl);
-    // Each engine keeps its journal to itself unless a test hands it a file.
+    // Each engine keeps its journal to itself, and no history, unless a test
+    // hands it a file.
     env.journalPath.clear();
+    env.historyPath.clear();
     return env;
 }
 

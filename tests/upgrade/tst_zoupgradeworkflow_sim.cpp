@@ -1,3 +1,5 @@
+#include "ZoFlashHistory.h"
+#include "ZoHistoryRecorder.h"
 #include "ZoMsgLooper.h"
 #include "ZoNimbraHttpHelper.h"
 #include "ZoPlaneConfig.h"
@@ -176,6 +178,9 @@ private Q_SLOTS:
             extra << QStringLiteral("--baud") << QStringLiteral("115200");
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet), extra));
         QVERIFY(zoTestServeCatalogue(*cloud, kFleet));
+        ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
+        env.historyPath = work.filePath(QStringLiteral("history-%1.sqlite").arg(link));
+        newEngine(env);
         // What each row shows before the run is the window's test; here the
         // read-back after it, through the same reading, must show the target.
         QVERIFY(connectAircraft(link));
@@ -210,6 +215,27 @@ private Q_SLOTS:
             QCOMPARE(r.result, ZoDevFMInfo::Result::Upgraded);
             QCOMPARE(ZoUtils::versionText(r.curVersion), QStringLiteral("V") + d.to);
         }
+        // On the flash history in the order flashed, with what each ran before.
+        ZoFlashHistory history(env.historyPath);
+        QVERIFY(history.open() && history.verify().ok);
+        QStringList flashed;
+        for (const ZoFlashHistory::Row &h : history.rows())
+            flashed << QStringLiteral("%1.%2 %3>%4=%5 %6 %7 %8")
+                           .arg(h.type)
+                           .arg(h.number)
+                           .arg(h.before, h.target, h.confirmed, h.result, h.source)
+                           .arg(h.serial);
+        QStringList expectFlashed;
+        for (const QString &dev : order) {
+            const Device &d = *std::find_if(kFleet.cbegin(), kFleet.cend(),
+                [&](const Device &x) { return x.simName() == dev; });
+            expectFlashed << QStringLiteral("%1.%2 %3>%4=%4 upgraded stable %5")
+                                 .arg(d.type)
+                                 .arg(d.key().number)
+                                 .arg(d.from, d.to)
+                                 .arg(wf->roster().records()[d.key()].serial);
+        }
+        QCOMPARE(flashed, expectFlashed);
         QTRY_COMPARE_WITH_TIMEOUT(versionReports().size(), kFleet.size(), 5000);
         QStringList reports = versionReports();
         reports.sort();
@@ -221,7 +247,8 @@ private Q_SLOTS:
     // nothing else (one resend per lost acknowledgement is
     // tst_zotransfersession's 'one lost ack', the same session for a module);
     // a link that closes fails the run with the failure sound and no report
-    // for it.
+    // for it. A flash history that cannot be written (beneath a file) costs
+    // the runs nothing, and each device's end says so.
     void faults_data()
     {
         QTest::addColumn<int>("link");
@@ -254,9 +281,15 @@ private Q_SLOTS:
         QVERIFY(sim->start(
             Sim::Link(link), writeScenario(fleet), {QStringLiteral("--fault"), fault}));
         QVERIFY(zoTestServeCatalogue(*cloud, fleet));
+        ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
+        QVERIFY(QFile(work.filePath(QStringLiteral("f"))).open(QIODevice::WriteOnly));
+        env.historyPath = work.filePath(QStringLiteral("f/history.sqlite"));
+        newEngine(env);
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
+        QSignalSpy lost(wf->history(), &ZoHistoryRecorder::sigUnwritable);
         QVERIFY(runUpgrade(60));
+        QCOMPARE(lost.size(), 2); // the module and the core, whatever their end
         QTEST(finished[0][0].toInt(), "outcome");
         QCOMPARE(sounds.size(), 1);
         QCOMPARE(sounds[0][0].toBool(), succ);
