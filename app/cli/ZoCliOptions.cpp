@@ -35,6 +35,12 @@ struct Parser
         parser.addOption(doctor);
         parser.addOption(jobs);
         parser.addOption(progress);
+        parser.addOption(history);
+        parser.addOption(verify);
+        parser.addOption(eid);
+        parser.addOption(device);
+        parser.addOption(since);
+        parser.addOption(format);
     }
 
     QCommandLineParser parser;
@@ -75,6 +81,23 @@ struct Parser
         QStringLiteral("text (default) or json: one JSON object per line on stdout and nothing "
                        "else there (messages go to stderr)."),
         QStringLiteral("FORMAT")};
+    const QCommandLineOption history {QStringLiteral("history"),
+        QStringLiteral("Search for nothing; print the flash history this station keeps: every "
+                       "device flashed, when, by whom, from which file, and how it ended.")};
+    const QCommandLineOption verify {QStringLiteral("verify"),
+        QStringLiteral("With --history: check that no row was changed or taken out since it was "
+                       "written, and name the first that was.")};
+    const QCommandLineOption eid {QStringLiteral("eid"),
+        QStringLiteral("With --history: only the aircraft whose core has this EID."),
+        QStringLiteral("EID")};
+    const QCommandLineOption device {QStringLiteral("device"),
+        QStringLiteral("With --history: only this device (TYPE, or TYPE.NUMBER)."),
+        QStringLiteral("DEVICE")};
+    const QCommandLineOption since {QStringLiteral("since"),
+        QStringLiteral("With --history: only flashes from DATE on (YYYY-MM-DD, UTC)."),
+        QStringLiteral("DATE")};
+    const QCommandLineOption format {QStringLiteral("format"),
+        QStringLiteral("With --history: table (default), json or csv."), QStringLiteral("FORMAT")};
 };
 
 // Decimal digits only: no sign, no blanks, no base prefix.
@@ -108,6 +131,56 @@ QString typedOption(const QStringList &arguments, const QString &name)
             return a.section(QLatin1Char('='), 0, 0);
     }
     return QStringLiteral("--") + name;
+}
+
+// The options of --history into `options`; the error, empty when there is none.
+QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOptions &options)
+{
+    // Reading the history looks at no aircraft: nothing of a run applies.
+    options.history = parser.isSet(p.history);
+    for (const QCommandLineOption *o : {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
+             &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress}) {
+        if (options.history && parser.isSet(*o))
+            return QStringLiteral("--history takes only --eid, --device, --since, --format and "
+                                  "--verify (not --%1)")
+                .arg(o->names().constLast());
+    }
+    for (const QCommandLineOption *o : {&p.verify, &p.eid, &p.device, &p.since, &p.format}) {
+        if (!options.history && parser.isSet(*o))
+            return QStringLiteral("--%1 is only used with --history").arg(o->names().constLast());
+    }
+    options.verify = parser.isSet(p.verify);
+    if (parser.isSet(p.eid)) {
+        options.historyEid = parser.value(p.eid).trimmed();
+        if (options.historyEid.isEmpty())
+            return QStringLiteral("--eid: the EID is empty");
+    }
+    if (parser.isSet(p.device)) {
+        const QString d = parser.value(p.device);
+        const bool numbered = d.contains(QLatin1Char('.'));
+        tdu4 type = 0;
+        tdu4 number = 0;
+        if (!parseDecimal(d.section(QLatin1Char('.'), 0, 0), 255, type) || type == 0
+            || (numbered && !parseDecimal(d.section(QLatin1Char('.'), 1), 255, number)))
+            return QStringLiteral("--device %1: expected TYPE or TYPE.NUMBER (1-255, 0-255)")
+                .arg(d);
+        options.historyType = int(type);
+        options.historyNumber = numbered ? int(number) : -1;
+    }
+    if (parser.isSet(p.since)) {
+        const QDate day = QDate::fromString(parser.value(p.since), Qt::ISODate);
+        if (!day.isValid())
+            return QStringLiteral("--since %1: expected a date YYYY-MM-DD")
+                .arg(parser.value(p.since));
+        options.since = QDateTime(day, QTime(0, 0), Qt::UTC);
+    }
+    if (parser.isSet(p.format)) {
+        options.format = parser.value(p.format);
+        if (options.format != QLatin1String("table") && options.format != QLatin1String("json")
+            && options.format != QLatin1String("csv"))
+            return QStringLiteral("--format %1: expected table, json or csv").arg(options.format);
+    }
+    return QString();
 }
 
 } // namespace
@@ -222,7 +295,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress};
+        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress, &p.history, &p.verify,
+        &p.eid, &p.device, &p.since, &p.format};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -242,6 +316,9 @@ bool ZoCliOptions::parse(const QStringList &arguments)
                 return fail(QStringLiteral("--doctor takes no other option than --link (not --%1)")
                                 .arg(o->names().constLast()));
     }
+
+    if (const QString why = parseHistory(parser, p, *this); !why.isEmpty())
+        return fail(why);
 
     const QStringList linkValues = parser.values(p.link);
     if (linkValues.size() > 1 && doctor)
@@ -364,15 +441,25 @@ QString ZoCliOptions::helpText()
             "has one section per aircraft, and --report writes {\"aircraft\": [...], \"result\",\n"
             "\"exitCode\"}. Two links to the same aircraft (the same core EID) are refused before\n"
             "anything is flashed (exit 2). The exit code is the worst of the aircraft's, in the\n"
-            "order 143, 130, 2, 1, 5, 4, 3, 0.\n"
+            "order 143, 130, 2, 1, 7, 5, 4, 3, 0.\n"
             "\n"
-            "--progress json writes events \"searching\", \"found\" (with \"eid\"), \"catalogue\",\n"
-            "\"device\" (one per device), \"progress\" (every 10 %), \"result\", \"confirmed\" and\n"
-            "\"finished\" (with \"result\" and \"exitCode\"); a device's carry \"key\", \"type\", \"number\".\n"
-            "With several links a last \"finished\" with an empty \"link\" gives the overall verdict.\n"
+            "--history prints the flash history, oldest first: kept in\n"
+            "$XDG_STATE_HOME/tolvane/history.sqlite (~/.local/state/tolvane), or beside\n"
+            "sysconfig.xml when the working directory holds the configuration. Each row is\n"
+            "chained to the one before it by a SHA-256, which --verify checks.\n"
+            "\n"
+            "--progress json writes events \"searching\", \"found\" (with \"eid\"), "
+            "\"catalogue\",\n"
+            "\"device\" (one per device), \"progress\" (every 10 %), \"result\", \"confirmed\" "
+            "and\n"
+            "\"finished\" (with \"result\" and \"exitCode\"); a device's carry \"key\", \"type\", "
+            "\"number\".\n"
+            "With several links a last \"finished\" with an empty \"link\" gives the overall "
+            "verdict.\n"
             "\n"
             "Exit codes:\n"
-            "  0  listed; or every device that was due was upgraded and confirmed; or none was due\n"
+            "  0  listed; or every device that was due was upgraded and confirmed; or none was "
+            "due\n"
             "  1  an upgrade failed (or was not carried out, or the report could not be written)\n"
             "  2  usage error\n"
             "  3  no aircraft found (also when the link cannot be opened or nothing answers "
@@ -381,6 +468,9 @@ QString ZoCliOptions::helpText()
             "unusable\n"
             "  5  upgraded, but not every upgraded device reported its target version afterwards\n"
             "  6  --doctor found something that blocks an upgrade (a FAIL line)\n"
+            "  7  the flash history could not be written (the upgrade itself went as the lines\n"
+            "     above say); with --history, it could not be read or --verify found a row\n"
+            "     changed or taken out\n"
             "\n"
             "Environment: TOLVANE_CLOUD_URL sets the cloud service's address; QT_LOGGING_RULES,\n"
             "when set, replaces the default that hides the engine's debug output.\n");

@@ -2,6 +2,7 @@
 
 #include "ZoPlaneConfig.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -47,6 +48,14 @@ public:
     bool yes = false;
     QString reportPath;
     bool doctor = false; // check this machine instead of searching
+    // --history: read the flash history instead of searching, filtered.
+    bool history = false;
+    bool verify = false;
+    QString historyEid;
+    int historyType = -1; // -1: any
+    int historyNumber = -1; // -1: any
+    QDateTime since; // invalid: from the start
+    QString format = QStringLiteral("table");
 
 private:
     bool fail(const QString &message);

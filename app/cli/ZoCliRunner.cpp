@@ -1,8 +1,9 @@
 #include "ZoCliRunner.h"
 
 #include "ZoFirmwareFolder.h"
-#include "ZoTvkInstance.h"
+#include "ZoHistoryRecorder.h"
 #include "ZoPlatform.h"
+#include "ZoTvkInstance.h"
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -89,6 +90,11 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this, &ZoCliRunner::onDeviceOutcome);
+    if (const ZoHistoryRecorder *history = e->history())
+        connect(history, &ZoHistoryRecorder::sigUnwritable, this, [this](const QString &why) {
+            m_out.complain(QStringLiteral("the flash history could not be written: %1").arg(why));
+            m_historyLost = true;
+        });
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](ZoDeviceKey key) {
         if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
             m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);
@@ -535,8 +541,8 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
     default:
         break;
     }
-    const int code = upgradeExitCode(outcome == Outcome::Completed || outcome == Outcome::NotConfirmed,
-        devices);
+    const int code = upgradeExitCode(
+        outcome == Outcome::Completed || outcome == Outcome::NotConfirmed, devices, m_historyLost);
     if (!m_fleet)
         m_out.table(devices, true);
     const bool anyUpgraded = std::any_of(
@@ -544,9 +550,10 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
             return x.outcome.result == ZoDeviceOutcome::Result::Upgraded;
         });
     finish(code,
-        code == ExitSuccess           ? (anyUpgraded ? QStringLiteral("upgraded")
-                                                     : QStringLiteral("up-to-date"))
+        code == ExitSuccess
+            ? (anyUpgraded ? QStringLiteral("upgraded") : QStringLiteral("up-to-date"))
             : code == ExitNotVerified ? QStringLiteral("not-verified")
+            : code == ExitHistory     ? QStringLiteral("history-unwritable")
                                       : QStringLiteral("failed"));
 }
 
@@ -586,7 +593,8 @@ void ZoCliRunner::onBound()
     }
 }
 
-int ZoCliRunner::upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &devices)
+int ZoCliRunner::upgradeExitCode(
+    bool runSucceeded, const QList<ZoCliDevice> &devices, bool historyLost)
 {
     bool notVerified = false;
     for (const ZoCliDevice &d : devices) {
@@ -603,6 +611,9 @@ int ZoCliRunner::upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &de
     }
     if (!runSucceeded)
         return ExitUpgradeFailed;
+    // A flash that is not on record must not look clean.
+    if (historyLost)
+        return ExitHistory;
     return notVerified ? ExitNotVerified : ExitSuccess;
 }
 

@@ -38,6 +38,9 @@ public:
         ExitNotFound = 3,
         ExitCatalogue = 4,
         ExitNotVerified = 5,
+        // The flash history could not be written (or, reading it, read or
+        // verified); 6 is --doctor's.
+        ExitHistory = 7,
         // 128 + the signal's number, as a shell reports a program it stopped.
         ExitInterrupted = 130,
         ExitTerminated = 143,
@@ -75,7 +78,8 @@ public:
     const QList<ZoCliDevice> &devices() const { return m_record.devices; }
 
     // The exit code of an upgrade run whose catalogue was read.
-    static int upgradeExitCode(bool runSucceeded, const QList<ZoCliDevice> &devices);
+    static int upgradeExitCode(
+        bool runSucceeded, const QList<ZoCliDevice> &devices, bool historyLost = false);
 
 Q_SIGNALS:
     void sigFinished(int exitCode);
@@ -125,6 +129,7 @@ private:
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;
     Phase m_phase = PhaseIdle;
     int m_exitCode = -1;
+    bool m_historyLost = false; // a device's end missed the flash history
     QString m_result;
     QElapsedTimer m_clock;
     QTimer m_bound;

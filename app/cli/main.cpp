@@ -4,11 +4,13 @@
 #include "ZoCliDoctor.h"
 #include "ZoCliDoctorPrinter.h"
 #include "ZoCliFleet.h"
+#include "ZoCliHistory.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoCloudAddress.h"
 #include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
+#include "ZoUpgradeEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,6 +51,10 @@ int main(int argc, char *argv[])
             !options.autoLink, ZoCloudAddress::baseUrl(), ZoTvkInstance::configIsPerUser());
         return ZoCliDoctor::exitCode(doctor.run(&ZoCliDoctorPrinter::print));
     }
+
+    if (options.history)
+        return ZoCliHistory::run(
+            options, ZoUpgradeEnvironment::from(*ZoTvkInstance::instance()).historyPath);
 
     // Device names are dictionary keys: without a dictionary a technician
     // reads "MsgGNCTunex". The window's folder under the working directory

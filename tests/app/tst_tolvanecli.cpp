@@ -2,6 +2,7 @@
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoFirmwareFolder.h"
+#include "ZoFlashHistory.h"
 #include "ZoRunJournal.h"
 #include "ZoTestAircraftSim.h"
 #include "ZoTestCloudSim.h"
@@ -16,6 +17,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -85,6 +88,8 @@ struct CliRun
     QString err;
     QJsonObject report;
     QByteArray journal; // runjournal.json as the run left it
+    QList<ZoFlashHistory::Row> history; // as the run left it
+    bool historyVerifies = false;
 
     QString dump() const { return QStringLiteral("stdout:\n%1\nstderr:\n%2").arg(out, err); }
     QJsonObject device(int type) const
@@ -157,6 +162,11 @@ private:
         r.err = QString::fromUtf8(p.readAllStandardError());
         r.report = QJsonDocument::fromJson(zoReadFile(reportPath)).object();
         r.journal = zoReadFile(work.filePath(QStringLiteral("runjournal.json")));
+        ZoFlashHistory history(work.filePath(QStringLiteral("history.sqlite")));
+        if (QFile::exists(history.path()) && history.open()) {
+            r.history = history.rows();
+            r.historyVerifies = history.verify().ok;
+        }
         return r;
     }
 
@@ -332,16 +342,25 @@ private Q_SLOTS:
         QTest::addColumn<bool>("runOk");
         QTest::addColumn<QString>("devices");
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("historyLost");
         QTest::newRow("not confirmed beside a confirmed one")
-            << true << "nc due;up due" << int(Runner::ExitNotVerified);
+            << true << "nc due;up due" << int(Runner::ExitNotVerified) << false;
         QTest::newRow("not confirmed beside a failed one")
-            << false << "nc due;fail due" << int(Runner::ExitUpgradeFailed);
+            << false << "nc due;fail due" << int(Runner::ExitUpgradeFailed) << false;
         QTest::newRow("not confirmed, the run failed")
-            << false << "nc due" << int(Runner::ExitUpgradeFailed);
+            << false << "nc due" << int(Runner::ExitUpgradeFailed) << false;
         QTest::newRow("due but left out of a good run")
-            << true << "skip due;ok" << int(Runner::ExitUpgradeFailed);
+            << true << "skip due;ok" << int(Runner::ExitUpgradeFailed) << false;
         QTest::newRow("nothing due, one without a target")
-            << true << "ok;skip" << int(Runner::ExitSuccess);
+            << true << "ok;skip" << int(Runner::ExitSuccess) << false;
+        // A flash that is not on record does not look clean; a failure
+        // stays the failure.
+        QTest::newRow("upgraded, history lost")
+            << true << "up due" << int(Runner::ExitHistory) << true;
+        QTest::newRow("not confirmed, history lost")
+            << true << "nc due;up due" << int(Runner::ExitHistory) << true;
+        QTest::newRow("failed, history lost")
+            << false << "fail due" << int(Runner::ExitUpgradeFailed) << true;
     }
     void outcome()
     {
@@ -358,7 +377,8 @@ private Q_SLOTS:
             d.due = entry.endsWith(QLatin1String(" due"));
             list << d;
         }
-        QTEST(Runner::upgradeExitCode(runOk, list), "exitCode");
+        QFETCH(bool, historyLost);
+        QTEST(Runner::upgradeExitCode(runOk, list, historyLost), "exitCode");
     }
 
     // Runs that end before any aircraft is reached.
@@ -556,6 +576,26 @@ private Q_SLOTS:
             else if (exitCode == 5)
                 QCOMPARE(d.value(QLatin1String("versionAfter")).type(), QJsonValue::Null);
         }
+        // Each transfer is on record as the run ended it, chained to the one
+        // before.
+        QVERIFY(r.historyVerifies);
+        QCOMPARE(r.history.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            const ZoFlashHistory::Row &h = r.history[i];
+            const QString result = expected[i].result;
+            QCOMPARE(h.type, expected[i].type);
+            QCOMPARE(h.target, QLatin1String(expected[i].target));
+            QCOMPARE(h.result, result);
+            QCOMPARE(h.failure,
+                QLatin1String(result == QLatin1String("failed")    ? "block time-out at block 3"
+                        : result == QLatin1String("not confirmed") ? "silent"
+                                                                   : ""));
+            QCOMPARE(h.sha256.toLatin1(),
+                QCryptographicHash::hash(expected[i].file, QCryptographicHash::Sha256).toHex());
+            QCOMPARE(h.source, offline ? QStringLiteral("folder") : QStringLiteral("stable"));
+            QCOMPARE(h.link, QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port));
+            QCOMPARE(h.eid, QStringLiteral("3A0F2C5D00170043"));
+        }
         // Version reports go to the cloud for each flashed device, and never
         // from an offline run, which asks the cloud nothing at all.
         QStringList told;
@@ -568,6 +608,65 @@ private Q_SLOTS:
         }
         if (!offline)
             QCOMPARE(told, reported);
+    }
+
+    // The flash history as --history prints it, from a portable folder:
+    // filtered by aircraft, device and date, in each format; a row changed
+    // afterwards is named by --verify, and fails it.
+    void history()
+    {
+        QTemporaryDir dir;
+        QVERIFY(zoWriteFile(dir.filePath(QStringLiteral("busdevcfg.xml")), "<busdevcfg/>\n"));
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        {
+            ZoFlashHistory h(path);
+            QVERIFY(h.open());
+            for (const char *at :
+                {"A1 77 1 2026-11-02", "A1 80 0 2026-11-03", "B2 77 1 2026-11-04"}) {
+                const QStringList f = QString::fromLatin1(at).split(QLatin1Char(' '));
+                ZoFlashHistory::Row row;
+                row.time = QDateTime(QDate::fromString(f[3], Qt::ISODate), QTime(9, 0), Qt::UTC);
+                row.eid = f[0];
+                row.type = f[1].toInt();
+                row.number = f[2].toInt();
+                row.failure = QStringLiteral("a \"quoted\", failure");
+                QVERIFY(h.append(row));
+            }
+        }
+        auto cli = [&dir](const QString &args, int code) {
+            QProcess p;
+            p.setWorkingDirectory(dir.path());
+            p.start(QStringLiteral(TOLVANE_CLI), args.split(QLatin1Char(' ')));
+            const bool ended = p.waitForFinished(10000) && p.exitCode() == code;
+            const QString out
+                = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+            return ended ? out : QStringLiteral("exit %1: %2").arg(p.exitCode()).arg(out);
+        };
+        const QStringList csv
+            = cli(QStringLiteral("--history --eid A1 --since 2026-11-03 --format csv"), 0)
+                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(csv.size(), 2);
+        QVERIFY2(
+            csv[1].startsWith(QLatin1String("2,2026-11-03T09:00:00.000Z,")), qPrintable(csv[1]));
+        QVERIFY2(
+            csv[1].contains(QLatin1String(",\"a \"\"quoted\"\", failure\",")), qPrintable(csv[1]));
+        const QJsonArray json = QJsonDocument::fromJson(
+            cli(QStringLiteral("--history --device 77.1 --format json"), 0).toUtf8())
+                                    .array();
+        QCOMPARE(json.size(), 2);
+        QCOMPARE(zoText(json[1].toObject(), "eid"), QStringLiteral("B2"));
+        QVERIFY(cli(QStringLiteral("--history --verify"), 0).contains(QLatin1String("3 rows")));
+        {
+            QSqlDatabase db
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("UPDATE flash SET target = '9.9.9' WHERE id = 2")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+        const QString broken = cli(QStringLiteral("--history --verify"), ZoCliRunner::ExitHistory);
+        QVERIFY2(broken.contains(QLatin1String("at row 2")), qPrintable(broken));
     }
 
     // Several aircraft at once, one TCP and one UDP: each is flashed with
