@@ -4,11 +4,12 @@
 #include "ZoAddGNCForm.h"
 #include "ZoCoreFMHeaderForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoHistoryRecorder.h"
 #include "ZoManualAddModuleForm.h"
 #include "ZoMessageBox.h"
-#include "ZoPlaneSearch.h"
 #include "ZoModuleFMHeaderForm.h"
 #include "ZoModuleFMInfoForm.h"
+#include "ZoPlaneSearch.h"
 #include "ZoRoundWaterProgressBar.h"
 #include "ZoSearchPlaneDeviceForm.h"
 #include "ZoSelectGNCForm.h"
@@ -184,6 +185,16 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         Qt::QueuedConnection);
     connect(e->search(), &ZoPlaneSearch::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
         Qt::QueuedConnection);
+    // Once: the run goes on, and a box a device would bury the progress.
+    if (const ZoHistoryRecorder *history = e->history())
+        connect(
+            history, &ZoHistoryRecorder::sigUnwritable, this,
+            [this](const QString &why) {
+                if (!std::exchange(m_historyWarned, true))
+                    ZoMessageBox::warning(
+                        this, tr("MsgInfo"), fillIn(tr("MsgHistoryUnwritable"), why));
+            },
+            Qt::QueuedConnection);
 
     m_linkSettings = new ZoDataLinkSettingForm(this);
     centre(m_linkSettings);

@@ -172,6 +172,7 @@ private:
     // A serial port that refused the user, until a box has told it.
     QString m_deniedNode;
     bool m_closing = false;
+    bool m_historyWarned = false; // the flash history's failure was told
     bool m_dragging = false;
     QPoint m_dragOffset;
 };

@@ -560,6 +560,10 @@
         <translation>%1 never told its identity (EID), so it was not flashed: the flight controller that comes back could not be told from another aircraft&apos;s. Search again; the modules before it were upgraded.</translation>
     </message>
     <message>
+        <source>MsgHistoryUnwritable</source>
+        <translation>The flash history cannot be written (%1). The upgrade goes on, but what is flashed now is not on record: make the folder writable and free some space.</translation>
+    </message>
+    <message>
         <source>MsgRunJournalUnwritable</source>
         <translation>The run journal could not be written, so %1 was not put into its bootloader: nothing was flashed. Make the settings folder writable and free some space, then upgrade again.</translation>
     </message>

@@ -560,6 +560,10 @@
         <translation>%1未报告其身份（EID），因此未刷写：无法确认重启后应答的飞控属于同一架飞机。请重新搜索；排在它之前的模块已升级。</translation>
     </message>
     <message>
+        <source>MsgHistoryUnwritable</source>
+        <translation>无法写入刷写历史（%1）。升级继续进行，但此次刷写不会被记录：请确保该文件夹可写且有剩余空间。</translation>
+    </message>
+    <message>
         <source>MsgRunJournalUnwritable</source>
         <translation>无法写入升级记录，因此未让%1进入引导程序，未刷写任何设备。请确保设置文件夹可写且有剩余空间，然后重新升级。</translation>
     </message>

@@ -125,7 +125,7 @@ class TstZoTolMainWindow : public QObject
     // other candidates lead nowhere (a UDP port nobody serves, a TCP port
     // nobody listens on, no serial port but `port`). It searches as soon as
     // the event loop runs.
-    void openWindow(int link, const QString &port = QString())
+    void openWindow(int link, const QString &port = QString(), const QString &history = QString())
     {
         config.type = ZoPlaneConfig::LinkUdp;
         config.host = QStringLiteral("127.0.0.1");
@@ -136,6 +136,7 @@ class TstZoTolMainWindow : public QObject
         config.TcpClientLocalPort = 0;
         *ZoTvkInstance::instance()->planeConfig() = config;
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
+        env.historyPath = history;
         env.portEnumerator = [port] {
             QList<ZoPlaneSearch::PortCandidate> ports;
             if (!port.isEmpty())
@@ -315,26 +316,28 @@ private Q_SLOTS:
 
     // A core left in its bootloader sends no telemetry: the search asks its
     // bootloader on the silent link, the row says where it is, and the upgrade
-    // ends with the core confirmed. The picture stays beside the test.
+    // ends with the core confirmed; a flash history that cannot be written
+    // (beneath a file) is told once.
     void coreInBootloader()
     {
         const QList<Device> core {kFleet[0]};
         QVERIFY(sim->start(Sim::Udp, writeScenario(core),
             {QStringLiteral("--fault"), QStringLiteral("core:bootloader")}));
         QVERIFY(zoTestServeCatalogue(*cloud, core));
-        openWindow(Sim::Udp);
+        QVERIFY(QFile(work.filePath(QStringLiteral("f"))).open(QIODevice::WriteOnly));
+        openWindow(Sim::Udp, QString(), work.filePath(QStringLiteral("f/history.sqlite")));
         const ZoDeviceKey key = core[0].key();
         QVERIFY(zoWaitFor([&] { return window->row(key) != nullptr; }, 15000));
         QCOMPARE(tipOf(window->row(key)), QStringLiteral("LabInBootloader"));
         auto *upgrade = zoChild<QPushButton>(window.get(), "btnAllUpgrade");
         QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
-        window->grab().save(QCoreApplication::applicationDirPath() + QStringLiteral("/core.png"));
         QTest::mouseClick(upgrade, Qt::LeftButton);
         QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
         QVERIFY(zoWaitFor([&] { return !window->engine()->isUpgrading(); }, 60000));
         QCOMPARE(resultOf(window->row(key)), QStringLiteral(":/resource/moduleupgradedsucc.png"));
         QCOMPARE(ZoUtils::versionText(window->row(key)->info().curVersion),
             QStringLiteral("V") + core[0].to);
+        QTRY_COMPARE(boxes(QStringLiteral("MsgHistoryUnwritable")).size(), 1);
     }
 
     // The link form's Off button during a transfer asks first. Refused, the
