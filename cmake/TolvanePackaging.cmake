@@ -190,14 +190,15 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps reads the libraries off the built programs; what is only
 # loaded at run time is named by hand: Qt's audio back end for the chimes
-# and OpenSSL, which Qt Network opens for HTTPS only when it is needed.
+# and OpenSSL, which Qt Network opens for HTTPS only when it is needed, and
+# the SQLite driver of Qt SQL that keeps the flash history.
 find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TOLVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5multimedia5-plugins, libssl3")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5multimedia5-plugins, libqt5sql5-sqlite, libssl3")
 else()
   message(STATUS "dpkg-shlibdeps not found (dpkg-dev): the package names its dependencies by hand")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5serialport5, libqt5xml5, libqt5multimedia5, libqt5multimedia5-plugins, libminizip1, zlib1g, libssl3, libc6, libstdc++6")
+      "libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5serialport5, libqt5xml5, libqt5multimedia5, libqt5multimedia5-plugins, libqt5sql5, libqt5sql5-sqlite, libminizip1, zlib1g, libssl3, libc6, libstdc++6")
 endif()
 include(CPack)
