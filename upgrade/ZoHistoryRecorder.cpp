@@ -6,6 +6,7 @@
 #include "ZoPlaneConfig.h"
 #include "ZoRunResults.h"
 #include "ZoTargetIntake.h"
+#include "ZoUpgradeEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -24,15 +25,30 @@ QString versionOf(const tVersion &v)
 
 } // namespace
 
-ZoHistoryRecorder::ZoHistoryRecorder(const QString &path, const Parts &parts, QObject *parent)
+ZoHistoryRecorder::ZoHistoryRecorder(const Files &files, const Parts &parts, QObject *parent)
     : QObject(parent)
-    , m_path(path)
+    , m_path(files.history)
     , m_p(parts)
+    , m_cache(files.images.isEmpty()
+              ? nullptr
+              : std::make_unique<ZoImageCache>(files.images, files.imageBytes))
 {
     connect(m_p.results, &ZoRunResults::sigDeviceEnded, this, &ZoHistoryRecorder::record);
+    if (m_cache)
+        m_p.targets->setFallback(
+            [this](ZoDeviceKey key, ZoFRMFileInfo &file) { return imageFor(key, file); });
 }
 
 ZoHistoryRecorder::~ZoHistoryRecorder() = default;
+
+ZoHistoryRecorder *ZoHistoryRecorder::forEnvironment(
+    const ZoUpgradeEnvironment &env, const Parts &parts, QObject *parent)
+{
+    if (env.historyPath.isEmpty())
+        return nullptr;
+    return new ZoHistoryRecorder(
+        {env.historyPath, env.imageCacheDir, env.imageCacheBytes}, parts, parent);
+}
 
 QString ZoHistoryRecorder::resultText(const ZoDeviceOutcome &o)
 {
@@ -86,17 +102,63 @@ QString ZoHistoryRecorder::failureText(const ZoDeviceOutcome &o)
     return QString();
 }
 
+bool ZoHistoryRecorder::openHistory(QString *why)
+{
+    if (m_history)
+        return true;
+    auto history = std::make_unique<ZoFlashHistory>(m_path);
+    if (!history->open(why)) {
+        qCCritical(lcUpgrade).noquote() << "The flash history cannot be opened:" << *why;
+        return false;
+    }
+    m_history = std::move(history);
+    return true;
+}
+
+void ZoHistoryRecorder::keepImage(const ZoDeviceOutcome &o)
+{
+    // The file sent is the one the source holds for the type its header names.
+    bool found = false;
+    const ZoFRMFileInfo file = m_p.source->file(o.target.type, found);
+    QString why;
+    if (found && m_p.source->fileSha256(o.target.type) == o.sha256
+        && !m_cache->keep(file.bytes(), &why))
+        qCWarning(lcUpgrade).noquote() << "The image cache could not keep" << o.sha256 << why;
+}
+
+bool ZoHistoryRecorder::imageFor(ZoDeviceKey key, ZoFRMFileInfo &file)
+{
+    QString why;
+    if (!openHistory(&why))
+        return false;
+    const QString eid = m_p.roster->core().serial;
+    for (const bool sameAircraft : {true, false}) {
+        if (sameAircraft && eid.isEmpty())
+            continue;
+        ZoFlashHistory::Filter filter;
+        filter.eid = sameAircraft ? eid : QString();
+        filter.type = key.type;
+        const QList<ZoFlashHistory::Row> rows = m_history->rows(filter);
+        for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+            if (it->result != QLatin1String("upgraded")
+                || !m_cache->take(it->sha256, key.type, file))
+                continue;
+            qCWarning(lcUpgrade).noquote()
+                << "No file names" << key.text() << "- it takes the image its type last confirmed"
+                << (sameAircraft ? "on this aircraft:" : "on another aircraft:") << it->sha256;
+            Q_EMIT sigImageFromCache(key, file.version, sameAircraft);
+            return true;
+        }
+    }
+    return false;
+}
+
 void ZoHistoryRecorder::record(const ZoDeviceOutcome &o)
 {
     QString why;
-    if (!m_history) {
-        auto history = std::make_unique<ZoFlashHistory>(m_path);
-        if (!history->open(&why)) {
-            qCCritical(lcUpgrade).noquote() << "The flash history cannot be opened:" << why;
-            Q_EMIT sigUnwritable(why);
-            return;
-        }
-        m_history = std::move(history);
+    if (!openHistory(&why)) {
+        Q_EMIT sigUnwritable(why);
+        return;
     }
     ZoFlashHistory::Row row;
     row.time = QDateTime::currentDateTimeUtc();
@@ -128,4 +190,6 @@ void ZoHistoryRecorder::record(const ZoDeviceOutcome &o)
         qCCritical(lcUpgrade).noquote() << "The flash history could not be written:" << why;
         Q_EMIT sigUnwritable(why);
     }
+    if (m_cache && o.result == ZoDeviceOutcome::Result::Upgraded)
+        keepImage(o);
 }

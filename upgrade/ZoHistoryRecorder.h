@@ -2,6 +2,7 @@
 
 #include "ZoDeviceOutcome.h"
 #include "ZoFlashHistory.h"
+#include "ZoImageCache.h"
 
 #include <QObject>
 #include <QString>
@@ -13,12 +14,17 @@ class ZoDeviceRoster;
 class ZoFirmwareSource;
 class ZoRunResults;
 class ZoTargetIntake;
+struct ZoUpgradeEnvironment;
 
 // Puts the end of every device a run reached on the flash history, with what
 // the engine knows of it at that moment: the station, the link and the
 // aircraft, the device and its serial, what it ran before, its target and what
 // it confirmed, the file and where it came from, and how it ended. The history
 // is opened at the first end, so a search alone leaves no file behind.
+//
+// Each file a device confirmed is also kept in the image cache, and a device
+// in its bootloader whose type no file names is offered the image its type
+// last confirmed: on this aircraft, or else on any.
 //
 // Lives on the engine's thread.
 class ZoHistoryRecorder : public QObject
@@ -31,10 +37,19 @@ public:
         ZoRunResults *results;
         const ZoDeviceRoster *roster;
         const ZoFirmwareSource *source;
-        const ZoTargetIntake *targets;
+        ZoTargetIntake *targets;
         const ZoConnectionPhase *connection; // the link in use
     };
-    ZoHistoryRecorder(const QString &path, const Parts &parts, QObject *parent = nullptr);
+    struct Files
+    {
+        QString history;
+        QString images; // the image cache's folder; empty: no cache
+        qint64 imageBytes = ZoImageCache::DefaultLimitBytes;
+    };
+    ZoHistoryRecorder(const Files &files, const Parts &parts, QObject *parent = nullptr);
+    // The recorder `env` asks for; null when it names no history.
+    static ZoHistoryRecorder *forEnvironment(
+        const ZoUpgradeEnvironment &env, const Parts &parts, QObject *parent);
     ~ZoHistoryRecorder() override;
 
     // How a device ended, as the history words it: its result, and its
@@ -46,11 +61,18 @@ Q_SIGNALS:
     // A device's end could not be written: the run goes on, the history
     // lacks it.
     void sigUnwritable(QString why);
+    // A device without a file takes the image its type last confirmed, kept
+    // in the cache: on this aircraft (`sameAircraft`), or else on another.
+    void sigImageFromCache(ZoDeviceKey key, tVersion version, bool sameAircraft);
 
 private:
     void record(const ZoDeviceOutcome &o);
+    bool openHistory(QString *why);
+    void keepImage(const ZoDeviceOutcome &o);
+    bool imageFor(ZoDeviceKey key, ZoFRMFileInfo &file);
 
     QString m_path;
     Parts m_p;
     std::unique_ptr<ZoFlashHistory> m_history;
+    std::unique_ptr<ZoImageCache> m_cache; // null: none
 };

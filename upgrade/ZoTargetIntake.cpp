@@ -114,7 +114,13 @@ void ZoTargetIntake::apply(ZoDevFMInfo &record, const ZoFRMFileInfo &info)
 void ZoTargetIntake::applyStored(ZoDeviceKey key, bool offered)
 {
     bool found = false;
-    const ZoFRMFileInfo file = m_source->file(key.type, found);
+    ZoFRMFileInfo file = m_source->file(key.type, found);
+    // Kept like a catalogue's file, for every device of its type; one the
+    // catalogue brings later takes its place.
+    if (!found && m_fallback && m_fallback(key, file)) {
+        take(file);
+        return;
+    }
     ZoDevFMInfo *r = found ? m_roster->record(key) : nullptr;
     if (!r)
         return;

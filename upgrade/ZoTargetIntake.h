@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class ZoCoreHeaderChoice;
 class ZoDeviceRoster;
 class ZoFRMFileStore;
@@ -55,6 +57,10 @@ public:
     // The stored file of the record's type given to it (found in its
     // bootloader). `offered`: added by hand, so offered as it is.
     void applyStored(ZoDeviceKey key, bool offered = false);
+    // Where applyStored() finds a file when the source holds none for the
+    // type: true with `file` filled in.
+    using Fallback = std::function<bool(ZoDeviceKey key, ZoFRMFileInfo &file)>;
+    void setFallback(Fallback fallback) { m_fallback = std::move(fallback); }
     // A file of the catalogue: kept in the store and given to every record
     // of its type (or held).
     void take(const ZoFRMFileInfo &file);
@@ -81,6 +87,7 @@ private:
     State m_state = State::None;
     int m_branch = BranchStable;
     QString m_customKey;
+    Fallback m_fallback;
     bool m_holding = false;
     QList<ZoFRMFileInfo> m_held;
 };

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 ZoUpgradeEnvironment ZoUpgradeEnvironment::from(ZoTvkInstance &config)
 {
@@ -20,7 +21,17 @@ ZoUpgradeEnvironment ZoUpgradeEnvironment::from(ZoTvkInstance &config)
     env.journalPath = QFileInfo(ZoTvkInstance::sysConfigPath()).dir().filePath(
         QStringLiteral("runjournal.json"));
     // A portable copy keeps its history too; a user's, with their state.
-    env.historyPath = ZoFlashHistory::defaultPath(
-        ZoTvkInstance::configIsPerUser() ? QString() : ZoTvkInstance::configDir());
+    const QString portable
+        = ZoTvkInstance::configIsPerUser() ? QString() : ZoTvkInstance::configDir();
+    env.historyPath = ZoFlashHistory::defaultPath(portable);
+    env.imageCacheDir = !portable.isEmpty()
+        ? QDir(portable).filePath(QStringLiteral("images"))
+        : QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + QStringLiteral("/tolvane/images");
+    // Megabytes; what is not a whole number above 0 leaves the default.
+    bool ok = false;
+    const qint64 mb = qEnvironmentVariable("TOLVANE_IMAGE_CACHE_MB").toLongLong(&ok);
+    if (ok && mb > 0)
+        env.imageCacheBytes = mb << 20;
     return env;
 }

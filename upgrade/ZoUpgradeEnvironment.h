@@ -37,6 +37,10 @@ struct ZoUpgradeEnvironment
     QString journalPath;
     // Where the flash history is kept; empty: no history.
     QString historyPath;
+    // The folder of the images devices confirmed, and how much it holds;
+    // empty: no cache (it needs the history).
+    QString imageCacheDir;
+    qint64 imageCacheBytes = qint64(512) << 20;
     // A journal the owner shares among the engines of one process, each
     // aircraft's entries under its EID, loaded by the owner. Not owned;
     // null: the engine keeps its own at journalPath.

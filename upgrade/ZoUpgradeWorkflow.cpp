@@ -52,10 +52,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
               m_probe, m_targets, m_connection->recovery()},
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
-    , m_history(env.historyPath.isEmpty()
-              ? nullptr
-              : new ZoHistoryRecorder(
-                  env.historyPath, {m_results, m_roster, m_source, m_targets, m_connection}, this))
+    , m_history(ZoHistoryRecorder::forEnvironment(
+          env, {m_results, m_roster, m_source, m_targets, m_connection}, this))
 {
     // The looper and the search registered the types of the link's reports.
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");

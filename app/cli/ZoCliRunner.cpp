@@ -6,6 +6,7 @@
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradeWorkflow.h"
+#include "ZoUtils.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,11 +91,20 @@ void ZoCliRunner::connectEngine()
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoCliRunner::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoCliRunner::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this, &ZoCliRunner::onDeviceOutcome);
-    if (const ZoHistoryRecorder *history = e->history())
+    if (const ZoHistoryRecorder *history = e->history()) {
         connect(history, &ZoHistoryRecorder::sigUnwritable, this, [this](const QString &why) {
             m_out.complain(QStringLiteral("the flash history could not be written: %1").arg(why));
             m_historyLost = true;
         });
+        connect(history, &ZoHistoryRecorder::sigImageFromCache, this,
+            [this](ZoDeviceKey key, tVersion version, bool sameAircraft) {
+                m_out.complain(QStringLiteral("no firmware file names device %1: it takes %2, the "
+                                              "image its type last confirmed on %3")
+                                   .arg(key.text(), ZoUtils::versionText(version),
+                                       sameAircraft ? QStringLiteral("this aircraft")
+                                                    : QStringLiteral("another aircraft")));
+            });
+    }
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](ZoDeviceKey key) {
         if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
             m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);

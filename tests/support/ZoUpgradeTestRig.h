@@ -40,6 +40,7 @@ inline ZoUpgradeEnvironment zoTestEnvironment(ZoPlaneConfig *link, const QString
     // hands it a file.
     env.journalPath.clear();
     env.historyPath.clear();
+    env.imageCacheDir.clear();
     return env;
 }
 

@@ -470,6 +470,36 @@ private Q_SLOTS:
             versionReports(), QStringList {QStringLiteral("38 1.0.7 ") + records[good].serial});
     }
 
+    // A module left in its bootloader whose type the catalogue no longer
+    // carries takes the image its type last confirmed on this aircraft, kept
+    // by this station's earlier run, and confirms it.
+    void strandedFromCache()
+    {
+        const QList<Device> fleet {kFleet[0], kFleet[3]}; // the core, 79 by device number
+        ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
+        env.historyPath = work.filePath(QStringLiteral("cache-history.sqlite"));
+        env.imageCacheDir = work.filePath(QStringLiteral("images"));
+        for (const bool stranded : {false, true}) {
+            sim = std::make_unique<Sim>();
+            QVERIFY(sim->start(Sim::Udp, writeScenario(fleet),
+                stranded
+                    ? QStringList {QStringLiteral("--fault"), QStringLiteral("79.1:bootloader")}
+                    : QStringList()));
+            QVERIFY(zoTestServeCatalogue(*cloud, stranded ? fleet.mid(0, 1) : fleet));
+            newEngine(env);
+            QSignalSpy fromCache(wf->history(), &ZoHistoryRecorder::sigImageFromCache);
+            QVERIFY(connectAircraft(Sim::Udp));
+            QCOMPARE(fromCache.size(), int(stranded));
+            QVERIFY(runUpgrade(60));
+            QCOMPARE(finished[0][0].toInt(), int(Outcome::Completed));
+            QTRY_VERIFY_WITH_TIMEOUT(!sim->events("verify", fleet[1].simName()).isEmpty(), 3000);
+            QCOMPARE(zoText(sim->events("verify", fleet[1].simName())[0], "sha256"),
+                zoTestImageSha(zoTestSampleFile(fleet[1].file)));
+        }
+        QCOMPARE(
+            wf->roster().records().value(fleet[1].key()).result, ZoDevFMInfo::Result::Upgraded);
+    }
+
     // The blocks go out on the looper's thread: three seconds of a blocked
     // owner's thread in the middle of a core transfer over the paced serial
     // link, and the transfer kept going all along.

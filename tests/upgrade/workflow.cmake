@@ -7,7 +7,7 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim)
   tolvane_add_test(tst_zoupgradeworkflow_sim
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgradeworkflow_sim.cpp
     LIBS tolvane_upgrade LABELS e2e TIMEOUT 300
-    PARTS faults trust,blockedOwnerThread upgradeAll,manualAddAddressesTheNode,twinCompasses)
+    PARTS faults trust,blockedOwnerThread upgradeAll,manualAddAddressesTheNode,twinCompasses,strandedFromCache)
   add_dependencies(tst_zoupgradeworkflow_sim tolvane-aircraft-sim tolvane-cloud-sim
     tolvane-cloud-sim-sample)
   target_compile_definitions(tst_zoupgradeworkflow_sim PRIVATE
@@ -32,4 +32,6 @@ tolvane_add_test(tst_zobootloaderprobe
 tolvane_add_test(tst_zoupgraderun SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgraderun.cpp
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zofirmwaresource SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zofirmwaresource.cpp
+  LIBS tolvane_upgrade)
+tolvane_add_test(tst_zoimagecache SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoimagecache.cpp
   LIBS tolvane_upgrade)
