@@ -51,7 +51,7 @@ ZoFlashHistory::Row flash(int i)
     r.host = QStringLiteral("workshop-laptop-2");
     r.user = QStringLiteral("technician");
     r.tool = QStringLiteral("4.12.0");
-    r.link = QStringLiteral("tcp:192.168.1.%1:8001").arg(10 + i % Aircraft);
+    r.link = QStringLiteral("tcp:127.0.0.%1:8001").arg(10 + i % Aircraft);
     r.eid = QStringLiteral("3A0042001751333%1").arg(i % Aircraft, 3, 10, QLatin1Char('0'));
     r.type = 20 + i % 7;
     r.number = i % 4;

@@ -557,7 +557,7 @@
     </message>
     <message>
         <source>MsgRunCoreUnidentified</source>
-        <translation>%1 never told its identity (EID), so it was not flashed: the flight controller that comes back could not be told from another aircraft&apos;s. Search again; the modules before it were upgraded.</translation>
+        <translation>%1 never told its identity (EID), so it was not flashed: the flight controller that comes back could not be told from another aircraft&apos;s. Search again, so that it can tell it.</translation>
     </message>
     <message>
         <source>MsgHistoryUnwritable</source>

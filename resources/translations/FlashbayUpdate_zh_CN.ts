@@ -557,7 +557,7 @@
     </message>
     <message>
         <source>MsgRunCoreUnidentified</source>
-        <translation>%1未报告其身份（EID），因此未刷写：无法确认重启后应答的飞控属于同一架飞机。请重新搜索；排在它之前的模块已升级。</translation>
+        <translation>%1未报告其身份（EID），因此未刷写：无法确认重启后应答的飞控属于同一架飞机。请重新搜索，让它报告身份。</translation>
     </message>
     <message>
         <source>MsgHistoryUnwritable</source>

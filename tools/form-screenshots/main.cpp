@@ -316,7 +316,11 @@ void shootMessageBoxes(Shooter &shooter)
         {std::make_tuple("msgbox-refused-file", "ZoTargetIntake", "MsgFirmwareHeaderMismatch",
              "Emba2 flight controller"),
             std::make_tuple("msgbox-journal-unwritable", "ZoTolMainWindow",
-                "MsgRunJournalUnwritable", "Emba2 flight controller")}) {
+                "MsgRunJournalUnwritable", "Emba2 flight controller"),
+            std::make_tuple("msgbox-core-unidentified", "ZoTolMainWindow", "MsgRunCoreUnidentified",
+                "Emba2 flight controller"),
+            std::make_tuple("msgbox-history-unwritable", "ZoTolMainWindow", "MsgHistoryUnwritable",
+                "cannot create /home/tech/.local/state/tolvane")}) {
         QString text = QCoreApplication::translate(context, key).arg(QLatin1String(arg));
         if (QLatin1String(key) == QLatin1String("MsgFirmwareHeaderMismatch"))
             text = text.arg(80).arg(38);
