@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     wf->upgradeAll();
     // Either the run ended at once (nothing due, or the file refused), or the
     // core is on its way into its bootloader with an image to send.
-    const bool started = wf->windowMode() == ZoUpgradeWorkflow::ModeCoreUpgrade
+    const bool started = wf->stage() == ZoUpgradeWorkflow::Stage::UpgradingCore
         && wf->transferState() == ZoTransferSession::State::Entering;
     if (finished == started)
         std::abort();

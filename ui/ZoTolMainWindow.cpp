@@ -552,7 +552,7 @@ void ZoTolMainWindow::onCatalogueState(ZoTargetIntake::State state)
     case State::Failed:
         // A result that comes outside the ready mode (a search, a run) is
         // no news about the targets on show.
-        if (m_engine->windowMode() != ZoUpgradeWorkflow::ModeReady) {
+        if (m_engine->stage() != ZoUpgradeWorkflow::Stage::Ready) {
             showTips(QString());
             break;
         }

@@ -26,7 +26,7 @@ ZoWindowControls::ZoWindowControls(const ZoUpgradeWorkflow *engine, QObject *par
         [this](ZoTargetIntake::State state) {
             if (state != ZoTargetIntake::State::Ready && state != ZoTargetIntake::State::Failed)
                 return;
-            const bool ready = m_engine->windowMode() == ZoUpgradeWorkflow::ModeReady;
+            const bool ready = m_engine->stage() == ZoUpgradeWorkflow::Stage::Ready;
             change([ready, state](State &s) {
                 if (ready)
                     s.upgradeEnabled = state == ZoTargetIntake::State::Ready;

@@ -70,9 +70,9 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
             << m_label << "The run journal was unreadable and is set aside:" << why;
 
     // The run.
-    connect(m_run, &ZoUpgradeRun::sigDeviceStarted, this, [this](ZoDeviceKey key, bool core, int n) {
-        setWindowMode(core ? ModeCoreUpgrade : ModeModuleUpgrade);
-        Q_EMIT sigProgressRange(key, n);
+    connect(m_run, &ZoUpgradeRun::sigDeviceStarted, this, [this](ZoDeviceKey k, bool core, int n) {
+        setStage(core ? Stage::UpgradingCore : Stage::UpgradingModules);
+        Q_EMIT sigProgressRange(k, n);
     });
     connect(m_run, &ZoUpgradeRun::sigProgress, this, &ZoUpgradeWorkflow::sigProgress);
     connect(m_run, &ZoUpgradeRun::sigDeviceConfirming, this, &ZoUpgradeWorkflow::sigDeviceConfirming);
@@ -93,7 +93,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_connection, &ZoConnectionPhase::sigCatalogueDue, this,
         [this] { selectBranch(m_targets->branch()); });
     connect(m_connection, &ZoConnectionPhase::sigSearching, this,
-        [this] { setWindowMode(ModeSearching); });
+        [this] { setStage(Stage::Searching); });
     connect(m_connection->recovery(), &ZoCoreRecovery::sigSearchEnded, this,
         &ZoUpgradeWorkflow::onAutoSearchPlaneFinished);
     connect(m_connection->recovery(), &ZoCoreRecovery::sigFound, m_reports,
@@ -114,8 +114,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_targets, &ZoTargetIntake::sigRefused, this, &ZoUpgradeWorkflow::sigInformation);
     connect(m_source, &ZoFirmwareSource::sigFetchFinished, this, [this] {
         // A catalogue that comes in a search or a run is no news to act on.
-        if (m_windowMode != ModeReady && !isUpgrading())
-            setWindowMode(ModeFound);
+        if (m_stage != Stage::Ready && !isUpgrading())
+            setStage(Stage::Found);
     });
 
     // The core header's boxes.
@@ -125,9 +125,9 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_choice, &ZoCoreHeaderChoice::sigTargetCleared, this,
         [this](ZoDeviceKey key) { Q_EMIT sigTargetChanged(key, tVersion(), QString(), false); });
     connect(m_choice, &ZoCoreHeaderChoice::sigFetch, this, [this](tdu1 firmwareId) {
-        if (m_windowMode < ModeFound)
+        if (m_stage < Stage::Found)
             return;
-        setWindowMode(ModeReady);
+        setStage(Stage::Ready);
         m_targets->fetchFor(firmwareId);
     });
     connect(m_choice, &ZoCoreHeaderChoice::sigAddModule, this,
@@ -156,7 +156,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     });
     connect(m_manual, &ZoManualAdd::sigCoreAccepted, this, [this](tVersion version) {
         Q_EMIT sigCoreAddedByHand();
-        setWindowMode(ModeFound);
+        setStage(Stage::Found);
         m_reports->addCore(version, true);
     });
     connect(m_manual, &ZoManualAdd::sigCoreRefused, this, [this] {
@@ -228,17 +228,17 @@ void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
     m_manual->setTimings(timings);
 }
 
-void ZoUpgradeWorkflow::setWindowMode(tds4 mode)
+void ZoUpgradeWorkflow::setStage(Stage stage)
 {
-    m_reports->setSettled(mode == ModeReady || mode >= ModeModuleUpgrade);
-    m_windowMode = mode;
+    m_reports->setSettled(stage == Stage::Ready || stage >= Stage::UpgradingModules);
+    m_stage = stage;
 }
 
 void ZoUpgradeWorkflow::resetUpgradeState()
 {
     m_run->stop();
     m_manual->reset();
-    setWindowMode(ModeReady);
+    setStage(Stage::Ready);
 }
 
 void ZoUpgradeWorkflow::ask(
@@ -280,7 +280,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     m_reconnectCheck = false;
     Q_EMIT sigConnectionChanged(connected);
     if (connected) {
-        if (m_windowMode >= ModeFound && m_windowMode <= ModeReady)
+        if (m_stage >= Stage::Found && m_stage <= Stage::Ready)
             research();
         return;
     }
@@ -300,7 +300,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
         m_roster->removeModuleRows();
     // A core restarts after a completed run: the next run first asks
     // whether this is still the same aircraft.
-    if (m_windowMode == ModeReady && m_allUpgraded) {
+    if (m_stage == Stage::Ready && m_allUpgraded) {
         m_manual->setPending(m_roster->coreType());
         m_reconnectCheck = true;
         if (ZoDevFMInfo *core = m_roster->record(m_roster->core().key)) {
@@ -313,7 +313,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
 void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool found, tds4 planeNum)
 {
     Q_UNUSED(planeNum)
-    setWindowMode(found ? ModeFound : ModeNone);
+    setStage(found ? Stage::Found : Stage::Idle);
     Q_EMIT sigSearchFinished(found);
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
@@ -384,19 +384,19 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
 
 void ZoUpgradeWorkflow::selectBranch(int index)
 {
-    if (m_windowMode < ModeFound || m_windowMode > ModeReady)
+    if (m_stage < Stage::Found || m_stage > Stage::Ready)
         return;
     Q_EMIT sigBranchSelected(index);
     if (index != ZoTargetIntake::BranchCustom)
-        setWindowMode(ModeReady);
+        setStage(Stage::Ready);
     m_targets->selectBranch(index, m_roster->coreType());
 }
 
 void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
 {
-    if (m_windowMode < ModeFound || m_windowMode > ModeReady || protocolType() == 0)
+    if (m_stage < Stage::Found || m_stage > Stage::Ready || protocolType() == 0)
         return;
-    setWindowMode(ModeReady);
+    setStage(Stage::Ready);
     m_targets->fetchCustom(key, m_roster->coreType());
 }
 
@@ -423,7 +423,7 @@ void ZoUpgradeWorkflow::upgradeAll()
     // Whatever sits in a bootloader on these buses is found, and flashed
     // first, before any other module's bootloader is entered. No target
     // changes under the run: one that arrives waits for its end.
-    setWindowMode(ModeModuleUpgrade);
+    setStage(Stage::UpgradingModules);
     m_targets->hold(true);
     m_sweep->start(ZoBootloaderSweep::Purpose::BeforeRun, m_roster->coreType());
 }
@@ -493,8 +493,8 @@ void ZoUpgradeWorkflow::onManSelectCoreGNCDevice(tdu4 devId)
     m_roster->forgetCoreCompileTime();
     // While the core is asked, nothing else may start.
     if (m_roster->isModuleRow(ZoDeviceKey(id)))
-        setWindowMode(ModeModuleUpgrade);
+        setStage(Stage::UpgradingModules);
     else if (m_roster->isCoreRow(ZoDeviceKey(id)))
-        setWindowMode(ModeCoreUpgrade);
+        setStage(Stage::UpgradingCore);
     m_manual->addCore(id);
 }

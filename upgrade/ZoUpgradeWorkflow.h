@@ -1,14 +1,13 @@
 #pragma once
 
 #include "ZoBootloaderProbe.h"
-#include "ZoConnectionPhase.h"
+#include "ZoConnectionPhase.h" // with the link record and the timings
 #include "ZoCoreHeaderChoice.h"
 #include "ZoDeviceRoster.h"
 #include "ZoEngineQuestions.h"
 #include "ZoFirmwareSource.h"
 #include "ZoManualAdd.h"
 #include "ZoMsgLooper.h"
-#include "ZoPlaneConfig.h"
 #include "ZoPlaneSearch.h"
 #include "ZoReportIntake.h"
 #include "ZoRunResults.h"
@@ -16,7 +15,6 @@
 #include "ZoUpgradeEnvironment.h"
 #include "ZoUpgradePolicy.h"
 #include "ZoUpgradeRun.h"
-#include "ZoUpgradeTimings.h"
 
 #include <memory>
 
@@ -28,20 +26,17 @@ class ZoProtocolLease;
 class ZoRunJournal;
 
 // The upgrade workflow, without a widget: it hands the link's reports to the
-// parts that keep them (ZoReportIntake, ZoDeviceRoster, ZoTargetIntake),
-// starts the bootloader sweep and the run (ZoUpgradeRun) and asks the user.
-// Its mode says what it is doing with the aircraft; views follow its typed
-// signals and those of the parts it exposes, call its slots for what the
-// user does, and answer its questions (sigQuestion) through answer(),
-// without a nested event loop. Lives on the thread that creates it;
-// everything it needs is handed in.
+// parts that keep them, starts the bootloader sweep and the run, and asks the
+// user (sigQuestion, answered through answer(); no nested event loop). Views
+// follow its typed signals and its parts', and call its slots. Lives on the
+// thread that creates it; everything it needs is handed in.
 class ZoUpgradeWorkflow : public QObject, public ZoEngineQuestions
 {
     Q_OBJECT
 public:
-    // Compared numerically: connected is 2 to 4, upgrading 5 or 6.
-    enum WindowMode : tds4 { ModeNone = 0, ModeSearching = 1, ModeFound = 2, ModeReady = 4,
-        ModeModuleUpgrade = 5, ModeCoreUpgrade = 6 };
+    // What it is doing with the aircraft, in order: connected from Found to
+    // Ready, then upgrading. The window decides what that enables.
+    enum class Stage : tds4 { Idle, Searching, Found, Ready, UpgradingModules, UpgradingCore };
     using RunOutcome = ZoUpgradeRun::End; // the key names the device concerned
 
     // The link record in `env` is read and written on this thread only.
@@ -62,12 +57,11 @@ public:
     const ZoDeviceRoster &roster() const { return *m_roster; }
     const ZoPlaneSearch *search() const { return m_search; }
     const ZoTargetIntake &targets() const { return *m_targets; }
-    // Tells when a device's end could not be put on the flash history; null
-    // when the engine keeps none.
+    // Tells when a device's end missed the flash history; null: none kept.
     const ZoHistoryRecorder *history() const { return m_history; }
 
-    tds4 windowMode() const { return m_windowMode; }
-    bool isUpgrading() const { return m_windowMode >= ModeModuleUpgrade; }
+    Stage stage() const { return m_stage; }
+    bool isUpgrading() const { return m_stage >= Stage::UpgradingModules; }
     bool isProbing() const { return m_probe->isActive(); } // asking for bootloaders
     ZoTransferSession::State transferState() const { return m_run->sessionState(); }
     ZoTransferSession::Stats transferStats(ZoDeviceKey key) const { return m_run->stats(key); }
@@ -150,7 +144,7 @@ private:
     void onNotFound();
     void endSweepBeforeRun();
     void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
-    void setWindowMode(tds4 mode);
+    void setStage(Stage stage);
     void resetUpgradeState();
     void ask(Question id, const QString &text, const Buttons &buttons, Answered onAnswer);
     void connectLooper(const ZoUpgradeEnvironment &env);
@@ -179,7 +173,7 @@ private:
     ZoRunResults *m_results;
     ZoHistoryRecorder *m_history; // null: no history is kept
 
-    tds4 m_windowMode = ModeNone;
+    Stage m_stage = Stage::Idle;
     bool m_allUpgraded = false;
     bool m_reconnectCheck = false;
 };

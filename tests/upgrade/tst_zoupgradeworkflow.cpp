@@ -215,7 +215,7 @@ private Q_SLOTS:
         const bool named = headerType <= -5;
         QCOMPARE(finished[0][1].value<ZoDeviceKey>(), named ? ZoDeviceKey(80) : ZoDeviceKey());
         QCOMPARE(wf->transferState(), ZoTransferSession::State::Idle); // no enter-bootloader
-        QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+        QCOMPARE(wf->stage(), ZoUpgradeWorkflow::Stage::Ready);
     }
 
     // A module added by hand: it is told to enter its bootloader and asked
@@ -407,7 +407,7 @@ private Q_SLOTS:
         QSignalSpy ended(wf.get(), &ZoUpgradeWorkflow::sigRunEnded);
         wf->upgradeAll();
         QTRY_COMPARE(ended.size(), 1);
-        QVERIFY(wf->flashOrder().isEmpty() && wf->windowMode() == ZoUpgradeWorkflow::ModeReady);
+        QVERIFY(wf->flashOrder().isEmpty() && wf->stage() == ZoUpgradeWorkflow::Stage::Ready);
         wf->onPlaneConnectionChanged(false);
         if (back)
             wf->onPlaneConnectionChanged(true);
@@ -424,7 +424,7 @@ private Q_SLOTS:
         wf->answer(ZoUpgradeWorkflow::QuestionSameDevice, button);
         QCOMPARE(wf->isUpgrading(), button == ZoUpgradeWorkflow::ButtonYes);
         if (button == ZoUpgradeWorkflow::ButtonNo) {
-            QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+            QCOMPARE(wf->stage(), ZoUpgradeWorkflow::Stage::Ready);
             wf->upgradeAll();
             QCOMPARE(asked.size(), 2);
         }

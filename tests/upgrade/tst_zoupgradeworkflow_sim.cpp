@@ -80,7 +80,7 @@ class TstZoUpgradeWorkflowSim : public QObject
             qWarning() << "no catalogue" << cloud->paths();
             return false;
         }
-        return wf->windowMode() == ZoUpgradeWorkflow::ModeReady;
+        return wf->stage() == ZoUpgradeWorkflow::Stage::Ready;
     }
 
     // An engine on `env` whose run endings land in `finished`.
@@ -311,7 +311,7 @@ private Q_SLOTS:
         } else {
             // The block that went unanswered was sent five times, then the run gave up.
             QCOMPARE(wf->transferStats(key).resends, ZoTransferSession::MaxResends);
-            QCOMPARE(wf->windowMode(), tds4(ZoUpgradeWorkflow::ModeReady));
+            QCOMPARE(wf->stage(), ZoUpgradeWorkflow::Stage::Ready);
         }
     }
 
