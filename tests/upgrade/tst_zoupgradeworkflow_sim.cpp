@@ -472,24 +472,30 @@ private Q_SLOTS:
 
     // A module left in its bootloader whose type the catalogue no longer
     // carries takes the image its type last confirmed on this aircraft, kept
-    // by this station's earlier run, and confirms it.
+    // by this station's earlier run, or else on another aircraft, and
+    // confirms it.
     void strandedFromCache()
     {
         const QList<Device> fleet {kFleet[0], kFleet[3]}; // the core, 79 by device number
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
         env.historyPath = work.filePath(QStringLiteral("cache-history.sqlite"));
         env.imageCacheDir = work.filePath(QStringLiteral("images"));
-        for (const bool stranded : {false, true}) {
+        enum Pass { Flashed, StrandedHere, StrandedElsewhere };
+        for (const Pass pass : {Flashed, StrandedHere, StrandedElsewhere}) {
+            QStringList args;
+            if (pass != Flashed)
+                args << QStringLiteral("--fault") << QStringLiteral("79.1:bootloader");
+            if (pass == StrandedElsewhere)
+                args << QStringLiteral("--eid") << QStringLiteral("5B0E1D6C00280051");
             sim = std::make_unique<Sim>();
-            QVERIFY(sim->start(Sim::Udp, writeScenario(fleet),
-                stranded
-                    ? QStringList {QStringLiteral("--fault"), QStringLiteral("79.1:bootloader")}
-                    : QStringList()));
-            QVERIFY(zoTestServeCatalogue(*cloud, stranded ? fleet.mid(0, 1) : fleet));
+            QVERIFY(sim->start(Sim::Udp, writeScenario(fleet), args));
+            QVERIFY(zoTestServeCatalogue(*cloud, pass != Flashed ? fleet.mid(0, 1) : fleet));
             newEngine(env);
             QSignalSpy fromCache(wf->history(), &ZoHistoryRecorder::sigImageFromCache);
             QVERIFY(connectAircraft(Sim::Udp));
-            QCOMPARE(fromCache.size(), int(stranded));
+            QCOMPARE(fromCache.size(), int(pass != Flashed));
+            if (pass != Flashed)
+                QCOMPARE(fromCache[0][2].toBool(), pass == StrandedHere);
             QVERIFY(runUpgrade(60));
             QCOMPARE(finished[0][0].toInt(), int(Outcome::Completed));
             QTRY_VERIFY_WITH_TIMEOUT(!sim->events("verify", fleet[1].simName()).isEmpty(), 3000);
