@@ -1,4 +1,6 @@
 #include "ZoDataLinkSettingForm.h"
+
+#include "ZoSerialStableNames.h"
 #include "ui_ZoDataLinkSettingForm.h"
 
 #include "ZoTvkInstance.h"
@@ -44,9 +46,16 @@ int linkTypeOfPage(int page)
 QList<ZoDataLinkSettingForm::PortEntry> systemPorts()
 {
     QList<ZoDataLinkSettingForm::PortEntry> ports;
+    const QMap<QString, QString> stable = ZoSerialStableNames().byNode();
     const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos)
+    for (const QSerialPortInfo &info : infos) {
         ports.append({info.portName(), info.isBusy()});
+        // Its stable name too: saved, it finds the adapter again whatever
+        // number it gets beside an identical one.
+        const QString name = stable.value(info.systemLocation());
+        if (!name.isEmpty())
+            ports.append({name, info.isBusy()});
+    }
     return ports;
 }
 

@@ -88,6 +88,10 @@ public:
     // enumeration lists them; empty where there are no such nodes.
     static QStringList serialAdapterNodes();
 
+    // The names of the groups this process holds (its login's, fixed when
+    // the user logged in); empty where groups do not apply.
+    static QStringList processGroupNames();
+
     enum ProcessPresence { ProcessAbsent, ProcessRunning, ProcessUnknown };
     // Whether a process of any user named name runs; ProcessUnknown where
     // other users' processes cannot be listed.

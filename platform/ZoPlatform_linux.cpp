@@ -372,6 +372,21 @@ ZoPlatform::DeviceNode ZoPlatform::deviceNode(const QString &path)
     return node;
 }
 
+QStringList ZoPlatform::processGroupNames()
+{
+    const int count = ::getgroups(0, nullptr);
+    QVector<gid_t> groups(std::max(count, 0));
+    const int filled = count > 0 ? ::getgroups(count, groups.data()) : 0;
+    groups.resize(std::max(filled, 0));
+    if (!groups.contains(::getegid()))
+        groups.append(::getegid());
+    QStringList names;
+    bool unused = false;
+    for (const gid_t gid : qAsConst(groups))
+        names.append(groupNameOf(gid, QByteArray(), gid_t(-1), &unused));
+    return names;
+}
+
 QStringList ZoPlatform::serialAdapterNodes()
 {
     const QDir dev(QStringLiteral("/dev"));

@@ -125,6 +125,11 @@ QStringList ZoPlatform::serialAdapterNodes()
     return QStringList();
 }
 
+QStringList ZoPlatform::processGroupNames()
+{
+    return {};
+}
+
 ZoPlatform::ProcessPresence ZoPlatform::processPresence(const QString &name)
 {
     Q_UNUSED(name)

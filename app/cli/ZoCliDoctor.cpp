@@ -1,5 +1,8 @@
 #include "ZoCliDoctor.h"
 
+#include "ZoCliSerialCulprits.h"
+#include "ZoSerialStableNames.h"
+
 #include "ZoCloudAddress.h"
 #include "ZoIpv4Address.h"
 #include "ZoPlatform.h"
@@ -120,6 +123,9 @@ QList<Finding> ZoCliDoctor::run(const std::function<void(const Finding &)> &foun
     const QList<Port> ports = serialPorts();
     take(checkSerialPorts(ports));
     take(checkModemManager(ports));
+    take(ZoCliSerialCulprits(
+        ZoCliSerialCulprits::current(), m_link.type == ZoPlaneConfig::LinkSerialPort, m_link.com)
+             .run(ports));
     take(checkNetwork());
     take({checkCloud()});
     return all;
@@ -292,7 +298,9 @@ bool ZoCliDoctor::isLinkPort(const Port &port) const
 {
     if (m_link.type != ZoPlaneConfig::LinkSerialPort || m_link.com.isEmpty())
         return false;
-    return m_link.com == port.location || m_link.com == port.name;
+    // A stable name stands for whichever node the adapter has now.
+    const QString node = ZoSerialStableNames().nodeOf(m_link.com);
+    return node == port.location || m_link.com == port.name;
 }
 
 Finding ZoCliDoctor::checkSerialPort(const Port &port, bool linkPort, bool *usable) const

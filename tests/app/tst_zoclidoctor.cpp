@@ -1,4 +1,6 @@
 #include "ZoCliDoctor.h"
+#include "ZoCliSerialCulprits.h"
+#include "ZoSerialStableNames.h"
 #include "ZoTestFiles.h"
 #include "ZoTestHttpServer.h"
 #include "ZoTestPty.h"
@@ -224,6 +226,92 @@ private slots:
         const Doctor::Finding f = Doctor(QString(), ZoPlaneConfig(), true, url).checkCloud(1000);
         QTEST(levels({f}), "expected");
         QVERIFY(clock.elapsed() < 3000);
+    }
+
+    // The serial culprits against a scratch tree standing for /, one finding
+    // per line: brltty, then each FTDI adapter's latency timer, each port's
+    // stable name, the serial groups. Tree: "rule" brltty's udev rule, "run"
+    // brltty running, "ch340" such an adapter plugged in, "ftdi=N" ttyUSB0's
+    // latency timer, "twins" a second identical adapter, "listed" the user in
+    // dialout, "held" by this login. Link: its port, or none for UDP.
+    void culprits_data()
+    {
+        QTest::addColumn<QString>("tree");
+        QTest::addColumn<QString>("linkPort");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("says"); // in the finding that is not ok
+        const auto row = [](const char *n, const char *tree, const char *port, const char *expected,
+                             const char *says) {
+            QTest::newRow(n) << QString::fromLatin1(tree) << QString::fromLatin1(port)
+                             << QString::fromLatin1(expected) << QString::fromLatin1(says);
+        };
+        row("nothing amiss", "ftdi=1", "", "o o o", "");
+        row("brltty's rule, nothing claimed", "rule", "", "w o", "sudo apt remove brltty");
+        row("brltty holds a CH340, serial link", "run ch340", "/dev/ttyUSB0", "F o",
+            "plugged in now: 1a86:7523");
+        row("brltty holds a CH340, UDP link", "run ch340", "", "w o", "85-brltty.rules");
+        row("FTDI at 16 ms", "ftdi=16", "", "o w o", "ATTR{latency_timer}=\"1\"");
+        row("twins, link by number", "twins", "/dev/ttyUSB0", "o w o",
+            "--link serial:/dev/serial/by-id/usb-FTDI_A-if00-port0");
+        row("twins, link by stable name", "twins", "/dev/serial/by-id/usb-FTDI_A-if00-port0",
+            "o o o", "");
+        row("dialout after this login", "listed", "", "o o w", "log out and in");
+        row("dialout held", "listed held", "", "o o o", "");
+    }
+    void culprits()
+    {
+        QFETCH(QString, tree);
+        QFETCH(QString, linkPort);
+        QTemporaryDir root;
+        const auto put = [&](const QString &path, const QByteArray &text) {
+            QVERIFY(QDir(root.path()).mkpath(QFileInfo(root.path() + path).path()));
+            QVERIFY(zoWriteFile(root.path() + path, text));
+        };
+        QList<Doctor::Port> ports;
+        const int adapters = tree.contains(QLatin1String("twins")) ? 2 : 1;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("dev/serial/by-id")));
+        for (int i = 0; i < adapters; ++i) {
+            const QString node = QStringLiteral("/dev/ttyUSB%1").arg(i);
+            ports.append({node, node.mid(5), true, 0x0403, 0x6001});
+            QVERIFY(QFile::link(QStringLiteral("../..") + node.mid(4),
+                root.path()
+                    + QStringLiteral("/dev/serial/by-id/usb-FTDI_%1-if00-port0")
+                          .arg(QLatin1Char('A' + i))));
+        }
+        for (const QString &t : tree.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (t == QLatin1String("rule"))
+                put(QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules"), "# claims\n");
+            if (t == QLatin1String("run"))
+                put(QStringLiteral("/proc/412/comm"), "brltty\n");
+            if (t == QLatin1String("ch340")) {
+                put(QStringLiteral("/sys/bus/usb/devices/1-2/idVendor"), "1a86\n");
+                put(QStringLiteral("/sys/bus/usb/devices/1-2/idProduct"), "7523\n");
+            }
+            if (t.startsWith(QLatin1String("ftdi=")))
+                put(QStringLiteral("/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"),
+                    t.mid(5).toLatin1());
+            if (t == QLatin1String("listed"))
+                put(QStringLiteral("/etc/group"), "root:x:0:\ndialout:x:20:ops,tech\n");
+        }
+        ZoCliSerialCulprits::System system;
+        system.root = root.path();
+        system.user = QStringLiteral("tech");
+        if (tree.contains(QLatin1String("held")))
+            system.loginGroups << QStringLiteral("dialout");
+        const ZoCliSerialCulprits culprits(system, !linkPort.isEmpty(), linkPort);
+        const QList<Doctor::Finding> findings = culprits.run(ports);
+        QFETCH(QString, says);
+        QString text;
+        for (const Doctor::Finding &f : findings)
+            if (f.level != Doctor::Ok)
+                text += f.text + QLatin1Char(' ') + f.fix;
+        QFETCH(QString, expected);
+        QCOMPARE(levels(findings), expected.remove(QLatin1Char(' ')));
+        QVERIFY2(says.isEmpty() ? text.isEmpty() : text.contains(says), qPrintable(text));
+        // The link's stable name opens the node the adapter has now.
+        QCOMPARE(ZoSerialStableNames(root.path())
+                     .nodeOf(QStringLiteral("/dev/serial/by-id/usb-FTDI_A-if00-port0")),
+            QStringLiteral("/dev/ttyUSB0"));
     }
 
     // The program: every line a finding; FAIL lines and only they make exit 6.
