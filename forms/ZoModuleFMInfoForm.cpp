@@ -125,6 +125,23 @@ void ZoModuleFMInfoForm::setConfirming()
     showTip(tr("LabConfirming"), kBlue);
 }
 
+void ZoModuleFMInfoForm::setPhase(ZoDevicePhase::Phase phase)
+{
+    switch (phase) {
+    case ZoDevicePhase::Entering:
+        return showTip(tr("LabPhaseEntering"), kBlue);
+    case ZoDevicePhase::Erasing:
+        return showTip(tr("LabPhaseErasing"), kBlue);
+    case ZoDevicePhase::Programming:
+        return;
+    case ZoDevicePhase::Leaving:
+    case ZoDevicePhase::Restarting:
+        return showTip(tr("LabPhaseRestarting"), kBlue);
+    case ZoDevicePhase::Confirming:
+        return showTip(tr("LabConfirming"), kBlue);
+    }
+}
+
 void ZoModuleFMInfoForm::setRecord(const ZoDevFMInfo &record, bool due)
 {
     const bool changed = record.presence != m_info.presence || record.result != m_info.result

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
+#include "ZoDevicePhase.h"
 #include "ZoTypes.h"
 
 #include <QWidget>
@@ -32,6 +33,8 @@ public:
     void setResult(bool ok);
     // The transfer completed and the device is being read back.
     void setConfirming();
+    // The step of its flash; the ring stands for the programming.
+    void setPhase(ZoDevicePhase::Phase phase);
     // The engine's record of the device: what it runs, whether it answers,
     // what the last run did to it. `due`: a run would flash it now. A row
     // whose state did not change keeps its progress.

@@ -156,6 +156,7 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
     connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, &ZoTolMainWindow::onDeviceConfirming);
+    connect(&e->run(), &ZoUpgradeRun::sigDevicePhase, this, &ZoTolMainWindow::onDevicePhase);
     // The record says more than the outcome: why not, and what it runs now.
     connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this,
         [this](const ZoDeviceOutcome &outcome) { onRecordChanged(outcome.key); });
@@ -269,8 +270,13 @@ void ZoTolMainWindow::retranslate()
     setWindowTitle(tr("WndAppName"));
     ui->labelTilte->setText(tr("WndAppName"));
     ui->labelCopyRight->setText(tr("MsgCopyRight"));
-    ui->labelAlarmTip->setText(
-        QStringLiteral("1.%1\n2.%2").arg(tr("LabKeepOnPower"), tr("LabRestartAfterDone")));
+    // While a flash must not be cut, one plain line says so.
+    ui->labelAlarmTip->setStyleSheet(m_holdPower
+            ? QStringLiteral("color:#FF3300;font-size:14px;font-weight:bold;")
+            : QStringLiteral("color:#F29932;font-size:11px;"));
+    ui->labelAlarmTip->setText(m_holdPower
+            ? tr("LabDoNotDisconnect")
+            : QStringLiteral("1.%1\n2.%2").arg(tr("LabKeepOnPower"), tr("LabRestartAfterDone")));
     ui->labelConnState->setText(m_connected ? tr("LabConnected") : tr("LabUnConnected"));
     if (!m_tipsKey.isEmpty())
         ui->labelDownloadTip->setText(viewText(m_tipsKey));
@@ -595,8 +601,21 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 
 // ---- boxes, sounds and popups ------------------------------------------------------
 
+void ZoTolMainWindow::onDevicePhase(const ZoDevicePhase &now)
+{
+    flushProgress();
+    if (ZoModuleFMInfoForm *row = rowFor(now.key))
+        row->setPhase(now.phase);
+    if (m_holdPower != !now.mayPowerOff()) {
+        m_holdPower = !now.mayPowerOff();
+        retranslate();
+    }
+}
+
 void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key)
 {
+    if (std::exchange(m_holdPower, false))
+        retranslate();
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
     const auto &records = m_engine->roster().records();
     const ZoDevFMInfo record = records.value(key);

@@ -100,6 +100,7 @@ private Q_SLOTS:
     void onProgress(ZoDeviceKey key, int value);
     void flushProgress();
     void onDeviceConfirming(ZoDeviceKey key);
+    void onDevicePhase(const ZoDevicePhase &now);
     void onTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);
     void onProtocolTypeReset(tdu1 coreType);
@@ -165,6 +166,7 @@ private:
     QListWidgetItem *m_manualAddItem = nullptr;
 
     bool m_connected = false;
+    bool m_holdPower = false; // a device's flash must not be cut now
     // The kind of link the engine has open (ZoPlaneConfig::LinkUdp ...), -1
     // for none.
     int m_openLink = -1;

@@ -44,6 +44,7 @@ void ZoDeviceConfirmation::start(const Target &target)
     m_target = target;
     m_twinReports.clear();
     m_active = true;
+    m_answered = false;
     m_deadline.start(target.core ? m_timings.confirmCoreMs : m_timings.confirmModuleMs);
     m_query.start(m_timings.confirmQueryMs);
     // A restarting core would drop the first queries; a module answers as
@@ -88,8 +89,17 @@ void ZoDeviceConfirmation::onModuleReport(tVersion version, tdu1 index, const QS
     // Kind 2 reports carry the node, not the number it is addressed with.
     if (ZoUtils::protocolClass(version.type) != ZoUtils::ClassCan && index != m_target.devNum)
         return;
+    answered();
     m_reported = version;
     finish(version == m_target.version ? Verdict::Confirmed : Verdict::WrongVersion);
+}
+
+void ZoDeviceConfirmation::answered()
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    Q_EMIT sigAnswered(m_target.key);
 }
 
 void ZoDeviceConfirmation::onTwinReport(tVersion version, const QString &serial)
@@ -97,6 +107,7 @@ void ZoDeviceConfirmation::onTwinReport(tVersion version, const QString &serial)
     // A module of the type that was not there before the run took no image.
     if (!m_target.serials.contains(serial))
         return;
+    answered();
     m_twinReports.insert(serial, version);
     if (m_reported.type == 0 || !(version == m_target.version))
         m_reported = version;
@@ -110,6 +121,7 @@ void ZoDeviceConfirmation::onCoreVersion(tVersion version)
 {
     if (!m_active || !m_target.core || version.type == 0)
         return;
+    answered();
     m_reported = version;
     if (version.type != m_target.devId || version != m_target.version) {
         finish(Verdict::WrongVersion);

@@ -62,9 +62,13 @@ Q_SIGNALS:
     // `reported` is what the device said last (type 0: nothing).
     void sigFinished(ZoDeviceKey key, ZoDeviceConfirmation::Verdict verdict, tVersion reported,
         tFcsDateTime reportedTime);
+    // The device's first answer from its application in this read-back: it
+    // has restarted.
+    void sigAnswered(ZoDeviceKey key);
 
 private:
     void query();
+    void answered();
     void onModuleReport(tVersion version, tdu1 index, const QString &serial);
     void onTwinReport(tVersion version, const QString &serial);
     void onCoreVersion(tVersion version);
@@ -77,6 +81,7 @@ private:
     Timings m_timings;
     ZoLogLabel m_label;
     Target m_target;
+    bool m_answered = false;
     QTimer m_query;
     QTimer m_deadline;
     bool m_active = false;

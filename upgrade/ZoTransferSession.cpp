@@ -1,5 +1,7 @@
 #include "ZoTransferSession.h"
 
+#include "ZoDevicePhase.h"
+
 #include "ZoBootCommands.h"
 #include "ZoFRMFileInfo.h"
 #include "ZoMsgLooper.h"
@@ -141,7 +143,15 @@ void ZoTransferSession::dispose()
 
 void ZoTransferSession::setState(State state)
 {
+    const State was = m_state;
     m_state = state;
+    if (state == was || state == State::Idle || state == State::Done)
+        return;
+    const ZoDevicePhase::Phase phase = state == State::Entering ? ZoDevicePhase::Entering
+        : state == State::Erasing                               ? ZoDevicePhase::Erasing
+        : state == State::Programming                           ? ZoDevicePhase::Programming
+                                                                : ZoDevicePhase::Leaving;
+    Q_EMIT sigPhase(m_plan.key, phase);
 }
 
 void ZoTransferSession::begin()

@@ -116,6 +116,9 @@ public:
 
 Q_SIGNALS:
     void sigProgress(ZoDeviceKey key, int value);
+    // Each step of the transfer as it begins (ZoDevicePhase::Phase, Entering to
+    // Leaving).
+    void sigPhase(ZoDeviceKey key, int phase);
     void sigFinished(ZoDeviceKey key, ZoTransferSession::Outcome outcome, ZoTransferSession::Stats stats);
 
 private:

@@ -29,6 +29,11 @@ ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProt
     m_pause.setSingleShot(true);
     connect(&m_pause, &QTimer::timeout, this, [this] { next(false); });
     connect(m_confirmation, &ZoDeviceConfirmation::sigFinished, this, &ZoUpgradeRun::onConfirmed);
+    qRegisterMetaType<ZoDevicePhase>("ZoDevicePhase");
+    connect(m_confirmation, &ZoDeviceConfirmation::sigAnswered, this, [this](ZoDeviceKey key) {
+        if (m_phase == Phase::Confirming && key == m_current.key)
+            enterPhase(ZoDevicePhase::Confirming);
+    });
 }
 
 ZoUpgradeRun::~ZoUpgradeRun()
@@ -62,6 +67,7 @@ void ZoUpgradeRun::stop()
     m_confirmation->cancel();
     dispose();
     m_current = Current();
+    m_now = ZoDevicePhase();
     m_phase = Phase::Idle;
 }
 
@@ -190,8 +196,17 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
     connect(
         m_session, &ZoTransferSession::sigProgress, this,
         [this, serial](ZoDeviceKey k, int value) {
+            if (serial != m_serial || !m_session)
+                return;
+            takeProgress(value);
+            Q_EMIT sigProgress(k, value);
+        },
+        Qt::QueuedConnection);
+    connect(
+        m_session, &ZoTransferSession::sigPhase, this,
+        [this, serial](ZoDeviceKey, int phase) {
             if (serial == m_serial && m_session)
-                Q_EMIT sigProgress(k, value);
+                enterPhase(ZoDevicePhase::Phase(phase));
         },
         Qt::QueuedConnection);
     connect(
@@ -205,7 +220,12 @@ bool ZoUpgradeRun::startDevice(const ZoUpgradePolicy *policy, ZoDeviceKey key, t
     stats.startMs = QDateTime::currentMSecsSinceEpoch();
     m_stats[key] = stats;
     m_phase = Phase::Transferring;
+    m_now = ZoDevicePhase();
+    m_now.key = key;
+    m_now.total = plan.pageCount * ZoTransferSession::PageBytes;
+    m_rateFromMs = -1;
     Q_EMIT sigDeviceStarted(key, core, plan.pageCount * ZoTransferSession::PageBytes);
+    Q_EMIT sigDevicePhase(m_now); // entering, as the session starts
     Q_EMIT sigProgress(key, plan.chunkSize);
     m_session->start();
     return true;
@@ -228,6 +248,7 @@ void ZoUpgradeRun::onFinished(
     }
     m_phase = Phase::Confirming;
     Q_EMIT sigDeviceConfirming(key);
+    enterPhase(ZoDevicePhase::Restarting);
     m_confirmation->start(m_current.target);
 }
 
@@ -319,6 +340,7 @@ ZoDeviceOutcome ZoUpgradeRun::takeCurrent(
     ZoDeviceOutcome::Result result, ZoDeviceOutcome::Failure failure, const tVersion &reported)
 {
     ZoDeviceOutcome o = std::exchange(m_current, Current()).outcome;
+    m_now = ZoDevicePhase();
     o.result = result;
     o.failure = failure;
     o.reported = reported;
@@ -348,4 +370,38 @@ void ZoUpgradeRun::end(End how, ZoDeviceKey key, bool first)
     m_pause.stop();
     m_phase = Phase::Idle;
     Q_EMIT sigEnded(how, key, first);
+}
+
+void ZoUpgradeRun::enterPhase(ZoDevicePhase::Phase phase)
+{
+    if (m_now.key.isNull() || phase == m_now.phase)
+        return;
+    m_now.phase = phase;
+    if (phase >= ZoDevicePhase::Leaving) {
+        m_now.bytes = m_now.total;
+        m_now.etaSeconds = 0;
+    }
+    qCDebug(lcUpgrade).noquote() << m_label << m_now.key.text() << "phase"
+                                 << ZoDevicePhase::name(phase)
+                                 << (m_now.mayPowerOff() ? "(safe)" : "(do not power off)");
+    Q_EMIT sigDevicePhase(m_now);
+}
+
+void ZoUpgradeRun::takeProgress(int bytes)
+{
+    // The figures before the first block (the key frame's) say nothing of
+    // the rate; it is measured across the blocks only.
+    if (m_now.phase != ZoDevicePhase::Programming)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_rateFromMs < 0 || bytes < m_rateFromBytes) {
+        m_rateFromMs = now;
+        m_rateFromBytes = bytes;
+    }
+    m_now.bytes = bytes;
+    const double seconds = double(now - m_rateFromMs) / 1000.0;
+    if (seconds < 0.05 || bytes <= m_rateFromBytes)
+        return;
+    m_now.bytesPerSecond = double(bytes - m_rateFromBytes) / seconds;
+    m_now.etaSeconds = int(double(std::max(m_now.total - bytes, 0)) / m_now.bytesPerSecond + 0.5);
 }

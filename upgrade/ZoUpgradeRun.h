@@ -1,8 +1,9 @@
 #pragma once
 
 #include "ZoDevFMInfo.h"
-#include "ZoDeviceOutcome.h"
 #include "ZoDeviceConfirmation.h"
+#include "ZoDeviceOutcome.h"
+#include "ZoDevicePhase.h"
 #include "ZoLogLabel.h"
 #include "ZoTransferSession.h"
 #include "ZoTypes.h"
@@ -77,6 +78,9 @@ public:
     bool currentIsCore() const { return m_current.core; }
     ZoTransferSession::State sessionState() const;
 
+    // Where the device in flight stands, with its rate and time left (a
+    // null key: none in flight).
+    ZoDevicePhase phaseNow() const { return m_now; }
     // Figures of a device's transfer; live while it runs.
     ZoTransferSession::Stats stats(ZoDeviceKey key) const;
     void clearStats() { m_stats.clear(); }
@@ -86,6 +90,8 @@ Q_SIGNALS:
     void sigProgress(ZoDeviceKey key, int value);
     // The transfer completed; the device is being read back.
     void sigDeviceConfirming(ZoDeviceKey key);
+    // The device in flight entered another phase.
+    void sigDevicePhase(ZoDevicePhase phase);
     // The device's end, with what it reported (the core also its compile
     // time) when it was read back.
     void sigDeviceFinished(ZoDeviceOutcome outcome, tFcsDateTime reportedTime);
@@ -120,6 +126,8 @@ private:
     void fillStats(ZoDeviceOutcome &o, ZoDeviceKey from) const;
     void dispose();
     QString eid() const;
+    void enterPhase(ZoDevicePhase::Phase phase);
+    void takeProgress(int bytes);
 
     ZoMsgLooper *m_looper;
     ZoProtocolLease *m_lease;
@@ -136,4 +144,7 @@ private:
     Phase m_phase = Phase::Idle;
     QMap<ZoDeviceKey, ZoTransferSession::Stats> m_stats;
     quint64 m_serial = 0; // of the session in flight
+    ZoDevicePhase m_now; // of the device in flight
+    qint64 m_rateFromMs = -1; // the first figure of its blocks, and its bytes
+    int m_rateFromBytes = 0;
 };

@@ -57,6 +57,7 @@ public:
     const ZoDeviceRoster &roster() const { return *m_roster; }
     const ZoPlaneSearch *search() const { return m_search; }
     const ZoTargetIntake &targets() const { return *m_targets; }
+    const ZoUpgradeRun &run() const { return *m_run; } // each device's phase
     // Tells when a device's end missed the flash history; null: none kept.
     const ZoHistoryRecorder *history() const { return m_history; }
 

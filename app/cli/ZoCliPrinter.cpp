@@ -172,21 +172,36 @@ void ZoCliPrinter::progressBegins(ZoDeviceKey key, int maximum)
     m_progress[key] = p;
 }
 
-void ZoCliPrinter::progress(const ZoCliDevice &device, int value, int blocksSent)
+void ZoCliPrinter::progress(
+    const ZoCliDevice &device, int value, int blocksSent, const ZoDevicePhase &now)
 {
     auto it = m_progress.find(device.key);
     if (it == m_progress.end())
         return;
-    Progress &p = *it;
-    // The engine shows the key frame and then the first acknowledged offset
-    // (0) after its first figure: a step back is where the data starts, and
-    // the rate is measured from there, not across the bootloader's wait.
-    if (p.firstMs < 0 || value < p.value) {
-        p.firstMs = m_clock.elapsed();
-        p.firstValue = value;
+    it->value = value;
+    it->now = now;
+    draw(device, *it, blocksSent, false);
+}
+
+void ZoCliPrinter::phase(const ZoCliDevice &device, const ZoDevicePhase &now)
+{
+    auto it = m_progress.find(device.key);
+    if (it != m_progress.end())
+        it->now = now;
+    const QString mark = now.mayPowerOff() ? QStringLiteral("it may be unplugged")
+                                           : QStringLiteral("do not power off or unplug");
+    if (m_json) {
+        deviceEvent(QStringLiteral("phase"), device,
+            {{QStringLiteral("phase"), ZoDevicePhase::name(now.phase)},
+                {QStringLiteral("mayPowerOff"), now.mayPowerOff()},
+                {QStringLiteral("bytesPerSecond"), qRound64(now.bytesPerSecond)},
+                {QStringLiteral("etaSeconds"), now.etaSeconds}});
+        return;
     }
-    p.value = value;
-    draw(device, p, blocksSent, false);
+    // On a terminal the progress line names the phase; a log gets a line
+    // where the power may be cut again and where it may not.
+    if (!m_tty && (now.phase == ZoDevicePhase::Entering || now.phase == ZoDevicePhase::Restarting))
+        say(QStringLiteral("  %1 %2: %3").arg(device.name, ZoDevicePhase::name(now.phase), mark));
 }
 
 void ZoCliPrinter::progressEnds(const ZoCliDevice &device, int blocksSent)
@@ -202,12 +217,11 @@ void ZoCliPrinter::draw(const ZoCliDevice &d, Progress &p, int blocksSent, bool 
     const int value = std::clamp(p.value, 0, maximum);
     const int percent = int(qint64(value) * 100 / maximum);
     const qint64 now = m_clock.elapsed();
-    const double seconds = p.firstMs >= 0 ? double(now - p.firstMs) / 1000.0 : 0.0;
-    const double rate = seconds >= 0.02 ? double(value - p.firstValue) / seconds : 0.0;
-    QString left = QStringLiteral("--");
-    if (rate > 0)
-        left = QStringLiteral("%1 s").arg(qint64(double(maximum - value) / rate + 0.5));
-    const QString figures = QStringLiteral("%1 blocks, %2, %3 left")
+    const double rate = p.now.bytesPerSecond;
+    const QString left = p.now.etaSeconds >= 0 ? QStringLiteral("%1 s").arg(p.now.etaSeconds)
+                                               : QStringLiteral("--");
+    const QString figures = QStringLiteral("%1, %2 blocks, %3, %4 left")
+                                .arg(ZoDevicePhase::name(p.now.phase))
                                 .arg(blocksSent)
                                 .arg(rate > 0 ? rateText(rate) : QStringLiteral("-- B/s"), left);
     if (m_tty) {
@@ -235,7 +249,11 @@ void ZoCliPrinter::draw(const ZoCliDevice &d, Progress &p, int blocksSent, bool 
     p.lastDecile = decile;
     if (m_json) {
         deviceEvent(QStringLiteral("progress"), d,
-            {{QStringLiteral("percent"), decile * 10}, {QStringLiteral("blocks"), blocksSent}});
+            {{QStringLiteral("percent"), decile * 10}, {QStringLiteral("blocks"), blocksSent},
+                {QStringLiteral("phase"), ZoDevicePhase::name(p.now.phase)},
+                {QStringLiteral("mayPowerOff"), p.now.mayPowerOff()},
+                {QStringLiteral("bytesPerSecond"), qRound64(rate)},
+                {QStringLiteral("etaSeconds"), p.now.etaSeconds}});
         return;
     }
     say(QStringLiteral("  %1 %2%  %3").arg(d.name).arg(decile * 10).arg(figures));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoCliDevice.h"
+#include "ZoDevicePhase.h"
 #include "ZoTypes.h"
 
 #include <QElapsedTimer>
@@ -48,7 +49,10 @@ public:
 
     // A transfer of `maximum` bytes begins.
     void progressBegins(ZoDeviceKey key, int maximum);
-    void progress(const ZoCliDevice &device, int value, int blocksSent);
+    // `now`: the engine's phase, rate and time left for the device.
+    void progress(const ZoCliDevice &device, int value, int blocksSent, const ZoDevicePhase &now);
+    // The device entered another phase: a JSON event, a line in a log.
+    void phase(const ZoCliDevice &device, const ZoDevicePhase &now);
     // The transfer ended: a line drawn in place shows its last figures.
     void progressEnds(const ZoCliDevice &device, int blocksSent);
 
@@ -57,8 +61,7 @@ private:
     {
         int maximum = 0;
         int value = 0;
-        qint64 firstMs = -1;
-        int firstValue = 0;
+        ZoDevicePhase now;
         int lastDecile = 0;
         qint64 drawnMs = -1;
     };

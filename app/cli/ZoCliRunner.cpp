@@ -105,6 +105,10 @@ void ZoCliRunner::connectEngine()
                                                     : QStringLiteral("another aircraft")));
             });
     }
+    connect(&e->run(), &ZoUpgradeRun::sigDevicePhase, this, [this](const ZoDevicePhase &now) {
+        if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(now.key) : nullptr)
+            m_out.phase(*d, now);
+    });
     connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, [this](ZoDeviceKey key) {
         if (ZoCliDevice *d = m_phase == PhaseUpgrade ? device(key) : nullptr) {
             m_out.progressEnds(*d, m_engine->transferStats(key).blocksSent);
@@ -465,7 +469,8 @@ void ZoCliRunner::onProgress(ZoDeviceKey key, int value)
         return;
     if (ZoCliDevice *d = device(key)) {
         m_bound.start(StallBoundMs);
-        m_out.progress(*d, value, m_engine->transferStats(key).blocksSent);
+        m_out.progress(
+            *d, value, m_engine->transferStats(key).blocksSent, m_engine->run().phaseNow());
     }
 }
 

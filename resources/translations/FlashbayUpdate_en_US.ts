@@ -317,6 +317,18 @@
         <translation>Confirming…</translation>
     </message>
     <message>
+        <source>LabPhaseEntering</source>
+        <translation>Entering bootloader…</translation>
+    </message>
+    <message>
+        <source>LabPhaseErasing</source>
+        <translation>Erasing…</translation>
+    </message>
+    <message>
+        <source>LabPhaseRestarting</source>
+        <translation>Restarting…</translation>
+    </message>
+    <message>
         <source>LabUpgradeDone</source>
         <translation>Upgraded</translation>
     </message>
@@ -510,6 +522,10 @@
     <message>
         <source>LabKeepOnPower</source>
         <translation>Keep the aircraft powered during the upgrade.</translation>
+    </message>
+    <message>
+        <source>LabDoNotDisconnect</source>
+        <translation>Do not disconnect the aircraft or cut its power.</translation>
     </message>
     <message>
         <source>LabRestartAfterDone</source>

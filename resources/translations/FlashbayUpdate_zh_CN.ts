@@ -317,6 +317,18 @@
         <translation>正在确认…</translation>
     </message>
     <message>
+        <source>LabPhaseEntering</source>
+        <translation>正在进入引导程序…</translation>
+    </message>
+    <message>
+        <source>LabPhaseErasing</source>
+        <translation>正在擦除…</translation>
+    </message>
+    <message>
+        <source>LabPhaseRestarting</source>
+        <translation>正在重启…</translation>
+    </message>
+    <message>
         <source>LabUpgradeDone</source>
         <translation>已升级</translation>
     </message>
@@ -510,6 +522,10 @@
     <message>
         <source>LabKeepOnPower</source>
         <translation>升级过程中请保持飞机供电。</translation>
+    </message>
+    <message>
+        <source>LabDoNotDisconnect</source>
+        <translation>请勿断开飞机连接，也不要断电。</translation>
     </message>
     <message>
         <source>LabRestartAfterDone</source>

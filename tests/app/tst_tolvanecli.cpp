@@ -751,22 +751,31 @@ private Q_SLOTS:
             QVERIFY2((json ? r.err : r.out).contains(QStringLiteral("[%1] ").arg(links[i])),
                 qPrintable(r.dump()));
             if (json && codes[i] == 0) {
-                // A device's name is its key and number.
+                // A device's name is its key and number; each passes every
+                // phase, marked whether its power may be cut ("+"). Where
+                // the progress falls among them depends on the link's pace.
                 QStringList seen;
                 for (const QJsonObject &e : qAsConst(events)) {
                     if (zoText(e, "link") != links[i])
                         continue;
                     const QString ev = zoText(e, "event");
-                    if (ev == QLatin1String("confirmed"))
+                    if (ev == QLatin1String("phase"))
+                        seen << zoText(e, "phase")
+                                + (e.value(QLatin1String("mayPowerOff")).toBool() ? "+" : "-");
+                    else if (ev == QLatin1String("confirmed"))
                         seen << QStringLiteral("confirmed %1.%2")
                                     .arg(zoNum(e, "type"))
                                     .arg(zoNum(e, "number"));
-                    else if (seen.isEmpty() || seen.constLast() != ev)
+                    else if (ev != QLatin1String("progress")
+                        && (seen.isEmpty() || seen.constLast() != ev))
                         seen << ev;
                 }
+                const QString flash = QStringLiteral("entering- erasing- programming- leaving- "
+                                                     "restarting+ confirming+ result confirmed");
                 QCOMPARE(seen.join(QLatin1Char(' ')),
-                    QStringLiteral("searching found catalogue device progress result confirmed "
-                                   "77.1 progress result confirmed 80.0 finished"));
+                    QStringLiteral("searching found catalogue device %1 77.1 %1 80.0 finished")
+                        .arg(flash));
+                QVERIFY(firstT(i, "progress") > 0);
             }
             const QStringList devs {QStringLiteral("77.1"), QStringLiteral("core")};
             for (const QString &dev : devs) {

@@ -277,6 +277,11 @@ private Q_SLOTS:
 
         QTest::mouseClick(upgrade, Qt::LeftButton);
         QVERIFY(zoWaitFor([&] { return window->engine()->isUpgrading(); }, 5000));
+        // While a flash must not be cut, the window says so, and only then.
+        auto *alarm = zoChild<QLabel>(window.get(), "labelAlarmTip");
+        const QString doNotCut = QStringLiteral("LabDoNotDisconnect");
+        if (!wrongHeader)
+            QVERIFY(zoWaitFor([&] { return alarm->text() == doNotCut; }, 10000));
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
         const QList<Box> asked = boxes(QStringLiteral("MsgExitOrNot"));
@@ -288,6 +293,7 @@ private Q_SLOTS:
 
         QVERIFY(zoWaitFor([&] { return !boxes(message).isEmpty(); }, 90000));
         QTest::qWait(300);
+        QVERIFY(alarm->text() != doNotCut);
         QCOMPARE(boxes(message).size(), 1);
         QCOMPARE(boxes(message)[0].title, QStringLiteral("MsgInfo"));
         if (message.endsWith(QLatin1Char(':'))) // the device it stopped at, by name

@@ -185,6 +185,10 @@ private Q_SLOTS:
         // read-back after it, through the same reading, must show the target.
         QVERIFY(connectAircraft(link));
         QSignalSpy sounds(wf.get(), &ZoUpgradeWorkflow::sigPlaySound);
+        QMap<ZoDeviceKey, QStringList> phases; // "-": its power must not be cut
+        connect(&wf->run(), &ZoUpgradeRun::sigDevicePhase, this, [&](const ZoDevicePhase &p) {
+            phases[p.key] << ZoDevicePhase::name(p.phase) + (p.mayPowerOff() ? "" : "-");
+        });
         QVERIFY(runUpgrade(90));
         QCOMPARE(finished[0], (QVariantList {int(Outcome::Completed), 0}));
         QCOMPARE(sounds.size(), 1);
@@ -214,6 +218,9 @@ private Q_SLOTS:
             const ZoDevFMInfo r = wf->roster().records().value(key);
             QCOMPARE(r.result, ZoDevFMInfo::Result::Upgraded);
             QCOMPARE(ZoUtils::versionText(r.curVersion), QStringLiteral("V") + d.to);
+            // Every bus kind, the board and the core pass the same phases.
+            QCOMPARE(phases.value(key).join(' '),
+                QStringLiteral("entering- erasing- programming- leaving- restarting confirming"));
         }
         // On the flash history in the order flashed, with what each ran before.
         ZoFlashHistory history(env.historyPath);

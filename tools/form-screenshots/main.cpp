@@ -236,11 +236,21 @@ void shootDeviceList(Shooter &shooter)
         };
     };
     const tVersion none;
+    const auto phase = [row, offered](ZoDevicePhase::Phase p) {
+        return [row, offered, p]() -> QWidget * {
+            return row(83, version(83, 1, 0, 9), [offered, p](ZoModuleFMInfoForm *f) {
+                offered(f);
+                f->setPhase(p);
+            });
+        };
+    };
     const QList<QPair<QString, std::function<QWidget *()>>> states {
         {QStringLiteral("row-stranded"),
             state(38, version(38, 1, 0, 0), Presence::InBootloader, Result::None, none)},
         {QStringLiteral("row-not-answering"),
             state(77, none, Presence::NotAnswering, Result::None, none)},
+        {QStringLiteral("row-entering"), phase(ZoDevicePhase::Entering)},
+        {QStringLiteral("row-erasing"), phase(ZoDevicePhase::Erasing)},
         {QStringLiteral("row-confirming"),
             [row, transferred] {
                 return row(83, version(83, 1, 0, 9), [transferred](ZoModuleFMInfoForm *f) {
