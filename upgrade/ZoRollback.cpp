@@ -114,13 +114,13 @@ void ZoRollback::offer(const QString &eid)
         lines << QStringLiteral("%1: %2 → %3").arg(nameOf(s.key), s.from, s.to);
     }
     if (!refusal.isEmpty()) {
-        qCWarning(lcUpgrade).noquote() << "Rollback refused:" << refusal;
+        qCDebug(lcUpgrade).noquote() << "Rollback refused:" << refusal;
         m_plan = ZoRollbackPlan();
         Q_EMIT sigRefused(refusal);
         return;
     }
-    qCInfo(lcUpgrade).noquote() << "Rollback of run" << m_plan.run
-                                << "offered:" << lines.join(QStringLiteral("; "));
+    qCDebug(lcUpgrade).noquote() << "Rollback of run" << m_plan.run
+                                 << "offered:" << lines.join(QStringLiteral("; "));
     Q_EMIT sigAsk(tr("MsgRollbackAsk").arg(lines.join(QLatin1Char('\n'))));
 }
 
