@@ -235,3 +235,10 @@ bool ZoBootCommands::dataBlock(
         devId, devNum, !core && kind == ZoUtils::ClassCanByDevNum);
     return length != 0 && transferFrame(core, devId, out, length);
 }
+
+bool ZoBootCommands::searchQuery(tdu1 what, tdu4 type, tdu4 number)
+{
+    if (what == 0)
+        return coreVersionQuery();
+    return what == 1 && module(OpVersion, tdu1(type), tdu1(number));
+}

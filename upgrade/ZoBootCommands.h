@@ -41,6 +41,9 @@ public:
 
     // A module behind the core, by type and the number it is addressed with.
     bool module(ModuleOp op, tdu1 devId, tdu1 devNum);
+    // What a search asks for (ZoPlaneSearch::sigGetFirmwareInfo): `what` 0
+    // the core's version, 1 a module's; anything else sends nothing.
+    bool searchQuery(tdu1 what, tdu4 type, tdu4 number);
 
     // The key frame (the bootloader erases on it) and one data block. A core
     // takes them framed on the link; a module inside CAN or bus frames.

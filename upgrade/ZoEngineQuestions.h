@@ -22,6 +22,7 @@ public:
         QuestionSameDevice, // "MsgPlsCheckIsSameDev" before a run after a reconnect
         QuestionCoreMismatch, // a core added by hand is not what answered
         QuestionForceAddCore, // a core added by hand did not answer
+        QuestionRollBack, // take the latest run's devices back; the text names each
     };
     enum Button : int { ButtonNone = 0, ButtonYes, ButtonNo, ButtonCancel };
     using Buttons = QList<int>; // in the order they are offered

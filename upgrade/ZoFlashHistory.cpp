@@ -35,11 +35,11 @@ const QString SqliteNotADatabase = QStringLiteral("26");
 // The table's columns: the numbers, then the texts in StringFields' order.
 const QString Columns = QStringLiteral(
     "id, time, type, number, size, seconds, resends, host, user, tool, link, eid, serial, before, "
-    "target, confirmed, sha256, source, result, failure, hash");
+    "target, confirmed, sha256, source, result, failure, hash, run");
 using Row = ZoFlashHistory::Row;
 QString Row::*const StringFields[] = {&Row::host, &Row::user, &Row::tool, &Row::link, &Row::eid,
     &Row::serial, &Row::before, &Row::target, &Row::confirmed, &Row::sha256, &Row::source,
-    &Row::result, &Row::failure, &Row::hash};
+    &Row::result, &Row::failure, &Row::hash, &Row::run};
 
 void setWhy(QString *why, const QString &text)
 {
@@ -48,12 +48,16 @@ void setWhy(QString *why, const QString &text)
 }
 
 // The fields the hash covers, in a fixed order. Changing this order or
-// form breaks every chain already written: it is part of schema 1.
+// form breaks every chain already written: it is part of the schema. The
+// run (schema 2) is covered only when it is set, so that the rows written
+// before it came keep the hashes they were written with.
 QByteArray canonical(const Row &r)
 {
-    const QJsonArray fields {r.time.toUTC().toString(Qt::ISODateWithMs), r.host, r.user, r.tool,
-        r.link, r.eid, r.type, r.number, r.serial, r.before, r.target, r.confirmed, r.sha256,
+    QJsonArray fields {r.time.toUTC().toString(Qt::ISODateWithMs), r.host, r.user, r.tool, r.link,
+        r.eid, r.type, r.number, r.serial, r.before, r.target, r.confirmed, r.sha256,
         double(r.size), r.source, r.result, r.failure, r.seconds, r.resends};
+    if (!r.run.isEmpty())
+        fields.append(r.run);
     return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
@@ -290,6 +294,11 @@ bool ZoFlashHistory::migrate(int from, QString *why)
               << QStringLiteral("CREATE INDEX flash_eid_time ON flash (eid, time)")
               << QStringLiteral("PRAGMA application_id=%1").arg(ApplicationId);
         break;
+    case 1:
+        // Which engine run wrote a row: the rows of "the last run" are found
+        // by it. Older rows keep an empty run, and their hashes.
+        steps << QStringLiteral("ALTER TABLE flash ADD COLUMN run TEXT NOT NULL DEFAULT ''");
+        break;
     default:
         setWhy(why, QStringLiteral("no way from schema %1").arg(from));
         return false;
@@ -321,7 +330,7 @@ bool ZoFlashHistory::append(Row &row, QString *why)
         hash = chainHash(q.next() ? q.value(0).toString() : QString(), row);
         q.finish();
         q.prepare(QStringLiteral("INSERT INTO flash (%1) VALUES (NULL%2)")
-                      .arg(Columns, QStringLiteral(", ?").repeated(20)));
+                      .arg(Columns, QStringLiteral(", ?").repeated(21)));
         for (const QVariant &v : QVariantList {row.time.toMSecsSinceEpoch(), row.type, row.number,
                  row.size, row.seconds, row.resends})
             q.addBindValue(v);

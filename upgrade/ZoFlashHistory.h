@@ -42,6 +42,9 @@ public:
         double seconds = 0;
         int resends = 0;
         QString hash; // lowercase hex SHA-256 of the previous row's hash and this row's fields
+        // The engine run that wrote it (one id per run); empty in rows from
+        // before schema 2, whose hashes it therefore does not enter.
+        QString run;
     };
     using Filter = ZoFlashHistoryFilter;
     struct Verdict
@@ -52,7 +55,7 @@ public:
             = 0; // id of the first row whose hash or link to the previous does not hold; 0: none
         QString why;
     };
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     explicit ZoFlashHistory(const QString &path);
     ~ZoFlashHistory();

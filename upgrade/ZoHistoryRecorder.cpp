@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QLoggingCategory>
 #include <QSysInfo>
+#include <QUuid>
 
 Q_DECLARE_LOGGING_CATEGORY(lcUpgrade)
 
@@ -102,6 +103,26 @@ QString ZoHistoryRecorder::failureText(const ZoDeviceOutcome &o)
     return QString();
 }
 
+void ZoHistoryRecorder::beginRun(const QString &source)
+{
+    m_run = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_runSource = source;
+}
+
+bool ZoHistoryRecorder::readRows(
+    const ZoFlashHistory::Filter &filter, QList<ZoFlashHistory::Row> &rows, QString *why)
+{
+    if (!openHistory(why))
+        return false;
+    rows = m_history->rows(filter);
+    return true;
+}
+
+bool ZoHistoryRecorder::takeImage(const QString &sha256, tdu1 type, ZoFRMFileInfo &file)
+{
+    return m_cache && m_cache->take(sha256, type, file);
+}
+
 bool ZoHistoryRecorder::openHistory(QString *why)
 {
     if (m_history)
@@ -177,7 +198,12 @@ void ZoHistoryRecorder::record(const ZoDeviceOutcome &o)
     row.sha256 = o.sha256;
     row.size = o.fileBytes;
     const int branch = m_p.targets->branch();
-    row.source = m_p.source->isOffline() ? QStringLiteral("folder")
+    // A device's end outside a run begun here still has one of its own.
+    if (m_run.isEmpty())
+        beginRun();
+    row.run = m_run;
+    row.source = !m_runSource.isEmpty() ? m_runSource
+        : m_p.source->isOffline()       ? QStringLiteral("folder")
         : branch == ZoTargetIntake::BranchCustom
         ? QStringLiteral("custom:") + m_p.targets->customKey()
         : branch == ZoTargetIntake::BranchDevelopment ? QStringLiteral("development")

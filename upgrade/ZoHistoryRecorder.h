@@ -57,6 +57,17 @@ public:
     static QString resultText(const ZoDeviceOutcome &o);
     static QString failureText(const ZoDeviceOutcome &o);
 
+    // A run starts: its rows carry a new run id, and `source` instead of the
+    // branch's name when it is not empty ("rollback").
+    void beginRun(const QString &source = QString());
+    QString runId() const { return m_run; }
+    // This history's rows (see ZoFlashHistory::rows); false with `why` when
+    // it cannot be opened.
+    bool readRows(
+        const ZoFlashHistory::Filter &filter, QList<ZoFlashHistory::Row> &rows, QString *why);
+    // The kept image `sha256` for a device of `type`; false without a cache.
+    bool takeImage(const QString &sha256, tdu1 type, ZoFRMFileInfo &file);
+
 Q_SIGNALS:
     // A device's end could not be written: the run goes on, the history
     // lacks it.
@@ -75,4 +86,5 @@ private:
     Parts m_p;
     std::unique_ptr<ZoFlashHistory> m_history;
     std::unique_ptr<ZoImageCache> m_cache; // null: none
+    QString m_run, m_runSource;
 };

@@ -1,9 +1,11 @@
 #include "ZoManualAdd.h"
 
 #include "ZoBootCommands.h"
+#include "ZoDeviceRoster.h"
 #include "ZoEngineQuestions.h"
 #include "ZoMsgLooper.h"
 #include "ZoProtocolLease.h"
+#include "ZoRunJournal.h"
 #include "ZoUtils.h"
 
 #include <QCoreApplication>
@@ -189,4 +191,20 @@ void ZoManualAdd::answer(int question, int button)
     }
     m_core = false; // the check ran; the rest of the report follows
     Q_EMIT sigCoreAccepted(m_reported);
+}
+
+void ZoManualAdd::recordIn(
+    ZoRunJournal *journal, const ZoDeviceRoster *roster, const ZoLogLabel &label)
+{
+    setBeforeEnter([journal, roster, label](ZoDeviceKey d, bool core) {
+        const ZoDeviceKey key = core ? d : ZoDeviceRoster::recordKey(d.type, d.number);
+        QString why;
+        if (journal->record(
+                ZoRunJournal::entering(roster->core().serial, key, d.type, d.number, core), &why))
+            return true;
+        qCCritical(lcUpgrade).noquote()
+            << label
+            << "The run journal could not be written; the bootloader is not entered:" << why;
+        return false;
+    });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoDeviceKey.h"
+#include "ZoLogLabel.h"
 #include "ZoTypes.h"
 #include "ZoUpgradeTimings.h"
 
@@ -13,7 +14,9 @@
 #include <functional>
 
 class ZoBootCommands;
+class ZoDeviceRoster;
 class ZoProtocolLease;
+class ZoRunJournal;
 
 // Adding a device the search did not find, by hand: the module or core the
 // user names is told to enter its bootloader and, a moment later, asked to
@@ -39,6 +42,10 @@ public:
     // the add fails.
     using BeforeEnter = std::function<bool(ZoDeviceKey device, bool core)>;
     void setBeforeEnter(BeforeEnter beforeEnter) { m_beforeEnter = std::move(beforeEnter); }
+    // That, from the run journal: a device entered is on record as a run's
+    // is (under the EID of `roster`'s core), so the next run from this
+    // station looks for it in its bootloader. Neither is owned.
+    void recordIn(ZoRunJournal *journal, const ZoDeviceRoster *roster, const ZoLogLabel &label);
 
     // A module, addressed with its type and number.
     void addModule(ZoDeviceKey module);

@@ -1,5 +1,7 @@
 #include "ZoPlaneSearch.h"
 
+#include "ZoMsgLooper.h"
+
 #include <QSerialPortInfo>
 #include <QDebug>
 #include <QTimer>
@@ -437,4 +439,15 @@ void ZoPlaneSearch::searchLink(const ZoPlaneConfig &link)
         onSearchOnspecUdpCom(link.host, tds4(link.hostport), tds4(link.localPort));
         break;
     }
+}
+
+void ZoPlaneSearch::attach(ZoMsgLooper *l)
+{
+    connect(this, &ZoPlaneSearch::sigOpenComUdp, l, &ZoMsgLooper::onOpenPlaneUdp);
+    connect(this, &ZoPlaneSearch::sigOpenComTCPClient, l, &ZoMsgLooper::onOpenPlaneTCPClient);
+    connect(this, &ZoPlaneSearch::sigOpenComSerial, l, &ZoMsgLooper::onOpenPlaneSerial);
+    connect(this, &ZoPlaneSearch::sigCloseCom, l, &ZoMsgLooper::onClosePlaneComm);
+    connect(l, &ZoMsgLooper::sigSerialPortDenied, this, &ZoPlaneSearch::onSerialPortDenied);
+    connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoPlaneSearch::onOpenCommState);
+    connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this, &ZoPlaneSearch::onPlaneDeteced);
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 class QTimer;
+class ZoMsgLooper;
 
 // Finds the flight controller: tries candidate links one after another (UDP,
 // then every serial port, then one TCP client connection), asks the message
@@ -51,6 +52,8 @@ public:
 
     // Default: QSerialPortInfo::availablePorts().
     void setPortEnumerator(PortEnumerator enumerator);
+    // Opens and closes `looper`'s links and hears what becomes of them.
+    void attach(ZoMsgLooper *looper);
     void setTimings(const Timings &timings);
     // Put before the search's warnings (see ZoLogLabel).
     void setLogLabel(const QString &label) { m_label.text = label; }

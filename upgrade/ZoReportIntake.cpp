@@ -7,6 +7,7 @@
 #include "ZoCoreRecovery.h"
 #include "ZoDeviceRoster.h"
 #include "ZoManualAdd.h"
+#include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
 #include "ZoRunJournal.h"
 #include "ZoTargetIntake.h"
@@ -178,4 +179,13 @@ void ZoReportIntake::onModuleVersion(tVersion verInfo, tdu1 devIdx, const QStrin
     if (t == pending && t != 0)
         m_p.targets->applyStored(record.key, true);
     m_p.manual->setPending(0);
+}
+
+void ZoReportIntake::attach(ZoMsgLooper *l)
+{
+    connect(l, &ZoMsgLooper::sigGNCEID, this, &ZoReportIntake::onCoreEid);
+    connect(l, &ZoMsgLooper::sigGNCFMVersion, this, &ZoReportIntake::onCoreVersion);
+    connect(l, &ZoMsgLooper::sigGNCCompileTime, this, &ZoReportIntake::onCoreCompileTime);
+    connect(l, &ZoMsgLooper::sigCANDevBootloaderReport, this, &ZoReportIntake::onBootloaderReport);
+    connect(l, &ZoMsgLooper::sigCANDevVersion, this, &ZoReportIntake::onModuleVersion);
 }

@@ -13,6 +13,7 @@ class ZoCoreHeaderChoice;
 class ZoCoreRecovery;
 class ZoDeviceRoster;
 class ZoManualAdd;
+class ZoMsgLooper;
 class ZoPlaneSearch;
 class ZoRunJournal;
 class ZoTargetIntake;
@@ -57,6 +58,8 @@ public:
     // A core that answered, or one added by hand that passed its check.
     void addCore(tVersion version, bool manual);
     void onCoreCompileTime(tFcsDateTime compileTime);
+    // Hears the core's and the modules' reports from `looper`.
+    void attach(ZoMsgLooper *looper);
     void onCoreEid(const QString &eid);
     // The next version report of this module comes from its bootloader.
     void onBootloaderReport(tVersion version, tdu1 number);

@@ -133,6 +133,19 @@ void ZoTargetIntake::applyStored(ZoDeviceKey key, bool offered)
     Q_EMIT sigTargetChanged(r->key, r->tarVersion, r->releaseNote, true);
 }
 
+void ZoTargetIntake::applyOlder(ZoDeviceKey key, const ZoFRMFileInfo &file)
+{
+    ZoDevFMInfo *r = m_roster->record(key);
+    if (!r)
+        return;
+    m_store->setFRMFileInfo(file);
+    file.headerVersion(r->tarVersion);
+    file.headerCompileTime(r->tarCompileTime);
+    r->releaseNote.clear();
+    m_roster->syncCore();
+    Q_EMIT sigTargetChanged(key, r->tarVersion, QString(), true);
+}
+
 void ZoTargetIntake::take(const ZoFRMFileInfo &file)
 {
     if (m_holding) {

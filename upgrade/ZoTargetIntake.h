@@ -61,6 +61,9 @@ public:
     // type: true with `file` filled in.
     using Fallback = std::function<bool(ZoDeviceKey key, ZoFRMFileInfo &file)>;
     void setFallback(Fallback fallback) { m_fallback = std::move(fallback); }
+    // A rollback's: `file`, kept in the store, is `key`'s target as its
+    // header names it, whatever the policy would say of an older version.
+    void applyOlder(ZoDeviceKey key, const ZoFRMFileInfo &file);
     // A file of the catalogue: kept in the store and given to every record
     // of its type (or held).
     void take(const ZoFRMFileInfo &file);

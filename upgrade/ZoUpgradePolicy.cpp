@@ -78,8 +78,11 @@ bool ZoUpgradePolicy::needsUpgrade(const ZoDevFMInfo &r) const
 {
     // Without a target there is nothing to flash, whatever the branch; a
     // device that does not answer cannot be entered.
-    if (r.tarVersion.type == 0 || m_heldBack.contains(r.key)
-        || r.presence == ZoDevFMInfo::Presence::NotAnswering)
+    if (r.tarVersion.type == 0 || r.presence == ZoDevFMInfo::Presence::NotAnswering)
+        return false;
+    if (!m_rollback.isEmpty() && r.presence != ZoDevFMInfo::Presence::InBootloader)
+        return m_rollback.contains(r.key) && r.curVersion.number() != r.tarVersion.number();
+    if (m_heldBack.contains(r.key))
         return false;
     return r.needUpgrade || (m_custom && r.curVersion.number() != r.tarVersion.number())
         || r.tarVersion.number() > r.curVersion.number();

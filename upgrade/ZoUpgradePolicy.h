@@ -44,6 +44,11 @@ public:
         bool compileTimeKnown);
     bool isHeldBack(ZoDeviceKey key) const { return m_heldBack.contains(key); }
     void clearHeldBack() { m_heldBack.clear(); }
+    // An explicit rollback: only these records are due, each whose target
+    // differs from what it runs, older or not (its plan has kept the 2.20
+    // line). What waits in a bootloader stays due, as it must go first.
+    // Empty: no rollback.
+    void setRollback(const QSet<ZoDeviceKey> &keys) { m_rollback = keys; }
 
     // Due: a target, not held back, and either flagged or different enough.
     bool needsUpgrade(const ZoDevFMInfo &record) const;
@@ -70,4 +75,5 @@ private:
     bool m_custom = false;
     // Records whose target the decision held back although it is newer.
     QSet<ZoDeviceKey> m_heldBack;
+    QSet<ZoDeviceKey> m_rollback;
 };

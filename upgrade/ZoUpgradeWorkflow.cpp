@@ -14,6 +14,7 @@
 #include "ZoPlaneSearch.h"
 #include "ZoProtocolLease.h"
 #include "ZoReportIntake.h"
+#include "ZoRollback.h"
 #include "ZoRunJournal.h"
 #include "ZoRunResults.h"
 #include "ZoUtils.h"
@@ -54,6 +55,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
     , m_history(ZoHistoryRecorder::forEnvironment(
           env, {m_results, m_roster, m_source, m_targets, m_connection}, this))
+    , m_rollback(new ZoRollback(m_history, m_roster, &m_policy, m_targets,
+          env.store ? env.store : m_ownStore.get(), this))
 {
     // The looper and the search registered the types of the link's reports.
     qRegisterMetaType<ZoDeviceKey>("ZoDeviceKey");
@@ -77,6 +80,13 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_run, &ZoUpgradeRun::sigProgress, this, &ZoUpgradeWorkflow::sigProgress);
     connect(m_run, &ZoUpgradeRun::sigDeviceConfirming, this, &ZoUpgradeWorkflow::sigDeviceConfirming);
     connect(m_run, &ZoUpgradeRun::sigEnded, this, &ZoUpgradeWorkflow::onRunEnded);
+    connect(m_rollback, &ZoRollback::sigRefused, this, &ZoUpgradeWorkflow::sigRollbackRefused);
+    connect(m_rollback, &ZoRollback::sigAsk, this, [this](const QString &text) {
+        ask(QuestionRollBack, text, {ButtonYes, ButtonNo}, [this](int button) {
+            if (button == ButtonYes && !isUpgrading())
+                beginRun(true);
+        });
+    });
     connect(m_results, &ZoRunResults::sigRecordChanged, this, &ZoUpgradeWorkflow::sigRecordChanged);
     connect(m_results, &ZoRunResults::sigDeviceOutcome, this, &ZoUpgradeWorkflow::sigDeviceOutcome);
     connect(m_results, &ZoRunResults::sigVersionReported, this,
@@ -98,12 +108,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         &ZoUpgradeWorkflow::onAutoSearchPlaneFinished);
     connect(m_connection->recovery(), &ZoCoreRecovery::sigFound, m_reports,
         &ZoReportIntake::addStrandedCore);
-    connect(m_search, &ZoPlaneSearch::sigGetFirmwareInfo, this, [this](tdu1 what, tdu4 type, tdu4 number) {
-        if (what == 0)
-            m_commands->coreVersionQuery();
-        else if (what == 1)
-            m_commands->module(ZoBootCommands::OpVersion, tdu1(type), tdu1(number));
-    });
+    connect(m_search, &ZoPlaneSearch::sigGetFirmwareInfo, this,
+        [c = m_commands.get()](tdu1 what, tdu4 type, tdu4 n) { c->searchQuery(what, type, n); });
     connect(m_reports, &ZoReportIntake::sigRecordChanged, this, &ZoUpgradeWorkflow::sigRecordChanged);
     connect(m_reports, &ZoReportIntake::sigCoreHeader, this, &ZoUpgradeWorkflow::sigCoreHeader);
     connect(m_reports, &ZoReportIntake::sigCloseAddCore, this, &ZoUpgradeWorkflow::sigCloseAddCore);
@@ -135,18 +141,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_choice, &ZoCoreHeaderChoice::sigInform, this,
         [this](const QString &key) { Q_EMIT sigInformation(tr(key.toLatin1())); });
 
-    // Adding by hand: a device entered is on record as a run's is, so the
-    // next run from this station looks for it in its bootloader.
-    m_manual->setBeforeEnter([this](ZoDeviceKey d, bool core) {
-        const ZoDeviceKey key = core ? d : ZoDeviceRoster::recordKey(d.type, d.number);
-        QString why;
-        if (m_journal->record(
-                ZoRunJournal::entering(m_roster->core().serial, key, d.type, d.number, core), &why))
-            return true;
-        qCCritical(lcUpgrade).noquote()
-            << m_label << "The run journal could not be written; the bootloader is not entered:" << why;
-        return false;
-    });
+    // Adding by hand.
+    m_manual->recordIn(m_journal, m_roster, m_label);
     connect(m_manual, &ZoManualAdd::sigWaitPopup, this, &ZoUpgradeWorkflow::sigWaitPopup);
     connect(m_manual, &ZoManualAdd::sigModuleSilent, this, [this](tdu1 devId) {
         if (ZoUtils::isArno2(m_roster->coreType())
@@ -176,12 +172,7 @@ void ZoUpgradeWorkflow::connectLooper(const ZoUpgradeEnvironment &env)
     connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, this,
         &ZoUpgradeWorkflow::onPlaneConnectionChanged);
     connect(this, &ZoUpgradeWorkflow::sigCloseCom, l, &ZoMsgLooper::onClosePlaneComm);
-    connect(l, &ZoMsgLooper::sigGNCEID, m_reports, &ZoReportIntake::onCoreEid);
-    connect(l, &ZoMsgLooper::sigGNCFMVersion, m_reports, &ZoReportIntake::onCoreVersion);
-    connect(l, &ZoMsgLooper::sigGNCCompileTime, m_reports, &ZoReportIntake::onCoreCompileTime);
-    connect(l, &ZoMsgLooper::sigCANDevBootloaderReport, m_reports,
-        &ZoReportIntake::onBootloaderReport);
-    connect(l, &ZoMsgLooper::sigCANDevVersion, m_reports, &ZoReportIntake::onModuleVersion);
+    m_reports->attach(l);
     connect(l, &ZoMsgLooper::openPlaneComm, this, &ZoUpgradeWorkflow::sigLinkOpened);
     connect(l, &ZoMsgLooper::sigCloseComState, this, &ZoUpgradeWorkflow::sigLinkClosed);
     connect(l, &ZoMsgLooper::sigCloseComState, this, [this] {
@@ -189,13 +180,7 @@ void ZoUpgradeWorkflow::connectLooper(const ZoUpgradeEnvironment &env)
         if (m_run->isRunning())
             m_run->fail(ZoUpgradeRun::End::LinkLost);
     });
-    connect(m_search, &ZoPlaneSearch::sigOpenComUdp, l, &ZoMsgLooper::onOpenPlaneUdp);
-    connect(m_search, &ZoPlaneSearch::sigOpenComTCPClient, l, &ZoMsgLooper::onOpenPlaneTCPClient);
-    connect(m_search, &ZoPlaneSearch::sigOpenComSerial, l, &ZoMsgLooper::onOpenPlaneSerial);
-    connect(m_search, &ZoPlaneSearch::sigCloseCom, l, &ZoMsgLooper::onClosePlaneComm);
-    connect(l, &ZoMsgLooper::sigSerialPortDenied, m_search, &ZoPlaneSearch::onSerialPortDenied);
-    connect(l, &ZoMsgLooper::openPlaneComm, m_search, &ZoPlaneSearch::onOpenCommState);
-    connect(l, &ZoMsgLooper::sigPlaneConnectionChanged, m_search, &ZoPlaneSearch::onPlaneDeteced);
+    m_search->attach(l);
     if (env.portEnumerator)
         m_search->setPortEnumerator(env.portEnumerator);
     l->setPlaneConfig(env.link);
@@ -237,6 +222,7 @@ void ZoUpgradeWorkflow::setStage(Stage stage)
 void ZoUpgradeWorkflow::resetUpgradeState()
 {
     m_run->stop();
+    m_rollback->disarm();
     m_manual->reset();
     setStage(Stage::Ready);
 }
@@ -404,21 +390,39 @@ void ZoUpgradeWorkflow::fetchCustomBranch(const QString &key)
 
 void ZoUpgradeWorkflow::upgradeAll()
 {
+    if (readyToRun(&ZoUpgradeWorkflow::upgradeAll))
+        beginRun(false);
+}
+
+void ZoUpgradeWorkflow::rollBack()
+{
+    if (readyToRun(&ZoUpgradeWorkflow::rollBack))
+        m_rollback->offer(m_roster->core().serial);
+}
+
+bool ZoUpgradeWorkflow::readyToRun(void (ZoUpgradeWorkflow::*then)())
+{
     if (isUpgrading() || pendingQuestion() != QuestionNone
         || m_sweep->purpose() == ZoBootloaderSweep::Purpose::BeforeRun)
-        return;
-    if (m_reconnectCheck) {
+        return false;
+    if (m_reconnectCheck)
         ask(QuestionSameDevice, tr("MsgPlsCheckIsSameDev"), {ButtonYes, ButtonNo},
-            [this](int button) {
-                if (button == ButtonYes) {
-                    m_reconnectCheck = false;
-                    upgradeAll();
-                }
+            [this, then](int button) {
+                m_reconnectCheck = button != ButtonYes;
+                if (!m_reconnectCheck)
+                    (this->*then)();
             });
-        return;
-    }
-    Q_EMIT sigRunStarted();
+    return !m_reconnectCheck;
+}
+
+void ZoUpgradeWorkflow::beginRun(bool rollback)
+{
     resetUpgradeState();
+    if (rollback && !m_rollback->arm())
+        return;
+    if (m_history)
+        m_history->beginRun(rollback ? QStringLiteral("rollback") : QString());
+    Q_EMIT sigRunStarted();
     m_results->clear(true);
     // Whatever sits in a bootloader on these buses is found, and flashed
     // first, before any other module's bootloader is entered. No target
@@ -445,11 +449,6 @@ ZoDeviceKey ZoUpgradeWorkflow::abortRun()
     resetUpgradeState();
     m_targets->hold(false);
     return outcome.key;
-}
-
-QList<tdu1> ZoUpgradeWorkflow::coresLeftInBootloader() const
-{
-    return m_journal->coreTypes();
 }
 
 void ZoUpgradeWorkflow::endSweepBeforeRun()

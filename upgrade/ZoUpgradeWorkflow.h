@@ -10,6 +10,7 @@
 #include "ZoMsgLooper.h"
 #include "ZoPlaneSearch.h"
 #include "ZoReportIntake.h"
+#include "ZoRunJournal.h"
 #include "ZoRunResults.h"
 #include "ZoTargetIntake.h"
 #include "ZoUpgradeEnvironment.h"
@@ -23,13 +24,12 @@ class ZoBootloaderSweep;
 class ZoFRMFileStore;
 class ZoHistoryRecorder;
 class ZoProtocolLease;
-class ZoRunJournal;
+class ZoRollback;
 
-// The upgrade workflow, without a widget: it hands the link's reports to the
-// parts that keep them, starts the bootloader sweep and the run, and asks the
-// user (sigQuestion, answered through answer(); no nested event loop). Views
-// follow its typed signals and its parts', and call its slots. Lives on the
-// thread that creates it; everything it needs is handed in.
+// The upgrade workflow, without a widget: it hands the link's reports to the parts that keep
+// them, starts the bootloader sweep and the run, and asks the user (sigQuestion, answered through
+// answer(); no nested event loop). Views follow its typed signals and its parts', and call its
+// slots. Lives on the thread that creates it; everything it needs is handed in.
 class ZoUpgradeWorkflow : public QObject, public ZoEngineQuestions
 {
     Q_OBJECT
@@ -42,8 +42,7 @@ public:
     // The link record in `env` is read and written on this thread only.
     explicit ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *parent = nullptr);
     ~ZoUpgradeWorkflow() override;
-    // Ends the looper's thread (the link with it) ahead of the destructor.
-    void shutdown();
+    void shutdown(); // ends the looper's thread (the link with it) ahead of the destructor
     bool isLooperReady() const { return m_looper->isReady(); }
     void setTimings(const ZoUpgradeTimings &timings);
 
@@ -70,7 +69,7 @@ public:
     tds4 protocolType() const { return m_choice->protocolType(); }
     tdu1 pendingSelection() const { return m_manual->pending(); }
     // Cores the run journal says were being flashed when a run was cut short.
-    QList<tdu1> coresLeftInBootloader() const;
+    QList<tdu1> coresLeftInBootloader() const { return m_journal->coreTypes(); }
     // What became of a device in the last run, or what a run would do.
     ZoDeviceOutcome outcome(ZoDeviceKey key) const { return m_results->outcome(key); }
     // Modules, then boards, the core last, as a run flashes those due.
@@ -94,25 +93,26 @@ Q_SIGNALS:
     void sigCoreHeader(QString name, tVersion version);
     void sigProtocolTypeReset(tdu1 coreType);
     void sigBrisk2Type(tdu1 type);
-    // What is possible now (a custom branch waits for its key).
-    void sigBranchSelected(int branch);
+    void sigBranchSelected(int branch); // what is possible now (custom waits for its key)
     void sigCoreAddedByHand();
     void sigManualAddOffered(bool offered);
     void sigRunStarted();
+    void sigRollbackRefused(QString text); // nothing was flashed; the text says why
     void sigRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
     void sigInformation(QString text);
     void sigQuestion(int id, QString text, QList<int> buttons);
     void sigPlaySound(bool success);
     void sigWaitPopup(bool visible, int value);
     void sigSelectModules(QList<ZoDeviceKey> missing);
-    // `instead`: added instead of searching again; the link settings are done.
-    void sigShowAddCore(bool instead);
+    void sigShowAddCore(bool instead); // instead of searching again; link settings done
     void sigCloseAddCore();
     void sigHideLinkSettings();
     void sigVersionReported(ZoDeviceKey key, tVersion version, QString serial);
 
 public Q_SLOTS:
     void upgradeAll();
+    // What the aircraft's latest run changed, back; asks QuestionRollBack first.
+    void rollBack();
     // Nothing more is sent; the device in flight (returned) stays in its bootloader.
     ZoDeviceKey abortRun();
     void selectBranch(int index);
@@ -145,6 +145,8 @@ private:
     void onNotFound();
     void endSweepBeforeRun();
     void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
+    bool readyToRun(void (ZoUpgradeWorkflow::*then)()); // else asks, or ignores it
+    void beginRun(bool rollback);
     void setStage(Stage stage);
     void resetUpgradeState();
     void ask(Question id, const QString &text, const Buttons &buttons, Answered onAnswer);
@@ -154,8 +156,7 @@ private:
     std::unique_ptr<ZoFRMFileStore> m_ownStore;
     ZoPlaneConfig m_ownLink;
     std::unique_ptr<ZoMsgLooper> m_looper;
-    // Taken in turn by the probe, a manual add and each transfer.
-    std::unique_ptr<ZoProtocolLease> m_lease;
+    std::unique_ptr<ZoProtocolLease> m_lease; // the probe, a manual add, each transfer in turn
     std::unique_ptr<ZoBootCommands> m_commands;
     std::unique_ptr<ZoRunJournal> m_ownJournal;
     ZoRunJournal *m_journal;
@@ -173,8 +174,8 @@ private:
     ZoReportIntake *m_reports;
     ZoRunResults *m_results;
     ZoHistoryRecorder *m_history; // null: no history is kept
+    ZoRollback *m_rollback;
 
     Stage m_stage = Stage::Idle;
-    bool m_allUpgraded = false;
-    bool m_reconnectCheck = false;
+    bool m_allUpgraded = false, m_reconnectCheck = false;
 };

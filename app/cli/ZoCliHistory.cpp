@@ -35,7 +35,7 @@ QJsonObject toJson(const ZoFlashHistory::Row &r)
         {QStringLiteral("size"), r.size}, {QStringLiteral("source"), r.source},
         {QStringLiteral("result"), r.result}, {QStringLiteral("failure"), r.failure},
         {QStringLiteral("seconds"), r.seconds}, {QStringLiteral("resends"), r.resends},
-        {QStringLiteral("hash"), r.hash}};
+        {QStringLiteral("hash"), r.hash}, {QStringLiteral("run"), r.run}};
 }
 
 // A field as RFC 4180 wants it: quoted when it holds a separator, a quote or
@@ -67,7 +67,7 @@ QString ZoCliHistory::render(const QList<ZoFlashHistory::Row> &rows, const QStri
             QStringLiteral("target"), QStringLiteral("confirmed"), QStringLiteral("sha256"),
             QStringLiteral("size"), QStringLiteral("source"), QStringLiteral("result"),
             QStringLiteral("failure"), QStringLiteral("seconds"), QStringLiteral("resends"),
-            QStringLiteral("hash")};
+            QStringLiteral("hash"), QStringLiteral("run")};
         QString out = keys.join(QLatin1Char(',')) + QLatin1Char('\n');
         for (const ZoFlashHistory::Row &r : rows) {
             const QJsonObject o = toJson(r);

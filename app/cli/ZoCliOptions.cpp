@@ -30,6 +30,7 @@ struct Parser
         parser.addOption(firmware);
         parser.addOption(list);
         parser.addOption(upgrade);
+        parser.addOption(rollback);
         parser.addOption(yes);
         parser.addOption(report);
         parser.addOption(doctor);
@@ -65,6 +66,11 @@ struct Parser
         QStringLiteral("List every device with its current and target version (default).")};
     const QCommandLineOption upgrade {QStringLiteral("upgrade"),
         QStringLiteral("List, then flash every device that is due and verify the result.")};
+    const QCommandLineOption rollback {QStringLiteral("rollback"),
+        QStringLiteral("List, then take every device the latest run on this aircraft changed back "
+                       "to the version it confirmed before, with the image kept then. Asks "
+                       "first: --yes answers Yes, a terminal is asked y/N, anything else "
+                       "refuses (exit 9).")};
     const QCommandLineOption yes {QStringLiteral("yes"),
         QStringLiteral("Answer Yes to the engine's questions (otherwise No).")};
     const QCommandLineOption report {QStringLiteral("report"),
@@ -88,7 +94,8 @@ struct Parser
         QStringLiteral("With --history: check that no row was changed or taken out since it was "
                        "written, and name the first that was.")};
     const QCommandLineOption eid {QStringLiteral("eid"),
-        QStringLiteral("With --history: only the aircraft whose core has this EID."),
+        QStringLiteral("With --history: only the aircraft whose core has this EID. With "
+                       "--rollback: refuse unless the aircraft found has this EID."),
         QStringLiteral("EID")};
     const QCommandLineOption device {QStringLiteral("device"),
         QStringLiteral("With --history: only this device (TYPE, or TYPE.NUMBER)."),
@@ -139,15 +146,18 @@ QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
     // Reading the history looks at no aircraft: nothing of a run applies.
     options.history = parser.isSet(p.history);
     for (const QCommandLineOption *o : {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-             &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress}) {
+             &p.upgrade, &p.rollback, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress}) {
         if (options.history && parser.isSet(*o))
             return QStringLiteral("--history takes only --eid, --device, --since, --format and "
                                   "--verify (not --%1)")
                 .arg(o->names().constLast());
     }
     for (const QCommandLineOption *o : {&p.verify, &p.eid, &p.device, &p.since, &p.format}) {
-        if (!options.history && parser.isSet(*o))
-            return QStringLiteral("--%1 is only used with --history").arg(o->names().constLast());
+        // The EID also names the aircraft a rollback must find.
+        if (!options.history && parser.isSet(*o) && !(o == &p.eid && parser.isSet(p.rollback)))
+            return QStringLiteral("--%1 is only used with --history%2")
+                .arg(o->names().constLast(),
+                    o == &p.eid ? QStringLiteral(" or --rollback") : QString());
     }
     options.verify = parser.isSet(p.verify);
     if (parser.isSet(p.eid)) {
@@ -295,8 +305,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-        &p.upgrade, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress, &p.history, &p.verify,
-        &p.eid, &p.device, &p.since, &p.format};
+        &p.upgrade, &p.rollback, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress, &p.history,
+        &p.verify, &p.eid, &p.device, &p.since, &p.format};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -390,9 +400,15 @@ bool ZoCliOptions::parse(const QStringList &arguments)
             return fail(QStringLiteral("--firmware %1: not a directory").arg(firmwareDir));
     }
 
-    if (parser.isSet(p.list) && parser.isSet(p.upgrade))
-        return fail(QStringLiteral("--list and --upgrade exclude each other"));
-    mode = parser.isSet(p.upgrade) ? ModeUpgrade : ModeList;
+    if (int(parser.isSet(p.list)) + int(parser.isSet(p.upgrade)) + int(parser.isSet(p.rollback))
+        > 1)
+        return fail(QStringLiteral("--list, --upgrade and --rollback exclude each other"));
+    // What a rollback takes back is one aircraft's latest run.
+    if (parser.isSet(p.rollback) && links.size() > 1)
+        return fail(QStringLiteral("--rollback takes one aircraft: give at most one --link"));
+    mode = parser.isSet(p.upgrade) ? ModeUpgrade
+        : parser.isSet(p.rollback) ? ModeRollback
+                                   : ModeList;
     yes = parser.isSet(p.yes);
 
     if (parser.isSet(p.report)) {
@@ -443,6 +459,12 @@ QString ZoCliOptions::helpText()
             "anything is flashed (exit 2). The exit code is the worst of the aircraft's, in the\n"
             "order 143, 130, 2, 1, 7, 5, 4, 3, 0.\n"
             "\n"
+            "--rollback finds the aircraft and takes every device its latest run (as the flash\n"
+            "history records it) upgraded back to the version it confirmed before, with the\n"
+            "image kept in the image cache then; the rows it writes have source \"rollback\".\n"
+            "It is refused, and nothing is flashed, when an image is missing, a device is not\n"
+            "answering, a core would cross the 2.20 line, or --eid names another aircraft.\n"
+            "\n"
             "--history prints the flash history, oldest first: kept in\n"
             "$XDG_STATE_HOME/tolvane/history.sqlite (~/.local/state/tolvane), or beside\n"
             "sysconfig.xml when the working directory holds the configuration. Each row is\n"
@@ -471,6 +493,7 @@ QString ZoCliOptions::helpText()
             "  7  the flash history could not be written (the upgrade itself went as the lines\n"
             "     above say); with --history, it could not be read or --verify found a row\n"
             "     changed or taken out\n"
+            "  9  --rollback refused: nothing was flashed (the message says why)\n"
             "\n"
             "Environment: TOLVANE_CLOUD_URL sets the cloud service's address; QT_LOGGING_RULES,\n"
             "when set, replaces the default that hides the engine's debug output.\n");

@@ -13,7 +13,7 @@
 class ZoCliOptions
 {
 public:
-    enum Mode { ModeList, ModeUpgrade };
+    enum Mode { ModeList, ModeUpgrade, ModeRollback };
     // The same numbering as the upgrade workflow's branch box.
     enum Branch { BranchStable = 0, BranchDevelopment = 1, BranchCustom = 2 };
 
@@ -51,7 +51,7 @@ public:
     // --history: read the flash history instead of searching, filtered.
     bool history = false;
     bool verify = false;
-    QString historyEid;
+    QString historyEid; // with --rollback: the aircraft it must be
     int historyType = -1; // -1: any
     int historyNumber = -1; // -1: any
     QDateTime since; // invalid: from the start

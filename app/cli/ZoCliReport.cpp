@@ -58,8 +58,9 @@ QJsonObject ZoCliReport::json(const QString &result, int exitCode) const
             {QStringLiteral("compileTime"), core.compileTime}};
     return QJsonObject {{QStringLiteral("program"), QStringLiteral("tolvane-cli")},
         {QStringLiteral("mode"),
-            m_options.mode == ZoCliOptions::ModeUpgrade ? QStringLiteral("upgrade")
-                                                        : QStringLiteral("list")},
+            m_options.mode == ZoCliOptions::ModeUpgrade        ? QStringLiteral("upgrade")
+                : m_options.mode == ZoCliOptions::ModeRollback ? QStringLiteral("rollback")
+                                                               : QStringLiteral("list")},
         {QStringLiteral("link"), m_options.linkText},
         {QStringLiteral("branch"), ZoCliOptions::branchName(m_options.branch)},
         {QStringLiteral("firmwareDir"),

@@ -1,5 +1,6 @@
 #include "ZoCliRunner.h"
 
+#include "ZoCliRollback.h"
 #include "ZoFirmwareFolder.h"
 #include "ZoHistoryRecorder.h"
 #include "ZoPlatform.h"
@@ -68,6 +69,14 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
         }
     });
     connectEngine();
+    if (options.mode == ZoCliOptions::ModeRollback) {
+        m_rollback = new ZoCliRollback(m_options, m_engine.get(), &m_out, this);
+        connect(m_rollback, &ZoCliRollback::sigAskingUser, &m_bound, &QTimer::stop);
+        connect(m_rollback, &ZoCliRollback::sigRefused, this, [this](const QString &why) {
+            m_out.complain(why);
+            finish(ExitRollbackRefused, QStringLiteral("rollback-refused"));
+        });
+    }
 }
 
 ZoCliRunner::~ZoCliRunner()
@@ -120,6 +129,13 @@ void ZoCliRunner::connectEngine()
             catalogueDone();
     });
     connect(e, &ZoUpgradeWorkflow::sigRunEnded, this, &ZoCliRunner::onRunEnded);
+    connect(e, &ZoUpgradeWorkflow::sigRunStarted, this, [this] {
+        // What is due now is the rollback's, not the catalogue's.
+        if (m_rollback && m_phase == PhaseUpgrade) {
+            snapshotDevices();
+            m_bound.start(StallBoundMs);
+        }
+    });
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString text) {
         if (m_phase != PhaseDone)
             m_out.say(QStringLiteral("engine: %1").arg(text));
@@ -252,6 +268,8 @@ void ZoCliRunner::onQuestion(int id, const QString &text)
     }
     if (m_phase == PhaseDone)
         return;
+    if (m_rollback && id == ZoUpgradeWorkflow::QuestionRollBack)
+        return m_rollback->onQuestion(id, text);
     const bool yes = m_options.yes;
     m_out.say(QStringLiteral("question: %1 -> %2")
                   .arg(text, yes ? QStringLiteral("Yes") : QStringLiteral("No (--yes answers Yes)")));
@@ -405,8 +423,9 @@ void ZoCliRunner::catalogueDone()
         finish(ExitSuccess, QStringLiteral("listed"));
         return;
     }
-    m_out.say(due ? QStringLiteral("upgrading %1 device(s) ...").arg(due)
-                  : QStringLiteral("nothing is due for an upgrade"));
+    if (!m_rollback)
+        m_out.say(due ? QStringLiteral("upgrading %1 device(s) ...").arg(due)
+                      : QStringLiteral("nothing is due for an upgrade"));
     if (m_fleet) {
         m_phase = PhaseGate;
         Q_EMIT sigAwaitingUpgrade();
@@ -442,7 +461,10 @@ void ZoCliRunner::beginUpgrade()
     m_boundReason
         = QStringLiteral("the upgrade made no progress for %1 s").arg(StallBoundMs / 1000);
     m_bound.start(StallBoundMs);
-    m_engine->upgradeAll();
+    if (m_rollback)
+        m_rollback->begin(eid(), m_options.linkText);
+    else
+        m_engine->upgradeAll();
 }
 
 // ---- upgrade ---------------------------------------------------------------------
@@ -564,9 +586,9 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
         devices.cbegin(), devices.cend(), [](const ZoCliDevice &x) {
             return x.outcome.result == ZoDeviceOutcome::Result::Upgraded;
         });
+    const QString done = m_rollback ? QStringLiteral("rolled-back") : QStringLiteral("upgraded");
     finish(code,
-        code == ExitSuccess
-            ? (anyUpgraded ? QStringLiteral("upgraded") : QStringLiteral("up-to-date"))
+        code == ExitSuccess           ? (anyUpgraded ? done : QStringLiteral("up-to-date"))
             : code == ExitNotVerified ? QStringLiteral("not-verified")
             : code == ExitHistory     ? QStringLiteral("history-unwritable")
                                       : QStringLiteral("failed"));

@@ -25,6 +25,7 @@
 // its signals; every wait here is bounded, because several of the engine's
 // ends (a one-link search whose open fails, a question answered No) are
 // silence rather than a signal.
+class ZoCliRollback;
 class ZoRunJournal;
 
 class ZoCliRunner : public QObject
@@ -41,6 +42,9 @@ public:
         // The flash history could not be written (or, reading it, read or
         // verified); 6 is --doctor's.
         ExitHistory = 7,
+        // --rollback refused (missing image, the 2.20 line, another EID, no
+        // Yes): nothing was flashed. 8 is kept for another refusal.
+        ExitRollbackRefused = 9,
         // 128 + the signal's number, as a shell reports a program it stopped.
         ExitInterrupted = 130,
         ExitTerminated = 143,
@@ -127,6 +131,7 @@ private:
     // Declared after the printer, so destroyed before it: the looper may
     // still log while it stops.
     std::unique_ptr<ZoUpgradeWorkflow> m_engine;
+    ZoCliRollback *m_rollback = nullptr; // --rollback's; a child
     Phase m_phase = PhaseIdle;
     int m_exitCode = -1;
     bool m_historyLost = false; // a device's end missed the flash history

@@ -604,6 +604,42 @@
     </message>
 </context>
 <context>
+    <name>ZoRollback</name>
+    <message>
+        <source>MsgRollbackAsk</source>
+        <translation>Take back what the latest run on this aircraft changed? Each device goes back to the version it ran before, with the image it confirmed then:
+%1</translation>
+    </message>
+    <message>
+        <source>MsgRollbackCoreLine</source>
+        <translation>No rollback: %1 would go from %2 back to %3, across the 2.20 line, which a flight controller is never taken across. Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoEid</source>
+        <translation>No rollback: the aircraft has not told its EID, so its flash history cannot be found. Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoHistory</source>
+        <translation>No rollback: the flash history cannot be read (%1). Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoImage</source>
+        <translation>No rollback: the image of %1 at version %2 is not in the image cache. Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoRun</source>
+        <translation>No rollback: the flash history holds no run on aircraft %1. Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNotAboard</source>
+        <translation>No rollback: %1, which the latest run changed, does not answer on this aircraft. Nothing was flashed.</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNothingChanged</source>
+        <translation>No rollback: the latest run on aircraft %1 changed no device's version. Nothing was flashed.</translation>
+    </message>
+</context>
+<context>
     <name>ZoTargetIntake</name>
     <message>
         <source>MsgFirmwareHeaderMismatch</source>

@@ -604,6 +604,42 @@
     </message>
 </context>
 <context>
+    <name>ZoRollback</name>
+    <message>
+        <source>MsgRollbackAsk</source>
+        <translation>要撤回本飞机最近一次升级所做的更改吗？每个设备将回到它之前运行的版本，使用当时确认过的映像：
+%1</translation>
+    </message>
+    <message>
+        <source>MsgRollbackCoreLine</source>
+        <translation>无法回退：%1 将从 %2 回到 %3，跨越 2.20 版本线，飞控从不跨越此线回退。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoEid</source>
+        <translation>无法回退：飞机未报告其 EID，无法找到其刷写记录。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoHistory</source>
+        <translation>无法回退：无法读取刷写记录（%1）。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoImage</source>
+        <translation>无法回退：映像缓存中没有 %1 版本 %2 的映像。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNoRun</source>
+        <translation>无法回退：刷写记录中没有飞机 %1 的升级记录。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNotAboard</source>
+        <translation>无法回退：最近一次升级更改过的 %1 在本飞机上没有应答。未刷写任何设备。</translation>
+    </message>
+    <message>
+        <source>MsgRollbackNothingChanged</source>
+        <translation>无法回退：飞机 %1 最近一次升级没有改变任何设备的版本。未刷写任何设备。</translation>
+    </message>
+</context>
+<context>
     <name>ZoTargetIntake</name>
     <message>
         <source>MsgFirmwareHeaderMismatch</source>

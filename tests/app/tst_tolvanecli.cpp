@@ -131,11 +131,14 @@ private:
     }
 
     // `during` runs once the program has started, while it runs.
+    // `station`: a working directory kept from run to run (its history and
+    // image cache with it); empty: a fresh one.
     CliRun runCli(const QStringList &args, const QString &cloudUrl, int timeoutMs,
-        const std::function<void(QProcess &)> &during = {})
+        const std::function<void(QProcess &)> &during = {}, const QString &station = {})
     {
         CliRun r;
-        QTemporaryDir work;
+        QTemporaryDir fresh;
+        const QDir work(station.isEmpty() ? fresh.path() : station);
         // The tuning module answers only when its node id is configured.
         if (!zoWriteFile(work.filePath(QStringLiteral("busdevcfg.xml")),
                 "<busdevcfg><tunex><NodeId>1</NodeId></tunex></busdevcfg>\n"))
@@ -608,6 +611,79 @@ private Q_SLOTS:
         }
         if (!offline)
             QCOMPARE(told, reported);
+    }
+
+    // Flashed up twice, then taken back: the tuning module ends on the image
+    // the first run confirmed, as the simulator's own digest says, on record
+    // as a rollback. Asked without --yes by a script, or for another EID,
+    // nothing is sent.
+    void rollback()
+    {
+        const QByteArray newer = firmware(77, 2, 1, 0, 2048);
+        ZoTestCloudSim cloud;
+        // The core is offered what it runs, so only the module is due.
+        const auto offer = [&cloud](
+                               const char *version, const char *file, const QByteArray &bytes) {
+            return cloud.writeFile(QLatin1String("files/") + QLatin1String(file), bytes)
+                && cloud.writeFile(QStringLiteral("files/core.bin"), firmware(80, 1, 7, 5, 4096))
+                && cloud.writeFile(QStringLiteral("catalog.json"),
+                    QStringLiteral(R"({"catalogues": [{"fid": 80, "branch": 1, "firmwares": [
+                        {"fid": 80, "version": "1.7.5", "upgradeFile": "core.bin"},
+                        {"fid": 77, "nickNameEn": "Tuning module", "version": "%1",
+                         "upgradeFile": "%2"}]}]})")
+                        .arg(QLatin1String(version), QLatin1String(file))
+                        .toUtf8());
+        };
+        QVERIFY(offer("2.0.4", "tunex-77.bin", m_tunex) && cloud.start(false, {}));
+        ZoTestAircraftSim aircraft;
+        QVERIFY(aircraft.start(ZoTestAircraftSim::Tcp, m_scenario));
+        QTemporaryDir station;
+        const QStringList link {
+            QStringLiteral("--link"), QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port)};
+        const auto cli = [&](const QString &args) {
+            return runCli(
+                link + args.split(QLatin1Char(' ')), cloud.baseUrl(), 120000, {}, station.path());
+        };
+        const auto blocks = [&aircraft] {
+            return aircraft.events("request", QStringLiteral("77.1"), QStringLiteral("dataBlock"))
+                .size();
+        };
+        CliRun r = cli(QStringLiteral("--upgrade"));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.dump()));
+        QVERIFY(offer("2.1.0", "tunex-77-210.bin", newer));
+        r = cli(QStringLiteral("--upgrade"));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.dump()));
+        QCOMPARE(r.history.size(), 2);
+        const int sent = blocks();
+
+        for (const char *refused : {"--rollback", "--rollback --yes --eid 3A0F2C5D00170099"}) {
+            r = cli(QLatin1String(refused));
+            QVERIFY2(r.exitCode == ZoCliRunner::ExitRollbackRefused, qPrintable(r.dump()));
+            QCOMPARE(blocks(), sent);
+            QCOMPARE(r.history.size(), 2);
+        }
+        QVERIFY2(r.err.contains(QLatin1String("3A0F2C5D00170099"))
+                && r.err.contains(QLatin1String("3A0F2C5D00170043")),
+            qPrintable(r.err));
+
+        r = cli(QStringLiteral("--rollback --yes"));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.dump()));
+        QVERIFY2(r.out.contains(QStringLiteral("77.1: 2.1.0 → 2.0.4")), qPrintable(r.out));
+        QCOMPARE(zoText(r.report, "mode"), QStringLiteral("rollback"));
+        const QList<QJsonObject> verify = aircraft.events("verify", QStringLiteral("77.1"));
+        QCOMPARE(verify.size(), 3);
+        QCOMPARE(zoText(verify.last(), "headerVersion"), QStringLiteral("77:2.0.4"));
+        QCOMPARE(zoText(verify.last(), "sha256").toLatin1(), imageDigest(m_tunex));
+        QVERIFY(r.historyVerifies);
+        QCOMPARE(r.history.size(), 3);
+        const ZoFlashHistory::Row &back = r.history.last();
+        QCOMPARE(back.source, QStringLiteral("rollback"));
+        QCOMPARE(back.before + QLatin1Char('>') + back.confirmed, QStringLiteral("2.1.0>2.0.4"));
+        QCOMPARE(back.sha256, r.history.first().sha256);
+        QVERIFY(!back.run.isEmpty() && back.run != r.history[1].run
+            && r.history[0].run != r.history[1].run);
+        QCOMPARE(zoText(cloud.requests().last().value(QLatin1String("body")).toObject(), "version"),
+            QStringLiteral("2.0.4"));
     }
 
     // The flash history as --history prints it, from a portable folder:

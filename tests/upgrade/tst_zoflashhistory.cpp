@@ -21,7 +21,7 @@ Row flash(const QString &eid, int type, int number, int atSeconds)
 {
     return {0, base.addSecs(atSeconds), "bench-3", "tech", "4.1.0", "tcp:127.0.0.1:8001", eid, type,
         number, QStringLiteral("SN%1").arg(number), "1.2.3", "1.3.0", "1.3.0", QString(64, 'a'),
-        5000000000LL, "custom:night", "upgraded", "", 12.375, 2, ""};
+        5000000000LL, "custom:night", "upgraded", "", 12.375, 2, "", ""};
 }
 
 // Five flashes, ids 1..5: E1's 20/1, 20/2 and core, then E2's 20/1 twice.
@@ -160,7 +160,7 @@ private Q_SLOTS:
             << QByteArray() << QStringList {"CREATE TABLE notes (a TEXT)"} << ".bad";
         QTest::newRow("ours, newer schema")
             << QByteArray()
-            << QStringList {"PRAGMA application_id=1414940232", "PRAGMA user_version=2",
+            << QStringList {"PRAGMA application_id=1414940232", "PRAGMA user_version=3",
                    "CREATE TABLE flash (a)"}
             << ".bad";
         QTest::newRow(".bad taken") << QByteArray(100, '\0') + "x" << QStringList() << ".bad.2";
@@ -195,6 +195,37 @@ private Q_SLOTS:
     }
 
     // Two processes appending at once: every row is kept, in one chain.
+    // A file schema 1 wrote (no run column) is brought up to schema 2 in
+    // place: its rows still verify, a new row keeps its run, and the hash
+    // covers that run.
+    void schemaOneMigrates()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        {
+            ZoFlashHistory h(path);
+            QVERIFY(h.open());
+            QCOMPARE(fill(h).size(), 5);
+        }
+        tamper(path,
+            {QStringLiteral("ALTER TABLE flash DROP COLUMN run"),
+                QStringLiteral("PRAGMA user_version=1")});
+        ZoFlashHistory h(path);
+        QVERIFY(h.open());
+        QVERIFY(h.setAside().isEmpty());
+        QVERIFY(h.verify().ok);
+        Row r = flash(QStringLiteral("E1"), 20, 1, 300);
+        r.run = QStringLiteral("run-6");
+        QVERIFY(h.append(r));
+        const QList<Row> rows = h.rows();
+        QCOMPARE(rows.size(), 6);
+        QCOMPARE(rows.first().run, QString());
+        QCOMPARE(rows.last().run, QStringLiteral("run-6"));
+        QVERIFY(h.verify().ok);
+        tamper(path, {QStringLiteral("UPDATE flash SET run = 'run-7' WHERE id = 6")});
+        QCOMPARE(h.verify().firstBroken, qint64(6));
+    }
+
     void concurrentAppenders()
     {
         QTemporaryDir dir;

@@ -148,7 +148,8 @@ private Q_SLOTS:
     // next. Roster: "m" module rows, "b" and "c" core rows (a board, the
     // core), "a" the core's record under another protocol type; "type.number",
     // "@n" the number the device reported, "=" already at its target, "^" in
-    // its bootloader, "!" there without a target. Picks:
+    // its bootloader, "!" there without a target, "<" an older target a
+    // rollback takes it back to (only those are due then). Picks:
     // "type/number", the core marked "*".
     void pick_data()
     {
@@ -160,6 +161,8 @@ private Q_SLOTS:
         QTest::newRow("core under another protocol type") << "c80= a81 -> 81/0*";
         QTest::newRow("nothing due") << "c80= b83= m38= -> ";
         QTest::newRow("a bus kind held by a bootloader") << "c80 b44 b83 m38! -> 83/0 80/0*";
+        QTest::newRow("rollback: its devices only") << "c80 m38 m77.1< m77.2< -> 77/1 77/2";
+        QTest::newRow("rollback: a bootloader still first") << "c80< m38 m77.2^ -> 77/2 80/0*";
     }
 
     void pick()
@@ -168,7 +171,8 @@ private Q_SLOTS:
         const QStringList sides = row.split(QStringLiteral(" -> "));
         ZoDeviceRoster rows;
         const QRegularExpression token(
-            QStringLiteral("^([mbca])(\\d+)(?:\\.(\\d+))?(?:@(\\d+))?([=!^]?)$"));
+            QStringLiteral("^([mbca])(\\d+)(?:\\.(\\d+))?(?:@(\\d+))?([=!^<]?)$"));
+        QSet<ZoDeviceKey> rollback;
         for (const QString &t : sides[0].split(QLatin1Char(' '))) {
             const QRegularExpressionMatch m = token.match(t);
             QVERIFY2(m.hasMatch(), qPrintable(t));
@@ -178,8 +182,12 @@ private Q_SLOTS:
             r.devIdx = tdu1(m.captured(4).toInt());
             r.curVersion = {type, 1, 0, 0};
             r.tarVersion = {type, 1, tdu1(m.captured(5) == QLatin1String("=") ? 0 : 1), 0};
-            if (!m.captured(5).isEmpty() && m.captured(5) != QLatin1String("="))
+            if (m.captured(5) == QLatin1String("<")) {
+                r.tarVersion = {type, 0, 9, 0};
+                rollback.insert(r.key);
+            } else if (!m.captured(5).isEmpty() && m.captured(5) != QLatin1String("=")) {
                 r.presence = ZoDevFMInfo::Presence::InBootloader;
+            }
             if (m.captured(5) == QLatin1String("!"))
                 r.tarVersion = {};
             const QChar kind = m.captured(1).at(0);
@@ -191,6 +199,7 @@ private Q_SLOTS:
                 rows.insertCoreRow(r, kind == QLatin1Char('b'));
         }
         ZoUpgradePolicy p;
+        p.setRollback(rollback);
         QStringList got;
         for (ZoUpgradePolicy::Pick k = p.pick(rows); k.devId != 0 && got.size() < 10;
              k = p.pick(rows)) {

@@ -35,3 +35,5 @@ tolvane_add_test(tst_zofirmwaresource SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zofi
   LIBS tolvane_upgrade)
 tolvane_add_test(tst_zoimagecache SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoimagecache.cpp
   LIBS tolvane_upgrade)
+tolvane_add_test(tst_zorollbackplan SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zorollbackplan.cpp
+  LIBS tolvane_upgrade)
