@@ -11,6 +11,7 @@ struct ZoFlashHistoryFilter
 {
     QString eid; // empty: every aircraft
     int type = -1, number = -1; // -1: any
+    QString target; // the target version ("1.2.3"); empty: any
     QDateTime since; // invalid: from the start
 };
 

@@ -57,8 +57,9 @@ public:
     const ZoDeviceRoster &roster() const { return *m_roster; }
     const ZoPlaneSearch *search() const { return m_search; }
     const ZoTargetIntake &targets() const { return *m_targets; }
-    // Tells when a device's end missed the flash history; null: none kept.
-    const ZoHistoryRecorder *history() const { return m_history; }
+    const ZoHistoryRecorder *history() const { return m_history; } // null: none kept
+    // Whether a run's files are the campaign's (its findings, before a run).
+    const ZoCampaignGuard &campaign() const { return *m_campaign; }
 
     Stage stage() const { return m_stage; }
     bool isUpgrading() const { return m_stage >= Stage::UpgradingModules; }
@@ -93,8 +94,7 @@ Q_SIGNALS:
     void sigCoreHeader(QString name, tVersion version);
     void sigProtocolTypeReset(tdu1 coreType);
     void sigBrisk2Type(tdu1 type);
-    // What is possible now (a custom branch waits for its key).
-    void sigBranchSelected(int branch);
+    void sigBranchSelected(int branch); // what is possible now (custom waits for its key)
     void sigCoreAddedByHand();
     void sigManualAddOffered(bool offered);
     void sigRunStarted();
@@ -171,6 +171,7 @@ private:
     ZoBootloaderSweep *m_sweep;
     ZoReportIntake *m_reports;
     ZoRunResults *m_results;
+    ZoCampaignGuard *m_campaign;
     ZoHistoryRecorder *m_history; // null: no history is kept
 
     Stage m_stage = Stage::Idle;

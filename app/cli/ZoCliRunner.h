@@ -41,6 +41,8 @@ public:
         // The flash history could not be written (or, reading it, read or
         // verified); 6 is --doctor's.
         ExitHistory = 7,
+        // --lock refused the run before anything was flashed.
+        ExitLockRefused = 8,
         // 128 + the signal's number, as a shell reports a program it stopped.
         ExitInterrupted = 130,
         ExitTerminated = 143,
