@@ -110,22 +110,25 @@ bool ZoCampaignGuard::admit()
 {
     const QList<Finding> all = findings();
     m_refused = ZoDeviceKey();
+    QStringList warned; // twins and numbered modules take one file
     for (const Finding &f : all) {
         const QString name = m_p.roster->records().value(f.key).name;
         if (f.kind == Finding::Kind::ChangedBytes) {
             qCWarning(lcUpgrade).noquote()
-                << "Other bytes under a version already flashed:" << f.key.text() << "version"
-                << f.served.version << "served" << f.served.sha256 << "flashed before"
+                << m_p.label << "Other bytes under a version already flashed:" << f.key.text()
+                << "version" << f.served.version << "served" << f.served.sha256 << "flashed before"
                 << f.seen.join(QLatin1Char(' '));
             QString text = tr("MsgCampaignBytesChanged");
             if (!text.contains(QLatin1String("%1"))) // no dictionary
                 text += QStringLiteral(": %1 %2 %3 %4");
-            Q_EMIT sigWarning(text.arg(name.isEmpty() ? f.key.text() : name, f.served.version,
-                f.served.sha256, f.seen.join(QLatin1Char(' '))));
+            if (!warned.contains(f.served.sha256))
+                Q_EMIT sigWarning(text.arg(name.isEmpty() ? f.key.text() : name, f.served.version,
+                    f.served.sha256, f.seen.join(QLatin1Char(' '))));
+            warned << f.served.sha256;
         } else {
             qCWarning(lcUpgrade).noquote()
-                << "The campaign's lock refuses" << f.key.text() << "served" << f.served.version
-                << f.served.sha256 << "pinned"
+                << m_p.label << "The campaign's lock refuses" << f.key.text() << "served"
+                << f.served.version << f.served.sha256 << "pinned"
                 << (f.expected.type ? f.expected.version + QLatin1Char(' ') + f.expected.sha256
                                     : QStringLiteral("nothing"));
             if (m_refused.isNull())

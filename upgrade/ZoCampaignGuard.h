@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZoDeviceKey.h"
+#include "ZoLogLabel.h"
 
 #include <QList>
 #include <QMetaType>
@@ -78,6 +79,7 @@ public:
         const ZoDeviceRoster *roster;
         const ZoUpgradePolicy *policy;
         const ZoFirmwareSource *source;
+        ZoLogLabel label; // before its log lines
     };
 
     // `lock`: none, nothing is pinned; an empty list pins nothing, so
@@ -93,8 +95,9 @@ public:
     Pins served() const;
     // Every finding over the devices a run would flash now, in flash order.
     QList<Finding> findings() const;
-    // Before a run: tells every finding (sigFinding, and sigWarning for the
-    // history's) and answers whether the run may go on. When it may not,
+    // Before a run: tells every finding (sigFinding; sigWarning once per
+    // file the history knows other bytes of) and answers whether the run
+    // may go on. When it may not,
     // refused() names the first device concerned.
     bool admit();
     ZoDeviceKey refused() const { return m_refused; }

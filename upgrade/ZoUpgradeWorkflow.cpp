@@ -48,7 +48,8 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
               m_probe, m_targets, m_connection->recovery()},
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
-    , m_campaign(new ZoCampaignGuard(env.campaignLock, {m_roster, &m_policy, m_source}, this))
+    , m_campaign(
+          new ZoCampaignGuard(env.campaignLock, {m_roster, &m_policy, m_source, m_label}, this))
     , m_history(ZoHistoryRecorder::forEnvironment(
           env, {m_results, m_roster, m_source, m_targets, m_connection, m_campaign}, this))
 {
