@@ -29,7 +29,8 @@ class ZoUpgradePolicy;
 //   would break "the same bytes for every aircraft" without anyone having
 //   chosen them;
 // - the flash history: bytes served under a version this station has already
-//   flashed with other bytes (same device type and version) are a warning.
+//   flashed with other bytes (same device type and version) are a warning
+//   (not on the custom branch, where one version is many builds).
 //   Under a lock they are refused unless the lock pins exactly these bytes,
 //   which then is the line's own word that they are the campaign's (and the
 //   run that wrote that lock was warned).

@@ -1,4 +1,5 @@
 #include "ZoCliDevice.h"
+#include "ZoCliFleet.h"
 #include "ZoCliLock.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
@@ -486,6 +487,16 @@ private Q_SLOTS:
         }
         QFETCH(bool, historyLost);
         QTEST(Runner::upgradeExitCode(runOk, list, historyLost), "exitCode");
+    }
+
+    // Several aircraft end with the worst of their codes: a stop from
+    // outside, then refusals (the lock's after a usage error), then failures.
+    void fleetExitCode()
+    {
+        QCOMPARE(ZoCliFleet::worstExitCode({0, 1, 8, 5}), int(Runner::ExitLockRefused));
+        QCOMPARE(ZoCliFleet::worstExitCode({8, 2}), int(Runner::ExitUsage));
+        QCOMPARE(ZoCliFleet::worstExitCode({8, 130}), int(Runner::ExitInterrupted));
+        QCOMPARE(ZoCliFleet::worstExitCode({0, 42}), int(Runner::ExitUpgradeFailed));
     }
 
     // Runs that end before any aircraft is reached.
