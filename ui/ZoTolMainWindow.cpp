@@ -182,6 +182,8 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         Qt::QueuedConnection);
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, &ZoTolMainWindow::onInformation,
         Qt::QueuedConnection);
+    connect(&e->campaign(), &ZoCampaignGuard::sigWarning, this, &ZoTolMainWindow::onInformation,
+        Qt::QueuedConnection);
     connect(e, &ZoUpgradeWorkflow::sigQuestion, this, &ZoTolMainWindow::onQuestion,
         Qt::QueuedConnection);
     connect(e->search(), &ZoPlaneSearch::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
@@ -650,6 +652,9 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDevice
         break;
     case Outcome::CoreUnidentified:
         text = fillIn(tr("MsgRunCoreUnidentified"), name);
+        break;
+    case Outcome::LockRefused:
+        text = fillIn(tr("MsgRunLockRefused"), name);
         break;
     case Outcome::LinkLost:
         // Lost between two devices, the link left none in its bootloader.

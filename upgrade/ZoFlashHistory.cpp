@@ -368,6 +368,7 @@ QList<ZoFlashHistory::Row> ZoFlashHistory::rows(const Filter &filter) const
     narrow(!filter.eid.isEmpty(), "eid = ?", filter.eid);
     narrow(filter.type >= 0, "type = ?", filter.type);
     narrow(filter.number >= 0, "number = ?", filter.number);
+    narrow(!filter.target.isEmpty(), "target = ?", filter.target);
     narrow(filter.since.isValid(), "time >= ?", filter.since.toMSecsSinceEpoch());
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);

@@ -12,6 +12,7 @@ struct ZoFlashHistoryFilter
     QString eid; // empty: every aircraft
     int type = -1, number = -1; // -1: any
     QDateTime since; // invalid: from the start
+    QString target; // the target version ("1.2.3"); empty: any
 };
 
 // Every device flash this station made, kept in an SQLite file that is only

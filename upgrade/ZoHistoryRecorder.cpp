@@ -1,5 +1,6 @@
 #include "ZoHistoryRecorder.h"
 
+#include "ZoCampaignGuard.h"
 #include "ZoConnectionPhase.h"
 #include "ZoDeviceRoster.h"
 #include "ZoFirmwareSource.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSysInfo>
 #include <QUuid>
@@ -35,6 +37,9 @@ ZoHistoryRecorder::ZoHistoryRecorder(const Files &files, const Parts &parts, QOb
               : std::make_unique<ZoImageCache>(files.images, files.imageBytes))
 {
     connect(m_p.results, &ZoRunResults::sigDeviceEnded, this, &ZoHistoryRecorder::record);
+    if (m_p.campaign)
+        m_p.campaign->setHistory(
+            [this](int type, const QString &version) { return flashedDigests(type, version); });
     if (m_cache)
         m_p.targets->setFallback(
             [this](ZoDeviceKey key, ZoFRMFileInfo &file) { return imageFor(key, file); });
@@ -172,6 +177,26 @@ bool ZoHistoryRecorder::imageFor(ZoDeviceKey key, ZoFRMFileInfo &file)
         }
     }
     return false;
+}
+
+QStringList ZoHistoryRecorder::flashedDigests(int type, const QString &version)
+{
+    // A station without a history has flashed nothing; asking makes no file.
+    QString why;
+    if ((!m_history && !QFileInfo::exists(m_path)) || !openHistory(&why))
+        return {};
+    ZoFlashHistory::Filter filter;
+    filter.type = type;
+    filter.target = version;
+    QStringList digests;
+    for (const ZoFlashHistory::Row &row : m_history->rows(filter)) {
+        // The device took the whole file; what it did with it is another matter.
+        if ((row.result == QLatin1String("upgraded")
+                || row.result == QLatin1String("not confirmed"))
+            && !row.sha256.isEmpty() && !digests.contains(row.sha256))
+            digests << row.sha256;
+    }
+    return digests;
 }
 
 void ZoHistoryRecorder::record(const ZoDeviceOutcome &o)

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class ZoCampaignGuard;
 class ZoConnectionPhase;
 class ZoDeviceRoster;
 class ZoFirmwareSource;
@@ -24,7 +25,8 @@ struct ZoUpgradeEnvironment;
 //
 // Each file a device confirmed is also kept in the image cache, and a device
 // in its bootloader whose type no file names is offered the image its type
-// last confirmed: on this aircraft, or else on any.
+// last confirmed: on this aircraft, or else on any. The campaign guard asks
+// it which bytes a version was flashed with before.
 //
 // Lives on the engine's thread.
 class ZoHistoryRecorder : public QObject
@@ -39,6 +41,7 @@ public:
         const ZoFirmwareSource *source;
         ZoTargetIntake *targets;
         const ZoConnectionPhase *connection; // the link in use
+        ZoCampaignGuard *campaign; // told which bytes each version was flashed with
     };
     struct Files
     {
@@ -81,6 +84,7 @@ private:
     bool openHistory(QString *why);
     void keepImage(const ZoDeviceOutcome &o);
     bool imageFor(ZoDeviceKey key, ZoFRMFileInfo &file);
+    QStringList flashedDigests(int type, const QString &version);
 
     QString m_path;
     Parts m_p;

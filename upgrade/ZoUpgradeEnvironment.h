@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoCampaignGuard.h"
 #include "ZoPlaneSearch.h"
 #include "ZoTypes.h"
 
@@ -50,6 +51,8 @@ struct ZoUpgradeEnvironment
     QString logLabel;
     // The serial ports a search tries; null: the system's.
     ZoPlaneSearch::PortEnumerator portEnumerator;
+    // The campaign's pinned files (see ZoCampaignGuard); none: no lock.
+    std::optional<ZoCampaignGuard::Pins> campaignLock;
 
     // What a program's configuration says. The link record and the store
     // stay the configuration's.

@@ -44,6 +44,9 @@ public:
         // that comes back could not be told from another aircraft's (one in
         // its bootloader cannot tell, and is flashed).
         CoreUnidentified,
+        // The campaign's lock refused a file before anything was flashed
+        // (ZoCampaignGuard); nothing was sent.
+        LockRefused,
     };
     Q_ENUM(End)
     enum class Phase : int { Idle, Transferring, Confirming, Pausing };

@@ -3,20 +3,16 @@
 #include "ZoBootCommands.h"
 #include "ZoBootloaderProbe.h"
 #include "ZoBootloaderSweep.h"
+#include "ZoCampaignGuard.h"
 #include "ZoConnectionPhase.h"
 #include "ZoCoreHeaderChoice.h"
 #include "ZoCoreRecovery.h"
 #include "ZoFRMFileStore.h"
-#include "ZoFirmwareSource.h"
 #include "ZoHistoryRecorder.h"
-#include "ZoManualAdd.h"
-#include "ZoMsgLooper.h"
-#include "ZoPlaneSearch.h"
 #include "ZoProtocolLease.h"
 #include "ZoReportIntake.h"
 #include "ZoRollback.h"
 #include "ZoRunJournal.h"
-#include "ZoRunResults.h"
 #include "ZoUtils.h"
 
 #include <QLoggingCategory>
@@ -53,8 +49,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
               m_probe, m_targets, m_connection->recovery()},
           env, this))
     , m_results(new ZoRunResults(m_run, m_roster, &m_policy, m_source, m_label, this))
+    , m_campaign(
+          new ZoCampaignGuard(env.campaignLock, {m_roster, &m_policy, m_source, m_label}, this))
     , m_history(ZoHistoryRecorder::forEnvironment(
-          env, {m_results, m_roster, m_source, m_targets, m_connection}, this))
+          env, {m_results, m_roster, m_source, m_targets, m_connection, m_campaign}, this))
     , m_rollback(new ZoRollback(m_history, m_roster, &m_policy, m_targets,
           env.store ? env.store : m_ownStore.get(), this))
 {
@@ -93,8 +91,10 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
         &ZoUpgradeWorkflow::sigVersionReported);
     connect(m_sweep, &ZoBootloaderSweep::sigRecordChanged, this, &ZoUpgradeWorkflow::sigRecordChanged);
     connect(m_sweep, &ZoBootloaderSweep::sigFinished, this, [this](ZoBootloaderSweep::Purpose p) {
-        if (p == ZoBootloaderSweep::Purpose::BeforeRun)
-            return m_run->start();
+        if (p == ZoBootloaderSweep::Purpose::BeforeRun) // nothing flashed against the lock
+            return m_campaign->admit()
+                ? m_run->start()
+                : onRunEnded(RunOutcome::LockRefused, m_campaign->refused(), false);
         m_allUpgraded = flashOrder().isEmpty();
         Q_EMIT sigProbeFinished();
     });

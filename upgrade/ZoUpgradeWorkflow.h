@@ -49,16 +49,15 @@ public:
     // Every candidate link, or only the one given (later searches stay on it).
     void startSearch() { m_connection->startSearch(); }
     void searchLink(const ZoPlaneConfig &requested) { m_connection->searchLink(requested); }
-    // The cloud's catalogue and version reports, or offline files instead.
-    ZoFirmwareSource &source() { return *m_source; }
+    ZoFirmwareSource &source() { return *m_source; } // catalogue, reports, or offline files
 
     // The parts whose signals and state views read directly.
     const ZoDeviceRoster &roster() const { return *m_roster; }
     const ZoPlaneSearch *search() const { return m_search; }
     const ZoTargetIntake &targets() const { return *m_targets; }
     const ZoUpgradeRun &run() const { return *m_run; } // each device's phase
-    // Tells when a device's end missed the flash history; null: none kept.
-    const ZoHistoryRecorder *history() const { return m_history; }
+    const ZoHistoryRecorder *history() const { return m_history; } // null: none kept
+    const ZoCampaignGuard &campaign() const { return *m_campaign; } // lock, changed bytes
 
     Stage stage() const { return m_stage; }
     bool isUpgrading() const { return m_stage >= Stage::UpgradingModules; }
@@ -68,8 +67,7 @@ public:
     // The core header's protocol type (1, 2, 3, 258), 0 when it offers none.
     tds4 protocolType() const { return m_choice->protocolType(); }
     tdu1 pendingSelection() const { return m_manual->pending(); }
-    // Cores the run journal says were being flashed when a run was cut short.
-    QList<tdu1> coresLeftInBootloader() const { return m_journal->coreTypes(); }
+    QList<tdu1> coresLeftInBootloader() const { return m_journal->coreTypes(); } // cut short
     // What became of a device in the last run, or what a run would do.
     ZoDeviceOutcome outcome(ZoDeviceKey key) const { return m_results->outcome(key); }
     // Modules, then boards, the core last, as a run flashes those due.
@@ -173,6 +171,7 @@ private:
     ZoBootloaderSweep *m_sweep;
     ZoReportIntake *m_reports;
     ZoRunResults *m_results;
+    ZoCampaignGuard *m_campaign;
     ZoHistoryRecorder *m_history; // null: no history is kept
     ZoRollback *m_rollback;
 

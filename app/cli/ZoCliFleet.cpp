@@ -135,9 +135,10 @@ void ZoCliFleet::settle()
 
 int ZoCliFleet::worstExitCode(const QList<int> &codes)
 {
-    static const int order[] = {ZoCliRunner::ExitTerminated, ZoCliRunner::ExitInterrupted,
-        ZoCliRunner::ExitUsage, ZoCliRunner::ExitUpgradeFailed, ZoCliRunner::ExitHistory,
-        ZoCliRunner::ExitNotVerified, ZoCliRunner::ExitCatalogue, ZoCliRunner::ExitNotFound};
+    static const int order[]
+        = {ZoCliRunner::ExitTerminated, ZoCliRunner::ExitInterrupted, ZoCliRunner::ExitUsage,
+            ZoCliRunner::ExitLockRefused, ZoCliRunner::ExitUpgradeFailed, ZoCliRunner::ExitHistory,
+            ZoCliRunner::ExitNotVerified, ZoCliRunner::ExitCatalogue, ZoCliRunner::ExitNotFound};
     for (int code : order)
         if (codes.contains(code))
             return code;

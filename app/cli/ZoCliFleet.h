@@ -35,7 +35,8 @@ public:
     void interrupt(int request);
 
     // The worst of the aircraft's exit codes: a stop from outside, then a
-    // refusal, a failed upgrade, an unverified one, a catalogue failure, an
+    // refusal (two links to one aircraft, then the campaign's lock), a
+    // failed upgrade, an unverified one, a catalogue failure, an
     // aircraft not found, success.
     static int worstExitCode(const QList<int> &codes);
 

@@ -1,5 +1,6 @@
 #include "ZoCliOptions.h"
 
+#include "ZoCliLock.h"
 #include "ZoIpv4Address.h"
 
 #include <QCommandLineOption>
@@ -33,6 +34,8 @@ struct Parser
         parser.addOption(rollback);
         parser.addOption(yes);
         parser.addOption(report);
+        parser.addOption(lock);
+        parser.addOption(writeLock);
         parser.addOption(doctor);
         parser.addOption(jobs);
         parser.addOption(progress);
@@ -75,6 +78,15 @@ struct Parser
         QStringLiteral("Answer Yes to the engine's questions (otherwise No).")};
     const QCommandLineOption report {QStringLiteral("report"),
         QStringLiteral("Write a JSON record of the run to FILE."), QStringLiteral("FILE")};
+    const QCommandLineOption lock {QStringLiteral("lock"),
+        QStringLiteral("With --upgrade: flash only the files the lock FILE pins (see "
+                       "--write-lock); a device whose file differs, or whose type the lock does "
+                       "not name, refuses the run before anything is flashed (exit 8)."),
+        QStringLiteral("FILE")};
+    const QCommandLineOption writeLock {QStringLiteral("write-lock"),
+        QStringLiteral("Pin this aircraft's files: once the targets are known, before anything is "
+                       "flashed, write each target's type, version, size and SHA-256 to FILE."),
+        QStringLiteral("FILE")};
     const QCommandLineOption doctor {QStringLiteral("doctor"),
         QStringLiteral("Search for nothing; check why this machine may not reach the aircraft or "
                        "the cloud: serial ports and their rights, ModemManager, the link's "
@@ -145,8 +157,9 @@ QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
 {
     // Reading the history looks at no aircraft: nothing of a run applies.
     options.history = parser.isSet(p.history);
-    for (const QCommandLineOption *o : {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-             &p.upgrade, &p.rollback, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress}) {
+    for (const QCommandLineOption *o :
+        {&p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.rollback, &p.yes,
+            &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs, &p.progress}) {
         if (options.history && parser.isSet(*o))
             return QStringLiteral("--history takes only --eid, --device, --since, --format and "
                                   "--verify (not --%1)")
@@ -190,6 +203,18 @@ QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
             && options.format != QLatin1String("csv"))
             return QStringLiteral("--format %1: expected table, json or csv").arg(options.format);
     }
+    return QString();
+}
+
+// Why a file cannot be written at `path`, found out now rather than after
+// an upgrade whose record would be lost; empty: none.
+QString outputFileProblem(const QString &path)
+{
+    const QFileInfo file(path);
+    if (path.isEmpty() || file.isDir())
+        return QStringLiteral("not a file name");
+    if (!file.absoluteDir().exists())
+        return QStringLiteral("the folder %1 does not exist").arg(file.absolutePath());
     return QString();
 }
 
@@ -305,8 +330,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
-        &p.upgrade, &p.rollback, &p.yes, &p.report, &p.doctor, &p.jobs, &p.progress, &p.history,
-        &p.verify, &p.eid, &p.device, &p.since, &p.format};
+        &p.upgrade, &p.rollback, &p.yes, &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs,
+        &p.progress, &p.history, &p.verify, &p.eid, &p.device, &p.since, &p.format};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -413,13 +438,28 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 
     if (parser.isSet(p.report)) {
         reportPath = parser.value(p.report);
-        const QFileInfo file(reportPath);
-        if (reportPath.isEmpty() || file.isDir())
-            return fail(QStringLiteral("--report %1: not a file name").arg(reportPath));
-        // Found out now, not after an upgrade whose record would be lost.
-        if (!file.absoluteDir().exists())
-            return fail(QStringLiteral("--report %1: the folder %2 does not exist")
-                            .arg(reportPath, file.absolutePath()));
+        if (const QString why = outputFileProblem(reportPath); !why.isEmpty())
+            return fail(QStringLiteral("--report %1: %2").arg(reportPath, why));
+    }
+    if (parser.isSet(p.lock)) {
+        lockPath = parser.value(p.lock);
+        if (mode != ModeUpgrade)
+            return fail(QStringLiteral("--lock is only used with --upgrade"));
+        ZoCampaignGuard::Pins pins;
+        QString why;
+        if (!ZoCliLock::read(lockPath, pins, &why))
+            return fail(QStringLiteral("--lock %1: %2").arg(lockPath, why));
+        lock = pins;
+    }
+    if (parser.isSet(p.writeLock)) {
+        writeLockPath = parser.value(p.writeLock);
+        if (lock)
+            return fail(QStringLiteral("--write-lock and --lock exclude each other"));
+        // Whose files would it pin?
+        if (links.size() > 1)
+            return fail(QStringLiteral("--write-lock pins one aircraft's files: give one --link"));
+        if (const QString why = outputFileProblem(writeLockPath); !why.isEmpty())
+            return fail(QStringLiteral("--write-lock %1: %2").arg(writeLockPath, why));
     }
     return true;
 }
@@ -446,6 +486,16 @@ QString ZoCliOptions::helpText()
             "10 %. Each device is read back after its transfer (the core is given up to 30 s to\n"
             "restart) and counts as upgraded only when it reports exactly its target.\n"
             "\n"
+            "Pinned campaigns: --write-lock FILE, on a pilot aircraft, pins the file of every\n"
+            "type that has a target on it (due or already current), once the targets are known\n"
+            "and before anything is flashed: {\"schema\":1,\"targets\":[{\"type\",\"version\",\n"
+            "\"size\",\"sha256\"}]}. The other aircraft run with --lock FILE: a device whose\n"
+            "file has another version, size or SHA-256, or whose type the lock does not name,\n"
+            "refuses the whole run before anything is flashed (exit 8), from the cloud and from\n"
+            "--firmware DIR alike. Without a lock, a file served under a version this station's\n"
+            "flash history has already flashed with other bytes is warned about; with --lock it\n"
+            "is refused unless the lock pins exactly those bytes.\n"
+            "\n"
             "--doctor prints one line per finding, starting with ok, warn or FAIL, and the fix\n"
             "after \"fix:\". FAIL blocks an upgrade: the link's serial port not usable, no usable\n"
             "port for a serial link, the configuration folder or a file in it unusable. A cloud\n"
@@ -457,7 +507,7 @@ QString ZoCliOptions::helpText()
             "has one section per aircraft, and --report writes {\"aircraft\": [...], \"result\",\n"
             "\"exitCode\"}. Two links to the same aircraft (the same core EID) are refused before\n"
             "anything is flashed (exit 2). The exit code is the worst of the aircraft's, in the\n"
-            "order 143, 130, 2, 1, 7, 5, 4, 3, 0.\n"
+            "order 143, 130, 2, 8, 1, 7, 5, 4, 3, 0.\n"
             "\n"
             "--rollback finds the aircraft and takes every device its latest run (as the flash\n"
             "history records it) upgraded back to the version it confirmed before, with the\n"
@@ -470,14 +520,14 @@ QString ZoCliOptions::helpText()
             "sysconfig.xml when the working directory holds the configuration. Each row is\n"
             "chained to the one before it by a SHA-256, which --verify checks.\n"
             "\n"
-            "--progress json writes events \"searching\", \"found\" (with \"eid\"), "
-            "\"catalogue\",\n"
-            "\"device\" (one per device), \"progress\" (every 10 %), \"result\", \"confirmed\" "
-            "and\n"
-            "\"finished\" (with \"result\" and \"exitCode\"); a device's carry \"key\", \"type\", "
-            "\"number\".\n"
-            "With several links a last \"finished\" with an empty \"link\" gives the overall "
-            "verdict.\n"
+            "--progress json writes events \"searching\", \"found\" (with \"eid\"), \"catalogue\",\n"
+            "\"device\" (one per device), \"phase\", \"progress\" (every 10 %), \"result\",\n"
+            "\"confirmed\" and \"finished\" (with \"result\" and \"exitCode\"); a device's carry\n"
+            "\"key\", \"type\" and \"number\". Each device passes the phases entering, erasing,\n"
+            "programming, leaving (\"mayPowerOff\": false: cutting power now leaves it in its\n"
+            "bootloader), restarting and confirming (true); \"phase\" and \"progress\" carry the\n"
+            "phase, \"mayPowerOff\", \"bytesPerSecond\" and \"etaSeconds\". With several links a\n"
+            "last \"finished\" with an empty \"link\" gives the overall verdict.\n"
             "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was "
@@ -493,6 +543,8 @@ QString ZoCliOptions::helpText()
             "  7  the flash history could not be written (the upgrade itself went as the lines\n"
             "     above say); with --history, it could not be read or --verify found a row\n"
             "     changed or taken out\n"
+            "  8  --lock refused the run: a file differs from the lock, or the lock does not\n"
+            "     name its type; nothing was flashed\n"
             "  9  --rollback refused: nothing was flashed (the message says why)\n"
             "\n"
             "Environment: TOLVANE_CLOUD_URL sets the cloud service's address; QT_LOGGING_RULES,\n"

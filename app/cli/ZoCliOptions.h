@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZoCampaignGuard.h"
 #include "ZoPlaneConfig.h"
 
 #include <QDateTime>
@@ -47,6 +48,11 @@ public:
     Mode mode = ModeList;
     bool yes = false;
     QString reportPath;
+    // --lock: the campaign's pinned files, read and checked here (a lock
+    // that cannot be read is a usage error); --write-lock: where to pin them.
+    QString lockPath;
+    std::optional<ZoCampaignGuard::Pins> lock;
+    QString writeLockPath;
     bool doctor = false; // check this machine instead of searching
     // --history: read the flash history instead of searching, filtered.
     bool history = false;

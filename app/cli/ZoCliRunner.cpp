@@ -1,6 +1,7 @@
 #include "ZoCliRunner.h"
 
 #include "ZoCliRollback.h"
+#include "ZoCliLock.h"
 #include "ZoFirmwareFolder.h"
 #include "ZoHistoryRecorder.h"
 #include "ZoPlatform.h"
@@ -28,9 +29,10 @@ QString timeText(const tFcsDateTime &t)
 }
 
 ZoUpgradeEnvironment environmentWith(
-    ZoPlaneConfig *fleetLink, ZoRunJournal *fleetJournal, const QString &linkText)
+    const ZoCliOptions &options, ZoPlaneConfig *fleetLink, ZoRunJournal *fleetJournal)
 {
     ZoUpgradeEnvironment env = ZoUpgradeEnvironment::from(*ZoTvkInstance::instance());
+    env.campaignLock = options.lock;
     if (fleetLink) {
         // Engines side by side share no link record. They share one journal,
         // each aircraft's entries under its EID: two objects on one file
@@ -38,7 +40,7 @@ ZoUpgradeEnvironment environmentWith(
         // reads the one file.
         env.link = fleetLink;
         env.journal = fleetJournal;
-        env.logLabel = QStringLiteral("[%1]").arg(linkText);
+        env.logLabel = QStringLiteral("[%1]").arg(options.linkText);
     }
     return env;
 }
@@ -55,7 +57,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
     , m_out(!m_fleet && !options.jsonProgress && ZoCliPrinter::stdoutIsTerminal(), fleetPrefix)
     , m_record(options)
     , m_engine(std::make_unique<ZoUpgradeWorkflow>(
-          environmentWith(m_fleet ? &m_link : nullptr, fleetJournal, options.linkText)))
+          environmentWith(options, m_fleet ? &m_link : nullptr, fleetJournal)))
 {
     if (options.jsonProgress)
         m_out.setJsonEvents(options.linkText);
@@ -136,6 +138,10 @@ void ZoCliRunner::connectEngine()
             m_bound.start(StallBoundMs);
         }
     });
+    connect(&e->campaign(), &ZoCampaignGuard::sigFinding, this,
+        [this](const ZoCampaignGuard::Finding &f) {
+            m_out.complain(ZoCliLock::findingText(f, deviceOf(f.key).label()));
+        });
     connect(e, &ZoUpgradeWorkflow::sigInformation, this, [this](QString text) {
         if (m_phase != PhaseDone)
             m_out.say(QStringLiteral("engine: %1").arg(text));
@@ -416,6 +422,13 @@ void ZoCliRunner::catalogueDone()
                     d.hasTarget ? QJsonValue(ZoCliDevice::versionText(d.target))
                                 : QJsonValue(QJsonValue::Null)},
                 {QStringLiteral("due"), d.due}});
+    if (!m_options.writeLockPath.isEmpty()) {
+        QString said;
+        const bool written = ZoCliLock::writeServed(m_options, m_engine->campaign(), eid(), &said);
+        written ? m_out.say(said) : m_out.complain(said);
+        if (!written)
+            return finish(ExitUpgradeFailed, QStringLiteral("lock-unwritable"));
+    }
     if (m_options.mode == ZoCliOptions::ModeList) {
         m_out.say(QStringLiteral("%1 device(s), %2 due for an upgrade")
                       .arg(m_record.devices.size())
@@ -575,11 +588,18 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
                                           "and flashes it first")
                                .arg(name));
         break;
+    case Outcome::LockRefused:
+        m_out.complain(QStringLiteral("the lock %1 refuses this run (see above): nothing was "
+                                      "flashed")
+                           .arg(m_options.lockPath));
+        break;
     default:
         break;
     }
-    const int code = upgradeExitCode(
-        outcome == Outcome::Completed || outcome == Outcome::NotConfirmed, devices, m_historyLost);
+    const int code = outcome == Outcome::LockRefused
+        ? int(ExitLockRefused)
+        : upgradeExitCode(outcome == Outcome::Completed || outcome == Outcome::NotConfirmed,
+            devices, m_historyLost);
     if (!m_fleet)
         m_out.table(devices, true);
     const bool anyUpgraded = std::any_of(
@@ -591,6 +611,7 @@ void ZoCliRunner::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey 
         code == ExitSuccess           ? (anyUpgraded ? done : QStringLiteral("up-to-date"))
             : code == ExitNotVerified ? QStringLiteral("not-verified")
             : code == ExitHistory     ? QStringLiteral("history-unwritable")
+            : code == ExitLockRefused ? QStringLiteral("lock-refused")
                                       : QStringLiteral("failed"));
 }
 

@@ -42,8 +42,10 @@ public:
         // The flash history could not be written (or, reading it, read or
         // verified); 6 is --doctor's.
         ExitHistory = 7,
+        // --lock refused the run before anything was flashed.
+        ExitLockRefused = 8,
         // --rollback refused (missing image, the 2.20 line, another EID, no
-        // Yes): nothing was flashed. 8 is kept for another refusal.
+        // Yes): nothing was flashed.
         ExitRollbackRefused = 9,
         // 128 + the signal's number, as a shell reports a program it stopped.
         ExitInterrupted = 130,

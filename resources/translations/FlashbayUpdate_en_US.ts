@@ -576,6 +576,10 @@
         <translation>%1 never told its identity (EID), so it was not flashed: the flight controller that comes back could not be told from another aircraft&apos;s. Search again, so that it can tell it.</translation>
     </message>
     <message>
+        <source>MsgRunLockRefused</source>
+        <translation>The campaign&apos;s lock refuses the firmware file %1 would take: it is not the file the lock pins for its type. Nothing was flashed.</translation>
+    </message>
+    <message>
         <source>MsgHistoryUnwritable</source>
         <translation>The flash history cannot be written (%1). The upgrade goes on, but what is flashed now is not on record: make the folder writable and free some space.</translation>
     </message>
@@ -594,6 +598,13 @@
     <message>
         <source>MsgSerialPortDenied</source>
         <translation>No permission to open %1. Add yourself to the dialout group (sudo usermod -aG dialout $USER), then log out and in; `tolvane-cli --doctor` tells more.</translation>
+    </message>
+</context>
+<context>
+    <name>ZoCampaignGuard</name>
+    <message>
+        <source>MsgCampaignBytesChanged</source>
+        <translation>Other bytes under a version already flashed: %1 is offered version %2 as SHA-256 %3, but this station flashed version %2 before as %4. The same version should be the same file: ask the maker before flashing it.</translation>
     </message>
 </context>
 <context>

@@ -576,6 +576,10 @@
         <translation>%1未报告其身份（EID），因此未刷写：无法确认重启后应答的飞控属于同一架飞机。请重新搜索，让它报告身份。</translation>
     </message>
     <message>
+        <source>MsgRunLockRefused</source>
+        <translation>批次锁定文件拒绝了%1将要使用的固件文件：它不是锁定文件为该类型固定的文件。未刷写任何设备。</translation>
+    </message>
+    <message>
         <source>MsgHistoryUnwritable</source>
         <translation>无法写入刷写历史（%1）。升级继续进行，但此次刷写不会被记录：请确保该文件夹可写且有剩余空间。</translation>
     </message>
@@ -594,6 +598,13 @@
     <message>
         <source>MsgSerialPortDenied</source>
         <translation>没有打开 %1 的权限。请将自己加入 dialout 组（sudo usermod -aG dialout $USER），然后注销并重新登录；运行 `tolvane-cli --doctor` 可查看详情。</translation>
+    </message>
+</context>
+<context>
+    <name>ZoCampaignGuard</name>
+    <message>
+        <source>MsgCampaignBytesChanged</source>
+        <translation>同一版本出现了不同的文件：%1 获得的版本 %2 的 SHA-256 为 %3，而本工作站此前刷写的版本 %2 为 %4。同一版本应是同一文件，刷写前请向厂商确认。</translation>
     </message>
 </context>
 <context>

@@ -9,7 +9,8 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
                    LIBS tolvane_cli LABELS e2e TIMEOUT 400
                    PARTS upgrade rollback
                          list,interrupted
-                         options,firmwareDir,outcome,earlyExit,fleet,fleetInterrupted,history)
+                         pinnedCampaign
+                         options,lock,firmwareDir,outcome,fleetExitCode,earlyExit,fleet,fleetInterrupted,history)
   add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)
   target_compile_definitions(tst_tolvanecli PRIVATE
     TOLVANE_CLI="$<TARGET_FILE:tolvane-cli>"

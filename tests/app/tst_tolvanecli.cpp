@@ -1,4 +1,6 @@
 #include "ZoCliDevice.h"
+#include "ZoCliFleet.h"
+#include "ZoCliLock.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoFirmwareFolder.h"
@@ -54,7 +56,8 @@ QString describe(const ZoCliOptions &o)
         + (o.key.isEmpty() ? QString() : QLatin1Char('/') + o.key)
         + QLatin1String(o.yes ? " yes" : "")
         + QLatin1String(o.firmwareDir.isEmpty() ? "" : " firmware")
-        + QLatin1String(o.reportPath.isEmpty() ? "" : " report");
+        + QLatin1String(o.reportPath.isEmpty() ? "" : " report")
+        + QLatin1String(o.writeLockPath.isEmpty() ? "" : " write-lock");
     if (o.links.size() > 1)
         s += QStringLiteral(" links %1 jobs %2").arg(o.links.size()).arg(o.jobs);
     return s;
@@ -239,6 +242,8 @@ private Q_SLOTS:
             QStringLiteral("--firmware %1 --report %1/r.json --upgrade").arg(QDir::tempPath()),
             "auto upgrade stable firmware report");
         good("help", "--upgrade -h", "help");
+        good("pinned from a list", QStringLiteral("--write-lock %1/l.json").arg(QDir::tempPath()),
+            "auto list stable write-lock");
         good("two links, one at a time",
             "--link tcp:127.0.0.1:8001 --link udp:127.0.0.1:14550 --jobs 1 --upgrade",
             "tcp 127.0.0.1:8001 local 0 upgrade stable links 2 jobs 1");
@@ -269,6 +274,106 @@ private Q_SLOTS:
         bad("stray argument", "stray", "stray");
         bad("firmware not a folder", "--firmware /nonexistent/fw", "--firmware");
         bad("report in a missing folder", "--report /nonexistent/r.json", "--report");
+        bad("lock on a list", "--lock /nonexistent/l.json", "--lock is only used with --upgrade");
+        bad("lock unreadable", "--upgrade --lock /nonexistent/l.json",
+            "--lock /nonexistent/l.json");
+        bad("one aircraft's lock from two",
+            "--link tcp:127.0.0.1:1 --link tcp:127.0.0.1:2 "
+            "--write-lock /tmp/l.json",
+            "--write-lock");
+    }
+
+    // A lock read, then held against the files a run would flash: a row's
+    // lock (@A, @B, @C: digests), the served files "type:version:sha" of the
+    // due devices (all 2096 bytes), the digests the history flashed under
+    // their version, and the findings ("kind type", then whether the run is
+    // refused) or the parse error.
+    void lock_data()
+    {
+        QTest::addColumn<QString>("lock"); // empty: none
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<QString>("flashed");
+        QTest::addColumn<QString>("expect");
+        const QString pin77
+            = QStringLiteral(R"({"type": 77, "version": "2.0.4", "size": 2096, "sha256": "@A"})");
+        const auto lock = [](const QString &targets, int schema = 1) {
+            return QStringLiteral(R"({"schema": %1, "written": "x", "targets": [%2]})")
+                .arg(schema)
+                .arg(targets);
+        };
+        const auto row = [](const char *name, const QString &l, const char *served,
+                             const char *flashed, const char *expect) {
+            QTest::newRow(name) << l << QString::fromLatin1(served) << QString::fromLatin1(flashed)
+                                << QString::fromLatin1(expect);
+        };
+        row("pinned as served", lock(pin77), "77:2.0.4:@A", "", "admitted");
+        row("one byte changed", lock(pin77), "77:2.0.4:@B", "", "Differs 77 refused");
+        row("another version", lock(pin77), "77:2.0.5:@A", "", "Differs 77 refused");
+        row("a type the lock does not name", lock(pin77), "77:2.0.4:@A 80:1.8.2:@C", "",
+            "Unpinned 80 refused");
+        row("an empty lock pins nothing", lock(QString()), "77:2.0.4:@A", "",
+            "Unpinned 77 refused");
+        row("digests in capitals", lock(pin77).replace(QLatin1String("@A"), QLatin1String("@U")),
+            "77:2.0.4:@A", "", "admitted");
+        row("other bytes flashed before, no lock", QString(), "77:2.0.4:@A", "@B @A",
+            "ChangedBytes 77 admitted");
+        row("the lock pins the new bytes", lock(pin77), "77:2.0.4:@A", "@B",
+            "ChangedBytes 77 admitted");
+        row("changed under the lock", lock(pin77), "77:2.0.4:@C", "@A",
+            "Differs 77 ChangedBytes 77 refused");
+        row("unknown schema", lock(pin77, 2), "", "", "error: unknown schema (2)");
+        row("no schema", QStringLiteral(R"({"targets": []})"), "", "", "error: none given");
+        row("not JSON", QStringLiteral("{"), "", "", "error: not JSON");
+        row("type twice", lock(pin77 + QLatin1Char(',') + pin77), "", "", "error: pinned twice");
+        row("short digest", lock(QString(pin77).replace(QLatin1String("@A"), QLatin1String("abc"))),
+            "", "", "error: \"sha256\"");
+        row("two-part version",
+            lock(QString(pin77).replace(QLatin1String("2.0.4"), QLatin1String("2.0"))), "", "",
+            "error: \"version\"");
+    }
+    void lock()
+    {
+        QFETCH(QString, lock);
+        QFETCH(QString, served);
+        QFETCH(QString, flashed);
+        QFETCH(QString, expect);
+        const auto digests = [](QString text) {
+            for (const char *d : {"@Aa", "@Bb", "@Cc", "@UA"})
+                text.replace(QLatin1String(d, 2), QString(64, QLatin1Char(d[2])));
+            return text;
+        };
+        std::optional<ZoCampaignGuard::Pins> pins;
+        if (!lock.isEmpty()) {
+            ZoCampaignGuard::Pins read;
+            QString why;
+            if (!ZoCliLock::parse(digests(lock).toUtf8(), read, &why)) {
+                QVERIFY2(expect.startsWith(QLatin1String("error: ")) && why.contains(expect.mid(7)),
+                    qPrintable(why));
+                return;
+            }
+            // What is written reads back the same.
+            ZoCampaignGuard::Pins again;
+            QVERIFY(ZoCliLock::parse(ZoCliLock::serialize(read, {}), again, &why));
+            QCOMPARE(again, read);
+            pins = read;
+        }
+        QList<QPair<ZoDeviceKey, ZoCampaignGuard::Pin>> due;
+        for (const QString &f : digests(served).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList p = f.split(QLatin1Char(':'));
+            due.append({ZoDeviceKey(tdu1(p[0].toInt())), {p[0].toInt(), p[1], 2096, p[2]}});
+        }
+        const QStringList seen = digests(flashed).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const auto history = [&seen](int, const QString &) { return seen; };
+        const QList<ZoCampaignGuard::Finding> findings = ZoCampaignGuard::compare(pins, due,
+            flashed.isEmpty() ? ZoCampaignGuard::History() : ZoCampaignGuard::History(history));
+        QStringList said;
+        const char *const kinds[] = {"Unpinned", "Differs", "ChangedBytes"};
+        for (const ZoCampaignGuard::Finding &f : findings)
+            said << QStringLiteral("%1 %2")
+                        .arg(QLatin1String(kinds[int(f.kind)]))
+                        .arg(f.served.type);
+        said << QLatin1String(ZoCampaignGuard::refuses(pins, findings) ? "refused" : "admitted");
+        QCOMPARE(said.join(QLatin1Char(' ')), expect);
     }
     void options()
     {
@@ -382,6 +487,16 @@ private Q_SLOTS:
         }
         QFETCH(bool, historyLost);
         QTEST(Runner::upgradeExitCode(runOk, list, historyLost), "exitCode");
+    }
+
+    // Several aircraft end with the worst of their codes: a stop from
+    // outside, then refusals (the lock's after a usage error), then failures.
+    void fleetExitCode()
+    {
+        QCOMPARE(ZoCliFleet::worstExitCode({0, 1, 8, 5}), int(Runner::ExitLockRefused));
+        QCOMPARE(ZoCliFleet::worstExitCode({8, 2}), int(Runner::ExitUsage));
+        QCOMPARE(ZoCliFleet::worstExitCode({8, 130}), int(Runner::ExitInterrupted));
+        QCOMPARE(ZoCliFleet::worstExitCode({0, 42}), int(Runner::ExitUpgradeFailed));
     }
 
     // Runs that end before any aircraft is reached.
@@ -684,6 +799,69 @@ private Q_SLOTS:
             && r.history[0].run != r.history[1].run);
         QCOMPARE(zoText(cloud.requests().last().value(QLatin1String("body")).toObject(), "version"),
             QStringLiteral("2.0.4"));
+    }
+
+    // A campaign pinned on a pilot aircraft; then the cloud serves the tuning
+    // module's file with one byte changed under the same version. With the
+    // lock the next aircraft is refused before anything is flashed; without
+    // it, it is warned (the station's history flashed other bytes as 2.0.4)
+    // and flashed.
+    void pinnedCampaign()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        ZoTestAircraftSim pilot, next;
+        QVERIFY(pilot.start(ZoTestAircraftSim::Tcp, m_scenario));
+        QVERIFY(next.start(ZoTestAircraftSim::Tcp, m_second));
+        QTemporaryDir station;
+        const QString lockPath = station.filePath(QStringLiteral("campaign.json"));
+        const auto run = [&](const ZoTestAircraftSim &aircraft, const char *more) {
+            return runCli(QStringList {QStringLiteral("--link"),
+                              QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port),
+                              QStringLiteral("--upgrade")}
+                    + QString::fromLatin1(more)
+                          .replace(QLatin1String("%1"), lockPath)
+                          .split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                cloud.baseUrl(), 150000, {}, station.path());
+        };
+        const auto sha = [](const QByteArray &file) {
+            return QString::fromLatin1(
+                QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
+        };
+        CliRun r = run(pilot, "--write-lock %1");
+        QVERIFY2(r.exitCode == 0, qPrintable(r.dump()));
+        ZoCampaignGuard::Pins pins;
+        QVERIFY(ZoCliLock::read(lockPath, pins, nullptr));
+        QCOMPARE(pins,
+            (ZoCampaignGuard::Pins {{77, QStringLiteral("2.0.4"), m_tunex.size(), sha(m_tunex)},
+                {80, QStringLiteral("1.8.2"), m_core.size(), sha(m_core)}}));
+
+        QByteArray changed = m_tunex;
+        changed[48 + 100] = char(changed[48 + 100] ^ 1);
+        QVERIFY(cloud.writeFile(QStringLiteral("files/tunex-77.bin"), changed));
+        const QString tunex = QStringLiteral("Tunex tuning module (type 77, device 1): ");
+        const QString warning = tunex
+            + QStringLiteral("WARNING: version 2.0.4 is served as SHA-256 %1, but this station "
+                             "flashed version 2.0.4 before as SHA-256 %2")
+                  .arg(sha(changed), sha(m_tunex));
+        r = run(next, "--lock %1");
+        QVERIFY2(r.exitCode == ZoCliRunner::ExitLockRefused, qPrintable(r.dump()));
+        QCOMPARE(zoText(r.report, "result"), QStringLiteral("lock-refused"));
+        QVERIFY2(r.err.contains(tunex
+                     + QStringLiteral("REFUSED by the lock: expected version 2.0.4, 2096 bytes, "
+                                      "SHA-256 %1; served: version 2.0.4, 2096 bytes, SHA-256 %2")
+                           .arg(sha(m_tunex), sha(changed)))
+                && r.err.contains(warning),
+            qPrintable(r.err));
+        QVERIFY(next.events("transfer").isEmpty());
+        QVERIFY(
+            next.events("request", QStringLiteral("77.1"), QStringLiteral("dataBlock")).isEmpty());
+
+        r = run(next, "");
+        QVERIFY2(r.exitCode == 0 && r.err.contains(warning), qPrintable(r.dump()));
+        const QList<QJsonObject> verify = next.events("verify", QStringLiteral("77.1"));
+        QCOMPARE(verify.size(), 1);
+        QCOMPARE(zoText(verify[0], "sha256").toLatin1(), imageDigest(changed));
     }
 
     // The flash history as --history prints it, from a portable folder:

@@ -109,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(QStringList({r.serial, r.target, r.source, r.failure, r.hash}),
             QStringList({first.serial, first.target, first.source, QString(), first.hash}));
         ZoFlashHistory::Filter f {
-            eid, type, number, sinceSeconds < 0 ? QDateTime() : base.addSecs(sinceSeconds)};
+            eid, type, number, sinceSeconds < 0 ? QDateTime() : base.addSecs(sinceSeconds), {}};
         QCOMPARE(idsOf(h.rows(f)), ids);
         const auto verdict = h.verify();
         QVERIFY2(verdict.ok, qPrintable(verdict.why));
