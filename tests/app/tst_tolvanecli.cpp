@@ -131,6 +131,16 @@ private:
             && cloud.start(false, faults);
     }
 
+    static QProcessEnvironment environment(const QString &cloudUrl)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloudUrl);
+        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
+        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        return env;
+    }
+
     // `during` runs once the program has started, while it runs.
     CliRun runCli(const QStringList &args, const QString &cloudUrl, int timeoutMs,
         const std::function<void(QProcess &)> &during = {})
@@ -142,13 +152,8 @@ private:
                 "<busdevcfg><tunex><NodeId>1</NodeId></tunex></busdevcfg>\n"))
             return r;
         const QString reportPath = work.filePath(QStringLiteral("report.json"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloudUrl);
-        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
-        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
-        env.remove(QStringLiteral("QT_LOGGING_RULES"));
         QProcess p;
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(environment(cloudUrl));
         p.setWorkingDirectory(work.path());
         p.start(QStringLiteral(TOLVANE_CLI),
             args + QStringList {QStringLiteral("--report"), reportPath});
@@ -526,26 +531,26 @@ private Q_SLOTS:
         QVERIFY(startCloud(cloud));
         ZoTestAircraftSim aircraft;
         QVERIFY(aircraft.start(ZoTestAircraftSim::Tcp, m_scenario));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = environment(cloud.baseUrl());
         env.insert(QStringLiteral("HOME"), home.path());
         for (const char *xdg : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
             env.remove(QString::fromLatin1(xdg));
-        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloud.baseUrl());
-        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
-        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
         QString output;
-        for (const QString &link :
-            {QStringLiteral("udp:127.0.0.1:%1").arg(ZoTestAircraftSim::deadPort()),
-                QStringLiteral("tcp:127.0.0.1:%1").arg(aircraft.port)}) {
+        for (const QString &args :
+            {QStringLiteral("--link udp:127.0.0.1:%1").arg(ZoTestAircraftSim::deadPort()),
+                QStringLiteral("--link tcp:127.0.0.1:%1").arg(aircraft.port),
+                QStringLiteral("--help")}) {
             QProcess p;
             p.setProcessEnvironment(env);
             p.setWorkingDirectory(field);
             p.setProcessChannelMode(QProcess::MergedChannels);
-            p.start(field + QStringLiteral("/tolvane-cli"), {QStringLiteral("--link"), link});
+            p.start(field + QStringLiteral("/tolvane-cli"), args.split(QLatin1Char(' ')));
             QVERIFY(p.waitForFinished(90000));
             output += QString::fromUtf8(p.readAll());
         }
         QVERIFY2(output.contains(tunex), qPrintable(output));
+        // Started by its whole path, it still names itself as it is typed.
+        QVERIFY(output.contains(QLatin1String("\nUsage: tolvane-cli [options]\n")));
         static const QRegularExpression key(QStringLiteral("\\b(Msg|Lab|Lit|Btn|Wnd)[A-Z]"));
         QVERIFY2(!output.contains(key), qPrintable(output));
         QVERIFY2(!output.contains(QLatin1String("QString::arg")), qPrintable(output));
