@@ -1,6 +1,7 @@
 #include "ZoStartup.h"
 
 #include "ZoCloudAddress.h"
+#include "ZoDictionary.h"
 #include "ZoMessageBox.h"
 #include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
@@ -12,17 +13,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
-#include <QTranslator>
 
 namespace ZoStartup {
 
 const char *const ApplicationVersion = "2.1.9.2";
 const char *const UpdaterProgram = "ZoHaldenUpdate";
 const char *const UpdateStagingDir = "/updateExeDir/";
-const char *const DictionaryDir = "/dict/";
 const char *const DictionaryPrefix = "FlashbayUpdate";
-const char *const DictionaryEnding = "qm";
-const char *const FallbackLanguage = "en_US";
 const int ClientType = 7;
 
 Environment currentEnvironment(const QStringList &arguments)
@@ -113,59 +110,6 @@ QString loadConfiguration(const QString &systemLocale)
     return language;
 }
 
-bool findDictionaries(QMap<QString, QString> &map, const QString &prefix, const QString &ending,
-    const QString &workingDir)
-{
-    const QDir dir(workingDir + QLatin1String(DictionaryDir));
-    if (!dir.exists())
-        return false;
-    const QFileInfoList entries
-        = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot,
-            QDir::Name | QDir::DirsFirst);
-    for (const QFileInfo &entry : entries) {
-        if (entry.isDir())
-            continue;
-        const QString name = entry.fileName();
-        if (!name.startsWith(prefix, Qt::CaseSensitive)
-            || !name.endsWith(ending, Qt::CaseSensitive))
-            continue;
-        // "<prefix>_xx_YY.<ending>": a name too short to hold a whole
-        // language code names no language.
-        const QString key = name.mid(prefix.size() + 1, 5);
-        if (key.size() != 5 || prefix.size() + 1 + 5 > name.size() - ending.size())
-            continue;
-        map.insert(key, entry.absoluteFilePath());
-    }
-    return !map.isEmpty();
-}
-
-QString chooseDictionary(const QMap<QString, QString> &map, const QString &language)
-{
-    if (map.isEmpty())
-        return QString();
-    auto it = map.constFind(language);
-    if (it == map.constEnd())
-        it = map.constFind(QLatin1String(FallbackLanguage));
-    if (it == map.constEnd())
-        it = map.constBegin();
-    return it.value();
-}
-
-bool installDictionary(QTranslator &translator, const QString &workingDir, const QString &language)
-{
-    QMap<QString, QString> map;
-    if (!findDictionaries(
-            map, QLatin1String(DictionaryPrefix), QLatin1String(DictionaryEnding), workingDir))
-        return false;
-    if (!translator.load(chooseDictionary(map, language)))
-        return false;
-    if (!QCoreApplication::installTranslator(&translator)) {
-        qWarning() << "Fail to install dictionary.";
-        return false;
-    }
-    return true;
-}
-
 QStringList updaterArguments(const QString &applicationName)
 {
     const QString quotedName
@@ -213,9 +157,9 @@ int run(const Environment &env, const std::function<int()> &runWindow)
     const QString language = loadConfiguration(env.systemLocale);
     // Lives until the window's event loop has ended; its destructor takes it
     // out of the application again.
-    QTranslator translator;
-    if (!installDictionary(translator, env.workingDir, language))
-        installDictionary(translator, env.applicationDir, language);
+    ZoDictionary dictionary;
+    dictionary.install(
+        QLatin1String(DictionaryPrefix), language, env.workingDir, env.applicationDir);
 
     if (startHaldenUpdateProcess(env.applicationDir, env.applicationName) < 0) {
         showUpdaterFailure();

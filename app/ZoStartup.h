@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-
-class QTranslator;
 
 // Tolvane's start-up sequence, step by step. Every step takes the folders
 // it works in as parameters so that it can run against a scratch
@@ -16,10 +13,7 @@ namespace ZoStartup {
 extern const char *const ApplicationVersion; // "2.1.9.2"
 extern const char *const UpdaterProgram; // "ZoHaldenUpdate"
 extern const char *const UpdateStagingDir; // "/updateExeDir/"
-extern const char *const DictionaryDir; // "/dict/"
 extern const char *const DictionaryPrefix; // "FlashbayUpdate"
-extern const char *const DictionaryEnding; // "qm"
-extern const char *const FallbackLanguage; // "en_US"
 extern const int ClientType; // 7
 
 struct Environment
@@ -29,8 +23,8 @@ struct Environment
     // The executable's base name, which the updater ends by name.
     QString applicationName;
     // "dict" is looked for here first (a portable copy, the build tree),
-    // then in applicationDir (an installation). The configuration files are
-    // where ZoTvkInstance::configDir() says.
+    // then in applicationDir (an installation), as ZoDictionary says. The
+    // configuration files are where ZoTvkInstance::configDir() says.
     QString workingDir;
     QStringList arguments;
     QString systemLocale;
@@ -51,18 +45,6 @@ bool copyCoverFile(const QString &applicationDir);
 // configured one, else systemLocale, which then becomes the configuration's
 // language in memory.
 QString loadConfiguration(const QString &systemLocale);
-
-// Fills map with language code -> absolute path of every
-// "<prefix>_<lang>.<ending>" in workingDir + "/dict/". True when it holds
-// at least one entry.
-bool findDictionaries(QMap<QString, QString> &map, const QString &prefix, const QString &ending,
-    const QString &workingDir);
-// The dictionary for language, else the one for "en_US", else the one with
-// the smallest key; empty when map is empty.
-QString chooseDictionary(const QMap<QString, QString> &map, const QString &language);
-// Finds, loads and installs the dictionary for language into translator.
-// True when a dictionary was installed.
-bool installDictionary(QTranslator &translator, const QString &workingDir, const QString &language);
 
 // "-v", "-k", "-ct" and "-url" for the updater.
 QStringList updaterArguments(const QString &applicationName);

@@ -131,7 +131,7 @@ demo_write_tolvane_field() {
 </config>
 XML
   mkdir -p "$dir/dict"
-  cp "$BUILD_DIR"/dict/*.qm "$dir/dict/" 2>/dev/null || echo "   (no dictionaries in $BUILD_DIR/dict: the window shows its text keys)"
+  cp "$BUILD_DIR"/dict/*.qm "$dir/dict/" 2>/dev/null || echo "   (no dictionaries in $BUILD_DIR/dict: the window reads the ones compiled into it)"
 }
 
 # A copy of the sample directory in which the cloud offers Tolvane no newer

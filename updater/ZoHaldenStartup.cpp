@@ -1,16 +1,15 @@
 #include "ZoHaldenStartup.h"
 
+#include "ZoDictionary.h"
 #include "ZoHaldenUpdateForm.h"
 #include "ZoPlatform.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QTranslator>
-
-#include <memory>
 
 Q_LOGGING_CATEGORY(lcHaldenStartup, "haldenupdate.startup")
 
@@ -82,10 +81,9 @@ void installLanguageAndStyle(QApplication &app, const QString &language)
 {
     // A language without a dictionary of its own (a German system, or a
     // settings file that names none) reads English rather than raw keys.
-    auto translator = std::make_unique<QTranslator>(&app);
-    if (translator->load(QStringLiteral(":/ZoHaldenUpdate-") + language + QStringLiteral(".qm"))
-        || translator->load(QStringLiteral(":/ZoHaldenUpdate-en_US.qm")))
-        QApplication::installTranslator(translator.release()); // owned by app
+    auto *dictionary = new ZoDictionary(&app); // owned by app
+    dictionary->install(QStringLiteral("ZoHaldenUpdate"), language, QDir::currentPath(),
+        QApplication::applicationDirPath());
 
     QFile style(QStringLiteral(":/qss/resource/dark.qss"));
     if (style.open(QIODevice::ReadOnly)) {

@@ -36,9 +36,10 @@ QString readLanguageSetting(const QString &applicationDir, const QString &system
 // marks no choice, empty when there is no "ctrl" element.
 QString parseLanguageSetting(const QByteArray &content, const QString &systemLocale);
 
-// Loads the embedded dictionary of language (English when there is none for
-// it) into the application and the embedded style sheet; the translator
-// lives as long as the application.
+// Installs the dictionary of language (English when there is none for it)
+// by ZoDictionary's rule, mostly the one compiled in, and the embedded style
+// sheet into the application; the dictionary lives as long as the
+// application.
 void installLanguageAndStyle(QApplication &app, const QString &language);
 
 // Everything after the application object exists: the form is set up, the

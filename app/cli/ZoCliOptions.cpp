@@ -467,12 +467,22 @@ bool ZoCliOptions::parse(const QStringList &arguments)
 QString ZoCliOptions::helpText()
 {
     Parser p;
-    return p.parser.helpText()
+    // Qt names the program as it was started, often by its whole path; the
+    // usage line names it as it is typed.
+    QString text = p.parser.helpText();
+    const QString usage = QStringLiteral("Usage: ");
+    const int end = text.indexOf(QStringLiteral(" [options]"));
+    if (text.startsWith(usage) && end > 0 && end < text.indexOf(QLatin1Char('\n')))
+        text.replace(usage.size(), end - usage.size(), QStringLiteral("tolvane-cli"));
+    return text
         + QStringLiteral(
             "\n"
             "sysconfig.xml (stored link settings, ignored devices) and busdevcfg.xml (node ids of\n"
-            "the serial-bus modules) are read from the working directory; without them the\n"
-            "defaults apply. Nothing is written back to them.\n"
+            "the serial-bus modules) are read from the working directory when it holds either\n"
+            "and may be written to, otherwise from $XDG_CONFIG_HOME/tolvane (~/.config/tolvane),\n"
+            "which is created on first use with the installation's copies (on Windows always\n"
+            "the working directory). Without them the defaults apply. Nothing is written back\n"
+            "to them.\n"
             "\n"
             "Links: HOST is a dotted IPv4 address. Without LOCALPORT a UDP link listens on PORT\n"
             "and a TCP client takes any free port; BAUD defaults to 115200 (8N1).\n"

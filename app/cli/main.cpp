@@ -8,6 +8,7 @@
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoCloudAddress.h"
+#include "ZoDictionary.h"
 #include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
 #include "ZoUpgradeEnvironment.h"
@@ -16,7 +17,6 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -45,6 +45,11 @@ int main(int argc, char *argv[])
     ZoTvkInstance::instance()->loadSysConfig();
     ZoTvkInstance::instance()->loadBusDevCfg();
 
+    // Device names are dictionary keys; the window's rule finds the texts.
+    ZoDictionary dictionary;
+    dictionary.install(QStringLiteral("FlashbayUpdate"), ZoTvkInstance::instance()->language(),
+        QDir::currentPath(), QCoreApplication::applicationDirPath());
+
     if (options.doctor) {
         const ZoCliDoctor doctor(ZoTvkInstance::configDir(),
             options.autoLink ? *ZoTvkInstance::instance()->planeConfig() : options.link,
@@ -55,22 +60,6 @@ int main(int argc, char *argv[])
     if (options.history)
         return ZoCliHistory::run(
             options, ZoUpgradeEnvironment::from(*ZoTvkInstance::instance()).historyPath);
-
-    // Device names are dictionary keys: without a dictionary a technician
-    // reads "MsgGNCTunex". The window's folder under the working directory
-    // first, then the one installed or built beside the program.
-    QTranslator dictionary;
-    const QString language = ZoTvkInstance::instance()->language() == QLatin1String("zh_CN")
-        ? QStringLiteral("zh_CN")
-        : QStringLiteral("en_US");
-    const QString appDir = QCoreApplication::applicationDirPath();
-    for (const QString &dir : {QDir::currentPath() + QStringLiteral("/dict"),
-             appDir + QStringLiteral("/dict"), appDir + QStringLiteral("/../dict")}) {
-        if (dictionary.load(QStringLiteral("FlashbayUpdate_") + language, dir)) {
-            QCoreApplication::installTranslator(&dictionary);
-            break;
-        }
-    }
 
     if (options.links.size() > 1) {
         ZoCliFleet fleet(options);

@@ -8,7 +8,7 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
   tolvane_add_test(tst_tolvanecli SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_tolvanecli.cpp
                    LIBS tolvane_cli LABELS e2e TIMEOUT 400
                    PARTS upgrade rollback
-                         list,interrupted
+                         list,interrupted,dictionaries
                          pinnedCampaign
                          options,lock,firmwareDir,outcome,fleetExitCode,earlyExit,fleet,fleetInterrupted,history)
   add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)
@@ -19,10 +19,6 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
     TOLVANE_CLOUDSIM="$<TARGET_FILE:tolvane-cloud-sim>"
     TOLVANE_CLOUDSIM_CERT_DIR="${TOLVANE_CLOUDSIM_CERT_DIR}"
     TOLVANE_FWPACK="$<TARGET_FILE:tolvane-fwpack>")
-  # The program shows device names from the dictionaries built beside it.
-  if(TARGET tolvane-dictionaries)
-    add_dependencies(tst_tolvanecli tolvane-dictionaries)
-  endif()
 else()
   message(STATUS "tst_tolvanecli needs the simulators and tolvane-fwpack (TOLVANE_BUILD_TOOLS=ON); not built")
 endif()

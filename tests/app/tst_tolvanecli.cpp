@@ -10,6 +10,7 @@
 #include "ZoTestCloudSim.h"
 #include "ZoTestFiles.h"
 #include "ZoTestFirmware.h"
+#include "ZoTestSysConfig.h"
 #include "ZoTestWait.h"
 #include "ZoUpgradeWorkflow.h"
 
@@ -133,6 +134,16 @@ private:
             && cloud.start(false, faults);
     }
 
+    static QProcessEnvironment environment(const QString &cloudUrl)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloudUrl);
+        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
+        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        return env;
+    }
+
     // `during` runs once the program has started, while it runs.
     // `station`: a working directory kept from run to run (its history and
     // image cache with it); empty: a fresh one.
@@ -147,13 +158,8 @@ private:
                 "<busdevcfg><tunex><NodeId>1</NodeId></tunex></busdevcfg>\n"))
             return r;
         const QString reportPath = work.filePath(QStringLiteral("report.json"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloudUrl);
-        env.insert(QStringLiteral("TOLVANE_GCPM_HOST"), QStringLiteral("127.0.0.1"));
-        env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
-        env.remove(QStringLiteral("QT_LOGGING_RULES"));
         QProcess p;
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(environment(cloudUrl));
         p.setWorkingDirectory(work.path());
         p.start(QStringLiteral(TOLVANE_CLI),
             args + QStringList {QStringLiteral("--report"), reportPath});
@@ -608,6 +614,64 @@ private Q_SLOTS:
                     .startsWith(QLatin1String("1.7.5|1.8.2|true|skipped|answering|")));
         // The compass the core family carries is not on board: listed, silent.
         QCOMPARE(fields(r.device(38), "upgradeDue state"), QStringLiteral("false|not answering"));
+    }
+
+    // The program copied alone into an empty folder, its settings in the
+    // user's own: the texts come from inside it, in either language. No key
+    // shows where a name belongs and no text misses its places, also when
+    // nothing answers and the journal names a core left in its bootloader.
+    void dictionaries_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("tunex"); // the tuning module's name
+        QTest::newRow("English") << QStringLiteral("en_US")
+                                 << QStringLiteral("Tunex tuning module");
+        QTest::newRow("Chinese") << QStringLiteral(
+            "zh_CN") << QString::fromUtf8("Tunex \xe8\xb0\x83\xe5\x8f\x82\xe6\xa8\xa1\xe5\x9d\x97");
+    }
+    void dictionaries()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, tunex);
+        QTemporaryDir home;
+        const QString field = home.filePath(QStringLiteral("field"));
+        const QString config = home.filePath(QStringLiteral(".config/tolvane/"));
+        QVERIFY(QDir().mkpath(field));
+        QVERIFY(QFile::copy(QStringLiteral(TOLVANE_CLI), field + QStringLiteral("/tolvane-cli")));
+        QVERIFY(zoWriteFile(config + QStringLiteral("sysconfig.xml"),
+            zoTestSysConfig(QStringLiteral("~"), language)));
+        QVERIFY(zoWriteFile(config + QStringLiteral("busdevcfg.xml"),
+            "<busdevcfg><tunex><NodeId>1</NodeId></tunex></busdevcfg>\n"));
+        QVERIFY(zoWriteFile(config + QStringLiteral("runjournal.json"),
+            ZoRunJournal::serialize({ZoRunJournal::entering(
+                QStringLiteral("3A0F2C5D00170043"), ZoDeviceKey(80), 80, 0, true)})));
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        ZoTestAircraftSim aircraft;
+        QVERIFY(aircraft.start(ZoTestAircraftSim::Tcp, m_scenario));
+        QProcessEnvironment env = environment(cloud.baseUrl());
+        env.insert(QStringLiteral("HOME"), home.path());
+        for (const char *xdg : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            env.remove(QString::fromLatin1(xdg));
+        QString output;
+        for (const QString &args :
+            {QStringLiteral("--link udp:127.0.0.1:%1").arg(ZoTestAircraftSim::deadPort()),
+                QStringLiteral("--link tcp:127.0.0.1:%1").arg(aircraft.port),
+                QStringLiteral("--help")}) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(field);
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(field + QStringLiteral("/tolvane-cli"), args.split(QLatin1Char(' ')));
+            QVERIFY(p.waitForFinished(90000));
+            output += QString::fromUtf8(p.readAll());
+        }
+        QVERIFY2(output.contains(tunex), qPrintable(output));
+        // Started by its whole path, it still names itself as it is typed.
+        QVERIFY(output.contains(QLatin1String("\nUsage: tolvane-cli [options]\n")));
+        static const QRegularExpression key(QStringLiteral("\\b(Msg|Lab|Lit|Btn|Wnd)[A-Z]"));
+        QVERIFY2(!output.contains(key), qPrintable(output));
+        QVERIFY2(!output.contains(QLatin1String("QString::arg")), qPrintable(output));
     }
 
     // Upgrade runs; each flashes the module, then the core (or fails there).

@@ -14,10 +14,10 @@
 #include <csignal>
 #include <sys/types.h>
 
-// The Tolvane program as a user starts it, on a private X display: from its
-// build folder with the updater beside it, its configuration and
-// dictionaries in a working directory of its own, against both simulators
-// on loopback. What the program did is read from the simulators' logs and
+// The Tolvane program as a user starts it, on a private X display: copied
+// alone with the updater beside it, so that it reads only the dictionaries
+// inside it, its configuration in a working directory of its own, against
+// both simulators on loopback. What the program did is read from the simulators' logs and
 // from the screen; the window is closed with its own close button.
 namespace {
 
@@ -27,11 +27,12 @@ const QString kTitle = QStringLiteral("Tolvane Firmware Upgrade"); // WndAppName
 const QList<ZoTestDevice> kFleet {
     zoTestFleet()[0], zoTestFleet()[1], zoTestFleet()[2], zoTestFleet()[4]};
 
-QByteArray sysconfig(quint16 udpPort, quint16 localUdpPort, quint16 tcpPort)
+QByteArray sysconfig(
+    quint16 udpPort, quint16 localUdpPort, quint16 tcpPort, const QString &language)
 {
     return zoTestSysConfig(QString::asprintf("0||115200|8|0|1|127.0.0.1|%d|%d|127.0.0.1|%d|0",
                                udpPort, localUdpPort, tcpPort),
-        QStringLiteral("en_US"));
+        language);
 }
 
 // The programs whose parent is `pid`, from /proc.
@@ -125,23 +126,24 @@ class TstTolvaneXvfb : public QObject
     // `fleet` on the aircraft simulator and a cloud offering their firmware;
     // the id of its window once it shows.
     QString launch(ZoTestCloudSim &cloud, ZoTestAircraftSim &sim, const QList<ZoTestDevice> &fleet,
-        const QStringList &simArgs = {})
+        const QStringList &simArgs = {}, const QString &language = QStringLiteral("en_US"),
+        const QString &title = kTitle)
     {
         const QString scenario = work.filePath(QStringLiteral("scenario.json"));
         const QString field = work.filePath(QStringLiteral("field"));
-        const QDir dict(QStringLiteral(TOLVANE_DICT_DIR));
-        const QStringList dictionaries = dict.entryList({QStringLiteral("*.qm")}, QDir::Files);
+        const QString bin = work.filePath(QStringLiteral("bin"));
         if (!zoTestServeCatalogue(cloud, fleet) || !zoTestWriteScenario(scenario, fleet)
             || !sim.start(ZoTestAircraftSim::Udp, scenario, simArgs)
-            || !QDir(field).removeRecursively() || !QDir().mkpath(field + QStringLiteral("/dict"))
+            || !QDir(field).removeRecursively() || !QDir(bin).removeRecursively()
+            || !QDir().mkpath(bin)
+            || !QFile::copy(QStringLiteral(TOLVANE_PROGRAM), bin + QStringLiteral("/Tolvane"))
+            || !QFile::copy(
+                QStringLiteral(TOLVANE_UPDATER), bin + QStringLiteral("/ZoHaldenUpdate"))
             || !zoWriteFile(field + QStringLiteral("/sysconfig.xml"),
-                sysconfig(sim.port, sim.programUdpPort, ZoTestAircraftSim::deadPort()))
+                sysconfig(sim.port, sim.programUdpPort, ZoTestAircraftSim::deadPort(), language))
             || !zoWriteFile(field + QStringLiteral("/busdevcfg.xml"),
-                "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>")
-            || dictionaries.isEmpty())
+                "<busdevcfg><tunex><NodeId>2</NodeId></tunex></busdevcfg>"))
             return QString();
-        for (const QString &qm : dictionaries)
-            QFile::copy(dict.filePath(qm), field + QStringLiteral("/dict/") + qm);
 
         QProcessEnvironment env = xvfb.environment();
         env.insert(QStringLiteral("TOLVANE_CLOUD_URL"), cloud.baseUrl());
@@ -151,10 +153,10 @@ class TstTolvaneXvfb : public QObject
         program.setWorkingDirectory(field);
         program.setStandardOutputFile(programLog());
         program.setStandardErrorFile(programLog(), QIODevice::Append);
-        program.start(QStringLiteral(TOLVANE_PROGRAM), QStringList());
+        program.start(bin + QStringLiteral("/Tolvane"), QStringList());
         if (!program.waitForStarted(5000))
             return QString();
-        return xvfb.waitForWindow(QLatin1Char('^') + kTitle + QLatin1Char('$'), 30000);
+        return xvfb.waitForWindow(QLatin1Char('^') + title + QLatin1Char('$'), 30000);
     }
 
     // On screen: the upgrade button turns blue once the aircraft was found,
@@ -218,8 +220,7 @@ private Q_SLOTS:
 
         ZoTestAircraftSim sim;
         const QString window = launch(cloud, sim, kFleet);
-        QVERIFY2(
-            !window.isEmpty(), "no window titled from the dictionary in the working directory");
+        QVERIFY2(!window.isEmpty(), "no window titled from the dictionary inside the program");
         // The updater ran before the window, from beside the program, with
         // the program's version and channel and the cloud address it was given.
         const QList<QJsonObject> releaseChecks
@@ -263,6 +264,23 @@ private Q_SLOTS:
             QVERIFY2(
                 QTest::qWaitFor([&] { return !running(child); }, 5000), qPrintable(nameOf(child)));
         QVERIFY(xvfb.windows(kTitle).isEmpty());
+        QVERIFY(!zoReadFile(programLog()).contains("QString::arg"));
+    }
+
+    // Chinese, with no dictionary folder anywhere: the title and every text
+    // come from inside the program, none of them missing its places.
+    void chineseFromInsideTheProgram()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(cloud.start());
+        ZoTestAircraftSim sim;
+        const QString window = launch(cloud, sim, kFleet, {}, QStringLiteral("zh_CN"),
+            QString::fromUtf8("Tolvane \xe5\x9b\xba\xe4\xbb\xb6\xe5\x8d\x87\xe7\xba\xa7"));
+        QVERIFY2(!window.isEmpty(), "no window titled in Chinese");
+        const QString shot = QStringLiteral(TOLVANE_BINARY_DIR "/tests/tst_tolvanexvfb-zh.png");
+        QImage image;
+        QVERIFY2(!waitForOffer(window, shot, image).isNull(), qPrintable(shot));
+        QVERIFY(!zoReadFile(programLog()).contains("QString::arg"));
     }
 
     // A core an earlier run left in its bootloader, and no journal: the

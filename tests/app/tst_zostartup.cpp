@@ -1,3 +1,4 @@
+#include "ZoDictionary.h"
 #include "ZoMessageBox.h"
 #include "ZoPlatform.h"
 #include "ZoStartup.h"
@@ -166,50 +167,44 @@ private slots:
             QVERIFY2(name == exe || name == QStringLiteral("updateExeDir"), qPrintable(name));
     }
 
-    void dictionaryChoice_data()
+    // Which files, the first winning, a language is read from: "w/" the
+    // working directory's dict/, "a/" the one beside the program.
+    void dictionaryLayers_data()
     {
-        QTest::addColumn<QStringList>("files"); // empty: no dict folder at all
+        QTest::addColumn<QString>("files");
         QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("chosen"); // empty: no dictionary
+        QTest::addColumn<QString>("layers");
 
-        const QString en = QStringLiteral("FlashbayUpdate_en_US.qm");
-        const QString zh = QStringLiteral("FlashbayUpdate_zh_CN.qm");
-        QTest::newRow("unknown language falls back to English")
-            << QStringList {en, zh} << QStringLiteral("fr_FR") << en;
-        QTest::newRow("configured language")
-            << QStringList {en, zh} << QStringLiteral("zh_CN") << zh;
-        QTest::newRow("smallest key without English")
-            << QStringList {QStringLiteral("FlashbayUpdate_ja_JP.qm"),
-                   QStringLiteral("FlashbayUpdate_de_DE.qm")}
-            << QStringLiteral("fr_FR") << QStringLiteral("FlashbayUpdate_de_DE.qm");
-        QTest::newRow("prefix in other letter case is ignored")
-            << QStringList {QStringLiteral("flashbayupdate_zh_CN.qm"), en}
-            << QStringLiteral("zh_CN") << en;
-        QTest::newRow("other ending") << QStringList {QStringLiteral("FlashbayUpdate_zh_CN.ts")}
-                                      << QStringLiteral("zh_CN") << QString();
-        QTest::newRow("name too short for a language")
-            << QStringList {QStringLiteral("FlashbayUpdate_en.qm")} << QStringLiteral("en_US")
-            << QString();
-        QTest::newRow("no dict folder") << QStringList() << QStringLiteral("en_US") << QString();
+        const auto row
+            = [](const char *name, const char *files, const char *language, const char *layers) {
+                  QTest::newRow(name) << QString::fromLatin1(files) << QString::fromLatin1(language)
+                                      << QString::fromLatin1(layers);
+              };
+        row("working folder first, English under the language", "w/zh_CN a/zh_CN a/en_US", "zh_CN",
+            "w/zh_CN a/zh_CN a/en_US");
+        row("language only beside the program", "w/en_US a/zh_CN", "zh_CN", "a/zh_CN w/en_US");
+        row("unknown language reads English", "w/en_US w/zh_CN", "fr_FR", "w/en_US");
+        row("no English at all", "w/de_DE", "fr_FR", "");
+        row("not a language code", "w/en_US w/x", "x", "w/en_US");
+        row("nothing anywhere", "", "en_US", "");
     }
-    void dictionaryChoice()
+    void dictionaryLayers()
     {
-        QFETCH(QStringList, files);
+        QFETCH(QString, files);
         QFETCH(QString, language);
-        QFETCH(QString, chosen);
-        const QString dictDir = m_work->filePath(QStringLiteral("dict"));
-        for (const QString &f : files)
-            QVERIFY(zoWriteFile(dictDir + QLatin1Char('/') + f, "x"));
-
-        QMap<QString, QString> map;
-        const bool found = ZoStartup::findDictionaries(
-            map, QStringLiteral("FlashbayUpdate"), QStringLiteral("qm"), m_work->path());
-        QCOMPARE(found, !chosen.isEmpty());
-        const QString path = ZoStartup::chooseDictionary(map, language);
-        if (chosen.isEmpty())
-            QVERIFY(path.isEmpty());
-        else
-            QCOMPARE(path, QFileInfo(dictDir + QLatin1Char('/') + chosen).absoluteFilePath());
+        QFETCH(QString, layers);
+        const auto path = [this](const QString &file) {
+            return (file.startsWith(QLatin1Char('w')) ? m_work : m_app)->path()
+                + QStringLiteral("/dict/FlashbayUpdate_") + file.mid(2) + QStringLiteral(".qm");
+        };
+        for (const QString &f : files.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            QVERIFY(zoWriteFile(path(f), "x"));
+        QStringList expected;
+        for (const QString &f : layers.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            expected << path(f);
+        QCOMPARE(ZoDictionary::layers(
+                     QStringLiteral("FlashbayUpdate"), language, m_work->path(), m_app->path()),
+            expected);
     }
 
     void languageFromConfigurationOrLocale()

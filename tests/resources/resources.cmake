@@ -21,7 +21,7 @@ add_dependencies(tst_chimes tolvane_audio)
 # makes the dictionaries the program loads.
 if(TARGET tolvane-dictionaries AND TOLVANE_LUPDATE)
   tolvane_add_test(tst_dictionaries SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_dictionaries.cpp
-    LIBS tolvane_updater_resources)
+    LIBS tolvane_updater_resources tolvane_dictionary_resources)
   add_dependencies(tst_dictionaries tolvane-dictionaries)
   target_compile_definitions(tst_dictionaries PRIVATE
     TOLVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

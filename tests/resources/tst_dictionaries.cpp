@@ -12,7 +12,7 @@
 // The dictionaries against the code: every key the code passes through a
 // translation call (or a form file) has a real English and a real Chinese
 // text in its context, and the built dictionaries are what the programs load:
-// Tolvane's from dict/, the updater's from inside the program.
+// from dict/ and from inside the programs.
 namespace {
 
 using Texts = QMap<QPair<QString, QString>, QString>; // (context, key) -> text
@@ -55,6 +55,18 @@ bool isKey(const QString &text)
     static const QRegularExpression key(
         QStringLiteral("^(Msg|Lab|Lit|Btn|Wnd)[A-Z][A-Za-z0-9_]*$"));
     return key.match(text).hasMatch();
+}
+
+// "%1 of %2" -> "%1 %2": what .arg() fills, in any order.
+QStringList places(const QString &text)
+{
+    static const QRegularExpression place(QStringLiteral("%[1-9][0-9]?"));
+    QStringList found;
+    for (auto it = place.globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    found.sort();
+    found.removeDuplicates();
+    return found;
 }
 
 QString tsPath(const QString &dictionary, const QString &lang)
@@ -123,6 +135,7 @@ private Q_SLOTS:
         QFETCH(QString, dictionary);
         QFETCH(QString, lang);
         const Texts texts = readTs(tsPath(dictionary, lang));
+        const Texts english = readTs(tsPath(dictionary, QStringLiteral("en_US")));
         const Texts keys = used.value(dictionary);
         QStringList problems;
         for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
@@ -134,6 +147,9 @@ private Q_SLOTS:
                 problems << where + QLatin1String(" is not Chinese: ") + text;
             else if (text == it.key().second && isKey(text))
                 problems << where + QLatin1String(" is the key itself");
+            // A place one language lacks is a QString::arg warning there.
+            else if (places(text) != places(english.value(it.key())))
+                problems << where + QLatin1String(" has other places than in English: ") + text;
         }
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
@@ -154,6 +170,9 @@ private Q_SLOTS:
         QVERIFY(translator.load(
             QStringLiteral("FlashbayUpdate_") + lang, QStringLiteral(TOLVANE_DICT_DIR)));
         QTEST(translator.translate("ZoMessageBox", "BtnYes"), "yes");
+        // The programs carry the same file inside them.
+        QCOMPARE(zoReadFile(QStringLiteral(":/dict/FlashbayUpdate_%1.qm").arg(lang)),
+            zoReadFile(QStringLiteral(TOLVANE_DICT_DIR "/FlashbayUpdate_%1.qm").arg(lang)));
         const Texts dictionary = readTs(tsPath(QStringLiteral("FlashbayUpdate"), lang));
         QCOMPARE(translator.translate("QObject", "MsgGNCEmba2"),
             dictionary.value({QStringLiteral("QObject"), QStringLiteral("MsgGNCEmba2")}));
@@ -174,7 +193,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, lang);
         QTranslator translator;
-        QVERIFY(translator.load(QStringLiteral(":/ZoHaldenUpdate-") + lang + QStringLiteral(".qm")));
+        QVERIFY(translator.load(
+            QStringLiteral(":/dict/ZoHaldenUpdate_") + lang + QStringLiteral(".qm")));
         QTEST(translator.translate("ZoHaldenUpdateForm", "LabSoftwareUpdate"), "title");
         QTEST(translator.translate("ZoMessageBox", "LabYes"), "yes");
         QVERIFY(QFile::exists(QStringLiteral(":/qss/resource/dark.qss")));

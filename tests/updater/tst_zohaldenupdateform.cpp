@@ -243,7 +243,7 @@ private Q_SLOTS:
         QFETCH(int, importance);
         // The offer's texts with their numbers filled in; gone with the test.
         QTranslator english;
-        QVERIFY(english.load(QStringLiteral(":/ZoHaldenUpdate-en_US.qm")));
+        QVERIFY(english.load(QStringLiteral(":/dict/ZoHaldenUpdate_en_US.qm")));
         QCoreApplication::installTranslator(&english);
         QVERIFY(serve(QStringLiteral("2.1.10"), importance, {{"README.txt", "2.1.10"}}));
         QVERIFY(startApplication());

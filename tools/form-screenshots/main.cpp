@@ -415,7 +415,7 @@ void shootUpdater(Shooter &shooter, const QString &language)
 {
 #ifdef TOLVANE_HAVE_UPDATER
     QTranslator translator;
-    translator.load(QStringLiteral(":/ZoHaldenUpdate-") + language + QStringLiteral(".qm"));
+    translator.load(QStringLiteral(":/dict/ZoHaldenUpdate_") + language + QStringLiteral(".qm"));
     QApplication::installTranslator(&translator);
     QFile style(QStringLiteral(":/qss/resource/dark.qss"));
     if (style.open(QIODevice::ReadOnly))
