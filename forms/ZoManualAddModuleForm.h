@@ -15,8 +15,13 @@ public:
     explicit ZoManualAddModuleForm(QWidget *parent = nullptr);
     ~ZoManualAddModuleForm() override;
 
+    // `count` silent optional modules folded away (0: none, the row says
+    // only that a module may be added); `open`: they are shown.
+    void setFolded(int count, bool open);
+
 Q_SIGNALS:
     void sigSelecteModule();
+    void sigFoldToggled();
 
 private Q_SLOTS:
     void on_btnAddModule_clicked();

@@ -125,6 +125,14 @@ void ZoModuleFMInfoForm::setConfirming()
     showTip(tr("LabConfirming"), kBlue);
 }
 
+void ZoModuleFMInfoForm::setMissing(bool missing)
+{
+    if (m_missing == missing)
+        return;
+    m_missing = missing;
+    showState();
+}
+
 void ZoModuleFMInfoForm::setPhase(ZoDevicePhase::Phase phase)
 {
     switch (phase) {
@@ -226,7 +234,9 @@ void ZoModuleFMInfoForm::showState()
             kRed);
         break;
     case Result::None:
-        if (silent)
+        if (silent && m_missing)
+            showTip(tr("LabMissing"), kRed);
+        else if (silent)
             showTip(tr("LabNotAnswering"), kGrey);
         else if (m_info.presence == Presence::InBootloader)
             showTip(tr("LabInBootloader"), kAmber);

@@ -39,6 +39,8 @@ public:
     // what the last run did to it. `due`: a run would flash it now. A row
     // whose state did not change keeps its progress.
     void setRecord(const ZoDevFMInfo &record, bool due);
+    // Silent although the bus configuration names it: a fault, not an option.
+    void setMissing(bool missing);
 
     const ZoDevFMInfo &info() const { return m_info; }
 
@@ -58,4 +60,5 @@ private:
     Ui::ZoModuleFMInfoForm *ui;
     ZoDevFMInfo m_info;
     bool m_canUpgrade = false;
+    bool m_missing = false;
 };

@@ -371,12 +371,31 @@ void ZoTolMainWindow::onRowAdded(ZoDeviceKey key, bool coreRow, int index)
     if (m_items.contains(key))
         onRowRemoved(key);
     auto *row = new ZoModuleFMInfoForm;
-    row->init(m_engine->roster().records().value(key));
+    ZoDevFMInfo record = m_engine->roster().records().value(key);
+    record.name = m_engine->roster().shownName(key);
+    row->init(record);
     // The row names only its type; the window knows which device it draws.
     connect(row, &ZoModuleFMInfoForm::sigTarModFmVerInfo, this,
         [this, key] { onShowModuleTarFMReleaseNote(key); });
     m_rows.insert(key, row);
     m_items.insert(key, insertRow(row, index));
+    refreshFold();
+}
+
+void ZoTolMainWindow::refreshFold()
+{
+    // The family's silent optional modules fold into the manual-add row's
+    // one line; a silent module the configuration names stays a fault row.
+    int folded = 0;
+    for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
+        const bool optional = m_engine->roster().isOptionalSilent(it.key());
+        folded += optional ? 1 : 0;
+        it.value()->setHidden(optional && !m_foldOpen);
+        if (ZoModuleFMInfoForm *row = m_rows.value(it.key()))
+            row->setMissing(m_engine->roster().isMissing(it.key()));
+    }
+    if (m_manualAdd)
+        m_manualAdd->setFolded(folded, m_foldOpen);
 }
 
 void ZoTolMainWindow::onRowRemoved(ZoDeviceKey key)
@@ -413,7 +432,12 @@ void ZoTolMainWindow::onManualAddRow(bool present, int index)
     m_manualAdd->setEnabled(m_controls->state().manualAddEnabled);
     connect(m_manualAdd, &ZoManualAddModuleForm::sigSelecteModule, m_engine,
         &ZoUpgradeWorkflow::onShowSelectModuleForm);
+    connect(m_manualAdd, &ZoManualAddModuleForm::sigFoldToggled, this, [this] {
+        m_foldOpen = !m_foldOpen;
+        refreshFold();
+    });
     m_manualAddItem = insertRow(m_manualAdd, index);
+    refreshFold();
 }
 
 ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(ZoDeviceKey key) const
@@ -445,6 +469,7 @@ void ZoTolMainWindow::onRecordChanged(ZoDeviceKey key)
     if (m_pendingProgress.contains(key))
         flushProgress();
     row->setRecord(m_engine->roster().records().value(key), m_engine->isDue(key));
+    refreshFold();
 }
 
 void ZoTolMainWindow::onCurrentRow(ZoDeviceKey key)
@@ -527,9 +552,10 @@ void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)
     if (record.releaseNote.isEmpty())
         return;
     const tVersion &v = record.tarVersion;
-    ZoMessageBox::information(this, QStringLiteral("%1 %2").arg(record.name, tr("MsgDetailInfo")),
+    const QString name = m_engine->roster().shownName(key);
+    ZoMessageBox::information(this, QStringLiteral("%1 %2").arg(name, tr("MsgDetailInfo")),
         QStringLiteral("%1 %2\n\n%3\n%4")
-            .arg(record.name, QStringLiteral("V%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision),
+            .arg(name, QStringLiteral("V%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision),
                 tr("MsgReleaseNote"), record.releaseNote));
 }
 

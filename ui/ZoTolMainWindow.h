@@ -101,6 +101,7 @@ private Q_SLOTS:
     void flushProgress();
     void onDeviceConfirming(ZoDeviceKey key);
     void onDevicePhase(const ZoDevicePhase &now);
+    void refreshFold();
     void onTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
     void onCoreHeader(QString name, tVersion version);
     void onProtocolTypeReset(tdu1 coreType);
@@ -167,6 +168,7 @@ private:
 
     bool m_connected = false;
     bool m_holdPower = false; // a device's flash must not be cut now
+    bool m_foldOpen = false; // the silent optional modules are shown
     // The kind of link the engine has open (ZoPlaneConfig::LinkUdp ...), -1
     // for none.
     int m_openLink = -1;

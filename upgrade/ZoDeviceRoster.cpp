@@ -254,3 +254,41 @@ bool ZoDeviceRoster::isCoreInBootloader() const
     return !m_core.key.isNull() && row != m_records.cend()
         && row->presence == ZoDevFMInfo::Presence::InBootloader;
 }
+
+bool ZoDeviceRoster::isOptionalSilent(ZoDeviceKey key) const
+{
+    const auto it = m_records.constFind(key);
+    return it != m_records.cend() && it->presence == ZoDevFMInfo::Presence::NotAnswering
+        && m_moduleRows.contains(key) && !m_configured.contains(key);
+}
+
+bool ZoDeviceRoster::isMissing(ZoDeviceKey key) const
+{
+    const auto it = m_records.constFind(key);
+    return it != m_records.cend() && it->presence == ZoDevFMInfo::Presence::NotAnswering
+        && m_configured.contains(key);
+}
+
+QString ZoDeviceRoster::shownName(ZoDeviceKey key) const
+{
+    const ZoDevFMInfo r = m_records.value(key);
+    if (!m_moduleRows.contains(key))
+        return r.name;
+    int airframe = ZoUtils::AirframeNone;
+    const QString base = ZoUtils::deviceName(key.type, airframe);
+    if (r.name != base)
+        return r.name;
+    // Another type of the same name (the device table's own, in whatever
+    // language is loaded now).
+    bool shared = false;
+    for (int type = 1; type < 256 && !shared; ++type) {
+        int unused = ZoUtils::AirframeNone;
+        shared = type != key.type && ZoUtils::isKnownDevice(tdu1(type))
+            && ZoUtils::deviceName(tdu1(type), unused) == base;
+    }
+    if (key.number > 0 && ZoUtils::protocolClass(key.type) == ZoUtils::ClassBus)
+        return QStringLiteral("%1 #%2").arg(base).arg(key.number);
+    if (shared)
+        return QStringLiteral("%1 (%2)").arg(base).arg(key.type);
+    return base;
+}

@@ -92,7 +92,21 @@ public:
     bool hasManualAddRow() const { return m_manualAddRow; }
     void setManualAddRow(bool present);
 
-    void setExpectedModules(const QList<ZoDeviceKey> &modules) { m_expected = modules; }
+    // `configured`: those of `modules` the configuration names (the bus node
+    // lists). Silent, each of those is a fault of its own; the family's
+    // other silent modules are optional, and a list tells them as one line.
+    void setExpectedModules(
+        const QList<ZoDeviceKey> &modules, const QList<ZoDeviceKey> &configured = {})
+    {
+        m_expected = modules;
+        m_configured = configured;
+    }
+    bool isOptionalSilent(ZoDeviceKey key) const;
+    bool isMissing(ZoDeviceKey key) const; // configured, and silent
+    // A module's name as a list shows it: with its node where the bus
+    // addresses several of its type by node, with its type where another
+    // type has the same name.
+    QString shownName(ZoDeviceKey key) const;
     const QList<ZoDeviceKey> &expectedModules() const { return m_expected; }
     // Expected modules without a record; none while a
     // record waits to be flashed, since adding by hand waits for that run.
@@ -119,6 +133,7 @@ private:
     QSet<ZoDeviceKey> m_coreRows;
     QSet<ZoDeviceKey> m_altCoreRows;
     QList<ZoDeviceKey> m_expected;
+    QList<ZoDeviceKey> m_configured;
     bool m_manualAddRow = false;
     ZoDevFMInfo m_core;
     bool m_compileTimeKnown = false;

@@ -57,7 +57,14 @@ void ZoReportIntake::addCore(tVersion version, bool manual)
     const QList<ZoDeviceKey> modules = hasModules
         ? ZoUtils::moduleListFor(t, m_env.tunexNodes, m_env.servoNodes, m_env.ignoredDevices)
         : QList<ZoDeviceKey>();
-    m_p.roster->setExpectedModules(modules);
+    // The nodes the bus configuration names are meant to be there; the rest
+    // of the family's list is what such an aircraft may carry.
+    QList<ZoDeviceKey> configured;
+    for (const ZoDeviceKey &m : modules)
+        if ((m.type == 77 && m_env.tunexNodes.contains(m.number))
+            || (m.type == 86 && m_env.servoNodes.contains(m.number)))
+            configured << m;
+    m_p.roster->setExpectedModules(modules, configured);
     m_p.search->coreIdentified(true, hasModules, modules);
 
     ZoDevFMInfo record = ZoDeviceRoster::reportRecord(version, 0, QString());

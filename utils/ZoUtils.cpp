@@ -138,6 +138,11 @@ QString ZoUtils::deviceName(tdu1 code, int &airframe)
     return QCoreApplication::translate("QObject", row.key);
 }
 
+bool ZoUtils::isKnownDevice(tdu1 code)
+{
+    return &rowOf(code) != &kUnknown;
+}
+
 QString ZoUtils::iconPath(tdu1 code)
 {
     return QStringLiteral(":/resource/icon/") + QLatin1String(rowOf(code).icon);

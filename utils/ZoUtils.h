@@ -52,6 +52,8 @@ public:
     // Translated name. Sets airframe for the codes that carry one; the
     // family codes without a variant (21, 22, 26) leave it as it was.
     static QString deviceName(tdu1 code, int &airframe);
+    // The device table has a row of its own for `code`.
+    static bool isKnownDevice(tdu1 code);
     static QString iconPath(tdu1 code);
     static QString airframeName(int airframe);
     static QString versionText(const tVersion &version);

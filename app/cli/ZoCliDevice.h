@@ -30,6 +30,10 @@ struct ZoCliDevice
     QString serial;
     // Whether it answered as itself when the run listed it.
     ZoDevFMInfo::Presence presence = ZoDevFMInfo::Presence::Answering;
+    // Silent, and only what such an aircraft may carry; or silent although
+    // the bus configuration names it (a fault).
+    bool optional = false;
+    bool missing = false;
     tVersion before;
     bool hasTarget = false;
     tVersion target;

@@ -20,6 +20,7 @@ ZoCliFleet::ZoCliFleet(const ZoCliOptions &options, QObject *parent)
     // Its own lines are messages like any other: stderr in json mode.
     if (options.jsonProgress)
         m_out.setJsonEvents(QString());
+    m_out.setVerbose(options.verbose);
     QString why;
     if (!m_journal->load(&why))
         m_out.complain(

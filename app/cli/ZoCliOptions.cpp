@@ -39,6 +39,7 @@ struct Parser
         parser.addOption(doctor);
         parser.addOption(jobs);
         parser.addOption(progress);
+        parser.addOption(verbose);
         parser.addOption(history);
         parser.addOption(verify);
         parser.addOption(eid);
@@ -99,6 +100,9 @@ struct Parser
         QStringLiteral("text (default) or json: one JSON object per line on stdout and nothing "
                        "else there (messages go to stderr)."),
         QStringLiteral("FORMAT")};
+    const QCommandLineOption verbose {QStringLiteral("verbose"),
+        QStringLiteral("List every module the aircraft's family may carry, also those that did "
+                       "not answer (otherwise one line counts them).")};
     const QCommandLineOption history {QStringLiteral("history"),
         QStringLiteral("Search for nothing; print the flash history this station keeps: every "
                        "device flashed, when, by whom, from which file, and how it ended.")};
@@ -159,7 +163,7 @@ QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
     options.history = parser.isSet(p.history);
     for (const QCommandLineOption *o :
         {&p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.rollback, &p.yes,
-            &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs, &p.progress}) {
+            &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs, &p.progress, &p.verbose}) {
         if (options.history && parser.isSet(*o))
             return QStringLiteral("--history takes only --eid, --device, --since, --format and "
                                   "--verify (not --%1)")
@@ -331,7 +335,7 @@ bool ZoCliOptions::parse(const QStringList &arguments)
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
         &p.upgrade, &p.rollback, &p.yes, &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs,
-        &p.progress, &p.history, &p.verify, &p.eid, &p.device, &p.since, &p.format};
+        &p.progress, &p.verbose, &p.history, &p.verify, &p.eid, &p.device, &p.since, &p.format};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -397,6 +401,7 @@ bool ZoCliOptions::parse(const QStringList &arguments)
             return fail(QStringLiteral("--progress %1: expected text or json").arg(f));
         jsonProgress = f == QLatin1String("json");
     }
+    verbose = parser.isSet(p.verbose);
 
     if (parser.isSet(p.branch)) {
         const QString b = parser.value(p.branch);

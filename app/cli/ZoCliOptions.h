@@ -42,6 +42,7 @@ public:
     QList<ZoPlaneConfig> links;
     int jobs = 0; // how many aircraft flash at once; 0: all of them
     bool jsonProgress = false; // --progress json
+    bool verbose = false; // the table lists silent optional modules
     int branch = BranchStable;
     QString key;
     QString firmwareDir;

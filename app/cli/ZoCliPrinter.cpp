@@ -128,10 +128,15 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
     if (after)
         head << QStringLiteral("RESULT") << QStringLiteral("NOW") << QStringLiteral("CONFIRMED");
     QList<QStringList> rows {head};
+    int folded = 0;
     for (const ZoCliDevice &d : devices) {
+        if (d.optional && !m_verbose) {
+            ++folded;
+            continue;
+        }
         QStringList row {d.name, QString::number(d.type), QString::number(d.deviceNumber),
             d.serial.isEmpty() ? QStringLiteral("-") : d.serial,
-            ZoCliDevice::stateName(d.presence),
+            d.missing ? QStringLiteral("MISSING") : ZoCliDevice::stateName(d.presence),
             d.presence == ZoDevFMInfo::Presence::NotAnswering ? QStringLiteral("-")
                                                               : ZoCliDevice::versionText(d.before),
             d.hasTarget ? ZoCliDevice::versionText(d.target) : QStringLiteral("-"),
@@ -162,6 +167,10 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
         }
         say(QStringLiteral("  ") + line);
     }
+    if (folded > 0)
+        say(QStringLiteral("  %1 optional module%2 did not answer (--verbose lists them)")
+                .arg(folded)
+                .arg(folded == 1 ? QString() : QStringLiteral("s")));
 }
 
 void ZoCliPrinter::progressBegins(ZoDeviceKey key, int maximum)

@@ -45,7 +45,9 @@ public:
     void complain(const QString &line);
     // after: the columns of the run's outcome too; verifyRan: the VERIFIED
     // column says yes or NO rather than "-".
+    // Silent optional modules are one line after it unless `verbose`.
     void table(const QList<ZoCliDevice> &devices, bool after);
+    void setVerbose(bool verbose) { m_verbose = verbose; }
 
     // A transfer of `maximum` bytes begins.
     void progressBegins(ZoDeviceKey key, int maximum);
@@ -78,6 +80,7 @@ private:
     const bool m_tty;
     const QString m_prefix;
     bool m_json = false;
+    bool m_verbose = false;
     QString m_link;
     QThread *const m_thread; // the one that prints
     QElapsedTimer m_clock;

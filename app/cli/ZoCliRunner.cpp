@@ -61,6 +61,7 @@ ZoCliRunner::ZoCliRunner(const ZoCliOptions &options, QObject *parent, const QSt
 {
     if (options.jsonProgress)
         m_out.setJsonEvents(options.linkText);
+    m_out.setVerbose(options.verbose);
     m_bound.setSingleShot(true);
     m_drain.setInterval(100);
     connect(&m_bound, &QTimer::timeout, this, &ZoCliRunner::onBound);
@@ -354,6 +355,8 @@ ZoCliDevice ZoCliRunner::deviceOf(ZoDeviceKey key) const
     d.hasTarget = r.tarVersion.type != 0;
     d.target = r.tarVersion;
     d.presence = r.presence;
+    d.optional = m_engine->roster().isOptionalSilent(key);
+    d.missing = m_engine->roster().isMissing(key);
     d.outcome = m_engine->outcome(key);
     return d;
 }

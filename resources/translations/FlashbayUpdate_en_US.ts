@@ -235,6 +235,13 @@
         <source>MsgNotFoundModule</source>
         <translation>Module not found</translation>
     </message>
+    <message numerus="yes">
+        <source>MsgOptionalSilent</source>
+        <translation>
+            <numerusform>%n optional module did not answer</numerusform>
+            <numerusform>%n optional modules did not answer</numerusform>
+        </translation>
+    </message>
     <message>
         <source>BtnAdd</source>
         <translation>Add</translation>
@@ -359,6 +366,10 @@
     <message>
         <source>LabNotAnswering</source>
         <translation>Not answering</translation>
+    </message>
+    <message>
+        <source>LabMissing</source>
+        <translation>Expected, not answering</translation>
     </message>
 </context>
 <context>

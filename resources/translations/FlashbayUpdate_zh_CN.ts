@@ -235,6 +235,12 @@
         <source>MsgNotFoundModule</source>
         <translation>未找到模块</translation>
     </message>
+    <message numerus="yes">
+        <source>MsgOptionalSilent</source>
+        <translation>
+            <numerusform>%n 个可选模块未应答</numerusform>
+        </translation>
+    </message>
     <message>
         <source>BtnAdd</source>
         <translation>添加</translation>
@@ -359,6 +365,10 @@
     <message>
         <source>LabNotAnswering</source>
         <translation>无应答</translation>
+    </message>
+    <message>
+        <source>LabMissing</source>
+        <translation>应在线，未应答</translation>
     </message>
 </context>
 <context>

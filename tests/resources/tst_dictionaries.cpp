@@ -34,7 +34,8 @@ Texts readTs(const QString &path)
         } else if (xml.name() == QLatin1String("translation")) {
             const bool unfinished
                 = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
-            const QString text = xml.readElementText();
+            // A plural's forms are elements of their own.
+            const QString text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
             texts.insert({context, source}, unfinished ? QString() : text);
         }
     }

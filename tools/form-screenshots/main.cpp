@@ -296,6 +296,9 @@ void shootSelection(Shooter &shooter)
 {
     shooter.hosted(QStringLiteral("add-gnc"), {new ZoAddGNCForm});
     shooter.hosted(QStringLiteral("manual-add-module"), {new ZoManualAddModuleForm});
+    auto *folded = new ZoManualAddModuleForm;
+    folded->setFolded(9, false);
+    shooter.hosted(QStringLiteral("manual-add-module-folded"), {folded});
     {
         ZoSelectGNCForm form;
         shooter.shoot(QStringLiteral("select-gnc"), &form);
