@@ -18,7 +18,9 @@ namespace {
 
 using Row = ZoFlashHistory::Row;
 
-enum Column { ColTime, ColDevice, ColVersions, ColFile, ColSeconds, ColResends, ColResult };
+enum Column { ColTime, ColDevice, ColVersions, ColFile, ColTransfer, ColResult };
+// A long device name wraps rather than narrowing the result.
+constexpr int DeviceColumnMax = 150;
 
 // The recorder's words for a result or a failure class, and the dictionary
 // keys that say them to the user. A text not listed shows as recorded.
@@ -90,6 +92,12 @@ ZoHistoryForm::ZoHistoryForm(QWidget *parent)
     ui->table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(
         ui->table, &QTableWidget::itemSelectionChanged, this, &ZoHistoryForm::sigSelectionChanged);
+    // Wrapped cells need their height again once the result column has its
+    // width (the form laid out, or resized).
+    connect(ui->table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (column == ColResult)
+            ui->table->resizeRowsToContents();
+    });
     fill();
 }
 
@@ -190,7 +198,7 @@ QString ZoHistoryForm::resultText(const Row &row) const
     const QString failure = row.failure.startsWith(BlockTimeout)
         ? filled(tr("LitFailureBlockTimeout"), row.failure.mid(BlockTimeout.size()))
         : worded(row.failure, std::begin(Failures), std::end(Failures));
-    return filled(tr("LitResultWithFailure"), result, failure);
+    return result + QLatin1Char('\n') + failure;
 }
 
 void ZoHistoryForm::fill()
@@ -212,17 +220,17 @@ void ZoHistoryForm::fill()
         const QString device = deviceName(r);
         const QString versions
             = QStringLiteral("%1 → %2").arg(orDash(r.before), orDash(r.confirmed));
-        const QString file = r.sha256.isEmpty()
-            ? sourceText(r.source)
-            : QStringLiteral("%1 · %2").arg(r.sha256.left(8), sourceText(r.source));
         const QColor colour = resultColour(r.result);
+        // Two lines a row: the table keeps its width without scrolling sideways.
         table->setItem(
-            i, ColTime, cell(r.time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+            i, ColTime, cell(r.time.toUTC().toString(QStringLiteral("yyyy-MM-dd\nHH:mm:ss"))));
         table->setItem(i, ColDevice, cell(device));
         table->setItem(i, ColVersions, cell(versions));
-        table->setItem(i, ColFile, cell(file));
-        table->setItem(i, ColSeconds, cell(QString::number(r.seconds, 'f', 1), Qt::AlignRight));
-        table->setItem(i, ColResends, cell(QString::number(r.resends), Qt::AlignRight));
+        table->setItem(
+            i, ColFile, cell(r.sha256.left(8) + QLatin1Char('\n') + sourceText(r.source)));
+        table->setItem(i, ColTransfer,
+            cell(filled(tr("LitSeconds"), QString::number(r.seconds, 'f', 1)) + QLatin1Char('\n')
+                + filled(tr("LitResends"), QString::number(r.resends))));
         QTableWidgetItem *result = cell(resultText(r));
         result->setForeground(colour);
         table->setItem(i, ColResult, result);
@@ -239,8 +247,10 @@ void ZoHistoryForm::fill()
     }
     for (int c = ColTime; c < ColResult; ++c)
         table->resizeColumnToContents(c);
+    table->setColumnWidth(ColDevice, std::min(table->columnWidth(ColDevice), DeviceColumnMax));
     table->resizeRowsToContents();
     ui->timeline->setLanes(lanes.values());
+    ui->timeline->setVisible(!lanes.isEmpty());
 }
 
 void ZoHistoryForm::changeEvent(QEvent *event)

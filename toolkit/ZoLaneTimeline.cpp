@@ -151,22 +151,25 @@ void ZoLaneTimeline::paintLane(QPainter &painter, const Frame &f, int index) con
     painter.setPen(QPen(faint, 1));
     painter.drawLine(f.nameWidth, y, width() - 4, y);
 
-    QRect lastLabel;
     for (const Point &p : lane.points) {
-        const int x = f.x(p.time.toMSecsSinceEpoch());
         painter.setPen(QPen(p.colour.darker(160), 1));
         painter.setBrush(p.colour);
-        painter.drawEllipse(QPoint(x, y), radius, radius);
-        if (p.label.isEmpty())
+        painter.drawEllipse(QPoint(f.x(p.time.toMSecsSinceEpoch()), y), radius, radius);
+    }
+    // Labels from the newest back: where two crowd, the later one shows.
+    QRect next;
+    painter.setPen(ink);
+    for (auto it = lane.points.crbegin(); it != lane.points.crend(); ++it) {
+        if (it->label.isEmpty())
             continue;
-        const int w = fm.horizontalAdvance(p.label) + 4;
-        QRect label(x - w / 2, y - radius - 1 - fm.height(), w, fm.height());
+        const int w = fm.horizontalAdvance(it->label) + 4;
+        QRect label(f.x(it->time.toMSecsSinceEpoch()) - w / 2, y - radius - 1 - fm.height(), w,
+            fm.height());
         label.moveLeft(std::clamp(label.left(), f.nameWidth, std::max(width() - w, f.nameWidth)));
-        if (label.top() < band.top() || (lastLabel.isValid() && label.left() <= lastLabel.right()))
+        if (label.top() < band.top() || (next.isValid() && label.right() >= next.left()))
             continue;
-        painter.setPen(ink);
-        painter.drawText(label, Qt::AlignCenter, p.label);
-        lastLabel = label;
+        painter.drawText(label, Qt::AlignCenter, it->label);
+        next = label;
     }
     painter.setBrush(Qt::NoBrush);
 }

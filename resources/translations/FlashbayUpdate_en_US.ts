@@ -249,19 +249,23 @@
     </message>
     <message>
         <source>LabHistoryVersions</source>
-        <translation>Before → confirmed</translation>
+        <translation>Before → after</translation>
     </message>
     <message>
         <source>LabHistoryFile</source>
         <translation>File</translation>
     </message>
     <message>
-        <source>LabHistorySeconds</source>
-        <translation>Seconds</translation>
+        <source>LabHistoryTransfer</source>
+        <translation>Transfer</translation>
     </message>
     <message>
-        <source>LabHistoryResends</source>
-        <translation>Resends</translation>
+        <source>LitSeconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>LitResends</source>
+        <translation>resends: %1</translation>
     </message>
     <message>
         <source>LabHistoryResult</source>
@@ -326,10 +330,6 @@ Link %5 · station %6, user %7 · %8</translation>
         <translation>skipped</translation>
     </message>
     <message>
-        <source>LitResultWithFailure</source>
-        <translation>%1: %2</translation>
-    </message>
-    <message>
         <source>LitFailureRefusedFile</source>
         <translation>file refused</translation>
     </message>
@@ -351,7 +351,7 @@ Link %5 · station %6, user %7 · %8</translation>
     </message>
     <message>
         <source>LitFailureBlockTimeout</source>
-        <translation>no answer to block %1</translation>
+        <translation>block %1 unanswered</translation>
     </message>
     <message>
         <source>LitFailureLinkLost</source>
@@ -359,7 +359,7 @@ Link %5 · station %6, user %7 · %8</translation>
     </message>
     <message>
         <source>LitFailureWrongVersion</source>
-        <translation>wrong version afterwards</translation>
+        <translation>wrong version after</translation>
     </message>
     <message>
         <source>LitFailureSilent</source>

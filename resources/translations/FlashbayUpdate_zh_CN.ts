@@ -249,19 +249,23 @@
     </message>
     <message>
         <source>LabHistoryVersions</source>
-        <translation>原版本 → 确认版本</translation>
+        <translation>版本（原 → 确认）</translation>
     </message>
     <message>
         <source>LabHistoryFile</source>
         <translation>固件文件</translation>
     </message>
     <message>
-        <source>LabHistorySeconds</source>
-        <translation>耗时（秒）</translation>
+        <source>LabHistoryTransfer</source>
+        <translation>传输</translation>
     </message>
     <message>
-        <source>LabHistoryResends</source>
-        <translation>重发次数</translation>
+        <source>LitSeconds</source>
+        <translation>%1 秒</translation>
+    </message>
+    <message>
+        <source>LitResends</source>
+        <translation>重发 %1 次</translation>
     </message>
     <message>
         <source>LabHistoryResult</source>
@@ -324,10 +328,6 @@
     <message>
         <source>LitResultSkipped</source>
         <translation>已跳过</translation>
-    </message>
-    <message>
-        <source>LitResultWithFailure</source>
-        <translation>%1，原因：%2</translation>
     </message>
     <message>
         <source>LitFailureRefusedFile</source>

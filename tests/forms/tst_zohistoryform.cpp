@@ -63,7 +63,7 @@ private Q_SLOTS:
         QCOMPARE(days, (QList<int> {9, 5, 3, 1}));
         auto *table = form.findChild<QTableWidget *>(QStringLiteral("table"));
         QCOMPARE(table->rowCount(), 4);
-        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("2026-03-09 10:00:00"));
+        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("2026-03-09\n10:00:00"));
         QCOMPARE(table->item(3, 2)->text(), QStringLiteral("– → 1.0.0"));
 
         ZoLaneTimeline *timeline = form.timeline();

@@ -1,5 +1,7 @@
 #include "ZoAddGNCForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoHistoryForm.h"
+#include "ZoLaneTimeline.h"
 #include "ZoMessageBox.h"
 #include "ZoModuleFMInfoForm.h"
 #include "ZoNimbraHttpHelper.h"
@@ -230,7 +232,8 @@ private Q_SLOTS:
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet),
             fault.isEmpty() ? QStringList() : QStringList {QStringLiteral("--fault"), fault}));
         QVERIFY(zoTestServeCatalogue(*cloud, kFleet, wrongHeader));
-        openWindow(link);
+        static int runs = 0;
+        openWindow(link, QString(), work.filePath(QStringLiteral("history-%1.sqlite").arg(++runs)));
         QVERIFY(window->searchForm()->isVisible());
 
         for (const Device &d : kFleet) {
@@ -312,6 +315,18 @@ private Q_SLOTS:
         }
         QVERIFY(!window->engine()->isUpgrading());
         QVERIFY(upgrade->isEnabled());
+
+        // What the run put on the history, as the window's view shows it.
+        QTest::mouseClick(zoChild<QPushButton>(window.get(), "btnHistory"), Qt::LeftButton);
+        auto *history = window->findChild<ZoHistoryForm *>();
+        QVERIFY(history && history->isVisible());
+        QCOMPARE(history->eid(), window->engine()->roster().core().serial);
+        if (message == QLatin1String("MsgAllDevUpgraded")) {
+            QCOMPARE(history->rows().size(), kFleet.size());
+            QCOMPARE(history->timeline()->lanes().size(), kFleet.size());
+        } else {
+            QVERIFY(!history->rows().isEmpty());
+        }
     }
 
     // A core left in its bootloader sends no telemetry: the search asks its

@@ -310,8 +310,8 @@ void shootSelection(Shooter &shooter)
 void shootHistory(Shooter &shooter)
 {
     const auto row = [](const char *when, int type, int number, const char *before,
-                         const char *confirmed, const char *result, const char *failure,
-                         const char *source) {
+                         const char *target, const char *confirmed, const char *result,
+                         const char *failure, const char *source) {
         ZoFlashHistory::Row r;
         r.time = QDateTime::fromString(QLatin1String(when), Qt::ISODate);
         r.time.setTimeSpec(Qt::UTC);
@@ -320,7 +320,7 @@ void shootHistory(Shooter &shooter)
         r.number = number;
         r.before = QLatin1String(before);
         r.confirmed = QLatin1String(confirmed);
-        r.target = r.confirmed.isEmpty() ? QStringLiteral("1.6.0") : r.confirmed;
+        r.target = QLatin1String(target);
         r.result = QLatin1String(result);
         r.failure = QLatin1String(failure);
         r.source = QLatin1String(source);
@@ -336,19 +336,21 @@ void shootHistory(Shooter &shooter)
     ZoHistoryForm form;
     form.resize(700, 580);
     form.setRows(QStringLiteral("E2-00417"),
-        {row("2026-06-02T09:14:00", 80, 0, "2.18.0", "2.19.1", "upgraded", "", "stable"),
-            row("2026-06-02T09:10:00", 38, 0, "1.0.0", "1.0.4", "upgraded", "", "stable"),
-            row("2026-06-02T09:12:00", 77, 2, "1.0.4", "1.1.0", "upgraded", "", "stable"),
-            row("2026-08-19T14:40:00", 83, 0, "1.0.9", "", "failed", "link lost", "stable"),
-            row("2026-08-19T15:02:00", 83, 0, "1.0.9", "1.1.0", "upgraded", "", "stable"),
-            row("2026-08-19T15:05:00", 86, 0, "1.0.0", "1.0.0", "not confirmed",
+        {row("2026-06-02T09:14:00", 80, 0, "2.18.0", "2.19.1", "2.19.1", "upgraded", "", "stable"),
+            row("2026-06-02T09:10:00", 38, 0, "1.0.0", "1.0.4", "1.0.4", "upgraded", "", "stable"),
+            row("2026-06-02T09:12:00", 77, 2, "1.0.4", "1.1.0", "1.1.0", "upgraded", "", "stable"),
+            row("2026-08-19T14:40:00", 83, 0, "1.0.9", "1.1.0", "", "failed", "link lost",
+                "stable"),
+            row("2026-08-19T15:02:00", 83, 0, "1.0.9", "1.1.0", "1.1.0", "upgraded", "", "stable"),
+            row("2026-08-19T15:05:00", 86, 0, "1.0.0", "1.1.0", "1.0.0", "not confirmed",
                 "wrong version", "development"),
-            row("2026-10-07T11:20:00", 80, 0, "2.19.1", "2.20.0", "upgraded", "",
+            row("2026-10-07T11:20:00", 80, 0, "2.19.1", "2.20.0", "2.20.0", "upgraded", "",
                 "custom:fieldtest"),
-            row("2026-10-07T11:16:00", 77, 2, "1.1.0", "", "interrupted",
+            row("2026-10-07T11:16:00", 77, 2, "1.1.0", "1.2.0", "", "interrupted",
                 "block time-out at block 12", "folder"),
-            row("2026-11-30T16:45:00", 77, 2, "", "1.2.0", "upgraded", "", "folder"),
-            row("2026-11-30T16:41:00", 38, 0, "1.0.4", "1.0.4", "up to date", "", "stable")});
+            row("2026-11-30T16:45:00", 77, 2, "", "1.2.0", "1.2.0", "upgraded", "", "folder"),
+            row("2026-11-30T16:41:00", 38, 0, "1.0.4", "1.0.4", "1.0.4", "up to date", "",
+                "stable")});
     shooter.shoot(QStringLiteral("history"), &form);
     // Where nothing is on record yet.
     form.setRows(QStringLiteral("E2-00418"), {});
