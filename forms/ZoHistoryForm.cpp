@@ -93,11 +93,14 @@ ZoHistoryForm::ZoHistoryForm(QWidget *parent)
     connect(
         ui->table, &QTableWidget::itemSelectionChanged, this, &ZoHistoryForm::sigSelectionChanged);
     // Wrapped cells need their height again once the result column has its
-    // width (the form laid out, or resized).
-    connect(ui->table->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
-        if (column == ColResult)
-            ui->table->resizeRowsToContents();
-    });
+    // width (the form laid out, or resized), after the scroll bars settled.
+    connect(
+        ui->table->horizontalHeader(), &QHeaderView::sectionResized, this,
+        [this](int column) {
+            if (column == ColResult)
+                ui->table->resizeRowsToContents();
+        },
+        Qt::QueuedConnection);
     fill();
 }
 
@@ -221,7 +224,7 @@ void ZoHistoryForm::fill()
         const QString versions
             = QStringLiteral("%1 → %2").arg(orDash(r.before), orDash(r.confirmed));
         const QColor colour = resultColour(r.result);
-        // Two lines a row: the table keeps its width without scrolling sideways.
+        // Two lines a row, so that the columns fit the window's width.
         table->setItem(
             i, ColTime, cell(r.time.toUTC().toString(QStringLiteral("yyyy-MM-dd\nHH:mm:ss"))));
         table->setItem(i, ColDevice, cell(device));

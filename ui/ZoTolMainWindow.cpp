@@ -819,9 +819,9 @@ void ZoTolMainWindow::on_btnHistory_clicked()
     // Read afresh at each opening: a run may have added to it since.
     if (!m_historyForm)
         m_historyForm = new ZoHistoryForm(this);
-    m_historyForm->resize(width() - 20, height() - 60);
+    // Over everything below the title row, which keeps the window's own buttons.
+    m_historyForm->setGeometry(rect().adjusted(10, ui->btnDLSetting->y(), -10, -10));
     m_historyForm->showAircraft(m_engine->history()->path(), m_engine->roster().core().serial);
-    centre(m_historyForm);
     m_historyForm->show();
     m_historyForm->raise();
 }
