@@ -125,8 +125,10 @@ bool ZoHistoryForm::showAircraft(const QString &path, const QString &eid)
         }
     }
     setRows(eid, rows);
-    m_unreadable = why;
-    fill();
+    if (!why.isEmpty()) {
+        m_unreadable = why;
+        fill();
+    }
     return why.isEmpty();
 }
 

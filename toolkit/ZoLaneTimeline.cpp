@@ -59,7 +59,8 @@ QSize ZoLaneTimeline::sizeHint() const
 QSize ZoLaneTimeline::minimumSizeHint() const
 {
     const int lanes = int(std::max<qsizetype>(m_lanes.size(), 1));
-    return {300, lanes * (fontMetrics().height() + 6) + axisHeight()};
+    // Room for a label over each lane's line.
+    return {300, lanes * (fontMetrics().height() + 14) + axisHeight()};
 }
 
 ZoLaneTimeline::Frame ZoLaneTimeline::frame() const

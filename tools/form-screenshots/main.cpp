@@ -305,7 +305,7 @@ void shootSelection(Shooter &shooter)
 }
 
 // An Emba2 aircraft's flash history over half a year: its core, its data
-// board and three modules, one of them a twin on node 2, with every result
+// board and six modules, one of them a twin on node 2, with every result
 // the recorder writes.
 void shootHistory(Shooter &shooter)
 {
@@ -350,6 +350,10 @@ void shootHistory(Shooter &shooter)
                 "block time-out at block 12", "folder"),
             row("2026-11-30T16:45:00", 77, 2, "", "1.2.0", "1.2.0", "upgraded", "", "folder"),
             row("2026-11-30T16:41:00", 38, 0, "1.0.4", "1.0.4", "1.0.4", "up to date", "",
+                "stable"),
+            row("2026-06-02T09:11:00", 79, 1, "1.2.3", "3.1.2", "3.1.2", "upgraded", "", "stable"),
+            row("2026-10-07T11:18:00", 46, 0, "1.0.0", "1.6.0", "1.6.0", "upgraded", "", "stable"),
+            row("2026-08-19T14:52:00", 57, 0, "1.1.0", "1.2.0", "1.2.0", "upgraded", "",
                 "stable")});
     shooter.shoot(QStringLiteral("history"), &form);
     // Where nothing is on record yet.
