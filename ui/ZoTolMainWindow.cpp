@@ -4,6 +4,7 @@
 #include "ZoAddGNCForm.h"
 #include "ZoCoreFMHeaderForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoHistoryForm.h"
 #include "ZoHistoryRecorder.h"
 #include "ZoManualAddModuleForm.h"
 #include "ZoMessageBox.h"
@@ -196,6 +197,20 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
                 if (!std::exchange(m_historyWarned, true))
                     ZoMessageBox::warning(
                         this, tr("MsgInfo"), fillIn(tr("MsgHistoryUnwritable"), why));
+            },
+            Qt::QueuedConnection);
+    if (const ZoHistoryRecorder *history = e->history())
+        connect(
+            history, &ZoHistoryRecorder::sigImageFromCache, this,
+            [this](ZoDeviceKey key, tVersion version, bool sameAircraft) {
+                int airframe = 0;
+                const auto &records = m_engine->roster().records();
+                const QString text = sameAircraft ? tr("MsgImageFromCacheThisAircraft")
+                                                  : tr("MsgImageFromCacheOtherAircraft");
+                onInformation(fillIn(text,
+                    records.contains(key) ? records.value(key).name
+                                          : ZoUtils::deviceName(key.type, airframe),
+                    ZoUtils::versionText(version)));
             },
             Qt::QueuedConnection);
 
@@ -565,6 +580,7 @@ void ZoTolMainWindow::onControlsChanged()
 {
     const ZoWindowControls::State &c = m_controls->state();
     ui->btnAllUpgrade->setEnabled(c.upgradeEnabled);
+    ui->btnHistory->setEnabled(c.historyEnabled);
     ui->cmbFMSvrBranchType->setVisible(c.branchVisible);
     ui->cmbFMSvrBranchType->setEnabled(c.branchEnabled);
     ui->lineEditCustBranchKey->setVisible(c.customKeyVisible);
@@ -846,6 +862,18 @@ void ZoTolMainWindow::on_btnDLSetting_clicked()
     m_linkSettings->setVisible(!m_linkSettings->isVisible());
     if (m_linkSettings->isVisible())
         m_linkSettings->raise();
+}
+
+void ZoTolMainWindow::on_btnHistory_clicked()
+{
+    // Read afresh at each opening: a run may have added to it since.
+    if (!m_historyForm)
+        m_historyForm = new ZoHistoryForm(this);
+    // Over everything below the title row, which keeps the window's own buttons.
+    m_historyForm->setGeometry(rect().adjusted(10, ui->btnDLSetting->y(), -10, -10));
+    m_historyForm->showAircraft(m_engine->history()->path(), m_engine->roster().core().serial);
+    m_historyForm->show();
+    m_historyForm->raise();
 }
 
 void ZoTolMainWindow::on_btnMinWnd_clicked()

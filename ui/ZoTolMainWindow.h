@@ -20,6 +20,7 @@ class QMediaPlayer;
 class ZoAddGNCForm;
 class ZoCoreFMHeaderForm;
 class ZoDataLinkSettingForm;
+class ZoHistoryForm;
 class ZoManualAddModuleForm;
 class ZoModuleFMHeaderForm;
 class ZoModuleFMInfoForm;
@@ -83,6 +84,7 @@ private Q_SLOTS:
     void on_btnCloseWnd_clicked();
     void on_btnMinWnd_clicked();
     void on_btnDLSetting_clicked();
+    void on_btnHistory_clicked();
     void on_btnAllUpgrade_clicked();
     void on_cmbFMSvrBranchType_activated(int index);
     void on_btnGetCustomBranch_clicked();
@@ -153,6 +155,7 @@ private:
     QPointer<ZoSelectModuleForm> m_selectModule;
     QPointer<ZoAddGNCForm> m_addCore;
     QPointer<ZoSelectGNCForm> m_selectCore;
+    QPointer<ZoHistoryForm> m_historyForm;
 
     QHash<ZoDeviceKey, ZoModuleFMInfoForm *> m_rows;
     QHash<ZoDeviceKey, QListWidgetItem *> m_items;

@@ -18,6 +18,13 @@ ZoWindowControls::ZoWindowControls(const ZoUpgradeWorkflow *engine, QObject *par
             s.coreHeaderEnabled = true;
         });
     });
+    // The identity comes with the core's records, or before its row, which
+    // then carries it; a cleared list forgets it.
+    connect(engine, &E::sigRecordChanged, this, &ZoWindowControls::followIdentity);
+    connect(&engine->roster(), &ZoDeviceRoster::sigRowAdded, this,
+        &ZoWindowControls::followIdentity);
+    connect(&engine->roster(), &ZoDeviceRoster::sigRowsCleared, this,
+        &ZoWindowControls::followIdentity);
     connect(engine, &E::sigBranchSelected, this, [this](int branch) {
         change([branch](State &s) { s.customKeyVisible = branch == ZoTargetIntake::BranchCustom; });
     });
@@ -57,6 +64,13 @@ void ZoWindowControls::unlock()
     change([](State &s) {
         s.upgradeEnabled = s.branchEnabled = s.manualAddEnabled = s.coreHeaderEnabled = true;
     });
+}
+
+void ZoWindowControls::followIdentity()
+{
+    const bool known = m_engine->history() && !m_engine->roster().core().serial.isEmpty();
+    if (known != m_state.historyEnabled)
+        change([known](State &s) { s.historyEnabled = known; });
 }
 
 void ZoWindowControls::runAborted()

@@ -9,6 +9,7 @@
 // selected custom branch its key, a catalogue in hand the upgrade button; a
 // run locks everything until it ends, and a run that did not complete leaves
 // only the upgrade and the branch open (what is on board is no longer known).
+// The flash history opens for an aircraft whose identity (EID) is known.
 //
 // Lives on the window's thread, beside the engine it listens to.
 class ZoWindowControls : public QObject
@@ -23,6 +24,8 @@ public:
         bool customKeyVisible = false;
         bool manualAddEnabled = true;
         bool coreHeaderEnabled = true;
+        // A history is kept and the found aircraft told its identity.
+        bool historyEnabled = false;
     };
 
     explicit ZoWindowControls(const ZoUpgradeWorkflow *engine, QObject *parent = nullptr);
@@ -37,6 +40,7 @@ Q_SIGNALS:
 private:
     void change(const std::function<void(State &)> &how);
     void unlock();
+    void followIdentity();
 
     const ZoUpgradeWorkflow *m_engine;
     State m_state;

@@ -157,12 +157,14 @@ QString ZoFlashHistory::defaultPath(const QString &portableDir)
     return QDir(state).filePath(QStringLiteral("tolvane/history.sqlite"));
 }
 
-bool ZoFlashHistory::connect(QString *why)
+bool ZoFlashHistory::connect(QString *why, bool readOnly)
 {
     disconnect();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+                             .arg(BusyTimeoutMs)
+                             .arg(readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!db.open())
         setWhy(why, db.lastError().text());
     return db.isOpen();
@@ -256,6 +258,25 @@ bool ZoFlashHistory::open(QString *why)
     if (setUp(why))
         return true;
     disconnect();
+    return false;
+}
+
+bool ZoFlashHistory::openReadOnly(QString *why)
+{
+    m_setAside.clear();
+    // SQLite would create a missing file even so.
+    if (!QFileInfo(m_path).isFile()) {
+        setWhy(why, QStringLiteral("%1 does not exist").arg(m_path));
+        return false;
+    }
+    QString problem;
+    const Fit fit = connect(&problem, true) ? inspect(&problem) : Fit::Failed;
+    if (fit == Fit::Ours)
+        return true;
+    disconnect();
+    if (fit == Fit::Empty)
+        return true; // rows() finds nothing without a connection
+    setWhy(why, problem);
     return false;
 }
 
@@ -357,6 +378,8 @@ bool ZoFlashHistory::append(Row &row, QString *why)
 QList<ZoFlashHistory::Row> ZoFlashHistory::rows(const Filter &filter) const
 {
     QList<Row> out;
+    if (!QSqlDatabase::contains(m_connection))
+        return out;
     QStringList where {QStringLiteral("1")};
     QVariantList values;
     const auto narrow = [&](bool given, const char *clause, const QVariant &value) {

@@ -69,6 +69,12 @@ public:
     // PATH.bad (PATH.bad.1, .2 ... when taken) with a qCWarning, never silently replaced,
     // and a fresh one is made. Creates the parent folder. False with `why` when it cannot.
     bool open(QString *why = nullptr);
+    // Opens an existing history for reading only: nothing is created,
+    // migrated or moved aside, so a viewer beside a running engine (or
+    // another process) changes nothing of the file. A file that is no
+    // history of ours, or one of a newer schema, is refused with `why`; an
+    // empty database opens and holds no rows.
+    bool openReadOnly(QString *why = nullptr);
     QString path() const { return m_path; }
     // Where open() moved a damaged file; empty: nothing moved.
     QString setAside() const { return m_setAside; }
@@ -91,7 +97,7 @@ private:
     bool migrate(int from, QString *why);
     // WAL, and the schema made or brought up to date.
     bool setUp(QString *why);
-    bool connect(QString *why);
+    bool connect(QString *why, bool readOnly = false);
     void disconnect();
     bool moveAside(QString *why);
 

@@ -54,6 +54,8 @@ public:
     static ZoHistoryRecorder *forEnvironment(
         const ZoUpgradeEnvironment &env, const Parts &parts, QObject *parent);
     ~ZoHistoryRecorder() override;
+    // The history's file, for a viewer to open read-only on its own.
+    QString path() const { return m_path; }
 
     // How a device ended, as the history words it: its result, and its
     // failure class ("" when it has none).

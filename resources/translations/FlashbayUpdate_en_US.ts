@@ -226,6 +226,151 @@
     </message>
 </context>
 <context>
+    <name>ZoHistoryForm</name>
+    <message>
+        <source>WndFlashHistory</source>
+        <translation>Flash history</translation>
+    </message>
+    <message>
+        <source>LabFlashHistory</source>
+        <translation>Flash history</translation>
+    </message>
+    <message>
+        <source>LabHistoryAircraft</source>
+        <translation>Aircraft EID %1</translation>
+    </message>
+    <message>
+        <source>LabHistoryTime</source>
+        <translation>Time (UTC)</translation>
+    </message>
+    <message>
+        <source>LabHistoryDevice</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>LabHistoryVersions</source>
+        <translation>Before → after</translation>
+    </message>
+    <message>
+        <source>LabHistoryFile</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>LabHistoryTransfer</source>
+        <translation>Transfer</translation>
+    </message>
+    <message>
+        <source>LitSeconds</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>LitResends</source>
+        <translation>resends: %1</translation>
+    </message>
+    <message>
+        <source>LabHistoryResult</source>
+        <translation>Result</translation>
+    </message>
+    <message>
+        <source>BtnClose</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>MsgHistoryNoFlashes</source>
+        <translation>No flash of this aircraft is on record yet.</translation>
+    </message>
+    <message>
+        <source>MsgHistoryUnreadable</source>
+        <translation>The flash history cannot be read (%1).</translation>
+    </message>
+    <message>
+        <source>LabHistoryDetails</source>
+        <translation>Serial %1 · target %2
+File %3 (%4 bytes)
+Link %5 · station %6, user %7 · %8</translation>
+    </message>
+    <message>
+        <source>LitSourceStable</source>
+        <translation>stable</translation>
+    </message>
+    <message>
+        <source>LitSourceDevelopment</source>
+        <translation>development</translation>
+    </message>
+    <message>
+        <source>LitSourceFolder</source>
+        <translation>folder</translation>
+    </message>
+    <message>
+        <source>LitSourceCustom</source>
+        <translation>custom %1</translation>
+    </message>
+    <message>
+        <source>LitResultUpgraded</source>
+        <translation>upgraded</translation>
+    </message>
+    <message>
+        <source>LitResultNotConfirmed</source>
+        <translation>not confirmed</translation>
+    </message>
+    <message>
+        <source>LitResultFailed</source>
+        <translation>failed</translation>
+    </message>
+    <message>
+        <source>LitResultInterrupted</source>
+        <translation>interrupted</translation>
+    </message>
+    <message>
+        <source>LitResultUpToDate</source>
+        <translation>up to date</translation>
+    </message>
+    <message>
+        <source>LitResultSkipped</source>
+        <translation>skipped</translation>
+    </message>
+    <message>
+        <source>LitFailureRefusedFile</source>
+        <translation>file refused</translation>
+    </message>
+    <message>
+        <source>LitFailureNoTarget</source>
+        <translation>no target</translation>
+    </message>
+    <message>
+        <source>LitFailureJournal</source>
+        <translation>run journal unwritable</translation>
+    </message>
+    <message>
+        <source>LitFailureUnidentified</source>
+        <translation>flight controller unidentified</translation>
+    </message>
+    <message>
+        <source>LitFailureSendFailed</source>
+        <translation>send failed</translation>
+    </message>
+    <message>
+        <source>LitFailureBlockTimeout</source>
+        <translation>block %1 unanswered</translation>
+    </message>
+    <message>
+        <source>LitFailureLinkLost</source>
+        <translation>link lost</translation>
+    </message>
+    <message>
+        <source>LitFailureWrongVersion</source>
+        <translation>wrong version after</translation>
+    </message>
+    <message>
+        <source>LitFailureSilent</source>
+        <translation>no answer afterwards</translation>
+    </message>
+    <message>
+        <source>LitFailureOtherAircraft</source>
+        <translation>another aircraft answered</translation>
+    </message>
+</context>
+<context>
     <name>ZoManualAddModuleForm</name>
     <message>
         <source>WndManualAddModuleForm</source>
@@ -593,6 +738,18 @@
     <message>
         <source>MsgHistoryUnwritable</source>
         <translation>The flash history cannot be written (%1). The upgrade goes on, but what is flashed now is not on record: make the folder writable and free some space.</translation>
+    </message>
+    <message>
+        <source>BtnHistory</source>
+        <translation>History</translation>
+    </message>
+    <message>
+        <source>MsgImageFromCacheThisAircraft</source>
+        <translation>No firmware file is meant for %1: it is given %2, the image its type last confirmed on this aircraft.</translation>
+    </message>
+    <message>
+        <source>MsgImageFromCacheOtherAircraft</source>
+        <translation>No firmware file is meant for %1: it is given %2, the image its type last confirmed on another aircraft.</translation>
     </message>
     <message>
         <source>MsgRunJournalUnwritable</source>

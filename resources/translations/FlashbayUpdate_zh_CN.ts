@@ -226,6 +226,151 @@
     </message>
 </context>
 <context>
+    <name>ZoHistoryForm</name>
+    <message>
+        <source>WndFlashHistory</source>
+        <translation>刷写历史</translation>
+    </message>
+    <message>
+        <source>LabFlashHistory</source>
+        <translation>刷写历史</translation>
+    </message>
+    <message>
+        <source>LabHistoryAircraft</source>
+        <translation>飞机 EID：%1</translation>
+    </message>
+    <message>
+        <source>LabHistoryTime</source>
+        <translation>时间（UTC）</translation>
+    </message>
+    <message>
+        <source>LabHistoryDevice</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>LabHistoryVersions</source>
+        <translation>版本（原 → 确认）</translation>
+    </message>
+    <message>
+        <source>LabHistoryFile</source>
+        <translation>固件文件</translation>
+    </message>
+    <message>
+        <source>LabHistoryTransfer</source>
+        <translation>传输</translation>
+    </message>
+    <message>
+        <source>LitSeconds</source>
+        <translation>%1 秒</translation>
+    </message>
+    <message>
+        <source>LitResends</source>
+        <translation>重发 %1 次</translation>
+    </message>
+    <message>
+        <source>LabHistoryResult</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>BtnClose</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>MsgHistoryNoFlashes</source>
+        <translation>尚无此飞机的刷写记录。</translation>
+    </message>
+    <message>
+        <source>MsgHistoryUnreadable</source>
+        <translation>无法读取刷写历史（%1）。</translation>
+    </message>
+    <message>
+        <source>LabHistoryDetails</source>
+        <translation>序列号 %1 · 目标版本 %2
+文件 %3（%4 字节）
+链路 %5 · 工作站 %6，用户 %7 · %8</translation>
+    </message>
+    <message>
+        <source>LitSourceStable</source>
+        <translation>稳定版</translation>
+    </message>
+    <message>
+        <source>LitSourceDevelopment</source>
+        <translation>开发版</translation>
+    </message>
+    <message>
+        <source>LitSourceFolder</source>
+        <translation>本地文件夹</translation>
+    </message>
+    <message>
+        <source>LitSourceCustom</source>
+        <translation>定制版 %1</translation>
+    </message>
+    <message>
+        <source>LitResultUpgraded</source>
+        <translation>已升级</translation>
+    </message>
+    <message>
+        <source>LitResultNotConfirmed</source>
+        <translation>未确认</translation>
+    </message>
+    <message>
+        <source>LitResultFailed</source>
+        <translation>失败</translation>
+    </message>
+    <message>
+        <source>LitResultInterrupted</source>
+        <translation>已中断</translation>
+    </message>
+    <message>
+        <source>LitResultUpToDate</source>
+        <translation>已是最新</translation>
+    </message>
+    <message>
+        <source>LitResultSkipped</source>
+        <translation>已跳过</translation>
+    </message>
+    <message>
+        <source>LitFailureRefusedFile</source>
+        <translation>文件被拒绝</translation>
+    </message>
+    <message>
+        <source>LitFailureNoTarget</source>
+        <translation>无目标版本</translation>
+    </message>
+    <message>
+        <source>LitFailureJournal</source>
+        <translation>运行日志无法写入</translation>
+    </message>
+    <message>
+        <source>LitFailureUnidentified</source>
+        <translation>飞控身份未知</translation>
+    </message>
+    <message>
+        <source>LitFailureSendFailed</source>
+        <translation>发送失败</translation>
+    </message>
+    <message>
+        <source>LitFailureBlockTimeout</source>
+        <translation>第 %1 块无应答</translation>
+    </message>
+    <message>
+        <source>LitFailureLinkLost</source>
+        <translation>链路中断</translation>
+    </message>
+    <message>
+        <source>LitFailureWrongVersion</source>
+        <translation>刷写后版本不符</translation>
+    </message>
+    <message>
+        <source>LitFailureSilent</source>
+        <translation>刷写后无应答</translation>
+    </message>
+    <message>
+        <source>LitFailureOtherAircraft</source>
+        <translation>另一架飞机应答</translation>
+    </message>
+</context>
+<context>
     <name>ZoManualAddModuleForm</name>
     <message>
         <source>WndManualAddModuleForm</source>
@@ -592,6 +737,18 @@
     <message>
         <source>MsgHistoryUnwritable</source>
         <translation>无法写入刷写历史（%1）。升级继续进行，但此次刷写不会被记录：请确保该文件夹可写且有剩余空间。</translation>
+    </message>
+    <message>
+        <source>BtnHistory</source>
+        <translation>刷写历史</translation>
+    </message>
+    <message>
+        <source>MsgImageFromCacheThisAircraft</source>
+        <translation>没有适用于%1的固件文件：将刷写该类型在本机上最近一次确认的镜像 %2。</translation>
+    </message>
+    <message>
+        <source>MsgImageFromCacheOtherAircraft</source>
+        <translation>没有适用于%1的固件文件：将刷写该类型在另一架飞机上最近一次确认的镜像 %2。</translation>
     </message>
     <message>
         <source>MsgRunJournalUnwritable</source>

@@ -12,3 +12,5 @@ tolvane_add_test(tst_zodeviceinfoforms
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zodeviceinfoforms.cpp LIBS ${forms_test_libs})
 tolvane_add_test(tst_zoselectionforms
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoselectionforms.cpp LIBS ${forms_test_libs})
+tolvane_add_test(tst_zohistoryform
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zohistoryform.cpp LIBS ${forms_test_libs})

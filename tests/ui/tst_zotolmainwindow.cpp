@@ -1,5 +1,7 @@
 #include "ZoAddGNCForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoHistoryForm.h"
+#include "ZoLaneTimeline.h"
 #include "ZoMessageBox.h"
 #include "ZoModuleFMInfoForm.h"
 #include "ZoNimbraHttpHelper.h"
@@ -103,6 +105,7 @@ class TstZoTolMainWindow : public QObject
     std::unique_ptr<ZoTolMainWindow> window;
     // Answers to questions, in order; Cancel once they run out.
     QList<int> answers;
+    QString imageCache; // the engine's image cache; empty: none
 
     // The boxes shown so far, or those whose text starts with `text`.
     QList<Box> boxes(const QString &text = QString()) const
@@ -137,6 +140,7 @@ class TstZoTolMainWindow : public QObject
         *ZoTvkInstance::instance()->planeConfig() = config;
         ZoUpgradeEnvironment env = zoTestEnvironment(&config, cloud->baseUrl());
         env.historyPath = history;
+        env.imageCacheDir = imageCache;
         env.portEnumerator = [port] {
             QList<ZoPlaneSearch::PortCandidate> ports;
             if (!port.isEmpty())
@@ -164,6 +168,7 @@ private Q_SLOTS:
     {
         ZoMessageBox::clearShownRequests();
         answers.clear();
+        imageCache.clear();
         sim = std::make_unique<Sim>();
         cloud = std::make_unique<ZoTestCloudSim>();
         QVERIFY(cloud->start());
@@ -230,7 +235,8 @@ private Q_SLOTS:
         QVERIFY(sim->start(Sim::Link(link), writeScenario(kFleet),
             fault.isEmpty() ? QStringList() : QStringList {QStringLiteral("--fault"), fault}));
         QVERIFY(zoTestServeCatalogue(*cloud, kFleet, wrongHeader));
-        openWindow(link);
+        static int runs = 0;
+        openWindow(link, QString(), work.filePath(QStringLiteral("history-%1.sqlite").arg(++runs)));
         QVERIFY(window->searchForm()->isVisible());
 
         for (const Device &d : kFleet) {
@@ -335,6 +341,18 @@ private Q_SLOTS:
         }
         QVERIFY(!window->engine()->isUpgrading());
         QVERIFY(upgrade->isEnabled());
+
+        // What the run put on the history, as the window's view shows it.
+        QTest::mouseClick(zoChild<QPushButton>(window.get(), "btnHistory"), Qt::LeftButton);
+        auto *history = window->findChild<ZoHistoryForm *>();
+        QVERIFY(history && history->isVisible());
+        QCOMPARE(history->eid(), window->engine()->roster().core().serial);
+        if (message == QLatin1String("MsgAllDevUpgraded")) {
+            QCOMPARE(history->rows().size(), kFleet.size());
+            QCOMPARE(history->timeline()->lanes().size(), kFleet.size());
+        } else {
+            QVERIFY(!history->rows().isEmpty());
+        }
     }
 
     // A core left in its bootloader sends no telemetry: the search asks its
@@ -361,6 +379,37 @@ private Q_SLOTS:
         QCOMPARE(ZoUtils::versionText(window->row(key)->info().curVersion),
             QStringLiteral("V") + core[0].to);
         QTRY_COMPARE(boxes(QStringLiteral("MsgHistoryUnwritable")).size(), 1);
+    }
+
+    // A module left in its bootloader that no catalogue file names takes the
+    // image its type last confirmed on this aircraft at this station (the
+    // first run put it in the cache), and the window tells which, once.
+    void strandedFromCacheIsTold()
+    {
+        const QList<Device> fleet {kFleet[0], kFleet[2]}; // the core, the compass
+        imageCache = work.filePath(QStringLiteral("images"));
+        for (const bool stranded : {false, true}) {
+            window.reset();
+            sim = std::make_unique<Sim>();
+            QVERIFY(sim->start(Sim::Udp, writeScenario(fleet),
+                stranded
+                    ? QStringList {QStringLiteral("--fault"), QStringLiteral("38.0:bootloader")}
+                    : QStringList()));
+            QVERIFY(zoTestServeCatalogue(*cloud, stranded ? fleet.mid(0, 1) : fleet));
+            openWindow(Sim::Udp, QString(), work.filePath(QStringLiteral("cache-history.sqlite")));
+            auto *upgrade = zoChild<QPushButton>(window.get(), "btnAllUpgrade");
+            QVERIFY(zoWaitFor([&] { return upgrade->isEnabled(); }, 15000));
+            if (stranded)
+                break;
+            QTest::mouseClick(upgrade, Qt::LeftButton);
+            QVERIFY(zoWaitFor(
+                [&] { return !boxes(QStringLiteral("MsgAllDevUpgraded")).isEmpty(); }, 60000));
+        }
+        QTRY_COMPARE(boxes(QStringLiteral("MsgImageFromCache")).size(), 1);
+        int airframe = 0;
+        const QString name = ZoUtils::deviceName(tdu1(fleet[1].type), airframe);
+        QCOMPARE(boxes(QStringLiteral("MsgImageFromCache"))[0].text,
+            QStringLiteral("MsgImageFromCacheThisAircraft:%1 V%2").arg(name, fleet[1].to));
     }
 
     // The link form's Off button during a transfer asks first. Refused, the

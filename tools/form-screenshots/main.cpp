@@ -12,6 +12,8 @@
 #include "ZoAddGNCForm.h"
 #include "ZoCoreFMHeaderForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoHistoryForm.h"
+#include "ZoLaneTimeline.h"
 #include "ZoManualAddModuleForm.h"
 #include "ZoModuleFMHeaderForm.h"
 #include "ZoModuleFMInfoForm.h"
@@ -43,6 +45,7 @@
 #endif
 
 #include <QApplication>
+#include <QCryptographicHash>
 
 #include <tuple>
 #include <QDir>
@@ -314,6 +317,63 @@ void shootSelection(Shooter &shooter)
     }
 }
 
+// An Emba2 aircraft's flash history over half a year: its core, its data
+// board and six modules, one of them a twin on node 2, with every result
+// the recorder writes.
+void shootHistory(Shooter &shooter)
+{
+    const auto row = [](const char *when, int type, int number, const char *before,
+                         const char *target, const char *confirmed, const char *result,
+                         const char *failure, const char *source) {
+        ZoFlashHistory::Row r;
+        r.time = QDateTime::fromString(QLatin1String(when), Qt::ISODate);
+        r.time.setTimeSpec(Qt::UTC);
+        r.eid = QStringLiteral("E2-00417");
+        r.type = type;
+        r.number = number;
+        r.before = QLatin1String(before);
+        r.confirmed = QLatin1String(confirmed);
+        r.target = QLatin1String(target);
+        r.result = QLatin1String(result);
+        r.failure = QLatin1String(failure);
+        r.source = QLatin1String(source);
+        r.sha256 = QString::fromLatin1(
+            QCryptographicHash::hash(QByteArray(when) + char(type), QCryptographicHash::Sha256)
+                .toHex());
+        r.size = 180000 + type * 1000;
+        r.seconds = 8.5 + type % 7 * 3.1;
+        r.resends = type % 3;
+        r.link = QStringLiteral("udp:127.0.0.1:14550");
+        return r;
+    };
+    ZoHistoryForm form;
+    form.resize(700, 580);
+    form.setRows(QStringLiteral("E2-00417"),
+        {row("2026-06-02T09:14:00", 80, 0, "2.18.0", "2.19.1", "2.19.1", "upgraded", "", "stable"),
+            row("2026-06-02T09:10:00", 38, 0, "1.0.0", "1.0.4", "1.0.4", "upgraded", "", "stable"),
+            row("2026-06-02T09:12:00", 77, 2, "1.0.4", "1.1.0", "1.1.0", "upgraded", "", "stable"),
+            row("2026-08-19T14:40:00", 83, 0, "1.0.9", "1.1.0", "", "failed", "link lost",
+                "stable"),
+            row("2026-08-19T15:02:00", 83, 0, "1.0.9", "1.1.0", "1.1.0", "upgraded", "", "stable"),
+            row("2026-08-19T15:05:00", 86, 0, "1.0.0", "1.1.0", "1.0.0", "not confirmed",
+                "wrong version", "development"),
+            row("2026-10-07T11:20:00", 80, 0, "2.19.1", "2.20.0", "2.20.0", "upgraded", "",
+                "custom:fieldtest"),
+            row("2026-10-07T11:16:00", 77, 2, "1.1.0", "1.2.0", "", "interrupted",
+                "block time-out at block 12", "folder"),
+            row("2026-11-30T16:45:00", 77, 2, "", "1.2.0", "1.2.0", "upgraded", "", "folder"),
+            row("2026-11-30T16:41:00", 38, 0, "1.0.4", "1.0.4", "1.0.4", "up to date", "",
+                "stable"),
+            row("2026-06-02T09:11:00", 79, 1, "1.2.3", "3.1.2", "3.1.2", "upgraded", "", "stable"),
+            row("2026-10-07T11:18:00", 46, 0, "1.0.0", "1.6.0", "1.6.0", "upgraded", "", "stable"),
+            row("2026-08-19T14:52:00", 57, 0, "1.1.0", "1.2.0", "1.2.0", "upgraded", "",
+                "stable")});
+    shooter.shoot(QStringLiteral("history"), &form);
+    // Where nothing is on record yet.
+    form.setRows(QStringLiteral("E2-00418"), {});
+    shooter.shoot(QStringLiteral("history-empty"), &form);
+}
+
 void shootMessageBoxes(Shooter &shooter)
 {
 #ifdef TOLVANE_HAVE_MESSAGE_BOX
@@ -340,6 +400,15 @@ void shootMessageBoxes(Shooter &shooter)
         ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgInfo"), text);
         box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
         shooter.shoot(QLatin1String(name), &box);
+    }
+    {
+        // A module in its bootloader that no file names, given the cached image.
+        int airframe = ZoUtils::AirframeNone;
+        ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgInfo"),
+            QCoreApplication::translate("ZoTolMainWindow", "MsgImageFromCacheThisAircraft")
+                .arg(ZoUtils::deviceName(77, airframe), QStringLiteral("V1.1.0")));
+        box.setIconPixmap(QStringLiteral(":/toolkit/resource/msgbox/informationblue.png"));
+        shooter.shoot(QStringLiteral("msgbox-image-from-cache"), &box);
     }
     {
         ZoMessageBox box(nullptr, QCoreApplication::translate("ZoTolMainWindow", "MsgConfirm"),
@@ -549,6 +618,7 @@ int main(int argc, char *argv[])
         shootLinkSettings(shooter);
         shootDeviceList(shooter);
         shootSelection(shooter);
+        shootHistory(shooter);
         shootMessageBoxes(shooter);
         shootMainWindow(shooter);
         QApplication::removeTranslator(&translator);
