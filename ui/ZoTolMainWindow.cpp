@@ -189,6 +189,8 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
         Qt::QueuedConnection);
     connect(e->search(), &ZoPlaneSearch::sigSerialPortDenied, this, &ZoTolMainWindow::onSerialPortDenied,
         Qt::QueuedConnection);
+    connect(e, &ZoUpgradeWorkflow::sigRollbackRefused, this,
+        [this](QString why) { ZoMessageBox::information(this, tr("MsgInfo"), why); });
     // Once: the run goes on, and a box a device would bury the progress.
     if (const ZoHistoryRecorder *history = e->history())
         connect(
@@ -867,11 +869,22 @@ void ZoTolMainWindow::on_btnDLSetting_clicked()
 void ZoTolMainWindow::on_btnHistory_clicked()
 {
     // Read afresh at each opening: a run may have added to it since.
-    if (!m_historyForm)
+    if (!m_historyForm) {
         m_historyForm = new ZoHistoryForm(this);
+        // What the latest run changed goes back; the engine names it and asks.
+        auto *rollBack = new QPushButton(tr("BtnRollBack"), m_historyForm);
+        rollBack->setObjectName(QStringLiteral("btnRollBack"));
+        m_historyForm->buttonRow()->insertWidget(1, rollBack);
+        connect(rollBack, &QPushButton::clicked, this, [this] {
+            m_historyForm->hide();
+            m_engine->rollBack();
+        });
+    }
     // Over everything below the title row, which keeps the window's own buttons.
     m_historyForm->setGeometry(rect().adjusted(10, ui->btnDLSetting->y(), -10, -10));
     m_historyForm->showAircraft(m_engine->history()->path(), m_engine->roster().core().serial);
+    m_historyForm->findChild<QPushButton *>(QStringLiteral("btnRollBack"))
+        ->setEnabled(!m_historyForm->rows().isEmpty() && !m_engine->isUpgrading());
     m_historyForm->show();
     m_historyForm->raise();
 }

@@ -740,6 +740,10 @@ Link %5 · station %6, user %7 · %8</translation>
         <translation>The flash history cannot be written (%1). The upgrade goes on, but what is flashed now is not on record: make the folder writable and free some space.</translation>
     </message>
     <message>
+        <source>BtnRollBack</source>
+        <translation>Roll back</translation>
+    </message>
+    <message>
         <source>BtnHistory</source>
         <translation>History</translation>
     </message>

@@ -739,6 +739,10 @@
         <translation>无法写入刷写历史（%1）。升级继续进行，但此次刷写不会被记录：请确保该文件夹可写且有剩余空间。</translation>
     </message>
     <message>
+        <source>BtnRollBack</source>
+        <translation>回滚</translation>
+    </message>
+    <message>
         <source>BtnHistory</source>
         <translation>刷写历史</translation>
     </message>

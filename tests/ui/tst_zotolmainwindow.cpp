@@ -350,6 +350,16 @@ private Q_SLOTS:
         if (message == QLatin1String("MsgAllDevUpgraded")) {
             QCOMPARE(history->rows().size(), kFleet.size());
             QCOMPARE(history->timeline()->lanes().size(), kFleet.size());
+            // Rolling back reaches the engine, whose refusal is told: this
+            // station never confirmed the versions the devices ran before.
+            const int requests = sim->events("request").size();
+            QTest::mouseClick(zoChild<QPushButton>(history, "btnRollBack"), Qt::LeftButton);
+            QVERIFY(zoWaitFor(
+                [&] { return !boxes(QStringLiteral("MsgRollbackNoImage")).isEmpty(); }, 5000));
+            QVERIFY(!history->isVisible());
+            for (const QJsonObject &o : sim->events("request").mid(requests))
+                QVERIFY2(zoText(o, "cmd") != QLatin1String("enterBootloader"),
+                    qPrintable(zoText(o, "dev")));
         } else {
             QVERIFY(!history->rows().isEmpty());
         }

@@ -368,6 +368,9 @@ void shootHistory(Shooter &shooter)
             row("2026-10-07T11:18:00", 46, 0, "1.0.0", "1.6.0", "1.6.0", "upgraded", "", "stable"),
             row("2026-08-19T14:52:00", 57, 0, "1.1.0", "1.2.0", "1.2.0", "upgraded", "",
                 "stable")});
+    // The window adds its Roll back in front of Close.
+    form.buttonRow()->insertWidget(1,
+        new QPushButton(QCoreApplication::translate("ZoTolMainWindow", "BtnRollBack"), &form));
     shooter.shoot(QStringLiteral("history"), &form);
     // Where nothing is on record yet.
     form.setRows(QStringLiteral("E2-00418"), {});
