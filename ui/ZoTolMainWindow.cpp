@@ -4,6 +4,7 @@
 #include "ZoAddGNCForm.h"
 #include "ZoCoreFMHeaderForm.h"
 #include "ZoDataLinkSettingForm.h"
+#include "ZoDeviceListView.h"
 #include "ZoHistoryForm.h"
 #include "ZoHistoryRecorder.h"
 #include "ZoManualAddModuleForm.h"
@@ -114,9 +115,6 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     m_tipsHide.setSingleShot(true);
     m_tipsHide.setInterval(TipsHideMs);
     connect(&m_tipsHide, &QTimer::timeout, this, [this] { showTips(QString()); });
-    m_progressFlush.setSingleShot(true);
-    m_progressFlush.setInterval(ProgressDrawMs);
-    connect(&m_progressFlush, &QTimer::timeout, this, &ZoTolMainWindow::flushProgress);
     setMouseTracking(true);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
 
@@ -145,27 +143,13 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
     ui->btnAllUpgrade->setEnabled(false);
     retranslate();
     showConnection(false);
-    insertHeaders();
 
-    const ZoDeviceRoster *rows = &e->roster();
-    connect(rows, &ZoDeviceRoster::sigRowAdded, this, &ZoTolMainWindow::onRowAdded);
-    connect(rows, &ZoDeviceRoster::sigRowRemoved, this, &ZoTolMainWindow::onRowRemoved);
-    connect(rows, &ZoDeviceRoster::sigRowsCleared, this, &ZoTolMainWindow::onRowsCleared);
-    connect(rows, &ZoDeviceRoster::sigManualAddRow, this, &ZoTolMainWindow::onManualAddRow);
-    connect(e, &ZoUpgradeWorkflow::sigRecordChanged, this, &ZoTolMainWindow::onRecordChanged);
-    connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onCurrentRow);
-    connect(e, &ZoUpgradeWorkflow::sigProgressRange, this, &ZoTolMainWindow::onProgressRange);
-    connect(e, &ZoUpgradeWorkflow::sigProgress, this, &ZoTolMainWindow::onProgress);
-    connect(e, &ZoUpgradeWorkflow::sigDeviceConfirming, this, &ZoTolMainWindow::onDeviceConfirming);
+    m_list = new ZoDeviceListView(ui->listWidgetModuleInfo, e, this);
+    m_list->setEnabledParts(
+        m_controls->state().coreHeaderEnabled, m_controls->state().manualAddEnabled);
+    connect(m_list, &ZoDeviceListView::sigDetails, this,
+        &ZoTolMainWindow::onShowModuleTarFMReleaseNote);
     connect(&e->run(), &ZoUpgradeRun::sigDevicePhase, this, &ZoTolMainWindow::onDevicePhase);
-    // The record says more than the outcome: why not, and what it runs now.
-    connect(e, &ZoUpgradeWorkflow::sigDeviceOutcome, this,
-        [this](const ZoDeviceOutcome &outcome) { onRecordChanged(outcome.key); });
-    connect(e, &ZoUpgradeWorkflow::sigTargetChanged, this, &ZoTolMainWindow::onTargetChanged);
-    connect(e, &ZoUpgradeWorkflow::sigCoreHeader, this, &ZoTolMainWindow::onCoreHeader);
-    connect(
-        e, &ZoUpgradeWorkflow::sigProtocolTypeReset, this, &ZoTolMainWindow::onProtocolTypeReset);
-    connect(e, &ZoUpgradeWorkflow::sigBrisk2Type, this, &ZoTolMainWindow::onBrisk2Type);
     connect(m_controls, &ZoWindowControls::sigChanged, this, &ZoTolMainWindow::onControlsChanged);
     connect(&e->targets(), &ZoTargetIntake::sigStateChanged, this,
         &ZoTolMainWindow::onCatalogueState);
@@ -270,8 +254,10 @@ ZoTolMainWindow::ZoTolMainWindow(const ZoUpgradeEnvironment &env, QWidget *paren
 
 ZoTolMainWindow::~ZoTolMainWindow()
 {
-    // The engine goes first, while every row it could still report to exists.
+    // The engine goes first, while every row it could still report to exists;
+    // nothing of the window hears it on its way out.
     m_engine->disconnect(this);
+    delete m_list;
     delete m_engine;
     m_engine = nullptr;
     delete ui;
@@ -328,239 +314,19 @@ void ZoTolMainWindow::onConnectionChanged(bool connected)
 
 // ---- the device list ------------------------------------------------------------
 
-QListWidgetItem *ZoTolMainWindow::insertRow(QWidget *widget, int index)
+ZoModuleFMInfoForm *ZoTolMainWindow::row(ZoDeviceKey key) const
 {
-    QListWidget *list = ui->listWidgetModuleInfo;
-    // A row runs the list's full width, as its selection does: the view
-    // stretches it over the viewport (less the scroll bar while one shows).
-    // Its columns keep their widths at the left and the line under them runs
-    // on to the edge.
-    widget->setMaximumWidth(QWIDGETSIZE_MAX);
-    if (QLayout *rowLayout = widget->layout()) {
-        for (int i = 0; i < rowLayout->count(); ++i) {
-            if (QLayoutItem *part = rowLayout->itemAt(i); part->layout())
-                part->setAlignment(Qt::AlignLeft);
-        }
-        rowLayout->invalidate();
-    }
-    auto *item = new QListWidgetItem;
-    item->setSizeHint(widget->size());
-    if (index < 0 || index > list->count())
-        index = list->count();
-    list->insertItem(index, item);
-    list->setItemWidget(item, widget);
-    return item;
-}
-
-void ZoTolMainWindow::removeItem(QListWidgetItem *item)
-{
-    if (!item)
-        return;
-    if (item == m_currentItem)
-        m_currentItem = nullptr;
-    QListWidget *list = ui->listWidgetModuleInfo;
-    QWidget *widget = list->itemWidget(item);
-    delete list->takeItem(list->row(item));
-    if (widget)
-        widget->deleteLater();
-}
-
-void ZoTolMainWindow::insertHeaders()
-{
-    m_moduleHeader = new ZoModuleFMHeaderForm;
-    m_moduleHeaderItem = insertRow(m_moduleHeader, 0);
-    m_coreHeader = new ZoCoreFMHeaderForm;
-    // Below the manual-add row when that is there.
-    const int coreIndex = m_manualAddItem ? ui->listWidgetModuleInfo->row(m_manualAddItem) + 1 : 1;
-    m_coreHeaderItem = insertRow(m_coreHeader, coreIndex);
-    connect(m_coreHeader, &ZoCoreFMHeaderForm::sigSelectGNCProtType, m_engine,
-        &ZoUpgradeWorkflow::onUpdateGNCDevIDByProtType);
-    connect(m_coreHeader, &ZoCoreFMHeaderForm::sigSelectBrisk2Type, m_engine,
-        &ZoUpgradeWorkflow::onUpdateBrisk2Type);
-    m_coreHeader->setEnabled(m_controls->state().coreHeaderEnabled);
-}
-
-void ZoTolMainWindow::onRowAdded(ZoDeviceKey key, bool coreRow, int index)
-{
-    Q_UNUSED(coreRow)
-    // The engine announces a replaced row's removal first; a leftover would
-    // otherwise stay in the list without a key.
-    if (m_items.contains(key))
-        onRowRemoved(key);
-    auto *row = new ZoModuleFMInfoForm;
-    ZoDevFMInfo record = m_engine->roster().records().value(key);
-    record.name = m_engine->roster().shownName(key);
-    row->init(record);
-    // The row names only its type; the window knows which device it draws.
-    connect(row, &ZoModuleFMInfoForm::sigTarModFmVerInfo, this,
-        [this, key] { onShowModuleTarFMReleaseNote(key); });
-    m_rows.insert(key, row);
-    m_items.insert(key, insertRow(row, index));
-    refreshFold();
-}
-
-void ZoTolMainWindow::refreshFold()
-{
-    // The family's silent optional modules fold into the manual-add row's
-    // one line; a silent module the configuration names stays a fault row.
-    int folded = 0;
-    for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
-        const bool optional = m_engine->roster().isOptionalSilent(it.key());
-        folded += optional ? 1 : 0;
-        it.value()->setHidden(optional && !m_foldOpen);
-        if (ZoModuleFMInfoForm *row = m_rows.value(it.key()))
-            row->setMissing(m_engine->roster().isMissing(it.key()));
-    }
-    if (m_manualAdd)
-        m_manualAdd->setFolded(folded, m_foldOpen);
-}
-
-void ZoTolMainWindow::onRowRemoved(ZoDeviceKey key)
-{
-    m_rows.remove(key);
-    removeItem(m_items.take(key));
-}
-
-void ZoTolMainWindow::onRowsCleared()
-{
-    m_rows.clear();
-    m_items.clear();
-    m_currentItem = nullptr;
-    QListWidget *list = ui->listWidgetModuleInfo;
-    for (int i = list->count() - 1; i >= 0; --i) {
-        QListWidgetItem *item = list->item(i);
-        if (item != m_manualAddItem)
-            removeItem(item);
-    }
-    insertHeaders();
-}
-
-void ZoTolMainWindow::onManualAddRow(bool present, int index)
-{
-    if (!present) {
-        removeItem(m_manualAddItem);
-        m_manualAddItem = nullptr;
-        m_manualAdd = nullptr;
-        return;
-    }
-    if (m_manualAddItem)
-        return;
-    m_manualAdd = new ZoManualAddModuleForm;
-    m_manualAdd->setEnabled(m_controls->state().manualAddEnabled);
-    connect(m_manualAdd, &ZoManualAddModuleForm::sigSelecteModule, m_engine,
-        &ZoUpgradeWorkflow::onShowSelectModuleForm);
-    connect(m_manualAdd, &ZoManualAddModuleForm::sigFoldToggled, this, [this] {
-        m_foldOpen = !m_foldOpen;
-        refreshFold();
-    });
-    m_manualAddItem = insertRow(m_manualAdd, index);
-    refreshFold();
-}
-
-ZoModuleFMInfoForm *ZoTolMainWindow::rowFor(ZoDeviceKey key) const
-{
-    return m_rows.value(m_engine->roster().rowOf(key));
+    return m_list->row(key);
 }
 
 int ZoTolMainWindow::rowIndex(ZoDeviceKey key) const
 {
-    QListWidgetItem *item = m_items.value(key);
-    return item ? ui->listWidgetModuleInfo->row(item) : -1;
+    return m_list->rowIndex(key);
 }
 
 QList<QWidget *> ZoTolMainWindow::rowWidgets() const
 {
-    QList<QWidget *> widgets;
-    QListWidget *list = ui->listWidgetModuleInfo;
-    for (int i = 0; i < list->count(); ++i)
-        widgets.append(list->itemWidget(list->item(i)));
-    return widgets;
-}
-
-void ZoTolMainWindow::onRecordChanged(ZoDeviceKey key)
-{
-    ZoModuleFMInfoForm *row = rowFor(key);
-    if (!row)
-        return;
-    // Progress still waiting would be drawn over the state the record shows.
-    if (m_pendingProgress.contains(key))
-        flushProgress();
-    row->setRecord(m_engine->roster().records().value(key), m_engine->isDue(key));
-    refreshFold();
-}
-
-void ZoTolMainWindow::onCurrentRow(ZoDeviceKey key)
-{
-    // Called with every block: a hash lookup and nothing that grows with
-    // the list.
-    // The list's own current item is no guide: with its selection mode it
-    // may stay unset, and setting it again on every block costs more than
-    // the block. Only a new row is made current and scrolled to.
-    QListWidgetItem *item = m_items.value(key);
-    if (!item || item == m_currentItem)
-        return;
-    m_currentItem = item;
-    ui->listWidgetModuleInfo->setCurrentItem(item);
-    ui->listWidgetModuleInfo->scrollToItem(item);
-}
-
-void ZoTolMainWindow::onProgressRange(ZoDeviceKey key, int maximum)
-{
-    flushProgress();
-    if (ZoModuleFMInfoForm *row = rowFor(key))
-        row->setProgressRange(0, maximum);
-}
-
-void ZoTolMainWindow::onProgress(ZoDeviceKey key, int value)
-{
-    // Drawing the ring costs more than a block takes on a fast link: keep
-    // the newest value and draw it a few times a second, not once a block.
-    m_pendingProgress.insert(key, value);
-    if (!m_progressFlush.isActive())
-        m_progressFlush.start();
-}
-
-void ZoTolMainWindow::flushProgress()
-{
-    m_progressFlush.stop();
-    for (auto it = m_pendingProgress.cbegin(); it != m_pendingProgress.cend(); ++it)
-        if (ZoModuleFMInfoForm *row = rowFor(it.key()))
-            row->setProgress(it.value());
-    m_pendingProgress.clear();
-}
-
-void ZoTolMainWindow::onDeviceConfirming(ZoDeviceKey key)
-{
-    flushProgress();
-    if (ZoModuleFMInfoForm *row = rowFor(key))
-        row->setConfirming();
-}
-
-void ZoTolMainWindow::onTargetChanged(
-    ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade)
-{
-    ZoModuleFMInfoForm *row = rowFor(key);
-    if (!row)
-        return;
-    if (tarVersion.type == 0)
-        row->reset();
-    else
-        row->setTarget(tarVersion, releaseNote, canUpgrade);
-}
-
-void ZoTolMainWindow::onCoreHeader(QString name, tVersion version)
-{
-    m_coreHeader->setCore(name, version);
-}
-
-void ZoTolMainWindow::onProtocolTypeReset(tdu1 coreType)
-{
-    m_coreHeader->resetProtType(coreType);
-}
-
-void ZoTolMainWindow::onBrisk2Type(tdu1 type)
-{
-    m_coreHeader->setBrisk2Type(m_engine->roster().coreType(), type);
+    return m_list->rowWidgets();
 }
 
 void ZoTolMainWindow::onShowModuleTarFMReleaseNote(ZoDeviceKey key)
@@ -587,9 +353,7 @@ void ZoTolMainWindow::onControlsChanged()
     ui->cmbFMSvrBranchType->setEnabled(c.branchEnabled);
     ui->lineEditCustBranchKey->setVisible(c.customKeyVisible);
     ui->btnGetCustomBranch->setVisible(c.customKeyVisible);
-    if (m_manualAdd)
-        m_manualAdd->setEnabled(c.manualAddEnabled);
-    m_coreHeader->setEnabled(c.coreHeaderEnabled);
+    m_list->setEnabledParts(c.coreHeaderEnabled, c.manualAddEnabled);
 }
 
 void ZoTolMainWindow::onCatalogueState(ZoTargetIntake::State state)
@@ -649,9 +413,6 @@ void ZoTolMainWindow::on_btnGetCustomBranch_clicked()
 
 void ZoTolMainWindow::onDevicePhase(const ZoDevicePhase &now)
 {
-    flushProgress();
-    if (ZoModuleFMInfoForm *row = rowFor(now.key))
-        row->setPhase(now.phase);
     if (m_holdPower != !now.mayPowerOff()) {
         m_holdPower = !now.mayPowerOff();
         retranslate();

@@ -20,6 +20,7 @@ class QMediaPlayer;
 class ZoAddGNCForm;
 class ZoCoreFMHeaderForm;
 class ZoDataLinkSettingForm;
+class ZoDeviceListView;
 class ZoHistoryForm;
 class ZoManualAddModuleForm;
 class ZoModuleFMHeaderForm;
@@ -53,9 +54,6 @@ public:
     ~ZoTolMainWindow() override;
 
     static constexpr const char *ProgramVersion = "2.1.9.2";
-    // How often a running transfer's progress is drawn: as often as the ring
-    // animates anyway.
-    static constexpr int ProgressDrawMs = 100;
     // How long "downloaded" or "failed" stays under the branch box.
     static constexpr int TipsHideMs = 1000;
 
@@ -64,12 +62,9 @@ public:
     ZoDataLinkSettingForm *linkSettingsForm() const { return m_linkSettings; }
     ZoRoundWaterProgressBar *waitPopup() const { return m_waitPopup; }
     QMediaPlayer *player() const { return m_player; }
-    // The row drawn for a device key, null when there is none.
-    ZoModuleFMInfoForm *row(ZoDeviceKey key) const { return m_rows.value(key); }
-    // The list position of a device's row, -1 when there is none.
+    // The device list's rows (ZoDeviceListView).
+    ZoModuleFMInfoForm *row(ZoDeviceKey key) const;
     int rowIndex(ZoDeviceKey key) const;
-    // The list's row widgets, top to bottom (headers and the manual-add row
-    // included).
     QList<QWidget *> rowWidgets() const;
 
 protected:
@@ -92,22 +87,7 @@ private Q_SLOTS:
     void onShowSelectGNCDeviceForm();
 
     // What the engine reports.
-    void onRowAdded(ZoDeviceKey key, bool coreRow, int index);
-    void onRowRemoved(ZoDeviceKey key);
-    void onRowsCleared();
-    void onRecordChanged(ZoDeviceKey key);
-    void onManualAddRow(bool present, int index);
-    void onCurrentRow(ZoDeviceKey key);
-    void onProgressRange(ZoDeviceKey key, int maximum);
-    void onProgress(ZoDeviceKey key, int value);
-    void flushProgress();
-    void onDeviceConfirming(ZoDeviceKey key);
     void onDevicePhase(const ZoDevicePhase &now);
-    void refreshFold();
-    void onTargetChanged(ZoDeviceKey key, tVersion tarVersion, QString releaseNote, bool canUpgrade);
-    void onCoreHeader(QString name, tVersion version);
-    void onProtocolTypeReset(tdu1 coreType);
-    void onBrisk2Type(tdu1 type);
     void onControlsChanged();
     void onCatalogueState(ZoTargetIntake::State state);
     void onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDeviceKey key);
@@ -125,12 +105,6 @@ private:
     void showTips(const QString &textKey);
     void retranslate();
     void showConnection(bool connected);
-    void insertHeaders();
-    QListWidgetItem *insertRow(QWidget *widget, int index);
-    void removeItem(QListWidgetItem *item);
-    // The row of `key`, or the core's row while a protocol change has
-    // re-keyed the core's record.
-    ZoModuleFMInfoForm *rowFor(ZoDeviceKey key) const;
     void centre(QWidget *child) const;
     bool confirmClose();
     // The link form's buttons while a run flashes: `action` once the user
@@ -145,33 +119,20 @@ private:
     Ui::ZoTolMainWindow *ui;
     ZoUpgradeWorkflow *m_engine = nullptr;
     ZoWindowControls *m_controls = nullptr;
+    ZoDeviceListView *m_list = nullptr;
     ZoSearchPlaneDeviceForm *m_searchForm = nullptr;
     ZoDataLinkSettingForm *m_linkSettings = nullptr;
     ZoRoundWaterProgressBar *m_waitPopup = nullptr;
     QMediaPlayer *m_player = nullptr;
-    ZoModuleFMHeaderForm *m_moduleHeader = nullptr;
-    ZoCoreFMHeaderForm *m_coreHeader = nullptr;
-    ZoManualAddModuleForm *m_manualAdd = nullptr;
     QPointer<ZoSelectModuleForm> m_selectModule;
     QPointer<ZoAddGNCForm> m_addCore;
     QPointer<ZoSelectGNCForm> m_selectCore;
     QPointer<ZoHistoryForm> m_historyForm;
 
-    QHash<ZoDeviceKey, ZoModuleFMInfoForm *> m_rows;
-    QHash<ZoDeviceKey, QListWidgetItem *> m_items;
-    // Progress waiting to be drawn, newest value per row.
-    QHash<ZoDeviceKey, int> m_pendingProgress;
-    // The row a transfer last made current.
-    QListWidgetItem *m_currentItem = nullptr;
-    QTimer m_progressFlush;
     QTimer m_tipsHide;
-    QListWidgetItem *m_moduleHeaderItem = nullptr;
-    QListWidgetItem *m_coreHeaderItem = nullptr;
-    QListWidgetItem *m_manualAddItem = nullptr;
 
     bool m_connected = false;
     bool m_holdPower = false; // a device's flash must not be cut now
-    bool m_foldOpen = false; // the silent optional modules are shown
     // The kind of link the engine has open (ZoPlaneConfig::LinkUdp ...), -1
     // for none.
     int m_openLink = -1;
