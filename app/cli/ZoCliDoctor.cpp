@@ -32,17 +32,6 @@ using Finding = ZoCliDoctor::Finding;
 
 const QString kUdevRuleFile = QStringLiteral("/etc/udev/rules.d/70-tolvane-modemmanager.rules");
 
-Finding finding(
-    ZoCliDoctor::Level level, const QString &subject, const QString &text, const QString &fix = {})
-{
-    Finding f;
-    f.level = level;
-    f.subject = subject;
-    f.text = text;
-    f.fix = fix;
-    return f;
-}
-
 QString hex4(quint16 value)
 {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
@@ -97,6 +86,17 @@ QString networkText(const QHostAddress &address, int prefix)
 }
 
 } // namespace
+
+Finding ZoCliDoctor::finding(
+    Level level, const QString &subject, const QString &text, const QString &fix)
+{
+    Finding f;
+    f.level = level;
+    f.subject = subject;
+    f.text = text;
+    f.fix = fix;
+    return f;
+}
 
 ZoCliDoctor::ZoCliDoctor(const QString &configDir, const ZoPlaneConfig &link, bool linkGiven,
     const QString &cloudUrl, bool configPerUser)

@@ -59,6 +59,8 @@ public:
     QList<Finding> checkNetwork() const;
     Finding checkCloud(int timeoutMs = CloudTimeoutMs) const;
 
+    static Finding finding(
+        Level level, const QString &subject, const QString &text, const QString &fix = {});
     // ExitBlocked when any finding is a Fail, otherwise 0.
     static int exitCode(const QList<Finding> &findings);
 

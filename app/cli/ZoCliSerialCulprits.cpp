@@ -13,16 +13,6 @@ namespace {
 using Finding = ZoCliSerialCulprits::Finding;
 using Level = ZoCliDoctor::Level;
 
-Finding finding(Level level, const QString &subject, const QString &text, const QString &fix = {})
-{
-    Finding f;
-    f.level = level;
-    f.subject = subject;
-    f.text = text;
-    f.fix = fix;
-    return f;
-}
-
 QByteArray readTrimmed(const QString &path)
 {
     QFile file(path);
@@ -92,9 +82,9 @@ QList<Finding> ZoCliSerialCulprits::checkBrltty() const
         || QFileInfo::exists(path(QStringLiteral("/usr/bin/brltty")))
         || QFileInfo::exists(path(QStringLiteral("/bin/brltty")));
     if (!installed)
-        return {finding(ZoCliDoctor::Ok, subject, QStringLiteral("not installed"))};
+        return {ZoCliDoctor::finding(ZoCliDoctor::Ok, subject, QStringLiteral("not installed"))};
     if (!running && rules.isEmpty())
-        return {finding(ZoCliDoctor::Ok, subject,
+        return {ZoCliDoctor::finding(ZoCliDoctor::Ok, subject,
             QStringLiteral("installed, not running, and no udev rule starts it"))};
 
     // A claimed adapter loses its ttyUSB node, so it is looked for among the
@@ -119,7 +109,7 @@ QList<Finding> ZoCliSerialCulprits::checkBrltty() const
                          "lines of %1; then plug the adapter in again")
               .arg(rules.value(0, QStringLiteral("/usr/lib/udev/rules.d/85-brltty.rules")));
     const Level level = !claimed.isEmpty() && m_serialLink ? ZoCliDoctor::Fail : ZoCliDoctor::Warn;
-    return {finding(level, subject, text, fix)};
+    return {ZoCliDoctor::finding(level, subject, text, fix)};
 }
 
 QList<Finding> ZoCliSerialCulprits::checkLatencyTimers(const QList<Port> &ports) const
@@ -135,11 +125,11 @@ QList<Finding> ZoCliSerialCulprits::checkLatencyTimers(const QList<Port> &ports)
             continue; // no FTDI adapter
         const QString subject = QStringLiteral("latency %1").arg(port.location);
         if (ms <= 1) {
-            out.append(
-                finding(ZoCliDoctor::Ok, subject, QStringLiteral("FTDI latency timer 1 ms")));
+            out.append(ZoCliDoctor::finding(
+                ZoCliDoctor::Ok, subject, QStringLiteral("FTDI latency timer 1 ms")));
             continue;
         }
-        out.append(finding(ZoCliDoctor::Warn, subject,
+        out.append(ZoCliDoctor::finding(ZoCliDoctor::Warn, subject,
             QStringLiteral("FTDI latency timer %1 ms: every acknowledged block waits up to that "
                            "long before it is passed on")
                 .arg(ms),
@@ -170,14 +160,14 @@ QList<Finding> ZoCliSerialCulprits::checkStableNames(const QList<Port> &ports) c
         const bool linkByNumber = m_serialLink && !m_linkPort.isEmpty()
             && (m_linkPort == port.location || m_linkPort == port.name);
         if (twin && linkByNumber)
-            out.append(finding(ZoCliDoctor::Warn, subject,
+            out.append(ZoCliDoctor::finding(ZoCliDoctor::Warn, subject,
                 QStringLiteral("the link names it by number, and an identical adapter is plugged "
                                "in: the two may swap numbers; its stable name is %1")
                     .arg(stable),
                 QStringLiteral("--link serial:%1 (or pick that name in the window's port list)")
                     .arg(stable)));
         else
-            out.append(finding(ZoCliDoctor::Ok, subject,
+            out.append(ZoCliDoctor::finding(ZoCliDoctor::Ok, subject,
                 QStringLiteral("stable name %1 (--link serial:%1)").arg(stable)));
     }
     return out;
@@ -203,9 +193,10 @@ QList<Finding> ZoCliSerialCulprits::checkLoginGroups() const
             continue;
         const QString subject = QStringLiteral("group %1").arg(group);
         if (m_system.loginGroups.contains(group))
-            out.append(finding(ZoCliDoctor::Ok, subject, QStringLiteral("this login holds it")));
+            out.append(ZoCliDoctor::finding(
+                ZoCliDoctor::Ok, subject, QStringLiteral("this login holds it")));
         else
-            out.append(finding(ZoCliDoctor::Warn, subject,
+            out.append(ZoCliDoctor::finding(ZoCliDoctor::Warn, subject,
                 QStringLiteral("%1 was added to %2 after this login began, so serial adapters "
                                "are still closed to it")
                     .arg(m_system.user, group),
