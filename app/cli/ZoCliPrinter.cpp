@@ -91,11 +91,16 @@ void ZoCliPrinter::setJsonEvents(const QString &link)
 
 void ZoCliPrinter::event(const QString &name, const QJsonObject &fields)
 {
+    eventFor(m_link, name, fields);
+}
+
+void ZoCliPrinter::eventFor(const QString &link, const QString &name, const QJsonObject &fields)
+{
     if (!m_json)
         return;
     QJsonObject o = fields;
     o.insert(QStringLiteral("t"), m_clock.elapsed());
-    o.insert(QStringLiteral("link"), m_link);
+    o.insert(QStringLiteral("link"), link);
     o.insert(QStringLiteral("event"), name);
     std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
     std::fflush(stdout);

@@ -7,6 +7,7 @@
 #include "ZoCliHistory.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
+#include "ZoCliStation.h"
 #include "ZoCloudAddress.h"
 #include "ZoPlatform.h"
 #include "ZoTvkInstance.h"
@@ -70,6 +71,19 @@ int main(int argc, char *argv[])
             QCoreApplication::installTranslator(&dictionary);
             break;
         }
+    }
+
+    if (options.station) {
+        ZoCliStation station(options);
+        QObject::connect(
+            &station, &ZoCliStation::sigFinished, &app,
+            [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+        ZoPlatform::watchStopRequests(
+            &station, [&station](int request) { station.interrupt(request); });
+        ZoPlatform::watchGoAheadRequests(
+            &station, [&station] { station.goAhead(QStringLiteral("SIGUSR1")); });
+        QTimer::singleShot(0, &station, &ZoCliStation::start);
+        return app.exec();
     }
 
     if (options.links.size() > 1) {

@@ -8,6 +8,7 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
   tolvane_add_test(tst_tolvanecli SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_tolvanecli.cpp
                    LIBS tolvane_cli LABELS e2e TIMEOUT 400
                    PARTS upgrade
+                         station
                          list,interrupted
                          options,firmwareDir,outcome,earlyExit,fleet,fleetInterrupted,history)
   add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)

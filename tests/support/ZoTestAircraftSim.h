@@ -51,7 +51,7 @@ public:
             args << QStringLiteral("--udp") << QStringLiteral("0") << QStringLiteral("--udp-peer")
                  << QStringLiteral("127.0.0.1:%1").arg(programUdpPort);
         } else if (link == Tcp) {
-            args << QStringLiteral("--tcp") << QStringLiteral("0");
+            args << QStringLiteral("--tcp") << QString::number(tcpPort);
         } else {
             args << QStringLiteral("--pty") << ptyPath;
         }
@@ -99,4 +99,5 @@ public:
     QString ptyPath;
     quint16 port = 0;
     quint16 programUdpPort = 0;
+    quint16 tcpPort = 0; // set before start(): the port to listen on (0: any free one)
 };
