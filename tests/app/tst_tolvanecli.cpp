@@ -861,12 +861,16 @@ private Q_SLOTS:
     // while it stays; the third, whose core stalls, ends the trial batch
     // and closes the gate; the first, plugged in again, waits at the gate,
     // then is skipped; SIGTERM ends it with every aircraft in the report.
+    // Meanwhile a serial adapter appears in its by-id folder with a fifth
+    // aircraft, which is served there and leaves with the adapter.
     void station()
     {
         ZoTestCloudSim cloud;
         QVERIFY(startCloud(cloud));
         const quint16 port = ZoTestAircraftSim::deadPort();
-        ZoTestAircraftSim sims[4];
+        ZoTestAircraftSim sims[5];
+        QTemporaryDir byId;
+        sims[4].ptyPath = byId.filePath(QStringLiteral("usb-Sim_Aircraft_0055-if00-port0"));
         const auto plug = [&](int i, const QString &scenario, const QStringList &extra) {
             sims[i].tcpPort = port;
             return sims[i].start(ZoTestAircraftSim::Tcp, scenario, extra);
@@ -908,25 +912,29 @@ private Q_SLOTS:
         const CliRun r = runCli(
             {QStringLiteral("--station"), QStringLiteral("--link"),
                 QStringLiteral("tcp:127.0.0.1:%1").arg(port), QStringLiteral("--leave-after"),
-                QStringLiteral("1"), QStringLiteral("--first-batch"), QStringLiteral("3"),
-                QStringLiteral("--serial-by-id"), QStringLiteral("none"),
-                QStringLiteral("--progress"), QStringLiteral("json")},
+                QStringLiteral("1"), QStringLiteral("--first-batch"), QStringLiteral("4"),
+                QStringLiteral("--serial-by-id"), byId.path(), QStringLiteral("--progress"),
+                QStringLiteral("json")},
             cloud.baseUrl(), 20000, [&](QProcess &p) {
                 const QString third = QStringLiteral("3A0F2C5D00170077");
-                (void)(step(plug(0, m_scenario, {}) && seen(p, "served", 1), "first served")
+                (void)(step(plug(0, m_scenario, {})
+                               && sims[4].start(ZoTestAircraftSim::Pty, m_scenario,
+                                   {QStringLiteral("--eid"), QStringLiteral("3A0F2C5D00170055")})
+                               && seen(p, "served", 2) && unplug(4),
+                           "first served")
                     // Left plugged in for three times the silence that tells
                     // it has gone: it keeps talking, so it is not taken again.
                     && step(pause(3000), "first stays") && step(unplug(0), "first out")
-                    && step(seen(p, "left", 1), "first left")
-                    && step(plug(1, m_second, {}) && seen(p, "served", 2), "second served")
-                    && step(unplug(1) && seen(p, "left", 2), "second left")
+                    && step(seen(p, "left", 2), "first left")
+                    && step(plug(1, m_second, {}) && seen(p, "served", 3), "second served")
+                    && step(unplug(1) && seen(p, "left", 3), "second left")
                     && step(plug(2, m_scenario,
                                 {QStringLiteral("--eid"), third, QStringLiteral("--fault"),
                                     QStringLiteral("core:stall-after-blocks=3")})
                             && seen(p, "gateClosed", 1),
                         "gate closed")
-                    && step(unplug(2) && seen(p, "left", 3), "third left")
-                    && step(plug(3, m_scenario, {}) && seen(p, "arrived", 4), "first again")
+                    && step(unplug(2) && seen(p, "left", 4), "third left")
+                    && step(plug(3, m_scenario, {}) && seen(p, "arrived", 5), "first again")
                     && step(pause(1500), "held")
                     && step(::kill(pid_t(p.processId()), SIGUSR1) == 0 && seen(p, "skipped", 1),
                         "skipped")
@@ -938,10 +946,15 @@ private Q_SLOTS:
         QVERIFY2(r.exitCode == 1, qPrintable(r.dump()));
         QCOMPARE(zoNum(r.report, "exitCode"), 1);
         QStringList order;
+        QStringList serial;
         QStringList labels;
         for (const QString &l : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             const QJsonObject e = QJsonDocument::fromJson(l.toUtf8()).object();
             const QString ev = zoText(e, "event");
+            if (zoText(e, "link") == QLatin1String("serial:") + sims[4].ptyPath) {
+                serial << ev;
+                continue;
+            }
             if (QStringList {QStringLiteral("arrived"), QStringLiteral("started"),
                     QStringLiteral("served"), QStringLiteral("left"), QStringLiteral("skipped"),
                     QStringLiteral("gateClosed"), QStringLiteral("gateOpened")}
@@ -957,10 +970,14 @@ private Q_SLOTS:
             QStringLiteral("arrived started 43 served 43 left arrived started 99 served 99 left "
                            "arrived started 77 served 77 gateClosed left arrived gateOpened "
                            "skipped 43 served 43"));
+        QVERIFY2(serial.join(QLatin1Char(' ')).startsWith(QStringLiteral("arrived searching")),
+            qPrintable(serial.join(QLatin1Char(' '))));
+        QVERIFY2(serial.join(QLatin1Char(' ')).endsWith(QStringLiteral("served left")),
+            qPrintable(serial.join(QLatin1Char(' '))));
         const QJsonObject last
             = QJsonDocument::fromJson(out.section(QLatin1Char('\n'), -2).toUtf8()).object();
         QCOMPARE(
-            fields(last, "event result exitCode aircraft"), QStringLiteral("finished|failed|1|4"));
+            fields(last, "event result exitCode aircraft"), QStringLiteral("finished|failed|1|5"));
         const QRegularExpression label(QStringLiteral(
             "^label eid=3A0F2C5D00170043 time=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ "
             "result=upgraded link=tcp:127\\.0\\.0\\.1:\\d+ 77\\.1=2\\.0\\.4/upgraded "
@@ -976,13 +993,15 @@ private Q_SLOTS:
         QCOMPARE(sims[1].events("verify", QStringLiteral("core")).size(), 1);
         QCOMPARE(coreBlocks(2), 3);
         QCOMPARE(coreBlocks(3), 0);
+        QCOMPARE(sims[4].events("verify", QStringLiteral("core")).size(), 1);
         QStringList results;
         for (const QJsonValue &a : r.report.value(QLatin1String("aircraft")).toArray())
             results << zoText(a.toObject(), "result");
-        QCOMPARE(
-            results.join(QLatin1Char(' ')), QStringLiteral("upgraded upgraded failed skipped"));
+        results.sort();
+        QCOMPARE(results.join(QLatin1Char(' ')),
+            QStringLiteral("failed skipped upgraded upgraded upgraded"));
         // Two history rows per aircraft flashed, none for the one skipped.
-        QCOMPARE(r.history.size(), 6);
+        QCOMPARE(r.history.size(), 8);
         QVERIFY(r.historyVerifies);
     }
 

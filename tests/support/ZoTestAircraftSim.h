@@ -33,7 +33,8 @@ public:
         if (!dir.isValid())
             return false;
         logPath = dir.filePath(QStringLiteral("events.jsonl"));
-        ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
+        if (ptyPath.isEmpty())
+            ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
         const QString file = QFileInfo(scenario).isAbsolute()
             ? scenario
             : QStringLiteral(TOLVANE_AIRCRAFT_SCENARIOS "/") + scenario;
@@ -96,7 +97,7 @@ public:
     QTemporaryDir dir;
     QProcess process;
     QString logPath;
-    QString ptyPath;
+    QString ptyPath; // set before start(): where the pseudo-terminal's symlink goes
     quint16 port = 0;
     quint16 programUdpPort = 0;
     quint16 tcpPort = 0; // set before start(): the port to listen on (0: any free one)
