@@ -29,9 +29,13 @@ struct ZoCliLabel
 
     QString line() const;
 
-    // Writes the label as a picture: the line's fields as text beside a QR
-    // code of the line itself. False with *error when it cannot (among
-    // others, a program built without libqrencode).
+    // A QR module's side in the picture, in pixels.
+    static constexpr int ModulePixels = 6;
+
+    // Writes the label as a picture: a QR code of the line itself, its
+    // quiet zone four modules wide from the top left corner, and the line's
+    // fields as text on its right. Needs a QGuiApplication (its fonts). False with *error when it
+    // cannot (among others, a program built without libqrencode).
     bool writePng(const QString &path, QString *error) const;
     // Whether writePng can work in this build.
     static bool pngAvailable();

@@ -14,16 +14,45 @@
 #include "ZoUpgradeEnvironment.h"
 
 #include <QCoreApplication>
+#ifdef TOLVANE_HAVE_QRENCODE
+#include <QGuiApplication>
+#endif
 #include <QDir>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The label pictures are drawn with fonts, which only a QGuiApplication
+// has; off screen, as the program runs without a display. Looked for before
+// the options are read, as reading them needs the application.
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
+{
+#ifdef TOLVANE_HAVE_QRENCODE
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strncmp(argv[i], "--label-png", 11) == 0) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            return std::make_unique<QGuiApplication>(argc, argv);
+        }
+    }
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv);
+    QCoreApplication &app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("tolvane-cli"));
     // The engine narrates every frame at debug level; a terminal or a
     // production log wants the program's own lines. QT_LOGGING_RULES, when

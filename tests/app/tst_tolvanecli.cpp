@@ -1,4 +1,5 @@
 #include "ZoCliDevice.h"
+#include "ZoCliLabel.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
 #include "ZoFirmwareFolder.h"
@@ -25,6 +26,12 @@
 #include <functional>
 
 #include <signal.h>
+
+#ifdef TOLVANE_HAVE_QRENCODE
+#include <QImage>
+
+#include <qrencode.h>
+#endif
 
 // tolvane-cli: its option table and its verdicts in-process, then the
 // program itself against the aircraft and cloud simulators on loopback, one
@@ -173,6 +180,32 @@ private:
             r.historyVerifies = history.verify().ok;
         }
         return r;
+    }
+
+    // The picture holds, from its top left corner, the QR symbol libqrencode
+    // makes of the line, module for module, in its white quiet zone.
+    static void checkLabelPicture(const QString &path, const QString &line)
+    {
+#ifdef TOLVANE_HAVE_QRENCODE
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QRcode *qr = QRcode_encodeString8bit(line.toUtf8().constData(), 0, QR_ECLEVEL_M);
+        QVERIFY(qr);
+        const int px = ZoCliLabel::ModulePixels;
+        int wrong = 0;
+        for (int y = -4; y < qr->width + 4; ++y)
+            for (int x = -4; x < qr->width + 4; ++x) {
+                const bool inside = x >= 0 && y >= 0 && x < qr->width && y < qr->width;
+                const bool dark = inside && (qr->data[y * qr->width + x] & 1);
+                const QRgb pixel = image.pixel((x + 4) * px + px / 2, (y + 4) * px + px / 2);
+                wrong += dark != (qGray(pixel) < 128);
+            }
+        QRcode_free(qr);
+        QCOMPARE(wrong, 0);
+#else
+        Q_UNUSED(path) // built without libqrencode: no pictures
+        Q_UNUSED(line)
+#endif
     }
 
 private Q_SLOTS:
@@ -870,6 +903,7 @@ private Q_SLOTS:
         const quint16 port = ZoTestAircraftSim::deadPort();
         ZoTestAircraftSim sims[5];
         QTemporaryDir byId;
+        QTemporaryDir pictures;
         sims[4].ptyPath = byId.filePath(QStringLiteral("usb-Sim_Aircraft_0055-if00-port0"));
         const auto plug = [&](int i, const QString &scenario, const QStringList &extra) {
             sims[i].tcpPort = port;
@@ -910,11 +944,14 @@ private Q_SLOTS:
             return ok;
         };
         const CliRun r = runCli(
-            {QStringLiteral("--station"), QStringLiteral("--link"),
+            QStringList {QStringLiteral("--station"), QStringLiteral("--link"),
                 QStringLiteral("tcp:127.0.0.1:%1").arg(port), QStringLiteral("--leave-after"),
                 QStringLiteral("1"), QStringLiteral("--first-batch"), QStringLiteral("4"),
                 QStringLiteral("--serial-by-id"), byId.path(), QStringLiteral("--progress"),
-                QStringLiteral("json")},
+                QStringLiteral("json")}
+                + (ZoCliLabel::pngAvailable()
+                        ? QStringList {QStringLiteral("--label-png"), pictures.path()}
+                        : QStringList()),
             cloud.baseUrl(), 20000, [&](QProcess &p) {
                 const QString third = QStringLiteral("3A0F2C5D00170077");
                 (void)(step(plug(0, m_scenario, {})
@@ -983,6 +1020,16 @@ private Q_SLOTS:
             "result=upgraded link=tcp:127\\.0\\.0\\.1:\\d+ 77\\.1=2\\.0\\.4/upgraded "
             "80\\.0=1\\.8\\.2/upgraded$"));
         QVERIFY2(label.match(labels.value(0)).hasMatch(), qPrintable(labels.join('\n')));
+        checkLabelPicture(pictures.filePath(QStringLiteral("3A0F2C5D00170043-%1.png")
+                                                .arg(labels[0]
+                                                         .section(QLatin1Char(' '), 2, 2)
+                                                         .mid(5)
+                                                         .remove(QLatin1Char('-'))
+                                                         .remove(QLatin1Char(':')))),
+            labels[0]);
+        QVERIFY2(QDir(pictures.path()).entryList({QStringLiteral("*.png")}).size()
+                == (ZoCliLabel::pngAvailable() ? 5 : 0),
+            qPrintable(r.err));
         QVERIFY2(
             labels.value(2).contains(QStringLiteral(" result=failed ")), qPrintable(labels[2]));
         QVERIFY2(
