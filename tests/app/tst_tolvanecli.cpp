@@ -985,9 +985,12 @@ private Q_SLOTS:
         QStringList order;
         QStringList serial;
         QStringList labels;
+        int t = 0; // one time line for the station and every run it starts
         for (const QString &l : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             const QJsonObject e = QJsonDocument::fromJson(l.toUtf8()).object();
             const QString ev = zoText(e, "event");
+            QVERIFY2(zoNum(e, "t") >= t, qPrintable(l));
+            t = zoNum(e, "t");
             if (zoText(e, "link") == QLatin1String("serial:") + sims[4].ptyPath) {
                 serial << ev;
                 continue;
