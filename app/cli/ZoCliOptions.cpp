@@ -248,6 +248,9 @@ QString parseStation(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
         if (dir.isEmpty())
             return QStringLiteral("--serial-by-id: expected a folder or none");
     }
+    if (options.serialById.isEmpty() && parser.values(p.link).isEmpty())
+        return QStringLiteral("--station has nothing to watch: give --link, or leave "
+                              "--serial-by-id on a folder");
     if (parser.isSet(p.labelPng)) {
         options.labelPngDir = parser.value(p.labelPng);
         if (!ZoCliLabel::pngAvailable())

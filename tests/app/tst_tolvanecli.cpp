@@ -287,6 +287,7 @@ private Q_SLOTS:
         bad("station that lists", "--station --list", "--list");
         bad("station on the stored links", "--station --link auto", "--link auto");
         bad("leave-after 0", "--station --leave-after 0", "--leave-after");
+        bad("station watching nothing", "--station --serial-by-id none", "nothing to watch");
         bad("label pictures into no folder", "--station --label-png /nonexistent/l", "--label-png");
         bad("help with an unknown option", "--help --frob", "--frob");
         bad("udp without port", "--link udp:1.2.3", "--link udp:1.2.3");
