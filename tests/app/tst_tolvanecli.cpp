@@ -894,7 +894,8 @@ private Q_SLOTS:
     // and out on it: two upgraded one after the other, the first not again
     // while it stays; the third, whose core stalls, ends the trial batch
     // and closes the gate; the first, plugged in again, waits at the gate,
-    // then is skipped; SIGTERM ends it with every aircraft in the report.
+    // then is skipped; SIGTERM, while a sixth is flashed, ends that run as a
+    // lone run is ended and the station with every aircraft in the report.
     // Meanwhile a serial adapter appears in its by-id folder with a fifth
     // aircraft, which is served there and leaves with the adapter.
     void station()
@@ -902,7 +903,7 @@ private Q_SLOTS:
         ZoTestCloudSim cloud;
         QVERIFY(startCloud(cloud));
         const quint16 port = ZoTestAircraftSim::deadPort();
-        ZoTestAircraftSim sims[5];
+        ZoTestAircraftSim sims[6];
         QTemporaryDir byId;
         QTemporaryDir pictures;
         sims[4].ptyPath = byId.filePath(QStringLiteral("usb-Sim_Aircraft_0055-if00-port0"));
@@ -976,13 +977,21 @@ private Q_SLOTS:
                     && step(pause(1500), "held")
                     && step(::kill(pid_t(p.processId()), SIGUSR1) == 0 && seen(p, "skipped", 1),
                         "skipped")
+                    && step(unplug(3) && seen(p, "left", 5), "first out again")
+                    // Stopped while a sixth aircraft's core takes its image.
+                    && step(plug(5, m_scenario,
+                                {QStringLiteral("--eid"), QStringLiteral("3A0F2C5D00170088"),
+                                    QStringLiteral("--fault"),
+                                    QStringLiteral("core:stall-after-blocks=3")})
+                            && zoWaitFor([&] { return coreBlocks(5) >= 3; }, 90000),
+                        "sixth flashing")
                     && step(::kill(pid_t(p.processId()), SIGTERM) == 0, "terminated"));
             });
         out += r.out;
-        QVERIFY2(steps.size() == 12, qPrintable(steps.join(QLatin1Char(',')) + r.dump()));
-        // The stalled core failed the batch: the worst aircraft's code.
-        QVERIFY2(r.exitCode == 1, qPrintable(r.dump()));
-        QCOMPARE(zoNum(r.report, "exitCode"), 1);
+        QVERIFY2(steps.size() == 14, qPrintable(steps.join(QLatin1Char(',')) + r.dump()));
+        // The run cut off by SIGTERM ends as a lone run would: its code.
+        QVERIFY2(r.exitCode == 143, qPrintable(r.dump()));
+        QCOMPARE(zoNum(r.report, "exitCode"), 143);
         QStringList order;
         QStringList serial;
         QStringList labels;
@@ -1010,15 +1019,15 @@ private Q_SLOTS:
         QCOMPARE(order.join(QLatin1Char(' ')),
             QStringLiteral("arrived started 43 served 43 left arrived started 99 served 99 left "
                            "arrived started 77 served 77 gateClosed left arrived gateOpened "
-                           "skipped 43 served 43"));
+                           "skipped 43 served 43 left arrived started 88 served 88"));
         QVERIFY2(serial.join(QLatin1Char(' ')).startsWith(QStringLiteral("arrived searching")),
             qPrintable(serial.join(QLatin1Char(' '))));
         QVERIFY2(serial.join(QLatin1Char(' ')).endsWith(QStringLiteral("served left")),
             qPrintable(serial.join(QLatin1Char(' '))));
         const QJsonObject last
             = QJsonDocument::fromJson(out.section(QLatin1Char('\n'), -2).toUtf8()).object();
-        QCOMPARE(
-            fields(last, "event result exitCode aircraft"), QStringLiteral("finished|failed|1|5"));
+        QCOMPARE(fields(last, "event result exitCode aircraft"),
+            QStringLiteral("finished|terminated|143|6"));
         const QRegularExpression label(QStringLiteral(
             "^label eid=3A0F2C5D00170043 time=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ "
             "result=upgraded link=tcp:127\\.0\\.0\\.1:\\d+ 77\\.1=2\\.0\\.4/upgraded "
@@ -1032,7 +1041,7 @@ private Q_SLOTS:
                                                          .remove(QLatin1Char(':')))),
             labels[0]);
         QVERIFY2(QDir(pictures.path()).entryList({QStringLiteral("*.png")}).size()
-                == (ZoCliLabel::pngAvailable() ? 5 : 0),
+                == (ZoCliLabel::pngAvailable() ? 6 : 0),
             qPrintable(r.err));
         QVERIFY2(
             labels.value(2).contains(QStringLiteral(" result=failed ")), qPrintable(labels[2]));
@@ -1044,15 +1053,17 @@ private Q_SLOTS:
         QCOMPARE(sims[1].events("verify", QStringLiteral("core")).size(), 1);
         QCOMPARE(coreBlocks(2), 3);
         QCOMPARE(coreBlocks(3), 0);
+        QCOMPARE(coreBlocks(5), 3);
         QCOMPARE(sims[4].events("verify", QStringLiteral("core")).size(), 1);
         QStringList results;
         for (const QJsonValue &a : r.report.value(QLatin1String("aircraft")).toArray())
             results << zoText(a.toObject(), "result");
         results.sort();
         QCOMPARE(results.join(QLatin1Char(' ')),
-            QStringLiteral("failed skipped upgraded upgraded upgraded"));
-        // Two history rows per aircraft flashed, none for the one skipped.
-        QCOMPARE(r.history.size(), 8);
+            QStringLiteral("failed skipped terminated upgraded upgraded upgraded"));
+        // Two history rows per aircraft flashed, the one cut off too, none for
+        // the one skipped.
+        QCOMPARE(r.history.size(), 10);
         QVERIFY(r.historyVerifies);
     }
 
