@@ -192,13 +192,21 @@ set(CPACK_STRIP_FILES ON)
 # loaded at run time is named by hand: Qt's audio back end for the chimes
 # and OpenSSL, which Qt Network opens for HTTPS only when it is needed, and
 # the SQLite driver of Qt SQL that keeps the flash history.
+# tolvane-cli draws the station's label QR codes with libqrencode when the
+# build found it; named here too, so that a package built either way says so.
+get_property(tolvane_have_qrencode GLOBAL PROPERTY TOLVANE_HAVE_QRENCODE)
+set(tolvane_qrencode_depends "")
+if(tolvane_have_qrencode)
+  set(tolvane_qrencode_depends ", libqrencode4")
+endif()
 find_program(TOLVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TOLVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5multimedia5-plugins, libqt5sql5-sqlite, libssl3")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libqt5multimedia5-plugins, libqt5sql5-sqlite, libssl3${tolvane_qrencode_depends}")
 else()
   message(STATUS "dpkg-shlibdeps not found (dpkg-dev): the package names its dependencies by hand")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5serialport5, libqt5xml5, libqt5multimedia5, libqt5multimedia5-plugins, libqt5sql5, libqt5sql5-sqlite, libminizip1, zlib1g, libssl3, libc6, libstdc++6")
+      "libqt5core5a, libqt5gui5, libqt5widgets5, libqt5network5, libqt5serialport5, libqt5xml5, libqt5multimedia5, libqt5multimedia5-plugins, libqt5sql5, libqt5sql5-sqlite, libminizip1, zlib1g, libssl3, libc6, libstdc++6${tolvane_qrencode_depends}")
 endif()
 include(CPack)

@@ -62,6 +62,10 @@ public:
     // on, in its event loop; a second Ctrl-C ends the process at once with
     // exit code 130. Once per process.
     static void watchStopRequests(QObject *context, std::function<void(int request)> handler);
+    // A person's go-ahead to a program that waits for one as a service:
+    // SIGUSR1 calls `handler` on the thread `context` lives on. Once per
+    // process; nothing arrives where there is no such signal (Windows).
+    static void watchGoAheadRequests(QObject *context, std::function<void()> handler);
 
     // A device node as tolvane-cli --doctor describes it. Where devices are
     // no files with an owner and a mode (Windows), applicable is false and

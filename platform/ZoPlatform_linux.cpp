@@ -274,6 +274,37 @@ void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int requ
 
 namespace {
 
+int g_goAheadPipe[2] = {-1, -1};
+
+void onGoAheadSignal(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(g_goAheadPipe[1], &byte, 1);
+    (void)written;
+}
+
+} // namespace
+
+void ZoPlatform::watchGoAheadRequests(QObject *context, std::function<void()> handler)
+{
+    if (g_goAheadPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_goAheadPipe) != 0)
+        return;
+    ::fcntl(g_goAheadPipe[1], F_SETFL, ::fcntl(g_goAheadPipe[1], F_GETFL) | O_NONBLOCK);
+    auto *notifier = new QSocketNotifier(g_goAheadPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler] {
+        char byte = 0;
+        if (::read(g_goAheadPipe[0], &byte, 1) == 1)
+            handler();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onGoAheadSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGUSR1, &action, nullptr);
+}
+
+namespace {
+
 // getpwuid_r and getgrgid_r want a buffer whose size the system suggests.
 QByteArray entryBuffer(int which)
 {

@@ -112,6 +112,13 @@ void ZoPlatform::watchStopRequests(QObject *context, std::function<void(int requ
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+// No signal carries a go-ahead here; a console's Enter still does.
+void ZoPlatform::watchGoAheadRequests(QObject *context, std::function<void()> handler)
+{
+    Q_UNUSED(context)
+    Q_UNUSED(handler)
+}
+
 // Serial ports are no files here: nothing has an owner or a mode, and no
 // service is known to take them over.
 ZoPlatform::DeviceNode ZoPlatform::deviceNode(const QString &path)

@@ -8,6 +8,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5serialport5-dev qtmultimedia5-dev libqt5svg5-dev
   qttools5-dev-tools qttools5-dev
   libminizip-dev zlib1g-dev libssl-dev openssl libcpp-httplib-dev
+  libqrencode-dev  # the QR code on tolvane-cli --station's label pictures
   clang libclang-rt-14-dev
   iproute2 util-linux unzip zip
   dpkg-dev  # dpkg-shlibdeps: the Debian package's dependencies

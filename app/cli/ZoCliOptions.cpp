@@ -1,5 +1,6 @@
 #include "ZoCliOptions.h"
 
+#include "ZoCliLabel.h"
 #include "ZoCliLock.h"
 #include "ZoIpv4Address.h"
 
@@ -46,6 +47,11 @@ struct Parser
         parser.addOption(device);
         parser.addOption(since);
         parser.addOption(format);
+        parser.addOption(station);
+        parser.addOption(leaveAfter);
+        parser.addOption(firstBatch);
+        parser.addOption(serialById);
+        parser.addOption(labelPng);
     }
 
     QCommandLineParser parser;
@@ -94,7 +100,9 @@ struct Parser
                        "network, the configuration folder, the cloud. One line per finding; exit "
                        "6 when something blocks an upgrade. Takes --link only.")};
     const QCommandLineOption jobs {QStringLiteral("jobs"),
-        QStringLiteral("With several --link: flash at most N aircraft at once (default: all)."),
+        QStringLiteral(
+            "With several --link or --station: flash at most N aircraft at once (default: "
+            "all)."),
         QStringLiteral("N")};
     const QCommandLineOption progress {QStringLiteral("progress"),
         QStringLiteral("text (default) or json: one JSON object per line on stdout and nothing "
@@ -121,6 +129,26 @@ struct Parser
         QStringLiteral("DATE")};
     const QCommandLineOption format {QStringLiteral("format"),
         QStringLiteral("With --history: table (default), json or csv."), QStringLiteral("FORMAT")};
+    const QCommandLineOption station {QStringLiteral("station"),
+        QStringLiteral("Run until stopped: upgrade each aircraft as it appears on a --link or on a "
+                       "serial adapter plugged in, print one label line per aircraft, and flash "
+                       "no link again before its aircraft has left.")};
+    const QCommandLineOption leaveAfter {QStringLiteral("leave-after"),
+        QStringLiteral("With --station: a UDP or TCP link silent for SECONDS has lost its "
+                       "aircraft (default 5)."),
+        QStringLiteral("SECONDS")};
+    const QCommandLineOption firstBatch {QStringLiteral("first-batch"),
+        QStringLiteral("With --station: after the first N aircraft, take no more if any of them "
+                       "failed, until Enter is pressed or SIGUSR1 arrives."),
+        QStringLiteral("N")};
+    const QCommandLineOption serialById {QStringLiteral("serial-by-id"),
+        QStringLiteral("With --station: watch DIR for serial adapters instead of "
+                       "/dev/serial/by-id; none: watch none."),
+        QStringLiteral("DIR")};
+    const QCommandLineOption labelPng {QStringLiteral("label-png"),
+        QStringLiteral("With --station: also draw each aircraft's label, with a QR code of its "
+                       "line, as a PNG picture in DIR."),
+        QStringLiteral("DIR")};
 };
 
 // Decimal digits only: no sign, no blanks, no base prefix.
@@ -161,9 +189,9 @@ QString parseHistory(const QCommandLineParser &parser, const Parser &p, ZoCliOpt
 {
     // Reading the history looks at no aircraft: nothing of a run applies.
     options.history = parser.isSet(p.history);
-    for (const QCommandLineOption *o :
-        {&p.link, &p.branch, &p.key, &p.firmware, &p.list, &p.upgrade, &p.rollback, &p.yes,
-            &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs, &p.progress, &p.verbose}) {
+    for (const QCommandLineOption *o : {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
+             &p.upgrade, &p.rollback, &p.yes, &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs,
+             &p.progress, &p.verbose, &p.station}) {
         if (options.history && parser.isSet(*o))
             return QStringLiteral("--history takes only --eid, --device, --since, --format and "
                                   "--verify (not --%1)")
@@ -219,6 +247,58 @@ QString outputFileProblem(const QString &path)
         return QStringLiteral("not a file name");
     if (!file.absoluteDir().exists())
         return QStringLiteral("the folder %1 does not exist").arg(file.absolutePath());
+    return QString();
+}
+
+// The options of --station into `options`; the error, empty when there is none.
+QString parseStation(const QCommandLineParser &parser, const Parser &p, ZoCliOptions &options)
+{
+    options.station = parser.isSet(p.station);
+    for (const QCommandLineOption *o : {&p.leaveAfter, &p.firstBatch, &p.serialById, &p.labelPng})
+        if (!options.station && parser.isSet(*o))
+            return QStringLiteral("--%1 is only used with --station").arg(o->names().constLast());
+    if (!options.station)
+        return QString();
+    // A station flashes; it lists nothing, searches no stored link, takes
+    // nothing back and pins no campaign of its own (--lock holds it to one).
+    for (const QCommandLineOption *o : {&p.list, &p.doctor, &p.rollback, &p.writeLock})
+        if (parser.isSet(*o))
+            return QStringLiteral("--station cannot be given with --%1")
+                .arg(o->names().constLast());
+    if (parser.values(p.link).contains(QStringLiteral("auto")))
+        return QStringLiteral("--station takes explicit links, not --link auto");
+    options.mode = ZoCliOptions::ModeUpgrade;
+    if (parser.isSet(p.leaveAfter)) {
+        tdu4 s = 0;
+        if (!parseDecimal(parser.value(p.leaveAfter), 3600, s) || s == 0)
+            return QStringLiteral("--leave-after %1: expected seconds 1-3600")
+                .arg(parser.value(p.leaveAfter));
+        options.leaveAfterMs = int(s) * 1000;
+    }
+    if (parser.isSet(p.firstBatch)) {
+        tdu4 n = 0;
+        if (!parseDecimal(parser.value(p.firstBatch), 100000, n) || n == 0)
+            return QStringLiteral("--first-batch %1: expected a number 1-100000")
+                .arg(parser.value(p.firstBatch));
+        options.firstBatch = int(n);
+    }
+    if (parser.isSet(p.serialById)) {
+        const QString dir = parser.value(p.serialById);
+        options.serialById = dir == QLatin1String("none") ? QString() : dir;
+        if (dir.isEmpty())
+            return QStringLiteral("--serial-by-id: expected a folder or none");
+    }
+    if (options.serialById.isEmpty() && parser.values(p.link).isEmpty())
+        return QStringLiteral("--station has nothing to watch: give --link, or leave "
+                              "--serial-by-id on a folder");
+    if (parser.isSet(p.labelPng)) {
+        options.labelPngDir = parser.value(p.labelPng);
+        if (!ZoCliLabel::pngAvailable())
+            return QStringLiteral("--label-png: this tolvane-cli was built without libqrencode, "
+                                  "so it cannot draw the label's QR code");
+        if (options.labelPngDir.isEmpty() || !QFileInfo(options.labelPngDir).isDir())
+            return QStringLiteral("--label-png %1: not a directory").arg(options.labelPngDir);
+    }
     return QString();
 }
 
@@ -335,7 +415,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
     // Given twice, one of the two would be dropped without a word.
     const QList<const QCommandLineOption *> all = {&p.link, &p.branch, &p.key, &p.firmware, &p.list,
         &p.upgrade, &p.rollback, &p.yes, &p.report, &p.lock, &p.writeLock, &p.doctor, &p.jobs,
-        &p.progress, &p.verbose, &p.history, &p.verify, &p.eid, &p.device, &p.since, &p.format};
+        &p.progress, &p.verbose, &p.history, &p.verify, &p.eid, &p.device, &p.since, &p.format,
+        &p.station, &p.leaveAfter, &p.firstBatch, &p.serialById, &p.labelPng};
     for (const QCommandLineOption *o : all) {
         if (o == &p.link)
             continue; // one aircraft per link
@@ -390,8 +471,8 @@ bool ZoCliOptions::parse(const QStringList &arguments)
         if (!parseDecimal(parser.value(p.jobs), 1000, n) || n == 0)
             return fail(
                 QStringLiteral("--jobs %1: expected a number 1-1000").arg(parser.value(p.jobs)));
-        if (links.size() < 2)
-            return fail(QStringLiteral("--jobs is only used with several --link"));
+        if (links.size() < 2 && !parser.isSet(p.station))
+            return fail(QStringLiteral("--jobs is only used with several --link or --station"));
         jobs = int(n);
     }
 
@@ -440,6 +521,9 @@ bool ZoCliOptions::parse(const QStringList &arguments)
         : parser.isSet(p.rollback) ? ModeRollback
                                    : ModeList;
     yes = parser.isSet(p.yes);
+
+    if (const QString why = parseStation(parser, p, *this); !why.isEmpty())
+        return fail(why);
 
     if (parser.isSet(p.report)) {
         reportPath = parser.value(p.report);
@@ -535,7 +619,8 @@ QString ZoCliOptions::helpText()
             "sysconfig.xml when the working directory holds the configuration. Each row is\n"
             "chained to the one before it by a SHA-256, which --verify checks.\n"
             "\n"
-            "--progress json writes events \"searching\", \"found\" (with \"eid\"), \"catalogue\",\n"
+            "--progress json writes events \"searching\", \"found\" (with \"eid\"), "
+            "\"catalogue\",\n"
             "\"device\" (one per device), \"phase\", \"progress\" (every 10 %), \"result\",\n"
             "\"confirmed\" and \"finished\" (with \"result\" and \"exitCode\"); a device's carry\n"
             "\"key\", \"type\" and \"number\". Each device passes the phases entering, erasing,\n"
@@ -543,6 +628,23 @@ QString ZoCliOptions::helpText()
             "bootloader), restarting and confirming (true); \"phase\" and \"progress\" carry the\n"
             "phase, \"mayPowerOff\", \"bytesPerSecond\" and \"etaSeconds\". With several links a\n"
             "last \"finished\" with an empty \"link\" gives the overall verdict.\n"
+            "\n"
+            "--station keeps running until Ctrl-C or SIGTERM and upgrades each aircraft as it\n"
+            "appears: on a --link (UDP: a datagram on its local port; TCP: a connection that\n"
+            "sends) or on a serial adapter appearing under --serial-by-id (default\n"
+            "/dev/serial/by-id, 115200 baud), named by its stable name. One engine per link, as\n"
+            "with several links. A link is not flashed again before its aircraft has left (UDP\n"
+            "or TCP silent for --leave-after seconds, the connection or the node gone); an EID\n"
+            "this station has already upgraded and confirmed is skipped. Per aircraft one line:\n"
+            "  label eid=EID time=YYYY-MM-DDThh:mm:ssZ result=RESULT link=LINK "
+            "TYPE.NUM=VER/RESULT...\n"
+            "(in json mode the \"label\" of a \"served\" event). Station events: \"arrived\",\n"
+            "\"started\" and \"skipped\" (with \"eid\"), \"served\", \"left\", \"gateClosed\"\n"
+            "(with \"why\") and \"gateOpened\" (with \"by\"). --first-batch N: no aircraft past\n"
+            "the N-th starts before these have ended; if any failed, none starts until Enter is\n"
+            "pressed or SIGUSR1 arrives. Stopped, it prints every aircraft it saw, writes\n"
+            "--report ({\"station\": true, \"aircraft\": [...]}) and exits with the worst of\n"
+            "their exit codes (0 when all went well; 130 or 143 when one was cut off).\n"
             "\n"
             "Exit codes:\n"
             "  0  listed; or every device that was due was upgraded and confirmed; or none was "

@@ -63,6 +63,14 @@ public:
     int historyNumber = -1; // -1: any
     QDateTime since; // invalid: from the start
     QString format = QStringLiteral("table");
+    // --station: flash each aircraft as it appears on a link, until stopped.
+    bool station = false;
+    int leaveAfterMs = 5000; // silence that tells an aircraft has left
+    int firstBatch = 0; // 0: no campaign gate
+    // Where serial adapters appear under their stable names; empty: not
+    // watched.
+    QString serialById = QStringLiteral("/dev/serial/by-id");
+    QString labelPngDir;
 
 private:
     bool fail(const QString &message);

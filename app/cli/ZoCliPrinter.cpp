@@ -14,6 +14,18 @@ namespace {
 constexpr int kBarWidth = 24;
 constexpr int kRedrawMs = 100;
 
+// Events' "t" counts from the program's first printer, so that the runs a
+// station starts one after another share one time line.
+qint64 msSinceFirstPrinter()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    return clock.elapsed();
+}
+
 QString rateText(double bytesPerSecond)
 {
     if (bytesPerSecond >= 1024.0 * 1024.0)
@@ -34,6 +46,7 @@ ZoCliPrinter::ZoCliPrinter(bool tty, const QString &prefix)
     , m_thread(QThread::currentThread())
 {
     m_clock.start();
+    msSinceFirstPrinter();
     if (!s_active) {
         s_active = this;
         s_previousHandler = qInstallMessageHandler(&ZoCliPrinter::onLogMessage);
@@ -91,11 +104,16 @@ void ZoCliPrinter::setJsonEvents(const QString &link)
 
 void ZoCliPrinter::event(const QString &name, const QJsonObject &fields)
 {
+    eventFor(m_link, name, fields);
+}
+
+void ZoCliPrinter::eventFor(const QString &link, const QString &name, const QJsonObject &fields)
+{
     if (!m_json)
         return;
     QJsonObject o = fields;
-    o.insert(QStringLiteral("t"), m_clock.elapsed());
-    o.insert(QStringLiteral("link"), m_link);
+    o.insert(QStringLiteral("t"), msSinceFirstPrinter());
+    o.insert(QStringLiteral("link"), link);
     o.insert(QStringLiteral("event"), name);
     std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).append('\n').constData(), stdout);
     std::fflush(stdout);

@@ -38,6 +38,8 @@ public:
     // to stderr.
     void setJsonEvents(const QString &link);
     void event(const QString &name, const QJsonObject &fields = QJsonObject());
+    // An event about another link than the printer's own.
+    void eventFor(const QString &link, const QString &name, const QJsonObject &fields);
     void deviceEvent(
         const QString &name, const ZoCliDevice &device, const QJsonObject &fields = QJsonObject());
 

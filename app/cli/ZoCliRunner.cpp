@@ -461,12 +461,12 @@ void ZoCliRunner::proceed()
         beginUpgrade();
 }
 
-void ZoCliRunner::refuse(const QString &why)
+void ZoCliRunner::refuse(const QString &why, int code, const QString &result)
 {
     if (m_phase == PhaseDone)
         return;
     m_out.complain(why);
-    finish(ExitUsage, QStringLiteral("refused"));
+    finish(code, result);
 }
 
 void ZoCliRunner::beginUpgrade()

@@ -80,7 +80,8 @@ public:
     // Past the gate of a fleet member's upgrade phase: flash now, or not at
     // all (a usage error, why said on stderr).
     void proceed();
-    void refuse(const QString &why);
+    void refuse(const QString &why, int code = ExitUsage,
+        const QString &result = QStringLiteral("refused"));
     const QList<ZoCliDevice> &devices() const { return m_record.devices; }
 
     // The exit code of an upgrade run whose catalogue was read.

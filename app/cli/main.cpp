@@ -7,6 +7,7 @@
 #include "ZoCliHistory.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
+#include "ZoCliStation.h"
 #include "ZoCloudAddress.h"
 #include "ZoDictionary.h"
 #include "ZoPlatform.h"
@@ -14,15 +15,44 @@
 #include "ZoUpgradeEnvironment.h"
 
 #include <QCoreApplication>
+#ifdef TOLVANE_HAVE_QRENCODE
+#include <QGuiApplication>
+#endif
 #include <QDir>
 #include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The label pictures are drawn with fonts, which only a QGuiApplication
+// has; off screen, as the program runs without a display. Looked for before
+// the options are read, as reading them needs the application.
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
+{
+#ifdef TOLVANE_HAVE_QRENCODE
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strncmp(argv[i], "--label-png", 11) == 0) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            return std::make_unique<QGuiApplication>(argc, argv);
+        }
+    }
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv);
+    QCoreApplication &app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("tolvane-cli"));
     // The engine narrates every frame at debug level; a terminal or a
     // production log wants the program's own lines. QT_LOGGING_RULES, when
@@ -60,6 +90,19 @@ int main(int argc, char *argv[])
     if (options.history)
         return ZoCliHistory::run(
             options, ZoUpgradeEnvironment::from(*ZoTvkInstance::instance()).historyPath);
+
+    if (options.station) {
+        ZoCliStation station(options);
+        QObject::connect(
+            &station, &ZoCliStation::sigFinished, &app,
+            [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+        ZoPlatform::watchStopRequests(
+            &station, [&station](int request) { station.interrupt(request); });
+        ZoPlatform::watchGoAheadRequests(
+            &station, [&station] { station.goAhead(QStringLiteral("SIGUSR1")); });
+        QTimer::singleShot(0, &station, &ZoCliStation::start);
+        return app.exec();
+    }
 
     if (options.links.size() > 1) {
         ZoCliFleet fleet(options);

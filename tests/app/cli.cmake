@@ -3,11 +3,13 @@
 # run takes the engine's real timings (3 s per bootloader entry, 1 s between
 # devices, a 30 s wait for a silent core), hence the long timeout; the fleet
 # runs flash two aircraft side by side. The runs mostly wait, so the test is
-# split in three parts of one to two minutes that ctest runs side by side.
+# split in four parts of one to two minutes that ctest runs side by side; the
+# station part plugs five aircraft in and out of one station process.
 if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-fwpack)
   tolvane_add_test(tst_tolvanecli SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_tolvanecli.cpp
                    LIBS tolvane_cli LABELS e2e TIMEOUT 400
                    PARTS upgrade rollback
+                         station
                          list,interrupted,dictionaries
                          pinnedCampaign
                          options,lock,firmwareDir,outcome,fleetExitCode,earlyExit,fleet,fleetInterrupted,history)

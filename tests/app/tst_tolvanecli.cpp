@@ -1,5 +1,6 @@
 #include "ZoCliDevice.h"
 #include "ZoCliFleet.h"
+#include "ZoCliLabel.h"
 #include "ZoCliLock.h"
 #include "ZoCliOptions.h"
 #include "ZoCliRunner.h"
@@ -28,6 +29,12 @@
 #include <functional>
 
 #include <signal.h>
+
+#ifdef TOLVANE_HAVE_QRENCODE
+#include <QImage>
+
+#include <qrencode.h>
+#endif
 
 // tolvane-cli: its option table and its verdicts in-process, then the
 // program itself against the aircraft and cloud simulators on loopback, one
@@ -61,6 +68,11 @@ QString describe(const ZoCliOptions &o)
         + QLatin1String(o.writeLockPath.isEmpty() ? "" : " write-lock");
     if (o.links.size() > 1)
         s += QStringLiteral(" links %1 jobs %2").arg(o.links.size()).arg(o.jobs);
+    if (o.station)
+        s += QStringLiteral(" station leave %1 batch %2 by-id %3")
+                 .arg(o.leaveAfterMs)
+                 .arg(o.firstBatch)
+                 .arg(o.serialById.isEmpty() ? QStringLiteral("none") : o.serialById);
     return s;
 }
 
@@ -182,6 +194,32 @@ private:
         return r;
     }
 
+    // The picture holds, from its top left corner, the QR symbol libqrencode
+    // makes of the line, module for module, in its white quiet zone.
+    static void checkLabelPicture(const QString &path, const QString &line)
+    {
+#ifdef TOLVANE_HAVE_QRENCODE
+        const QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QRcode *qr = QRcode_encodeString8bit(line.toUtf8().constData(), 0, QR_ECLEVEL_M);
+        QVERIFY(qr);
+        const int px = ZoCliLabel::ModulePixels;
+        int wrong = 0;
+        for (int y = -4; y < qr->width + 4; ++y)
+            for (int x = -4; x < qr->width + 4; ++x) {
+                const bool inside = x >= 0 && y >= 0 && x < qr->width && y < qr->width;
+                const bool dark = inside && (qr->data[y * qr->width + x] & 1);
+                const QRgb pixel = image.pixel((x + 4) * px + px / 2, (y + 4) * px + px / 2);
+                wrong += dark != (qGray(pixel) < 128);
+            }
+        QRcode_free(qr);
+        QCOMPARE(wrong, 0);
+#else
+        Q_UNUSED(path) // built without libqrencode: no pictures
+        Q_UNUSED(line)
+#endif
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -254,6 +292,17 @@ private Q_SLOTS:
             "--link tcp:127.0.0.1:8001 --link udp:127.0.0.1:14550 --jobs 1 --upgrade",
             "tcp 127.0.0.1:8001 local 0 upgrade stable links 2 jobs 1");
 
+        good("station", "--station --link tcp:127.0.0.1:8001 --first-batch 5 --leave-after 2",
+            "tcp 127.0.0.1:8001 local 0 upgrade stable station leave 2000 batch 5 by-id "
+            "/dev/serial/by-id");
+        good("station on serial adapters only", "--station --serial-by-id /tmp/ids --jobs 2",
+            "auto upgrade stable station leave 5000 batch 0 by-id /tmp/ids");
+        bad("station option alone", "--first-batch 3", "--first-batch");
+        bad("station that lists", "--station --list", "--list");
+        bad("station on the stored links", "--station --link auto", "--link auto");
+        bad("leave-after 0", "--station --leave-after 0", "--leave-after");
+        bad("station watching nothing", "--station --serial-by-id none", "nothing to watch");
+        bad("label pictures into no folder", "--station --label-png /nonexistent/l", "--label-png");
         bad("help with an unknown option", "--help --frob", "--frob");
         bad("udp without port", "--link udp:1.2.3", "--link udp:1.2.3");
         bad("port 0", "--link tcp:127.0.0.1:0", "--link");
@@ -1167,6 +1216,183 @@ private Q_SLOTS:
         left.sort();
         QCOMPARE(left,
             (QStringList {QStringLiteral("3A0F2C5D00170043"), QStringLiteral("3A0F2C5D00170099")}));
+    }
+
+    // One station process serves one TCP link while aircraft are plugged in
+    // and out on it: two upgraded one after the other, the first not again
+    // while it stays; the third, whose core stalls, ends the trial batch
+    // and closes the gate; the first, plugged in again, waits at the gate,
+    // then is skipped; SIGTERM, while a sixth is flashed, ends that run as a
+    // lone run is ended and the station with every aircraft in the report.
+    // Meanwhile a serial adapter appears in its by-id folder with a fifth
+    // aircraft, which is served there and leaves with the adapter.
+    void station()
+    {
+        ZoTestCloudSim cloud;
+        QVERIFY(startCloud(cloud));
+        const quint16 port = ZoTestAircraftSim::deadPort();
+        ZoTestAircraftSim sims[6];
+        QTemporaryDir byId;
+        QTemporaryDir pictures;
+        sims[4].ptyPath = byId.filePath(QStringLiteral("usb-Sim_Aircraft_0055-if00-port0"));
+        const auto plug = [&](int i, const QString &scenario, const QStringList &extra) {
+            sims[i].tcpPort = port;
+            return sims[i].start(ZoTestAircraftSim::Tcp, scenario, extra);
+        };
+        const auto unplug = [&](int i) {
+            sims[i].process.terminate();
+            return sims[i].process.waitForFinished(5000);
+        };
+        const auto coreBlocks = [&](int i) {
+            return sims[i]
+                .events("request", QStringLiteral("core"), QStringLiteral("dataBlock"))
+                .size();
+        };
+        QString out;
+        QList<QJsonObject> events;
+        const auto seen = [&](QProcess &p, const char *event, int count) {
+            return zoWaitFor(
+                [&] {
+                    out += QString::fromUtf8(p.readAllStandardOutput());
+                    events.clear();
+                    for (const QString &l : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                        events << QJsonDocument::fromJson(l.toUtf8()).object();
+                    return std::count_if(events.cbegin(), events.cend(), [&](const QJsonObject &e) {
+                        return zoText(e, "event") == QLatin1String(event);
+                    }) >= count;
+                },
+                120000);
+        };
+        QStringList steps;
+        const auto pause = [](int ms) {
+            QTest::qWait(ms);
+            return true;
+        };
+        const auto step = [&](bool ok, const char *what) {
+            if (ok)
+                steps << QLatin1String(what);
+            return ok;
+        };
+        const CliRun r = runCli(
+            QStringList {QStringLiteral("--station"), QStringLiteral("--link"),
+                QStringLiteral("tcp:127.0.0.1:%1").arg(port), QStringLiteral("--leave-after"),
+                QStringLiteral("1"), QStringLiteral("--first-batch"), QStringLiteral("4"),
+                QStringLiteral("--serial-by-id"), byId.path(), QStringLiteral("--progress"),
+                QStringLiteral("json")}
+                + (ZoCliLabel::pngAvailable()
+                        ? QStringList {QStringLiteral("--label-png"), pictures.path()}
+                        : QStringList()),
+            cloud.baseUrl(), 20000, [&](QProcess &p) {
+                const QString third = QStringLiteral("3A0F2C5D00170077");
+                (void)(step(plug(0, m_scenario, {})
+                               && sims[4].start(ZoTestAircraftSim::Pty, m_scenario,
+                                   {QStringLiteral("--eid"), QStringLiteral("3A0F2C5D00170055")})
+                               && seen(p, "served", 2) && unplug(4),
+                           "first served")
+                    // Left plugged in for three times the silence that tells
+                    // it has gone: it keeps talking, so it is not taken again.
+                    && step(pause(3000), "first stays") && step(unplug(0), "first out")
+                    && step(seen(p, "left", 2), "first left")
+                    && step(plug(1, m_second, {}) && seen(p, "served", 3), "second served")
+                    && step(unplug(1) && seen(p, "left", 3), "second left")
+                    && step(plug(2, m_scenario,
+                                {QStringLiteral("--eid"), third, QStringLiteral("--fault"),
+                                    QStringLiteral("core:stall-after-blocks=3")})
+                            && seen(p, "gateClosed", 1),
+                        "gate closed")
+                    && step(unplug(2) && seen(p, "left", 4), "third left")
+                    && step(plug(3, m_scenario, {}) && seen(p, "arrived", 5), "first again")
+                    && step(pause(1500), "held")
+                    && step(::kill(pid_t(p.processId()), SIGUSR1) == 0 && seen(p, "skipped", 1),
+                        "skipped")
+                    && step(unplug(3) && seen(p, "left", 5), "first out again")
+                    // Stopped while a sixth aircraft's core takes its image.
+                    && step(plug(5, m_scenario,
+                                {QStringLiteral("--eid"), QStringLiteral("3A0F2C5D00170088"),
+                                    QStringLiteral("--fault"),
+                                    QStringLiteral("core:stall-after-blocks=3")})
+                            && zoWaitFor([&] { return coreBlocks(5) >= 3; }, 90000),
+                        "sixth flashing")
+                    && step(::kill(pid_t(p.processId()), SIGTERM) == 0, "terminated"));
+            });
+        out += r.out;
+        QVERIFY2(steps.size() == 14, qPrintable(steps.join(QLatin1Char(',')) + r.dump()));
+        // The run cut off by SIGTERM ends as a lone run would: its code.
+        QVERIFY2(r.exitCode == 143, qPrintable(r.dump()));
+        QCOMPARE(zoNum(r.report, "exitCode"), 143);
+        QStringList order;
+        QStringList serial;
+        QStringList labels;
+        int t = 0; // one time line for the station and every run it starts
+        for (const QString &l : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject e = QJsonDocument::fromJson(l.toUtf8()).object();
+            const QString ev = zoText(e, "event");
+            QVERIFY2(zoNum(e, "t") >= t, qPrintable(l));
+            t = zoNum(e, "t");
+            if (zoText(e, "link") == QLatin1String("serial:") + sims[4].ptyPath) {
+                serial << ev;
+                continue;
+            }
+            if (QStringList {QStringLiteral("arrived"), QStringLiteral("started"),
+                    QStringLiteral("served"), QStringLiteral("left"), QStringLiteral("skipped"),
+                    QStringLiteral("gateClosed"), QStringLiteral("gateOpened")}
+                    .contains(ev))
+                order << (ev == QLatin1String("started") || ev == QLatin1String("served")
+                            || ev == QLatin1String("skipped")
+                        ? ev + QLatin1Char(' ') + zoText(e, "eid").right(2)
+                        : ev);
+            if (ev == QLatin1String("served"))
+                labels << zoText(e, "label");
+        }
+        QCOMPARE(order.join(QLatin1Char(' ')),
+            QStringLiteral("arrived started 43 served 43 left arrived started 99 served 99 left "
+                           "arrived started 77 served 77 gateClosed left arrived gateOpened "
+                           "skipped 43 served 43 left arrived started 88 served 88"));
+        QVERIFY2(serial.join(QLatin1Char(' ')).startsWith(QStringLiteral("arrived searching")),
+            qPrintable(serial.join(QLatin1Char(' '))));
+        QVERIFY2(serial.join(QLatin1Char(' ')).endsWith(QStringLiteral("served left")),
+            qPrintable(serial.join(QLatin1Char(' '))));
+        const QJsonObject last
+            = QJsonDocument::fromJson(out.section(QLatin1Char('\n'), -2).toUtf8()).object();
+        QCOMPARE(fields(last, "event result exitCode aircraft"),
+            QStringLiteral("finished|terminated|143|6"));
+        const QRegularExpression label(QStringLiteral(
+            "^label eid=3A0F2C5D00170043 time=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ "
+            "result=upgraded link=tcp:127\\.0\\.0\\.1:\\d+ 77\\.1=2\\.0\\.4/upgraded "
+            "80\\.0=1\\.8\\.2/upgraded$"));
+        QVERIFY2(label.match(labels.value(0)).hasMatch(), qPrintable(labels.join('\n')));
+        checkLabelPicture(pictures.filePath(QStringLiteral("3A0F2C5D00170043-%1.png")
+                                                .arg(labels[0]
+                                                         .section(QLatin1Char(' '), 2, 2)
+                                                         .mid(5)
+                                                         .remove(QLatin1Char('-'))
+                                                         .remove(QLatin1Char(':')))),
+            labels[0]);
+        QVERIFY2(QDir(pictures.path()).entryList({QStringLiteral("*.png")}).size()
+                == (ZoCliLabel::pngAvailable() ? 6 : 0),
+            qPrintable(r.err));
+        QVERIFY2(
+            labels.value(2).contains(QStringLiteral(" result=failed ")), qPrintable(labels[2]));
+        QVERIFY2(
+            labels.value(3).contains(QStringLiteral(" result=skipped ")), qPrintable(labels[3]));
+        // Each core took one image, the first's despite its minutes on the
+        // link; the one plugged in again none.
+        QCOMPARE(sims[0].events("verify", QStringLiteral("core")).size(), 1);
+        QCOMPARE(sims[1].events("verify", QStringLiteral("core")).size(), 1);
+        QCOMPARE(coreBlocks(2), 3);
+        QCOMPARE(coreBlocks(3), 0);
+        QCOMPARE(coreBlocks(5), 3);
+        QCOMPARE(sims[4].events("verify", QStringLiteral("core")).size(), 1);
+        QStringList results;
+        for (const QJsonValue &a : r.report.value(QLatin1String("aircraft")).toArray())
+            results << zoText(a.toObject(), "result");
+        results.sort();
+        QCOMPARE(results.join(QLatin1Char(' ')),
+            QStringLiteral("failed skipped terminated upgraded upgraded upgraded"));
+        // Two history rows per aircraft flashed, the one cut off too, none for
+        // the one skipped.
+        QCOMPARE(r.history.size(), 10);
+        QVERIFY(r.historyVerifies);
     }
 
     // Ctrl-C or a termination signal while the core is in its bootloader:

@@ -33,7 +33,8 @@ public:
         if (!dir.isValid())
             return false;
         logPath = dir.filePath(QStringLiteral("events.jsonl"));
-        ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
+        if (ptyPath.isEmpty())
+            ptyPath = dir.filePath(QStringLiteral("ttyAircraft"));
         const QString file = QFileInfo(scenario).isAbsolute()
             ? scenario
             : QStringLiteral(TOLVANE_AIRCRAFT_SCENARIOS "/") + scenario;
@@ -51,7 +52,7 @@ public:
             args << QStringLiteral("--udp") << QStringLiteral("0") << QStringLiteral("--udp-peer")
                  << QStringLiteral("127.0.0.1:%1").arg(programUdpPort);
         } else if (link == Tcp) {
-            args << QStringLiteral("--tcp") << QStringLiteral("0");
+            args << QStringLiteral("--tcp") << QString::number(tcpPort);
         } else {
             args << QStringLiteral("--pty") << ptyPath;
         }
@@ -96,7 +97,8 @@ public:
     QTemporaryDir dir;
     QProcess process;
     QString logPath;
-    QString ptyPath;
+    QString ptyPath; // set before start(): where the pseudo-terminal's symlink goes
     quint16 port = 0;
     quint16 programUdpPort = 0;
+    quint16 tcpPort = 0; // set before start(): the port to listen on (0: any free one)
 };
