@@ -5,11 +5,16 @@
 //         time (one alone) / time (two at once) x 200: 200 when two take
 //         no longer than one
 //   BENCH fleet_four_vs_one_pct_median / _min   the same for four (x 400)
+//   BENCH fleet_eight_vs_one_pct_median / _min  and for eight (x 800)
+//   BENCH fleet_cli_cpu_pct_per_aircraft
+//         the program's own CPU time (user + system, from getrusage of the
+//         reaped child) per aircraft it served, as a share of its wall time:
+//         the highest of all runs
 // A run is timed from the program's start to its exit: search, listing,
 // module and core transfers, the core's read-back. Every aircraft carries an
 // Emba2 core (256 KiB image) and a tuning module (32 KiB) and is fresh for
-// each run, so every run flashes both. Rounds alternate one, two, four, so
-// a slow moment of the machine falls on all three alike; each percentage
+// each run, so every run flashes both. Rounds alternate one, two, four,
+// eight, so a slow moment of the machine falls on all alike; each percentage
 // pairs a round's run with that round's single one.
 //
 //   bench_fleet [rounds]     (default 3)
@@ -22,6 +27,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +39,15 @@ namespace {
 
 constexpr int kCoreBytes = 256 * 1024;
 constexpr int kModuleBytes = 32 * 1024;
+constexpr int kMostAircraft = 8;
+
+double cpuSecondsOfChildren()
+{
+    rusage u {};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+        + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -74,7 +90,7 @@ public:
         if (!QDir().mkpath(m_firmware) || !QDir().mkpath(m_work)
             || !QDir().mkpath(m_dir.filePath(QStringLiteral("config"))))
             return false;
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < kMostAircraft; ++i)
             if (!writeFile(m_dir.filePath(QStringLiteral("aircraft%1.json").arg(i)), scenario(i)))
                 return false;
         // The tuning module answers only with its node id configured.
@@ -85,8 +101,8 @@ public:
     }
 
     // Seconds from the program's start to its exit with every aircraft
-    // upgraded, or -1.
-    double run(int aircraft)
+    // upgraded, or -1; the program's CPU seconds in *cpu.
+    double run(int aircraft, double *cpu)
     {
         std::vector<std::unique_ptr<ZoTestAircraftSim>> sims;
         QStringList args {QStringLiteral("--upgrade"), QStringLiteral("--firmware"), m_firmware};
@@ -109,11 +125,15 @@ public:
         env.insert(QStringLiteral("TOLVANE_GCPM_PORT"), QStringLiteral("1"));
         cli.setProcessEnvironment(env);
         cli.setWorkingDirectory(m_work);
+        // The simulators are still running, so the only child reaped in
+        // between is the program.
+        const double cpuBefore = cpuSecondsOfChildren();
         QElapsedTimer clock;
         clock.start();
         cli.start(QStringLiteral(TOLVANE_CLI), args);
         const bool ended = cli.waitForFinished(300000);
         const double seconds = clock.nsecsElapsed() / 1e9;
+        *cpu = cpuSecondsOfChildren() - cpuBefore;
         if (!ended || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) {
             std::fprintf(stderr, "bench_fleet: %d aircraft: exit %d\n%s\n%s\n", aircraft,
                 cli.exitCode(), cli.readAllStandardOutput().constData(),
@@ -153,22 +173,32 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_fleet: cannot prepare the firmware and scenarios\n");
         return 1;
     }
-    std::vector<double> one, two, four;
+    std::vector<double> one, two, four, eight;
+    double cpuPct = 0;
     for (int r = 0; r < rounds; ++r) {
-        const double t1 = bench.run(1);
-        const double t2 = bench.run(2);
-        const double t4 = bench.run(4);
-        if (t1 < 0 || t2 < 0 || t4 < 0)
-            return 1;
-        one.push_back(t1);
-        two.push_back(t1 / t2 * 200);
-        four.push_back(t1 / t4 * 400);
-        std::fprintf(stderr, "round %d: one %.2f s, two %.2f s, four %.2f s\n", r + 1, t1, t2, t4);
+        double t[4];
+        const int sizes[4] = {1, 2, 4, kMostAircraft};
+        for (int k = 0; k < 4; ++k) {
+            double cpu = 0;
+            t[k] = bench.run(sizes[k], &cpu);
+            if (t[k] < 0)
+                return 1;
+            cpuPct = std::max(cpuPct, cpu / sizes[k] / t[k] * 100);
+        }
+        one.push_back(t[0]);
+        two.push_back(t[0] / t[1] * 200);
+        four.push_back(t[0] / t[2] * 400);
+        eight.push_back(t[0] / t[3] * 800);
+        std::fprintf(stderr, "round %d: one %.2f s, two %.2f s, four %.2f s, eight %.2f s\n", r + 1,
+            t[0], t[1], t[2], t[3]);
     }
     std::printf("BENCH fleet_one_s_median %.2f s\n", median(one));
     std::printf("BENCH fleet_two_vs_one_pct_median %.1f pct\n", median(two));
     std::printf("BENCH fleet_two_vs_one_pct_min %.1f pct\n", minimum(two));
     std::printf("BENCH fleet_four_vs_one_pct_median %.1f pct\n", median(four));
     std::printf("BENCH fleet_four_vs_one_pct_min %.1f pct\n", minimum(four));
+    std::printf("BENCH fleet_eight_vs_one_pct_median %.1f pct\n", median(eight));
+    std::printf("BENCH fleet_eight_vs_one_pct_min %.1f pct\n", minimum(eight));
+    std::printf("BENCH fleet_cli_cpu_pct_per_aircraft %.2f pct\n", cpuPct);
     return 0;
 }

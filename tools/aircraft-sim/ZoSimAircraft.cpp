@@ -133,6 +133,14 @@ void ZoSimAircraft::ignored(const QString &reason, QJsonObject extra)
     m_log->log(QStringLiteral("ignored"), extra);
 }
 
+void ZoSimAircraft::logFrame(int link, const QString &protocol, size_t length, bool taken)
+{
+    if (m_logFrames)
+        m_log->log(QStringLiteral("frame"),
+            {{QStringLiteral("link"), link}, {QStringLiteral("protocol"), protocol},
+                {QStringLiteral("bytes"), qint64(length)}, {QStringLiteral("taken"), taken}});
+}
+
 void ZoSimAircraft::receive(int link, const QByteArray &data)
 {
     auto it = m_links.find(link);
@@ -184,6 +192,9 @@ QByteArray ZoSimAircraft::appFrame(const QByteArray &subMessages) const
 
 void ZoSimAircraft::onAppFrame(int link, const uint8_t *f, size_t length, bool crcOk)
 {
+    if (crcOk)
+        logFrame(
+            link, QStringLiteral("application"), length, !m_core->inBootloader() && !rebooting());
     if (m_core->inBootloader() || rebooting()) {
         if (crcOk)
             ignored(rebooting() ? QStringLiteral("core restarting")
@@ -555,6 +566,8 @@ QByteArray ZoSimAircraft::bootReply(uint8_t command, const QByteArray &data)
 
 void ZoSimAircraft::onBootFrame(int link, const uint8_t *f, size_t length, bool crcOk)
 {
+    if (crcOk)
+        logFrame(link, QStringLiteral("bootloader"), length, m_core->inBootloader());
     if (!m_core->inBootloader()) {
         if (crcOk)
             ignored(QStringLiteral("core in application"),

@@ -29,6 +29,10 @@ public:
     ~ZoSimAircraft() override;
 
     void setDumpDir(const QString &dir);
+    // A "frame" event for every well-formed frame received, with its size on
+    // the line: what a benchmark needs to tell the bytes a run must move
+    // from the rest.
+    void setLogFrames(bool on) { m_logFrames = on; }
     // Starts the telemetry stream.
     void start();
     // Logs the images the devices are still receiving (the run ends).
@@ -80,6 +84,7 @@ private:
     void queue(int link, const QByteArray &bytes, int delayMs);
     void sendTelemetry();
     void ignored(const QString &reason, QJsonObject extra = QJsonObject());
+    void logFrame(int link, const QString &protocol, size_t length, bool taken);
 
     ZoSimScenario m_scenario;
     ZoSimEventLog *m_log;
@@ -89,6 +94,7 @@ private:
         m_links; // shared: a fault may detach a link while its bytes are parsed
     int m_nextLink = 1;
     int m_badCrc = 0;
+    bool m_logFrames = false;
     uint32_t m_telemetryCount = 0;
     QTimer m_telemetryTimer;
     QElapsedTimer m_uptime;

@@ -67,6 +67,8 @@ int main(int argc, char **argv)
         QStringLiteral("Allow binding and sending to addresses other than loopback."));
     const QCommandLineOption oLog(QStringLiteral("log"),
         QStringLiteral("Event log (JSON lines; default standard output)."), QStringLiteral("FILE"));
+    const QCommandLineOption oLogFrames(QStringLiteral("log-frames"),
+        QStringLiteral("Log every well-formed frame received, with its size."));
     const QCommandLineOption oDump(QStringLiteral("dump-dir"),
         QStringLiteral("Write every received image here."), QStringLiteral("DIR"));
     const QCommandLineOption oCoreType(
@@ -101,9 +103,10 @@ int main(int argc, char **argv)
         QStringLiteral("[DEV:]NAME[=N]"));
     const QCommandLineOption oDuration(
         QStringLiteral("duration-ms"), QStringLiteral("Exit after N ms."), QStringLiteral("N"));
-    for (const QCommandLineOption *o : {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm,
-             &oBind, &oRemote, &oLog, &oDump, &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress,
-             &oAddressValue, &oModule, &oTelemetry, &oErase, &oReboot, &oChaos, &oFault, &oDuration})
+    for (const QCommandLineOption *o :
+        {&oScenario, &oUdp, &oUdpPeer, &oTcp, &oPty, &oBaud, &oGcpm, &oBind, &oRemote, &oLog,
+            &oLogFrames, &oDump, &oCoreType, &oCoreVer, &oCoreTime, &oEid, &oAddress,
+            &oAddressValue, &oModule, &oTelemetry, &oErase, &oReboot, &oChaos, &oFault, &oDuration})
         cl.addOption(*o);
     cl.process(app);
     if (!cl.positionalArguments().isEmpty())
@@ -201,6 +204,7 @@ int main(int argc, char **argv)
     ZoSimAircraft aircraft(sc, &log);
     if (cl.isSet(oDump))
         aircraft.setDumpDir(cl.value(oDump));
+    aircraft.setLogFrames(cl.isSet(oLogFrames));
 
     std::unique_ptr<ZoSimUdpLink> udp;
     std::unique_ptr<ZoSimTcpLink> tcp;
