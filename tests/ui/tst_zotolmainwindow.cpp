@@ -260,9 +260,17 @@ private Q_SLOTS:
         }
         if (stranded >= 0)
             QCOMPARE(tipOf(window->row(kFleet[stranded].key())), QStringLiteral("LabInBootloader"));
+        // Rows end where their selection does, at the list's right edge; their
+        // columns stay at the left, under the header's.
+        auto *list = zoChild<QListWidget>(window.get(), "listWidgetModuleInfo");
+        QCOMPARE(list->geometry().right(), upgrade->geometry().right());
+        for (int i = 0; i < rows.size(); ++i)
+            if (!list->item(i)->isHidden())
+                QCOMPARE(rows[i]->geometry().right(), list->visualItemRect(list->item(i)).right());
+        QCOMPARE(
+            window->row(kFleet[2].key())->findChild<QFrame *>(QStringLiteral("frameIcon"))->x(), 0);
         // The family's silent optional modules fold into one line, which
         // opens on a click; the aircraft's own rows stay in view.
-        auto *list = zoChild<QListWidget>(window.get(), "listWidgetModuleInfo");
         const auto hidden = [list] {
             int n = 0;
             for (int i = 0; i < list->count(); ++i)
@@ -277,14 +285,6 @@ private Q_SLOTS:
         for (const Device &d : kFleet)
             QVERIFY(!window->row(d.key())->isHidden()
                 && !list->item(window->rowIndex(d.key()))->isHidden());
-        // Rows end where their selection does, at the list's right edge; their
-        // columns stay at the left, under the header's.
-        QCOMPARE(list->geometry().right(), upgrade->geometry().right());
-        for (int i = 0; i < rows.size(); ++i)
-            if (!list->item(i)->isHidden())
-                QCOMPARE(rows[i]->geometry().right(), list->visualItemRect(list->item(i)).right());
-        QCOMPARE(
-            window->row(kFleet[2].key())->findChild<QFrame *>(QStringLiteral("frameIcon"))->x(), 0);
 
         // A row's details button shows the offered firmware's release note.
         ZoModuleFMInfoForm *compass = window->row(kFleet[2].key());
