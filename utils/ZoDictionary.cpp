@@ -33,7 +33,7 @@ QStringList ZoDictionary::layers(const QString &prefix, const QString &language,
 
     // The language comes from a settings file: only a language code may
     // become part of a file name.
-    static const QRegularExpression code(QStringLiteral("^[a-z]{2,3}(_[A-Z]{2})?$"));
+    static const QRegularExpression code(QStringLiteral("\\A[a-z]{2,3}(_[A-Z]{2})?\\z"));
     const QString english = QLatin1String(FallbackLanguage);
     QString chosen = english;
     for (const QString &folder : folders)

@@ -31,7 +31,8 @@ qint64 wholeNumber(const QJsonValue &v, qint64 low, qint64 high)
 
 bool isVersion(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}$"));
+    static const QRegularExpression form(
+        QStringLiteral("\\A[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\z"));
     if (!form.match(text).hasMatch())
         return false;
     for (const QString &part : text.split(QLatin1Char('.')))
@@ -65,7 +66,7 @@ bool ZoCliLock::parse(const QByteArray &json, Pins &pins, QString *why)
     if (!targets.isArray())
         return fail(why, QStringLiteral("\"targets\" is not a list"));
     Pins read;
-    const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    const QRegularExpression hex(QStringLiteral("\\A[0-9a-fA-F]{64}\\z"));
     for (const QJsonValue &v : targets.toArray()) {
         const QJsonObject o = v.toObject();
         const int n = read.size() + 1;

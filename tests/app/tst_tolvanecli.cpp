@@ -382,6 +382,10 @@ private Q_SLOTS:
         row("type twice", lock(pin77 + QLatin1Char(',') + pin77), "", "", "error: pinned twice");
         row("short digest", lock(QString(pin77).replace(QLatin1String("@A"), QLatin1String("abc"))),
             "", "", "error: \"sha256\"");
+        // A line break JSON let through after the digest (found by the fuzzer).
+        row("digest and a line break",
+            lock(QString(pin77).replace(QLatin1String("@A\""), QLatin1String("@A\n\""))), "", "",
+            "error: \"sha256\"");
         row("two-part version",
             lock(QString(pin77).replace(QLatin1String("2.0.4"), QLatin1String("2.0"))), "", "",
             "error: \"version\"");
