@@ -6,7 +6,15 @@ ZoWindowControls::ZoWindowControls(const ZoUpgradeWorkflow *engine, QObject *par
 {
     using E = ZoUpgradeWorkflow;
     connect(engine, &E::sigSearchFinished, this, [this](bool found) {
-        change([found](State &s) { s.branchVisible = s.branchEnabled = found; });
+        // The catalogue may have come while the search still asked the
+        // modules: the engine is ready with it as the search ends.
+        const bool ready = found && m_engine->stage() == E::Stage::Ready
+            && m_engine->targets().state() == ZoTargetIntake::State::Ready;
+        change([found, ready](State &s) {
+            s.branchVisible = s.branchEnabled = found;
+            if (ready)
+                s.upgradeEnabled = true;
+        });
     });
     connect(engine, &E::sigCoreAddedByHand, this,
         [this] { change([](State &s) { s.branchVisible = s.branchEnabled = true; }); });

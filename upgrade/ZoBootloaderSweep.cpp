@@ -23,10 +23,27 @@ ZoBootloaderSweep::ZoBootloaderSweep(ZoBootloaderProbe *probe, ZoDeviceRoster *r
 {
     qRegisterMetaType<Purpose>("ZoBootloaderSweep::Purpose");
     connect(probe, &ZoBootloaderProbe::sigFinished, this, &ZoBootloaderSweep::onProbeFinished);
+    m_taken.setSingleShot(true);
+    m_taken.setInterval(0);
+    connect(&m_taken, &QTimer::timeout, this, [this] { onProbeFinished({}); });
+}
+
+void ZoBootloaderSweep::setTimings(const ZoUpgradeTimings &timings)
+{
+    m_probe->setTimings(timings);
+    m_freshMs = timings.probeFreshMs;
 }
 
 void ZoBootloaderSweep::start(Purpose purpose, tdu1 coreType)
 {
+    const bool fresh = m_searchSwept.isValid() && !m_searchSwept.hasExpired(m_freshMs);
+    m_searchSwept.invalidate();
+    if (purpose == Purpose::BeforeRun && fresh) {
+        qCDebug(lcUpgrade).noquote() << m_label << "The buses were just asked; the run takes that";
+        m_purpose = purpose;
+        m_taken.start();
+        return;
+    }
     // Kinds 3 and 4 answer only when asked by number: every expected device
     // that stayed silent, and every one the journal says was being flashed.
     QList<ZoBootloaderProbe::Device> addressed;
@@ -69,6 +86,8 @@ void ZoBootloaderSweep::start(Purpose purpose, tdu1 coreType)
 
 void ZoBootloaderSweep::cancel()
 {
+    m_taken.stop();
+    m_searchSwept.invalidate();
     m_probe->cancel();
     m_purpose = Purpose::None;
 }
@@ -99,5 +118,7 @@ void ZoBootloaderSweep::onProbeFinished(const QList<ZoBootloaderProbe::Found> &f
     }
     for (const ZoDeviceKey &key : m_roster->markSilentModules())
         Q_EMIT sigRecordChanged(key);
+    if (purpose == Purpose::AfterSearch)
+        m_searchSwept.start();
     Q_EMIT sigFinished(purpose);
 }

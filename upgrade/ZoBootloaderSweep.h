@@ -3,7 +3,9 @@
 #include "ZoBootloaderProbe.h"
 #include "ZoLogLabel.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 class ZoDeviceRoster;
 class ZoRunJournal;
@@ -27,10 +29,16 @@ public:
     ZoBootloaderSweep(ZoBootloaderProbe *probe, ZoDeviceRoster *roster, ZoRunJournal *journal,
         ZoTargetIntake *targets, ZoLogLabel label, QObject *parent = nullptr);
 
+    // Its own and its probe's.
+    void setTimings(const ZoUpgradeTimings &timings);
     // Ends with sigFinished, within this call when there is nothing to ask.
+    // Before a run that follows the search's sweep within the fresh time,
+    // nothing is asked again: it ends from the event loop with that sweep's
+    // findings, which are on the roster already.
     void start(Purpose purpose, tdu1 coreType);
     void cancel();
     Purpose purpose() const { return m_purpose; }
+    bool isBeforeRun() const { return m_purpose == Purpose::BeforeRun; }
 
 Q_SIGNALS:
     void sigRecordChanged(ZoDeviceKey key);
@@ -45,4 +53,8 @@ private:
     ZoTargetIntake *m_targets;
     ZoLogLabel m_label;
     Purpose m_purpose = Purpose::None;
+    int m_freshMs = ZoUpgradeTimings().probeFreshMs;
+    // Since the last search's sweep ended; invalid once a run took it.
+    QElapsedTimer m_searchSwept;
+    QTimer m_taken;
 };

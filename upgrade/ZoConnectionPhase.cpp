@@ -45,9 +45,11 @@ void ZoConnectionPhase::searchLink(const ZoPlaneConfig &requested)
 void ZoConnectionPhase::searchingByHand()
 {
     // A core found over a link that stays open keeps what it told: only a
-    // closed link forgets it.
+    // closed link forgets it. Its catalogue is asked again after this search.
     if (m_state < State::Identifying)
         m_state = State::Searching;
+    else if (m_state == State::Catalogued)
+        m_state = State::Identified;
     Q_EMIT sigSearching();
 }
 
@@ -63,8 +65,11 @@ bool ZoConnectionPhase::finished(bool found)
         m_state = State::NotFound;
         return false;
     }
+    if (m_state == State::Catalogued)
+        return false;
     if (m_state == State::Identified) {
-        m_catalogueDue.start(m_timings.identityToCatalogueMs);
+        if (!m_catalogueDue.isActive())
+            m_catalogueDue.start(m_timings.identityToCatalogueMs);
         return false;
     }
     // A core that never tells its identity still gets its catalogue.
@@ -73,11 +78,19 @@ bool ZoConnectionPhase::finished(bool found)
     return true;
 }
 
+void ZoConnectionPhase::catalogueAsked()
+{
+    if (m_state == State::Identified)
+        m_state = State::Catalogued;
+}
+
 void ZoConnectionPhase::identified(bool repeated)
 {
-    // Late answers to a read-back's questions change nothing.
-    if (!(repeated && m_state == State::Identified))
-        m_catalogueDue.start(m_timings.identityToCatalogueMs);
+    // Late answers to a read-back's questions change nothing, nor does the
+    // identity told again after its catalogue was asked.
+    if (repeated && m_state >= State::Identified)
+        return;
+    m_catalogueDue.start(m_timings.identityToCatalogueMs);
     m_state = State::Identified;
 }
 

@@ -16,7 +16,9 @@ class ZoProtocolLease;
 // From a search to the catalogue of the core it found: which link is
 // searched (every configured candidate, or one link the user pinned), and
 // when the catalogue is due once the core was found (a pause after its
-// identity, or a bound on waiting for one that never comes). A search again
+// identity, or a bound on waiting for one that never comes). The pause runs
+// while the search still asks the modules, so that the catalogue is in when
+// the search ends; a search that outlasts it is not waited for again. A search again
 // after the link was closed waits a moment first. A search of one link that
 // hears nothing asks for a core in its bootloader before it ends (its
 // ZoCoreRecovery).
@@ -32,6 +34,7 @@ public:
         NotFound, // the last search ended without a core
         Identifying, // a core was found; its identity (EID) is awaited
         Identified, // its identity came
+        Catalogued, // the catalogue for it was asked in this search
     };
     Q_ENUM(State)
 
@@ -58,10 +61,13 @@ public:
     void searchAgainSoon();
 
     // The search ended. Found: the identity is asked for (returns true) unless
-    // it came already, and the catalogue is due after the wait that fits.
+    // it came already, and the catalogue is due after the wait that fits,
+    // unless it was due in the search already.
     bool finished(bool found);
     // The core told its identity; `repeated`: the same one as before.
     void identified(bool repeated);
+    // The catalogue due in the search was asked for: not again at its end.
+    void catalogueAsked();
     // The link was closed: whatever was awaited is over.
     void closed();
 

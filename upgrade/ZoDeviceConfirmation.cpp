@@ -46,11 +46,10 @@ void ZoDeviceConfirmation::start(const Target &target)
     m_active = true;
     m_answered = false;
     m_deadline.start(target.core ? m_timings.confirmCoreMs : m_timings.confirmModuleMs);
+    // Asked at once and then often: a device still restarting drops the
+    // questions, and the first one it can answer is not waited for.
     m_query.start(m_timings.confirmQueryMs);
-    // A restarting core would drop the first queries; a module answers as
-    // soon as its application runs.
-    if (!target.core)
-        query();
+    query();
 }
 
 void ZoDeviceConfirmation::cancel()

@@ -185,6 +185,8 @@ void ZoReportIntake::onModuleVersion(tVersion verInfo, tdu1 devIdx, const QStrin
         Q_EMIT sigBrisk2Type(1);
     if (t == pending && t != 0)
         m_p.targets->applyStored(record.key, true);
+    else if (m_p.connection->state() == ZoConnectionPhase::State::Catalogued)
+        m_p.targets->applyArrived(record.key); // the catalogue came before it answered
     m_p.manual->setPending(0);
 }
 

@@ -68,6 +68,14 @@ void ZoTargetIntake::fetchCustom(const QString &key, tdu1 coreType)
     m_policy->setCustomBranch(true);
 }
 
+bool ZoTargetIntake::fetchChosen(tdu1 coreType)
+{
+    if (m_branch == BranchCustom)
+        return false;
+    selectBranch(m_branch, coreType);
+    return true;
+}
+
 void ZoTargetIntake::fetchFor(tdu1 fid)
 {
     setState(State::Fetching);
@@ -131,6 +139,19 @@ void ZoTargetIntake::applyStored(ZoDeviceKey key, bool offered)
     r->tarVersion = file.version;
     r->releaseNote = releaseNoteOf(file);
     Q_EMIT sigTargetChanged(r->key, r->tarVersion, r->releaseNote, true);
+}
+
+void ZoTargetIntake::applyArrived(ZoDeviceKey key)
+{
+    if (m_holding)
+        return;
+    bool found = false;
+    const ZoFRMFileInfo file = m_source->file(key.type, found);
+    ZoDevFMInfo *r = found ? m_roster->record(key) : nullptr;
+    if (r && r->presence != ZoDevFMInfo::Presence::NotAnswering) {
+        apply(*r, file);
+        m_roster->syncCore();
+    }
 }
 
 void ZoTargetIntake::applyOlder(ZoDeviceKey key, const ZoFRMFileInfo &file)

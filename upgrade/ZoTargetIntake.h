@@ -47,6 +47,11 @@ public:
     // once; the custom branch waits for its key.
     void selectBranch(int index, tdu1 coreType);
     void fetchCustom(const QString &key, tdu1 coreType);
+    // Chosen before a core was found: fetchChosen() asks for it.
+    void choose(int index) { m_branch = index; }
+    // The chosen cloud branch's catalogue (true: asked); a custom branch
+    // waits for its key.
+    bool fetchChosen(tdu1 coreType);
     // The catalogue of firmware id `fid` on the branch in use.
     void fetchFor(tdu1 fid);
     // Files that arrive wait while held, and are given out when released.
@@ -57,6 +62,9 @@ public:
     // The stored file of the record's type given to it (found in its
     // bootloader). `offered`: added by hand, so offered as it is.
     void applyStored(ZoDeviceKey key, bool offered = false);
+    // A module that answered after its type's file came takes it as the
+    // catalogue would have given it.
+    void applyArrived(ZoDeviceKey key);
     // Where applyStored() finds a file when the source holds none for the
     // type: true with `file` filled in.
     using Fallback = std::function<bool(ZoDeviceKey key, ZoFRMFileInfo &file)>;

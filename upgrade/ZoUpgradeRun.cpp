@@ -27,6 +27,9 @@ ZoUpgradeRun::ZoUpgradeRun(ZoMsgLooper *looper, ZoBootCommands *commands, ZoProt
     , m_confirmation(new ZoDeviceConfirmation(looper, commands, this))
 {
     m_pause.setSingleShot(true);
+    // The pause between devices is the protocol's own; a coarse timer would
+    // add up to a twentieth of it to every device.
+    m_pause.setTimerType(Qt::PreciseTimer);
     connect(&m_pause, &QTimer::timeout, this, [this] { next(false); });
     connect(m_confirmation, &ZoDeviceConfirmation::sigFinished, this, &ZoUpgradeRun::onConfirmed);
     qRegisterMetaType<ZoDevicePhase>("ZoDevicePhase");

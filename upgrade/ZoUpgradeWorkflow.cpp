@@ -100,8 +100,12 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     });
 
     // Search, identity and catalogue.
-    connect(m_connection, &ZoConnectionPhase::sigCatalogueDue, this,
-        [this] { selectBranch(m_targets->branch()); });
+    connect(m_connection, &ZoConnectionPhase::sigCatalogueDue, this, [this] {
+        if (m_stage != Stage::Searching)
+            selectBranch(m_targets->branch());
+        else if (m_targets->fetchChosen(m_roster->coreType()))
+            m_connection->catalogueAsked(); // while the search still asks the modules
+    });
     connect(m_connection, &ZoConnectionPhase::sigSearching, this,
         [this] { setStage(Stage::Searching); });
     connect(m_connection->recovery(), &ZoCoreRecovery::sigSearchEnded, this,
@@ -120,7 +124,7 @@ ZoUpgradeWorkflow::ZoUpgradeWorkflow(const ZoUpgradeEnvironment &env, QObject *p
     connect(m_targets, &ZoTargetIntake::sigRefused, this, &ZoUpgradeWorkflow::sigInformation);
     connect(m_source, &ZoFirmwareSource::sigFetchFinished, this, [this] {
         // A catalogue that comes in a search or a run is no news to act on.
-        if (m_stage != Stage::Ready && !isUpgrading())
+        if (m_stage == Stage::Idle)
             setStage(Stage::Found);
     });
 
@@ -209,7 +213,7 @@ void ZoUpgradeWorkflow::setTimings(const ZoUpgradeTimings &timings)
     m_search->setTimings(timings.search);
     m_connection->setTimings(timings);
     m_run->setTimings(timings);
-    m_probe->setTimings(timings);
+    m_sweep->setTimings(timings);
     m_manual->setTimings(timings);
 }
 
@@ -234,7 +238,7 @@ void ZoUpgradeWorkflow::ask(
     Q_EMIT sigQuestion(id, text, buttons);
 }
 
-// ---- search and link --------------------------------------------------------
+// ---- search, link and catalogue ---------------------------------------------
 
 void ZoUpgradeWorkflow::research()
 {
@@ -279,8 +283,7 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     }
     if (m_roster->isCoreInBootloader())
         return; // silent there unless asked; a closed link is told apart
-    endSweepBeforeRun();
-    m_sweep->cancel();
+    endSweep();
     // The results of a run stay on show until the aircraft is searched again.
     if (!m_results->any())
         m_roster->removeModuleRows();
@@ -296,10 +299,10 @@ void ZoUpgradeWorkflow::onPlaneConnectionChanged(bool connected)
     }
 }
 
-void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool found, tds4 planeNum)
+void ZoUpgradeWorkflow::onAutoSearchPlaneFinished(bool found, tds4)
 {
-    Q_UNUSED(planeNum)
-    setStage(found ? Stage::Found : Stage::Idle);
+    const bool catalogued = m_connection->state() == ZoConnectionPhase::State::Catalogued;
+    setStage(!found ? Stage::Idle : catalogued ? Stage::Ready : Stage::Found);
     Q_EMIT sigSearchFinished(found);
     if (m_roster->expectedModules().size() >= 2) {
         m_roster->setManualAddRow(true);
@@ -352,8 +355,7 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
 {
     if (m_run->isRunning())
         m_run->fail(ZoUpgradeRun::End::LinkLost);
-    endSweepBeforeRun();
-    m_sweep->cancel();
+    endSweep();
     m_roster->clear();
     m_run->clearStats();
     m_results->clear(false);
@@ -366,11 +368,11 @@ void ZoUpgradeWorkflow::onClosePlaneComm()
     resetUpgradeState();
 }
 
-// ---- catalogue ----------------------------------------------------------------
-
 void ZoUpgradeWorkflow::selectBranch(int index)
 {
-    if (m_stage < Stage::Found || m_stage > Stage::Ready)
+    if (m_stage < Stage::Found)
+        return m_targets->choose(index); // for the catalogue, when it is due
+    if (m_stage > Stage::Ready)
         return;
     Q_EMIT sigBranchSelected(index);
     if (index != ZoTargetIntake::BranchCustom)
@@ -402,8 +404,7 @@ void ZoUpgradeWorkflow::rollBack()
 
 bool ZoUpgradeWorkflow::readyToRun(void (ZoUpgradeWorkflow::*then)())
 {
-    if (isUpgrading() || pendingQuestion() != QuestionNone
-        || m_sweep->purpose() == ZoBootloaderSweep::Purpose::BeforeRun)
+    if (isUpgrading() || pendingQuestion() != QuestionNone || m_sweep->isBeforeRun())
         return false;
     if (m_reconnectCheck)
         ask(QuestionSameDevice, tr("MsgPlsCheckIsSameDev"), {ButtonYes, ButtonNo},
@@ -434,7 +435,7 @@ void ZoUpgradeWorkflow::beginRun(bool rollback)
 
 ZoDeviceKey ZoUpgradeWorkflow::abortRun()
 {
-    if (m_sweep->purpose() == ZoBootloaderSweep::Purpose::BeforeRun) {
+    if (m_sweep->isBeforeRun()) {
         m_sweep->cancel();
         resetUpgradeState();
         m_targets->hold(false);
@@ -451,14 +452,14 @@ ZoDeviceKey ZoUpgradeWorkflow::abortRun()
     return outcome.key;
 }
 
-void ZoUpgradeWorkflow::endSweepBeforeRun()
+void ZoUpgradeWorkflow::endSweep()
 {
-    // A link lost while the buses are asked ends the run that was to follow
-    // as it would have ended it, instead of leaving it waiting for ever.
-    if (m_sweep->purpose() != ZoBootloaderSweep::Purpose::BeforeRun)
-        return;
+    // A link lost while the buses are asked before a run ends that run as
+    // it would have ended it, instead of leaving it waiting for ever.
+    const bool beforeRun = m_sweep->isBeforeRun();
     m_sweep->cancel();
-    onRunEnded(ZoUpgradeRun::End::LinkLost, ZoDeviceKey(), false);
+    if (beforeRun)
+        onRunEnded(ZoUpgradeRun::End::LinkLost, ZoDeviceKey(), false);
 }
 
 void ZoUpgradeWorkflow::onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first)

@@ -141,7 +141,7 @@ public Q_SLOTS:
 private:
     void research();
     void onNotFound();
-    void endSweepBeforeRun();
+    void endSweep();
     void onRunEnded(ZoUpgradeRun::End end, ZoDeviceKey key, bool first);
     bool readyToRun(void (ZoUpgradeWorkflow::*then)()); // else asks, or ignores it
     void beginRun(bool rollback);

@@ -168,6 +168,12 @@ void ZoCliRunner::start()
     if (!m_options.firmwareDir.isEmpty() && !offerLocalFirmware())
         return;
 
+    // A cloud branch is chosen before the search: its catalogue may be
+    // fetched while the search still runs.
+    if (m_options.branch != ZoCliOptions::BranchCustom)
+        m_engine->selectBranch(m_options.branch == ZoCliOptions::BranchDevelopment
+                ? ZoTargetIntake::BranchDevelopment
+                : ZoTargetIntake::BranchStable);
     m_phase = PhaseSearch;
     m_out.event(QStringLiteral("searching"));
     m_boundReason = QStringLiteral("no aircraft found within %1 s").arg(SearchBoundMs / 1000);
@@ -251,14 +257,18 @@ void ZoCliRunner::onSearchFinished(bool found)
                       .arg(m_options.firmwareDir.isEmpty()
                               ? ZoCliOptions::branchName(m_options.branch)
                               : QStringLiteral("local")));
-        // The engine fetches the selected branch by itself once it has read
-        // the core's identity, the stable one unless told otherwise; another
-        // branch is chosen once the search has handed over (queued).
-        if (m_options.branch != ZoCliOptions::BranchStable)
-            QTimer::singleShot(0, this, [this] {
-                if (m_phase == PhaseCatalogue)
-                    requestBranch();
-            });
+        // The engine fetches the chosen cloud branch by itself once it has
+        // read the core's identity, often while the search still asked the
+        // modules; the custom branch is asked for once the search has handed
+        // over (queued, as is the look at a catalogue that is in already).
+        QTimer::singleShot(0, this, [this] {
+            if (m_phase != PhaseCatalogue)
+                return;
+            if (m_options.branch == ZoCliOptions::BranchCustom)
+                requestCustomBranch();
+            else
+                onCatalogueState(m_engine->targets().state());
+        });
         return;
     default:
         return;
@@ -290,27 +300,17 @@ void ZoCliRunner::onQuestion(int id, const QString &text)
 
 // ---- catalogue -------------------------------------------------------------------
 
-void ZoCliRunner::requestBranch()
+void ZoCliRunner::requestCustomBranch()
 {
-    switch (m_options.branch) {
-    case ZoCliOptions::BranchCustom:
-        // The engine asks for a custom branch only for a core whose header
-        // offers an airframe protocol; without one the request goes nowhere.
-        if (m_engine->protocolType() == 0) {
-            m_out.complain(QStringLiteral("the custom branch is not offered for core type %1")
-                               .arg(m_engine->roster().coreType()));
-            finish(ExitCatalogue, QStringLiteral("catalogue-failed"));
-            return;
-        }
-        m_engine->fetchCustomBranch(m_options.key);
-        return;
-    case ZoCliOptions::BranchDevelopment:
-        m_engine->selectBranch(ZoTargetIntake::BranchDevelopment);
-        return;
-    default:
-        m_engine->selectBranch(ZoTargetIntake::BranchStable);
+    // The engine asks for a custom branch only for a core whose header
+    // offers an airframe protocol; without one the request goes nowhere.
+    if (m_engine->protocolType() == 0) {
+        m_out.complain(QStringLiteral("the custom branch is not offered for core type %1")
+                           .arg(m_engine->roster().coreType()));
+        finish(ExitCatalogue, QStringLiteral("catalogue-failed"));
         return;
     }
+    m_engine->fetchCustomBranch(m_options.key);
 }
 
 void ZoCliRunner::onCatalogueState(ZoTargetIntake::State state)

@@ -111,7 +111,7 @@ private:
     void onQuestion(int id, const QString &text);
     void onCatalogueState(ZoTargetIntake::State state);
     void catalogueDone();
-    void requestBranch();
+    void requestCustomBranch();
     void onProgressRange(ZoDeviceKey key, int maximum);
     void onProgress(ZoDeviceKey key, int value);
     void onDeviceOutcome(const ZoDeviceOutcome &outcome);

@@ -477,6 +477,49 @@ private Q_SLOTS:
             versionReports(), QStringList {QStringLiteral("38 1.0.7 ") + records[good].serial});
     }
 
+    // The catalogue is asked while the search still asks the modules, once,
+    // and every module has its target as the search ends, also one that
+    // answered after its file came. A run that follows the listing at once
+    // takes the search's look at the buses for its own; one started after
+    // the list was read looks again.
+    void catalogueInSearchProbeOnce_data()
+    {
+        QTest::addColumn<int>("readMs");
+        QTest::newRow("run at once") << 0;
+        QTest::newRow("run after the list was read") << ZoUpgradeTimings().probeFreshMs + 300;
+    }
+
+    void catalogueInSearchProbeOnce()
+    {
+        QFETCH(int, readMs);
+        QVERIFY(sim->start(Sim::Udp, writeScenario(kFleet)));
+        QVERIFY(zoTestServeCatalogue(*cloud, kFleet));
+        const auto catalogues
+            = [this] { return cloud->paths().filter(QStringLiteral("/getFirmware")).size(); };
+        int atSearchEnd = -1;
+        connect(wf.get(), &ZoUpgradeWorkflow::sigSearchFinished, this,
+            [&] { atSearchEnd = catalogues(); });
+        QVERIFY(connectAircraft(Sim::Udp));
+        QCOMPARE(atSearchEnd, 1);
+        for (const Device &d : kFleet)
+            QCOMPARE(ZoUtils::versionText(wf->roster().records().value(d.key()).tarVersion),
+                QStringLiteral("V") + d.to);
+        const auto forceReports = [this] { // the bare CAN force report nothing was left to answer
+            int n = 0;
+            for (const QJsonObject &o : sim->events("ignored"))
+                n += o.value(QLatin1String("id")).toInt() == 0x6F1 && zoText(o, "data") == "22";
+            return n;
+        };
+        const int listed = forceReports();
+        QVERIFY(listed > 0);
+        QTest::qWait(readMs);
+        QSignalSpy transfer(wf.get(), &ZoUpgradeWorkflow::sigProgressRange);
+        wf->upgradeAll();
+        QVERIFY(transfer.wait(10000));
+        QCOMPARE(forceReports() > listed, readMs > 0);
+        QCOMPARE(catalogues(), 1);
+    }
+
     // A module left in its bootloader whose type the catalogue no longer
     // carries takes the image its type last confirmed on this aircraft, kept
     // by this station's earlier run, or else on another aircraft, and

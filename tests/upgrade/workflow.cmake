@@ -7,7 +7,8 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim)
   tolvane_add_test(tst_zoupgradeworkflow_sim
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_zoupgradeworkflow_sim.cpp
     LIBS tolvane_upgrade LABELS e2e TIMEOUT 300
-    PARTS faults trust,blockedOwnerThread upgradeAll,manualAddAddressesTheNode,twinCompasses,strandedFromCache)
+    PARTS faults trust,blockedOwnerThread
+    upgradeAll,manualAddAddressesTheNode,twinCompasses,strandedFromCache,catalogueInSearchProbeOnce)
   add_dependencies(tst_zoupgradeworkflow_sim tolvane-aircraft-sim tolvane-cloud-sim
     tolvane-cloud-sim-sample)
   target_compile_definitions(tst_zoupgradeworkflow_sim PRIVATE
