@@ -83,7 +83,8 @@ public:
     // inserts; fills row.id and row.hash. False with `why` when it could not be written.
     bool append(Row &row, QString *why = nullptr);
     QList<Row> rows(const Filter &filter = {}) const; // oldest first (by time, then id)
-    Verdict verify() const; // walks the whole chain
+    // Walks the whole chain; only after open() or openReadOnly() succeeded.
+    Verdict verify() const;
     // $XDG_STATE_HOME/tolvane/history.sqlite (default ~/.local/state/tolvane), or
     // PORTABLEDIR/history.sqlite when `portableDir` is not empty.
     static QString defaultPath(const QString &portableDir = QString());

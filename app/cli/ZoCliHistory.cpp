@@ -115,16 +115,16 @@ int ZoCliHistory::run(const ZoCliOptions &options, const QString &path)
         std::fputs(qUtf8Printable(render({}, options.format)), stdout);
         return ZoCliRunner::ExitSuccess;
     }
+    // Read-only: a damaged file stays where it is, as it is, for whoever
+    // looks into it; only a run that appends may set it aside.
     ZoFlashHistory history(path);
     QString why;
-    if (!history.open(&why)) {
-        std::fprintf(stderr, "tolvane-cli: the flash history %s cannot be read: %s\n",
+    if (!history.openReadOnly(&why)) {
+        std::fprintf(stderr,
+            "tolvane-cli: the flash history %s cannot be read, and is left as it is: %s\n",
             qUtf8Printable(path), qUtf8Printable(why));
         return ZoCliRunner::ExitHistory;
     }
-    if (!history.setAside().isEmpty())
-        std::fprintf(stderr, "tolvane-cli: the flash history was damaged and is set aside as %s\n",
-            qUtf8Printable(history.setAside()));
     if (options.verify) {
         const ZoFlashHistory::Verdict v = history.verify();
         if (!v.ok) {

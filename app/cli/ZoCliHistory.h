@@ -9,7 +9,8 @@ class ZoCliOptions;
 
 // tolvane-cli --history: the flash history read back, filtered as the options
 // say, as a table, JSON or CSV on stdout; with --verify, its chain checked.
-// Opens nothing when there is no history yet, and never writes to it.
+// Opens nothing when there is no history yet, and never writes to it: a
+// damaged file is reported and left as it is.
 class ZoCliHistory
 {
 public:

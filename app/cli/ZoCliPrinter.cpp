@@ -35,6 +35,21 @@ QString rateText(double bytesPerSecond)
     return QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
 }
 
+// The East Asian Wide and Fullwidth blocks: Hangul, CJK, kana, Yi and the
+// fullwidth forms. Ranges, not the full table: what a device name or a
+// translated text carries is in them.
+bool isWide(uint c)
+{
+    static constexpr uint ranges[][2] = {{0x1100, 0x115F}, {0x2E80, 0x303E}, {0x3041, 0x33FF},
+        {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xA000, 0xA4CF}, {0xA960, 0xA97F}, {0xAC00, 0xD7A3},
+        {0xF900, 0xFAFF}, {0xFE10, 0xFE19}, {0xFE30, 0xFE6F}, {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6},
+        {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD}};
+    for (const auto &r : ranges)
+        if (c >= r[0] && c <= r[1])
+            return true;
+    return false;
+}
+
 } // namespace
 
 ZoCliPrinter *ZoCliPrinter::s_active = nullptr;
@@ -65,6 +80,19 @@ ZoCliPrinter::~ZoCliPrinter()
 bool ZoCliPrinter::stdoutIsTerminal()
 {
     return ::isatty(::fileno(stdout)) == 1;
+}
+
+int ZoCliPrinter::displayWidth(const QString &text)
+{
+    int cells = 0;
+    for (const uint c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing
+            || category == QChar::Other_Format)
+            continue;
+        cells += isWide(c) ? 2 : 1;
+    }
+    return cells;
 }
 
 void ZoCliPrinter::onLogMessage(
@@ -173,14 +201,14 @@ void ZoCliPrinter::table(const QList<ZoCliDevice> &devices, bool after)
     QVector<int> width(head.size(), 0);
     for (const QStringList &row : qAsConst(rows))
         for (int i = 0; i < row.size(); ++i)
-            width[i] = std::max(width[i], int(row.at(i).size()));
+            width[i] = std::max(width[i], displayWidth(row.at(i)));
     for (const QStringList &row : qAsConst(rows)) {
         QString line;
         for (int i = 0; i < row.size(); ++i) {
             // Names left, numbers right, like any listing of figures.
             const bool left = i == 0 || i == 3 || i == 4;
-            const QString cell
-                = left ? row.at(i).leftJustified(width[i]) : row.at(i).rightJustified(width[i]);
+            const QString pad(width[i] - displayWidth(row.at(i)), QLatin1Char(' '));
+            const QString cell = left ? row.at(i) + pad : pad + row.at(i);
             line += (i ? QStringLiteral("  ") : QString()) + cell;
         }
         say(QStringLiteral("  ") + line);

@@ -32,6 +32,9 @@ public:
     ZoCliPrinter &operator=(const ZoCliPrinter &) = delete;
 
     static bool stdoutIsTerminal();
+    // The terminal cells `text` takes: East Asian wide and fullwidth
+    // characters two, combining marks none, the rest one.
+    static int displayWidth(const QString &text);
 
     // --progress json: stdout carries only one JSON object per line, each
     // with "t" (ms since start), "link" and "event"; every other line goes

@@ -12,7 +12,7 @@ if(TARGET tolvane-aircraft-sim AND TARGET tolvane-cloud-sim AND TARGET tolvane-f
                          station
                          list,interrupted,dictionaries
                          pinnedCampaign
-                         options,lock,firmwareDir,outcome,fleetExitCode,earlyExit,fleet,fleetInterrupted,history)
+                         options,lock,firmwareDir,outcome,fleetExitCode,earlyExit,fleet,fleetInterrupted,history,displayWidth)
   add_dependencies(tst_tolvanecli tolvane-cli tolvane-aircraft-sim tolvane-cloud-sim tolvane-fwpack)
   target_compile_definitions(tst_tolvanecli PRIVATE
     TOLVANE_CLI="$<TARGET_FILE:tolvane-cli>"

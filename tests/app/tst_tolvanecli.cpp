@@ -3,6 +3,7 @@
 #include "ZoCliLabel.h"
 #include "ZoCliLock.h"
 #include "ZoCliOptions.h"
+#include "ZoCliPrinter.h"
 #include "ZoCliRunner.h"
 #include "ZoFirmwareFolder.h"
 #include "ZoFlashHistory.h"
@@ -730,6 +731,14 @@ private Q_SLOTS:
             output += QString::fromUtf8(p.readAll());
         }
         QVERIFY2(output.contains(tunex), qPrintable(output));
+        // Its last column right-aligned, each table line is as wide as its head.
+        const QRegularExpressionMatch table
+            = QRegularExpression(QStringLiteral("\n(  NAME .*)\n(?:.*\n)*?(  ")
+                + QRegularExpression::escape(tunex) + QStringLiteral(" .*)\n"))
+                  .match(output);
+        QVERIFY2(table.hasMatch(), qPrintable(output));
+        QCOMPARE(ZoCliPrinter::displayWidth(table.captured(2)),
+            ZoCliPrinter::displayWidth(table.captured(1)));
         // Started by its whole path, it still names itself as it is typed.
         QVERIFY(output.contains(QLatin1String("\nUsage: tolvane-cli [options]\n")));
         static const QRegularExpression key(QStringLiteral("\\b(Msg|Lab|Lit|Btn|Wnd)[A-Z]"));
@@ -1048,6 +1057,30 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase(QStringLiteral("edit"));
         const QString broken = cli(QStringLiteral("--history --verify"), ZoCliRunner::ExitHistory);
         QVERIFY2(broken.contains(QLatin1String("at row 2")), qPrintable(broken));
+        // Reading changes nothing on disk: a damaged file is refused, not set
+        // aside; an empty one holds no rows and is not made a history.
+        for (const auto &[bytes, args, code] :
+            {std::tuple(QByteArray(4096, 'x'), "--history", int(Runner::ExitHistory)),
+                std::tuple(QByteArray(), "--history --verify", 0)}) {
+            for (const char *side : {"-wal", "-shm"})
+                QFile::remove(path + QLatin1String(side));
+            QVERIFY(zoWriteFile(path, bytes));
+            const QString said = cli(QString::fromLatin1(args), code);
+            QVERIFY2(!said.startsWith(QLatin1String("exit ")), qPrintable(said));
+            QCOMPARE(zoReadFile(path), bytes);
+        }
+        QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
+    }
+
+    // Cells as a terminal draws them: CJK and fullwidth characters two,
+    // combining marks none.
+    void displayWidth()
+    {
+        const std::pair<const char *, int> cases[]
+            = {{"not answering", 13}, {"\xe8\xb0\x83\xe5\x8f\x82", 4}, {"Tunex \xe8\xb0\x83", 8},
+                {"\xef\xbc\x88\xe3\x80\x82\xef\xbc\x89", 6}, {"e\xcc\x81", 1}};
+        for (const auto &[text, cells] : cases)
+            QCOMPARE(ZoCliPrinter::displayWidth(QString::fromUtf8(text)), cells);
     }
 
     // Several aircraft at once, one TCP and one UDP: each is flashed with
