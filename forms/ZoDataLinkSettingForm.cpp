@@ -160,8 +160,7 @@ void ZoDataLinkSettingForm::refreshPorts()
             if (!port.second)
                 m_portNames.append(port.first);
     }
-    ui->cmbSerialPort->clear();
-    ui->cmbSerialPort->addItems(m_portNames);
+    ui->cmbSerialPort->setPorts(m_portNames);
 }
 
 tdu4 ZoDataLinkSettingForm::parsePort(const QString &text)

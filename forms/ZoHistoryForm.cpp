@@ -134,6 +134,10 @@ bool ZoHistoryForm::showAircraft(const QString &path, const QString &eid)
 
 void ZoHistoryForm::setRows(const QString &eid, const QList<Row> &rows)
 {
+    // Read again after a run, the same aircraft's rows keep the one the user
+    // was looking at selected, wherever the new rows put it.
+    const Row *selected = selectedRow();
+    const qint64 keep = selected && eid == m_eid ? selected->id : 0;
     m_eid = eid;
     m_unreadable.clear();
     m_rows = rows;
@@ -141,6 +145,12 @@ void ZoHistoryForm::setRows(const QString &eid, const QList<Row> &rows)
         return a.time != b.time ? a.time > b.time : a.id > b.id;
     });
     fill();
+    const auto at = std::find_if(
+        m_rows.cbegin(), m_rows.cend(), [keep](const Row &r) { return keep && r.id == keep; });
+    if (at != m_rows.cend())
+        ui->table->selectRow(int(at - m_rows.cbegin()));
+    else
+        ui->table->clearSelection();
 }
 
 const ZoFlashHistory::Row *ZoHistoryForm::selectedRow() const

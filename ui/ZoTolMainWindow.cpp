@@ -423,6 +423,10 @@ void ZoTolMainWindow::onRunEnded(ZoUpgradeWorkflow::RunOutcome outcome, ZoDevice
 {
     if (std::exchange(m_holdPower, false))
         retranslate();
+    // The run's flashes are on the history now; an open view shows them, and
+    // may roll back again.
+    if (m_historyForm && m_historyForm->isVisible())
+        loadHistory();
     using Outcome = ZoUpgradeWorkflow::RunOutcome;
     const auto &records = m_engine->roster().records();
     const ZoDevFMInfo record = records.value(key);
@@ -643,11 +647,16 @@ void ZoTolMainWindow::on_btnHistory_clicked()
     }
     // Over everything below the title row, which keeps the window's own buttons.
     m_historyForm->setGeometry(rect().adjusted(10, ui->btnDLSetting->y(), -10, -10));
+    loadHistory();
+    m_historyForm->show();
+    m_historyForm->raise();
+}
+
+void ZoTolMainWindow::loadHistory()
+{
     m_historyForm->showAircraft(m_engine->history()->path(), m_engine->roster().core().serial);
     m_historyForm->findChild<QPushButton *>(QStringLiteral("btnRollBack"))
         ->setEnabled(!m_historyForm->rows().isEmpty() && !m_engine->isUpgrading());
-    m_historyForm->show();
-    m_historyForm->raise();
 }
 
 void ZoTolMainWindow::on_btnMinWnd_clicked()

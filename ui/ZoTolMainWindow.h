@@ -112,6 +112,8 @@ private:
     // no run flashing `action` happens at once, as it always did.
     void stopRunFirst(std::function<void()> action, std::function<void()> refused = {});
     bool confirmStopRun();
+    // Reads the history into its form, open or about to be.
+    void loadHistory();
     QString viewText(const QString &key) const;
     // How a question's button reads: the engine names only which it is.
     QString buttonCaption(int question, int button) const;

@@ -1,9 +1,11 @@
 #include "ZoDataLinkSettingForm.h"
 #include "ZoPlaneConfig.h"
+#include "ZoPortComboBox.h"
 #include "ZoTestPlaneConfig.h"
 #include "ZoTestWidgets.h"
 #include "ZoTvkInstance.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -232,6 +234,35 @@ private Q_SLOTS:
         QCOMPARE(ports->count(), 1);
         QCOMPARE(ports->itemText(0), QStringLiteral("ttyUSB0"));
         form->setPortLister(nullptr);
+    }
+
+    // Two identical adapters, their stable names too long for the field and
+    // different only in the serial number near the end: each shows as itself,
+    // its whole name is its tip and fits the open list, and is what is saved.
+    void identicalAdaptersAreToldApart()
+    {
+        const QString name
+            = QStringLiteral("/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_"
+                             "UART_Bridge_Controller_8a3c1e5f2b7de91197a4d2c%1-if00-port0");
+        const QStringList names {name.arg(3), name.arg(4)};
+        const QList<ZoDataLinkSettingForm::PortEntry> adapters {
+            {names[0], false}, {names[1], false}};
+        auto form = makeForm();
+        form->setPortLister([=] { return adapters; });
+        auto *ports = zoChild<ZoPortComboBox>(form.get(), "cmbSerialPort");
+        QVERIFY(ports->fontMetrics().horizontalAdvance(names[0]) > ports->width());
+        QStringList shown;
+        for (int i : {0, 1}) {
+            ports->setCurrentIndex(i);
+            QCOMPARE(ports->itemData(i, Qt::ToolTipRole).toString(), names[i]);
+            shown << ports->shownText();
+            QVERIFY(ports->fontMetrics().horizontalAdvance(shown[i]) < ports->width());
+            QVERIFY(form->applySettings() && ZoTvkInstance::instance()->loadSysConfig());
+            QCOMPARE(ZoTvkInstance::instance()->planeConfig()->com, names[i]);
+        }
+        QVERIFY(shown[0] != shown[1]);
+        ports->showPopup();
+        QVERIFY(ports->view()->width() > ports->view()->fontMetrics().horizontalAdvance(names[0]));
     }
 
     void foundConnectionIsShownNotStored()

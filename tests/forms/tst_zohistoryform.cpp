@@ -93,6 +93,26 @@ private Q_SLOTS:
         QCOMPARE(form.selectedRow(), &form.rows().at(1));
     }
 
+    // Read again after a run added to the file: the new flashes show, and the
+    // one the user selected stays so though it moved down.
+    void readAgainKeepsTheSelectedFlash()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        ZoFlashHistory history(path);
+        const auto append = [&](int day) {
+            Row r = flash(QStringLiteral("A"), day, 80, 0, QStringLiteral("2.0"));
+            return history.append(r);
+        };
+        ZoHistoryForm form;
+        QVERIFY(history.open() && append(3) && append(5)
+            && form.showAircraft(path, QStringLiteral("A")));
+        form.findChild<QTableWidget *>(QStringLiteral("table"))->selectRow(0);
+        QVERIFY(append(7) && append(8) && form.showAircraft(path, QStringLiteral("A")));
+        QCOMPARE(form.timeline()->lanes().value(0).points.size(), 4);
+        QVERIFY(form.selectedRow() && form.selectedRow()->time.date().day() == 5);
+    }
+
     // A viewer never changes the file: no history yet stays no file, and a
     // file that is no history is refused and left where it is, not set aside.
     void leavesTheFileAsItIs_data()

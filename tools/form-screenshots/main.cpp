@@ -44,7 +44,9 @@
 #define TOLVANE_HAVE_MESSAGE_BOX 1
 #endif
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 
 #include <tuple>
@@ -143,9 +145,14 @@ private:
 
 void shootLinkSettings(Shooter &shooter)
 {
+    // Two identical adapters, each by its node and by its stable name.
     const auto ports = [] {
-        return QList<ZoDataLinkSettingForm::PortEntry> {
-            {QStringLiteral("ttyUSB0"), false}, {QStringLiteral("ttyS0"), false}};
+        const QString stable = QStringLiteral(
+            "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+            "8a3c1e5f2b7de91197a4d2c%1-if00-port0");
+        return QList<ZoDataLinkSettingForm::PortEntry> {{QStringLiteral("ttyUSB0"), false},
+            {stable.arg(3), false}, {QStringLiteral("ttyUSB1"), false}, {stable.arg(4), false},
+            {QStringLiteral("ttyS0"), false}};
     };
     ZoPlaneConfig *cfg = ZoTvkInstance::instance()->planeConfig();
     *cfg = ZoPlaneConfig();
@@ -157,7 +164,12 @@ void shootLinkSettings(Shooter &shooter)
         form.setPortLister(ports);
         shooter.shoot(QStringLiteral("datalink-udp"), &form);
         form.findChild<QRadioButton *>(QStringLiteral("rbSerialPort"))->click();
+        auto *serial = form.findChild<QComboBox *>(QStringLiteral("cmbSerialPort"));
+        serial->setCurrentIndex(3);
         shooter.shoot(QStringLiteral("datalink-serial"), &form);
+        serial->showPopup();
+        shooter.shoot(QStringLiteral("datalink-serial-list"), serial->view()->window());
+        serial->hidePopup();
         form.onOpenCommState(ZoPlaneConfig::LinkSerialPort, true);
         shooter.shoot(QStringLiteral("datalink-serial-open"), &form);
         form.findChild<QRadioButton *>(QStringLiteral("rbTCPClient"))->setEnabled(true);
