@@ -7,8 +7,9 @@
 //   BENCH run_overhead_pct_min / _median     wall / floor x 100 - 100
 // and where the rest went, medians over the runs (CLI clock, from its
 // --progress json events; the floor of each part beside it):
-//   search (searching -> found), catalogue (found -> catalogue), the time
-//   from the catalogue to the first transfer (the bootloader probes), each
+//   search (searching -> found), catalogue (found -> the listing: the
+//   catalogue comes in the search, so this is the look at the buses for
+//   bootloaders), the time from the listing to the first transfer, each
 //   device's entering, erasing, programming (against the bytes its blocks
 //   and acknowledgements take on the line), leaving + read-back, and the
 //   gaps between devices.
