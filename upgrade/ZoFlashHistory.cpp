@@ -375,7 +375,7 @@ bool ZoFlashHistory::append(Row &row, QString *why)
     return written;
 }
 
-QList<ZoFlashHistory::Row> ZoFlashHistory::rows(const Filter &filter) const
+QList<ZoFlashHistory::Row> ZoFlashHistory::rows(const Filter &filter, QString *failed) const
 {
     QList<Row> out;
     if (!QSqlDatabase::contains(m_connection))
@@ -401,6 +401,7 @@ QList<ZoFlashHistory::Row> ZoFlashHistory::rows(const Filter &filter) const
         q.addBindValue(v);
     if (!q.exec()) {
         qCWarning(lcHistory).noquote() << "Flash history: cannot read:" << q.lastError().text();
+        setWhy(failed, q.lastError().text());
         return out;
     }
     while (q.next())

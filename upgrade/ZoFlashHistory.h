@@ -82,7 +82,9 @@ public:
     // chain correctly and lose nothing): reads the last row's hash, computes this row's hash,
     // inserts; fills row.id and row.hash. False with `why` when it could not be written.
     bool append(Row &row, QString *why = nullptr);
-    QList<Row> rows(const Filter &filter = {}) const; // oldest first (by time, then id)
+    // Oldest first (by time, then id). A file that cannot be read gives no
+    // rows; `failed`, when given, then says why (else it is left empty).
+    QList<Row> rows(const Filter &filter = {}, QString *failed = nullptr) const;
     // Walks the whole chain; only after open() or openReadOnly() succeeded.
     Verdict verify() const;
     // $XDG_STATE_HOME/tolvane/history.sqlite (default ~/.local/state/tolvane), or

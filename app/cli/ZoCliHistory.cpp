@@ -142,6 +142,14 @@ int ZoCliHistory::run(const ZoCliOptions &options, const QString &path)
     filter.type = options.historyType;
     filter.number = options.historyNumber;
     filter.since = options.since;
-    std::fputs(qUtf8Printable(render(history.rows(filter), options.format)), stdout);
+    QString failed;
+    const QList<ZoFlashHistory::Row> rows = history.rows(filter, &failed);
+    // An empty table would say this aircraft was never flashed.
+    if (!failed.isEmpty()) {
+        std::fprintf(stderr, "tolvane-cli: the flash history %s cannot be read: %s\n",
+            qUtf8Printable(path), qUtf8Printable(failed));
+        return ZoCliRunner::ExitHistory;
+    }
+    std::fputs(qUtf8Printable(render(rows, options.format)), stdout);
     return ZoCliRunner::ExitSuccess;
 }

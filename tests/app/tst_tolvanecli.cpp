@@ -1057,6 +1057,18 @@ private Q_SLOTS:
         QSqlDatabase::removeDatabase(QStringLiteral("edit"));
         const QString broken = cli(QStringLiteral("--history --verify"), ZoCliRunner::ExitHistory);
         QVERIFY2(broken.contains(QLatin1String("at row 2")), qPrintable(broken));
+        {
+            QSqlDatabase db
+                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(
+                QStringLiteral("ALTER TABLE flash RENAME COLUMN target TO aim")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+        // A file that opens but cannot be read is no empty history.
+        const QString unread = cli(QStringLiteral("--history"), ZoCliRunner::ExitHistory);
+        QVERIFY2(unread.contains(QLatin1String("cannot be read")), qPrintable(unread));
         // Reading changes nothing on disk: a damaged file is refused, not set
         // aside; an empty one holds no rows and is not made a history.
         for (const auto &[bytes, args, code] :
