@@ -1046,26 +1046,21 @@ private Q_SLOTS:
         QCOMPARE(json.size(), 2);
         QCOMPARE(zoText(json[1].toObject(), "eid"), QStringLiteral("B2"));
         QVERIFY(cli(QStringLiteral("--history --verify"), 0).contains(QLatin1String("3 rows")));
-        {
-            QSqlDatabase db
-                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(
-                QStringLiteral("UPDATE flash SET target = '9.9.9' WHERE id = 2")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+        const auto edit = [&path](const QString &sql) {
+            bool done = false;
+            {
+                QSqlDatabase db
+                    = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+                db.setDatabaseName(path);
+                done = db.open() && QSqlQuery(db).exec(sql);
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+            return done;
+        };
+        QVERIFY(edit(QStringLiteral("UPDATE flash SET target = '9.9.9' WHERE id = 2")));
         const QString broken = cli(QStringLiteral("--history --verify"), ZoCliRunner::ExitHistory);
         QVERIFY2(broken.contains(QLatin1String("at row 2")), qPrintable(broken));
-        {
-            QSqlDatabase db
-                = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(
-                QStringLiteral("ALTER TABLE flash RENAME COLUMN target TO aim")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+        QVERIFY(edit(QStringLiteral("ALTER TABLE flash RENAME COLUMN target TO aim")));
         // A file that opens but cannot be read is no empty history.
         const QString unread = cli(QStringLiteral("--history"), ZoCliRunner::ExitHistory);
         QVERIFY2(unread.contains(QLatin1String("cannot be read")), qPrintable(unread));
